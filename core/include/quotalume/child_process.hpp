@@ -1,0 +1,60 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quotalume {
+
+// A child process whose standard input and output are pipes to us and whose standard error
+// goes to /dev/null. It inherits no other descriptor of ours, starts with default signal
+// handling, and is always reaped: by waitForExit, or killed and reaped on destruction.
+class ChildProcess {
+public:
+    struct Options {
+        std::string executable;
+        std::vector<std::string> arguments;    // without argv[0]
+        std::vector<std::string> environment;  // "NAME=value" entries
+        std::string workingDirectory;
+    };
+
+    // Throws std::system_error with the errno of the failed launch step.
+    explicit ChildProcess(const Options& options);
+    ~ChildProcess();
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    pid_t pid() const { return pid_; }
+    int input() const { return input_; }    // write end, non-blocking
+    int output() const { return output_; }  // read end
+    void closeInput();
+    void closeOutput();
+
+    // False once the child has exited; an exited child is reaped on the spot.
+    bool running();
+    // Waits up to `timeout` for the child to exit; true when it has (and is reaped).
+    bool waitForExit(std::chrono::milliseconds timeout);
+    // Signals the child unless it has already been reaped (its pid may then be another's).
+    void signal(int number);
+    // SIGKILL, then a blocking reap: SIGKILL cannot be ignored, so this returns promptly.
+    void killAndReap();
+
+private:
+    bool reap(int flags);
+
+    pid_t pid_ = -1;
+    int pidfd_ = -1;
+    int input_ = -1;
+    int output_ = -1;
+    bool reaped_ = false;
+};
+
+// Writes all of `data` to a non-blocking descriptor, waiting for room until `deadline`.
+// Returns false when the deadline passed first. A reader that has gone away gives
+// std::system_error(EPIPE), never a SIGPIPE, whatever the program's signal disposition.
+bool writeAll(int fd, std::string_view data, std::chrono::steady_clock::time_point deadline);
+
+}  // namespace quotalume

@@ -1,0 +1,264 @@
+#include <quotalume/rpc_session.hpp>
+
+#include <quotalume/child_process.hpp>
+#include <quotalume/codex_read_only_policy.hpp>
+#include <quotalume/quotalume_error.hpp>
+
+#include <nlohmann/json.hpp>
+
+#include <poll.h>
+#include <pwd.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+
+extern char** environ;
+
+namespace quotalume {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using nlohmann::json;
+
+constexpr std::size_t readChunkBytes = 8192;
+constexpr std::int64_t methodNotFound = -32601;
+
+std::string userHomeDirectory() {
+    if (const char* home = std::getenv("HOME"); home != nullptr && home[0] == '/') {
+        return home;
+    }
+    long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
+    std::string storage(size > 0 ? static_cast<std::size_t>(size) : 16384, '\0');
+    passwd entry{};
+    passwd* found = nullptr;
+    if (::getpwuid_r(::getuid(), &entry, storage.data(), storage.size(), &found) == 0 && found &&
+        found->pw_dir != nullptr) {
+        return found->pw_dir;
+    }
+    return {};
+}
+
+// Our own environment with the three entries the child needs set (replacing inherited ones).
+std::vector<std::string> childEnvironment(const std::string& executable, const std::string& home) {
+    const char* inheritedPath = std::getenv("PATH");
+    std::string directory = std::filesystem::path(executable).parent_path().string();
+    std::vector<std::string> environment;
+    for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
+        std::string_view text(*entry);
+        if (text.starts_with("PATH=") || text.starts_with("CODEX_HOME=") ||
+            text.starts_with("RUST_LOG=")) {
+            continue;
+        }
+        environment.emplace_back(text);
+    }
+    environment.push_back("PATH=" + directory + ":" +
+                          (inheritedPath != nullptr ? inheritedPath : "/usr/bin:/bin:/usr/sbin:/sbin"));
+    environment.push_back("CODEX_HOME=" + home);
+    environment.push_back("RUST_LOG=error");
+    return environment;
+}
+
+Clock::time_point deadlineAfter(double timeout) {
+    // At least one second, whatever was asked (NaN and negative values included); the upper
+    // bound only keeps the clock arithmetic finite.
+    double seconds = timeout > 1.0 ? std::min(timeout, 1.0e9) : 1.0;
+    return Clock::now() +
+           std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+}
+
+bool isIntegral(const json& value, std::int64_t& out) {
+    if (value.is_number_integer()) {
+        if (value.is_number_unsigned() &&
+            value.get<std::uint64_t>() > static_cast<std::uint64_t>(INT64_MAX)) {
+            return false;
+        }
+        out = value.get<std::int64_t>();
+        return true;
+    }
+    if (value.is_number_float()) {
+        double number = value.get<double>();
+        if (number >= -9223372036854775808.0 && number < 9223372036854775808.0 &&
+            number == static_cast<double>(static_cast<std::int64_t>(number))) {
+            out = static_cast<std::int64_t>(number);
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+RPCSession::RPCSession(const std::string& executable, const std::string& home, double timeout)
+    : deadline_(deadlineAfter(timeout)) {
+    process_ = std::make_unique<ChildProcess>(ChildProcess::Options{
+        .executable = executable,
+        .arguments = {"app-server", "--listen", "stdio://"},
+        .environment = childEnvironment(executable, home),
+        .workingDirectory = userHomeDirectory(),
+    });
+}
+
+RPCSession::~RPCSession() { close(); }
+
+void RPCSession::send(const json& message) {
+    if (message.is_object()) {
+        auto method = message.find("method");
+        if (method != message.end() && method->is_string()) {
+            auto params = message.find("params");
+            const json* object =
+                params != message.end() && params->is_object() ? &*params : nullptr;
+            if (!CodexReadOnlyPolicy::permits(method->get_ref<const std::string&>(), object)) {
+                throw QuotalumeError(QuotalumeError::Case::readOnlyViolation);
+            }
+        }
+    }
+    std::string line = message.dump();
+    line.push_back('\n');
+    if (closed_ || !process_->running()) {
+        throw QuotalumeError(QuotalumeError::Case::serverExited);
+    }
+    if (!writeAll(process_->input(), line, deadline_)) {
+        throw QuotalumeError(QuotalumeError::Case::timeout);
+    }
+}
+
+json RPCSession::request(std::string_view method) { return request(method, nullptr); }
+
+json RPCSession::request(std::string_view method, const json& params) {
+    return request(method, &params);
+}
+
+json RPCSession::request(std::string_view method, const json* params) {
+    ++requestID_;
+    json message = {{"id", requestID_}, {"method", method}};
+    if (params != nullptr) {
+        message["params"] = *params;
+    }
+    send(message);
+
+    for (;;) {
+        json answer = json::parse(nextLine(), nullptr, /*allow_exceptions=*/false);
+        if (!answer.is_object()) {
+            continue;  // junk, log lines and non-object values
+        }
+        auto id = answer.find("id");
+        if (answer.contains("method")) {
+            if (id != answer.end()) {
+                send({{"id", *id},
+                      {"error",
+                       {{"code", methodNotFound},
+                        {"message", "This client only reads usage limits."}}}});
+            }
+            continue;  // notifications need no reply
+        }
+        std::int64_t answerID = 0;
+        if (id == answer.end() || !id->is_number() || !isIntegral(*id, answerID) ||
+            answerID != requestID_) {
+            continue;
+        }
+        if (auto error = answer.find("error"); error != answer.end() && error->is_object()) {
+            std::int64_t code = -1;
+            if (auto member = error->find("code"); member != error->end()) {
+                if (!isIntegral(*member, code)) {
+                    code = -1;
+                }
+            }
+            throw QuotalumeError::rpc(std::string(method), code);
+        }
+        auto result = answer.find("result");
+        if (result == answer.end() || !result->is_object()) {
+            throw QuotalumeError(QuotalumeError::Case::invalidResponse);
+        }
+        return std::move(*result);
+    }
+}
+
+bool RPCSession::takeBufferedLine(std::string& line) {
+    const std::size_t from = std::max(lineStart_, scanned_);
+    const void* feed = std::memchr(buffer_.data() + from, '\n', buffer_.size() - from);
+    if (feed == nullptr) {
+        scanned_ = buffer_.size();
+        return false;
+    }
+    auto end = static_cast<std::size_t>(static_cast<const char*>(feed) - buffer_.data());
+    line.assign(buffer_, lineStart_, end - lineStart_);
+    lineStart_ = scanned_ = end + 1;
+    if (lineStart_ == buffer_.size()) {
+        buffer_.clear();
+        lineStart_ = scanned_ = 0;
+    }
+    return true;
+}
+
+std::string RPCSession::nextLine() {
+    std::string line;
+    if (takeBufferedLine(line)) {
+        return line;
+    }
+    for (;;) {
+        auto remaining = std::chrono::duration<double>(deadline_ - Clock::now()).count();
+        if (!(remaining > 0)) {
+            throw QuotalumeError(QuotalumeError::Case::timeout);
+        }
+        // Slices of at most a second; the last one cut to what is left of the deadline.
+        int sliceMs = static_cast<int>(std::clamp(remaining * 1000.0, 1.0, 1000.0));
+        pollfd ready{process_->output(), POLLIN, 0};
+        int polled = ::poll(&ready, 1, sliceMs);
+        if (polled < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            throw QuotalumeError(QuotalumeError::Case::serverExited);
+        }
+        if (polled == 0) {
+            continue;
+        }
+
+        // Drop returned lines from the front before growing, so the buffer stays bounded by
+        // the unread bytes and cutting many lines stays linear.
+        if (lineStart_ > 0) {
+            buffer_.erase(0, lineStart_);
+            scanned_ -= lineStart_;
+            lineStart_ = 0;
+        }
+        std::size_t used = buffer_.size();
+        buffer_.resize(used + readChunkBytes);
+        ssize_t count;
+        do {
+            count = ::read(process_->output(), buffer_.data() + used, readChunkBytes);
+        } while (count < 0 && errno == EINTR);
+        buffer_.resize(used + static_cast<std::size_t>(std::max<ssize_t>(count, 0)));
+        if (count <= 0) {
+            throw QuotalumeError(QuotalumeError::Case::serverExited);
+        }
+        if (buffer_.size() > maximumBufferedBytes) {
+            throw QuotalumeError(QuotalumeError::Case::invalidResponse);
+        }
+        if (takeBufferedLine(line)) {
+            return line;
+        }
+    }
+}
+
+void RPCSession::close() noexcept {
+    if (closed_) {
+        return;
+    }
+    closed_ = true;
+    process_->closeInput();
+    using std::chrono::milliseconds;
+    if (!process_->waitForExit(milliseconds(500))) {
+        process_->signal(SIGTERM);
+        if (!process_->waitForExit(milliseconds(500))) {
+            process_->killAndReap();
+        }
+    }
+    process_->closeOutput();
+}
+
+}  // namespace quotalume

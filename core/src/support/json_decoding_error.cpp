@@ -1,0 +1,19 @@
+#include <quotalume/json_decoding_error.hpp>
+
+namespace quotalume {
+
+int JSONDecodingError::code() const {
+    switch (kind_) {
+        case Kind::notJSON:
+            return 3840;
+        case Kind::typeMismatch:
+        case Kind::dataCorrupted:
+            return 4864;
+        case Kind::keyNotFound:
+        case Kind::valueNotFound:
+            return 4865;
+    }
+    return 4864;
+}
+
+}  // namespace quotalume

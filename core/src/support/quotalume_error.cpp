@@ -1,0 +1,63 @@
+#include <quotalume/quotalume_error.hpp>
+
+namespace quotalume {
+
+QuotalumeError::QuotalumeError(Case errorCase) : case_(errorCase) {}
+
+QuotalumeError QuotalumeError::rpc(std::string method, std::int64_t code) {
+    QuotalumeError error(Case::rpc);
+    error.method_ = std::move(method);
+    error.code_ = code;
+    return error;
+}
+
+QuotalumeError QuotalumeError::webhook(LocalizedMessage message) {
+    QuotalumeError error(Case::webhook);
+    error.message_ = std::move(message);
+    return error;
+}
+
+LocalizedMessage QuotalumeError::userMessage() const {
+    switch (case_) {
+        case Case::rpc:
+            return LocalizedMessage("error.rpc", {method_, std::to_string(code_)});
+        case Case::webhook:
+            return message_;
+        case Case::executableMissing:
+            return "error.executable";
+        case Case::invalidHome:
+            return "error.home";
+        case Case::notSignedIn:
+            return "error.login";
+        case Case::unsupportedAccount:
+            return "error.auth_type";
+        case Case::timeout:
+            return "error.timeout";
+        case Case::serverExited:
+            return "error.server_exit";
+        case Case::invalidResponse:
+            return "error.response";
+        case Case::noLimits:
+            return "error.no_limits";
+        case Case::readOnlyViolation:
+            return "error.read_only";
+        case Case::invalidThreadID:
+            return "error.thread_id";
+    }
+    return "error.response";
+}
+
+const char* QuotalumeError::what() const noexcept {
+    if (case_ == Case::webhook) {
+        return message_.key.c_str();
+    }
+    // Keys of the value-less cases are string literals, so the pointer outlives the call.
+    static const char* const keys[] = {
+        "error.rpc",     "error.webhook",     "error.executable", "error.home",
+        "error.login",   "error.auth_type",   "error.timeout",    "error.server_exit",
+        "error.response", "error.no_limits", "error.read_only",  "error.thread_id",
+    };
+    return keys[static_cast<int>(case_)];
+}
+
+}  // namespace quotalume

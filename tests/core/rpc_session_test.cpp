@@ -1,0 +1,380 @@
+#include <quotalume/localized_message.hpp>
+#include <quotalume/quotalume_error.hpp>
+#include <quotalume/rpc_session.hpp>
+
+#include "test_support.hpp"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <system_error>
+
+namespace quotalume {
+namespace {
+
+using nlohmann::json;
+using testing::FakeCodexHome;
+using Case = QuotalumeError::Case;
+using Clock = std::chrono::steady_clock;
+
+double secondsSince(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// The case of the QuotalumeError that `operation` throws, failing the test otherwise.
+std::optional<Case> failureOf(const std::function<void()>& operation) {
+    try {
+        operation();
+    } catch (const QuotalumeError& error) {
+        return error.errorCase();
+    } catch (const std::exception& error) {
+        ADD_FAILURE() << "unexpected " << error.what();
+    }
+    return std::nullopt;
+}
+
+std::string flatJson(const json& value) { return value.dump(); }
+
+TEST(RPCSessionTest, NumbersRequestsAndWritesExactLines) {
+    FakeCodexHome home("reply {\"a\":1}\nread\nreply {\"b\":2}\n");
+    {
+        RPCSession session(home.executable(), home.str(), 10);
+        json params = {{"clientInfo", {{"name", "quotalume"}}}};
+        EXPECT_EQ(session.request("initialize", params), json({{"a", 1}}));
+        session.send({{"method", "initialized"}});
+        EXPECT_EQ(session.request("account/rateLimits/read"), json({{"b", 2}}));
+        EXPECT_EQ(session.requestID(), 2);
+    }
+    auto lines = home.receivedLines();
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(json::parse(lines[0]),
+              json::parse(R"({"id":1,"method":"initialize","params":{"clientInfo":{"name":"quotalume"}}})"));
+    EXPECT_EQ(lines[1], R"({"method":"initialized"})");
+    // No "params" member at all when none was given, and no JSON-RPC version member.
+    EXPECT_EQ(json::parse(lines[2]), json::parse(R"({"id":2,"method":"account/rateLimits/read"})"));
+    for (const auto& line : lines) {
+        EXPECT_EQ(line, flatJson(json::parse(line))) << "not compact: " << line;
+    }
+}
+
+TEST(RPCSessionTest, StartsTheChildWithItsArgumentsEnvironmentAndNothingElse) {
+    FakeCodexHome home("");
+    // A descriptor opened without close-on-exec must not reach the child.
+    int stray = ::open("/dev/null", O_RDONLY);
+    ASSERT_GE(stray, 0);
+    {
+        RPCSession session(home.executable(), home.str(), 10);
+    }
+    ::close(stray);
+    auto info = home.launchInfo();
+    EXPECT_EQ(info["argv"], json({home.executable(), "app-server", "--listen", "stdio://"}));
+    EXPECT_EQ(info["descriptors"], json({0, 1, 2}));
+    EXPECT_EQ(info["stderr"], "/dev/null");
+    const char* userHome = std::getenv("HOME");
+    ASSERT_NE(userHome, nullptr);
+    EXPECT_EQ(std::filesystem::canonical(info["cwd"].get<std::string>()),
+              std::filesystem::canonical(userHome));
+
+    std::map<std::string, std::string> environment;
+    int pathEntries = 0;
+    for (const auto& entry : info["environment"]) {
+        auto text = entry.get<std::string>();
+        auto equals = text.find('=');
+        environment[text.substr(0, equals)] = text.substr(equals + 1);
+        pathEntries += text.starts_with("PATH=");
+    }
+    EXPECT_EQ(pathEntries, 1);
+    std::string directory = std::filesystem::path(home.executable()).parent_path().string();
+    EXPECT_EQ(environment["PATH"], directory + ":" + std::getenv("PATH"));
+    EXPECT_EQ(environment["CODEX_HOME"], home.str());
+    EXPECT_EQ(environment["RUST_LOG"], "error");
+}
+
+TEST(RPCSessionTest, ReassemblesSplitAnswersAndServesMergedOnesFromTheBuffer) {
+    FakeCodexHome home(
+        "read\n"
+        "part {\"id\":1,\"res\n"
+        "sleep 30\n"
+        "part ult\":{\"n\"\n"
+        "sleep 30\n"
+        "send :1}}\n"
+        "read\n"
+        "send {\"id\":2,\"result\":{\"n\":2}}\\n{\"id\":3,\"result\":{\"n\":3}}\n"
+        "sleep 300\n");
+    RPCSession session(home.executable(), home.str(), 10);
+    EXPECT_EQ(session.request("initialize")["n"], 1);
+    EXPECT_EQ(session.request("initialize")["n"], 2);
+    // Answer 3 is already buffered: the fake sends nothing more, so a pipe read would wait.
+    auto start = Clock::now();
+    EXPECT_EQ(session.request("initialize")["n"], 3);
+    EXPECT_LT(secondsSince(start), 0.2);
+}
+
+TEST(RPCSessionTest, SkipsJunkAndNotificationsAndRefusesServerRequests) {
+    FakeCodexHome home(
+        "read\n"
+        "send 2026-12-06T10:00:00Z INFO starting app server\n"
+        "send [1,2,3]\n"
+        "send \"text\"\n"
+        "send {\"method\":\"account/updated\",\"params\":{}}\n"
+        "send {\"id\":\"srv-1\",\"method\":\"item/commandExecution/requestApproval\",\"params\":{}}\n"
+        "send {\"id\":7,\"method\":\"applyPatchApproval\"}\n"
+        "send {\"id\":null,\"method\":\"odd\"}\n"
+        "send {\"id\":\"1\",\"result\":{\"wrong\":\"string id\"}}\n"
+        "send {\"id\":99,\"result\":{\"wrong\":\"other id\"}}\n"
+        "send {\"result\":{\"wrong\":\"no id\"}}\n"
+        "send {\"id\":1.5,\"result\":{\"wrong\":\"fraction\"}}\n"
+        "send {\"id\":1,\"result\":{\"ok\":true}}\n");
+    {
+        RPCSession session(home.executable(), home.str(), 10);
+        EXPECT_EQ(session.request("initialize"), json({{"ok", true}}));
+    }
+    auto messages = home.receivedMessages();
+    ASSERT_EQ(messages.size(), 4u);
+    const json ids[] = {"srv-1", 7, nullptr};
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(messages[i + 1],
+                  json({{"id", ids[i]},
+                        {"error", {{"code", -32601}, {"message", "This client only reads usage limits."}}}}));
+    }
+}
+
+struct AnswerCase {
+    const char* answer;
+    std::optional<Case> failure;
+    std::int64_t code = 0;
+};
+
+void PrintTo(const AnswerCase& c, std::ostream* out) { *out << c.answer; }
+
+class RPCSessionAnswerTest : public ::testing::TestWithParam<AnswerCase> {};
+
+TEST_P(RPCSessionAnswerTest, ClassifiesTheAnswer) {
+    const auto& c = GetParam();
+    FakeCodexHome home(std::string("read\nsend ") + c.answer + "\n");
+    RPCSession session(home.executable(), home.str(), 10);
+    try {
+        json result = session.request("account/rateLimits/read");
+        EXPECT_FALSE(c.failure) << c.answer << " gave " << result.dump();
+    } catch (const QuotalumeError& error) {
+        ASSERT_TRUE(c.failure) << c.answer << " failed with " << error.what();
+        EXPECT_EQ(error.errorCase(), *c.failure) << c.answer;
+        if (error.errorCase() == Case::rpc) {
+            EXPECT_EQ(error, QuotalumeError::rpc("account/rateLimits/read", c.code)) << c.answer;
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Answers, RPCSessionAnswerTest,
+    ::testing::Values(AnswerCase{R"({"id":1,"result":{}})", std::nullopt},
+                      AnswerCase{R"({"id":1.0,"result":{}})", std::nullopt},
+                      AnswerCase{R"({"id":1,"error":{"code":-32603,"message":"boom"}})", Case::rpc, -32603},
+                      AnswerCase{R"({"id":1,"error":{"message":"no code"}})", Case::rpc, -1},
+                      AnswerCase{R"({"id":1,"error":{"code":"12"}})", Case::rpc, -1},
+                      AnswerCase{R"({"id":1,"error":{"code":2.5}})", Case::rpc, -1},
+                      AnswerCase{R"({"id":1,"error":{"code":3.0}})", Case::rpc, 3},
+                      AnswerCase{R"({"id":1,"error":"not an object","result":{"x":1}})", std::nullopt},
+                      AnswerCase{R"({"id":1,"error":{},"result":{"x":1}})", Case::rpc, -1},
+                      AnswerCase{R"({"id":1,"result":null})", Case::invalidResponse},
+                      AnswerCase{R"({"id":1,"result":[1]})", Case::invalidResponse},
+                      AnswerCase{R"({"id":1,"result":"ok"})", Case::invalidResponse},
+                      AnswerCase{R"({"id":1})", Case::invalidResponse}));
+
+TEST(RPCSessionTest, ChildThatExitsEarlyIsServerExitedNotTimeout) {
+    FakeCodexHome home("read\nexit 1\n");
+    RPCSession session(home.executable(), home.str(), 30);
+    auto start = Clock::now();
+    EXPECT_EQ(failureOf([&] { session.request("initialize"); }), Case::serverExited);
+    EXPECT_LT(secondsSince(start), 5.0);
+    // Writing to a child that has gone is serverExited too.
+    ::usleep(50 * 1000);
+    EXPECT_EQ(failureOf([&] { session.request("initialize"); }), Case::serverExited);
+}
+
+TEST(RPCSessionTest, ChildThatClosedItsInputGivesEpipeWithoutKillingUs) {
+    FakeCodexHome home("close-input\nsleep 2000\n");
+    RPCSession session(home.executable(), home.str(), 10);
+    ::usleep(100 * 1000);
+    try {
+        session.send({{"method", "initialized"}});
+        FAIL() << "the write succeeded";
+    } catch (const std::system_error& error) {
+        EXPECT_EQ(error.code().value(), EPIPE);
+        EXPECT_EQ(LocalizedMessage::from(error), LocalizedMessage("error.system", {"32"}));
+    }
+    sigset_t pending;
+    sigpending(&pending);
+    EXPECT_FALSE(sigismember(&pending, SIGPIPE));
+}
+
+TEST(RPCSessionTest, SilentChildTimesOutAtTheDeadline) {
+    FakeCodexHome home("sleep 5000\n");
+    auto start = Clock::now();
+    RPCSession session(home.executable(), home.str(), 1.5);
+    EXPECT_EQ(failureOf([&] { session.request("initialize"); }), Case::timeout);
+    double elapsed = secondsSince(start);
+    EXPECT_GE(elapsed, 1.5);
+    EXPECT_LT(elapsed, 1.5 + 0.05) << "the last poll slice should be cut to the time left";
+}
+
+TEST(RPCSessionTest, TimeoutsBelowOneSecondStillGiveOneSecond) {
+    for (double timeout : {0.0, -5.0, 0.2, std::nan("")}) {
+        FakeCodexHome home("sleep 5000\n");
+        auto start = Clock::now();
+        RPCSession session(home.executable(), home.str(), timeout);
+        EXPECT_EQ(failureOf([&] { session.request("initialize"); }), Case::timeout);
+        EXPECT_GE(secondsSince(start), 1.0) << timeout;
+        EXPECT_LT(secondsSince(start), 1.05) << timeout;
+    }
+    FakeCodexHome slow("read\nsleep 600\nsend {\"id\":1,\"result\":{}}\n");
+    RPCSession session(slow.executable(), slow.str(), 0);
+    EXPECT_EQ(session.request("initialize"), json::object());
+}
+
+TEST(RPCSessionTest, PolicyRefusalsWriteNothing) {
+    FakeCodexHome home("read\n");
+    {
+        RPCSession session(home.executable(), home.str(), 10);
+        EXPECT_EQ(failureOf([&] { session.request("thread/list", {{"useStateDbOnly", false}}); }),
+                  Case::readOnlyViolation);
+        EXPECT_EQ(failureOf([&] { session.request("account/read", {{"refreshToken", true}}); }),
+                  Case::readOnlyViolation);
+        EXPECT_EQ(failureOf([&] { session.request("account/read"); }), Case::readOnlyViolation);
+        EXPECT_EQ(failureOf([&] { session.send({{"method", "turn/start"}, {"params", json::object()}}); }),
+                  Case::readOnlyViolation);
+        // A "params" that is not an object counts as absent.
+        EXPECT_EQ(failureOf([&] { session.send({{"method", "account/read"}, {"params", "x"}}); }),
+                  Case::readOnlyViolation);
+        // Replies carry no "method" and are never checked.
+        session.send({{"id", 5}, {"result", json::object()}});
+    }
+    EXPECT_EQ(home.receivedLines(), std::vector<std::string>{R"({"id":5,"result":{}})"});
+}
+
+TEST(RPCSessionTest, BoundsUnreadOutputAtFourMebibytes) {
+    // A line of exactly 4 MiB with its line feed is still read...
+    const std::string prefix = R"({"id":1,"result":{"p":")";
+    const std::string suffix = R"("}})";
+    std::string padding(RPCSession::maximumBufferedBytes - 1 - prefix.size() - suffix.size(), 'x');
+    FakeCodexHome exact("read\nsend " + prefix + padding + suffix + "\n");
+    {
+        RPCSession session(exact.executable(), exact.str(), 20);
+        EXPECT_EQ(session.request("initialize")["p"].get_ref<const std::string&>().size(), padding.size());
+    }
+    // ...one byte more is not, with or without a line feed after it.
+    FakeCodexHome over("read\nsend " + prefix + padding + "x" + suffix + "\n");
+    RPCSession overSession(over.executable(), over.str(), 20);
+    EXPECT_EQ(failureOf([&] { overSession.request("initialize"); }), Case::invalidResponse);
+
+    FakeCodexHome flood("read\nflood 4194305\n");
+    RPCSession floodSession(flood.executable(), flood.str(), 20);
+    EXPECT_EQ(failureOf([&] { floodSession.request("initialize"); }), Case::invalidResponse);
+}
+
+TEST(RPCSessionTest, ChildThatNeverReadsCannotBlockUsPastTheDeadline) {
+    // Thousands of server requests whose replies fill the child's unread input pipe.
+    std::string script;
+    for (int i = 0; i < 3000; ++i) {
+        script += "send {\"id\":" + std::to_string(i + 100) + ",\"method\":\"ask\"}\n";
+    }
+    script += "sleep 5000\n";
+    FakeCodexHome home(script);
+    auto start = Clock::now();
+    RPCSession session(home.executable(), home.str(), 1);
+    EXPECT_EQ(failureOf([&] { session.request("initialize"); }), Case::timeout);
+    EXPECT_LT(secondsSince(start), 1.1);
+}
+
+TEST(RPCSessionTest, CloseIsIdempotentAndReapsTheChild) {
+    FakeCodexHome home("serve\n");
+    RPCSession session(home.executable(), home.str(), 10);
+    session.request("initialize");
+    auto start = Clock::now();
+    session.close();
+    EXPECT_LT(secondsSince(start), 0.4) << "a child that exits on end of input needs no signal";
+    session.close();
+    EXPECT_FALSE(testing::hasChildren());
+    EXPECT_EQ(failureOf([&] { session.request("initialize"); }), Case::serverExited);
+}
+
+TEST(RPCSessionTest, CloseTerminatesThenKills) {
+    FakeCodexHome polite("hang\n");
+    auto start = Clock::now();
+    RPCSession(polite.executable(), polite.str(), 10).close();
+    EXPECT_GE(secondsSince(start), 0.5);
+    EXPECT_LT(secondsSince(start), 0.9) << "SIGTERM should have ended it";
+
+    FakeCodexHome stubborn("ignore-term\nhang\n");
+    start = Clock::now();
+    { RPCSession session(stubborn.executable(), stubborn.str(), 10); }  // closed by destruction
+    EXPECT_GE(secondsSince(start), 1.0);
+    EXPECT_LT(secondsSince(start), 1.4);
+    EXPECT_FALSE(testing::hasChildren());
+}
+
+TEST(RPCSessionTest, LaunchFailurePassesTheSystemErrorThrough) {
+    testing::TempDir dir;
+    auto notExecutable = dir.write("codex", "#!/bin/sh\n");
+    const std::pair<std::string, int> cases[] = {
+        {(dir.path() / "missing").string(), ENOENT},
+        {notExecutable.string(), EACCES},
+    };
+    for (const auto& [path, expected] : cases) {
+        try {
+            RPCSession session(path, dir.str(), 5);
+            ADD_FAILURE() << path << " launched";
+        } catch (const std::system_error& error) {
+            EXPECT_EQ(error.code().value(), expected) << path;
+            EXPECT_EQ(LocalizedMessage::from(error),
+                      LocalizedMessage("error.system", {std::to_string(expected)}));
+        }
+    }
+}
+
+TEST(RPCSessionTest, LeavesNoZombieOrDescriptorAfterManySessions) {
+    FakeCodexHome serving("serve\n");
+    FakeCodexHome exiting("read\nexit 3\n");
+    FakeCodexHome junk("read\nsend {\"id\":1,\"result\":[]}\n");
+    const int descriptorsBefore = testing::openDescriptorCount();
+    for (int i = 0; i < 300; ++i) {
+        try {
+            switch (i % 4) {
+                case 0: {
+                    RPCSession session(serving.executable(), serving.str(), 10);
+                    session.request("initialize");
+                    session.send({{"method", "initialized"}});
+                    session.request("account/read", {{"refreshToken", false}});
+                    break;
+                }
+                case 1: {
+                    RPCSession session(exiting.executable(), exiting.str(), 10);
+                    session.request("initialize");
+                    break;
+                }
+                case 2: {
+                    RPCSession session(junk.executable(), junk.str(), 10);
+                    session.request("initialize");
+                    break;
+                }
+                case 3: {
+                    RPCSession session("/nonexistent/codex", serving.str(), 10);
+                    break;
+                }
+            }
+        } catch (const std::exception&) {
+        }
+    }
+    EXPECT_EQ(testing::openDescriptorCount(), descriptorsBefore);
+    EXPECT_FALSE(testing::hasChildren());
+}
+
+}  // namespace
+}  // namespace quotalume

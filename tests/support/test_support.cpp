@@ -1,0 +1,79 @@
+#include "test_support.hpp"
+
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace quotalume::testing {
+
+TempDir::TempDir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "quotalume-test-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) {
+        throw std::runtime_error("mkdtemp failed");
+    }
+    // Resolved, so that paths compare equal to what a child sees as its working directory.
+    path_ = std::filesystem::canonical(pattern);
+}
+
+TempDir::~TempDir() {
+    std::error_code ignored;
+    std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
+                                 std::filesystem::perm_options::add, ignored);
+    std::filesystem::remove_all(path_, ignored);
+}
+
+std::filesystem::path TempDir::write(const std::string& name, std::string_view content) const {
+    auto file = path_ / name;
+    std::ofstream(file, std::ios::binary) << content;
+    return file;
+}
+
+std::string TempDir::read(const std::string& name) const {
+    std::ifstream in(path_ / name, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+FakeCodexHome::FakeCodexHome(std::string_view script) { write("script", script); }
+
+std::string FakeCodexHome::executable() { return QUOTALUME_FAKE_APP_SERVER; }
+
+std::vector<std::string> FakeCodexHome::receivedLines() const {
+    std::vector<std::string> lines;
+    std::istringstream in(read("received"));
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+std::vector<nlohmann::json> FakeCodexHome::receivedMessages() const {
+    std::vector<nlohmann::json> messages;
+    for (const auto& line : receivedLines()) {
+        messages.push_back(nlohmann::json::parse(line));
+    }
+    return messages;
+}
+
+nlohmann::json FakeCodexHome::launchInfo() const { return nlohmann::json::parse(read("launch.json")); }
+
+int openDescriptorCount() {
+    int count = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+        ++count;
+    }
+    return count;
+}
+
+bool hasChildren() {
+    siginfo_t info{};
+    return ::waitid(P_ALL, 0, &info, WEXITED | WNOHANG | WNOWAIT) == 0 || errno != ECHILD;
+}
+
+}  // namespace quotalume::testing

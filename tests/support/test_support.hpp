@@ -1,0 +1,45 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+namespace quotalume::testing {
+
+// A fresh directory under the system temporary folder, removed with everything in it.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::filesystem::path& path() const { return path_; }
+    std::string str() const { return path_.string(); }
+    std::filesystem::path write(const std::string& name, std::string_view content) const;
+    std::string read(const std::string& name) const;
+
+private:
+    std::filesystem::path path_;
+};
+
+// A Codex home for the fake app-server: the script it follows, and what it saw.
+class FakeCodexHome : public TempDir {
+public:
+    explicit FakeCodexHome(std::string_view script = "serve");
+
+    static std::string executable();
+    // The lines the fake received, in order.
+    std::vector<std::string> receivedLines() const;
+    std::vector<nlohmann::json> receivedMessages() const;
+    nlohmann::json launchInfo() const;
+};
+
+int openDescriptorCount();
+// True while this process has any child, running or zombie.
+bool hasChildren();
+
+}  // namespace quotalume::testing
