@@ -3,6 +3,7 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -39,6 +40,8 @@ public:
     bool waitForExit(std::chrono::milliseconds timeout);
     // Signals the child unless it has already been reaped (its pid may then be another's).
     void signal(int number);
+    // The exit status once reaped: the exit code, or 128 + the signal that ended it.
+    std::optional<int> exitCode() const { return exitCode_; }
     // SIGKILL, then a blocking reap: SIGKILL cannot be ignored, so this returns promptly.
     void killAndReap();
 
@@ -50,6 +53,7 @@ private:
     int input_ = -1;
     int output_ = -1;
     bool reaped_ = false;
+    std::optional<int> exitCode_;
 };
 
 // Writes all of `data` to a non-blocking descriptor, waiting for room until `deadline`.

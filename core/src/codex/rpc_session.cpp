@@ -3,11 +3,11 @@
 #include <quotalume/child_process.hpp>
 #include <quotalume/codex_read_only_policy.hpp>
 #include <quotalume/quotalume_error.hpp>
+#include <quotalume/text.hpp>
 
 #include <nlohmann/json.hpp>
 
 #include <poll.h>
-#include <pwd.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -27,21 +27,6 @@ using nlohmann::json;
 
 constexpr std::size_t readChunkBytes = 8192;
 constexpr std::int64_t methodNotFound = -32601;
-
-std::string userHomeDirectory() {
-    if (const char* home = std::getenv("HOME"); home != nullptr && home[0] == '/') {
-        return home;
-    }
-    long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
-    std::string storage(size > 0 ? static_cast<std::size_t>(size) : 16384, '\0');
-    passwd entry{};
-    passwd* found = nullptr;
-    if (::getpwuid_r(::getuid(), &entry, storage.data(), storage.size(), &found) == 0 && found &&
-        found->pw_dir != nullptr) {
-        return found->pw_dir;
-    }
-    return {};
-}
 
 // Our own environment with the three entries the child needs set (replacing inherited ones).
 std::vector<std::string> childEnvironment(const std::string& executable, const std::string& home) {

@@ -152,6 +152,9 @@ bool ChildProcess::reap(int flags) {
     // ECHILD: someone else reaped it (a SIGCHLD handler set to SIG_IGN); it is gone either way.
     if (result == pid_ || (result < 0 && errno == ECHILD)) {
         reaped_ = true;
+        if (result == pid_) {
+            exitCode_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        }
         closeQuietly(pidfd_);
     }
     return reaped_;

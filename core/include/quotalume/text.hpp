@@ -1,0 +1,18 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace quotalume {
+
+// Strips Unicode white space and line breaks (spaces of every width, tabs, U+0085, U+2028…)
+// from both ends of UTF-8 text.
+std::string_view trimmed(std::string_view text);
+
+// "~" and "~/…" become the user's home directory; anything else is returned unchanged.
+std::string expandingTilde(std::string_view path);
+
+// The current user's home directory: $HOME when absolute, else the password database.
+std::string userHomeDirectory();
+
+}  // namespace quotalume

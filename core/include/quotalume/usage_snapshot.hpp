@@ -1,0 +1,34 @@
+#pragma once
+
+#include <quotalume/date.hpp>
+#include <quotalume/rate_limits.hpp>
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <nlohmann/json_fwd.hpp>
+
+namespace quotalume {
+
+// One reading of an account's limits.
+struct UsageSnapshot {
+    Date observedAt;
+    std::string accountFingerprint;  // 64 lower-case hex digits
+    std::vector<RateBucket> buckets;
+
+    // SHA-256 of the UTF-8 bytes, as 64 lower-case hexadecimal digits.
+    static std::string fingerprint(std::string_view text);
+
+    std::optional<RateBucket> codexBucket() const;
+    UsageSnapshot codexOnly() const;
+
+    nlohmann::json toJSON(DateCoding dates) const;
+    // All three members are required; throws JSONDecodingError.
+    static UsageSnapshot fromJSON(const nlohmann::json& json, DateCoding dates);
+
+    friend bool operator==(const UsageSnapshot&, const UsageSnapshot&) = default;
+};
+
+}  // namespace quotalume

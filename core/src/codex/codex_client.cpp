@@ -1,0 +1,92 @@
+#include <quotalume/codex_client.hpp>
+
+#include <quotalume/codex_locator.hpp>
+#include <quotalume/quotalume_error.hpp>
+#include <quotalume/rpc_session.hpp>
+#include <quotalume/text.hpp>
+#include <quotalume/uuid.hpp>
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+
+namespace quotalume {
+namespace {
+
+using nlohmann::json;
+
+// Greets the server, checks the account, runs `operation` and closes the session whatever
+// happens (the session's destructor closes it on the failure paths).
+template <typename Operation>
+auto withSession(const CodexConfiguration& configuration, Operation&& operation) {
+    std::string executable = CodexLocator::executable(configuration.executablePath);
+    std::string home = CodexLocator::home(configuration.homePath);
+    RPCSession session(executable, home, configuration.timeout);
+    session.request("initialize",
+                    {{"clientInfo", {{"name", "quotalume"}, {"title", "Quotalume"}, {"version", "1.0.0"}}}});
+    session.send({{"method", "initialized"}});
+    json answer = session.request("account/read", {{"refreshToken", false}});
+    auto account = answer.find("account");
+    if (account == answer.end() || !account->is_object()) {
+        throw QuotalumeError(QuotalumeError::Case::notSignedIn);
+    }
+    auto type = account->find("type");
+    if (type == account->end() || !type->is_string() || type->get_ref<const std::string&>() != "chatgpt") {
+        throw QuotalumeError(QuotalumeError::Case::unsupportedAccount);
+    }
+    auto result = operation(session, home, *account);
+    session.close();
+    return result;
+}
+
+}  // namespace
+
+UsageSnapshot CodexClient::fetch(const CodexConfiguration& configuration) const {
+    return withSession(configuration, [](RPCSession& session, const std::string& home, const json& account) {
+        auto response = session.request("account/rateLimits/read").get<RateLimitsResponse>();
+        auto buckets = response.buckets();
+        if (buckets.empty()) {
+            throw QuotalumeError(QuotalumeError::Case::noLimits);
+        }
+        std::string key;
+        if (response.accountId) {
+            key = *response.accountId;
+        } else if (auto email = account.find("email"); email != account.end() && email->is_string()) {
+            key = email->get<std::string>();
+        } else {
+            key = randomUUID();
+        }
+        return UsageSnapshot{std::chrono::system_clock::now(), UsageSnapshot::fingerprint(home + ":" + key),
+                             std::move(buckets)};
+    });
+}
+
+std::vector<ThreadReference> CodexClient::recentThreads(long long limit,
+                                                        const CodexConfiguration& configuration) const {
+    json params = {{"limit", std::clamp(limit, 1LL, 20LL)},
+                   {"sortKey", "updated_at"},
+                   {"sortDirection", "desc"},
+                   {"useStateDbOnly", true}};
+    return withSession(configuration, [&](RPCSession& session, const std::string&, const json&) {
+        return session.request("thread/list", params).get<ThreadListResponse>().data;
+    });
+}
+
+std::optional<ThreadUsage> CodexClient::threadUsage(std::string_view threadID,
+                                                    const CodexConfiguration& configuration) const {
+    std::string id(trimmed(threadID));
+    if (id.empty()) {
+        throw QuotalumeError(QuotalumeError::Case::invalidThreadID);
+    }
+    return withSession(configuration, [&](RPCSession& session, const std::string&, const json&) {
+        auto usage = session.request("account/usage/read", {{"threadId", id}})
+                         .get<AccountThreadUsageResponse>()
+                         .threadUsage;
+        if (usage && usage->threadId != id) {
+            throw QuotalumeError(QuotalumeError::Case::invalidResponse);
+        }
+        return usage;
+    });
+}
+
+}  // namespace quotalume

@@ -1,0 +1,110 @@
+#pragma once
+
+// Typed reading of JSON records: exact keys, unknown keys ignored, null reads as absent, and
+// every mismatch a JSONDecodingError whose kind gives the platform code users see.
+
+#include <quotalume/json_decoding_error.hpp>
+
+#include <nlohmann/json.hpp>
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace quotalume::coding {
+
+using nlohmann::json;
+using Kind = JSONDecodingError::Kind;
+
+[[noreturn]] inline void fail(Kind kind, const std::string& key, const char* what) {
+    throw JSONDecodingError(kind, "\"" + key + "\": " + what);
+}
+
+inline const json& object(const json& value, const char* what) {
+    if (!value.is_object()) {
+        throw JSONDecodingError(Kind::typeMismatch, std::string(what) + ": expected an object");
+    }
+    return value;
+}
+
+// The member, or null when missing or null.
+inline const json* member(const json& object, const char* key) {
+    auto found = object.find(key);
+    return found == object.end() || found->is_null() ? nullptr : &*found;
+}
+
+inline const json& required(const json& object, const char* key) {
+    auto found = object.find(key);
+    if (found == object.end()) {
+        fail(Kind::keyNotFound, key, "missing");
+    }
+    if (found->is_null()) {
+        fail(Kind::valueNotFound, key, "null");
+    }
+    return *found;
+}
+
+inline std::string asString(const json& value, const char* key) {
+    if (!value.is_string()) {
+        fail(Kind::typeMismatch, key, "expected a string");
+    }
+    return value.get<std::string>();
+}
+
+inline bool asBool(const json& value, const char* key) {
+    if (!value.is_boolean()) {
+        fail(Kind::typeMismatch, key, "expected a boolean");
+    }
+    return value.get<bool>();
+}
+
+inline double asDouble(const json& value, const char* key) {
+    if (!value.is_number()) {
+        fail(Kind::typeMismatch, key, "expected a number");
+    }
+    return value.get<double>();
+}
+
+// Integral numbers only; 300.0 counts as 300, 300.5 and values beyond 64 bits do not.
+inline std::int64_t asInt64(const json& value, const char* key) {
+    if (value.is_number_unsigned()) {
+        if (value.get<std::uint64_t>() > static_cast<std::uint64_t>(INT64_MAX)) {
+            fail(Kind::dataCorrupted, key, "does not fit a 64-bit integer");
+        }
+        return static_cast<std::int64_t>(value.get<std::uint64_t>());
+    }
+    if (value.is_number_integer()) {
+        return value.get<std::int64_t>();
+    }
+    if (value.is_number_float()) {
+        double number = value.get<double>();
+        if (number >= -9223372036854775808.0 && number < 9223372036854775808.0 &&
+            number == static_cast<double>(static_cast<std::int64_t>(number))) {
+            return static_cast<std::int64_t>(number);
+        }
+        fail(Kind::dataCorrupted, key, "not an integer");
+    }
+    fail(Kind::typeMismatch, key, "expected an integer");
+}
+
+template <typename Read>
+auto optional(const json& object, const char* key, Read read) -> std::optional<decltype(read(object, key))> {
+    if (const json* value = member(object, key)) {
+        return read(*value, key);
+    }
+    return std::nullopt;
+}
+
+inline std::optional<std::string> optionalString(const json& o, const char* key) { return optional(o, key, asString); }
+inline std::optional<double> optionalDouble(const json& o, const char* key) { return optional(o, key, asDouble); }
+inline std::optional<std::int64_t> optionalInt64(const json& o, const char* key) { return optional(o, key, asInt64); }
+
+template <typename T>
+void put(json& object, const char* key, const std::optional<T>& value) {
+    if (value) {
+        object[key] = *value;
+    }
+}
+
+}  // namespace quotalume::coding

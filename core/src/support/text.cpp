@@ -1,0 +1,62 @@
+#include <quotalume/text.hpp>
+
+#include <unicode/uchar.h>
+#include <unicode/utf8.h>
+
+#include <pwd.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdlib>
+
+namespace quotalume {
+
+std::string_view trimmed(std::string_view text) {
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(text.data());
+    const auto length = static_cast<std::int32_t>(text.size());
+    std::int32_t start = 0;
+    while (start < length) {
+        std::int32_t next = start;
+        UChar32 c;
+        U8_NEXT(bytes, next, length, c);
+        if (c < 0 || !u_isUWhiteSpace(c)) {
+            break;
+        }
+        start = next;
+    }
+    std::int32_t end = length;
+    while (end > start) {
+        std::int32_t previous = end;
+        UChar32 c;
+        U8_PREV(bytes, start, previous, c);
+        if (c < 0 || !u_isUWhiteSpace(c)) {
+            break;
+        }
+        end = previous;
+    }
+    return text.substr(static_cast<std::size_t>(start), static_cast<std::size_t>(end - start));
+}
+
+std::string expandingTilde(std::string_view path) {
+    if (path == "~" || path.starts_with("~/")) {
+        return userHomeDirectory() + std::string(path.substr(1));
+    }
+    return std::string(path);
+}
+
+std::string userHomeDirectory() {
+    if (const char* home = std::getenv("HOME"); home != nullptr && home[0] == '/') {
+        return home;
+    }
+    long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
+    std::string storage(size > 0 ? static_cast<std::size_t>(size) : 16384, '\0');
+    passwd entry{};
+    passwd* found = nullptr;
+    if (::getpwuid_r(::getuid(), &entry, storage.data(), storage.size(), &found) == 0 && found &&
+        found->pw_dir != nullptr) {
+        return found->pw_dir;
+    }
+    return {};
+}
+
+}  // namespace quotalume

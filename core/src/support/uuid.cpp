@@ -1,0 +1,25 @@
+#include <quotalume/uuid.hpp>
+
+#include <openssl/rand.h>
+
+#include <cstdio>
+#include <stdexcept>
+
+namespace quotalume {
+
+std::string randomUUID() {
+    unsigned char bytes[16];
+    if (RAND_bytes(bytes, sizeof bytes) != 1) {
+        throw std::runtime_error("no random bytes");
+    }
+    bytes[6] = static_cast<unsigned char>((bytes[6] & 0x0f) | 0x40);
+    bytes[8] = static_cast<unsigned char>((bytes[8] & 0x3f) | 0x80);
+    char text[37];
+    std::snprintf(text, sizeof text,
+                  "%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X", bytes[0],
+                  bytes[1], bytes[2], bytes[3], bytes[4], bytes[5], bytes[6], bytes[7], bytes[8],
+                  bytes[9], bytes[10], bytes[11], bytes[12], bytes[13], bytes[14], bytes[15]);
+    return text;
+}
+
+}  // namespace quotalume

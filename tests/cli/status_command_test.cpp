@@ -1,0 +1,105 @@
+#include <quotalume/child_process.hpp>
+#include <quotalume/usage_snapshot.hpp>
+
+#include "test_support.hpp"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <unistd.h>
+
+namespace quotalume {
+namespace {
+
+using nlohmann::json;
+using testing::FakeCodexHome;
+
+struct Run {
+    int exitCode;
+    std::string output;
+};
+
+// Runs quotalume-cli with a private HOME and configuration folder.
+Run runCLI(const std::vector<std::string>& arguments, const testing::TempDir& home) {
+    ChildProcess child({.executable = QUOTALUME_CLI,
+                        .arguments = arguments,
+                        .environment = {"HOME=" + home.str(), "XDG_CONFIG_HOME=" + home.str() + "/config",
+                                        "XDG_DATA_HOME=" + home.str() + "/data", "LANG=C.UTF-8",
+                                        "PATH=/usr/bin:/bin"},
+                        .workingDirectory = home.str()});
+    child.closeInput();
+    std::string output;
+    char chunk[4096];
+    for (ssize_t n; (n = ::read(child.output(), chunk, sizeof chunk)) > 0;) {
+        output.append(chunk, static_cast<size_t>(n));
+    }
+    child.waitForExit(std::chrono::seconds(60));
+    return {child.exitCode().value_or(-1), output};
+}
+
+TEST(StatusCommandTest, PrintsTheSnapshotAsJson) {
+    FakeCodexHome codex;
+    codex.write("rate_limits.json",
+                R"({"accountId":"x","rateLimits":{"planType":"pro","primary":{"usedPercent":24,"windowDurationMins":300,"resetsAt":1900000000},
+                    "credits":{"hasCredits":true,"unlimited":false,"balance":"128.50"}}})");
+    auto run = runCLI({"status", "--json", "--codex", codex.executable(), "--codex-home=" + codex.str()}, codex);
+    ASSERT_EQ(run.exitCode, 0) << run.output;
+    json output = json::parse(run.output);
+    const json& snapshot = output.at("snapshot");
+    EXPECT_EQ(snapshot["accountFingerprint"], UsageSnapshot::fingerprint(codex.str() + ":x"));
+    EXPECT_TRUE(parseISO8601(snapshot["observedAt"].get<std::string>()));
+    EXPECT_EQ(snapshot["buckets"][0]["primary"]["usedPercent"], 24);
+    EXPECT_EQ(snapshot["buckets"][0]["credits"]["balance"], "128.50");
+    EXPECT_EQ(run.output.back(), '\n');
+    EXPECT_EQ(run.output.find('\n'), run.output.size() - 1) << "one line";
+}
+
+TEST(StatusCommandTest, FailuresBecomeErrorObjectsAndExitOne) {
+    FakeCodexHome notSignedIn;
+    notSignedIn.write("account.json", R"({"account":null})");
+    FakeCodexHome silent("sleep 3000\n");
+    FakeCodexHome crashing("read\nexit 9\n");
+    const struct {
+        std::vector<std::string> arguments;
+        json error;
+    } cases[] = {
+        {{"--codex", notSignedIn.executable(), "--codex-home", notSignedIn.str()},
+         {{"key", "error.login"}, {"arguments", json::array()}}},
+        {{"--codex", silent.executable(), "--codex-home", silent.str(), "--timeout", "0.5"},
+         {{"key", "error.timeout"}, {"arguments", json::array()}}},
+        {{"--codex", crashing.executable(), "--codex-home", crashing.str()},
+         {{"key", "error.server_exit"}, {"arguments", json::array()}}},
+        {{"--codex", "codex", "--codex-home", crashing.str()},
+         {{"key", "error.executable"}, {"arguments", json::array()}}},
+        {{"--codex", crashing.executable(), "--codex-home", "relative"},
+         {{"key", "error.home"}, {"arguments", json::array()}}},
+        // Automatic mode finds no executable on Linux.
+        {{"--codex", "", "--codex-home", crashing.str()},
+         {{"key", "error.executable"}, {"arguments", json::array()}}},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> arguments = {"status", "--json"};
+        arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
+        auto run = runCLI(arguments, crashing);
+        EXPECT_EQ(run.exitCode, 1) << run.output;
+        EXPECT_EQ(json::parse(run.output), json({{"error", c.error}})) << run.output;
+    }
+}
+
+TEST(StatusCommandTest, UsageErrorsExitTwoAndHelpExitsZero) {
+    testing::TempDir home;
+    for (const auto& arguments : std::vector<std::vector<std::string>>{
+             {}, {"frobnicate"}, {"status", "--bogus"}, {"status", "--timeout"}, {"status", "--timeout", "soon"},
+             {"status", "--timeout", "nan"}}) {
+        EXPECT_EQ(runCLI(arguments, home).exitCode, 2) << (arguments.empty() ? "" : arguments.back());
+    }
+    auto help = runCLI({"status", "--help"}, home);
+    EXPECT_EQ(help.exitCode, 0);
+    for (const char* option : {"--json", "--codex", "--codex-home", "--timeout"}) {
+        EXPECT_NE(help.output.find(option), std::string::npos) << option;
+    }
+    EXPECT_EQ(runCLI({"--help"}, home).exitCode, 0);
+}
+
+}  // namespace
+}  // namespace quotalume

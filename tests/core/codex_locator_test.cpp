@@ -1,0 +1,122 @@
+#include <quotalume/codex_locator.hpp>
+#include <quotalume/quotalume_error.hpp>
+
+#include "test_support.hpp"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <map>
+
+namespace quotalume {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::TempDir;
+using Case = QuotalumeError::Case;
+
+std::optional<Case> failureOf(const std::function<void()>& operation) {
+    try {
+        operation();
+    } catch (const QuotalumeError& error) {
+        return error.errorCase();
+    }
+    return std::nullopt;
+}
+
+// A scratch tree with an executable file, a plain file, a directory and two app bundles.
+class CodexLocatorTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        executable = makeFile("bin/codex", 0755);
+        plain = makeFile("bin/notes.txt", 0644);
+        fs::create_directories(dir.path() / "bin/folder");
+        goodApp = (dir.path() / "Good.app").string();
+        makeFile("Good.app/Contents/Resources/codex", 0755);
+        lockedApp = (dir.path() / "Locked.app").string();
+        makeFile("Locked.app/Contents/Resources/codex", 0644);
+        makeFile("Upper.APP/Contents/Resources/codex", 0700);
+    }
+
+    std::string makeFile(const std::string& relative, mode_t mode) {
+        auto path = dir.path() / relative;
+        fs::create_directories(path.parent_path());
+        dir.write(relative, "#!/bin/sh\n");
+        ::chmod(path.c_str(), mode);
+        return path.string();
+    }
+
+    TempDir dir;
+    std::string executable, plain, goodApp, lockedApp;
+};
+
+TEST_F(CodexLocatorTest, CustomExecutablePaths) {
+    EXPECT_EQ(CodexLocator::executable(executable), executable);
+    EXPECT_EQ(CodexLocator::executable("  \t" + executable + "\n\u2028"), executable);
+    EXPECT_EQ(CodexLocator::executable(dir.str() + "/Upper.APP"),
+              dir.str() + "/Upper.APP/Contents/Resources/codex");
+    EXPECT_EQ(CodexLocator::executable(goodApp + "/"), goodApp + "/Contents/Resources/codex");
+    // Returned as built: neither normalised nor resolved.
+    EXPECT_EQ(CodexLocator::executable(dir.str() + "/bin/../bin/codex"), dir.str() + "/bin/../bin/codex");
+
+    for (const std::string& refused : {std::string("codex"), std::string("bin/codex"), plain,
+                                       dir.str() + "/bin/folder", dir.str() + "/missing", lockedApp}) {
+        EXPECT_EQ(failureOf([&] { CodexLocator::executable(refused); }), Case::executableMissing) << refused;
+    }
+}
+
+TEST_F(CodexLocatorTest, TildeExpandsToTheUserHome) {
+    const char* home = std::getenv("HOME");
+    ASSERT_TRUE(home && home[0] == '/');
+    auto relative = fs::relative(executable, home).string();
+    if (relative.starts_with("..")) {
+        GTEST_SKIP() << "the temporary folder is outside HOME";
+    }
+    EXPECT_EQ(CodexLocator::executable("~/" + relative), std::string(home) + "/" + relative);
+}
+
+TEST_F(CodexLocatorTest, AutomaticModeSearchesOnlyTheGivenApplications) {
+    const std::vector<std::string> both = {lockedApp, goodApp};
+    EXPECT_EQ(CodexLocator::executable("", both), goodApp + "/Contents/Resources/codex");
+    EXPECT_EQ(CodexLocator::executable("   ", both), goodApp + "/Contents/Resources/codex");
+    EXPECT_EQ(failureOf([&] { CodexLocator::executable("", std::vector<std::string>{lockedApp}); }),
+              Case::executableMissing);
+    // Linux has no application registry: automatic detection finds nothing by itself.
+    EXPECT_EQ(failureOf([&] { CodexLocator::executable(""); }), Case::executableMissing);
+    EXPECT_EQ(failureOf([&] { CodexLocator::executable("", std::vector<std::string>{}); }),
+              Case::executableMissing);
+}
+
+TEST_F(CodexLocatorTest, HomeResolution) {
+    std::map<std::string, std::string> environment;
+    auto lookup = [&](const char* name) -> const char* {
+        auto found = environment.find(name);
+        return found == environment.end() ? nullptr : found->second.c_str();
+    };
+    fs::create_directories(dir.path() / "home/.codex");
+    const std::string codexHome = dir.str() + "/home/.codex";
+
+    EXPECT_EQ(CodexLocator::home(codexHome, lookup), codexHome);
+    EXPECT_EQ(CodexLocator::home(" " + codexHome + "/ ", lookup), codexHome);
+    EXPECT_EQ(CodexLocator::home(dir.str() + "/home/./.codex/../.codex/", lookup), codexHome);
+    EXPECT_EQ(failureOf([&] { CodexLocator::home(plain, lookup); }), Case::invalidHome);
+    EXPECT_EQ(failureOf([&] { CodexLocator::home("home/.codex", lookup); }), Case::invalidHome);
+    EXPECT_EQ(failureOf([&] { CodexLocator::home(dir.str() + "/absent", lookup); }), Case::invalidHome);
+
+    // CODEX_HOME is taken exactly as set; once it exists there is no fallback.
+    environment["CODEX_HOME"] = codexHome + "/.";
+    EXPECT_EQ(CodexLocator::home("", lookup), codexHome);
+    environment["CODEX_HOME"] = "relative/.codex";
+    EXPECT_EQ(failureOf([&] { CodexLocator::home("", lookup); }), Case::invalidHome);
+    environment["CODEX_HOME"] = "";
+    EXPECT_EQ(failureOf([&] { CodexLocator::home("  ", lookup); }), Case::invalidHome);
+    environment["CODEX_HOME"] = " " + codexHome;
+    EXPECT_EQ(failureOf([&] { CodexLocator::home("", lookup); }), Case::invalidHome);
+    // A setting wins over the variable.
+    EXPECT_EQ(CodexLocator::home(codexHome, lookup), codexHome);
+}
+
+}  // namespace
+}  // namespace quotalume

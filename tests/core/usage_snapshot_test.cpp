@@ -1,0 +1,57 @@
+#include <quotalume/json_decoding_error.hpp>
+#include <quotalume/quota_window.hpp>
+#include <quotalume/usage_snapshot.hpp>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+namespace quotalume {
+namespace {
+
+using nlohmann::json;
+
+TEST(UsageSnapshotTest, FingerprintIsLowerCaseSha256) {
+    EXPECT_EQ(UsageSnapshot::fingerprint(""),
+              "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+    EXPECT_EQ(UsageSnapshot::fingerprint("abc"),
+              "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+    EXPECT_EQ(UsageSnapshot::fingerprint("/home/a/.codex:é").size(), 64u);
+}
+
+TEST(UsageSnapshotTest, CodexOnlyKeepsTheFirstCodexBucket) {
+    RateBucket other{"other"}, codex{std::nullopt, "first"}, second{"codex", "second"};
+    UsageSnapshot snapshot{dateFromUnixSeconds(10), "f", {other, codex, second}};
+    EXPECT_EQ(snapshot.codexBucket(), codex);
+    EXPECT_EQ(snapshot.codexOnly().buckets, std::vector<RateBucket>{codex});
+    EXPECT_TRUE((UsageSnapshot{{}, "f", {other}}).codexOnly().buckets.empty());
+}
+
+TEST(UsageSnapshotTest, JsonRoundTripsInBothDateForms) {
+    RateBucket bucket{"codex", std::nullopt, RateWindow{24, 300, 1900000000.25}};
+    UsageSnapshot snapshot{dateFromReferenceSeconds(786000000.5), "ab", {bucket}};
+    json stored = snapshot.toJSON(DateCoding::referenceSeconds);
+    EXPECT_EQ(stored["observedAt"], 786000000.5);
+    EXPECT_EQ(UsageSnapshot::fromJSON(stored, DateCoding::referenceSeconds), snapshot);
+
+    json shown = snapshot.toJSON(DateCoding::iso8601);
+    EXPECT_EQ(shown["observedAt"], "2025-11-28T05:20:00Z");
+    EXPECT_EQ(UsageSnapshot::fromJSON(shown, DateCoding::iso8601).buckets, snapshot.buckets);
+
+    for (const char* key : {"observedAt", "accountFingerprint", "buckets"}) {
+        json missing = stored;
+        missing.erase(key);
+        EXPECT_THROW(UsageSnapshot::fromJSON(missing, DateCoding::referenceSeconds), JSONDecodingError) << key;
+    }
+}
+
+TEST(QuotaWindowTest, OnlyTheTwoLengthsAreWindows) {
+    EXPECT_EQ(quotaWindowFromMinutes(300), QuotaWindow::fiveHour);
+    EXPECT_EQ(quotaWindowFromMinutes(10080), QuotaWindow::weekly);
+    EXPECT_EQ(quotaWindowFromMinutes(301), std::nullopt);
+    EXPECT_EQ(allQuotaWindows[0], QuotaWindow::fiveHour);
+    EXPECT_STREQ(apiName(QuotaWindow::fiveHour), "five_hour");
+    EXPECT_STREQ(shortTitle(QuotaWindow::weekly), "7D");
+}
+
+}  // namespace
+}  // namespace quotalume
