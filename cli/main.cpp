@@ -1,8 +1,12 @@
 #include "command_line.hpp"
 #include "status_command.hpp"
 
+#include <quotalume/app_language.hpp>
+#include <quotalume/preferences_store.hpp>
+
 #include <cstdio>
 #include <cstring>
+#include <memory>
 
 namespace quotalume::cli {
 
@@ -43,6 +47,65 @@ void Arguments::finish() const {
 
 namespace {
 
+// The user's preferences with the interface language replaced for this run only.
+class LanguageOverride final : public PreferencesStore {
+public:
+    LanguageOverride(std::shared_ptr<PreferencesStore> base, AppLanguage language)
+        : base_(std::move(base)), language_(std::string(rawValue(language))) {}
+
+protected:
+    std::optional<Value> value(const std::string& key) const override {
+        if (key == "appearance.language") {
+            return Value(language_);
+        }
+        if (!base_) {
+            return std::nullopt;
+        }
+        if (auto text = base_->string(key)) {
+            return Value(std::move(*text));
+        }
+        if (auto bytes = base_->data(key)) {
+            return Value(std::move(*bytes));
+        }
+        return std::nullopt;
+    }
+
+    void setValue(const std::string& key, std::optional<Value> value) override {
+        if (!base_) {
+            return;
+        }
+        if (!value) {
+            base_->remove(key);
+        } else if (auto* text = std::get_if<std::string>(&*value)) {
+            base_->setString(key, std::move(*text));
+        } else {
+            base_->setData(key, std::move(std::get<Bytes>(*value)));
+        }
+    }
+
+private:
+    std::shared_ptr<PreferencesStore> base_;
+    std::string language_;
+};
+
+std::unique_ptr<ScopedStandardPreferences> overrideLanguage(Arguments& options) {
+    auto code = options.value("--lang");
+    if (!code) {
+        return nullptr;
+    }
+    auto language = appLanguageFromRawValue(*code);
+    if (!language) {
+        throw UsageError("unknown language '" + *code + "'");
+    }
+    std::shared_ptr<PreferencesStore> base;
+    try {
+        base = PreferencesStore::standard();
+    } catch (const std::exception&) {
+        // No home to keep preferences in: the language still applies.
+    }
+    return std::make_unique<ScopedStandardPreferences>(std::make_shared<LanguageOverride>(base, *language));
+}
+
 constexpr const char* mainHelp =
     "Usage: quotalume-cli COMMAND [OPTIONS]\n"
     "\n"
@@ -50,6 +113,9 @@ constexpr const char* mainHelp =
     "\n"
     "Commands:\n"
     "  status     read the limits once and print them\n"
+    "\n"
+    "Every command takes --lang CODE to choose the interface language of its messages\n"
+    "(en, zh-Hans, zh-Hant, ja, ko, fr, de, es, pt-BR, it, nl, pl, ru, tr, id, vi or system).\n"
     "\n"
     "Run 'quotalume-cli COMMAND --help' for the options of a command.\n";
 
@@ -70,6 +136,7 @@ int main(int argc, char** argv) {
     }
     Arguments options(std::vector<std::string>(arguments.begin() + 1, arguments.end()));
     try {
+        auto language = overrideLanguage(options);
         if (command == "status") {
             if (options.flag("--help") || options.flag("-h")) {
                 std::fputs(statusHelp, stdout);

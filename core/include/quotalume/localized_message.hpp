@@ -23,11 +23,15 @@ struct LocalizedMessage {
 
     friend bool operator==(const LocalizedMessage&, const LocalizedMessage&) = default;
 
+    // Rendered in the interface language of the moment (L10n::render).
+    std::string localized() const;
+
     // Any failure as something to show: our own errors give their message, errors that carry
     // a message give it unchanged, platform failures become "error.system" with their code.
     static LocalizedMessage from(const std::exception& error);
     static LocalizedMessage from(std::exception_ptr error);
-    // A rendered text stored by an older version, turned back into a key and arguments.
+    // A rendered text stored by an older version, turned back into a key and arguments by
+    // matching it against the Simplified Chinese templates (L10n::Tables::legacyMessage).
     static LocalizedMessage fromLegacyText(std::string text);
 };
 

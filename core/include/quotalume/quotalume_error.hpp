@@ -36,6 +36,8 @@ public:
     std::int64_t code() const { return code_; }
 
     LocalizedMessage userMessage() const;
+    // userMessage rendered in the current interface language.
+    std::string errorDescription() const;
     const char* what() const noexcept override;
 
     friend bool operator==(const QuotalumeError& a, const QuotalumeError& b) {

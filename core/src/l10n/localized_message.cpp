@@ -58,10 +58,6 @@ LocalizedMessage LocalizedMessage::from(std::exception_ptr error) {
     }
 }
 
-LocalizedMessage LocalizedMessage::fromLegacyText(std::string text) {
-    return LocalizedMessage(std::move(text));
-}
-
 void to_json(nlohmann::json& json, const LocalizedMessage& message) {
     json = {{"key", message.key}, {"arguments", message.arguments}};
 }

@@ -1,0 +1,401 @@
+#include <quotalume/preferences_store.hpp>
+#include <quotalume/text.hpp>
+#include <quotalume/uuid.hpp>
+
+#include <nlohmann/json.hpp>
+#include <openssl/evp.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <system_error>
+#include <unistd.h>
+
+namespace quotalume {
+namespace {
+
+using nlohmann::json;
+
+[[noreturn]] void throwErrno(int error, const std::string& what) {
+    throw std::system_error(error, std::system_category(), what);
+}
+
+// Closes the descriptor and removes the temporary file unless the write got through.
+class TemporaryFile {
+public:
+    TemporaryFile(std::string path, int fd) : path_(std::move(path)), fd_(fd) {}
+    ~TemporaryFile() {
+        closeDescriptor();
+        if (!committed_) {
+            ::unlink(path_.c_str());
+        }
+    }
+    TemporaryFile(const TemporaryFile&) = delete;
+    TemporaryFile& operator=(const TemporaryFile&) = delete;
+
+    int fd() const { return fd_; }
+    const std::string& path() const { return path_; }
+    int closeDescriptor() {
+        int result = fd_ >= 0 ? ::close(fd_) : 0;
+        fd_ = -1;
+        return result;
+    }
+    void commit() { committed_ = true; }
+
+private:
+    std::string path_;
+    int fd_;
+    bool committed_ = false;
+};
+
+std::string base64(const PreferencesStore::Bytes& bytes) {
+    std::string text(4 * ((bytes.size() + 2) / 3) + 1, '\0');
+    int length = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(text.data()), bytes.data(),
+                                 static_cast<int>(bytes.size()));
+    text.resize(static_cast<std::size_t>(length));
+    return text;
+}
+
+// Strict standard base64 with padding; EVP_DecodeBlock alone accepts surrounding white space
+// and counts padding as decoded bytes.
+std::optional<PreferencesStore::Bytes> fromBase64(const std::string& text) {
+    if (text.size() % 4 != 0) {
+        return std::nullopt;
+    }
+    std::size_t padding = 0;
+    while (padding < 2 && padding < text.size() && text[text.size() - 1 - padding] == '=') {
+        ++padding;
+    }
+    for (std::size_t i = 0; i < text.size() - padding; ++i) {
+        char c = text[i];
+        bool valid = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+                     c == '+' || c == '/';
+        if (!valid) {
+            return std::nullopt;
+        }
+    }
+    PreferencesStore::Bytes bytes(text.size() / 4 * 3 + 1);
+    int length = EVP_DecodeBlock(bytes.data(), reinterpret_cast<const unsigned char*>(text.data()),
+                                 static_cast<int>(text.size()));
+    if (length < 0) {
+        return std::nullopt;
+    }
+    bytes.resize(static_cast<std::size_t>(length) - padding);
+    return bytes;
+}
+
+enum class ReadOutcome { missing, notAFile, unreadable, read };
+
+ReadOutcome readWholeFile(const std::filesystem::path& path, std::string& content) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return errno == ENOENT || errno == ENOTDIR ? ReadOutcome::missing : ReadOutcome::unreadable;
+    }
+    struct stat status {};
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        ::close(fd);
+        return ReadOutcome::notAFile;
+    }
+    char buffer[8192];
+    for (;;) {
+        ssize_t count = ::read(fd, buffer, sizeof buffer);
+        if (count < 0 && errno == EINTR) {
+            continue;
+        }
+        if (count < 0) {
+            ::close(fd);
+            return ReadOutcome::unreadable;
+        }
+        if (count == 0) {
+            break;
+        }
+        content.append(buffer, static_cast<std::size_t>(count));
+    }
+    ::close(fd);
+    return ReadOutcome::read;
+}
+
+// Every missing folder on the way is created 0700; existing ones are left as they are.
+void createDirectories(const std::filesystem::path& directory) {
+    if (directory.empty() || ::mkdir(directory.c_str(), 0700) == 0 || errno == EEXIST) {
+        return;
+    }
+    if (errno != ENOENT) {
+        throwErrno(errno, "mkdir " + directory.string());
+    }
+    createDirectories(directory.parent_path());
+    if (::mkdir(directory.c_str(), 0700) != 0 && errno != EEXIST) {
+        throwErrno(errno, "mkdir " + directory.string());
+    }
+}
+
+void writeAll(const FilePreferencesStore::FileOperations& operations, int fd,
+              const std::string& data) {
+    std::size_t written = 0;
+    while (written < data.size()) {
+        ssize_t count = operations.write(fd, data.data() + written, data.size() - written);
+        if (count < 0 && errno == EINTR) {
+            continue;
+        }
+        if (count <= 0) {
+            throwErrno(count < 0 ? errno : EIO, "write");
+        }
+        written += static_cast<std::size_t>(count);
+    }
+}
+
+std::string utcStamp() {
+    std::time_t now = std::time(nullptr);
+    std::tm parts{};
+    ::gmtime_r(&now, &parts);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y%m%dT%H%M%SZ", &parts);
+    return text;
+}
+
+// Moves an unreadable file aside under a name no other file has. Returns the backup's path,
+// or an empty path when the file has gone in the meantime.
+std::string moveAside(const std::string& path) {
+    std::string stem = path + ".corrupt-" + utcStamp();
+    for (int attempt = 1;; ++attempt) {
+        std::string candidate = attempt == 1 ? stem : stem + "-" + std::to_string(attempt);
+        int result =
+            ::renameat2(AT_FDCWD, path.c_str(), AT_FDCWD, candidate.c_str(), RENAME_NOREPLACE);
+        if (result != 0 && errno == EINVAL) {
+            // A file system without RENAME_NOREPLACE; the folder is the user's own, so a check
+            // first is good enough there.
+            struct stat status {};
+            if (::lstat(candidate.c_str(), &status) == 0) {
+                continue;
+            }
+            result = ::rename(path.c_str(), candidate.c_str());
+        }
+        if (result == 0) {
+            return candidate;
+        }
+        if (errno == EEXIST) {
+            continue;
+        }
+        if (errno == ENOENT) {
+            return {};
+        }
+        throwErrno(errno, "rename " + path);
+    }
+}
+
+std::mutex standardMutex;
+std::shared_ptr<PreferencesStore> standardStore;
+
+}  // namespace
+
+std::optional<std::string> PreferencesStore::string(const std::string& key) const {
+    auto stored = value(key);
+    if (stored && std::holds_alternative<std::string>(*stored)) {
+        return std::get<std::string>(std::move(*stored));
+    }
+    return std::nullopt;
+}
+
+std::optional<PreferencesStore::Bytes> PreferencesStore::data(const std::string& key) const {
+    auto stored = value(key);
+    if (stored && std::holds_alternative<Bytes>(*stored)) {
+        return std::get<Bytes>(std::move(*stored));
+    }
+    return std::nullopt;
+}
+
+void PreferencesStore::setString(const std::string& key, std::string value) {
+    setValue(key, Value(std::move(value)));
+}
+
+void PreferencesStore::setData(const std::string& key, Bytes value) {
+    setValue(key, Value(std::move(value)));
+}
+
+void PreferencesStore::remove(const std::string& key) {
+    setValue(key, std::nullopt);
+}
+
+std::shared_ptr<PreferencesStore> PreferencesStore::standard() {
+    std::lock_guard lock(standardMutex);
+    if (!standardStore) {
+        standardStore = std::make_shared<FilePreferencesStore>(FilePreferencesStore::defaultPath());
+    }
+    return standardStore;
+}
+
+std::shared_ptr<PreferencesStore> PreferencesStore::setStandard(
+    std::shared_ptr<PreferencesStore> store) {
+    std::lock_guard lock(standardMutex);
+    std::swap(standardStore, store);
+    return store;
+}
+
+std::optional<PreferencesStore::Value> MemoryPreferencesStore::value(const std::string& key) const {
+    std::lock_guard lock(mutex_);
+    auto found = values_.find(key);
+    if (found == values_.end()) {
+        return std::nullopt;
+    }
+    return found->second;
+}
+
+void MemoryPreferencesStore::setValue(const std::string& key, std::optional<Value> value) {
+    std::lock_guard lock(mutex_);
+    if (value) {
+        values_.insert_or_assign(key, std::move(*value));
+    } else {
+        values_.erase(key);
+    }
+}
+
+FilePreferencesStore::FileOperations FilePreferencesStore::FileOperations::system() {
+    return {::write, ::fsync, ::rename};
+}
+
+FilePreferencesStore::FilePreferencesStore(std::filesystem::path path, FileOperations operations)
+    : path_(std::move(path)), operations_(std::move(operations)) {
+    std::string content;
+    ReadOutcome outcome = readWholeFile(path_, content);
+    if (outcome == ReadOutcome::unreadable) {
+        unreadableFile_ = true;
+    }
+    if (outcome != ReadOutcome::read || content.empty()) {
+        return;
+    }
+    json document = json::parse(content, nullptr, false);
+    if (document.is_discarded() || !document.is_object()) {
+        unreadableFile_ = true;
+        return;
+    }
+    for (const auto& [key, member] : document.items()) {
+        if (member.is_string()) {
+            values_.emplace(key, member.get<std::string>());
+            continue;
+        }
+        if (member.is_object() && member.size() == 1 && member.contains("data") &&
+            member["data"].is_string()) {
+            if (auto bytes = fromBase64(member["data"].get<std::string>())) {
+                values_.emplace(key, std::move(*bytes));
+                continue;
+            }
+        }
+        foreignMembers_.emplace(key, member.dump());
+    }
+}
+
+std::filesystem::path FilePreferencesStore::defaultPath(
+    const std::function<const char*(const char*)>& environment) {
+    auto lookup = [&](const char* name) -> std::string {
+        const char* value = environment ? environment(name) : std::getenv(name);
+        return value != nullptr ? value : "";
+    };
+    std::filesystem::path configHome = lookup("XDG_CONFIG_HOME");
+    if (!configHome.is_absolute()) {
+        std::filesystem::path home = lookup("HOME");
+        if (!home.is_absolute()) {
+            home = userHomeDirectory();
+        }
+        if (!home.is_absolute()) {
+            throwErrno(ENOENT, "no home directory for the preferences file");
+        }
+        configHome = home / ".config";
+    }
+    return configHome / "Quotalume" / "defaults.json";
+}
+
+bool FilePreferencesStore::hasUnreadableFile() const {
+    std::lock_guard lock(mutex_);
+    return unreadableFile_;
+}
+
+std::optional<PreferencesStore::Value> FilePreferencesStore::value(const std::string& key) const {
+    std::lock_guard lock(mutex_);
+    auto found = values_.find(key);
+    if (found == values_.end()) {
+        return std::nullopt;
+    }
+    return found->second;
+}
+
+void FilePreferencesStore::setValue(const std::string& key, std::optional<Value> value) {
+    std::lock_guard lock(mutex_);
+    auto next = values_;
+    if (value) {
+        next.insert_or_assign(key, std::move(*value));
+    } else {
+        next.erase(key);
+    }
+    writeFile(next, key);
+    values_ = std::move(next);
+    foreignMembers_.erase(key);
+}
+
+void FilePreferencesStore::writeFile(const std::map<std::string, Value>& values,
+                                     const std::string& changedKey) {
+    json document = json::object();
+    for (const auto& [key, member] : foreignMembers_) {
+        if (key != changedKey) {
+            document[key] = json::parse(member);
+        }
+    }
+    for (const auto& [key, member] : values) {
+        if (const auto* text = std::get_if<std::string>(&member)) {
+            document[key] = *text;
+        } else {
+            document[key] = {{"data", base64(std::get<Bytes>(member))}};
+        }
+    }
+    std::string content;
+    try {
+        content = document.dump(2) + "\n";
+    } catch (const json::type_error&) {
+        throwErrno(EILSEQ, "preferences text is not UTF-8");
+    }
+
+    std::filesystem::path directory = path_.parent_path();
+    createDirectories(directory);
+    std::string temporaryPath =
+        (directory / ("." + path_.filename().string() + "." + randomUUID() + ".tmp")).string();
+    int fd = ::open(temporaryPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        throwErrno(errno, "open " + temporaryPath);
+    }
+    TemporaryFile temporary(temporaryPath, fd);
+    writeAll(operations_, fd, content);
+    if (operations_.fsync(fd) != 0) {
+        throwErrno(errno, "fsync " + temporaryPath);
+    }
+    if (temporary.closeDescriptor() != 0) {
+        throwErrno(errno, "close " + temporaryPath);
+    }
+
+    std::string backup;
+    if (unreadableFile_) {
+        backup = moveAside(path_.string());
+    }
+    if (operations_.rename(temporaryPath.c_str(), path_.c_str()) != 0) {
+        int error = errno;
+        // Put the unreadable file back where it was, so a failed write changes nothing.
+        if (!backup.empty()) {
+            ::rename(backup.c_str(), path_.c_str());
+        }
+        throwErrno(error, "rename " + temporaryPath);
+    }
+    temporary.commit();
+    unreadableFile_ = false;
+
+    // Makes the rename itself durable. The new file is already in place, so a failure here is
+    // not a failed write.
+    if (int directoryFd =
+            ::open(directory.empty() ? "." : directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        directoryFd >= 0) {
+        ::fsync(directoryFd);
+        ::close(directoryFd);
+    }
+}
+
+}  // namespace quotalume
