@@ -1,31 +1,41 @@
 #include "status_command.hpp"
 
 #include <quotalume/codex_client.hpp>
+#include <quotalume/demo_snapshot.hpp>
+#include <quotalume/l10n.hpp>
 #include <quotalume/localized_message.hpp>
+#include <quotalume/menu_bar_presentation.hpp>
+#include <quotalume/quota_text.hpp>
 
 #include <nlohmann/json.hpp>
 
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
 #include <iostream>
 
 namespace quotalume::cli {
 
 const char* const statusHelp =
-    "Usage: quotalume-cli status [--json] [--codex PATH] [--codex-home DIR] [--timeout SECONDS]\n"
+    "Usage: quotalume-cli status [--json | --waybar] [--demo] [--codex PATH] [--codex-home DIR]\n"
+    "                            [--timeout SECONDS] [--lang CODE]\n"
     "\n"
     "Reads the Codex limits once and prints what is left of each window.\n"
     "\n"
-    "  --json              print one JSON object: {\"snapshot\": …} or {\"error\": {\"key\", \"arguments\"}}\n"
+    "  --json              one JSON object: {\"snapshot\": …} or {\"error\": {\"key\", \"arguments\"}}\n"
+    "  --waybar            one JSON line for a waybar custom module (\"return-type\": \"json\"):\n"
+    "                      text, tooltip, class (normal, low, critical or error), percentage\n"
+    "  --demo              show made-up demonstration data; Codex is not started\n"
     "  --codex PATH        the codex executable (empty: find it automatically)\n"
     "  --codex-home DIR    the Codex home directory (empty: $CODEX_HOME, else ~/.codex)\n"
     "  --timeout SECONDS   time limit of the whole exchange with Codex (default 25)\n"
+    "  --lang CODE         interface language for this run (en, de, fr, ja, zh-Hans, …)\n"
     "  -h, --help          show this help\n"
     "\n"
     "Exit status: 0 when the limits were read, 1 when reading failed, 2 on a usage error.\n";
 
 namespace {
+
+using nlohmann::json;
 
 double parseTimeout(const std::string& text) {
     char* end = nullptr;
@@ -36,51 +46,111 @@ double parseTimeout(const std::string& text) {
     return value;
 }
 
-std::string plainText(const LocalizedMessage& message) {
-    std::string text = message.key;
-    for (const auto& argument : message.arguments) {
-        text += " " + argument;
+// One line per visible window: name, share left, warning word, countdown.
+std::vector<std::string> windowLines(const RateBucket& bucket, Date now) {
+    std::vector<std::string> lines;
+    for (QuotaWindow which : MenuBarPresentation::visibleWindows(bucket)) {
+        const RateWindow window = *bucket.window(which);
+        std::string line = title(which) + ": " + window.percentageText();
+        if (auto warning = warningText(remainingLevel(window))) {
+            line += " (" + *warning + ")";
+        }
+        line += " \u00b7 " + L10n::countdown(window.resetDate(), now);
+        lines.push_back(std::move(line));
+    }
+    if (bucket.credits && bucket.credits->shouldDisplay()) {
+        lines.push_back(L10n::render("credits.title") + ": " + bucket.credits->displayText());
+    }
+    return lines;
+}
+
+std::string joined(const std::vector<std::string>& lines) {
+    std::string text;
+    for (const auto& line : lines) {
+        text += (text.empty() ? "" : "\n") + line;
     }
     return text;
 }
 
-void printWindow(const RateBucket& bucket, QuotaWindow which, const char* name) {
-    auto window = bucket.window(which);
-    if (!window) {
-        return;
+json waybar(const UsageSnapshot& snapshot, Date now) {
+    auto bucket = snapshot.codexBucket();
+    json module = {{"text", MenuBarPresentation::title(bucket, false, MenuBarScope::both)},
+                   {"tooltip", bucket ? joined(windowLines(*bucket, now)) : ""},
+                   {"class", "normal"}};
+    std::optional<RateWindow> lowest;
+    for (QuotaWindow which : MenuBarPresentation::visibleWindows(bucket)) {
+        auto window = bucket->window(which);
+        if (!lowest || *window->remainingPercent() < *lowest->remainingPercent()) {
+            lowest = window;
+        }
     }
-    std::cout << "  " << name << ": " << window->percentageText() << " left";
-    if (auto reset = window->resetDate()) {
-        std::cout << ", resets " << iso8601(*reset);
+    if (lowest) {
+        module["percentage"] = static_cast<int>(std::floor(*lowest->remainingPercent()));
+        switch (remainingLevel(*lowest)) {
+            case RemainingLevel::critical:
+                module["class"] = "critical";
+                break;
+            case RemainingLevel::low:
+                module["class"] = "low";
+                break;
+            case RemainingLevel::none:
+                break;
+        }
     }
-    std::cout << "\n";
+    return module;
 }
 
-void printSnapshot(const UsageSnapshot& snapshot) {
+enum class Format { text, json, waybar };
+
+void print(const UsageSnapshot& snapshot, Format format) {
+    const Date now = std::chrono::system_clock::now();
+    switch (format) {
+        case Format::json:
+            std::cout << json{{"snapshot", snapshot.toJSON(DateCoding::iso8601)}}.dump() << "\n";
+            return;
+        case Format::waybar:
+            std::cout << waybar(snapshot, now).dump() << "\n";
+            return;
+        case Format::text:
+            break;
+    }
     auto bucket = snapshot.codexBucket();
-    if (!bucket) {
-        return;
+    std::cout << MenuBarPresentation::title(bucket, false, MenuBarScope::both) << "\n";
+    if (bucket) {
+        for (const auto& line : windowLines(*bucket, now)) {
+            std::cout << "  " << line << "\n";
+        }
     }
-    std::cout << bucket->title();
-    if (bucket->planType) {
-        std::cout << " (" << *bucket->planType << ")";
+}
+
+void printFailure(const LocalizedMessage& message, Format format) {
+    switch (format) {
+        case Format::json:
+            std::cout << json{{"error", message}}.dump() << "\n";
+            return;
+        case Format::waybar:
+            std::cout << json{{"text", L10n::render("quota.empty")},
+                              {"tooltip", L10n::render(message.key, message.arguments)},
+                              {"class", "error"}}
+                             .dump()
+                      << "\n";
+            return;
+        case Format::text:
+            break;
     }
-    std::cout << "\n";
-    printWindow(*bucket, QuotaWindow::fiveHour, "5-hour window");
-    printWindow(*bucket, QuotaWindow::weekly, "Weekly window");
-    if (bucket->credits && bucket->credits->shouldDisplay()) {
-        const auto& credits = *bucket->credits;
-        auto balance = credits.balanceValue();
-        std::cout << "  Credits: "
-                  << (credits.unlimited ? "unlimited" : balance ? balance->text() : credits.hasCredits ? "available" : "none")
-                  << "\n";
-    }
+    std::cerr << "quotalume-cli: " << L10n::render(message.key, message.arguments) << "\n";
 }
 
 }  // namespace
 
 int runStatus(Arguments& arguments) {
     const bool asJSON = arguments.flag("--json");
+    const bool asWaybar = arguments.flag("--waybar");
+    const bool demo = arguments.flag("--demo");
+    if (asJSON && asWaybar) {
+        throw UsageError("--json and --waybar exclude each other");
+    }
+    const Format format = asJSON ? Format::json : asWaybar ? Format::waybar : Format::text;
     CodexConfiguration configuration{arguments.value("--codex").value_or(""),
                                      arguments.value("--codex-home").value_or(""), 25};
     if (auto timeout = arguments.value("--timeout")) {
@@ -89,20 +159,10 @@ int runStatus(Arguments& arguments) {
     arguments.finish();
 
     try {
-        UsageSnapshot snapshot = CodexClient().fetch(configuration);
-        if (asJSON) {
-            std::cout << nlohmann::json{{"snapshot", snapshot.toJSON(DateCoding::iso8601)}}.dump() << "\n";
-        } else {
-            printSnapshot(snapshot);
-        }
+        print(demo ? demoSnapshot(std::chrono::system_clock::now()) : CodexClient().fetch(configuration), format);
         return success;
     } catch (const std::exception& error) {
-        LocalizedMessage message = LocalizedMessage::from(error);
-        if (asJSON) {
-            std::cout << nlohmann::json{{"error", message}}.dump() << "\n";
-        } else {
-            std::cerr << "quotalume-cli: " << plainText(message) << "\n";
-        }
+        printFailure(LocalizedMessage::from(error), format);
         return failure;
     }
 }

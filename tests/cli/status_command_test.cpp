@@ -1,4 +1,5 @@
 #include <quotalume/child_process.hpp>
+#include <quotalume/l10n.hpp>
 #include <quotalume/usage_snapshot.hpp>
 
 #include "test_support.hpp"
@@ -99,6 +100,68 @@ TEST(StatusCommandTest, UsageErrorsExitTwoAndHelpExitsZero) {
         EXPECT_NE(help.output.find(option), std::string::npos) << option;
     }
     EXPECT_EQ(runCLI({"--help"}, home).exitCode, 0);
+}
+
+TEST(StatusCommandTest, DemoShowsTheTrayLineWindowsAndCredits) {
+    testing::TempDir home;
+    auto run = runCLI({"status", "--demo", "--lang", "en"}, home);
+    ASSERT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.output,
+              "5H 76% · 7D 61%\n"
+              "  5-hour limit: 76% · Resets in 2 h 8 min\n"
+              "  Weekly limit: 61% · Resets in 2 d 16 h\n"
+              "  Credits: 128.5\n");
+    auto german = runCLI({"status", "--demo", "--lang=de"}, home);
+    EXPECT_NE(german.output.find("128,5"), std::string::npos) << german.output;
+    EXPECT_NE(german.output.find("5-Stunden-Limit"), std::string::npos) << german.output;
+    EXPECT_EQ(runCLI({"status", "--demo", "--lang", "klingon"}, home).exitCode, 2);
+}
+
+TEST(StatusCommandTest, WaybarModuleJson) {
+    testing::TempDir home;
+    auto demo = runCLI({"status", "--demo", "--waybar", "--lang", "en"}, home);
+    ASSERT_EQ(demo.exitCode, 0);
+    json module = json::parse(demo.output);
+    EXPECT_EQ(module["text"], "5H 76% · 7D 61%");
+    EXPECT_EQ(module["class"], "normal");
+    EXPECT_EQ(module["percentage"], 61);
+    EXPECT_EQ(module["tooltip"],
+              "5-hour limit: 76% · Resets in 2 h 8 min\nWeekly limit: 61% · Resets in 2 d 16 h\n"
+              "Credits: 128.5");
+
+    FakeCodexHome codex;
+    codex.write("rate_limits.json",
+                R"({"rateLimits":{"primary":{"usedPercent":80.5,"windowDurationMins":300},
+                    "secondary":{"usedPercent":55,"windowDurationMins":10080}}})");
+    auto low = runCLI({"status", "--waybar", "--codex", codex.executable(), "--codex-home", codex.str()}, codex);
+    ASSERT_EQ(low.exitCode, 0) << low.output;
+    module = json::parse(low.output);
+    EXPECT_EQ(module["class"], "critical");
+    EXPECT_EQ(module["percentage"], 19);
+
+    auto failed = runCLI({"status", "--waybar", "--lang", "en", "--codex", "/nonexistent"}, home);
+    EXPECT_EQ(failed.exitCode, 1);
+    module = json::parse(failed.output);
+    EXPECT_EQ(module["class"], "error");
+    EXPECT_FALSE(module.contains("percentage"));
+    EXPECT_NE(module["tooltip"].get<std::string>().find("Codex"), std::string::npos);
+}
+
+TEST(StatusCommandTest, MessagesFollowTheSavedLanguageUnlessOverridden) {
+    testing::TempDir home;
+    std::filesystem::create_directories(home.path() / "config/Quotalume");
+    const std::string saved = R"({"appearance.language":"fr"})";
+    home.write("config/Quotalume/defaults.json", saved);
+    auto tooltip = [&](std::vector<std::string> extra) {
+        std::vector<std::string> arguments = {"status", "--waybar", "--codex", "/nonexistent"};
+        arguments.insert(arguments.end(), extra.begin(), extra.end());
+        return json::parse(runCLI(arguments, home).output)["tooltip"].get<std::string>();
+    };
+    EXPECT_EQ(tooltip({}), L10n::text("error.executable", AppLanguage::french));
+    EXPECT_EQ(tooltip({"--lang", "de"}), L10n::text("error.executable", AppLanguage::german));
+    EXPECT_NE(L10n::text("error.executable", AppLanguage::french), L10n::text("error.executable", AppLanguage::german));
+    // The override is for one run only.
+    EXPECT_EQ(home.read("config/Quotalume/defaults.json"), saved);
 }
 
 }  // namespace

@@ -68,13 +68,15 @@ TEST_F(CodexLocatorTest, CustomExecutablePaths) {
 }
 
 TEST_F(CodexLocatorTest, TildeExpandsToTheUserHome) {
-    const char* home = std::getenv("HOME");
-    ASSERT_TRUE(home && home[0] == '/');
-    auto relative = fs::relative(executable, home).string();
-    if (relative.starts_with("..")) {
-        GTEST_SKIP() << "the temporary folder is outside HOME";
-    }
-    EXPECT_EQ(CodexLocator::executable("~/" + relative), std::string(home) + "/" + relative);
+    testing::ScopedEnvironment home("HOME", dir.str());
+    EXPECT_EQ(CodexLocator::executable("~/bin/codex"), executable);
+    EXPECT_EQ(CodexLocator::executable(" ~/Good.app "), goodApp + "/Contents/Resources/codex");
+    EXPECT_EQ(failureOf([&] { CodexLocator::executable("~nobody/bin/codex"); }), Case::executableMissing);
+    fs::create_directories(dir.path() / ".codex");
+    EXPECT_EQ(CodexLocator::home("~/.codex", [](const char*) -> const char* { return nullptr; }),
+              dir.str() + "/.codex");
+    // Without a setting or CODEX_HOME the default is ~/.codex.
+    EXPECT_EQ(CodexLocator::home("", [](const char*) -> const char* { return nullptr; }), dir.str() + "/.codex");
 }
 
 TEST_F(CodexLocatorTest, AutomaticModeSearchesOnlyTheGivenApplications) {

@@ -63,6 +63,25 @@ std::vector<nlohmann::json> FakeCodexHome::receivedMessages() const {
 
 nlohmann::json FakeCodexHome::launchInfo() const { return nlohmann::json::parse(read("launch.json")); }
 
+ScopedEnvironment::ScopedEnvironment(std::string name, const char* value) : name_(std::move(name)) {
+    if (const char* old = std::getenv(name_.c_str())) {
+        previous_ = old;
+    }
+    if (value != nullptr) {
+        ::setenv(name_.c_str(), value, 1);
+    } else {
+        ::unsetenv(name_.c_str());
+    }
+}
+
+ScopedEnvironment::~ScopedEnvironment() {
+    if (previous_) {
+        ::setenv(name_.c_str(), previous_->c_str(), 1);
+    } else {
+        ::unsetenv(name_.c_str());
+    }
+}
+
 int openDescriptorCount() {
     int count = 0;
     for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -36,6 +37,21 @@ public:
     std::vector<std::string> receivedLines() const;
     std::vector<nlohmann::json> receivedMessages() const;
     nlohmann::json launchInfo() const;
+};
+
+// Sets (or with nullptr unsets) an environment variable for its lifetime. Each test runs in a
+// process of its own, so this stays within the test that uses it.
+class ScopedEnvironment {
+public:
+    ScopedEnvironment(std::string name, const char* value);
+    ScopedEnvironment(std::string name, const std::string& value) : ScopedEnvironment(std::move(name), value.c_str()) {}
+    ~ScopedEnvironment();
+    ScopedEnvironment(const ScopedEnvironment&) = delete;
+    ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
+
+private:
+    std::string name_;
+    std::optional<std::string> previous_;
 };
 
 int openDescriptorCount();

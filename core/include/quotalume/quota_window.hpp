@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <string>
 
 namespace quotalume {
 
@@ -18,5 +19,6 @@ inline std::int64_t minutes(QuotaWindow window) { return static_cast<std::int64_
 const char* apiName(QuotaWindow window);     // "five_hour", "weekly"
 const char* shortTitle(QuotaWindow window);  // "5H", "7D"
 const char* titleKey(QuotaWindow window);    // "quota.five_hour", "quota.weekly"
+std::string title(QuotaWindow window);       // the title key rendered in the current language
 
 }  // namespace quotalume

@@ -42,6 +42,9 @@ struct CreditsSnapshot {
     std::optional<Decimal> balanceValue() const;
     // Hidden only when the balance is known to be exactly zero and not unlimited.
     bool shouldDisplay() const;
+    // The credits row in the current language: unlimited, the exact balance in the locale's
+    // digits and separators, or available / none.
+    std::string displayText() const;
 
     friend bool operator==(const CreditsSnapshot&, const CreditsSnapshot&) = default;
 };

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <quotalume/date.hpp>
+#include <quotalume/rate_limits.hpp>
+#include <quotalume/reset_event.hpp>
+#include <quotalume/usage_snapshot.hpp>
+
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json_fwd.hpp>
+
+namespace quotalume {
+
+// Compares each snapshot of the Codex bucket with the last usable one of the same account and
+// reports every window that was reset, once. Persisted with the monitor state, so a reset that
+// happened while the program was not running is still found on the next reading.
+class ResetDetector {
+public:
+    ResetDetector() = default;
+
+    // The resets this snapshot reveals: five-hour before weekly. Snapshots not later than the
+    // last accepted one change nothing.
+    std::vector<ResetEvent> observe(const UsageSnapshot& snapshot);
+    // Drops observations of buckets other than Codex (kept by older stored data).
+    void retainCodexOnly();
+
+    struct Observation {
+        RateWindow window;  // as received, not clamped
+        Date observedAt;
+        friend bool operator==(const Observation&, const Observation&) = default;
+    };
+    const std::optional<std::string>& accountFingerprint() const { return accountFingerprint_; }
+    const std::map<std::string, Observation>& observations() const { return observations_; }
+    const std::optional<Date>& lastObservedAt() const { return lastObservedAt_; }
+
+    friend bool operator==(const ResetDetector&, const ResetDetector&) = default;
+    // Dates as seconds since 2001-01-01 UTC, as in the state file.
+    friend void to_json(nlohmann::json& json, const ResetDetector& detector);
+    friend void from_json(const nlohmann::json& json, ResetDetector& detector);
+
+private:
+    std::optional<std::string> accountFingerprint_;
+    std::map<std::string, Observation> observations_;
+    std::optional<Date> lastObservedAt_;
+};
+
+}  // namespace quotalume

@@ -1,0 +1,40 @@
+#include <quotalume/refresh_schedule.hpp>
+
+#include <algorithm>
+#include <cmath>
+
+namespace quotalume {
+
+double RefreshSchedule::delay(const std::optional<UsageSnapshot>& snapshot, Date now, double interval,
+                              long long failures) {
+    const double base = std::isnan(interval) ? 15.0 : std::min(std::max(interval, 15.0), 300.0);
+    if (failures >= 1) {
+        return std::min(300.0, base * std::exp2(static_cast<double>(std::min(failures, 5LL) - 1)));
+    }
+    if (!snapshot) {
+        return base;
+    }
+    std::optional<double> soonest;
+    if (auto bucket = snapshot->codexOnly().codexBucket()) {
+        for (QuotaWindow which : allQuotaWindows) {
+            auto window = bucket->window(which);
+            auto reset = window ? window->resetDate() : std::nullopt;
+            if (!reset) {
+                continue;
+            }
+            const double until = std::chrono::duration<double>(*reset - now).count();
+            std::optional<double> candidate;
+            if (until > 0) {
+                candidate = until + 2;
+            } else if (until > -120) {
+                candidate = 10;
+            }
+            if (candidate && (!soonest || *candidate < *soonest)) {
+                soonest = candidate;
+            }
+        }
+    }
+    return soonest && *soonest < base ? *soonest : base;
+}
+
+}  // namespace quotalume

@@ -1,0 +1,79 @@
+#include <quotalume/quota_text.hpp>
+
+#include <quotalume/l10n.hpp>
+
+#include <unicode/numberformatter.h>
+
+#include <cmath>
+
+namespace quotalume {
+
+std::string L10n::countdown(std::optional<Date> reset, Date now) {
+    if (!reset) {
+        return L10n::render("quota.reset_unknown");
+    }
+    const auto s = std::chrono::duration_cast<std::chrono::seconds>(*reset - now).count();
+    if (s < 1) {
+        return L10n::render("quota.awaiting_reset");
+    }
+    const auto m = (s + 59) / 60;
+    if (s + 59 < 3600) {
+        return L10n::render("quota.reset_minutes", {std::to_string(m)});
+    }
+    if (s + 59 < 86400) {
+        return L10n::render("quota.reset_hours", {std::to_string(m / 60), std::to_string(m % 60)});
+    }
+    return L10n::render("quota.reset_days", {std::to_string((s + 59) / 86400), std::to_string((m % 1440) / 60)});
+}
+
+std::string title(QuotaWindow window) { return L10n::render(titleKey(window)); }
+
+RemainingLevel remainingLevel(const RateWindow& window) {
+    if (!window.usedPercent || !std::isfinite(*window.usedPercent) || *window.usedPercent < 0) {
+        return RemainingLevel::none;
+    }
+    const double used = *window.usedPercent;
+    const double remaining = used < 100 ? 100 - used : 0;
+    return remaining < 25 ? RemainingLevel::critical : remaining < 50 ? RemainingLevel::low : RemainingLevel::none;
+}
+
+std::optional<std::string> warningText(RemainingLevel level) {
+    switch (level) {
+        case RemainingLevel::critical:
+            return L10n::render("quota.critical");
+        case RemainingLevel::low:
+            return L10n::render("quota.low");
+        case RemainingLevel::none:
+            break;
+    }
+    return std::nullopt;
+}
+
+std::string CreditsSnapshot::displayText() const {
+    const CreditsSnapshot& credits = *this;
+    if (credits.unlimited) {
+        return L10n::render("credits.unlimited");
+    }
+    if (auto balance = credits.balanceValue()) {
+        UErrorCode status = U_ZERO_ERROR;
+        std::string formatted;
+        icu::number::NumberFormatter::withLocale(icu::Locale(L10n::locale().c_str()))
+            .precision(icu::number::Precision::minMaxFraction(0, 38))
+            .formatDecimal(balance->text().c_str(), status)
+            .toString(status)
+            .toUTF8String(formatted);
+        return U_SUCCESS(status) && !formatted.empty() ? formatted : balance->text();
+    }
+    return L10n::render(credits.hasCredits ? "credits.available" : "credits.none");
+}
+
+std::string updatedText(Date observedAt) {
+    return L10n::render("dashboard.updated", {L10n::date(observedAt, DateStyle::none, DateStyle::mediumStyle)});
+}
+
+std::string lastUpdatedText(Date observedAt) {
+    return L10n::render("quota.last_updated",
+                        {L10n::date(observedAt, DateStyle::mediumStyle, DateStyle::mediumStyle)});
+}
+
+}  // namespace quotalume

@@ -1,0 +1,105 @@
+#include <quotalume/reset_detector.hpp>
+
+#include <quotalume/uuid.hpp>
+
+#include "../support/json_coding.hpp"
+
+#include <algorithm>
+#include <cmath>
+
+namespace quotalume {
+
+using namespace coding;
+
+namespace {
+
+constexpr std::string_view codexPrefix = "codex:";
+
+double clamped(double percent) { return percent < 0 ? 0 : std::min(percent, 100.0); }
+
+bool usable(const std::optional<double>& percent) { return percent && std::isfinite(*percent); }
+
+}  // namespace
+
+void ResetDetector::retainCodexOnly() {
+    std::erase_if(observations_, [](const auto& entry) { return !entry.first.starts_with(codexPrefix); });
+}
+
+std::vector<ResetEvent> ResetDetector::observe(const UsageSnapshot& snapshot) {
+    retainCodexOnly();
+    if (accountFingerprint_ != snapshot.accountFingerprint) {
+        accountFingerprint_ = snapshot.accountFingerprint;
+        observations_.clear();
+        lastObservedAt_.reset();
+    }
+    if (lastObservedAt_ && !(snapshot.observedAt > *lastObservedAt_)) {
+        return {};
+    }
+    lastObservedAt_ = snapshot.observedAt;
+
+    std::vector<ResetEvent> events;
+    for (const auto& bucket : snapshot.buckets) {
+        const std::string limitID = bucket.id();
+        if (limitID != "codex") {
+            continue;
+        }
+        for (QuotaWindow which : allQuotaWindows) {
+            const std::string key = limitID + ":" + std::to_string(minutes(which));
+            auto current = bucket.window(which);
+            if (!current || !usable(current->usedPercent)) {
+                continue;  // keep what we knew until a usable value arrives
+            }
+            const double currentUsed = clamped(*current->usedPercent);
+            auto stored = observations_.find(key);
+            if (stored != observations_.end() && usable(stored->second.window.usedPercent)) {
+                const RateWindow& previous = stored->second.window;
+                const double previousUsed = clamped(*previous.usedPercent);
+                const bool restored = currentUsed == 0 && previousUsed > 0;
+                auto previousReset = previous.resetDate();
+                auto nextReset = current->resetDate();
+                const bool newWindow =
+                    previousReset && nextReset && snapshot.observedAt >= *previousReset &&
+                    *nextReset > snapshot.observedAt &&
+                    std::chrono::duration<double>(*nextReset - *previousReset).count() > 60.0;
+                if (restored || newWindow) {
+                    events.push_back(ResetEvent{randomUUID(), snapshot.observedAt, limitID, "Codex", which,
+                                                previousUsed, 100 - currentUsed, previousReset, nextReset,
+                                                restored ? ResetReason::restoredToFull : ResetReason::newWindow});
+                }
+            }
+            observations_[key] = Observation{*current, snapshot.observedAt};
+        }
+    }
+    return events;
+}
+
+void to_json(json& out, const ResetDetector& detector) {
+    json observations = json::object();
+    for (const auto& [key, observation] : detector.observations_) {
+        observations[key] = {{"window", observation.window},
+                             {"observedAt", referenceSeconds(observation.observedAt)}};
+    }
+    out = {{"observations", std::move(observations)}};
+    put(out, "accountFingerprint", detector.accountFingerprint_);
+    if (detector.lastObservedAt_) {
+        out["lastObservedAt"] = referenceSeconds(*detector.lastObservedAt_);
+    }
+}
+
+void from_json(const json& in, ResetDetector& detector) {
+    object(in, "detector");
+    auto readDate = [](const json& value, const char* key) { return dateFromReferenceSeconds(asDouble(value, key)); };
+    ResetDetector decoded;
+    decoded.accountFingerprint_ = optionalString(in, "accountFingerprint");
+    decoded.lastObservedAt_ = optional(in, "lastObservedAt", readDate);
+    const json& observations = object(required(in, "observations"), "observations");
+    for (const auto& [key, value] : observations.items()) {
+        object(value, "observation");
+        decoded.observations_.emplace(
+            key, ResetDetector::Observation{required(value, "window").get<RateWindow>(),
+                             readDate(required(value, "observedAt"), "observedAt")});
+    }
+    detector = std::move(decoded);
+}
+
+}  // namespace quotalume

@@ -1,0 +1,119 @@
+#include <quotalume/reset_event.hpp>
+
+#include <quotalume/l10n.hpp>
+#include <quotalume/uuid.hpp>
+
+#include "../support/json_coding.hpp"
+
+#include <cctype>
+
+namespace quotalume {
+
+using namespace coding;
+
+const char* rawValue(ResetReason reason) {
+    return reason == ResetReason::newWindow ? "new_window" : "restored_to_full";
+}
+
+std::optional<ResetReason> resetReasonFromRaw(std::string_view raw) {
+    if (raw == "new_window") {
+        return ResetReason::newWindow;
+    }
+    if (raw == "restored_to_full") {
+        return ResetReason::restoredToFull;
+    }
+    return std::nullopt;
+}
+
+std::string ResetEvent::title() const {
+    return L10n::render("reset.title", {bucketName, L10n::render(titleKey(window))});
+}
+
+std::string ResetEvent::notificationTitle() const { return L10n::render("reset.headline"); }
+
+std::string ResetEvent::message() const { return L10n::render("reset.full"); }
+
+ResetEvent ResetEvent::test(Date now) {
+    return ResetEvent{randomUUID(), now,  "codex", "Codex", QuotaWindow::fiveHour,
+                      85.0,         100.0, now,    now + std::chrono::seconds(18000),
+                      ResetReason::restoredToFull};
+}
+
+namespace {
+
+json storedDate(Date date) { return referenceSeconds(date); }
+
+Date readDate(const json& value, const char* key) { return dateFromReferenceSeconds(asDouble(value, key)); }
+
+}  // namespace
+
+void to_json(json& out, const ResetEvent& event) {
+    out = {{"id", event.id},
+           {"observedAt", storedDate(event.observedAt)},
+           {"bucketId", event.bucketId},
+           {"bucketName", event.bucketName},
+           {"window", minutes(event.window)},
+           {"previousUsedPercent", event.previousUsedPercent},
+           {"remainingPercent", event.remainingPercent},
+           {"reason", rawValue(event.reason)}};
+    if (event.previousResetAt) {
+        out["previousResetAt"] = storedDate(*event.previousResetAt);
+    }
+    if (event.nextResetAt) {
+        out["nextResetAt"] = storedDate(*event.nextResetAt);
+    }
+}
+
+void from_json(const json& in, ResetEvent& event) {
+    object(in, "event");
+    auto window = quotaWindowFromMinutes(asInt64(required(in, "window"), "window"));
+    if (!window) {
+        fail(Kind::dataCorrupted, "window", "not a quota window");
+    }
+    auto reason = resetReasonFromRaw(asString(required(in, "reason"), "reason"));
+    if (!reason) {
+        fail(Kind::dataCorrupted, "reason", "not a reset reason");
+    }
+    event = ResetEvent{asString(required(in, "id"), "id"),
+                       readDate(required(in, "observedAt"), "observedAt"),
+                       asString(required(in, "bucketId"), "bucketId"),
+                       asString(required(in, "bucketName"), "bucketName"),
+                       *window,
+                       asDouble(required(in, "previousUsedPercent"), "previousUsedPercent"),
+                       asDouble(required(in, "remainingPercent"), "remainingPercent"),
+                       optional(in, "previousResetAt", readDate),
+                       optional(in, "nextResetAt", readDate),
+                       *reason};
+}
+
+namespace {
+
+// Query values keep RFC 3986 query characters except the ones that split or mean something
+// inside a query ("&", "=", "+", "#"); everything else is percent-encoded as UTF-8 bytes.
+std::string encodeQueryValue(std::string_view value) {
+    static constexpr std::string_view kept = "-._~!$'()*,;:@/?";
+    std::string out;
+    for (unsigned char c : value) {
+        if (std::isalnum(c) || kept.find(static_cast<char>(c)) != std::string_view::npos) {
+            out.push_back(static_cast<char>(c));
+        } else {
+            static constexpr char hex[] = "0123456789ABCDEF";
+            out += '%';
+            out += hex[c >> 4];
+            out += hex[c & 0xf];
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+const std::string ZenthoThanks::message =
+    "Thanks @resetwarden for resetting the Codex usage limits! Really appreciate it.";
+
+const std::string& ZenthoThanks::composeURL() {
+    static const std::string url = "https://x.com/intent/tweet?text=" + encodeQueryValue(message);
+    return url;
+}
+
+}  // namespace quotalume

@@ -1,0 +1,80 @@
+#include <quotalume/l10n.hpp>
+#include <quotalume/preferences_store.hpp>
+#include <quotalume/quota_text.hpp>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+namespace quotalume {
+namespace {
+
+// Renders in a fixed language through an in-memory preference, restored afterwards.
+class QuotaTextTest : public ::testing::Test {
+protected:
+    void use(AppLanguage language) { L10n::setPreference(language); }
+
+    ScopedStandardPreferences preferences{std::make_shared<MemoryPreferencesStore>()};
+};
+
+TEST_F(QuotaTextTest, CountdownRoundsUpToWholeMinutes) {
+    use(AppLanguage::english);
+    const Date now = dateFromUnixSeconds(1760000000);
+    auto in = [&](double seconds) { return L10n::countdown(now + std::chrono::duration_cast<Date::duration>(std::chrono::duration<double>(seconds)), now); };
+    const std::pair<double, std::string> cases[] = {
+        {30, L10n::text("quota.reset_minutes", "1")},
+        {3540, L10n::text("quota.reset_minutes", "59")},
+        {3541, L10n::text("quota.reset_hours", "1", "0")},
+        {86340, L10n::text("quota.reset_hours", "23", "59")},
+        {86341, L10n::text("quota.reset_days", "1", "0")},
+        {2 * 86400 + 5 * 3600, L10n::text("quota.reset_days", "2", "5")},
+        {0.5, L10n::text("quota.awaiting_reset")},
+        {0, L10n::text("quota.awaiting_reset")},
+        {-600, L10n::text("quota.awaiting_reset")},
+    };
+    for (const auto& [seconds, expected] : cases) {
+        EXPECT_EQ(in(seconds), expected) << seconds;
+    }
+    EXPECT_EQ(L10n::countdown(std::nullopt, now), L10n::text("quota.reset_unknown"));
+    EXPECT_EQ(in(7680), "Resets in 2 h 8 min");
+}
+
+TEST_F(QuotaTextTest, LevelsOfTheRemainingShare) {
+    const std::pair<std::optional<double>, RemainingLevel> cases[] = {
+        {60, RemainingLevel::low},        {75.5, RemainingLevel::critical}, {100, RemainingLevel::critical},
+        {150, RemainingLevel::critical},  {50, RemainingLevel::none},       {-3, RemainingLevel::none},
+        {std::nullopt, RemainingLevel::none}, {std::nan(""), RemainingLevel::none},
+    };
+    for (const auto& [used, level] : cases) {
+        EXPECT_EQ(remainingLevel(RateWindow{used}), level) << used.value_or(-1);
+    }
+    use(AppLanguage::english);
+    EXPECT_EQ(warningText(RemainingLevel::low), L10n::text("quota.low"));
+    EXPECT_FALSE(warningText(RemainingLevel::none));
+}
+
+TEST_F(QuotaTextTest, CreditsInTheLocalesDigits) {
+    use(AppLanguage::english);
+    EXPECT_EQ((CreditsSnapshot{true, false, "12.50"}).displayText(), "12.5");
+    EXPECT_EQ((CreditsSnapshot{true, false, "1234.5"}).displayText(), "1,234.5");
+    EXPECT_EQ((CreditsSnapshot{true, false, "1234567.000000000000000000000000000001"}).displayText(),
+              "1,234,567.000000000000000000000000000001");
+    EXPECT_EQ((CreditsSnapshot{false, false, std::nullopt}).displayText(), L10n::text("credits.none"));
+    EXPECT_EQ((CreditsSnapshot{true, false, "n/a"}).displayText(), L10n::text("credits.available"));
+    EXPECT_EQ((CreditsSnapshot{true, true, "5"}).displayText(), L10n::text("credits.unlimited"));
+    use(AppLanguage::german);
+    EXPECT_EQ((CreditsSnapshot{true, false, "1234.5"}).displayText(), "1.234,5");
+    use(AppLanguage::french);
+    EXPECT_EQ((CreditsSnapshot{true, false, "1234.5"}).displayText(), "1\u202f234,5");
+}
+
+TEST_F(QuotaTextTest, WindowTitlesFollowTheLanguage) {
+    use(AppLanguage::english);
+    EXPECT_EQ(title(QuotaWindow::fiveHour), "5-hour limit");
+    use(AppLanguage::german);
+    EXPECT_EQ(title(QuotaWindow::weekly), L10n::text("quota.weekly", AppLanguage::german));
+    EXPECT_NE(title(QuotaWindow::weekly), L10n::text("quota.weekly", AppLanguage::english));
+}
+
+}  // namespace
+}  // namespace quotalume

@@ -1,0 +1,195 @@
+#include <quotalume/json_decoding_error.hpp>
+#include <quotalume/reset_detector.hpp>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+namespace quotalume {
+namespace {
+
+using nlohmann::json;
+constexpr double T = 1760000000;  // a previous reset time, Unix seconds
+constexpr double week = 604800;
+
+struct Window {
+    std::optional<double> used;
+    std::optional<double> resetsAt;
+};
+
+UsageSnapshot snapshot(double observedAt, std::optional<Window> fiveHour, std::optional<Window> weekly,
+                       std::string account = "acct") {
+    RateBucket bucket;
+    if (fiveHour) {
+        bucket.primary = RateWindow{fiveHour->used, 300, fiveHour->resetsAt};
+    }
+    if (weekly) {
+        bucket.secondary = RateWindow{weekly->used, 10080, weekly->resetsAt};
+    }
+    return UsageSnapshot{dateFromUnixSeconds(observedAt), std::move(account), {bucket}};
+}
+
+struct Expected {
+    QuotaWindow window;
+    ResetReason reason;
+    double previousUsed;
+    double remaining;
+};
+
+struct DetectorCase {
+    const char* name;
+    UsageSnapshot first;
+    UsageSnapshot second;
+    std::vector<Expected> events;
+};
+
+void PrintTo(const DetectorCase& c, std::ostream* out) { *out << c.name; }
+
+class ResetDetectorCaseTest : public ::testing::TestWithParam<DetectorCase> {};
+
+TEST_P(ResetDetectorCaseTest, FindsExactlyTheResets) {
+    const auto& c = GetParam();
+    ResetDetector detector;
+    EXPECT_TRUE(detector.observe(c.first).empty()) << "the first reading is only stored";
+    auto events = detector.observe(c.second);
+    ASSERT_EQ(events.size(), c.events.size());
+    for (std::size_t i = 0; i < events.size(); ++i) {
+        EXPECT_EQ(events[i].window, c.events[i].window);
+        EXPECT_EQ(events[i].reason, c.events[i].reason);
+        EXPECT_DOUBLE_EQ(events[i].previousUsedPercent, c.events[i].previousUsed);
+        EXPECT_DOUBLE_EQ(events[i].remainingPercent, c.events[i].remaining);
+        EXPECT_EQ(events[i].observedAt, c.second.observedAt);
+        EXPECT_EQ(events[i].bucketId, "codex");
+        EXPECT_EQ(events[i].bucketName, "Codex");
+        EXPECT_EQ(events[i].id.size(), 36u);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Detector, ResetDetectorCaseTest,
+    ::testing::Values(
+        DetectorCase{"weekly new window", snapshot(T - 100, {}, Window{40, T}), snapshot(T + 5, {}, Window{3, T + week}),
+                     {{QuotaWindow::weekly, ResetReason::newWindow, 40, 97}}},
+        DetectorCase{"reset moved exactly 60 s", snapshot(T - 100, {}, Window{40, T}),
+                     snapshot(T + 5, {}, Window{3, T + 60}), {}},
+        DetectorCase{"reset moved 61 s", snapshot(T - 100, {}, Window{40, T}), snapshot(T + 5, {}, Window{3, T + 61}),
+                     {{QuotaWindow::weekly, ResetReason::newWindow, 40, 97}}},
+        DetectorCase{"observed before the old reset", snapshot(T - 100, {}, Window{40, T}),
+                     snapshot(T - 1, {}, Window{3, T + week}), {}},
+        DetectorCase{"next reset not after the observation", snapshot(T - 100, {}, Window{40, T}),
+                     snapshot(T + 500, {}, Window{3, T + 400}), {}},
+        DetectorCase{"restored without reset times", snapshot(1, Window{12, {}}, {}), snapshot(2, Window{0, {}}, {}),
+                     {{QuotaWindow::fiveHour, ResetReason::restoredToFull, 12, 100}}},
+        DetectorCase{"zero stays zero", snapshot(1, Window{0, {}}, {}), snapshot(2, Window{0, {}}, {}), {}},
+        DetectorCase{"clamped both ways", snapshot(1, Window{150, {}}, {}), snapshot(2, Window{-3, {}}, {}),
+                     {{QuotaWindow::fiveHour, ResetReason::restoredToFull, 100, 100}}},
+        DetectorCase{"both conditions give one restored event", snapshot(T - 100, Window{50, T}, {}),
+                     snapshot(T + 5, Window{0, T + 18000}, {}),
+                     {{QuotaWindow::fiveHour, ResetReason::restoredToFull, 50, 100}}},
+        DetectorCase{"both windows, five-hour first", snapshot(T - 100, Window{90, T}, Window{70, T}),
+                     snapshot(T + 5, Window{0, T + 18000}, Window{1, T + week}),
+                     {{QuotaWindow::fiveHour, ResetReason::restoredToFull, 90, 100},
+                      {QuotaWindow::weekly, ResetReason::newWindow, 70, 99}}},
+        DetectorCase{"another account", snapshot(T - 100, Window{90, T}, {}),
+                     snapshot(T + 5, Window{0, T + 18000}, {}, "other"), {}},
+        DetectorCase{"not-a-number is no reading", snapshot(1, Window{12, {}}, {}),
+                     snapshot(2, Window{std::nan(""), {}}, {}), {}}));
+
+TEST(ResetDetectorTest, FirstReadingIsStoredUnderCodexKeys) {
+    ResetDetector detector;
+    EXPECT_TRUE(detector.observe(snapshot(10, Window{5, T}, Window{6, T})).empty());
+    EXPECT_EQ(detector.accountFingerprint(), "acct");
+    EXPECT_EQ(detector.lastObservedAt(), dateFromUnixSeconds(10));
+    ASSERT_EQ(detector.observations().size(), 2u);
+    EXPECT_EQ(detector.observations().at("codex:300").window.usedPercent, 5);
+    EXPECT_EQ(detector.observations().at("codex:10080").observedAt, dateFromUnixSeconds(10));
+}
+
+TEST(ResetDetectorTest, IgnoresReadingsNotLaterThanTheLast) {
+    ResetDetector detector;
+    detector.observe(snapshot(100, Window{50, {}}, {}));
+    const ResetDetector before = detector;
+    EXPECT_TRUE(detector.observe(snapshot(100, Window{0, {}}, {})).empty());
+    EXPECT_TRUE(detector.observe(snapshot(99, Window{0, {}}, {})).empty());
+    EXPECT_EQ(detector, before);
+    // A clock set back keeps it quiet until time catches up; an account change lifts that.
+    EXPECT_EQ(detector.observe(snapshot(101, Window{0, {}}, {})).size(), 1u);
+    EXPECT_TRUE(detector.observe(snapshot(50, Window{20, {}}, {}, "other")).empty());
+    EXPECT_EQ(detector.accountFingerprint(), "other");
+    EXPECT_EQ(detector.lastObservedAt(), dateFromUnixSeconds(50));
+}
+
+TEST(ResetDetectorTest, KeepsAWindowThatGoesMissing) {
+    ResetDetector detector;
+    detector.observe(snapshot(1, Window{30, {}}, Window{60, {}}));
+    EXPECT_TRUE(detector.observe(snapshot(2, Window{31, {}}, std::nullopt)).empty());
+    EXPECT_EQ(detector.observations().at("codex:10080").window.usedPercent, 60);
+    auto events = detector.observe(snapshot(3, Window{31, {}}, Window{0, {}}));
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].window, QuotaWindow::weekly);
+    EXPECT_EQ(events[0].previousUsedPercent, 60);
+}
+
+TEST(ResetDetectorTest, WatchesOnlyTheCodexBucket) {
+    ResetDetector detector;
+    UsageSnapshot other{dateFromUnixSeconds(1), "acct", {RateBucket{"other", {}, RateWindow{50, 300}}}};
+    detector.observe(other);
+    EXPECT_TRUE(detector.observations().empty());
+
+    json stored = json::parse(R"({"accountFingerprint":"acct","observations":{
+        "other:300":{"window":{"usedPercent":5},"observedAt":1},
+        "codex:300":{"window":{"usedPercent":50,"windowDurationMins":300},"observedAt":1}}})");
+    auto loaded = stored.get<ResetDetector>();
+    loaded.retainCodexOnly();
+    EXPECT_EQ(loaded.observations().size(), 1u);
+    auto again = stored.get<ResetDetector>();
+    EXPECT_EQ(again.observe(snapshot(unixSeconds(dateFromReferenceSeconds(2)), Window{0, {}}, {})).size(), 1u);
+    EXPECT_FALSE(again.observations().contains("other:300"));
+}
+
+TEST(ResetDetectorTest, JsonRoundTripKeepsFractionsAndOmitsAbsentMembers) {
+    EXPECT_EQ(json(ResetDetector()), json::parse(R"({"observations":{}})"));
+    ResetDetector detector;
+    detector.observe(snapshot(T + 0.25, Window{12.5, T + 0.5}, {}));
+    json stored = detector;
+    EXPECT_DOUBLE_EQ(stored["lastObservedAt"].get<double>(), T + 0.25 - 978307200);
+    EXPECT_EQ(stored.get<ResetDetector>(), detector);
+    EXPECT_THROW(json::parse(R"({"accountFingerprint":"a"})").get<ResetDetector>(), JSONDecodingError);
+    EXPECT_THROW(json::parse(R"({"observations":{"codex:300":{"window":{}}}})").get<ResetDetector>(),
+                 JSONDecodingError);
+    EXPECT_NO_THROW(json::parse(R"({"observations":{},"accountFingerprint":null,"lastObservedAt":null})")
+                        .get<ResetDetector>());
+}
+
+TEST(ResetEventTest, JsonRoundTripAndStrictValues) {
+    ResetEvent event = ResetEvent::test(dateFromUnixSeconds(T + 0.5));
+    EXPECT_EQ(*event.nextResetAt - event.observedAt, std::chrono::seconds(18000));
+    EXPECT_NE(ResetEvent::test(event.observedAt).id, event.id);
+    EXPECT_EQ(json(event).get<ResetEvent>(), event);
+
+    event.previousResetAt.reset();
+    event.nextResetAt.reset();
+    json stored = event;
+    EXPECT_FALSE(stored.contains("previousResetAt"));
+    EXPECT_FALSE(stored.contains("nextResetAt"));
+    EXPECT_EQ(stored["reason"], "restored_to_full");
+    EXPECT_EQ(stored.get<ResetEvent>(), event);
+
+    json weekly = stored;
+    weekly["window"] = 10080;
+    EXPECT_EQ(weekly.get<ResetEvent>().window, QuotaWindow::weekly);
+    for (auto [key, value] : std::vector<std::pair<const char*, json>>{
+             {"window", 60}, {"reason", "reset"}, {"reason", 1}, {"id", nullptr}}) {
+        json bad = stored;
+        bad[key] = value;
+        EXPECT_THROW(bad.get<ResetEvent>(), JSONDecodingError) << key;
+    }
+}
+
+TEST(ZenthoThanksTest, ComposeLinkCarriesTheEncodedMessage) {
+    EXPECT_EQ(ZenthoThanks::composeURL(),
+              "https://x.com/intent/tweet?text=Thanks%20@resetwarden%20for%20resetting%20the%20Codex%20usage%20"
+              "limits!%20Really%20appreciate%20it.");
+}
+
+}  // namespace
+}  // namespace quotalume
