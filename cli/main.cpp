@@ -1,5 +1,6 @@
 #include "command_line.hpp"
 #include "status_command.hpp"
+#include "webhook_command.hpp"
 
 #include <quotalume/app_language.hpp>
 #include <quotalume/preferences_store.hpp>
@@ -113,6 +114,7 @@ constexpr const char* mainHelp =
     "\n"
     "Commands:\n"
     "  status     read the limits once and print them\n"
+    "  webhook    send a test event to the webhook receiver (webhook test)\n"
     "\n"
     "Every command takes --lang CODE to choose the interface language of its messages\n"
     "(en, zh-Hans, zh-Hant, ja, ko, fr, de, es, pt-BR, it, nl, pl, ru, tr, id, vi or system).\n"
@@ -143,6 +145,9 @@ int main(int argc, char** argv) {
                 return success;
             }
             return runStatus(options);
+        }
+        if (command == "webhook") {
+            return runWebhook(options);
         }
         throw UsageError("unknown command: " + command);
     } catch (const UsageError& error) {

@@ -1,0 +1,156 @@
+#include "webhook_command.hpp"
+
+#include <quotalume/l10n.hpp>
+#include <quotalume/localized_message.hpp>
+#include <quotalume/quotalume_error.hpp>
+#include <quotalume/reset_event.hpp>
+#include <quotalume/webhook_configuration_store.hpp>
+#include <quotalume/webhook_sender.hpp>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <iostream>
+#include <optional>
+#include <unistd.h>
+
+namespace quotalume::cli {
+
+const char* const webhookHelp =
+    "Usage: quotalume-cli webhook test [--url URL [--format FORMAT] [--token-file PATH]\n"
+    "                                   [--secret-file PATH] [--token TOKEN] [--secret SECRET]]\n"
+    "                                   [--lang CODE]\n"
+    "\n"
+    "Sends a test reset event to a webhook receiver and reports whether it was delivered.\n"
+    "Without --url the saved webhook configuration is used, credentials included.\n"
+    "\n"
+    "  --url URL            the receiver: https://…, or http:// for localhost only\n"
+    "  --format FORMAT      json (default), slack, discord, feishu or wecom\n"
+    "  --token-file PATH    read the bearer token from PATH ('-' for standard input)\n"
+    "  --secret-file PATH   read the signing secret from PATH ('-' for standard input);\n"
+    "                       json requests are signed with it, feishu bodies carry its signature\n"
+    "  --token TOKEN        the bearer token itself\n"
+    "  --secret SECRET      the signing secret itself\n"
+    "  --lang CODE          interface language of the messages (en, de, fr, ja, zh-Hans, …)\n"
+    "  -h, --help           show this help\n"
+    "\n"
+    "--token and --secret put the credential in the command line, where every user of this\n"
+    "machine can read it in the process list and where it may stay in your shell history.\n"
+    "Prefer --token-file and --secret-file. Trailing line breaks of a file are ignored.\n"
+    "The token and the secret are never printed.\n"
+    "\n"
+    "Exit status: 0 when the receiver accepted the test, 1 when it did not, 2 on a usage error.\n";
+
+namespace {
+
+// A credential from a file or standard input, without the line break that ends the file.
+std::string readCredential(const std::string& option, const std::string& path) {
+    int fd = path == "-" ? STDIN_FILENO : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        throw UsageError("cannot read " + option + " " + path + ": " + std::strerror(errno));
+    }
+    std::string content;
+    char buffer[4096];
+    ssize_t count;
+    while ((count = ::read(fd, buffer, sizeof buffer)) != 0) {
+        if (count < 0 && errno == EINTR) {
+            continue;
+        }
+        if (count < 0 || content.size() > (1 << 16)) {
+            int error = count < 0 ? errno : EFBIG;
+            if (fd != STDIN_FILENO) {
+                ::close(fd);
+            }
+            throw UsageError("cannot read " + option + " " + path + ": " + std::strerror(error));
+        }
+        content.append(buffer, static_cast<std::size_t>(count));
+    }
+    if (fd != STDIN_FILENO) {
+        ::close(fd);
+    }
+    while (!content.empty() && (content.back() == '\n' || content.back() == '\r')) {
+        content.pop_back();
+    }
+    return content;
+}
+
+// The credential given inline or by file; both at once is a mistake.
+std::optional<std::string> credential(Arguments& arguments, const std::string& inlineOption,
+                                      const std::string& fileOption, bool& stdinTaken) {
+    auto inlineValue = arguments.value(inlineOption);
+    auto file = arguments.value(fileOption);
+    if (inlineValue && file) {
+        throw UsageError(inlineOption + " and " + fileOption + " exclude each other");
+    }
+    if (!file) {
+        return inlineValue;
+    }
+    if (*file == "-") {
+        if (stdinTaken) {
+            throw UsageError("only one credential can come from standard input");
+        }
+        stdinTaken = true;
+    }
+    return readCredential(fileOption, *file);
+}
+
+int sendTest(Arguments& arguments) {
+    auto url = arguments.value("--url");
+    auto formatText = arguments.value("--format");
+    bool stdinTaken = false;
+    auto token = credential(arguments, "--token", "--token-file", stdinTaken);
+    auto secret = credential(arguments, "--secret", "--secret-file", stdinTaken);
+    // Looked for after the options, so that an option's value is never taken for it.
+    if (!arguments.flag("test")) {
+        throw UsageError("webhook needs the subcommand: webhook test [OPTIONS]");
+    }
+    arguments.finish();
+
+    std::optional<WebhookFormat> format;
+    if (formatText) {
+        format = webhookFormatFromRawValue(*formatText);
+        if (!format) {
+            throw UsageError("--format must be json, slack, discord, feishu or wecom, not '" +
+                             *formatText + "'");
+        }
+    }
+    // The saved credentials must never go to an address typed on the command line.
+    if (!url && (format || token || secret)) {
+        throw UsageError(
+            "--format, --token and --secret need --url; without it the saved "
+            "configuration is used as it is");
+    }
+
+    try {
+        WebhookConfiguration configuration;
+        if (url) {
+            configuration = {*url, format.value_or(WebhookFormat::json), token.value_or(""),
+                             secret.value_or("")};
+        } else {
+            configuration = WebhookConfigurationStore().load();
+            if (configuration.url.empty()) {
+                throw QuotalumeError::webhook(LocalizedMessage("error.webhook_missing"));
+            }
+        }
+        WebhookSender().send(ResetEvent::test(std::chrono::system_clock::now()), configuration,
+                             true);
+        std::cout << L10n::render("webhook.test_success") << "\n";
+        return success;
+    } catch (const std::exception& error) {
+        std::cout.flush();
+        std::cerr << "quotalume-cli: " << LocalizedMessage::from(error).localized() << "\n";
+        return failure;
+    }
+}
+
+}  // namespace
+
+int runWebhook(Arguments& arguments) {
+    if (arguments.flag("--help") || arguments.flag("-h")) {
+        std::cout << webhookHelp;
+        return success;
+    }
+    return sendTest(arguments);
+}
+
+}  // namespace quotalume::cli

@@ -1,0 +1,198 @@
+#include "../support/json_coding.hpp"
+#include "curl_global.hpp"
+
+#include <quotalume/l10n.hpp>
+#include <quotalume/quotalume_error.hpp>
+#include <quotalume/text.hpp>
+#include <quotalume/usage_snapshot.hpp>
+#include <quotalume/webhook_configuration.hpp>
+
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <memory>
+#include <new>
+
+namespace quotalume {
+namespace {
+
+using namespace coding;
+
+[[noreturn]] void refuse(const char* key) {
+    throw QuotalumeError::webhook(LocalizedMessage(key));
+}
+
+struct URLDeleter {
+    void operator()(CURLU* url) const { curl_url_cleanup(url); }
+};
+using URLHandle = std::unique_ptr<CURLU, URLDeleter>;
+
+// The part, or nullopt when the URL has none (CURLUE_NO_USER, CURLUE_NO_FRAGMENT, …).
+std::optional<std::string> part(CURLU* url, CURLUPart which) {
+    char* value = nullptr;
+    if (curl_url_get(url, which, &value, 0) != CURLUE_OK) {
+        return std::nullopt;
+    }
+    std::string text = value != nullptr ? value : "";
+    curl_free(value);
+    return text;
+}
+
+// libcurl reads "https:/host" and "https:///path" as having a host ("host", "path"), where
+// RFC 3986 sees none, so the authority is also checked in the text as typed.
+bool hasAuthorityHost(std::string_view text) {
+    auto colon = text.find(':');
+    if (colon == std::string_view::npos || text.substr(colon + 1, 2) != "//") {
+        return false;
+    }
+    std::string_view authority = text.substr(colon + 3);
+    authority = authority.substr(0, authority.find_first_of("/?#"));
+    if (auto at = authority.rfind('@'); at != std::string_view::npos) {
+        authority.remove_prefix(at + 1);
+    }
+    if (authority.starts_with('[')) {
+        auto close = authority.find(']');
+        return close != std::string_view::npos && close > 1;
+    }
+    return !authority.substr(0, authority.find(':')).empty();
+}
+
+std::string lowercased(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) {
+        return static_cast<char>(c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c);
+    });
+    return text;
+}
+
+// Line feed, vertical tab, form feed, carriage return, U+0085, U+2028 and U+2029: anything
+// that could end the Authorization header early. A NUL would cut the header short just as
+// silently, so it is refused too.
+bool breaksHeader(std::string_view token) {
+    for (std::size_t i = 0; i < token.size(); ++i) {
+        auto c = static_cast<unsigned char>(token[i]);
+        if (c == 0 || (c >= 0x0A && c <= 0x0D)) {
+            return true;
+        }
+        if (c == 0xC2 && i + 1 < token.size() && static_cast<unsigned char>(token[i + 1]) == 0x85) {
+            return true;
+        }
+        if (c == 0xE2 && i + 2 < token.size() && static_cast<unsigned char>(token[i + 1]) == 0x80 &&
+            (static_cast<unsigned char>(token[i + 2]) == 0xA8 ||
+             static_cast<unsigned char>(token[i + 2]) == 0xA9)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+std::string_view rawValue(WebhookFormat format) {
+    switch (format) {
+        case WebhookFormat::json:
+            return "json";
+        case WebhookFormat::slack:
+            return "slack";
+        case WebhookFormat::discord:
+            return "discord";
+        case WebhookFormat::feishu:
+            return "feishu";
+        case WebhookFormat::wecom:
+            return "wecom";
+    }
+    return "json";
+}
+
+std::optional<WebhookFormat> webhookFormatFromRawValue(std::string_view raw) {
+    for (WebhookFormat format : allWebhookFormats) {
+        if (rawValue(format) == raw) {
+            return format;
+        }
+    }
+    return std::nullopt;
+}
+
+std::string title(WebhookFormat format, std::optional<AppLanguage> language) {
+    switch (format) {
+        case WebhookFormat::slack:
+            return "Slack";
+        case WebhookFormat::discord:
+            return "Discord";
+        case WebhookFormat::json:
+            return L10n::render("webhook.json", {}, language);
+        case WebhookFormat::feishu:
+            return L10n::render("webhook.feishu", {}, language);
+        case WebhookFormat::wecom:
+            return L10n::render("webhook.wecom", {}, language);
+    }
+    return std::string(rawValue(format));
+}
+
+std::string WebhookConfiguration::validatedURL() const {
+    const std::string text(trimmed(url));
+
+    ensureCurlInitialized();
+    URLHandle parsed(curl_url());
+    if (!parsed) {
+        throw std::bad_alloc();
+    }
+    // Every scheme parses, so that "ftp://…" is refused for its scheme, not as unreadable.
+    if (curl_url_set(parsed.get(), CURLUPART_URL, text.c_str(), CURLU_NON_SUPPORT_SCHEME) !=
+        CURLUE_OK) {
+        refuse("error.url");
+    }
+
+    auto host = part(parsed.get(), CURLUPART_HOST);
+    if (!host || host->empty() || !hasAuthorityHost(text)) {
+        refuse("error.url");
+    }
+
+    auto address = part(parsed.get(), CURLUPART_URL);
+    if (!address) {
+        refuse("error.url");
+    }
+
+    // libcurl drops an empty fragment ("…/hook#"), so the number sign is looked for directly.
+    if (part(parsed.get(), CURLUPART_USER) || part(parsed.get(), CURLUPART_PASSWORD) ||
+        part(parsed.get(), CURLUPART_FRAGMENT) || text.find('#') != std::string::npos) {
+        refuse("error.url");
+    }
+
+    const std::string scheme = lowercased(part(parsed.get(), CURLUPART_SCHEME).value_or(""));
+    const std::string loweredHost = lowercased(*host);
+    const bool loopback = loweredHost == "localhost" || loweredHost == "127.0.0.1" ||
+                          loweredHost == "::1" || loweredHost == "[::1]";
+    if (scheme != "https" && !(scheme == "http" && loopback)) {
+        refuse("error.https");
+    }
+
+    if (breaksHeader(bearerToken)) {
+        refuse("error.token");
+    }
+    return *address;
+}
+
+std::string WebhookConfiguration::fingerprint() const {
+    return UsageSnapshot::fingerprint(std::string(rawValue(format)) + ":" + url);
+}
+
+void to_json(json& out, const WebhookConfiguration& configuration) {
+    out = {{"url", configuration.url},
+           {"format", rawValue(configuration.format)},
+           {"bearerToken", configuration.bearerToken},
+           {"signingSecret", configuration.signingSecret}};
+}
+
+void from_json(const json& in, WebhookConfiguration& configuration) {
+    object(in, "webhook configuration");
+    std::string formatText = asString(required(in, "format"), "format");
+    auto format = webhookFormatFromRawValue(formatText);
+    if (!format) {
+        fail(Kind::dataCorrupted, "format", "not a webhook format");
+    }
+    configuration = WebhookConfiguration{asString(required(in, "url"), "url"), *format,
+                                         asString(required(in, "bearerToken"), "bearerToken"),
+                                         asString(required(in, "signingSecret"), "signingSecret")};
+}
+
+}  // namespace quotalume

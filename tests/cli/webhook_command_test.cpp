@@ -1,0 +1,192 @@
+#include "http_receiver.hpp"
+#include "test_support.hpp"
+
+#include <quotalume/child_process.hpp>
+#include <quotalume/webhook_configuration_store.hpp>
+
+#include <gtest/gtest.h>
+#include <openssl/evp.h>
+#include <openssl/hmac.h>
+
+#include <system_error>
+#include <unistd.h>
+
+namespace quotalume {
+namespace {
+
+using testing::HTTPReceiver;
+using testing::ReceiverAnswer;
+
+struct Run {
+    int exitCode;
+    std::string output;  // standard output and standard error together
+};
+
+// Runs quotalume-cli with a private HOME, configuration and data folder, English texts, and
+// `input` on its standard input.
+Run runCLI(const std::vector<std::string>& arguments, const testing::TempDir& home,
+           const std::string& input = "") {
+    std::vector<std::string> shellArguments = {"-c", "exec \"$0\" \"$@\" 2>&1", QUOTALUME_CLI};
+    shellArguments.insert(shellArguments.end(), arguments.begin(), arguments.end());
+    ChildProcess child(
+        {.executable = "/bin/sh",
+         .arguments = shellArguments,
+         .environment = {"HOME=" + home.str(), "XDG_CONFIG_HOME=" + home.str() + "/config",
+                         "XDG_DATA_HOME=" + home.str() + "/data", "LANG=C.UTF-8",
+                         "PATH=/usr/bin:/bin"},
+         .workingDirectory = home.str()});
+    try {
+        writeAll(child.input(), input, std::chrono::steady_clock::now() + std::chrono::seconds(10));
+    } catch (const std::system_error&) {
+        // The program ended without reading its input, as usage errors do.
+    }
+    child.closeInput();
+    std::string output;
+    char chunk[4096];
+    for (ssize_t n; (n = ::read(child.output(), chunk, sizeof chunk)) > 0;) {
+        output.append(chunk, static_cast<size_t>(n));
+    }
+    child.waitForExit(std::chrono::seconds(60));
+    return {child.exitCode().value_or(-1), output};
+}
+
+WebhookConfigurationStore savedStore(const testing::TempDir& home) {
+    return WebhookConfigurationStore(home.path() / "data" / "Quotalume");
+}
+
+std::string hmacHex(const std::string& key, const std::string& message) {
+    unsigned char code[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    HMAC(EVP_sha256(), key.data(), static_cast<int>(key.size()),
+         reinterpret_cast<const unsigned char*>(message.data()), message.size(), code, &length);
+    std::string hex;
+    for (unsigned int i = 0; i < length; ++i) {
+        hex += "0123456789abcdef"[code[i] >> 4];
+        hex += "0123456789abcdef"[code[i] & 0xF];
+    }
+    return hex;
+}
+
+TEST(WebhookCommandTest, SendsTheTestEventToAnAddressGivenOnTheCommandLine) {
+    testing::TempDir home;
+    HTTPReceiver receiver;
+    auto run = runCLI(
+        {"webhook", "test", "--url", receiver.url(), "--format", "slack", "--lang", "en"}, home);
+    EXPECT_EQ(run.exitCode, 0) << run.output;
+    EXPECT_EQ(run.output, "Test webhook delivered.\n");
+    auto requests = receiver.requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].body,
+              R"({"text":"Test message from Quotalume: your webhook is set up correctly."})");
+}
+
+TEST(WebhookCommandTest, UsesTheSavedConfigurationWithoutEverPrintingItsCredentials) {
+    testing::TempDir home;
+    HTTPReceiver receiver;
+    savedStore(home).save({receiver.url(), WebhookFormat::json, "saved-token", "saved-secret"});
+
+    auto delivered = runCLI({"webhook", "test"}, home);
+    EXPECT_EQ(delivered.exitCode, 0) << delivered.output;
+    ASSERT_EQ(receiver.requests().size(), 1u);
+    auto request = receiver.requests()[0];
+    EXPECT_EQ(request.header("Authorization"), "Bearer saved-token");
+    EXPECT_NE(request.body.find(R"("event":"codex.webhook.test")"), std::string::npos);
+    EXPECT_EQ(request.header("X-Quotalume-Signature"),
+              "sha256=" + hmacHex("saved-secret",
+                                  *request.header("X-Quotalume-Timestamp") + "." + request.body));
+
+    receiver.answer(ReceiverAnswer::withStatus(401, "bad token saved-token"));
+    auto refused = runCLI({"webhook", "test"}, home);
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_EQ(refused.output,
+              "quotalume-cli: The webhook receiver answered with HTTP status 401.\n");
+    for (const auto& run : {delivered, refused}) {
+        EXPECT_EQ(run.output.find("saved-token"), std::string::npos);
+        EXPECT_EQ(run.output.find("saved-secret"), std::string::npos);
+    }
+}
+
+TEST(WebhookCommandTest, ReadsCredentialsFromAFileAndFromStandardInput) {
+    testing::TempDir home;
+    HTTPReceiver receiver;
+    auto tokenFile = home.write("token", "file-token\n");
+    auto run = runCLI({"webhook", "test", "--url", receiver.url(), "--token-file",
+                       tokenFile.string(), "--secret-file", "-"},
+                      home, "stdin-secret\r\n");
+    EXPECT_EQ(run.exitCode, 0) << run.output;
+    ASSERT_EQ(receiver.requests().size(), 1u);
+    auto request = receiver.requests()[0];
+    EXPECT_EQ(request.header("Authorization"), "Bearer file-token");
+    EXPECT_EQ(request.header("X-Quotalume-Signature"),
+              "sha256=" + hmacHex("stdin-secret",
+                                  *request.header("X-Quotalume-Timestamp") + "." + request.body));
+}
+
+TEST(WebhookCommandTest, FailuresPrintTheMessageAndExitOne) {
+    testing::TempDir unconfigured;
+    testing::TempDir corrupt;
+    savedStore(corrupt).save({});
+    corrupt.write("data/Quotalume/webhook.json", "{\"url\": ");
+    testing::TempDir home;
+    const std::string refused =
+        "http://127.0.0.1:" + std::to_string(HTTPReceiver::refusedPort()) + "/hook";
+    const struct {
+        const testing::TempDir& home;
+        std::vector<std::string> arguments;
+        std::string output;
+    } cases[] = {
+        {unconfigured, {}, "quotalume-cli: The webhook is on, but no URL is set.\n"},
+        {corrupt, {}, "quotalume-cli: Could not read the webhook settings (code 3840).\n"},
+        {home,
+         {"--url", "http://example.com/hook"},
+         "quotalume-cli: The webhook URL must use https:// (http:// is allowed only for "
+         "localhost).\n"},
+        {home,
+         {"--url", refused, "--token", "sekrit"},
+         "quotalume-cli: Could not reach the webhook receiver.\n"},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> arguments = {"webhook", "test"};
+        arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
+        auto run = runCLI(arguments, c.home);
+        EXPECT_EQ(run.exitCode, 1) << run.output;
+        EXPECT_EQ(run.output, c.output);
+    }
+}
+
+TEST(WebhookCommandTest, UsageErrorsExitTwoWithoutEchoingCredentials) {
+    testing::TempDir home;
+    const std::string url = "https://example.com/hook";
+    for (const auto& arguments : std::vector<std::vector<std::string>>{
+             {"webhook"},
+             {"webhook", "send"},
+             {"webhook", "test", "--bogus"},
+             {"webhook", "test", "--url", url, "--format", "xml"},
+             {"webhook", "test", "--token", "sekrit"},
+             {"webhook", "test", "--format", "slack"},
+             {"webhook", "test", "--url", url, "--token", "sekrit", "--token-file", "/dev/null"},
+             {"webhook", "test", "--url", url, "--token-file", "-", "--secret-file", "-"},
+             {"webhook", "test", "--url", url, "--secret-file", home.str() + "/missing"},
+         }) {
+        auto run = runCLI(arguments, home, "sekrit\n");
+        EXPECT_EQ(run.exitCode, 2) << arguments.back() << ": " << run.output;
+        EXPECT_EQ(run.output.find("sekrit"), std::string::npos) << run.output;
+    }
+}
+
+TEST(WebhookCommandTest, HelpDescribesEveryOption) {
+    testing::TempDir home;
+    for (const auto& arguments : std::vector<std::vector<std::string>>{
+             {"webhook", "--help"}, {"webhook", "test", "--help"}}) {
+        auto help = runCLI(arguments, home);
+        EXPECT_EQ(help.exitCode, 0);
+        for (const char* option : {"--url", "--format", "--token", "--token-file", "--secret",
+                                   "--secret-file", "process list"}) {
+            EXPECT_NE(help.output.find(option), std::string::npos) << option;
+        }
+    }
+    EXPECT_NE(runCLI({"--help"}, home).output.find("webhook"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace quotalume

@@ -1,0 +1,83 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <utility>
+#include <vector>
+
+namespace quotalume::testing {
+
+// One request as it arrived.
+struct ReceivedRequest {
+    std::string method;
+    std::string target;
+    std::vector<std::pair<std::string, std::string>> headers;  // in the order sent
+    std::string body;
+
+    // The first header of that name, compared without regard to case.
+    std::optional<std::string> header(std::string_view name) const;
+    // Names in the order sent.
+    std::vector<std::string> headerNames() const;
+};
+
+// What the receiver does with each request once it has read it whole.
+struct ReceiverAnswer {
+    enum class Kind {
+        respond,      // after `delay`, the status, headers and body; then closes
+        neverAnswer,  // keeps the connection open and silent until the receiver goes away
+        closeAtOnce,  // closes the connection without a word
+    };
+    Kind kind = Kind::respond;
+    int status = 200;
+    std::vector<std::pair<std::string, std::string>> headers;
+    std::string body;
+    std::chrono::milliseconds delay{0};
+
+    static ReceiverAnswer withStatus(int status, std::string body = {}) {
+        return {Kind::respond, status, {}, std::move(body)};
+    }
+    static ReceiverAnswer of(Kind kind) { return {kind}; }
+};
+
+// An HTTP/1.1 server on 127.0.0.1 (a port of the system's choosing) that records every
+// request and answers as told. One connection at a time, on a thread of its own.
+class HTTPReceiver {
+public:
+    explicit HTTPReceiver(ReceiverAnswer answer = {});
+    ~HTTPReceiver();
+    HTTPReceiver(const HTTPReceiver&) = delete;
+    HTTPReceiver& operator=(const HTTPReceiver&) = delete;
+
+    // For the requests that arrive from now on.
+    void answer(ReceiverAnswer answer);
+
+    std::uint16_t port() const { return port_; }
+    // "http://127.0.0.1:<port><path>"
+    std::string url(std::string_view path = "/hook") const;
+    std::vector<ReceivedRequest> requests() const;
+
+    // A loopback port nobody listens on: bound, then closed again.
+    static std::uint16_t refusedPort();
+
+private:
+    void serve();
+    void handle(int client);
+    // Waits for `fd` to become readable; false when the receiver is stopping or time is up.
+    bool waitReadable(int fd, std::chrono::milliseconds timeout) const;
+
+    int listener_ = -1;
+    int wakeRead_ = -1;
+    int wakeWrite_ = -1;
+    std::uint16_t port_ = 0;
+    mutable std::mutex mutex_;
+    ReceiverAnswer answer_;
+    std::vector<ReceivedRequest> requests_;
+    std::thread thread_;
+};
+
+}  // namespace quotalume::testing
