@@ -2,6 +2,7 @@
 #include <quotalume/l10n.hpp>
 #include <quotalume/usage_snapshot.hpp>
 
+#include "cli_runner.hpp"
 #include "test_support.hpp"
 
 #include <gtest/gtest.h>
@@ -15,28 +16,7 @@ namespace {
 using nlohmann::json;
 using testing::FakeCodexHome;
 
-struct Run {
-    int exitCode;
-    std::string output;
-};
-
-// Runs quotalume-cli with a private HOME and configuration folder.
-Run runCLI(const std::vector<std::string>& arguments, const testing::TempDir& home) {
-    ChildProcess child({.executable = QUOTALUME_CLI,
-                        .arguments = arguments,
-                        .environment = {"HOME=" + home.str(), "XDG_CONFIG_HOME=" + home.str() + "/config",
-                                        "XDG_DATA_HOME=" + home.str() + "/data", "LANG=C.UTF-8",
-                                        "PATH=/usr/bin:/bin"},
-                        .workingDirectory = home.str()});
-    child.closeInput();
-    std::string output;
-    char chunk[4096];
-    for (ssize_t n; (n = ::read(child.output(), chunk, sizeof chunk)) > 0;) {
-        output.append(chunk, static_cast<size_t>(n));
-    }
-    child.waitForExit(std::chrono::seconds(60));
-    return {child.exitCode().value_or(-1), output};
-}
+using testing::runCLI;
 
 TEST(StatusCommandTest, PrintsTheSnapshotAsJson) {
     FakeCodexHome codex;

@@ -1,12 +1,11 @@
 #include "http_receiver.hpp"
+#include "cli_runner.hpp"
 #include "test_support.hpp"
 
 #include <quotalume/child_process.hpp>
 #include <quotalume/webhook_configuration_store.hpp>
 
 #include <gtest/gtest.h>
-#include <openssl/evp.h>
-#include <openssl/hmac.h>
 
 #include <system_error>
 #include <unistd.h>
@@ -17,54 +16,10 @@ namespace {
 using testing::HTTPReceiver;
 using testing::ReceiverAnswer;
 
-struct Run {
-    int exitCode;
-    std::string output;  // standard output and standard error together
-};
-
-// Runs quotalume-cli with a private HOME, configuration and data folder, English texts, and
-// `input` on its standard input.
-Run runCLI(const std::vector<std::string>& arguments, const testing::TempDir& home,
-           const std::string& input = "") {
-    std::vector<std::string> shellArguments = {"-c", "exec \"$0\" \"$@\" 2>&1", QUOTALUME_CLI};
-    shellArguments.insert(shellArguments.end(), arguments.begin(), arguments.end());
-    ChildProcess child(
-        {.executable = "/bin/sh",
-         .arguments = shellArguments,
-         .environment = {"HOME=" + home.str(), "XDG_CONFIG_HOME=" + home.str() + "/config",
-                         "XDG_DATA_HOME=" + home.str() + "/data", "LANG=C.UTF-8",
-                         "PATH=/usr/bin:/bin"},
-         .workingDirectory = home.str()});
-    try {
-        writeAll(child.input(), input, std::chrono::steady_clock::now() + std::chrono::seconds(10));
-    } catch (const std::system_error&) {
-        // The program ended without reading its input, as usage errors do.
-    }
-    child.closeInput();
-    std::string output;
-    char chunk[4096];
-    for (ssize_t n; (n = ::read(child.output(), chunk, sizeof chunk)) > 0;) {
-        output.append(chunk, static_cast<size_t>(n));
-    }
-    child.waitForExit(std::chrono::seconds(60));
-    return {child.exitCode().value_or(-1), output};
-}
+using testing::runCLI;
 
 WebhookConfigurationStore savedStore(const testing::TempDir& home) {
     return WebhookConfigurationStore(home.path() / "data" / "Quotalume");
-}
-
-std::string hmacHex(const std::string& key, const std::string& message) {
-    unsigned char code[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    HMAC(EVP_sha256(), key.data(), static_cast<int>(key.size()),
-         reinterpret_cast<const unsigned char*>(message.data()), message.size(), code, &length);
-    std::string hex;
-    for (unsigned int i = 0; i < length; ++i) {
-        hex += "0123456789abcdef"[code[i] >> 4];
-        hex += "0123456789abcdef"[code[i] & 0xF];
-    }
-    return hex;
 }
 
 TEST(WebhookCommandTest, SendsTheTestEventToAnAddressGivenOnTheCommandLine) {
@@ -92,7 +47,7 @@ TEST(WebhookCommandTest, UsesTheSavedConfigurationWithoutEverPrintingItsCredenti
     EXPECT_EQ(request.header("Authorization"), "Bearer saved-token");
     EXPECT_NE(request.body.find(R"("event":"codex.webhook.test")"), std::string::npos);
     EXPECT_EQ(request.header("X-Quotalume-Signature"),
-              "sha256=" + hmacHex("saved-secret",
+              "sha256=" + testing::hmacSHA256Hex("saved-secret",
                                   *request.header("X-Quotalume-Timestamp") + "." + request.body));
 
     receiver.answer(ReceiverAnswer::withStatus(401, "bad token saved-token"));
@@ -118,7 +73,7 @@ TEST(WebhookCommandTest, ReadsCredentialsFromAFileAndFromStandardInput) {
     auto request = receiver.requests()[0];
     EXPECT_EQ(request.header("Authorization"), "Bearer file-token");
     EXPECT_EQ(request.header("X-Quotalume-Signature"),
-              "sha256=" + hmacHex("stdin-secret",
+              "sha256=" + testing::hmacSHA256Hex("stdin-secret",
                                   *request.header("X-Quotalume-Timestamp") + "." + request.body));
 }
 

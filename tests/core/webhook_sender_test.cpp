@@ -1,4 +1,5 @@
 #include "http_receiver.hpp"
+#include "test_support.hpp"
 #include "webhook_fixtures.hpp"
 
 #include <quotalume/quotalume_error.hpp>
@@ -6,8 +7,6 @@
 #include <quotalume/webhook_sender.hpp>
 
 #include <gtest/gtest.h>
-#include <openssl/evp.h>
-#include <openssl/hmac.h>
 
 #include <algorithm>
 #include <chrono>
@@ -31,20 +30,6 @@ struct Failure {
 // 2026-03-01T08:15:07.4Z: the delivery time every signature in these tests uses.
 Date deliveryTime() {
     return testing::sampleTime() + std::chrono::milliseconds(7400);
-}
-
-std::string independentHMAC(const std::string& key, const std::string& message) {
-    unsigned char code[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    HMAC(EVP_sha256(), key.data(), static_cast<int>(key.size()),
-         reinterpret_cast<const unsigned char*>(message.data()), message.size(), code, &length);
-    std::string hex;
-    for (unsigned int i = 0; i < length; ++i) {
-        char digits[3];
-        std::snprintf(digits, sizeof digits, "%02x", code[i]);
-        hex += digits;
-    }
-    return hex;
 }
 
 class WebhookSenderTest : public ::testing::Test {
@@ -136,7 +121,7 @@ TEST_F(WebhookSenderTest, SignedJSONRequestCarriesItsHeadersInOrderAndAVerifiabl
     EXPECT_EQ(request.header("Cookie"), std::nullopt);
     EXPECT_EQ(request.header("X-Quotalume-Timestamp"), "1772352907");
     EXPECT_EQ(request.header("X-Quotalume-Signature"),
-              "sha256=" + independentHMAC("s3cret", "1772352907." + request.body));
+              "sha256=" + testing::hmacSHA256Hex("s3cret", "1772352907." + request.body));
 }
 
 TEST_F(WebhookSenderTest, CredentialHeadersOnlyWhereTheyBelong) {

@@ -1,10 +1,17 @@
 #include "test_support.hpp"
 
+#include <gtest/gtest.h>
+#include <openssl/evp.h>
+#include <openssl/hmac.h>
+
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <system_error>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -80,6 +87,46 @@ ScopedEnvironment::~ScopedEnvironment() {
     } else {
         ::unsetenv(name_.c_str());
     }
+}
+
+ScopedUmask::ScopedUmask(mode_t mask) : previous_(::umask(mask)) {}
+ScopedUmask::~ScopedUmask() { ::umask(previous_); }
+
+mode_t modeOf(const std::filesystem::path& path) {
+    struct stat status {};
+    EXPECT_EQ(::stat(path.c_str(), &status), 0) << path;
+    return status.st_mode & 07777;
+}
+
+std::vector<std::string> entriesOf(const std::filesystem::path& directory) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(directory)) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+int errnoOf(const std::function<void()>& operation) {
+    try {
+        operation();
+    } catch (const std::system_error& error) {
+        return error.code().value();
+    }
+    return 0;
+}
+
+std::string hmacSHA256Hex(const std::string& key, const std::string& message) {
+    unsigned char code[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    HMAC(EVP_sha256(), key.data(), static_cast<int>(key.size()),
+         reinterpret_cast<const unsigned char*>(message.data()), message.size(), code, &length);
+    std::string hex;
+    for (unsigned int i = 0; i < length; ++i) {
+        hex += "0123456789abcdef"[code[i] >> 4];
+        hex += "0123456789abcdef"[code[i] & 0xF];
+    }
+    return hex;
 }
 
 int openDescriptorCount() {

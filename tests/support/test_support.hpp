@@ -1,6 +1,9 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -53,6 +56,27 @@ private:
     std::string name_;
     std::optional<std::string> previous_;
 };
+
+class ScopedUmask {
+public:
+    explicit ScopedUmask(mode_t mask);
+    ~ScopedUmask();
+    ScopedUmask(const ScopedUmask&) = delete;
+    ScopedUmask& operator=(const ScopedUmask&) = delete;
+
+private:
+    mode_t previous_;
+};
+
+// Permission bits of a file or folder.
+mode_t modeOf(const std::filesystem::path& path);
+// The names in a folder, sorted.
+std::vector<std::string> entriesOf(const std::filesystem::path& directory);
+// The errno of the std::system_error an operation throws; 0 when it throws nothing.
+int errnoOf(const std::function<void()>& operation);
+
+// HMAC-SHA256 in lower-case hex, computed with OpenSSL directly rather than our own code.
+std::string hmacSHA256Hex(const std::string& key, const std::string& message);
 
 int openDescriptorCount();
 // True while this process has any child, running or zombie.

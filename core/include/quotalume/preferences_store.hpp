@@ -1,5 +1,7 @@
 #pragma once
 
+#include <quotalume/private_file.hpp>
+
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -92,13 +94,7 @@ private:
 // Text written to the file must be UTF-8; other keys or strings fail with EILSEQ.
 class FilePreferencesStore : public PreferencesStore {
 public:
-    // The system calls a write goes through, replaceable so tests can make any step fail.
-    struct FileOperations {
-        std::function<ssize_t(int fd, const void* data, std::size_t size)> write;
-        std::function<int(int fd)> fsync;
-        std::function<int(const char* from, const char* to)> rename;
-        static FileOperations system();
-    };
+    using FileOperations = quotalume::FileOperations;
 
     explicit FilePreferencesStore(std::filesystem::path path,
                                   FileOperations operations = FileOperations::system());

@@ -1,12 +1,11 @@
 #pragma once
 
+#include <quotalume/private_file.hpp>
 #include <quotalume/webhook_configuration.hpp>
 
-#include <cstddef>
 #include <filesystem>
 #include <functional>
 #include <optional>
-#include <sys/types.h>
 
 namespace quotalume {
 
@@ -19,13 +18,7 @@ namespace quotalume {
 // failed save removes the temporary file and leaves the previous file as it was.
 class WebhookConfigurationStore {
 public:
-    // The system calls a save goes through, replaceable so tests can make any step fail.
-    struct FileOperations {
-        std::function<ssize_t(int fd, const void* data, std::size_t size)> write;
-        std::function<int(int fd)> fsync;
-        std::function<int(const char* from, const char* to)> rename;
-        static FileOperations system();
-    };
+    using FileOperations = quotalume::FileOperations;
 
     // Without a folder: defaultDirectory().
     explicit WebhookConfigurationStore(

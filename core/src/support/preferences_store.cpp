@@ -23,34 +23,6 @@ using nlohmann::json;
     throw std::system_error(error, std::system_category(), what);
 }
 
-// Closes the descriptor and removes the temporary file unless the write got through.
-class TemporaryFile {
-public:
-    TemporaryFile(std::string path, int fd) : path_(std::move(path)), fd_(fd) {}
-    ~TemporaryFile() {
-        closeDescriptor();
-        if (!committed_) {
-            ::unlink(path_.c_str());
-        }
-    }
-    TemporaryFile(const TemporaryFile&) = delete;
-    TemporaryFile& operator=(const TemporaryFile&) = delete;
-
-    int fd() const { return fd_; }
-    const std::string& path() const { return path_; }
-    int closeDescriptor() {
-        int result = fd_ >= 0 ? ::close(fd_) : 0;
-        fd_ = -1;
-        return result;
-    }
-    void commit() { committed_ = true; }
-
-private:
-    std::string path_;
-    int fd_;
-    bool committed_ = false;
-};
-
 std::string base64(const PreferencesStore::Bytes& bytes) {
     std::string text(4 * ((bytes.size() + 2) / 3) + 1, '\0');
     int length = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(text.data()), bytes.data(),
@@ -87,65 +59,8 @@ std::optional<PreferencesStore::Bytes> fromBase64(const std::string& text) {
     return bytes;
 }
 
-enum class ReadOutcome { missing, notAFile, unreadable, read };
-
-ReadOutcome readWholeFile(const std::filesystem::path& path, std::string& content) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        return errno == ENOENT || errno == ENOTDIR ? ReadOutcome::missing : ReadOutcome::unreadable;
-    }
-    struct stat status {};
-    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
-        ::close(fd);
-        return ReadOutcome::notAFile;
-    }
-    char buffer[8192];
-    for (;;) {
-        ssize_t count = ::read(fd, buffer, sizeof buffer);
-        if (count < 0 && errno == EINTR) {
-            continue;
-        }
-        if (count < 0) {
-            ::close(fd);
-            return ReadOutcome::unreadable;
-        }
-        if (count == 0) {
-            break;
-        }
-        content.append(buffer, static_cast<std::size_t>(count));
-    }
-    ::close(fd);
-    return ReadOutcome::read;
-}
-
-// Every missing folder on the way is created 0700; existing ones are left as they are.
-void createDirectories(const std::filesystem::path& directory) {
-    if (directory.empty() || ::mkdir(directory.c_str(), 0700) == 0 || errno == EEXIST) {
-        return;
-    }
-    if (errno != ENOENT) {
-        throwErrno(errno, "mkdir " + directory.string());
-    }
-    createDirectories(directory.parent_path());
-    if (::mkdir(directory.c_str(), 0700) != 0 && errno != EEXIST) {
-        throwErrno(errno, "mkdir " + directory.string());
-    }
-}
-
-void writeAll(const FilePreferencesStore::FileOperations& operations, int fd,
-              const std::string& data) {
-    std::size_t written = 0;
-    while (written < data.size()) {
-        ssize_t count = operations.write(fd, data.data() + written, data.size() - written);
-        if (count < 0 && errno == EINTR) {
-            continue;
-        }
-        if (count <= 0) {
-            throwErrno(count < 0 ? errno : EIO, "write");
-        }
-        written += static_cast<std::size_t>(count);
-    }
-}
+// The preferences are a few short strings; anything this large is not ours.
+constexpr std::size_t largestFile = 1 << 20;
 
 std::string utcStamp() {
     std::time_t now = std::time(nullptr);
@@ -252,21 +167,21 @@ void MemoryPreferencesStore::setValue(const std::string& key, std::optional<Valu
     }
 }
 
-FilePreferencesStore::FileOperations FilePreferencesStore::FileOperations::system() {
-    return {::write, ::fsync, ::rename};
-}
-
 FilePreferencesStore::FilePreferencesStore(std::filesystem::path path, FileOperations operations)
     : path_(std::move(path)), operations_(std::move(operations)) {
-    std::string content;
-    ReadOutcome outcome = readWholeFile(path_, content);
-    if (outcome == ReadOutcome::unreadable) {
-        unreadableFile_ = true;
+    std::optional<std::string> content;
+    try {
+        content = readSmallFile(path_, largestFile);
+    } catch (const std::system_error& error) {
+        // Something that is not a file at all is left alone; a file we cannot read is backed
+        // up before the first write replaces it.
+        const int code = error.code().value();
+        unreadableFile_ = code != EISDIR && code != EINVAL;
     }
-    if (outcome != ReadOutcome::read || content.empty()) {
+    if (!content || content->empty()) {
         return;
     }
-    json document = json::parse(content, nullptr, false);
+    json document = json::parse(*content, nullptr, false);
     if (document.is_discarded() || !document.is_object()) {
         unreadableFile_ = true;
         return;
@@ -289,22 +204,7 @@ FilePreferencesStore::FilePreferencesStore(std::filesystem::path path, FileOpera
 
 std::filesystem::path FilePreferencesStore::defaultPath(
     const std::function<const char*(const char*)>& environment) {
-    auto lookup = [&](const char* name) -> std::string {
-        const char* value = environment ? environment(name) : std::getenv(name);
-        return value != nullptr ? value : "";
-    };
-    std::filesystem::path configHome = lookup("XDG_CONFIG_HOME");
-    if (!configHome.is_absolute()) {
-        std::filesystem::path home = lookup("HOME");
-        if (!home.is_absolute()) {
-            home = userHomeDirectory();
-        }
-        if (!home.is_absolute()) {
-            throwErrno(ENOENT, "no home directory for the preferences file");
-        }
-        configHome = home / ".config";
-    }
-    return configHome / "Quotalume" / "defaults.json";
+    return xdgDirectory("XDG_CONFIG_HOME", ".config", environment) / "Quotalume" / "defaults.json";
 }
 
 bool FilePreferencesStore::hasUnreadableFile() const {
@@ -356,46 +256,21 @@ void FilePreferencesStore::writeFile(const std::map<std::string, Value>& values,
         throwErrno(EILSEQ, "preferences text is not UTF-8");
     }
 
-    std::filesystem::path directory = path_.parent_path();
-    createDirectories(directory);
-    std::string temporaryPath =
-        (directory / ("." + path_.filename().string() + "." + randomUUID() + ".tmp")).string();
-    int fd = ::open(temporaryPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (fd < 0) {
-        throwErrno(errno, "open " + temporaryPath);
-    }
-    TemporaryFile temporary(temporaryPath, fd);
-    writeAll(operations_, fd, content);
-    if (operations_.fsync(fd) != 0) {
-        throwErrno(errno, "fsync " + temporaryPath);
-    }
-    if (temporary.closeDescriptor() != 0) {
-        throwErrno(errno, "close " + temporaryPath);
-    }
-
     std::string backup;
     if (unreadableFile_) {
         backup = moveAside(path_.string());
     }
-    if (operations_.rename(temporaryPath.c_str(), path_.c_str()) != 0) {
-        int error = errno;
+    try {
+        replaceFileAtomically(path_, content, "." + path_.filename().string() + "." + randomUUID() + ".tmp",
+                              operations_);
+    } catch (const std::system_error&) {
         // Put the unreadable file back where it was, so a failed write changes nothing.
         if (!backup.empty()) {
             ::rename(backup.c_str(), path_.c_str());
         }
-        throwErrno(error, "rename " + temporaryPath);
+        throw;
     }
-    temporary.commit();
     unreadableFile_ = false;
-
-    // Makes the rename itself durable. The new file is already in place, so a failure here is
-    // not a failed write.
-    if (int directoryFd =
-            ::open(directory.empty() ? "." : directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        directoryFd >= 0) {
-        ::fsync(directoryFd);
-        ::close(directoryFd);
-    }
 }
 
 }  // namespace quotalume
