@@ -26,6 +26,7 @@ using Clock = std::chrono::steady_clock;
 using nlohmann::json;
 
 constexpr std::size_t readChunkBytes = 8192;
+constexpr std::size_t largeLineBytes = 64 * 1024;
 constexpr std::int64_t methodNotFound = -32601;
 
 // Our own environment with the three entries the child needs set (replacing inherited ones).
@@ -212,6 +213,11 @@ std::string RPCSession::nextLine() {
             lineStart_ = 0;
         }
         std::size_t used = buffer_.size();
+        // A long line gets room up to the ceiling at once: the pages are only touched as bytes
+        // arrive, and the buffer is never copied again on the way to 4 MiB.
+        if (used >= largeLineBytes && buffer_.capacity() < maximumBufferedBytes + readChunkBytes) {
+            buffer_.reserve(maximumBufferedBytes + readChunkBytes);
+        }
         buffer_.resize(used + readChunkBytes);
         ssize_t count;
         do {
