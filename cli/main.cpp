@@ -42,7 +42,9 @@ std::optional<std::string> Arguments::value(const std::string& name) {
 
 void Arguments::finish() const {
     if (!arguments_.empty()) {
-        throw UsageError("unknown argument: " + arguments_.front());
+        // Only the name: the value of a mistyped option may be a credential.
+        const std::string& first = arguments_.front();
+        throw UsageError("unknown argument: " + first.substr(0, first.starts_with("--") ? first.find('=') : std::string::npos));
     }
 }
 

@@ -18,8 +18,7 @@ namespace quotalume::cli {
 
 const char* const webhookHelp =
     "Usage: quotalume-cli webhook test [--url URL [--format FORMAT] [--token-file PATH]\n"
-    "                                   [--secret-file PATH] [--token TOKEN] [--secret SECRET]]\n"
-    "                                   [--lang CODE]\n"
+    "                                   [--secret-file PATH]] [--lang CODE]\n"
     "\n"
     "Sends a test reset event to a webhook receiver and reports whether it was delivered.\n"
     "Without --url the saved webhook configuration is used, credentials included.\n"
@@ -29,15 +28,12 @@ const char* const webhookHelp =
     "  --token-file PATH    read the bearer token from PATH ('-' for standard input)\n"
     "  --secret-file PATH   read the signing secret from PATH ('-' for standard input);\n"
     "                       json requests are signed with it, feishu bodies carry its signature\n"
-    "  --token TOKEN        the bearer token itself\n"
-    "  --secret SECRET      the signing secret itself\n"
     "  --lang CODE          interface language of the messages (en, de, fr, ja, zh-Hans, …)\n"
     "  -h, --help           show this help\n"
     "\n"
-    "--token and --secret put the credential in the command line, where every user of this\n"
-    "machine can read it in the process list and where it may stay in your shell history.\n"
-    "Prefer --token-file and --secret-file. Trailing line breaks of a file are ignored.\n"
-    "The token and the secret are never printed.\n"
+    "Credentials are never taken on the command line, where every user of this machine could\n"
+    "read them in the process list. Trailing line breaks of a file are ignored. The token and\n"
+    "the secret are never printed.\n"
     "\n"
     "Exit status: 0 when the receiver accepted the test, 1 when it did not, 2 on a usage error.\n";
 
@@ -74,16 +70,17 @@ std::string readCredential(const std::string& option, const std::string& path) {
     return content;
 }
 
-// The credential given inline or by file; both at once is a mistake.
+// A credential from its file option. The value itself is never accepted as an argument: the
+// process list would show it to every user of the machine.
 std::optional<std::string> credential(Arguments& arguments, const std::string& inlineOption,
                                       const std::string& fileOption, bool& stdinTaken) {
-    auto inlineValue = arguments.value(inlineOption);
-    auto file = arguments.value(fileOption);
-    if (inlineValue && file) {
-        throw UsageError(inlineOption + " and " + fileOption + " exclude each other");
+    if (arguments.value(inlineOption)) {
+        throw UsageError(inlineOption + " is not accepted: a credential on the command line is visible to "
+                                        "every user; use " + fileOption + " PATH (or - for standard input)");
     }
+    auto file = arguments.value(fileOption);
     if (!file) {
-        return inlineValue;
+        return std::nullopt;
     }
     if (*file == "-") {
         if (stdinTaken) {
@@ -117,7 +114,7 @@ int sendTest(Arguments& arguments) {
     // The saved credentials must never go to an address typed on the command line.
     if (!url && (format || token || secret)) {
         throw UsageError(
-            "--format, --token and --secret need --url; without it the saved "
+            "--format, --token-file and --secret-file need --url; without it the saved "
             "configuration is used as it is");
     }
 

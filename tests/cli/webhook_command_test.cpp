@@ -97,13 +97,13 @@ TEST(WebhookCommandTest, FailuresPrintTheMessageAndExitOne) {
          "quotalume-cli: The webhook URL must use https:// (http:// is allowed only for "
          "localhost).\n"},
         {home,
-         {"--url", refused, "--token", "sekrit"},
+         {"--url", refused, "--token-file", "-"},
          "quotalume-cli: Could not reach the webhook receiver.\n"},
     };
     for (const auto& c : cases) {
         std::vector<std::string> arguments = {"webhook", "test"};
         arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
-        auto run = runCLI(arguments, c.home);
+        auto run = runCLI(arguments, c.home, "sekrit\n");
         EXPECT_EQ(run.exitCode, 1) << run.output;
         EXPECT_EQ(run.output, c.output);
     }
@@ -117,9 +117,11 @@ TEST(WebhookCommandTest, UsageErrorsExitTwoWithoutEchoingCredentials) {
              {"webhook", "send"},
              {"webhook", "test", "--bogus"},
              {"webhook", "test", "--url", url, "--format", "xml"},
-             {"webhook", "test", "--token", "sekrit"},
+             // A credential is never taken as an argument, nor echoed when mistyped.
+             {"webhook", "test", "--url", url, "--token", "sekrit"},
+             {"webhook", "test", "--url", url, "--secret=sekrit"},
+             {"webhook", "test", "--url", url, "--tokn=sekrit"},
              {"webhook", "test", "--format", "slack"},
-             {"webhook", "test", "--url", url, "--token", "sekrit", "--token-file", "/dev/null"},
              {"webhook", "test", "--url", url, "--token-file", "-", "--secret-file", "-"},
              {"webhook", "test", "--url", url, "--secret-file", home.str() + "/missing"},
          }) {
@@ -135,8 +137,7 @@ TEST(WebhookCommandTest, HelpDescribesEveryOption) {
              {"webhook", "--help"}, {"webhook", "test", "--help"}}) {
         auto help = runCLI(arguments, home);
         EXPECT_EQ(help.exitCode, 0);
-        for (const char* option : {"--url", "--format", "--token", "--token-file", "--secret",
-                                   "--secret-file", "process list"}) {
+        for (const char* option : {"--url", "--format", "--token-file", "--secret-file", "process list"}) {
             EXPECT_NE(help.output.find(option), std::string::npos) << option;
         }
     }

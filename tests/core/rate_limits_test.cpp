@@ -121,7 +121,8 @@ TEST(RateWindowTest, DerivedValuesAtEveryEdge) {
         }
     }
     for (std::optional<double> never : {std::optional<double>(0.0), std::optional(-1.0), std::optional(nan),
-                                        std::optional(inf), std::optional<double>()}) {
+                                        std::optional(inf), std::optional<double>(), std::optional(1.9e12),
+                                        std::optional(1e300)}) {
         EXPECT_FALSE((RateWindow{{}, {}, never}).resetDate());
     }
 }

@@ -64,7 +64,7 @@ TEST_F(WebhookPayloadTest, NumbersTakeTheShortestExactForm) {
     } cases[] = {
         {85, "85"},      {100, "100"}, {0, "0"},
         {97.5, "97.5"},  {0.1, "0.1"}, {100.0 / 3, "33.333333333333336"},
-        {1e-7, "1e-07"},
+        {0.0001, "0.0001"}, {-0.5, "-0.5"}, {1e-7, "1e-07"}, {2e21, "2e+21"},
     };
     for (const auto& c : cases) {
         WebhookPayload payload(sampleEvent(), true);

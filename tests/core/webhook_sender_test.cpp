@@ -236,6 +236,15 @@ TEST_F(WebhookSenderTest, StatusClassesDecideRetrying) {
     EXPECT_EQ(receiver.requests().size(), 9u);
 }
 
+TEST_F(WebhookSenderTest, CredentialsForThisMachineNeverGoThroughAProxy) {
+    HTTPReceiver proxy;
+    testing::ScopedEnvironment http("http_proxy", proxy.url());
+    testing::ScopedEnvironment all("ALL_PROXY", proxy.url());
+    EXPECT_FALSE(deliver(configuration(WebhookFormat::json, "the-token", "the-secret")));
+    EXPECT_EQ(receiver.requests().size(), 1u);
+    EXPECT_TRUE(proxy.requests().empty());
+}
+
 TEST_F(WebhookSenderTest, UnreachableReceiversAreRetryableNetworkFailures) {
     receiver.answer(ReceiverAnswer::of(ReceiverAnswer::Kind::closeAtOnce));
     auto closed = deliver(configuration(WebhookFormat::json));

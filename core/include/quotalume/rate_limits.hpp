@@ -26,7 +26,7 @@ struct RateWindow {
     // usedPercent clamped into 0…100; absent when missing or not finite.
     std::optional<double> validUsedPercent() const;
     std::optional<double> remainingPercent() const;
-    // Only for a finite resetsAt above 0.
+    // Only for a finite resetsAt above 0 and before 2200 (milliseconds are no date).
     std::optional<Date> resetDate() const;
     // The remaining share rounded down ("66%"), "<1%" for a sliver, "—" when unknown.
     std::string percentageText() const;

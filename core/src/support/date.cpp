@@ -1,5 +1,6 @@
 #include <quotalume/date.hpp>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <ctime>
@@ -12,6 +13,7 @@ constexpr double referenceOffset = 978307200.0;  // 2001-01-01 in Unix seconds
 }  // namespace
 
 Date dateFromUnixSeconds(double seconds) {
+    seconds = seconds > 0 ? std::min(seconds, latestUnixSeconds) : 0;
     return Date(std::chrono::duration_cast<Date::duration>(std::chrono::duration<double>(seconds)));
 }
 

@@ -24,7 +24,7 @@ std::optional<double> RateWindow::remainingPercent() const {
 }
 
 std::optional<Date> RateWindow::resetDate() const {
-    if (!resetsAt || !std::isfinite(*resetsAt) || !(*resetsAt > 0)) {
+    if (!resetsAt || !std::isfinite(*resetsAt) || !(*resetsAt > 0) || *resetsAt > latestUnixSeconds) {
         return std::nullopt;
     }
     return dateFromUnixSeconds(*resetsAt);

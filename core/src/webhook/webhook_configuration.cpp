@@ -38,23 +38,31 @@ std::optional<std::string> part(CURLU* url, CURLUPart which) {
     return text;
 }
 
-// libcurl reads "https:/host" and "https:///path" as having a host ("host", "path"), where
-// RFC 3986 sees none, so the authority is also checked in the text as typed.
-bool hasAuthorityHost(std::string_view text) {
+// The host exactly as typed ("[::1]" with its brackets), or nothing when the text has no
+// authority. libcurl reads "https:/host" and "https:///path" as having a host ("host",
+// "path") where RFC 3986 sees none, and normalises "127.1" to "127.0.0.1", so the loopback
+// rule looks at the text itself.
+std::optional<std::string_view> typedHost(std::string_view text) {
     auto colon = text.find(':');
     if (colon == std::string_view::npos || text.substr(colon + 1, 2) != "//") {
-        return false;
+        return std::nullopt;
     }
     std::string_view authority = text.substr(colon + 3);
     authority = authority.substr(0, authority.find_first_of("/?#"));
     if (auto at = authority.rfind('@'); at != std::string_view::npos) {
         authority.remove_prefix(at + 1);
     }
-    if (authority.starts_with('[')) {
-        auto close = authority.find(']');
-        return close != std::string_view::npos && close > 1;
+    std::string_view host = authority.starts_with('[') ? authority.substr(0, authority.find(']') + 1)
+                                                       : authority.substr(0, authority.find(':'));
+    if (host.empty() || host == "[" || host == "[]" || (host.starts_with('[') && !host.ends_with(']'))) {
+        return std::nullopt;
     }
-    return !authority.substr(0, authority.find(':')).empty();
+    return host;
+}
+
+// A control character would be cut off (NUL) or change the meaning of the address silently.
+bool hasControlCharacter(std::string_view text) {
+    return std::any_of(text.begin(), text.end(), [](unsigned char c) { return c < 0x20 || c == 0x7F; });
 }
 
 std::string lowercased(std::string text) {
@@ -137,13 +145,14 @@ std::string WebhookConfiguration::validatedURL() const {
         throw std::bad_alloc();
     }
     // Every scheme parses, so that "ftp://…" is refused for its scheme, not as unreadable.
-    if (curl_url_set(parsed.get(), CURLUPART_URL, text.c_str(), CURLU_NON_SUPPORT_SCHEME) !=
-        CURLUE_OK) {
+    if (hasControlCharacter(text) ||
+        curl_url_set(parsed.get(), CURLUPART_URL, text.c_str(), CURLU_NON_SUPPORT_SCHEME) != CURLUE_OK) {
         refuse("error.url");
     }
 
     auto host = part(parsed.get(), CURLUPART_HOST);
-    if (!host || host->empty() || !hasAuthorityHost(text)) {
+    auto typed = typedHost(text);
+    if (!host || host->empty() || !typed) {
         refuse("error.url");
     }
 
@@ -159,7 +168,7 @@ std::string WebhookConfiguration::validatedURL() const {
     }
 
     const std::string scheme = lowercased(part(parsed.get(), CURLUPART_SCHEME).value_or(""));
-    const std::string loweredHost = lowercased(*host);
+    const std::string loweredHost = lowercased(std::string(*typed));
     const bool loopback = loweredHost == "localhost" || loweredHost == "127.0.0.1" ||
                           loweredHost == "::1" || loweredHost == "[::1]";
     if (scheme != "https" && !(scheme == "http" && loopback)) {

@@ -95,8 +95,17 @@ void write(std::string& out, const json& value, SlashEscaping slashes) {
                 throw std::system_error(EDOM, std::generic_category(),
                                         "JSON has no NaN or infinity");
             }
-            // Without a format argument to_chars gives the shortest text that reads back exactly.
-            writeNumber(out, number);
+            // The shortest text that reads back exactly, in plain decimals where a reader
+            // expects them (0.0001, not 1e-04); exponents only for the very small and large.
+            char buffer[400];
+            const double magnitude = std::fabs(number);
+            const bool plain = magnitude == 0 || (magnitude >= 1e-6 && magnitude < 1e21);
+            auto [end, error] = plain ? std::to_chars(buffer, buffer + sizeof buffer, number, std::chars_format::fixed)
+                                      : std::to_chars(buffer, buffer + sizeof buffer, number);
+            if (error != std::errc()) {
+                throw std::system_error(std::make_error_code(error), "number not writable");
+            }
+            out.append(buffer, end);
             return;
         }
         case json::value_t::string:
