@@ -14,6 +14,12 @@ struct ResolutionCase {
     AppLanguage expected;
 };
 
+void PrintTo(const ResolutionCase& c, std::ostream* out) {
+    for (const auto& tag : c.preferred) {
+        *out << "[" << tag << "]";
+    }
+}
+
 class AppLanguageResolution : public ::testing::TestWithParam<ResolutionCase> {};
 
 TEST_P(AppLanguageResolution, PicksTheFirstTagThatNamesALanguage) {
@@ -85,6 +91,8 @@ struct EnvironmentCase {
     std::map<std::string, std::string> environment;
     std::vector<std::string> expected;
 };
+
+void PrintTo(const EnvironmentCase& c, std::ostream* out) { *out << c.name; }
 
 class SystemPreferredLanguages : public ::testing::TestWithParam<EnvironmentCase> {};
 

@@ -19,6 +19,10 @@
 #include <thread>
 
 namespace quotalume {
+
+// Test names show the language code.
+void PrintTo(AppLanguage language, std::ostream* out) { *out << rawValue(language); }
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -60,6 +64,8 @@ struct SubstitutionCase {
     std::vector<std::string> arguments;
     std::string expected;
 };
+
+void PrintTo(const SubstitutionCase& c, std::ostream* out) { *out << c.name; }
 
 class L10nSubstitution : public ::testing::TestWithParam<SubstitutionCase> {};
 
@@ -135,6 +141,8 @@ struct LegacyCase {
     std::string stored;
     LocalizedMessage expected;
 };
+
+void PrintTo(const LegacyCase& c, std::ostream* out) { *out << c.name; }
 
 class L10nLegacyMigration : public ::testing::TestWithParam<LegacyCase> {
 protected:

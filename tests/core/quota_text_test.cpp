@@ -1,10 +1,14 @@
 #include <quotalume/l10n.hpp>
 #include <quotalume/preferences_store.hpp>
 #include <quotalume/quota_text.hpp>
+#include <quotalume/reset_event.hpp>
+
+#include "test_support.hpp"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <ctime>
 
 namespace quotalume {
 namespace {
@@ -74,6 +78,23 @@ TEST_F(QuotaTextTest, WindowTitlesFollowTheLanguage) {
     use(AppLanguage::german);
     EXPECT_EQ(title(QuotaWindow::weekly), L10n::text("quota.weekly", AppLanguage::german));
     EXPECT_NE(title(QuotaWindow::weekly), L10n::text("quota.weekly", AppLanguage::english));
+}
+
+TEST_F(QuotaTextTest, EventTitlesAndReadingTimes) {
+    use(AppLanguage::english);
+    ResetEvent weekly = ResetEvent::test(dateFromUnixSeconds(1704207845));
+    weekly.window = QuotaWindow::weekly;
+    EXPECT_EQ(weekly.title(), L10n::text("reset.title", "Codex", L10n::text("quota.weekly")));
+    EXPECT_EQ(weekly.notificationTitle(), L10n::text("reset.headline"));
+    EXPECT_EQ(weekly.message(), L10n::text("reset.full"));
+
+    // 2024-01-02 15:04:05 UTC, shown in the time zone of the moment.
+    testing::ScopedEnvironment zone("TZ", "UTC");
+    ::tzset();
+    EXPECT_EQ(updatedText(weekly.observedAt), L10n::text("dashboard.updated", "3:04:05\u202fPM"));
+    EXPECT_EQ(lastUpdatedText(weekly.observedAt), L10n::text("quota.last_updated", "Jan 2, 2024, 3:04:05\u202fPM"));
+    use(AppLanguage::german);
+    EXPECT_EQ(updatedText(weekly.observedAt), L10n::text("dashboard.updated", "15:04:05"));
 }
 
 }  // namespace

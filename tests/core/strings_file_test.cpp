@@ -26,6 +26,8 @@ struct ParseCase {
     StringsTable expected;
 };
 
+void PrintTo(const ParseCase& c, std::ostream* out) { *out << c.name; }
+
 class StringsFileParses : public ::testing::TestWithParam<ParseCase> {};
 
 TEST_P(StringsFileParses, ToTheExpectedTable) {
@@ -61,6 +63,8 @@ struct MalformedCase {
     const char* name;
     std::string content;
 };
+
+void PrintTo(const MalformedCase& c, std::ostream* out) { *out << c.name; }
 
 class StringsFileRejects : public ::testing::TestWithParam<MalformedCase> {};
 

@@ -140,8 +140,13 @@ TEST(WebhookConfigurationStoreTest, FailedSaveLeavesTheOldFileAndNoTemporary) {
         EXPECT_EQ(temporaryName.substr(9, 36).find_first_of("abcdef"), std::string::npos) << temporaryName;
     }
 
-    // Real failures: a folder in the file's place, and text that is not UTF-8.
+    // Real failures: a file where the folder should be, a folder in the file's place, and text
+    // that is not UTF-8.
     TempDir temp;
+    temp.write("plain", "a file, not a folder");
+    EXPECT_EQ(failureOf([&] { WebhookConfigurationStore(temp.path() / "plain" / "Quotalume").save(sample); }),
+              LocalizedMessage("error.config_write", {std::to_string(ENOTDIR)}));
+    EXPECT_EQ(temp.read("plain"), "a file, not a folder");
     fs::create_directories(temp.path() / "webhook.json" / "occupied");
     EXPECT_EQ(failureOf([&] { WebhookConfigurationStore(temp.path()).save(sample); }),
               LocalizedMessage("error.config_write", {std::to_string(EISDIR)}));

@@ -14,6 +14,8 @@ struct URLCase {
     const char* outcome;  // the address returned, or the error key
 };
 
+void PrintTo(const URLCase& c, std::ostream* out) { *out << "'" << c.url << "'"; }
+
 class ValidatedURLTest : public ::testing::TestWithParam<URLCase> {};
 
 TEST_P(ValidatedURLTest, AcceptsOrRefusesWithTheFirstFailingCheck) {
