@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -19,83 +18,59 @@ using testing::errnoOf;
 using testing::modeOf;
 using testing::TempDir;
 
-TEST(PrivateFileTest, OwnerOnlyFromTheFirstByteWhateverTheUmask) {
+TEST(PrivateFileTest, OwnerOnlyFromTheFirstByteAndCompleteDespiteShortWrites) {
     TempDir dir;
     testing::ScopedUmask permissive(0);
     const fs::path path = dir.path() / "config" / "Quotalume" / "state.json";
-    std::vector<mode_t> seen;
-    auto operations = FileOperations::system();
-    operations.write = [&](int fd, const void* data, std::size_t size) {
-        struct stat status {};
-        ::fstat(fd, &status);
-        seen.push_back(status.st_mode & 07777);
-        return ::write(fd, data, size);
-    };
-    replaceFileAtomically(path, "first", ".state.tmp", operations);
-    EXPECT_EQ(dir.read("config/Quotalume/state.json"), "first");
-    ASSERT_FALSE(seen.empty());
-    EXPECT_EQ(seen[0], 0600u);
-    EXPECT_EQ(modeOf(dir.path() / "config"), 0700u);
-    EXPECT_EQ(modeOf(path.parent_path()), 0700u);
-    EXPECT_EQ(modeOf(path), 0600u);
-
-    // A file left readable by others is replaced by an owner-only one; an existing folder
-    // keeps its own mode.
-    ::chmod(path.c_str(), 0644);
-    ::chmod(path.parent_path().c_str(), 0755);
-    replaceFileAtomically(path, "second", ".state.tmp");
-    EXPECT_EQ(modeOf(path), 0600u);
-    EXPECT_EQ(modeOf(path.parent_path()), 0755u);
-    EXPECT_EQ(entriesOf(path.parent_path()), std::vector<std::string>{"state.json"});
-}
-
-TEST(PrivateFileTest, ShortWritesAndInterruptionsStillWriteEverything) {
-    TempDir dir;
+    struct stat status {};  // of the temporary as its bytes are written
     int calls = 0;
     auto operations = FileOperations::system();
     operations.write = [&](int fd, const void* data, std::size_t size) -> ssize_t {
-        if (++calls % 2 == 0) {
+        ::fstat(fd, &status);
+        if (++calls % 2 == 0) {  // every other call is interrupted, the others write 3 bytes
             errno = EINTR;
             return -1;
         }
         return ::write(fd, data, std::min<std::size_t>(size, 3));
     };
-    replaceFileAtomically(dir.path() / "f", "a value long enough to need many writes", ".f.tmp", operations);
-    EXPECT_EQ(dir.read("f"), "a value long enough to need many writes");
+    replaceFileAtomically(path, "long enough for many writes", ".state.tmp", operations);
+    EXPECT_EQ(dir.read("config/Quotalume/state.json"), "long enough for many writes");
+    EXPECT_EQ(status.st_mode & 07777, 0600u);
+    EXPECT_EQ(modeOf(dir.path() / "config"), 0700u);
+    EXPECT_EQ(modeOf(path.parent_path()), 0700u);
+
+    ::chmod(path.parent_path().c_str(), 0755);
+    replaceFileAtomically(path, "second", ".state.tmp");
+    EXPECT_EQ(modeOf(path.parent_path()), 0755u);  // an existing folder keeps its own mode
+    EXPECT_EQ(modeOf(path), 0600u);
 }
 
 TEST(PrivateFileTest, AFailedStepLeavesTheOldFileAndNoTemporary) {
-    auto failing = [](int step, int error) {
-        auto operations = FileOperations::system();
-        auto fail = [error] {
-            errno = error;
-            return -1;
-        };
-        if (step == 0) operations.write = [fail](int, const void*, std::size_t) -> ssize_t { return fail(); };
-        if (step == 1) operations.write = [](int, const void*, std::size_t) -> ssize_t { return 0; };
-        if (step == 2) operations.fsync = [fail](int) { return fail(); };
-        if (step == 3) operations.rename = [fail](const char*, const char*) { return fail(); };
-        return operations;
+    auto fail = [](int error) { errno = error; return -1; };
+    const auto real = FileOperations::system();
+    const std::pair<FileOperations, int> cases[] = {
+        {{[&](int, const void*, std::size_t) -> ssize_t { return fail(ENOSPC); }, real.fsync,
+          real.rename},
+         ENOSPC},
+        {{[](int, const void*, std::size_t) -> ssize_t { return 0; }, real.fsync, real.rename},
+         EIO},
+        {{real.write, [&](int) { return fail(EIO); }, real.rename}, EIO},
+        {{real.write, real.fsync, [&](const char*, const char*) { return fail(EXDEV); }}, EXDEV},
     };
-    const std::pair<int, int> cases[] = {{0, ENOSPC}, {1, EIO}, {2, EIO}, {3, EXDEV}};
-    for (auto [step, error] : cases) {
-        TempDir dir;
-        dir.write("f", "old");
-        EXPECT_EQ(errnoOf([&] { replaceFileAtomically(dir.path() / "f", "new", ".f.tmp", failing(step, error)); }),
-                  error)
-            << step;
+    TempDir dir;
+    const auto file = dir.write("f", "old");
+    for (const auto& [operations, error] : cases) {
+        EXPECT_EQ(errnoOf([&] { replaceFileAtomically(file, "new", ".f", operations); }), error);
         EXPECT_EQ(dir.read("f"), "old");
         EXPECT_EQ(entriesOf(dir.path()), std::vector<std::string>{"f"});
     }
 
     // Real failures: a file where a folder should be, a folder in the file's place.
-    TempDir dir;
-    dir.write("blocker", "not a folder");
-    EXPECT_EQ(errnoOf([&] { replaceFileAtomically(dir.path() / "blocker/Quotalume/f", "x", ".f.tmp"); }), ENOTDIR);
+    EXPECT_EQ(errnoOf([&] { replaceFileAtomically(file / "Quotalume/f", "x", ".f"); }), ENOTDIR);
     fs::create_directories(dir.path() / "taken" / "f" / "inside");
-    EXPECT_EQ(errnoOf([&] { replaceFileAtomically(dir.path() / "taken/f", "x", ".f.tmp"); }), EISDIR);
+    EXPECT_EQ(errnoOf([&] { replaceFileAtomically(dir.path() / "taken/f", "x", ".f"); }), EISDIR);
     EXPECT_EQ(entriesOf(dir.path() / "taken"), std::vector<std::string>{"f"});
-    EXPECT_EQ(dir.read("blocker"), "not a folder");
+    EXPECT_EQ(dir.read("f"), "old");
 }
 
 TEST(PrivateFileTest, ReadsOnlySmallRegularFiles) {
@@ -112,19 +87,17 @@ TEST(PrivateFileTest, ReadsOnlySmallRegularFiles) {
 }
 
 TEST(PrivateFileTest, XdgDirectoriesFallBackToTheHome) {
-    const std::map<std::string, const char*> cases[] = {
-        {{"XDG_DATA_HOME", "/data"}, {"HOME", "/home/u"}},
-        {{"XDG_DATA_HOME", ""}, {"HOME", "/home/u"}},
-        {{"XDG_DATA_HOME", "relative/data"}, {"HOME", "/home/u"}},
-        {{"HOME", "/home/u"}},
+    const std::pair<std::map<std::string, const char*>, const char*> cases[] = {
+        {{{"XDG_DATA_HOME", "/data"}, {"HOME", "/home/u"}}, "/data"},
+        {{{"XDG_DATA_HOME", "relative/data"}, {"HOME", "/home/u"}}, "/home/u/.local/share"},
+        {{{"HOME", "/home/u"}}, "/home/u/.local/share"},
     };
-    const char* expected[] = {"/data", "/home/u/.local/share", "/home/u/.local/share", "/home/u/.local/share"};
-    for (std::size_t i = 0; i < std::size(cases); ++i) {
+    for (const auto& [variables, expected] : cases) {
         auto environment = [&](const char* name) -> const char* {
-            auto found = cases[i].find(name);
-            return found == cases[i].end() ? nullptr : found->second;
+            auto found = variables.find(name);
+            return found == variables.end() ? nullptr : found->second;
         };
-        EXPECT_EQ(xdgDirectory("XDG_DATA_HOME", ".local/share", environment), expected[i]);
+        EXPECT_EQ(xdgDirectory("XDG_DATA_HOME", ".local/share", environment), expected);
     }
 }
 

@@ -178,7 +178,7 @@ TEST(ResetEventTest, JsonRoundTripAndStrictValues) {
     weekly["window"] = 10080;
     EXPECT_EQ(weekly.get<ResetEvent>().window, QuotaWindow::weekly);
     for (auto [key, value] : std::vector<std::pair<const char*, json>>{
-             {"window", 60}, {"reason", "reset"}, {"reason", 1}, {"id", nullptr}}) {
+             {"window", 60}, {"reason", "reset"}, {"reason", 1}, {"id", nullptr}, {"id", "A\r\nX-Injected: 1"}}) {
         json bad = stored;
         bad[key] = value;
         EXPECT_THROW(bad.get<ResetEvent>(), JSONDecodingError) << key;

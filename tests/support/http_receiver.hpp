@@ -21,8 +21,6 @@ struct ReceivedRequest {
 
     // The first header of that name, compared without regard to case.
     std::optional<std::string> header(std::string_view name) const;
-    // Names in the order sent.
-    std::vector<std::string> headerNames() const;
 };
 
 // What the receiver does with each request once it has read it whole.
@@ -67,14 +65,12 @@ public:
 private:
     void serve();
     void handle(int client);
-    // Waits for `fd` to become readable; false when the receiver is stopping or time is up.
-    bool waitReadable(int fd, std::chrono::milliseconds timeout) const;
 
     int listener_ = -1;
-    int wakeRead_ = -1;
-    int wakeWrite_ = -1;
     std::uint16_t port_ = 0;
     mutable std::mutex mutex_;
+    bool stopping_ = false;
+    int client_ = -1;  // the connection being served, shut down to stop
     ReceiverAnswer answer_;
     std::vector<ReceivedRequest> requests_;
     std::thread thread_;

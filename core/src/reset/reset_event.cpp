@@ -5,6 +5,7 @@
 
 #include "../support/json_coding.hpp"
 
+#include <algorithm>
 #include <cctype>
 
 namespace quotalume {
@@ -70,11 +71,16 @@ void from_json(const json& in, ResetEvent& event) {
     if (!window) {
         fail(Kind::dataCorrupted, "window", "not a quota window");
     }
+    std::string id = asString(required(in, "id"), "id");
+    // The id travels in a webhook header: a line break in it would start a header of its own.
+    if (std::any_of(id.begin(), id.end(), [](unsigned char c) { return c < 0x20 || c == 0x7F; })) {
+        fail(Kind::dataCorrupted, "id", "control character");
+    }
     auto reason = resetReasonFromRaw(asString(required(in, "reason"), "reason"));
     if (!reason) {
         fail(Kind::dataCorrupted, "reason", "not a reset reason");
     }
-    event = ResetEvent{asString(required(in, "id"), "id"),
+    event = ResetEvent{std::move(id),
                        readDate(required(in, "observedAt"), "observedAt"),
                        asString(required(in, "bucketId"), "bucketId"),
                        asString(required(in, "bucketName"), "bucketName"),
