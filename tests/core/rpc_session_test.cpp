@@ -65,6 +65,10 @@ TEST(RPCSessionTest, NumbersRequestsAndWritesExactLines) {
 
 TEST(RPCSessionTest, StartsTheChildWithItsArgumentsEnvironmentAndNothingElse) {
     FakeCodexHome home("");
+    testing::TempDir userHome;
+    testing::ScopedEnvironment homeVariable("HOME", userHome.str());
+    // Without a PATH of our own the child gets the usual system one after codex's folder.
+    testing::ScopedEnvironment noPath("PATH", nullptr);
     // A descriptor opened without close-on-exec must not reach the child.
     int stray = ::open("/dev/null", O_RDONLY);
     ASSERT_GE(stray, 0);
@@ -76,10 +80,7 @@ TEST(RPCSessionTest, StartsTheChildWithItsArgumentsEnvironmentAndNothingElse) {
     EXPECT_EQ(info["argv"], json({home.executable(), "app-server", "--listen", "stdio://"}));
     EXPECT_EQ(info["descriptors"], json({0, 1, 2}));
     EXPECT_EQ(info["stderr"], "/dev/null");
-    const char* userHome = std::getenv("HOME");
-    ASSERT_NE(userHome, nullptr);
-    EXPECT_EQ(std::filesystem::canonical(info["cwd"].get<std::string>()),
-              std::filesystem::canonical(userHome));
+    EXPECT_EQ(info["cwd"], userHome.str());
 
     const json& environment = info["environment"];
     auto entries = [&](const std::string& prefix) {
@@ -89,9 +90,15 @@ TEST(RPCSessionTest, StartsTheChildWithItsArgumentsEnvironmentAndNothingElse) {
         return found;
     };
     std::string directory = std::filesystem::path(home.executable()).parent_path().string();
-    EXPECT_EQ(entries("PATH="), std::vector<std::string>{"PATH=" + directory + ":" + std::getenv("PATH")});
+    EXPECT_EQ(entries("PATH="), std::vector<std::string>{"PATH=" + directory + ":/usr/bin:/bin:/usr/sbin:/sbin"});
     EXPECT_EQ(entries("CODEX_HOME="), std::vector<std::string>{"CODEX_HOME=" + home.str()});
     EXPECT_EQ(entries("RUST_LOG="), std::vector<std::string>{"RUST_LOG=error"});
+
+    testing::ScopedEnvironment path("PATH", "/opt/tools:/usr/bin");
+    RPCSession(home.executable(), home.str(), 10).close();
+    const json inherited = home.launchInfo()["environment"];
+    EXPECT_NE(std::find(inherited.begin(), inherited.end(), json("PATH=" + directory + ":/opt/tools:/usr/bin")),
+              inherited.end());
 }
 
 TEST(RPCSessionTest, ReassemblesSplitAnswersAndServesMergedOnesFromTheBuffer) {
