@@ -9,6 +9,12 @@ namespace quotalume {
 // from both ends of UTF-8 text.
 std::string_view trimmed(std::string_view text);
 
+// A–Z lowered; every other byte kept (scheme, host, extension and language-tag comparisons).
+std::string asciiLowercased(std::string_view text);
+
+// C0 controls and DEL: text that would be cut short (NUL) or split a header or line.
+bool hasControlCharacter(std::string_view text);
+
 // "~" and "~/…" become the user's home directory; anything else is returned unchanged.
 std::string expandingTilde(std::string_view path);
 

@@ -6,8 +6,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <cctype>
 #include <filesystem>
 
 namespace quotalume {
@@ -34,10 +32,7 @@ bool hasAppExtension(std::string_view path) {
     if (dot == std::string::npos || dot == 0) {
         return false;
     }
-    std::string extension = name.substr(dot + 1);
-    std::transform(extension.begin(), extension.end(), extension.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return extension == "app";
+    return asciiLowercased(name.substr(dot + 1)) == "app";
 }
 
 bool isUsableExecutable(const std::string& path) {

@@ -5,6 +5,8 @@
 #include <quotalume/quotalume_error.hpp>
 #include <quotalume/text.hpp>
 
+#include "../support/json_coding.hpp"
+
 #include <nlohmann/json.hpp>
 
 #include <poll.h>
@@ -55,26 +57,6 @@ Clock::time_point deadlineAfter(double timeout) {
     double seconds = timeout > 1.0 ? std::min(timeout, 1.0e9) : 1.0;
     return Clock::now() +
            std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
-}
-
-bool isIntegral(const json& value, std::int64_t& out) {
-    if (value.is_number_integer()) {
-        if (value.is_number_unsigned() &&
-            value.get<std::uint64_t>() > static_cast<std::uint64_t>(INT64_MAX)) {
-            return false;
-        }
-        out = value.get<std::int64_t>();
-        return true;
-    }
-    if (value.is_number_float()) {
-        double number = value.get<double>();
-        if (number >= -9223372036854775808.0 && number < 9223372036854775808.0 &&
-            number == static_cast<double>(static_cast<std::int64_t>(number))) {
-            out = static_cast<std::int64_t>(number);
-            return true;
-        }
-    }
-    return false;
 }
 
 }  // namespace
@@ -142,19 +124,13 @@ json RPCSession::request(std::string_view method, const json* params) {
             }
             continue;  // notifications need no reply
         }
-        std::int64_t answerID = 0;
-        if (id == answer.end() || !id->is_number() || !isIntegral(*id, answerID) ||
-            answerID != requestID_) {
+        if (id == answer.end() || coding::integral(*id) != requestID_) {
             continue;
         }
         if (auto error = answer.find("error"); error != answer.end() && error->is_object()) {
-            std::int64_t code = -1;
-            if (auto member = error->find("code"); member != error->end()) {
-                if (!isIntegral(*member, code)) {
-                    code = -1;
-                }
-            }
-            throw QuotalumeError::rpc(std::string(method), code);
+            auto code = error->find("code");
+            throw QuotalumeError::rpc(std::string(method),
+                                      code != error->end() ? coding::integral(*code).value_or(-1) : -1);
         }
         auto result = answer.find("result");
         if (result == answer.end() || !result->is_object()) {

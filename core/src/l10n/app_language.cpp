@@ -1,4 +1,5 @@
 #include <quotalume/app_language.hpp>
+#include <quotalume/text.hpp>
 #include <quotalume/l10n.hpp>
 
 #include <algorithm>
@@ -44,14 +45,6 @@ AppLanguage resolvedForSystem(AppLanguage language) {
                                                               : std::vector<std::string>{});
 }
 
-std::string lowercased(std::string_view text) {
-    std::string result(text);
-    std::transform(result.begin(), result.end(), result.begin(), [](unsigned char c) {
-        return static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-    });
-    return result;
-}
-
 std::vector<std::string> split(std::string_view text, char separator) {
     std::vector<std::string> pieces;
     std::size_t start = 0;
@@ -66,7 +59,7 @@ std::vector<std::string> split(std::string_view text, char separator) {
 }
 
 std::optional<AppLanguage> languageForTag(std::string_view tag) {
-    std::string normalised = lowercased(tag);
+    std::string normalised = asciiLowercased(tag);
     std::replace(normalised.begin(), normalised.end(), '_', '-');
     auto pieces = split(normalised, '-');
     if (pieces.empty()) {
@@ -91,7 +84,7 @@ std::optional<AppLanguage> languageForTag(std::string_view tag) {
         return AppLanguage::portuguese;
     }
     for (AppLanguage language : allAppLanguages) {
-        if (language != AppLanguage::system && lowercased(info(language).code) == pieces[0]) {
+        if (language != AppLanguage::system && asciiLowercased(info(language).code) == pieces[0]) {
             return language;
         }
     }

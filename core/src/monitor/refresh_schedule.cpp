@@ -15,7 +15,7 @@ double RefreshSchedule::delay(const std::optional<UsageSnapshot>& snapshot, Date
         return base;
     }
     std::optional<double> soonest;
-    if (auto bucket = snapshot->codexOnly().codexBucket()) {
+    if (auto bucket = snapshot->codexBucket()) {
         for (QuotaWindow which : allQuotaWindows) {
             auto window = bucket->window(which);
             auto reset = window ? window->resetDate() : std::nullopt;

@@ -88,16 +88,15 @@ void to_json(json& out, const ResetDetector& detector) {
 
 void from_json(const json& in, ResetDetector& detector) {
     object(in, "detector");
-    auto readDate = [](const json& value, const char* key) { return dateFromReferenceSeconds(asDouble(value, key)); };
     ResetDetector decoded;
     decoded.accountFingerprint_ = optionalString(in, "accountFingerprint");
-    decoded.lastObservedAt_ = optional(in, "lastObservedAt", readDate);
+    decoded.lastObservedAt_ = optional(in, "lastObservedAt", asReferenceDate);
     const json& observations = object(required(in, "observations"), "observations");
     for (const auto& [key, value] : observations.items()) {
         object(value, "observation");
         decoded.observations_.emplace(
             key, ResetDetector::Observation{required(value, "window").get<RateWindow>(),
-                             readDate(required(value, "observedAt"), "observedAt")});
+                             asReferenceDate(required(value, "observedAt"), "observedAt")});
     }
     detector = std::move(decoded);
 }

@@ -1,11 +1,11 @@
 #include <quotalume/reset_event.hpp>
 
 #include <quotalume/l10n.hpp>
+#include <quotalume/text.hpp>
 #include <quotalume/uuid.hpp>
 
 #include "../support/json_coding.hpp"
 
-#include <algorithm>
 #include <cctype>
 
 namespace quotalume {
@@ -40,17 +40,9 @@ ResetEvent ResetEvent::test(Date now) {
                       ResetReason::restoredToFull};
 }
 
-namespace {
-
-json storedDate(Date date) { return referenceSeconds(date); }
-
-Date readDate(const json& value, const char* key) { return dateFromReferenceSeconds(asDouble(value, key)); }
-
-}  // namespace
-
 void to_json(json& out, const ResetEvent& event) {
     out = {{"id", event.id},
-           {"observedAt", storedDate(event.observedAt)},
+           {"observedAt", referenceSeconds(event.observedAt)},
            {"bucketId", event.bucketId},
            {"bucketName", event.bucketName},
            {"window", minutes(event.window)},
@@ -58,10 +50,10 @@ void to_json(json& out, const ResetEvent& event) {
            {"remainingPercent", event.remainingPercent},
            {"reason", rawValue(event.reason)}};
     if (event.previousResetAt) {
-        out["previousResetAt"] = storedDate(*event.previousResetAt);
+        out["previousResetAt"] = referenceSeconds(*event.previousResetAt);
     }
     if (event.nextResetAt) {
-        out["nextResetAt"] = storedDate(*event.nextResetAt);
+        out["nextResetAt"] = referenceSeconds(*event.nextResetAt);
     }
 }
 
@@ -73,7 +65,7 @@ void from_json(const json& in, ResetEvent& event) {
     }
     std::string id = asString(required(in, "id"), "id");
     // The id travels in a webhook header: a line break in it would start a header of its own.
-    if (std::any_of(id.begin(), id.end(), [](unsigned char c) { return c < 0x20 || c == 0x7F; })) {
+    if (hasControlCharacter(id)) {
         fail(Kind::dataCorrupted, "id", "control character");
     }
     auto reason = resetReasonFromRaw(asString(required(in, "reason"), "reason"));
@@ -81,14 +73,14 @@ void from_json(const json& in, ResetEvent& event) {
         fail(Kind::dataCorrupted, "reason", "not a reset reason");
     }
     event = ResetEvent{std::move(id),
-                       readDate(required(in, "observedAt"), "observedAt"),
+                       asReferenceDate(required(in, "observedAt"), "observedAt"),
                        asString(required(in, "bucketId"), "bucketId"),
                        asString(required(in, "bucketName"), "bucketName"),
                        *window,
                        asDouble(required(in, "previousUsedPercent"), "previousUsedPercent"),
                        asDouble(required(in, "remainingPercent"), "remainingPercent"),
-                       optional(in, "previousResetAt", readDate),
-                       optional(in, "nextResetAt", readDate),
+                       optional(in, "previousResetAt", asReferenceDate),
+                       optional(in, "nextResetAt", asReferenceDate),
                        *reason};
 }
 

@@ -3,6 +3,7 @@
 // Typed reading of JSON records: exact keys, unknown keys ignored, null reads as absent, and
 // every mismatch a JSONDecodingError whose kind gives the platform code users see.
 
+#include <quotalume/date.hpp>
 #include <quotalume/json_decoding_error.hpp>
 
 #include <nlohmann/json.hpp>
@@ -11,6 +12,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace quotalume::coding {
 
@@ -66,11 +68,11 @@ inline double asDouble(const json& value, const char* key) {
     return value.get<double>();
 }
 
-// Integral numbers only; 300.0 counts as 300, 300.5 and values beyond 64 bits do not.
-inline std::int64_t asInt64(const json& value, const char* key) {
+// The value of an integral JSON number that fits 64 bits; 300.0 counts as 300, 300.5 does not.
+inline std::optional<std::int64_t> integral(const json& value) {
     if (value.is_number_unsigned()) {
         if (value.get<std::uint64_t>() > static_cast<std::uint64_t>(INT64_MAX)) {
-            fail(Kind::dataCorrupted, key, "does not fit a 64-bit integer");
+            return std::nullopt;
         }
         return static_cast<std::int64_t>(value.get<std::uint64_t>());
     }
@@ -83,9 +85,23 @@ inline std::int64_t asInt64(const json& value, const char* key) {
             number == static_cast<double>(static_cast<std::int64_t>(number))) {
             return static_cast<std::int64_t>(number);
         }
-        fail(Kind::dataCorrupted, key, "not an integer");
     }
-    fail(Kind::typeMismatch, key, "expected an integer");
+    return std::nullopt;
+}
+
+inline std::int64_t asInt64(const json& value, const char* key) {
+    if (!value.is_number()) {
+        fail(Kind::typeMismatch, key, "expected an integer");
+    }
+    if (auto number = integral(value)) {
+        return *number;
+    }
+    fail(Kind::dataCorrupted, key, "not an integer that fits 64 bits");
+}
+
+// Stored times: seconds since 2001-01-01 UTC as a JSON number.
+inline Date asReferenceDate(const json& value, const char* key) {
+    return dateFromReferenceSeconds(asDouble(value, key));
 }
 
 template <typename Read>
@@ -99,6 +115,28 @@ auto optional(const json& object, const char* key, Read read) -> std::optional<d
 inline std::optional<std::string> optionalString(const json& o, const char* key) { return optional(o, key, asString); }
 inline std::optional<double> optionalDouble(const json& o, const char* key) { return optional(o, key, asDouble); }
 inline std::optional<std::int64_t> optionalInt64(const json& o, const char* key) { return optional(o, key, asInt64); }
+
+template <typename Record>
+std::optional<Record> optionalRecord(const json& object, const char* key) {
+    if (const json* value = member(object, key)) {
+        return value->get<Record>();
+    }
+    return std::nullopt;
+}
+
+template <typename Record>
+std::vector<Record> requiredList(const json& object, const char* key) {
+    const json& list = required(object, key);
+    if (!list.is_array()) {
+        fail(Kind::typeMismatch, key, "expected an array");
+    }
+    std::vector<Record> records;
+    records.reserve(list.size());
+    for (const auto& item : list) {
+        records.push_back(item.get<Record>());
+    }
+    return records;
+}
 
 template <typename T>
 void put(json& object, const char* key, const std::optional<T>& value) {

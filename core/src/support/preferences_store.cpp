@@ -1,4 +1,6 @@
 #include <quotalume/preferences_store.hpp>
+
+#include "encoding.hpp"
 #include <quotalume/text.hpp>
 #include <quotalume/uuid.hpp>
 
@@ -21,14 +23,6 @@ using nlohmann::json;
 
 [[noreturn]] void throwErrno(int error, const std::string& what) {
     throw std::system_error(error, std::system_category(), what);
-}
-
-std::string base64(const PreferencesStore::Bytes& bytes) {
-    std::string text(4 * ((bytes.size() + 2) / 3) + 1, '\0');
-    int length = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(text.data()), bytes.data(),
-                                 static_cast<int>(bytes.size()));
-    text.resize(static_cast<std::size_t>(length));
-    return text;
 }
 
 // Strict standard base64 with padding; EVP_DecodeBlock alone accepts surrounding white space

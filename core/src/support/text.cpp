@@ -6,6 +6,7 @@
 #include <pwd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 
@@ -35,6 +36,20 @@ std::string_view trimmed(std::string_view text) {
         end = previous;
     }
     return text.substr(static_cast<std::size_t>(start), static_cast<std::size_t>(end - start));
+}
+
+std::string asciiLowercased(std::string_view text) {
+    std::string result(text);
+    for (char& c : result) {
+        if (c >= 'A' && c <= 'Z') {
+            c = static_cast<char>(c - 'A' + 'a');
+        }
+    }
+    return result;
+}
+
+bool hasControlCharacter(std::string_view text) {
+    return std::any_of(text.begin(), text.end(), [](unsigned char c) { return c < 0x20 || c == 0x7F; });
 }
 
 std::string expandingTilde(std::string_view path) {

@@ -113,17 +113,6 @@ void from_json(const json& in, CreditsSnapshot& credits) {
                               optionalString(in, "balance")};
 }
 
-namespace {
-
-template <typename Record>
-std::optional<Record> optionalRecord(const json& in, const char* key) {
-    if (const json* value = member(in, key)) {
-        return value->get<Record>();
-    }
-    return std::nullopt;
-}
-
-}  // namespace
 
 void to_json(json& out, const RateBucket& bucket) {
     out = json::object();

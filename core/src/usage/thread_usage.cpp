@@ -6,23 +6,6 @@ namespace quotalume {
 
 using namespace coding;
 
-namespace {
-
-template <typename Record>
-std::vector<Record> requiredList(const json& in, const char* key) {
-    const json& list = required(in, key);
-    if (!list.is_array()) {
-        fail(Kind::typeMismatch, key, "expected an array");
-    }
-    std::vector<Record> records;
-    records.reserve(list.size());
-    for (const auto& item : list) {
-        records.push_back(item.get<Record>());
-    }
-    return records;
-}
-
-}  // namespace
 
 void to_json(json& out, const ThreadReference& thread) {
     out = {{"id", thread.id}, {"updatedAt", thread.updatedAt}};

@@ -1,5 +1,6 @@
 #include <quotalume/usage_snapshot.hpp>
 
+#include "../support/encoding.hpp"
 #include "../support/json_coding.hpp"
 
 #include <openssl/evp.h>
@@ -16,14 +17,7 @@ std::string UsageSnapshot::fingerprint(std::string_view text) {
     if (EVP_Digest(text.data(), text.size(), digest, &length, EVP_sha256(), nullptr) != 1) {
         throw std::runtime_error("SHA-256 unavailable");
     }
-    static constexpr char hex[] = "0123456789abcdef";
-    std::string out;
-    out.reserve(length * 2);
-    for (unsigned int i = 0; i < length; ++i) {
-        out.push_back(hex[digest[i] >> 4]);
-        out.push_back(hex[digest[i] & 0xf]);
-    }
-    return out;
+    return hexadecimal(std::span<const unsigned char>(digest, length));
 }
 
 std::optional<RateBucket> UsageSnapshot::codexBucket() const {
@@ -60,18 +54,10 @@ UsageSnapshot UsageSnapshot::fromJSON(const json& in, DateCoding dates) {
         }
         observedAt = *parsed;
     } else {
-        observedAt = dateFromReferenceSeconds(asDouble(time, "observedAt"));
-    }
-    const json& list = required(in, "buckets");
-    if (!list.is_array()) {
-        fail(Kind::typeMismatch, "buckets", "expected an array");
-    }
-    std::vector<RateBucket> buckets;
-    for (const auto& bucket : list) {
-        buckets.push_back(bucket.get<RateBucket>());
+        observedAt = asReferenceDate(time, "observedAt");
     }
     return UsageSnapshot{observedAt, asString(required(in, "accountFingerprint"), "accountFingerprint"),
-                         std::move(buckets)};
+                         requiredList<RateBucket>(in, "buckets")};
 }
 
 }  // namespace quotalume

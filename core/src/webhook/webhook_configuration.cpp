@@ -9,7 +9,6 @@
 
 #include <curl/curl.h>
 
-#include <algorithm>
 #include <memory>
 #include <new>
 
@@ -58,18 +57,6 @@ std::optional<std::string_view> typedHost(std::string_view text) {
         return std::nullopt;
     }
     return host;
-}
-
-// A control character would be cut off (NUL) or change the meaning of the address silently.
-bool hasControlCharacter(std::string_view text) {
-    return std::any_of(text.begin(), text.end(), [](unsigned char c) { return c < 0x20 || c == 0x7F; });
-}
-
-std::string lowercased(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) {
-        return static_cast<char>(c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c);
-    });
-    return text;
 }
 
 // Line feed, vertical tab, form feed, carriage return, U+0085, U+2028 and U+2029: anything
@@ -167,8 +154,8 @@ std::string WebhookConfiguration::validatedURL() const {
         refuse("error.url");
     }
 
-    const std::string scheme = lowercased(part(parsed.get(), CURLUPART_SCHEME).value_or(""));
-    const std::string loweredHost = lowercased(std::string(*typed));
+    const std::string scheme = asciiLowercased(part(parsed.get(), CURLUPART_SCHEME).value_or(""));
+    const std::string loweredHost = asciiLowercased(std::string(*typed));
     const bool loopback = loweredHost == "localhost" || loweredHost == "127.0.0.1" ||
                           loweredHost == "::1" || loweredHost == "[::1]";
     if (scheme != "https" && !(scheme == "http" && loopback)) {

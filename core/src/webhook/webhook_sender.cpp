@@ -2,9 +2,10 @@
 #include <quotalume/webhook_request_builder.hpp>
 #include <quotalume/webhook_sender.hpp>
 
+#include "../support/json_coding.hpp"
+
 #include <nlohmann/json.hpp>
 
-#include <cmath>
 #include <cstdint>
 
 namespace quotalume {
@@ -14,18 +15,11 @@ using nlohmann::json;
 
 // The member as decimal text when it is an integral JSON number; 0.0 counts as 0.
 std::optional<std::string> integralCode(const json& member) {
-    if (member.is_number_integer()) {
-        return std::to_string(member.get<std::int64_t>());
-    }
     if (member.is_number_unsigned()) {
         return std::to_string(member.get<std::uint64_t>());
     }
-    if (member.is_number_float()) {
-        double number = member.get<double>();
-        if (number >= -9223372036854775808.0 && number < 9223372036854775808.0 &&
-            number == std::trunc(number)) {
-            return std::to_string(static_cast<std::int64_t>(number));
-        }
+    if (auto code = coding::integral(member)) {
+        return std::to_string(*code);
     }
     return std::nullopt;
 }
