@@ -103,9 +103,12 @@ TEST(CodexClientTest, FingerprintFollowsAccountAndHome) {
     EXPECT_EQ(CodexClient().fetch(emptyID.configuration()).accountFingerprint,
               UsageSnapshot::fingerprint(emptyID.str() + ":"));
 
+    // Neither id nor e-mail: the home's account, the same on every fetch.
     ServingHome anonymous(R"({"rateLimits":{}})", R"({"account":{"type":"chatgpt"}})");
-    EXPECT_NE(CodexClient().fetch(anonymous.configuration()).accountFingerprint,
-              CodexClient().fetch(anonymous.configuration()).accountFingerprint);
+    EXPECT_EQ(CodexClient().fetch(anonymous.configuration()).accountFingerprint,
+              UsageSnapshot::fingerprint(anonymous.str()));
+    EXPECT_EQ(CodexClient().fetch(anonymous.configuration()).accountFingerprint,
+              UsageSnapshot::fingerprint(anonymous.str()));
 }
 
 TEST(CodexClientTest, LocatorAndLaunchFailuresComeFirst) {

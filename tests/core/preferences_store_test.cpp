@@ -80,7 +80,13 @@ TEST_P(CorruptPreferencesFile, ReadsEmptyAndIsKeptAsBackupOnTheFirstWrite) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Contents, CorruptPreferencesFile,
-                         ::testing::Values("{\"k\": ", "[1, 2]", " \n", "{\"k\": \"\xC3\x28\"}"));
+                         ::testing::Values("{\"k\": ", "[1, 2]", " \n", "{\"k\": \"\xC3\x28\"}",
+                                           // Kept for writing back, it once crashed every write.
+                                           "{\"k\": " + std::string(100000, '[') + std::string(100000, ']') + "}"),
+                         [](const auto& info) {
+                             const char* names[] = {"truncated", "array", "blank", "notUTF8", "tooDeep"};
+                             return std::string(names[info.index]);
+                         });
 
 TEST(FilePreferencesStoreTest, MembersOfUnknownFormAreKeptVerbatim) {
     TempDir dir;

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <regex>
 
@@ -54,11 +56,17 @@ TEST(WebhookConfigurationStoreTest, MissingFileIsTheDefaultAndSavesAreSortedAndO
     EXPECT_EQ(testing::modeOf(store.url()), 0600u);
     EXPECT_EQ(entriesOf(directory), std::vector<std::string>{"webhook.json"});
 
+    // The credentials are never left readable by others: a widened file is narrowed on load.
+    ::chmod(store.url().c_str(), 0644);
+    EXPECT_EQ(store.load(), sample);
+    EXPECT_EQ(testing::modeOf(store.url()), 0600u);
+
     auto home = [](std::string_view name) { return name == "HOME" ? "/home/u" : nullptr; };
     EXPECT_EQ(WebhookConfigurationStore::defaultDirectory(home), "/home/u/.local/share/Quotalume");
 }
 
 TEST(WebhookConfigurationStoreTest, UnreadableFilesFailWithTheirCodeAndStayAsTheyWere) {
+    const std::string deep = "{\"url\":" + std::string(100000, '[') + std::string(100000, ']') + "}";
     const std::pair<const char*, int> cases[] = {
         {"", 3840},
         {R"({"bearerToken": "a", "form)", 3840},
@@ -67,6 +75,7 @@ TEST(WebhookConfigurationStoreTest, UnreadableFilesFailWithTheirCodeAndStayAsThe
         {R"({"bearerToken": null, "format": "json", "signingSecret": "", "url": ""})", 4865},
         {R"({"bearerToken": "", "format": "xml", "signingSecret": "", "url": ""})", 4864},
         {R"({"bearerToken": "", "format": "json", "signingSecret": 7, "url": ""})", 4864},
+        {deep.c_str(), 3840},
     };
     for (const auto& [content, code] : cases) {
         TempDir temp;

@@ -4,6 +4,8 @@
 
 #include <quotalume/quotalume_error.hpp>
 #include <quotalume/webhook_delivery_error.hpp>
+#include <quotalume/version.hpp>
+#include <quotalume/webhook_request_builder.hpp>
 #include <quotalume/webhook_sender.hpp>
 
 #include <gtest/gtest.h>
@@ -109,7 +111,7 @@ TEST_F(WebhookSenderTest, SignedJSONRequestCarriesItsHeadersInOrderAndAVerifiabl
     const auto request = receiver.requests().at(0);
     const std::vector<std::pair<std::string, std::string>> expected = {
         {"Content-Type", "application/json; charset=utf-8"},
-        {"User-Agent", "Quotalume/1.0.0"},
+        {"User-Agent", std::string("Quotalume/") + quotalumeVersion},
         {"Idempotency-Key", "0F8FAD5B-D9CB-469F-A165-70867728950E"},
         {"X-Quotalume-Event-ID", "0F8FAD5B-D9CB-469F-A165-70867728950E"},
         {"Authorization", "Bearer tok en"},
@@ -123,9 +125,18 @@ TEST_F(WebhookSenderTest, SignedJSONRequestCarriesItsHeadersInOrderAndAVerifiabl
         std::erase_if(sent, [&](const auto& header) { return header.first == added; });
     }
     EXPECT_EQ(sent, expected);
+
+    // A line break in a value would inject a header of its own: the builder refuses it.
+    ResetEvent forged = testing::sampleEvent();
+    forged.id = "A\r\nX-Injected: 1";
+    EXPECT_EQ(testing::errnoOf([&] {
+                  WebhookRequestBuilder::build(forged, configuration(json), false, testing::sampleTime());
+              }),
+              EINVAL);
 }
 
 TEST_F(WebhookSenderTest, TheAnswerDecidesDeliveryAndRetrying) {
+    const std::string deepAnswer = "{\"errcode\":0,\"x\":" + std::string(100000, '[') + std::string(100000, ']') + "}";
     const struct {
         WebhookFormat format;
         int status;
@@ -148,6 +159,7 @@ TEST_F(WebhookSenderTest, TheAnswerDecidesDeliveryAndRetrying) {
         {feishu, 200, R"({"code":null,"errcode":"0","StatusCode":true})",
          "error.bot_response final"},
         {wecom, 200, R"({"errcode":0)", "error.bot_response final"},
+        {wecom, 200, deepAnswer.c_str(), "error.bot_response final"},
         // A status outside 2xx decides before any verdict; a redirect is not followed.
         {feishu, 429, R"({"code":0})", "error.webhook_http 429 retryable"},
         {feishu, 500, R"({"code":0})", "error.webhook_http 500 retryable"},

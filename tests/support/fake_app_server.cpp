@@ -12,10 +12,12 @@
 //   close-input   close stdin and carry on (writes to us then fail with EPIPE)
 //   hang          stop reading and wait until killed
 //   serve         answer every request like a signed-in app-server (see below)
+//   holder        start a grandchild that keeps our stdout open and sleeps; its pid goes to
+//                 $CODEX_HOME/holder.pid
 // After the last command it reads stdin until end of file, then exits 0.
 //
 // Every line received is appended to $CODEX_HOME/received; at start it writes its arguments,
-// working directory, environment and open descriptors to $CODEX_HOME/launch.json.
+// pid, working directory, environment and open descriptors to $CODEX_HOME/launch.json.
 // `serve` answers "initialize" with {}, "account/read" with $CODEX_HOME/account.json,
 // "account/rateLimits/read" with $CODEX_HOME/rate_limits.json (defaults when absent), and
 // anything else with error -32601.
@@ -116,6 +118,7 @@ void writeLaunchInfo(int argc, char** argv) {
     for (int i = 0; i < argc; ++i) {
         info["argv"].push_back(argv[i]);
     }
+    info["pid"] = ::getpid();
     char cwd[4096];
     info["cwd"] = ::getcwd(cwd, sizeof cwd) ? cwd : "";
     info["environment"] = json::array();
@@ -216,6 +219,15 @@ int main(int argc, char** argv) {
         } else if (verb == "hang") {
             for (;;) {
                 ::pause();
+            }
+        } else if (verb == "holder") {
+            if (pid_t holder = ::fork(); holder == 0) {
+                ::close(STDIN_FILENO);
+                for (;;) {
+                    ::pause();
+                }
+            } else {
+                std::ofstream(home + "/holder.pid") << holder;
             }
         } else if (verb == "serve") {
             serve();

@@ -2,6 +2,7 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -81,5 +82,10 @@ std::string hmacSHA256Hex(const std::string& key, const std::string& message);
 int openDescriptorCount();
 // True while this process has any child, running or zombie.
 bool hasChildren();
+// True while `pid` is a process that has not ended (a zombie has ended).
+bool processAlive(pid_t pid);
+// Waits up to `limit` for `condition`, looking every few milliseconds; its last answer.
+bool eventually(const std::function<bool()>& condition,
+                std::chrono::milliseconds limit = std::chrono::seconds(10));
 
 }  // namespace quotalume::testing

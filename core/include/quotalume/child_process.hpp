@@ -12,7 +12,9 @@ namespace quotalume {
 
 // A child process whose standard input and output are pipes to us and whose standard error
 // goes to /dev/null. It inherits no other descriptor of ours, starts with default signal
-// handling, and is always reaped: by waitForExit, or killed and reaped on destruction.
+// handling in a process group of its own, and is killed by the kernel if the thread that
+// started it ends. It is always reaped: by waitForExit, or killed and reaped on destruction;
+// whatever is left of its group is killed when it is reaped.
 class ChildProcess {
 public:
     struct Options {
@@ -31,6 +33,8 @@ public:
     pid_t pid() const { return pid_; }
     int input() const { return input_; }    // write end, non-blocking
     int output() const { return output_; }  // read end
+    // Readable once the child has exited (a pidfd); -1 on kernels without pidfds.
+    int exitDescriptor() const { return pidfd_; }
     void closeInput();
     void closeOutput();
 
@@ -38,12 +42,17 @@ public:
     bool running();
     // Waits up to `timeout` for the child to exit; true when it has (and is reaped).
     bool waitForExit(std::chrono::milliseconds timeout);
-    // Signals the child unless it has already been reaped (its pid may then be another's).
+    // Signals the child's group unless the child has been reaped (its pid may then be
+    // another's).
     void signal(int number);
     // The exit status once reaped: the exit code, or 128 + the signal that ended it.
     std::optional<int> exitCode() const { return exitCode_; }
     // SIGKILL, then a blocking reap: SIGKILL cannot be ignored, so this returns promptly.
     void killAndReap();
+
+    // Kills the groups of every child not yet reaped. Async-signal-safe: for a handler of
+    // SIGINT or SIGTERM that ends the program.
+    static void terminateAll() noexcept;
 
 private:
     bool reap(int flags);

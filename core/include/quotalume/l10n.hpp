@@ -46,9 +46,11 @@ public:
 
     // The folder holding the <code>.lproj tables: $QUOTALUME_RESOURCES/l10n when that variable
     // is set, else share/quotalume/l10n beside the executable's folder (the build tree and
-    // installs alike), else the one under the install prefix. When there is none the program
-    // stops: the translations are part of the program, not an optional extra.
+    // installs alike), else the one under the install prefix. When none holds tables, English
+    // still works from the copy built into the program.
     static const std::filesystem::path& resources();
+    // The folder looked in, when it held no table at all (messages then are English only).
+    static std::optional<std::filesystem::path> missingResources();
     static const Tables& tables();
     static const Table& table(AppLanguage language);
 
@@ -113,12 +115,16 @@ class L10n::Tables {
 public:
     // No tables at all: everything renders English fallbacks, that is, the keys.
     Tables();
-    explicit Tables(const std::filesystem::path& directory);
+    // The tables found in `directory`; `englishFallback`, the text of a strings file, stands in
+    // for an English table that is missing there.
+    explicit Tables(const std::filesystem::path& directory, std::string_view englishFallback = {});
     ~Tables();
     Tables(const Tables&) = delete;
     Tables& operator=(const Tables&) = delete;
 
     bool contains(AppLanguage language) const;
+    // How many tables were read from files.
+    std::size_t filesLoaded() const { return filesLoaded_; }
     // The table of the language (`system` resolved against the system's preferred languages),
     // or an empty table when it was not loaded.
     const Table& table(AppLanguage language) const;
@@ -135,6 +141,7 @@ private:
     const LegacyPatterns& legacyPatterns() const;
 
     std::array<std::optional<Table>, allAppLanguages.size()> tables_;
+    std::size_t filesLoaded_ = 0;
     mutable std::once_flag legacyOnce_;
     mutable std::unique_ptr<LegacyPatterns> legacyPatterns_;
 };

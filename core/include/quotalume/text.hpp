@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -14,6 +15,10 @@ std::string asciiLowercased(std::string_view text);
 
 // C0 controls and DEL: text that would be cut short (NUL) or split a header or line.
 bool hasControlCharacter(std::string_view text);
+
+// The text with every byte sequence that is not UTF-8 replaced by U+FFFD; nothing when the
+// text was valid already.
+std::optional<std::string> repairingUTF8(std::string_view text);
 
 // "~" and "~/…" become the user's home directory; anything else is returned unchanged.
 std::string expandingTilde(std::string_view path);

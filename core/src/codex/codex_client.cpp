@@ -3,8 +3,8 @@
 #include <quotalume/codex_locator.hpp>
 #include <quotalume/quotalume_error.hpp>
 #include <quotalume/rpc_session.hpp>
+#include <quotalume/version.hpp>
 #include <quotalume/text.hpp>
-#include <quotalume/uuid.hpp>
 
 #include <nlohmann/json.hpp>
 
@@ -23,7 +23,7 @@ auto withSession(const CodexConfiguration& configuration, Operation&& operation)
     std::string home = CodexLocator::home(configuration.homePath);
     RPCSession session(executable, home, configuration.timeout);
     session.request("initialize",
-                    {{"clientInfo", {{"name", "quotalume"}, {"title", "Quotalume"}, {"version", "1.0.0"}}}});
+                    {{"clientInfo", {{"name", "quotalume"}, {"title", "Quotalume"}, {"version", quotalumeVersion}}}});
     session.send({{"method", "initialized"}});
     json answer = session.request("account/read", {{"refreshToken", false}});
     auto account = answer.find("account");
@@ -48,15 +48,15 @@ UsageSnapshot CodexClient::fetch(const CodexConfiguration& configuration) const 
         if (buckets.empty()) {
             throw QuotalumeError(QuotalumeError::Case::noLimits);
         }
-        std::string key;
+        // An account that names itself by neither id nor e-mail is the home's one account:
+        // the key must stay the same from fetch to fetch, or no reset would ever be detected.
+        std::string key = home;
         if (response.accountId) {
-            key = *response.accountId;
+            key += ":" + *response.accountId;
         } else if (auto email = account.find("email"); email != account.end() && email->is_string()) {
-            key = email->get<std::string>();
-        } else {
-            key = randomUUID();
+            key += ":" + email->get<std::string>();
         }
-        return UsageSnapshot{std::chrono::system_clock::now(), UsageSnapshot::fingerprint(home + ":" + key),
+        return UsageSnapshot{std::chrono::system_clock::now(), UsageSnapshot::fingerprint(key),
                              std::move(buckets)};
     });
 }

@@ -1,5 +1,6 @@
 #include <quotalume/rpc_session.hpp>
 
+#include <quotalume/bounded_json.hpp>
 #include <quotalume/child_process.hpp>
 #include <quotalume/codex_read_only_policy.hpp>
 #include <quotalume/quotalume_error.hpp>
@@ -59,6 +60,21 @@ Clock::time_point deadlineAfter(double timeout) {
            std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
 }
 
+// Whether a line that failed to parse would, with its invalid UTF-8 repaired, be the answer
+// to request `id`.
+bool answersRequest(const std::string& line, std::int64_t id) {
+    auto repaired = repairingUTF8(line);
+    if (!repaired) {
+        return false;
+    }
+    json answer = parseBoundedJSON(*repaired);
+    if (!answer.is_object() || answer.contains("method")) {
+        return false;
+    }
+    auto found = answer.find("id");
+    return found != answer.end() && coding::integral(*found) == id;
+}
+
 }  // namespace
 
 RPCSession::RPCSession(const std::string& executable, const std::string& home, double timeout)
@@ -67,7 +83,8 @@ RPCSession::RPCSession(const std::string& executable, const std::string& home, d
         .executable = executable,
         .arguments = {"app-server", "--listen", "stdio://"},
         .environment = childEnvironment(executable, home),
-        .workingDirectory = userHomeDirectory(),
+        // The Codex home exists (the locator checked it); $HOME may not.
+        .workingDirectory = home,
     });
 }
 
@@ -110,9 +127,18 @@ json RPCSession::request(std::string_view method, const json* params) {
     send(message);
 
     for (;;) {
-        json answer = json::parse(nextLine(), nullptr, /*allow_exceptions=*/false);
+        const std::string line = nextLine();
+        json answer = parseBoundedJSON(line);
+        if (answer.is_discarded()) {
+            // Our answer with bytes that are not UTF-8 has still arrived: waiting on would
+            // only turn a broken answer into a timeout.
+            if (answersRequest(line, requestID_)) {
+                throw QuotalumeError(QuotalumeError::Case::invalidResponse);
+            }
+            continue;
+        }
         if (!answer.is_object()) {
-            continue;  // junk, log lines and non-object values
+            continue;  // log lines and non-object values
         }
         auto id = answer.find("id");
         if (answer.contains("method")) {
@@ -169,15 +195,22 @@ std::string RPCSession::nextLine() {
         }
         // Slices of at most a second; the last one cut to what is left of the deadline.
         int sliceMs = static_cast<int>(std::clamp(remaining * 1000.0, 1.0, 1000.0));
-        pollfd ready{process_->output(), POLLIN, 0};
-        int polled = ::poll(&ready, 1, sliceMs);
+        // The child's end, not the pipe's, ends the session: a grandchild may hold the pipe
+        // open long after the child has gone. poll skips the exit entry when it is -1.
+        pollfd ready[2] = {{process_->output(), POLLIN, 0}, {process_->exitDescriptor(), POLLIN, 0}};
+        int polled = ::poll(ready, 2, sliceMs);
         if (polled < 0) {
             if (errno == EINTR) {
                 continue;
             }
             throw QuotalumeError(QuotalumeError::Case::serverExited);
         }
-        if (polled == 0) {
+        if (ready[0].revents == 0) {
+            // Nothing left to read: either the child has ended or, without a pidfd to tell,
+            // we look once per slice.
+            if (ready[1].revents != 0 || (polled == 0 && ready[1].fd < 0 && !process_->running())) {
+                throw QuotalumeError(QuotalumeError::Case::serverExited);
+            }
             continue;
         }
 

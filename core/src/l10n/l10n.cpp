@@ -1,3 +1,4 @@
+#include "embedded_english_table.hpp"
 #include "strings_file.hpp"
 
 #include <quotalume/l10n.hpp>
@@ -12,7 +13,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <limits>
@@ -128,7 +128,7 @@ struct L10n::Tables::LegacyPatterns {
 
 L10n::Tables::Tables() = default;
 
-L10n::Tables::Tables(const fs::path& directory) {
+L10n::Tables::Tables(const fs::path& directory, std::string_view englishFallback) {
     for (AppLanguage language : allAppLanguages) {
         if (language == AppLanguage::system) {
             continue;
@@ -136,8 +136,14 @@ L10n::Tables::Tables(const fs::path& directory) {
         auto file =
             directory / (std::string(rawValue(language)) + ".lproj") / "Localizable.strings";
         if (auto content = readFile(file)) {
-            tables_[static_cast<std::size_t>(language)] = parseStringsFile(*content);
+            auto& table = tables_[static_cast<std::size_t>(language)];
+            table = parseStringsFile(*content);
+            filesLoaded_ += table.has_value() ? 1 : 0;
         }
+    }
+    auto& english = tables_[static_cast<std::size_t>(AppLanguage::english)];
+    if (!english && !englishFallback.empty()) {
+        english = parseStringsFile(englishFallback);
     }
 }
 
@@ -288,19 +294,19 @@ std::string L10n::locale(AppLanguage language) {
 }
 
 const fs::path& L10n::resources() {
-    static const fs::path directory = [] {
-        fs::path located = locateResources();
-        if (!isDirectory(located)) {
-            std::fprintf(stderr, "could not load resource bundle: from %s\n", located.c_str());
-            std::abort();
-        }
-        return located;
-    }();
+    static const fs::path directory = locateResources();
     return directory;
 }
 
+std::optional<fs::path> L10n::missingResources() {
+    if (tables().filesLoaded() > 0) {
+        return std::nullopt;
+    }
+    return resources();
+}
+
 const L10n::Tables& L10n::tables() {
-    static const Tables instance(resources());
+    static const Tables instance(resources(), embeddedEnglishTable());
     return instance;
 }
 

@@ -3,11 +3,12 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <system_error>
 
@@ -45,19 +46,6 @@ void makePipe(int fds[2]) {
     }
 }
 
-struct SpawnAttributes {
-    posix_spawn_file_actions_t actions;
-    posix_spawnattr_t attributes;
-    SpawnAttributes() {
-        posix_spawn_file_actions_init(&actions);
-        posix_spawnattr_init(&attributes);
-    }
-    ~SpawnAttributes() {
-        posix_spawn_file_actions_destroy(&actions);
-        posix_spawnattr_destroy(&attributes);
-    }
-};
-
 int openPidfd(pid_t pid) {
 #ifdef SYS_pidfd_open
     long fd = ::syscall(SYS_pidfd_open, pid, 0);
@@ -68,38 +56,91 @@ int openPidfd(pid_t pid) {
 #endif
 }
 
+// Process groups of children not yet reaped, for ending them from a signal handler. A slot
+// holds 0 or a pid; lock-free so the handler may read it at any moment.
+constexpr std::size_t groupSlots = 64;
+std::atomic<pid_t> liveGroups[groupSlots];
+
+void rememberGroup(pid_t pid) {
+    for (auto& slot : liveGroups) {
+        pid_t empty = 0;
+        if (slot.compare_exchange_strong(empty, pid)) {
+            return;
+        }
+    }
+    // More sessions at once than slots: that one is only ended by its own session.
+}
+
+void forgetGroup(pid_t pid) {
+    for (auto& slot : liveGroups) {
+        pid_t expected = pid;
+        if (slot.compare_exchange_strong(expected, 0)) {
+            return;
+        }
+    }
+}
+
+// Runs in the forked child, so only async-signal-safe calls until exec. Returns the errno of
+// the step that failed; on success it does not return.
+int becomeChild(const ChildProcess::Options& options, pid_t parent, int in, int out, int report,
+                char** argv, char** envp) {
+    // Our own group, so the whole tree can be ended at once, and an end with the parent: a
+    // session must not outlive the program that started it.
+    if (::setpgid(0, 0) != 0 || ::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0) {
+        return errno;
+    }
+    if (::getppid() != parent) {
+        ::_exit(127);  // the parent died before the death signal was armed
+    }
+    if (::dup2(in, STDIN_FILENO) < 0 || ::dup2(out, STDOUT_FILENO) < 0) {
+        return errno;
+    }
+    int null = ::open("/dev/null", O_WRONLY);
+    if (null < 0 || ::dup2(null, STDERR_FILENO) < 0) {
+        return errno;
+    }
+    // Belt and braces: descriptors opened elsewhere without O_CLOEXEC must not leak either.
+    // The report pipe is close-on-exec already and must stay open until exec.
+    ::close_range(3, static_cast<unsigned>(report) - 1, 0);
+    ::close_range(static_cast<unsigned>(report) + 1, ~0U, 0);
+    if (!options.workingDirectory.empty() && ::chdir(options.workingDirectory.c_str()) != 0) {
+        return errno;
+    }
+    // Nothing blocked and every signal at its default, whatever we ignore (SIGPIPE,
+    // typically) or block.
+    struct sigaction byDefault {};
+    byDefault.sa_handler = SIG_DFL;
+    for (int number = 1; number < NSIG; ++number) {
+        ::sigaction(number, &byDefault, nullptr);
+    }
+    sigset_t none;
+    sigemptyset(&none);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
+    ::execve(options.executable.c_str(), argv, envp);
+    return errno;
+}
+
 }  // namespace
 
 ChildProcess::ChildProcess(const Options& options) {
     int in[2];
     int out[2];
+    int report[2];
     makePipe(in);
     try {
         makePipe(out);
+        try {
+            makePipe(report);
+        } catch (...) {
+            ::close(out[0]);
+            ::close(out[1]);
+            throw;
+        }
     } catch (...) {
         ::close(in[0]);
         ::close(in[1]);
         throw;
     }
-
-    SpawnAttributes spawn;
-    posix_spawn_file_actions_adddup2(&spawn.actions, in[0], STDIN_FILENO);
-    posix_spawn_file_actions_adddup2(&spawn.actions, out[1], STDOUT_FILENO);
-    posix_spawn_file_actions_addopen(&spawn.actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-    // Belt and braces: descriptors opened elsewhere without O_CLOEXEC must not leak either.
-    posix_spawn_file_actions_addclosefrom_np(&spawn.actions, 3);
-    if (!options.workingDirectory.empty()) {
-        posix_spawn_file_actions_addchdir_np(&spawn.actions, options.workingDirectory.c_str());
-    }
-    // The child starts with nothing blocked and every signal at its default, whatever we
-    // ignore (SIGPIPE, typically) or block.
-    sigset_t none;
-    sigset_t all;
-    sigemptyset(&none);
-    sigfillset(&all);
-    posix_spawnattr_setsigmask(&spawn.attributes, &none);
-    posix_spawnattr_setsigdefault(&spawn.attributes, &all);
-    posix_spawnattr_setflags(&spawn.attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
 
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(options.executable.c_str()));
@@ -113,16 +154,50 @@ ChildProcess::ChildProcess(const Options& options) {
     }
     envp.push_back(nullptr);
 
-    int error = ::posix_spawn(&pid_, options.executable.c_str(), &spawn.actions,
-                              &spawn.attributes, argv.data(), envp.data());
+    // No signal handler of ours may run in the child between fork and exec.
+    sigset_t all;
+    sigset_t previous;
+    sigfillset(&all);
+    pthread_sigmask(SIG_SETMASK, &all, &previous);
+    const pid_t parent = ::getpid();
+    pid_ = ::fork();
+    if (pid_ == 0) {
+        int error = becomeChild(options, parent, in[0], out[1], report[1], argv.data(), envp.data());
+        (void)!::write(report[1], &error, sizeof error);
+        ::_exit(127);
+    }
+    const int forkError = errno;
+    if (pid_ > 0) {
+        ::setpgid(pid_, pid_);  // also here, so the group exists before we ever signal it
+        rememberGroup(pid_);
+    }
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
     ::close(in[0]);
     ::close(out[1]);
+    ::close(report[1]);
     input_ = in[1];
     output_ = out[0];
+
+    int error = pid_ < 0 ? forkError : 0;
+    if (pid_ > 0) {
+        // The report pipe closes on exec; anything read from it is why the launch failed.
+        ssize_t count;
+        do {
+            count = ::read(report[0], &error, sizeof error);
+        } while (count < 0 && errno == EINTR);
+        if (count != static_cast<ssize_t>(sizeof error)) {
+            error = 0;
+        }
+    }
+    ::close(report[0]);
     if (error != 0) {
+        if (pid_ > 0) {
+            reap(0);
+        }
+        reaped_ = true;
         closeInput();
         closeOutput();
-        throwErrno(error, "posix_spawn");
+        throwErrno(error, "exec");
     }
     ::fcntl(input_, F_SETFL, ::fcntl(input_, F_GETFL) | O_NONBLOCK);
     pidfd_ = openPidfd(pid_);
@@ -144,20 +219,36 @@ bool ChildProcess::reap(int flags) {
     if (reaped_) {
         return true;
     }
-    int status = 0;
-    pid_t result;
+    // Look without reaping first: while the child is a zombie its pid, and so its group id,
+    // cannot be reused, so what is left of its group can be ended safely.
+    siginfo_t info{};
+    int result;
     do {
-        result = ::waitpid(pid_, &status, flags);
+        result = ::waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOWAIT | flags);
     } while (result < 0 && errno == EINTR);
-    // ECHILD: someone else reaped it (a SIGCHLD handler set to SIG_IGN); it is gone either way.
-    if (result == pid_ || (result < 0 && errno == ECHILD)) {
-        reaped_ = true;
-        if (result == pid_) {
-            exitCode_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    if (result < 0) {
+        // ECHILD: someone else reaped it (a SIGCHLD handler set to SIG_IGN); it is gone.
+        reaped_ = errno == ECHILD;
+        if (reaped_) {
+            forgetGroup(pid_);
         }
-        closeQuietly(pidfd_);
+        return reaped_;
     }
-    return reaped_;
+    if (info.si_pid != pid_) {
+        return false;  // still running
+    }
+    forgetGroup(pid_);
+    ::kill(-pid_, SIGKILL);  // grandchildren that would hold our pipe open
+    int status = 0;
+    pid_t waited;
+    do {
+        waited = ::waitpid(pid_, &status, 0);
+    } while (waited < 0 && errno == EINTR);
+    reaped_ = true;
+    if (waited == pid_) {
+        exitCode_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+    return true;
 }
 
 bool ChildProcess::running() { return !reap(WNOHANG); }
@@ -183,7 +274,15 @@ bool ChildProcess::waitForExit(std::chrono::milliseconds timeout) {
 
 void ChildProcess::signal(int number) {
     if (!reaped_) {
-        ::kill(pid_, number);
+        ::kill(-pid_, number);
+    }
+}
+
+void ChildProcess::terminateAll() noexcept {
+    for (auto& slot : liveGroups) {
+        if (pid_t pid = slot.load(); pid > 0) {
+            ::kill(-pid, SIGKILL);
+        }
     }
 }
 

@@ -1,6 +1,7 @@
 #include <quotalume/preferences_store.hpp>
 
 #include "encoding.hpp"
+#include <quotalume/bounded_json.hpp>
 #include <quotalume/text.hpp>
 #include <quotalume/uuid.hpp>
 
@@ -175,7 +176,7 @@ FilePreferencesStore::FilePreferencesStore(std::filesystem::path path, FileOpera
     if (!content || content->empty()) {
         return;
     }
-    json document = json::parse(*content, nullptr, false);
+    json document = parseBoundedJSON(*content);
     if (document.is_discarded() || !document.is_object()) {
         unreadableFile_ = true;
         return;

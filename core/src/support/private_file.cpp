@@ -90,7 +90,8 @@ void createPrivateDirectories(const std::filesystem::path& directory) {
     }
 }
 
-std::optional<std::string> readSmallFile(const std::filesystem::path& path, std::size_t limit) {
+std::optional<std::string> readSmallFile(const std::filesystem::path& path, std::size_t limit,
+                                         bool ownerOnly) {
     Descriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
     if (file.get() < 0) {
         if (errno == ENOENT || errno == ENOTDIR) {
@@ -104,6 +105,9 @@ std::optional<std::string> readSmallFile(const std::filesystem::path& path, std:
     }
     if (!S_ISREG(status.st_mode)) {
         throwErrno(S_ISDIR(status.st_mode) ? EISDIR : EINVAL, path.string());
+    }
+    if (ownerOnly && (status.st_mode & 077) != 0 && ::fchmod(file.get(), 0600) != 0) {
+        throwErrno(errno, "chmod " + path.string());
     }
     std::string content;
     char buffer[8192];

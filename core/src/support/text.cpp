@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstdint>
 #include <cstdlib>
 
@@ -50,6 +51,34 @@ std::string asciiLowercased(std::string_view text) {
 
 bool hasControlCharacter(std::string_view text) {
     return std::any_of(text.begin(), text.end(), [](unsigned char c) { return c < 0x20 || c == 0x7F; });
+}
+
+std::optional<std::string> repairingUTF8(std::string_view text) {
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(text.data());
+    const auto length = static_cast<std::int32_t>(std::min<std::size_t>(text.size(), INT32_MAX));
+    std::int32_t at = 0;
+    std::int32_t validUntil = 0;  // bytes before this are copied lazily, once repair starts
+    std::optional<std::string> repaired;
+    while (at < length) {
+        const std::int32_t start = at;
+        UChar32 c;
+        U8_NEXT(bytes, at, length, c);
+        if (c >= 0) {
+            continue;
+        }
+        if (!repaired) {
+            repaired.emplace();
+            repaired->reserve(text.size() + 16);
+        }
+        repaired->append(text.substr(static_cast<std::size_t>(validUntil),
+                                     static_cast<std::size_t>(start - validUntil)));
+        repaired->append("\xEF\xBF\xBD");
+        validUntil = at;
+    }
+    if (repaired) {
+        repaired->append(text.substr(static_cast<std::size_t>(validUntil)));
+    }
+    return repaired;
 }
 
 std::string expandingTilde(std::string_view path) {

@@ -1,3 +1,4 @@
+#include <quotalume/bounded_json.hpp>
 #include <quotalume/json_decoding_error.hpp>
 #include <quotalume/private_file.hpp>
 #include <quotalume/quotalume_error.hpp>
@@ -48,17 +49,19 @@ std::filesystem::path WebhookConfigurationStore::defaultDirectory(
 WebhookConfiguration WebhookConfigurationStore::load() const {
     std::optional<std::string> content;
     try {
-        content = readSmallFile(url(), largestFile);
+        content = readSmallFile(url(), largestFile, /*ownerOnly=*/true);
     } catch (const std::system_error& error) {
         readFailure(error.code().value());
     }
     if (!content) {
         return {};
     }
-    try {
-        return json::parse(*content).get<WebhookConfiguration>();
-    } catch (const json::parse_error&) {
+    json document = parseBoundedJSON(*content);
+    if (document.is_discarded()) {
         readFailure(3840);
+    }
+    try {
+        return document.get<WebhookConfiguration>();
     } catch (const JSONDecodingError& error) {
         readFailure(error.code());
     }

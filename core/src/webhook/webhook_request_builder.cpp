@@ -3,7 +3,13 @@
 #include <quotalume/webhook_payload.hpp>
 #include <quotalume/webhook_request_builder.hpp>
 
+#include <quotalume/text.hpp>
+#include <quotalume/version.hpp>
+
 #include <strings.h>
+
+#include <cerrno>
+#include <system_error>
 
 namespace quotalume {
 
@@ -24,7 +30,7 @@ WebhookRequest WebhookRequestBuilder::build(const ResetEvent& event,
     WebhookRequest request{"POST", configuration.validatedURL(), {}, std::move(body)};
     request.headers = {
         {"Content-Type", "application/json; charset=utf-8"},
-        {"User-Agent", "Quotalume/1.0.0"},
+        {"User-Agent", std::string("Quotalume/") + quotalumeVersion},
         {"Idempotency-Key", event.id},
         {"X-Quotalume-Event-ID", event.id},
     };
@@ -37,6 +43,12 @@ WebhookRequest WebhookRequestBuilder::build(const ResetEvent& event,
             hexadecimal(hmacSHA256(configuration.signingSecret, timestamp + "." + request.body));
         request.headers.emplace_back("X-Quotalume-Timestamp", timestamp);
         request.headers.emplace_back("X-Quotalume-Signature", "sha256=" + signature);
+    }
+    // A line break in any value would end the header and start one of the caller's choosing.
+    for (const auto& [name, value] : request.headers) {
+        if (hasControlCharacter(value)) {
+            throw std::system_error(EINVAL, std::generic_category(), "header " + name);
+        }
     }
     return request;
 }

@@ -1,3 +1,4 @@
+#include <quotalume/bounded_json.hpp>
 #include <quotalume/webhook_delivery_error.hpp>
 #include <quotalume/webhook_request_builder.hpp>
 #include <quotalume/webhook_sender.hpp>
@@ -61,7 +62,7 @@ void WebhookSender::judge(WebhookFormat format, const WebhookResponse& response)
         return;
     }
     // Bots answer 200 and put their verdict in the body.
-    json answer = json::parse(response.body, nullptr, false);
+    json answer = parseBoundedJSON(response.body);
     if (answer.is_discarded() || !answer.is_object()) {
         throw WebhookDeliveryError(LocalizedMessage("error.bot_response"), false);
     }

@@ -1,0 +1,42 @@
+#include <quotalume/bounded_json.hpp>
+
+namespace quotalume {
+namespace {
+
+// One pass over the text, tracking strings so brackets inside them do not count. For text
+// that is not JSON the count may be off, but then the parser refuses it at or before the
+// point where the count went wrong.
+bool nestsWithin(std::string_view text, std::size_t maximumDepth) {
+    std::size_t depth = 0;
+    bool inString = false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (inString) {
+            if (c == '\\') {
+                ++i;
+            } else if (c == '"') {
+                inString = false;
+            }
+        } else if (c == '"') {
+            inString = true;
+        } else if (c == '[' || c == '{') {
+            if (++depth > maximumDepth) {
+                return false;
+            }
+        } else if ((c == ']' || c == '}') && depth > 0) {
+            --depth;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+nlohmann::json parseBoundedJSON(std::string_view text, std::size_t maximumDepth) {
+    if (!nestsWithin(text, maximumDepth)) {
+        return nlohmann::json(nlohmann::json::value_t::discarded);
+    }
+    return nlohmann::json::parse(text, nullptr, /*allow_exceptions=*/false);
+}
+
+}  // namespace quotalume
