@@ -9,6 +9,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <sys/resource.h>
 #include <unistd.h>
 
 namespace quotalume {
@@ -80,6 +81,23 @@ void BM_Reject4MiBLine(benchmark::State& state) {
     state.SetBytesProcessed(state.iterations() * 4194305);
 }
 BENCHMARK(BM_Reject4MiBLine)->Unit(benchmark::kMillisecond);
+
+// A line of 4 MiB of "[" is skipped like any line that is not JSON, then the answer is read.
+// The peak resident size shows what the hostile line cost beyond its own bytes.
+void BM_SkipHostileNesting(benchmark::State& state) {
+    FakeCodexHome home("read\nsend " + std::string(RPCSession::maximumBufferedBytes - 1, '[') +
+                       "\nsend {\"id\":1,\"result\":{}}\n");
+    for (auto _ : state) {
+        RPCSession session(home.executable(), home.str(), 20);
+        benchmark::DoNotOptimize(session.request("initialize"));
+        session.close();
+    }
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    state.counters["peak_rss_MiB"] = static_cast<double>(usage.ru_maxrss) / 1024.0;
+    state.SetBytesProcessed(state.iterations() * 4194305);
+}
+BENCHMARK(BM_SkipHostileNesting)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 }  // namespace quotalume

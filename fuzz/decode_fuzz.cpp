@@ -1,6 +1,7 @@
 // Feeds arbitrary bytes to every reader of outside data: Codex answers, stored records and
 // stored messages. Any input may be refused, none may crash or leak.
 
+#include <quotalume/bounded_json.hpp>
 #include <quotalume/json_decoding_error.hpp>
 #include <quotalume/localized_message.hpp>
 #include <quotalume/rate_limits.hpp>
@@ -12,6 +13,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 
 namespace {
 
@@ -27,7 +29,9 @@ void decode(const nlohmann::json& value) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    auto value = nlohmann::json::parse(data, data + size, nullptr, false);
+    // Run with -max_len=65536 or more, so inputs reach past the nesting bound.
+    auto value = quotalume::parseBoundedJSON(
+        std::string_view(reinterpret_cast<const char*>(data), size));
     if (value.is_discarded()) {
         return 0;
     }

@@ -59,11 +59,18 @@ TEST(FilePreferencesStoreTest, FailedWritesChangeNothing) {
     }
 }
 
-class CorruptPreferencesFile : public ::testing::TestWithParam<std::string> {};
+struct CorruptContent {
+    const char* name;
+    std::string text;
+};
+
+void PrintTo(const CorruptContent& content, std::ostream* out) { *out << content.name; }
+
+class CorruptPreferencesFile : public ::testing::TestWithParam<CorruptContent> {};
 
 TEST_P(CorruptPreferencesFile, ReadsEmptyAndIsKeptAsBackupOnTheFirstWrite) {
     TempDir dir;
-    auto path = dir.write("defaults.json", GetParam());
+    auto path = dir.write("defaults.json", GetParam().text);
     FilePreferencesStore store(path);
     EXPECT_EQ(store.string("k"), std::nullopt);
 
@@ -71,22 +78,21 @@ TEST_P(CorruptPreferencesFile, ReadsEmptyAndIsKeptAsBackupOnTheFirstWrite) {
     auto names = entriesOf(dir.path());
     ASSERT_EQ(names.size(), 2u);
     EXPECT_THAT(names[1], ::testing::StartsWith("defaults.json.corrupt-"));
-    EXPECT_EQ(dir.read(names[1]), GetParam());
+    EXPECT_EQ(dir.read(names[1]), GetParam().text);
     store.setString("k", "w");  // only the first write moves anything aside
     // A later backup, even within the same second, never replaces an earlier one.
-    dir.write("defaults.json", GetParam());
+    dir.write("defaults.json", GetParam().text);
     FilePreferencesStore(path).setString("k", "v");
     EXPECT_EQ(entriesOf(dir.path()).size(), 3u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Contents, CorruptPreferencesFile,
-                         ::testing::Values("{\"k\": ", "[1, 2]", " \n", "{\"k\": \"\xC3\x28\"}",
-                                           // Kept for writing back, it once crashed every write.
-                                           "{\"k\": " + std::string(100000, '[') + std::string(100000, ']') + "}"),
-                         [](const auto& info) {
-                             const char* names[] = {"truncated", "array", "blank", "notUTF8", "tooDeep"};
-                             return std::string(names[info.index]);
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Contents, CorruptPreferencesFile,
+    ::testing::Values(CorruptContent{"truncated", "{\"k\": "}, CorruptContent{"array", "[1, 2]"},
+                      CorruptContent{"blank", " \n"}, CorruptContent{"notUTF8", "{\"k\": \"\xC3\x28\"}"},
+                      // Kept for writing back, it once crashed every write.
+                      CorruptContent{"tooDeep", "{\"k\": " + std::string(100000, '[') + std::string(100000, ']') + "}"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(FilePreferencesStoreTest, MembersOfUnknownFormAreKeptVerbatim) {
     TempDir dir;

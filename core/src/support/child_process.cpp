@@ -80,10 +80,10 @@ void forgetGroup(pid_t pid) {
     }
 }
 
-// Runs in the forked child, so only async-signal-safe calls until exec. Returns the errno of
-// the step that failed; on success it does not return.
-int becomeChild(const ChildProcess::Options& options, pid_t parent, int in, int out, int report,
-                char** argv, char** envp) {
+// Runs in the vforked child, sharing our memory: plain system calls only, until exec. Returns
+// the errno of the step that failed; on success it does not return.
+int becomeChild(const ChildProcess::Options& options, pid_t parent, int in, int out, char** argv,
+                char** envp) {
     // Our own group, so the whole tree can be ended at once, and an end with the parent: a
     // session must not outlive the program that started it.
     if (::setpgid(0, 0) != 0 || ::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0) {
@@ -100,9 +100,7 @@ int becomeChild(const ChildProcess::Options& options, pid_t parent, int in, int 
         return errno;
     }
     // Belt and braces: descriptors opened elsewhere without O_CLOEXEC must not leak either.
-    // The report pipe is close-on-exec already and must stay open until exec.
-    ::close_range(3, static_cast<unsigned>(report) - 1, 0);
-    ::close_range(static_cast<unsigned>(report) + 1, ~0U, 0);
+    ::close_range(3, ~0U, 0);
     if (!options.workingDirectory.empty() && ::chdir(options.workingDirectory.c_str()) != 0) {
         return errno;
     }
@@ -125,17 +123,9 @@ int becomeChild(const ChildProcess::Options& options, pid_t parent, int in, int 
 ChildProcess::ChildProcess(const Options& options) {
     int in[2];
     int out[2];
-    int report[2];
     makePipe(in);
     try {
         makePipe(out);
-        try {
-            makePipe(report);
-        } catch (...) {
-            ::close(out[0]);
-            ::close(out[1]);
-            throw;
-        }
     } catch (...) {
         ::close(in[0]);
         ::close(in[1]);
@@ -154,44 +144,34 @@ ChildProcess::ChildProcess(const Options& options) {
     }
     envp.push_back(nullptr);
 
-    // No signal handler of ours may run in the child between fork and exec.
+    // vfork, as posix_spawn does: no copy of our address space, and we resume only once the
+    // child has exec'd or given up, leaving why in `launchError`. No signal handler of ours
+    // may run in the child meanwhile, so every signal is blocked around it.
     sigset_t all;
     sigset_t previous;
     sigfillset(&all);
     pthread_sigmask(SIG_SETMASK, &all, &previous);
+    volatile int launchError = 0;
     const pid_t parent = ::getpid();
-    pid_ = ::fork();
-    if (pid_ == 0) {
-        int error = becomeChild(options, parent, in[0], out[1], report[1], argv.data(), envp.data());
-        (void)!::write(report[1], &error, sizeof error);
+    const pid_t pid = ::vfork();
+    if (pid == 0) {
+        launchError = becomeChild(options, parent, in[0], out[1], argv.data(), envp.data());
         ::_exit(127);
     }
     const int forkError = errno;
-    if (pid_ > 0) {
-        ::setpgid(pid_, pid_);  // also here, so the group exists before we ever signal it
-        rememberGroup(pid_);
+    if (pid > 0) {
+        rememberGroup(pid);
     }
     pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    pid_ = pid;
     ::close(in[0]);
     ::close(out[1]);
-    ::close(report[1]);
     input_ = in[1];
     output_ = out[0];
 
-    int error = pid_ < 0 ? forkError : 0;
-    if (pid_ > 0) {
-        // The report pipe closes on exec; anything read from it is why the launch failed.
-        ssize_t count;
-        do {
-            count = ::read(report[0], &error, sizeof error);
-        } while (count < 0 && errno == EINTR);
-        if (count != static_cast<ssize_t>(sizeof error)) {
-            error = 0;
-        }
-    }
-    ::close(report[0]);
+    const int error = pid < 0 ? forkError : launchError;
     if (error != 0) {
-        if (pid_ > 0) {
+        if (pid > 0) {
             reap(0);
         }
         reaped_ = true;
