@@ -1,14 +1,13 @@
+#include "test_support.hpp"
+
 #include <quotalume/codex_locator.hpp>
 #include <quotalume/quotalume_error.hpp>
 
-#include "test_support.hpp"
-
 #include <gtest/gtest.h>
-
-#include <sys/stat.h>
 
 #include <filesystem>
 #include <map>
+#include <sys/stat.h>
 
 namespace quotalume {
 namespace {
@@ -59,11 +58,14 @@ TEST_F(CodexLocatorTest, CustomExecutablePaths) {
               dir.str() + "/Upper.APP/Contents/Resources/codex");
     EXPECT_EQ(CodexLocator::executable(goodApp + "/"), goodApp + "/Contents/Resources/codex");
     // Returned as built: neither normalised nor resolved.
-    EXPECT_EQ(CodexLocator::executable(dir.str() + "/bin/../bin/codex"), dir.str() + "/bin/../bin/codex");
+    EXPECT_EQ(CodexLocator::executable(dir.str() + "/bin/../bin/codex"),
+              dir.str() + "/bin/../bin/codex");
 
-    for (const std::string& refused : {std::string("codex"), std::string("bin/codex"), plain,
-                                       dir.str() + "/bin/folder", dir.str() + "/missing", lockedApp}) {
-        EXPECT_EQ(failureOf([&] { CodexLocator::executable(refused); }), Case::executableMissing) << refused;
+    for (const std::string& refused :
+         {std::string("codex"), std::string("bin/codex"), plain, dir.str() + "/bin/folder",
+          dir.str() + "/missing", lockedApp}) {
+        EXPECT_EQ(failureOf([&] { CodexLocator::executable(refused); }), Case::executableMissing)
+            << refused;
     }
 }
 
@@ -71,12 +73,14 @@ TEST_F(CodexLocatorTest, TildeExpandsToTheUserHome) {
     testing::ScopedEnvironment home("HOME", dir.str());
     EXPECT_EQ(CodexLocator::executable("~/bin/codex"), executable);
     EXPECT_EQ(CodexLocator::executable(" ~/Good.app "), goodApp + "/Contents/Resources/codex");
-    EXPECT_EQ(failureOf([&] { CodexLocator::executable("~nobody/bin/codex"); }), Case::executableMissing);
+    EXPECT_EQ(failureOf([&] { CodexLocator::executable("~nobody/bin/codex"); }),
+              Case::executableMissing);
     fs::create_directories(dir.path() / ".codex");
     EXPECT_EQ(CodexLocator::home("~/.codex", [](const char*) -> const char* { return nullptr; }),
               dir.str() + "/.codex");
     // Without a setting or CODEX_HOME the default is ~/.codex.
-    EXPECT_EQ(CodexLocator::home("", [](const char*) -> const char* { return nullptr; }), dir.str() + "/.codex");
+    EXPECT_EQ(CodexLocator::home("", [](const char*) -> const char* { return nullptr; }),
+              dir.str() + "/.codex");
 }
 
 TEST_F(CodexLocatorTest, AutomaticModeSearchesOnlyTheGivenApplications) {
@@ -105,7 +109,8 @@ TEST_F(CodexLocatorTest, HomeResolution) {
     EXPECT_EQ(CodexLocator::home(dir.str() + "/home/./.codex/../.codex/", lookup), codexHome);
     EXPECT_EQ(failureOf([&] { CodexLocator::home(plain, lookup); }), Case::invalidHome);
     EXPECT_EQ(failureOf([&] { CodexLocator::home("home/.codex", lookup); }), Case::invalidHome);
-    EXPECT_EQ(failureOf([&] { CodexLocator::home(dir.str() + "/absent", lookup); }), Case::invalidHome);
+    EXPECT_EQ(failureOf([&] { CodexLocator::home(dir.str() + "/absent", lookup); }),
+              Case::invalidHome);
 
     // CODEX_HOME is taken exactly as set; once it exists there is no fallback.
     environment["CODEX_HOME"] = codexHome + "/.";
@@ -118,6 +123,22 @@ TEST_F(CodexLocatorTest, HomeResolution) {
     EXPECT_EQ(failureOf([&] { CodexLocator::home("", lookup); }), Case::invalidHome);
     // A setting wins over the variable.
     EXPECT_EQ(CodexLocator::home(codexHome, lookup), codexHome);
+}
+
+TEST_F(CodexLocatorTest, HomeThroughALinkIsCheckedAsReturned) {
+    // lnk/.. names real/ when the link is followed but dir/ as text: the folder returned must be
+    // the one that was checked.
+    fs::create_directories(dir.path() / "real/sub");
+    fs::create_directories(dir.path() / "real/only-beside-the-link-target");
+    fs::create_directories(dir.path() / "only-beside-the-link");
+    fs::create_directory_symlink(dir.path() / "real/sub", dir.path() / "lnk");
+    auto none = [](const char*) -> const char* { return nullptr; };
+    EXPECT_EQ(failureOf([&] {
+                  CodexLocator::home(dir.str() + "/lnk/../only-beside-the-link-target", none);
+              }),
+              Case::invalidHome);
+    EXPECT_EQ(CodexLocator::home(dir.str() + "/lnk/../only-beside-the-link", none),
+              dir.str() + "/only-beside-the-link");
 }
 
 }  // namespace

@@ -1,12 +1,10 @@
 #include <quotalume/codex_locator.hpp>
-
 #include <quotalume/quotalume_error.hpp>
 #include <quotalume/text.hpp>
 
+#include <filesystem>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <filesystem>
 
 namespace quotalume {
 namespace {
@@ -59,7 +57,8 @@ std::string CodexLocator::executable(std::string_view custom,
     std::vector<std::string> candidates;
     std::string_view setting = trimmed(custom);
     if (setting.empty()) {
-        for (const auto& bundle : applications ? *applications : registry.applications(bundleIdentifier)) {
+        for (const auto& bundle :
+             applications ? *applications : registry.applications(bundleIdentifier)) {
             candidates.push_back(appending(bundle, bundleExecutable));
         }
     } else {
@@ -87,12 +86,17 @@ std::string CodexLocator::home(std::string_view custom, const Environment& envir
     } else {
         candidate = userHomeDirectory() + "/.codex";
     }
-    if (!candidate.starts_with('/') || !isDirectory(candidate)) {
+    if (!candidate.starts_with('/')) {
         throw QuotalumeError(QuotalumeError::Case::invalidHome);
     }
+    // Dot-dot is removed as text, so "link/.." names another folder than the one stat() would
+    // reach through the link: check the path Codex will be given, not the one typed.
     std::string normal = std::filesystem::path(candidate).lexically_normal().string();
     while (normal.size() > 1 && normal.back() == '/') {
         normal.pop_back();
+    }
+    if (!isDirectory(normal)) {
+        throw QuotalumeError(QuotalumeError::Case::invalidHome);
     }
     return normal;
 }
