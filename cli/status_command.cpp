@@ -5,7 +5,9 @@
 #include <quotalume/l10n.hpp>
 #include <quotalume/localized_message.hpp>
 #include <quotalume/menu_bar_presentation.hpp>
+#include <quotalume/preferences_store.hpp>
 #include <quotalume/quota_text.hpp>
+#include <quotalume/settings.hpp>
 
 #include <nlohmann/json.hpp>
 
@@ -21,12 +23,15 @@ const char* const statusHelp =
     "\n"
     "Reads the Codex limits once and prints what is left of each window.\n"
     "\n"
-    "  --json              one JSON object: {\"snapshot\": …} or {\"error\": {\"key\", \"arguments\"}}\n"
+    "  --json              one JSON object: {\"snapshot\": …} or {\"error\": {\"key\", "
+    "\"arguments\"}}\n"
     "  --waybar            one JSON line for a waybar custom module (\"return-type\": \"json\"):\n"
     "                      text, tooltip, class (normal, low, critical or error), percentage\n"
     "  --demo              show made-up demonstration data; Codex is not started\n"
     "  --codex PATH        the codex executable (empty: find it automatically)\n"
     "  --codex-home DIR    the Codex home directory (empty: $CODEX_HOME, else ~/.codex)\n"
+    "                      Without these options the source saved in Quotalume's\n"
+    "                      Settings › Source is used.\n"
     "  --timeout SECONDS   time limit of the whole exchange with Codex (default 25)\n"
     "  --lang CODE         interface language for this run (en, de, fr, ja, zh-Hans, …)\n"
     "  -h, --help          show this help\n"
@@ -100,6 +105,18 @@ json waybar(const UsageSnapshot& snapshot, Date now) {
     return module;
 }
 
+// The source chosen in the app's settings; without a preferences file (or a home to keep one
+// in) that is automatic detection.
+CodexConfiguration savedSource() {
+    Settings settings;
+    try {
+        settings = Settings::load(*PreferencesStore::standard());
+    } catch (const std::exception&) {
+        // No home directory: nothing was saved.
+    }
+    return {settings.codexPath, settings.codexHome, 25};
+}
+
 enum class Format { text, json, waybar };
 
 void print(const UsageSnapshot& snapshot, Format format) {
@@ -151,15 +168,22 @@ int runStatus(Arguments& arguments) {
         throw UsageError("--json and --waybar exclude each other");
     }
     const Format format = asJSON ? Format::json : asWaybar ? Format::waybar : Format::text;
-    CodexConfiguration configuration{arguments.value("--codex").value_or(""),
-                                     arguments.value("--codex-home").value_or(""), 25};
+    CodexConfiguration configuration = savedSource();
+    if (auto executable = arguments.value("--codex")) {
+        configuration.executablePath = *executable;
+    }
+    if (auto home = arguments.value("--codex-home")) {
+        configuration.homePath = *home;
+    }
     if (auto timeout = arguments.value("--timeout")) {
         configuration.timeout = parseTimeout(*timeout);
     }
     arguments.finish();
 
     try {
-        print(demo ? demoSnapshot(std::chrono::system_clock::now()) : CodexClient().fetch(configuration), format);
+        print(demo ? demoSnapshot(std::chrono::system_clock::now())
+                   : CodexClient().fetch(configuration),
+              format);
         return success;
     } catch (const std::exception& error) {
         printFailure(LocalizedMessage::from(error), format);

@@ -1,9 +1,11 @@
-#include <quotalume/child_process.hpp>
-#include <quotalume/l10n.hpp>
-#include <quotalume/usage_snapshot.hpp>
-
 #include "cli_runner.hpp"
 #include "test_support.hpp"
+
+#include <quotalume/child_process.hpp>
+#include <quotalume/l10n.hpp>
+#include <quotalume/preferences_store.hpp>
+#include <quotalume/settings.hpp>
+#include <quotalume/usage_snapshot.hpp>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -20,10 +22,12 @@ using testing::runCLI;
 
 TEST(StatusCommandTest, PrintsTheSnapshotAsJson) {
     FakeCodexHome codex;
-    codex.write("rate_limits.json",
-                R"({"accountId":"x","rateLimits":{"planType":"pro","primary":{"usedPercent":24,"windowDurationMins":300,"resetsAt":1900000000},
+    codex.write(
+        "rate_limits.json",
+        R"({"accountId":"x","rateLimits":{"planType":"pro","primary":{"usedPercent":24,"windowDurationMins":300,"resetsAt":1900000000},
                     "credits":{"hasCredits":true,"unlimited":false,"balance":"128.50"}}})");
-    auto run = runCLI({"status", "--json", "--codex", codex.executable(), "--codex-home=" + codex.str()}, codex);
+    auto run = runCLI(
+        {"status", "--json", "--codex", codex.executable(), "--codex-home=" + codex.str()}, codex);
     ASSERT_EQ(run.exitCode, 0) << run.output;
     json output = json::parse(run.output);
     const json& snapshot = output.at("snapshot");
@@ -67,12 +71,56 @@ TEST(StatusCommandTest, FailuresBecomeErrorObjectsAndExitOne) {
     }
 }
 
+TEST(StatusCommandTest, TheSavedSourceIsUsedUnlessAnOptionReplacesIt) {
+    FakeCodexHome saved, other;
+    auto preferences = [&](const FakeCodexHome& home) {
+        return FilePreferencesStore(home.path() / "config/Quotalume/defaults.json");
+    };
+    auto source = preferences(saved);
+    Settings{.codexPath = saved.executable(), .codexHome = saved.str()}.save(source);
+    auto corrupt = preferences(other);
+    corrupt.setData("settings", {'{', '}'});
+    const struct {
+        const FakeCodexHome& home;
+        std::vector<std::string> options;
+        const char* errorKey;  // nullptr: read through the `used` home
+        const FakeCodexHome* used;
+    } cases[] = {
+        {saved, {}, nullptr, &saved},
+        {saved, {"--codex-home", other.str()}, nullptr, &other},
+        {saved, {"--codex", "/nonexistent"}, "error.executable", nullptr},
+        // An empty option means automatic detection, which finds nothing on Linux.
+        {saved, {"--codex="}, "error.executable", nullptr},
+        // A record that does not decode is the defaults: automatic.
+        {other, {}, "error.executable", nullptr},
+        {other, {"--codex", saved.executable(), "--codex-home", saved.str()}, nullptr, &saved},
+    };
+    for (const auto& c : cases) {
+        std::filesystem::remove(saved.path() / "received");
+        std::filesystem::remove(other.path() / "received");
+        std::vector<std::string> arguments = {"status", "--json"};
+        arguments.insert(arguments.end(), c.options.begin(), c.options.end());
+        auto output = json::parse(runCLI(arguments, c.home).output);
+        if (c.errorKey) {
+            EXPECT_EQ(output["error"]["key"], c.errorKey) << output;
+        } else {
+            EXPECT_TRUE(output.contains("snapshot")) << output;
+            EXPECT_FALSE(c.used->receivedLines().empty());
+        }
+    }
+}
+
 TEST(StatusCommandTest, UsageErrorsExitTwoAndHelpExitsZero) {
     testing::TempDir home;
-    for (const auto& arguments : std::vector<std::vector<std::string>>{
-             {}, {"frobnicate"}, {"status", "--bogus"}, {"status", "--timeout"}, {"status", "--timeout", "soon"},
-             {"status", "--timeout", "nan"}}) {
-        EXPECT_EQ(runCLI(arguments, home).exitCode, 2) << (arguments.empty() ? "" : arguments.back());
+    for (const auto& arguments :
+         std::vector<std::vector<std::string>>{{},
+                                               {"frobnicate"},
+                                               {"status", "--bogus"},
+                                               {"status", "--timeout"},
+                                               {"status", "--timeout", "soon"},
+                                               {"status", "--timeout", "nan"}}) {
+        EXPECT_EQ(runCLI(arguments, home).exitCode, 2)
+            << (arguments.empty() ? "" : arguments.back());
     }
     auto help = runCLI({"status", "--help"}, home);
     EXPECT_EQ(help.exitCode, 0);
@@ -113,7 +161,8 @@ TEST(StatusCommandTest, WaybarModuleJson) {
     codex.write("rate_limits.json",
                 R"({"rateLimits":{"primary":{"usedPercent":80.5,"windowDurationMins":300},
                     "secondary":{"usedPercent":55,"windowDurationMins":10080}}})");
-    auto low = runCLI({"status", "--waybar", "--codex", codex.executable(), "--codex-home", codex.str()}, codex);
+    auto low = runCLI(
+        {"status", "--waybar", "--codex", codex.executable(), "--codex-home", codex.str()}, codex);
     ASSERT_EQ(low.exitCode, 0) << low.output;
     module = json::parse(low.output);
     EXPECT_EQ(module["class"], "critical");
@@ -139,7 +188,8 @@ TEST(StatusCommandTest, MessagesFollowTheSavedLanguageUnlessOverridden) {
     };
     EXPECT_EQ(tooltip({}), L10n::text("error.executable", AppLanguage::french));
     EXPECT_EQ(tooltip({"--lang", "de"}), L10n::text("error.executable", AppLanguage::german));
-    EXPECT_NE(L10n::text("error.executable", AppLanguage::french), L10n::text("error.executable", AppLanguage::german));
+    EXPECT_NE(L10n::text("error.executable", AppLanguage::french),
+              L10n::text("error.executable", AppLanguage::german));
     // The override is for one run only.
     EXPECT_EQ(home.read("config/Quotalume/defaults.json"), saved);
 }

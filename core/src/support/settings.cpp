@@ -1,0 +1,89 @@
+#include "json_coding.hpp"
+
+#include <quotalume/settings.hpp>
+
+#include <nlohmann/json.hpp>
+
+namespace quotalume {
+namespace {
+
+using nlohmann::json;
+using namespace coding;
+
+// The record is six scalars; a larger blob or a deeper one came from something else.
+constexpr std::size_t largestRecord = 1 << 16;
+constexpr int deepestNesting = 16;
+
+std::optional<json> parseBounded(const PreferencesStore::Bytes& bytes) {
+    if (bytes.size() > largestRecord) {
+        return std::nullopt;
+    }
+    bool tooDeep = false;
+    json document = json::parse(
+        bytes.begin(), bytes.end(),
+        [&](int depth, json::parse_event_t event, json&) {
+            if ((event == json::parse_event_t::object_start ||
+                 event == json::parse_event_t::array_start) &&
+                depth >= deepestNesting) {
+                tooDeep = true;
+            }
+            return !tooDeep;
+        },
+        false);
+    if (tooDeep || document.is_discarded()) {
+        return std::nullopt;
+    }
+    return document;
+}
+
+}  // namespace
+
+void to_json(json& out, const Settings& settings) {
+    out = {{"refreshInterval", settings.refreshInterval},
+           {"notificationsEnabled", settings.notificationsEnabled},
+           {"notificationSound", settings.notificationSound},
+           {"webhookEnabled", settings.webhookEnabled},
+           {"codexPath", settings.codexPath},
+           {"codexHome", settings.codexHome}};
+}
+
+void from_json(const json& in, Settings& settings) {
+    object(in, "settings");
+    settings = Settings{
+        .refreshInterval = asDouble(required(in, "refreshInterval"), "refreshInterval"),
+        .notificationsEnabled =
+            asBool(required(in, "notificationsEnabled"), "notificationsEnabled"),
+        .notificationSound = asBool(required(in, "notificationSound"), "notificationSound"),
+        .webhookEnabled = asBool(required(in, "webhookEnabled"), "webhookEnabled"),
+        .codexPath = asString(required(in, "codexPath"), "codexPath"),
+        .codexHome = asString(required(in, "codexHome"), "codexHome"),
+    };
+}
+
+Settings Settings::load(const PreferencesStore& store) {
+    auto bytes = store.data(std::string(preferenceKey));
+    if (!bytes) {
+        return {};
+    }
+    auto document = parseBounded(*bytes);
+    if (!document) {
+        return {};
+    }
+    try {
+        return document->get<Settings>();
+    } catch (const JSONDecodingError&) {
+        return {};
+    }
+}
+
+void Settings::save(PreferencesStore& store) const {
+    std::string text;
+    try {
+        text = json(*this).dump();
+    } catch (const json::type_error&) {
+        return;
+    }
+    store.setData(std::string(preferenceKey), PreferencesStore::Bytes(text.begin(), text.end()));
+}
+
+}  // namespace quotalume
