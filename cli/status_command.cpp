@@ -1,13 +1,16 @@
 #include "status_command.hpp"
 
 #include <quotalume/codex_client.hpp>
+#include <quotalume/codex_locator.hpp>
 #include <quotalume/demo_snapshot.hpp>
 #include <quotalume/l10n.hpp>
 #include <quotalume/localized_message.hpp>
 #include <quotalume/menu_bar_presentation.hpp>
 #include <quotalume/preferences_store.hpp>
 #include <quotalume/quota_text.hpp>
+#include <quotalume/quotalume_error.hpp>
 #include <quotalume/settings.hpp>
+#include <quotalume/text.hpp>
 
 #include <nlohmann/json.hpp>
 
@@ -140,22 +143,63 @@ void print(const UsageSnapshot& snapshot, Format format) {
     }
 }
 
-void printFailure(const LocalizedMessage& message, Format format) {
+struct Failure {
+    LocalizedMessage message;
+    // Set when automatic detection found no executable: codex files the user may choose.
+    std::optional<std::vector<std::string>> suggestions;
+
+    // What to do about it, one line each.
+    std::vector<std::string> hints() const {
+        std::vector<std::string> lines;
+        if (suggestions && suggestions->empty()) {
+            lines.push_back(L10n::render("cli.codex_hint"));
+        }
+        for (const auto& path : suggestions.value_or(std::vector<std::string>{})) {
+            lines.push_back(L10n::render("cli.codex_found", {path}));
+        }
+        return lines;
+    }
+};
+
+Failure failureOf(const std::exception& error, const CodexConfiguration& configuration) {
+    Failure failure{LocalizedMessage::from(error), std::nullopt};
+    const auto* ours = dynamic_cast<const QuotalumeError*>(&error);
+    if (ours && ours->errorCase() == QuotalumeError::Case::executableMissing &&
+        trimmed(configuration.executablePath).empty()) {
+        failure.suggestions = CodexLocator::suggestions();
+    }
+    return failure;
+}
+
+void printFailure(const Failure& failure, Format format) {
+    const LocalizedMessage& message = failure.message;
     switch (format) {
-        case Format::json:
-            std::cout << json{{"error", message}}.dump() << "\n";
+        case Format::json: {
+            json error = message;
+            if (failure.suggestions) {
+                error["suggestions"] = *failure.suggestions;
+            }
+            std::cout << json{{"error", error}}.dump() << "\n";
             return;
-        case Format::waybar:
+        }
+        case Format::waybar: {
+            std::vector<std::string> lines = {L10n::render(message.key, message.arguments)};
+            auto hints = failure.hints();
+            lines.insert(lines.end(), hints.begin(), hints.end());
             std::cout << json{{"text", L10n::render("quota.empty")},
-                              {"tooltip", L10n::render(message.key, message.arguments)},
+                              {"tooltip", joined(lines)},
                               {"class", "error"}}
                              .dump()
                       << "\n";
             return;
+        }
         case Format::text:
             break;
     }
     std::cerr << "quotalume-cli: " << L10n::render(message.key, message.arguments) << "\n";
+    for (const auto& hint : failure.hints()) {
+        std::cerr << hint << "\n";
+    }
 }
 
 }  // namespace
@@ -186,7 +230,7 @@ int runStatus(Arguments& arguments) {
               format);
         return success;
     } catch (const std::exception& error) {
-        printFailure(LocalizedMessage::from(error), format);
+        printFailure(failureOf(error, configuration), format);
         return failure;
     }
 }

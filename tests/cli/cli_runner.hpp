@@ -1,13 +1,13 @@
 #pragma once
 
-#include <quotalume/child_process.hpp>
-
 #include "test_support.hpp"
 
-#include <unistd.h>
+#include <quotalume/child_process.hpp>
 
+#include <algorithm>
 #include <string>
 #include <system_error>
+#include <unistd.h>
 #include <vector>
 
 namespace quotalume::testing {
@@ -18,15 +18,26 @@ struct CLIRun {
 };
 
 // Runs quotalume-cli with a private HOME, configuration and data folder, and `input` on its
-// standard input.
-inline CLIRun runCLI(const std::vector<std::string>& arguments, const TempDir& home, const std::string& input = "") {
+// standard input. `environment` ("NAME=value") adds variables or replaces these.
+inline CLIRun runCLI(const std::vector<std::string>& arguments, const TempDir& home,
+                     const std::string& input = "",
+                     const std::vector<std::string>& environment = {}) {
     std::vector<std::string> shellArguments = {"-c", "exec \"$0\" \"$@\" 2>&1", QUOTALUME_CLI};
     shellArguments.insert(shellArguments.end(), arguments.begin(), arguments.end());
+    std::vector<std::string> variables = environment;
+    for (const std::string& standard :
+         {"HOME=" + home.str(), "XDG_CONFIG_HOME=" + home.str() + "/config",
+          "XDG_DATA_HOME=" + home.str() + "/data", std::string("LANG=C.UTF-8"),
+          std::string("PATH=/usr/bin:/bin")}) {
+        const std::string name = standard.substr(0, standard.find('=') + 1);
+        if (std::none_of(variables.begin(), variables.end(),
+                         [&](const std::string& given) { return given.starts_with(name); })) {
+            variables.push_back(standard);
+        }
+    }
     ChildProcess child({.executable = "/bin/sh",
                         .arguments = shellArguments,
-                        .environment = {"HOME=" + home.str(), "XDG_CONFIG_HOME=" + home.str() + "/config",
-                                        "XDG_DATA_HOME=" + home.str() + "/data", "LANG=C.UTF-8",
-                                        "PATH=/usr/bin:/bin"},
+                        .environment = variables,
                         .workingDirectory = home.str()});
     try {
         writeAll(child.input(), input, std::chrono::steady_clock::now() + std::chrono::seconds(10));

@@ -67,7 +67,10 @@ TEST(StatusCommandTest, FailuresBecomeErrorObjectsAndExitOne) {
         arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
         auto run = runCLI(arguments, crashing);
         EXPECT_EQ(run.exitCode, 1) << run.output;
-        EXPECT_EQ(json::parse(run.output), json({{"error", c.error}})) << run.output;
+        json output = json::parse(run.output);
+        // What codex this machine has installed is no concern here.
+        output["error"].erase("suggestions");
+        EXPECT_EQ(output, json({{"error", c.error}})) << run.output;
     }
 }
 
@@ -108,6 +111,43 @@ TEST(StatusCommandTest, TheSavedSourceIsUsedUnlessAnOptionReplacesIt) {
             EXPECT_FALSE(c.used->receivedLines().empty());
         }
     }
+}
+
+TEST(StatusCommandTest, WithoutAChosenExecutableItNamesTheCodexItFinds) {
+    testing::TempDir home;
+    home.write("codex-home/.keep", "");
+    std::filesystem::create_directories(home.path() / "tools");
+    const std::string found = home.write("tools/codex", "#!/bin/sh\n").string();
+    std::filesystem::permissions(found, std::filesystem::perms::owner_all);
+    const std::vector<std::string> automatic = {"status", "--lang", "en", "--codex-home",
+                                                home.str() + "/codex-home"};
+    const std::vector<std::string> onPath = {"PATH=" + home.str() + "/tools:/usr/bin:/bin"};
+    const std::string foundHint = "Found codex at " + found + " — pass --codex " + found +
+                                  " or choose it in Settings › Source.\n";
+    const struct {
+        std::vector<std::string> options, environment;
+        std::string expected;  // after the error line
+    } cases[] = {
+        {{}, onPath, foundHint},
+        {{"--codex", " "}, onPath, foundHint},
+        {{},
+         {},
+         "Pass --codex PATH to name the codex executable, or choose it in Settings › Source.\n"},
+        // A chosen executable that fails is the user's to mend: no guesses.
+        {{"--codex", home.str() + "/missing"}, onPath, ""},
+    };
+    for (const auto& c : cases) {
+        auto arguments = automatic;
+        arguments.insert(arguments.end(), c.options.begin(), c.options.end());
+        auto run = runCLI(arguments, home, "", c.environment);
+        EXPECT_EQ(run.exitCode, 1);
+        // A codex installed on this machine may add lines; ours comes first, from the PATH.
+        const std::string error =
+            "quotalume-cli: " + L10n::text("error.executable", AppLanguage::english) + "\n";
+        EXPECT_EQ(run.output.substr(0, error.size() + c.expected.size()), error + c.expected);
+    }
+    auto json = json::parse(runCLI({"status", "--json", "--codex="}, home, "", onPath).output);
+    EXPECT_EQ(json["error"]["suggestions"][0], found);
 }
 
 TEST(StatusCommandTest, UsageErrorsExitTwoAndHelpExitsZero) {

@@ -141,5 +141,64 @@ TEST_F(CodexLocatorTest, HomeThroughALinkIsCheckedAsReturned) {
               dir.str() + "/only-beside-the-link");
 }
 
+TEST_F(CodexLocatorTest, SuggestionsFromTheUsualInstallFolders) {
+    const std::string home = dir.str() + "/home";
+    const std::string onPath = dir.str() + "/linked/codex";
+    fs::create_directories(dir.path() / "linked");
+    // The same file twice: named by the first folder that leads to it.
+    fs::create_symlink(makeFile("path/codex", 0755), onPath);
+    makeFile("locked/codex", 0644);
+    fs::create_directories(dir.path() / "folder/codex");
+    const std::string local = makeFile("home/.local/bin/codex", 0755);
+    const std::string fromVariable = makeFile("npm-variable/bin/codex", 0755);
+    const std::string fromNpmrc = makeFile("home/npm-global/bin/codex", 0755);
+    const std::string newest = makeFile("home/.nvm/versions/node/v20.1.0/bin/codex", 0755);
+    const std::string older = makeFile("home/.nvm/versions/node/v9.11.2/bin/codex", 0755);
+    fs::create_directories(dir.path() / "home/.nvm/versions/node/v18.0.0/bin");
+    const std::string path = "relative::" + dir.str() + "/linked:" + dir.str() +
+                             "/locked:" + dir.str() + "/folder:" + dir.str() + "/path/";
+
+    const struct {
+        std::map<std::string, std::string> npmVariables;
+        std::string npmrc;
+        std::vector<std::string> expected;
+    } cases[] = {
+        {{}, "", {onPath, local, newest, older}},
+        {{{"NPM_CONFIG_PREFIX", dir.str() + "/npm-variable"}},
+         "prefix=~/npm-global\n",
+         {onPath, local, fromVariable, newest, older}},
+        {{{"npm_config_prefix", dir.str() + "/npm-variable"}},
+         "",
+         {onPath, local, fromVariable, newest, older}},
+        {{},
+         "; set by hand\nprefix = \"~/npm-global\"\n",
+         {onPath, local, fromNpmrc, newest, older}},
+        {{},
+         "prefix=/elsewhere\nprefix=" + home + "/npm-global",
+         {onPath, local, fromNpmrc, newest, older}},
+        {{}, "prefix=npm-global\n", {onPath, local, newest, older}},
+    };
+    for (const auto& c : cases) {
+        std::map<std::string, std::string> environment = c.npmVariables;
+        environment["HOME"] = home;
+        environment["PATH"] = path;
+        dir.write("home/.npmrc", c.npmrc);
+        auto lookup = [&](const char* name) -> const char* {
+            auto found = environment.find(name);
+            return found == environment.end() ? nullptr : found->second.c_str();
+        };
+        std::vector<std::string> ours;  // a codex installed on this machine is none of our business
+        for (auto& suggestion : CodexLocator::suggestions(lookup)) {
+            if (suggestion.starts_with(dir.str())) {
+                ours.push_back(suggestion);
+            }
+        }
+        EXPECT_EQ(ours, c.expected) << c.npmrc;
+    }
+    // Suggesting is all it does: automatic detection still finds nothing.
+    testing::ScopedEnvironment pathVariable("PATH", path);
+    EXPECT_EQ(failureOf([&] { CodexLocator::executable(""); }), Case::executableMissing);
+}
+
 }  // namespace
 }  // namespace quotalume
