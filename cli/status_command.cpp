@@ -29,7 +29,10 @@ const char* const statusHelp =
     "  --json              one JSON object: {\"snapshot\": …} or {\"error\": {\"key\", "
     "\"arguments\"}}\n"
     "  --waybar            one JSON line for a waybar custom module (\"return-type\": \"json\"):\n"
-    "                      text, tooltip, class (normal, low, critical or error), percentage\n"
+    "                      text, tooltip, class (normal, low, critical or error), percentage;\n"
+    "                      text and tooltip are Pango markup (&, < and > escaped). A failure\n"
+    "                      prints the error module with class \"error\" and exits 0, because\n"
+    "                      waybar hides a module whose script fails.\n"
     "  --demo              show made-up demonstration data; Codex is not started\n"
     "  --codex PATH        the codex executable (empty: find it automatically)\n"
     "  --codex-home DIR    the Codex home directory (empty: $CODEX_HOME, else ~/.codex)\n"
@@ -39,7 +42,8 @@ const char* const statusHelp =
     "  --lang CODE         interface language for this run (en, de, fr, ja, zh-Hans, …)\n"
     "  -h, --help          show this help\n"
     "\n"
-    "Exit status: 0 when the limits were read, 1 when reading failed, 2 on a usage error.\n";
+    "Exit status: 0 when the limits were read, 1 when reading failed (0 with --waybar),\n"
+    "2 on a usage error.\n";
 
 namespace {
 
@@ -80,11 +84,37 @@ std::string joined(const std::vector<std::string>& lines) {
     return text;
 }
 
+// waybar reads text and tooltip as Pango markup and shows nothing for text that does not parse
+// as markup, such as "<1%".
+std::string pangoEscaped(std::string_view text) {
+    std::string escaped;
+    escaped.reserve(text.size());
+    for (char c : text) {
+        switch (c) {
+            case '&':
+                escaped += "&amp;";
+                break;
+            case '<':
+                escaped += "&lt;";
+                break;
+            case '>':
+                escaped += "&gt;";
+                break;
+            default:
+                escaped += c;
+        }
+    }
+    return escaped;
+}
+
+json waybarModule(std::string_view text, std::string_view tooltip, const char* className) {
+    return {{"text", pangoEscaped(text)}, {"tooltip", pangoEscaped(tooltip)}, {"class", className}};
+}
+
 json waybar(const UsageSnapshot& snapshot, Date now) {
     auto bucket = snapshot.codexBucket();
-    json module = {{"text", MenuBarPresentation::title(bucket, false, MenuBarScope::both)},
-                   {"tooltip", bucket ? joined(windowLines(*bucket, now)) : ""},
-                   {"class", "normal"}};
+    json module = waybarModule(MenuBarPresentation::title(bucket, false, MenuBarScope::both),
+                               bucket ? joined(windowLines(*bucket, now)) : "", "normal");
     std::optional<RateWindow> lowest;
     for (QuotaWindow which : MenuBarPresentation::visibleWindows(bucket)) {
         auto window = bucket->window(which);
@@ -186,10 +216,7 @@ void printFailure(const Failure& failure, Format format) {
             std::vector<std::string> lines = {L10n::render(message.key, message.arguments)};
             auto hints = failure.hints();
             lines.insert(lines.end(), hints.begin(), hints.end());
-            std::cout << json{{"text", L10n::render("quota.empty")},
-                              {"tooltip", joined(lines)},
-                              {"class", "error"}}
-                             .dump()
+            std::cout << waybarModule(L10n::render("quota.empty"), joined(lines), "error").dump()
                       << "\n";
             return;
         }
@@ -231,7 +258,8 @@ int runStatus(Arguments& arguments) {
         return success;
     } catch (const std::exception& error) {
         printFailure(failureOf(error, configuration), format);
-        return failure;
+        // waybar hides the module of a script that fails; the error object is what it should show.
+        return format == Format::waybar ? success : failure;
     }
 }
 

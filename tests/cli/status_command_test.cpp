@@ -208,8 +208,20 @@ TEST(StatusCommandTest, WaybarModuleJson) {
     EXPECT_EQ(module["class"], "critical");
     EXPECT_EQ(module["percentage"], 19);
 
+    // waybar takes text and tooltip as Pango markup: a bare "<" would blank the module.
+    codex.write("rate_limits.json",
+                R"({"rateLimits":{"primary":{"usedPercent":99.5,"windowDurationMins":300},
+                    "secondary":{"usedPercent":10,"windowDurationMins":10080}}})");
+    module = json::parse(
+        runCLI({"status", "--waybar", "--codex", codex.executable(), "--codex-home", codex.str()},
+               codex)
+            .output);
+    EXPECT_EQ(module["text"], "5H &lt;1% · 7D 90%");
+    EXPECT_EQ(module["tooltip"].get<std::string>().substr(0, 21), "5-hour limit: &lt;1% ");
+
+    // A failing script would hide the module: the error shows, and the exit status is 0.
     auto failed = runCLI({"status", "--waybar", "--lang", "en", "--codex", "/nonexistent"}, home);
-    EXPECT_EQ(failed.exitCode, 1);
+    EXPECT_EQ(failed.exitCode, 0);
     module = json::parse(failed.output);
     EXPECT_EQ(module["class"], "error");
     EXPECT_FALSE(module.contains("percentage"));
