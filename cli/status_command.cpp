@@ -27,7 +27,11 @@ const char* const statusHelp =
     "Reads the Codex limits once and prints what is left of each window.\n"
     "\n"
     "  --json              one JSON object: {\"snapshot\": …} or {\"error\": {\"key\", "
-    "\"arguments\"}}\n"
+    "\"arguments\",\n"
+    "                      \"message\"}}, the message in the interface language; when no codex\n"
+    "                      was chosen and none was detected, also \"suggestions\": the codex\n"
+    "                      files found in the usual places. All times are ISO 8601 in UTC\n"
+    "                      (\"2026-12-06T10:00:00Z\").\n"
     "  --waybar            one JSON line for a waybar custom module (\"return-type\": \"json\"):\n"
     "                      text, tooltip, class (normal, low, critical or error), percentage;\n"
     "                      text and tooltip are Pango markup (&, < and > escaped). A failure\n"
@@ -152,11 +156,33 @@ CodexConfiguration savedSource() {
 
 enum class Format { text, json, waybar };
 
+// Every time in one form, ISO 8601 in UTC: Codex gives reset times in Unix seconds. One that
+// is no date (such as milliseconds) is left out, as it is everywhere else.
+json snapshotJSON(const UsageSnapshot& snapshot) {
+    json out = snapshot.toJSON(DateCoding::iso8601);
+    for (std::size_t i = 0; i < snapshot.buckets.size(); ++i) {
+        const RateBucket& bucket = snapshot.buckets[i];
+        for (const auto& [name, window] :
+             {std::pair{"primary", bucket.primary}, std::pair{"secondary", bucket.secondary}}) {
+            if (!window || !window->resetsAt) {
+                continue;
+            }
+            json& member = out["buckets"][i][name];
+            if (auto date = window->resetDate()) {
+                member["resetsAt"] = iso8601(*date);
+            } else {
+                member.erase("resetsAt");
+            }
+        }
+    }
+    return out;
+}
+
 void print(const UsageSnapshot& snapshot, Format format) {
     const Date now = std::chrono::system_clock::now();
     switch (format) {
         case Format::json:
-            std::cout << json{{"snapshot", snapshot.toJSON(DateCoding::iso8601)}}.dump() << "\n";
+            std::cout << json{{"snapshot", snapshotJSON(snapshot)}}.dump() << "\n";
             return;
         case Format::waybar:
             std::cout << waybar(snapshot, now).dump() << "\n";
@@ -206,6 +232,7 @@ void printFailure(const Failure& failure, Format format) {
     switch (format) {
         case Format::json: {
             json error = message;
+            error["message"] = L10n::render(message.key, message.arguments);
             if (failure.suggestions) {
                 error["suggestions"] = *failure.suggestions;
             }

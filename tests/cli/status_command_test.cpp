@@ -25,6 +25,7 @@ TEST(StatusCommandTest, PrintsTheSnapshotAsJson) {
     codex.write(
         "rate_limits.json",
         R"({"accountId":"x","rateLimits":{"planType":"pro","primary":{"usedPercent":24,"windowDurationMins":300,"resetsAt":1900000000},
+                    "secondary":{"usedPercent":5,"windowDurationMins":10080,"resetsAt":1900000000000},
                     "credits":{"hasCredits":true,"unlimited":false,"balance":"128.50"}}})");
     auto run = runCLI(
         {"status", "--json", "--codex", codex.executable(), "--codex-home=" + codex.str()}, codex);
@@ -34,6 +35,9 @@ TEST(StatusCommandTest, PrintsTheSnapshotAsJson) {
     EXPECT_EQ(snapshot["accountFingerprint"], UsageSnapshot::fingerprint(codex.str() + ":x"));
     EXPECT_TRUE(parseISO8601(snapshot["observedAt"].get<std::string>()));
     EXPECT_EQ(snapshot["buckets"][0]["primary"]["usedPercent"], 24);
+    // One form for every time, whatever Codex sent.
+    EXPECT_EQ(snapshot["buckets"][0]["primary"]["resetsAt"], "2030-03-17T17:46:40Z");
+    EXPECT_FALSE(snapshot["buckets"][0]["secondary"].contains("resetsAt"));
     EXPECT_EQ(snapshot["buckets"][0]["credits"]["balance"], "128.50");
     EXPECT_EQ(run.output.back(), '\n');
     EXPECT_EQ(run.output.find('\n'), run.output.size() - 1) << "one line";
@@ -70,8 +74,14 @@ TEST(StatusCommandTest, FailuresBecomeErrorObjectsAndExitOne) {
         json output = json::parse(run.output);
         // What codex this machine has installed is no concern here.
         output["error"].erase("suggestions");
+        EXPECT_EQ(output["error"]["message"],
+                  L10n::text(c.error["key"].get<std::string>(), AppLanguage::english));
+        output["error"].erase("message");
         EXPECT_EQ(output, json({{"error", c.error}})) << run.output;
     }
+    auto german = runCLI({"status", "--json", "--lang", "de", "--codex", "codex"}, crashing);
+    EXPECT_EQ(json::parse(german.output)["error"]["message"],
+              L10n::text("error.executable", AppLanguage::german));
 }
 
 TEST(StatusCommandTest, TheSavedSourceIsUsedUnlessAnOptionReplacesIt) {
