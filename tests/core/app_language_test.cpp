@@ -11,12 +11,17 @@ namespace {
 
 TEST(AppLanguageTest, SystemPicksTheFirstTagThatNamesALanguage) {
     const std::pair<std::vector<std::string>, AppLanguage> cases[] = {
-        {{"zh-TW"}, AppLanguage::traditionalChinese}, {{"zh_HK"}, AppLanguage::traditionalChinese},
-        {{"zh-Hans-HK"}, AppLanguage::chinese}, {{"zh"}, AppLanguage::chinese},
+        {{"zh-TW"}, AppLanguage::traditionalChinese},
+        {{"zh_HK"}, AppLanguage::traditionalChinese},
+        {{"zh-Hans-HK"}, AppLanguage::chinese},
+        {{"zh"}, AppLanguage::chinese},
         {{"ZH-Hant-CN"}, AppLanguage::traditionalChinese},
-        {{"pt-PT"}, AppLanguage::portuguese}, {{"en-GB"}, AppLanguage::english},
-        {{"xx", "de-AT"}, AppLanguage::german}, {{"xx"}, AppLanguage::english},
-        {{}, AppLanguage::english}, {{"", "ja"}, AppLanguage::japanese},
+        {{"pt-PT"}, AppLanguage::portuguese},
+        {{"en-GB"}, AppLanguage::english},
+        {{"xx", "de-AT"}, AppLanguage::german},
+        {{"xx"}, AppLanguage::english},
+        {{}, AppLanguage::english},
+        {{"", "ja"}, AppLanguage::japanese},
         // Neither the script of a code nor "system" names a language; case does not matter.
         {{"hans", "system", "TR"}, AppLanguage::turkish},
     };
@@ -30,7 +35,9 @@ TEST(AppLanguageTest, SystemPicksTheFirstTagThatNamesALanguage) {
 TEST(AppLanguageTest, SystemLanguagesFollowTheLocaleVariables) {
     const std::pair<std::map<std::string, std::string>, std::vector<std::string>> cases[] = {
         {{}, {}},
-        {{{"LANGUAGE", "pt_BR::C.UTF-8:fr"}, {"LC_ALL", ""}, {"LC_MESSAGES", "sr_RS.UTF-8@latin"},
+        {{{"LANGUAGE", "pt_BR::C.UTF-8:fr"},
+          {"LC_ALL", ""},
+          {"LC_MESSAGES", "sr_RS.UTF-8@latin"},
           {"LANG", "en_US"}},
          {"pt_BR", "fr", "sr_RS"}},
         {{{"LC_ALL", "ja_JP.UTF-8"}, {"LC_MESSAGES", "ko_KR"}, {"LANG", "fr_FR"}}, {"ja_JP"}},
@@ -57,6 +64,28 @@ TEST(AppLanguageTest, RawValuesRoundTripAndNothingElseParses) {
     EXPECT_EQ(codes, "system en zh-Hans zh-Hant ja ko fr de es pt-BR it nl pl ru tr id vi ");
     for (const char* unknown : {"", "EN", "zh", "pt_BR"}) {
         EXPECT_EQ(appLanguageFromRawValue(unknown), std::nullopt) << unknown;
+    }
+}
+
+TEST(AppLanguageTest, TagsInAnyCaseAndLocaleNames) {
+    const std::pair<const char*, std::optional<AppLanguage>> cases[] = {
+        {"de", AppLanguage::german},
+        {"DE", AppLanguage::german},
+        {"de_DE.UTF-8", AppLanguage::german},
+        {"ZH-HANT", AppLanguage::traditionalChinese},
+        {"zh_TW", AppLanguage::traditionalChinese},
+        {"zh_CN", AppLanguage::chinese},
+        {"pt_BR", AppLanguage::portuguese},
+        {"PT-br", AppLanguage::portuguese},
+        {"sr_RS@latin", std::nullopt},
+        {"System", AppLanguage::system},
+        {"C", std::nullopt},
+        {"", std::nullopt},
+        {".UTF-8", std::nullopt},
+        {"klingon", std::nullopt},
+    };
+    for (const auto& [tag, expected] : cases) {
+        EXPECT_EQ(appLanguageFromTag(tag), expected) << tag;
     }
 }
 

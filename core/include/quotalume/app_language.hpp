@@ -46,6 +46,10 @@ inline constexpr std::array<AppLanguage, 17> allAppLanguages = {
 std::string_view rawValue(AppLanguage language);
 // nullopt for anything that is not exactly a raw value.
 std::optional<AppLanguage> appLanguageFromRawValue(std::string_view rawValue);
+// A language as people type one: a raw value in any letter case, a language tag or a POSIX
+// locale name ("DE", "de_DE.UTF-8", "zh_TW" → zh-Hant, "zh_CN" → zh-Hans, "pt_BR" → pt-BR),
+// matched the way the system's preferred languages are. nullopt when it names none of ours.
+std::optional<AppLanguage> appLanguageFromTag(std::string_view tag);
 
 // Each language's name for itself; `system` is the text of "language.system" in the current
 // interface language.

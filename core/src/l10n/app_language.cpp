@@ -1,6 +1,6 @@
 #include <quotalume/app_language.hpp>
-#include <quotalume/text.hpp>
 #include <quotalume/l10n.hpp>
+#include <quotalume/text.hpp>
 
 #include <algorithm>
 #include <cstdlib>
@@ -113,6 +113,14 @@ std::optional<AppLanguage> appLanguageFromRawValue(std::string_view rawValue) {
         }
     }
     return std::nullopt;
+}
+
+std::optional<AppLanguage> appLanguageFromTag(std::string_view tag) {
+    if (asciiLowercased(tag) == "system") {
+        return AppLanguage::system;
+    }
+    auto language = localeLanguageTag(tag);
+    return language ? languageForTag(*language) : std::nullopt;
 }
 
 std::string displayName(AppLanguage language) {
