@@ -44,7 +44,9 @@ void Arguments::finish() const {
     if (!arguments_.empty()) {
         // Only the name: the value of a mistyped option may be a credential.
         const std::string& first = arguments_.front();
-        throw UsageError("unknown argument: " + first.substr(0, first.starts_with("--") ? first.find('=') : std::string::npos));
+        throw UsageError("unknown argument: " + first.substr(0, first.starts_with("--")
+                                                                    ? first.find('=')
+                                                                    : std::string::npos));
     }
 }
 
@@ -96,9 +98,14 @@ std::unique_ptr<ScopedStandardPreferences> overrideLanguage(Arguments& options) 
     if (!code) {
         return nullptr;
     }
-    auto language = appLanguageFromRawValue(*code);
+    auto language = appLanguageFromTag(*code);
     if (!language) {
-        throw UsageError("unknown language '" + *code + "'");
+        std::string codes;
+        for (AppLanguage known : allAppLanguages) {
+            codes += (codes.empty() ? "" : ", ") + std::string(rawValue(known));
+        }
+        throw UsageError("unknown language '" + *code + "'; choose one of " + codes +
+                         " (locale names such as de_DE.UTF-8 work too)");
     }
     std::shared_ptr<PreferencesStore> base;
     try {
@@ -106,11 +113,13 @@ std::unique_ptr<ScopedStandardPreferences> overrideLanguage(Arguments& options) 
     } catch (const std::exception&) {
         // No home to keep preferences in: the language still applies.
     }
-    return std::make_unique<ScopedStandardPreferences>(std::make_shared<LanguageOverride>(base, *language));
+    return std::make_unique<ScopedStandardPreferences>(
+        std::make_shared<LanguageOverride>(base, *language));
 }
 
 constexpr const char* mainHelp =
     "Usage: quotalume-cli COMMAND [OPTIONS]\n"
+    "       quotalume-cli help COMMAND | --help | --version\n"
     "\n"
     "Reads the usage limits of your Codex account from the locally installed codex.\n"
     "\n"
@@ -119,9 +128,22 @@ constexpr const char* mainHelp =
     "  webhook    send a test event to the webhook receiver (webhook test)\n"
     "\n"
     "Every command takes --lang CODE to choose the interface language of its messages\n"
-    "(en, zh-Hans, zh-Hant, ja, ko, fr, de, es, pt-BR, it, nl, pl, ru, tr, id, vi or system).\n"
+    "(en, zh-Hans, zh-Hant, ja, ko, fr, de, es, pt-BR, it, nl, pl, ru, tr, id, vi or system;\n"
+    "any letter case, and locale names such as de_DE.UTF-8 or zh_TW).\n"
     "\n"
-    "Run 'quotalume-cli COMMAND --help' for the options of a command.\n";
+    "Run 'quotalume-cli help COMMAND' or 'quotalume-cli COMMAND --help' for the options of a\n"
+    "command.\n";
+
+// The help of a command, or nothing for a word that names none.
+const char* commandHelp(const std::string& command) {
+    if (command == "status") {
+        return statusHelp;
+    }
+    if (command == "webhook") {
+        return webhookHelp;
+    }
+    return nullptr;
+}
 
 }  // namespace
 }  // namespace quotalume::cli
@@ -134,8 +156,21 @@ int main(int argc, char** argv) {
         return usage;
     }
     const std::string command = arguments.front();
-    if (command == "--help" || command == "-h" || command == "help") {
+    if (command == "--version") {
+        std::fputs("quotalume-cli " QUOTALUME_VERSION "\n", stdout);
+        return success;
+    }
+    if (command == "--help" || command == "-h" || (command == "help" && arguments.size() == 1)) {
         std::fputs(mainHelp, stdout);
+        return success;
+    }
+    if (command == "help") {
+        const char* help = arguments.size() == 2 ? commandHelp(arguments[1]) : nullptr;
+        if (help == nullptr) {
+            std::fprintf(stderr, "quotalume-cli: help takes one command: status or webhook\n");
+            return usage;
+        }
+        std::fputs(help, stdout);
         return success;
     }
     Arguments options(std::vector<std::string>(arguments.begin() + 1, arguments.end()));
@@ -153,7 +188,10 @@ int main(int argc, char** argv) {
         }
         throw UsageError("unknown command: " + command);
     } catch (const UsageError& error) {
-        std::fprintf(stderr, "quotalume-cli: %s\nTry 'quotalume-cli --help'.\n", error.what());
+        // A mistake inside a command is best mended with that command's help.
+        const std::string helpCommand =
+            commandHelp(command) ? "quotalume-cli " + command + " --help" : "quotalume-cli --help";
+        std::fprintf(stderr, "quotalume-cli: %s\nTry '%s'.\n", error.what(), helpCommand.c_str());
         return usage;
     }
 }

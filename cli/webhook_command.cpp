@@ -35,6 +35,25 @@ const char* const webhookHelp =
     "read them in the process list. Trailing line breaks of a file are ignored. The token and\n"
     "the secret are never printed.\n"
     "\n"
+    "Every request is a POST with Content-Type \"application/json; charset=utf-8\", the event id\n"
+    "in Idempotency-Key and X-Quotalume-Event-ID, and \"Authorization: Bearer TOKEN\" when a\n"
+    "token is set.\n"
+    "\n"
+    "Signatures:\n"
+    "  json     X-Quotalume-Timestamp is the Unix time in seconds; X-Quotalume-Signature is\n"
+    "           \"sha256=\" and the lower-case hex HMAC-SHA256, keyed with the secret, of the\n"
+    "           timestamp, a dot and the exact body bytes (TIMESTAMP.BODY). Verify it over the\n"
+    "           raw body before parsing, and refuse old timestamps.\n"
+    "  feishu   the body carries \"timestamp\" (Unix seconds, as text) and \"sign\", the Feishu "
+    "bot\n"
+    "           scheme: base64 of the HMAC-SHA256 keyed with TIMESTAMP, a line feed and the\n"
+    "           secret, over an empty message.\n"
+    "  slack, discord and wecom requests are not signed.\n"
+    "\n"
+    "Feishu and WeCom bots answer HTTP 200 even when they refuse a message: the test counts as\n"
+    "delivered only when the bot's reply is JSON whose code (\"code\", \"errcode\" or\n"
+    "\"StatusCode\") is 0. Other formats need any 2xx status.\n"
+    "\n"
     "Exit status: 0 when the receiver accepted the test, 1 when it did not, 2 on a usage error.\n";
 
 namespace {
@@ -75,8 +94,10 @@ std::string readCredential(const std::string& option, const std::string& path) {
 std::optional<std::string> credential(Arguments& arguments, const std::string& inlineOption,
                                       const std::string& fileOption, bool& stdinTaken) {
     if (arguments.value(inlineOption)) {
-        throw UsageError(inlineOption + " is not accepted: a credential on the command line is visible to "
-                                        "every user; use " + fileOption + " PATH (or - for standard input)");
+        throw UsageError(inlineOption +
+                         " is not accepted: a credential on the command line is visible to "
+                         "every user; use " +
+                         fileOption + " PATH (or - for standard input)");
     }
     auto file = arguments.value(fileOption);
     if (!file) {

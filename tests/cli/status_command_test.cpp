@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <regex>
 #include <unistd.h>
 
 namespace quotalume {
@@ -162,22 +163,38 @@ TEST(StatusCommandTest, WithoutAChosenExecutableItNamesTheCodexItFinds) {
 
 TEST(StatusCommandTest, UsageErrorsExitTwoAndHelpExitsZero) {
     testing::TempDir home;
-    for (const auto& arguments :
-         std::vector<std::vector<std::string>>{{},
-                                               {"frobnicate"},
-                                               {"status", "--bogus"},
-                                               {"status", "--timeout"},
-                                               {"status", "--timeout", "soon"},
-                                               {"status", "--timeout", "nan"}}) {
-        EXPECT_EQ(runCLI(arguments, home).exitCode, 2)
-            << (arguments.empty() ? "" : arguments.back());
+    const struct {
+        std::vector<std::string> arguments;
+        const char* pointsTo;  // the help the message sends the user to
+    } mistakes[] = {
+        {{}, nullptr},
+        {{"frobnicate"}, "quotalume-cli --help"},
+        {{"help", "frobnicate"}, nullptr},
+        {{"status", "--bogus"}, "quotalume-cli status --help"},
+        {{"status", "--timeout"}, "quotalume-cli status --help"},
+        {{"status", "--timeout", "soon"}, "quotalume-cli status --help"},
+        {{"status", "--timeout", "nan"}, "quotalume-cli status --help"},
+    };
+    for (const auto& c : mistakes) {
+        auto run = runCLI(c.arguments, home);
+        EXPECT_EQ(run.exitCode, 2) << run.output;
+        if (c.pointsTo) {
+            EXPECT_NE(run.output.find(std::string("Try '") + c.pointsTo + "'."), std::string::npos)
+                << run.output;
+        }
     }
     auto help = runCLI({"status", "--help"}, home);
     EXPECT_EQ(help.exitCode, 0);
-    for (const char* option : {"--json", "--codex", "--codex-home", "--timeout"}) {
+    for (const char* option : {"--json", "--codex", "--codex-home", "--timeout", "ISO 8601"}) {
         EXPECT_NE(help.output.find(option), std::string::npos) << option;
     }
+    EXPECT_EQ(runCLI({"help", "status"}, home).output, help.output);
+    EXPECT_EQ(runCLI({"help", "webhook"}, home).output, runCLI({"webhook", "--help"}, home).output);
     EXPECT_EQ(runCLI({"--help"}, home).exitCode, 0);
+    auto version = runCLI({"--version"}, home);
+    EXPECT_EQ(version.exitCode, 0);
+    EXPECT_TRUE(std::regex_match(version.output, std::regex(R"(quotalume-cli \d+\.\d+\.\d+\n)")))
+        << version.output;
 }
 
 TEST(StatusCommandTest, DemoShowsTheTrayLineWindowsAndCredits) {
@@ -192,7 +209,16 @@ TEST(StatusCommandTest, DemoShowsTheTrayLineWindowsAndCredits) {
     auto german = runCLI({"status", "--demo", "--lang=de"}, home);
     EXPECT_NE(german.output.find("128,5"), std::string::npos) << german.output;
     EXPECT_NE(german.output.find("5-Stunden-Limit"), std::string::npos) << german.output;
-    EXPECT_EQ(runCLI({"status", "--demo", "--lang", "klingon"}, home).exitCode, 2);
+    // Language codes as people type them, and locale names.
+    for (const char* code : {"DE", "de_DE.UTF-8"}) {
+        EXPECT_EQ(runCLI({"status", "--demo", "--lang", code}, home).output, german.output) << code;
+    }
+    EXPECT_EQ(runCLI({"status", "--demo", "--lang", "zh_TW"}, home).output,
+              runCLI({"status", "--demo", "--lang", "zh-Hant"}, home).output);
+    auto refused = runCLI({"status", "--demo", "--lang", "klingon"}, home);
+    EXPECT_EQ(refused.exitCode, 2);
+    EXPECT_NE(refused.output.find("system, en, zh-Hans, zh-Hant, ja"), std::string::npos)
+        << refused.output;
 }
 
 TEST(StatusCommandTest, WaybarModuleJson) {

@@ -60,7 +60,8 @@ TEST(WebhookCommandTest, FailuresExitOneWithTheMessageAndUsageErrorsTwoWithoutEc
     } cases[] = {
         {home, {"webhook", "test"}, "The webhook is on, but no URL is set."},
         {corrupt, {"webhook", "test"}, "Could not read the webhook settings (code 3840)."},
-        {home, {"webhook", "test", "--url", refused, "--token-file", "-"},
+        {home,
+         {"webhook", "test", "--url", refused, "--token-file", "-"},
          "Could not reach the webhook receiver."},
         {home, {"webhook"}},
         {home, {"webhook", "test", "--url", url, "--format", "xml"}},
@@ -78,6 +79,9 @@ TEST(WebhookCommandTest, FailuresExitOneWithTheMessageAndUsageErrorsTwoWithoutEc
         EXPECT_EQ(run.output.find("sekrit"), std::string::npos) << run.output;
         if (c.message) {
             EXPECT_EQ(run.output, std::string("quotalume-cli: ") + c.message + "\n");
+        } else {
+            EXPECT_NE(run.output.find("Try 'quotalume-cli webhook --help'."), std::string::npos)
+                << run.output;
         }
     }
 }
@@ -86,8 +90,9 @@ TEST(WebhookCommandTest, HelpDescribesEveryOption) {
     testing::TempDir home;
     auto help = runCLI({"webhook", "test", "--help"}, home);
     EXPECT_EQ(help.exitCode, 0);
-    for (const char* option :
-         {"--url", "--format", "--token-file", "--secret-file", "--lang", "process list"}) {
+    for (const char* option : {"--url", "--format", "--token-file", "--secret-file", "--lang",
+                               "process list", "X-Quotalume-Timestamp", "X-Quotalume-Signature",
+                               "TIMESTAMP.BODY", "\"sign\"", "\"errcode\""}) {
         EXPECT_NE(help.output.find(option), std::string::npos) << option;
     }
     EXPECT_EQ(runCLI({"webhook", "--help"}, home).output, help.output);
