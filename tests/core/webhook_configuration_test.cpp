@@ -14,7 +14,9 @@ struct URLCase {
     const char* token = "";
 };
 
-void PrintTo(const URLCase& c, std::ostream* out) { *out << "'" << c.url << "'"; }
+void PrintTo(const URLCase& c, std::ostream* out) {
+    *out << "'" << c.url << "'";
+}
 
 const URLCase urlCases[] = {
     // Accepted, trimmed; query and port kept.
@@ -28,16 +30,22 @@ const URLCase urlCases[] = {
     {"http://[::1]:9000/hook", "http://[::1]:9000/hook"},
     {"https://example.com/hook", "https://example.com/hook", "token with spaces"},
     // Not an address with a host.
-    {"", "error.url"}, {"example.com/hook", "error.url"}, {"https:///hook", "error.url"},
-    {"https:/example.com/hook", "error.url"}, {"https://exa mple.com/hook", "error.url"},
-    {"https://example.com/ho\x01ok", "error.url"}, {"https://example.com/hook\x7f", "error.url"},
+    {"", "error.url"},
+    {"example.com/hook", "error.url"},
+    {"https:///hook", "error.url"},
+    {"https:/example.com/hook", "error.url"},
+    {"https://exa mple.com/hook", "error.url"},
+    {"https://example.com/ho\x01ok", "error.url"},
+    {"https://example.com/hook\x7f", "error.url"},
     // Credentials and fragments.
-    {"https://user@example.com/hook", "error.url"}, {"https://@example.com/hook", "error.url"},
+    {"https://user@example.com/hook", "error.url"},
+    {"https://@example.com/hook", "error.url"},
     {"https://example.com/hook#", "error.url"},
     // Schemes; loopback in another spelling is still not one of the names typed.
     {"http://example.com/hook", "error.https"},
     {"http://localhost.example.com/hook", "error.https"},
-    {"http://127.1/hook", "error.https"}, {"ftp://example.com/hook", "error.https"},
+    {"http://127.1/hook", "error.https"},
+    {"ftp://example.com/hook", "error.https"},
     // Tokens that would split the Authorization header.
     {"https://example.com/hook", "error.token", "abc\ndef"},
     {"https://example.com/hook", "error.token", "a\vb"},
@@ -78,6 +86,21 @@ TEST(WebhookConfigurationTest, FingerprintCoversFormatAndURLAsStoredButNoCredent
     EXPECT_EQ(fingerprint("https://example.com/hook", WebhookFormat::json, "token"), plain);
     EXPECT_NE(fingerprint("https://example.com/hook", WebhookFormat::slack, ""), plain);
     EXPECT_NE(fingerprint(" https://example.com/hook", WebhookFormat::json, ""), plain);
+}
+
+TEST(WebhookConfigurationTest, BotFormatsGoByTheirNameInTheLanguage) {
+    const std::tuple<WebhookFormat, AppLanguage, const char*> cases[] = {
+        {WebhookFormat::feishu, AppLanguage::english, "Feishu"},
+        {WebhookFormat::feishu, AppLanguage::chinese, "飞书"},
+        {WebhookFormat::feishu, AppLanguage::traditionalChinese, "飛書"},
+        {WebhookFormat::wecom, AppLanguage::english, "WeCom"},
+        {WebhookFormat::wecom, AppLanguage::chinese, "企业微信"},
+        {WebhookFormat::wecom, AppLanguage::traditionalChinese, "企業微信"},
+        {WebhookFormat::slack, AppLanguage::chinese, "Slack"},
+    };
+    for (const auto& [format, language, name] : cases) {
+        EXPECT_EQ(title(format, language), name) << rawValue(language);
+    }
 }
 
 }  // namespace
