@@ -1,3 +1,4 @@
+#include <quotalume/bounded_json.hpp>
 #include <quotalume/settings.hpp>
 
 #include <gtest/gtest.h>
@@ -13,7 +14,7 @@ Bytes bytes(const std::string& text) {
     return Bytes(text.begin(), text.end());
 }
 
-std::string nested(int depth) {
+std::string nested(std::size_t depth) {
     return std::string(depth, '[') + std::string(depth, ']');
 }
 
@@ -40,7 +41,8 @@ TEST(SettingsTest, AnyMismatchFallsBackToTheWholeDefaultRecord) {
     } cases[] = {
         {"{" + valid + "}", true},
         // Written by a newer version: unknown keys are ignored, however shaped.
-        {"{" + valid + R"(,"theme":{"accent":[1,2]},"later":)" + nested(10) + "}", true},
+        {"{" + valid + R"(,"theme":{"accent":[1,2]},"later":)" + nested(maximumJSONDepth - 1) + "}",
+         true},
         {R"({"refreshInterval":60,"notificationsEnabled":false,"notificationSound":false,)"
          R"("webhookEnabled":true,"codexPath":"/usr/local/bin/codex"})",
          false},
@@ -53,7 +55,7 @@ TEST(SettingsTest, AnyMismatchFallsBackToTheWholeDefaultRecord) {
         {"{" + valid, false},
         {"", false},
         {"{" + valid + ",\"codexPath\":\"\xC3\x28\"}", false},
-        {"{" + valid + R"(,"later":)" + nested(100000) + "}", false},
+        {"{" + valid + R"(,"later":)" + nested(maximumJSONDepth) + "}", false},
         {"{" + valid + ",\"padding\":\"" + std::string(1 << 17, ' ') + "\"}", false},
     };
     for (const auto& c : cases) {

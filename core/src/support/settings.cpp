@@ -1,5 +1,6 @@
 #include "json_coding.hpp"
 
+#include <quotalume/bounded_json.hpp>
 #include <quotalume/settings.hpp>
 
 #include <nlohmann/json.hpp>
@@ -10,31 +11,8 @@ namespace {
 using nlohmann::json;
 using namespace coding;
 
-// The record is six scalars; a larger blob or a deeper one came from something else.
+// The record is six scalars; a larger blob came from something else.
 constexpr std::size_t largestRecord = 1 << 16;
-constexpr int deepestNesting = 16;
-
-std::optional<json> parseBounded(const PreferencesStore::Bytes& bytes) {
-    if (bytes.size() > largestRecord) {
-        return std::nullopt;
-    }
-    bool tooDeep = false;
-    json document = json::parse(
-        bytes.begin(), bytes.end(),
-        [&](int depth, json::parse_event_t event, json&) {
-            if ((event == json::parse_event_t::object_start ||
-                 event == json::parse_event_t::array_start) &&
-                depth >= deepestNesting) {
-                tooDeep = true;
-            }
-            return !tooDeep;
-        },
-        false);
-    if (tooDeep || document.is_discarded()) {
-        return std::nullopt;
-    }
-    return document;
-}
 
 }  // namespace
 
@@ -65,12 +43,16 @@ Settings Settings::load(const PreferencesStore& store) {
     if (!bytes) {
         return {};
     }
-    auto document = parseBounded(*bytes);
-    if (!document) {
+    if (bytes->size() > largestRecord) {
+        return {};
+    }
+    json document = parseBoundedJSON(
+        std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size()));
+    if (document.is_discarded()) {
         return {};
     }
     try {
-        return document->get<Settings>();
+        return document.get<Settings>();
     } catch (const JSONDecodingError&) {
         return {};
     }
