@@ -1,9 +1,12 @@
 #include "command_line.hpp"
 #include "status_command.hpp"
+#include "termination.hpp"
 #include "webhook_command.hpp"
 
 #include <quotalume/app_language.hpp>
+#include <quotalume/l10n.hpp>
 #include <quotalume/preferences_store.hpp>
+#include <quotalume/version.hpp>
 
 #include <cstdio>
 #include <cstring>
@@ -150,6 +153,7 @@ const char* commandHelp(const std::string& command) {
 
 int main(int argc, char** argv) {
     using namespace quotalume::cli;
+    endChildrenOnTermination();
     std::vector<std::string> arguments(argv + 1, argv + argc);
     if (arguments.empty()) {
         std::fputs(mainHelp, stderr);
@@ -157,7 +161,7 @@ int main(int argc, char** argv) {
     }
     const std::string command = arguments.front();
     if (command == "--version") {
-        std::fputs("quotalume-cli " QUOTALUME_VERSION "\n", stdout);
+        std::printf("quotalume-cli %s\n", quotalume::quotalumeVersion);
         return success;
     }
     if (command == "--help" || command == "-h" || (command == "help" && arguments.size() == 1)) {
@@ -172,6 +176,10 @@ int main(int argc, char** argv) {
         }
         std::fputs(help, stdout);
         return success;
+    }
+    if (auto missing = quotalume::L10n::missingResources()) {
+        std::fprintf(stderr, "quotalume-cli: no translation tables in %s; messages are in English\n",
+                     missing->c_str());
     }
     Arguments options(std::vector<std::string>(arguments.begin() + 1, arguments.end()));
     try {

@@ -10,8 +10,11 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include <regex>
+#include <signal.h>
 #include <unistd.h>
+
+#include <filesystem>
+#include <regex>
 
 namespace quotalume {
 namespace {
@@ -219,6 +222,45 @@ TEST(StatusCommandTest, DemoShowsTheTrayLineWindowsAndCredits) {
     EXPECT_EQ(refused.exitCode, 2);
     EXPECT_NE(refused.output.find("system, en, zh-Hans, zh-Hant, ja"), std::string::npos)
         << refused.output;
+}
+
+TEST(StatusCommandTest, WithoutItsTablesItSaysWhereItLookedAndSpeaksEnglish) {
+    testing::TempDir home;
+    auto run = runCLI({"status", "--demo", "--lang", "de"}, home, "",
+                      {"QUOTALUME_RESOURCES=" + home.str() + "/nowhere"});
+    ASSERT_EQ(run.exitCode, 0) << run.output;
+    EXPECT_EQ(run.output,
+              "quotalume-cli: no translation tables in " + home.str() +
+                  "/nowhere/l10n; messages are in English\n"
+                  "5H 76% · 7D 61%\n"
+                  "  5-hour limit: 76% · Resets in 2 h 8 min\n"
+                  "  Weekly limit: 61% · Resets in 2 d 16 h\n"
+                  "  Credits: 128.5\n");
+}
+
+TEST(StatusCommandTest, StoppedBySignalItLeavesNoCodexBehind) {
+    for (int number : {SIGINT, SIGTERM, SIGHUP}) {
+        FakeCodexHome codex("holder\nhang\n");
+        testing::TempDir home;
+        ChildProcess cli({.executable = QUOTALUME_CLI,
+                          .arguments = {"status", "--codex", codex.executable(), "--codex-home",
+                                        codex.str(), "--timeout", "60"},
+                          .environment = {"HOME=" + home.str(), "PATH=/usr/bin:/bin"},
+                          .workingDirectory = home.str()});
+        ASSERT_TRUE(testing::eventually([&] {
+            return std::filesystem::exists(codex.path() / "holder.pid") &&
+                   !codex.read("holder.pid").empty();
+        }));
+        const pid_t child = codex.launchInfo()["pid"].get<pid_t>();
+        const pid_t holder = std::stoi(codex.read("holder.pid"));
+        ::kill(cli.pid(), number);
+        ASSERT_TRUE(cli.waitForExit(std::chrono::seconds(30)));
+        EXPECT_EQ(cli.exitCode(), 128 + number) << "it should die of the signal";
+        for (pid_t pid : {child, holder}) {
+            EXPECT_TRUE(testing::eventually([&] { return !testing::processAlive(pid); }))
+                << pid << " outlived quotalume-cli, signal " << number;
+        }
+    }
 }
 
 TEST(StatusCommandTest, WaybarModuleJson) {

@@ -282,7 +282,9 @@ void L10n::setPreference(AppLanguage language) {
 }
 
 AppLanguage L10n::language() {
-    return resolved(preference(), systemPreferredLanguages());
+    const AppLanguage language = resolved(preference(), systemPreferredLanguages());
+    // Without its table a language would mix English words with its own numbers and dates.
+    return tables().contains(language) ? language : AppLanguage::english;
 }
 
 std::string L10n::locale() {
