@@ -1,30 +1,20 @@
-#include <quotalume/codex_locator.hpp>
-#include <quotalume/quotalume_error.hpp>
-
+#include "fixtures.hpp"
 #include "test_support.hpp"
+
+#include <quotalume/codex_locator.hpp>
 
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-
 #include <filesystem>
 #include <map>
+#include <sys/stat.h>
 
 namespace quotalume {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::failureOf;
 using testing::TempDir;
-using Case = QuotalumeError::Case;
-
-std::optional<Case> failureOf(const std::function<void()>& operation) {
-    try {
-        operation();
-    } catch (const QuotalumeError& error) {
-        return error.errorCase();
-    }
-    return std::nullopt;
-}
 
 // A scratch tree with an executable file, a plain file, a directory and two app bundles.
 class CodexLocatorTest : public ::testing::Test {
@@ -59,11 +49,14 @@ TEST_F(CodexLocatorTest, CustomExecutablePaths) {
               dir.str() + "/Upper.APP/Contents/Resources/codex");
     EXPECT_EQ(CodexLocator::executable(goodApp + "/"), goodApp + "/Contents/Resources/codex");
     // Returned as built: neither normalised nor resolved.
-    EXPECT_EQ(CodexLocator::executable(dir.str() + "/bin/../bin/codex"), dir.str() + "/bin/../bin/codex");
+    EXPECT_EQ(CodexLocator::executable(dir.str() + "/bin/../bin/codex"),
+              dir.str() + "/bin/../bin/codex");
 
-    for (const std::string& refused : {std::string("codex"), std::string("bin/codex"), plain,
-                                       dir.str() + "/bin/folder", dir.str() + "/missing", lockedApp}) {
-        EXPECT_EQ(failureOf([&] { CodexLocator::executable(refused); }), Case::executableMissing) << refused;
+    for (const std::string& refused :
+         {std::string("codex"), std::string("bin/codex"), plain, dir.str() + "/bin/folder",
+          dir.str() + "/missing", lockedApp}) {
+        EXPECT_EQ(failureOf([&] { CodexLocator::executable(refused); }), "error.executable")
+            << refused;
     }
 }
 
@@ -71,24 +64,25 @@ TEST_F(CodexLocatorTest, TildeExpandsToTheUserHome) {
     testing::ScopedEnvironment home("HOME", dir.str());
     EXPECT_EQ(CodexLocator::executable("~/bin/codex"), executable);
     EXPECT_EQ(CodexLocator::executable(" ~/Good.app "), goodApp + "/Contents/Resources/codex");
-    EXPECT_EQ(failureOf([&] { CodexLocator::executable("~nobody/bin/codex"); }), Case::executableMissing);
+    EXPECT_EQ(failureOf([&] { CodexLocator::executable("~nobody/bin/codex"); }),
+              "error.executable");
     fs::create_directories(dir.path() / ".codex");
     EXPECT_EQ(CodexLocator::home("~/.codex", [](const char*) -> const char* { return nullptr; }),
               dir.str() + "/.codex");
     // Without a setting or CODEX_HOME the default is ~/.codex.
-    EXPECT_EQ(CodexLocator::home("", [](const char*) -> const char* { return nullptr; }), dir.str() + "/.codex");
+    EXPECT_EQ(CodexLocator::home("", [](const char*) -> const char* { return nullptr; }),
+              dir.str() + "/.codex");
 }
 
 TEST_F(CodexLocatorTest, AutomaticModeSearchesOnlyTheGivenApplications) {
     const std::vector<std::string> both = {lockedApp, goodApp};
-    EXPECT_EQ(CodexLocator::executable("", both), goodApp + "/Contents/Resources/codex");
     EXPECT_EQ(CodexLocator::executable("   ", both), goodApp + "/Contents/Resources/codex");
     EXPECT_EQ(failureOf([&] { CodexLocator::executable("", std::vector<std::string>{lockedApp}); }),
-              Case::executableMissing);
+              "error.executable");
     // Linux has no application registry: automatic detection finds nothing by itself.
-    EXPECT_EQ(failureOf([&] { CodexLocator::executable(""); }), Case::executableMissing);
+    EXPECT_EQ(failureOf([&] { CodexLocator::executable(""); }), "error.executable");
     EXPECT_EQ(failureOf([&] { CodexLocator::executable("", std::vector<std::string>{}); }),
-              Case::executableMissing);
+              "error.executable");
 }
 
 TEST_F(CodexLocatorTest, HomeResolution) {
@@ -103,19 +97,19 @@ TEST_F(CodexLocatorTest, HomeResolution) {
     EXPECT_EQ(CodexLocator::home(codexHome, lookup), codexHome);
     EXPECT_EQ(CodexLocator::home(" " + codexHome + "/ ", lookup), codexHome);
     EXPECT_EQ(CodexLocator::home(dir.str() + "/home/./.codex/../.codex/", lookup), codexHome);
-    EXPECT_EQ(failureOf([&] { CodexLocator::home(plain, lookup); }), Case::invalidHome);
-    EXPECT_EQ(failureOf([&] { CodexLocator::home("home/.codex", lookup); }), Case::invalidHome);
-    EXPECT_EQ(failureOf([&] { CodexLocator::home(dir.str() + "/absent", lookup); }), Case::invalidHome);
+    EXPECT_EQ(failureOf([&] { CodexLocator::home(plain, lookup); }), "error.home");
+    EXPECT_EQ(failureOf([&] { CodexLocator::home("home/.codex", lookup); }), "error.home");
+    EXPECT_EQ(failureOf([&] { CodexLocator::home(dir.str() + "/absent", lookup); }), "error.home");
 
     // CODEX_HOME is taken exactly as set; once it exists there is no fallback.
     environment["CODEX_HOME"] = codexHome + "/.";
     EXPECT_EQ(CodexLocator::home("", lookup), codexHome);
     environment["CODEX_HOME"] = "relative/.codex";
-    EXPECT_EQ(failureOf([&] { CodexLocator::home("", lookup); }), Case::invalidHome);
+    EXPECT_EQ(failureOf([&] { CodexLocator::home("", lookup); }), "error.home");
     environment["CODEX_HOME"] = "";
-    EXPECT_EQ(failureOf([&] { CodexLocator::home("  ", lookup); }), Case::invalidHome);
+    EXPECT_EQ(failureOf([&] { CodexLocator::home("  ", lookup); }), "error.home");
     environment["CODEX_HOME"] = " " + codexHome;
-    EXPECT_EQ(failureOf([&] { CodexLocator::home("", lookup); }), Case::invalidHome);
+    EXPECT_EQ(failureOf([&] { CodexLocator::home("", lookup); }), "error.home");
     // A setting wins over the variable.
     EXPECT_EQ(CodexLocator::home(codexHome, lookup), codexHome);
 }
