@@ -1,3 +1,5 @@
+#include "fixtures.hpp"
+
 #include <quotalume/menu_bar_presentation.hpp>
 #include <quotalume/preferences_store.hpp>
 #include <quotalume/refresh_schedule.hpp>
