@@ -1,7 +1,7 @@
+#include "fixtures.hpp"
 #include "test_support.hpp"
 
 #include <quotalume/codex_locator.hpp>
-#include <quotalume/quotalume_error.hpp>
 
 #include <gtest/gtest.h>
 
@@ -13,17 +13,8 @@ namespace quotalume {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::failureOf;
 using testing::TempDir;
-using Case = QuotalumeError::Case;
-
-std::optional<Case> failureOf(const std::function<void()>& operation) {
-    try {
-        operation();
-    } catch (const QuotalumeError& error) {
-        return error.errorCase();
-    }
-    return std::nullopt;
-}
 
 // A scratch tree with an executable file, a plain file, a directory and two app bundles.
 class CodexLocatorTest : public ::testing::Test {
@@ -64,7 +55,7 @@ TEST_F(CodexLocatorTest, CustomExecutablePaths) {
     for (const std::string& refused :
          {std::string("codex"), std::string("bin/codex"), plain, dir.str() + "/bin/folder",
           dir.str() + "/missing", lockedApp}) {
-        EXPECT_EQ(failureOf([&] { CodexLocator::executable(refused); }), Case::executableMissing)
+        EXPECT_EQ(failureOf([&] { CodexLocator::executable(refused); }), "error.executable")
             << refused;
     }
 }
@@ -74,7 +65,7 @@ TEST_F(CodexLocatorTest, TildeExpandsToTheUserHome) {
     EXPECT_EQ(CodexLocator::executable("~/bin/codex"), executable);
     EXPECT_EQ(CodexLocator::executable(" ~/Good.app "), goodApp + "/Contents/Resources/codex");
     EXPECT_EQ(failureOf([&] { CodexLocator::executable("~nobody/bin/codex"); }),
-              Case::executableMissing);
+              "error.executable");
     fs::create_directories(dir.path() / ".codex");
     EXPECT_EQ(CodexLocator::home("~/.codex", [](const char*) -> const char* { return nullptr; }),
               dir.str() + "/.codex");
@@ -85,14 +76,13 @@ TEST_F(CodexLocatorTest, TildeExpandsToTheUserHome) {
 
 TEST_F(CodexLocatorTest, AutomaticModeSearchesOnlyTheGivenApplications) {
     const std::vector<std::string> both = {lockedApp, goodApp};
-    EXPECT_EQ(CodexLocator::executable("", both), goodApp + "/Contents/Resources/codex");
     EXPECT_EQ(CodexLocator::executable("   ", both), goodApp + "/Contents/Resources/codex");
     EXPECT_EQ(failureOf([&] { CodexLocator::executable("", std::vector<std::string>{lockedApp}); }),
-              Case::executableMissing);
+              "error.executable");
     // Linux has no application registry: automatic detection finds nothing by itself.
-    EXPECT_EQ(failureOf([&] { CodexLocator::executable(""); }), Case::executableMissing);
+    EXPECT_EQ(failureOf([&] { CodexLocator::executable(""); }), "error.executable");
     EXPECT_EQ(failureOf([&] { CodexLocator::executable("", std::vector<std::string>{}); }),
-              Case::executableMissing);
+              "error.executable");
 }
 
 TEST_F(CodexLocatorTest, HomeResolution) {
@@ -107,20 +97,19 @@ TEST_F(CodexLocatorTest, HomeResolution) {
     EXPECT_EQ(CodexLocator::home(codexHome, lookup), codexHome);
     EXPECT_EQ(CodexLocator::home(" " + codexHome + "/ ", lookup), codexHome);
     EXPECT_EQ(CodexLocator::home(dir.str() + "/home/./.codex/../.codex/", lookup), codexHome);
-    EXPECT_EQ(failureOf([&] { CodexLocator::home(plain, lookup); }), Case::invalidHome);
-    EXPECT_EQ(failureOf([&] { CodexLocator::home("home/.codex", lookup); }), Case::invalidHome);
-    EXPECT_EQ(failureOf([&] { CodexLocator::home(dir.str() + "/absent", lookup); }),
-              Case::invalidHome);
+    EXPECT_EQ(failureOf([&] { CodexLocator::home(plain, lookup); }), "error.home");
+    EXPECT_EQ(failureOf([&] { CodexLocator::home("home/.codex", lookup); }), "error.home");
+    EXPECT_EQ(failureOf([&] { CodexLocator::home(dir.str() + "/absent", lookup); }), "error.home");
 
     // CODEX_HOME is taken exactly as set; once it exists there is no fallback.
     environment["CODEX_HOME"] = codexHome + "/.";
     EXPECT_EQ(CodexLocator::home("", lookup), codexHome);
     environment["CODEX_HOME"] = "relative/.codex";
-    EXPECT_EQ(failureOf([&] { CodexLocator::home("", lookup); }), Case::invalidHome);
+    EXPECT_EQ(failureOf([&] { CodexLocator::home("", lookup); }), "error.home");
     environment["CODEX_HOME"] = "";
-    EXPECT_EQ(failureOf([&] { CodexLocator::home("  ", lookup); }), Case::invalidHome);
+    EXPECT_EQ(failureOf([&] { CodexLocator::home("  ", lookup); }), "error.home");
     environment["CODEX_HOME"] = " " + codexHome;
-    EXPECT_EQ(failureOf([&] { CodexLocator::home("", lookup); }), Case::invalidHome);
+    EXPECT_EQ(failureOf([&] { CodexLocator::home("", lookup); }), "error.home");
     // A setting wins over the variable.
     EXPECT_EQ(CodexLocator::home(codexHome, lookup), codexHome);
 }
@@ -136,7 +125,7 @@ TEST_F(CodexLocatorTest, HomeThroughALinkIsCheckedAsReturned) {
     EXPECT_EQ(failureOf([&] {
                   CodexLocator::home(dir.str() + "/lnk/../only-beside-the-link-target", none);
               }),
-              Case::invalidHome);
+              "error.home");
     EXPECT_EQ(CodexLocator::home(dir.str() + "/lnk/../only-beside-the-link", none),
               dir.str() + "/only-beside-the-link");
 }
@@ -197,7 +186,7 @@ TEST_F(CodexLocatorTest, SuggestionsFromTheUsualInstallFolders) {
     }
     // Suggesting is all it does: automatic detection still finds nothing.
     testing::ScopedEnvironment pathVariable("PATH", path);
-    EXPECT_EQ(failureOf([&] { CodexLocator::executable(""); }), Case::executableMissing);
+    EXPECT_EQ(failureOf([&] { CodexLocator::executable(""); }), "error.executable");
 }
 
 }  // namespace

@@ -1,3 +1,4 @@
+#include "fixtures.hpp"
 #include "test_support.hpp"
 
 #include <quotalume/l10n.hpp>
@@ -21,7 +22,9 @@
 namespace quotalume {
 
 // Test names show the language code.
-void PrintTo(AppLanguage language, std::ostream* out) { *out << rawValue(language); }
+void PrintTo(AppLanguage language, std::ostream* out) {
+    *out << rawValue(language);
+}
 
 namespace {
 
@@ -43,7 +46,8 @@ TEST(L10nTest, SubstituteFillsOnlyPlaceholdersThatHaveArguments) {
     const std::tuple<std::string, std::vector<std::string>, std::string> cases[] = {
         {"{1} {0}{0} {2} {01}", {"a", "b"}, "b aa {2} b"},
         // Beyond int64, and 2^64, which wraps around to index 0 in unsigned arithmetic.
-        {"{9223372036854775808}{18446744073709551616}{0}", {"a"},
+        {"{9223372036854775808}{18446744073709551616}{0}",
+         {"a"},
          "{9223372036854775808}{18446744073709551616}a"},
         {"{0}{1}", {"{1}$1\\0", "{0}"}, "{1}$1\\0{0}"},
         {"{} {-1} {0 {a} 0} {{0}} {\xD9\xA3} {", {"x"}, "{} {-1} {0 {a} 0} {x} {\xD9\xA3} {"},

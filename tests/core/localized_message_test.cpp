@@ -1,58 +1,94 @@
+#include "fixtures.hpp"
+
 #include <quotalume/json_decoding_error.hpp>
 #include <quotalume/localized_message.hpp>
+#include <quotalume/quotalume_error.hpp>
+#include <quotalume/webhook_delivery_error.hpp>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
+
+#include <system_error>
 
 namespace quotalume {
 namespace {
 
 using nlohmann::json;
+using testing::failureOf;
+using Case = QuotalumeError::Case;
 
-TEST(LocalizedMessageTest, LiteralEqualsKeyWithoutArguments) {
-    LocalizedMessage literal = "quota.empty";
-    EXPECT_EQ(literal, LocalizedMessage("quota.empty"));
-    EXPECT_NE(literal, LocalizedMessage("quota.empty", {"1"}));
-    EXPECT_NE(literal, LocalizedMessage("quota.low"));
-}
-
-TEST(LocalizedMessageTest, EncodesBothMembersAlways) {
-    EXPECT_EQ(json(LocalizedMessage("quota.empty")).dump(), R"({"arguments":[],"key":"quota.empty"})");
-    EXPECT_EQ(json(LocalizedMessage("error.rpc", {"m", "-1"})),
-              json::parse(R"({"key":"error.rpc","arguments":["m","-1"]})"));
-}
-
-TEST(LocalizedMessageTest, ReadsObjectsWithOptionalArguments) {
-    EXPECT_EQ(json::parse(R"({"key":"error.timeout"})").get<LocalizedMessage>(),
-              LocalizedMessage("error.timeout"));
-    EXPECT_EQ(json::parse(R"({"key":"error.timeout","arguments":null})").get<LocalizedMessage>(),
-              LocalizedMessage("error.timeout"));
-    EXPECT_EQ(json::parse(R"({"key":"x","arguments":["a","{0}"],"extra":1})").get<LocalizedMessage>(),
-              LocalizedMessage("x", {"a", "{0}"}));
+TEST(LocalizedMessageTest, EncodesBothMembersAndReadsOptionalArgumentsAndLegacyText) {
+    EXPECT_EQ(json(LocalizedMessage("quota.empty")).dump(),
+              R"({"arguments":[],"key":"quota.empty"})");
+    const std::pair<const char*, LocalizedMessage> cases[] = {
+        {R"({"key":"error.timeout"})", "error.timeout"},
+        {R"({"key":"error.timeout","arguments":null})", "error.timeout"},
+        {R"({"key":"x","arguments":["a","{0}"],"extra":1})", LocalizedMessage("x", {"a", "{0}"})},
+        {R"("some old text")", "some old text"},
+    };
+    for (const auto& [text, expected] : cases) {
+        EXPECT_EQ(json::parse(text).get<LocalizedMessage>(), expected) << text;
+    }
     auto roundTrip = LocalizedMessage("reset.title", {"Codex", "5h"});
     EXPECT_EQ(json(roundTrip).get<LocalizedMessage>(), roundTrip);
 }
 
-TEST(LocalizedMessageTest, ReadsBareStringsAsLegacyText) {
-    EXPECT_EQ(json("some old text").get<LocalizedMessage>().key, "some old text");
+TEST(LocalizedMessageTest, RejectsMalformedObjectsWithTheirCodes) {
+    const std::pair<const char*, int> cases[] = {
+        {R"({"arguments":[]})", 4865},
+        {R"({"key":null})", 4865},
+        {R"({"key":7})", 4864},
+        {R"({"key":"k","arguments":"a"})", 4864},
+        {R"({"key":"k","arguments":[1]})", 4864},
+        {"[]", 4864},
+        {"12", 4864},
+    };
+    for (const auto& [text, code] : cases) {
+        EXPECT_EQ(
+            testing::decodingErrorOf([&] { (void)json::parse(text).get<LocalizedMessage>(); }),
+            code)
+            << text;
+    }
 }
 
-TEST(LocalizedMessageTest, RejectsMalformedObjectsWithTheirCodes) {
-    auto codeOf = [](const char* text) {
-        try {
-            (void)json::parse(text).get<LocalizedMessage>();
-        } catch (const JSONDecodingError& error) {
-            return error.code();
-        }
-        return 0;
+TEST(QuotalumeErrorTest, MessagesAndEquality) {
+    EXPECT_EQ(QuotalumeError::rpc("account/rateLimits/read", -32603).userMessage(),
+              LocalizedMessage("error.rpc", {"account/rateLimits/read", "-32603"}));
+    EXPECT_NE(QuotalumeError::rpc("m", 1), QuotalumeError::rpc("m", 2));
+    EXPECT_NE(QuotalumeError::rpc("m", 1), QuotalumeError::rpc("n", 1));
+    EXPECT_NE(QuotalumeError(Case::timeout), QuotalumeError(Case::serverExited));
+    EXPECT_NE(QuotalumeError::webhook(LocalizedMessage("error.url")),
+              QuotalumeError::webhook(LocalizedMessage("error.https")));
+    // what() reads a table of its own, which must stay in step with userMessage().
+    for (int c = static_cast<int>(Case::executableMissing);
+         c <= static_cast<int>(Case::invalidThreadID); ++c) {
+        QuotalumeError error(static_cast<Case>(c));
+        EXPECT_EQ(error.what(), error.userMessage().key) << c;
+    }
+}
+
+TEST(LocalizedMessageFromTest, MapsEachKindOfFailure) {
+    LocalizedMessage carried("error.webhook_http", {"503"});
+    const std::pair<std::function<void()>, LocalizedMessage> cases[] = {
+        {[] { throw QuotalumeError(Case::timeout); }, "error.timeout"},
+        {[&] { throw WebhookDeliveryError(carried, true); }, carried},
+        {[] { throw std::system_error(4, std::system_category()); },
+         LocalizedMessage("error.system", {"4"})},
+        {[] { throw JSONDecodingError(JSONDecodingError::Kind::keyNotFound, "x"); },
+         LocalizedMessage("error.system", {"4865"})},
+        {[] { throw JSONDecodingError(JSONDecodingError::Kind::typeMismatch, "x"); },
+         LocalizedMessage("error.system", {"4864"})},
+        // The JSON library's own failures get the platform's codes.
+        {[] { (void)json::parse("{not json").is_null(); },
+         LocalizedMessage("error.system", {"3840"})},
+        {[] { (void)json::parse("[1]").get<std::string>(); },
+         LocalizedMessage("error.system", {"4864"})},
+        {[] { (void)json::object().at("missing"); }, LocalizedMessage("error.system", {"4865"})},
+        {[] { throw 42; }, LocalizedMessage("error.system", {"-1"})},
     };
-    EXPECT_EQ(codeOf(R"({"arguments":[]})"), 4865);
-    EXPECT_EQ(codeOf(R"({"key":null})"), 4865);
-    EXPECT_EQ(codeOf(R"({"key":7})"), 4864);
-    EXPECT_EQ(codeOf(R"({"key":"k","arguments":"a"})"), 4864);
-    EXPECT_EQ(codeOf(R"({"key":"k","arguments":[1]})"), 4864);
-    EXPECT_EQ(codeOf("[]"), 4864);
-    EXPECT_EQ(codeOf("12"), 4864);
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        EXPECT_EQ(failureOf(cases[i].first), cases[i].second) << "case " << i;
+    }
 }
 
 }  // namespace

@@ -1,3 +1,5 @@
+#include "fixtures.hpp"
+
 #include <quotalume/menu_bar_presentation.hpp>
 #include <quotalume/preferences_store.hpp>
 #include <quotalume/refresh_schedule.hpp>
@@ -15,8 +17,6 @@ TEST(MenuBarLayoutTest, MetricsOfEveryStyle) {
     EXPECT_FALSE(MenuBarLayout::make(3, MenuBarStyle::bars));
 
     auto rings = *MenuBarLayout::make(2, MenuBarStyle::ringsPercentage);
-    EXPECT_EQ(rings.rowCount(), 1);
-    EXPECT_EQ(rings.ringItemWidth(24), 48);
     EXPECT_EQ(rings.ringsWidth(24), 104);
     EXPECT_EQ(rings.centerX(0, 24), 10);
     EXPECT_EQ(rings.centerX(1, 24), 66);
@@ -26,8 +26,6 @@ TEST(MenuBarLayoutTest, MetricsOfEveryStyle) {
     EXPECT_EQ(plainRings.centerX(1, 24), 34);
 
     auto bars = *MenuBarLayout::make(2, MenuBarStyle::bars);
-    EXPECT_EQ(bars.rowCount(), 2);
-    EXPECT_EQ(bars.rowHeight(), 11);
     EXPECT_EQ(bars.centerY(0), 16.5);
     EXPECT_EQ(bars.centerY(1), 5.5);
     EXPECT_EQ(MenuBarLayout::make(1, MenuBarStyle::barsPercentage)->centerY(0), 11);
@@ -36,71 +34,75 @@ TEST(MenuBarLayoutTest, MetricsOfEveryStyle) {
 RateBucket bucket(std::optional<double> fiveHourUsed, std::optional<double> weeklyUsed) {
     RateBucket b;
     // Slots reversed on purpose: windows are found by length, not position.
-    if (weeklyUsed) b.primary = RateWindow{weeklyUsed, 10080};
-    if (fiveHourUsed) b.secondary = RateWindow{fiveHourUsed, 300};
+    if (weeklyUsed)
+        b.primary = RateWindow{weeklyUsed, 10080};
+    if (fiveHourUsed)
+        b.secondary = RateWindow{fiveHourUsed, 300};
     return b;
 }
 
 TEST(MenuBarPresentationTest, ItemsFollowScopeAndOrder) {
     using Item = MenuBarPresentation::Item;
     auto both = MenuBarPresentation::items(bucket(20, 60), MenuBarScope::both);
-    EXPECT_EQ(both, (std::vector<Item>{{QuotaWindow::fiveHour, 80, "80%"}, {QuotaWindow::weekly, 40, "40%"}}));
+    EXPECT_EQ(both, (std::vector<Item>{{QuotaWindow::fiveHour, 80, "80%"},
+                                       {QuotaWindow::weekly, 40, "40%"}}));
     EXPECT_EQ(both[0].text(), "5H 80%");
-    EXPECT_EQ(MenuBarPresentation::items(bucket(100, -5), MenuBarScope::both),
-              (std::vector<Item>{{QuotaWindow::fiveHour, 0, "0%"}, {QuotaWindow::weekly, 100, "100%"}}));
+    EXPECT_EQ(
+        MenuBarPresentation::items(bucket(100, -5), MenuBarScope::both),
+        (std::vector<Item>{{QuotaWindow::fiveHour, 0, "0%"}, {QuotaWindow::weekly, 100, "100%"}}));
     EXPECT_TRUE(MenuBarPresentation::items(bucket(std::nan(""), {}), MenuBarScope::both).empty());
     EXPECT_EQ(MenuBarPresentation::items(bucket(20, 60), MenuBarScope::weekly).size(), 1u);
     RateBucket other = bucket(20, 60);
     other.limitId = "other";
     EXPECT_TRUE(MenuBarPresentation::items(other, MenuBarScope::both).empty());
     EXPECT_TRUE(MenuBarPresentation::items(std::nullopt, MenuBarScope::both).empty());
-    EXPECT_EQ(MenuBarPresentation::visibleWindows(bucket({}, 60)), std::vector<QuotaWindow>{QuotaWindow::weekly});
+    EXPECT_EQ(MenuBarPresentation::visibleWindows(bucket({}, 60)),
+              std::vector<QuotaWindow>{QuotaWindow::weekly});
 }
 
 TEST(MenuBarPresentationTest, Titles) {
-    EXPECT_EQ(MenuBarPresentation::title(bucket(20, 60), true, MenuBarScope::both), "! 5H 80% \u00b7 7D 40%");
-    EXPECT_EQ(MenuBarPresentation::title(bucket(99.5, 60), false, MenuBarScope::fiveHour), "5H <1%");
+    EXPECT_EQ(MenuBarPresentation::title(bucket(20, 60), true, MenuBarScope::both),
+              "! 5H 80% \u00b7 7D 40%");
+    EXPECT_EQ(MenuBarPresentation::title(bucket(99.5, 60), false, MenuBarScope::fiveHour),
+              "5H <1%");
     // Nothing to show gives the "no data" text, never an empty title.
     auto empty = MenuBarPresentation::title(bucket({}, 60), false, MenuBarScope::fiveHour);
     EXPECT_EQ(empty, MenuBarPresentation::title(std::nullopt, true, MenuBarScope::both));
     EXPECT_FALSE(empty.empty());
 }
 
-TEST(MenuBarStyleTest, StoredValuesOldAndUnknown) {
+TEST(MenuBarStyleTest, SavedValuesLoadBackAndUnknownOnesReadAsTheDefault) {
     MemoryPreferencesStore store;
     EXPECT_EQ(loadMenuBarScope(store), MenuBarScope::both);
     EXPECT_EQ(loadMenuBarStyle(store), MenuBarStyle::percentage);
-    const std::pair<const char*, MenuBarScope> scopes[] = {
-        {"7d", MenuBarScope::weekly}, {"5h", MenuBarScope::fiveHour}, {"week", MenuBarScope::both}};
-    for (auto [stored, expected] : scopes) {
-        store.setString("appearance.menuBarScope", stored);
-        EXPECT_EQ(loadMenuBarScope(store), expected) << stored;
+    for (MenuBarScope scope : allMenuBarScopes) {
+        save(scope, store);
+        EXPECT_EQ(loadMenuBarScope(store), scope);
     }
-    const std::pair<const char*, MenuBarStyle> styles[] = {{"stacked", MenuBarStyle::percentage},
-                                                           {"text", MenuBarStyle::percentage},
-                                                           {"rings", MenuBarStyle::rings},
-                                                           {"circle", MenuBarStyle::percentage},
-                                                           {"bars_percentage", MenuBarStyle::barsPercentage}};
-    for (auto [stored, expected] : styles) {
-        store.setString("appearance.menuBarStyle", stored);
-        EXPECT_EQ(loadMenuBarStyle(store), expected) << stored;
+    for (MenuBarStyle style : allMenuBarStyles) {
+        save(style, store);
+        EXPECT_EQ(loadMenuBarStyle(store), style);
     }
-    save(MenuBarStyle::ringsPercentage, store);
-    save(MenuBarScope::weekly, store);
     EXPECT_EQ(store.string("appearance.menuBarStyle"), "rings_percentage");
-    EXPECT_EQ(store.string("appearance.menuBarScope"), "7d");
+    store.setString("appearance.menuBarScope", "week");
+    store.setString("appearance.menuBarStyle", "stacked");
+    EXPECT_EQ(loadMenuBarScope(store), MenuBarScope::both);
+    EXPECT_EQ(loadMenuBarStyle(store), MenuBarStyle::percentage);
 }
 
 TEST(PanelPlacementTest, StaysInsideTheVisibleFrame) {
     const Rect screen{0, 0, 1000, 800};
     // Under the icon, centred.
-    EXPECT_EQ(PanelPlacement::frame(Rect{500, 780, 20, 20}, screen, {300, 400}, 8, 6), (Rect{360, 374, 300, 400}));
+    EXPECT_EQ(PanelPlacement::frame(Rect{500, 780, 20, 20}, screen, {300, 400}, 8, 6),
+              (Rect{360, 374, 300, 400}));
     // Near the right edge: pushed left so its right edge stays a margin inside.
     EXPECT_EQ(PanelPlacement::frame(Rect{980, 780, 20, 20}, screen, {300, 400}, 8, 6).maxX(), 992);
     // No anchor: top right of the area.
-    EXPECT_EQ(PanelPlacement::frame(std::nullopt, screen, {300, 400}, 8, 6), (Rect{692, 392, 300, 400}));
+    EXPECT_EQ(PanelPlacement::frame(std::nullopt, screen, {300, 400}, 8, 6),
+              (Rect{692, 392, 300, 400}));
     // Taller than the screen: clipped to the area and placed at its bottom.
-    EXPECT_EQ(PanelPlacement::frame(Rect{500, 780, 20, 20}, screen, {300, 5000}, 8, 6), (Rect{360, 8, 300, 784}));
+    EXPECT_EQ(PanelPlacement::frame(Rect{500, 780, 20, 20}, screen, {300, 5000}, 8, 6),
+              (Rect{360, 8, 300, 784}));
     // Degenerate sizes never go below one point.
     EXPECT_EQ(PanelPlacement::frame(std::nullopt, screen, {0, 0}, 8, 6), (Rect{991, 791, 1, 1}));
 }

@@ -1,9 +1,8 @@
-#include <quotalume/l10n.hpp>
-#include <quotalume/preferences_store.hpp>
+#include "fixtures.hpp"
+#include "test_support.hpp"
+
 #include <quotalume/quota_text.hpp>
 #include <quotalume/reset_event.hpp>
-
-#include "test_support.hpp"
 
 #include <gtest/gtest.h>
 
@@ -13,18 +12,14 @@
 namespace quotalume {
 namespace {
 
-// Renders in a fixed language through an in-memory preference, restored afterwards.
-class QuotaTextTest : public ::testing::Test {
-protected:
-    void use(AppLanguage language) { L10n::setPreference(language); }
-
-    ScopedStandardPreferences preferences{std::make_shared<MemoryPreferencesStore>()};
-};
-
-TEST_F(QuotaTextTest, CountdownRoundsUpToWholeMinutes) {
-    use(AppLanguage::english);
+TEST(QuotaTextTest, CountdownRoundsUpToWholeMinutes) {
+    testing::InterfaceLanguage english;
     const Date now = dateFromUnixSeconds(1760000000);
-    auto in = [&](double seconds) { return L10n::countdown(now + std::chrono::duration_cast<Date::duration>(std::chrono::duration<double>(seconds)), now); };
+    auto in = [&](double seconds) {
+        return L10n::countdown(now + std::chrono::duration_cast<Date::duration>(
+                                         std::chrono::duration<double>(seconds)),
+                               now);
+    };
     const std::pair<double, std::string> cases[] = {
         {30, L10n::text("quota.reset_minutes", "1")},
         {3540, L10n::text("quota.reset_minutes", "59")},
@@ -43,57 +38,53 @@ TEST_F(QuotaTextTest, CountdownRoundsUpToWholeMinutes) {
     EXPECT_EQ(in(7680), "Resets in 2 h 8 min");
 }
 
-TEST_F(QuotaTextTest, LevelsOfTheRemainingShare) {
+TEST(QuotaTextTest, LevelsOfTheRemainingShare) {
     const std::pair<std::optional<double>, RemainingLevel> cases[] = {
-        {60, RemainingLevel::low},        {75.5, RemainingLevel::critical}, {100, RemainingLevel::critical},
-        {150, RemainingLevel::critical},  {50, RemainingLevel::none},       {-3, RemainingLevel::none},
-        {std::nullopt, RemainingLevel::none}, {std::nan(""), RemainingLevel::none},
+        {60, RemainingLevel::low},
+        {75.5, RemainingLevel::critical},
+        {150, RemainingLevel::critical},
+        {50, RemainingLevel::none},
+        {-3, RemainingLevel::none},
+        {std::nullopt, RemainingLevel::none},
+        {std::nan(""), RemainingLevel::none},
     };
     for (const auto& [used, level] : cases) {
         EXPECT_EQ(remainingLevel(RateWindow{used}), level) << used.value_or(-1);
     }
-    use(AppLanguage::english);
-    EXPECT_EQ(warningText(RemainingLevel::low), L10n::text("quota.low"));
-    EXPECT_FALSE(warningText(RemainingLevel::none));
 }
 
-TEST_F(QuotaTextTest, CreditsInTheLocalesDigits) {
-    use(AppLanguage::english);
+TEST(QuotaTextTest, CreditsInTheLocalesDigits) {
+    testing::InterfaceLanguage english;
     EXPECT_EQ((CreditsSnapshot{true, false, "12.50"}).displayText(), "12.5");
     EXPECT_EQ((CreditsSnapshot{true, false, "1234.5"}).displayText(), "1,234.5");
-    EXPECT_EQ((CreditsSnapshot{true, false, "1234567.000000000000000000000000000001"}).displayText(),
-              "1,234,567.000000000000000000000000000001");
-    EXPECT_EQ((CreditsSnapshot{false, false, std::nullopt}).displayText(), L10n::text("credits.none"));
+    EXPECT_EQ(
+        (CreditsSnapshot{true, false, "1234567.000000000000000000000000000001"}).displayText(),
+        "1,234,567.000000000000000000000000000001");
+    EXPECT_EQ((CreditsSnapshot{false, false, std::nullopt}).displayText(),
+              L10n::text("credits.none"));
     EXPECT_EQ((CreditsSnapshot{true, false, "n/a"}).displayText(), L10n::text("credits.available"));
     EXPECT_EQ((CreditsSnapshot{true, true, "5"}).displayText(), L10n::text("credits.unlimited"));
-    use(AppLanguage::german);
+    L10n::setPreference(AppLanguage::german);
     EXPECT_EQ((CreditsSnapshot{true, false, "1234.5"}).displayText(), "1.234,5");
-    use(AppLanguage::french);
+    L10n::setPreference(AppLanguage::french);
     EXPECT_EQ((CreditsSnapshot{true, false, "1234.5"}).displayText(), "1\u202f234,5");
 }
 
-TEST_F(QuotaTextTest, WindowTitlesFollowTheLanguage) {
-    use(AppLanguage::english);
-    EXPECT_EQ(title(QuotaWindow::fiveHour), "5-hour limit");
-    use(AppLanguage::german);
-    EXPECT_EQ(title(QuotaWindow::weekly), L10n::text("quota.weekly", AppLanguage::german));
-    EXPECT_NE(title(QuotaWindow::weekly), L10n::text("quota.weekly", AppLanguage::english));
-}
-
-TEST_F(QuotaTextTest, EventTitlesAndReadingTimes) {
-    use(AppLanguage::english);
+TEST(QuotaTextTest, TitlesAndReadingTimesFollowTheLanguage) {
+    testing::InterfaceLanguage english;
     ResetEvent weekly = ResetEvent::test(dateFromUnixSeconds(1704207845));
     weekly.window = QuotaWindow::weekly;
+    EXPECT_EQ(title(QuotaWindow::fiveHour), "5-hour limit");
     EXPECT_EQ(weekly.title(), L10n::text("reset.title", "Codex", L10n::text("quota.weekly")));
-    EXPECT_EQ(weekly.notificationTitle(), L10n::text("reset.headline"));
-    EXPECT_EQ(weekly.message(), L10n::text("reset.full"));
 
     // 2024-01-02 15:04:05 UTC, shown in the time zone of the moment.
     testing::ScopedEnvironment zone("TZ", "UTC");
     ::tzset();
     EXPECT_EQ(updatedText(weekly.observedAt), L10n::text("dashboard.updated", "3:04:05\u202fPM"));
-    EXPECT_EQ(lastUpdatedText(weekly.observedAt), L10n::text("quota.last_updated", "Jan 2, 2024, 3:04:05\u202fPM"));
-    use(AppLanguage::german);
+    EXPECT_EQ(lastUpdatedText(weekly.observedAt),
+              L10n::text("quota.last_updated", "Jan 2, 2024, 3:04:05\u202fPM"));
+    L10n::setPreference(AppLanguage::german);
+    EXPECT_EQ(title(QuotaWindow::weekly), L10n::text("quota.weekly", AppLanguage::german));
     EXPECT_EQ(updatedText(weekly.observedAt), L10n::text("dashboard.updated", "15:04:05"));
 }
 

@@ -1,4 +1,5 @@
-#include <quotalume/json_decoding_error.hpp>
+#include "fixtures.hpp"
+
 #include <quotalume/thread_usage.hpp>
 
 #include <gtest/gtest.h>
@@ -11,19 +12,17 @@ using nlohmann::json;
 
 template <typename Record>
 std::optional<int> failureCode(const char* text) {
-    try {
-        (void)json::parse(text).get<Record>();
-        return std::nullopt;
-    } catch (const JSONDecodingError& error) {
-        return error.code();
-    }
+    return testing::decodingErrorOf([&] { (void)json::parse(text).get<Record>(); });
 }
 
 TEST(ThreadUsageDecodingTest, ThreadLists) {
     EXPECT_TRUE(json::parse(R"({"data":[]})").get<ThreadListResponse>().data.empty());
-    auto list = json::parse(R"({"data":[{"id":"a","updatedAt":5000000000},{"id":"b","model":"m","updatedAt":1}]})")
-                    .get<ThreadListResponse>();
-    EXPECT_EQ(list.data, (std::vector<ThreadReference>{{"a", std::nullopt, 5000000000}, {"b", "m", 1}}));
+    auto list =
+        json::parse(
+            R"({"data":[{"id":"a","updatedAt":5000000000},{"id":"b","model":"m","updatedAt":1}]})")
+            .get<ThreadListResponse>();
+    EXPECT_EQ(list.data,
+              (std::vector<ThreadReference>{{"a", std::nullopt, 5000000000}, {"b", "m", 1}}));
     EXPECT_EQ(failureCode<ThreadListResponse>("{}"), 4865);
     EXPECT_EQ(failureCode<ThreadListResponse>(R"({"data":[{"id":"a","updatedAt":"1"}]})"), 4864);
     EXPECT_EQ(failureCode<ThreadListResponse>(R"({"data":[{"updatedAt":1}]})"), 4865);
@@ -31,12 +30,13 @@ TEST(ThreadUsageDecodingTest, ThreadLists) {
 
 TEST(ThreadUsageDecodingTest, UsageAnswers) {
     EXPECT_FALSE(json::parse("{}").get<AccountThreadUsageResponse>().threadUsage);
-    auto usage = json::parse(R"({"threadUsage":{"threadId":"t","estimatedUsageCreditsMicros":9000000000,
+    auto usage =
+        json::parse(R"({"threadUsage":{"threadId":"t","estimatedUsageCreditsMicros":9000000000,
         "groups":[{"estimatedUsageCreditsMicros":1},
                   {"model":"m","inputTokens":5000000000,"totalTokens":9223372036854775807,
                    "estimatedUsageCreditsMicros":2}]}})")
-                     .get<AccountThreadUsageResponse>()
-                     .threadUsage;
+            .get<AccountThreadUsageResponse>()
+            .threadUsage;
     ASSERT_TRUE(usage);
     EXPECT_EQ(usage->estimatedUsageCreditsMicros, 9000000000);
     EXPECT_FALSE(usage->estimatedUsageUsdMicros);
@@ -47,12 +47,16 @@ TEST(ThreadUsageDecodingTest, UsageAnswers) {
     EXPECT_EQ(json(*usage).get<ThreadUsage>(), *usage);
 
     EXPECT_EQ(failureCode<AccountThreadUsageResponse>(
-                  R"({"threadUsage":{"threadId":"t","estimatedUsageCreditsMicros":1}})"), 4865);
-    EXPECT_EQ(failureCode<AccountThreadUsageResponse>(
-                  R"({"threadUsage":{"threadId":"t","estimatedUsageCreditsMicros":1,"groups":[{}]}})"), 4865);
+                  R"({"threadUsage":{"threadId":"t","estimatedUsageCreditsMicros":1}})"),
+              4865);
+    EXPECT_EQ(
+        failureCode<AccountThreadUsageResponse>(
+            R"({"threadUsage":{"threadId":"t","estimatedUsageCreditsMicros":1,"groups":[{}]}})"),
+        4865);
     EXPECT_EQ(failureCode<AccountThreadUsageResponse>(
                   R"({"threadUsage":{"threadId":"t","estimatedUsageCreditsMicros":1,"groups":[],
-                      "estimatedUsageUsdMicros":9223372036854775808}})"), 4864);
+                      "estimatedUsageUsdMicros":9223372036854775808}})"),
+              4864);
 }
 
 }  // namespace

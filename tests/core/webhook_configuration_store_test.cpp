@@ -1,14 +1,13 @@
+#include "fixtures.hpp"
 #include "test_support.hpp"
 
-#include <quotalume/quotalume_error.hpp>
 #include <quotalume/webhook_configuration_store.hpp>
 
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-
 #include <cerrno>
 #include <regex>
+#include <sys/stat.h>
 
 namespace quotalume {
 namespace {
@@ -20,16 +19,7 @@ using testing::TempDir;
 const WebhookConfiguration sample{"https://example.com/hooks/a?b=c", WebhookFormat::feishu,
                                   "tok/en \"quoted\"", "sécret"};
 
-// The message of the QuotalumeError the call throws; an empty key when it throws nothing.
-LocalizedMessage failureOf(const std::function<void()>& call) {
-    try {
-        call();
-    } catch (const QuotalumeError& error) {
-        EXPECT_EQ(error.errorCase(), QuotalumeError::Case::webhook);
-        return error.userMessage();
-    }
-    return LocalizedMessage();
-}
+using testing::failureOf;
 
 LocalizedMessage failure(const char* key, int code) {
     return LocalizedMessage(key, {std::to_string(code)});
@@ -66,7 +56,8 @@ TEST(WebhookConfigurationStoreTest, MissingFileIsTheDefaultAndSavesAreSortedAndO
 }
 
 TEST(WebhookConfigurationStoreTest, UnreadableFilesFailWithTheirCodeAndStayAsTheyWere) {
-    const std::string deep = "{\"url\":" + std::string(100000, '[') + std::string(100000, ']') + "}";
+    const std::string deep =
+        "{\"url\":" + std::string(100000, '[') + std::string(100000, ']') + "}";
     const std::pair<const char*, int> cases[] = {
         {"", 3840},
         {R"({"bearerToken": "a", "form)", 3840},

