@@ -15,7 +15,7 @@
 namespace quotalume {
 namespace {
 
-using testing::FakeCodexHome;
+using test::FakeCodexHome;
 
 ChildProcess::Options fakeChild(const FakeCodexHome& home) {
     return {.executable = FakeCodexHome::executable(),

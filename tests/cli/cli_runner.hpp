@@ -10,7 +10,7 @@
 #include <unistd.h>
 #include <vector>
 
-namespace quotalume::testing {
+namespace quotalume::test {
 
 struct CLIRun {
     int exitCode;
@@ -54,4 +54,4 @@ inline CLIRun runCLI(const std::vector<std::string>& arguments, const TempDir& h
     return {child.exitCode().value_or(-1), output};
 }
 
-}  // namespace quotalume::testing
+}  // namespace quotalume::test

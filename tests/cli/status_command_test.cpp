@@ -20,9 +20,9 @@ namespace quotalume {
 namespace {
 
 using nlohmann::json;
-using testing::FakeCodexHome;
+using test::FakeCodexHome;
 
-using testing::runCLI;
+using test::runCLI;
 
 TEST(StatusCommandTest, PrintsTheSnapshotAsJson) {
     FakeCodexHome codex;
@@ -128,7 +128,7 @@ TEST(StatusCommandTest, TheSavedSourceIsUsedUnlessAnOptionReplacesIt) {
 }
 
 TEST(StatusCommandTest, WithoutAChosenExecutableItNamesTheCodexItFinds) {
-    testing::TempDir home;
+    test::TempDir home;
     home.write("codex-home/.keep", "");
     std::filesystem::create_directories(home.path() / "tools");
     const std::string found = home.write("tools/codex", "#!/bin/sh\n").string();
@@ -165,7 +165,7 @@ TEST(StatusCommandTest, WithoutAChosenExecutableItNamesTheCodexItFinds) {
 }
 
 TEST(StatusCommandTest, UsageErrorsExitTwoAndHelpExitsZero) {
-    testing::TempDir home;
+    test::TempDir home;
     const struct {
         std::vector<std::string> arguments;
         const char* pointsTo;  // the help the message sends the user to
@@ -201,7 +201,7 @@ TEST(StatusCommandTest, UsageErrorsExitTwoAndHelpExitsZero) {
 }
 
 TEST(StatusCommandTest, DemoShowsTheTrayLineWindowsAndCredits) {
-    testing::TempDir home;
+    test::TempDir home;
     auto run = runCLI({"status", "--demo", "--lang", "en"}, home);
     ASSERT_EQ(run.exitCode, 0);
     EXPECT_EQ(run.output,
@@ -225,7 +225,7 @@ TEST(StatusCommandTest, DemoShowsTheTrayLineWindowsAndCredits) {
 }
 
 TEST(StatusCommandTest, WithoutItsTablesItSaysWhereItLookedAndSpeaksEnglish) {
-    testing::TempDir home;
+    test::TempDir home;
     auto run = runCLI({"status", "--demo", "--lang", "de"}, home, "",
                       {"QUOTALUME_RESOURCES=" + home.str() + "/nowhere"});
     ASSERT_EQ(run.exitCode, 0) << run.output;
@@ -241,13 +241,13 @@ TEST(StatusCommandTest, WithoutItsTablesItSaysWhereItLookedAndSpeaksEnglish) {
 TEST(StatusCommandTest, StoppedBySignalItLeavesNoCodexBehind) {
     for (int number : {SIGINT, SIGTERM, SIGHUP}) {
         FakeCodexHome codex("holder\nhang\n");
-        testing::TempDir home;
+        test::TempDir home;
         ChildProcess cli({.executable = QUOTALUME_CLI,
                           .arguments = {"status", "--codex", codex.executable(), "--codex-home",
                                         codex.str(), "--timeout", "60"},
                           .environment = {"HOME=" + home.str(), "PATH=/usr/bin:/bin"},
                           .workingDirectory = home.str()});
-        ASSERT_TRUE(testing::eventually([&] {
+        ASSERT_TRUE(test::eventually([&] {
             return std::filesystem::exists(codex.path() / "holder.pid") &&
                    !codex.read("holder.pid").empty();
         }));
@@ -257,14 +257,14 @@ TEST(StatusCommandTest, StoppedBySignalItLeavesNoCodexBehind) {
         ASSERT_TRUE(cli.waitForExit(std::chrono::seconds(30)));
         EXPECT_EQ(cli.exitCode(), 128 + number) << "it should die of the signal";
         for (pid_t pid : {child, holder}) {
-            EXPECT_TRUE(testing::eventually([&] { return !testing::processAlive(pid); }))
+            EXPECT_TRUE(test::eventually([&] { return !test::processAlive(pid); }))
                 << pid << " outlived quotalume-cli, signal " << number;
         }
     }
 }
 
 TEST(StatusCommandTest, WaybarModuleJson) {
-    testing::TempDir home;
+    test::TempDir home;
     auto demo = runCLI({"status", "--demo", "--waybar", "--lang", "en"}, home);
     ASSERT_EQ(demo.exitCode, 0);
     json module = json::parse(demo.output);
@@ -307,7 +307,7 @@ TEST(StatusCommandTest, WaybarModuleJson) {
 }
 
 TEST(StatusCommandTest, MessagesFollowTheSavedLanguageUnlessOverridden) {
-    testing::TempDir home;
+    test::TempDir home;
     std::filesystem::create_directories(home.path() / "config/Quotalume");
     const std::string saved = R"({"appearance.language":"fr"})";
     home.write("config/Quotalume/defaults.json", saved);

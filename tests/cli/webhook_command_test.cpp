@@ -9,17 +9,17 @@
 namespace quotalume {
 namespace {
 
-using testing::runCLI;
+using test::runCLI;
 
 // Checked with OpenSSL directly.
-bool isSignedWith(const std::string& secret, const testing::ReceivedRequest& r) {
+bool isSignedWith(const std::string& secret, const test::ReceivedRequest& r) {
     auto message = r.header("X-Quotalume-Timestamp").value_or("") + "." + r.body;
-    return r.header("X-Quotalume-Signature") == "sha256=" + testing::hmacSHA256Hex(secret, message);
+    return r.header("X-Quotalume-Signature") == "sha256=" + test::hmacSHA256Hex(secret, message);
 }
 
 TEST(WebhookCommandTest, SendsToTheGivenOrTheSavedAddressWithoutEverPrintingCredentials) {
-    testing::TempDir home;
-    testing::HTTPReceiver receiver;
+    test::TempDir home;
+    test::HTTPReceiver receiver;
     WebhookConfigurationStore(home.path() / "data" / "Quotalume")
         .save({receiver.url(), WebhookFormat::json, "saved-token", "saved-secret"});
     const std::string url = receiver.url(), tokenFile = home.write("token", "file-token\n");
@@ -31,7 +31,7 @@ TEST(WebhookCommandTest, SendsToTheGivenOrTheSavedAddressWithoutEverPrintingCred
         EXPECT_EQ(run.exitCode, 0);
         EXPECT_EQ(run.output, "Test webhook delivered.\n");
     }
-    receiver.answer(testing::ReceiverAnswer::withStatus(401, "bad token saved-token"));
+    receiver.answer(test::ReceiverAnswer::withStatus(401, "bad token saved-token"));
     auto run = runCLI({"webhook", "test"}, home);
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_EQ(run.output, "quotalume-cli: The webhook receiver answered with HTTP status 401.\n");
@@ -48,13 +48,13 @@ TEST(WebhookCommandTest, SendsToTheGivenOrTheSavedAddressWithoutEverPrintingCred
 }
 
 TEST(WebhookCommandTest, FailuresExitOneWithTheMessageAndUsageErrorsTwoWithoutEchoingSecrets) {
-    testing::TempDir home, corrupt;
+    test::TempDir home, corrupt;
     WebhookConfigurationStore(corrupt.path() / "data" / "Quotalume").save({});
     corrupt.write("data/Quotalume/webhook.json", "{\"url\": ");
     const std::string url = "https://example.com/hook";
-    const auto refused = "http://127.0.0.1:" + std::to_string(testing::HTTPReceiver::refusedPort());
+    const auto refused = "http://127.0.0.1:" + std::to_string(test::HTTPReceiver::refusedPort());
     const struct {
-        const testing::TempDir& home;
+        const test::TempDir& home;
         std::vector<std::string> arguments;
         const char* message = nullptr;  // the whole output when the exit status is 1, else 2
     } cases[] = {
@@ -87,7 +87,7 @@ TEST(WebhookCommandTest, FailuresExitOneWithTheMessageAndUsageErrorsTwoWithoutEc
 }
 
 TEST(WebhookCommandTest, HelpDescribesEveryOption) {
-    testing::TempDir home;
+    test::TempDir home;
     auto help = runCLI({"webhook", "test", "--help"}, home);
     EXPECT_EQ(help.exitCode, 0);
     for (const char* option : {"--url", "--format", "--token-file", "--secret-file", "--lang",

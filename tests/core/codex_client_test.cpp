@@ -10,8 +10,8 @@ namespace quotalume {
 namespace {
 
 using nlohmann::json;
-using testing::failureOf;
-using testing::FakeCodexHome;
+using test::failureOf;
+using test::FakeCodexHome;
 
 constexpr const char* codexLimits =
     R"({"accountId":"acct-1","rateLimits":{"limitId":"codex","primary":{"usedPercent":24,"windowDurationMins":300}}})";
@@ -55,7 +55,7 @@ TEST(CodexClientTest, FetchWritesExactlyFourLinesAndReturnsTheCodexBucket) {
     for (const auto& line : home.receivedLines()) {
         EXPECT_EQ(line, json::parse(line).dump()) << "not compact: " << line;
     }
-    EXPECT_FALSE(testing::hasChildren());
+    EXPECT_FALSE(test::hasChildren());
 }
 
 TEST(CodexClientTest, AccountChecks) {
@@ -73,7 +73,7 @@ TEST(CodexClientTest, AccountChecks) {
         // Refused before the rate limits were asked for.
         EXPECT_EQ(home.receivedLines().size(), 3u) << account;
     }
-    EXPECT_FALSE(testing::hasChildren());
+    EXPECT_FALSE(test::hasChildren());
 }
 
 TEST(CodexClientTest, AnswersWithoutLimitsOrOfTheWrongShape) {

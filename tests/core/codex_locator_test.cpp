@@ -13,8 +13,8 @@ namespace quotalume {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::failureOf;
-using testing::TempDir;
+using test::failureOf;
+using test::TempDir;
 
 // A scratch tree with an executable file, a plain file, a directory and two app bundles.
 class CodexLocatorTest : public ::testing::Test {
@@ -61,7 +61,7 @@ TEST_F(CodexLocatorTest, CustomExecutablePaths) {
 }
 
 TEST_F(CodexLocatorTest, TildeExpandsToTheUserHome) {
-    testing::ScopedEnvironment home("HOME", dir.str());
+    test::ScopedEnvironment home("HOME", dir.str());
     EXPECT_EQ(CodexLocator::executable("~/bin/codex"), executable);
     EXPECT_EQ(CodexLocator::executable(" ~/Good.app "), goodApp + "/Contents/Resources/codex");
     EXPECT_EQ(failureOf([&] { CodexLocator::executable("~nobody/bin/codex"); }),
@@ -185,7 +185,7 @@ TEST_F(CodexLocatorTest, SuggestionsFromTheUsualInstallFolders) {
         EXPECT_EQ(ours, c.expected) << c.npmrc;
     }
     // Suggesting is all it does: automatic detection still finds nothing.
-    testing::ScopedEnvironment pathVariable("PATH", path);
+    test::ScopedEnvironment pathVariable("PATH", path);
     EXPECT_EQ(failureOf([&] { CodexLocator::executable(""); }), "error.executable");
 }
 

@@ -21,7 +21,7 @@ inline void PrintTo(const LocalizedMessage& message, std::ostream* out) {
     }
 }
 
-namespace testing {
+namespace test {
 
 // Pins the interface language for the lifetime of the object, whatever the machine's locale.
 class InterfaceLanguage {
@@ -69,5 +69,5 @@ inline std::optional<int> decodingErrorOf(const std::function<void()>& operation
     return std::nullopt;
 }
 
-}  // namespace testing
+}  // namespace test
 }  // namespace quotalume

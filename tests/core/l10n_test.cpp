@@ -34,7 +34,7 @@ using ::testing::HasSubstr;
 using ::testing::Not;
 
 // A folder of <code>.lproj/Localizable.strings tables written by the test.
-struct TableFolder : testing::TempDir {
+struct TableFolder : test::TempDir {
     const TableFolder& with(const std::string& code, std::string_view content) const {
         fs::create_directories(path() / (code + ".lproj"));
         write(code + ".lproj/Localizable.strings", content);
@@ -136,7 +136,7 @@ TEST_F(L10nPreferenceTest, DatesFollowTheLanguageAndTheCurrentTimeZone) {
     using enum DateStyle;
     auto date = std::chrono::system_clock::from_time_t(1704207845);  // 2024-01-02 15:04:05 UTC
     {
-        testing::ScopedEnvironment zone("TZ", "UTC");
+        test::ScopedEnvironment zone("TZ", "UTC");
         L10n::setPreference(AppLanguage::english);
         EXPECT_EQ(L10n::date(date, mediumStyle, none), "Jan 2, 2024");
         EXPECT_THAT(L10n::date(date, fullStyle, shortStyle),
@@ -146,7 +146,7 @@ TEST_F(L10nPreferenceTest, DatesFollowTheLanguageAndTheCurrentTimeZone) {
         EXPECT_EQ(L10n::date(date, none, none), "");
     }
     {
-        testing::ScopedEnvironment zone("TZ", "Asia/Tokyo");
+        test::ScopedEnvironment zone("TZ", "Asia/Tokyo");
         EXPECT_EQ(L10n::date(date, mediumStyle, shortStyle), "03.01.2024, 00:04");
     }
     ::tzset();  // ICU loaded the pinned zones into the C library; back to the restored TZ

@@ -14,7 +14,7 @@ namespace quotalume {
 namespace {
 
 using nlohmann::json;
-using testing::failureOf;
+using test::failureOf;
 using Case = QuotalumeError::Case;
 
 TEST(LocalizedMessageTest, EncodesBothMembersAndReadsOptionalArgumentsAndLegacyText) {
@@ -45,7 +45,7 @@ TEST(LocalizedMessageTest, RejectsMalformedObjectsWithTheirCodes) {
     };
     for (const auto& [text, code] : cases) {
         EXPECT_EQ(
-            testing::decodingErrorOf([&] { (void)json::parse(text).get<LocalizedMessage>(); }),
+            test::decodingErrorOf([&] { (void)json::parse(text).get<LocalizedMessage>(); }),
             code)
             << text;
     }

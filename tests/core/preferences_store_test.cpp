@@ -13,9 +13,9 @@ namespace quotalume {
 namespace {
 
 using nlohmann::json;
-using testing::entriesOf;
-using testing::errnoOf;
-using testing::TempDir;
+using test::entriesOf;
+using test::errnoOf;
+using test::TempDir;
 using Bytes = PreferencesStore::Bytes;
 
 TEST(FilePreferencesStoreTest, ValuesSurviveReopeningAndKeepTheirKind) {
@@ -38,7 +38,7 @@ TEST(FilePreferencesStoreTest, ValuesSurviveReopeningAndKeepTheirKind) {
     // A key holds one kind of value; asking for the other kind reads as absent.
     EXPECT_EQ(reopened.data("appearance.language"), std::nullopt);
     EXPECT_EQ(reopened.string("settings"), std::nullopt);
-    EXPECT_EQ(testing::modeOf(path), 0600u);
+    EXPECT_EQ(test::modeOf(path), 0600u);
     EXPECT_EQ(json::parse(dir.read("Quotalume/defaults.json"))["braces"],
               json::parse(R"({"data": "e30="})"));
 }

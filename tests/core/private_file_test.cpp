@@ -13,14 +13,14 @@ namespace quotalume {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::entriesOf;
-using testing::errnoOf;
-using testing::modeOf;
-using testing::TempDir;
+using test::entriesOf;
+using test::errnoOf;
+using test::modeOf;
+using test::TempDir;
 
 TEST(PrivateFileTest, OwnerOnlyFromTheFirstByteAndCompleteDespiteShortWrites) {
     TempDir dir;
-    testing::ScopedUmask permissive(0);
+    test::ScopedUmask permissive(0);
     const fs::path path = dir.path() / "config" / "Quotalume" / "state.json";
     struct stat status {};  // of the temporary as its bytes are written
     int calls = 0;

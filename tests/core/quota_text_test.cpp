@@ -13,7 +13,7 @@ namespace quotalume {
 namespace {
 
 TEST(QuotaTextTest, CountdownRoundsUpToWholeMinutes) {
-    testing::InterfaceLanguage english;
+    test::InterfaceLanguage english;
     const Date now = dateFromUnixSeconds(1760000000);
     auto in = [&](double seconds) {
         return L10n::countdown(now + std::chrono::duration_cast<Date::duration>(
@@ -54,7 +54,7 @@ TEST(QuotaTextTest, LevelsOfTheRemainingShare) {
 }
 
 TEST(QuotaTextTest, CreditsInTheLocalesDigits) {
-    testing::InterfaceLanguage english;
+    test::InterfaceLanguage english;
     EXPECT_EQ((CreditsSnapshot{true, false, "12.50"}).displayText(), "12.5");
     EXPECT_EQ((CreditsSnapshot{true, false, "1234.5"}).displayText(), "1,234.5");
     EXPECT_EQ(
@@ -71,14 +71,14 @@ TEST(QuotaTextTest, CreditsInTheLocalesDigits) {
 }
 
 TEST(QuotaTextTest, TitlesAndReadingTimesFollowTheLanguage) {
-    testing::InterfaceLanguage english;
+    test::InterfaceLanguage english;
     ResetEvent weekly = ResetEvent::test(dateFromUnixSeconds(1704207845));
     weekly.window = QuotaWindow::weekly;
     EXPECT_EQ(title(QuotaWindow::fiveHour), "5-hour limit");
     EXPECT_EQ(weekly.title(), L10n::text("reset.title", "Codex", L10n::text("quota.weekly")));
 
     // 2024-01-02 15:04:05 UTC, shown in the time zone of the moment.
-    testing::ScopedEnvironment zone("TZ", "UTC");
+    test::ScopedEnvironment zone("TZ", "UTC");
     ::tzset();
     EXPECT_EQ(updatedText(weekly.observedAt), L10n::text("dashboard.updated", "3:04:05\u202fPM"));
     EXPECT_EQ(lastUpdatedText(weekly.observedAt),

@@ -62,7 +62,7 @@ TEST(RateLimitsDecodingTest, AnyMismatchFailsTheWholeAnswer) {
         {R"([])", 4864},
     };
     for (const auto& [text, code] : cases) {
-        EXPECT_EQ(testing::decodingErrorOf([&] { decode(text); }), code) << text;
+        EXPECT_EQ(test::decodingErrorOf([&] { decode(text); }), code) << text;
     }
 }
 

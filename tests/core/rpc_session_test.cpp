@@ -22,8 +22,8 @@ namespace quotalume {
 namespace {
 
 using nlohmann::json;
-using testing::failureOf;
-using testing::FakeCodexHome;
+using test::failureOf;
+using test::FakeCodexHome;
 using Case = QuotalumeError::Case;
 using Clock = std::chrono::steady_clock;
 
@@ -33,11 +33,11 @@ double secondsSince(Clock::time_point start) {
 
 TEST(RPCSessionTest, StartsTheChildWithItsArgumentsEnvironmentAndNothingElse) {
     FakeCodexHome home("");
-    testing::TempDir userHome;
+    test::TempDir userHome;
     // A home folder that does not exist must not matter: the child works in the Codex home.
-    testing::ScopedEnvironment homeVariable("HOME", userHome.str() + "/gone");
+    test::ScopedEnvironment homeVariable("HOME", userHome.str() + "/gone");
     // Without a PATH of our own the child gets the usual system one after codex's folder.
-    testing::ScopedEnvironment noPath("PATH", nullptr);
+    test::ScopedEnvironment noPath("PATH", nullptr);
     // A descriptor opened without close-on-exec must not reach the child.
     int stray = ::open("/dev/null", O_RDONLY);
     ASSERT_GE(stray, 0);
@@ -63,7 +63,7 @@ TEST(RPCSessionTest, StartsTheChildWithItsArgumentsEnvironmentAndNothingElse) {
     EXPECT_EQ(entries("CODEX_HOME="), std::vector<std::string>{"CODEX_HOME=" + home.str()});
     EXPECT_EQ(entries("RUST_LOG="), std::vector<std::string>{"RUST_LOG=error"});
 
-    testing::ScopedEnvironment path("PATH", "/opt/tools:/usr/bin");
+    test::ScopedEnvironment path("PATH", "/opt/tools:/usr/bin");
     RPCSession(home.executable(), home.str(), 10).close();
     const json inherited = home.launchInfo()["environment"];
     EXPECT_NE(std::find(inherited.begin(), inherited.end(),
@@ -184,7 +184,7 @@ TEST(RPCSessionTest, ChildThatClosedItsInputGivesEpipeWithoutKillingUs) {
     RPCSession session(home.executable(), home.str(), 10);
     // Writes succeed until the child has closed its end; then they fail with EPIPE.
     std::optional<std::system_error> failure;
-    EXPECT_TRUE(testing::eventually([&] {
+    EXPECT_TRUE(test::eventually([&] {
         try {
             session.send({{"method", "initialized"}});
             return false;
@@ -291,7 +291,7 @@ TEST(RPCSessionTest, CloseIsIdempotentAndReapsTheChild) {
     session.close();
     EXPECT_LT(secondsSince(start), 0.5) << "a child that exits on end of input needs no signal";
     session.close();
-    EXPECT_FALSE(testing::hasChildren());
+    EXPECT_FALSE(test::hasChildren());
     EXPECT_EQ(failureOf([&] { session.request("initialize"); }), "error.server_exit");
 }
 
@@ -307,7 +307,7 @@ TEST(RPCSessionTest, CloseTerminatesThenKills) {
     { RPCSession session(stubborn.executable(), stubborn.str(), 10); }  // closed by destruction
     EXPECT_GE(secondsSince(start), 1.0);
     EXPECT_LT(secondsSince(start), 3.0);
-    EXPECT_FALSE(testing::hasChildren());
+    EXPECT_FALSE(test::hasChildren());
 }
 
 TEST(RPCSessionTest, HostileNestingIsSkippedLikeAnyLineThatIsNotJSON) {
@@ -340,7 +340,7 @@ TEST(RPCSessionTest, TheChildsEndEndsTheSessionAndItsWholeGroup) {
         }
         EXPECT_LT(secondsSince(start), 5.0);
         const pid_t holder = std::stoi(home->read("holder.pid"));
-        EXPECT_TRUE(testing::eventually([&] { return !testing::processAlive(holder); }))
+        EXPECT_TRUE(test::eventually([&] { return !test::processAlive(holder); }))
             << "the grandchild outlived the session";
     }
 }
@@ -353,17 +353,17 @@ TEST(RPCSessionTest, TheChildEndsWithTheThreadThatStartedIt) {
     }).join();
     // The kernel kills it; it waits unreaped for its session to be closed.
     siginfo_t ended{};
-    EXPECT_TRUE(testing::eventually([&] {
+    EXPECT_TRUE(test::eventually([&] {
         return ::waitid(P_ALL, 0, &ended, WEXITED | WNOHANG | WNOWAIT) == 0 && ended.si_pid != 0;
     }));
     EXPECT_EQ(ended.si_code, CLD_KILLED);
     EXPECT_EQ(ended.si_status, SIGKILL);
     orphan.reset();
-    EXPECT_FALSE(testing::hasChildren());
+    EXPECT_FALSE(test::hasChildren());
 }
 
 TEST(RPCSessionTest, LaunchFailurePassesTheSystemErrorThrough) {
-    testing::TempDir dir;
+    test::TempDir dir;
     auto notExecutable = dir.write("codex", "#!/bin/sh\n");
     const std::pair<std::string, int> cases[] = {
         {(dir.path() / "missing").string(), ENOENT},
@@ -380,7 +380,7 @@ TEST(RPCSessionTest, LeavesNoZombieOrDescriptorAfterManySessions) {
     FakeCodexHome serving("serve\n");
     FakeCodexHome exiting("read\nexit 3\n");
     FakeCodexHome junk("read\nsend {\"id\":1,\"result\":[]}\n");
-    const int descriptorsBefore = testing::openDescriptorCount();
+    const int descriptorsBefore = test::openDescriptorCount();
     const std::function<void()> sessions[] = {
         [&] {
             RPCSession session(serving.executable(), serving.str(), 10);
@@ -398,8 +398,8 @@ TEST(RPCSessionTest, LeavesNoZombieOrDescriptorAfterManySessions) {
         } catch (const std::exception&) {
         }
     }
-    EXPECT_EQ(testing::openDescriptorCount(), descriptorsBefore);
-    EXPECT_FALSE(testing::hasChildren());
+    EXPECT_EQ(test::openDescriptorCount(), descriptorsBefore);
+    EXPECT_FALSE(test::hasChildren());
 }
 
 }  // namespace

@@ -12,7 +12,7 @@ using nlohmann::json;
 
 template <typename Record>
 std::optional<int> failureCode(const char* text) {
-    return testing::decodingErrorOf([&] { (void)json::parse(text).get<Record>(); });
+    return test::decodingErrorOf([&] { (void)json::parse(text).get<Record>(); });
 }
 
 TEST(ThreadUsageDecodingTest, ThreadLists) {

@@ -13,13 +13,13 @@ namespace quotalume {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::entriesOf;
-using testing::TempDir;
+using test::entriesOf;
+using test::TempDir;
 
 const WebhookConfiguration sample{"https://example.com/hooks/a?b=c", WebhookFormat::feishu,
                                   "tok/en \"quoted\"", "sécret"};
 
-using testing::failureOf;
+using test::failureOf;
 
 LocalizedMessage failure(const char* key, int code) {
     return LocalizedMessage(key, {std::to_string(code)});
@@ -27,7 +27,7 @@ LocalizedMessage failure(const char* key, int code) {
 
 TEST(WebhookConfigurationStoreTest, MissingFileIsTheDefaultAndSavesAreSortedAndOwnerOnly) {
     TempDir temp;
-    testing::ScopedUmask permissive(0);
+    test::ScopedUmask permissive(0);
     const fs::path directory = temp.path() / "data" / "Quotalume";
     WebhookConfigurationStore store(directory);
     EXPECT_EQ(store.load(), WebhookConfiguration{});
@@ -42,14 +42,14 @@ TEST(WebhookConfigurationStoreTest, MissingFileIsTheDefaultAndSavesAreSortedAndO
               "  \"signingSecret\": \"sécret\",\n"
               "  \"url\": \"https://example.com/hooks/a?b=c\"\n"
               "}\n");
-    EXPECT_EQ(testing::modeOf(directory), 0700u);
-    EXPECT_EQ(testing::modeOf(store.url()), 0600u);
+    EXPECT_EQ(test::modeOf(directory), 0700u);
+    EXPECT_EQ(test::modeOf(store.url()), 0600u);
     EXPECT_EQ(entriesOf(directory), std::vector<std::string>{"webhook.json"});
 
     // The credentials are never left readable by others: a widened file is narrowed on load.
     ::chmod(store.url().c_str(), 0644);
     EXPECT_EQ(store.load(), sample);
-    EXPECT_EQ(testing::modeOf(store.url()), 0600u);
+    EXPECT_EQ(test::modeOf(store.url()), 0600u);
 
     auto home = [](std::string_view name) { return name == "HOME" ? "/home/u" : nullptr; };
     EXPECT_EQ(WebhookConfigurationStore::defaultDirectory(home), "/home/u/.local/share/Quotalume");

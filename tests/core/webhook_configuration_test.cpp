@@ -61,7 +61,7 @@ TEST_P(ValidatedURLTest, AcceptsOrRefusesWithTheFirstFailingCheck) {
     const URLCase& c = GetParam();
     WebhookConfiguration configuration{c.url, WebhookFormat::json, c.token, "secret"};
     std::string address;
-    auto failure = testing::failureOf([&] { address = configuration.validatedURL(); });
+    auto failure = test::failureOf([&] { address = configuration.validatedURL(); });
     EXPECT_EQ(address.empty() ? failure.key : address, c.outcome);
 }
 
@@ -70,9 +70,9 @@ INSTANTIATE_TEST_SUITE_P(WebhookConfiguration, ValidatedURLTest, ::testing::Valu
 TEST(WebhookConfigurationTest, RefusesANulThatWouldCutTheTextShort) {
     const std::string hook = "https://example.com/hook";
     WebhookConfiguration token{hook, WebhookFormat::json, std::string("abc\0def", 7), ""};
-    EXPECT_EQ(testing::failureOf([&] { token.validatedURL(); }), "error.token");
+    EXPECT_EQ(test::failureOf([&] { token.validatedURL(); }), "error.token");
     WebhookConfiguration url{hook + std::string(1, '\0') + ".evil", WebhookFormat::json, "", ""};
-    EXPECT_EQ(testing::failureOf([&] { url.validatedURL(); }), "error.url");
+    EXPECT_EQ(test::failureOf([&] { url.validatedURL(); }), "error.url");
 }
 
 TEST(WebhookConfigurationTest, FingerprintCoversFormatAndURLAsStoredButNoCredentials) {

@@ -11,8 +11,8 @@ namespace quotalume {
 namespace {
 
 TEST(WebhookPayloadTest, RealResetWithoutResetTimesLeavesTheDatesOut) {
-    testing::InterfaceLanguage english;
-    ResetEvent event = testing::sampleEvent();
+    test::InterfaceLanguage english;
+    ResetEvent event = test::sampleEvent();
     event.window = QuotaWindow::weekly;
     event.reason = ResetReason::newWindow;
     event.previousResetAt.reset();
@@ -28,7 +28,7 @@ TEST(WebhookPayloadTest, RealResetWithoutResetTimesLeavesTheDatesOut) {
 }
 
 TEST(WebhookPayloadTest, SlashesAreEscapedInEveryBodyButJSONAndNoSecretMeansNoFeishuSign) {
-    WebhookPayload payload(testing::sampleEvent(), true);
+    WebhookPayload payload(test::sampleEvent(), true);
     payload.message = "https://status.example/a \"quoted\" back\\slash tab\t bell\x07 é 中";
     const std::string rest = R"( \"quoted\" back\\slash tab\t bell\u0007 é 中)";
     const std::string m = R"(https:\/\/status.example\/a)" + rest;
@@ -45,10 +45,10 @@ TEST(WebhookPayloadTest, SlashesAreEscapedInEveryBodyButJSONAndNoSecretMeansNoFe
 }
 
 TEST(WebhookPayloadTest, NumbersTakeTheShortestExactFormAndUnwritableValuesFail) {
-    WebhookPayload payload(testing::sampleEvent(), true);
+    WebhookPayload payload(test::sampleEvent(), true);
     // Unwritable values fail rather than turn into broken JSON.
     payload.remainingPercent = std::numeric_limits<double>::quiet_NaN();
-    EXPECT_EQ(testing::errnoOf([&] { payload.encoded(); }), EDOM);
+    EXPECT_EQ(test::errnoOf([&] { payload.encoded(); }), EDOM);
     const std::pair<double, std::string> numbers[] = {
         {85, "85"},         {97.5, "97.5"}, {100.0 / 3, "33.333333333333336"},
         {0.0001, "0.0001"}, {-0.5, "-0.5"}, {1e-7, "1e-07"},
@@ -61,8 +61,8 @@ TEST(WebhookPayloadTest, NumbersTakeTheShortestExactFormAndUnwritableValuesFail)
     payload.message = "cut \xE4\xB8";
     for (WebhookFormat format : allWebhookFormats) {
         WebhookConfiguration signing{"https://x.example/hook", format, "", "secret"};
-        auto write = [&] { webhookBody(payload, signing, testing::sampleTime()); };
-        EXPECT_EQ(testing::errnoOf(write), EILSEQ) << rawValue(format);
+        auto write = [&] { webhookBody(payload, signing, test::sampleTime()); };
+        EXPECT_EQ(test::errnoOf(write), EILSEQ) << rawValue(format);
     }
 }
 

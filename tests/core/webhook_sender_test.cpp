@@ -16,8 +16,8 @@
 namespace quotalume {
 namespace {
 
-using testing::HTTPReceiver;
-using testing::ReceiverAnswer;
+using test::HTTPReceiver;
+using test::ReceiverAnswer;
 using enum WebhookFormat;
 
 // Transports that fail as a real HTTP stack never does.
@@ -32,7 +32,7 @@ struct ThrowingWithTheToken : WebhookTransport {
 
 // 2026-03-01T08:15:07.9Z: whole seconds are cut, not rounded, so every timestamp is 1772352907.
 Date deliveryTime() {
-    return testing::sampleTime() + std::chrono::milliseconds(7900);
+    return test::sampleTime() + std::chrono::milliseconds(7900);
 }
 
 class WebhookSenderTest : public ::testing::Test {
@@ -49,7 +49,7 @@ protected:
         std::shared_ptr<WebhookTransport> transport = std::make_shared<CurlWebhookTransport>()) {
         try {
             WebhookSender sender(std::move(transport), deliveryTime);
-            sender.send(testing::sampleEvent(), configuration, true);
+            sender.send(test::sampleEvent(), configuration, true);
         } catch (const WebhookDeliveryError& error) {
             std::string outcome = error.message().key;
             for (const auto& argument : error.message().arguments) {
@@ -62,7 +62,7 @@ protected:
         return "delivered";
     }
 
-    testing::InterfaceLanguage english;
+    test::InterfaceLanguage english;
     HTTPReceiver receiver{ReceiverAnswer::withStatus(200, R"({"code":0})")};
 };
 
@@ -120,7 +120,7 @@ TEST_F(WebhookSenderTest, SignedJSONRequestCarriesItsHeadersInOrderAndAVerifiabl
         {"Authorization", "Bearer tok en"},
         {"X-Quotalume-Timestamp", "1772352907"},
         {"X-Quotalume-Signature",
-         "sha256=" + testing::hmacSHA256Hex("s3cret", "1772352907." + request.body)},
+         "sha256=" + test::hmacSHA256Hex("s3cret", "1772352907." + request.body)},
     };
     // Everything but what libcurl adds itself: no Expect, no Cookie, nothing unasked for.
     auto sent = request.headers;
@@ -130,11 +130,11 @@ TEST_F(WebhookSenderTest, SignedJSONRequestCarriesItsHeadersInOrderAndAVerifiabl
     EXPECT_EQ(sent, expected);
 
     // A line break in a value would inject a header of its own: the builder refuses it.
-    ResetEvent forged = testing::sampleEvent();
+    ResetEvent forged = test::sampleEvent();
     forged.id = "A\r\nX-Injected: 1";
-    EXPECT_EQ(testing::errnoOf([&] {
+    EXPECT_EQ(test::errnoOf([&] {
                   WebhookRequestBuilder::build(forged, configuration(json), false,
-                                               testing::sampleTime());
+                                               test::sampleTime());
               }),
               EINVAL);
 }
@@ -185,8 +185,8 @@ TEST_F(WebhookSenderTest, TheAnswerDecidesDeliveryAndRetrying) {
 
 TEST_F(WebhookSenderTest, CredentialsForThisMachineNeverGoThroughAProxy) {
     HTTPReceiver proxy;
-    testing::ScopedEnvironment http("http_proxy", proxy.url());
-    testing::ScopedEnvironment all("ALL_PROXY", proxy.url());
+    test::ScopedEnvironment http("http_proxy", proxy.url());
+    test::ScopedEnvironment all("ALL_PROXY", proxy.url());
     EXPECT_EQ(deliver(configuration(json, "the-token", "the-secret")), "delivered");
     EXPECT_EQ(receiver.requests().size(), 1u);
     EXPECT_TRUE(proxy.requests().empty());

@@ -9,7 +9,7 @@
 #include <system_error>
 #include <unistd.h>
 
-namespace quotalume::testing {
+namespace quotalume::test {
 namespace {
 
 int boundLoopbackSocket(std::uint16_t& port) {
@@ -175,4 +175,4 @@ void HTTPReceiver::handle(int client) {
     ::shutdown(client, SHUT_WR);
 }
 
-}  // namespace quotalume::testing
+}  // namespace quotalume::test

@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-namespace quotalume::testing {
+namespace quotalume::test {
 
 // One request as it arrived.
 struct ReceivedRequest {
@@ -76,4 +76,4 @@ private:
     std::thread thread_;
 };
 
-}  // namespace quotalume::testing
+}  // namespace quotalume::test

@@ -16,7 +16,7 @@
 #include <sstream>
 #include <stdexcept>
 
-namespace quotalume::testing {
+namespace quotalume::test {
 
 TempDir::TempDir() {
     std::string pattern = (std::filesystem::temp_directory_path() / "quotalume-test-XXXXXX").string();
@@ -164,4 +164,4 @@ bool eventually(const std::function<bool()>& condition, std::chrono::millisecond
     return true;
 }
 
-}  // namespace quotalume::testing
+}  // namespace quotalume::test

@@ -12,7 +12,7 @@
 
 #include <nlohmann/json.hpp>
 
-namespace quotalume::testing {
+namespace quotalume::test {
 
 // A fresh directory under the system temporary folder, removed with everything in it.
 class TempDir {
@@ -88,4 +88,4 @@ bool processAlive(pid_t pid);
 bool eventually(const std::function<bool()>& condition,
                 std::chrono::milliseconds limit = std::chrono::seconds(10));
 
-}  // namespace quotalume::testing
+}  // namespace quotalume::test
