@@ -178,7 +178,8 @@ int main(int argc, char** argv) {
         return success;
     }
     if (auto missing = quotalume::L10n::missingResources()) {
-        std::fprintf(stderr, "quotalume-cli: no translation tables in %s; messages are in English\n",
+        std::fprintf(stderr,
+                     "quotalume-cli: no translation tables in %s; messages are in English\n",
                      missing->c_str());
     }
     Arguments options(std::vector<std::string>(arguments.begin() + 1, arguments.end()));

@@ -30,8 +30,8 @@ void decode(const nlohmann::json& value) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     // Run with -max_len=65536 or more, so inputs reach past the nesting bound.
-    auto value = quotalume::parseBoundedJSON(
-        std::string_view(reinterpret_cast<const char*>(data), size));
+    auto value =
+        quotalume::parseBoundedJSON(std::string_view(reinterpret_cast<const char*>(data), size));
     if (value.is_discarded()) {
         return 0;
     }
@@ -42,7 +42,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     decode<quotalume::ResetEvent>(value);
     decode<quotalume::LocalizedMessage>(value);
     try {
-        auto snapshot = quotalume::UsageSnapshot::fromJSON(value, quotalume::DateCoding::referenceSeconds);
+        auto snapshot =
+            quotalume::UsageSnapshot::fromJSON(value, quotalume::DateCoding::referenceSeconds);
         quotalume::ResetDetector detector;
         detector.observe(snapshot);
         for (const auto& bucket : snapshot.buckets) {

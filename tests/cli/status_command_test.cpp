@@ -229,13 +229,12 @@ TEST(StatusCommandTest, WithoutItsTablesItSaysWhereItLookedAndSpeaksEnglish) {
     auto run = runCLI({"status", "--demo", "--lang", "de"}, home, "",
                       {"QUOTALUME_RESOURCES=" + home.str() + "/nowhere"});
     ASSERT_EQ(run.exitCode, 0) << run.output;
-    EXPECT_EQ(run.output,
-              "quotalume-cli: no translation tables in " + home.str() +
-                  "/nowhere/l10n; messages are in English\n"
-                  "5H 76% · 7D 61%\n"
-                  "  5-hour limit: 76% · Resets in 2 h 8 min\n"
-                  "  Weekly limit: 61% · Resets in 2 d 16 h\n"
-                  "  Credits: 128.5\n");
+    EXPECT_EQ(run.output, "quotalume-cli: no translation tables in " + home.str() +
+                              "/nowhere/l10n; messages are in English\n"
+                              "5H 76% · 7D 61%\n"
+                              "  5-hour limit: 76% · Resets in 2 h 8 min\n"
+                              "  Weekly limit: 61% · Resets in 2 d 16 h\n"
+                              "  Credits: 128.5\n");
 }
 
 TEST(StatusCommandTest, StoppedBySignalItLeavesNoCodexBehind) {

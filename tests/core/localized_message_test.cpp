@@ -44,9 +44,8 @@ TEST(LocalizedMessageTest, RejectsMalformedObjectsWithTheirCodes) {
         {"12", 4864},
     };
     for (const auto& [text, code] : cases) {
-        EXPECT_EQ(
-            test::decodingErrorOf([&] { (void)json::parse(text).get<LocalizedMessage>(); }),
-            code)
+        EXPECT_EQ(test::decodingErrorOf([&] { (void)json::parse(text).get<LocalizedMessage>(); }),
+                  code)
             << text;
     }
 }

@@ -46,7 +46,10 @@ TEST(FilePreferencesStoreTest, ValuesSurviveReopeningAndKeepTheirKind) {
 TEST(FilePreferencesStoreTest, FailedWritesChangeNothing) {
     TempDir dir;
     auto operations = FileOperations::system();
-    operations.rename = [](const char*, const char*) { errno = EXDEV; return -1; };
+    operations.rename = [](const char*, const char*) {
+        errno = EXDEV;
+        return -1;
+    };
     // A readable file, and an unreadable one that the first write would have moved aside.
     for (const char* old : {R"({"k": "old"})", "{broken"}) {
         FilePreferencesStore store(dir.write("defaults.json", old), operations);
@@ -64,7 +67,9 @@ struct CorruptContent {
     std::string text;
 };
 
-void PrintTo(const CorruptContent& content, std::ostream* out) { *out << content.name; }
+void PrintTo(const CorruptContent& content, std::ostream* out) {
+    *out << content.name;
+}
 
 class CorruptPreferencesFile : public ::testing::TestWithParam<CorruptContent> {};
 
@@ -89,9 +94,11 @@ TEST_P(CorruptPreferencesFile, ReadsEmptyAndIsKeptAsBackupOnTheFirstWrite) {
 INSTANTIATE_TEST_SUITE_P(
     Contents, CorruptPreferencesFile,
     ::testing::Values(CorruptContent{"truncated", "{\"k\": "}, CorruptContent{"array", "[1, 2]"},
-                      CorruptContent{"blank", " \n"}, CorruptContent{"notUTF8", "{\"k\": \"\xC3\x28\"}"},
+                      CorruptContent{"blank", " \n"},
+                      CorruptContent{"notUTF8", "{\"k\": \"\xC3\x28\"}"},
                       // Kept for writing back, it once crashed every write.
-                      CorruptContent{"tooDeep", "{\"k\": " + std::string(100000, '[') + std::string(100000, ']') + "}"}),
+                      CorruptContent{"tooDeep", "{\"k\": " + std::string(100000, '[') +
+                                                    std::string(100000, ']') + "}"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(FilePreferencesStoreTest, MembersOfUnknownFormAreKeptVerbatim) {

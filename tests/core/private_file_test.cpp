@@ -46,7 +46,10 @@ TEST(PrivateFileTest, OwnerOnlyFromTheFirstByteAndCompleteDespiteShortWrites) {
 }
 
 TEST(PrivateFileTest, AFailedStepLeavesTheOldFileAndNoTemporary) {
-    auto fail = [](int error) { errno = error; return -1; };
+    auto fail = [](int error) {
+        errno = error;
+        return -1;
+    };
     const auto real = FileOperations::system();
     const std::pair<FileOperations, int> cases[] = {
         {{[&](int, const void*, std::size_t) -> ssize_t { return fail(ENOSPC); }, real.fsync,

@@ -147,12 +147,16 @@ json serveAnswer(const json& request) {
         return {{"result", json::object()}};
     }
     if (method == "account/read") {
-        return {{"result", json::parse(readFile(home + "/account.json",
-                                                R"({"account":{"type":"chatgpt","email":"user@example.com"}})"))}};
+        return {{"result", json::parse(readFile(
+                               home + "/account.json",
+                               R"({"account":{"type":"chatgpt","email":"user@example.com"}})"))}};
     }
     if (method == "account/rateLimits/read") {
-        return {{"result", json::parse(readFile(home + "/rate_limits.json",
-            R"({"rateLimits":{"limitId":"codex","primary":{"usedPercent":24,"windowDurationMins":300,"resetsAt":1900000000},"secondary":{"usedPercent":39,"windowDurationMins":10080,"resetsAt":1900200000}}})"))}};
+        return {
+            {"result",
+             json::parse(readFile(
+                 home + "/rate_limits.json",
+                 R"({"rateLimits":{"limitId":"codex","primary":{"usedPercent":24,"windowDurationMins":300,"resetsAt":1900000000},"secondary":{"usedPercent":39,"windowDurationMins":10080,"resetsAt":1900200000}}})"))}};
     }
     return {{"error", {{"code", -32601}, {"message", "unsupported"}}}};
 }
@@ -205,8 +209,11 @@ int main(int argc, char** argv) {
             writeOut(unescape(rest));
         } else if (verb == "flood") {
             std::string chunk(65536, 'x');
-            for (long left = std::atol(rest.c_str()); left > 0; left -= static_cast<long>(chunk.size())) {
-                writeOut(left >= static_cast<long>(chunk.size()) ? chunk : chunk.substr(0, static_cast<size_t>(left)));
+            for (long left = std::atol(rest.c_str()); left > 0;
+                 left -= static_cast<long>(chunk.size())) {
+                writeOut(left >= static_cast<long>(chunk.size())
+                             ? chunk
+                             : chunk.substr(0, static_cast<size_t>(left)));
             }
         } else if (verb == "sleep") {
             ::usleep(static_cast<useconds_t>(std::atol(rest.c_str()) * 1000));

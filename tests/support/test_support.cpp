@@ -11,15 +11,16 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <system_error>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <system_error>
 
 namespace quotalume::test {
 
 TempDir::TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "quotalume-test-XXXXXX").string();
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "quotalume-test-XXXXXX").string();
     if (::mkdtemp(pattern.data()) == nullptr) {
         throw std::runtime_error("mkdtemp failed");
     }
@@ -47,9 +48,13 @@ std::string TempDir::read(const std::string& name) const {
     return text.str();
 }
 
-FakeCodexHome::FakeCodexHome(std::string_view script) { write("script", script); }
+FakeCodexHome::FakeCodexHome(std::string_view script) {
+    write("script", script);
+}
 
-std::string FakeCodexHome::executable() { return QUOTALUME_FAKE_APP_SERVER; }
+std::string FakeCodexHome::executable() {
+    return QUOTALUME_FAKE_APP_SERVER;
+}
 
 std::vector<std::string> FakeCodexHome::receivedLines() const {
     std::vector<std::string> lines;
@@ -68,7 +73,9 @@ std::vector<nlohmann::json> FakeCodexHome::receivedMessages() const {
     return messages;
 }
 
-nlohmann::json FakeCodexHome::launchInfo() const { return nlohmann::json::parse(read("launch.json")); }
+nlohmann::json FakeCodexHome::launchInfo() const {
+    return nlohmann::json::parse(read("launch.json"));
+}
 
 ScopedEnvironment::ScopedEnvironment(std::string name, const char* value) : name_(std::move(name)) {
     if (const char* old = std::getenv(name_.c_str())) {
@@ -90,7 +97,9 @@ ScopedEnvironment::~ScopedEnvironment() {
 }
 
 ScopedUmask::ScopedUmask(mode_t mask) : previous_(::umask(mask)) {}
-ScopedUmask::~ScopedUmask() { ::umask(previous_); }
+ScopedUmask::~ScopedUmask() {
+    ::umask(previous_);
+}
 
 mode_t modeOf(const std::filesystem::path& path) {
     struct stat status {};
@@ -131,7 +140,8 @@ std::string hmacSHA256Hex(const std::string& key, const std::string& message) {
 
 int openDescriptorCount() {
     int count = 0;
-    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+    for ([[maybe_unused]] const auto& entry :
+         std::filesystem::directory_iterator("/proc/self/fd")) {
         ++count;
     }
     return count;

@@ -48,7 +48,8 @@ public:
 class ScopedEnvironment {
 public:
     ScopedEnvironment(std::string name, const char* value);
-    ScopedEnvironment(std::string name, const std::string& value) : ScopedEnvironment(std::move(name), value.c_str()) {}
+    ScopedEnvironment(std::string name, const std::string& value)
+        : ScopedEnvironment(std::move(name), value.c_str()) {}
     ~ScopedEnvironment();
     ScopedEnvironment(const ScopedEnvironment&) = delete;
     ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;

@@ -16,7 +16,8 @@ namespace quotalume {
 class CodexClient {
 public:
     UsageSnapshot fetch(const CodexConfiguration& configuration) const;
-    std::vector<ThreadReference> recentThreads(long long limit, const CodexConfiguration& configuration) const;
+    std::vector<ThreadReference> recentThreads(long long limit,
+                                               const CodexConfiguration& configuration) const;
     // Absent when Codex knows no usage for the thread. A blank id fails before any child starts.
     std::optional<ThreadUsage> threadUsage(std::string_view threadID,
                                            const CodexConfiguration& configuration) const;

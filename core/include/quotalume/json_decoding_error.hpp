@@ -17,7 +17,8 @@ public:
         valueNotFound,  // 4865
     };
 
-    JSONDecodingError(Kind kind, const std::string& detail) : std::runtime_error(detail), kind_(kind) {}
+    JSONDecodingError(Kind kind, const std::string& detail)
+        : std::runtime_error(detail), kind_(kind) {}
 
     Kind kind() const { return kind_; }
     int code() const;

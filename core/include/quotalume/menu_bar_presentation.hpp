@@ -42,16 +42,17 @@ struct MenuBarLayout {
 struct MenuBarPresentation {
     struct Item {
         QuotaWindow window;
-        double remainingPercent;      // 0…100
-        std::string percentageText;   // "80%", "<1%", "—"
-        std::string text() const;     // "5H 80%"
+        double remainingPercent;     // 0…100
+        std::string percentageText;  // "80%", "<1%", "—"
+        std::string text() const;    // "5H 80%"
         friend bool operator==(const Item&, const Item&) = default;
     };
 
     static std::vector<Item> items(const std::optional<RateBucket>& bucket, MenuBarScope scope);
     static std::vector<QuotaWindow> visibleWindows(const std::optional<RateBucket>& bucket);
     // "5H 80% · 7D 40%", prefixed "! " when stale, or the "quota.empty" text.
-    static std::string title(const std::optional<RateBucket>& bucket, bool stale, MenuBarScope scope);
+    static std::string title(const std::optional<RateBucket>& bucket, bool stale,
+                             MenuBarScope scope);
 };
 
 struct Rect {

@@ -25,8 +25,9 @@ struct FileOperations {
 
 // $<variable> when it is an absolute path, else the user's home + `fallback` (".config",
 // ".local/share"); ENOENT when there is no home directory either.
-std::filesystem::path xdgDirectory(const char* variable, const char* fallback,
-                                   const std::function<const char*(const char*)>& environment = nullptr);
+std::filesystem::path xdgDirectory(
+    const char* variable, const char* fallback,
+    const std::function<const char*(const char*)>& environment = nullptr);
 
 // Every missing folder on the way is created with mode 0700; existing ones keep their mode.
 void createPrivateDirectories(const std::filesystem::path& directory);

@@ -11,11 +11,14 @@ namespace quotalume {
 // a bucket's window is found (never by its slot).
 enum class QuotaWindow : std::int64_t { fiveHour = 300, weekly = 10080 };
 
-inline constexpr std::array<QuotaWindow, 2> allQuotaWindows = {QuotaWindow::fiveHour, QuotaWindow::weekly};
+inline constexpr std::array<QuotaWindow, 2> allQuotaWindows = {QuotaWindow::fiveHour,
+                                                               QuotaWindow::weekly};
 
 // Exactly 300 or 10080; anything else is no window.
 std::optional<QuotaWindow> quotaWindowFromMinutes(std::int64_t minutes);
-inline std::int64_t minutes(QuotaWindow window) { return static_cast<std::int64_t>(window); }
+inline std::int64_t minutes(QuotaWindow window) {
+    return static_cast<std::int64_t>(window);
+}
 const char* apiName(QuotaWindow window);     // "five_hour", "weekly"
 const char* shortTitle(QuotaWindow window);  // "5H", "7D"
 const char* titleKey(QuotaWindow window);    // "quota.five_hour", "quota.weekly"

@@ -16,7 +16,8 @@ public:
     void complete(long long revision, const std::optional<LocalizedMessage>& error);
     void reject(LocalizedMessage message);
 
-    friend bool operator==(const SourceConnectionFeedback&, const SourceConnectionFeedback&) = default;
+    friend bool operator==(const SourceConnectionFeedback&,
+                           const SourceConnectionFeedback&) = default;
 
 private:
     std::optional<LocalizedMessage> message_;

@@ -3,8 +3,8 @@
 #include <quotalume/codex_locator.hpp>
 #include <quotalume/quotalume_error.hpp>
 #include <quotalume/rpc_session.hpp>
-#include <quotalume/version.hpp>
 #include <quotalume/text.hpp>
+#include <quotalume/version.hpp>
 
 #include <nlohmann/json.hpp>
 
@@ -22,8 +22,10 @@ auto withSession(const CodexConfiguration& configuration, Operation&& operation)
     std::string executable = CodexLocator::executable(configuration.executablePath);
     std::string home = CodexLocator::home(configuration.homePath);
     RPCSession session(executable, home, configuration.timeout);
-    session.request("initialize",
-                    {{"clientInfo", {{"name", "quotalume"}, {"title", "Quotalume"}, {"version", quotalumeVersion}}}});
+    session.request(
+        "initialize",
+        {{"clientInfo",
+          {{"name", "quotalume"}, {"title", "Quotalume"}, {"version", quotalumeVersion}}}});
     session.send({{"method", "initialized"}});
     json answer = session.request("account/read", {{"refreshToken", false}});
     auto account = answer.find("account");
@@ -31,7 +33,8 @@ auto withSession(const CodexConfiguration& configuration, Operation&& operation)
         throw QuotalumeError(QuotalumeError::Case::notSignedIn);
     }
     auto type = account->find("type");
-    if (type == account->end() || !type->is_string() || type->get_ref<const std::string&>() != "chatgpt") {
+    if (type == account->end() || !type->is_string() ||
+        type->get_ref<const std::string&>() != "chatgpt") {
         throw QuotalumeError(QuotalumeError::Case::unsupportedAccount);
     }
     auto result = operation(session, home, *account);
@@ -42,27 +45,29 @@ auto withSession(const CodexConfiguration& configuration, Operation&& operation)
 }  // namespace
 
 UsageSnapshot CodexClient::fetch(const CodexConfiguration& configuration) const {
-    return withSession(configuration, [](RPCSession& session, const std::string& home, const json& account) {
-        auto response = session.request("account/rateLimits/read").get<RateLimitsResponse>();
-        auto buckets = response.buckets();
-        if (buckets.empty()) {
-            throw QuotalumeError(QuotalumeError::Case::noLimits);
-        }
-        // An account that names itself by neither id nor e-mail is the home's one account:
-        // the key must stay the same from fetch to fetch, or no reset would ever be detected.
-        std::string key = home;
-        if (response.accountId) {
-            key += ":" + *response.accountId;
-        } else if (auto email = account.find("email"); email != account.end() && email->is_string()) {
-            key += ":" + email->get<std::string>();
-        }
-        return UsageSnapshot{std::chrono::system_clock::now(), UsageSnapshot::fingerprint(key),
-                             std::move(buckets)};
-    });
+    return withSession(
+        configuration, [](RPCSession& session, const std::string& home, const json& account) {
+            auto response = session.request("account/rateLimits/read").get<RateLimitsResponse>();
+            auto buckets = response.buckets();
+            if (buckets.empty()) {
+                throw QuotalumeError(QuotalumeError::Case::noLimits);
+            }
+            // An account that names itself by neither id nor e-mail is the home's one account:
+            // the key must stay the same from fetch to fetch, or no reset would ever be detected.
+            std::string key = home;
+            if (response.accountId) {
+                key += ":" + *response.accountId;
+            } else if (auto email = account.find("email");
+                       email != account.end() && email->is_string()) {
+                key += ":" + email->get<std::string>();
+            }
+            return UsageSnapshot{std::chrono::system_clock::now(), UsageSnapshot::fingerprint(key),
+                                 std::move(buckets)};
+        });
 }
 
-std::vector<ThreadReference> CodexClient::recentThreads(long long limit,
-                                                        const CodexConfiguration& configuration) const {
+std::vector<ThreadReference> CodexClient::recentThreads(
+    long long limit, const CodexConfiguration& configuration) const {
     json params = {{"limit", std::clamp(limit, 1LL, 20LL)},
                    {"sortKey", "updated_at"},
                    {"sortDirection", "desc"},

@@ -45,8 +45,9 @@ std::vector<std::string> childEnvironment(const std::string& executable, const s
         }
         environment.emplace_back(text);
     }
-    environment.push_back("PATH=" + directory + ":" +
-                          (inheritedPath != nullptr ? inheritedPath : "/usr/bin:/bin:/usr/sbin:/sbin"));
+    environment.push_back(
+        "PATH=" + directory + ":" +
+        (inheritedPath != nullptr ? inheritedPath : "/usr/bin:/bin:/usr/sbin:/sbin"));
     environment.push_back("CODEX_HOME=" + home);
     environment.push_back("RUST_LOG=error");
     return environment;
@@ -88,7 +89,9 @@ RPCSession::RPCSession(const std::string& executable, const std::string& home, d
     });
 }
 
-RPCSession::~RPCSession() { close(); }
+RPCSession::~RPCSession() {
+    close();
+}
 
 void RPCSession::send(const json& message) {
     if (message.is_object()) {
@@ -112,7 +115,9 @@ void RPCSession::send(const json& message) {
     }
 }
 
-json RPCSession::request(std::string_view method) { return request(method, nullptr); }
+json RPCSession::request(std::string_view method) {
+    return request(method, nullptr);
+}
 
 json RPCSession::request(std::string_view method, const json& params) {
     return request(method, &params);
@@ -155,8 +160,9 @@ json RPCSession::request(std::string_view method, const json* params) {
         }
         if (auto error = answer.find("error"); error != answer.end() && error->is_object()) {
             auto code = error->find("code");
-            throw QuotalumeError::rpc(std::string(method),
-                                      code != error->end() ? coding::integral(*code).value_or(-1) : -1);
+            throw QuotalumeError::rpc(
+                std::string(method),
+                code != error->end() ? coding::integral(*code).value_or(-1) : -1);
         }
         auto result = answer.find("result");
         if (result == answer.end() || !result->is_object()) {
@@ -197,7 +203,8 @@ std::string RPCSession::nextLine() {
         int sliceMs = static_cast<int>(std::clamp(remaining * 1000.0, 1.0, 1000.0));
         // The child's end, not the pipe's, ends the session: a grandchild may hold the pipe
         // open long after the child has gone. poll skips the exit entry when it is -1.
-        pollfd ready[2] = {{process_->output(), POLLIN, 0}, {process_->exitDescriptor(), POLLIN, 0}};
+        pollfd ready[2] = {{process_->output(), POLLIN, 0},
+                           {process_->exitDescriptor(), POLLIN, 0}};
         int polled = ::poll(ready, 2, sliceMs);
         if (polled < 0) {
             if (errno == EINTR) {

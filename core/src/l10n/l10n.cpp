@@ -1,7 +1,8 @@
+#include <quotalume/l10n.hpp>
+
 #include "embedded_english_table.hpp"
 #include "strings_file.hpp"
 
-#include <quotalume/l10n.hpp>
 #include <quotalume/preferences_store.hpp>
 #include <quotalume/quotalume_error.hpp>
 

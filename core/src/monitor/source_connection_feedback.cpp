@@ -7,7 +7,8 @@ void SourceConnectionFeedback::begin(long long revision) {
     message_ = LocalizedMessage("source.saved");
 }
 
-void SourceConnectionFeedback::complete(long long revision, const std::optional<LocalizedMessage>& error) {
+void SourceConnectionFeedback::complete(long long revision,
+                                        const std::optional<LocalizedMessage>& error) {
     if (sourceRevision_ && *sourceRevision_ == revision) {
         message_ = error ? *error : LocalizedMessage("status.connected");
     }

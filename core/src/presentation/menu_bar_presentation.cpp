@@ -34,10 +34,12 @@ double MenuBarLayout::centerX(int ring, double percentageWidth) const {
     return ringDiameter * 0.5 + ring * (ringDiameter + extra + ringSpacing());
 }
 
-std::string MenuBarPresentation::Item::text() const { return std::string(shortTitle(window)) + " " + percentageText; }
+std::string MenuBarPresentation::Item::text() const {
+    return std::string(shortTitle(window)) + " " + percentageText;
+}
 
-std::vector<MenuBarPresentation::Item> MenuBarPresentation::items(const std::optional<RateBucket>& bucket,
-                                                                  MenuBarScope scope) {
+std::vector<MenuBarPresentation::Item> MenuBarPresentation::items(
+    const std::optional<RateBucket>& bucket, MenuBarScope scope) {
     std::vector<Item> result;
     if (!bucket || bucket->id() != "codex") {
         return result;
@@ -55,7 +57,8 @@ std::vector<MenuBarPresentation::Item> MenuBarPresentation::items(const std::opt
     return result;
 }
 
-std::vector<QuotaWindow> MenuBarPresentation::visibleWindows(const std::optional<RateBucket>& bucket) {
+std::vector<QuotaWindow> MenuBarPresentation::visibleWindows(
+    const std::optional<RateBucket>& bucket) {
     std::vector<QuotaWindow> windows;
     for (const auto& item : items(bucket, MenuBarScope::both)) {
         windows.push_back(item.window);
@@ -63,7 +66,8 @@ std::vector<QuotaWindow> MenuBarPresentation::visibleWindows(const std::optional
     return windows;
 }
 
-std::string MenuBarPresentation::title(const std::optional<RateBucket>& bucket, bool stale, MenuBarScope scope) {
+std::string MenuBarPresentation::title(const std::optional<RateBucket>& bucket, bool stale,
+                                       MenuBarScope scope) {
     auto shown = items(bucket, scope);
     if (shown.empty()) {
         return L10n::render("quota.empty");
@@ -75,10 +79,10 @@ std::string MenuBarPresentation::title(const std::optional<RateBucket>& bucket, 
     return text;
 }
 
-Rect PanelPlacement::frame(const std::optional<Rect>& anchor, const Rect& visibleFrame, Size contentSize,
-                           double margin, double gap) {
-    const Rect area{visibleFrame.x + margin, visibleFrame.y + margin, visibleFrame.width - 2 * margin,
-                    visibleFrame.height - 2 * margin};
+Rect PanelPlacement::frame(const std::optional<Rect>& anchor, const Rect& visibleFrame,
+                           Size contentSize, double margin, double gap) {
+    const Rect area{visibleFrame.x + margin, visibleFrame.y + margin,
+                    visibleFrame.width - 2 * margin, visibleFrame.height - 2 * margin};
     const double width = std::min(std::max(contentSize.width, 1.0), std::max(area.width, 1.0));
     const double height = std::min(std::max(area.height, 1.0), std::max(contentSize.height, 1.0));
     double x = anchor ? anchor->midX() - width / 2 : area.maxX() - width;

@@ -24,10 +24,13 @@ const char* rawValue(MenuBarScope scope) {
 }
 
 bool includes(MenuBarScope scope, QuotaWindow window) {
-    return scope == MenuBarScope::both || (scope == MenuBarScope::fiveHour) == (window == QuotaWindow::fiveHour);
+    return scope == MenuBarScope::both ||
+           (scope == MenuBarScope::fiveHour) == (window == QuotaWindow::fiveHour);
 }
 
-std::string title(MenuBarScope scope) { return L10n::render(std::string("menu_scope.") + rawValue(scope)); }
+std::string title(MenuBarScope scope) {
+    return L10n::render(std::string("menu_scope.") + rawValue(scope));
+}
 
 MenuBarScope loadMenuBarScope(const PreferencesStore& store) {
     auto stored = store.string(scopeKey);
@@ -40,7 +43,9 @@ MenuBarScope loadMenuBarScope(const PreferencesStore& store) {
     return MenuBarScope::both;
 }
 
-void save(MenuBarScope scope, PreferencesStore& store) { store.setString(scopeKey, rawValue(scope)); }
+void save(MenuBarScope scope, PreferencesStore& store) {
+    store.setString(scopeKey, rawValue(scope));
+}
 
 const char* rawValue(MenuBarStyle style) {
     switch (style) {
@@ -67,7 +72,9 @@ std::optional<MenuBarStyle> menuBarStyleFromRaw(std::string_view raw) {
     return std::nullopt;
 }
 
-bool usesBars(MenuBarStyle style) { return style == MenuBarStyle::bars || style == MenuBarStyle::barsPercentage; }
+bool usesBars(MenuBarStyle style) {
+    return style == MenuBarStyle::bars || style == MenuBarStyle::barsPercentage;
+}
 
 bool usesRings(MenuBarStyle style) {
     return style == MenuBarStyle::rings || style == MenuBarStyle::ringsPercentage;
@@ -78,13 +85,18 @@ bool showsPercentage(MenuBarStyle style) {
            style == MenuBarStyle::ringsPercentage;
 }
 
-std::string title(MenuBarStyle style) { return L10n::render(std::string("menu_style.") + rawValue(style)); }
+std::string title(MenuBarStyle style) {
+    return L10n::render(std::string("menu_style.") + rawValue(style));
+}
 
 MenuBarStyle loadMenuBarStyle(const PreferencesStore& store) {
     auto stored = store.string(styleKey);
-    return stored ? menuBarStyleFromRaw(*stored).value_or(MenuBarStyle::percentage) : MenuBarStyle::percentage;
+    return stored ? menuBarStyleFromRaw(*stored).value_or(MenuBarStyle::percentage)
+                  : MenuBarStyle::percentage;
 }
 
-void save(MenuBarStyle style, PreferencesStore& store) { store.setString(styleKey, rawValue(style)); }
+void save(MenuBarStyle style, PreferencesStore& store) {
+    store.setString(styleKey, rawValue(style));
+}
 
 }  // namespace quotalume

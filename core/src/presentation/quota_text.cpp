@@ -23,10 +23,13 @@ std::string L10n::countdown(std::optional<Date> reset, Date now) {
     if (s + 59 < 86400) {
         return L10n::render("quota.reset_hours", {std::to_string(m / 60), std::to_string(m % 60)});
     }
-    return L10n::render("quota.reset_days", {std::to_string((s + 59) / 86400), std::to_string((m % 1440) / 60)});
+    return L10n::render("quota.reset_days",
+                        {std::to_string((s + 59) / 86400), std::to_string((m % 1440) / 60)});
 }
 
-std::string title(QuotaWindow window) { return L10n::render(titleKey(window)); }
+std::string title(QuotaWindow window) {
+    return L10n::render(titleKey(window));
+}
 
 RemainingLevel remainingLevel(const RateWindow& window) {
     if (!window.usedPercent || !std::isfinite(*window.usedPercent) || *window.usedPercent < 0) {
@@ -34,7 +37,9 @@ RemainingLevel remainingLevel(const RateWindow& window) {
     }
     const double used = *window.usedPercent;
     const double remaining = used < 100 ? 100 - used : 0;
-    return remaining < 25 ? RemainingLevel::critical : remaining < 50 ? RemainingLevel::low : RemainingLevel::none;
+    return remaining < 25   ? RemainingLevel::critical
+           : remaining < 50 ? RemainingLevel::low
+                            : RemainingLevel::none;
 }
 
 std::optional<std::string> warningText(RemainingLevel level) {
@@ -68,7 +73,8 @@ std::string CreditsSnapshot::displayText() const {
 }
 
 std::string updatedText(Date observedAt) {
-    return L10n::render("dashboard.updated", {L10n::date(observedAt, DateStyle::none, DateStyle::mediumStyle)});
+    return L10n::render("dashboard.updated",
+                        {L10n::date(observedAt, DateStyle::none, DateStyle::mediumStyle)});
 }
 
 std::string lastUpdatedText(Date observedAt) {

@@ -15,14 +15,19 @@ namespace {
 
 constexpr std::string_view codexPrefix = "codex:";
 
-double clamped(double percent) { return percent < 0 ? 0 : std::min(percent, 100.0); }
+double clamped(double percent) {
+    return percent < 0 ? 0 : std::min(percent, 100.0);
+}
 
-bool usable(const std::optional<double>& percent) { return percent && std::isfinite(*percent); }
+bool usable(const std::optional<double>& percent) {
+    return percent && std::isfinite(*percent);
+}
 
 }  // namespace
 
 void ResetDetector::retainCodexOnly() {
-    std::erase_if(observations_, [](const auto& entry) { return !entry.first.starts_with(codexPrefix); });
+    std::erase_if(observations_,
+                  [](const auto& entry) { return !entry.first.starts_with(codexPrefix); });
 }
 
 std::vector<ResetEvent> ResetDetector::observe(const UsageSnapshot& snapshot) {
@@ -62,9 +67,10 @@ std::vector<ResetEvent> ResetDetector::observe(const UsageSnapshot& snapshot) {
                     *nextReset > snapshot.observedAt &&
                     std::chrono::duration<double>(*nextReset - *previousReset).count() > 60.0;
                 if (restored || newWindow) {
-                    events.push_back(ResetEvent{randomUUID(), snapshot.observedAt, limitID, "Codex", which,
-                                                previousUsed, 100 - currentUsed, previousReset, nextReset,
-                                                restored ? ResetReason::restoredToFull : ResetReason::newWindow});
+                    events.push_back(ResetEvent{
+                        randomUUID(), snapshot.observedAt, limitID, "Codex", which, previousUsed,
+                        100 - currentUsed, previousReset, nextReset,
+                        restored ? ResetReason::restoredToFull : ResetReason::newWindow});
                 }
             }
             observations_[key] = Observation{*current, snapshot.observedAt};
@@ -95,8 +101,9 @@ void from_json(const json& in, ResetDetector& detector) {
     for (const auto& [key, value] : observations.items()) {
         object(value, "observation");
         decoded.observations_.emplace(
-            key, ResetDetector::Observation{required(value, "window").get<RateWindow>(),
-                             asReferenceDate(required(value, "observedAt"), "observedAt")});
+            key, ResetDetector::Observation{
+                     required(value, "window").get<RateWindow>(),
+                     asReferenceDate(required(value, "observedAt"), "observedAt")});
     }
     detector = std::move(decoded);
 }

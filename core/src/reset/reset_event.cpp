@@ -30,13 +30,24 @@ std::string ResetEvent::title() const {
     return L10n::render("reset.title", {bucketName, L10n::render(titleKey(window))});
 }
 
-std::string ResetEvent::notificationTitle() const { return L10n::render("reset.headline"); }
+std::string ResetEvent::notificationTitle() const {
+    return L10n::render("reset.headline");
+}
 
-std::string ResetEvent::message() const { return L10n::render("reset.full"); }
+std::string ResetEvent::message() const {
+    return L10n::render("reset.full");
+}
 
 ResetEvent ResetEvent::test(Date now) {
-    return ResetEvent{randomUUID(), now,  "codex", "Codex", QuotaWindow::fiveHour,
-                      85.0,         100.0, now,    now + std::chrono::seconds(18000),
+    return ResetEvent{randomUUID(),
+                      now,
+                      "codex",
+                      "Codex",
+                      QuotaWindow::fiveHour,
+                      85.0,
+                      100.0,
+                      now,
+                      now + std::chrono::seconds(18000),
                       ResetReason::restoredToFull};
 }
 

@@ -192,8 +192,12 @@ ChildProcess::~ChildProcess() {
     closeQuietly(pidfd_);
 }
 
-void ChildProcess::closeInput() { closeQuietly(input_); }
-void ChildProcess::closeOutput() { closeQuietly(output_); }
+void ChildProcess::closeInput() {
+    closeQuietly(input_);
+}
+void ChildProcess::closeOutput() {
+    closeQuietly(output_);
+}
 
 bool ChildProcess::reap(int flags) {
     if (reaped_) {
@@ -231,7 +235,9 @@ bool ChildProcess::reap(int flags) {
     return true;
 }
 
-bool ChildProcess::running() { return !reap(WNOHANG); }
+bool ChildProcess::running() {
+    return !reap(WNOHANG);
+}
 
 bool ChildProcess::waitForExit(std::chrono::milliseconds timeout) {
     using Clock = std::chrono::steady_clock;
@@ -298,8 +304,8 @@ bool writeAll(int fd, std::string_view data, std::chrono::steady_clock::time_poi
             error = errno;
             break;
         }
-        auto remaining =
-            std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        auto remaining = std::chrono::ceil<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
         if (remaining.count() <= 0) {
             completed = false;
             break;

@@ -21,9 +21,13 @@ double unixSeconds(Date date) {
     return std::chrono::duration<double>(date.time_since_epoch()).count();
 }
 
-Date dateFromReferenceSeconds(double seconds) { return dateFromUnixSeconds(seconds + referenceOffset); }
+Date dateFromReferenceSeconds(double seconds) {
+    return dateFromUnixSeconds(seconds + referenceOffset);
+}
 
-double referenceSeconds(Date date) { return unixSeconds(date) - referenceOffset; }
+double referenceSeconds(Date date) {
+    return unixSeconds(date) - referenceOffset;
+}
 
 std::string iso8601(Date date) {
     auto seconds = std::chrono::floor<std::chrono::seconds>(date.time_since_epoch()).count();

@@ -105,16 +105,23 @@ inline Date asReferenceDate(const json& value, const char* key) {
 }
 
 template <typename Read>
-auto optional(const json& object, const char* key, Read read) -> std::optional<decltype(read(object, key))> {
+auto optional(const json& object, const char* key, Read read)
+    -> std::optional<decltype(read(object, key))> {
     if (const json* value = member(object, key)) {
         return read(*value, key);
     }
     return std::nullopt;
 }
 
-inline std::optional<std::string> optionalString(const json& o, const char* key) { return optional(o, key, asString); }
-inline std::optional<double> optionalDouble(const json& o, const char* key) { return optional(o, key, asDouble); }
-inline std::optional<std::int64_t> optionalInt64(const json& o, const char* key) { return optional(o, key, asInt64); }
+inline std::optional<std::string> optionalString(const json& o, const char* key) {
+    return optional(o, key, asString);
+}
+inline std::optional<double> optionalDouble(const json& o, const char* key) {
+    return optional(o, key, asDouble);
+}
+inline std::optional<std::int64_t> optionalInt64(const json& o, const char* key) {
+    return optional(o, key, asInt64);
+}
 
 template <typename Record>
 std::optional<Record> optionalRecord(const json& object, const char* key) {

@@ -256,7 +256,8 @@ void FilePreferencesStore::writeFile(const std::map<std::string, Value>& values,
         backup = moveAside(path_.string());
     }
     try {
-        replaceFileAtomically(path_, content, "." + path_.filename().string() + "." + randomUUID() + ".tmp",
+        replaceFileAtomically(path_, content,
+                              "." + path_.filename().string() + "." + randomUUID() + ".tmp",
                               operations_);
     } catch (const std::system_error&) {
         // Put the unreadable file back where it was, so a failed write changes nothing.

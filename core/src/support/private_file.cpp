@@ -55,7 +55,9 @@ private:
 
 }  // namespace
 
-FileOperations FileOperations::system() { return {::write, ::fsync, ::rename}; }
+FileOperations FileOperations::system() {
+    return {::write, ::fsync, ::rename};
+}
 
 std::filesystem::path xdgDirectory(const char* variable, const char* fallback,
                                    const std::function<const char*(const char*)>& environment) {
@@ -134,7 +136,8 @@ void replaceFileAtomically(const std::filesystem::path& path, std::string_view c
     const std::filesystem::path directory = path.parent_path();
     createPrivateDirectories(directory);
     TemporaryPath temporary((directory / temporaryName).string());
-    Descriptor file(::open(temporary.path().c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
+    Descriptor file(::open(temporary.path().c_str(),
+                           O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
     if (file.get() < 0) {
         throwErrno(errno, "open " + temporary.path());
     }
@@ -143,7 +146,8 @@ void replaceFileAtomically(const std::filesystem::path& path, std::string_view c
         throwErrno(errno, "chmod " + temporary.path());
     }
     for (std::size_t written = 0; written < content.size();) {
-        ssize_t count = operations.write(file.get(), content.data() + written, content.size() - written);
+        ssize_t count =
+            operations.write(file.get(), content.data() + written, content.size() - written);
         if (count < 0 && errno == EINTR) {
             continue;
         }
@@ -164,7 +168,8 @@ void replaceFileAtomically(const std::filesystem::path& path, std::string_view c
     temporary.renamed();
     // Makes the rename itself durable; the new file is already in place, so a failure here is
     // not a failed write.
-    Descriptor folder(::open(directory.empty() ? "." : directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    Descriptor folder(
+        ::open(directory.empty() ? "." : directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (folder.get() >= 0) {
         ::fsync(folder.get());
     }

@@ -53,8 +53,8 @@ const char* QuotalumeError::what() const noexcept {
     }
     // Keys of the value-less cases are string literals, so the pointer outlives the call.
     static const char* const keys[] = {
-        "error.rpc",     "error.webhook",     "error.executable", "error.home",
-        "error.login",   "error.auth_type",   "error.timeout",    "error.server_exit",
+        "error.rpc",      "error.webhook",   "error.executable", "error.home",
+        "error.login",    "error.auth_type", "error.timeout",    "error.server_exit",
         "error.response", "error.no_limits", "error.read_only",  "error.thread_id",
     };
     return keys[static_cast<int>(case_)];

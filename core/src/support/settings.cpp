@@ -1,7 +1,8 @@
+#include <quotalume/settings.hpp>
+
 #include "json_coding.hpp"
 
 #include <quotalume/bounded_json.hpp>
-#include <quotalume/settings.hpp>
 
 #include <nlohmann/json.hpp>
 

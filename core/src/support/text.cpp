@@ -50,7 +50,8 @@ std::string asciiLowercased(std::string_view text) {
 }
 
 bool hasControlCharacter(std::string_view text) {
-    return std::any_of(text.begin(), text.end(), [](unsigned char c) { return c < 0x20 || c == 0x7F; });
+    return std::any_of(text.begin(), text.end(),
+                       [](unsigned char c) { return c < 0x20 || c == 0x7F; });
 }
 
 std::optional<std::string> repairingUTF8(std::string_view text) {

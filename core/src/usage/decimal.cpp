@@ -6,7 +6,8 @@ namespace quotalume {
 namespace {
 
 bool allDigits(std::string_view text) {
-    return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+    return !text.empty() &&
+           std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
 }  // namespace
@@ -14,7 +15,8 @@ bool allDigits(std::string_view text) {
 std::optional<Decimal> Decimal::parse(std::string_view text) {
     auto dot = text.find('.');
     std::string_view whole = text.substr(0, dot);
-    std::string_view fraction = dot == std::string_view::npos ? std::string_view() : text.substr(dot + 1);
+    std::string_view fraction =
+        dot == std::string_view::npos ? std::string_view() : text.substr(dot + 1);
     if (!allDigits(whole) || (dot != std::string_view::npos && !allDigits(fraction))) {
         return std::nullopt;
     }

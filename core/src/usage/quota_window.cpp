@@ -17,7 +17,9 @@ const char* apiName(QuotaWindow window) {
     return window == QuotaWindow::fiveHour ? "five_hour" : "weekly";
 }
 
-const char* shortTitle(QuotaWindow window) { return window == QuotaWindow::fiveHour ? "5H" : "7D"; }
+const char* shortTitle(QuotaWindow window) {
+    return window == QuotaWindow::fiveHour ? "5H" : "7D";
+}
 
 const char* titleKey(QuotaWindow window) {
     return window == QuotaWindow::fiveHour ? "quota.five_hour" : "quota.weekly";

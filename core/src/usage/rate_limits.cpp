@@ -24,7 +24,8 @@ std::optional<double> RateWindow::remainingPercent() const {
 }
 
 std::optional<Date> RateWindow::resetDate() const {
-    if (!resetsAt || !std::isfinite(*resetsAt) || !(*resetsAt > 0) || *resetsAt > latestUnixSeconds) {
+    if (!resetsAt || !std::isfinite(*resetsAt) || !(*resetsAt > 0) ||
+        *resetsAt > latestUnixSeconds) {
         return std::nullopt;
     }
     return dateFromUnixSeconds(*resetsAt);
@@ -53,7 +54,9 @@ bool CreditsSnapshot::shouldDisplay() const {
     return !(value && value->isZero());
 }
 
-std::string RateBucket::id() const { return limitId.value_or("codex"); }
+std::string RateBucket::id() const {
+    return limitId.value_or("codex");
+}
 
 std::string RateBucket::title() const {
     std::string bucketID = id();
@@ -112,7 +115,6 @@ void from_json(const json& in, CreditsSnapshot& credits) {
                               asBool(required(in, "unlimited"), "unlimited"),
                               optionalString(in, "balance")};
 }
-
 
 void to_json(json& out, const RateBucket& bucket) {
     out = json::object();

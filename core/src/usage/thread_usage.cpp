@@ -6,7 +6,6 @@ namespace quotalume {
 
 using namespace coding;
 
-
 void to_json(json& out, const ThreadReference& thread) {
     out = {{"id", thread.id}, {"updatedAt", thread.updatedAt}};
     put(out, "model", thread.model);
@@ -32,15 +31,16 @@ void to_json(json& out, const ThreadUsageGroup& group) {
 
 void from_json(const json& in, ThreadUsageGroup& group) {
     object(in, "group");
-    group = ThreadUsageGroup{optionalString(in, "model"),
-                             optionalString(in, "reasoningEffort"),
-                             optionalString(in, "speed"),
-                             optionalInt64(in, "inputTokens"),
-                             optionalInt64(in, "cachedInputTokens"),
-                             optionalInt64(in, "netNewInputTokens"),
-                             optionalInt64(in, "outputTokens"),
-                             optionalInt64(in, "totalTokens"),
-                             asInt64(required(in, "estimatedUsageCreditsMicros"), "estimatedUsageCreditsMicros")};
+    group = ThreadUsageGroup{
+        optionalString(in, "model"),
+        optionalString(in, "reasoningEffort"),
+        optionalString(in, "speed"),
+        optionalInt64(in, "inputTokens"),
+        optionalInt64(in, "cachedInputTokens"),
+        optionalInt64(in, "netNewInputTokens"),
+        optionalInt64(in, "outputTokens"),
+        optionalInt64(in, "totalTokens"),
+        asInt64(required(in, "estimatedUsageCreditsMicros"), "estimatedUsageCreditsMicros")};
 }
 
 void to_json(json& out, const ThreadUsage& usage) {
@@ -52,10 +52,10 @@ void to_json(json& out, const ThreadUsage& usage) {
 
 void from_json(const json& in, ThreadUsage& usage) {
     object(in, "threadUsage");
-    usage = ThreadUsage{asString(required(in, "threadId"), "threadId"),
-                        asInt64(required(in, "estimatedUsageCreditsMicros"), "estimatedUsageCreditsMicros"),
-                        optionalInt64(in, "estimatedUsageUsdMicros"),
-                        requiredList<ThreadUsageGroup>(in, "groups")};
+    usage = ThreadUsage{
+        asString(required(in, "threadId"), "threadId"),
+        asInt64(required(in, "estimatedUsageCreditsMicros"), "estimatedUsageCreditsMicros"),
+        optionalInt64(in, "estimatedUsageUsdMicros"), requiredList<ThreadUsageGroup>(in, "groups")};
 }
 
 void from_json(const json& in, ThreadListResponse& response) {

@@ -39,7 +39,8 @@ UsageSnapshot UsageSnapshot::codexOnly() const {
 
 json UsageSnapshot::toJSON(DateCoding dates) const {
     json out = {{"accountFingerprint", accountFingerprint}, {"buckets", buckets}};
-    out["observedAt"] = dates == DateCoding::iso8601 ? json(iso8601(observedAt)) : json(referenceSeconds(observedAt));
+    out["observedAt"] = dates == DateCoding::iso8601 ? json(iso8601(observedAt))
+                                                     : json(referenceSeconds(observedAt));
     return out;
 }
 
@@ -56,7 +57,8 @@ UsageSnapshot UsageSnapshot::fromJSON(const json& in, DateCoding dates) {
     } else {
         observedAt = asReferenceDate(time, "observedAt");
     }
-    return UsageSnapshot{observedAt, asString(required(in, "accountFingerprint"), "accountFingerprint"),
+    return UsageSnapshot{observedAt,
+                         asString(required(in, "accountFingerprint"), "accountFingerprint"),
                          requiredList<RateBucket>(in, "buckets")};
 }
 

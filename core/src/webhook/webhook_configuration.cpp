@@ -1,3 +1,5 @@
+#include <quotalume/webhook_configuration.hpp>
+
 #include "../support/json_coding.hpp"
 #include "curl_global.hpp"
 
@@ -5,7 +7,6 @@
 #include <quotalume/quotalume_error.hpp>
 #include <quotalume/text.hpp>
 #include <quotalume/usage_snapshot.hpp>
-#include <quotalume/webhook_configuration.hpp>
 
 #include <curl/curl.h>
 
@@ -51,9 +52,11 @@ std::optional<std::string_view> typedHost(std::string_view text) {
     if (auto at = authority.rfind('@'); at != std::string_view::npos) {
         authority.remove_prefix(at + 1);
     }
-    std::string_view host = authority.starts_with('[') ? authority.substr(0, authority.find(']') + 1)
-                                                       : authority.substr(0, authority.find(':'));
-    if (host.empty() || host == "[" || host == "[]" || (host.starts_with('[') && !host.ends_with(']'))) {
+    std::string_view host = authority.starts_with('[')
+                                ? authority.substr(0, authority.find(']') + 1)
+                                : authority.substr(0, authority.find(':'));
+    if (host.empty() || host == "[" || host == "[]" ||
+        (host.starts_with('[') && !host.ends_with(']'))) {
         return std::nullopt;
     }
     return host;
@@ -132,8 +135,8 @@ std::string WebhookConfiguration::validatedURL() const {
         throw std::bad_alloc();
     }
     // Every scheme parses, so that "ftp://…" is refused for its scheme, not as unreadable.
-    if (hasControlCharacter(text) ||
-        curl_url_set(parsed.get(), CURLUPART_URL, text.c_str(), CURLU_NON_SUPPORT_SCHEME) != CURLUE_OK) {
+    if (hasControlCharacter(text) || curl_url_set(parsed.get(), CURLUPART_URL, text.c_str(),
+                                                  CURLU_NON_SUPPORT_SCHEME) != CURLUE_OK) {
         refuse("error.url");
     }
 

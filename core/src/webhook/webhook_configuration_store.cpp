@@ -1,9 +1,10 @@
+#include <quotalume/webhook_configuration_store.hpp>
+
 #include <quotalume/bounded_json.hpp>
 #include <quotalume/json_decoding_error.hpp>
 #include <quotalume/private_file.hpp>
 #include <quotalume/quotalume_error.hpp>
 #include <quotalume/uuid.hpp>
-#include <quotalume/webhook_configuration_store.hpp>
 
 #include <nlohmann/json.hpp>
 

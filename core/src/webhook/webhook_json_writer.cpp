@@ -100,7 +100,8 @@ void write(std::string& out, const json& value, SlashEscaping slashes) {
             char buffer[400];
             const double magnitude = std::fabs(number);
             const bool plain = magnitude == 0 || (magnitude >= 1e-6 && magnitude < 1e21);
-            auto [end, error] = plain ? std::to_chars(buffer, buffer + sizeof buffer, number, std::chars_format::fixed)
+            auto [end, error] = plain ? std::to_chars(buffer, buffer + sizeof buffer, number,
+                                                      std::chars_format::fixed)
                                       : std::to_chars(buffer, buffer + sizeof buffer, number);
             if (error != std::errc()) {
                 throw std::system_error(std::make_error_code(error), "number not writable");

@@ -1,8 +1,9 @@
+#include <quotalume/webhook_payload.hpp>
+
 #include "webhook_json_writer.hpp"
 #include "webhook_signature.hpp"
 
 #include <quotalume/l10n.hpp>
-#include <quotalume/webhook_payload.hpp>
 
 #include <nlohmann/json.hpp>
 

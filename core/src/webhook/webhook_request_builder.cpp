@@ -1,7 +1,8 @@
+#include <quotalume/webhook_request_builder.hpp>
+
 #include "webhook_signature.hpp"
 
 #include <quotalume/webhook_payload.hpp>
-#include <quotalume/webhook_request_builder.hpp>
 
 #include <quotalume/text.hpp>
 #include <quotalume/version.hpp>

@@ -1,7 +1,8 @@
+#include <quotalume/webhook_sender.hpp>
+
 #include <quotalume/bounded_json.hpp>
 #include <quotalume/webhook_delivery_error.hpp>
 #include <quotalume/webhook_request_builder.hpp>
-#include <quotalume/webhook_sender.hpp>
 
 #include "../support/json_coding.hpp"
 

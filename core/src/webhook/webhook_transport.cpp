@@ -1,6 +1,6 @@
-#include "curl_global.hpp"
-
 #include <quotalume/webhook_transport.hpp>
+
+#include "curl_global.hpp"
 
 #include <curl/curl.h>
 
