@@ -1,0 +1,84 @@
+#pragma once
+
+#include <quotalume/localized_message.hpp>
+#include <quotalume/private_file.hpp>
+#include <quotalume/reset_detector.hpp>
+#include <quotalume/reset_event.hpp>
+#include <quotalume/usage_snapshot.hpp>
+
+#include <nlohmann/json_fwd.hpp>
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace quotalume {
+
+// One detected reset and what became of its two announcements.
+struct EventRecord {
+    ResetEvent event;
+    LocalizedMessage localStatus;
+    LocalizedMessage webhookStatus;
+    std::optional<std::string> webhookFingerprint;  // the configuration in force when recorded
+    std::int64_t webhookAttempts = 0;               // sends started
+    std::optional<Date> nextAttemptAt;              // absent: as soon as possible
+    bool webhookPending = false;
+    bool localPending = false;
+
+    const std::string& id() const { return event.id; }
+    friend bool operator==(const EventRecord&, const EventRecord&) = default;
+};
+
+// Dates as seconds since 2001-01-01 UTC; absent members left out. Throws JSONDecodingError.
+void to_json(nlohmann::json& json, const EventRecord& record);
+void from_json(const nlohmann::json& json, EventRecord& record);
+
+// The monitor's durable memory: the detector, the last reading and the history.
+struct MonitorState {
+    static constexpr std::size_t maximumRecords = 100;
+
+    ResetDetector detector;
+    std::optional<UsageSnapshot> snapshot;
+    std::vector<EventRecord> records;  // newest first
+
+    // Keeps only what belongs to the Codex bucket (older versions stored others too).
+    void retainCodexOnly();
+
+    friend bool operator==(const MonitorState&, const MonitorState&) = default;
+};
+
+// "detector" and "records" are required, two records with one id are refused. Throws
+// JSONDecodingError.
+void to_json(nlohmann::json& json, const MonitorState& state);
+void from_json(const nlohmann::json& json, MonitorState& state);
+
+// What loading found: the state cleaned up for the Codex bucket, and "error.state_read" when
+// the file was there but could not be used (a fresh state is then returned; the file is left
+// as it is until the next save replaces it).
+struct LoadedState {
+    MonitorState state;
+    std::optional<LocalizedMessage> warning;
+};
+
+// state.json in the application's data folder.
+class StateStore {
+public:
+    explicit StateStore(std::filesystem::path directory,
+                        FileOperations operations = FileOperations::system());
+
+    const std::filesystem::path& directory() const { return directory_; }
+    std::filesystem::path url() const { return directory_ / "state.json"; }
+
+    LoadedState load() const;
+    // Owner-only and atomic: the folder is made 0700, the file never exists with a wider mode,
+    // and it reaches the disk before it replaces the old one. Throws std::system_error.
+    void save(const MonitorState& state) const;
+
+private:
+    std::filesystem::path directory_;
+    FileOperations operations_;
+};
+
+}  // namespace quotalume

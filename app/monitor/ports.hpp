@@ -1,0 +1,114 @@
+#pragma once
+
+#include <quotalume/codex_configuration.hpp>
+#include <quotalume/date.hpp>
+#include <quotalume/localized_message.hpp>
+#include <quotalume/reset_event.hpp>
+#include <quotalume/usage_snapshot.hpp>
+#include <quotalume/webhook_configuration.hpp>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <variant>
+
+// The engine's view of the world. Every callback given to a port runs later on the main loop,
+// never inside the call that takes it, and never after the port has been destroyed.
+namespace quotalume {
+
+using Duration = std::chrono::milliseconds;
+
+// A timer runs until its handle is destroyed.
+class TimerHandle {
+public:
+    virtual ~TimerHandle() = default;
+};
+
+class MainLoop {
+public:
+    virtual ~MainLoop() = default;
+    virtual void post(std::function<void()> work) = 0;
+    virtual std::unique_ptr<TimerHandle> startTimer(Duration delay, bool repeating,
+                                                    std::function<void()> fire) = 0;
+};
+
+class WallClock {
+public:
+    virtual ~WallClock() = default;
+    virtual Date now() const = 0;
+};
+
+// One reading of the limits, or the message of its failure.
+using FetchResult = std::variant<UsageSnapshot, LocalizedMessage>;
+
+class CodexSource {
+public:
+    virtual ~CodexSource() = default;
+    virtual void fetch(const CodexConfiguration& configuration,
+                       std::function<void(FetchResult)> done) = 0;
+};
+
+// Absent on success; otherwise the message and whether the receiver may be tried again.
+struct WebhookFailure {
+    LocalizedMessage message;
+    bool retryable = false;
+};
+using WebhookResult = std::optional<WebhookFailure>;
+
+class WebhookPort {
+public:
+    virtual ~WebhookPort() = default;
+    virtual void send(const ResetEvent& event, const WebhookConfiguration& configuration,
+                      bool isTest, std::function<void(WebhookResult)> done) = 0;
+};
+
+enum class NotificationAuthorization { notDetermined, denied, authorized, provisional, ephemeral };
+
+struct NotificationRequest {
+    std::string identifier;  // the event id: posting it again replaces the earlier one
+    std::string title;
+    std::string subtitle;
+    std::string body;
+    bool sound = true;
+    std::string threadIdentifier;
+    friend bool operator==(const NotificationRequest&, const NotificationRequest&) = default;
+};
+
+class NotificationCenter {
+public:
+    virtual ~NotificationCenter() = default;
+    virtual void authorization(std::function<void(NotificationAuthorization)> done) = 0;
+    // Failures are ignored by every caller; done runs either way.
+    virtual void requestAuthorization(std::function<void()> done) = 0;
+    // Absent on success, else the platform's failure.
+    virtual void post(const NotificationRequest& request,
+                      std::function<void(std::optional<LocalizedMessage>)> done) = 0;
+    virtual void openSettings() = 0;
+};
+
+enum class LoginItemStatus { disabled, enabled, approvalRequired };
+
+class LoginItemService {
+public:
+    virtual ~LoginItemService() = default;
+    virtual LoginItemStatus status() const = 0;
+    // False when the platform refused.
+    virtual bool setRegistered(bool registered) = 0;
+};
+
+// Wake from sleep and a change of the system's locale; the subscription ends with its handle.
+class Subscription {
+public:
+    virtual ~Subscription() = default;
+};
+
+class SystemSignals {
+public:
+    virtual ~SystemSignals() = default;
+    virtual std::unique_ptr<Subscription> onWake(std::function<void()> wake) = 0;
+    virtual std::unique_ptr<Subscription> onLocaleChange(std::function<void()> change) = 0;
+};
+
+}  // namespace quotalume
