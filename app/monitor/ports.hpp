@@ -29,6 +29,7 @@ public:
 class MainLoop {
 public:
     virtual ~MainLoop() = default;
+    // Runs `work` on the main loop soon; callable from any thread.
     virtual void post(std::function<void()> work) = 0;
     virtual std::unique_ptr<TimerHandle> startTimer(Duration delay, bool repeating,
                                                     std::function<void()> fire) = 0;

@@ -1,0 +1,70 @@
+#pragma once
+
+#include "ports.hpp"
+
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+namespace quotalume {
+
+// Runs blocking core calls each on a thread of its own and hands the result to the main loop
+// as a value. Results that arrive after this object is gone are dropped. Requires a MainLoop
+// whose post may be called from any thread.
+class BackgroundWork {
+public:
+    explicit BackgroundWork(MainLoop& loop) : shared_(std::make_shared<Shared>(&loop)) {}
+    ~BackgroundWork() {
+        std::lock_guard lock(shared_->mutex);
+        shared_->loop = nullptr;
+    }
+    BackgroundWork(const BackgroundWork&) = delete;
+    BackgroundWork& operator=(const BackgroundWork&) = delete;
+
+    // `work` must not throw: it turns every failure into its result.
+    template <typename Result>
+    void run(std::function<Result()> work, std::function<void(Result)> done) {
+        // Detached: a Codex session may take its whole 25 s, and quitting must not wait for it.
+        // The child of a session dies with the thread that started it.
+        std::thread([shared = shared_, work = std::move(work), done = std::move(done)]() mutable {
+            auto result = std::make_shared<Result>(work());
+            std::lock_guard lock(shared->mutex);
+            if (shared->loop != nullptr) {
+                shared->loop->post([done = std::move(done), result] { done(std::move(*result)); });
+            }
+        }).detach();
+    }
+
+private:
+    struct Shared {
+        explicit Shared(MainLoop* mainLoop) : loop(mainLoop) {}
+        std::mutex mutex;
+        MainLoop* loop;
+    };
+    std::shared_ptr<Shared> shared_;
+};
+
+// The Codex client behind the engine's port.
+class CodexClientSource final : public CodexSource {
+public:
+    explicit CodexClientSource(MainLoop& loop) : work_(loop) {}
+    void fetch(const CodexConfiguration& configuration,
+               std::function<void(FetchResult)> done) override;
+
+private:
+    BackgroundWork work_;
+};
+
+// The webhook sender behind the engine's port.
+class WebhookSenderPort final : public WebhookPort {
+public:
+    explicit WebhookSenderPort(MainLoop& loop) : work_(loop) {}
+    void send(const ResetEvent& event, const WebhookConfiguration& configuration, bool isTest,
+              std::function<void(WebhookResult)> done) override;
+
+private:
+    BackgroundWork work_;
+};
+
+}  // namespace quotalume

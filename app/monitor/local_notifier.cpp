@@ -1,0 +1,73 @@
+#include "local_notifier.hpp"
+
+#include <quotalume/l10n.hpp>
+#include <quotalume/quota_window.hpp>
+
+namespace quotalume {
+
+LocalNotifier::LocalNotifier(NotificationCenter& center, std::function<void()> changed)
+    : center_(center), changed_(std::move(changed)) {}
+
+std::string LocalNotifier::statusText() const {
+    switch (authorization_) {
+        case NotificationAuthorization::authorized:
+        case NotificationAuthorization::provisional:
+            return L10n::text("notification.authorized");
+        case NotificationAuthorization::denied:
+            return L10n::text("notification.denied");
+        default:
+            return L10n::text("notification.undetermined");
+    }
+}
+
+void LocalNotifier::refreshPermission(std::function<void()> done) {
+    std::weak_ptr<int> alive = alive_;
+    center_.authorization([this, alive, done = std::move(done)](NotificationAuthorization status) {
+        if (alive.expired()) {
+            return;
+        }
+        if (status != authorization_) {
+            authorization_ = status;
+            if (changed_) {
+                changed_();
+            }
+        }
+        if (done) {
+            done();
+        }
+    });
+}
+
+NotificationRequest LocalNotifier::request(const ResetEvent& event, bool sound, bool isTest) {
+    return {
+        .identifier = event.id,
+        .title = isTest ? L10n::text("notification.test_title") : event.notificationTitle(),
+        .subtitle = isTest ? std::string() : title(event.window),
+        .body = isTest ? L10n::text("notification.test_body") : event.message(),
+        .sound = sound,
+        .threadIdentifier = threadIdentifier,
+    };
+}
+
+void LocalNotifier::send(const ResetEvent& event, bool sound, bool isTest,
+                         std::function<void(std::optional<LocalizedMessage>)> done) {
+    std::weak_ptr<int> alive = alive_;
+    NotificationRequest posted = request(event, sound, isTest);
+    refreshPermission([this, alive, posted = std::move(posted), done = std::move(done)]() mutable {
+        if (alive.expired()) {
+            return;
+        }
+        if (authorization_ != NotificationAuthorization::authorized &&
+            authorization_ != NotificationAuthorization::provisional) {
+            done(LocalizedMessage("notification.unauthorized"));
+            return;
+        }
+        center_.post(posted, [done = std::move(done)](std::optional<LocalizedMessage> failure) {
+            done(failure
+                     ? std::nullopt
+                     : std::optional<LocalizedMessage>(LocalizedMessage("notification.submitted")));
+        });
+    });
+}
+
+}  // namespace quotalume

@@ -1,0 +1,46 @@
+#pragma once
+
+#include "ports.hpp"
+
+#include <quotalume/localized_message.hpp>
+#include <quotalume/reset_event.hpp>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace quotalume {
+
+// The one gateway to the desktop's notifications: whether they are allowed, and one
+// notification per reset (posting an event again replaces its notification).
+class LocalNotifier {
+public:
+    static constexpr const char* threadIdentifier = "quotalume.quota-resets";
+
+    // `changed` runs after `authorization` changes.
+    LocalNotifier(NotificationCenter& center, std::function<void()> changed);
+
+    NotificationAuthorization authorization() const { return authorization_; }
+    // "notification.authorized", "notification.denied" or "notification.undetermined", rendered.
+    std::string statusText() const;
+
+    // Asks the center again; `done` (optional) runs once the answer is stored.
+    void refreshPermission(std::function<void()> done = nullptr);
+    // Permission first; without it the outcome is "notification.unauthorized" and nothing is
+    // posted. Otherwise "notification.submitted", or absent when the center refused.
+    void send(const ResetEvent& event, bool sound, bool isTest,
+              std::function<void(std::optional<LocalizedMessage>)> done);
+    void openSystemSettings() { center_.openSettings(); }
+
+    // The request `send` posts for the event, in the current language.
+    static NotificationRequest request(const ResetEvent& event, bool sound, bool isTest);
+
+private:
+    NotificationCenter& center_;
+    std::function<void()> changed_;
+    NotificationAuthorization authorization_ = NotificationAuthorization::notDetermined;
+    std::shared_ptr<int> alive_ = std::make_shared<int>(0);
+};
+
+}  // namespace quotalume

@@ -1,0 +1,659 @@
+#include "usage_monitor.hpp"
+
+#include <quotalume/codex_locator.hpp>
+#include <quotalume/demo_snapshot.hpp>
+#include <quotalume/l10n.hpp>
+#include <quotalume/menu_bar_presentation.hpp>
+#include <quotalume/quotalume_error.hpp>
+#include <quotalume/refresh_schedule.hpp>
+#include <quotalume/text.hpp>
+
+#include <algorithm>
+#include <chrono>
+#include <exception>
+#include <map>
+
+namespace quotalume {
+namespace {
+
+using std::chrono::duration;
+using std::chrono::duration_cast;
+using std::chrono::seconds;
+
+constexpr Duration clockPeriod = seconds(1);
+constexpr Duration deliveryPeriod = seconds(10);
+
+LocalizedMessage message(const char* key) {
+    return LocalizedMessage(key);
+}
+
+}  // namespace
+
+// Subscribers to published changes. A subscription may end at any time, even while the
+// monitor is telling its subscribers, and may outlive the monitor.
+class UsageMonitor::Observers {
+public:
+    std::unique_ptr<Subscription> add(std::function<void()> changed) {
+        const long long id = nextID_++;
+        list_->emplace(id, std::move(changed));
+        return std::make_unique<Handle>(list_, id);
+    }
+
+    void notify() const {
+        // A copy, so that subscribers may come and go while they are told.
+        const auto current = *list_;
+        for (const auto& [id, changed] : current) {
+            if (list_->contains(id)) {
+                changed();
+            }
+        }
+    }
+
+private:
+    using List = std::map<long long, std::function<void()>>;
+
+    class Handle final : public Subscription {
+    public:
+        Handle(std::weak_ptr<List> list, long long id) : list_(std::move(list)), id_(id) {}
+        ~Handle() override {
+            if (auto list = list_.lock()) {
+                list->erase(id_);
+            }
+        }
+
+    private:
+        std::weak_ptr<List> list_;
+        long long id_;
+    };
+
+    std::shared_ptr<List> list_ = std::make_shared<List>();
+    long long nextID_ = 0;
+};
+
+UsageMonitor::UsageMonitor(MonitorPorts ports, bool demo)
+    : loop_(ports.loop),
+      clock_(ports.clock),
+      codex_(ports.codex),
+      webhooks_(ports.webhooks),
+      notifications_(ports.notifications),
+      loginItems_(ports.loginItems),
+      signals_(ports.signals),
+      preferences_(ports.preferences),
+      store_(ports.dataDirectory),
+      webhookStore_(ports.dataDirectory),
+      observers_(std::make_unique<Observers>()),
+      notifier_(ports.notifications, [this] { publish(); }),
+      demo_(demo),
+      now_(ports.clock.now()) {
+    if (demo_) {
+        // Nothing of the user's is read: defaults, a fresh state and the made-up reading.
+        snapshot_ = demoSnapshot(now_);
+        return;
+    }
+    settings_ = Settings::load(preferences_);
+    menuBarStyle_ = loadMenuBarStyle(preferences_);
+    menuBarScope_ = loadMenuBarScope(preferences_);
+    LoadedState loaded = store_.load();
+    state_ = std::move(loaded.state);
+    persistenceWarning_ = std::move(loaded.warning);
+    snapshot_ = state_.snapshot;
+}
+
+UsageMonitor::~UsageMonitor() {
+    stop();
+}
+
+std::unique_ptr<Subscription> UsageMonitor::subscribe(std::function<void()> changed) {
+    return observers_->add(std::move(changed));
+}
+
+void UsageMonitor::publish() {
+    observers_->notify();
+}
+
+template <typename Work>
+void UsageMonitor::later(Work work) {
+    loop_.post([alive = std::weak_ptr<int>(alive_), work = std::move(work)]() mutable {
+        if (!alive.expired()) {
+            work();
+        }
+    });
+}
+
+void UsageMonitor::start() {
+    localeObservation_ = signals_.onLocaleChange([this] { publish(); });
+    loginItemEnabled_ = loginItems_.status() == LoginItemStatus::enabled;
+    clockTimer_ = loop_.startTimer(clockPeriod, true, [this] {
+        now_ = clock_.now();
+        publish();
+    });
+    notifier_.refreshPermission();
+    if (!demo_) {
+        if (settings_.webhookEnabled) {
+            loadWebhookConfigurationAtStart();
+        }
+        observations_.push_back(signals_.onWake([this] { refresh(); }));
+        deliveryTimer_ = loop_.startTimer(deliveryPeriod, true, [this] { deliverPending(); });
+        runFirstStart();
+    }
+    publish();
+}
+
+void UsageMonitor::stop() {
+    refreshTimer_.reset();
+    clockTimer_.reset();
+    deliveryTimer_.reset();
+    observations_.clear();
+    localeObservation_.reset();
+}
+
+void UsageMonitor::loadWebhookConfigurationAtStart() {
+    try {
+        WebhookConfiguration loaded = webhookStore_.load();
+        if (loaded.url.empty()) {
+            throw QuotalumeError::webhook(message("error.webhook_missing"));
+        }
+        (void)loaded.validatedURL();
+        webhookConfiguration_ = std::move(loaded);
+    } catch (const std::exception& error) {
+        webhookFeedback_ = LocalizedMessage::from(error);
+    }
+}
+
+Task UsageMonitor::runFirstStart() {
+    refresh();
+    auto permission = refreshPermission();
+    co_await permission;
+    // Asked at most once per start, and only of a user who has not answered yet.
+    if (notifier_.authorization() == NotificationAuthorization::notDetermined &&
+        settings_.notificationsEnabled) {
+        auto asking = requestAuthorization();
+        co_await asking;
+        auto again = refreshPermission();
+        co_await again;
+    }
+}
+
+// ---- Refresh loop
+
+void UsageMonitor::refresh() {
+    runRefresh();
+}
+
+Task UsageMonitor::runRefresh() {
+    // Refreshes never overlap: a request during one is dropped, not queued.
+    if (demo_ || isRefreshing_) {
+        co_return;
+    }
+    refreshTimer_.reset();
+    isRefreshing_ = true;
+    const long long revision = settingsRevision_;
+    publish();
+
+    // Awaited through named values throughout: GCC 12 mishandles temporaries that live across
+    // a co_await.
+    auto fetching = fetch({settings_.codexPath, settings_.codexHome, fetchTimeoutSeconds});
+    FetchResult result = co_await fetching;
+
+    // A result for a source the user has since replaced belongs to nobody.
+    if (settingsRevision_ == revision) {
+        if (auto* reading = std::get_if<UsageSnapshot>(&result)) {
+            if (state_.snapshot &&
+                state_.snapshot->accountFingerprint != reading->accountFingerprint) {
+                state_.records.clear();  // the history belongs to one account
+            }
+            std::vector<ResetEvent> events = state_.detector.observe(*reading);
+            state_.snapshot = *reading;
+            snapshot_ = std::move(*reading);
+            recordEvents(std::move(events));
+            lastError_.reset();
+            sourceConnection_.complete(revision, std::nullopt);
+            failures_ = 0;
+            persist();
+        } else {
+            failures_ += 1;
+            lastError_ = std::get<LocalizedMessage>(std::move(result));
+            sourceConnection_.complete(revision, lastError_);
+        }
+    }
+    isRefreshing_ = false;
+    now_ = clock_.now();
+    if (settingsRevision_ == revision) {
+        scheduleNextRefresh();
+        publish();
+        deliverPending();
+    } else {
+        publish();
+        later([this] { refresh(); });
+    }
+}
+
+void UsageMonitor::recordEvents(std::vector<ResetEvent> events) {
+    const bool webhookReady = settings_.webhookEnabled && webhookConfiguration_.has_value();
+    for (ResetEvent& event : events) {
+        if (event.bucketId != "codex") {
+            continue;
+        }
+        EventRecord record{
+            .event = std::move(event),
+            .localStatus = message(settings_.notificationsEnabled ? "notification.waiting"
+                                                                  : "notification.disabled"),
+            .webhookStatus = message(webhookReady ? "webhook.waiting" : "webhook.disabled"),
+            .webhookFingerprint =
+                webhookReady ? std::optional(webhookConfiguration_->fingerprint()) : std::nullopt,
+            .webhookAttempts = 0,
+            .nextAttemptAt = std::nullopt,
+            .webhookPending = webhookReady,
+            .localPending = settings_.notificationsEnabled,
+        };
+        state_.records.insert(state_.records.begin(), std::move(record));
+    }
+    if (state_.records.size() > MonitorState::maximumRecords) {
+        state_.records.resize(MonitorState::maximumRecords);
+    }
+}
+
+void UsageMonitor::scheduleNextRefresh() {
+    refreshTimer_.reset();
+    if (demo_) {
+        return;
+    }
+    const Date current = clock_.now();
+    const double delay =
+        RefreshSchedule::delay(snapshot_, current, settings_.refreshInterval, failures_);
+    const auto wait = duration_cast<Duration>(duration<double>(delay));
+    nextRefreshAt_ = current + wait;
+    // Posted, so the refresh that replaces this timer runs outside the timer's own callback.
+    refreshTimer_ = loop_.startTimer(wait, false, [this] { later([this] { refresh(); }); });
+    publish();
+}
+
+void UsageMonitor::updateSettings(const Settings& next) {
+    const bool sourceChanged =
+        next.codexPath != settings_.codexPath || next.codexHome != settings_.codexHome;
+    settings_ = next;
+    if (demo_) {
+        publish();
+        return;
+    }
+    try {
+        settings_.save(preferences_);
+    } catch (const std::exception&) {
+        // Settings that cannot be written still apply for this run.
+    }
+    if (sourceChanged) {
+        settingsRevision_ += 1;
+        state_ = MonitorState{};
+        snapshot_.reset();
+        lastError_.reset();
+        persist();
+        later([this] { refresh(); });
+    } else {
+        scheduleNextRefresh();
+    }
+    publish();
+    later([this] { deliverPending(); });
+}
+
+void UsageMonitor::saveAndConnect(std::string_view executablePath, std::string_view homePath) {
+    if (demo_) {
+        sourceConnection_.reject(message("status.demo"));
+        publish();
+        return;
+    }
+    try {
+        (void)CodexLocator::executable(executablePath, std::vector<std::string>{});
+        (void)CodexLocator::home(homePath);
+    } catch (const std::exception& error) {
+        sourceConnection_.reject(LocalizedMessage::from(error));
+        publish();
+        return;
+    }
+    Settings next = settings_;
+    next.codexPath = std::string(trimmed(executablePath));
+    next.codexHome = std::string(trimmed(homePath));
+    updateSettings(next);
+    sourceConnection_.begin(settingsRevision_);
+    publish();
+    later([this] { refresh(); });
+}
+
+void UsageMonitor::setMenuBarStyle(MenuBarStyle style) {
+    if (style == menuBarStyle_) {
+        return;
+    }
+    menuBarStyle_ = style;
+    if (!demo_) {
+        try {
+            save(style, preferences_);
+        } catch (const std::exception&) {
+        }
+    }
+    publish();
+}
+
+void UsageMonitor::setMenuBarScope(MenuBarScope scope) {
+    if (scope == menuBarScope_) {
+        return;
+    }
+    menuBarScope_ = scope;
+    if (!demo_) {
+        try {
+            save(scope, preferences_);
+        } catch (const std::exception&) {
+        }
+    }
+    publish();
+}
+
+void UsageMonitor::persist() {
+    if (demo_) {
+        return;
+    }
+    try {
+        store_.save(state_);
+        stateSaved_ = true;
+        persistenceWarning_.reset();
+    } catch (const std::exception&) {
+        stateSaved_ = false;
+        persistenceWarning_ = message("error.state_write");
+    }
+}
+
+// ---- Delivery
+
+EventRecord* UsageMonitor::liveRecord(const std::string& id) {
+    auto found = std::find_if(state_.records.begin(), state_.records.end(),
+                              [&](const EventRecord& record) { return record.id() == id; });
+    return found != state_.records.end() ? &*found : nullptr;
+}
+
+void UsageMonitor::deliverPending() {
+    runDeliveryPass();
+}
+
+Task UsageMonitor::runDeliveryPass() {
+    if (demo_ || isDelivering_) {
+        co_return;
+    }
+    if (!stateSaved_) {
+        persist();
+        if (!stateSaved_) {
+            publish();
+            co_return;
+        }
+    }
+    isDelivering_ = true;
+    // The live list may change at every await (a refresh adds records, a new source empties
+    // it), so each record is looked up again by id before every change.
+    const std::vector<EventRecord> pass = state_.records;
+    for (const EventRecord& owed : pass) {
+        if (owed.event.bucketId != "codex") {
+            continue;
+        }
+        const std::string id = owed.id();
+        EventRecord* record = liveRecord(id);
+        if (record == nullptr) {
+            continue;
+        }
+
+        if (record->localPending) {
+            const bool enabled = settings_.notificationsEnabled;
+            record->localPending = false;
+            record->localStatus =
+                message(enabled ? "notification.submitting" : "notification.disabled");
+            persist();
+            publish();
+            if (!stateSaved_) {
+                break;  // nothing leaves the machine whose status is not on disk
+            }
+            if (settings_.notificationsEnabled) {
+                auto notifying = notify(owed.event, settings_.notificationSound, false);
+                auto outcome = co_await notifying;
+                if ((record = liveRecord(id)) != nullptr) {
+                    record->localStatus = outcome ? *outcome : message("notification.failed");
+                    persist();
+                    publish();
+                }
+            }
+        }
+
+        record = liveRecord(id);
+        if (record == nullptr || !record->webhookPending ||
+            (record->nextAttemptAt && *record->nextAttemptAt > clock_.now())) {
+            continue;  // nothing owed, or a retry that is not due yet
+        }
+        if (record->webhookAttempts >= attemptLimit) {
+            record->webhookPending = false;
+            record->webhookStatus = message("webhook.limit_reached");
+        } else if (!settings_.webhookEnabled || !webhookConfiguration_ ||
+                   record->webhookFingerprint != webhookConfiguration_->fingerprint()) {
+            // A receiver configured after the reset never gets it.
+            record->webhookPending = false;
+            record->webhookStatus = message("webhook.cancelled");
+        } else {
+            record->webhookAttempts += 1;  // counted before the send
+            record->webhookStatus = message("webhook.delivering");
+            persist();
+            publish();
+            if (!stateSaved_) {
+                break;
+            }
+            auto sending = sendWebhook(owed.event, *webhookConfiguration_, false);
+            WebhookResult failure = co_await sending;
+            if ((record = liveRecord(id)) == nullptr) {
+                continue;
+            }
+            if (!failure) {
+                record->webhookPending = false;
+                record->webhookStatus = message("webhook.delivered");
+            } else {
+                const bool retry = failure->retryable && record->webhookAttempts < attemptLimit;
+                record->webhookPending = retry;
+                if (retry) {
+                    record->nextAttemptAt = clock_.now() + seconds(60 * record->webhookAttempts);
+                    record->webhookStatus = LocalizedMessage(
+                        "webhook.retrying", {std::to_string(record->webhookAttempts)});
+                } else {
+                    record->nextAttemptAt.reset();
+                    record->webhookStatus = failure->message;
+                }
+            }
+        }
+        persist();
+        publish();
+    }
+    isDelivering_ = false;
+    publish();
+}
+
+void UsageMonitor::testWebhook(const WebhookConfiguration& configuration) {
+    runTestWebhook(configuration);
+}
+
+Task UsageMonitor::runTestWebhook(WebhookConfiguration configuration) {
+    if (demo_ || isTestingWebhook_) {
+        co_return;
+    }
+    isTestingWebhook_ = true;
+    webhookFeedback_.reset();
+    publish();
+    auto sending = sendWebhook(ResetEvent::test(clock_.now()), configuration, true);
+    WebhookResult failure = co_await sending;
+    webhookFeedback_ = failure ? failure->message : message("webhook.test_success");
+    isTestingWebhook_ = false;
+    publish();
+}
+
+void UsageMonitor::testNotification() {
+    runTestNotification();
+}
+
+Task UsageMonitor::runTestNotification() {
+    if (demo_) {
+        co_return;
+    }
+    if (notifier_.authorization() == NotificationAuthorization::notDetermined) {
+        auto asking = requestAuthorization();
+        co_await asking;
+        auto permission = refreshPermission();
+        co_await permission;
+    }
+    auto notifying = notify(ResetEvent::test(clock_.now()), settings_.notificationSound, true);
+    auto outcome = co_await notifying;
+    notificationFeedback_ = outcome ? *outcome : message("notification.failed");
+    publish();
+}
+
+bool UsageMonitor::saveWebhook(const WebhookConfiguration& configuration, bool enabled) {
+    // Switching the webhook off with no address needs no valid address.
+    if (enabled || !configuration.url.empty()) {
+        try {
+            (void)configuration.validatedURL();
+        } catch (const std::exception& error) {
+            webhookFeedback_ = LocalizedMessage::from(error);
+            publish();
+            return false;
+        }
+    }
+    if (demo_) {
+        webhookFeedback_ = message("webhook.demo");
+        publish();
+        return true;
+    }
+    try {
+        webhookStore_.save(configuration);
+    } catch (const std::exception& error) {
+        webhookFeedback_ = LocalizedMessage::from(error);
+        publish();
+        return false;
+    }
+    webhookConfiguration_ = configuration;
+    Settings next = settings_;
+    next.webhookEnabled = enabled;
+    updateSettings(next);
+    webhookFeedback_ = message(enabled ? "webhook.saved_on" : "webhook.saved_off");
+    publish();
+    return true;
+}
+
+WebhookConfiguration UsageMonitor::loadWebhook() {
+    if (demo_) {
+        return {};
+    }
+    if (webhookConfiguration_) {
+        return *webhookConfiguration_;
+    }
+    try {
+        WebhookConfiguration loaded = webhookStore_.load();
+        if (!loaded.url.empty()) {
+            webhookConfiguration_ = loaded;
+        }
+        return loaded;
+    } catch (const std::exception& error) {
+        webhookFeedback_ = LocalizedMessage::from(error);
+        publish();
+        return {};
+    }
+}
+
+void UsageMonitor::setLaunchAtLogin(bool enabled) {
+    if (demo_) {
+        return;
+    }
+    if (loginItems_.setRegistered(enabled)) {
+        const LoginItemStatus status = loginItems_.status();
+        loginItemEnabled_ = status == LoginItemStatus::enabled;
+        loginItemFeedback_ = status == LoginItemStatus::approvalRequired
+                                 ? std::optional(message("login.approval"))
+                                 : std::nullopt;
+    } else {
+        loginItemFeedback_ = message("login.failed");
+    }
+    publish();
+}
+
+// ---- Awaiting the ports
+
+Answer<FetchResult> UsageMonitor::fetch(CodexConfiguration configuration) {
+    return {alive_, [this, configuration](std::function<void(FetchResult)> done) {
+                codex_.fetch(configuration, std::move(done));
+            }};
+}
+
+Answer<WebhookResult> UsageMonitor::sendWebhook(ResetEvent event,
+                                                WebhookConfiguration configuration, bool isTest) {
+    return {alive_, [this, event = std::move(event), configuration = std::move(configuration),
+                     isTest](std::function<void(WebhookResult)> done) {
+                webhooks_.send(event, configuration, isTest, std::move(done));
+            }};
+}
+
+Answer<std::optional<LocalizedMessage>> UsageMonitor::notify(ResetEvent event, bool sound,
+                                                             bool isTest) {
+    return {alive_, [this, event = std::move(event), sound,
+                     isTest](std::function<void(std::optional<LocalizedMessage>)> done) {
+                notifier_.send(event, sound, isTest, std::move(done));
+            }};
+}
+
+Answer<Done> UsageMonitor::requestAuthorization() {
+    return {alive_, [this](std::function<void(Done)> done) {
+                notifications_.requestAuthorization([done = std::move(done)] { done(Done{}); });
+            }};
+}
+
+Answer<Done> UsageMonitor::refreshPermission() {
+    return {alive_, [this](std::function<void(Done)> done) {
+                notifier_.refreshPermission([done = std::move(done)] { done(Done{}); });
+            }};
+}
+
+// ---- Derived values
+
+bool UsageMonitor::isStale() const {
+    if (!snapshot_) {
+        return false;
+    }
+    if (lastError_) {
+        return true;
+    }
+    const double age = duration<double>(now_ - snapshot_->observedAt).count();
+    return age > std::max(2 * settings_.refreshInterval, 90.0);
+}
+
+std::string UsageMonitor::statusText() const {
+    const char* key = demo_           ? "status.demo"
+                      : isRefreshing_ ? "status.refreshing"
+                      : lastError_    ? "status.error"
+                      : isStale()     ? "status.stale"
+                      : !snapshot_    ? "status.connecting"
+                                      : "status.connected";
+    return L10n::text(key);
+}
+
+std::string UsageMonitor::menuBarTitle() const {
+    return MenuBarPresentation::title(snapshot_ ? snapshot_->codexBucket() : std::nullopt,
+                                      lastError_.has_value() || isStale(), menuBarScope_);
+}
+
+std::string UsageMonitor::menuBarHelp() const {
+    if (snapshot_ && MenuBarPresentation::items(snapshot_->codexBucket(), menuBarScope_).empty()) {
+        return L10n::text("menu_scope.unavailable");
+    }
+    return L10n::text("app.tooltip");
+}
+
+std::optional<CreditsSnapshot> UsageMonitor::credits() const {
+    if (!snapshot_) {
+        return std::nullopt;
+    }
+    auto bucket = snapshot_->codexBucket();
+    return bucket ? bucket->credits : std::nullopt;
+}
+
+std::vector<QuotaWindow> UsageMonitor::visibleWindows() const {
+    return MenuBarPresentation::visibleWindows(snapshot_ ? snapshot_->codexBucket() : std::nullopt);
+}
+
+}  // namespace quotalume

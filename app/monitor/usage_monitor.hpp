@@ -1,0 +1,173 @@
+#pragma once
+
+#include "local_notifier.hpp"
+#include "monitor_state.hpp"
+#include "ports.hpp"
+#include "task.hpp"
+
+#include <quotalume/menu_bar_style.hpp>
+#include <quotalume/preferences_store.hpp>
+#include <quotalume/quota_window.hpp>
+#include <quotalume/rate_limits.hpp>
+#include <quotalume/settings.hpp>
+#include <quotalume/source_connection_feedback.hpp>
+#include <quotalume/webhook_configuration.hpp>
+#include <quotalume/webhook_configuration_store.hpp>
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace quotalume {
+
+// Everything the monitor reaches the world through; each must outlive it.
+struct MonitorPorts {
+    MainLoop& loop;
+    WallClock& clock;
+    CodexSource& codex;
+    WebhookPort& webhooks;
+    NotificationCenter& notifications;
+    LoginItemService& loginItems;
+    SystemSignals& signals;
+    PreferencesStore& preferences;
+    std::filesystem::path dataDirectory;  // holds state.json and webhook.json
+};
+
+// The engine: reads the limits on a schedule, records each reset once, keeps the history on
+// disk and announces every reset by notification and webhook, saving each in-flight status
+// before anything leaves the machine. Lives on the main loop; never blocks it.
+class UsageMonitor {
+public:
+    static constexpr double fetchTimeoutSeconds = 25;
+    static constexpr std::int64_t attemptLimit = 3;
+
+    UsageMonitor(MonitorPorts ports, bool demo);
+    ~UsageMonitor();
+    UsageMonitor(const UsageMonitor&) = delete;
+    UsageMonitor& operator=(const UsageMonitor&) = delete;
+
+    // `changed` runs after every published change, on the main loop.
+    std::unique_ptr<Subscription> subscribe(std::function<void()> changed);
+
+    void start();
+    void stop();
+
+    // Operations; the asynchronous ones start their work and return.
+    void refresh();
+    void scheduleNextRefresh();
+    void updateSettings(const Settings& next);
+    void saveAndConnect(std::string_view executablePath, std::string_view homePath);
+    void setMenuBarStyle(MenuBarStyle style);
+    void setMenuBarScope(MenuBarScope scope);
+    void deliverPending();
+    void testWebhook(const WebhookConfiguration& configuration);
+    void testNotification();
+    bool saveWebhook(const WebhookConfiguration& configuration, bool enabled);
+    WebhookConfiguration loadWebhook();
+    void setLaunchAtLogin(bool enabled);
+
+    // Published values.
+    bool demo() const { return demo_; }
+    const Settings& settings() const { return settings_; }
+    MenuBarStyle menuBarStyle() const { return menuBarStyle_; }
+    MenuBarScope menuBarScope() const { return menuBarScope_; }
+    const std::optional<UsageSnapshot>& snapshot() const { return snapshot_; }
+    const std::vector<EventRecord>& records() const { return state_.records; }
+    bool isRefreshing() const { return isRefreshing_; }
+    const std::optional<LocalizedMessage>& lastError() const { return lastError_; }
+    const SourceConnectionFeedback& sourceConnection() const { return sourceConnection_; }
+    const std::optional<LocalizedMessage>& persistenceWarning() const {
+        return persistenceWarning_;
+    }
+    const std::optional<Date>& nextRefreshAt() const { return nextRefreshAt_; }
+    Date now() const { return now_; }
+    bool isTestingWebhook() const { return isTestingWebhook_; }
+    const std::optional<LocalizedMessage>& webhookFeedback() const { return webhookFeedback_; }
+    const std::optional<LocalizedMessage>& notificationFeedback() const {
+        return notificationFeedback_;
+    }
+    const std::optional<LocalizedMessage>& loginItemFeedback() const { return loginItemFeedback_; }
+    bool loginItemEnabled() const { return loginItemEnabled_; }
+    LocalNotifier& notifier() { return notifier_; }
+    long long failures() const { return failures_; }
+    bool isDelivering() const { return isDelivering_; }
+
+    // Derived values.
+    bool isStale() const;
+    std::string statusText() const;
+    std::string menuBarTitle() const;
+    std::string menuBarHelp() const;
+    std::optional<CreditsSnapshot> credits() const;
+    std::vector<QuotaWindow> visibleWindows() const;
+
+private:
+    class Observers;
+
+    Task runRefresh();
+    Task runDeliveryPass();
+    Task runTestWebhook(WebhookConfiguration configuration);
+    Task runTestNotification();
+    Task runFirstStart();
+
+    void publish();
+    void persist();
+    void recordEvents(std::vector<ResetEvent> events);
+    EventRecord* liveRecord(const std::string& id);
+    void loadWebhookConfigurationAtStart();
+    Answer<FetchResult> fetch(CodexConfiguration configuration);
+    Answer<WebhookResult> sendWebhook(ResetEvent event, WebhookConfiguration configuration,
+                                      bool isTest);
+    Answer<std::optional<LocalizedMessage>> notify(ResetEvent event, bool sound, bool isTest);
+    Answer<Done> requestAuthorization();
+    Answer<Done> refreshPermission();
+    template <typename Work>
+    void later(Work work);
+
+    MainLoop& loop_;
+    WallClock& clock_;
+    CodexSource& codex_;
+    WebhookPort& webhooks_;
+    NotificationCenter& notifications_;
+    LoginItemService& loginItems_;
+    SystemSignals& signals_;
+    PreferencesStore& preferences_;
+    StateStore store_;
+    WebhookConfigurationStore webhookStore_;
+    std::unique_ptr<Observers> observers_;
+    LocalNotifier notifier_;
+    const bool demo_;
+    std::shared_ptr<int> alive_ = std::make_shared<int>(0);
+
+    Settings settings_;
+    MenuBarStyle menuBarStyle_ = MenuBarStyle::percentage;
+    MenuBarScope menuBarScope_ = MenuBarScope::both;
+    MonitorState state_;
+    std::optional<UsageSnapshot> snapshot_;
+    bool isRefreshing_ = false;
+    std::optional<LocalizedMessage> lastError_;
+    SourceConnectionFeedback sourceConnection_;
+    std::optional<LocalizedMessage> persistenceWarning_;
+    std::optional<Date> nextRefreshAt_;
+    Date now_;
+    bool isTestingWebhook_ = false;
+    std::optional<LocalizedMessage> webhookFeedback_;
+    std::optional<LocalizedMessage> notificationFeedback_;
+    std::optional<LocalizedMessage> loginItemFeedback_;
+    bool loginItemEnabled_ = false;
+
+    long long failures_ = 0;
+    long long settingsRevision_ = 0;
+    bool isDelivering_ = false;
+    bool stateSaved_ = true;
+    std::optional<WebhookConfiguration> webhookConfiguration_;
+    std::unique_ptr<TimerHandle> refreshTimer_;
+    std::unique_ptr<TimerHandle> clockTimer_;
+    std::unique_ptr<TimerHandle> deliveryTimer_;
+    std::vector<std::unique_ptr<Subscription>> observations_;
+    std::unique_ptr<Subscription> localeObservation_;
+};
+
+}  // namespace quotalume

@@ -1,0 +1,101 @@
+#include "core_ports.hpp"
+
+#include "http_receiver.hpp"
+#include "test_support.hpp"
+
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <deque>
+
+namespace quotalume {
+namespace {
+
+// A main loop that other threads may post to; the test takes the work when it arrives.
+class ThreadSafeLoop final : public MainLoop {
+public:
+    void post(std::function<void()> work) override {
+        std::lock_guard lock(mutex_);
+        posted_.push_back(std::move(work));
+        arrived_.notify_all();
+    }
+    std::unique_ptr<TimerHandle> startTimer(Duration, bool, std::function<void()>) override {
+        return nullptr;
+    }
+    // Runs the next posted work; false when none came within the limit.
+    bool runNext(std::chrono::seconds limit = std::chrono::seconds(60)) {
+        std::unique_lock lock(mutex_);
+        if (!arrived_.wait_for(lock, limit, [&] { return !posted_.empty(); })) {
+            return false;
+        }
+        auto work = std::move(posted_.front());
+        posted_.pop_front();
+        lock.unlock();
+        work();
+        return true;
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable arrived_;
+    std::deque<std::function<void()>> posted_;
+};
+
+TEST(CorePortsTest, CodexReadingsAndFailuresComeBackAsValuesOnTheLoop) {
+    ThreadSafeLoop loop;
+    CodexClientSource source(loop);
+    test::FakeCodexHome home("serve");
+    const std::pair<std::string, bool> cases[] = {{home.executable(), true},
+                                                  {home.str() + "/missing", false}};
+    for (const auto& [executable, succeeds] : cases) {
+        std::optional<FetchResult> result;
+        source.fetch({executable, home.str(), 10}, [&](FetchResult value) { result = value; });
+        EXPECT_FALSE(result) << "never inside the call";
+        ASSERT_TRUE(loop.runNext());
+        ASSERT_TRUE(result);
+        if (succeeds) {
+            EXPECT_TRUE(std::holds_alternative<UsageSnapshot>(*result));
+        } else {
+            EXPECT_EQ(std::get<LocalizedMessage>(*result), LocalizedMessage("error.executable"));
+        }
+    }
+}
+
+TEST(CorePortsTest, WebhookOutcomesCarryTheirRetryableFlag) {
+    ThreadSafeLoop loop;
+    WebhookSenderPort port(loop);
+    test::HTTPReceiver receiver;
+    const std::pair<int, WebhookResult> cases[] = {
+        {204, std::nullopt},
+        {503, WebhookFailure{LocalizedMessage("error.webhook_http", {"503"}), true}},
+        {400, WebhookFailure{LocalizedMessage("error.webhook_http", {"400"}), false}},
+    };
+    for (const auto& [status, expected] : cases) {
+        receiver.answer(test::ReceiverAnswer::withStatus(status));
+        std::optional<WebhookResult> result;
+        port.send(ResetEvent::test(Date()), {receiver.url(), WebhookFormat::json, "", ""}, true,
+                  [&](WebhookResult value) { result = value; });
+        ASSERT_TRUE(loop.runNext());
+        ASSERT_TRUE(result);
+        EXPECT_EQ(result->has_value(), expected.has_value()) << status;
+        if (*result && expected) {
+            EXPECT_EQ((*result)->message, expected->message);
+            EXPECT_EQ((*result)->retryable, expected->retryable);
+        }
+    }
+}
+
+TEST(CorePortsTest, AnswersAfterThePortIsGoneAreDropped) {
+    ThreadSafeLoop loop;
+    test::FakeCodexHome home("sleep 200\nexit 1\n");  // answers well after the port has gone
+    bool answered = false;
+    {
+        CodexClientSource source(loop);
+        source.fetch({home.executable(), home.str(), 10}, [&](FetchResult) { answered = true; });
+    }
+    EXPECT_FALSE(loop.runNext(std::chrono::seconds(3)));
+    EXPECT_FALSE(answered);
+}
+
+}  // namespace
+}  // namespace quotalume

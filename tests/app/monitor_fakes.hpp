@@ -1,0 +1,248 @@
+#pragma once
+
+#include "ports.hpp"
+
+#include <quotalume/preferences_store.hpp>
+
+#include <algorithm>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+// Deterministic stand-ins for the engine's ports: a main loop whose time moves only when the
+// test says so, and services whose answers the test gives by hand.
+namespace quotalume::test {
+
+class FakeClock final : public WallClock {
+public:
+    Date now() const override { return now_; }
+    Date now_ = Date(std::chrono::seconds(1'800'000'000));
+};
+
+class ManualLoop final : public MainLoop {
+public:
+    explicit ManualLoop(FakeClock& clock) : clock_(clock) {}
+
+    void post(std::function<void()> work) override { posted_.push_back(std::move(work)); }
+
+    std::unique_ptr<TimerHandle> startTimer(Duration delay, bool repeating,
+                                            std::function<void()> fire) override {
+        auto timer = std::make_shared<Timer>(
+            Timer{clock_.now_ + delay, delay, repeating, std::move(fire), true});
+        timers_.push_back(timer);
+        return std::make_unique<Handle>(timer);
+    }
+
+    // Runs posted work, and what that posts, until nothing is left.
+    void drain() {
+        while (!posted_.empty()) {
+            auto work = std::move(posted_.front());
+            posted_.pop_front();
+            work();
+        }
+    }
+
+    // Moves time forward, firing every timer that falls due on the way, in time order.
+    void advance(Duration by) {
+        const Date until = clock_.now_ + by;
+        drain();
+        for (;;) {
+            std::erase_if(timers_, [](const auto& timer) { return !timer->active; });
+            auto next =
+                std::min_element(timers_.begin(), timers_.end(),
+                                 [](const auto& a, const auto& b) { return a->due < b->due; });
+            if (next == timers_.end() || (*next)->due > until) {
+                break;
+            }
+            auto timer = *next;
+            clock_.now_ = timer->due;
+            if (timer->repeating) {
+                timer->due += timer->period;
+            } else {
+                timer->active = false;
+            }
+            auto fire = timer->fire;  // the callback may end its own timer
+            fire();
+            drain();
+        }
+        clock_.now_ = until;
+    }
+
+    // Armed one-shot and repeating timers.
+    std::size_t activeTimers() const {
+        return std::count_if(timers_.begin(), timers_.end(),
+                             [](const auto& t) { return t->active; });
+    }
+
+private:
+    struct Timer {
+        Date due;
+        Duration period;
+        bool repeating;
+        std::function<void()> fire;
+        bool active;
+    };
+    class Handle final : public TimerHandle {
+    public:
+        explicit Handle(std::shared_ptr<Timer> timer) : timer_(std::move(timer)) {}
+        ~Handle() override { timer_->active = false; }
+
+    private:
+        std::shared_ptr<Timer> timer_;
+    };
+
+    FakeClock& clock_;
+    std::deque<std::function<void()>> posted_;
+    std::vector<std::shared_ptr<Timer>> timers_;
+};
+
+// Calls wait until the test answers them; answers arrive through the loop, as real ones do.
+template <typename Request, typename Result>
+class PendingCalls {
+public:
+    explicit PendingCalls(MainLoop& loop) : loop_(loop) {}
+
+    void add(Request request, std::function<void(Result)> done) {
+        requests_.push_back(request);
+        waiting_.push_back(std::move(done));
+    }
+    // Answers the oldest waiting call.
+    void answer(Result result) {
+        auto done = std::move(waiting_.front());
+        waiting_.pop_front();
+        loop_.post([done = std::move(done), result = std::move(result)]() mutable {
+            done(std::move(result));
+        });
+    }
+    std::size_t waiting() const { return waiting_.size(); }
+    // Forgets every call; unanswered callbacks are dropped, as a port that goes away drops them.
+    void clear() {
+        requests_.clear();
+        waiting_.clear();
+    }
+    const std::vector<Request>& requests() const { return requests_; }
+
+private:
+    MainLoop& loop_;
+    std::vector<Request> requests_;
+    std::deque<std::function<void(Result)>> waiting_;
+};
+
+class FakeCodex final : public CodexSource {
+public:
+    explicit FakeCodex(MainLoop& loop) : calls(loop) {}
+    void fetch(const CodexConfiguration& configuration,
+               std::function<void(FetchResult)> done) override {
+        calls.add(configuration, std::move(done));
+    }
+    PendingCalls<CodexConfiguration, FetchResult> calls;
+};
+
+struct SentWebhook {
+    ResetEvent event;
+    WebhookConfiguration configuration;
+    bool isTest;
+};
+
+class FakeWebhooks final : public WebhookPort {
+public:
+    explicit FakeWebhooks(MainLoop& loop) : calls(loop) {}
+    void send(const ResetEvent& event, const WebhookConfiguration& configuration, bool isTest,
+              std::function<void(WebhookResult)> done) override {
+        calls.add({event, configuration, isTest}, std::move(done));
+    }
+    PendingCalls<SentWebhook, WebhookResult> calls;
+};
+
+// Answers at once (through the loop) with the authorisation and post outcome it is given.
+class FakeNotificationCenter final : public NotificationCenter {
+public:
+    explicit FakeNotificationCenter(MainLoop& loop) : loop_(loop) {}
+
+    void authorization(std::function<void(NotificationAuthorization)> done) override {
+        loop_.post([this, done = std::move(done)] { done(status); });
+    }
+    void requestAuthorization(std::function<void()> done) override {
+        ++authorizationRequests;
+        loop_.post([this, done = std::move(done)] {
+            if (status == NotificationAuthorization::notDetermined) {
+                status = grantOnRequest;
+            }
+            done();
+        });
+    }
+    void post(const NotificationRequest& request,
+              std::function<void(std::optional<LocalizedMessage>)> done) override {
+        posted.push_back(request);
+        loop_.post([this, done = std::move(done)] { done(postFailure); });
+    }
+    void openSettings() override { ++settingsOpened; }
+
+    NotificationAuthorization status = NotificationAuthorization::authorized;
+    NotificationAuthorization grantOnRequest = NotificationAuthorization::authorized;
+    std::optional<LocalizedMessage> postFailure;
+    std::vector<NotificationRequest> posted;
+    int authorizationRequests = 0;
+    int settingsOpened = 0;
+
+private:
+    MainLoop& loop_;
+};
+
+class FakeLoginItems final : public LoginItemService {
+public:
+    LoginItemStatus status() const override { return current; }
+    bool setRegistered(bool registered) override {
+        if (refuse) {
+            return false;
+        }
+        current = registered ? whenRegistered : LoginItemStatus::disabled;
+        return true;
+    }
+    LoginItemStatus current = LoginItemStatus::disabled;
+    LoginItemStatus whenRegistered = LoginItemStatus::enabled;
+    bool refuse = false;
+};
+
+class FakeSignals final : public SystemSignals {
+public:
+    std::unique_ptr<Subscription> onWake(std::function<void()> wake) override {
+        return subscribe(wakes_, std::move(wake));
+    }
+    std::unique_ptr<Subscription> onLocaleChange(std::function<void()> change) override {
+        return subscribe(localeChanges_, std::move(change));
+    }
+    void wake() { call(wakes_); }
+    void changeLocale() { call(localeChanges_); }
+    std::size_t subscriptions() const { return wakes_->size() + localeChanges_->size(); }
+
+private:
+    using List = std::vector<std::shared_ptr<std::function<void()>>>;
+    class Handle final : public Subscription {
+    public:
+        Handle(std::shared_ptr<List> list, std::shared_ptr<std::function<void()>> entry)
+            : list_(std::move(list)), entry_(std::move(entry)) {}
+        ~Handle() override { std::erase(*list_, entry_); }
+
+    private:
+        std::shared_ptr<List> list_;
+        std::shared_ptr<std::function<void()>> entry_;
+    };
+    static std::unique_ptr<Subscription> subscribe(const std::shared_ptr<List>& list,
+                                                   std::function<void()> callback) {
+        auto entry = std::make_shared<std::function<void()>>(std::move(callback));
+        list->push_back(entry);
+        return std::make_unique<Handle>(list, entry);
+    }
+    static void call(const std::shared_ptr<List>& list) {
+        for (const auto& entry : List(*list)) {
+            (*entry)();
+        }
+    }
+    std::shared_ptr<List> wakes_ = std::make_shared<List>();
+    std::shared_ptr<List> localeChanges_ = std::make_shared<List>();
+};
+
+}  // namespace quotalume::test
