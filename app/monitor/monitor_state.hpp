@@ -71,6 +71,9 @@ public:
     const std::filesystem::path& directory() const { return directory_; }
     std::filesystem::path url() const { return directory_ / "state.json"; }
 
+    // Anything but a regular file of at most 4 MiB holding a valid state (a folder, a FIFO, a
+    // link, bad JSON, a record too many) gives a fresh state and the warning. More than
+    // maximumRecords records are trimmed to the newest.
     LoadedState load() const;
     // Owner-only and atomic: the folder is made 0700, the file never exists with a wider mode,
     // and it reaches the disk before it replaces the old one. Throws std::system_error.

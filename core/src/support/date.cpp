@@ -2,31 +2,63 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <ctime>
 
 namespace quotalume {
 namespace {
 
-constexpr double referenceOffset = 978307200.0;  // 2001-01-01 in Unix seconds
+constexpr std::int64_t referenceOffset = 978307200;  // 2001-01-01 in Unix seconds
+constexpr std::int64_t nanosecondsPerSecond = 1'000'000'000;
+
+// Whole seconds and the fraction are converted apart. As one double of nanoseconds a date of
+// our time is only good to 256 ns, so a stored 794063700.75 would come back as
+// 794063700.7500002; this way every stored number reads back as written.
+Date dateFromSeconds(double seconds, std::int64_t offset) {
+    const double unix = seconds + static_cast<double>(offset);
+    if (!(unix > 0)) {
+        return Date{};
+    }
+    if (unix >= latestUnixSeconds) {
+        return Date(std::chrono::duration_cast<Date::duration>(
+            std::chrono::seconds(static_cast<std::int64_t>(latestUnixSeconds))));
+    }
+    const double whole = std::floor(seconds);
+    const std::int64_t nanoseconds =
+        (static_cast<std::int64_t>(whole) + offset) * nanosecondsPerSecond +
+        std::llround((seconds - whole) * 1e9);
+    return Date(std::chrono::duration_cast<Date::duration>(std::chrono::nanoseconds(nanoseconds)));
+}
+
+double secondsSince(Date date, std::int64_t offset) {
+    const std::int64_t nanoseconds =
+        std::chrono::duration_cast<std::chrono::nanoseconds>(date.time_since_epoch()).count();
+    std::int64_t whole = nanoseconds / nanosecondsPerSecond;
+    std::int64_t fraction = nanoseconds % nanosecondsPerSecond;
+    if (fraction < 0) {
+        whole -= 1;
+        fraction += nanosecondsPerSecond;
+    }
+    return static_cast<double>(whole - offset) + static_cast<double>(fraction) / 1e9;
+}
 
 }  // namespace
 
 Date dateFromUnixSeconds(double seconds) {
-    seconds = seconds > 0 ? std::min(seconds, latestUnixSeconds) : 0;
-    return Date(std::chrono::duration_cast<Date::duration>(std::chrono::duration<double>(seconds)));
+    return dateFromSeconds(seconds, 0);
 }
 
 double unixSeconds(Date date) {
-    return std::chrono::duration<double>(date.time_since_epoch()).count();
+    return secondsSince(date, 0);
 }
 
 Date dateFromReferenceSeconds(double seconds) {
-    return dateFromUnixSeconds(seconds + referenceOffset);
+    return dateFromSeconds(seconds, referenceOffset);
 }
 
 double referenceSeconds(Date date) {
-    return unixSeconds(date) - referenceOffset;
+    return secondsSince(date, referenceOffset);
 }
 
 std::string iso8601(Date date) {

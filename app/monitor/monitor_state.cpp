@@ -1,0 +1,148 @@
+#include "monitor_state.hpp"
+
+#include <quotalume/bounded_json.hpp>
+#include <quotalume/json_decoding_error.hpp>
+#include <quotalume/uuid.hpp>
+
+#include "support/json_coding.hpp"
+
+#include <nlohmann/json.hpp>
+
+#include <cerrno>
+#include <exception>
+#include <optional>
+#include <system_error>
+#include <unordered_set>
+
+namespace quotalume {
+namespace {
+
+using namespace coding;
+
+// A hundred records of a few hundred bytes each, a snapshot and a detector come to well under
+// a megabyte; anything much larger is not a file we wrote.
+constexpr std::size_t largestFile = 4 << 20;
+// Lists longer than the cap are trimmed on load, but one ten times longer is not ours either,
+// and decoding it would only cost time.
+constexpr std::size_t largestStoredList = 10 * MonitorState::maximumRecords;
+
+// Nothing when there is no file; throws when there is one that cannot be used.
+std::optional<MonitorState> readState(const std::filesystem::path& path) {
+    // Saving only ever renames a regular file into place, so a link (even one leading nowhere)
+    // is not ours; following it would read a file outside the folder.
+    std::error_code ignored;
+    if (std::filesystem::is_symlink(std::filesystem::symlink_status(path, ignored))) {
+        throw std::system_error(ELOOP, std::system_category(), path.string());
+    }
+    const std::optional<std::string> content = readSmallFile(path, largestFile);
+    if (!content) {
+        return std::nullopt;
+    }
+    json document = parseBoundedJSON(*content);
+    if (document.is_discarded()) {
+        throw JSONDecodingError(Kind::notJSON, "state: not JSON or nested too deeply");
+    }
+    return document.get<MonitorState>();
+}
+
+}  // namespace
+
+void to_json(json& out, const EventRecord& record) {
+    out = {{"event", record.event},
+           {"localStatus", record.localStatus},
+           {"webhookStatus", record.webhookStatus},
+           {"webhookAttempts", record.webhookAttempts},
+           {"webhookPending", record.webhookPending},
+           {"localPending", record.localPending}};
+    put(out, "webhookFingerprint", record.webhookFingerprint);
+    if (record.nextAttemptAt) {
+        out["nextAttemptAt"] = referenceSeconds(*record.nextAttemptAt);
+    }
+}
+
+void from_json(const json& in, EventRecord& record) {
+    object(in, "record");
+    const std::int64_t attempts = asInt64(required(in, "webhookAttempts"), "webhookAttempts");
+    // A negative count would buy a record more sends than the retry limit allows.
+    if (attempts < 0) {
+        fail(Kind::dataCorrupted, "webhookAttempts", "negative");
+    }
+    record = EventRecord{required(in, "event").get<ResetEvent>(),
+                         required(in, "localStatus").get<LocalizedMessage>(),
+                         required(in, "webhookStatus").get<LocalizedMessage>(),
+                         optionalString(in, "webhookFingerprint"),
+                         attempts,
+                         optional(in, "nextAttemptAt", asReferenceDate),
+                         asBool(required(in, "webhookPending"), "webhookPending"),
+                         asBool(required(in, "localPending"), "localPending")};
+}
+
+void MonitorState::retainCodexOnly() {
+    if (snapshot) {
+        snapshot = snapshot->codexOnly();
+    }
+    std::erase_if(records,
+                  [](const EventRecord& record) { return record.event.bucketId != "codex"; });
+    detector.retainCodexOnly();
+}
+
+void to_json(json& out, const MonitorState& state) {
+    out = {{"detector", state.detector}, {"records", state.records}};
+    if (state.snapshot) {
+        out["snapshot"] = state.snapshot->toJSON(DateCoding::referenceSeconds);
+    }
+}
+
+void from_json(const json& in, MonitorState& state) {
+    object(in, "state");
+    const json& list = required(in, "records");
+    if (!list.is_array()) {
+        fail(Kind::typeMismatch, "records", "expected an array");
+    }
+    if (list.size() > largestStoredList) {
+        fail(Kind::dataCorrupted, "records", "far more records than are ever kept");
+    }
+    MonitorState decoded;
+    decoded.detector = required(in, "detector").get<ResetDetector>();
+    if (const json* snapshot = member(in, "snapshot")) {
+        decoded.snapshot = UsageSnapshot::fromJSON(*snapshot, DateCoding::referenceSeconds);
+    }
+    decoded.records = requiredList<EventRecord>(in, "records");
+    // Pending delivery finds a record by its id; with two, a status could land on the wrong one.
+    std::unordered_set<std::string> ids;
+    for (const auto& record : decoded.records) {
+        if (!ids.insert(record.id()).second) {
+            fail(Kind::dataCorrupted, "records", "two records with one id");
+        }
+    }
+    state = std::move(decoded);
+}
+
+StateStore::StateStore(std::filesystem::path directory, FileOperations operations)
+    : directory_(std::move(directory)), operations_(std::move(operations)) {}
+
+LoadedState StateStore::load() const {
+    LoadedState loaded;
+    try {
+        if (auto state = readState(url())) {
+            loaded.state = std::move(*state);
+        }
+    } catch (const std::exception&) {
+        // Whatever was wrong, the file stays for the user to look at; the next save replaces it.
+        loaded.warning = LocalizedMessage("error.state_read");
+    }
+    loaded.state.retainCodexOnly();
+    if (loaded.state.records.size() > MonitorState::maximumRecords) {
+        loaded.state.records.resize(MonitorState::maximumRecords);  // newest first: drop the oldest
+    }
+    return loaded;
+}
+
+void StateStore::save(const MonitorState& state) const {
+    // Texts that are not UTF-8 (a receiver's error message, say) are stored with replacement
+    // characters: refusing them would leave every later save failing as well.
+    const std::string content = json(state).dump(-1, ' ', false, json::error_handler_t::replace);
+    replaceFileAtomically(url(), content, ".state-" + randomUUID() + ".tmp", operations_);
+}
+
+}  // namespace quotalume

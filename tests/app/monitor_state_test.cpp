@@ -1,0 +1,304 @@
+#include "monitor_state.hpp"
+
+#include "test_support.hpp"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <functional>
+
+namespace quotalume {
+namespace {
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+using test::entriesOf;
+using test::errnoOf;
+using test::modeOf;
+using test::TempDir;
+
+const LocalizedMessage stateRead("error.state_read");
+
+// A state file as the reference platform writes it: dates as seconds since 2001 with fractions,
+// optional members left out of the second record.
+json stored() {
+    return json::parse(R"({
+      "detector": {"accountFingerprint": "ab12", "lastObservedAt": 794045700.123456,
+        "observations": {"codex:300": {"observedAt": 794045700.123456,
+          "window": {"resetsAt": 1772370000.5, "usedPercent": 3, "windowDurationMins": 300}}}},
+      "records": [
+        {"event": {"bucketId": "codex", "bucketName": "Codex", "id": "E2",
+           "nextResetAt": 794063700.75, "observedAt": 794045700.123456,
+           "previousResetAt": 794045600.5, "previousUsedPercent": 40, "reason": "new_window",
+           "remainingPercent": 97, "window": 300},
+         "localPending": false, "localStatus": {"arguments": [], "key": "notification.disabled"},
+         "nextAttemptAt": 794045760.987654, "webhookAttempts": 2, "webhookFingerprint": "f00d",
+         "webhookPending": true, "webhookStatus": {"arguments": ["2"], "key": "webhook.retrying"}},
+        {"event": {"bucketId": "codex", "bucketName": "Codex", "id": "E1",
+           "observedAt": 794040000.001, "previousUsedPercent": 12, "reason": "restored_to_full",
+           "remainingPercent": 100, "window": 10080},
+         "localPending": true, "localStatus": {"arguments": [], "key": "notification.waiting"},
+         "webhookAttempts": 0, "webhookPending": false,
+         "webhookStatus": {"arguments": [], "key": "webhook.disabled"}}],
+      "snapshot": {"accountFingerprint": "ab12", "observedAt": 794045700.123456,
+        "buckets": [{"limitId": "codex", "primary":
+          {"resetsAt": 1772370000.5, "usedPercent": 3, "windowDurationMins": 300}}]}})");
+}
+
+json edited(const std::function<void(json&)>& edit) {
+    json document = stored();
+    edit(document);
+    return document;
+}
+
+LoadedState loadFrom(const TempDir& dir, const std::string& content) {
+    dir.write("state.json", content);
+    return StateStore(dir.path()).load();
+}
+
+TEST(MonitorStateTest, StoredFilesReadAndWriteBackUnchanged) {
+    TempDir dir;
+    const LoadedState loaded = loadFrom(dir, stored().dump(2));
+    ASSERT_EQ(loaded.warning, std::nullopt);
+    ASSERT_EQ(loaded.state.records.size(), 2u);
+    const EventRecord& record = loaded.state.records[0];
+    EXPECT_EQ(record.id(), "E2");
+    EXPECT_EQ(record.nextAttemptAt, dateFromReferenceSeconds(794045760.987654));
+    EXPECT_EQ(record.webhookStatus, LocalizedMessage("webhook.retrying", {"2"}));
+    EXPECT_EQ(loaded.state.records[1].nextAttemptAt, std::nullopt);
+
+    // Same members, same numbers to the last fraction, nothing added for absent members.
+    StateStore(dir.path()).save(loaded.state);
+    const std::string saved = dir.read("state.json");
+    EXPECT_EQ(json::parse(saved), stored());
+    EXPECT_EQ(saved.find_first_of(" \n"), std::string::npos);  // compact
+    EXPECT_EQ(StateStore(dir.path()).load().state, loaded.state);
+
+    EXPECT_EQ(json(MonitorState{}).dump(), R"({"detector":{"observations":{}},"records":[]})");
+}
+
+TEST(MonitorStateTest, MissingFileIsAFreshStartAndTruncatedOneIsRepairedBySaving) {
+    TempDir dir;
+    StateStore store(dir.path() / "Quotalume");
+    const LoadedState missing = store.load();
+    EXPECT_EQ(missing.state, MonitorState{});
+    EXPECT_EQ(missing.warning, std::nullopt);
+    EXPECT_TRUE(fs::is_empty(dir.path()));  // loading creates nothing
+
+    const std::string text = stored().dump();
+    const LoadedState truncated = loadFrom(dir, text.substr(0, text.size() / 2));
+    EXPECT_EQ(truncated.state, MonitorState{});
+    EXPECT_EQ(truncated.warning, stateRead);
+    StateStore(dir.path()).save(truncated.state);
+    EXPECT_EQ(StateStore(dir.path()).load().warning, std::nullopt);
+}
+
+TEST(MonitorStateTest, LoadingKeepsOnlyTheCodexBucketAndTheNewestHundred) {
+    TempDir dir;
+    const json mixed = edited([](json& state) {
+        json foreign = state["records"][0];
+        foreign["event"]["bucketId"] = "other";
+        foreign["event"]["id"] = "X1";
+        state["records"].insert(state["records"].begin() + 1, foreign);
+        foreign["event"]["id"] = "X0";
+        state["records"].push_back(foreign);
+        state["snapshot"]["buckets"].push_back({{"limitId", "other"}});
+        state["detector"]["observations"]["other:300"] =
+            state["detector"]["observations"]["codex:300"];
+    });
+    const LoadedState loaded = loadFrom(dir, mixed.dump());
+    EXPECT_EQ(loaded.warning, std::nullopt);
+    ASSERT_EQ(loaded.state.records.size(), 2u);
+    EXPECT_EQ(loaded.state.records[0].id(), "E2");
+    EXPECT_EQ(loaded.state.records[1].id(), "E1");
+    EXPECT_EQ(loaded.state.snapshot->buckets.size(), 1u);
+    EXPECT_EQ(loaded.state.detector.observations().count("other:300"), 0u);
+    EXPECT_EQ(dir.read("state.json"), mixed.dump());  // not written back until the next save
+
+    const json long_ = edited([](json& state) {
+        json record = state["records"][1];
+        state["records"] = json::array();
+        for (int i = 0; i < 150; ++i) {
+            record["event"]["id"] = "R" + std::to_string(i);
+            state["records"].push_back(record);
+        }
+    });
+    const auto& records = loadFrom(dir, long_.dump()).state.records;
+    ASSERT_EQ(records.size(), MonitorState::maximumRecords);
+    EXPECT_EQ(records.front().id(), "R0");
+    EXPECT_EQ(records.back().id(), "R99");
+}
+
+TEST(MonitorStateTest, UnusableContentGivesAFreshStateAndStaysOnDisk) {
+    auto record = [](int index, const char* key, json value) {
+        return edited([=](json& state) { state["records"][index][key] = value; });
+    };
+    auto event = [](const char* key, json value) {
+        return edited([=](json& state) { state["records"][0]["event"][key] = value; });
+    };
+    const std::string valid = stored().dump();
+    const std::pair<const char*, std::string> cases[] = {
+        {"empty", ""},
+        {"not an object", "[]"},
+        {"no detector", edited([](json& s) { s.erase("detector"); }).dump()},
+        {"no records", edited([](json& s) { s.erase("records"); }).dump()},
+        {"records not a list", edited([](json& s) { s["records"] = json::object(); }).dump()},
+        {"snapshot not an object", edited([](json& s) { s["snapshot"] = json::array(); }).dump()},
+        {"no webhookAttempts",
+         edited([](json& s) { s["records"][1].erase("webhookAttempts"); }).dump()},
+        {"attempts as text", record(0, "webhookAttempts", "2").dump()},
+        {"negative attempts", record(0, "webhookAttempts", -1).dump()},
+        {"pending as a number", record(1, "localPending", 1).dump()},
+        {"status as a number", record(0, "localStatus", 7).dump()},
+        {"next attempt as text", record(0, "nextAttemptAt", "soon").dump()},
+        {"unknown reason", event("reason", "reset").dump()},
+        {"one id twice", event("id", "E1").dump()},
+        {"a thousand and one records", edited([](json& s) {
+                                           json list = json::array();
+                                           for (int i = 0; i <= 1000; ++i) {
+                                               list.push_back(s["records"][1]);
+                                               list.back()["event"]["id"] = std::to_string(i);
+                                           }
+                                           s["records"] = list;
+                                       }).dump()},
+        {"nested 100000 deep",
+         R"({"records":)" + std::string(100000, '[') + std::string(100000, ']') + "}"},
+        {"larger than 4 MiB", valid + std::string(4 << 20, ' ')},
+    };
+    for (const auto& [name, content] : cases) {
+        TempDir dir;
+        const LoadedState loaded = loadFrom(dir, content);
+        EXPECT_EQ(loaded.state, MonitorState{}) << name;
+        EXPECT_EQ(loaded.warning, stateRead) << name;
+        EXPECT_EQ(dir.read("state.json"), content) << name;
+    }
+}
+
+TEST(MonitorStateTest, OnlyARegularFileIsRead) {
+    using Setup = std::function<void(const fs::path& file, const TempDir& dir)>;
+    const std::pair<const char*, Setup> cases[] = {
+        {"directory", [](const fs::path& file, const TempDir&) { fs::create_directory(file); }},
+        {"FIFO", [](const fs::path& file, const TempDir&) { ::mkfifo(file.c_str(), 0600); }},
+        {"link to a valid file",
+         [](const fs::path& file, const TempDir& dir) {
+             fs::create_symlink(dir.write("elsewhere.json", stored().dump()), file);
+         }},
+        {"dangling link",
+         [](const fs::path& file, const TempDir& dir) {
+             fs::create_symlink(dir.path() / "nowhere", file);
+         }},
+    };
+    for (const auto& [name, setup] : cases) {
+        TempDir dir;
+        StateStore store(dir.path());
+        setup(store.url(), dir);
+        const auto before = fs::symlink_status(store.url()).type();
+        const LoadedState loaded = store.load();  // a FIFO must not block it
+        EXPECT_EQ(loaded.state, MonitorState{}) << name;
+        EXPECT_EQ(loaded.warning, stateRead) << name;
+        EXPECT_EQ(fs::symlink_status(store.url()).type(), before) << name;
+    }
+
+    // Saving replaces a link itself and never writes through it.
+    TempDir dir;
+    StateStore store(dir.path());
+    const fs::path target = dir.write("elsewhere.json", "theirs");
+    fs::create_symlink(target, store.url());
+    store.save(MonitorState{});
+    EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(store.url())));
+    EXPECT_EQ(dir.read("elsewhere.json"), "theirs");
+}
+
+TEST(MonitorStateTest, SavedFileIsOwnerOnlyFromItsFirstByteAndOnDiskBeforeTheRename) {
+    TempDir dir;
+    test::ScopedUmask permissive(0);
+    std::vector<std::string> steps;
+    mode_t modeWhileWriting = 0;
+    auto operations = FileOperations::system();
+    operations.write = [&](int fd, const void* data, std::size_t size) {
+        struct stat status {};
+        ::fstat(fd, &status);
+        modeWhileWriting = status.st_mode & 07777;
+        steps.push_back("write");
+        return ::write(fd, data, size);
+    };
+    operations.fsync = [&](int fd) {
+        steps.push_back("fsync");
+        return ::fsync(fd);
+    };
+    operations.rename = [&](const char* from, const char* to) {
+        steps.push_back("rename");
+        return ::rename(from, to);
+    };
+    const fs::path directory = dir.path() / "share" / "Quotalume";
+    StateStore store(directory, operations);
+    store.save(MonitorState{});
+    EXPECT_EQ(steps, (std::vector<std::string>{"write", "fsync", "rename"}));
+    EXPECT_EQ(modeWhileWriting, 0600u);
+    EXPECT_EQ(modeOf(directory.parent_path()), 0700u);
+    EXPECT_EQ(modeOf(directory), 0700u);
+    EXPECT_EQ(modeOf(store.url()), 0600u);
+
+    // A file left readable by an older version is replaced by an owner-only one.
+    ::chmod(store.url().c_str(), 0644);
+    StateStore(directory).save(MonitorState{});
+    EXPECT_EQ(modeOf(store.url()), 0600u);
+    EXPECT_EQ(entriesOf(directory), std::vector<std::string>{"state.json"});
+}
+
+TEST(MonitorStateTest, FailedSaveThrowsItsErrnoAndLeavesTheOldFile) {
+    auto fail = [](int error) {
+        errno = error;
+        return -1;
+    };
+    const auto real = FileOperations::system();
+    const std::pair<FileOperations, int> cases[] = {
+        {{[&](int, const void*, std::size_t) -> ssize_t { return fail(ENOSPC); }, real.fsync,
+          real.rename},
+         ENOSPC},
+        {{real.write, [&](int) { return fail(EIO); }, real.rename}, EIO},
+        {{real.write, real.fsync, [&](const char*, const char*) { return fail(EXDEV); }}, EXDEV},
+    };
+    TempDir dir;
+    const std::string before = stored().dump();
+    dir.write("state.json", before);
+    for (const auto& [operations, error] : cases) {
+        EXPECT_EQ(errnoOf([&] { StateStore(dir.path(), operations).save(MonitorState{}); }), error);
+        EXPECT_EQ(dir.read("state.json"), before);
+        EXPECT_EQ(entriesOf(dir.path()), std::vector<std::string>{"state.json"});
+    }
+    EXPECT_EQ(errnoOf([&] { StateStore(dir.path() / "state.json").save({}); }), ENOTDIR);
+}
+
+TEST(MonitorStateTest, ReadOnlyFolderFailsTheSave) {
+    if (::geteuid() == 0) {
+        GTEST_SKIP() << "root writes into read-only folders";
+    }
+    TempDir dir;
+    dir.write("state.json", "old");
+    ::chmod(dir.str().c_str(), 0500);
+    EXPECT_EQ(errnoOf([&] { StateStore(dir.path()).save({}); }), EACCES);
+    ::chmod(dir.str().c_str(), 0700);
+    EXPECT_EQ(dir.read("state.json"), "old");
+    EXPECT_EQ(entriesOf(dir.path()), std::vector<std::string>{"state.json"});
+}
+
+TEST(MonitorStateTest, TextThatIsNotUTF8IsSavedWithReplacementCharacters) {
+    TempDir dir;
+    EventRecord record{ResetEvent::test(dateFromReferenceSeconds(1.5))};
+    record.webhookStatus = LocalizedMessage("error.http", {"bad \xC3 byte"});
+    MonitorState state;
+    state.records.push_back(record);
+    StateStore(dir.path()).save(state);
+    const LoadedState loaded = StateStore(dir.path()).load();
+    EXPECT_EQ(loaded.warning, std::nullopt);
+    EXPECT_EQ(loaded.state.records.at(0).webhookStatus.arguments,
+              std::vector<std::string>{"bad \xEF\xBF\xBD byte"});
+}
+
+}  // namespace
+}  // namespace quotalume
