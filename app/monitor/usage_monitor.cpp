@@ -318,32 +318,28 @@ void UsageMonitor::saveAndConnect(std::string_view executablePath, std::string_v
     later([this] { refresh(); });
 }
 
-void UsageMonitor::setMenuBarStyle(MenuBarStyle style) {
-    if (style == menuBarStyle_) {
-        return;
+template <typename Appearance>
+void UsageMonitor::setAppearance(Appearance& published, Appearance value) {
+    if (value == published) {
+        return;  // an unchanged choice writes nothing
     }
-    menuBarStyle_ = style;
+    published = value;
     if (!demo_) {
         try {
-            save(style, preferences_);
+            save(value, preferences_);
         } catch (const std::exception&) {
+            // Kept for this run even when it cannot be stored.
         }
     }
     publish();
 }
 
+void UsageMonitor::setMenuBarStyle(MenuBarStyle style) {
+    setAppearance(menuBarStyle_, style);
+}
+
 void UsageMonitor::setMenuBarScope(MenuBarScope scope) {
-    if (scope == menuBarScope_) {
-        return;
-    }
-    menuBarScope_ = scope;
-    if (!demo_) {
-        try {
-            save(scope, preferences_);
-        } catch (const std::exception&) {
-        }
-    }
-    publish();
+    setAppearance(menuBarScope_, scope);
 }
 
 void UsageMonitor::persist() {

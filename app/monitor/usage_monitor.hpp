@@ -125,6 +125,8 @@ private:
     Answer<Done> refreshPermission();
     template <typename Work>
     void later(Work work);
+    template <typename Appearance>
+    void setAppearance(Appearance& published, Appearance value);
 
     MainLoop& loop_;
     WallClock& clock_;

@@ -251,22 +251,10 @@ TEST(MonitorStateTest, SavedFileIsOwnerOnlyFromItsFirstByteAndOnDiskBeforeTheRen
 }
 
 TEST(MonitorStateTest, FailedSaveThrowsItsErrnoAndLeavesTheOldFile) {
-    auto fail = [](int error) {
-        errno = error;
-        return -1;
-    };
-    const auto real = FileOperations::system();
-    const std::pair<FileOperations, int> cases[] = {
-        {{[&](int, const void*, std::size_t) -> ssize_t { return fail(ENOSPC); }, real.fsync,
-          real.rename},
-         ENOSPC},
-        {{real.write, [&](int) { return fail(EIO); }, real.rename}, EIO},
-        {{real.write, real.fsync, [&](const char*, const char*) { return fail(EXDEV); }}, EXDEV},
-    };
     TempDir dir;
     const std::string before = stored().dump();
     dir.write("state.json", before);
-    for (const auto& [operations, error] : cases) {
+    for (const auto& [operations, error] : test::failingFileOperations()) {
         EXPECT_EQ(errnoOf([&] { StateStore(dir.path(), operations).save(MonitorState{}); }), error);
         EXPECT_EQ(dir.read("state.json"), before);
         EXPECT_EQ(entriesOf(dir.path()), std::vector<std::string>{"state.json"});

@@ -65,8 +65,11 @@ protected:
     }
 
     // Started, with one reading of 50 % used and then one of 0 %: one reset recorded.
-    void startWithOneReset() {
+    void startWithOneReset(bool webhook = false) {
         make().start();
+        if (webhook) {
+            enableWebhook();
+        }
         loop.drain();
         answerFetch(reading(50));
         loop.advance(seconds(30));
@@ -229,12 +232,7 @@ TEST_F(MonitorTest, SaveAndConnectValidatesTrimsAndReports) {
 }
 
 TEST_F(MonitorTest, DeliversOnceAndRetriesWithGrowingPauses) {
-    make().start();
-    enableWebhook();
-    loop.drain();
-    answerFetch(reading(50));
-    loop.advance(seconds(30));
-    answerFetch(reading(0));
+    startWithOneReset(/*webhook=*/true);
     UsageMonitor& m = *monitor;
     ASSERT_EQ(webhooks.calls.waiting(), 1u);
     EXPECT_EQ(onlyRecord().webhookStatus, LocalizedMessage("webhook.delivering"));
@@ -288,12 +286,7 @@ TEST_F(MonitorTest, DeliveryOutcomes) {
         codex.calls.clear();
         webhooks.calls.clear();
         fs::remove_all(data());
-        make().start();
-        enableWebhook();
-        loop.drain();
-        answerFetch(reading(50));
-        loop.advance(seconds(30));
-        answerFetch(reading(0));
+        startWithOneReset(/*webhook=*/true);
         ASSERT_EQ(webhooks.calls.waiting(), 1u);
         webhooks.calls.answer(c.first);
         loop.drain();
@@ -337,11 +330,7 @@ TEST_F(MonitorTest, NothingLeavesTheMachineWhoseStatusCannotBeSaved) {
     // A file where the data folder should be: every save fails, even for root.
     fs::create_directories(data().parent_path());
     { std::ofstream(data()) << "not a folder"; }
-    make().start();
-    loop.drain();
-    answerFetch(reading(50));
-    loop.advance(seconds(30));
-    answerFetch(reading(0));
+    startWithOneReset();
     loop.advance(seconds(120));
     EXPECT_EQ(monitor->persistenceWarning(), LocalizedMessage("error.state_write"));
     EXPECT_TRUE(center.posted.empty());
@@ -349,12 +338,7 @@ TEST_F(MonitorTest, NothingLeavesTheMachineWhoseStatusCannotBeSaved) {
 }
 
 TEST_F(MonitorTest, ACrashDuringASendNeverRepeatsANotificationNorPassesThreeAttempts) {
-    make().start();
-    enableWebhook();
-    loop.drain();
-    answerFetch(reading(50));
-    loop.advance(seconds(30));
-    answerFetch(reading(0));
+    startWithOneReset(/*webhook=*/true);
     ASSERT_EQ(webhooks.calls.waiting(), 1u);
     ASSERT_EQ(center.posted.size(), 1u);
 

@@ -46,23 +46,9 @@ TEST(PrivateFileTest, OwnerOnlyFromTheFirstByteAndCompleteDespiteShortWrites) {
 }
 
 TEST(PrivateFileTest, AFailedStepLeavesTheOldFileAndNoTemporary) {
-    auto fail = [](int error) {
-        errno = error;
-        return -1;
-    };
-    const auto real = FileOperations::system();
-    const std::pair<FileOperations, int> cases[] = {
-        {{[&](int, const void*, std::size_t) -> ssize_t { return fail(ENOSPC); }, real.fsync,
-          real.rename},
-         ENOSPC},
-        {{[](int, const void*, std::size_t) -> ssize_t { return 0; }, real.fsync, real.rename},
-         EIO},
-        {{real.write, [&](int) { return fail(EIO); }, real.rename}, EIO},
-        {{real.write, real.fsync, [&](const char*, const char*) { return fail(EXDEV); }}, EXDEV},
-    };
     TempDir dir;
     const auto file = dir.write("f", "old");
-    for (const auto& [operations, error] : cases) {
+    for (const auto& [operations, error] : test::failingFileOperations()) {
         EXPECT_EQ(errnoOf([&] { replaceFileAtomically(file, "new", ".f", operations); }), error);
         EXPECT_EQ(dir.read("f"), "old");
         EXPECT_EQ(entriesOf(dir.path()), std::vector<std::string>{"f"});

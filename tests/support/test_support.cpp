@@ -152,6 +152,23 @@ bool hasChildren() {
     return ::waitid(P_ALL, 0, &info, WEXITED | WNOHANG | WNOWAIT) == 0 || errno != ECHILD;
 }
 
+std::vector<std::pair<FileOperations, int>> failingFileOperations() {
+    auto fail = [](int error) {
+        errno = error;
+        return -1;
+    };
+    const auto real = FileOperations::system();
+    return {
+        {{[=](int, const void*, std::size_t) -> ssize_t { return fail(ENOSPC); }, real.fsync,
+          real.rename},
+         ENOSPC},
+        {{[](int, const void*, std::size_t) -> ssize_t { return 0; }, real.fsync, real.rename},
+         EIO},
+        {{real.write, [=](int) { return fail(EIO); }, real.rename}, EIO},
+        {{real.write, real.fsync, [=](const char*, const char*) { return fail(EXDEV); }}, EXDEV},
+    };
+}
+
 bool processAlive(pid_t pid) {
     std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
     std::string line;

@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include <quotalume/private_file.hpp>
+
 #include <nlohmann/json.hpp>
 
 namespace quotalume::test {
@@ -76,6 +78,10 @@ mode_t modeOf(const std::filesystem::path& path);
 std::vector<std::string> entriesOf(const std::filesystem::path& directory);
 // The errno of the std::system_error an operation throws; 0 when it throws nothing.
 int errnoOf(const std::function<void()>& operation);
+
+// One FileOperations for each step of an atomic replacement that can fail (a write, a write
+// that makes no progress, the fsync, the rename), with the errno the replacement reports.
+std::vector<std::pair<FileOperations, int>> failingFileOperations();
 
 // HMAC-SHA256 in lower-case hex, computed with OpenSSL directly rather than our own code.
 std::string hmacSHA256Hex(const std::string& key, const std::string& message);
