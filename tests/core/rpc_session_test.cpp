@@ -88,7 +88,8 @@ TEST(RPCSessionTest, ReassemblesSplitAnswersAndServesMergedOnesFromTheBuffer) {
     // Answer 3 is already buffered: the fake sends nothing more, so a pipe read would wait.
     auto start = Clock::now();
     EXPECT_EQ(session.request("initialize")["n"], 3);
-    EXPECT_LT(secondsSince(start), 0.2);
+    EXPECT_LT(secondsSince(start), 5.0)
+        << "served from the buffer, not a read that waits for the deadline";
 }
 
 TEST(RPCSessionTest, SkipsJunkAndNotificationsAndRefusesServerRequests) {
