@@ -82,11 +82,17 @@ void BM_Reject4MiBLine(benchmark::State& state) {
 }
 BENCHMARK(BM_Reject4MiBLine)->Unit(benchmark::kMillisecond);
 
-// A line of 4 MiB of "[" is skipped like any line that is not JSON, then the answer is read.
-// The peak resident size shows what the hostile line cost beyond its own bytes.
+// A line of 4 MiB of "[" and one of 4 MiB of "{}," are skipped like any line that is not
+// JSON, then the answer is read. The peak resident size shows what the hostile lines cost
+// beyond their own bytes.
 void BM_SkipHostileNesting(benchmark::State& state) {
+    std::string wide = "[";
+    while (wide.size() < RPCSession::maximumBufferedBytes - 8) {
+        wide += "{},";
+    }
+    wide += "{}]";
     FakeCodexHome home("read\nsend " + std::string(RPCSession::maximumBufferedBytes - 1, '[') +
-                       "\nsend {\"id\":1,\"result\":{}}\n");
+                       "\nsend " + wide + "\nsend {\"id\":1,\"result\":{}}\n");
     for (auto _ : state) {
         RPCSession session(home.executable(), home.str(), 20);
         benchmark::DoNotOptimize(session.request("initialize"));
@@ -95,7 +101,7 @@ void BM_SkipHostileNesting(benchmark::State& state) {
     rusage usage{};
     ::getrusage(RUSAGE_SELF, &usage);
     state.counters["peak_rss_MiB"] = static_cast<double>(usage.ru_maxrss) / 1024.0;
-    state.SetBytesProcessed(state.iterations() * 4194305);
+    state.SetBytesProcessed(state.iterations() * 2 * 4194305);
 }
 BENCHMARK(BM_SkipHostileNesting)->Unit(benchmark::kMillisecond);
 

@@ -18,6 +18,7 @@ void CodexClientSource::fetch(const CodexConfiguration& configuration,
                 return LocalizedMessage::from(std::current_exception());
             }
         },
+        [](std::exception_ptr error) -> FetchResult { return LocalizedMessage::from(error); },
         std::move(done));
 }
 
@@ -34,6 +35,9 @@ void WebhookSenderPort::send(const ResetEvent& event, const WebhookConfiguration
                 // A request that cannot even be built is never retried.
                 return WebhookFailure{LocalizedMessage::from(std::current_exception()), false};
             }
+        },
+        [](std::exception_ptr error) -> WebhookResult {
+            return WebhookFailure{LocalizedMessage::from(error), true};  // try again later
         },
         std::move(done));
 }

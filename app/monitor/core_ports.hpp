@@ -2,6 +2,7 @@
 
 #include "ports.hpp"
 
+#include <exception>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -22,18 +23,20 @@ public:
     BackgroundWork(const BackgroundWork&) = delete;
     BackgroundWork& operator=(const BackgroundWork&) = delete;
 
-    // `work` must not throw: it turns every failure into its result.
+    // `work` must not throw: it turns every failure into its result. When no thread can be
+    // started, `failed` makes the result from that error.
     template <typename Result>
-    void run(std::function<Result()> work, std::function<void(Result)> done) {
-        // Detached: a Codex session may take its whole 25 s, and quitting must not wait for it.
-        // The child of a session dies with the thread that started it.
-        std::thread([shared = shared_, work = std::move(work), done = std::move(done)]() mutable {
-            auto result = std::make_shared<Result>(work());
-            std::lock_guard lock(shared->mutex);
-            if (shared->loop != nullptr) {
-                shared->loop->post([done = std::move(done), result] { done(std::move(*result)); });
-            }
-        }).detach();
+    void run(std::function<Result()> work, std::function<Result(std::exception_ptr)> failed,
+             std::function<void(Result)> done) {
+        try {
+            // Detached: a Codex session may take its whole 25 s, and quitting must not wait for
+            // it. The child of a session dies with the thread that started it.
+            std::thread([shared = shared_, work, done]() mutable {
+                deliver(*shared, std::move(done), work());
+            }).detach();
+        } catch (...) {
+            deliver(*shared_, std::move(done), failed(std::current_exception()));
+        }
     }
 
 private:
@@ -42,6 +45,16 @@ private:
         std::mutex mutex;
         MainLoop* loop;
     };
+
+    template <typename Result>
+    static void deliver(Shared& shared, std::function<void(Result)> done, Result value) {
+        auto result = std::make_shared<Result>(std::move(value));
+        std::lock_guard lock(shared.mutex);
+        if (shared.loop != nullptr) {
+            shared.loop->post([done = std::move(done), result] { done(std::move(*result)); });
+        }
+    }
+
     std::shared_ptr<Shared> shared_;
 };
 

@@ -14,8 +14,9 @@
 #include <string>
 #include <variant>
 
-// The engine's view of the world. Every callback given to a port runs later on the main loop,
-// never inside the call that takes it, and never after the port has been destroyed.
+// The engine's view of the world. Every callback given to a port runs exactly once, later, on
+// the main loop: never inside the call that takes it, and never after the port has been
+// destroyed (a destroyed port drops its callbacks uncalled).
 namespace quotalume {
 
 using Duration = std::chrono::milliseconds;

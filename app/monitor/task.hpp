@@ -37,6 +37,17 @@ public:
 
     void await_suspend(std::coroutine_handle<> handle) {
         auto frame = std::make_shared<Frame>(handle);
+        // If starting the call throws, the exception goes on into the coroutine, which must
+        // then still exist: the guard lets go of it first.
+        struct Release {
+            std::shared_ptr<Frame> frame;
+            bool started = false;
+            ~Release() {
+                if (!started) {
+                    frame->handle = nullptr;
+                }
+            }
+        } release{frame};
         start_([this, frame, owner = owner_](Value value) {
             std::coroutine_handle<> waiting = std::exchange(frame->handle, nullptr);
             if (!waiting) {
@@ -49,6 +60,7 @@ public:
             value_.emplace(std::move(value));
             waiting.resume();
         });
+        release.started = true;
     }
 
     Value await_resume() { return std::move(*value_); }

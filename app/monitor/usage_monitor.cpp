@@ -40,10 +40,12 @@ public:
     }
 
     void notify() const {
-        // A copy, so that subscribers may come and go while they are told.
-        const auto current = *list_;
+        // Copies of the list and of its entries: subscribers may come and go while they are
+        // told, and one of them may even destroy the monitor and these observers with it.
+        const std::shared_ptr<List> list = list_;
+        const List current = *list;
         for (const auto& [id, changed] : current) {
-            if (list_->contains(id)) {
+            if (list->contains(id)) {
                 changed();
             }
         }
@@ -100,6 +102,7 @@ UsageMonitor::UsageMonitor(MonitorPorts ports, bool demo)
 }
 
 UsageMonitor::~UsageMonitor() {
+    alive_.reset();  // whatever answers from now on finds the monitor gone
     stop();
 }
 
@@ -140,6 +143,7 @@ void UsageMonitor::start() {
 }
 
 void UsageMonitor::stop() {
+    stopped_ = true;  // a refresh still running must not arm a new timer
     refreshTimer_.reset();
     clockTimer_.reset();
     deliveryTimer_.reset();
@@ -255,7 +259,7 @@ void UsageMonitor::recordEvents(std::vector<ResetEvent> events) {
 
 void UsageMonitor::scheduleNextRefresh() {
     refreshTimer_.reset();
-    if (demo_) {
+    if (demo_ || stopped_) {
         return;
     }
     const Date current = clock_.now();
@@ -394,15 +398,20 @@ Task UsageMonitor::runDeliveryPass() {
         }
 
         if (record->localPending) {
+            const EventRecord before = *record;
             const bool enabled = settings_.notificationsEnabled;
             record->localPending = false;
             record->localStatus =
                 message(enabled ? "notification.submitting" : "notification.disabled");
             persist();
-            publish();
             if (!stateSaved_) {
-                break;  // nothing leaves the machine whose status is not on disk
+                // Nothing leaves the machine whose status is not on disk; the record stays
+                // owed, so the pass after the disk recovers shows it after all.
+                *record = before;
+                publish();
+                break;
             }
+            publish();
             if (settings_.notificationsEnabled) {
                 auto notifying = notify(owed.event, settings_.notificationSound, false);
                 auto outcome = co_await notifying;
@@ -428,13 +437,16 @@ Task UsageMonitor::runDeliveryPass() {
             record->webhookPending = false;
             record->webhookStatus = message("webhook.cancelled");
         } else {
+            const EventRecord before = *record;
             record->webhookAttempts += 1;  // counted before the send
             record->webhookStatus = message("webhook.delivering");
             persist();
-            publish();
             if (!stateSaved_) {
+                *record = before;  // an attempt that never left is no attempt
+                publish();
                 break;
             }
+            publish();
             auto sending = sendWebhook(owed.event, *webhookConfiguration_, false);
             WebhookResult failure = co_await sending;
             if ((record = liveRecord(id)) == nullptr) {

@@ -164,6 +164,7 @@ private:
     long long settingsRevision_ = 0;
     bool isDelivering_ = false;
     bool stateSaved_ = true;
+    bool stopped_ = false;
     std::optional<WebhookConfiguration> webhookConfiguration_;
     std::unique_ptr<TimerHandle> refreshTimer_;
     std::unique_ptr<TimerHandle> clockTimer_;

@@ -4,6 +4,8 @@
 
 #include <quotalume/preferences_store.hpp>
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <deque>
 #include <functional>
@@ -63,8 +65,10 @@ public:
             } else {
                 timer->active = false;
             }
-            auto fire = timer->fire;  // the callback may end its own timer
-            fire();
+            // A real timer may not be ended from inside its own callback.
+            timer->firing = true;
+            timer->fire();
+            timer->firing = false;
             drain();
         }
         clock_.now_ = until;
@@ -83,11 +87,15 @@ private:
         bool repeating;
         std::function<void()> fire;
         bool active;
+        bool firing = false;
     };
     class Handle final : public TimerHandle {
     public:
         explicit Handle(std::shared_ptr<Timer> timer) : timer_(std::move(timer)) {}
-        ~Handle() override { timer_->active = false; }
+        ~Handle() override {
+            EXPECT_FALSE(timer_->firing) << "a timer was ended inside its own callback";
+            timer_->active = false;
+        }
 
     private:
         std::shared_ptr<Timer> timer_;

@@ -296,6 +296,7 @@ TEST_F(MonitorTest, DeliveryOutcomes) {
         }
         EXPECT_EQ(webhooks.calls.waiting(), 0u) << "nothing more is sent";
         EXPECT_EQ(onlyRecord().webhookStatus, c.webhookStatus);
+        EXPECT_EQ(onlyRecord().localStatus, LocalizedMessage("notification.submitted"));
         EXPECT_EQ(onlyRecord().webhookAttempts, c.attempts);
         EXPECT_FALSE(onlyRecord().webhookPending);
     }
@@ -343,9 +344,11 @@ TEST_F(MonitorTest, ACrashDuringASendNeverRepeatsANotificationNorPassesThreeAtte
     ASSERT_EQ(center.posted.size(), 1u);
 
     for (int restart = 2; restart <= 4; ++restart) {
-        monitor.reset();  // the process ends while the webhook is in flight
-        codex.calls.clear();
-        webhooks.calls.answer(WebhookResult());  // an answer nobody is left to hear
+        monitor.reset();  // the process ends while the webhook and a fetch are in flight
+        while (codex.calls.waiting() > 0) {
+            codex.calls.answer(reading(0));  // answers nobody is left to hear
+        }
+        webhooks.calls.answer(WebhookResult());
         loop.drain();
         make().start();
         loop.advance(seconds(10));  // the first delivery pass
@@ -358,6 +361,49 @@ TEST_F(MonitorTest, ACrashDuringASendNeverRepeatsANotificationNorPassesThreeAtte
             EXPECT_EQ(webhooks.calls.waiting(), 0u) << "never a fourth attempt";
             EXPECT_EQ(record.webhookStatus, LocalizedMessage("webhook.limit_reached"));
         }
+    }
+}
+
+TEST_F(MonitorTest, AnInFlightStatusThatCannotBeSavedLeavesTheRecordOwed) {
+    ResetEvent event = ResetEvent::test(clock.now_);
+    event.bucketId = "codex";
+    MonitorState stored;
+    stored.records.push_back({.event = event,
+                              .localStatus = LocalizedMessage("notification.waiting"),
+                              .webhookStatus = LocalizedMessage("webhook.waiting"),
+                              .webhookFingerprint = receiver.fingerprint(),
+                              .webhookPending = true,
+                              .localPending = true});
+    StateStore(data()).save(stored);
+    make();
+    // The disk fails after start-up: nothing may leave, and nothing may be lost.
+    fs::remove_all(data());
+    { std::ofstream(data()) << "not a folder"; }
+    monitor->start();
+    loop.advance(seconds(20));
+    EXPECT_TRUE(center.posted.empty());
+    EXPECT_EQ(onlyRecord(), stored.records[0]) << "still owed, attempts uncounted";
+
+    fs::remove(data());
+    loop.advance(seconds(10));
+    EXPECT_EQ(center.posted.size(), 1u);
+    EXPECT_EQ(onlyRecord().localStatus, LocalizedMessage("notification.submitted"));
+}
+
+TEST_F(MonitorTest, PermissionIsAskedForOnceAtStartAndOnlyWithNotificationsOn) {
+    for (bool enabled : {true, false}) {
+        monitor.reset();
+        center.status = NotificationAuthorization::notDetermined;
+        center.authorizationRequests = 0;
+        Settings settings;
+        settings.notificationsEnabled = enabled;
+        settings.save(preferences);
+        make().start();
+        loop.drain();
+        EXPECT_EQ(center.authorizationRequests, enabled ? 1 : 0);
+        EXPECT_EQ(monitor->notifier().authorization(),
+                  enabled ? NotificationAuthorization::authorized
+                          : NotificationAuthorization::notDetermined);
     }
 }
 

@@ -316,8 +316,14 @@ TEST(RPCSessionTest, HostileNestingIsSkippedLikeAnyLineThatIsNotJSON) {
     // a 4 MiB line of brackets; neither may crash us or be answered.
     const std::string deepID = std::string(60000, '[') + std::string(60000, ']');
     const std::string brackets(RPCSession::maximumBufferedBytes - 1, '[');
+    // And a wide one: a million empty objects would cost the parser some hundred megabytes.
+    std::string wide = "[";
+    while (wide.size() < RPCSession::maximumBufferedBytes - 8) {
+        wide += "{},";
+    }
+    wide += "{}]";
     FakeCodexHome home("read\nsend {\"id\":" + deepID + ",\"method\":\"ask\"}\nsend " + brackets +
-                       "\nsend {\"id\":1,\"result\":{\"ok\":true}}\n");
+                       "\nsend " + wide + "\nsend {\"id\":1,\"result\":{\"ok\":true}}\n");
     {
         RPCSession session(home.executable(), home.str(), 30);
         EXPECT_EQ(session.request("initialize"), json({{"ok", true}}));
@@ -329,11 +335,13 @@ TEST(RPCSessionTest, TheChildsEndEndsTheSessionAndItsWholeGroup) {
     // A grandchild holds the pipe open: the child's exit, not end of file, ends the wait.
     FakeCodexHome exiting("holder\nread\nexit 1\n");
     FakeCodexHome serving("holder\nserve\n");
-    for (FakeCodexHome* home : {&exiting, &serving}) {
+    // One that goes on writing once the child has gone.
+    FakeCodexHome chattering("chatter\nread\nexit 1\n");
+    for (FakeCodexHome* home : {&exiting, &serving, &chattering}) {
         auto start = Clock::now();
         {
             RPCSession session(home->executable(), home->str(), 30);
-            if (home == &exiting) {
+            if (home != &serving) {
                 EXPECT_EQ(failureOf([&] { session.request("initialize"); }), "error.server_exit");
             } else {
                 session.request("initialize");

@@ -14,6 +14,7 @@
 //   serve         answer every request like a signed-in app-server (see below)
 //   holder        start a grandchild that keeps our stdout open and sleeps; its pid goes to
 //                 $CODEX_HOME/holder.pid
+//   chatter       the same, but the grandchild writes a junk line every millisecond
 // After the last command it reads stdin until end of file, then exits 0.
 //
 // Every line received is appended to $CODEX_HOME/received; at start it writes its arguments,
@@ -227,11 +228,16 @@ int main(int argc, char** argv) {
             for (;;) {
                 ::pause();
             }
-        } else if (verb == "holder") {
+        } else if (verb == "holder" || verb == "chatter") {
             if (pid_t holder = ::fork(); holder == 0) {
                 ::close(STDIN_FILENO);
                 for (;;) {
-                    ::pause();
+                    if (verb == "chatter") {
+                        (void)!::write(STDOUT_FILENO, "junk\n", 5);
+                        ::usleep(1000);
+                    } else {
+                        ::pause();
+                    }
                 }
             } else {
                 std::ofstream(home + "/holder.pid") << holder;

@@ -11,9 +11,13 @@ namespace quotalume {
 // receivers' answers). Ours never go past a handful of levels; the bound keeps recursive
 // serialisation and decoding shallow and a line of "[[[[…" from costing memory.
 inline constexpr std::size_t maximumJSONDepth = 64;
+// Most containers and separators in one document: ours hold a few thousand values (the state
+// file's 100 records), and this keeps a hostile line's parsed form within a few megabytes.
+inline constexpr std::size_t maximumJSONValues = 100'000;
 
-// The document in `text`, or a discarded value (is_discarded()) when it is not JSON or nests
-// deeper than `maximumDepth`. Never throws a parse error.
+// The document in `text`, or a discarded value (is_discarded()) when it is not JSON, nests
+// deeper than `maximumDepth` or holds more than maximumJSONValues values. Never throws a parse
+// error.
 nlohmann::json parseBoundedJSON(std::string_view text, std::size_t maximumDepth = maximumJSONDepth);
 
 }  // namespace quotalume

@@ -47,6 +47,7 @@ private:
     std::size_t lineStart_ = 0;  // bytes before this were already returned as lines
     std::size_t scanned_ = 0;    // bytes before this are known to hold no line feed
     std::int64_t requestID_ = 0;
+    std::size_t readAfterExit_ = 0;  // bytes read after the child was seen to end
     bool closed_ = false;
 };
 

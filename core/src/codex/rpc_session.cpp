@@ -30,6 +30,8 @@ using nlohmann::json;
 
 constexpr std::size_t readChunkBytes = 8192;
 constexpr std::size_t largeLineBytes = 64 * 1024;
+// What a pipe holds by default: all a child can have written that is still unread at its end.
+constexpr std::size_t pipeCapacityBytes = 64 * 1024;
 constexpr std::int64_t methodNotFound = -32601;
 
 // Our own environment with the three entries the child needs set (replacing inherited ones).
@@ -220,6 +222,11 @@ std::string RPCSession::nextLine() {
             }
             continue;
         }
+        // After the child's end only what it left in the pipe counts; a grandchild that goes
+        // on writing does not keep the session alive.
+        if (ready[1].revents != 0 && readAfterExit_ > pipeCapacityBytes) {
+            throw QuotalumeError(QuotalumeError::Case::serverExited);
+        }
 
         // Drop returned lines from the front before growing, so the buffer stays bounded by
         // the unread bytes and cutting many lines stays linear.
@@ -242,6 +249,9 @@ std::string RPCSession::nextLine() {
         buffer_.resize(used + static_cast<std::size_t>(std::max<ssize_t>(count, 0)));
         if (count <= 0) {
             throw QuotalumeError(QuotalumeError::Case::serverExited);
+        }
+        if (ready[1].revents != 0) {
+            readAfterExit_ += static_cast<std::size_t>(count);
         }
         if (buffer_.size() > maximumBufferedBytes) {
             throw QuotalumeError(QuotalumeError::Case::invalidResponse);

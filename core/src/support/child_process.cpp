@@ -4,10 +4,12 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <system_error>
@@ -100,7 +102,17 @@ int becomeChild(const ChildProcess::Options& options, pid_t parent, int in, int 
         return errno;
     }
     // Belt and braces: descriptors opened elsewhere without O_CLOEXEC must not leak either.
-    ::close_range(3, ~0U, 0);
+    // Kernels before 5.9 have no close_range: close them one by one.
+    if (::close_range(3, ~0U, 0) != 0) {
+        rlimit limit{};
+        const rlim_t highest =
+            ::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY
+                ? std::min<rlim_t>(limit.rlim_cur, 1 << 20)
+                : 1 << 16;
+        for (rlim_t fd = 3; fd < highest; ++fd) {
+            ::close(static_cast<int>(fd));
+        }
+    }
     if (!options.workingDirectory.empty() && ::chdir(options.workingDirectory.c_str()) != 0) {
         return errno;
     }
@@ -121,17 +133,6 @@ int becomeChild(const ChildProcess::Options& options, pid_t parent, int in, int 
 }  // namespace
 
 ChildProcess::ChildProcess(const Options& options) {
-    int in[2];
-    int out[2];
-    makePipe(in);
-    try {
-        makePipe(out);
-    } catch (...) {
-        ::close(in[0]);
-        ::close(in[1]);
-        throw;
-    }
-
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(options.executable.c_str()));
     for (const auto& argument : options.arguments) {
@@ -143,6 +144,18 @@ ChildProcess::ChildProcess(const Options& options) {
         envp.push_back(const_cast<char*>(entry.c_str()));
     }
     envp.push_back(nullptr);
+
+    // The pipes last, so that nothing above can fail with them open.
+    int in[2];
+    int out[2];
+    makePipe(in);
+    try {
+        makePipe(out);
+    } catch (...) {
+        ::close(in[0]);
+        ::close(in[1]);
+        throw;
+    }
 
     // vfork, as posix_spawn does: no copy of our address space, and we resume only once the
     // child has exec'd or given up, leaving why in `launchError`. No signal handler of ours
@@ -221,8 +234,8 @@ bool ChildProcess::reap(int flags) {
     if (info.si_pid != pid_) {
         return false;  // still running
     }
-    forgetGroup(pid_);
     ::kill(-pid_, SIGKILL);  // grandchildren that would hold our pipe open
+    forgetGroup(pid_);       // only now: a signal handler in between still ends the group
     int status = 0;
     pid_t waited;
     do {
