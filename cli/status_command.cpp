@@ -151,7 +151,7 @@ CodexConfiguration savedSource() {
     } catch (const std::exception&) {
         // No home directory: nothing was saved.
     }
-    return {settings.codexPath, settings.codexHome, 25};
+    return {settings.codexPath, settings.codexHome, CodexConfiguration::defaultTimeout};
 }
 
 enum class Format { text, json, waybar };

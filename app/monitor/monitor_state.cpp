@@ -8,10 +8,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include <cerrno>
 #include <exception>
 #include <optional>
-#include <system_error>
 #include <unordered_set>
 
 namespace quotalume {
@@ -30,11 +28,8 @@ constexpr std::size_t largestStoredList = 10 * MonitorState::maximumRecords;
 std::optional<MonitorState> readState(const std::filesystem::path& path) {
     // Saving only ever renames a regular file into place, so a link (even one leading nowhere)
     // is not ours; following it would read a file outside the folder.
-    std::error_code ignored;
-    if (std::filesystem::is_symlink(std::filesystem::symlink_status(path, ignored))) {
-        throw std::system_error(ELOOP, std::system_category(), path.string());
-    }
-    const std::optional<std::string> content = readSmallFile(path, largestFile);
+    const std::optional<std::string> content =
+        readSmallFile(path, largestFile, {.followLinks = false});
     if (!content) {
         return std::nullopt;
     }

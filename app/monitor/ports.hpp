@@ -21,11 +21,12 @@ namespace quotalume {
 
 using Duration = std::chrono::milliseconds;
 
-// A timer runs until its handle is destroyed.
-class TimerHandle {
+// What a timer, a signal or an observer gives back: it runs until this handle is destroyed.
+class Subscription {
 public:
-    virtual ~TimerHandle() = default;
+    virtual ~Subscription() = default;
 };
+using TimerHandle = Subscription;
 
 class MainLoop {
 public:
@@ -100,12 +101,7 @@ public:
     virtual bool setRegistered(bool registered) = 0;
 };
 
-// Wake from sleep and a change of the system's locale; the subscription ends with its handle.
-class Subscription {
-public:
-    virtual ~Subscription() = default;
-};
-
+// Wake from sleep and a change of the system's locale.
 class SystemSignals {
 public:
     virtual ~SystemSignals() = default;

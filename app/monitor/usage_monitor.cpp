@@ -89,7 +89,7 @@ UsageMonitor::UsageMonitor(MonitorPorts ports, bool demo)
       now_(ports.clock.now()) {
     if (demo_) {
         // Nothing of the user's is read: defaults, a fresh state and the made-up reading.
-        snapshot_ = demoSnapshot(now_);
+        demoSnapshot_ = demoSnapshot(now_);
         return;
     }
     settings_ = Settings::load(preferences_);
@@ -98,7 +98,6 @@ UsageMonitor::UsageMonitor(MonitorPorts ports, bool demo)
     LoadedState loaded = store_.load();
     state_ = std::move(loaded.state);
     persistenceWarning_ = std::move(loaded.warning);
-    snapshot_ = state_.snapshot;
 }
 
 UsageMonitor::~UsageMonitor() {
@@ -196,7 +195,8 @@ Task UsageMonitor::runRefresh() {
 
     // Awaited through named values throughout: GCC 12 mishandles temporaries that live across
     // a co_await.
-    auto fetching = fetch({settings_.codexPath, settings_.codexHome, fetchTimeoutSeconds});
+    auto fetching =
+        fetch({settings_.codexPath, settings_.codexHome, CodexConfiguration::defaultTimeout});
     FetchResult result = co_await fetching;
 
     // A result for a source the user has since replaced belongs to nobody.
@@ -207,8 +207,7 @@ Task UsageMonitor::runRefresh() {
                 state_.records.clear();  // the history belongs to one account
             }
             std::vector<ResetEvent> events = state_.detector.observe(*reading);
-            state_.snapshot = *reading;
-            snapshot_ = std::move(*reading);
+            state_.snapshot = std::move(*reading);
             recordEvents(std::move(events));
             lastError_.reset();
             sourceConnection_.complete(revision, std::nullopt);
@@ -264,7 +263,7 @@ void UsageMonitor::scheduleNextRefresh() {
     }
     const Date current = clock_.now();
     const double delay =
-        RefreshSchedule::delay(snapshot_, current, settings_.refreshInterval, failures_);
+        RefreshSchedule::delay(snapshot(), current, settings_.refreshInterval, failures_);
     const auto wait = duration_cast<Duration>(duration<double>(delay));
     nextRefreshAt_ = current + wait;
     // Posted, so the refresh that replaces this timer runs outside the timer's own callback.
@@ -288,7 +287,6 @@ void UsageMonitor::updateSettings(const Settings& next) {
     if (sourceChanged) {
         settingsRevision_ += 1;
         state_ = MonitorState{};
-        snapshot_.reset();
         lastError_.reset();
         persist();
         later([this] { refresh(); });
@@ -620,13 +618,13 @@ Answer<Done> UsageMonitor::refreshPermission() {
 // ---- Derived values
 
 bool UsageMonitor::isStale() const {
-    if (!snapshot_) {
+    if (!snapshot()) {
         return false;
     }
     if (lastError_) {
         return true;
     }
-    const double age = duration<double>(now_ - snapshot_->observedAt).count();
+    const double age = duration<double>(now_ - snapshot()->observedAt).count();
     return age > std::max(2 * settings_.refreshInterval, 90.0);
 }
 
@@ -635,33 +633,35 @@ std::string UsageMonitor::statusText() const {
                       : isRefreshing_ ? "status.refreshing"
                       : lastError_    ? "status.error"
                       : isStale()     ? "status.stale"
-                      : !snapshot_    ? "status.connecting"
+                      : !snapshot()   ? "status.connecting"
                                       : "status.connected";
     return L10n::text(key);
 }
 
 std::string UsageMonitor::menuBarTitle() const {
-    return MenuBarPresentation::title(snapshot_ ? snapshot_->codexBucket() : std::nullopt,
+    return MenuBarPresentation::title(snapshot() ? snapshot()->codexBucket() : std::nullopt,
                                       lastError_.has_value() || isStale(), menuBarScope_);
 }
 
 std::string UsageMonitor::menuBarHelp() const {
-    if (snapshot_ && MenuBarPresentation::items(snapshot_->codexBucket(), menuBarScope_).empty()) {
+    if (snapshot() &&
+        MenuBarPresentation::items(snapshot()->codexBucket(), menuBarScope_).empty()) {
         return L10n::text("menu_scope.unavailable");
     }
     return L10n::text("app.tooltip");
 }
 
 std::optional<CreditsSnapshot> UsageMonitor::credits() const {
-    if (!snapshot_) {
+    if (!snapshot()) {
         return std::nullopt;
     }
-    auto bucket = snapshot_->codexBucket();
+    auto bucket = snapshot()->codexBucket();
     return bucket ? bucket->credits : std::nullopt;
 }
 
 std::vector<QuotaWindow> UsageMonitor::visibleWindows() const {
-    return MenuBarPresentation::visibleWindows(snapshot_ ? snapshot_->codexBucket() : std::nullopt);
+    return MenuBarPresentation::visibleWindows(snapshot() ? snapshot()->codexBucket()
+                                                          : std::nullopt);
 }
 
 }  // namespace quotalume

@@ -41,7 +41,6 @@ struct MonitorPorts {
 // before anything leaves the machine. Lives on the main loop; never blocks it.
 class UsageMonitor {
 public:
-    static constexpr double fetchTimeoutSeconds = 25;
     static constexpr std::int64_t attemptLimit = 3;
 
     UsageMonitor(MonitorPorts ports, bool demo);
@@ -74,7 +73,10 @@ public:
     const Settings& settings() const { return settings_; }
     MenuBarStyle menuBarStyle() const { return menuBarStyle_; }
     MenuBarScope menuBarScope() const { return menuBarScope_; }
-    const std::optional<UsageSnapshot>& snapshot() const { return snapshot_; }
+    // The last reading; in demo mode the made-up one, which is never part of the state.
+    const std::optional<UsageSnapshot>& snapshot() const {
+        return demo_ ? demoSnapshot_ : state_.snapshot;
+    }
     const std::vector<EventRecord>& records() const { return state_.records; }
     bool isRefreshing() const { return isRefreshing_; }
     const std::optional<LocalizedMessage>& lastError() const { return lastError_; }
@@ -147,7 +149,7 @@ private:
     MenuBarStyle menuBarStyle_ = MenuBarStyle::percentage;
     MenuBarScope menuBarScope_ = MenuBarScope::both;
     MonitorState state_;
-    std::optional<UsageSnapshot> snapshot_;
+    std::optional<UsageSnapshot> demoSnapshot_;
     bool isRefreshing_ = false;
     std::optional<LocalizedMessage> lastError_;
     SourceConnectionFeedback sourceConnection_;

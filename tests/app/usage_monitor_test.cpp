@@ -76,6 +76,22 @@ protected:
         answerFetch(reading(0));
     }
 
+    // A state file from an earlier run holding one record that still owes both announcements.
+    MonitorState storeOwedRecord(const char* webhookStatus, std::int64_t attempts) const {
+        ResetEvent event = ResetEvent::test(clock.now_);
+        event.bucketId = "codex";
+        MonitorState stored;
+        stored.records.push_back({.event = event,
+                                  .localStatus = LocalizedMessage("notification.waiting"),
+                                  .webhookStatus = LocalizedMessage(webhookStatus),
+                                  .webhookFingerprint = receiver.fingerprint(),
+                                  .webhookAttempts = attempts,
+                                  .webhookPending = true,
+                                  .localPending = true});
+        StateStore(data()).save(stored);
+        return stored;
+    }
+
     void enableWebhook() { ASSERT_TRUE(monitor->saveWebhook(receiver, true)); }
 
     const EventRecord& onlyRecord() const {
@@ -304,17 +320,7 @@ TEST_F(MonitorTest, DeliveryOutcomes) {
 
 TEST_F(MonitorTest, WhatIsOwedFollowsTheSettingsOfTheMomentItIsDelivered) {
     // Owed from an earlier run: a notification, and a webhook already at its limit.
-    ResetEvent event = ResetEvent::test(clock.now_);
-    event.bucketId = "codex";
-    MonitorState stored;
-    stored.records.push_back({.event = event,
-                              .localStatus = LocalizedMessage("notification.waiting"),
-                              .webhookStatus = LocalizedMessage("webhook.delivering"),
-                              .webhookFingerprint = receiver.fingerprint(),
-                              .webhookAttempts = 3,
-                              .webhookPending = true,
-                              .localPending = true});
-    StateStore(data()).save(stored);
+    storeOwedRecord("webhook.delivering", 3);
     Settings settings;
     settings.notificationsEnabled = false;
     settings.webhookEnabled = true;
@@ -365,16 +371,7 @@ TEST_F(MonitorTest, ACrashDuringASendNeverRepeatsANotificationNorPassesThreeAtte
 }
 
 TEST_F(MonitorTest, AnInFlightStatusThatCannotBeSavedLeavesTheRecordOwed) {
-    ResetEvent event = ResetEvent::test(clock.now_);
-    event.bucketId = "codex";
-    MonitorState stored;
-    stored.records.push_back({.event = event,
-                              .localStatus = LocalizedMessage("notification.waiting"),
-                              .webhookStatus = LocalizedMessage("webhook.waiting"),
-                              .webhookFingerprint = receiver.fingerprint(),
-                              .webhookPending = true,
-                              .localPending = true});
-    StateStore(data()).save(stored);
+    const MonitorState stored = storeOwedRecord("webhook.waiting", 0);
     make();
     // The disk fails after start-up: nothing may leave, and nothing may be lost.
     fs::remove_all(data());

@@ -32,13 +32,19 @@ std::filesystem::path xdgDirectory(
 // Every missing folder on the way is created with mode 0700; existing ones keep their mode.
 void createPrivateDirectories(const std::filesystem::path& directory);
 
+struct SmallFileRead {
+    // A file that others may read (it holds credentials) is first narrowed to mode 0600; when
+    // that fails, so does the read, with the errno of the chmod.
+    bool ownerOnly = false;
+    // A link in the file's place, even one leading nowhere, fails with ELOOP.
+    bool followLinks = true;
+};
+
 // The whole of a regular file of at most `limit` bytes; nothing when there is no such file.
 // Another kind of file fails with EISDIR or EINVAL, a larger one with EFBIG. Opened without
-// blocking, so a FIFO in the file's place cannot stall the caller. With `ownerOnly`, a file
-// that others may read (it holds credentials) is first narrowed to mode 0600; when that
-// fails, so does the read, with the errno of the chmod.
+// blocking, so a FIFO in the file's place cannot stall the caller.
 std::optional<std::string> readSmallFile(const std::filesystem::path& path, std::size_t limit,
-                                         bool ownerOnly = false);
+                                         SmallFileRead options = {});
 
 // Replaces `path` by `content`: the bytes go to `temporaryName` in the same folder, created
 // exclusively with mode 0600 (never wider, not even for a moment), are flushed to disk and

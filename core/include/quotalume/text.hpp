@@ -1,8 +1,10 @@
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace quotalume {
 
@@ -23,7 +25,11 @@ std::optional<std::string> repairingUTF8(std::string_view text);
 // "~" and "~/…" become the user's home directory; anything else is returned unchanged.
 std::string expandingTilde(std::string_view path);
 
-// The current user's home directory: $HOME when absolute, else the password database.
-std::string userHomeDirectory();
+// The current user's home directory: $HOME when absolute, else the password database; empty
+// when neither names one. `environment` replaces getenv (for tests).
+std::string userHomeDirectory(const std::function<const char*(const char*)>& environment = nullptr);
+
+// The non-empty pieces of `text` between separators.
+std::vector<std::string> split(std::string_view text, char separator);
 
 }  // namespace quotalume

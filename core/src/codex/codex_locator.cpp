@@ -50,24 +50,6 @@ bool isDirectory(const std::string& path) {
     return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
-std::vector<std::string_view> split(std::string_view text, char separator) {
-    std::vector<std::string_view> pieces;
-    while (!text.empty()) {
-        auto end = std::min(text.find(separator), text.size());
-        pieces.push_back(text.substr(0, end));
-        text.remove_prefix(std::min(end + 1, text.size()));
-    }
-    return pieces;
-}
-
-// $HOME when absolute, else the password database; empty when neither names one.
-std::string homeFrom(const CodexLocator::Environment& environment) {
-    if (const char* home = environment("HOME"); home != nullptr && home[0] == '/') {
-        return home;
-    }
-    return userHomeDirectory();
-}
-
 // "~/" relative to `home`; anything else that is not absolute is no folder to look in.
 std::optional<std::string> absoluteFolder(std::string_view path, const std::string& home) {
     if (path.starts_with("~/") && !home.empty()) {
@@ -219,7 +201,7 @@ std::string CodexLocator::home(std::string_view custom, const Environment& envir
 }
 
 std::vector<std::string> CodexLocator::suggestions(const Environment& environment) {
-    const std::string home = homeFrom(environment);
+    const std::string home = userHomeDirectory(environment);
     std::vector<std::string> folders;
     if (const char* path = environment("PATH"); path != nullptr) {
         for (std::string_view entry : split(path, ':')) {

@@ -45,19 +45,6 @@ AppLanguage resolvedForSystem(AppLanguage language) {
                                                               : std::vector<std::string>{});
 }
 
-std::vector<std::string> split(std::string_view text, char separator) {
-    std::vector<std::string> pieces;
-    std::size_t start = 0;
-    while (start <= text.size()) {
-        std::size_t end = std::min(text.find(separator, start), text.size());
-        if (end > start) {
-            pieces.emplace_back(text.substr(start, end - start));
-        }
-        start = end + 1;
-    }
-    return pieces;
-}
-
 std::optional<AppLanguage> languageForTag(std::string_view tag) {
     std::string normalised = asciiLowercased(tag);
     std::replace(normalised.begin(), normalised.end(), '_', '-');

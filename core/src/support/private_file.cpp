@@ -69,10 +69,7 @@ std::filesystem::path xdgDirectory(const char* variable, const char* fallback,
     if (directory.is_absolute()) {
         return directory;
     }
-    std::filesystem::path home = lookup("HOME");
-    if (!home.is_absolute()) {
-        home = userHomeDirectory();
-    }
+    const std::filesystem::path home = userHomeDirectory(environment);
     if (!home.is_absolute()) {
         throwErrno(ENOENT, "no home directory");
     }
@@ -93,8 +90,9 @@ void createPrivateDirectories(const std::filesystem::path& directory) {
 }
 
 std::optional<std::string> readSmallFile(const std::filesystem::path& path, std::size_t limit,
-                                         bool ownerOnly) {
-    Descriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+                                         SmallFileRead options) {
+    Descriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY |
+                                             (options.followLinks ? 0 : O_NOFOLLOW)));
     if (file.get() < 0) {
         if (errno == ENOENT || errno == ENOTDIR) {
             return std::nullopt;
@@ -108,7 +106,7 @@ std::optional<std::string> readSmallFile(const std::filesystem::path& path, std:
     if (!S_ISREG(status.st_mode)) {
         throwErrno(S_ISDIR(status.st_mode) ? EISDIR : EINVAL, path.string());
     }
-    if (ownerOnly && (status.st_mode & 077) != 0 && ::fchmod(file.get(), 0600) != 0) {
+    if (options.ownerOnly && (status.st_mode & 077) != 0 && ::fchmod(file.get(), 0600) != 0) {
         throwErrno(errno, "chmod " + path.string());
     }
     std::string content;

@@ -82,6 +82,19 @@ std::optional<std::string> repairingUTF8(std::string_view text) {
     return repaired;
 }
 
+std::vector<std::string> split(std::string_view text, char separator) {
+    std::vector<std::string> pieces;
+    std::size_t start = 0;
+    while (start <= text.size()) {
+        std::size_t end = std::min(text.find(separator, start), text.size());
+        if (end > start) {
+            pieces.emplace_back(text.substr(start, end - start));
+        }
+        start = end + 1;
+    }
+    return pieces;
+}
+
 std::string expandingTilde(std::string_view path) {
     if (path == "~" || path.starts_with("~/")) {
         return userHomeDirectory() + std::string(path.substr(1));
@@ -89,8 +102,9 @@ std::string expandingTilde(std::string_view path) {
     return std::string(path);
 }
 
-std::string userHomeDirectory() {
-    if (const char* home = std::getenv("HOME"); home != nullptr && home[0] == '/') {
+std::string userHomeDirectory(const std::function<const char*(const char*)>& environment) {
+    const char* home = environment ? environment("HOME") : std::getenv("HOME");
+    if (home != nullptr && home[0] == '/') {
         return home;
     }
     long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);

@@ -50,7 +50,7 @@ std::filesystem::path WebhookConfigurationStore::defaultDirectory(
 WebhookConfiguration WebhookConfigurationStore::load() const {
     std::optional<std::string> content;
     try {
-        content = readSmallFile(url(), largestFile, /*ownerOnly=*/true);
+        content = readSmallFile(url(), largestFile, {.ownerOnly = true});
     } catch (const std::system_error& error) {
         readFailure(error.code().value());
     }
