@@ -1,0 +1,7 @@
+#include "menu_bar_renderer.hpp"
+
+namespace quotalume {
+
+std::optional<QImage> MenuBarRenderer::image() const { return std::nullopt; }
+
+}  // namespace quotalume
