@@ -91,9 +91,11 @@ TEST(SubtleButtonStyleTest, BackgroundShowsOnlyWhileHoveredOrPressedAndEnabled) 
         bool enabled;
         qreal opacity;
     } cases[] = {
-        {"resting", false, false, true, 0},          {"hovered", true, false, true, 0.045},
-        {"pressed", true, true, true, 0.09},         {"disabled, hovered", true, false, false, 0},
-        {"disabled, pressed", true, true, false, 0},
+        {"resting", false, false, true, 0},
+        {"hovered", true, false, true, 0.045},
+        {"pressed", true, true, true, 0.09},
+        // Disabling also releases a pressed button.
+        {"disabled, hovered and pressed", true, true, false, 0},
     };
     for (const QPalette& palette : {lightPalette, darkPalette}) {
         for (const auto& row : cases) {
