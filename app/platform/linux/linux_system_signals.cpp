@@ -46,13 +46,13 @@ public:
           suspendedTime_(polling.suspendedTime ? polling.suspendedTime : suspendedTime) {
         poll_.setInterval(polling.period);
         connect(&poll_, &QTimer::timeout, this, [this] { checkClocks(); });
-        if (!bus.isConnected()) {
+        if (!bus.isConnected() || bus.interface() == nullptr) {  // no bus, or a peer-to-peer one
             setLogind(false);
             return;
         }
-        logind_ =
+        auto* logind =
             new LoginManagerProxy(logindName, QStringLiteral("/org/freedesktop/login1"), bus, this);
-        connect(logind_, &LoginManagerProxy::PrepareForSleep, this, [this](bool start) {
+        connect(logind, &LoginManagerProxy::PrepareForSleep, this, [this](bool start) {
             if (!start) {
                 notify();
             }
@@ -95,7 +95,6 @@ private:
     std::function<void()> wake_;
     std::chrono::nanoseconds threshold_;
     std::function<std::chrono::nanoseconds()> suspendedTime_;
-    LoginManagerProxy* logind_ = nullptr;
     QTimer poll_;
     std::chrono::nanoseconds lastSuspended_{};
 };
