@@ -9,7 +9,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <memory>
 #include <optional>
 #include <string>
@@ -221,35 +220,6 @@ TEST_F(FreedesktopNotificationCenterTest, ADestroyedCenterDropsItsAnswers) {
     EXPECT_EQ(post({.identifier = "e2"}), std::nullopt);
     test::flushEvents();
     EXPECT_FALSE(answered);
-}
-
-TEST(NotificationSettingsCommand, PicksTheDesktopsToolWhenInstalled) {
-    using Command = FreedesktopNotificationCenter::Command;
-    struct Row {
-        const char* desktops;
-        std::vector<std::string> installed;
-        std::optional<Command> expected;
-    };
-    const Row rows[] = {
-        {"ubuntu:GNOME",
-         {"gnome-control-center"},
-         Command{"/bin/gnome-control-center", {"notifications"}}},
-        {"KDE", {"systemsettings5"}, Command{"/bin/systemsettings5", {"kcm_notifications"}}},
-        {"X-Cinnamon", {"cinnamon-settings"}, Command{"/bin/cinnamon-settings", {"notifications"}}},
-        {"xfce", {"xfce4-notifyd-config"}, Command{"/bin/xfce4-notifyd-config", {}}},
-        {"XFCE", {"gnome-control-center"}, std::nullopt},
-        {"", {"gnome-control-center"}, std::nullopt},
-    };
-    for (const Row& row : rows) {
-        auto find = [&](const std::string& name) {
-            return std::find(row.installed.begin(), row.installed.end(), name) !=
-                           row.installed.end()
-                       ? "/bin/" + name
-                       : std::string();
-        };
-        EXPECT_EQ(FreedesktopNotificationCenter::settingsCommand(row.desktops, find), row.expected)
-            << row.desktops;
-    }
 }
 
 }  // namespace
