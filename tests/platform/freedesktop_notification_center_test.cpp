@@ -1,0 +1,228 @@
+#include "linux/freedesktop_notification_center.hpp"
+#include "private_bus.hpp"
+
+#include <QDBusConnectionInterface>
+#include <QDBusContext>
+#include <QDBusServiceWatcher>
+#include <QObject>
+#include <QVariantMap>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace quotalume {
+namespace {
+
+using test::PrivateBus;
+using test::waitUntil;
+
+// A notification server of our own on the test's bus.
+class NotificationServer final : public QObject, protected QDBusContext {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
+
+public:
+    struct Call {
+        QString appName;
+        uint replacesId;
+        QString appIcon, summary, body;
+        QStringList actions;
+        QVariantMap hints;
+        int expireTimeout;
+    };
+
+    NotificationServer(QDBusConnection bus, QStringList capabilities)
+        : bus_(std::move(bus)), capabilities_(std::move(capabilities)) {
+        bus_.registerObject(QStringLiteral("/org/freedesktop/Notifications"), this,
+                            QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllSignals);
+        registered_ = bus_.registerService(QStringLiteral("org.freedesktop.Notifications"));
+    }
+    ~NotificationServer() override {
+        bus_.unregisterService(QStringLiteral("org.freedesktop.Notifications"));
+        bus_.unregisterObject(QStringLiteral("/org/freedesktop/Notifications"));
+    }
+
+    bool registered_ = false;
+    std::vector<Call> calls;
+    QString failWith;  // an error name Notify answers with
+
+public slots:
+    uint Notify(const QString& appName, uint replacesId, const QString& appIcon,
+                const QString& summary, const QString& body, const QStringList& actions,
+                const QVariantMap& hints, int expireTimeout) {
+        calls.push_back(
+            {appName, replacesId, appIcon, summary, body, actions, hints, expireTimeout});
+        if (!failWith.isEmpty()) {
+            sendErrorReply(failWith, QStringLiteral("refused"));
+            return 0;
+        }
+        return replacesId != 0 ? replacesId : nextId_++;
+    }
+    QStringList GetCapabilities() { return capabilities_; }
+    QString GetServerInformation(QString& vendor, QString& version, QString& specVersion) {
+        vendor = QStringLiteral("Tests");
+        version = QStringLiteral("1");
+        specVersion = QStringLiteral("1.2");
+        return QStringLiteral("test-server");
+    }
+
+signals:
+    void NotificationClosed(uint id, uint reason);
+
+private:
+    QDBusConnection bus_;
+    QStringList capabilities_;
+    uint nextId_ = 1;
+};
+
+using Outcome = std::optional<std::optional<LocalizedMessage>>;
+
+class FreedesktopNotificationCenterTest : public testing::Test {
+protected:
+    void SetUp() override { ASSERT_FALSE(bus_.address().isEmpty()) << "no dbus-daemon"; }
+
+    // Posts and waits for the outcome.
+    std::optional<LocalizedMessage> post(const NotificationRequest& request) {
+        Outcome outcome;
+        center_.post(request, [&](std::optional<LocalizedMessage> failure) { outcome = failure; });
+        EXPECT_FALSE(outcome) << "answered inside the call";
+        EXPECT_TRUE(waitUntil([&] { return outcome.has_value(); }));
+        return outcome.value_or(LocalizedMessage("no answer"));
+    }
+    uint postedReplacing(const std::string& identifier, NotificationServer& server) {
+        EXPECT_EQ(post({.identifier = identifier, .title = "t", .body = "b"}), std::nullopt);
+        return server.calls.back().replacesId;
+    }
+
+    PrivateBus bus_;
+    QDBusConnection client_ = bus_.connect();
+    FreedesktopNotificationCenter center_{client_};
+};
+
+TEST_F(FreedesktopNotificationCenterTest, PostsEveryFieldAndHintAsTheServerReceivesThem) {
+    NotificationServer server(bus_.connect(), {QStringLiteral("body")});
+    ASSERT_TRUE(server.registered_);
+    EXPECT_EQ(post({.identifier = "e1",
+                    .title = "Limit reset",
+                    .subtitle = "5-hour limit",
+                    .body = "Use <it> & \"go\"",
+                    .sound = true}),
+              std::nullopt);
+
+    ASSERT_EQ(server.calls.size(), 1U);
+    const auto& call = server.calls[0];
+    EXPECT_EQ(call.appName, "Quotalume");
+    EXPECT_EQ(call.replacesId, 0U);
+    EXPECT_EQ(call.appIcon, "quotalume");
+    EXPECT_EQ(call.summary, "Limit reset");
+    EXPECT_EQ(call.body, "5-hour limit\nUse <it> & \"go\"");  // no body-markup: plain text
+    EXPECT_TRUE(call.actions.isEmpty());
+    EXPECT_EQ(call.expireTimeout, -1);
+    EXPECT_EQ(call.hints.value("sound-name"), "message-new-instant");
+    EXPECT_FALSE(call.hints.contains("suppress-sound"));
+    EXPECT_EQ(call.hints.value("urgency").metaType(), QMetaType::fromType<uchar>());
+    EXPECT_EQ(call.hints.value("urgency").value<uchar>(), 1);
+    EXPECT_EQ(call.hints.value("desktop-entry"), "quotalume");
+    EXPECT_EQ(call.hints.value("category"), "presence.online");
+}
+
+TEST_F(FreedesktopNotificationCenterTest, SilentPostWithMarkupEscapesTheBody) {
+    NotificationServer server(bus_.connect(),
+                              {QStringLiteral("body"), QStringLiteral("body-markup")});
+    ASSERT_TRUE(server.registered_);
+    EXPECT_EQ(
+        post({.identifier = "e1", .title = "A & B", .body = "a & <b> \"c\" 'd'", .sound = false}),
+        std::nullopt);
+
+    ASSERT_EQ(server.calls.size(), 1U);
+    const auto& call = server.calls[0];
+    EXPECT_EQ(call.summary, "A & B");
+    EXPECT_EQ(call.body, "a &amp; &lt;b&gt; &quot;c&quot; &#39;d&#39;");
+    EXPECT_EQ(call.hints.value("suppress-sound"), true);
+    EXPECT_FALSE(call.hints.contains("sound-name"));
+}
+
+TEST_F(FreedesktopNotificationCenterTest, RepostReplacesUntilClosedOrTheServerChanges) {
+    auto server = std::make_unique<NotificationServer>(bus_.connect(), QStringList());
+    ASSERT_TRUE(server->registered_);
+    EXPECT_EQ(postedReplacing("e1", *server), 0U);
+    EXPECT_EQ(postedReplacing("e1", *server), 1U);
+    EXPECT_EQ(postedReplacing("e2", *server), 0U);
+
+    // The server closed e1's notification: e1 starts afresh, e2 still replaces its own.
+    test::SignalProbe closed;
+    ASSERT_TRUE(client_.connect(QString(), QString(),
+                                QStringLiteral("org.freedesktop.Notifications"),
+                                QStringLiteral("NotificationClosed"), &closed, SLOT(received())));
+    emit server->NotificationClosed(1, 2);
+    ASSERT_TRUE(waitUntil([&] { return closed.count == 1; }));
+    test::flushEvents();
+    EXPECT_EQ(postedReplacing("e1", *server), 0U);
+    EXPECT_EQ(postedReplacing("e2", *server), 2U);
+
+    // Another server, another set of ids.
+    QDBusServiceWatcher owner(QStringLiteral("org.freedesktop.Notifications"), client_,
+                              QDBusServiceWatcher::WatchForOwnerChange);
+    int changes = 0;
+    QObject::connect(&owner, &QDBusServiceWatcher::serviceOwnerChanged, [&] { ++changes; });
+    server.reset();
+    server = std::make_unique<NotificationServer>(bus_.connect(), QStringList());
+    ASSERT_TRUE(server->registered_);
+    ASSERT_TRUE(waitUntil([&] { return changes == 2; }));
+    test::flushEvents();
+    EXPECT_EQ(postedReplacing("e2", *server), 0U);
+}
+
+TEST_F(FreedesktopNotificationCenterTest, FailuresAreReportedAndWithoutAServerDenied) {
+    std::optional<NotificationAuthorization> status;
+    auto authorization = [&](FreedesktopNotificationCenter& center) {
+        status.reset();
+        center.authorization([&](NotificationAuthorization answer) { status = answer; });
+        EXPECT_FALSE(status);
+        EXPECT_TRUE(waitUntil([&] { return status.has_value(); }));
+        return status;
+    };
+    EXPECT_EQ(authorization(center_), NotificationAuthorization::denied);
+    EXPECT_EQ(post({.identifier = "e1"}),
+              LocalizedMessage("error.system", {"org.freedesktop.DBus.Error.ServiceUnknown"}));
+
+    NotificationServer server(bus_.connect(), {});
+    ASSERT_TRUE(server.registered_);
+    EXPECT_EQ(authorization(center_), NotificationAuthorization::authorized);
+    server.failWith = QStringLiteral("org.example.Refused");
+    EXPECT_EQ(post({.identifier = "e1"}),
+              LocalizedMessage("error.system", {"org.example.Refused"}));
+
+    // No bus at all: still an answer, and still never inside the call.
+    FreedesktopNotificationCenter unconnected(QDBusConnection(QStringLiteral("no-such-bus")));
+    EXPECT_EQ(authorization(unconnected), NotificationAuthorization::denied);
+    Outcome outcome;
+    unconnected.post({.identifier = "e1"}, [&](auto failure) { outcome = failure; });
+    EXPECT_FALSE(outcome);
+    ASSERT_TRUE(waitUntil([&] { return outcome.has_value(); }));
+    EXPECT_EQ(outcome->value_or(LocalizedMessage()).key, "error.system");
+}
+
+TEST_F(FreedesktopNotificationCenterTest, ADestroyedCenterDropsItsAnswers) {
+    NotificationServer server(bus_.connect(), {});
+    ASSERT_TRUE(server.registered_);
+    bool answered = false;
+    {
+        FreedesktopNotificationCenter leaving(client_);
+        leaving.post({.identifier = "e1"}, [&](auto) { answered = true; });
+        leaving.requestAuthorization([&] { answered = true; });
+    }
+    // The server answers in order, so once the next post is answered the first was too.
+    EXPECT_EQ(post({.identifier = "e2"}), std::nullopt);
+    test::flushEvents();
+    EXPECT_FALSE(answered);
+}
+
+}  // namespace
+}  // namespace quotalume
+
+#include "freedesktop_notification_center_test.moc"

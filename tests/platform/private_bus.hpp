@@ -1,0 +1,54 @@
+#pragma once
+
+#include <QDBusConnection>
+#include <QObject>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <chrono>
+#include <functional>
+
+namespace quotalume::test {
+
+// Runs the event loop until `condition` holds or `bound` has passed; true when it held.
+bool waitUntil(const std::function<bool()>& condition,
+               std::chrono::milliseconds bound = std::chrono::seconds(20));
+
+// Delivers what the event loop already holds (signals queued by the bus thread).
+void flushEvents();
+
+// Counts a bus signal it is connected to. Every receiver of one signal has it queued by the
+// time this one runs, so flushEvents() after it delivers the signal to all of them.
+class SignalProbe final : public QObject {
+    Q_OBJECT
+
+public:
+    int count = 0;
+
+public slots:
+    void received() { ++count; }
+};
+
+// A bus daemon of the test's own: any name may be owned, nothing is activated.
+class PrivateBus {
+public:
+    PrivateBus();
+    ~PrivateBus();
+    PrivateBus(const PrivateBus&) = delete;
+    PrivateBus& operator=(const PrivateBus&) = delete;
+
+    const QString& address() const { return address_; }
+    // A new connection with a unique name of its own; closed with the bus.
+    QDBusConnection connect();
+    void disconnect(const QDBusConnection& connection);
+
+private:
+    QTemporaryDir directory_;
+    QProcess daemon_;
+    QString address_;
+    QStringList connections_;
+};
+
+}  // namespace quotalume::test

@@ -1,0 +1,129 @@
+#include "linux/xdg_autostart_login_items.hpp"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <string>
+
+namespace quotalume {
+namespace {
+
+namespace fs = std::filesystem;
+
+class XdgAutostartLoginItemsTest : public testing::Test {
+protected:
+    void SetUp() override {
+        root_ = fs::temp_directory_path() /
+                ("quotalume-autostart-" + std::to_string(::getpid()) + "-" +
+                 testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(root_);
+        fs::create_directories(root_);
+    }
+    void TearDown() override { fs::remove_all(root_); }
+
+    static std::string read(const fs::path& path) {
+        std::ifstream file(path);
+        return {std::istreambuf_iterator<char>(file), {}};
+    }
+    static void write(const fs::path& path, const std::string& content) {
+        std::ofstream(path) << content;
+    }
+
+    fs::path root_;
+};
+
+TEST_F(XdgAutostartLoginItemsTest, RegisteringWritesAPrivateEntryAndUnregisteringRemovesIt) {
+    const fs::path folder = root_ / "config" / "autostart";
+    XdgAutostartLoginItems items("/opt/Quotalume App/quotalume%1", folder);
+    EXPECT_EQ(items.status(), LoginItemStatus::disabled);
+
+    ASSERT_TRUE(items.setRegistered(true));
+    EXPECT_EQ(read(folder / "quotalume.desktop"),
+              "[Desktop Entry]\n"
+              "Type=Application\n"
+              "Name=Quotalume\n"
+              "Comment=Watches the usage limits of your Codex account\n"
+              "Exec=\"/opt/Quotalume App/quotalume%%1\"\n"
+              "Icon=quotalume\n"
+              "Terminal=false\n"
+              "X-GNOME-Autostart-enabled=true\n");
+    struct stat info {};
+    ASSERT_EQ(::stat((folder / "quotalume.desktop").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600U);
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder), {}), 1) << "a temporary was left";
+    EXPECT_EQ(items.status(), LoginItemStatus::enabled);
+
+    ASSERT_TRUE(items.setRegistered(false));
+    EXPECT_FALSE(fs::exists(folder / "quotalume.desktop"));
+    EXPECT_EQ(items.status(), LoginItemStatus::disabled);
+    EXPECT_TRUE(items.setRegistered(false)) << "already gone is no failure";
+}
+
+TEST_F(XdgAutostartLoginItemsTest, ExecQuotesReservedCharactersAndRefusesWhatItCannotHold) {
+    struct Row {
+        std::string executable;
+        std::optional<std::string> exec;
+    };
+    const Row rows[] = {
+        {"/usr/bin/quotalume", "Exec=/usr/bin/quotalume\n"},
+        {"/opt/a b/q", "Exec=\"/opt/a b/q\"\n"},
+        // Quoting escapes " ` $ \ with a backslash; the string value then doubles backslashes.
+        {R"(/opt/$x"`\y)", R"(Exec="/opt/\\$x\\"\\`\\\\y")"
+                           "\n"},
+        {"relative/quotalume", std::nullopt},
+        {"/opt/a=b/quotalume", std::nullopt},
+        {"/opt/line\nType=Link", std::nullopt},
+        {"/opt/\xff", std::nullopt},
+    };
+    for (const Row& row : rows) {
+        const auto entry = XdgAutostartLoginItems::entry(row.executable);
+        if (!row.exec) {
+            EXPECT_FALSE(entry) << row.executable;
+            continue;
+        }
+        ASSERT_TRUE(entry) << row.executable;
+        EXPECT_NE(entry->find("\n" + *row.exec), std::string::npos) << *entry;
+    }
+    EXPECT_FALSE(XdgAutostartLoginItems("relative", root_).setRegistered(true));
+    EXPECT_FALSE(fs::exists(root_ / "quotalume.desktop"));
+}
+
+TEST_F(XdgAutostartLoginItemsTest, AnEntryThatIsHiddenSwitchedOffOrUnreadableIsDisabled) {
+    XdgAutostartLoginItems items("/usr/bin/quotalume", root_);
+    struct Row {
+        std::string content;
+        LoginItemStatus status;
+    };
+    const Row rows[] = {
+        {"[Desktop Entry]\nExec=quotalume\n", LoginItemStatus::enabled},
+        {"[Desktop Entry]\nHidden=true\n", LoginItemStatus::disabled},
+        {"[Desktop Entry]\nHidden = true\r\n", LoginItemStatus::disabled},
+        {"[Desktop Entry]\nX-GNOME-Autostart-enabled=false\n", LoginItemStatus::disabled},
+        {"[Desktop Entry]\nHidden=false\nX-GNOME-Autostart-enabled=true\n",
+         LoginItemStatus::enabled},
+        {"[Desktop Action x]\nHidden=true\n[Desktop Entry]\nExec=q\n", LoginItemStatus::enabled},
+        {"[Desktop Entry]\n#" + std::string(XdgAutostartLoginItems::largestEntry, 'x') + "\n",
+         LoginItemStatus::disabled},
+    };
+    for (const Row& row : rows) {
+        write(items.entryPath(), row.content);
+        EXPECT_EQ(items.status(), row.status) << row.content.substr(0, 60);
+    }
+}
+
+TEST_F(XdgAutostartLoginItemsTest, AFolderThatCannotBeUsedFailsBothWays) {
+    // A file where the folder should be refuses even root, unlike permissions.
+    write(root_ / "autostart", "not a folder");
+    XdgAutostartLoginItems items("/usr/bin/quotalume", root_ / "autostart");
+    EXPECT_FALSE(items.setRegistered(true));
+    EXPECT_FALSE(items.setRegistered(false));
+    EXPECT_EQ(items.status(), LoginItemStatus::disabled);
+    EXPECT_EQ(read(root_ / "autostart"), "not a folder");
+}
+
+}  // namespace
+}  // namespace quotalume
