@@ -1,0 +1,26 @@
+#include "monitor_harness.hpp"
+
+#include <gtest/gtest.h>
+
+namespace quotalume {
+namespace {
+
+TEST(MonitorBridgeTest, ManyChangesInOneTurnAreOneSignalAfterTheTurn) {
+    test::MonitorHarness harness;
+    int signalled = 0;
+    QObject::connect(harness.bridge.get(), &MonitorBridge::changed, [&] { ++signalled; });
+    harness.monitor->setMenuBarStyle(MenuBarStyle::rings);
+    harness.monitor->setMenuBarScope(MenuBarScope::weekly);
+    EXPECT_TRUE(harness.bridge->setLanguage(AppLanguage::german));
+    EXPECT_EQ(signalled, 0) << "readers must see the finished change";
+    harness.settle();
+    EXPECT_EQ(signalled, 1);
+    EXPECT_EQ(L10n::language(), AppLanguage::german);
+
+    harness.start(harness.reading(24, 39));
+    EXPECT_EQ(signalled, 2);
+    EXPECT_TRUE(harness.monitor->snapshot().has_value());
+}
+
+}  // namespace
+}  // namespace quotalume
