@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QObject>
+#include <QRect>
+
+#include <functional>
+#include <optional>
+
+class QWidget;
+
+namespace quotalume {
+
+class MonitorBridge;
+class QuotaPanel;
+
+// Owns the dashboard panel and opens, closes and places it for the tray.
+class DashboardPanelController final : public QObject {
+    Q_OBJECT
+
+public:
+    DashboardPanelController(MonitorBridge& bridge, std::function<void()> openSettings,
+                             QObject* parent = nullptr);
+    ~DashboardPanelController() override;
+    // Opens the frameless panel under `anchor` (screen rectangle of the tray icon, or a 1x1
+    // rectangle at the cursor position captured on activation); nullopt: top right of the
+    // screen that holds the cursor.
+    void show(std::optional<QRect> anchor);
+    void toggle(std::optional<QRect> anchor);  // hides when visible
+    void hide();
+    bool isVisible() const;
+    // Without any tray: the dashboard as an ordinary window, so the app stays usable.
+    void showAsWindow();
+    // Removes observers and event filters; called once at quit.
+    void stop();
+    QWidget* panel() const;
+
+private:
+    QuotaPanel* panel_;
+};
+
+}  // namespace quotalume

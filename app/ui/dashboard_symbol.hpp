@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QColor>
+#include <QIcon>
+
+namespace quotalume {
+
+// The few symbols the dashboard shows: the icon theme's when it has one, else a simple
+// drawing in `color`, so the panel never shows a gap on a desktop without a full theme.
+enum class DashboardSymbol {
+    chart,
+    grid,
+    bell,
+    bellSlash,
+    alertCircle,
+    noticeCircle,  // the outlined form, for the milder warning
+    alertTriangle,
+    refresh,
+    settings,
+    power,
+};
+
+QIcon dashboardSymbol(DashboardSymbol symbol, const QColor& color, int size = 16);
+
+}  // namespace quotalume

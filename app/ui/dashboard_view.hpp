@@ -1,0 +1,61 @@
+#pragma once
+
+#include <QWidget>
+
+#include <functional>
+#include <vector>
+
+class QLabel;
+class QPushButton;
+class QVBoxLayout;
+
+namespace quotalume {
+
+class ConnectionStatus;
+class CreditsRow;
+class DashboardCardSurface;
+class MonitorBridge;
+class NotificationsRow;
+class PlanBadge;
+class QuotaCard;
+
+// The dashboard's content, top to bottom: header, quota cards (or a placeholder), credits,
+// notifications, connection status and the footer. It keeps nothing but what it shows and
+// renders everything again, texts included, whenever the bridge reports a change.
+class DashboardView : public QWidget {
+    Q_OBJECT
+
+public:
+    static constexpr int panelWidth = 372;
+
+    DashboardView(MonitorBridge& bridge, std::function<void()> openSettings,
+                  QWidget* parent = nullptr);
+
+    void render();
+
+Q_SIGNALS:
+    // After every render: the content's height may have changed.
+    void rendered();
+
+protected:
+    void changeEvent(QEvent* event) override;
+
+private:
+    void renderQuota();
+
+    MonitorBridge& bridge_;
+    QLabel* subtitle_;
+    PlanBadge* badge_;
+    QVBoxLayout* cardsLayout_;
+    std::vector<QuotaCard*> cards_;
+    DashboardCardSurface* placeholder_;
+    QLabel* placeholderIcon_;
+    QLabel* placeholderText_;
+    CreditsRow* credits_;
+    NotificationsRow* notifications_;
+    ConnectionStatus* status_;
+    QPushButton* settings_;
+    QPushButton* quit_;
+};
+
+}  // namespace quotalume

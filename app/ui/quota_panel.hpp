@@ -1,0 +1,78 @@
+#pragma once
+
+#include <QElapsedTimer>
+#include <QMetaObject>
+#include <QRect>
+#include <QWidget>
+
+#include <functional>
+#include <optional>
+#include <vector>
+
+class QScrollArea;
+class QScreen;
+
+namespace quotalume {
+
+class DashboardView;
+class MonitorBridge;
+
+// The frameless panel that holds the dashboard: as wide as the content is designed for, as
+// tall as the content measures (up to the screen), placed under the tray icon and closed by
+// a click outside it, Escape or a change of virtual desktop.
+class QuotaPanel : public QWidget {
+    Q_OBJECT
+
+public:
+    static constexpr double contentWidth = 372;
+    static constexpr double initialHeight = 540;
+    static constexpr qreal cornerRadius = 16;
+
+    QuotaPanel(MonitorBridge& bridge, std::function<void()> openSettings,
+               QWidget* parent = nullptr);
+    ~QuotaPanel() override;
+
+    DashboardView* view() const { return view_; }
+    double measuredHeight() const { return measuredHeight_; }
+    bool isWindowMode() const { return windowMode_; }
+
+    // Shows the panel placed for `anchor` (nothing: the top right of the cursor's screen).
+    void popUp(std::optional<QRect> anchor);
+    // An ordinary window, for desktops without a tray.
+    void showAsWindow();
+    // Takes a new content height; false (and nothing moves) for values that are not finite and
+    // positive or differ by 0.5 or less from the current one.
+    bool setContentHeight(double height);
+    // Measures the content and takes its height.
+    void measure();
+    // Placed again for the last anchor on the screens as they are now.
+    void place();
+    // Whether the panel closed a moment ago: the click that closed it may be on its way to
+    // the tray icon, which must not open it again at once.
+    bool recentlyHidden() const;
+    // Drops the screen and desktop observers; the panel stays usable but no longer follows.
+    void stopObserving();
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void setMode(bool window);
+    void observeScreen(QScreen* screen);
+    void screensChanged();
+    void hideLater();
+
+    DashboardView* view_;
+    QScrollArea* scroll_;
+    std::optional<QRect> anchor_;
+    double measuredHeight_ = initialHeight;
+    bool windowMode_ = false;
+    bool exposed_ = false;
+    QElapsedTimer hiddenAt_;
+    std::vector<QMetaObject::Connection> observers_;
+};
+
+}  // namespace quotalume
