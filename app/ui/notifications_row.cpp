@@ -106,7 +106,7 @@ void NotificationsRow::render() {
                 .pixmap(QSize(markerSize, markerSize), devicePixelRatioF()));
         const bool denied = notifier.authorization() == NotificationAuthorization::denied;
         QPalette actionPalette = action_->palette();
-        actionPalette.setColor(QPalette::ButtonText, QuotalumeStyle::accent(dark));
+        actionPalette.setColor(QPalette::WindowText, QuotalumeStyle::accent(dark));
         action_->setPalette(actionPalette);
         action_->setText(QString::fromStdString(
             L10n::text(denied ? "notification.open_settings" : "notification.allow")));

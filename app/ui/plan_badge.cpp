@@ -62,7 +62,7 @@ void PlanBadge::paintEvent(QPaintEvent*) {
     if (pro_) {
         painter.setBrush(QuotalumeStyle::proBadgeGradient());
     } else {
-        painter.setBrush(QuotalumeStyle::grey(QuotalumeStyle::Grey::subtleSurface, dark));
+        painter.setBrush(QuotalumeStyle::grey(QuotalumeStyle::Grey::progressTrack, dark));
     }
     painter.drawRoundedRect(bounds, bounds.height() / 2, bounds.height() / 2);
     // On the light gradient the text stays dark in either appearance.

@@ -103,8 +103,9 @@ void QuotaCard::render(const RateWindow& window, Date now, bool stale) {
     warningIcon_->setVisible(word.has_value());
     warning_->setVisible(word.has_value());
     if (word) {
-        const QColor colour =
-            CapsuleBar::fillColor(level == RemainingLevel::critical ? 0 : 25, dark);
+        // The word in orange rather than the bar's yellow, which is hard to read on white.
+        const QColor colour = level == RemainingLevel::critical ? CapsuleBar::fillColor(0, dark)
+                                                                : QuotalumeStyle::warning(dark);
         const DashboardSymbol symbol = level == RemainingLevel::critical
                                            ? DashboardSymbol::alertCircle
                                            : DashboardSymbol::noticeCircle;
