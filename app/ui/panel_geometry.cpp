@@ -18,7 +18,7 @@ QRectF PanelGeometry::fromModel(const Rect& rect) {
 
 QScreen* PanelGeometry::screenFor(const std::optional<QRect>& anchor) {
     if (anchor) {
-        if (QScreen* screen = QGuiApplication::screenAt(QRectF(*anchor).center().toPoint())) {
+        if (QScreen* screen = QGuiApplication::screenAt(anchor->center())) {
             return screen;
         }
     }

@@ -23,6 +23,10 @@ namespace {
 // How long after closing a press on the tray icon still counts as the one that closed it.
 constexpr qint64 dismissalEcho = 300;
 
+bool popupsWork() {
+    return !QGuiApplication::platformName().startsWith(QStringLiteral("wayland"));
+}
+
 }  // namespace
 
 QuotaPanel::QuotaPanel(MonitorBridge& bridge, std::function<void()> openSettings, QWidget* parent)
@@ -76,12 +80,16 @@ void QuotaPanel::setMode(bool window) {
         setWindowTitle(QString::fromStdString(L10n::text("app.quota_title")));
         return;
     }
-    // A popup rather than a frameless tool window: on X11 Qt grabs the pointer for it, so a
-    // click anywhere else, in any application, reaches Qt and closes it; on Wayland it becomes
-    // an xdg_popup, which the compositor dismisses on an outside click. A tool window would
-    // hear of an outside click only through a focus change, which the desktop may not make
-    // when the click lands on the panel bar or the desktop background.
-    setWindowFlags(Qt::Popup | Qt::FramelessWindowHint);
+    // On X11 a popup: Qt grabs the pointer for it, so a click anywhere else, in any
+    // application, reaches Qt and closes it. Wayland has no grabs for toplevels, and a popup
+    // there must hang from a window of ours that has had input, which a click on a tray the
+    // desktop draws never gives: Qt would fail to create it. There the panel is a frameless
+    // tool window that closes when it loses activation, which an outside click causes.
+    if (popupsWork()) {
+        setWindowFlags(Qt::Popup | Qt::FramelessWindowHint);
+    } else {
+        setWindowFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
+    }
     // Clear corners outside the rounded background (where the desktop composites windows).
     setAttribute(Qt::WA_TranslucentBackground, true);
 }
@@ -93,6 +101,7 @@ void QuotaPanel::popUp(std::optional<QRect> anchor) {
     }
     anchor_ = anchor;
     exposed_ = false;
+    activated_ = false;
     place();
     show();
     raise();
@@ -216,16 +225,29 @@ void QuotaPanel::keyPressEvent(QKeyEvent* event) {
     QWidget::keyPressEvent(event);
 }
 
+void QuotaPanel::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    // The tool window's outside click: another window took the activation.
+    if (event->type() == QEvent::ActivationChange && !windowMode_ && !popupsWork()) {
+        if (isActiveWindow()) {
+            activated_ = true;
+        } else if (activated_) {
+            activated_ = false;
+            hideLater();
+        }
+    }
+}
+
 void QuotaPanel::hideEvent(QHideEvent* event) {
     hiddenAt_.start();
     QWidget::hideEvent(event);
 }
 
 bool QuotaPanel::eventFilter(QObject* watched, QEvent* event) {
-    // Qt cannot tell that the user switched to another virtual desktop. While the panel is
-    // up, X11 holds the pointer and keyboard for it, so the switch shortcut hardly gets
-    // through, and Wayland compositors dismiss popups when the focus moves. Whatever remains
-    // shows as the panel losing exposure after it was on screen: it closes then.
+    // Qt cannot tell that the user switched to another virtual desktop. On X11 the popup holds
+    // the pointer and keyboard, so the switch shortcut hardly gets through; on Wayland the
+    // switch moves the activation away, which closes the tool window. Whatever remains shows
+    // as the panel losing exposure after it was on screen: it closes then.
     if (event->type() == QEvent::Expose && watched == windowHandle()) {
         if (windowHandle()->isExposed()) {
             exposed_ = true;

@@ -56,6 +56,7 @@ public:
 protected:
     void paintEvent(QPaintEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void changeEvent(QEvent* event) override;
     void hideEvent(QHideEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -71,6 +72,7 @@ private:
     double measuredHeight_ = initialHeight;
     bool windowMode_ = false;
     bool exposed_ = false;
+    bool activated_ = false;
     QElapsedTimer hiddenAt_;
     std::vector<QMetaObject::Connection> observers_;
 };
