@@ -52,7 +52,12 @@ QuotaPanel::QuotaPanel(MonitorBridge& bridge, std::function<void()> openSettings
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(scroll_);
-    connect(view_, &DashboardView::rendered, this, &QuotaPanel::measure);
+    connect(view_, &DashboardView::rendered, this, [this] {
+        if (windowMode_) {
+            setWindowTitle(QString::fromStdString(L10n::text("app.quota_title")));
+        }
+        measure();
+    });
 
     for (QScreen* screen : QGuiApplication::screens()) {
         observeScreen(screen);
