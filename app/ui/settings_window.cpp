@@ -7,19 +7,19 @@
 #include "monitor_bridge.hpp"
 #include "notifications_page.hpp"
 #include "quotalume_style.hpp"
+#include "segmented_control.hpp"
 #include "settings_form.hpp"
 #include "source_page.hpp"
 #include "webhook_page.hpp"
 
 #include <quotalume/l10n.hpp>
 
+#include <QAbstractButton>
 #include <QButtonGroup>
-#include <QHBoxLayout>
 #include <QKeySequence>
 #include <QScrollArea>
 #include <QShortcut>
 #include <QStackedWidget>
-#include <QToolButton>
 #include <QVBoxLayout>
 
 namespace quotalume {
@@ -51,25 +51,14 @@ SettingsWindow::SettingsWindow(MonitorBridge& bridge, QWidget* parent)
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(16, 12, 16, 12);
 
-    auto* control = new QWidget(this);
+    auto* control = new SegmentedControl(this);
     control->setObjectName(QStringLiteral("settings.pages"));
-    auto* controlLayout = new QHBoxLayout(control);
-    controlLayout->setContentsMargins(0, 0, 0, 0);
-    controlLayout->setSpacing(0);
-    controlLayout->addStretch();
-    segments_ = new QButtonGroup(this);
+    segments_ = control->group();
     for (std::size_t i = 0; i < buttons_.size(); ++i) {
-        auto* button = new QToolButton(control);
-        button->setObjectName(QStringLiteral("settings.page.") + QLatin1String(pageNames[i]));
-        button->setCheckable(true);
-        button->setToolButtonStyle(Qt::ToolButtonTextOnly);
-        button->setMinimumWidth(88);
-        segments_->addButton(button, static_cast<int>(i));
-        controlLayout->addWidget(button);
-        buttons_[i] = button;
+        buttons_[i] =
+            control->addSegment(QStringLiteral("settings.page.") + QLatin1String(pageNames[i]));
     }
-    controlLayout->addStretch();
-    layout->addWidget(control);
+    layout->addWidget(control, 0, Qt::AlignHCenter);
 
     stack_ = new QStackedWidget(this);
     general_ = new GeneralPage(bridge_);
@@ -77,9 +66,15 @@ SettingsWindow::SettingsWindow(MonitorBridge& bridge, QWidget* parent)
     webhook_ = new WebhookPage(bridge_);
     source_ = new SourcePage(bridge_);
     about_ = new AboutView;
-    for (QWidget* page : {static_cast<QWidget*>(general_), static_cast<QWidget*>(notifications_),
-                          static_cast<QWidget*>(webhook_), static_cast<QWidget*>(source_),
-                          static_cast<QWidget*>(about_)}) {
+    // The About view keeps its own height; the rest of the page stays empty below it.
+    auto* aboutPage = new QWidget;
+    auto* aboutLayout = new QVBoxLayout(aboutPage);
+    aboutLayout->setContentsMargins(0, 0, 0, 0);
+    aboutLayout->addWidget(about_);
+    aboutLayout->addStretch();
+    for (QWidget* page :
+         {static_cast<QWidget*>(general_), static_cast<QWidget*>(notifications_),
+          static_cast<QWidget*>(webhook_), static_cast<QWidget*>(source_), aboutPage}) {
         stack_->addWidget(scrolling(page));
     }
     layout->addWidget(stack_, 1);
@@ -112,6 +107,7 @@ void SettingsWindow::showEvent(QShowEvent* event) {
     }
     source_->rescan();
     bridge_.monitor().notifier().refreshPermission();
+    refresh();
     QWidget::showEvent(event);
 }
 
@@ -130,6 +126,10 @@ void SettingsWindow::retranslate() {
 }
 
 void SettingsWindow::refresh() {
+    // A hidden window catches up when it is shown again.
+    if (!isVisible()) {
+        return;
+    }
     if (const AppLanguage current = L10n::language(); current != language_) {
         language_ = current;
         retranslate();

@@ -18,6 +18,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -50,7 +51,9 @@ QString secretLabel(const QWidget& window) {
     return static_cast<QLabel*>(form->labelForField(child(window, "webhook.secret")))->text();
 }
 
+// A shown window: a hidden one leaves the monitor's changes until it is shown again.
 struct Fixture {
+    Fixture() { window.show(); }
     test::MonitorHarness harness;
     SettingsWindow window{*harness.bridge};
 };
@@ -108,7 +111,6 @@ TEST(SettingsWindowTest, SaveSendsTheCleanedConfiguration) {
 
     // Through the window: slack keeps no credential typed while json was chosen.
     Fixture f;
-    f.window.show();
     child<QCheckBox>(f.window, "webhook.toggle")->setChecked(true);
     child<QLineEdit>(f.window, "webhook.url")
         ->setText(QStringLiteral("  https://hooks.example.com/x \n"));
@@ -195,6 +197,26 @@ TEST(SettingsWindowTest, IntervalAndLoginToggleGoThroughTheMonitor) {
     f.harness.settle();
     EXPECT_TRUE(login->isChecked()) << "the service refused; still registered";
     EXPECT_EQ(child<QLabel>(f.window, "settings.login_feedback")->text(), text("login.failed"));
+}
+
+TEST(SettingsWindowTest, AFoundExecutableIsOfferedAndAdoptedOnlyBySave) {
+    const test::TempDir folder;
+    const std::string codex = folder.write("codex", "#!/bin/sh\n").string();
+    std::filesystem::permissions(codex, std::filesystem::perms::owner_all);
+    const test::ScopedEnvironment path("PATH", folder.str());
+    Fixture f;
+    auto* use = child<QPushButton>(f.window, "source.use");
+    ASSERT_EQ(use->toolTip(), QString::fromStdString(codex));
+    EXPECT_EQ(child<QLabel>(f.window, "source.found")->text(),
+              QString::fromStdString(L10n::text("source.found", codex)));
+
+    use->click();
+    EXPECT_EQ(child<QLineEdit>(f.window, "source.executable")->text(),
+              QString::fromStdString(codex));
+    EXPECT_EQ(f.harness.monitor->settings().codexPath, "") << "nothing adopted before Save";
+    child<QLineEdit>(f.window, "source.home")->setText(QString::fromStdString(folder.str()));
+    child<QPushButton>(f.window, "source.save")->click();
+    EXPECT_EQ(f.harness.monitor->settings().codexPath, codex);
 }
 
 }  // namespace
