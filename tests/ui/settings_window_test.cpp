@@ -165,6 +165,15 @@ TEST(SettingsWindowTest, LanguageSwitchRetitlesEverythingAtOnce) {
               text("menu_style.rings"));
     EXPECT_EQ(child<QPushButton>(f.window, "source.save")->text(), text("source.save"));
     EXPECT_EQ(f.window.windowTitle(), "Quotalume-Einstellungen");
+
+    // A hidden window catches up as it is shown again.
+    f.window.hide();
+    f.harness.bridge->setLanguage(AppLanguage::french);
+    f.harness.settle();
+    f.window.show();
+    EXPECT_EQ(child<QAbstractButton>(f.window, "settings.page.source")->text(),
+              text("settings.source"));
+    EXPECT_EQ(f.window.windowTitle(), text("app.settings_title"));
 }
 
 TEST(SettingsWindowTest, WeeklyRingsPreviewOneRingLabelled7D) {
