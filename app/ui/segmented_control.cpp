@@ -36,8 +36,8 @@ public:
 protected:
     // The focus ring only for keyboard users, as native controls do.
     void focusInEvent(QFocusEvent* event) override {
-        keyboardFocus_ = event->reason() == Qt::TabFocusReason ||
-                         event->reason() == Qt::BacktabFocusReason;
+        keyboardFocus_ =
+            event->reason() == Qt::TabFocusReason || event->reason() == Qt::BacktabFocusReason;
         QAbstractButton::focusInEvent(event);
     }
 
