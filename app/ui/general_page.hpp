@@ -1,0 +1,50 @@
+#pragma once
+
+#include <QWidget>
+
+#include <array>
+
+class QCheckBox;
+class QComboBox;
+class QFormLayout;
+class QGroupBox;
+class QLabel;
+
+namespace quotalume {
+
+class MenuBarStylePreview;
+class MonitorBridge;
+
+// Language, what the tray shows and how, how often to read, and starting at login.
+class GeneralPage final : public QWidget {
+    Q_OBJECT
+
+public:
+    static constexpr std::array<int, 5> intervals = {15, 30, 60, 120, 300};  // seconds
+
+    explicit GeneralPage(MonitorBridge& bridge, QWidget* parent = nullptr);
+
+    // Every text in the current language.
+    void retranslate();
+    // The controls from the monitor's published values.
+    void refresh();
+
+private:
+    void chooseInterval(int index);
+
+    MonitorBridge& bridge_;
+    QGroupBox* menuBar_;
+    QGroupBox* monitoring_;
+    QFormLayout* menuBarForm_;
+    QFormLayout* monitoringForm_;
+    QComboBox* language_;
+    QComboBox* scope_;
+    QComboBox* style_;
+    MenuBarStylePreview* preview_;
+    QComboBox* interval_;
+    QCheckBox* startAtLogin_;
+    QLabel* loginFeedback_;
+    QLabel* positionHelp_;
+};
+
+}  // namespace quotalume

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QWidget>
+
+#include <vector>
+
+class QCheckBox;
+class QGroupBox;
+class QLabel;
+class QPushButton;
+
+namespace quotalume {
+
+class HistoryList;
+class MonitorBridge;
+struct EventRecord;
+
+// Reset alerts on or off, the desktop's permission, a test, and the latest resets.
+class NotificationsPage final : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit NotificationsPage(MonitorBridge& bridge, QWidget* parent = nullptr);
+
+    void retranslate();
+    void refresh();
+
+private:
+    void setFlags(bool enabled, bool sound);
+
+    MonitorBridge& bridge_;
+    QGroupBox* alerts_;
+    QGroupBox* permission_;
+    QGroupBox* historySection_;
+    QCheckBox* enabled_;
+    QCheckBox* sound_;
+    QLabel* status_;
+    QPushButton* allow_;
+    QPushButton* openSettings_;
+    QPushButton* test_;
+    QLabel* feedback_;
+    HistoryList* history_;
+    // What the list shows, so it is rebuilt only when the records change.
+    std::vector<EventRecord> shown_;
+    bool stale_ = true;
+};
+
+}  // namespace quotalume

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <quotalume/localized_message.hpp>
+
+#include <QString>
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+class QFormLayout;
+class QGroupBox;
+class QLabel;
+class QWidget;
+
+namespace quotalume {
+
+// The pieces every settings page is made of.
+class SettingsForm {
+public:
+    SettingsForm() = delete;
+
+    // The text of `key` in the current language.
+    static QString text(std::string_view key);
+
+    // A titled group holding a form, added to `page`'s vertical layout.
+    static QFormLayout* addSection(QWidget* page, const char* objectName, QGroupBox*& box);
+
+    // Small secondary text that wraps.
+    static QLabel* caption(QWidget* parent, const char* objectName);
+    // Shows the message in the current language, or hides the caption when there is none.
+    static void show(QLabel* caption, const std::optional<LocalizedMessage>& message);
+};
+
+}  // namespace quotalume

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QWidget>
+
+#include <string>
+#include <vector>
+
+class QFormLayout;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QVBoxLayout;
+
+namespace quotalume {
+
+class MonitorBridge;
+
+// Where Codex is: the executable and its home folder, with the executables found in the usual
+// install places offered for one click. Nothing is adopted until Save.
+class SourcePage final : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit SourcePage(MonitorBridge& bridge, QWidget* parent = nullptr);
+
+    void retranslate();
+    void refresh();
+    // Looks at the file system again: what automatic detection finds and the suggestions.
+    void rescan();
+
+private:
+    void choose();
+    void showFindings();
+
+    MonitorBridge& bridge_;
+    QGroupBox* section_;
+    QFormLayout* form_;
+    QLabel* executableLabel_;
+    QLineEdit* executable_;
+    QPushButton* choose_;
+    QWidget* suggestions_;
+    QVBoxLayout* suggestionRows_;
+    QLabel* homeLabel_;
+    QLineEdit* home_;
+    QLabel* current_;
+    QPushButton* save_;
+    QLabel* feedback_;
+    std::string detected_;
+    std::vector<std::string> found_;
+};
+
+}  // namespace quotalume
