@@ -7,6 +7,7 @@
 #include "usage_monitor.hpp"
 #include "warning_line.hpp"
 
+#include <quotalume/codex_locator.hpp>
 #include <quotalume/l10n.hpp>
 #include <quotalume/quota_text.hpp>
 
@@ -52,6 +53,29 @@ ConnectionStatus::ConnectionStatus(UsageMonitor& monitor, QWidget* parent)
     persistence_ = new WarningLine(this);
     persistence_->setObjectName(QStringLiteral("persistenceLine"));
 
+    offer_ = new QWidget(this);
+    offer_->setObjectName(QStringLiteral("codexOffer"));
+    offerPath_ = new QLabel(offer_);
+    offerPath_->setObjectName(QStringLiteral("codexOfferPath"));
+    offerPath_->setFont(DashboardTypography::caption());
+    offerPath_->setWordWrap(true);
+    offerPath_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    offerUse_ = new QToolButton(offer_);
+    offerUse_->setObjectName(QStringLiteral("codexOfferUse"));
+    offerUse_->setFont(DashboardTypography::action());
+    connect(offerUse_, &QToolButton::clicked, this, [this] {
+        if (found_.size() == 1) {
+            const std::string path = found_.front();
+            QTimer::singleShot(0, this, [this, path] {
+                monitor_.saveAndConnect(path, monitor_.settings().codexHome);
+            });
+        }
+    });
+    auto* offerRow = new QHBoxLayout(offer_);
+    offerRow->setContentsMargins(0, 0, 0, 0);
+    offerRow->addWidget(offerPath_, 1);
+    offerRow->addWidget(offerUse_, 0, Qt::AlignVCenter);
+
     auto* text = new QVBoxLayout;
     text->setSpacing(1);
     auto* statusRow = new QHBoxLayout;
@@ -70,6 +94,7 @@ ConnectionStatus::ConnectionStatus(UsageMonitor& monitor, QWidget* parent)
     layout->setSpacing(6);
     layout->addLayout(top);
     layout->addWidget(error_);
+    layout->addWidget(offer_);
     layout->addWidget(persistence_);
 }
 
@@ -90,6 +115,19 @@ void ConnectionStatus::render() {
         updated_->setToolTip(QString::fromStdString(lastUpdatedText(snapshot->observedAt)));
     }
     error_->setMessage(monitor_.lastError());
+    const bool unchosen = monitor_.settings().codexPath.empty() && !monitor_.demo();
+    if (!unchosen || !monitor_.lastError()) {
+        searchedFor_.reset();
+        found_.clear();
+    } else if (searchedFor_ != monitor_.lastError()) {
+        searchedFor_ = monitor_.lastError();
+        found_ = CodexLocator::suggestions();
+    }
+    offer_->setVisible(found_.size() == 1);
+    if (found_.size() == 1) {
+        offerPath_->setText(QString::fromStdString(L10n::text("source.found", found_.front())));
+        offerUse_->setText(QString::fromStdString(L10n::text("source.use")));
+    }
     persistence_->setMessage(monitor_.persistenceWarning());
 
     refresh_->setEnabled(!monitor_.isRefreshing());

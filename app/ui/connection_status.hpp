@@ -2,6 +2,12 @@
 
 #include <QWidget>
 
+#include <quotalume/localized_message.hpp>
+
+#include <optional>
+#include <string>
+#include <vector>
+
 class QLabel;
 class QToolButton;
 
@@ -11,7 +17,9 @@ class UsageMonitor;
 class WarningLine;
 
 // How the connection to Codex stands: the status, when the shown values were read, the last
-// error and any trouble saving, and the refresh button.
+// error and any trouble saving, and the refresh button. While no executable is chosen and
+// reading fails, the one codex found in the usual places is offered with a button; only that
+// click adopts it.
 class ConnectionStatus : public QWidget {
     Q_OBJECT
 
@@ -28,6 +36,12 @@ private:
     QToolButton* refresh_;
     WarningLine* error_;
     WarningLine* persistence_;
+    QWidget* offer_;
+    QLabel* offerPath_;
+    QToolButton* offerUse_;
+    // The places are searched again only when the error changes, not on every redraw.
+    std::optional<LocalizedMessage> searchedFor_;
+    std::vector<std::string> found_;
 };
 
 }  // namespace quotalume

@@ -130,6 +130,35 @@ TEST(DashboardViewTest, PlaceholderAndWarningsFollowTheMonitor) {
               QString::fromStdString(harness.monitor->persistenceWarning()->localized()));
 }
 
+TEST(DashboardViewTest, OffersTheOneCodexFoundOnlyWhileNoneIsChosenAndReadingFails) {
+    test::MonitorHarness harness;
+    test::TempDir bin;
+    const std::string codex = (bin.path() / "codex").string();
+    std::ofstream(codex) << "#!/bin/sh\n";
+    std::filesystem::permissions(codex, std::filesystem::perms::owner_all);
+    test::ScopedEnvironment path("PATH", bin.str());
+    test::ScopedEnvironment home("HOME", harness.dir.str());
+    test::ScopedEnvironment codexHome("CODEX_HOME", nullptr);
+    std::filesystem::create_directory(harness.dir.path() / ".codex");
+    DashboardView view(*harness.bridge, [] {});
+
+    harness.start(harness.reading(24, 39));
+    EXPECT_FALSE(shown(&view, "codexOffer")) << "nothing to offer while reading works";
+    reread(harness, LocalizedMessage("error.codex_not_found"));
+    ASSERT_TRUE(shown(&view, "codexOffer"));
+    EXPECT_EQ(labelText(&view, "codexOfferPath"),
+              QString::fromStdString(L10n::text("source.found", codex)));
+    EXPECT_TRUE(harness.monitor->settings().codexPath.empty()) << "never adopted unasked";
+
+    find<QAbstractButton>(&view, "codexOfferUse")->click();
+    harness.settle();
+    harness.loop.drain();
+    EXPECT_EQ(harness.monitor->settings().codexPath, codex);
+    EXPECT_EQ(harness.codex.calls.requests().back().executablePath, codex);
+    harness.answer(harness.reading(24, 39));
+    EXPECT_FALSE(shown(&view, "codexOffer"));
+}
+
 TEST(DashboardViewTest, NotificationsRowEditsTheSettingAndOffersPermission) {
     test::MonitorHarness harness;
     harness.center.status = NotificationAuthorization::denied;
