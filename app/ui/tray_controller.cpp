@@ -1,0 +1,121 @@
+#include "tray_controller.hpp"
+
+#include "brand_assets.hpp"
+#include "tray_icon_image.hpp"
+
+#include <quotalume/l10n.hpp>
+#include <quotalume/menu_bar_presentation.hpp>
+
+#include <QAction>
+#include <QCursor>
+#include <QEvent>
+#include <QGuiApplication>
+#include <QPalette>
+#include <QPixmap>
+
+namespace quotalume {
+namespace {
+
+QString text(const char* key) {
+    return QString::fromStdString(L10n::text(key));
+}
+
+}  // namespace
+
+TrayController::TrayController(MonitorBridge& bridge, Host host, QObject* parent)
+    : QObject(parent),
+      bridge_(bridge),
+      host_(host),
+      menu_(std::make_unique<QMenu>()),
+      icon_(std::make_unique<QSystemTrayIcon>()) {
+    menu_->setObjectName(QStringLiteral("trayMenu"));
+    const auto add = [this](const char* name, void (TrayController::*signal)()) {
+        QAction* action = menu_->addAction(QString());
+        action->setObjectName(QString::fromLatin1(name));
+        connect(action, &QAction::triggered, this, signal);
+        return action;
+    };
+    dashboardAction_ = add("openDashboard", &TrayController::openDashboard);
+    settingsAction_ = add("openSettings", &TrayController::openSettings);
+    menu_->addSeparator();
+    quitAction_ = add("quit", &TrayController::quit);
+    icon_->setObjectName(QStringLiteral("trayIcon"));
+    icon_->setContextMenu(menu_.get());
+
+    connect(icon_.get(), &QSystemTrayIcon::activated, this,
+            [this](QSystemTrayIcon::ActivationReason reason) {
+                if (reason == QSystemTrayIcon::Trigger) {
+                    Q_EMIT toggleDashboard(anchor(QCursor::pos()));
+                }
+            });
+    connect(&bridge_, &MonitorBridge::changed, this, &TrayController::refresh);
+    // The ink follows the panel's text colour when the theme changes.
+    qApp->installEventFilter(this);
+    refresh();
+}
+
+TrayController::~TrayController() = default;
+
+void TrayController::show() {
+    icon_->show();
+}
+
+std::optional<QRect> TrayController::anchor(QPoint cursor) const {
+    // StatusNotifierItem hosts never tell where the icon is; XEmbed trays do.
+    const QRect geometry = icon_->geometry();
+    if (geometry.isValid() && !geometry.isEmpty()) {
+        return geometry;
+    }
+    return QRect(cursor, QSize(1, 1));
+}
+
+bool TrayController::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == qApp && event->type() == QEvent::ApplicationPaletteChange) {
+        refresh();
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+void TrayController::refresh() {
+    const AppLanguage language = L10n::language();
+    if (menuLanguage_ != language) {
+        menuLanguage_ = language;
+        retitle();
+    }
+    const UsageMonitor& monitor = bridge_.monitor();
+    const auto& snapshot = monitor.snapshot();
+    MenuBarRenderer look{
+        monitor.menuBarStyle(),
+        MenuBarPresentation::items(snapshot ? snapshot->codexBucket() : std::nullopt,
+                                   monitor.menuBarScope()),
+        monitor.lastError().has_value() || monitor.isStale(),
+        QGuiApplication::palette().color(QPalette::WindowText),
+        qApp->devicePixelRatio(),
+    };
+    if (shown_ != look) {
+        icon_->setIcon(draw(look));
+        shown_ = std::move(look);
+    }
+    icon_->setToolTip(QString::fromStdString(monitor.menuBarTitle() + "\n" + monitor.statusText() +
+                                             "\n" + monitor.menuBarHelp()));
+}
+
+void TrayController::retitle() {
+    dashboardAction_->setText(text("app.quota_title"));
+    settingsAction_->setText(text("common.settings"));
+    quitAction_->setText(text("common.quit"));
+}
+
+QIcon TrayController::draw(const MenuBarRenderer& look) const {
+    if (host_ == Host::statusNotifier) {
+        if (auto square = TrayIconImage{look.style, look.items, look.stale, look.ink}.icon()) {
+            return *square;
+        }
+    } else if (auto wide = look.image()) {
+        return QIcon(QPixmap::fromImage(*wide));
+    }
+    // Nothing to draw (no reading yet, or the chosen window is not reported).
+    return BrandAssets::menuBarIcon();
+}
+
+}  // namespace quotalume
