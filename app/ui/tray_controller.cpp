@@ -1,7 +1,6 @@
 #include "tray_controller.hpp"
 
 #include "brand_assets.hpp"
-#include "tray_icon_image.hpp"
 
 #include <quotalume/l10n.hpp>
 #include <quotalume/menu_bar_presentation.hpp>
@@ -11,7 +10,6 @@
 #include <QEvent>
 #include <QGuiApplication>
 #include <QPalette>
-#include <QPixmap>
 
 namespace quotalume {
 namespace {
@@ -22,10 +20,9 @@ QString text(const char* key) {
 
 }  // namespace
 
-TrayController::TrayController(MonitorBridge& bridge, Host host, QObject* parent)
+TrayController::TrayController(MonitorBridge& bridge, QObject* parent)
     : QObject(parent),
       bridge_(bridge),
-      host_(host),
       menu_(std::make_unique<QMenu>()),
       icon_(std::make_unique<QSystemTrayIcon>()) {
     menu_->setObjectName(QStringLiteral("trayMenu"));
@@ -39,6 +36,7 @@ TrayController::TrayController(MonitorBridge& bridge, Host host, QObject* parent
     settingsAction_ = add("openSettings", &TrayController::openSettings);
     menu_->addSeparator();
     quitAction_ = add("quit", &TrayController::quit);
+    menu_->setDefaultAction(dashboardAction_);
     icon_->setObjectName(QStringLiteral("trayIcon"));
     icon_->setContextMenu(menu_.get());
 
@@ -60,13 +58,16 @@ void TrayController::show() {
     icon_->show();
 }
 
-std::optional<QRect> TrayController::anchor(QPoint cursor) const {
-    // StatusNotifierItem hosts never tell where the icon is; XEmbed trays do.
+std::optional<QRect> TrayController::iconGeometry() const {
     const QRect geometry = icon_->geometry();
     if (geometry.isValid() && !geometry.isEmpty()) {
         return geometry;
     }
-    return QRect(cursor, QSize(1, 1));
+    return std::nullopt;
+}
+
+std::optional<QRect> TrayController::anchor(QPoint cursor) const {
+    return iconGeometry().value_or(QRect(cursor, QSize(1, 1)));
 }
 
 bool TrayController::eventFilter(QObject* watched, QEvent* event) {
@@ -84,16 +85,16 @@ void TrayController::refresh() {
     }
     const UsageMonitor& monitor = bridge_.monitor();
     const auto& snapshot = monitor.snapshot();
-    MenuBarRenderer look{
+    TrayIconImage look{
         monitor.menuBarStyle(),
         MenuBarPresentation::items(snapshot ? snapshot->codexBucket() : std::nullopt,
                                    monitor.menuBarScope()),
         monitor.lastError().has_value() || monitor.isStale(),
         QGuiApplication::palette().color(QPalette::WindowText),
-        qApp->devicePixelRatio(),
     };
     if (shown_ != look) {
-        icon_->setIcon(draw(look));
+        // Nothing to draw (no reading yet, or the chosen window is not reported): our icon.
+        icon_->setIcon(look.icon().value_or(BrandAssets::menuBarIcon()));
         shown_ = std::move(look);
     }
     icon_->setToolTip(QString::fromStdString(monitor.menuBarTitle() + "\n" + monitor.statusText() +
@@ -104,18 +105,6 @@ void TrayController::retitle() {
     dashboardAction_->setText(text("app.quota_title"));
     settingsAction_->setText(text("common.settings"));
     quitAction_->setText(text("common.quit"));
-}
-
-QIcon TrayController::draw(const MenuBarRenderer& look) const {
-    if (host_ == Host::statusNotifier) {
-        if (auto square = TrayIconImage{look.style, look.items, look.stale, look.ink}.icon()) {
-            return *square;
-        }
-    } else if (auto wide = look.image()) {
-        return QIcon(QPixmap::fromImage(*wide));
-    }
-    // Nothing to draw (no reading yet, or the chosen window is not reported).
-    return BrandAssets::menuBarIcon();
 }
 
 }  // namespace quotalume

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "menu_bar_renderer.hpp"
 #include "monitor_bridge.hpp"
+#include "tray_icon_image.hpp"
 
 #include <quotalume/app_language.hpp>
 
@@ -23,18 +23,16 @@ class TrayController final : public QObject {
     Q_OBJECT
 
 public:
-    // How the panel shows icons. StatusNotifierItem hosts fit every icon into a square, so they
-    // get the square image; XEmbed trays get the full-width one.
-    enum class Host { statusNotifier, xembed };
-
-    TrayController(MonitorBridge& bridge, Host host, QObject* parent = nullptr);
+    explicit TrayController(MonitorBridge& bridge, QObject* parent = nullptr);
     ~TrayController() override;
 
     // Puts the icon in the tray.
     void show();
 
-    // Where the dashboard drops from: the icon's screen rectangle when the host tells it,
-    // otherwise a 1 × 1 rectangle at `cursor`.
+    // The icon's screen rectangle; XEmbed trays tell it, StatusNotifierItem hosts never do.
+    std::optional<QRect> iconGeometry() const;
+    // Where the dashboard drops from: the icon when its place is known, otherwise a 1 × 1
+    // rectangle at `cursor`.
     std::optional<QRect> anchor(QPoint cursor) const;
 
     QSystemTrayIcon& icon() { return *icon_; }
@@ -53,10 +51,8 @@ protected:
 private:
     void refresh();
     void retitle();
-    QIcon draw(const MenuBarRenderer& look) const;
 
     MonitorBridge& bridge_;
-    const Host host_;
     // Declared before the icon, which refers to it until it is gone.
     std::unique_ptr<QMenu> menu_;
     std::unique_ptr<QSystemTrayIcon> icon_;
@@ -64,7 +60,7 @@ private:
     QAction* settingsAction_ = nullptr;
     QAction* quitAction_ = nullptr;
     // What the current image shows, so a change that alters none of it keeps the image.
-    std::optional<MenuBarRenderer> shown_;
+    std::optional<TrayIconImage> shown_;
     std::optional<AppLanguage> menuLanguage_;
 };
 

@@ -84,12 +84,9 @@ std::optional<QImage> TrayIconImage::image(int pixels) const {
         painter.drawArc(circle, 90 * 16,
                         static_cast<int>(std::lround(-3.6 * item->remainingPercent * 16)));
     }
-    const double inside = circle.width() - lineWidth;
-    drawFitted(painter, ringText(style, *item), circle.center(), inside * 0.86, side * 0.42);
-
     if (stale) {
         // Cut a notch out of the ring, then put the badge in it with the mark cut out of it.
-        const double radius = side * 0.23;
+        const double radius = side * 0.2;
         const QPointF centre(side - radius, radius);
         painter.setPen(Qt::NoPen);
         painter.setCompositionMode(QPainter::CompositionMode_Clear);
@@ -101,7 +98,14 @@ std::optional<QImage> TrayIconImage::image(int pixels) const {
         painter.setCompositionMode(QPainter::CompositionMode_Clear);
         painter.setPen(Qt::black);
         drawFitted(painter, QStringLiteral("!"), centre, radius, radius * 1.7);
+        painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+        painter.setPen(ink);
     }
+    // Below the badge's reach when there is one.
+    const double inside = circle.width() - lineWidth;
+    const QPointF textCentre = circle.center() + QPointF(0, stale ? side * 0.05 : 0);
+    drawFitted(painter, ringText(style, *item), textCentre, inside * 0.86,
+               side * (stale ? 0.38 : 0.42));
     painter.end();
     return image;
 }

@@ -12,10 +12,11 @@
 
 namespace quotalume {
 
-// The tray icon for hosts that fit every icon into a square (StatusNotifierItem panels), where
-// the wide image would shrink to a sliver: the window with the least left as one ring, with
-// its number inside (its label for the plain rings style), and a notched "!" badge at the top
-// right when the data is stale. Drawn in `ink`, like the wide image.
+// The tray icon. Panels fit every icon into a square (StatusNotifierItem hosts letterbox it,
+// and Qt's XEmbed icon is a 22 × 22 window), where the wide image of the settings preview
+// would shrink to a sliver. So: the window with the least left as one ring, with its number
+// inside (its label for the plain rings style), and a notched "!" badge at the top right when
+// the data is stale or the last reading failed. Drawn in `ink`, like the wide image.
 struct TrayIconImage {
     MenuBarStyle style = MenuBarStyle::percentage;
     std::vector<MenuBarPresentation::Item> items;
@@ -30,6 +31,8 @@ struct TrayIconImage {
     // The item the ring shows: the lowest remaining share, the first of equals.
     static const MenuBarPresentation::Item* lowest(
         const std::vector<MenuBarPresentation::Item>& items);
+
+    friend bool operator==(const TrayIconImage&, const TrayIconImage&) = default;
 };
 
 }  // namespace quotalume

@@ -1,20 +1,18 @@
 #include "tray_controller.hpp"
 #include "brand_assets.hpp"
 #include "monitor_harness.hpp"
+#include "tray_icon_image.hpp"
 
 #include <QAction>
+#include <QGuiApplication>
+#include <QPalette>
 
 #include <gtest/gtest.h>
 
 namespace quotalume {
 namespace {
 
-using Host = TrayController::Host;
-
-int imageWidth(TrayController& tray) {
-    const auto sizes = tray.icon().icon().availableSizes();
-    return sizes.isEmpty() ? 0 : sizes.front().width();
-}
+using Item = MenuBarPresentation::Item;
 
 QString actionText(TrayController& tray, const char* name) {
     auto* action = tray.menu().findChild<QAction*>(QString::fromLatin1(name));
@@ -23,13 +21,12 @@ QString actionText(TrayController& tray, const char* name) {
 
 TEST(TrayControllerTest, TheImageIsRedrawnOnlyWhenStyleItemsOrWarningChange) {
     test::MonitorHarness harness;
-    TrayController tray(*harness.bridge, Host::xembed);
+    TrayController tray(*harness.bridge);
     EXPECT_EQ(tray.icon().icon().cacheKey(), BrandAssets::menuBarIcon().cacheKey())
         << "nothing to draw before the first reading";
 
     harness.start(harness.reading(20, 60));
     const qint64 fresh = tray.icon().icon().cacheKey();
-    const int freshWidth = imageWidth(tray);
     EXPECT_NE(fresh, BrandAssets::menuBarIcon().cacheKey());
     EXPECT_TRUE(tray.icon().toolTip().startsWith("5H 80% \u00b7 7D 40%\n"));
 
@@ -42,30 +39,22 @@ TEST(TrayControllerTest, TheImageIsRedrawnOnlyWhenStyleItemsOrWarningChange) {
         tray.icon().toolTip().contains(QString::fromStdString(L10n::text("status.refreshing"))))
         << tray.icon().toolTip().toStdString();
 
-    // A failed reading keeps the numbers but warns, fresh as they are.
+    // A failed reading keeps the numbers but warns.
     harness.answer(LocalizedMessage("error.no_limits"));
     ASSERT_TRUE(harness.monitor->lastError().has_value());
-    EXPECT_NE(tray.icon().icon().cacheKey(), fresh);
-    EXPECT_EQ(imageWidth(tray), freshWidth + 10) << "the stale column in front";
     EXPECT_TRUE(tray.icon().toolTip().startsWith("! 5H 80%"));
+    const TrayIconImage warned{
+        MenuBarStyle::percentage,
+        {Item{QuotaWindow::fiveHour, 80, "80%"}, Item{QuotaWindow::weekly, 40, "40%"}},
+        true,
+        QGuiApplication::palette().color(QPalette::WindowText)};
+    EXPECT_EQ(tray.icon().icon().pixmap(22).toImage().convertToFormat(QImage::Format_ARGB32),
+              warned.image(22)->convertToFormat(QImage::Format_ARGB32));
 }
 
-TEST(TrayControllerTest, StatusNotifierHostsGetASquareAndTheCursorAsAnchor) {
+TEST(TrayControllerTest, TheMenuFollowsTheLanguageAndTheAnchorTheCursor) {
     test::MonitorHarness harness;
-    TrayController tray(*harness.bridge, Host::statusNotifier);
-    harness.start(harness.reading(20, 60));
-    const auto sizes = tray.icon().icon().availableSizes();
-    ASSERT_FALSE(sizes.isEmpty());
-    for (const QSize& size : sizes) {
-        EXPECT_EQ(size.width(), size.height());
-    }
-    // The host never says where the icon is.
-    EXPECT_EQ(tray.anchor(QPoint(640, 3)), QRect(640, 3, 1, 1));
-}
-
-TEST(TrayControllerTest, TheMenuFollowsTheLanguage) {
-    test::MonitorHarness harness;
-    TrayController tray(*harness.bridge, Host::xembed);
+    TrayController tray(*harness.bridge);
     EXPECT_EQ(actionText(tray, "quit"), "Quit");
     ASSERT_TRUE(harness.bridge->setLanguage(AppLanguage::german));
     harness.settle();
@@ -75,6 +64,35 @@ TEST(TrayControllerTest, TheMenuFollowsTheLanguage) {
         EXPECT_EQ(actionText(tray, action).toStdString(), L10n::text(key, AppLanguage::german));
     }
     EXPECT_NE(actionText(tray, "quit"), "Quit");
+    // Without a tray the icon's place is unknown, as under StatusNotifierItem hosts.
+    EXPECT_EQ(tray.anchor(QPoint(640, 3)), QRect(640, 3, 1, 1));
+}
+
+TEST(TrayIconImageTest, OneRingForOneOrTwoWindowsAndABadgeWhenStale) {
+    const Item fiveHour{QuotaWindow::fiveHour, 80, "80%"};
+    const Item weekly{QuotaWindow::weekly, 40, "40%"};
+    EXPECT_FALSE(TrayIconImage{}.image(22).has_value());
+    EXPECT_FALSE(
+        (TrayIconImage{MenuBarStyle::rings, {fiveHour, weekly, fiveHour}}).image(22).has_value());
+    const std::vector<Item> both{fiveHour, weekly};
+    EXPECT_EQ(TrayIconImage::lowest(both), &both[1]);
+    struct Row {
+        std::vector<Item> items;
+        bool stale;
+        bool cornerInked;  // the badge sits outside the ring, in the top right corner
+    };
+    for (const auto& row : {Row{{fiveHour}, false, false}, Row{{fiveHour}, true, true},
+                            Row{{fiveHour, weekly}, true, true}}) {
+        for (int pixels : {16, 22, 64}) {
+            const auto image =
+                TrayIconImage{MenuBarStyle::percentage, row.items, row.stale}.image(pixels);
+            ASSERT_TRUE(image.has_value());
+            EXPECT_EQ(image->size(), QSize(pixels, pixels));
+            const QPoint corner(pixels * 20 / 22, pixels * 2 / 22);
+            EXPECT_EQ(image->pixelColor(corner).alphaF() > 0.5, row.cornerInked)
+                << pixels << " px, stale " << row.stale;
+        }
+    }
 }
 
 }  // namespace
