@@ -1,9 +1,9 @@
 #include "quotalume_application.hpp"
 
 #include "dashboard_panel_controller.hpp"
+#include "linux/status_notifier_probe.hpp"
 #include "monitor_bridge.hpp"
 #include "settings_window.hpp"
-#include "status_notifier_probe.hpp"
 #include "tray_controller.hpp"
 #include "usage_monitor.hpp"
 

@@ -17,7 +17,7 @@ class StatusNotifierProbe final : public QObject {
 
 public:
     // `done(true)` as soon as a host is registered; `done(false)` after `patience` without one,
-    // or at once without a session bus. Never calls back after `context` is gone.
+    // or at once without a session bus. Never calls back after `context` (required) is gone.
     static void await(QDBusConnection bus, std::chrono::milliseconds patience, QObject* context,
                       std::function<void(bool hostRegistered)> done);
 
