@@ -74,6 +74,8 @@ void QuotalumeApplication::launch(bool statusNotifierHost) {
             "install and enable the \"AppIndicator and KStatusNotifierItem Support\" extension "
             "to get the tray icon.\n",
             stderr);
+        // The window is all there is of the app now: closing it (and settings) quits.
+        QApplication::setQuitOnLastWindowClosed(true);
         dashboard_->showAsWindow();
     } else if (options_.show) {
         // The icon may not sit in the tray yet, so its place is not to be trusted: top right.
@@ -96,19 +98,13 @@ void QuotalumeApplication::reopen() {
     if (settings_ && settings_->isVisible()) {
         settings_->raise();
         settings_->activateWindow();
-    } else if (!trayAvailable_) {
-        dashboard_->showAsWindow();
     } else {
         openDashboard(tray_->iconGeometry());
     }
 }
 
 void QuotalumeApplication::toggleDashboard(std::optional<QRect> anchor) {
-    if (!trayAvailable_) {
-        dashboard_->showAsWindow();
-        return;
-    }
-    if (dashboard_->isVisible()) {
+    if (trayAvailable_ && dashboard_->isVisible()) {
         dashboard_->hide();
         return;
     }
@@ -129,14 +125,18 @@ void QuotalumeApplication::showSettings() {
     if (!monitor_) {
         return;
     }
-    dashboard_->hide();
+    if (trayAvailable_) {
+        dashboard_->hide();
+    }
     if (!settings_) {
         settings_ = std::make_unique<SettingsWindow>(*bridge_);
         settings_->setWindowIcon(QApplication::windowIcon());
         retitle();
-        if (const QScreen* screen = QGuiApplication::screenAt(QCursor::pos())
-                                        ? QGuiApplication::screenAt(QCursor::pos())
-                                        : QGuiApplication::primaryScreen()) {
+        const QScreen* screen = QGuiApplication::screenAt(QCursor::pos());
+        if (screen == nullptr) {
+            screen = QGuiApplication::primaryScreen();
+        }
+        if (screen != nullptr) {
             QRect frame(QPoint(), settings_->size());
             frame.moveCenter(screen->availableGeometry().center());
             settings_->move(frame.topLeft());
