@@ -14,6 +14,11 @@
 namespace quotalume {
 namespace {
 
+QString desktops() {
+    static const QString desktops = qEnvironmentVariable("XDG_CURRENT_DESKTOP");
+    return desktops;
+}
+
 QString text(const char* key) {
     return QString::fromStdString(L10n::text(key));
 }
@@ -90,7 +95,7 @@ void TrayController::refresh() {
         MenuBarPresentation::items(snapshot ? snapshot->codexBucket() : std::nullopt,
                                    monitor.menuBarScope()),
         monitor.lastError().has_value() || monitor.isStale(),
-        QGuiApplication::palette().color(QPalette::WindowText),
+        panelInk(QGuiApplication::palette(), desktops()),
     };
     if (shown_ != look) {
         // Nothing to draw (no reading yet, or the chosen window is not reported): our icon.
@@ -99,6 +104,18 @@ void TrayController::refresh() {
     }
     icon_->setToolTip(QString::fromStdString(monitor.menuBarTitle() + "\n" + monitor.statusText() +
                                              "\n" + monitor.menuBarHelp()));
+}
+
+QColor TrayController::panelInk(const QPalette& palette, QStringView desktops) {
+    bool gnome = false;
+    for (const auto desktop : desktops.split(QLatin1Char(':'))) {
+        // Flashback calls itself GNOME too, but its panel follows the theme.
+        if (desktop.compare(QLatin1String("GNOME-Flashback"), Qt::CaseInsensitive) == 0) {
+            return palette.color(QPalette::WindowText);
+        }
+        gnome = gnome || desktop.compare(QLatin1String("GNOME"), Qt::CaseInsensitive) == 0;
+    }
+    return gnome ? QColor(Qt::white) : palette.color(QPalette::WindowText);
 }
 
 void TrayController::retitle() {

@@ -7,6 +7,7 @@
 
 #include <QMenu>
 #include <QObject>
+#include <QPalette>
 #include <QRect>
 #include <QSystemTrayIcon>
 
@@ -34,6 +35,12 @@ public:
     // Where the dashboard drops from: the icon when its place is known, otherwise a 1 × 1
     // rectangle at `cursor`.
     std::optional<QRect> anchor(QPoint cursor) const;
+
+    // The colour the icon is drawn in: the panel's text colour as far as it can be told. GNOME
+    // Shell's top bar is dark whatever the applications' palette, so white there; elsewhere the
+    // panel usually follows the colour scheme, so the palette's text colour. `desktops` is
+    // XDG_CURRENT_DESKTOP, a colon list.
+    static QColor panelInk(const QPalette& palette, QStringView desktops);
 
     QSystemTrayIcon& icon() { return *icon_; }
     QMenu& menu() { return *menu_; }

@@ -47,7 +47,8 @@ TEST(TrayControllerTest, TheImageIsRedrawnOnlyWhenStyleItemsOrWarningChange) {
         MenuBarStyle::percentage,
         {Item{QuotaWindow::fiveHour, 80, "80%"}, Item{QuotaWindow::weekly, 40, "40%"}},
         true,
-        QGuiApplication::palette().color(QPalette::WindowText)};
+        TrayController::panelInk(QGuiApplication::palette(),
+                                 qEnvironmentVariable("XDG_CURRENT_DESKTOP"))};
     EXPECT_EQ(tray.icon().icon().pixmap(22).toImage().convertToFormat(QImage::Format_ARGB32),
               warned.image(22)->convertToFormat(QImage::Format_ARGB32));
 }
@@ -66,6 +67,18 @@ TEST(TrayControllerTest, TheMenuFollowsTheLanguageAndTheAnchorTheCursor) {
     EXPECT_NE(actionText(tray, "quit"), "Quit");
     // Without a tray the icon's place is unknown, as under StatusNotifierItem hosts.
     EXPECT_EQ(tray.anchor(QPoint(640, 3)), QRect(640, 3, 1, 1));
+}
+
+TEST(TrayControllerTest, InkIsWhiteOnGnomeShellsBarElseThePalettesText) {
+    QPalette palette;
+    palette.setColor(QPalette::WindowText, QColor(20, 30, 40));
+    for (auto [desktops, ink] : {std::pair{"ubuntu:GNOME", QColor(Qt::white)},
+                                 {"GNOME-Flashback:GNOME", QColor(20, 30, 40)},
+                                 {"KDE", QColor(20, 30, 40)},
+                                 {"", QColor(20, 30, 40)}}) {
+        EXPECT_EQ(TrayController::panelInk(palette, QString::fromLatin1(desktops)), ink)
+            << desktops;
+    }
 }
 
 TEST(TrayIconImageTest, OneRingForOneOrTwoWindowsAndABadgeWhenStale) {
