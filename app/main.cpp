@@ -22,7 +22,8 @@ constexpr const char* help =
     "  -h, --help   show this help\n"
     "  --version    print the version\n"
     "\n"
-    "Launched while it runs, Quotalume opens the running instance's dashboard instead.\n";
+    "Launched while it runs, Quotalume opens the running instance's dashboard (with --settings,\n"
+    "its settings window) instead.\n";
 
 }  // namespace
 
@@ -67,7 +68,7 @@ int main(int argc, char** argv) {
 
     quotalume::SingleInstance instance;
     if (!options.demo) {
-        switch (instance.settle()) {
+        switch (instance.settle(options.settings)) {
             case quotalume::SingleInstance::Outcome::first:
                 break;
             case quotalume::SingleInstance::Outcome::forwarded:

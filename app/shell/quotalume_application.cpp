@@ -85,17 +85,19 @@ void QuotalumeApplication::launch(bool statusNotifierHost) {
         showSettings();
     }
     if (reopenPending_) {
-        reopen();
+        reopen(*reopenPending_);
     }
 }
 
-void QuotalumeApplication::reopen() {
+void QuotalumeApplication::reopen(bool settings) {
     if (!monitor_) {
-        reopenPending_ = true;
+        reopenPending_ = settings || reopenPending_.value_or(false);
         return;
     }
-    reopenPending_ = false;
-    if (settings_ && settings_->isVisible()) {
+    reopenPending_.reset();
+    if (settings) {
+        showSettings();
+    } else if (settings_ && settings_->isVisible()) {
         settings_->raise();
         settings_->activateWindow();
     } else {

@@ -39,9 +39,9 @@ public:
     explicit QuotalumeApplication(LaunchOptions options, QObject* parent = nullptr);
     ~QuotalumeApplication() override;
 
-    // Another launch asked for us: an open settings window comes to the front, else the
-    // dashboard opens.
-    void reopen();
+    // Another launch asked for us: the settings window when it asked for that; otherwise an
+    // open settings window comes to the front, else the dashboard opens.
+    void reopen(bool settings);
 
 private:
     void launch(bool statusNotifierHost);
@@ -68,7 +68,7 @@ private:
     std::unique_ptr<DashboardPanelController> dashboard_;
     std::unique_ptr<SettingsWindow> settings_;
     bool trayAvailable_ = false;
-    bool reopenPending_ = false;
+    std::optional<bool> reopenPending_;  // asked for before we were ready; settings or not
     bool stopped_ = false;
 };
 

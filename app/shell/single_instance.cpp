@@ -11,7 +11,8 @@ namespace {
 
 using namespace std::chrono;
 
-const QByteArray request = QByteArrayLiteral("reopen\n");
+const QByteArray reopenRequest = QByteArrayLiteral("reopen\n");
+const QByteArray settingsRequest = QByteArrayLiteral("settings\n");
 const QByteArray acknowledgement = QByteArrayLiteral("ok\n");
 // Nothing we expect is longer; a peer that says more, or takes longer, is dropped.
 constexpr qint64 largestMessage = 64;
@@ -51,7 +52,7 @@ QString SingleInstance::socketPath() const {
     return directory_ + QStringLiteral("/quotalume.socket");
 }
 
-SingleInstance::Outcome SingleInstance::settle(milliseconds patience) {
+SingleInstance::Outcome SingleInstance::settle(bool settings, milliseconds patience) {
     if (directory_.isEmpty() || !QDir().mkpath(directory_)) {
         // Nowhere private to meet another instance: run rather than refuse to.
         return Outcome::first;
@@ -65,7 +66,7 @@ SingleInstance::Outcome SingleInstance::settle(milliseconds patience) {
             listen();
             return Outcome::first;
         }
-        if (askToReopen(milliseconds(remainingMs(deadline)))) {
+        if (askToReopen(settings, milliseconds(remainingMs(deadline)))) {
             return Outcome::forwarded;
         }
         if (steady_clock::now() + retryInterval >= deadline) {
@@ -82,14 +83,14 @@ void SingleInstance::listen() {
     server_.listen(socketPath());
 }
 
-bool SingleInstance::askToReopen(milliseconds patience) const {
+bool SingleInstance::askToReopen(bool settings, milliseconds patience) const {
     const auto deadline = steady_clock::now() + patience;
     QLocalSocket socket;
     socket.connectToServer(socketPath());
     if (!socket.waitForConnected(remainingMs(deadline))) {
         return false;
     }
-    socket.write(request);
+    socket.write(settings ? settingsRequest : reopenRequest);
     if (!socket.waitForBytesWritten(remainingMs(deadline))) {
         return false;
     }
@@ -113,11 +114,11 @@ void SingleInstance::answer(QLocalSocket* connection) {
             return;
         }
         const QByteArray line = connection->readLine(largestMessage);
-        if (line != request) {
+        if (line != reopenRequest && line != settingsRequest) {
             connection->abort();
             return;
         }
-        Q_EMIT reopenRequested();
+        Q_EMIT reopenRequested(line == settingsRequest);
         connection->write(acknowledgement);
         connection->disconnectFromServer();
     });

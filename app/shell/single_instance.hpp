@@ -12,7 +12,8 @@ namespace quotalume {
 
 // One running Quotalume per user session. The first launch holds a lock file in the runtime
 // folder and listens on a local socket beside it; a later launch finds the lock taken and asks
-// over the socket for a reopen instead of starting. A lock left by a process that died is
+// over the socket for a reopen (of the settings window, when it was asked for one) instead of
+// starting. A lock left by a process that died is
 // taken over (its owner is checked), and a socket left beside it is replaced.
 class SingleInstance final : public QObject {
     Q_OBJECT
@@ -28,9 +29,11 @@ public:
     explicit SingleInstance(QString directory = {}, QObject* parent = nullptr);
     ~SingleInstance() override;
 
-    // Takes the lock, or asks its holder to reopen; waits for at most `patience` for a holder
-    // that is still starting to listen. Blocks: call it before the event loop runs.
-    Outcome settle(std::chrono::milliseconds patience = std::chrono::seconds(5));
+    // Takes the lock, or asks its holder to reopen (`settings`: its settings window); waits for
+    // at most `patience` for a holder that is still starting to listen. Blocks: call it before
+    // the event loop runs.
+    Outcome settle(bool settings = false,
+                   std::chrono::milliseconds patience = std::chrono::seconds(5));
 
     // $XDG_RUNTIME_DIR as Qt checks it (owned by us, private); empty when there is none.
     static QString defaultDirectory();
@@ -38,11 +41,11 @@ public:
     QString socketPath() const;
 
 Q_SIGNALS:
-    void reopenRequested();
+    void reopenRequested(bool settings);
 
 private:
     void listen();
-    bool askToReopen(std::chrono::milliseconds patience) const;
+    bool askToReopen(bool settings, std::chrono::milliseconds patience) const;
     void answer(class QLocalSocket* connection);
 
     QString directory_;

@@ -103,6 +103,7 @@ TEST(SingleInstanceTest, LaunchesBesideARunningInstance) {
     };
     for (const auto& row : {
              Row{"a second launch reopens the first", plain, false, plain, true},
+             Row{"so does one for the settings", plain, false, {"--settings"}, true},
              Row{"a demo runs beside the instance", plain, false, demo, false},
              Row{"demos run beside each other", demo, false, demo, false},
              Row{"a crashed instance's lock is taken over", plain, true, plain, false},
@@ -144,17 +145,18 @@ TEST(SingleInstanceTest, OnlyAWellFormedRequestIsAnswered) {
     TempDir dir;
     SingleInstance first(QString::fromStdString(dir.str()));
     ASSERT_EQ(first.settle(), SingleInstance::Outcome::first);
-    int reopened = 0;
-    QObject::connect(&first, &SingleInstance::reopenRequested, [&] { ++reopened; });
+    std::vector<bool> reopened;  // each request: for the settings window or not
+    QObject::connect(&first, &SingleInstance::reopenRequested,
+                     [&](bool settings) { reopened.push_back(settings); });
 
     struct Row {
         QByteArray message;
-        bool answered;
+        std::vector<bool> reopened;
     };
-    for (const auto& row :
-         {Row{"reopen\n", true}, Row{"quit\n", false}, Row{QByteArray(100, 'x'), false}}) {
+    for (const auto& row : {Row{"reopen\n", {false}}, Row{"settings\n", {true}}, Row{"quit\n", {}},
+                            Row{QByteArray(100, 'x'), {}}}) {
         SCOPED_TRACE(row.message.toStdString());
-        reopened = 0;
+        reopened.clear();
         QLocalSocket client;
         client.connectToServer(first.socketPath());
         ASSERT_TRUE(client.waitForConnected(5000));
@@ -168,17 +170,17 @@ TEST(SingleInstanceTest, OnlyAWellFormedRequestIsAnswered) {
             reply += client.readAll();
         }
         EXPECT_EQ(client.state(), QLocalSocket::UnconnectedState) << "the server hangs up";
-        EXPECT_EQ(reply, row.answered ? QByteArray("ok\n") : QByteArray());
-        EXPECT_EQ(reopened, row.answered ? 1 : 0);
+        EXPECT_EQ(reply, row.reopened.empty() ? QByteArray() : QByteArray("ok\n"));
+        EXPECT_EQ(reopened, row.reopened);
     }
 
     // A second instance, which blocks while it asks, is answered through the event loop.
-    reopened = 0;
+    reopened.clear();
     std::atomic<bool> done = false;
     SingleInstance::Outcome outcome = SingleInstance::Outcome::first;
     std::thread second([&] {
         SingleInstance instance(QString::fromStdString(dir.str()));
-        outcome = instance.settle(std::chrono::seconds(10));
+        outcome = instance.settle(true, std::chrono::seconds(10));
         done = true;
     });
     const QDeadlineTimer deadline(15'000);
@@ -187,7 +189,7 @@ TEST(SingleInstanceTest, OnlyAWellFormedRequestIsAnswered) {
     }
     second.join();
     EXPECT_EQ(outcome, SingleInstance::Outcome::forwarded);
-    EXPECT_EQ(reopened, 1);
+    EXPECT_EQ(reopened, std::vector<bool>{true});
 }
 
 }  // namespace
