@@ -1,0 +1,89 @@
+#include "brand_assets.hpp"
+#include "quotalume_application.hpp"
+#include "single_instance.hpp"
+
+#include <quotalume/version.hpp>
+
+#include <QApplication>
+#include <QStringList>
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+constexpr const char* help =
+    "Usage: quotalume [--demo] [--show] [--settings]\n"
+    "Shows what is left of your Codex usage limits in the system tray.\n"
+    "\n"
+    "  --demo       run on demonstration data (another instance may run beside it)\n"
+    "  --show       open the dashboard once started\n"
+    "  --settings   open the settings window once started\n"
+    "  -h, --help   show this help\n"
+    "  --version    print the version\n"
+    "\n"
+    "Launched while it runs, Quotalume opens the running instance's dashboard (with --settings,\n"
+    "its settings window) instead.\n";
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // Answered before the application object, which needs a display.
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            std::fputs(help, stdout);
+            return 0;
+        }
+        if (std::strcmp(argv[i], "--version") == 0) {
+            std::printf("quotalume %s\n", quotalume::quotalumeVersion);
+            return 0;
+        }
+    }
+
+    QApplication application(argc, argv);
+    // Matches the executable, which the lock's stale-owner check compares against.
+    QApplication::setApplicationName(QStringLiteral("quotalume"));
+    QApplication::setApplicationVersion(QString::fromLatin1(quotalume::quotalumeVersion));
+    QGuiApplication::setDesktopFileName(QStringLiteral("quotalume"));
+    QApplication::setWindowIcon(quotalume::BrandAssets::menuBarIcon());
+    // Closing the settings window or the dashboard leaves the tray running.
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    // Qt has taken its own options (-platform, -style, …) out by now.
+    quotalume::LaunchOptions options;
+    const QStringList arguments = QApplication::arguments().mid(1);
+    for (const QString& argument : arguments) {
+        if (argument == QLatin1String("--demo")) {
+            options.demo = true;
+        } else if (argument == QLatin1String("--show")) {
+            options.show = true;
+        } else if (argument == QLatin1String("--settings")) {
+            options.settings = true;
+        } else {
+            std::fprintf(stderr, "quotalume: unknown option '%s'\n%s",
+                         argument.toLocal8Bit().constData(), help);
+            return 2;
+        }
+    }
+
+    quotalume::SingleInstance instance;
+    if (!options.demo) {
+        switch (instance.settle(options.settings)) {
+            case quotalume::SingleInstance::Outcome::first:
+                break;
+            case quotalume::SingleInstance::Outcome::forwarded:
+                return 0;
+            case quotalume::SingleInstance::Outcome::unanswered:
+                std::fprintf(stderr,
+                             "quotalume: another instance holds %s but does not answer; "
+                             "quit it or end its process, then start Quotalume again\n",
+                             instance.lockPath().toLocal8Bit().constData());
+                return 1;
+        }
+    }
+
+    quotalume::QuotalumeApplication quotalume(options);
+    QObject::connect(&instance, &quotalume::SingleInstance::reopenRequested, &quotalume,
+                     &quotalume::QuotalumeApplication::reopen);
+    return QApplication::exec();
+}

@@ -1,0 +1,170 @@
+#include "quotalume_application.hpp"
+
+#include "dashboard_panel_controller.hpp"
+#include "linux/status_notifier_probe.hpp"
+#include "monitor_bridge.hpp"
+#include "settings_window.hpp"
+#include "tray_controller.hpp"
+#include "usage_monitor.hpp"
+
+#include <quotalume/l10n.hpp>
+#include <quotalume/webhook_configuration_store.hpp>
+
+#include <QApplication>
+#include <QCursor>
+#include <QScreen>
+#include <QSystemTrayIcon>
+#include <QWidget>
+
+#include <chrono>
+#include <cstdio>
+
+namespace quotalume {
+namespace {
+
+// Long enough for a panel that starts beside us at login, short enough not to be noticed.
+constexpr auto trayHostPatience = std::chrono::milliseconds(1500);
+
+QString text(const char* key) {
+    return QString::fromStdString(L10n::text(key));
+}
+
+}  // namespace
+
+QuotalumeApplication::QuotalumeApplication(LaunchOptions options, QObject* parent)
+    : QObject(parent),
+      options_(options),
+      loginItems_(QCoreApplication::applicationFilePath().toStdString()) {
+    connect(qApp, &QCoreApplication::aboutToQuit, this, &QuotalumeApplication::stop);
+    StatusNotifierProbe::await(QDBusConnection::sessionBus(), trayHostPatience, this,
+                               [this](bool statusNotifierHost) { launch(statusNotifierHost); });
+}
+
+// The members go in reverse order: the views before the bridge they observe, the bridge before
+// the monitor, the monitor before its ports.
+QuotalumeApplication::~QuotalumeApplication() {
+    stop();
+}
+
+void QuotalumeApplication::launch(bool statusNotifierHost) {
+    monitor_ = std::make_unique<UsageMonitor>(
+        MonitorPorts{loop_, clock_, codex_, webhooks_, notifications_, loginItems_, signals_,
+                     *preferences_, WebhookConfigurationStore::defaultDirectory()},
+        options_.demo);
+    bridge_ = std::make_unique<MonitorBridge>(*monitor_);
+    // Asked only now: the first question fixes Qt's choice between the two kinds of tray.
+    trayAvailable_ = statusNotifierHost || QSystemTrayIcon::isSystemTrayAvailable();
+    tray_ = std::make_unique<TrayController>(*bridge_);
+    dashboard_ = std::make_unique<DashboardPanelController>(*bridge_, [this] { showSettings(); });
+    connect(tray_.get(), &TrayController::toggleDashboard, this,
+            &QuotalumeApplication::toggleDashboard);
+    connect(tray_.get(), &TrayController::openDashboard, this,
+            [this] { openDashboard(tray_->anchor(QCursor::pos())); });
+    connect(tray_.get(), &TrayController::openSettings, this, &QuotalumeApplication::showSettings);
+    connect(tray_.get(), &TrayController::quit, qApp, &QCoreApplication::quit,
+            Qt::QueuedConnection);
+    connect(bridge_.get(), &MonitorBridge::changed, this, &QuotalumeApplication::retitle);
+    retitle();
+    tray_->show();
+    monitor_->start();
+
+    if (!trayAvailable_) {
+        std::fputs(
+            "quotalume: no system tray found; showing the dashboard as a window. On GNOME, "
+            "install and enable the \"AppIndicator and KStatusNotifierItem Support\" extension "
+            "to get the tray icon.\n",
+            stderr);
+        // The window is all there is of the app now: closing it (and settings) quits.
+        QApplication::setQuitOnLastWindowClosed(true);
+        dashboard_->showAsWindow();
+    } else if (options_.show) {
+        // The icon may not sit in the tray yet, so its place is not to be trusted: top right.
+        toggleDashboard(std::nullopt);
+    }
+    if (options_.settings) {
+        showSettings();
+    }
+    if (reopenPending_) {
+        reopen(*reopenPending_);
+    }
+}
+
+void QuotalumeApplication::reopen(bool settings) {
+    if (!monitor_) {
+        reopenPending_ = settings || reopenPending_.value_or(false);
+        return;
+    }
+    reopenPending_.reset();
+    if (settings) {
+        showSettings();
+    } else if (settings_ && settings_->isVisible()) {
+        settings_->raise();
+        settings_->activateWindow();
+    } else {
+        openDashboard(tray_->iconGeometry());
+    }
+}
+
+void QuotalumeApplication::toggleDashboard(std::optional<QRect> anchor) {
+    if (trayAvailable_ && dashboard_->isVisible()) {
+        dashboard_->hide();
+        return;
+    }
+    openDashboard(anchor);
+    // So the dashboard shows whether notifications are allowed now, not at start.
+    monitor_->notifier().refreshPermission();
+}
+
+void QuotalumeApplication::openDashboard(std::optional<QRect> anchor) {
+    if (!trayAvailable_) {
+        dashboard_->showAsWindow();
+        return;
+    }
+    dashboard_->show(anchor);
+}
+
+void QuotalumeApplication::showSettings() {
+    if (!monitor_) {
+        return;
+    }
+    if (trayAvailable_) {
+        dashboard_->hide();
+    }
+    if (!settings_) {
+        settings_ = std::make_unique<SettingsWindow>(*bridge_);
+        settings_->setWindowIcon(QApplication::windowIcon());
+        retitle();
+        const QScreen* screen = QGuiApplication::screenAt(QCursor::pos());
+        if (screen == nullptr) {
+            screen = QGuiApplication::primaryScreen();
+        }
+        if (screen != nullptr) {
+            QRect frame(QPoint(), settings_->size());
+            frame.moveCenter(screen->availableGeometry().center());
+            settings_->move(frame.topLeft());
+        }
+    }
+    settings_->show();
+    settings_->raise();
+    settings_->activateWindow();
+}
+
+void QuotalumeApplication::retitle() {
+    if (settings_) {
+        settings_->setWindowTitle(text("app.settings_title"));
+    }
+    if (dashboard_ && dashboard_->panel()) {
+        dashboard_->panel()->setWindowTitle(text("app.quota_title"));
+    }
+}
+
+void QuotalumeApplication::stop() {
+    if (stopped_ || !monitor_) {
+        return;
+    }
+    stopped_ = true;
+    dashboard_->stop();
+    monitor_->stop();
+}
+
+}  // namespace quotalume

@@ -1,0 +1,75 @@
+#pragma once
+
+#include "core_ports.hpp"
+#include "linux/freedesktop_notification_center.hpp"
+#include "linux/linux_system_signals.hpp"
+#include "linux/xdg_autostart_login_items.hpp"
+#include "qt_main_loop.hpp"
+#include "system_clock.hpp"
+
+#include <quotalume/preferences_store.hpp>
+
+#include <QObject>
+#include <QRect>
+
+#include <memory>
+#include <optional>
+
+namespace quotalume {
+
+class DashboardPanelController;
+class MonitorBridge;
+class SettingsWindow;
+class TrayController;
+class UsageMonitor;
+
+struct LaunchOptions {
+    bool demo = false;      // demonstration data, no single-instance check
+    bool show = false;      // open the dashboard once started
+    bool settings = false;  // open the settings window once started
+};
+
+// The running application: the desktop's services behind the engine's ports, the one monitor,
+// the tray, the dashboard and the settings window. Starts once the tray host is known and
+// stops the dashboard, then the monitor, when the application quits.
+class QuotalumeApplication final : public QObject {
+    Q_OBJECT
+
+public:
+    explicit QuotalumeApplication(LaunchOptions options, QObject* parent = nullptr);
+    ~QuotalumeApplication() override;
+
+    // Another launch asked for us: the settings window when it asked for that; otherwise an
+    // open settings window comes to the front, else the dashboard opens.
+    void reopen(bool settings);
+
+private:
+    void launch(bool statusNotifierHost);
+    void toggleDashboard(std::optional<QRect> anchor);
+    void openDashboard(std::optional<QRect> anchor);
+    void showSettings();
+    void retitle();
+    void stop();
+
+    const LaunchOptions options_;
+    QtMainLoop loop_;
+    SystemClock clock_;
+    CodexClientSource codex_{loop_};
+    WebhookSenderPort webhooks_{loop_};
+    FreedesktopNotificationCenter notifications_;
+    XdgAutostartLoginItems loginItems_;
+    LinuxSystemSignals signals_;
+    std::shared_ptr<PreferencesStore> preferences_ = PreferencesStore::standard();
+
+    // In the order they are made; each may refer to those above it.
+    std::unique_ptr<UsageMonitor> monitor_;
+    std::unique_ptr<MonitorBridge> bridge_;
+    std::unique_ptr<TrayController> tray_;
+    std::unique_ptr<DashboardPanelController> dashboard_;
+    std::unique_ptr<SettingsWindow> settings_;
+    bool trayAvailable_ = false;
+    std::optional<bool> reopenPending_;  // asked for before we were ready; settings or not
+    bool stopped_ = false;
+};
+
+}  // namespace quotalume

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <QLocalServer>
+#include <QLockFile>
+#include <QObject>
+#include <QString>
+
+#include <chrono>
+#include <memory>
+
+namespace quotalume {
+
+// One running Quotalume per user session. The first launch holds a lock file in the runtime
+// folder and listens on a local socket beside it; a later launch finds the lock taken and asks
+// over the socket for a reopen (of the settings window, when it was asked for one) instead of
+// starting. A lock left by a process that died is
+// taken over (its owner is checked), and a socket left beside it is replaced.
+class SingleInstance final : public QObject {
+    Q_OBJECT
+
+public:
+    enum class Outcome {
+        first,       // this process runs; reopen requests arrive as `reopenRequested`
+        forwarded,   // the running instance answered the reopen request
+        unanswered,  // another instance holds the lock but never answered
+    };
+
+    // `directory`: where the lock and the socket live; empty for defaultDirectory().
+    explicit SingleInstance(QString directory = {}, QObject* parent = nullptr);
+    ~SingleInstance() override;
+
+    // Takes the lock, or asks its holder to reopen (`settings`: its settings window); waits for
+    // at most `patience` for a holder that is still starting to listen. Blocks: call it before
+    // the event loop runs.
+    Outcome settle(bool settings = false,
+                   std::chrono::milliseconds patience = std::chrono::seconds(5));
+
+    // $XDG_RUNTIME_DIR as Qt checks it (owned by us, private); empty when there is none.
+    static QString defaultDirectory();
+    QString lockPath() const;
+    QString socketPath() const;
+
+Q_SIGNALS:
+    void reopenRequested(bool settings);
+
+private:
+    void listen();
+    bool askToReopen(bool settings, std::chrono::milliseconds patience) const;
+    void answer(class QLocalSocket* connection);
+
+    QString directory_;
+    std::unique_ptr<QLockFile> lock_;
+    QLocalServer server_;
+};
+
+}  // namespace quotalume

@@ -1,0 +1,92 @@
+#include "linux/status_notifier_probe.hpp"
+#include "private_bus.hpp"
+
+#include <QDBusConnection>
+#include <QObject>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+#include <optional>
+
+namespace quotalume {
+namespace {
+
+using namespace std::chrono_literals;
+using test::PrivateBus;
+using test::waitUntil;
+
+// A panel's watcher, as far as Qt asks it.
+class FakeWatcher final : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.kde.StatusNotifierWatcher")
+    Q_PROPERTY(bool IsStatusNotifierHostRegistered MEMBER hostRegistered)
+
+public:
+    FakeWatcher(QDBusConnection bus, bool host) : hostRegistered(host), bus_(std::move(bus)) {
+        bus_.registerObject(QStringLiteral("/StatusNotifierWatcher"), this,
+                            QDBusConnection::ExportAllProperties);
+        bus_.registerService(QStringLiteral("org.kde.StatusNotifierWatcher"));
+    }
+    bool hostRegistered;
+
+private:
+    QDBusConnection bus_;
+};
+
+TEST(StatusNotifierProbeTest, WaitsForAHostUntilItsPatienceRunsOut) {
+    struct Row {
+        const char* name;
+        std::optional<std::chrono::milliseconds> watcherAfter;  // none: no watcher at all
+        bool host;
+        bool expected;
+        std::chrono::milliseconds patience;
+    };
+    for (const auto& row : {
+             Row{"a panel with a host", 0ms, true, true, 20s},
+             Row{"a panel that starts after us", 400ms, true, true, 20s},
+             Row{"a watcher without a host", 0ms, false, false, 600ms},
+             Row{"no panel", std::nullopt, false, false, 600ms},
+         }) {
+        SCOPED_TRACE(row.name);
+        PrivateBus bus;
+        std::unique_ptr<FakeWatcher> watcher;
+        if (row.watcherAfter) {
+            QTimer::singleShot(*row.watcherAfter, [&] {
+                watcher = std::make_unique<FakeWatcher>(bus.connect(), row.host);
+            });
+        }
+        QObject context;
+        std::optional<bool> answer;
+        StatusNotifierProbe::await(bus.connect(), row.patience, &context,
+                                   [&](bool host) { answer = host; });
+        EXPECT_FALSE(answer.has_value()) << "never inside the call";
+        ASSERT_TRUE(waitUntil([&] { return answer.has_value(); }));
+        EXPECT_EQ(*answer, row.expected);
+    }
+}
+
+TEST(StatusNotifierProbeTest, WithoutABusAnswersAtOnceAndNeverAfterItsContext) {
+    QObject owner;
+    std::optional<bool> answer;
+    StatusNotifierProbe::await(QDBusConnection(QStringLiteral("nowhere")), 20s, &owner,
+                               [&](bool host) { answer = host; });
+    ASSERT_TRUE(waitUntil([&] { return answer.has_value(); }, 5s));
+    EXPECT_FALSE(*answer);
+
+    PrivateBus bus;
+    bool called = false;
+    {
+        QObject context;
+        StatusNotifierProbe::await(bus.connect(), 300ms, &context, [&](bool) { called = true; });
+    }
+    waitUntil([] { return false; }, 600ms);
+    EXPECT_FALSE(called);
+}
+
+}  // namespace
+}  // namespace quotalume
+
+#include "status_notifier_probe_test.moc"

@@ -1,0 +1,196 @@
+#include "single_instance.hpp"
+#include "test_support.hpp"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QLocalSocket>
+#include <QProcess>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+#include <memory>
+#include <thread>
+#include <vector>
+
+namespace quotalume {
+namespace {
+
+namespace fs = std::filesystem;
+using test::TempDir;
+
+// Real launches of the application, on the offscreen platform, in folders of their own and
+// without a session bus.
+class Launches {
+public:
+    Launches() {
+        for (const char* folder : {"run", "config", "data", "home"}) {
+            fs::create_directory(root_.path() / folder);
+        }
+        fs::permissions(root_.path() / "run", fs::perms::owner_all);
+        runtime_ = QString::fromStdString((root_.path() / "run").string());
+        environment_ = QProcessEnvironment::systemEnvironment();
+        const auto set = [&](const char* name, const fs::path& path) {
+            environment_.insert(name, QString::fromStdString(path.string()));
+        };
+        set("XDG_RUNTIME_DIR", root_.path() / "run");
+        set("XDG_CONFIG_HOME", root_.path() / "config");
+        set("XDG_DATA_HOME", root_.path() / "data");
+        set("HOME", root_.path() / "home");
+        const QString noBus = QString::fromStdString("unix:path=" + root_.str() + "/no-bus");
+        environment_.insert("DBUS_SESSION_BUS_ADDRESS", noBus);
+        environment_.insert("DBUS_SYSTEM_BUS_ADDRESS", noBus);
+        environment_.insert("QT_QPA_PLATFORM", "offscreen");
+        environment_.insert("LANGUAGE", "en");
+    }
+    ~Launches() {
+        for (auto& process : processes_) {
+            process->kill();
+            process->waitForFinished();
+        }
+    }
+
+    QProcess& start(const QStringList& arguments) {
+        auto& process = *processes_.emplace_back(std::make_unique<QProcess>());
+        process.setProcessEnvironment(environment_);
+        process.start(QStringLiteral(QUOTALUME_APP), arguments);
+        EXPECT_TRUE(process.waitForStarted());
+        return process;
+    }
+
+    QString lockPath() const { return runtime_ + "/quotalume.lock"; }
+    QString socketPath() const { return runtime_ + "/quotalume.socket"; }
+
+    // True once `process` holds the lock and listens beside it.
+    bool waitUntilListening(QProcess& process) const {
+        const QDeadlineTimer deadline(20'000);
+        while (!deadline.hasExpired() && process.state() == QProcess::Running) {
+            QFile lock(lockPath());
+            if (lock.open(QIODevice::ReadOnly) &&
+                lock.readLine().trimmed().toLongLong() == process.processId() &&
+                QFile::exists(socketPath())) {
+                return true;
+            }
+            QThread::msleep(20);
+        }
+        return false;
+    }
+
+private:
+    TempDir root_;
+    QString runtime_;
+    QProcessEnvironment environment_;
+    std::vector<std::unique_ptr<QProcess>> processes_;
+};
+
+bool exitsCleanly(QProcess& process) {
+    return process.waitForFinished(15'000) && process.exitStatus() == QProcess::NormalExit &&
+           process.exitCode() == 0;
+}
+
+TEST(SingleInstanceTest, LaunchesBesideARunningInstance) {
+    const QStringList plain;
+    const QStringList demo{"--demo"};
+    struct Row {
+        const char* name;
+        QStringList first;
+        bool killFirst;  // as a crash would, leaving its lock and socket behind
+        QStringList second;
+        bool secondForwards;  // exits at once after the first answered its reopen
+    };
+    for (const auto& row : {
+             Row{"a second launch reopens the first", plain, false, plain, true},
+             Row{"so does one for the settings", plain, false, {"--settings"}, true},
+             Row{"a demo runs beside the instance", plain, false, demo, false},
+             Row{"demos run beside each other", demo, false, demo, false},
+             Row{"a crashed instance's lock is taken over", plain, true, plain, false},
+         }) {
+        SCOPED_TRACE(row.name);
+        Launches launches;
+        QProcess& first = launches.start(row.first);
+        if (row.first.isEmpty()) {
+            ASSERT_TRUE(launches.waitUntilListening(first));
+        }
+        if (row.killFirst) {
+            first.kill();
+            first.waitForFinished();
+            ASSERT_TRUE(QFile::exists(launches.lockPath()));
+            ASSERT_TRUE(QFile::exists(launches.socketPath()));
+        }
+        QProcess& second = launches.start(row.second);
+        if (row.secondForwards) {
+            EXPECT_TRUE(exitsCleanly(second)) << second.readAllStandardError().toStdString();
+        } else if (row.second.isEmpty()) {
+            EXPECT_TRUE(launches.waitUntilListening(second));
+        } else {
+            EXPECT_FALSE(second.waitForFinished(1500))
+                << second.readAllStandardError().toStdString();
+        }
+        if (!row.killFirst) {
+            EXPECT_EQ(first.state(), QProcess::Running);
+        }
+        // Whichever plain launch runs now answers the next one.
+        if (!row.first.isEmpty() && !row.second.isEmpty()) {
+            continue;
+        }
+        QProcess& third = launches.start(plain);
+        EXPECT_TRUE(exitsCleanly(third)) << third.readAllStandardError().toStdString();
+    }
+}
+
+TEST(SingleInstanceTest, OnlyAWellFormedRequestIsAnswered) {
+    TempDir dir;
+    SingleInstance first(QString::fromStdString(dir.str()));
+    ASSERT_EQ(first.settle(), SingleInstance::Outcome::first);
+    std::vector<bool> reopened;  // each request: for the settings window or not
+    QObject::connect(&first, &SingleInstance::reopenRequested,
+                     [&](bool settings) { reopened.push_back(settings); });
+
+    struct Row {
+        QByteArray message;
+        std::vector<bool> reopened;
+    };
+    for (const auto& row : {Row{"reopen\n", {false}}, Row{"settings\n", {true}}, Row{"quit\n", {}},
+                            Row{QByteArray(100, 'x'), {}}}) {
+        SCOPED_TRACE(row.message.toStdString());
+        reopened.clear();
+        QLocalSocket client;
+        client.connectToServer(first.socketPath());
+        ASSERT_TRUE(client.waitForConnected(5000));
+        client.write(row.message);
+        client.flush();
+        QByteArray reply;
+        const QDeadlineTimer deadline(5000);
+        while (client.state() == QLocalSocket::ConnectedState && !deadline.hasExpired()) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+            client.waitForReadyRead(10);
+            reply += client.readAll();
+        }
+        EXPECT_EQ(client.state(), QLocalSocket::UnconnectedState) << "the server hangs up";
+        EXPECT_EQ(reply, row.reopened.empty() ? QByteArray() : QByteArray("ok\n"));
+        EXPECT_EQ(reopened, row.reopened);
+    }
+
+    // A second instance, which blocks while it asks, is answered through the event loop.
+    reopened.clear();
+    std::atomic<bool> done = false;
+    SingleInstance::Outcome outcome = SingleInstance::Outcome::first;
+    std::thread second([&] {
+        SingleInstance instance(QString::fromStdString(dir.str()));
+        outcome = instance.settle(true, std::chrono::seconds(10));
+        done = true;
+    });
+    const QDeadlineTimer deadline(15'000);
+    while (!done && !deadline.hasExpired()) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    second.join();
+    EXPECT_EQ(outcome, SingleInstance::Outcome::forwarded);
+    EXPECT_EQ(reopened, std::vector<bool>{true});
+}
+
+}  // namespace
+}  // namespace quotalume
