@@ -2,13 +2,17 @@
 #include "quotalume_application.hpp"
 #include "single_instance.hpp"
 
+#include <quotalume/preferences_store.hpp>
 #include <quotalume/version.hpp>
 
 #include <QApplication>
 #include <QStringList>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <exception>
+#include <memory>
 
 namespace {
 
@@ -66,24 +70,51 @@ int main(int argc, char** argv) {
         }
     }
 
-    quotalume::SingleInstance instance;
-    if (!options.demo) {
-        switch (instance.settle(options.settings)) {
-            case quotalume::SingleInstance::Outcome::first:
-                break;
-            case quotalume::SingleInstance::Outcome::forwarded:
-                return 0;
-            case quotalume::SingleInstance::Outcome::unanswered:
-                std::fprintf(stderr,
-                             "quotalume: another instance holds %s but does not answer; "
-                             "quit it or end its process, then start Quotalume again\n",
-                             instance.lockPath().toLocal8Bit().constData());
-                return 1;
+    int status = 0;
+    {
+        quotalume::SingleInstance instance;
+        if (!options.demo) {
+            switch (instance.settle(options.settings)) {
+                case quotalume::SingleInstance::Outcome::first:
+                    break;
+                case quotalume::SingleInstance::Outcome::forwarded:
+                    return 0;
+                case quotalume::SingleInstance::Outcome::unanswered:
+                    std::fprintf(stderr,
+                                 "quotalume: another instance holds %s but does not answer; "
+                                 "quit it or end its process, then start Quotalume again\n",
+                                 instance.lockPath().toLocal8Bit().constData());
+                    return 1;
+            }
+        }
+
+        if (options.demo) {
+            // Demonstration touches no file: it starts from the user's appearance and keeps every
+            // change in memory, so it can never overwrite the preferences of a real instance.
+            auto memory = std::make_shared<quotalume::MemoryPreferencesStore>();
+            try {
+                const auto stored = quotalume::PreferencesStore::standard();
+                for (const char* key : {"appearance.language", "appearance.menuBarStyle",
+                                        "appearance.menuBarScope"}) {
+                    if (auto value = stored->string(key)) {
+                        memory->setString(key, *value);
+                    }
+                }
+            } catch (const std::exception&) {
+                // No preferences to start from: the defaults will do.
+            }
+            quotalume::PreferencesStore::setStandard(memory);
+        }
+
+        {
+            quotalume::QuotalumeApplication quotalume(options);
+            QObject::connect(&instance, &quotalume::SingleInstance::reopenRequested, &quotalume,
+                             &quotalume::QuotalumeApplication::reopen);
+            status = QApplication::exec();
         }
     }
-
-    quotalume::QuotalumeApplication quotalume(options);
-    QObject::connect(&instance, &quotalume::SingleInstance::reopenRequested, &quotalume,
-                     &quotalume::QuotalumeApplication::reopen);
-    return QApplication::exec();
+    // A Codex session or a webhook send may still run on a detached thread; static destructors
+    // must not pull the tables it reads away, so the process ends here. Its children die with it.
+    std::fflush(nullptr);
+    std::_Exit(status);
 }

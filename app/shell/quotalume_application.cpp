@@ -106,13 +106,17 @@ void QuotalumeApplication::reopen(bool settings) {
 }
 
 void QuotalumeApplication::toggleDashboard(std::optional<QRect> anchor) {
-    if (trayAvailable_ && dashboard_->isVisible()) {
-        dashboard_->hide();
-        return;
+    if (!trayAvailable_) {
+        dashboard_->showAsWindow();
+    } else {
+        // Through the controller: the press that closed the panel as an outside click must not
+        // open it again when the tray reports it.
+        dashboard_->toggle(anchor);
     }
-    openDashboard(anchor);
-    // So the dashboard shows whether notifications are allowed now, not at start.
-    monitor_->notifier().refreshPermission();
+    if (dashboard_->isVisible()) {
+        // So the dashboard shows whether notifications are allowed now, not at start.
+        monitor_->notifier().refreshPermission();
+    }
 }
 
 void QuotalumeApplication::openDashboard(std::optional<QRect> anchor) {

@@ -60,6 +60,8 @@ GeneralPage::GeneralPage(MonitorBridge& bridge, QWidget* parent)
                            static_cast<QWidget*>(style_), static_cast<QWidget*>(preview_)}) {
         menuBarForm_->addRow(new QLabel(menuBar_), field);
     }
+    languageFeedback_ = SettingsForm::caption(menuBar_, "settings.language_feedback");
+    menuBarForm_->insertRow(1, languageFeedback_);
 
     monitoringForm_ = SettingsForm::addSection(this, "settings.monitoring", monitoring_);
     interval_ = picker(monitoring_, "settings.interval", intervals.size());
@@ -75,7 +77,8 @@ GeneralPage::GeneralPage(MonitorBridge& bridge, QWidget* parent)
 
     connect(language_, &QComboBox::currentIndexChanged, this, [this](int index) {
         if (index >= 0) {
-            bridge_.setLanguage(allAppLanguages[static_cast<std::size_t>(index)]);
+            languageFailure_ =
+                bridge_.setLanguage(allAppLanguages[static_cast<std::size_t>(index)]);
         }
     });
     connect(scope_, &QComboBox::currentIndexChanged, this, [this](int index) {
@@ -140,6 +143,7 @@ void GeneralPage::refresh() {
     interval_->setCurrentIndex(indexOf(intervals, monitor.settings().refreshInterval));
     startAtLogin_->setChecked(monitor.loginItemEnabled());
     SettingsForm::show(loginFeedback_, monitor.loginItemFeedback());
+    SettingsForm::show(languageFeedback_, languageFailure_);
 }
 
 void GeneralPage::chooseInterval(int index) {

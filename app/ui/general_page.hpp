@@ -1,6 +1,10 @@
 #pragma once
 
+#include <quotalume/localized_message.hpp>
+
 #include <QWidget>
+
+#include <optional>
 
 #include <array>
 
@@ -44,6 +48,9 @@ private:
     QComboBox* interval_;
     QCheckBox* startAtLogin_;
     QLabel* loginFeedback_;
+    QLabel* languageFeedback_;
+    // Why the last language choice could not be stored, shown until the next choice.
+    std::optional<LocalizedMessage> languageFailure_;
     QLabel* positionHelp_;
 };
 

@@ -15,15 +15,15 @@ MonitorBridge::MonitorBridge(UsageMonitor& monitor, QObject* parent)
 
 MonitorBridge::~MonitorBridge() = default;
 
-bool MonitorBridge::setLanguage(AppLanguage language) {
-    bool saved = true;
+std::optional<LocalizedMessage> MonitorBridge::setLanguage(AppLanguage language) {
+    std::optional<LocalizedMessage> failure;
     try {
         L10n::setPreference(language);
-    } catch (const std::exception&) {
-        saved = false;
+    } catch (const std::exception& error) {
+        failure = LocalizedMessage::from(error);
     }
     schedule();
-    return saved;
+    return failure;
 }
 
 void MonitorBridge::schedule() {

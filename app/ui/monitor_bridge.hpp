@@ -3,10 +3,12 @@
 #include "usage_monitor.hpp"
 
 #include <quotalume/app_language.hpp>
+#include <quotalume/localized_message.hpp>
 
 #include <QObject>
 
 #include <memory>
+#include <optional>
 
 namespace quotalume {
 
@@ -23,8 +25,8 @@ public:
 
     UsageMonitor& monitor() const { return monitor_; }
 
-    // Stores the interface language; false when the preferences could not be written.
-    bool setLanguage(AppLanguage language);
+    // Stores the interface language; the failure when the preferences could not be written.
+    std::optional<LocalizedMessage> setLanguage(AppLanguage language);
 
 Q_SIGNALS:
     void changed();

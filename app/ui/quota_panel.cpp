@@ -105,8 +105,11 @@ void QuotaPanel::popUp(std::optional<QRect> anchor) {
         setMode(false);
     }
     anchor_ = anchor;
-    exposed_ = false;
-    activated_ = false;
+    // Opened again while shown, no new expose or activation follows: keep what was seen.
+    if (isHidden()) {
+        exposed_ = false;
+        activated_ = false;
+    }
     place();
     show();
     raise();

@@ -18,6 +18,7 @@
 #include <QVBoxLayout>
 
 #include <exception>
+#include <tuple>
 
 namespace quotalume {
 namespace {
@@ -44,6 +45,8 @@ SourcePage::SourcePage(MonitorBridge& bridge, QWidget* parent) : QWidget(parent)
     form_ = SettingsForm::addSection(this, "source.custom_section", section_);
 
     const Settings& settings = bridge_.monitor().settings();
+    shownPath_ = settings.codexPath;
+    shownHome_ = settings.codexHome;
     executable_ = new QLineEdit(qstring(settings.codexPath), section_);
     executable_->setObjectName(QStringLiteral("source.executable"));
     choose_ = new QPushButton(section_);
@@ -101,6 +104,16 @@ void SourcePage::retranslate() {
 }
 
 void SourcePage::refresh() {
+    const Settings& settings = bridge_.monitor().settings();
+    for (auto [field, shown, saved] : {std::tuple{executable_, &shownPath_, &settings.codexPath},
+                                       std::tuple{home_, &shownHome_, &settings.codexHome}}) {
+        if (*saved != *shown) {
+            if (field->text() == qstring(*shown)) {
+                field->setText(qstring(*saved));
+            }
+            *shown = *saved;
+        }
+    }
     SettingsForm::show(feedback_, bridge_.monitor().sourceConnection().message());
 }
 

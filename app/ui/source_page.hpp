@@ -43,6 +43,10 @@ private:
     QVBoxLayout* suggestionRows_;
     QLabel* homeLabel_;
     QLineEdit* home_;
+    // The saved source the fields were last filled from: a change saved elsewhere (the
+    // dashboard's offer) replaces what the user has not edited, so Save cannot put it back.
+    std::string shownPath_;
+    std::string shownHome_;
     QLabel* current_;
     QPushButton* save_;
     QLabel* feedback_;

@@ -228,5 +228,21 @@ TEST(SettingsWindowTest, AFoundExecutableIsOfferedAndAdoptedOnlyBySave) {
     EXPECT_EQ(f.harness.monitor->settings().codexPath, codex);
 }
 
+TEST(SettingsWindowTest, ASourceSavedElsewhereReplacesOnlyFieldsLeftAlone) {
+    const test::TempDir folder;
+    const std::string codex = folder.write("codex", "#!/bin/sh\n").string();
+    std::filesystem::permissions(codex, std::filesystem::perms::owner_all);
+    Fixture f;
+    auto* home = child<QLineEdit>(f.window, "source.home");
+    home->setText(QStringLiteral("/typed/but/not/saved"));
+    // The dashboard's offer saves a new executable while the window stays open.
+    f.harness.monitor->saveAndConnect(codex, folder.str());
+    f.harness.loop.drain();
+    f.harness.settle();
+    EXPECT_EQ(child<QLineEdit>(f.window, "source.executable")->text(),
+              QString::fromStdString(codex));
+    EXPECT_EQ(home->text(), QStringLiteral("/typed/but/not/saved"));
+}
+
 }  // namespace
 }  // namespace quotalume
