@@ -2,8 +2,10 @@
 #include "quotalume_application.hpp"
 #include "single_instance.hpp"
 
+#include <quotalume/engine_lock.hpp>
 #include <quotalume/preferences_store.hpp>
 #include <quotalume/version.hpp>
+#include <quotalume/webhook_configuration_store.hpp>
 
 #include <QApplication>
 #include <QStringList>
@@ -13,6 +15,8 @@
 #include <cstring>
 #include <exception>
 #include <memory>
+#include <optional>
+#include <system_error>
 
 namespace {
 
@@ -85,6 +89,24 @@ int main(int argc, char** argv) {
                                  "quit it or end its process, then start Quotalume again\n",
                                  instance.lockPath().toLocal8Bit().constData());
                     return 1;
+            }
+        }
+        // Held until the process ends: `quotalume-cli watch` runs the same engine on the same
+        // state file and must not run beside us, nor we beside it.
+        std::optional<quotalume::EngineLock> engine;
+        if (!options.demo) {
+            try {
+                engine = quotalume::EngineLock::acquire(
+                    quotalume::WebhookConfigurationStore::defaultDirectory());
+            } catch (const std::system_error& error) {
+                std::fprintf(stderr, "quotalume: cannot lock the data folder: %s\n", error.what());
+                return 1;
+            }
+            if (!engine) {
+                std::fprintf(stderr,
+                             "quotalume: quotalume-cli watch is monitoring your limits already; "
+                             "stop it, then start Quotalume again\n");
+                return 1;
             }
         }
 

@@ -1,6 +1,8 @@
 #include "command_line.hpp"
+#include "history_command.hpp"
 #include "status_command.hpp"
 #include "termination.hpp"
+#include "watch_command.hpp"
 #include "webhook_command.hpp"
 
 #include <quotalume/app_language.hpp>
@@ -128,6 +130,8 @@ constexpr const char* mainHelp =
     "\n"
     "Commands:\n"
     "  status     read the limits once and print them\n"
+    "  watch      keep monitoring as the tray app does; print a line at every change\n"
+    "  history    print the stored reset history\n"
     "  webhook    send a test event to the webhook receiver (webhook test)\n"
     "\n"
     "Every command takes --lang CODE to choose the interface language of its messages\n"
@@ -141,6 +145,12 @@ constexpr const char* mainHelp =
 const char* commandHelp(const std::string& command) {
     if (command == "status") {
         return statusHelp;
+    }
+    if (command == "watch") {
+        return watchHelp;
+    }
+    if (command == "history") {
+        return historyHelp;
     }
     if (command == "webhook") {
         return webhookHelp;
@@ -171,7 +181,9 @@ int main(int argc, char** argv) {
     if (command == "help") {
         const char* help = arguments.size() == 2 ? commandHelp(arguments[1]) : nullptr;
         if (help == nullptr) {
-            std::fprintf(stderr, "quotalume-cli: help takes one command: status or webhook\n");
+            std::fprintf(
+                stderr,
+                "quotalume-cli: help takes one command: status, watch, history or webhook\n");
             return usage;
         }
         std::fputs(help, stdout);
@@ -185,12 +197,14 @@ int main(int argc, char** argv) {
     Arguments options(std::vector<std::string>(arguments.begin() + 1, arguments.end()));
     try {
         auto language = overrideLanguage(options);
-        if (command == "status") {
+        if (command == "status" || command == "watch" || command == "history") {
             if (options.flag("--help") || options.flag("-h")) {
-                std::fputs(statusHelp, stdout);
+                std::fputs(commandHelp(command), stdout);
                 return success;
             }
-            return runStatus(options);
+            return command == "status"  ? runStatus(options)
+                   : command == "watch" ? runWatch(options)
+                                        : runHistory(options);
         }
         if (command == "webhook") {
             return runWebhook(options);

@@ -1,5 +1,7 @@
 #include "status_command.hpp"
 
+#include "waybar_module.hpp"
+
 #include <quotalume/codex_client.hpp>
 #include <quotalume/codex_locator.hpp>
 #include <quotalume/demo_snapshot.hpp>
@@ -62,86 +64,6 @@ double parseTimeout(const std::string& text) {
     return value;
 }
 
-// One line per visible window: name, share left, warning word, countdown.
-std::vector<std::string> windowLines(const RateBucket& bucket, Date now) {
-    std::vector<std::string> lines;
-    for (QuotaWindow which : MenuBarPresentation::visibleWindows(bucket)) {
-        const RateWindow window = *bucket.window(which);
-        std::string line = title(which) + ": " + window.percentageText();
-        if (auto warning = warningText(remainingLevel(window))) {
-            line += " (" + *warning + ")";
-        }
-        line += " \u00b7 " + L10n::countdown(window.resetDate(), now);
-        lines.push_back(std::move(line));
-    }
-    if (bucket.credits && bucket.credits->shouldDisplay()) {
-        lines.push_back(L10n::render("credits.title") + ": " + bucket.credits->displayText());
-    }
-    return lines;
-}
-
-std::string joined(const std::vector<std::string>& lines) {
-    std::string text;
-    for (const auto& line : lines) {
-        text += (text.empty() ? "" : "\n") + line;
-    }
-    return text;
-}
-
-// waybar reads text and tooltip as Pango markup and shows nothing for text that does not parse
-// as markup, such as "<1%".
-std::string pangoEscaped(std::string_view text) {
-    std::string escaped;
-    escaped.reserve(text.size());
-    for (char c : text) {
-        switch (c) {
-            case '&':
-                escaped += "&amp;";
-                break;
-            case '<':
-                escaped += "&lt;";
-                break;
-            case '>':
-                escaped += "&gt;";
-                break;
-            default:
-                escaped += c;
-        }
-    }
-    return escaped;
-}
-
-json waybarModule(std::string_view text, std::string_view tooltip, const char* className) {
-    return {{"text", pangoEscaped(text)}, {"tooltip", pangoEscaped(tooltip)}, {"class", className}};
-}
-
-json waybar(const UsageSnapshot& snapshot, Date now) {
-    auto bucket = snapshot.codexBucket();
-    json module = waybarModule(MenuBarPresentation::title(bucket, false, MenuBarScope::both),
-                               bucket ? joined(windowLines(*bucket, now)) : "", "normal");
-    std::optional<RateWindow> lowest;
-    for (QuotaWindow which : MenuBarPresentation::visibleWindows(bucket)) {
-        auto window = bucket->window(which);
-        if (!lowest || *window->remainingPercent() < *lowest->remainingPercent()) {
-            lowest = window;
-        }
-    }
-    if (lowest) {
-        module["percentage"] = static_cast<int>(std::floor(*lowest->remainingPercent()));
-        switch (remainingLevel(*lowest)) {
-            case RemainingLevel::critical:
-                module["class"] = "critical";
-                break;
-            case RemainingLevel::low:
-                module["class"] = "low";
-                break;
-            case RemainingLevel::none:
-                break;
-        }
-    }
-    return module;
-}
-
 // The source chosen in the app's settings; without a preferences file (or a home to keep one
 // in) that is automatic detection.
 CodexConfiguration savedSource() {
@@ -185,7 +107,7 @@ void print(const UsageSnapshot& snapshot, Format format) {
             std::cout << json{{"snapshot", snapshotJSON(snapshot)}}.dump() << "\n";
             return;
         case Format::waybar:
-            std::cout << waybar(snapshot, now).dump() << "\n";
+            std::cout << WaybarModule::of(snapshot, now).dump() << "\n";
             return;
         case Format::text:
             break;
@@ -243,7 +165,9 @@ void printFailure(const Failure& failure, Format format) {
             std::vector<std::string> lines = {L10n::render(message.key, message.arguments)};
             auto hints = failure.hints();
             lines.insert(lines.end(), hints.begin(), hints.end());
-            std::cout << waybarModule(L10n::render("quota.empty"), joined(lines), "error").dump()
+            std::cout << WaybarModule::make(L10n::render("quota.empty"), joinedLines(lines),
+                                            "error")
+                             .dump()
                       << "\n";
             return;
         }

@@ -17,13 +17,18 @@ struct CLIRun {
     std::string output;  // standard output and standard error together
 };
 
-// Runs quotalume-cli with a private HOME, configuration and data folder, and `input` on its
-// standard input. `environment` ("NAME=value") adds variables or replaces these.
-inline CLIRun runCLI(const std::vector<std::string>& arguments, const TempDir& home,
-                     const std::string& input = "",
-                     const std::vector<std::string>& environment = {}) {
+// The arguments of /bin/sh running quotalume-cli with `arguments`, its standard error joined
+// to its standard output.
+inline std::vector<std::string> cliArguments(const std::vector<std::string>& arguments) {
     std::vector<std::string> shellArguments = {"-c", "exec \"$0\" \"$@\" 2>&1", QUOTALUME_CLI};
     shellArguments.insert(shellArguments.end(), arguments.begin(), arguments.end());
+    return shellArguments;
+}
+
+// A private HOME, configuration and data folder under `home`; `environment` ("NAME=value")
+// adds variables or replaces these.
+inline std::vector<std::string> cliEnvironment(const TempDir& home,
+                                               const std::vector<std::string>& environment) {
     std::vector<std::string> variables = environment;
     for (const std::string& standard :
          {"HOME=" + home.str(), "XDG_CONFIG_HOME=" + home.str() + "/config",
@@ -35,9 +40,17 @@ inline CLIRun runCLI(const std::vector<std::string>& arguments, const TempDir& h
             variables.push_back(standard);
         }
     }
+    return variables;
+}
+
+// Runs quotalume-cli with a private HOME, configuration and data folder, and `input` on its
+// standard input. `environment` ("NAME=value") adds variables or replaces these.
+inline CLIRun runCLI(const std::vector<std::string>& arguments, const TempDir& home,
+                     const std::string& input = "",
+                     const std::vector<std::string>& environment = {}) {
     ChildProcess child({.executable = "/bin/sh",
-                        .arguments = shellArguments,
-                        .environment = variables,
+                        .arguments = cliArguments(arguments),
+                        .environment = cliEnvironment(home, environment),
                         .workingDirectory = home.str()});
     try {
         writeAll(child.input(), input, std::chrono::steady_clock::now() + std::chrono::seconds(10));

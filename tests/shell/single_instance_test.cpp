@@ -1,6 +1,8 @@
 #include "single_instance.hpp"
 #include "test_support.hpp"
 
+#include <quotalume/engine_lock.hpp>
+
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QFile>
@@ -62,6 +64,7 @@ public:
     }
 
     QString lockPath() const { return runtime_ + "/quotalume.lock"; }
+    fs::path dataFolder() const { return root_.path() / "data" / "Quotalume"; }
     QString socketPath() const { return runtime_ + "/quotalume.socket"; }
 
     // True once `process` holds the lock and listens beside it.
@@ -139,6 +142,20 @@ TEST(SingleInstanceTest, LaunchesBesideARunningInstance) {
         QProcess& third = launches.start(plain);
         EXPECT_TRUE(exitsCleanly(third)) << third.readAllStandardError().toStdString();
     }
+}
+
+TEST(SingleInstanceTest, TheTrayAppDoesNotRunBesideAWatch) {
+    Launches launches;
+    // What a running `quotalume-cli watch` holds.
+    auto engine = EngineLock::acquire(launches.dataFolder());
+    ASSERT_TRUE(engine);
+    QProcess& refused = launches.start({});
+    ASSERT_TRUE(refused.waitForFinished(15'000));
+    EXPECT_EQ(refused.exitCode(), 1);
+    EXPECT_TRUE(refused.readAllStandardError().contains("quotalume-cli watch is monitoring"));
+    // Demonstration stores nothing and runs beside it.
+    QProcess& demo = launches.start({"--demo"});
+    EXPECT_FALSE(demo.waitForFinished(1500)) << demo.readAllStandardError().toStdString();
 }
 
 TEST(SingleInstanceTest, OnlyAWellFormedRequestIsAnswered) {

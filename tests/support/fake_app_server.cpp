@@ -21,7 +21,8 @@
 // pid, working directory, environment and open descriptors to $CODEX_HOME/launch.json.
 // `serve` answers "initialize" with {}, "account/read" with $CODEX_HOME/account.json,
 // "account/rateLimits/read" with $CODEX_HOME/rate_limits.json (defaults when absent), and
-// anything else with error -32601.
+// anything else with error -32601. A $CODEX_HOME/rate_limits.next.json then takes the place of
+// rate_limits.json, so the next launch answers with it: a second reading, scripted.
 
 #include <nlohmann/json.hpp>
 
@@ -31,6 +32,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -153,11 +155,12 @@ json serveAnswer(const json& request) {
                                R"({"account":{"type":"chatgpt","email":"user@example.com"}})"))}};
     }
     if (method == "account/rateLimits/read") {
-        return {
-            {"result",
-             json::parse(readFile(
-                 home + "/rate_limits.json",
-                 R"({"rateLimits":{"limitId":"codex","primary":{"usedPercent":24,"windowDurationMins":300,"resetsAt":1900000000},"secondary":{"usedPercent":39,"windowDurationMins":10080,"resetsAt":1900200000}}})"))}};
+        const std::string answer = readFile(
+            home + "/rate_limits.json",
+            R"({"rateLimits":{"limitId":"codex","primary":{"usedPercent":24,"windowDurationMins":300,"resetsAt":1900000000},"secondary":{"usedPercent":39,"windowDurationMins":10080,"resetsAt":1900200000}}})");
+        (void)std::rename((home + "/rate_limits.next.json").c_str(),
+                          (home + "/rate_limits.json").c_str());
+        return {{"result", json::parse(answer)}};
     }
     return {{"error", {{"code", -32601}, {"message", "unsupported"}}}};
 }

@@ -1,0 +1,23 @@
+#pragma once
+
+namespace quotalume::cli {
+
+// SIGINT, SIGTERM and SIGHUP turned into a byte on a pipe, so an event loop can stop at its
+// own pace: the handler only writes, which is async-signal-safe. A signal ignored by whoever
+// started us (nohup) stays ignored. One instance at a time.
+class StopSignals {
+public:
+    // Throws std::system_error when no pipe can be made.
+    StopSignals();
+    ~StopSignals();
+    StopSignals(const StopSignals&) = delete;
+    StopSignals& operator=(const StopSignals&) = delete;
+
+    // Readable once a signal has arrived.
+    int descriptor() const { return read_; }
+
+private:
+    int read_ = -1;
+};
+
+}  // namespace quotalume::cli

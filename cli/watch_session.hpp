@@ -1,0 +1,24 @@
+#pragma once
+
+#include <quotalume/preferences_store.hpp>
+
+#include <filesystem>
+#include <memory>
+
+namespace quotalume::cli {
+
+struct WatchOptions {
+    bool waybar = false;
+    bool demo = false;
+    std::shared_ptr<PreferencesStore> preferences;  // the standard ones, or an overlay
+    std::filesystem::path dataDirectory;            // state.json and webhook.json
+};
+
+// Runs the tray application's engine, with the same services behind its ports, on a Qt core
+// event loop until SIGINT, SIGTERM or SIGHUP, printing a line whenever what it shows changes.
+// Never returns: once stopped, every Codex child is killed and the process exits, 0 after a
+// signal and 1 when standard output went away. Detached fetches may still run; they must not
+// see static destructors.
+[[noreturn]] void runWatchSession(const WatchOptions& options);
+
+}  // namespace quotalume::cli

@@ -1,0 +1,103 @@
+#include "waybar_module.hpp"
+
+#include <quotalume/l10n.hpp>
+#include <quotalume/menu_bar_presentation.hpp>
+#include <quotalume/quota_text.hpp>
+
+#include <cmath>
+#include <optional>
+
+namespace quotalume::cli {
+namespace {
+
+// waybar reads text and tooltip as Pango markup and shows nothing for text that does not parse
+// as markup, such as "<1%".
+std::string pangoEscaped(std::string_view text) {
+    std::string escaped;
+    escaped.reserve(text.size());
+    for (char c : text) {
+        switch (c) {
+            case '&':
+                escaped += "&amp;";
+                break;
+            case '<':
+                escaped += "&lt;";
+                break;
+            case '>':
+                escaped += "&gt;";
+                break;
+            default:
+                escaped += c;
+        }
+    }
+    return escaped;
+}
+
+}  // namespace
+
+std::vector<std::string> windowLines(const RateBucket& bucket, Date now) {
+    std::vector<std::string> lines;
+    for (QuotaWindow which : MenuBarPresentation::visibleWindows(bucket)) {
+        const RateWindow window = *bucket.window(which);
+        std::string line = title(which) + ": " + window.percentageText();
+        if (auto warning = warningText(remainingLevel(window))) {
+            line += " (" + *warning + ")";
+        }
+        line += " \u00b7 " + L10n::countdown(window.resetDate(), now);
+        lines.push_back(std::move(line));
+    }
+    if (bucket.credits && bucket.credits->shouldDisplay()) {
+        lines.push_back(L10n::render("credits.title") + ": " + bucket.credits->displayText());
+    }
+    return lines;
+}
+
+std::string joinedLines(const std::vector<std::string>& lines) {
+    std::string text;
+    for (const auto& line : lines) {
+        text += (text.empty() ? "" : "\n") + line;
+    }
+    return text;
+}
+
+nlohmann::json WaybarModule::make(std::string_view text, std::string_view tooltip,
+                                  const char* className) {
+    return {{"text", pangoEscaped(text)}, {"tooltip", pangoEscaped(tooltip)}, {"class", className}};
+}
+
+nlohmann::json WaybarModule::of(const UsageSnapshot& snapshot, Date now, bool stale,
+                                std::string_view remark) {
+    auto bucket = snapshot.codexBucket();
+    std::vector<std::string> tooltip;
+    if (bucket) {
+        tooltip = windowLines(*bucket, now);
+    }
+    if (!remark.empty()) {
+        tooltip.emplace_back(remark);
+    }
+    nlohmann::json module = make(MenuBarPresentation::title(bucket, stale, MenuBarScope::both),
+                                 joinedLines(tooltip), "normal");
+    std::optional<RateWindow> lowest;
+    for (QuotaWindow which : MenuBarPresentation::visibleWindows(bucket)) {
+        auto window = bucket->window(which);
+        if (!lowest || *window->remainingPercent() < *lowest->remainingPercent()) {
+            lowest = window;
+        }
+    }
+    if (lowest) {
+        module["percentage"] = static_cast<int>(std::floor(*lowest->remainingPercent()));
+        switch (remainingLevel(*lowest)) {
+            case RemainingLevel::critical:
+                module["class"] = "critical";
+                break;
+            case RemainingLevel::low:
+                module["class"] = "low";
+                break;
+            case RemainingLevel::none:
+                break;
+        }
+    }
+    return module;
+}
+
+}  // namespace quotalume::cli

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <quotalume/date.hpp>
+#include <quotalume/rate_limits.hpp>
+#include <quotalume/usage_snapshot.hpp>
+
+#include <nlohmann/json.hpp>
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quotalume::cli {
+
+// The JSON object a waybar custom module with "return-type": "json" reads: text, tooltip,
+// class (normal, low, critical or error) and, for a reading, the lowest share left as
+// percentage. Text and tooltip are Pango markup, escaped here.
+struct WaybarModule {
+    static nlohmann::json make(std::string_view text, std::string_view tooltip,
+                               const char* className);
+    // A reading; when `stale`, its text is marked "! " as the tray marks it, and a `remark`
+    // (why it is stale, say) ends the tooltip.
+    static nlohmann::json of(const UsageSnapshot& snapshot, Date now, bool stale = false,
+                             std::string_view remark = {});
+};
+
+// One line per visible window: name, share left, warning word, countdown; then the credits.
+std::vector<std::string> windowLines(const RateBucket& bucket, Date now);
+std::string joinedLines(const std::vector<std::string>& lines);
+
+}  // namespace quotalume::cli

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <utility>
+
+namespace quotalume {
+
+// Held by whichever process runs the monitoring engine on a data folder (the tray app or
+// `quotalume-cli watch`), so two engines never write one state file. An flock on
+// <folder>/engine.lock: it goes with the process however that ends, and no child inherits it.
+class EngineLock {
+public:
+    static constexpr const char* fileName = "engine.lock";
+
+    // The lock, or nothing while another process holds it. The folder is created 0700 when
+    // missing and the file 0600; std::system_error when either cannot be opened or locked.
+    static std::optional<EngineLock> acquire(const std::filesystem::path& directory);
+
+    EngineLock(EngineLock&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+    EngineLock& operator=(EngineLock&& other) noexcept {
+        std::swap(fd_, other.fd_);  // the other closes what was ours
+        return *this;
+    }
+    EngineLock(const EngineLock&) = delete;
+    EngineLock& operator=(const EngineLock&) = delete;
+    ~EngineLock();
+
+private:
+    explicit EngineLock(int fd) : fd_(fd) {}
+    int fd_;
+};
+
+}  // namespace quotalume

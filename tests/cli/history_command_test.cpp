@@ -1,0 +1,61 @@
+#include "cli_runner.hpp"
+#include "test_support.hpp"
+
+#include <quotalume/l10n.hpp>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <filesystem>
+
+namespace quotalume {
+namespace {
+
+using nlohmann::json;
+using test::runCLI;
+
+// What `history` makes of a state file; a stored history is read back in the watch suite.
+TEST(HistoryCommandTest, MissingUnreadableAndCorruptStateFiles) {
+    const std::string unreadable = "cli.history_unreadable";
+    const struct {
+        const char* name;
+        const char* content;  // nullptr: no file
+        bool asJSON;
+        int exitCode;
+        const char* expected;  // the key of the message, or the output
+    } cases[] = {
+        {"no file is no history", nullptr, false, 0, "No resets detected yet.\n"},
+        {"nor as JSON", nullptr, true, 0, "[]\n"},
+        {"broken JSON", "{\"records\": [", false, 1, nullptr},
+        {"a record of the wrong shape", R"({"detector":{"observations":{}},"records":[1]})", true,
+         1, nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::TempDir home;
+        const std::string path = home.str() + "/data/Quotalume/state.json";
+        if (c.content) {
+            std::filesystem::create_directories(home.path() / "data/Quotalume");
+            home.write("data/Quotalume/state.json", c.content);
+        }
+        std::vector<std::string> arguments = {"history", "--lang", "en"};
+        if (c.asJSON) {
+            arguments.push_back("--json");
+        }
+        auto run = runCLI(arguments, home);
+        EXPECT_EQ(run.exitCode, c.exitCode);
+        if (c.expected) {
+            EXPECT_EQ(run.output, c.expected);
+        } else if (c.asJSON) {
+            EXPECT_EQ(json::parse(run.output)["error"]["key"], unreadable) << run.output;
+        } else {
+            EXPECT_EQ(run.output, "quotalume-cli: " +
+                                      L10n::text(unreadable, path, AppLanguage::english) + "\n");
+        }
+        // A reader leaves the file for the engine and the user to deal with.
+        EXPECT_EQ(home.read("data/Quotalume/state.json"), c.content ? c.content : "");
+    }
+}
+
+}  // namespace
+}  // namespace quotalume

@@ -1,0 +1,196 @@
+#include "cli_runner.hpp"
+#include "http_receiver.hpp"
+#include "test_support.hpp"
+
+#include <quotalume/child_process.hpp>
+#include <quotalume/date.hpp>
+#include <quotalume/engine_lock.hpp>
+#include <quotalume/l10n.hpp>
+#include <quotalume/preferences_store.hpp>
+#include <quotalume/settings.hpp>
+#include <quotalume/webhook_configuration_store.hpp>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <poll.h>
+#include <signal.h>
+
+#include <ctime>
+#include <filesystem>
+
+namespace quotalume {
+namespace {
+
+using nlohmann::json;
+using test::FakeCodexHome;
+using test::runCLI;
+
+// A running `quotalume-cli watch` in the private folders of `home`, with no session bus.
+class Watch {
+public:
+    Watch(const test::TempDir& home, std::vector<std::string> options)
+        : child_({.executable = "/bin/sh",
+                  .arguments = test::cliArguments(withWatch(std::move(options))),
+                  .environment = test::cliEnvironment(
+                      home, {"DBUS_SESSION_BUS_ADDRESS=unix:path=" + home.str() + "/no-bus",
+                             "DBUS_SYSTEM_BUS_ADDRESS=unix:path=" + home.str() + "/no-bus"}),
+                  .workingDirectory = home.str()}) {}
+
+    // The output so far, read until `line` arrives or ten seconds pass.
+    const std::string& waitForLine(const std::string& line) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (output_.find(line + "\n") == std::string::npos &&
+               std::chrono::steady_clock::now() < deadline) {
+            pollfd ready{child_.output(), POLLIN, 0};
+            if (::poll(&ready, 1, 100) > 0) {
+                char chunk[4096];
+                const ssize_t n = ::read(child_.output(), chunk, sizeof chunk);
+                if (n <= 0) {
+                    break;
+                }
+                output_.append(chunk, static_cast<std::size_t>(n));
+            }
+        }
+        return output_;
+    }
+
+    // The exit status after `number`, or -1 when it did not end.
+    int stop(int number) {
+        child_.signal(number);
+        return child_.waitForExit(std::chrono::seconds(20)) ? child_.exitCode().value_or(-1) : -1;
+    }
+
+private:
+    static std::vector<std::string> withWatch(std::vector<std::string> options) {
+        options.insert(options.begin(), "watch");
+        return options;
+    }
+
+    ChildProcess child_;
+    std::string output_;
+};
+
+std::string limits(double used, std::time_t resetsAt) {
+    return json{
+        {"accountId", "acct"},
+        {"rateLimits",
+         {{"limitId", "codex"},
+          {"primary", {{"usedPercent", used}, {"windowDurationMins", 300}, {"resetsAt", resetsAt}}},
+          {"secondary",
+           {{"usedPercent", 10}, {"windowDurationMins", 10080}, {"resetsAt", 1900000000}}}}}}
+        .dump();
+}
+
+TEST(WatchCommandTest, RecordsAScriptedResetDeliversItOnceAndStopsOnSIGTERM) {
+    FakeCodexHome codex;
+    test::HTTPReceiver receiver;
+    const auto data = codex.path() / "data" / "Quotalume";
+    // The schedule reads again just after a reset time two seconds away; by then the fake
+    // answers with the window restored.
+    const std::time_t now = std::time(nullptr);
+    codex.write("rate_limits.json", limits(50, now + 2));
+    codex.write("rate_limits.next.json", limits(0, now + 5 * 3600));
+    FilePreferencesStore preferences(codex.path() / "config/Quotalume/defaults.json");
+    const Settings saved{.webhookEnabled = true, .codexPath = "/nowhere/codex"};
+    saved.save(preferences);
+    WebhookConfigurationStore(data).save({.url = receiver.url()});
+
+    Watch watch(codex,
+                {"--lang", "en", "--codex", codex.executable(), "--codex-home", codex.str()});
+    const std::string output = watch.waitForLine("5H 100% · 7D 90%");
+    EXPECT_NE(output.find("5H 50% · 7D 90%\n5H 100% · 7D 90%\n"), std::string::npos) << output;
+    // Each line differs from the one before; the clock ticking every second prints nothing.
+    EXPECT_EQ(output.find("5H 100% · 7D 90%\n5H 100% · 7D 90%\n"), std::string::npos) << output;
+
+    json state;
+    ASSERT_TRUE(test::eventually([&] {
+        state = json::parse(codex.read("data/Quotalume/state.json"), nullptr, false);
+        return state.is_object() && state["records"].size() == 1 &&
+               state["records"][0]["webhookStatus"]["key"] == "webhook.delivered";
+    })) << state;
+    const pid_t fake = codex.launchInfo()["pid"].get<pid_t>();
+    EXPECT_EQ(watch.stop(SIGTERM), 0);
+    ASSERT_EQ(receiver.requests().size(), 1u);
+    EXPECT_EQ(receiver.requests()[0].header("Idempotency-Key"),
+              state["records"][0]["event"]["id"].get<std::string>());
+    EXPECT_TRUE(test::eventually([&] { return !test::processAlive(fake); }));
+    // The options applied to this run only.
+    EXPECT_EQ(Settings::load(FilePreferencesStore(preferences.path())), saved);
+
+    // The same history, as `history` prints it.
+    auto listed = runCLI({"history", "--json", "--lang", "en"}, codex);
+    ASSERT_EQ(listed.exitCode, 0) << listed.output;
+    const json records = json::parse(listed.output);
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0]["id"], state["records"][0]["event"]["id"]);
+    EXPECT_EQ(records[0]["title"], "Codex: 5-hour limit reset");
+    EXPECT_TRUE(parseISO8601(records[0]["observedAt"].get<std::string>()));
+    EXPECT_EQ(records[0]["webhookStatus"], json({{"key", "webhook.delivered"},
+                                                 {"arguments", json::array()},
+                                                 {"message", "Webhook delivered"}}));
+    auto text = runCLI({"history", "--lang", "en"}, codex);
+    EXPECT_TRUE(text.output.starts_with("Codex: 5-hour limit reset · ")) << text.output;
+    EXPECT_TRUE(text.output.ends_with(
+        " · " + records[0]["localStatus"]["message"].get<std::string>() + " · Webhook delivered\n"))
+        << text.output;
+}
+
+TEST(WatchCommandTest, StoppedBySignalItExitsZeroAndLeavesNoCodexBehind) {
+    for (int number : {SIGINT, SIGTERM, SIGHUP}) {
+        FakeCodexHome codex("holder\nhang\n");
+        Watch watch(codex, {"--codex", codex.executable(), "--codex-home", codex.str()});
+        ASSERT_TRUE(test::eventually([&] {
+            return std::filesystem::exists(codex.path() / "holder.pid") &&
+                   !codex.read("holder.pid").empty();
+        }));
+        const pid_t child = codex.launchInfo()["pid"].get<pid_t>();
+        const pid_t holder = std::stoi(codex.read("holder.pid"));
+        EXPECT_EQ(watch.stop(number), 0) << number;
+        for (pid_t pid : {child, holder}) {
+            EXPECT_TRUE(test::eventually([&] { return !test::processAlive(pid); }))
+                << pid << " outlived watch, signal " << number;
+        }
+    }
+}
+
+TEST(WatchCommandTest, OneEngineAtATimeButDemonstrationRunsBeside) {
+    test::TempDir home;
+    auto lock = EngineLock::acquire(home.path() / "data" / "Quotalume");
+    ASSERT_TRUE(lock);
+    EXPECT_EQ(test::modeOf(home.path() / "data" / "Quotalume" / EngineLock::fileName), 0600);
+    EXPECT_FALSE(EngineLock::acquire(home.path() / "data" / "Quotalume"));
+
+    auto refused = runCLI({"watch", "--lang", "en"}, home);
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_EQ(refused.output,
+              "quotalume-cli: " + L10n::text("cli.engine_busy", AppLanguage::english) + "\n");
+    Watch demo(home, {"--demo", "--waybar", "--lang", "en"});
+    const std::string first = demo.waitForLine("");
+    const json module = json::parse(first.substr(0, first.find('\n')));
+    EXPECT_EQ(module["text"], "5H 76% · 7D 61%");
+    EXPECT_EQ(module["class"], "normal");
+    EXPECT_EQ(demo.stop(SIGTERM), 0);
+
+    lock.reset();
+    EXPECT_TRUE(EngineLock::acquire(home.path() / "data" / "Quotalume"));
+}
+
+TEST(WatchCommandTest, HelpAndUsage) {
+    test::TempDir home;
+    auto help = runCLI({"help", "watch"}, home);
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_EQ(help.output, runCLI({"watch", "--help"}, home).output);
+    EXPECT_EQ(runCLI({"help", "history"}, home).output, runCLI({"history", "-h"}, home).output);
+    for (const std::vector<std::string>& mistake :
+         {std::vector<std::string>{"watch", "--json"}, {"history", "--waybar"}}) {
+        auto run = runCLI(mistake, home);
+        EXPECT_EQ(run.exitCode, 2) << run.output;
+        EXPECT_NE(run.output.find("Try 'quotalume-cli " + mistake[0] + " --help'."),
+                  std::string::npos)
+            << run.output;
+    }
+}
+
+}  // namespace
+}  // namespace quotalume
