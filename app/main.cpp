@@ -94,15 +94,18 @@ int main(int argc, char** argv) {
         // Held until the process ends: `quotalume-cli watch` runs the same engine on the same
         // state file and must not run beside us, nor we beside it.
         std::optional<quotalume::EngineLock> engine;
+        bool locked = false;
         if (!options.demo) {
             try {
                 engine = quotalume::EngineLock::acquire(
                     quotalume::WebhookConfigurationStore::defaultDirectory());
+                locked = true;
             } catch (const std::system_error& error) {
+                // A folder that cannot hold the lock cannot hold the history either: the app
+                // runs and shows why it cannot save, rather than vanish at a menu launch.
                 std::fprintf(stderr, "quotalume: cannot lock the data folder: %s\n", error.what());
-                return 1;
             }
-            if (!engine) {
+            if (locked && !engine) {
                 std::fprintf(stderr,
                              "quotalume: quotalume-cli watch is monitoring your limits already; "
                              "stop it, then start Quotalume again\n");

@@ -75,7 +75,9 @@ int runHistory(Arguments& arguments) {
     }
     if (failure) {
         if (asJSON) {
-            std::cout << json{{"error", messageJSON(*failure)}}.dump() << "\n";
+            std::cout << json{{"error", messageJSON(*failure)}}.dump(-1, ' ', false,
+                                                                     json::error_handler_t::replace)
+                      << "\n";
         } else {
             std::cerr << "quotalume-cli: " << failure->localized() << "\n";
         }

@@ -2,6 +2,7 @@
 
 #ifdef QUOTALUME_WATCH_ENGINE
 #include "source_override.hpp"
+#include "stop_signals.hpp"
 #include "watch_session.hpp"
 
 #include <quotalume/engine_lock.hpp>
@@ -19,7 +20,7 @@
 namespace quotalume::cli {
 
 const char* const watchHelp =
-    "Usage: quotalume-cli watch [--waybar] [--demo] [--codex PATH] [--codex-home DIR]\n"
+    "Usage: quotalume-cli watch [--waybar] [--demo] [--codex PATH]\n"
     "                           [--lang CODE]\n"
     "\n"
     "Keeps monitoring in the foreground, exactly as the tray application does: reads the limits\n"
@@ -30,10 +31,10 @@ const char* const watchHelp =
     "  --waybar            one JSON object per line for a waybar custom module (\"return-type\":\n"
     "                      \"json\"), in the form status --waybar prints\n"
     "  --demo              show made-up demonstration data; nothing is read, saved or sent\n"
-    "  --codex PATH        the codex executable for this run (empty: find it automatically)\n"
-    "  --codex-home DIR    the Codex home directory for this run (empty: $CODEX_HOME, else\n"
-    "                      ~/.codex). Neither is saved; without them the source saved in\n"
-    "                      Quotalume's Settings › Source is used.\n"
+    "  --codex PATH        the codex executable for this run, not saved (without it, the one\n"
+    "                      saved in Quotalume's Settings › Source). The Codex home is always\n"
+    "                      the saved one (or $CODEX_HOME): another account's readings would\n"
+    "                      replace the shared reset history.\n"
     "  --lang CODE         interface language for this run (en, de, fr, ja, zh-Hans, …)\n"
     "  -h, --help          show this help\n"
     "\n"
@@ -48,7 +49,6 @@ int runWatch(Arguments& arguments) {
     const bool waybar = arguments.flag("--waybar");
     const bool demo = arguments.flag("--demo");
     std::optional<std::string> executable = arguments.value("--codex");
-    std::optional<std::string> home = arguments.value("--codex-home");
     arguments.finish();
 #ifndef QUOTALUME_WATCH_ENGINE
     (void)waybar;
@@ -57,6 +57,13 @@ int runWatch(Arguments& arguments) {
                stderr);
     return usage;
 #else
+    std::optional<StopSignals> stop;
+    try {
+        stop.emplace();
+    } catch (const std::system_error& error) {
+        std::fprintf(stderr, "quotalume-cli: cannot watch for stop signals: %s\n", error.what());
+        return failure;
+    }
     WatchOptions options{.waybar = waybar, .demo = demo};
     std::optional<EngineLock> engine;
     try {
@@ -77,13 +84,13 @@ int runWatch(Arguments& arguments) {
         std::cerr << "quotalume-cli: " << L10n::render("cli.engine_busy") << "\n";
         return failure;
     }
-    if (executable || home) {
+    if (executable) {
         // The engine reads its source from the settings; it is given them with this run's
         // source in place, and nothing it might save keeps it.
-        options.preferences = std::make_shared<SourceOverride>(
-            std::move(options.preferences), std::move(executable), std::move(home));
+        options.preferences = std::make_shared<SourceOverride>(std::move(options.preferences),
+                                                               std::move(executable), std::nullopt);
     }
-    runWatchSession(options);
+    runWatchSession(options, *stop);
 #endif
 }
 

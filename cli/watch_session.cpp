@@ -23,11 +23,10 @@
 
 namespace quotalume::cli {
 
-void runWatchSession(const WatchOptions& options) {
+void runWatchSession(const WatchOptions& options, StopSignals& stop) {
     // A status bar that goes away closes our output: that must end us through the loop, with
     // the children, not by SIGPIPE.
     ::signal(SIGPIPE, SIG_IGN);
-    StopSignals stop;
     static int argc = 1;
     static char name[] = "quotalume-cli";
     static char* argv[] = {name, nullptr};

@@ -7,6 +7,8 @@
 
 namespace quotalume::cli {
 
+class StopSignals;
+
 struct WatchOptions {
     bool waybar = false;
     bool demo = false;
@@ -19,6 +21,8 @@ struct WatchOptions {
 // Never returns: once stopped, every Codex child is killed and the process exits, 0 after a
 // signal and 1 when standard output went away. Detached fetches may still run; they must not
 // see static destructors.
-[[noreturn]] void runWatchSession(const WatchOptions& options);
+// `stop` is made by the caller before anything else, so a signal during start-up also ends the
+// loop as soon as it runs, with status 0.
+[[noreturn]] void runWatchSession(const WatchOptions& options, StopSignals& stop);
 
 }  // namespace quotalume::cli

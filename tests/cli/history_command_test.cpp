@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include <filesystem>
+#include <fstream>
 
 namespace quotalume {
 namespace {
@@ -55,6 +56,16 @@ TEST(HistoryCommandTest, MissingUnreadableAndCorruptStateFiles) {
         // A reader leaves the file for the engine and the user to deal with.
         EXPECT_EQ(home.read("data/Quotalume/state.json"), c.content ? c.content : "");
     }
+}
+
+TEST(HistoryCommandTest, AFolderNameThatIsNotUTF8StillGivesAJSONError) {
+    test::TempDir home;
+    const std::string data = home.str() + "/data\xff";
+    std::filesystem::create_directories(data + "/Quotalume");
+    std::ofstream(data + "/Quotalume/state.json") << "{";
+    auto run = runCLI({"history", "--json"}, home, "", {"XDG_DATA_HOME=" + data});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(json::parse(run.output)["error"]["key"], "cli.history_unreadable") << run.output;
 }
 
 }  // namespace

@@ -33,13 +33,15 @@ public:
         : child_({.executable = "/bin/sh",
                   .arguments = test::cliArguments(withWatch(std::move(options))),
                   .environment = test::cliEnvironment(
-                      home, {"DBUS_SESSION_BUS_ADDRESS=unix:path=" + home.str() + "/no-bus",
+                      home, {"CODEX_HOME=" + home.str(),
+                             "DBUS_SESSION_BUS_ADDRESS=unix:path=" + home.str() + "/no-bus",
                              "DBUS_SYSTEM_BUS_ADDRESS=unix:path=" + home.str() + "/no-bus"}),
                   .workingDirectory = home.str()}) {}
 
-    // The output so far, read until `line` arrives or ten seconds pass.
+    // The output so far, read until `line` arrives or 30 seconds pass (a loaded machine may
+    // start late enough to miss a reset a few seconds away, and read again only 10 s later).
     const std::string& waitForLine(const std::string& line) {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
         while (output_.find(line + "\n") == std::string::npos &&
                std::chrono::steady_clock::now() < deadline) {
             pollfd ready{child_.output(), POLLIN, 0};
@@ -96,8 +98,7 @@ TEST(WatchCommandTest, RecordsAScriptedResetDeliversItOnceAndStopsOnSIGTERM) {
     saved.save(preferences);
     WebhookConfigurationStore(data).save({.url = receiver.url()});
 
-    Watch watch(codex,
-                {"--lang", "en", "--codex", codex.executable(), "--codex-home", codex.str()});
+    Watch watch(codex, {"--lang", "en", "--codex", codex.executable()});
     const std::string output = watch.waitForLine("5H 100% · 7D 90%");
     EXPECT_NE(output.find("5H 50% · 7D 90%\n5H 100% · 7D 90%\n"), std::string::npos) << output;
     // Each line differs from the one before; the clock ticking every second prints nothing.
@@ -139,7 +140,7 @@ TEST(WatchCommandTest, RecordsAScriptedResetDeliversItOnceAndStopsOnSIGTERM) {
 TEST(WatchCommandTest, StoppedBySignalItExitsZeroAndLeavesNoCodexBehind) {
     for (int number : {SIGINT, SIGTERM, SIGHUP}) {
         FakeCodexHome codex("holder\nhang\n");
-        Watch watch(codex, {"--codex", codex.executable(), "--codex-home", codex.str()});
+        Watch watch(codex, {"--codex", codex.executable()});
         ASSERT_TRUE(test::eventually([&] {
             return std::filesystem::exists(codex.path() / "holder.pid") &&
                    !codex.read("holder.pid").empty();

@@ -15,7 +15,12 @@ std::optional<EngineLock> EngineLock::acquire(const std::filesystem::path& direc
     createPrivateDirectories(directory);
     const std::filesystem::path path = directory / fileName;
     // Never through a link: the lock must be the file in our own folder.
-    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY, 0600);
+    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY, 0600);
+    if (fd < 0 && (errno == EACCES || errno == EROFS)) {
+        // A lock file we may not write (left by a run as another user, or on a read-only
+        // mount) still locks: flock needs only an open descriptor.
+        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY);
+    }
     if (fd < 0) {
         throw std::system_error(errno, std::system_category(), "open " + path.string());
     }
