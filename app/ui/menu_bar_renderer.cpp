@@ -90,20 +90,8 @@ void drawRing(QPainter& painter, const MenuBarLayout& layout, QPointF centre, do
               const QColor& ink) {
     const double inset = layout.ringLineWidth / 2;
     const double side = layout.ringDiameter - 2 * inset;
-    const QRectF circle(centre.x() - side / 2, centre.y() - side / 2, side, side);
-    QPen pen(withOpacity(ink, trackOpacity), layout.ringLineWidth);
-    painter.setPen(pen);
-    painter.setBrush(Qt::NoBrush);
-    painter.drawEllipse(circle);
-    pen.setColor(ink);
-    pen.setCapStyle(Qt::RoundCap);
-    painter.setPen(pen);
-    if (remaining >= 100) {
-        painter.drawEllipse(circle);
-    } else if (remaining > 0) {
-        // From the top, clockwise: Qt counts sixteenths of a degree, counter-clockwise positive.
-        painter.drawArc(circle, 90 * 16, static_cast<int>(std::lround(-3.6 * remaining * 16)));
-    }
+    drawQuotaRing(painter, QRectF(centre.x() - side / 2, centre.y() - side / 2, side, side),
+                  layout.ringLineWidth, remaining, ink);
 }
 
 void drawBar(QPainter& painter, const QRectF& bar, double remaining, const QColor& ink) {
@@ -122,6 +110,23 @@ void drawBar(QPainter& painter, const QRectF& bar, double remaining, const QColo
 }
 
 }  // namespace
+
+void drawQuotaRing(QPainter& painter, const QRectF& circle, double lineWidth, double remaining,
+                   const QColor& ink) {
+    QPen pen(withOpacity(ink, trackOpacity), lineWidth);
+    painter.setPen(pen);
+    painter.setBrush(Qt::NoBrush);
+    painter.drawEllipse(circle);
+    pen.setColor(ink);
+    pen.setCapStyle(Qt::RoundCap);
+    painter.setPen(pen);
+    if (remaining >= 100) {
+        painter.drawEllipse(circle);
+    } else if (remaining > 0) {
+        // From the top, clockwise: Qt counts sixteenths of a degree, counter-clockwise positive.
+        painter.drawArc(circle, 90 * 16, static_cast<int>(std::lround(-3.6 * remaining * 16)));
+    }
+}
 
 std::optional<QImage> MenuBarRenderer::image() const {
     const auto layout = MenuBarLayout::make(static_cast<int>(items.size()), style);

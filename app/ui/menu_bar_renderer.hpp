@@ -9,7 +9,15 @@
 #include <optional>
 #include <vector>
 
+class QPainter;
+class QRectF;
+
 namespace quotalume {
+
+// A ring of the tray's look in `circle` (the stroke's middle): the track at 25 % of `ink`,
+// then the share remaining drawn clockwise from the top with round caps.
+void drawQuotaRing(QPainter& painter, const QRectF& circle, double lineWidth, double remaining,
+                   const QColor& ink);
 
 // The tray image of the graphical styles: one or two windows as text, bars or rings, with a
 // leading "!" when the data is stale. Geometry and opacities follow MenuBarLayout exactly.

@@ -1,5 +1,7 @@
 #include "tray_icon_image.hpp"
 
+#include "menu_bar_renderer.hpp"
+
 #include <QFontMetricsF>
 #include <QGuiApplication>
 #include <QPainter>
@@ -10,13 +12,6 @@
 
 namespace quotalume {
 namespace {
-
-constexpr double trackOpacity = 0.25;
-
-QColor withOpacity(QColor colour, double opacity) {
-    colour.setAlphaF(colour.alphaF() * opacity);
-    return colour;
-}
 
 // Bold text of at most `height` pixels whose ink fits `width`, centred on `centre` by its ink.
 void drawFitted(QPainter& painter, const QString& text, QPointF centre, double width,
@@ -70,20 +65,7 @@ std::optional<QImage> TrayIconImage::image(int pixels) const {
     const double lineWidth = std::max(1.5, side * 0.12);
     const double inset = lineWidth / 2 + side * 0.02;
     const QRectF circle(inset, inset, side - 2 * inset, side - 2 * inset);
-    QPen pen(withOpacity(ink, trackOpacity), lineWidth);
-    painter.setPen(pen);
-    painter.setBrush(Qt::NoBrush);
-    painter.drawEllipse(circle);
-    pen.setColor(ink);
-    pen.setCapStyle(Qt::RoundCap);
-    painter.setPen(pen);
-    if (item->remainingPercent >= 100) {
-        painter.drawEllipse(circle);
-    } else if (item->remainingPercent > 0) {
-        // From the top, clockwise: Qt counts sixteenths of a degree, counter-clockwise positive.
-        painter.drawArc(circle, 90 * 16,
-                        static_cast<int>(std::lround(-3.6 * item->remainingPercent * 16)));
-    }
+    drawQuotaRing(painter, circle, lineWidth, item->remainingPercent, ink);
     if (stale) {
         // Cut a notch out of the ring, then put the badge in it with the mark cut out of it.
         const double radius = side * 0.2;
