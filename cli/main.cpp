@@ -1,5 +1,6 @@
 #include "command_line.hpp"
 #include "history_command.hpp"
+#include "preferences_overlay.hpp"
 #include "status_command.hpp"
 #include "termination.hpp"
 #include "watch_command.hpp"
@@ -58,43 +59,20 @@ void Arguments::finish() const {
 namespace {
 
 // The user's preferences with the interface language replaced for this run only.
-class LanguageOverride final : public PreferencesStore {
+class LanguageOverride final : public PreferencesOverlay {
 public:
     LanguageOverride(std::shared_ptr<PreferencesStore> base, AppLanguage language)
-        : base_(std::move(base)), language_(std::string(rawValue(language))) {}
+        : PreferencesOverlay(std::move(base)), language_(std::string(rawValue(language))) {}
 
 protected:
     std::optional<Value> value(const std::string& key) const override {
         if (key == "appearance.language") {
             return Value(language_);
         }
-        if (!base_) {
-            return std::nullopt;
-        }
-        if (auto text = base_->string(key)) {
-            return Value(std::move(*text));
-        }
-        if (auto bytes = base_->data(key)) {
-            return Value(std::move(*bytes));
-        }
-        return std::nullopt;
-    }
-
-    void setValue(const std::string& key, std::optional<Value> value) override {
-        if (!base_) {
-            return;
-        }
-        if (!value) {
-            base_->remove(key);
-        } else if (auto* text = std::get_if<std::string>(&*value)) {
-            base_->setString(key, std::move(*text));
-        } else {
-            base_->setData(key, std::move(std::get<Bytes>(*value)));
-        }
+        return PreferencesOverlay::value(key);
     }
 
 private:
-    std::shared_ptr<PreferencesStore> base_;
     std::string language_;
 };
 

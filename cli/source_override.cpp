@@ -16,25 +16,16 @@ PreferencesStore::Bytes encoded(const Settings& settings) {
 
 }  // namespace
 
-SourceOverride::SourceOverride(std::shared_ptr<PreferencesStore> base,
-                               std::optional<std::string> executable,
-                               std::optional<std::string> home)
-    : base_(std::move(base)), executable_(std::move(executable)), home_(std::move(home)) {}
+SourceOverride::SourceOverride(std::shared_ptr<PreferencesStore> base, std::string executable)
+    : PreferencesOverlay(std::move(base)), executable_(std::move(executable)) {}
 
 std::optional<PreferencesStore::Value> SourceOverride::value(const std::string& key) const {
     if (key == settingsKey) {
-        Settings settings = Settings::load(*base_);
-        settings.codexPath = executable_.value_or(settings.codexPath);
-        settings.codexHome = home_.value_or(settings.codexHome);
+        Settings settings = Settings::load(base());
+        settings.codexPath = executable_;
         return Value(encoded(settings));
     }
-    if (auto text = base_->string(key)) {
-        return Value(std::move(*text));
-    }
-    if (auto bytes = base_->data(key)) {
-        return Value(std::move(*bytes));
-    }
-    return std::nullopt;
+    return PreferencesOverlay::value(key);
 }
 
 void SourceOverride::setValue(const std::string& key, std::optional<Value> value) {
@@ -44,19 +35,11 @@ void SourceOverride::setValue(const std::string& key, std::optional<Value> value
             written.setData(key, *bytes);
         }
         Settings next = Settings::load(written);
-        const Settings saved = Settings::load(*base_);
-        next.codexPath = saved.codexPath;
-        next.codexHome = saved.codexHome;
-        next.save(*base_);
+        next.codexPath = Settings::load(base()).codexPath;
+        next.save(base());
         return;
     }
-    if (!value) {
-        base_->remove(key);
-    } else if (auto* text = std::get_if<std::string>(&*value)) {
-        base_->setString(key, std::move(*text));
-    } else {
-        base_->setData(key, std::move(std::get<Bytes>(*value)));
-    }
+    PreferencesOverlay::setValue(key, std::move(value));
 }
 
 }  // namespace quotalume::cli

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <quotalume/preferences_store.hpp>
+#include "preferences_overlay.hpp"
 
 #include <memory>
 #include <optional>
@@ -8,22 +8,19 @@
 
 namespace quotalume::cli {
 
-// The user's preferences with the Codex source replaced for this run only. The settings read
-// through it carry the given executable and home; settings written through it keep the source
-// saved before, so nothing of the replacement is ever stored. Every other key passes through.
-class SourceOverride final : public PreferencesStore {
+// The user's preferences with the Codex executable replaced for this run only. The settings
+// read through it carry the given executable; settings written through it keep the one saved
+// before, so nothing of the replacement is ever stored. Every other key passes through.
+class SourceOverride final : public PreferencesOverlay {
 public:
-    SourceOverride(std::shared_ptr<PreferencesStore> base, std::optional<std::string> executable,
-                   std::optional<std::string> home);
+    SourceOverride(std::shared_ptr<PreferencesStore> base, std::string executable);
 
 protected:
     std::optional<Value> value(const std::string& key) const override;
     void setValue(const std::string& key, std::optional<Value> value) override;
 
 private:
-    std::shared_ptr<PreferencesStore> base_;
-    std::optional<std::string> executable_;
-    std::optional<std::string> home_;
+    std::string executable_;
 };
 
 }  // namespace quotalume::cli

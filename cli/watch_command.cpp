@@ -88,7 +88,7 @@ int runWatch(Arguments& arguments) {
         // The engine reads its source from the settings; it is given them with this run's
         // source in place, and nothing it might save keeps it.
         options.preferences = std::make_shared<SourceOverride>(std::move(options.preferences),
-                                                               std::move(executable), std::nullopt);
+                                                               std::move(*executable));
     }
     runWatchSession(options, *stop);
 #endif
