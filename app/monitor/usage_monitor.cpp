@@ -81,8 +81,8 @@ UsageMonitor::UsageMonitor(MonitorPorts ports, bool demo)
       loginItems_(ports.loginItems),
       signals_(ports.signals),
       preferences_(ports.preferences),
-      store_(ports.dataDirectory),
-      webhookStore_(ports.dataDirectory),
+      store_(ports.dataDirectory, ports.fileOperations),
+      webhookStore_(ports.dataDirectory, ports.fileOperations),
       observers_(std::make_unique<Observers>()),
       notifier_(ports.notifications, [this] { publish(); }),
       demo_(demo),
@@ -279,11 +279,7 @@ void UsageMonitor::updateSettings(const Settings& next) {
         publish();
         return;
     }
-    try {
-        settings_.save(preferences_);
-    } catch (const std::exception&) {
-        // Settings that cannot be written still apply for this run.
-    }
+    writePreferences([&] { settings_.save(preferences_); });
     if (sourceChanged) {
         settingsRevision_ += 1;
         state_ = MonitorState{};
@@ -327,11 +323,7 @@ void UsageMonitor::setAppearance(Appearance& published, Appearance value) {
     }
     published = value;
     if (!demo_) {
-        try {
-            save(value, preferences_);
-        } catch (const std::exception&) {
-            // Kept for this run even when it cannot be stored.
-        }
+        writePreferences([&] { save(value, preferences_); });
     }
     publish();
 }
@@ -342,6 +334,18 @@ void UsageMonitor::setMenuBarStyle(MenuBarStyle style) {
 
 void UsageMonitor::setMenuBarScope(MenuBarScope scope) {
     setAppearance(menuBarScope_, scope);
+}
+
+template <typename Write>
+void UsageMonitor::writePreferences(Write write) {
+    // A choice that cannot be stored still applies for this run; the warning says it will not
+    // survive a restart.
+    try {
+        write();
+        preferencesWarning_.reset();
+    } catch (const std::exception& error) {
+        preferencesWarning_ = LocalizedMessage::from(error);
+    }
 }
 
 void UsageMonitor::persist() {

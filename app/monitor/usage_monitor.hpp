@@ -33,7 +33,8 @@ struct MonitorPorts {
     LoginItemService& loginItems;
     SystemSignals& signals;
     PreferencesStore& preferences;
-    std::filesystem::path dataDirectory;  // holds state.json and webhook.json
+    std::filesystem::path dataDirectory;                       // holds state.json and webhook.json
+    FileOperations fileOperations = FileOperations::system();  // for both files
 };
 
 // The engine: reads the limits on a schedule, records each reset once, keeps the history on
@@ -81,8 +82,9 @@ public:
     bool isRefreshing() const { return isRefreshing_; }
     const std::optional<LocalizedMessage>& lastError() const { return lastError_; }
     const SourceConnectionFeedback& sourceConnection() const { return sourceConnection_; }
-    const std::optional<LocalizedMessage>& persistenceWarning() const {
-        return persistenceWarning_;
+    // A history that cannot be saved outranks settings that cannot.
+    std::optional<LocalizedMessage> persistenceWarning() const {
+        return persistenceWarning_ ? persistenceWarning_ : preferencesWarning_;
     }
     const std::optional<Date>& nextRefreshAt() const { return nextRefreshAt_; }
     Date now() const { return now_; }
@@ -129,6 +131,8 @@ private:
     void later(Work work);
     template <typename Appearance>
     void setAppearance(Appearance& published, Appearance value);
+    template <typename Write>
+    void writePreferences(Write write);
 
     MainLoop& loop_;
     WallClock& clock_;
@@ -154,6 +158,7 @@ private:
     std::optional<LocalizedMessage> lastError_;
     SourceConnectionFeedback sourceConnection_;
     std::optional<LocalizedMessage> persistenceWarning_;
+    std::optional<LocalizedMessage> preferencesWarning_;
     std::optional<Date> nextRefreshAt_;
     Date now_;
     bool isTestingWebhook_ = false;

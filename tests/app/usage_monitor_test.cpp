@@ -10,6 +10,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <system_error>
 
 namespace quotalume {
 namespace {
@@ -17,14 +18,18 @@ namespace {
 namespace fs = std::filesystem;
 using std::chrono::seconds;
 
-// Counts writes, so tests can tell that nothing was stored.
+// Counts writes, so tests can tell that nothing was stored, and fails them when told.
 class CountingPreferences final : public MemoryPreferencesStore {
 public:
     int writes = 0;
+    int failure = 0;
 
 protected:
     void setValue(const std::string& key, std::optional<Value> value) override {
         ++writes;
+        if (failure != 0) {
+            throw std::system_error(failure, std::system_category(), "preferences");
+        }
         MemoryPreferencesStore::setValue(key, std::move(value));
     }
 };
@@ -45,10 +50,10 @@ protected:
 
     UsageMonitor& make(bool demo = false) {
         monitor.reset();
-        monitor =
-            std::make_unique<UsageMonitor>(MonitorPorts{loop, clock, codex, webhooks, center,
-                                                        loginItems, signals, preferences, data()},
-                                           demo);
+        monitor = std::make_unique<UsageMonitor>(
+            MonitorPorts{loop, clock, codex, webhooks, center, loginItems, signals, preferences,
+                         data(), fileOperations},
+            demo);
         return *monitor;
     }
 
@@ -110,6 +115,7 @@ protected:
     test::FakeLoginItems loginItems;
     test::FakeSignals signals;
     CountingPreferences preferences;
+    FileOperations fileOperations = FileOperations::system();
     std::unique_ptr<UsageMonitor> monitor;
 };
 
@@ -334,14 +340,53 @@ TEST_F(MonitorTest, WhatIsOwedFollowsTheSettingsOfTheMomentItIsDelivered) {
 }
 
 TEST_F(MonitorTest, NothingLeavesTheMachineWhoseStatusCannotBeSaved) {
-    // A file where the data folder should be: every save fails, even for root.
-    fs::create_directories(data().parent_path());
-    { std::ofstream(data()) << "not a folder"; }
-    startWithOneReset();
-    loop.advance(seconds(120));
-    EXPECT_EQ(monitor->persistenceWarning(), LocalizedMessage("error.state_write"));
-    EXPECT_TRUE(center.posted.empty());
-    EXPECT_TRUE(onlyRecord().localPending) << "still owed, for when the disk takes it";
+    auto broken = std::make_shared<bool>(false);
+    for (const auto& fault : test::writeFaults(broken)) {
+        SCOPED_TRACE(fault.name);
+        *broken = false;
+        fileOperations = fault.operations;
+        make().start();
+        enableWebhook();
+        loop.drain();
+        answerFetch(reading(50));
+        const std::string before = dir.read("data/Quotalume/state.json");
+        *broken = true;
+        loop.advance(seconds(30));
+        answerFetch(reading(0));
+        loop.advance(seconds(30));
+        EXPECT_EQ(monitor->persistenceWarning(), LocalizedMessage("error.state_write"));
+        EXPECT_TRUE(center.posted.empty());
+        EXPECT_TRUE(webhooks.calls.requests().empty());
+        EXPECT_TRUE(onlyRecord().localPending) << "still owed, for when the disk takes it";
+        EXPECT_EQ(dir.read("data/Quotalume/state.json"), before);
+        EXPECT_EQ(test::entriesOf(data()),
+                  (std::vector<std::string>{"state.json", "webhook.json"}));
+
+        *broken = false;  // the disk takes it again: the next delivery pass announces it
+        loop.advance(seconds(10));
+        EXPECT_FALSE(monitor->persistenceWarning());
+        EXPECT_EQ(center.posted.size(), 1u);
+        EXPECT_EQ(webhooks.calls.waiting(), 1u);
+
+        monitor.reset();
+        codex.calls.clear();
+        webhooks.calls.clear();
+        center.posted.clear();
+        fs::remove_all(data());
+    }
+}
+
+TEST_F(MonitorTest, ChoicesThatCannotBeStoredApplyAndAreWarnedAbout) {
+    preferences.failure = ENOSPC;
+    UsageMonitor& m = make();
+    m.setMenuBarStyle(MenuBarStyle::rings);
+    EXPECT_EQ(m.menuBarStyle(), MenuBarStyle::rings);
+    EXPECT_EQ(m.persistenceWarning(), LocalizedMessage("error.system", {std::to_string(ENOSPC)}));
+    preferences.failure = 0;
+    Settings settings = m.settings();
+    settings.refreshInterval = 60;
+    m.updateSettings(settings);
+    EXPECT_FALSE(m.persistenceWarning());
 }
 
 TEST_F(MonitorTest, ACrashDuringASendNeverRepeatsANotificationNorPassesThreeAttempts) {

@@ -45,20 +45,18 @@ TEST(FilePreferencesStoreTest, ValuesSurviveReopeningAndKeepTheirKind) {
 
 TEST(FilePreferencesStoreTest, FailedWritesChangeNothing) {
     TempDir dir;
-    auto operations = FileOperations::system();
-    operations.rename = [](const char*, const char*) {
-        errno = EXDEV;
-        return -1;
-    };
     // A readable file, and an unreadable one that the first write would have moved aside.
     for (const char* old : {R"({"k": "old"})", "{broken"}) {
-        FilePreferencesStore store(dir.write("defaults.json", old), operations);
-        EXPECT_EQ(errnoOf([&] { store.setString("k", "new"); }), EXDEV);
-        // Text that is not UTF-8 cannot be stored as JSON and is refused before any writing.
-        EXPECT_EQ(errnoOf([&] { store.setString("k", "\xC3\x28"); }), EILSEQ);
-        EXPECT_NE(store.string("k"), "new");
-        EXPECT_EQ(dir.read("defaults.json"), old);
-        EXPECT_EQ(entriesOf(dir.path()), std::vector<std::string>{"defaults.json"});
+        for (const auto& fault : test::writeFaults()) {
+            SCOPED_TRACE(fault.name);
+            FilePreferencesStore store(dir.write("defaults.json", old), fault.operations);
+            EXPECT_EQ(errnoOf([&] { store.setString("k", "new"); }), fault.error);
+            // Text that is not UTF-8 cannot be stored as JSON and is refused before any writing.
+            EXPECT_EQ(errnoOf([&] { store.setString("k", "\xC3\x28"); }), EILSEQ);
+            EXPECT_NE(store.string("k"), "new");
+            EXPECT_EQ(dir.read("defaults.json"), old);
+            EXPECT_EQ(entriesOf(dir.path()), std::vector<std::string>{"defaults.json"});
+        }
     }
 }
 

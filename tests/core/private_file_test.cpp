@@ -48,11 +48,19 @@ TEST(PrivateFileTest, OwnerOnlyFromTheFirstByteAndCompleteDespiteShortWrites) {
 TEST(PrivateFileTest, AFailedStepLeavesTheOldFileAndNoTemporary) {
     TempDir dir;
     const auto file = dir.write("f", "old");
-    for (const auto& [operations, error] : test::failingFileOperations()) {
-        EXPECT_EQ(errnoOf([&] { replaceFileAtomically(file, "new", ".f", operations); }), error);
+    for (const auto& fault : test::writeFaults()) {
+        SCOPED_TRACE(fault.name);
+        EXPECT_EQ(errnoOf([&] { replaceFileAtomically(file, "new", ".f", fault.operations); }),
+                  fault.error);
         EXPECT_EQ(dir.read("f"), "old");
         EXPECT_EQ(entriesOf(dir.path()), std::vector<std::string>{"f"});
     }
+
+    // A temporary of that name already there is another writer's: it stays.
+    dir.write(".f", "theirs");
+    EXPECT_EQ(errnoOf([&] { replaceFileAtomically(file, "new", ".f"); }), EEXIST);
+    EXPECT_EQ(dir.read(".f"), "theirs");
+    fs::remove(dir.path() / ".f");
 
     // Real failures: a file where a folder should be, a folder in the file's place.
     EXPECT_EQ(errnoOf([&] { replaceFileAtomically(file / "Quotalume/f", "x", ".f"); }), ENOTDIR);

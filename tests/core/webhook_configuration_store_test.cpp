@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <regex>
 #include <sys/stat.h>
 
@@ -87,16 +88,22 @@ TEST(WebhookConfigurationStoreTest, FailedSaveLeavesTheOldFileAndNoTemporary) {
     WebhookConfigurationStore store(temp.path());
     store.save(sample);
     const std::string before = temp.read("webhook.json");
+    WebhookConfiguration changed{"https://example.com/other", WebhookFormat::json, "", ""};
+    for (const auto& fault : test::writeFaults()) {
+        SCOPED_TRACE(fault.name);
+        WebhookConfigurationStore failing(temp.path(), fault.operations);
+        EXPECT_EQ(failureOf([&] { failing.save(changed); }),
+                  failure("error.config_write", fault.error));
+        EXPECT_EQ(temp.read("webhook.json"), before);
+        EXPECT_EQ(entriesOf(temp.path()), std::vector<std::string>{"webhook.json"});
+    }
     auto operations = FileOperations::system();
     std::string temporary;
-    operations.rename = [&](const char* from, const char*) {
+    operations.rename = [&](const char* from, const char* to) {
         temporary = fs::path(from).filename();
-        errno = EXDEV;
-        return -1;
+        return ::rename(from, to);
     };
-    WebhookConfigurationStore failing(temp.path(), operations);
-    WebhookConfiguration changed{"https://example.com/other", WebhookFormat::json, "", ""};
-    EXPECT_EQ(failureOf([&] { failing.save(changed); }), failure("error.config_write", EXDEV));
+    WebhookConfigurationStore(temp.path(), operations).save(sample);
     const std::regex name(R"(\.webhook-[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12}\.tmp)");
     EXPECT_TRUE(std::regex_match(temporary, name)) << temporary;
     // Text that is not UTF-8 fails before anything is written, and so does a file where the

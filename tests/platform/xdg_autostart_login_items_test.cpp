@@ -1,5 +1,7 @@
 #include "linux/xdg_autostart_login_items.hpp"
 
+#include "test_support.hpp"
+
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -123,6 +125,18 @@ TEST_F(XdgAutostartLoginItemsTest, AFolderThatCannotBeUsedFailsBothWays) {
     EXPECT_FALSE(items.setRegistered(false));
     EXPECT_EQ(items.status(), LoginItemStatus::disabled);
     EXPECT_EQ(read(root_ / "autostart"), "not a folder");
+}
+
+TEST_F(XdgAutostartLoginItemsTest, AFailedWriteKeepsTheOldEntryAndLeavesNoTemporary) {
+    const std::string old = "[Desktop Entry]\nExec=/opt/old/quotalume\n";
+    write(root_ / "quotalume.desktop", old);
+    for (const auto& fault : test::writeFaults()) {
+        SCOPED_TRACE(fault.name);
+        XdgAutostartLoginItems items("/usr/bin/quotalume", root_, fault.operations);
+        EXPECT_FALSE(items.setRegistered(true));
+        EXPECT_EQ(read(root_ / "quotalume.desktop"), old);
+        EXPECT_EQ(test::entriesOf(root_), std::vector<std::string>{"quotalume.desktop"});
+    }
 }
 
 }  // namespace

@@ -152,20 +152,44 @@ bool hasChildren() {
     return ::waitid(P_ALL, 0, &info, WEXITED | WNOHANG | WNOWAIT) == 0 || errno != ECHILD;
 }
 
-std::vector<std::pair<FileOperations, int>> failingFileOperations() {
-    auto fail = [](int error) {
-        errno = error;
-        return -1;
-    };
+std::vector<WriteFault> writeFaults(std::shared_ptr<const bool> broken) {
     const auto real = FileOperations::system();
+    // Whether a step fails now, setting errno to `error` when it does.
+    auto fails = [broken](int error) {
+        if (broken && !*broken) {
+            return false;
+        }
+        errno = error;
+        return true;
+    };
+    auto opening = [=](int error) {
+        FileOperations operations = real;
+        operations.open = [=](const char* path, int flags, mode_t mode) {
+            return fails(error) ? -1 : real.open(path, flags, mode);
+        };
+        return operations;
+    };
+    auto writing = [=](int error) {
+        FileOperations operations = real;
+        operations.write = [=](int fd, const void* data, std::size_t size) -> ssize_t {
+            // A write of nothing (error 0) is reported as EIO.
+            return fails(error) ? (error == 0 ? 0 : -1) : real.write(fd, data, size);
+        };
+        return operations;
+    };
+    FileOperations syncing = real;
+    syncing.fsync = [=](int fd) { return fails(EIO) ? -1 : real.fsync(fd); };
+    FileOperations renaming = real;
+    renaming.rename = [=](const char* from, const char* to) {
+        return fails(EXDEV) ? -1 : real.rename(from, to);
+    };
     return {
-        {{[=](int, const void*, std::size_t) -> ssize_t { return fail(ENOSPC); }, real.fsync,
-          real.rename},
-         ENOSPC},
-        {{[](int, const void*, std::size_t) -> ssize_t { return 0; }, real.fsync, real.rename},
-         EIO},
-        {{real.write, [=](int) { return fail(EIO); }, real.rename}, EIO},
-        {{real.write, real.fsync, [=](const char*, const char*) { return fail(EXDEV); }}, EXDEV},
+        {"refused", opening(EACCES), EACCES},
+        {"read-only", opening(EROFS), EROFS},
+        {"disk full", writing(ENOSPC), ENOSPC},
+        {"no progress", writing(0), EIO},
+        {"fsync", syncing, EIO},
+        {"rename", renaming, EXDEV},
     };
 }
 

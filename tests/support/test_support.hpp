@@ -5,6 +5,7 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -79,9 +80,16 @@ std::vector<std::string> entriesOf(const std::filesystem::path& directory);
 // The errno of the std::system_error an operation throws; 0 when it throws nothing.
 int errnoOf(const std::function<void()>& operation);
 
-// One FileOperations for each step of an atomic replacement that can fail (a write, a write
-// that makes no progress, the fsync, the rename), with the errno the replacement reports.
-std::vector<std::pair<FileOperations, int>> failingFileOperations();
+// A way for an atomic replacement to fail, with the errno it reports.
+struct WriteFault {
+    const char* name;
+    FileOperations operations;
+    int error;
+};
+// Every step of a replacement failing as disks do: the temporary refused (EACCES, EROFS), a
+// full disk, a write that makes no progress, the fsync, the rename. `broken`, when given,
+// switches the faults on and off; otherwise they are always on.
+std::vector<WriteFault> writeFaults(std::shared_ptr<const bool> broken = nullptr);
 
 // HMAC-SHA256 in lower-case hex, computed with OpenSSL directly rather than our own code.
 std::string hmacSHA256Hex(const std::string& key, const std::string& message);

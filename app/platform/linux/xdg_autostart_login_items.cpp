@@ -71,8 +71,9 @@ std::optional<std::string_view> desktopEntryValue(std::string_view content, std:
 }  // namespace
 
 XdgAutostartLoginItems::XdgAutostartLoginItems(std::string executable,
-                                               std::optional<std::filesystem::path> directory)
-    : executable_(std::move(executable)) {
+                                               std::optional<std::filesystem::path> directory,
+                                               FileOperations operations)
+    : executable_(std::move(executable)), operations_(std::move(operations)) {
     if (directory) {
         directory_ = std::move(*directory);
         return;
@@ -138,7 +139,8 @@ bool XdgAutostartLoginItems::setRegistered(bool registered) {
     }
     try {
         createPrivateDirectories(directory_);
-        replaceFileAtomically(entryPath(), *content, ".quotalume.desktop." + randomUUID() + ".tmp");
+        replaceFileAtomically(entryPath(), *content, ".quotalume.desktop." + randomUUID() + ".tmp",
+                              operations_);
     } catch (const std::exception&) {
         return false;
     }

@@ -2,6 +2,8 @@
 
 #include "ports.hpp"
 
+#include <quotalume/private_file.hpp>
+
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -18,7 +20,8 @@ public:
     // `executable`: the absolute path the entry starts. `directory`: the autostart folder,
     // $XDG_CONFIG_HOME/autostart (default ~/.config/autostart) when absent.
     explicit XdgAutostartLoginItems(std::string executable,
-                                    std::optional<std::filesystem::path> directory = std::nullopt);
+                                    std::optional<std::filesystem::path> directory = std::nullopt,
+                                    FileOperations operations = FileOperations::system());
 
     static std::filesystem::path defaultDirectory(
         const std::function<const char*(const char*)>& environment = nullptr);
@@ -36,6 +39,7 @@ public:
 private:
     std::string executable_;
     std::filesystem::path directory_;  // empty when there is no home to find it in
+    FileOperations operations_;
 };
 
 }  // namespace quotalume

@@ -17,6 +17,7 @@ namespace quotalume {
 
 // The system calls a replacement goes through, replaceable so tests can make any step fail.
 struct FileOperations {
+    std::function<int(const char* path, int flags, mode_t mode)> open;
     std::function<ssize_t(int fd, const void* data, std::size_t size)> write;
     std::function<int(int fd)> fsync;
     std::function<int(const char* from, const char* to)> rename;

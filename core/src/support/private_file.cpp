@@ -34,29 +34,31 @@ private:
     int fd_;
 };
 
-// Removes the temporary file on every way out unless the rename took it away.
+// Removes the temporary file on every way out, unless the rename took it away or it was never
+// ours (the exclusive create failed).
 class TemporaryPath {
 public:
     explicit TemporaryPath(std::string path) : path_(std::move(path)) {}
     ~TemporaryPath() {
-        if (!renamed_) {
+        if (owned_) {
             ::unlink(path_.c_str());
         }
     }
     TemporaryPath(const TemporaryPath&) = delete;
     TemporaryPath& operator=(const TemporaryPath&) = delete;
     const std::string& path() const { return path_; }
-    void renamed() { renamed_ = true; }
+    void release() { owned_ = false; }
 
 private:
     std::string path_;
-    bool renamed_ = false;
+    bool owned_ = true;
 };
 
 }  // namespace
 
 FileOperations FileOperations::system() {
-    return {::write, ::fsync, ::rename};
+    return {[](const char* path, int flags, mode_t mode) { return ::open(path, flags, mode); },
+            ::write, ::fsync, ::rename};
 }
 
 std::filesystem::path xdgDirectory(const char* variable, const char* fallback,
@@ -134,10 +136,12 @@ void replaceFileAtomically(const std::filesystem::path& path, std::string_view c
     const std::filesystem::path directory = path.parent_path();
     createPrivateDirectories(directory);
     TemporaryPath temporary((directory / temporaryName).string());
-    Descriptor file(::open(temporary.path().c_str(),
-                           O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
+    Descriptor file(operations.open(temporary.path().c_str(),
+                                    O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
     if (file.get() < 0) {
-        throwErrno(errno, "open " + temporary.path());
+        const int error = errno;
+        temporary.release();
+        throwErrno(error, "open " + temporary.path());
     }
     // A strict umask may have narrowed the mode; the owner still has to read the file back.
     if (::fchmod(file.get(), 0600) != 0) {
@@ -163,7 +167,7 @@ void replaceFileAtomically(const std::filesystem::path& path, std::string_view c
     if (operations.rename(temporary.path().c_str(), path.c_str()) != 0) {
         throwErrno(errno, "rename " + temporary.path());
     }
-    temporary.renamed();
+    temporary.release();
     // Makes the rename itself durable; the new file is already in place, so a failure here is
     // not a failed write.
     Descriptor folder(
