@@ -1,0 +1,371 @@
+// A month of the engine on the fake clock: a flaky Codex, a flaky receiver and the real state
+// file, checked for resets counted once, bounded history and retries, and flat resources.
+
+#include "usage_monitor.hpp"
+
+#include "monitor_fakes.hpp"
+#include "test_support.hpp"
+
+#include <quotalume/l10n.hpp>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <random>
+#include <set>
+
+#include <unistd.h>
+
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define QUOTALUME_SOAK_ASAN 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__)
+#define QUOTALUME_SOAK_ASAN 1
+#endif
+
+#ifdef QUOTALUME_SOAK_ASAN
+#if __has_include(<sanitizer/allocator_interface.h>)
+#include <sanitizer/allocator_interface.h>
+#else
+// GCC's runtime has the call but ships no header for it.
+extern "C" std::size_t __sanitizer_get_current_allocated_bytes();
+#endif
+#else
+#include <malloc.h>
+#endif
+
+namespace quotalume {
+namespace {
+
+using std::chrono::milliseconds;
+using std::chrono::seconds;
+
+// The engine writes the whole state after every reading, and a state of 100 records takes
+// about 0.6 ms to write, 17 ms in a sanitised debug build: a month of readings every 15 s would
+// take minutes, or most of an hour. So the windows run `scale` times faster than the refresh
+// clock: a month of resets happens in a month / scale, each five-hour window read about
+// 1200 / scale times. QUOTALUME_SOAK_SCALE=1 runs the real calendar.
+double soakScale() {
+#ifdef QUOTALUME_SOAK_ASAN
+    constexpr double preset = 240;
+#else
+    constexpr double preset = 60;
+#endif
+    const char* text = std::getenv("QUOTALUME_SOAK_SCALE");
+    const double scale = text != nullptr ? std::atof(text) : preset;
+    return scale >= 1 ? scale : 1;
+}
+
+std::size_t liveHeapBytes() {
+#ifdef QUOTALUME_SOAK_ASAN
+    return __sanitizer_get_current_allocated_bytes();
+#else
+    return mallinfo2().uordblks;
+#endif
+}
+
+// Event ids kept without touching the heap once reserved, so the bookkeeping of the test does
+// not show up as growth of the engine.
+using EventID = std::array<char, 40>;
+
+EventID idOf(const std::string& id) {
+    EventID out{};
+    std::memcpy(out.data(), id.data(), std::min(id.size(), out.size() - 1));
+    return out;
+}
+
+// Answers like the Codex child: mostly a reading, sometimes a failure, each after as long as
+// the real one would take. The used shares climb through each window and start again at its
+// reset, whose time then moves on.
+class SoakCodex final : public CodexSource {
+public:
+    SoakCodex(MainLoop& loop, test::FakeClock& clock, double scale, std::uint32_t seed)
+        : loop_(loop),
+          clock_(clock),
+          random_(seed),
+          start_(unixSeconds(clock.now_)),
+          fiveHours_(5 * 3600 / scale),
+          week_(7 * 24 * 3600 / scale),
+          weeklyOffset_((2.5 * 24 * 3600 + 1234) / scale) {}
+
+    void fetch(const CodexConfiguration&, std::function<void(FetchResult)> done) override {
+        std::erase_if(answers_, [](const Pending& pending) { return *pending.fired; });
+        ++fetches;
+        const std::uint32_t roll = random_() % 100;
+        const std::uint32_t kind = random_() % 3;
+        std::optional<LocalizedMessage> failure;
+        milliseconds after(400 + random_() % 800);
+        if (roll < 5) {
+            ++failures;
+            const char* const keys[] = {"error.timeout", "error.server_exit", "error.response"};
+            const milliseconds delays[] = {milliseconds(25'000), milliseconds(300),
+                                           milliseconds(800)};
+            failure = LocalizedMessage(keys[kind]);
+            after = delays[kind];
+        }
+        auto fired = std::make_shared<bool>(false);
+        auto answer = [this, fired, failure = std::move(failure), done = std::move(done)] {
+            *fired = true;
+            FetchResult result = failure ? FetchResult(*failure) : FetchResult(reading());
+            loop_.post([done, result = std::move(result)]() mutable { done(std::move(result)); });
+        };
+        answers_.push_back({loop_.startTimer(after, false, std::move(answer)), fired});
+    }
+
+    // How often a reading found a window newer than the reading before: every one is a reset
+    // the engine must record (two windows passed between readings show as one).
+    long long fiveHourWindowsSeen() const { return fiveHour_.changes; }
+    long long weeklyWindowsSeen() const { return weekly_.changes; }
+
+    long long fetches = 0;
+    long long failures = 0;
+
+private:
+    struct Pending {
+        std::unique_ptr<TimerHandle> timer;
+        std::shared_ptr<bool> fired;
+    };
+
+    struct WindowIndex {
+        std::optional<long long> current;
+        long long changes = 0;
+        void note(long long index) {
+            changes += current && index != *current ? 1 : 0;
+            current = index;
+        }
+    };
+
+    UsageSnapshot reading() {
+        const double now = unixSeconds(clock_.now_);
+        const double intoFive = now - start_;
+        // The weekly window is out of step with the five-hour one, as for a real account.
+        const double intoWeek = now - start_ + weeklyOffset_;
+        const auto five = static_cast<long long>(std::floor(intoFive / fiveHours_));
+        const auto weekly = static_cast<long long>(std::floor(intoWeek / week_));
+        fiveHour_.note(five);
+        weekly_.note(weekly);
+        // Whole percents, as Codex reports them; the start of a window reads 0 %.
+        const double fiveUsed = std::floor(95 * (intoFive - five * fiveHours_) / fiveHours_);
+        const double weekUsed = std::floor(80 * (intoWeek - weekly * week_) / week_);
+        // Codex's reset times wobble by a second from one answer to the next.
+        const double wobble = static_cast<double>(random_() % 2);
+        RateBucket bucket{
+            "codex",
+            std::nullopt,
+            RateWindow{fiveUsed, 300, std::round(start_ + (five + 1) * fiveHours_) + wobble},
+            RateWindow{weekUsed, 10080, std::round(start_ - weeklyOffset_ + (weekly + 1) * week_)},
+            std::string("pro"),
+            std::nullopt};
+        return UsageSnapshot{clock_.now_, UsageSnapshot::fingerprint("soak"), {bucket}};
+    }
+
+    MainLoop& loop_;
+    test::FakeClock& clock_;
+    std::mt19937 random_;
+    double start_, fiveHours_, week_, weeklyOffset_;
+    std::vector<Pending> answers_;
+    WindowIndex fiveHour_, weekly_;
+};
+
+// A receiver that takes some sends, refuses some for good and asks for others to be retried;
+// it remembers every attempt per event.
+class SoakReceiver final : public WebhookPort {
+public:
+    SoakReceiver(MainLoop& loop, std::uint32_t seed) : loop_(loop), random_(seed) {
+        events_.reserve(512);
+    }
+
+    void send(const ResetEvent& event, const WebhookConfiguration&, bool isTest,
+              std::function<void(WebhookResult)> done) override {
+        EXPECT_FALSE(isTest);
+        Entry& entry = entryFor(idOf(event.id));
+        entry.attempts += 1;
+        ++attempts;
+        if (entry.delivered || entry.refused) {
+            ++repeatedAfterEnd;
+        }
+        const std::uint32_t roll = random_() % 100;
+        WebhookResult result;
+        if (roll < 20) {
+            result = WebhookFailure{LocalizedMessage("error.webhook_http", {"503"}), true};
+        } else if (roll < 30) {
+            result = WebhookFailure{LocalizedMessage("error.webhook_network"), true};
+        } else if (roll < 40) {
+            result = WebhookFailure{LocalizedMessage("error.webhook_http", {"400"}), false};
+            entry.refused = true;
+        } else {
+            entry.delivered = true;
+        }
+        loop_.post([done = std::move(done), result = std::move(result)]() mutable {
+            done(std::move(result));
+        });
+    }
+
+    struct Entry {
+        EventID id;
+        int attempts = 0;
+        bool delivered = false;
+        bool refused = false;
+    };
+    const std::vector<Entry>& events() const { return events_; }
+    long long repeatedAfterEnd = 0;
+    std::size_t attempts = 0;
+
+private:
+    Entry& entryFor(const EventID& id) {
+        auto found = std::find_if(events_.begin(), events_.end(),
+                                  [&](const Entry& entry) { return entry.id == id; });
+        if (found != events_.end()) {
+            return *found;
+        }
+        EXPECT_LT(events_.size(), events_.capacity()) << "the reserve is too small";
+        return events_.emplace_back(Entry{id});
+    }
+
+    MainLoop& loop_;
+    std::mt19937 random_;
+    std::vector<Entry> events_;
+};
+
+// Notifications on and allowed; counts posts per event.
+class CountingCenter final : public NotificationCenter {
+public:
+    explicit CountingCenter(MainLoop& loop) : loop_(loop) { posted.reserve(512); }
+
+    void authorization(std::function<void(NotificationAuthorization)> done) override {
+        loop_.post([done = std::move(done)] { done(NotificationAuthorization::authorized); });
+    }
+    void requestAuthorization(std::function<void()> done) override { loop_.post(std::move(done)); }
+    void post(const NotificationRequest& request,
+              std::function<void(std::optional<LocalizedMessage>)> done) override {
+        EXPECT_LT(posted.size(), posted.capacity()) << "the reserve is too small";
+        posted.push_back(idOf(request.identifier));
+        loop_.post([done = std::move(done)] { done(std::nullopt); });
+    }
+    void openSettings() override {}
+
+    std::vector<EventID> posted;
+
+private:
+    MainLoop& loop_;
+};
+
+TEST(MonitorSoakTest, AMonthOfFlakyReadsAndDeliveriesStaysExactAndFlat) {
+    ScopedStandardPreferences language{std::make_shared<MemoryPreferencesStore>()};
+    L10n::setPreference(AppLanguage::english);
+    // Real files, renames and syncs, in memory where the system has such a folder: the soak is
+    // about the engine, not about how fast this machine's disk syncs.
+    std::optional<test::ScopedEnvironment> inMemory;
+    if (std::filesystem::is_directory("/dev/shm") && ::access("/dev/shm", W_OK) == 0) {
+        inMemory.emplace("TMPDIR", "/dev/shm");
+    }
+    test::TempDir dir;
+    test::FakeClock clock;
+    test::ManualLoop loop{clock};
+    const double scale = soakScale();
+    SoakCodex codex{loop, clock, scale, 20240611};
+    SoakReceiver receiver{loop, 7};
+    CountingCenter center{loop};
+    test::FakeLoginItems loginItems;
+    test::FakeSignals signals;
+    MemoryPreferencesStore preferences;
+    Settings settings;
+    settings.refreshInterval = 15;  // the shortest the schedule allows
+    settings.notificationsEnabled = true;
+    settings.save(preferences);
+
+    UsageMonitor monitor(MonitorPorts{loop, clock, codex, receiver, center, loginItems, signals,
+                                      preferences, dir.path() / "data"},
+                         false);
+    std::size_t mostTimers = 0;
+    auto watch = monitor.subscribe([&] { mostTimers = std::max(mostTimers, loop.activeTimers()); });
+    monitor.start();
+    ASSERT_TRUE(
+        monitor.saveWebhook({"http://127.0.0.1:9/hook", WebhookFormat::json, "", ""}, true));
+
+    const auto hour = milliseconds(std::llround(3'600'000 / scale));
+    std::size_t heapAtDay2 = 0, heapWithFullHistory = 0;
+    int descriptorsAtDay2 = 0;
+    std::size_t recordsAtDay2 = 0;
+    for (int hours = 1; hours <= 30 * 24; ++hours) {
+        loop.advance(hour);
+        if (hours == 2 * 24) {
+            heapAtDay2 = liveHeapBytes();
+            descriptorsAtDay2 = test::openDescriptorCount();
+            recordsAtDay2 = monitor.records().size();
+        }
+        if (heapWithFullHistory == 0 && monitor.records().size() == MonitorState::maximumRecords) {
+            // Past the last legitimate growth: from here on nothing may accumulate at all.
+            loop.advance(hour);
+            heapWithFullHistory = liveHeapBytes();
+        }
+    }
+    const std::size_t heapAtEnd = liveHeapBytes();
+    std::printf(
+        "scale %g: %lld fetches (%lld failed), %zu resets, %zu webhook attempts, heap %zu "
+        "(day 2) %zu (history full) %zu (end) bytes, at most %zu timers\n",
+        scale, codex.fetches, codex.failures, center.posted.size(), receiver.attempts, heapAtDay2,
+        heapWithFullHistory, heapAtEnd, mostTimers);
+
+    // Every reset once: one notification each, as many as windows the readings moved through.
+    const long long resets = codex.fiveHourWindowsSeen() + codex.weeklyWindowsSeen();
+    EXPECT_GE(codex.fiveHourWindowsSeen(), 140);
+    EXPECT_EQ(codex.weeklyWindowsSeen(), 4);
+    EXPECT_EQ(static_cast<long long>(center.posted.size()), resets);
+    std::set<EventID> distinct(center.posted.begin(), center.posted.end());
+    EXPECT_EQ(distinct.size(), center.posted.size()) << "a reset announced twice";
+
+    // The history: the newest 100, each announced, and distinct in what it describes.
+    const auto& records = monitor.records();
+    ASSERT_EQ(records.size(), MonitorState::maximumRecords);
+    // Reset times wobble by a second; whole minutes of the fake clock tell windows apart.
+    std::set<std::pair<QuotaWindow, std::int64_t>> windows;
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        const EventRecord& record = records[i];
+        EXPECT_EQ(record.id(), std::string(center.posted[center.posted.size() - 1 - i].data()))
+            << "newest first, and only the newest";
+        ASSERT_TRUE(record.event.nextResetAt);
+        windows.insert({record.event.window, std::chrono::round<std::chrono::minutes>(
+                                                 *record.event.nextResetAt - clock.now_)
+                                                 .count()});
+        EXPECT_FALSE(record.localPending);
+        EXPECT_LE(record.webhookAttempts, UsageMonitor::attemptLimit);
+    }
+    EXPECT_EQ(windows.size(), records.size()) << "one window recorded twice";
+    const auto stored = StateStore(dir.path() / "data").load().state.records;
+    ASSERT_EQ(stored.size(), records.size());
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        EXPECT_EQ(stored[i].id(), records[i].id()) << "on disk";
+        EXPECT_EQ(stored[i].webhookStatus, records[i].webhookStatus);
+        EXPECT_EQ(stored[i].webhookAttempts, records[i].webhookAttempts);
+    }
+
+    // Deliveries: at most three attempts, none after delivery or a final refusal.
+    EXPECT_EQ(static_cast<long long>(receiver.events().size()), resets);
+    for (const auto& event : receiver.events()) {
+        EXPECT_LE(event.attempts, UsageMonitor::attemptLimit) << event.id.data();
+    }
+    EXPECT_EQ(receiver.repeatedAfterEnd, 0);
+
+    // Resources: flat once the history is full, and the heap at the end differs from day 2
+    // by no more than the history's growth from a handful of records to its limit.
+    EXPECT_EQ(test::openDescriptorCount(), descriptorsAtDay2);
+    EXPECT_LE(mostTimers, 4u) << "clock, delivery, refresh and one answer in flight";
+    const auto growth = [](std::size_t from, std::size_t to) {
+        return static_cast<long long>(to) - static_cast<long long>(from);
+    };
+    EXPECT_LE(growth(heapWithFullHistory, heapAtEnd), 16 * 1024);
+    const auto historyGrowth = (records.size() - recordsAtDay2) * 1536;  // a record: ~1.2 KiB
+    EXPECT_LE(growth(heapAtDay2, heapAtEnd), static_cast<long long>(historyGrowth) + 16 * 1024);
+}
+
+}  // namespace
+}  // namespace quotalume
