@@ -10,6 +10,8 @@
 
 #include <exception>
 #include <optional>
+#include <string_view>
+#include <system_error>
 #include <unordered_set>
 
 namespace quotalume {
@@ -23,6 +25,9 @@ constexpr std::size_t largestFile = 4 << 20;
 // Lists longer than the cap are trimmed on load, but one ten times longer is not ours either,
 // and decoding it would only cost time.
 constexpr std::size_t largestStoredList = 10 * MonitorState::maximumRecords;
+// A save writes ".state-<uuid>.tmp" beside the file and renames it into place.
+constexpr std::string_view temporaryPrefix = ".state-";
+constexpr std::string_view temporarySuffix = ".tmp";
 
 // Nothing when there is no file; throws when there is one that cannot be used.
 std::optional<MonitorState> readState(const std::filesystem::path& path) {
@@ -137,7 +142,21 @@ void StateStore::save(const MonitorState& state) const {
     // Texts that are not UTF-8 (a receiver's error message, say) are stored with replacement
     // characters: refusing them would leave every later save failing as well.
     const std::string content = json(state).dump(-1, ' ', false, json::error_handler_t::replace);
-    replaceFileAtomically(url(), content, ".state-" + randomUUID() + ".tmp", operations_);
+    replaceFileAtomically(
+        url(), content, std::string(temporaryPrefix) + randomUUID() + std::string(temporarySuffix),
+        operations_);
+}
+
+void StateStore::removeLeftovers() const {
+    std::error_code error;
+    for (std::filesystem::directory_iterator entry(directory_, error), end; !error && entry != end;
+         entry.increment(error)) {
+        const std::string name = entry->path().filename().string();
+        if (name.starts_with(temporaryPrefix) && name.ends_with(temporarySuffix)) {
+            std::error_code ignored;
+            std::filesystem::remove(entry->path(), ignored);  // a link goes, not its target
+        }
+    }
 }
 
 }  // namespace quotalume

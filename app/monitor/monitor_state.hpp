@@ -78,6 +78,9 @@ public:
     // Owner-only and atomic: the folder is made 0700, the file never exists with a wider mode,
     // and it reaches the disk before it replaces the old one. Throws std::system_error.
     void save(const MonitorState& state) const;
+    // Deletes the temporary files of saves that never finished (their process was killed).
+    // Only for the one engine that writes this folder: another's save may be under way.
+    void removeLeftovers() const;
 
 private:
     std::filesystem::path directory_;

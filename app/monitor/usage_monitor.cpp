@@ -95,6 +95,8 @@ UsageMonitor::UsageMonitor(MonitorPorts ports, bool demo)
     settings_ = Settings::load(preferences_);
     menuBarStyle_ = loadMenuBarStyle(preferences_);
     menuBarScope_ = loadMenuBarScope(preferences_);
+    // A process killed while saving leaves its temporary file; nobody else would remove it.
+    store_.removeLeftovers();
     LoadedState loaded = store_.load();
     state_ = std::move(loaded.state);
     persistenceWarning_ = std::move(loaded.warning);

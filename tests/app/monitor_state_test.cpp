@@ -219,6 +219,20 @@ TEST(MonitorStateTest, SavedFileIsOwnerOnly) {
     EXPECT_EQ(errnoOf([&] { StateStore(store.url()).save({}); }), ENOTDIR);
 }
 
+// A killed save leaves its temporary file; another writer's (the webhook command's) must stay.
+TEST(MonitorStateTest, OnlyTheStateSavesLeftoversAreRemoved) {
+    TempDir dir;
+    StateStore store(dir.path());
+    store.save(MonitorState{});
+    for (const char* name : {".state-1.tmp", ".state-2.tmp", ".webhook-1.tmp", "state.tmp"}) {
+        dir.write(name, "partial");
+    }
+    store.removeLeftovers();
+    EXPECT_EQ(entriesOf(dir.path()),
+              (std::vector<std::string>{".webhook-1.tmp", "state.json", "state.tmp"}));
+    StateStore(dir.path() / "missing").removeLeftovers();
+}
+
 TEST(MonitorStateTest, TextThatIsNotUTF8IsSavedWithReplacementCharacters) {
     TempDir dir;
     EventRecord record{ResetEvent::test(dateFromReferenceSeconds(1.5))};

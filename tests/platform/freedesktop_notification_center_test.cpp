@@ -1,11 +1,10 @@
 #include "linux/freedesktop_notification_center.hpp"
+#include "notification_server.hpp"
 #include "private_bus.hpp"
 
 #include <QDBusConnectionInterface>
-#include <QDBusContext>
 #include <QDBusServiceWatcher>
 #include <QObject>
-#include <QVariantMap>
 
 #include <gtest/gtest.h>
 
@@ -17,67 +16,9 @@
 namespace quotalume {
 namespace {
 
+using test::NotificationServer;
 using test::PrivateBus;
 using test::waitUntil;
-
-// A notification server of our own on the test's bus.
-class NotificationServer final : public QObject, protected QDBusContext {
-    Q_OBJECT
-    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
-
-public:
-    struct Call {
-        QString appName;
-        uint replacesId;
-        QString appIcon, summary, body;
-        QStringList actions;
-        QVariantMap hints;
-        int expireTimeout;
-    };
-
-    NotificationServer(QDBusConnection bus, QStringList capabilities)
-        : bus_(std::move(bus)), capabilities_(std::move(capabilities)) {
-        bus_.registerObject(QStringLiteral("/org/freedesktop/Notifications"), this,
-                            QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllSignals);
-        registered_ = bus_.registerService(QStringLiteral("org.freedesktop.Notifications"));
-    }
-    ~NotificationServer() override {
-        bus_.unregisterService(QStringLiteral("org.freedesktop.Notifications"));
-        bus_.unregisterObject(QStringLiteral("/org/freedesktop/Notifications"));
-    }
-
-    bool registered_ = false;
-    std::vector<Call> calls;
-    QString failWith;  // an error name Notify answers with
-
-public slots:
-    uint Notify(const QString& appName, uint replacesId, const QString& appIcon,
-                const QString& summary, const QString& body, const QStringList& actions,
-                const QVariantMap& hints, int expireTimeout) {
-        calls.push_back(
-            {appName, replacesId, appIcon, summary, body, actions, hints, expireTimeout});
-        if (!failWith.isEmpty()) {
-            sendErrorReply(failWith, QStringLiteral("refused"));
-            return 0;
-        }
-        return replacesId != 0 ? replacesId : nextId_++;
-    }
-    QStringList GetCapabilities() { return capabilities_; }
-    QString GetServerInformation(QString& vendor, QString& version, QString& specVersion) {
-        vendor = QStringLiteral("Tests");
-        version = QStringLiteral("1");
-        specVersion = QStringLiteral("1.2");
-        return QStringLiteral("test-server");
-    }
-
-signals:
-    void NotificationClosed(uint id, uint reason);
-
-private:
-    QDBusConnection bus_;
-    QStringList capabilities_;
-    uint nextId_ = 1;
-};
 
 using Outcome = std::optional<std::optional<LocalizedMessage>>;
 
@@ -224,5 +165,3 @@ TEST_F(FreedesktopNotificationCenterTest, ADestroyedCenterDropsItsAnswers) {
 
 }  // namespace
 }  // namespace quotalume
-
-#include "freedesktop_notification_center_test.moc"

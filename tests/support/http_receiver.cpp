@@ -173,6 +173,9 @@ void HTTPReceiver::handle(int client) {
         rest.remove_prefix(static_cast<std::size_t>(sent));
     }
     ::shutdown(client, SHUT_WR);
+    if (answer.afterAnswer) {
+        answer.afterAnswer();
+    }
 }
 
 }  // namespace quotalume::test

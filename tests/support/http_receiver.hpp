@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -35,6 +36,8 @@ struct ReceiverAnswer {
     std::vector<std::pair<std::string, std::string>> headers;
     std::string body;
     std::chrono::milliseconds delay{0};
+    // Runs on the receiver's thread once the answer has been sent whole.
+    std::function<void()> afterAnswer;
 
     static ReceiverAnswer withStatus(int status, std::string body = {}) {
         return {Kind::respond, status, {}, std::move(body)};

@@ -1,0 +1,324 @@
+#include "cli_runner.hpp"
+#include "http_receiver.hpp"
+#include "notification_server.hpp"
+#include "private_bus.hpp"
+#include "test_support.hpp"
+
+#include <quotalume/child_process.hpp>
+#include <quotalume/engine_lock.hpp>
+#include <quotalume/preferences_store.hpp>
+#include <quotalume/private_file.hpp>
+#include <quotalume/settings.hpp>
+#include <quotalume/usage_snapshot.hpp>
+#include <quotalume/webhook_configuration_store.hpp>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <signal.h>
+
+#include <atomic>
+#include <chrono>
+#include <ctime>
+#include <memory>
+#include <set>
+#include <thread>
+
+namespace quotalume {
+namespace {
+
+using nlohmann::json;
+using std::chrono::milliseconds;
+using test::waitUntil;
+using Clock = std::chrono::steady_clock;
+
+std::string limits(double used, std::time_t resetsAt) {
+    return json{
+        {"accountId", "acct"},
+        {"rateLimits",
+         {{"limitId", "codex"},
+          {"primary", {{"usedPercent", used}, {"windowDurationMins", 300}, {"resetsAt", resetsAt}}},
+          {"secondary",
+           {{"usedPercent", 10}, {"windowDurationMins", 10080}, {"resetsAt", 1900000000}}}}}}
+        .dump();
+}
+
+std::string account(const test::TempDir& codexHome) {
+    return UsageSnapshot::fingerprint(codexHome.str() + ":acct");
+}
+
+// Where the first run of a row is killed with SIGKILL.
+enum class Trigger {
+    elapsed,          // `after` from the launch
+    permissionHeld,   // the reset is recorded; the permission check before Notify goes unanswered
+    notifyHeld,       // the Notify call goes unanswered
+    notifyAnswered,   // `after` from the answer to Notify
+    webhookHeld,      // the receiver never answers the request
+    webhookAnswered,  // `after` from the receiver's answer `status`
+};
+
+struct KillPoint {
+    const char* name;
+    Trigger trigger;
+    milliseconds after{0};
+    int status = 200;       // the receiver's answer in the killed run
+    int laterStatus = 200;  // and in every run after it
+};
+
+// One reset to announce, in folders of its own: the detector already holds a half-used window
+// and the fake app-server answers with it restored, so the first reading records the reset.
+class Delivery {
+public:
+    Delivery(const std::string& seed, const std::string& seedAccount, const QString& bus)
+        : bus_(bus.toStdString()) {
+        codex_.write("rate_limits.json", limits(0, std::time(nullptr) + 5 * 3600));
+        // The history belongs to one account, which the Codex home is part of.
+        std::string state = seed;
+        for (std::size_t at; (at = state.find(seedAccount)) != std::string::npos;) {
+            state.replace(at, seedAccount.size(), account(codex_));
+        }
+        replaceFileAtomically(data() / "state.json", state, ".seed.tmp");
+        const Settings settings{.webhookEnabled = true, .codexPath = "/nowhere/codex"};
+        FilePreferencesStore preferences(codex_.path() / "config/Quotalume/defaults.json");
+        settings.save(preferences);
+        WebhookConfigurationStore(data()).save({.url = receiver_.url()});
+    }
+
+    std::filesystem::path data() const { return codex_.path() / "data" / "Quotalume"; }
+    test::HTTPReceiver& receiver() { return receiver_; }
+
+    std::unique_ptr<ChildProcess> launch() const {
+        return std::make_unique<ChildProcess>(ChildProcess::Options{
+            .executable = "/bin/sh",
+            .arguments =
+                test::cliArguments({"watch", "--lang", "en", "--codex", codex_.executable()}),
+            .environment = test::cliEnvironment(
+                codex_, {"CODEX_HOME=" + codex_.str(), "DBUS_SESSION_BUS_ADDRESS=" + bus_,
+                         "DBUS_SYSTEM_BUS_ADDRESS=unix:path=" + codex_.str() + "/no-bus"}),
+            .workingDirectory = codex_.str()});
+    }
+
+    // The state file as it is now; discarded when it does not parse.
+    json state() const {
+        return json::parse(codex_.read("data/Quotalume/state.json"), nullptr, false);
+    }
+
+    // The record of the reset, or null.
+    json record() const {
+        const json now = state();
+        return now.is_object() && now["records"].size() == 1 ? now["records"][0] : json();
+    }
+
+    static bool settled(const json& record) {
+        return record.is_object() && !record["localPending"].get<bool>() &&
+               !record["webhookPending"].get<bool>();
+    }
+
+    // The retry pause has passed while no engine ran.
+    void skipRetryPause() const {
+        json now = state();
+        if (now.is_object() && now["records"].size() == 1) {
+            now["records"][0].erase("nextAttemptAt");
+            replaceFileAtomically(data() / "state.json", now.dump(), ".age.tmp");
+        }
+    }
+
+    std::vector<std::string> history() const {
+        auto run = test::runCLI({"history", "--json", "--lang", "en"}, codex_);
+        std::vector<std::string> ids;
+        const json listed = json::parse(run.output, nullptr, false);
+        for (const json& entry : listed.is_array() ? listed : json::array()) {
+            ids.push_back(entry.value("id", ""));
+        }
+        return ids;
+    }
+
+private:
+    test::FakeCodexHome codex_;
+    test::HTTPReceiver receiver_;
+    std::string bus_;
+};
+
+bool exited(ChildProcess& child) {
+    return waitUntil([&] { return child.waitForExit(milliseconds(0)); }, std::chrono::seconds(10));
+}
+
+class CrashSafetyTest : public testing::Test {
+protected:
+    // A reading of a half-used window, recorded once by a watch of its own.
+    static void SetUpTestSuite() {
+        bus_ = new test::PrivateBus;
+        test::FakeCodexHome codex;
+        codex.write("rate_limits.json", limits(50, std::time(nullptr) + 3600));
+        ChildProcess watch(
+            {.executable = "/bin/sh",
+             .arguments = test::cliArguments({"watch", "--codex", codex.executable()}),
+             .environment = test::cliEnvironment(
+                 codex,
+                 {"CODEX_HOME=" + codex.str(), "DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent"}),
+             .workingDirectory = codex.str()});
+        test::eventually([&] {
+            seed_ = codex.read("data/Quotalume/state.json");
+            return seed_.find("\"snapshot\"") != std::string::npos;
+        });
+        seedAccount_ = account(codex);
+        watch.signal(SIGTERM);
+        watch.waitForExit(std::chrono::seconds(20));
+    }
+    static void TearDownTestSuite() {
+        delete bus_;
+        bus_ = nullptr;
+    }
+
+    void SetUp() override {
+        ASSERT_FALSE(bus_->address().isEmpty()) << "no dbus-daemon";
+        ASSERT_NE(seed_.find("\"snapshot\""), std::string::npos) << "no first reading";
+        ASSERT_NE(seed_.find(seedAccount_), std::string::npos) << "another account";
+    }
+
+    // Kills the first run at `point`, starts watch again until the reset is settled, and checks
+    // everything every run did together. Returns how long the first run lasted.
+    Clock::duration deliver(const KillPoint& point) {
+        SCOPED_TRACE(point.name);
+        std::atomic<pid_t> victim = 0;  // outlives the receiver, whose thread kills it
+        Delivery delivery(seed_, seedAccount_, bus_->address());
+        test::NotificationServer server(bus_->connect(), {QStringLiteral("body")});
+        EXPECT_TRUE(server.registered_);
+        test::ReceiverAnswer first = test::ReceiverAnswer::withStatus(point.status);
+        if (point.trigger == Trigger::webhookHeld) {
+            first = test::ReceiverAnswer::of(test::ReceiverAnswer::Kind::neverAnswer);
+        } else if (point.trigger == Trigger::webhookAnswered) {
+            first.afterAnswer = [&victim, after = point.after] {
+                std::this_thread::sleep_for(after);
+                if (const pid_t pid = victim.exchange(0); pid > 0) {
+                    ::kill(pid, SIGKILL);
+                }
+            };
+        }
+        delivery.receiver().answer(first);
+        server.holdServerInformation = point.trigger == Trigger::permissionHeld;
+        server.holdNotify =
+            point.trigger == Trigger::notifyHeld || point.trigger == Trigger::notifyAnswered;
+
+        const auto started = Clock::now();
+        auto watch = delivery.launch();
+        victim = watch->pid();
+        bool reached = true;
+        switch (point.trigger) {
+            case Trigger::elapsed:
+                waitUntil([&] { return Delivery::settled(delivery.record()); }, point.after);
+                break;
+            case Trigger::permissionHeld:
+                // Checks before the reading are answered; the one after it is not.
+                reached = waitUntil([&] {
+                    if (server.heldCount() > 0 && delivery.record().is_null()) {
+                        server.release();
+                    }
+                    return server.heldCount() > 0 && !delivery.record().is_null();
+                });
+                break;
+            case Trigger::notifyHeld:
+            case Trigger::notifyAnswered:
+                reached = waitUntil([&] { return server.heldCount() > 0; });
+                if (point.trigger == Trigger::notifyAnswered) {
+                    server.release();
+                    waitUntil([] { return false; }, point.after);
+                }
+                break;
+            case Trigger::webhookHeld:
+                reached = waitUntil([&] { return !delivery.receiver().requests().empty(); });
+                break;
+            case Trigger::webhookAnswered:
+                reached = waitUntil([&] { return victim == 0; });
+                break;
+        }
+        const auto undisturbed = Clock::now() - started;
+        EXPECT_TRUE(reached) << "never got there";
+        victim = 0;
+        watch->signal(SIGKILL);
+        EXPECT_TRUE(exited(*watch));
+        watch.reset();
+        // A killed holder leaves the lock free.
+        EXPECT_TRUE(EngineLock::acquire(delivery.data()));
+
+        delivery.receiver().answer(test::ReceiverAnswer::withStatus(point.laterStatus));
+        server.holdServerInformation = server.holdNotify = false;
+        server.release();
+        json record = delivery.record();
+        for (int run = 1; run <= 4 && !Delivery::settled(record); ++run) {
+            delivery.skipRetryPause();
+            watch = delivery.launch();
+            // Until settled, or waiting out a retry pause this run would sit through.
+            EXPECT_TRUE(waitUntil(
+                [&] {
+                    record = delivery.record();
+                    return Delivery::settled(record) ||
+                           (record.is_object() && record.contains("nextAttemptAt"));
+                },
+                std::chrono::seconds(10)))
+                << "run " << run << ": " << delivery.state();
+            watch->signal(SIGTERM);
+            EXPECT_TRUE(exited(*watch));
+            EXPECT_EQ(watch->exitCode(), 0);
+        }
+
+        const json state = delivery.state();
+        EXPECT_FALSE(state.is_discarded());
+        EXPECT_TRUE(Delivery::settled(record)) << state;
+        EXPECT_LE(server.calls.size(), 1u) << "shown twice";
+        const auto requests = delivery.receiver().requests();
+        EXPECT_LE(requests.size(), 3u);
+        if (record.is_object()) {
+            const std::string id = record["event"]["id"];
+            EXPECT_LE(requests.size(), record["webhookAttempts"].get<std::size_t>());
+            for (const auto& request : requests) {
+                EXPECT_EQ(request.header("Idempotency-Key"), id);
+            }
+            EXPECT_EQ(delivery.history(), std::vector<std::string>{id});
+        }
+        for (const std::string& name : test::entriesOf(delivery.data())) {
+            EXPECT_TRUE(
+                (std::set<std::string>{"engine.lock", "state.json", "webhook.json"}.contains(name)))
+                << name << " left in the data folder";
+        }
+        return undisturbed;
+    }
+
+    static inline test::PrivateBus* bus_ = nullptr;
+    static inline std::string seed_;
+    static inline std::string seedAccount_;
+};
+
+TEST_F(CrashSafetyTest, KilledAtEachStepOfADeliveryItNeverRepeatsNorLosesTheReset) {
+    using enum Trigger;
+    const KillPoint points[] = {
+        {"reset read, permission check unanswered", permissionHeld},
+        {"Notify unanswered", notifyHeld},
+        {"Notify answered, at once", notifyAnswered, milliseconds(0)},
+        {"Notify answered, 2 ms later", notifyAnswered, milliseconds(2)},
+        {"Notify answered, 10 ms later", notifyAnswered, milliseconds(10)},
+        {"webhook unanswered", webhookHeld},
+        {"webhook answered 500, at once", webhookAnswered, milliseconds(0), 500},
+        {"webhook answered 503, 20 ms later", webhookAnswered, milliseconds(20), 503},
+        {"webhook answered 503 every time", webhookAnswered, milliseconds(0), 503, 503},
+        {"webhook answered 200, at once", webhookAnswered, milliseconds(0), 200},
+        {"webhook answered 200, 1 ms later", webhookAnswered, milliseconds(1), 200},
+    };
+    for (const KillPoint& point : points) {
+        deliver(point);
+    }
+}
+
+TEST_F(CrashSafetyTest, KilledAtEvenlySpacedMomentsOfTheWholeDelivery) {
+    // How long one undisturbed delivery takes, then kills spread across it.
+    const auto whole = deliver({"undisturbed", Trigger::elapsed, milliseconds(20'000)});
+    constexpr int moments = 12;
+    for (int moment = 1; moment <= moments; ++moment) {
+        const auto after = std::chrono::duration_cast<milliseconds>(whole * moment / moments);
+        const std::string name = "killed after " + std::to_string(after.count()) + " ms";
+        deliver({name.c_str(), Trigger::elapsed, after});
+    }
+}
+
+}  // namespace
+}  // namespace quotalume

@@ -1,0 +1,60 @@
+#pragma once
+
+#include <QDBusConnection>
+#include <QDBusContext>
+#include <QDBusMessage>
+#include <QObject>
+#include <QStringList>
+#include <QVariantMap>
+
+#include <vector>
+
+namespace quotalume::test {
+
+// A notification server of the test's own on its bus. It records every Notify call, and can
+// refuse them or hold them (and the permission check, GetServerInformation) unanswered.
+class NotificationServer final : public QObject, protected QDBusContext {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
+
+public:
+    struct Call {
+        QString appName;
+        uint replacesId;
+        QString appIcon, summary, body;
+        QStringList actions;
+        QVariantMap hints;
+        int expireTimeout;
+    };
+
+    NotificationServer(QDBusConnection bus, QStringList capabilities);
+    ~NotificationServer() override;
+
+    bool registered_ = false;
+    std::vector<Call> calls;
+    QString failWith;                    // an error name Notify answers with
+    bool holdNotify = false;             // Notify calls wait in `held` for release()
+    bool holdServerInformation = false;  // so do GetServerInformation calls
+
+    std::size_t heldCount() const { return held_.size(); }
+    // Answers every held call, in order.
+    void release();
+
+public slots:
+    uint Notify(const QString& appName, uint replacesId, const QString& appIcon,
+                const QString& summary, const QString& body, const QStringList& actions,
+                const QVariantMap& hints, int expireTimeout);
+    QStringList GetCapabilities() { return capabilities_; }
+    QString GetServerInformation(QString& vendor, QString& version, QString& specVersion);
+
+signals:
+    void NotificationClosed(uint id, uint reason);
+
+private:
+    QDBusConnection bus_;
+    QStringList capabilities_;
+    uint nextId_ = 1;
+    std::vector<QDBusMessage> held_;  // replies ready to send
+};
+
+}  // namespace quotalume::test
