@@ -47,6 +47,9 @@ char crashPath[512] = "crash";
 
 // Writes the input that was running; async-signal-safe.
 void saveCurrentInput() {
+    if (currentData == nullptr) {
+        return;  // between inputs, e.g. a leak found at exit
+    }
     int file = ::open(crashPath, O_WRONLY | O_CREAT | O_TRUNC, 0600);
     if (file < 0) {
         return;
@@ -288,21 +291,24 @@ bool run(const Bytes& input) {
     std::copy(input.begin(), input.end(), copy.get());
     currentData = copy.get();
     currentSize = input.size();
-    int status;
+    bool passed = true;
     try {
-        status = LLVMFuzzerTestOneInput(copy.get(), input.size());
+        int status = LLVMFuzzerTestOneInput(copy.get(), input.size());
+        // -1 only keeps an input out of the corpus; other values are not defined.
+        if (status != 0 && status != -1) {
+            std::fprintf(stderr, "fuzz check: the target returned %d\n", status);
+            passed = false;
+        }
     } catch (const std::exception& error) {
         std::fprintf(stderr, "fuzz check: the target threw: %s\n", error.what());
-        saveCurrentInput();
-        return false;
+        passed = false;
     }
-    // -1 only keeps an input out of the corpus; other values are not defined.
-    if (status != 0 && status != -1) {
-        std::fprintf(stderr, "fuzz check: the target returned %d\n", status);
+    if (!passed) {
         saveCurrentInput();
-        return false;
     }
-    return true;
+    currentData = nullptr;
+    currentSize = 0;
+    return passed;
 }
 
 struct Options {
@@ -418,7 +424,7 @@ int main(int argc, char** argv) {
     while (std::chrono::steady_clock::now() < end) {
         previous = mutator.next(previous);
         if (!run(previous)) {
-            std::fprintf(stderr, "fuzz check: %s failed on mutant %llu of seed %llu\n",
+            std::fprintf(stderr, "fuzz check: %s failed on execution %llu of seed %llu\n",
                          target.c_str(), static_cast<unsigned long long>(executions),
                          static_cast<unsigned long long>(options->seed));
             return 1;
