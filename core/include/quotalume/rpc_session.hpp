@@ -11,6 +11,7 @@
 namespace quotalume {
 
 class ChildProcess;
+class LineBuffer;
 
 // One `codex app-server --listen stdio://` child spoken to in line-delimited JSON-RPC.
 // Blocking, confined to one thread, and bounded by a single deadline for its whole life.
@@ -39,13 +40,10 @@ public:
 private:
     nlohmann::json request(std::string_view method, const nlohmann::json* params);
     std::string nextLine();
-    bool takeBufferedLine(std::string& line);
 
     std::unique_ptr<ChildProcess> process_;
     std::chrono::steady_clock::time_point deadline_;
-    std::string buffer_;
-    std::size_t lineStart_ = 0;  // bytes before this were already returned as lines
-    std::size_t scanned_ = 0;    // bytes before this are known to hold no line feed
+    std::unique_ptr<LineBuffer> lines_;
     std::int64_t requestID_ = 0;
     std::size_t readAfterExit_ = 0;  // bytes read after the child was seen to end
     bool closed_ = false;

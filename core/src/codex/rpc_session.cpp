@@ -1,12 +1,11 @@
 #include <quotalume/rpc_session.hpp>
 
-#include <quotalume/bounded_json.hpp>
 #include <quotalume/child_process.hpp>
 #include <quotalume/codex_read_only_policy.hpp>
 #include <quotalume/quotalume_error.hpp>
-#include <quotalume/text.hpp>
 
-#include "../support/json_coding.hpp"
+#include "line_buffer.hpp"
+#include "response_match.hpp"
 
 #include <nlohmann/json.hpp>
 
@@ -17,7 +16,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 
 extern char** environ;
@@ -28,11 +26,8 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using nlohmann::json;
 
-constexpr std::size_t readChunkBytes = 8192;
-constexpr std::size_t largeLineBytes = 64 * 1024;
 // What a pipe holds by default: all a child can have written that is still unread at its end.
 constexpr std::size_t pipeCapacityBytes = 64 * 1024;
-constexpr std::int64_t methodNotFound = -32601;
 
 // Our own environment with the three entries the child needs set (replacing inherited ones).
 std::vector<std::string> childEnvironment(const std::string& executable, const std::string& home) {
@@ -63,25 +58,11 @@ Clock::time_point deadlineAfter(double timeout) {
            std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
 }
 
-// Whether a line that failed to parse would, with its invalid UTF-8 repaired, be the answer
-// to request `id`.
-bool answersRequest(const std::string& line, std::int64_t id) {
-    auto repaired = repairingUTF8(line);
-    if (!repaired) {
-        return false;
-    }
-    json answer = parseBoundedJSON(*repaired);
-    if (!answer.is_object() || answer.contains("method")) {
-        return false;
-    }
-    auto found = answer.find("id");
-    return found != answer.end() && coding::integral(*found) == id;
-}
-
 }  // namespace
 
 RPCSession::RPCSession(const std::string& executable, const std::string& home, double timeout)
-    : deadline_(deadlineAfter(timeout)) {
+    : deadline_(deadlineAfter(timeout)),
+      lines_(std::make_unique<LineBuffer>(maximumBufferedBytes)) {
     process_ = std::make_unique<ChildProcess>(ChildProcess::Options{
         .executable = executable,
         .arguments = {"app-server", "--listen", "stdio://"},
@@ -134,66 +115,26 @@ json RPCSession::request(std::string_view method, const json* params) {
     send(message);
 
     for (;;) {
-        const std::string line = nextLine();
-        json answer = parseBoundedJSON(line);
-        if (answer.is_discarded()) {
-            // Our answer with bytes that are not UTF-8 has still arrived: waiting on would
-            // only turn a broken answer into a timeout.
-            if (answersRequest(line, requestID_)) {
+        ResponseMatch match = matchResponse(nextLine(), requestID_);
+        switch (match.action) {
+            case ResponseMatch::Action::skip:
+                continue;
+            case ResponseMatch::Action::refuse:
+                send(refusalReply(match.value));
+                continue;
+            case ResponseMatch::Action::result:
+                return std::move(match.value);
+            case ResponseMatch::Action::rpcError:
+                throw QuotalumeError::rpc(std::string(method), match.code);
+            case ResponseMatch::Action::invalid:
                 throw QuotalumeError(QuotalumeError::Case::invalidResponse);
-            }
-            continue;
         }
-        if (!answer.is_object()) {
-            continue;  // log lines and non-object values
-        }
-        auto id = answer.find("id");
-        if (answer.contains("method")) {
-            if (id != answer.end()) {
-                send({{"id", *id},
-                      {"error",
-                       {{"code", methodNotFound},
-                        {"message", "This client only reads usage limits."}}}});
-            }
-            continue;  // notifications need no reply
-        }
-        if (id == answer.end() || coding::integral(*id) != requestID_) {
-            continue;
-        }
-        if (auto error = answer.find("error"); error != answer.end() && error->is_object()) {
-            auto code = error->find("code");
-            throw QuotalumeError::rpc(
-                std::string(method),
-                code != error->end() ? coding::integral(*code).value_or(-1) : -1);
-        }
-        auto result = answer.find("result");
-        if (result == answer.end() || !result->is_object()) {
-            throw QuotalumeError(QuotalumeError::Case::invalidResponse);
-        }
-        return std::move(*result);
     }
-}
-
-bool RPCSession::takeBufferedLine(std::string& line) {
-    const std::size_t from = std::max(lineStart_, scanned_);
-    const void* feed = std::memchr(buffer_.data() + from, '\n', buffer_.size() - from);
-    if (feed == nullptr) {
-        scanned_ = buffer_.size();
-        return false;
-    }
-    auto end = static_cast<std::size_t>(static_cast<const char*>(feed) - buffer_.data());
-    line.assign(buffer_, lineStart_, end - lineStart_);
-    lineStart_ = scanned_ = end + 1;
-    if (lineStart_ == buffer_.size()) {
-        buffer_.clear();
-        lineStart_ = scanned_ = 0;
-    }
-    return true;
 }
 
 std::string RPCSession::nextLine() {
     std::string line;
-    if (takeBufferedLine(line)) {
+    if (lines_->takeLine(line)) {
         return line;
     }
     for (;;) {
@@ -228,35 +169,22 @@ std::string RPCSession::nextLine() {
             throw QuotalumeError(QuotalumeError::Case::serverExited);
         }
 
-        // Drop returned lines from the front before growing, so the buffer stays bounded by
-        // the unread bytes and cutting many lines stays linear.
-        if (lineStart_ > 0) {
-            buffer_.erase(0, lineStart_);
-            scanned_ -= lineStart_;
-            lineStart_ = 0;
-        }
-        std::size_t used = buffer_.size();
-        // A long line gets room up to the ceiling at once: the pages are only touched as bytes
-        // arrive, and the buffer is never copied again on the way to 4 MiB.
-        if (used >= largeLineBytes && buffer_.capacity() < maximumBufferedBytes + readChunkBytes) {
-            buffer_.reserve(maximumBufferedBytes + readChunkBytes);
-        }
-        buffer_.resize(used + readChunkBytes);
+        char* room = lines_->prepare();
         ssize_t count;
         do {
-            count = ::read(process_->output(), buffer_.data() + used, readChunkBytes);
+            count = ::read(process_->output(), room, LineBuffer::readChunkBytes);
         } while (count < 0 && errno == EINTR);
-        buffer_.resize(used + static_cast<std::size_t>(std::max<ssize_t>(count, 0)));
+        lines_->commit(static_cast<std::size_t>(std::max<ssize_t>(count, 0)));
         if (count <= 0) {
             throw QuotalumeError(QuotalumeError::Case::serverExited);
         }
         if (ready[1].revents != 0) {
             readAfterExit_ += static_cast<std::size_t>(count);
         }
-        if (buffer_.size() > maximumBufferedBytes) {
+        if (lines_->overflowing()) {
             throw QuotalumeError(QuotalumeError::Case::invalidResponse);
         }
-        if (takeBufferedLine(line)) {
+        if (lines_->takeLine(line)) {
             return line;
         }
     }
