@@ -1,4 +1,5 @@
 #include "brand_assets.hpp"
+#include "monitor_state.hpp"
 #include "quotalume_application.hpp"
 #include "single_instance.hpp"
 
@@ -110,6 +111,11 @@ int main(int argc, char** argv) {
                              "quotalume: quotalume-cli watch is monitoring your limits already; "
                              "stop it, then start Quotalume again\n");
                 return 1;
+            }
+            if (engine) {
+                // A process killed while saving leaves its temporary; nobody else removes it.
+                quotalume::StateStore(quotalume::WebhookConfigurationStore::defaultDirectory())
+                    .removeLeftovers();
             }
         }
 

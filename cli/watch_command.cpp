@@ -1,6 +1,7 @@
 #include "watch_command.hpp"
 
 #ifdef QUOTALUME_WATCH_ENGINE
+#include "monitor_state.hpp"
 #include "source_override.hpp"
 #include "stop_signals.hpp"
 #include "watch_session.hpp"
@@ -83,6 +84,10 @@ int runWatch(Arguments& arguments) {
     if (!demo && !engine) {
         std::cerr << "quotalume-cli: " << L10n::render("cli.engine_busy") << "\n";
         return failure;
+    }
+    if (engine) {
+        // A process killed while saving leaves its temporary; nobody else removes it.
+        StateStore(options.dataDirectory).removeLeftovers();
     }
     if (executable) {
         // The engine reads its source from the settings; it is given them with this run's

@@ -100,7 +100,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::array<std::size_t, 2> chunks = {chunkSize(data[2]), chunkSize(data[3])};
     const std::string_view stream(reinterpret_cast<const char*>(data) + 4, size - 4);
 
-    LineBuffer buffer(bound);
+    // A large-line threshold the inputs can reach, whatever the bound.
+    LineBuffer buffer(bound, std::min<std::size_t>(bound / 4 + 1, 16 * 1024));
     std::size_t fed = 0;       // stream bytes committed to the buffer
     std::size_t returned = 0;  // stream bytes returned as lines, line feeds included
     bool overflowed = false;

@@ -1,6 +1,6 @@
 // Runs a libFuzzer target without libFuzzer, so the gcc builds of the test suite exercise it:
 // every file of the corpus folders first, then random mutations of those entries until the
-// time budget is spent. The seed is fixed, so a failure comes back on the next run.
+// time budget is spent. The seed is fixed; the input that failed is kept to replay it.
 //
 //   <target>_check [-max_total_time=SECONDS] [-dict=FILE] [-seed=N] CORPUS_DIR_OR_FILE...
 //

@@ -79,7 +79,7 @@ public:
     // and it reaches the disk before it replaces the old one. Throws std::system_error.
     void save(const MonitorState& state) const;
     // Deletes the temporary files of saves that never finished (their process was killed).
-    // Only for the one engine that writes this folder: another's save may be under way.
+    // Only for the holder of the engine lock: another's save may be under way.
     void removeLeftovers() const;
 
 private:

@@ -95,8 +95,6 @@ UsageMonitor::UsageMonitor(MonitorPorts ports, bool demo)
     settings_ = Settings::load(preferences_);
     menuBarStyle_ = loadMenuBarStyle(preferences_);
     menuBarScope_ = loadMenuBarScope(preferences_);
-    // A process killed while saving leaves its temporary file; nobody else would remove it.
-    store_.removeLeftovers();
     LoadedState loaded = store_.load();
     state_ = std::move(loaded.state);
     persistenceWarning_ = std::move(loaded.warning);
@@ -341,9 +339,14 @@ void UsageMonitor::setMenuBarScope(MenuBarScope scope) {
 template <typename Write>
 void UsageMonitor::writePreferences(Write write) {
     // A choice that cannot be stored still applies for this run; the warning says it will not
-    // survive a restart.
+    // survive a restart, and stays until every choice is stored.
     try {
         write();
+        if (preferencesWarning_) {
+            settings_.save(preferences_);
+            save(menuBarStyle_, preferences_);
+            save(menuBarScope_, preferences_);
+        }
         preferencesWarning_.reset();
     } catch (const std::exception& error) {
         preferencesWarning_ = LocalizedMessage::from(error);

@@ -387,6 +387,7 @@ TEST_F(MonitorTest, ChoicesThatCannotBeStoredApplyAndAreWarnedAbout) {
     settings.refreshInterval = 60;
     m.updateSettings(settings);
     EXPECT_FALSE(m.persistenceWarning());
+    EXPECT_EQ(loadMenuBarStyle(preferences), MenuBarStyle::rings) << "the earlier choice too";
 }
 
 TEST_F(MonitorTest, ACrashDuringASendNeverRepeatsANotificationNorPassesThreeAttempts) {

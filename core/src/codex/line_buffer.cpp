@@ -5,11 +5,6 @@
 #include <cstring>
 
 namespace quotalume {
-namespace {
-
-constexpr std::size_t largeLineBytes = 64 * 1024;
-
-}  // namespace
 
 char* LineBuffer::prepare() {
     // Drop returned lines from the front before growing, so the buffer stays bounded by the
@@ -22,7 +17,7 @@ char* LineBuffer::prepare() {
     prepared_ = buffer_.size();
     // A long line gets room up to the ceiling at once: the pages are only touched as bytes
     // arrive, and the buffer is never copied again on the way to the bound.
-    if (prepared_ >= largeLineBytes && buffer_.capacity() < maximumBytes_ + readChunkBytes) {
+    if (prepared_ >= largeLineBytes_ && buffer_.capacity() < maximumBytes_ + readChunkBytes) {
         buffer_.reserve(maximumBytes_ + readChunkBytes);
     }
     buffer_.resize(prepared_ + readChunkBytes);

@@ -13,7 +13,9 @@ public:
     // Most bytes one read may add.
     static constexpr std::size_t readChunkBytes = 8192;
 
-    explicit LineBuffer(std::size_t maximumBytes) : maximumBytes_(maximumBytes) {}
+    // Unread bytes past `largeLineBytes` make room for the whole bound at once.
+    explicit LineBuffer(std::size_t maximumBytes, std::size_t largeLineBytes = 64 * 1024)
+        : maximumBytes_(maximumBytes), largeLineBytes_(largeLineBytes) {}
 
     // Room for readChunkBytes at the end; commit() must follow before any other call.
     char* prepare();
@@ -29,6 +31,7 @@ public:
 
 private:
     std::size_t maximumBytes_;
+    std::size_t largeLineBytes_;
     std::string buffer_;
     std::size_t lineStart_ = 0;  // bytes before this were already returned as lines
     std::size_t scanned_ = 0;    // bytes before this are known to hold no line feed
