@@ -5,6 +5,7 @@
 #include <quotalume/child_process.hpp>
 
 #include <algorithm>
+#include <ctime>
 #include <string>
 #include <system_error>
 #include <unistd.h>
@@ -41,6 +42,19 @@ inline std::vector<std::string> cliEnvironment(const TempDir& home,
         }
     }
     return variables;
+}
+
+// The fake app-server's rate_limits.json: the five-hour window `used` percent, resetting at
+// `resetsAt`, beside a weekly window at 10 %.
+inline std::string codexLimits(double used, std::time_t resetsAt) {
+    return nlohmann::json{
+        {"accountId", "acct"},
+        {"rateLimits",
+         {{"limitId", "codex"},
+          {"primary", {{"usedPercent", used}, {"windowDurationMins", 300}, {"resetsAt", resetsAt}}},
+          {"secondary",
+           {{"usedPercent", 10}, {"windowDurationMins", 10080}, {"resetsAt", 1900000000}}}}}}
+        .dump();
 }
 
 // Runs quotalume-cli with a private HOME, configuration and data folder, and `input` on its

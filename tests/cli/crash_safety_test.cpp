@@ -32,17 +32,6 @@ using std::chrono::milliseconds;
 using test::waitUntil;
 using Clock = std::chrono::steady_clock;
 
-std::string limits(double used, std::time_t resetsAt) {
-    return json{
-        {"accountId", "acct"},
-        {"rateLimits",
-         {{"limitId", "codex"},
-          {"primary", {{"usedPercent", used}, {"windowDurationMins", 300}, {"resetsAt", resetsAt}}},
-          {"secondary",
-           {{"usedPercent", 10}, {"windowDurationMins", 10080}, {"resetsAt", 1900000000}}}}}}
-        .dump();
-}
-
 std::string account(const test::TempDir& codexHome) {
     return UsageSnapshot::fingerprint(codexHome.str() + ":acct");
 }
@@ -71,7 +60,7 @@ class Delivery {
 public:
     Delivery(const std::string& seed, const std::string& seedAccount, const QString& bus)
         : bus_(bus.toStdString()) {
-        codex_.write("rate_limits.json", limits(0, std::time(nullptr) + 5 * 3600));
+        codex_.write("rate_limits.json", test::codexLimits(0, std::time(nullptr) + 5 * 3600));
         // The history belongs to one account, which the Codex home is part of.
         std::string state = seed;
         for (std::size_t at; (at = state.find(seedAccount)) != std::string::npos;) {
@@ -149,7 +138,7 @@ protected:
     static void SetUpTestSuite() {
         bus_ = new test::PrivateBus;
         test::FakeCodexHome codex;
-        codex.write("rate_limits.json", limits(50, std::time(nullptr) + 3600));
+        codex.write("rate_limits.json", test::codexLimits(50, std::time(nullptr) + 3600));
         ChildProcess watch(
             {.executable = "/bin/sh",
              .arguments = test::cliArguments({"watch", "--codex", codex.executable()}),

@@ -73,17 +73,6 @@ private:
     std::string output_;
 };
 
-std::string limits(double used, std::time_t resetsAt) {
-    return json{
-        {"accountId", "acct"},
-        {"rateLimits",
-         {{"limitId", "codex"},
-          {"primary", {{"usedPercent", used}, {"windowDurationMins", 300}, {"resetsAt", resetsAt}}},
-          {"secondary",
-           {{"usedPercent", 10}, {"windowDurationMins", 10080}, {"resetsAt", 1900000000}}}}}}
-        .dump();
-}
-
 TEST(WatchCommandTest, RecordsAScriptedResetDeliversItOnceAndStopsOnSIGTERM) {
     FakeCodexHome codex;
     test::HTTPReceiver receiver;
@@ -91,8 +80,8 @@ TEST(WatchCommandTest, RecordsAScriptedResetDeliversItOnceAndStopsOnSIGTERM) {
     // The schedule reads again just after a reset time two seconds away; by then the fake
     // answers with the window restored.
     const std::time_t now = std::time(nullptr);
-    codex.write("rate_limits.json", limits(50, now + 2));
-    codex.write("rate_limits.next.json", limits(0, now + 5 * 3600));
+    codex.write("rate_limits.json", test::codexLimits(50, now + 2));
+    codex.write("rate_limits.next.json", test::codexLimits(0, now + 5 * 3600));
     FilePreferencesStore preferences(codex.path() / "config/Quotalume/defaults.json");
     const Settings saved{.webhookEnabled = true, .codexPath = "/nowhere/codex"};
     saved.save(preferences);
