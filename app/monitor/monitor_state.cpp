@@ -8,6 +8,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <chrono>
 #include <exception>
 #include <optional>
 #include <string_view>
@@ -148,12 +149,24 @@ void StateStore::save(const MonitorState& state) const {
 }
 
 void StateStore::removeLeftovers() const {
+    const auto now = std::filesystem::file_time_type::clock::now();
     std::error_code error;
     for (std::filesystem::directory_iterator entry(directory_, error), end; !error && entry != end;
          entry.increment(error)) {
         const std::string name = entry->path().filename().string();
-        if (name.starts_with(temporaryPrefix) && name.ends_with(temporarySuffix)) {
-            std::error_code ignored;
+        if (!name.ends_with(temporarySuffix)) {
+            continue;
+        }
+        std::error_code ignored;
+        bool abandoned = name.starts_with(temporaryPrefix);
+        if (name.starts_with(".webhook-")) {
+            // `quotalume-cli webhook` saves without the engine lock, but a save takes
+            // milliseconds: one untouched for a minute was abandoned, with the credentials in it.
+            std::error_code unknown;
+            const auto modified = std::filesystem::last_write_time(entry->path(), unknown);
+            abandoned = !unknown && modified < now - std::chrono::minutes(1);
+        }
+        if (abandoned) {
             std::filesystem::remove(entry->path(), ignored);  // a link goes, not its target
         }
     }

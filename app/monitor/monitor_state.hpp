@@ -78,8 +78,9 @@ public:
     // Owner-only and atomic: the folder is made 0700, the file never exists with a wider mode,
     // and it reaches the disk before it replaces the old one. Throws std::system_error.
     void save(const MonitorState& state) const;
-    // Deletes the temporary files of saves that never finished (their process was killed).
-    // Only for the holder of the engine lock: another's save may be under way.
+    // Deletes the temporary files of saves that never finished (their process was killed): the
+    // state's, and the webhook configuration's once a minute old. Only for the holder of the
+    // engine lock: another's state save may be under way.
     void removeLeftovers() const;
 
 private:

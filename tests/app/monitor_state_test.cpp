@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <functional>
 
 namespace quotalume {
@@ -220,16 +221,20 @@ TEST(MonitorStateTest, SavedFileIsOwnerOnly) {
 }
 
 // A killed save leaves its temporary file; another writer's (the webhook command's) must stay.
-TEST(MonitorStateTest, OnlyTheStateSavesLeftoversAreRemoved) {
+TEST(MonitorStateTest, LeftoversOfInterruptedSavesAreRemoved) {
     TempDir dir;
     StateStore store(dir.path());
     store.save(MonitorState{});
-    for (const char* name : {".state-1.tmp", ".state-2.tmp", ".webhook-1.tmp", "state.tmp"}) {
+    for (const char* name :
+         {".state-1.tmp", ".state-2.tmp", ".webhook-1.tmp", ".webhook-2.tmp", "state.tmp"}) {
         dir.write(name, "partial");
     }
+    // A webhook save a minute old was abandoned; a fresh one may still be under way.
+    fs::last_write_time(dir.path() / ".webhook-1.tmp",
+                        fs::file_time_type::clock::now() - std::chrono::minutes(2));
     store.removeLeftovers();
     EXPECT_EQ(entriesOf(dir.path()),
-              (std::vector<std::string>{".webhook-1.tmp", "state.json", "state.tmp"}));
+              (std::vector<std::string>{".webhook-2.tmp", "state.json", "state.tmp"}));
     StateStore(dir.path() / "missing").removeLeftovers();
 }
 
