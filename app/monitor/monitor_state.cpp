@@ -3,6 +3,7 @@
 #include <quotalume/bounded_json.hpp>
 #include <quotalume/json_decoding_error.hpp>
 #include <quotalume/uuid.hpp>
+#include <quotalume/webhook_configuration_store.hpp>
 
 #include "support/json_coding.hpp"
 
@@ -159,7 +160,7 @@ void StateStore::removeLeftovers() const {
         }
         std::error_code ignored;
         bool abandoned = name.starts_with(temporaryPrefix);
-        if (name.starts_with(".webhook-")) {
+        if (name.starts_with(WebhookConfigurationStore::temporaryPrefix)) {
             // `quotalume-cli webhook` saves without the engine lock, but a save takes
             // milliseconds: one untouched for a minute was abandoned, with the credentials in it.
             std::error_code unknown;

@@ -339,13 +339,15 @@ void UsageMonitor::setMenuBarScope(MenuBarScope scope) {
 template <typename Write>
 void UsageMonitor::writePreferences(Write write) {
     // A choice that cannot be stored still applies for this run; the warning says it will not
-    // survive a restart, and stays until every choice is stored.
+    // survive a restart, and stays until every choice is stored: while it stands, all are
+    // written, not only the one that changed.
     try {
-        write();
         if (preferencesWarning_) {
             settings_.save(preferences_);
             save(menuBarStyle_, preferences_);
             save(menuBarScope_, preferences_);
+        } else {
+            write();
         }
         preferencesWarning_.reset();
     } catch (const std::exception& error) {

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <functional>
 #include <optional>
+#include <string_view>
 
 namespace quotalume {
 
@@ -19,6 +20,8 @@ namespace quotalume {
 class WebhookConfigurationStore {
 public:
     using FileOperations = quotalume::FileOperations;
+    // How a save's temporary file is named: the prefix, a UUID, ".tmp".
+    static constexpr std::string_view temporaryPrefix = ".webhook-";
 
     // Without a folder: defaultDirectory().
     explicit WebhookConfigurationStore(

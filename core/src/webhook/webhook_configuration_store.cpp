@@ -72,7 +72,8 @@ void WebhookConfigurationStore::save(const WebhookConfiguration& configuration) 
     const std::string content = encode(configuration);
     try {
         // The file holds the credentials: owner-only from the first instant.
-        replaceFileAtomically(url(), content, ".webhook-" + randomUUID() + ".tmp", operations_);
+        replaceFileAtomically(url(), content, std::string(temporaryPrefix) + randomUUID() + ".tmp",
+                              operations_);
     } catch (const std::system_error& error) {
         writeFailure(error.code().value());
     }
