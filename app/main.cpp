@@ -95,22 +95,20 @@ int main(int argc, char** argv) {
         // Held until the process ends: `quotalume-cli watch` runs the same engine on the same
         // state file and must not run beside us, nor we beside it.
         std::optional<quotalume::EngineLock> engine;
-        bool locked = false;
         if (!options.demo) {
             try {
                 engine = quotalume::EngineLock::acquire(
                     quotalume::WebhookConfigurationStore::defaultDirectory());
-                locked = true;
+                if (!engine) {
+                    std::fprintf(stderr,
+                                 "quotalume: quotalume-cli watch is monitoring your limits "
+                                 "already; stop it, then start Quotalume again\n");
+                    return 1;
+                }
             } catch (const std::system_error& error) {
                 // A folder that cannot hold the lock cannot hold the history either: the app
                 // runs and shows why it cannot save, rather than vanish at a menu launch.
                 std::fprintf(stderr, "quotalume: cannot lock the data folder: %s\n", error.what());
-            }
-            if (locked && !engine) {
-                std::fprintf(stderr,
-                             "quotalume: quotalume-cli watch is monitoring your limits already; "
-                             "stop it, then start Quotalume again\n");
-                return 1;
             }
             if (engine) {
                 // A process killed while saving leaves its temporary; nobody else removes it.

@@ -136,8 +136,6 @@ void QuotalumeApplication::showSettings() {
     }
     if (!settings_) {
         settings_ = std::make_unique<SettingsWindow>(*bridge_);
-        settings_->setWindowIcon(QApplication::windowIcon());
-        retitle();
         const QScreen* screen = QGuiApplication::screenAt(QCursor::pos());
         if (screen == nullptr) {
             screen = QGuiApplication::primaryScreen();
@@ -154,9 +152,6 @@ void QuotalumeApplication::showSettings() {
 }
 
 void QuotalumeApplication::retitle() {
-    if (settings_) {
-        settings_->setWindowTitle(text("app.settings_title"));
-    }
     if (dashboard_ && dashboard_->panel()) {
         dashboard_->panel()->setWindowTitle(text("app.quota_title"));
     }

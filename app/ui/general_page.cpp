@@ -32,12 +32,6 @@ QComboBox* picker(QWidget* parent, const char* objectName, std::size_t count) {
     return combo;
 }
 
-void setLabel(QFormLayout* form, QWidget* field, std::string_view key) {
-    if (auto* label = qobject_cast<QLabel*>(form->labelForField(field))) {
-        label->setText(SettingsForm::text(key));
-    }
-}
-
 template <typename Values, typename Value>
 int indexOf(const Values& values, Value value) {
     const auto found = std::find(values.begin(), values.end(), value);
@@ -102,11 +96,11 @@ GeneralPage::GeneralPage(MonitorBridge& bridge, QWidget* parent)
 void GeneralPage::retranslate() {
     menuBar_->setTitle(SettingsForm::text("settings.menu_bar"));
     monitoring_->setTitle(SettingsForm::text("settings.monitoring"));
-    setLabel(menuBarForm_, language_, "language.title");
-    setLabel(menuBarForm_, scope_, "menu_scope.title");
-    setLabel(menuBarForm_, style_, "menu_style.title");
-    setLabel(menuBarForm_, preview_, "menu_style.preview");
-    setLabel(monitoringForm_, interval_, "settings.interval");
+    SettingsForm::setLabel(menuBarForm_, language_, "language.title");
+    SettingsForm::setLabel(menuBarForm_, scope_, "menu_scope.title");
+    SettingsForm::setLabel(menuBarForm_, style_, "menu_style.title");
+    SettingsForm::setLabel(menuBarForm_, preview_, "menu_style.preview");
+    SettingsForm::setLabel(monitoringForm_, interval_, "settings.interval");
     for (std::size_t i = 0; i < allAppLanguages.size(); ++i) {
         language_->setItemText(static_cast<int>(i),
                                QString::fromStdString(displayName(allAppLanguages[i])));

@@ -4,9 +4,8 @@
 
 #include <QWidget>
 
-#include <optional>
-
 #include <array>
+#include <optional>
 
 class QCheckBox;
 class QComboBox;

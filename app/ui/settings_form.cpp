@@ -29,6 +29,12 @@ QFormLayout* SettingsForm::addSection(QWidget* page, const char* objectName, QGr
     return form;
 }
 
+void SettingsForm::setLabel(QFormLayout* form, QWidget* field, std::string_view key) {
+    if (auto* label = qobject_cast<QLabel*>(form->labelForField(field))) {
+        label->setText(text(key));
+    }
+}
+
 QLabel* SettingsForm::caption(QWidget* parent, const char* objectName) {
     auto* label = new QLabel(parent);
     label->setObjectName(QString::fromLatin1(objectName));

@@ -25,6 +25,8 @@ public:
 
     // A titled group holding a form, added to `page`'s vertical layout.
     static QFormLayout* addSection(QWidget* page, const char* objectName, QGroupBox*& box);
+    // The text of `key` on the label of `field`'s row in `form`.
+    static void setLabel(QFormLayout* form, QWidget* field, std::string_view key);
 
     // Small secondary text that wraps.
     static QLabel* caption(QWidget* parent, const char* objectName);

@@ -87,7 +87,6 @@ SourcePage::SourcePage(MonitorBridge& bridge, QWidget* parent) : QWidget(parent)
                                          home_->text().toStdString());
     });
 
-    rescan();
     retranslate();
     refresh();
 }

@@ -26,7 +26,8 @@ public:
 
     void retranslate();
     void refresh();
-    // Looks at the file system again: what automatic detection finds and the suggestions.
+    // Looks at the file system: what automatic detection finds and the suggestions. Nothing is
+    // found until the first call; the window makes it each time it is shown.
     void rescan();
 
 private:

@@ -11,7 +11,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QSignalBlocker>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -101,12 +100,8 @@ void WebhookPage::retranslate() {
         format_->setItemText(static_cast<int>(i),
                              QString::fromStdString(title(allWebhookFormats[i])));
     }
-    if (auto* label = qobject_cast<QLabel*>(form_->labelForField(format_))) {
-        label->setText(SettingsForm::text("webhook.format"));
-    }
-    if (auto* label = qobject_cast<QLabel*>(form_->labelForField(token_))) {
-        label->setText(SettingsForm::text("webhook.token"));
-    }
+    SettingsForm::setLabel(form_, format_, "webhook.format");
+    SettingsForm::setLabel(form_, token_, "webhook.token");
     save_->setText(SettingsForm::text("webhook.save"));
     showCredentials();
 }
@@ -152,10 +147,8 @@ void WebhookPage::showCredentials() {
     const WebhookFormat format = edited().format;
     form_->setRowVisible(token_, format == WebhookFormat::json);
     form_->setRowVisible(secret_, format == WebhookFormat::json || format == WebhookFormat::feishu);
-    if (auto* label = qobject_cast<QLabel*>(form_->labelForField(secret_))) {
-        label->setText(SettingsForm::text(format == WebhookFormat::feishu ? "webhook.bot_secret"
-                                                                          : "webhook.secret"));
-    }
+    SettingsForm::setLabel(
+        form_, secret_, format == WebhookFormat::feishu ? "webhook.bot_secret" : "webhook.secret");
 }
 
 void WebhookPage::save() {

@@ -36,14 +36,9 @@ QString text(std::string_view key) {
     return QString::fromStdString(L10n::text(key));
 }
 
-int indexOf(MenuBarScope scope) {
-    return static_cast<int>(std::find(allMenuBarScopes.begin(), allMenuBarScopes.end(), scope) -
-                            allMenuBarScopes.begin());
-}
-
-int indexOf(MenuBarStyle style) {
-    return static_cast<int>(std::find(allMenuBarStyles.begin(), allMenuBarStyles.end(), style) -
-                            allMenuBarStyles.begin());
+template <typename Values, typename Value>
+int indexOf(const Values& values, Value value) {
+    return static_cast<int>(std::find(values.begin(), values.end(), value) - values.begin());
 }
 
 QString secretLabel(const QWidget& window) {
@@ -147,9 +142,7 @@ TEST(SettingsWindowTest, HistoryShowsTheFirstTwentyOrTheEmptyText) {
 TEST(SettingsWindowTest, LanguageSwitchRetitlesEverythingAtOnce) {
     Fixture f;
     auto* language = child<QComboBox>(f.window, "settings.language");
-    language->setCurrentIndex(static_cast<int>(
-        std::find(allAppLanguages.begin(), allAppLanguages.end(), AppLanguage::german) -
-        allAppLanguages.begin()));
+    language->setCurrentIndex(indexOf(allAppLanguages, AppLanguage::german));
     f.harness.settle();
     ASSERT_EQ(L10n::language(), AppLanguage::german);
 
@@ -159,9 +152,11 @@ TEST(SettingsWindowTest, LanguageSwitchRetitlesEverythingAtOnce) {
     EXPECT_EQ(child<QAbstractButton>(f.window, "settings.page.webhooks")->text(), "Webhook");
     EXPECT_EQ(child<QGroupBox>(f.window, "settings.menu_bar")->title(), text("settings.menu_bar"));
     EXPECT_EQ(language->itemText(0), QString::fromStdString(displayName(AppLanguage::system)));
-    EXPECT_EQ(child<QComboBox>(f.window, "settings.scope")->itemText(indexOf(MenuBarScope::both)),
+    EXPECT_EQ(child<QComboBox>(f.window, "settings.scope")
+                  ->itemText(indexOf(allMenuBarScopes, MenuBarScope::both)),
               text("menu_scope.both"));
-    EXPECT_EQ(child<QComboBox>(f.window, "settings.style")->itemText(indexOf(MenuBarStyle::rings)),
+    EXPECT_EQ(child<QComboBox>(f.window, "settings.style")
+                  ->itemText(indexOf(allMenuBarStyles, MenuBarStyle::rings)),
               text("menu_style.rings"));
     EXPECT_EQ(child<QPushButton>(f.window, "source.save")->text(), text("source.save"));
     EXPECT_EQ(f.window.windowTitle(), "Quotalume-Einstellungen");
@@ -179,10 +174,12 @@ TEST(SettingsWindowTest, LanguageSwitchRetitlesEverythingAtOnce) {
 TEST(SettingsWindowTest, WeeklyRingsPreviewOneRingLabelled7D) {
     Fixture f;
     auto* preview = child<MenuBarStylePreview>(f.window, "settings.preview");
-    child<QComboBox>(f.window, "settings.style")->setCurrentIndex(indexOf(MenuBarStyle::rings));
+    child<QComboBox>(f.window, "settings.style")
+        ->setCurrentIndex(indexOf(allMenuBarStyles, MenuBarStyle::rings));
     f.harness.settle();
     const int bothWidth = preview->image()->width();
-    child<QComboBox>(f.window, "settings.scope")->setCurrentIndex(indexOf(MenuBarScope::weekly));
+    child<QComboBox>(f.window, "settings.scope")
+        ->setCurrentIndex(indexOf(allMenuBarScopes, MenuBarScope::weekly));
     f.harness.settle();
     EXPECT_EQ(f.harness.monitor->menuBarScope(), MenuBarScope::weekly);
     EXPECT_EQ(preview->accessibleName(), "7D 61%");
