@@ -57,6 +57,23 @@ inline std::string codexLimits(double used, std::time_t resetsAt) {
         .dump();
 }
 
+// A `quotalume-cli watch` with `options` in the private folders of `home`, which is also its
+// Codex home. It has no system bus, and no session bus unless `sessionBus` names one.
+inline ChildProcess::Options watchProcess(const TempDir& home,
+                                          const std::vector<std::string>& options,
+                                          const std::string& sessionBus = "") {
+    std::vector<std::string> arguments = {"watch"};
+    arguments.insert(arguments.end(), options.begin(), options.end());
+    const std::string noBus = "unix:path=" + home.str() + "/no-bus";
+    return {.executable = "/bin/sh",
+            .arguments = cliArguments(arguments),
+            .environment = cliEnvironment(
+                home, {"CODEX_HOME=" + home.str(),
+                       "DBUS_SESSION_BUS_ADDRESS=" + (sessionBus.empty() ? noBus : sessionBus),
+                       "DBUS_SYSTEM_BUS_ADDRESS=" + noBus}),
+            .workingDirectory = home.str()};
+}
+
 // Runs quotalume-cli with a private HOME, configuration and data folder, and `input` on its
 // standard input. `environment` ("NAME=value") adds variables or replaces these.
 inline CLIRun runCLI(const std::vector<std::string>& arguments, const TempDir& home,

@@ -77,14 +77,8 @@ public:
     test::HTTPReceiver& receiver() { return receiver_; }
 
     std::unique_ptr<ChildProcess> launch() const {
-        return std::make_unique<ChildProcess>(ChildProcess::Options{
-            .executable = "/bin/sh",
-            .arguments =
-                test::cliArguments({"watch", "--lang", "en", "--codex", codex_.executable()}),
-            .environment = test::cliEnvironment(
-                codex_, {"CODEX_HOME=" + codex_.str(), "DBUS_SESSION_BUS_ADDRESS=" + bus_,
-                         "DBUS_SYSTEM_BUS_ADDRESS=unix:path=" + codex_.str() + "/no-bus"}),
-            .workingDirectory = codex_.str()});
+        return std::make_unique<ChildProcess>(
+            test::watchProcess(codex_, {"--lang", "en", "--codex", codex_.executable()}, bus_));
     }
 
     // The state file as it is now; discarded when it does not parse.
@@ -139,14 +133,7 @@ protected:
         bus_ = new test::PrivateBus;
         test::FakeCodexHome codex;
         codex.write("rate_limits.json", test::codexLimits(50, std::time(nullptr) + 3600));
-        ChildProcess watch(
-            {.executable = "/bin/sh",
-             .arguments = test::cliArguments({"watch", "--codex", codex.executable()}),
-             .environment =
-                 test::cliEnvironment(codex, {"CODEX_HOME=" + codex.str(),
-                                              "DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent",
-                                              "DBUS_SYSTEM_BUS_ADDRESS=unix:path=/nonexistent"}),
-             .workingDirectory = codex.str()});
+        ChildProcess watch(test::watchProcess(codex, {"--codex", codex.executable()}));
         test::eventually(
             [&] {
                 seed_ = codex.read("data/Quotalume/state.json");

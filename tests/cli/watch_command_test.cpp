@@ -29,14 +29,8 @@ using test::runCLI;
 // A running `quotalume-cli watch` in the private folders of `home`, with no session bus.
 class Watch {
 public:
-    Watch(const test::TempDir& home, std::vector<std::string> options)
-        : child_({.executable = "/bin/sh",
-                  .arguments = test::cliArguments(withWatch(std::move(options))),
-                  .environment = test::cliEnvironment(
-                      home, {"CODEX_HOME=" + home.str(),
-                             "DBUS_SESSION_BUS_ADDRESS=unix:path=" + home.str() + "/no-bus",
-                             "DBUS_SYSTEM_BUS_ADDRESS=unix:path=" + home.str() + "/no-bus"}),
-                  .workingDirectory = home.str()}) {}
+    Watch(const test::TempDir& home, const std::vector<std::string>& options)
+        : child_(test::watchProcess(home, options)) {}
 
     // The output so far, read until `line` arrives or 30 seconds pass (a loaded machine may
     // start late enough to miss a reset a few seconds away, and read again only 10 s later).
@@ -64,11 +58,6 @@ public:
     }
 
 private:
-    static std::vector<std::string> withWatch(std::vector<std::string> options) {
-        options.insert(options.begin(), "watch");
-        return options;
-    }
-
     ChildProcess child_;
     std::string output_;
 };
