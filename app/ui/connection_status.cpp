@@ -104,9 +104,8 @@ void ConnectionStatus::render() {
     const bool troubled = monitor_.isStale() || monitor_.lastError().has_value();
     marker_->setVisible(troubled);
     if (troubled) {
-        marker_->setPixmap(
-            dashboardSymbol(DashboardSymbol::alertCircle, QuotalumeStyle::warning(dark), markerSize)
-                .pixmap(QSize(markerSize, markerSize), devicePixelRatioF()));
+        setDashboardSymbol(marker_, DashboardSymbol::alertCircle, QuotalumeStyle::warning(dark),
+                           markerSize);
     }
     const auto& snapshot = monitor_.snapshot();
     updated_->setVisible(snapshot.has_value());

@@ -45,9 +45,8 @@ CreditsRow::CreditsRow(QWidget* parent) : DashboardCardSurface(parent) {
 }
 
 void CreditsRow::render(const CreditsSnapshot& credits, bool stale) {
-    icon_->setPixmap(
-        dashboardSymbol(DashboardSymbol::grid, palette().color(QPalette::PlaceholderText), iconSize)
-            .pixmap(QSize(iconSize, iconSize), devicePixelRatioF()));
+    setDashboardSymbol(icon_, DashboardSymbol::grid, palette().color(QPalette::PlaceholderText),
+                       iconSize);
     title_->setText(QString::fromStdString(L10n::text("credits.title")));
     stale_->setText(QString::fromStdString(L10n::text("quota.stale")));
     stale_->setVisible(stale);

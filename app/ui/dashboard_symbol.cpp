@@ -1,5 +1,6 @@
 #include "dashboard_symbol.hpp"
 
+#include <QLabel>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmap>
@@ -156,6 +157,11 @@ QIcon dashboardSymbol(DashboardSymbol symbol, const QColor& color, int size) {
         icon.addPixmap(pixmap);
     }
     return icon;
+}
+
+void setDashboardSymbol(QLabel* label, DashboardSymbol symbol, const QColor& color, int size) {
+    label->setPixmap(
+        dashboardSymbol(symbol, color, size).pixmap(QSize(size, size), label->devicePixelRatioF()));
 }
 
 }  // namespace quotalume

@@ -3,6 +3,8 @@
 #include <QColor>
 #include <QIcon>
 
+class QLabel;
+
 namespace quotalume {
 
 // The few symbols the dashboard shows: the icon theme's when it has one, else a simple
@@ -21,5 +23,7 @@ enum class DashboardSymbol {
 };
 
 QIcon dashboardSymbol(DashboardSymbol symbol, const QColor& color, int size = 16);
+// Shows the symbol in `label`, `size` pixels square at the label's pixel ratio.
+void setDashboardSymbol(QLabel* label, DashboardSymbol symbol, const QColor& color, int size);
 
 }  // namespace quotalume

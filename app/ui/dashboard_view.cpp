@@ -141,7 +141,7 @@ void DashboardView::render() {
     if (hasPlan) {
         badge_->setPlan(*bucket->planType);
     }
-    renderQuota();
+    renderQuota(bucket);
 
     const std::optional<CreditsSnapshot> credits = monitor.credits();
     const bool showCredits = credits && credits->shouldDisplay();
@@ -160,7 +160,7 @@ void DashboardView::render() {
     Q_EMIT rendered();
 }
 
-void DashboardView::renderQuota() {
+void DashboardView::renderQuota(const std::optional<RateBucket>& bucket) {
     UsageMonitor& monitor = bridge_.monitor();
     const auto& snapshot = monitor.snapshot();
     const std::vector<QuotaWindow> windows = monitor.visibleWindows();
@@ -179,8 +179,6 @@ void DashboardView::renderQuota() {
             cards_.push_back(card);
         }
     }
-    const std::optional<RateBucket> bucket =
-        snapshot ? snapshot->codexBucket() : std::optional<RateBucket>();
     for (QuotaCard* card : cards_) {
         const std::optional<RateWindow> window =
             bucket ? bucket->window(card->kind()) : std::nullopt;
@@ -190,8 +188,7 @@ void DashboardView::renderQuota() {
     placeholder_->setVisible(windows.empty());
     if (windows.empty()) {
         const QColor secondary = palette().color(QPalette::PlaceholderText);
-        placeholderIcon_->setPixmap(dashboardSymbol(DashboardSymbol::chart, secondary, 22)
-                                        .pixmap(QSize(22, 22), devicePixelRatioF()));
+        setDashboardSymbol(placeholderIcon_, DashboardSymbol::chart, secondary, 22);
         const bool loading = !snapshot && !monitor.lastError();
         placeholderText_->setText(qt(L10n::text(loading ? "quota.loading" : "quota.empty")));
     }

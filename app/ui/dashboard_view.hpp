@@ -1,8 +1,11 @@
 #pragma once
 
+#include <quotalume/rate_limits.hpp>
+
 #include <QWidget>
 
 #include <functional>
+#include <optional>
 #include <vector>
 
 class QLabel;
@@ -26,8 +29,6 @@ class DashboardView : public QWidget {
     Q_OBJECT
 
 public:
-    static constexpr int panelWidth = 372;
-
     DashboardView(MonitorBridge& bridge, std::function<void()> openSettings,
                   QWidget* parent = nullptr);
 
@@ -41,7 +42,7 @@ protected:
     void changeEvent(QEvent* event) override;
 
 private:
-    void renderQuota();
+    void renderQuota(const std::optional<RateBucket>& bucket);
 
     MonitorBridge& bridge_;
     QLabel* subtitle_;

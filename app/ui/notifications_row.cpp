@@ -87,9 +87,8 @@ NotificationsRow::NotificationsRow(UsageMonitor& monitor, QWidget* parent)
 void NotificationsRow::render() {
     const bool dark = QuotalumeStyle::isDark(palette());
     const bool enabled = monitor_.settings().notificationsEnabled;
-    bell_->setPixmap(dashboardSymbol(enabled ? DashboardSymbol::bell : DashboardSymbol::bellSlash,
-                                     palette().color(QPalette::WindowText), bellSize)
-                         .pixmap(QSize(bellSize, bellSize), devicePixelRatioF()));
+    setDashboardSymbol(bell_, enabled ? DashboardSymbol::bell : DashboardSymbol::bellSlash,
+                       palette().color(QPalette::WindowText), bellSize);
     title_->setText(QString::fromStdString(L10n::text("notification.reset_section")));
     toggle_->setChecked(enabled);
     toggle_->setAccessibleName(QString::fromStdString(L10n::text("notification.toggle")));
@@ -101,9 +100,8 @@ void NotificationsRow::render() {
     marker_->setVisible(!allowed);
     action_->setVisible(!allowed);
     if (!allowed) {
-        marker_->setPixmap(
-            dashboardSymbol(DashboardSymbol::alertCircle, QuotalumeStyle::warning(dark), markerSize)
-                .pixmap(QSize(markerSize, markerSize), devicePixelRatioF()));
+        setDashboardSymbol(marker_, DashboardSymbol::alertCircle, QuotalumeStyle::warning(dark),
+                           markerSize);
         const bool denied = notifier.authorization() == NotificationAuthorization::denied;
         QPalette actionPalette = action_->palette();
         actionPalette.setColor(QPalette::WindowText, QuotalumeStyle::accent(dark));

@@ -109,8 +109,7 @@ void QuotaCard::render(const RateWindow& window, Date now, bool stale) {
         const DashboardSymbol symbol = level == RemainingLevel::critical
                                            ? DashboardSymbol::alertCircle
                                            : DashboardSymbol::noticeCircle;
-        warningIcon_->setPixmap(dashboardSymbol(symbol, colour, symbolSize)
-                                    .pixmap(QSize(symbolSize, symbolSize), devicePixelRatioF()));
+        setDashboardSymbol(warningIcon_, symbol, colour, symbolSize);
         setText(warning_, qt(*word));
         QPalette wordPalette = warning_->palette();
         wordPalette.setColor(QPalette::WindowText, colour);
@@ -122,8 +121,7 @@ void QuotaCard::render(const RateWindow& window, Date now, bool stale) {
     setText(percentage_, qt(window.percentageText()));
     bar_->setRemaining(window.remainingPercent());
 
-    resetIcon_->setPixmap(dashboardSymbol(DashboardSymbol::refresh, secondary, symbolSize)
-                              .pixmap(QSize(symbolSize, symbolSize), devicePixelRatioF()));
+    setDashboardSymbol(resetIcon_, DashboardSymbol::refresh, secondary, symbolSize);
     const std::optional<Date> reset = window.resetDate();
     setText(countdown_, qt(L10n::countdown(reset, now)));
     const QString when = reset

@@ -39,8 +39,7 @@ void WarningLine::setMessage(const std::optional<LocalizedMessage>& message) {
         return;
     }
     const QColor colour = QuotalumeStyle::warning(QuotalumeStyle::isDark(palette()));
-    icon_->setPixmap(dashboardSymbol(DashboardSymbol::alertTriangle, colour, iconSize)
-                         .pixmap(QSize(iconSize, iconSize), devicePixelRatioF()));
+    setDashboardSymbol(icon_, DashboardSymbol::alertTriangle, colour, iconSize);
     const QString text = QString::fromStdString(message->localized());
     if (text_->text() != text) {
         text_->setText(text);
