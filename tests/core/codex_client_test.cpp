@@ -58,6 +58,29 @@ TEST(CodexClientTest, FetchWritesExactlyFourLinesAndReturnsTheCodexBucket) {
     EXPECT_FALSE(test::hasChildren());
 }
 
+// One folder is one account however it is reached; earlier versions fingerprinted the
+// spelling, and a reading says what that was whenever it differs.
+TEST(CodexClientTest, OneHomeIsOneAccountHoweverItIsSpelled) {
+    ServingHome home;
+    test::TempDir elsewhere;
+    const std::string link = (elsewhere.path() / "link").string();
+    std::filesystem::create_directory_symlink(home.path(), link);
+    std::filesystem::create_directory(home.path() / "sub");
+    const std::string resolved = UsageSnapshot::fingerprint(home.str() + ":acct-1");
+    const std::pair<std::string, std::optional<std::string>> spellings[] = {
+        {home.str(), std::nullopt},
+        {home.str() + "/", std::nullopt},
+        {home.str() + "/sub/..", std::nullopt},
+        {link, UsageSnapshot::fingerprint(link + ":acct-1")},
+        {link + "/sub/../", UsageSnapshot::fingerprint(link + ":acct-1")},
+    };
+    for (const auto& [spelling, legacy] : spellings) {
+        UsageSnapshot snapshot = CodexClient().fetch({home.executable(), spelling, 10});
+        EXPECT_EQ(snapshot.accountFingerprint, resolved) << spelling;
+        EXPECT_EQ(snapshot.legacyFingerprint, legacy) << spelling;
+    }
+}
+
 TEST(CodexClientTest, AccountChecks) {
     const std::pair<const char*, LocalizedMessage> cases[] = {
         {R"({"account":null})", "error.login"},

@@ -76,8 +76,10 @@ TEST_P(CorruptPreferencesFile, ReadsEmptyAndIsKeptAsBackupOnTheFirstWrite) {
     auto path = dir.write("defaults.json", GetParam().text);
     FilePreferencesStore store(path);
     EXPECT_EQ(store.string("k"), std::nullopt);
+    EXPECT_EQ(store.unreadableFile(), path) << "named, so the user can be told";
 
     store.setString("k", "v");
+    EXPECT_FALSE(store.unreadableFile());
     auto names = entriesOf(dir.path());
     ASSERT_EQ(names.size(), 2u);
     EXPECT_THAT(names[1], ::testing::StartsWith("defaults.json.corrupt-"));
@@ -104,7 +106,7 @@ TEST(FilePreferencesStoreTest, MembersOfUnknownFormAreKeptVerbatim) {
     auto path = dir.write("defaults.json",
                           R"({"count": 5, "odd": {"data": "not base64!"}, "list": [1], "s": "t"})");
     FilePreferencesStore store(path);
-    EXPECT_FALSE(store.hasUnreadableFile());
+    EXPECT_FALSE(store.unreadableFile());
     EXPECT_EQ(store.string("count"), std::nullopt);
     EXPECT_EQ(store.data("odd"), std::nullopt);
     store.setString("new", "n");

@@ -7,8 +7,10 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <functional>
 #include <regex>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace quotalume {
 namespace {
@@ -47,11 +49,6 @@ TEST(WebhookConfigurationStoreTest, MissingFileIsTheDefaultAndSavesAreSortedAndO
     EXPECT_EQ(test::modeOf(store.url()), 0600u);
     EXPECT_EQ(entriesOf(directory), std::vector<std::string>{"webhook.json"});
 
-    // The credentials are never left readable by others: a widened file is narrowed on load.
-    ::chmod(store.url().c_str(), 0644);
-    EXPECT_EQ(store.load(), sample);
-    EXPECT_EQ(test::modeOf(store.url()), 0600u);
-
     auto home = [](std::string_view name) { return name == "HOME" ? "/home/u" : nullptr; };
     EXPECT_EQ(WebhookConfigurationStore::defaultDirectory(home), "/home/u/.local/share/Quotalume");
 }
@@ -72,7 +69,7 @@ TEST(WebhookConfigurationStoreTest, UnreadableFilesFailWithTheirCodeAndStayAsThe
     for (const auto& [content, code] : cases) {
         TempDir temp;
         WebhookConfigurationStore store(temp.path());
-        temp.write("webhook.json", content);
+        ::chmod(temp.write("webhook.json", content).c_str(), 0600);
         EXPECT_EQ(failureOf([&] { store.load(); }), failure("error.config_read", code)) << content;
         EXPECT_EQ(temp.read("webhook.json"), content);
     }
@@ -81,6 +78,58 @@ TEST(WebhookConfigurationStoreTest, UnreadableFilesFailWithTheirCodeAndStayAsThe
     fs::create_directory(temp.path() / "webhook.json");
     EXPECT_EQ(failureOf([&] { WebhookConfigurationStore(temp.path()).load(); }),
               failure("error.config_read", EISDIR));
+}
+
+// Credentials others could have read or replaced are refused, and nothing is changed: neither
+// the file's mode nor, through a link, the mode of whatever it points to.
+TEST(WebhookConfigurationStoreTest, CredentialsOthersCouldTouchAreRefusedUntouched) {
+    struct Case {
+        const char* name;
+        std::function<void(const fs::path& file, const fs::path& outside)> arrange;
+        const char* key;
+    };
+    const Case cases[] = {
+        {"readable by all", [](const fs::path& f, const fs::path&) { ::chmod(f.c_str(), 0644); },
+         "error.config_shared"},
+        {"writable by all", [](const fs::path& f, const fs::path&) { ::chmod(f.c_str(), 0666); },
+         "error.config_shared"},
+        {"readable by the group",
+         [](const fs::path& f, const fs::path&) { ::chmod(f.c_str(), 0640); },
+         "error.config_shared"},
+        {"a link to a private file",
+         [](const fs::path& f, const fs::path& outside) {
+             fs::rename(f, outside);
+             fs::create_symlink(outside, f);
+         },
+         "error.config_foreign"},
+        {"a link to a shared file",
+         [](const fs::path& f, const fs::path& outside) {
+             fs::rename(f, outside);
+             ::chmod(outside.c_str(), 0644);
+             fs::create_symlink(outside, f);
+         },
+         "error.config_foreign"},
+        {"another user's",
+         [](const fs::path& f, const fs::path&) { (void)!::chown(f.c_str(), 65534, 65534); },
+         "error.config_foreign"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir temp;
+        const fs::path outside = temp.path() / "elsewhere.json";
+        WebhookConfigurationStore store(temp.path() / "data");
+        store.save(sample);
+        c.arrange(store.url(), outside);
+        if (std::string_view(c.name) == "another user's" && ::geteuid() != 0) {
+            continue;  // only root can give a file away
+        }
+        const fs::path target = fs::exists(outside) ? outside : store.url();
+        const auto mode = test::modeOf(target);
+        EXPECT_EQ(failureOf([&] { store.load(); }),
+                  LocalizedMessage(c.key, {store.url().string()}));
+        EXPECT_EQ(test::modeOf(target), mode);
+        EXPECT_TRUE(fs::is_symlink(store.url()) == fs::exists(outside));
+    }
 }
 
 TEST(WebhookConfigurationStoreTest, FailedSaveLeavesTheOldFileAndNoTemporary) {

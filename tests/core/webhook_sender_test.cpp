@@ -1,6 +1,7 @@
 #include "fixtures.hpp"
 #include "http_receiver.hpp"
 #include "test_support.hpp"
+#include "tls_server.hpp"
 
 #include <quotalume/quotalume_error.hpp>
 #include <quotalume/version.hpp>
@@ -198,6 +199,12 @@ TEST_F(WebhookSenderTest, UnreachableOrSilentReceiversAreRetryableNetworkFailure
     EXPECT_EQ(deliver(refused), "error.webhook_network retryable");
     receiver.answer(ReceiverAnswer::of(ReceiverAnswer::Kind::closeAtOnce));
     EXPECT_EQ(deliver(configuration(json)), "error.webhook_network retryable");
+
+    // Named for what it is, and still retried: the certificate may be renewed meanwhile.
+    test::UntrustedTLSServer untrusted;
+    WebhookConfiguration selfSigned = configuration(json);
+    selfSigned.url = untrusted.url();
+    EXPECT_EQ(deliver(selfSigned), "error.webhook_tls retryable");
 
     receiver.answer(ReceiverAnswer::of(ReceiverAnswer::Kind::neverAnswer));
     auto start = std::chrono::steady_clock::now();

@@ -34,6 +34,10 @@ public:
     void setData(const std::string& key, Bytes value);
     void remove(const std::string& key);
 
+    // A file whose values could not be read, so defaults stand in for them until the next write
+    // keeps it aside; nothing for a store without such a file.
+    virtual std::optional<std::filesystem::path> unreadableFile() const { return std::nullopt; }
+
     // The process-wide store the app, the CLI and L10n share: the file at
     // FilePreferencesStore::defaultPath(), opened on first use (std::system_error when there
     // is no home directory to put it in), unless an override was installed.
@@ -106,8 +110,8 @@ public:
         const std::function<const char*(const char*)>& environment = nullptr);
 
     const std::filesystem::path& path() const { return path_; }
-    // True while a file that could not be read or parsed waits to be backed up on the next write.
-    bool hasUnreadableFile() const;
+    // This file while it could not be read or parsed and waits to be backed up on the next write.
+    std::optional<std::filesystem::path> unreadableFile() const override;
 
 protected:
     std::optional<Value> value(const std::string& key) const override;

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <functional>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 
@@ -34,11 +35,23 @@ std::filesystem::path xdgDirectory(
 void createPrivateDirectories(const std::filesystem::path& directory);
 
 struct SmallFileRead {
-    // A file that others may read (it holds credentials) is first narrowed to mode 0600; when
-    // that fails, so does the read, with the errno of the chmod.
-    bool ownerOnly = false;
+    // The file holds credentials: it must be a regular file of ours that nobody else may read
+    // or write, and never a link. Anything else fails with NotPrivateFile and is left as it is.
+    bool privateToOwner = false;
     // A link in the file's place, even one leading nowhere, fails with ELOOP.
     bool followLinks = true;
+};
+
+// A file that should hold secrets but others could have read or replaced.
+class NotPrivateFile : public std::runtime_error {
+public:
+    enum class Reason { link, otherOwner, sharedMode };
+    NotPrivateFile(Reason reason, const std::string& path)
+        : std::runtime_error(path), reason_(reason) {}
+    Reason reason() const { return reason_; }
+
+private:
+    Reason reason_;
 };
 
 // The whole of a regular file of at most `limit` bytes; nothing when there is no such file.
@@ -46,6 +59,15 @@ struct SmallFileRead {
 // blocking, so a FIFO in the file's place cannot stall the caller.
 std::optional<std::string> readSmallFile(const std::filesystem::path& path, std::size_t limit,
                                          SmallFileRead options = {});
+
+// Renames `path` to "<path>.<label>-<UTC time>" ("-2", "-3", … when that name is taken), never
+// replacing another file, makes a regular file's copy owner-only, then removes all but the
+// newest `keep` of those copies (0 keeps every one). Returns the copy's path, or nothing when
+// there was no file to move. Throws std::system_error. With `rename` (a FileOperations one),
+// a free name is checked first and the move goes through it.
+std::optional<std::filesystem::path> moveAside(
+    const std::filesystem::path& path, std::string_view label, std::size_t keep = 0,
+    const std::function<int(const char* from, const char* to)>& rename = nullptr);
 
 // Replaces `path` by `content`: the bytes go to `temporaryName` in the same folder, created
 // exclusively with mode 0600 (never wider, not even for a moment), are flushed to disk and

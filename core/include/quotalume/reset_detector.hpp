@@ -26,6 +26,8 @@ public:
     std::vector<ResetEvent> observe(const UsageSnapshot& snapshot);
     // Drops observations of buckets other than Codex (kept by older stored data).
     void retainCodexOnly();
+    // Carries the observations over when an account's fingerprint is written anew.
+    void renameAccount(const std::string& from, const std::string& to);
 
     struct Observation {
         RateWindow window;  // as received, not clamped

@@ -17,6 +17,9 @@ struct UsageSnapshot {
     Date observedAt;
     std::string accountFingerprint;  // 64 lower-case hex digits
     std::vector<RateBucket> buckets;
+    // The same account as earlier versions named it (from the Codex home as spelled, not
+    // resolved), when that differs; read once to carry a stored history over, never stored.
+    std::optional<std::string> legacyFingerprint;
 
     // SHA-256 of the UTF-8 bytes, as 64 lower-case hexadecimal digits.
     static std::string fingerprint(std::string_view text);

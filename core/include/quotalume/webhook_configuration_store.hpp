@@ -37,10 +37,16 @@ public:
     // The file's location: directory()/webhook.json.
     std::filesystem::path url() const { return directory_ / "webhook.json"; }
 
-    // The stored configuration, or the default one when there is no file. Any other failure
-    // throws QuotalumeError::webhook("error.config_read", {code}): the errno of a failed read,
-    // or the JSON code (3840 not JSON, 4864 wrong type, 4865 missing member).
+    // The stored configuration, or the default one when there is no file. A file others could
+    // have read or replaced is refused as it is, never narrowed or followed:
+    // QuotalumeError::webhook("error.config_shared" for group or other permissions,
+    // "error.config_foreign" for a link or another owner, {path}). Any other failure throws
+    // QuotalumeError::webhook("error.config_read", {code}): the errno of a failed read, or the
+    // JSON code (3840 not JSON, 4864 wrong type, 4865 missing member).
     WebhookConfiguration load() const;
+    // The stored configuration, ready to send to: as load, but a configuration without an
+    // address fails with "error.webhook_missing" and a refused address with its reason.
+    WebhookConfiguration loadForSending() const;
     // Throws QuotalumeError::webhook("error.config_write", {errno}).
     void save(const WebhookConfiguration& configuration) const;
 

@@ -20,7 +20,8 @@ class WebhookTransport {
 public:
     virtual ~WebhookTransport() = default;
     // Throws when the request could not be carried out (no connection, time-out, TLS, …); the
-    // sender reports every such failure as "error.webhook_network".
+    // sender reports such a failure as "error.webhook_network" unless it is a
+    // WebhookDeliveryError, which says more ("error.webhook_tls": the certificate was refused).
     virtual WebhookResponse perform(const WebhookRequest& request) = 0;
 };
 

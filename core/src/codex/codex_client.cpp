@@ -9,6 +9,8 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <filesystem>
+#include <system_error>
 
 namespace quotalume {
 namespace {
@@ -54,15 +56,23 @@ UsageSnapshot CodexClient::fetch(const CodexConfiguration& configuration) const 
             }
             // An account that names itself by neither id nor e-mail is the home's one account:
             // the key must stay the same from fetch to fetch, or no reset would ever be detected.
-            std::string key = home;
+            std::string suffix;
             if (response.accountId) {
-                key += ":" + *response.accountId;
+                suffix = ":" + *response.accountId;
             } else if (auto email = account.find("email");
                        email != account.end() && email->is_string()) {
-                key += ":" + email->get<std::string>();
+                suffix = ":" + email->get<std::string>();
             }
-            return UsageSnapshot{std::chrono::system_clock::now(), UsageSnapshot::fingerprint(key),
-                                 std::move(buckets)};
+            // One folder is one account however it is reached: through a link, "..", "~".
+            std::error_code unresolved;
+            const std::string resolved = std::filesystem::canonical(home, unresolved).string();
+            const std::string folder = unresolved ? home : resolved;
+            UsageSnapshot snapshot{std::chrono::system_clock::now(),
+                                   UsageSnapshot::fingerprint(folder + suffix), std::move(buckets)};
+            if (folder != home) {
+                snapshot.legacyFingerprint = UsageSnapshot::fingerprint(home + suffix);
+            }
+            return snapshot;
         });
 }
 

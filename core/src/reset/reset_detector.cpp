@@ -30,6 +30,12 @@ void ResetDetector::retainCodexOnly() {
                   [](const auto& entry) { return !entry.first.starts_with(codexPrefix); });
 }
 
+void ResetDetector::renameAccount(const std::string& from, const std::string& to) {
+    if (accountFingerprint_ == from) {
+        accountFingerprint_ = to;
+    }
+}
+
 std::vector<ResetEvent> ResetDetector::observe(const UsageSnapshot& snapshot) {
     retainCodexOnly();
     if (accountFingerprint_ != snapshot.accountFingerprint) {

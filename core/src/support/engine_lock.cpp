@@ -1,25 +1,55 @@
 #include <quotalume/engine_lock.hpp>
 
+#include <quotalume/bounded_json.hpp>
 #include <quotalume/private_file.hpp>
+
+#include <nlohmann/json.hpp>
 
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <exception>
 #include <system_error>
 
 namespace quotalume {
+namespace {
 
-std::optional<EngineLock> EngineLock::acquire(const std::filesystem::path& directory) {
+using nlohmann::json;
+
+// A pid, a program name and a folder; anything larger was not written by a holder.
+constexpr std::size_t largestRecord = 4096;
+
+void writeRecord(int fd, const EngineHolder& self) {
+    const std::string record = json{{"pid", self.pid},
+                                    {"program", self.program},
+                                    {"runtimeDirectory", self.runtimeDirectory}}
+                                   .dump(-1, ' ', false, json::error_handler_t::replace) +
+                               "\n";
+    // The record only helps messages; a lock file we may not write still locks.
+    if (::ftruncate(fd, 0) == 0) {
+        (void)!::pwrite(fd, record.data(), record.size(), 0);
+    }
+}
+
+}  // namespace
+
+std::optional<EngineLock> EngineLock::acquire(const std::filesystem::path& directory,
+                                              const EngineHolder& self) {
     createPrivateDirectories(directory);
     const std::filesystem::path path = directory / fileName;
     // Never through a link: the lock must be the file in our own folder.
     int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY, 0600);
+    bool writable = fd >= 0;
     if (fd < 0 && (errno == EACCES || errno == EROFS)) {
         // A lock file we may not write (left by a run as another user, or on a read-only
         // mount) still locks: flock needs only an open descriptor.
+        const int refused = errno;
         fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY);
+        if (fd < 0 && errno == ENOENT) {
+            errno = refused;  // no file, and none may be made: say why not
+        }
     }
     if (fd < 0) {
         throw std::system_error(errno, std::system_category(), "open " + path.string());
@@ -33,7 +63,34 @@ std::optional<EngineLock> EngineLock::acquire(const std::filesystem::path& direc
             throw std::system_error(errno, std::system_category(), "flock " + path.string());
         }
     }
+    if (writable) {
+        writeRecord(fd, self);
+    }
     return lock;
+}
+
+std::optional<EngineHolder> EngineLock::holder(const std::filesystem::path& directory) {
+    try {
+        const auto content =
+            readSmallFile(directory / fileName, largestRecord, {.followLinks = false});
+        if (!content) {
+            return std::nullopt;
+        }
+        const json record = parseBoundedJSON(*content);
+        if (!record.is_object()) {
+            return std::nullopt;
+        }
+        EngineHolder holder;
+        holder.pid = record.at("pid").get<long long>();
+        holder.program = record.at("program").get<std::string>();
+        holder.runtimeDirectory = record.at("runtimeDirectory").get<std::string>();
+        if (holder.pid <= 0 || holder.program.empty()) {
+            return std::nullopt;
+        }
+        return holder;
+    } catch (const std::exception&) {
+        return std::nullopt;  // a record half written, or not ours
+    }
 }
 
 EngineLock::~EngineLock() {

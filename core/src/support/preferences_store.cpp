@@ -11,7 +11,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <system_error>
@@ -56,45 +55,6 @@ std::optional<PreferencesStore::Bytes> fromBase64(const std::string& text) {
 
 // The preferences are a few short strings; anything this large is not ours.
 constexpr std::size_t largestFile = 1 << 20;
-
-std::string utcStamp() {
-    std::time_t now = std::time(nullptr);
-    std::tm parts{};
-    ::gmtime_r(&now, &parts);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y%m%dT%H%M%SZ", &parts);
-    return text;
-}
-
-// Moves an unreadable file aside under a name no other file has. Returns the backup's path,
-// or an empty path when the file has gone in the meantime.
-std::string moveAside(const std::string& path) {
-    std::string stem = path + ".corrupt-" + utcStamp();
-    for (int attempt = 1;; ++attempt) {
-        std::string candidate = attempt == 1 ? stem : stem + "-" + std::to_string(attempt);
-        int result =
-            ::renameat2(AT_FDCWD, path.c_str(), AT_FDCWD, candidate.c_str(), RENAME_NOREPLACE);
-        if (result != 0 && errno == EINVAL) {
-            // A file system without RENAME_NOREPLACE; the folder is the user's own, so a check
-            // first is good enough there.
-            struct stat status {};
-            if (::lstat(candidate.c_str(), &status) == 0) {
-                continue;
-            }
-            result = ::rename(path.c_str(), candidate.c_str());
-        }
-        if (result == 0) {
-            return candidate;
-        }
-        if (errno == EEXIST) {
-            continue;
-        }
-        if (errno == ENOENT) {
-            return {};
-        }
-        throwErrno(errno, "rename " + path);
-    }
-}
 
 std::mutex standardMutex;
 std::shared_ptr<PreferencesStore> standardStore;
@@ -202,9 +162,9 @@ std::filesystem::path FilePreferencesStore::defaultPath(
     return xdgDirectory("XDG_CONFIG_HOME", ".config", environment) / "Quotalume" / "defaults.json";
 }
 
-bool FilePreferencesStore::hasUnreadableFile() const {
+std::optional<std::filesystem::path> FilePreferencesStore::unreadableFile() const {
     std::lock_guard lock(mutex_);
-    return unreadableFile_;
+    return unreadableFile_ ? std::optional(path_) : std::nullopt;
 }
 
 std::optional<PreferencesStore::Value> FilePreferencesStore::value(const std::string& key) const {
@@ -253,7 +213,7 @@ void FilePreferencesStore::writeFile(const std::map<std::string, Value>& values,
 
     std::string backup;
     if (unreadableFile_) {
-        backup = moveAside(path_.string());
+        backup = moveAside(path_, "corrupt").value_or(std::filesystem::path()).string();
     }
     try {
         replaceFileAtomically(path_, content,

@@ -6,9 +6,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <system_error>
+#include <vector>
 
 namespace quotalume {
 namespace {
@@ -93,11 +97,15 @@ void createPrivateDirectories(const std::filesystem::path& directory) {
 
 std::optional<std::string> readSmallFile(const std::filesystem::path& path, std::size_t limit,
                                          SmallFileRead options) {
+    const bool followLinks = options.followLinks && !options.privateToOwner;
     Descriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY |
-                                             (options.followLinks ? 0 : O_NOFOLLOW)));
+                                             (followLinks ? 0 : O_NOFOLLOW)));
     if (file.get() < 0) {
         if (errno == ENOENT || errno == ENOTDIR) {
             return std::nullopt;
+        }
+        if (errno == ELOOP && options.privateToOwner) {
+            throw NotPrivateFile(NotPrivateFile::Reason::link, path.string());
         }
         throwErrno(errno, "open " + path.string());
     }
@@ -108,8 +116,15 @@ std::optional<std::string> readSmallFile(const std::filesystem::path& path, std:
     if (!S_ISREG(status.st_mode)) {
         throwErrno(S_ISDIR(status.st_mode) ? EISDIR : EINVAL, path.string());
     }
-    if (options.ownerOnly && (status.st_mode & 077) != 0 && ::fchmod(file.get(), 0600) != 0) {
-        throwErrno(errno, "chmod " + path.string());
+    if (options.privateToOwner) {
+        // Never narrowed in passing: whatever others could read they may already have copied,
+        // and the owner must hear of it.
+        if (status.st_uid != ::geteuid()) {
+            throw NotPrivateFile(NotPrivateFile::Reason::otherOwner, path.string());
+        }
+        if ((status.st_mode & 077) != 0) {
+            throw NotPrivateFile(NotPrivateFile::Reason::sharedMode, path.string());
+        }
     }
     std::string content;
     char buffer[8192];
@@ -128,6 +143,82 @@ std::optional<std::string> readSmallFile(const std::filesystem::path& path, std:
         if (content.size() > limit) {
             throwErrno(EFBIG, path.string());
         }
+    }
+}
+
+namespace {
+
+std::string utcStamp() {
+    std::time_t now = std::time(nullptr);
+    std::tm parts{};
+    ::gmtime_r(&now, &parts);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y%m%dT%H%M%SZ", &parts);
+    return text;
+}
+
+// Removes the oldest copies beyond `keep`; their names sort by the time they carry.
+void pruneCopies(const std::filesystem::path& directory, const std::string& prefix,
+                 std::size_t keep) {
+    std::vector<std::string> copies;
+    std::error_code error;
+    for (std::filesystem::directory_iterator entry(directory, error), end; !error && entry != end;
+         entry.increment(error)) {
+        std::string name = entry->path().filename().string();
+        if (name.starts_with(prefix)) {
+            copies.push_back(std::move(name));
+        }
+    }
+    if (copies.size() <= keep) {
+        return;
+    }
+    std::sort(copies.begin(), copies.end());
+    for (std::size_t i = 0; i + keep < copies.size(); ++i) {
+        std::error_code ignored;
+        std::filesystem::remove(directory / copies[i], ignored);  // a link goes, not its target
+    }
+}
+
+}  // namespace
+
+std::optional<std::filesystem::path> moveAside(
+    const std::filesystem::path& path, std::string_view label, std::size_t keep,
+    const std::function<int(const char* from, const char* to)>& rename) {
+    const std::string prefix = path.filename().string() + "." + std::string(label) + "-";
+    const std::string stem = (path.parent_path() / prefix).string() + utcStamp();
+    for (int attempt = 1;; ++attempt) {
+        std::string candidate = attempt == 1 ? stem : stem + "-" + std::to_string(attempt);
+        int result = rename ? -1
+                            : ::renameat2(AT_FDCWD, path.c_str(), AT_FDCWD, candidate.c_str(),
+                                          RENAME_NOREPLACE);
+        if (rename || (result != 0 && errno == EINVAL)) {
+            // Without RENAME_NOREPLACE (an older file system, or a test's rename) a check first
+            // is good enough: the folder is the user's own.
+            struct stat status {};
+            if (::lstat(candidate.c_str(), &status) == 0) {
+                continue;
+            }
+            result = rename ? rename(path.c_str(), candidate.c_str())
+                            : ::rename(path.c_str(), candidate.c_str());
+        }
+        if (result == 0) {
+            // It may hold what the file held: no wider than the file we write ourselves.
+            struct stat status {};
+            if (::lstat(candidate.c_str(), &status) == 0 && S_ISREG(status.st_mode)) {
+                ::chmod(candidate.c_str(), 0600);
+            }
+            if (keep > 0) {
+                pruneCopies(path.parent_path(), prefix, keep);
+            }
+            return candidate;
+        }
+        if (errno == EEXIST) {
+            continue;
+        }
+        if (errno == ENOENT) {
+            return std::nullopt;
+        }
+        throwErrno(errno, "rename " + path.string());
     }
 }
 

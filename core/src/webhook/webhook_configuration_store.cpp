@@ -50,7 +50,11 @@ std::filesystem::path WebhookConfigurationStore::defaultDirectory(
 WebhookConfiguration WebhookConfigurationStore::load() const {
     std::optional<std::string> content;
     try {
-        content = readSmallFile(url(), largestFile, {.ownerOnly = true});
+        content = readSmallFile(url(), largestFile, {.privateToOwner = true});
+    } catch (const NotPrivateFile& error) {
+        const bool shared = error.reason() == NotPrivateFile::Reason::sharedMode;
+        throw QuotalumeError::webhook(LocalizedMessage(
+            shared ? "error.config_shared" : "error.config_foreign", {url().string()}));
     } catch (const std::system_error& error) {
         readFailure(error.code().value());
     }
@@ -66,6 +70,15 @@ WebhookConfiguration WebhookConfigurationStore::load() const {
     } catch (const JSONDecodingError& error) {
         readFailure(error.code());
     }
+}
+
+WebhookConfiguration WebhookConfigurationStore::loadForSending() const {
+    WebhookConfiguration loaded = load();
+    if (loaded.url.empty()) {
+        throw QuotalumeError::webhook(LocalizedMessage("error.webhook_missing"));
+    }
+    (void)loaded.validatedURL();
+    return loaded;
 }
 
 void WebhookConfigurationStore::save(const WebhookConfiguration& configuration) const {

@@ -1,5 +1,7 @@
 #include <quotalume/webhook_transport.hpp>
 
+#include <quotalume/webhook_delivery_error.hpp>
+
 #include "curl_global.hpp"
 
 #include <curl/curl.h>
@@ -116,6 +118,10 @@ WebhookResponse CurlWebhookTransport::perform(const WebhookRequest& request) {
     set(curl, CURLOPT_WRITEDATA, &sink);
 
     CURLcode result = curl_easy_perform(curl);
+    if (result == CURLE_PEER_FAILED_VERIFICATION) {
+        // Retried like any failure to connect: a certificate may be renewed in the meantime.
+        throw WebhookDeliveryError(LocalizedMessage("error.webhook_tls"), true);
+    }
     if (result != CURLE_OK && !(result == CURLE_WRITE_ERROR && sink.cut)) {
         throw std::runtime_error(curl_easy_strerror(result));
     }
