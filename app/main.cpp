@@ -1,15 +1,18 @@
 #include "brand_assets.hpp"
-#include "monitor_state.hpp"
+#include "core_ports.hpp"
+#include "linux/stop_signals.hpp"
 #include "quotalume_application.hpp"
 #include "single_instance.hpp"
 
-#include <quotalume/engine_lock.hpp>
 #include <quotalume/preferences_store.hpp>
 #include <quotalume/version.hpp>
 #include <quotalume/webhook_configuration_store.hpp>
 
 #include <QApplication>
+#include <QSocketNotifier>
 #include <QStringList>
+
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -94,29 +97,26 @@ int main(int argc, char** argv) {
         }
         // Held until the process ends: `quotalume-cli watch` runs the same engine on the same
         // state file and must not run beside us, nor we beside it.
-        std::optional<quotalume::EngineLock> engine;
+        std::optional<quotalume::FolderEngineGuard> engine;
         if (!options.demo) {
             try {
-                engine = quotalume::EngineLock::acquire(
-                    quotalume::WebhookConfigurationStore::defaultDirectory());
-                if (!engine) {
-                    std::fprintf(stderr,
-                                 "quotalume: quotalume-cli watch is monitoring your limits "
-                                 "already; stop it, then start Quotalume again\n");
+                const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+                engine.emplace(quotalume::WebhookConfigurationStore::defaultDirectory(),
+                               quotalume::EngineHolder{::getpid(), "quotalume",
+                                                       runtime != nullptr ? runtime : ""});
+            } catch (const std::system_error& error) {
+                std::fprintf(stderr, "quotalume: cannot find the data folder: %s\n", error.what());
+                return 1;
+            }
+            if (auto refusal = engine->claim()) {
+                std::fprintf(stderr, "quotalume: %s\n", refusal->localized().c_str());
+                if (engine->busy()) {
                     return 1;
                 }
-            } catch (const std::system_error& error) {
-                // A folder that cannot hold the lock cannot hold the history either: the app
-                // runs and shows why it cannot save, rather than vanish at a menu launch.
-                std::fprintf(stderr, "quotalume: cannot lock the data folder: %s\n", error.what());
-            }
-            if (engine) {
-                // A process killed while saving leaves its temporary; nobody else removes it.
-                quotalume::StateStore(quotalume::WebhookConfigurationStore::defaultDirectory())
-                    .removeLeftovers();
+                // A lock that cannot be taken for another reason: the app still shows the limits
+                // and says why, but records and announces nothing until it can take the lock.
             }
         }
-
         if (options.demo) {
             // Demonstration touches no file: it starts from the user's appearance and keeps every
             // change in memory, so it can never overwrite the preferences of a real instance.
@@ -135,8 +135,20 @@ int main(int argc, char** argv) {
             quotalume::PreferencesStore::setStandard(memory);
         }
 
+        // SIGTERM, SIGINT and SIGHUP (a logout, a kill) end the app as Quit does.
+        std::optional<quotalume::StopSignals> stop;
+        std::optional<QSocketNotifier> stopped;
+        try {
+            stop.emplace();
+            stopped.emplace(stop->descriptor(), QSocketNotifier::Read);
+            QObject::connect(&*stopped, &QSocketNotifier::activated, &application,
+                             &QCoreApplication::quit, Qt::QueuedConnection);
+        } catch (const std::system_error& error) {
+            std::fprintf(stderr, "quotalume: cannot watch for stop signals: %s\n", error.what());
+        }
+
         {
-            quotalume::QuotalumeApplication quotalume(options);
+            quotalume::QuotalumeApplication quotalume(options, engine ? &*engine : nullptr);
             QObject::connect(&instance, &quotalume::SingleInstance::reopenRequested, &quotalume,
                              &quotalume::QuotalumeApplication::reopen);
             status = QApplication::exec();

@@ -4,10 +4,13 @@
 
 #include <quotalume/l10n.hpp>
 #include <quotalume/localized_message.hpp>
+#include <quotalume/preferences_store.hpp>
+#include <quotalume/settings.hpp>
 #include <quotalume/webhook_configuration_store.hpp>
 
 #include <nlohmann/json.hpp>
 
+#include <exception>
 #include <iostream>
 #include <system_error>
 
@@ -82,6 +85,15 @@ int runHistory(Arguments& arguments) {
             std::cerr << "quotalume-cli: " << failure->localized() << "\n";
         }
         return ExitStatus::failure;
+    }
+
+    // What the engine would warn of too: resets that could not be sent, and why.
+    try {
+        if (Settings::load(*PreferencesStore::standard()).webhookEnabled) {
+            (void)WebhookConfigurationStore().loadForSending();
+        }
+    } catch (const std::exception& error) {
+        std::cerr << "quotalume-cli: " << LocalizedMessage::from(error).localized() << "\n";
     }
 
     const auto& records = loaded.state.records;

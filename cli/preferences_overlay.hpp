@@ -16,6 +16,10 @@ class PreferencesOverlay : public PreferencesStore {
 public:
     explicit PreferencesOverlay(std::shared_ptr<PreferencesStore> base) : base_(std::move(base)) {}
 
+    std::optional<std::filesystem::path> unreadableFile() const override {
+        return base_ ? base_->unreadableFile() : std::nullopt;
+    }
+
 protected:
     std::optional<Value> value(const std::string& key) const override {
         if (!base_) {

@@ -1,15 +1,17 @@
 #include "watch_command.hpp"
 
 #ifdef QUOTALUME_WATCH_ENGINE
-#include "monitor_state.hpp"
+#include "core_ports.hpp"
+#include "linux/stop_signals.hpp"
 #include "source_override.hpp"
-#include "stop_signals.hpp"
 #include "watch_session.hpp"
 
-#include <quotalume/engine_lock.hpp>
 #include <quotalume/l10n.hpp>
 #include <quotalume/webhook_configuration_store.hpp>
 
+#include <unistd.h>
+
+#include <cstdlib>
 #include <iostream>
 #include <system_error>
 #endif
@@ -66,29 +68,28 @@ int runWatch(Arguments& arguments) {
         return failure;
     }
     WatchOptions options{.waybar = waybar, .demo = demo};
-    std::optional<EngineLock> engine;
     try {
         options.dataDirectory = WebhookConfigurationStore::defaultDirectory();
         options.preferences = PreferencesStore::standard();
-        if (!demo) {
-            engine = EngineLock::acquire(options.dataDirectory);
-        }
     } catch (const std::system_error& error) {
         if (!demo) {
-            std::fprintf(stderr, "quotalume-cli: cannot lock the data folder: %s\n", error.what());
+            std::fprintf(stderr, "quotalume-cli: cannot find the data folder: %s\n", error.what());
             return failure;
         }
         // Demonstration reads and writes nothing: no home is needed.
         options.preferences = std::make_shared<MemoryPreferencesStore>();
     }
-    if (!demo && !engine) {
-        std::cerr << "quotalume-cli: " << L10n::render("cli.engine_busy") << "\n";
-        return failure;
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    FolderEngineGuard engine(options.dataDirectory, {::getpid(), "quotalume-cli watch",
+                                                     runtime != nullptr ? runtime : ""});
+    if (!demo) {
+        // Only one engine: a watch that cannot be it has nothing to do.
+        if (auto refusal = engine.claim()) {
+            std::cerr << "quotalume-cli: " << refusal->localized() << "\n";
+            return failure;
+        }
     }
-    if (engine) {
-        // A process killed while saving leaves its temporary; nobody else removes it.
-        StateStore(options.dataDirectory).removeLeftovers();
-    }
+    options.engine = &engine;
     if (executable) {
         // The engine reads its source from the settings; it is given them with this run's
         // source in place, and nothing it might save keeps it.

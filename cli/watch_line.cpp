@@ -4,6 +4,8 @@
 #include "waybar_module.hpp"
 
 #include <optional>
+#include <string>
+#include <vector>
 
 namespace quotalume::cli {
 namespace {
@@ -12,8 +14,12 @@ std::optional<std::string> remark(const UsageMonitor& monitor) {
     if (const auto& error = monitor.lastError()) {
         return error->localized();
     }
-    if (const auto& warning = monitor.persistenceWarning()) {
-        return warning->localized();
+    if (const std::vector<LocalizedMessage> warnings = monitor.warnings(); !warnings.empty()) {
+        std::string joined;
+        for (const LocalizedMessage& warning : warnings) {
+            joined += (joined.empty() ? "" : " \u00b7 ") + warning.localized();
+        }
+        return joined;
     }
     if (monitor.demo() || !monitor.snapshot() || monitor.isStale()) {
         return monitor.statusText();

@@ -3,9 +3,9 @@
 #include "core_ports.hpp"
 #include "linux/freedesktop_notification_center.hpp"
 #include "linux/linux_system_signals.hpp"
+#include "linux/stop_signals.hpp"
 #include "linux/xdg_autostart_login_items.hpp"
 #include "qt_main_loop.hpp"
-#include "stop_signals.hpp"
 #include "system_clock.hpp"
 #include "usage_monitor.hpp"
 #include "watch_line.hpp"
@@ -44,9 +44,10 @@ void runWatchSession(const WatchOptions& options, StopSignals& stop) {
     XdgAutostartLoginItems loginItems(
         (QCoreApplication::applicationDirPath() + QStringLiteral("/quotalume")).toStdString());
     LinuxSystemSignals systemSignals;
-    UsageMonitor monitor(MonitorPorts{loop, clock, codex, webhooks, notifications, loginItems,
-                                      systemSignals, *options.preferences, options.dataDirectory},
-                         options.demo);
+    UsageMonitor monitor(
+        MonitorPorts{loop, clock, codex, webhooks, notifications, loginItems, systemSignals,
+                     *options.preferences, *options.engine, options.dataDirectory},
+        options.demo);
 
     std::string printed;
     const auto subscription = monitor.subscribe([&] {

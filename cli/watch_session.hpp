@@ -5,15 +5,19 @@
 #include <filesystem>
 #include <memory>
 
-namespace quotalume::cli {
-
+namespace quotalume {
+class EngineGuard;
 class StopSignals;
+}  // namespace quotalume
+
+namespace quotalume::cli {
 
 struct WatchOptions {
     bool waybar = false;
     bool demo = false;
     std::shared_ptr<PreferencesStore> preferences;  // the standard ones, or an overlay
     std::filesystem::path dataDirectory;            // state.json and webhook.json
+    EngineGuard* engine = nullptr;                  // held already, unless in demonstration
 };
 
 // Runs the tray application's engine, with the same services behind its ports, on a Qt core

@@ -5,6 +5,8 @@
 #include <quotalume/webhook_sender.hpp>
 
 #include <exception>
+#include <string>
+#include <system_error>
 
 namespace quotalume {
 
@@ -40,6 +42,39 @@ void WebhookSenderPort::send(const ResetEvent& event, const WebhookConfiguration
             return WebhookFailure{LocalizedMessage::from(error), true};  // try again later
         },
         std::move(done));
+}
+
+std::optional<LocalizedMessage> FolderEngineGuard::claim() {
+    if (lock_) {
+        return std::nullopt;
+    }
+    busy_ = false;
+    try {
+        lock_ = EngineLock::acquire(directory_, self_);
+    } catch (const std::system_error& error) {
+        return LocalizedMessage("engine.lock_failed", {(directory_ / EngineLock::fileName).string(),
+                                                       std::to_string(error.code().value())});
+    }
+    if (lock_) {
+        return std::nullopt;
+    }
+    busy_ = true;
+    return busyMessage(EngineLock::holder(directory_), self_.runtimeDirectory);
+}
+
+LocalizedMessage FolderEngineGuard::busyMessage(const std::optional<EngineHolder>& holder,
+                                                std::string_view ownRuntimeDirectory) {
+    if (!holder) {
+        return LocalizedMessage("cli.engine_busy");
+    }
+    const std::string pid = std::to_string(holder->pid);
+    if (holder->program == "quotalume-cli watch") {
+        return LocalizedMessage("engine.busy_watch", {pid});
+    }
+    if (!holder->runtimeDirectory.empty() && holder->runtimeDirectory != ownRuntimeDirectory) {
+        return LocalizedMessage("engine.busy_app_elsewhere", {pid, holder->runtimeDirectory});
+    }
+    return LocalizedMessage("engine.busy_app", {pid});
 }
 
 }  // namespace quotalume

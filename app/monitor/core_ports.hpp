@@ -2,10 +2,15 @@
 
 #include "ports.hpp"
 
+#include <quotalume/engine_lock.hpp>
+
 #include <exception>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <string_view>
 #include <thread>
 
 namespace quotalume {
@@ -78,6 +83,27 @@ public:
 
 private:
     BackgroundWork work_;
+};
+
+// The engine lock on the data folder behind the engine's port; once taken, it is kept until
+// this object goes.
+class FolderEngineGuard final : public EngineGuard {
+public:
+    FolderEngineGuard(std::filesystem::path directory, EngineHolder self)
+        : directory_(std::move(directory)), self_(std::move(self)) {}
+    std::optional<LocalizedMessage> claim() override;
+    // Whether the last claim found another holder, rather than a lock that could not be taken.
+    bool busy() const { return busy_; }
+
+    // Who holds it, as far as its record says, for someone running in `ownRuntimeDirectory`.
+    static LocalizedMessage busyMessage(const std::optional<EngineHolder>& holder,
+                                        std::string_view ownRuntimeDirectory);
+
+private:
+    std::filesystem::path directory_;
+    EngineHolder self_;
+    std::optional<EngineLock> lock_;
+    bool busy_ = false;
 };
 
 }  // namespace quotalume

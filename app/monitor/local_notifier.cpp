@@ -63,9 +63,13 @@ void LocalNotifier::send(const ResetEvent& event, bool sound, bool isTest,
             return;
         }
         center_.post(posted, [done = std::move(done)](std::optional<LocalizedMessage> failure) {
-            done(failure
-                     ? std::nullopt
-                     : std::optional<LocalizedMessage>(LocalizedMessage("notification.submitted")));
+            if (!failure) {
+                done(LocalizedMessage("notification.submitted"));
+            } else if (failure->key == "notification.unconfirmed") {
+                done(std::move(failure));  // late, not refused: it may be on the screen
+            } else {
+                done(std::nullopt);
+            }
         });
     });
 }

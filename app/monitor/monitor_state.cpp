@@ -130,14 +130,19 @@ LoadedState StateStore::load() const {
             loaded.state = std::move(*state);
         }
     } catch (const std::exception&) {
-        // Whatever was wrong, the file stays for the user to look at; the next save replaces it.
         loaded.warning = LocalizedMessage("error.state_read");
+        loaded.unreadable = true;
     }
     loaded.state.retainCodexOnly();
     if (loaded.state.records.size() > MonitorState::maximumRecords) {
         loaded.state.records.resize(MonitorState::maximumRecords);  // newest first: drop the oldest
     }
     return loaded;
+}
+
+std::optional<std::filesystem::path> StateStore::keepUnreadable() const {
+    // A copy for every start with a bad file would pile up; five cover any mishap worth undoing.
+    return moveAside(url(), "unreadable", 5, operations_.rename);
 }
 
 void StateStore::save(const MonitorState& state) const {

@@ -55,11 +55,12 @@ void to_json(nlohmann::json& json, const MonitorState& state);
 void from_json(const nlohmann::json& json, MonitorState& state);
 
 // What loading found: the state cleaned up for the Codex bucket, and "error.state_read" when
-// the file was there but could not be used (a fresh state is then returned; the file is left
-// as it is until the next save replaces it).
+// the file was there but could not be used (a fresh state is then returned and the file is
+// left as it is: only the engine lock's holder may keep it aside, with keepUnreadable).
 struct LoadedState {
     MonitorState state;
     std::optional<LocalizedMessage> warning;
+    bool unreadable = false;
 };
 
 // state.json in the application's data folder.
@@ -75,6 +76,10 @@ public:
     // link, bad JSON, a record too many) gives a fresh state and the warning. More than
     // maximumRecords records are trimmed to the newest.
     LoadedState load() const;
+    // Moves an unreadable state file out of the way before a fresh state replaces it:
+    // "state.json.unreadable-<UTC time>", the newest five kept. Returns the copy's path (nothing
+    // when the file has gone); throws std::system_error when it cannot be moved.
+    std::optional<std::filesystem::path> keepUnreadable() const;
     // Owner-only and atomic: the folder is made 0700, the file never exists with a wider mode,
     // and it reaches the disk before it replaces the old one. Throws std::system_error.
     void save(const MonitorState& state) const;

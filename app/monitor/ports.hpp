@@ -85,7 +85,8 @@ public:
     virtual void authorization(std::function<void(NotificationAuthorization)> done) = 0;
     // Failures are ignored by every caller; done runs either way.
     virtual void requestAuthorization(std::function<void()> done) = 0;
-    // Absent on success, else the platform's failure.
+    // Absent on success, else the platform's failure; "notification.unconfirmed" when the server
+    // did not answer in time and may have shown it all the same.
     virtual void post(const NotificationRequest& request,
                       std::function<void(std::optional<LocalizedMessage>)> done) = 0;
     virtual void openSettings() = 0;
@@ -107,6 +108,15 @@ public:
     virtual ~SystemSignals() = default;
     virtual std::unique_ptr<Subscription> onWake(std::function<void()> wake) = 0;
     virtual std::unique_ptr<Subscription> onLocaleChange(std::function<void()> change) = 0;
+};
+
+// The right to be the engine for the data folder: only its holder detects, records and
+// announces resets, so two processes never announce one reset twice.
+class EngineGuard {
+public:
+    virtual ~EngineGuard() = default;
+    // Takes the right when it can; nothing once held (and from then on), otherwise why not.
+    virtual std::optional<LocalizedMessage> claim() = 0;
 };
 
 }  // namespace quotalume

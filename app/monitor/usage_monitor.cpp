@@ -12,6 +12,7 @@
 #include <chrono>
 #include <exception>
 #include <map>
+#include <system_error>
 
 namespace quotalume {
 namespace {
@@ -25,6 +26,13 @@ constexpr Duration deliveryPeriod = seconds(10);
 
 LocalizedMessage message(const char* key) {
     return LocalizedMessage(key);
+}
+
+// The history of one account or source goes when another's begins, but not what it still owes.
+void dropSettled(std::vector<EventRecord>& records) {
+    std::erase_if(records, [](const EventRecord& record) {
+        return !record.localPending && !record.webhookPending;
+    });
 }
 
 }  // namespace
@@ -81,6 +89,7 @@ UsageMonitor::UsageMonitor(MonitorPorts ports, bool demo)
       loginItems_(ports.loginItems),
       signals_(ports.signals),
       preferences_(ports.preferences),
+      engine_(ports.engine),
       store_(ports.dataDirectory, ports.fileOperations),
       webhookStore_(ports.dataDirectory, ports.fileOperations),
       observers_(std::make_unique<Observers>()),
@@ -95,9 +104,16 @@ UsageMonitor::UsageMonitor(MonitorPorts ports, bool demo)
     settings_ = Settings::load(preferences_);
     menuBarStyle_ = loadMenuBarStyle(preferences_);
     menuBarScope_ = loadMenuBarScope(preferences_);
-    LoadedState loaded = store_.load();
-    state_ = std::move(loaded.state);
-    persistenceWarning_ = std::move(loaded.warning);
+    if (auto unreadable = preferences_.unreadableFile()) {
+        preferencesWarning_ =
+            LocalizedMessage("error.preferences_unreadable", {unreadable->string()});
+    }
+    if (!claimEngine()) {
+        // Only shown: an unreadable file is the holder's to keep aside, not ours.
+        LoadedState loaded = store_.load();
+        state_ = std::move(loaded.state);
+        persistenceWarning_ = std::move(loaded.warning);
+    }
 }
 
 UsageMonitor::~UsageMonitor() {
@@ -132,7 +148,7 @@ void UsageMonitor::start() {
     notifier_.refreshPermission();
     if (!demo_) {
         if (settings_.webhookEnabled) {
-            loadWebhookConfigurationAtStart();
+            loadWebhookConfiguration();
         }
         observations_.push_back(signals_.onWake([this] { refresh(); }));
         deliveryTimer_ = loop_.startTimer(deliveryPeriod, true, [this] { deliverPending(); });
@@ -148,18 +164,67 @@ void UsageMonitor::stop() {
     deliveryTimer_.reset();
     observations_.clear();
     localeObservation_.reset();
+    if (!stateSaved_) {
+        persist();  // a last try: the disk may take it now
+    }
 }
 
-void UsageMonitor::loadWebhookConfigurationAtStart() {
-    try {
-        WebhookConfiguration loaded = webhookStore_.load();
-        if (loaded.url.empty()) {
-            throw QuotalumeError::webhook(message("error.webhook_missing"));
+bool UsageMonitor::claimEngine() {
+    if (demo_ || engineHeld_) {
+        return engineHeld_;
+    }
+    engineWarning_ = engine_.claim();
+    if (engineWarning_) {
+        return false;
+    }
+    engineHeld_ = true;
+    takeOver();
+    return true;
+}
+
+void UsageMonitor::takeOver() {
+    // What an earlier holder left is ours now: its unfinished saves go, its history is read
+    // afresh (it may have changed while we only watched).
+    store_.removeLeftovers();
+    LoadedState loaded = store_.load();
+    state_ = std::move(loaded.state);
+    persistenceWarning_ = std::move(loaded.warning);
+    unreadableInPlace_ = loaded.unreadable;
+    keepUnreadableAside();
+    // A holder that ended while the server had a notification cannot know whether it was shown.
+    for (EventRecord& record : state_.records) {
+        if (record.localStatus == message("notification.submitting")) {
+            record.localStatus = message("notification.unconfirmed");
         }
-        (void)loaded.validatedURL();
-        webhookConfiguration_ = std::move(loaded);
+    }
+}
+
+bool UsageMonitor::keepUnreadableAside() {
+    if (!unreadableInPlace_) {
+        return true;
+    }
+    try {
+        if (auto kept = store_.keepUnreadable()) {
+            stateNotice_ = LocalizedMessage("error.state_kept", {kept->string()});
+        }
+        unreadableInPlace_ = false;
+        persistenceWarning_.reset();
+        return true;
+    } catch (const std::system_error& error) {
+        // Never saved over: until it can be moved, nothing is recorded in its place.
+        persistenceWarning_ = LocalizedMessage(
+            "error.state_stuck", {store_.url().string(), std::to_string(error.code().value())});
+        return false;
+    }
+}
+
+void UsageMonitor::loadWebhookConfiguration() {
+    try {
+        webhookConfiguration_ = webhookStore_.loadForSending();
+        webhookWarning_.reset();
     } catch (const std::exception& error) {
-        webhookFeedback_ = LocalizedMessage::from(error);
+        webhookWarning_ = LocalizedMessage::from(error);
+        webhookFeedback_ = webhookWarning_;
     }
 }
 
@@ -191,6 +256,10 @@ Task UsageMonitor::runRefresh() {
     refreshTimer_.reset();
     isRefreshing_ = true;
     const long long revision = settingsRevision_;
+    claimEngine();
+    if (settings_.webhookEnabled && !webhookConfiguration_) {
+        loadWebhookConfiguration();  // the user may have mended the file since
+    }
     publish();
 
     // Awaited through named values throughout: GCC 12 mishandles temporaries that live across
@@ -202,13 +271,15 @@ Task UsageMonitor::runRefresh() {
     // A result for a source the user has since replaced belongs to nobody.
     if (settingsRevision_ == revision) {
         if (auto* reading = std::get_if<UsageSnapshot>(&result)) {
-            if (state_.snapshot &&
-                state_.snapshot->accountFingerprint != reading->accountFingerprint) {
-                state_.records.clear();  // the history belongs to one account
+            if (engineHeld_) {
+                adoptAccount(*reading);
+                std::vector<ResetEvent> events = state_.detector.observe(*reading);
+                state_.snapshot = std::move(*reading);
+                recordEvents(std::move(events));
+            } else {
+                reading->legacyFingerprint.reset();
+                state_.snapshot = std::move(*reading);  // shown, never saved
             }
-            std::vector<ResetEvent> events = state_.detector.observe(*reading);
-            state_.snapshot = std::move(*reading);
-            recordEvents(std::move(events));
             lastError_.reset();
             sourceConnection_.complete(revision, std::nullopt);
             failures_ = 0;
@@ -231,8 +302,26 @@ Task UsageMonitor::runRefresh() {
     }
 }
 
+void UsageMonitor::adoptAccount(UsageSnapshot& reading) {
+    const std::optional<std::string> legacy = std::move(reading.legacyFingerprint);
+    reading.legacyFingerprint.reset();
+    if (legacy) {
+        state_.detector.renameAccount(*legacy, reading.accountFingerprint);
+    }
+    if (!state_.snapshot || state_.snapshot->accountFingerprint == reading.accountFingerprint) {
+        return;
+    }
+    if (legacy && state_.snapshot->accountFingerprint == *legacy) {
+        return;  // the same account as an earlier version named it
+    }
+    dropSettled(state_.records);  // the history belongs to one account
+}
+
 void UsageMonitor::recordEvents(std::vector<ResetEvent> events) {
     const bool webhookReady = settings_.webhookEnabled && webhookConfiguration_.has_value();
+    // On, but its configuration could not be used: that is no choice of the user's.
+    const char* notSent =
+        settings_.webhookEnabled && webhookWarning_ ? "webhook.unusable" : "webhook.disabled";
     for (ResetEvent& event : events) {
         if (event.bucketId != "codex") {
             continue;
@@ -241,7 +330,7 @@ void UsageMonitor::recordEvents(std::vector<ResetEvent> events) {
             .event = std::move(event),
             .localStatus = message(settings_.notificationsEnabled ? "notification.waiting"
                                                                   : "notification.disabled"),
-            .webhookStatus = message(webhookReady ? "webhook.waiting" : "webhook.disabled"),
+            .webhookStatus = message(webhookReady ? "webhook.waiting" : notSent),
             .webhookFingerprint =
                 webhookReady ? std::optional(webhookConfiguration_->fingerprint()) : std::nullopt,
             .webhookAttempts = 0,
@@ -264,7 +353,7 @@ void UsageMonitor::scheduleNextRefresh() {
     const Date current = clock_.now();
     const double delay =
         RefreshSchedule::delay(snapshot(), current, settings_.refreshInterval, failures_);
-    const auto wait = duration_cast<Duration>(duration<double>(delay));
+    const auto wait = refreshOverride_.value_or(duration_cast<Duration>(duration<double>(delay)));
     nextRefreshAt_ = current + wait;
     // Posted, so the refresh that replaces this timer runs outside the timer's own callback.
     refreshTimer_ = loop_.startTimer(wait, false, [this] { later([this] { refresh(); }); });
@@ -282,7 +371,10 @@ void UsageMonitor::updateSettings(const Settings& next) {
     writePreferences([&] { settings_.save(preferences_); });
     if (sourceChanged) {
         settingsRevision_ += 1;
-        state_ = MonitorState{};
+        MonitorState fresh;
+        fresh.records = std::move(state_.records);
+        dropSettled(fresh.records);
+        state_ = std::move(fresh);
         lastError_.reset();
         persist();
         later([this] { refresh(); });
@@ -356,7 +448,11 @@ void UsageMonitor::writePreferences(Write write) {
 }
 
 void UsageMonitor::persist() {
-    if (demo_) {
+    if (demo_ || !engineHeld_) {
+        return;
+    }
+    if (!keepUnreadableAside()) {
+        stateSaved_ = false;
         return;
     }
     try {
@@ -382,7 +478,7 @@ void UsageMonitor::deliverPending() {
 }
 
 Task UsageMonitor::runDeliveryPass() {
-    if (demo_ || isDelivering_) {
+    if (demo_ || isDelivering_ || !engineHeld_) {
         co_return;
     }
     if (!stateSaved_) {
@@ -546,6 +642,7 @@ bool UsageMonitor::saveWebhook(const WebhookConfiguration& configuration, bool e
         return false;
     }
     webhookConfiguration_ = configuration;
+    webhookWarning_.reset();
     Settings next = settings_;
     next.webhookEnabled = enabled;
     updateSettings(next);
@@ -627,6 +724,18 @@ Answer<Done> UsageMonitor::refreshPermission() {
 }
 
 // ---- Derived values
+
+std::vector<LocalizedMessage> UsageMonitor::warnings() const {
+    std::vector<LocalizedMessage> standing;
+    for (const std::optional<LocalizedMessage>* warning :
+         {&persistenceWarning_, &stateNotice_, &engineWarning_,
+          settings_.webhookEnabled ? &webhookWarning_ : nullptr, &preferencesWarning_}) {
+        if (warning != nullptr && *warning) {
+            standing.push_back(**warning);
+        }
+    }
+    return standing;
+}
 
 bool UsageMonitor::isStale() const {
     if (!snapshot()) {

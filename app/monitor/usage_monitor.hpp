@@ -33,6 +33,7 @@ struct MonitorPorts {
     LoginItemService& loginItems;
     SystemSignals& signals;
     PreferencesStore& preferences;
+    EngineGuard& engine;
     std::filesystem::path dataDirectory;                       // holds state.json and webhook.json
     FileOperations fileOperations = FileOperations::system();  // for both files
 };
@@ -40,6 +41,9 @@ struct MonitorPorts {
 // The engine: reads the limits on a schedule, records each reset once, keeps the history on
 // disk and announces every reset by notification and webhook, saving each in-flight status
 // before anything leaves the machine. Lives on the main loop; never blocks it.
+//
+// Only while it holds the engine guard does it detect, record, save or announce anything;
+// without it, it reads and shows the limits, says why, and asks again at every refresh.
 class UsageMonitor {
 public:
     static constexpr std::int64_t attemptLimit = 3;
@@ -68,6 +72,9 @@ public:
     bool saveWebhook(const WebhookConfiguration& configuration, bool enabled);
     WebhookConfiguration loadWebhook();
     void setLaunchAtLogin(bool enabled);
+    // Reads every `interval` instead of on the schedule; for tests of the whole application,
+    // which cannot wait out the schedule's 15-second minimum.
+    void overrideRefreshInterval(Duration interval) { refreshOverride_ = interval; }
 
     // Published values.
     bool demo() const { return demo_; }
@@ -86,6 +93,11 @@ public:
     std::optional<LocalizedMessage> persistenceWarning() const {
         return persistenceWarning_ ? persistenceWarning_ : preferencesWarning_;
     }
+    // Every standing warning, the most pressing first: a history that cannot be saved or read,
+    // no right to be the engine, a webhook configuration that cannot be used while the webhook
+    // is on, preferences that cannot be read or written.
+    std::vector<LocalizedMessage> warnings() const;
+    bool holdsEngine() const { return engineHeld_; }
     const std::optional<Date>& nextRefreshAt() const { return nextRefreshAt_; }
     Date now() const { return now_; }
     bool isTestingWebhook() const { return isTestingWebhook_; }
@@ -118,9 +130,13 @@ private:
 
     void publish();
     void persist();
+    bool claimEngine();
+    void takeOver();
+    bool keepUnreadableAside();
     void recordEvents(std::vector<ResetEvent> events);
+    void adoptAccount(UsageSnapshot& reading);
     EventRecord* liveRecord(const std::string& id);
-    void loadWebhookConfigurationAtStart();
+    void loadWebhookConfiguration();
     Answer<FetchResult> fetch(CodexConfiguration configuration);
     Answer<WebhookResult> sendWebhook(ResetEvent event, WebhookConfiguration configuration,
                                       bool isTest);
@@ -142,6 +158,7 @@ private:
     LoginItemService& loginItems_;
     SystemSignals& signals_;
     PreferencesStore& preferences_;
+    EngineGuard& engine_;
     StateStore store_;
     WebhookConfigurationStore webhookStore_;
     std::unique_ptr<Observers> observers_;
@@ -159,6 +176,9 @@ private:
     SourceConnectionFeedback sourceConnection_;
     std::optional<LocalizedMessage> persistenceWarning_;
     std::optional<LocalizedMessage> preferencesWarning_;
+    std::optional<LocalizedMessage> engineWarning_;
+    std::optional<LocalizedMessage> stateNotice_;     // where an unreadable history was kept
+    std::optional<LocalizedMessage> webhookWarning_;  // the configuration could not be used
     std::optional<Date> nextRefreshAt_;
     Date now_;
     bool isTestingWebhook_ = false;
@@ -171,6 +191,9 @@ private:
     long long settingsRevision_ = 0;
     bool isDelivering_ = false;
     bool stateSaved_ = true;
+    bool engineHeld_ = false;
+    bool unreadableInPlace_ = false;  // a state file nobody could read, not yet kept aside
+    std::optional<Duration> refreshOverride_;
     bool stopped_ = false;
     std::optional<WebhookConfiguration> webhookConfiguration_;
     std::unique_ptr<TimerHandle> refreshTimer_;

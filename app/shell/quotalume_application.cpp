@@ -31,10 +31,12 @@ QString text(const char* key) {
 
 }  // namespace
 
-QuotalumeApplication::QuotalumeApplication(LaunchOptions options, QObject* parent)
+QuotalumeApplication::QuotalumeApplication(LaunchOptions options, EngineGuard* engine,
+                                           QObject* parent)
     : QObject(parent),
       options_(options),
-      loginItems_(QCoreApplication::applicationFilePath().toStdString()) {
+      loginItems_(QCoreApplication::applicationFilePath().toStdString()),
+      engine_(engine != nullptr ? *engine : unclaimed_) {
     connect(qApp, &QCoreApplication::aboutToQuit, this, &QuotalumeApplication::stop);
     StatusNotifierProbe::await(QDBusConnection::sessionBus(), trayHostPatience, this,
                                [this](bool statusNotifierHost) { launch(statusNotifierHost); });
@@ -49,8 +51,11 @@ QuotalumeApplication::~QuotalumeApplication() {
 void QuotalumeApplication::launch(bool statusNotifierHost) {
     monitor_ = std::make_unique<UsageMonitor>(
         MonitorPorts{loop_, clock_, codex_, webhooks_, notifications_, loginItems_, signals_,
-                     *preferences_, WebhookConfigurationStore::defaultDirectory()},
+                     *preferences_, engine_, WebhookConfigurationStore::defaultDirectory()},
         options_.demo);
+    if (options_.refreshInterval) {
+        monitor_->overrideRefreshInterval(*options_.refreshInterval);
+    }
     bridge_ = std::make_unique<MonitorBridge>(*monitor_);
     // Asked only now: the first question fixes Qt's choice between the two kinds of tray.
     trayAvailable_ = statusNotifierHost || QSystemTrayIcon::isSystemTrayAvailable();

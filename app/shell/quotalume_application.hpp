@@ -27,6 +27,8 @@ struct LaunchOptions {
     bool demo = false;      // demonstration data, no single-instance check
     bool show = false;      // open the dashboard once started
     bool settings = false;  // open the settings window once started
+    // Reads at this interval, past the schedule's limits; only tests set it.
+    std::optional<Duration> refreshInterval;
 };
 
 // The running application: the desktop's services behind the engine's ports, the one monitor,
@@ -36,7 +38,9 @@ class QuotalumeApplication final : public QObject {
     Q_OBJECT
 
 public:
-    explicit QuotalumeApplication(LaunchOptions options, QObject* parent = nullptr);
+    // `engine` decides whether this app may detect and announce; without one (demonstration)
+    // it never may.
+    QuotalumeApplication(LaunchOptions options, EngineGuard* engine, QObject* parent = nullptr);
     ~QuotalumeApplication() override;
 
     // Another launch asked for us: the settings window when it asked for that; otherwise an
@@ -60,6 +64,10 @@ private:
     XdgAutostartLoginItems loginItems_;
     LinuxSystemSignals signals_;
     std::shared_ptr<PreferencesStore> preferences_ = PreferencesStore::standard();
+    class Unclaimed final : public EngineGuard {
+        std::optional<LocalizedMessage> claim() override { return LocalizedMessage("status.demo"); }
+    } unclaimed_;
+    EngineGuard& engine_;
 
     // In the order they are made; each may refer to those above it.
     std::unique_ptr<UsageMonitor> monitor_;

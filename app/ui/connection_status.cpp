@@ -50,8 +50,11 @@ ConnectionStatus::ConnectionStatus(UsageMonitor& monitor, QWidget* parent)
 
     error_ = new WarningLine(this);
     error_->setObjectName(QStringLiteral("errorLine"));
-    persistence_ = new WarningLine(this);
-    persistence_->setObjectName(QStringLiteral("persistenceLine"));
+    warnings_ = new QWidget(this);
+    warnings_->setObjectName(QStringLiteral("warnings"));
+    auto* warningList = new QVBoxLayout(warnings_);
+    warningList->setContentsMargins(0, 0, 0, 0);
+    warningList->setSpacing(6);
 
     offer_ = new QWidget(this);
     offer_->setObjectName(QStringLiteral("codexOffer"));
@@ -95,7 +98,7 @@ ConnectionStatus::ConnectionStatus(UsageMonitor& monitor, QWidget* parent)
     layout->addLayout(top);
     layout->addWidget(error_);
     layout->addWidget(offer_);
-    layout->addWidget(persistence_);
+    layout->addWidget(warnings_);
 }
 
 void ConnectionStatus::render() {
@@ -127,7 +130,18 @@ void ConnectionStatus::render() {
         offerPath_->setText(QString::fromStdString(L10n::text("source.found", found_.front())));
         offerUse_->setText(QString::fromStdString(L10n::text("source.use")));
     }
-    persistence_->setMessage(monitor_.persistenceWarning());
+    const std::vector<LocalizedMessage> warnings = monitor_.warnings();
+    while (warningLines_.size() < warnings.size()) {
+        auto* line = new WarningLine(warnings_);
+        line->setObjectName(QStringLiteral("warningLine%1").arg(warningLines_.size()));
+        warnings_->layout()->addWidget(line);
+        warningLines_.push_back(line);
+    }
+    for (std::size_t i = 0; i < warningLines_.size(); ++i) {
+        warningLines_[i]->setMessage(i < warnings.size() ? std::optional(warnings[i])
+                                                         : std::nullopt);
+    }
+    warnings_->setVisible(!warnings.empty());
 
     refresh_->setEnabled(!monitor_.isRefreshing());
     const QString refresh = QString::fromStdString(L10n::text("common.refresh"));

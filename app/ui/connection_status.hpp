@@ -17,7 +17,8 @@ class UsageMonitor;
 class WarningLine;
 
 // How the connection to Codex stands: the status, when the shown values were read, the last
-// error and any trouble saving, and the refresh button. While no executable is chosen and
+// error and every standing warning (saving, the engine lock, the webhook configuration), and
+// the refresh button. While no executable is chosen and
 // reading fails, the one codex found in the usual places is offered with a button; only that
 // click adopts it.
 class ConnectionStatus : public QWidget {
@@ -35,7 +36,8 @@ private:
     QLabel* updated_;
     QToolButton* refresh_;
     WarningLine* error_;
-    WarningLine* persistence_;
+    QWidget* warnings_;  // one line per standing warning of the monitor
+    std::vector<WarningLine*> warningLines_;
     QWidget* offer_;
     QLabel* offerPath_;
     QToolButton* offerUse_;

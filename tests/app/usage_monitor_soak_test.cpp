@@ -275,6 +275,7 @@ TEST(MonitorSoakTest, AMonthOfFlakyReadsAndDeliveriesStaysExactAndFlat) {
     CountingCenter center{loop};
     test::FakeLoginItems loginItems;
     test::FakeSignals signals;
+    test::FakeEngine engine;
     MemoryPreferencesStore preferences;
     Settings settings;
     settings.refreshInterval = 15;  // the shortest the schedule allows
@@ -282,7 +283,7 @@ TEST(MonitorSoakTest, AMonthOfFlakyReadsAndDeliveriesStaysExactAndFlat) {
     settings.save(preferences);
 
     UsageMonitor monitor(MonitorPorts{loop, clock, codex, receiver, center, loginItems, signals,
-                                      preferences, dir.path() / "data"},
+                                      preferences, engine, dir.path() / "data"},
                          false);
     std::size_t mostTimers = 0;
     auto watch = monitor.subscribe([&] { mostTimers = std::max(mostTimers, loop.activeTimers()); });

@@ -1,13 +1,20 @@
 #include "usage_monitor.hpp"
 
+#include "core_ports.hpp"
 #include "monitor_fakes.hpp"
 #include "test_support.hpp"
 
+#include <quotalume/engine_lock.hpp>
 #include <quotalume/l10n.hpp>
 #include <quotalume/refresh_schedule.hpp>
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <system_error>
@@ -23,6 +30,9 @@ class CountingPreferences final : public MemoryPreferencesStore {
 public:
     int writes = 0;
     int failure = 0;
+    std::optional<fs::path> unreadable;  // until the first write, as the file store does
+
+    std::optional<fs::path> unreadableFile() const override { return unreadable; }
 
 protected:
     void setValue(const std::string& key, std::optional<Value> value) override {
@@ -31,6 +41,7 @@ protected:
             throw std::system_error(failure, std::system_category(), "preferences");
         }
         MemoryPreferencesStore::setValue(key, std::move(value));
+        unreadable.reset();
     }
 };
 
@@ -52,7 +63,7 @@ protected:
         monitor.reset();
         monitor = std::make_unique<UsageMonitor>(
             MonitorPorts{loop, clock, codex, webhooks, center, loginItems, signals, preferences,
-                         data(), fileOperations},
+                         engine, data(), fileOperations},
             demo);
         return *monitor;
     }
@@ -114,6 +125,7 @@ protected:
     test::FakeNotificationCenter center{loop};
     test::FakeLoginItems loginItems;
     test::FakeSignals signals;
+    test::FakeEngine engine;
     CountingPreferences preferences;
     FileOperations fileOperations = FileOperations::system();
     std::unique_ptr<UsageMonitor> monitor;
@@ -450,17 +462,351 @@ TEST_F(MonitorTest, PermissionIsAskedForOnceAtStartAndOnlyWithNotificationsOn) {
     }
 }
 
-TEST_F(MonitorTest, StateFileProblemsAreWarnedAboutAndMendedByTheNextSave) {
+bool contains(const std::vector<LocalizedMessage>& warnings, const LocalizedMessage& warning) {
+    return std::find(warnings.begin(), warnings.end(), warning) != warnings.end();
+}
+
+// A state file nobody can read is moved aside, never written over: the history in it and
+// every announcement it still owes can be restored from the copy.
+TEST_F(MonitorTest, UnreadableStateFilesAreKeptAsideBeforeAFreshOneIsWritten) {
+    storeOwedRecord("webhook.waiting", 0);
+    const std::string valid = dir.read("data/Quotalume/state.json");
+    const nlohmann::json document = nlohmann::json::parse(valid);
+    nlohmann::json twice = document;
+    twice["records"].push_back(document["records"][0]);
+    nlohmann::json crowded = document;
+    for (int i = 0; i < 1000; ++i) {
+        crowded["records"].push_back(document["records"][0]);
+        crowded["records"].back()["event"]["id"] = std::to_string(i);
+    }
+    const fs::path outside = dir.write("elsewhere.json", valid);
+    struct Row {
+        const char* name;
+        std::function<void(const fs::path&)> arrange;
+    };
+    const auto content = [](std::string text) {
+        return [text](const fs::path& file) { std::ofstream(file) << text; };
+    };
+    const Row rows[] = {
+        {"truncated by two bytes", content(valid.substr(0, valid.size() - 2))},
+        {"two records with one id", content(twice.dump())},
+        {"1,001 records", content(crowded.dump())},
+        {"nested too deeply", content("{\"detector\":" + std::string(100, '[') + "}")},
+        {"empty", content("")},
+        {"a link", [&](const fs::path& file) { fs::create_symlink(outside, file); }},
+        {"a FIFO", [](const fs::path& file) { ::mkfifo(file.c_str(), 0600); }},
+        {"a folder", [](const fs::path& file) { fs::create_directory(file); }},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        monitor.reset();
+        codex.calls.clear();
+        fs::remove_all(data());
+        fs::create_directories(data());
+        row.arrange(data() / "state.json");
+        const auto kind = fs::symlink_status(data() / "state.json").type();
+        make().start();
+        loop.drain();
+        const auto entries = test::entriesOf(data());
+        ASSERT_EQ(entries.size(), 1u);
+        const fs::path copy = data() / entries[0];
+        EXPECT_THAT(entries[0], ::testing::StartsWith("state.json.unreadable-"));
+        EXPECT_EQ(fs::symlink_status(copy).type(), kind);
+        if (kind == fs::file_type::regular) {
+            EXPECT_EQ(test::modeOf(copy), 0600u);
+        }
+        EXPECT_TRUE(
+            contains(monitor->warnings(), LocalizedMessage("error.state_kept", {copy.string()})));
+        EXPECT_EQ(dir.read("elsewhere.json"), valid) << "a link's target is left alone";
+
+        answerFetch(reading(50));
+        loop.advance(seconds(30));
+        answerFetch(reading(0));
+        EXPECT_EQ(StateStore(data()).load().state.records, monitor->records()) << "begun afresh";
+    }
+
+    // Mended by hand and put back, the kept copy brings back the history and what it owed.
+    monitor.reset();
+    fs::remove_all(data());
     fs::create_directories(data());
-    { std::ofstream(data() / "state.json") << R"({"detector": {)"; }
+    std::ofstream(data() / "state.json") << valid.substr(0, valid.size() - 2);
+    center.posted.clear();
+    make();
+    const fs::path copy = data() / test::entriesOf(data())[0];
+    std::ofstream(copy, std::ios::app) << valid.substr(valid.size() - 2);
+    monitor.reset();
+    fs::rename(copy, data() / "state.json");
+    make().start();
+    loop.advance(seconds(10));
+    EXPECT_EQ(center.posted.size(), 1u) << "the notification it owed";
+
+    // One copy per start with a bad file would pile up: the newest five stay.
+    for (int start = 0; start < 7; ++start) {
+        monitor.reset();
+        std::ofstream(data() / "state.json") << "{";
+        make();
+    }
+    EXPECT_EQ(test::entriesOf(data()).size(), 5u);
+}
+
+TEST_F(MonitorTest, AStateFileThatCanNeitherBeReadNorMovedIsNeverWrittenOver) {
+    auto broken = std::make_shared<bool>(true);
+    for (const auto& fault : test::writeFaults(broken)) {
+        if (std::string_view(fault.name) == "rename") {
+            fileOperations = fault.operations;
+        }
+    }
+    fs::create_directories(data());
+    std::ofstream(data() / "state.json") << "{";
     UsageMonitor& m = make();
-    EXPECT_EQ(m.persistenceWarning(), LocalizedMessage("error.state_read"));
-    EXPECT_TRUE(m.records().empty());
+    EXPECT_EQ(m.persistenceWarning(),
+              LocalizedMessage("error.state_stuck",
+                               {(data() / "state.json").string(), std::to_string(EXDEV)}));
     m.start();
     loop.drain();
-    answerFetch(reading(10));
-    EXPECT_FALSE(m.persistenceWarning());
-    EXPECT_FALSE(StateStore(data()).load().warning);
+    answerFetch(reading(50));
+    loop.advance(seconds(30));
+    answerFetch(reading(0));
+    loop.advance(seconds(10));
+    EXPECT_TRUE(center.posted.empty()) << "nothing is announced that could not be recorded";
+    EXPECT_EQ(dir.read("data/Quotalume/state.json"), "{");
+
+    *broken = false;
+    loop.advance(seconds(10));
+    EXPECT_EQ(center.posted.size(), 1u);
+    EXPECT_EQ(StateStore(data()).load().state.records, m.records());
+}
+
+// Two apps in two sessions on one data folder whose lock cannot be taken: neither may act as
+// the engine, so nothing is announced at all; once the lock is mended, one takes it and each
+// reset is announced exactly once.
+TEST_F(MonitorTest, WithoutTheEngineLockNothingIsAnnouncedAndAfterwardsExactlyOnce) {
+    fs::create_directories(data() / EngineLock::fileName);
+    WebhookConfigurationStore(data()).save(receiver);
+    Settings settings;
+    settings.webhookEnabled = true;
+    settings.save(preferences);
+    test::FakeCodex otherCodex{loop};
+    test::FakeWebhooks otherWebhooks{loop};
+    test::FakeNotificationCenter otherCenter{loop};
+    FolderEngineGuard firstLock(data(), {101, "quotalume", "/run/user/a"});
+    FolderEngineGuard secondLock(data(), {102, "quotalume", "/run/user/b"});
+    UsageMonitor first(MonitorPorts{loop, clock, codex, webhooks, center, loginItems, signals,
+                                    preferences, firstLock, data()},
+                       false);
+    UsageMonitor second(MonitorPorts{loop, clock, otherCodex, otherWebhooks, otherCenter,
+                                     loginItems, signals, preferences, secondLock, data()},
+                        false);
+    first.start();
+    second.start();
+    const auto bothRead = [&](double used) {
+        loop.drain();
+        codex.calls.answer(reading(used));
+        otherCodex.calls.answer(reading(used));
+        loop.drain();
+        loop.advance(seconds(30));
+    };
+    const LocalizedMessage failed(
+        "engine.lock_failed", {(data() / EngineLock::fileName).string(), std::to_string(EISDIR)});
+    for (double used : {50.0, 0.0, 40.0, 0.0}) {
+        bothRead(used);
+    }
+    EXPECT_TRUE(contains(first.warnings(), failed));
+    EXPECT_TRUE(contains(second.warnings(), failed));
+    ASSERT_TRUE(first.snapshot());
+    EXPECT_EQ(first.snapshot()->buckets, reading(0).buckets) << "the limits are still shown";
+    EXPECT_TRUE(first.records().empty());
+    EXPECT_TRUE(center.posted.empty() && otherCenter.posted.empty());
+    EXPECT_TRUE(webhooks.calls.requests().empty() && otherWebhooks.calls.requests().empty());
+
+    fs::remove(data() / EngineLock::fileName);
+    // The readings asked for before the repair are only shown; the next refresh takes the lock.
+    for (double used : {50.0, 50.0, 0.0}) {
+        bothRead(used);
+    }
+    loop.advance(seconds(10));
+    EXPECT_EQ(center.posted.size() + otherCenter.posted.size(), 1u);
+    EXPECT_EQ(webhooks.calls.requests().size() + otherWebhooks.calls.requests().size(), 1u);
+    EXPECT_NE(first.holdsEngine(), second.holdsEngine());
+    const UsageMonitor& viewer = first.holdsEngine() ? second : first;
+    const std::string otherPid = first.holdsEngine() ? "101" : "102";
+    const std::string otherRuntime = first.holdsEngine() ? "/run/user/a" : "/run/user/b";
+    EXPECT_TRUE(contains(viewer.warnings(),
+                         LocalizedMessage("engine.busy_app_elsewhere", {otherPid, otherRuntime})));
+}
+
+// A reading of another account, or a new Codex source, empties the history but never what is
+// still owed: that is delivered as before, and the state file says so.
+TEST_F(MonitorTest, AnotherAccountOrSourceKeepsWhatIsStillOwed) {
+    const std::pair<const char*, std::function<void(UsageMonitor&)>> rows[] = {
+        {"another account",
+         [&](UsageMonitor&) {
+             loop.advance(seconds(30));
+             answerFetch(reading(20, "someone else"));
+         }},
+        {"another source",
+         [&](UsageMonitor& m) {
+             Settings next = m.settings();
+             next.codexHome = codexHome.string();
+             m.updateSettings(next);
+             loop.drain();
+         }},
+    };
+    for (const auto& [name, change] : rows) {
+        SCOPED_TRACE(name);
+        monitor.reset();
+        codex.calls.clear();
+        webhooks.calls.clear();
+        fs::remove_all(data());
+        startWithOneReset(/*webhook=*/true);
+        webhooks.calls.answer(WebhookResult());  // the first reset is settled
+        loop.advance(seconds(30));
+        answerFetch(reading(30));
+        loop.advance(seconds(30));
+        answerFetch(reading(0));
+        webhooks.calls.answer(unavailable);  // the second still owes its webhook
+        loop.drain();
+        ASSERT_EQ(monitor->records().size(), 2u);
+        const std::string owed = monitor->records()[0].id();
+
+        change(*monitor);
+        ASSERT_EQ(monitor->records().size(), 1u);
+        EXPECT_EQ(monitor->records()[0].id(), owed);
+        EXPECT_EQ(StateStore(data()).load().state.records, monitor->records());
+        loop.advance(seconds(60));
+        ASSERT_EQ(webhooks.calls.waiting(), 1u) << "the retry goes out as planned";
+        webhooks.calls.answer(WebhookResult());
+        loop.drain();
+        EXPECT_EQ(onlyRecord().webhookStatus, LocalizedMessage("webhook.delivered"));
+    }
+}
+
+// Earlier versions fingerprinted the account from the Codex home as spelled; the same account
+// read through its resolved home keeps its history, its detector and what it owes.
+TEST_F(MonitorTest, AHistoryUnderAnEarlierFingerprintOfTheSameAccountCarriesOver) {
+    const std::string spelled = UsageSnapshot::fingerprint("/home/u/link:acct-1");
+    const std::string resolved = UsageSnapshot::fingerprint("/home/u/codex:acct-1");
+    // The earlier version's run: one reset, whose webhook still waits for its retry.
+    make().start();
+    enableWebhook();
+    loop.drain();
+    UsageSnapshot old = reading(50);
+    old.accountFingerprint = spelled;
+    answerFetch(old);
+    loop.advance(seconds(30));
+    old = reading(0);
+    old.accountFingerprint = spelled;
+    answerFetch(old);
+    webhooks.calls.answer(unavailable);
+    loop.drain();
+    monitor.reset();
+
+    // The upgrade: same account, new fingerprint.
+    loop.advance(seconds(30));
+    make().start();
+    loop.drain();
+    UsageSnapshot now = reading(40);
+    now.accountFingerprint = resolved;
+    now.legacyFingerprint = spelled;
+    answerFetch(now);
+    loop.advance(seconds(30));
+    now = reading(0);
+    now.accountFingerprint = resolved;
+    answerFetch(now);
+    ASSERT_EQ(monitor->records().size(), 2u) << "the history stays and 40 % → 0 % is a reset";
+    const MonitorState stored = StateStore(data()).load().state;
+    EXPECT_EQ(stored.snapshot->accountFingerprint, resolved);
+    EXPECT_EQ(stored.detector.accountFingerprint(), resolved);
+    EXPECT_FALSE(stored.snapshot->legacyFingerprint);
+    for (int pass = 0; pass < 10; ++pass) {
+        loop.advance(seconds(10));
+        while (webhooks.calls.waiting() > 0) {
+            webhooks.calls.answer(WebhookResult());
+            loop.drain();
+        }
+    }
+    EXPECT_EQ(webhooks.calls.requests().size(), 3u) << "the first attempt, its retry, the new one";
+    for (const EventRecord& record : monitor->records()) {
+        EXPECT_EQ(record.webhookStatus, LocalizedMessage("webhook.delivered"));
+    }
+}
+
+// With the webhook on, a configuration that cannot be used is a standing warning, and a reset
+// meanwhile says why it was not sent; mending the file is enough to send again.
+TEST_F(MonitorTest, AWebhookConfigurationThatCannotBeUsedIsWarnedAboutAndNamedInTheHistory) {
+    const std::string file = (data() / "webhook.json").string();
+    struct Row {
+        const char* name;
+        const char* content;  // nullptr: no file
+        mode_t mode;
+        LocalizedMessage warning;
+    };
+    const Row rows[] = {
+        {"no file", nullptr, 0600, "error.webhook_missing"},
+        {"empty address", R"({"bearerToken":"","format":"json","signingSecret":"","url":""})", 0600,
+         "error.webhook_missing"},
+        {"not JSON", "{", 0600, LocalizedMessage("error.config_read", {"3840"})},
+        {"readable by others",
+         R"({"bearerToken":"t","format":"json","signingSecret":"","url":"https://example.com/h"})",
+         0644, LocalizedMessage("error.config_shared", {file})},
+        {"a file address",
+         R"({"bearerToken":"","format":"json","signingSecret":"","url":"file:///etc/passwd"})",
+         0600, "error.url"},
+        {"plain http to another host",
+         R"({"bearerToken":"","format":"json","signingSecret":"","url":"http://192.168.1.5/h"})",
+         0600, "error.https"},
+    };
+    Settings settings;
+    settings.webhookEnabled = true;
+    settings.save(preferences);
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        monitor.reset();
+        codex.calls.clear();
+        fs::remove_all(data());
+        fs::create_directories(data());
+        if (row.content != nullptr) {
+            ::chmod(dir.write("data/Quotalume/webhook.json", row.content).c_str(), row.mode);
+        }
+        make().start();
+        loop.drain();
+        answerFetch(reading(50));
+        loop.advance(seconds(30));
+        answerFetch(reading(0));
+        EXPECT_EQ(monitor->warnings(), std::vector<LocalizedMessage>{row.warning});
+        EXPECT_EQ(onlyRecord().webhookStatus, LocalizedMessage("webhook.unusable"));
+        EXPECT_TRUE(webhooks.calls.requests().empty());
+
+        fs::remove(data() / "webhook.json");
+        WebhookConfigurationStore(data()).save(receiver);
+        loop.advance(seconds(30));
+        answerFetch(reading(40));
+        EXPECT_TRUE(monitor->warnings().empty()) << "read again at the next refresh";
+    }
+}
+
+TEST_F(MonitorTest, InterruptedNotificationsAndUnreadablePreferencesAreNamedForWhatTheyAre) {
+    MonitorState stored = storeOwedRecord("webhook.delivered", 1);
+    stored.records[0].localPending = false;
+    stored.records[0].localStatus = LocalizedMessage("notification.submitting");
+    stored.records[0].webhookPending = false;
+    StateStore(data()).save(stored);
+    preferences.unreadable = "/home/u/.config/Quotalume/defaults.json";
+    UsageMonitor& m = make();
+    EXPECT_EQ(onlyRecord().localStatus, LocalizedMessage("notification.unconfirmed"));
+    EXPECT_EQ(m.warnings(), std::vector<LocalizedMessage>{LocalizedMessage(
+                                "error.preferences_unreadable", {*preferences.unreadable})});
+    m.setMenuBarStyle(MenuBarStyle::rings);
+    EXPECT_TRUE(m.warnings().empty()) << "the next write keeps the file aside";
+
+    // A server that answers after the call's bound may still have shown it.
+    center.postFailure = LocalizedMessage("notification.unconfirmed");
+    m.start();
+    loop.drain();
+    answerFetch(reading(50));
+    loop.advance(seconds(30));
+    answerFetch(reading(0));
+    EXPECT_EQ(m.records()[0].localStatus, LocalizedMessage("notification.unconfirmed"));
 }
 
 TEST_F(MonitorTest, DemoModeTouchesNothing) {

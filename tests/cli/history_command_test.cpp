@@ -2,12 +2,16 @@
 #include "test_support.hpp"
 
 #include <quotalume/l10n.hpp>
+#include <quotalume/preferences_store.hpp>
+#include <quotalume/settings.hpp>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
 #include <filesystem>
 #include <fstream>
+
+#include <sys/stat.h>
 
 namespace quotalume {
 namespace {
@@ -56,6 +60,28 @@ TEST(HistoryCommandTest, MissingUnreadableAndCorruptStateFiles) {
         // A reader leaves the file for the engine and the user to deal with.
         EXPECT_EQ(home.read("data/Quotalume/state.json"), c.content ? c.content : "");
     }
+}
+
+// The engine's warning is the reader's too: with the webhook on, a configuration that cannot
+// be used is named, and the history still shown.
+TEST(HistoryCommandTest, AWebhookConfigurationThatCannotBeUsedIsNamed) {
+    test::TempDir home;
+    FilePreferencesStore preferences(home.path() / "config/Quotalume/defaults.json");
+    Settings settings;
+    settings.webhookEnabled = true;
+    settings.save(preferences);
+    std::filesystem::create_directories(home.path() / "data/Quotalume");
+    const auto file = home.write("data/Quotalume/webhook.json",
+                                 R"({"bearerToken":"t","format":"json","signingSecret":"",)"
+                                 R"("url":"https://example.com/hook"})");
+    ::chmod(file.c_str(), 0644);
+    auto run = runCLI({"history", "--lang", "en"}, home);
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(
+        run.output,
+        "quotalume-cli: " + L10n::text("error.config_shared", file.string(), AppLanguage::english) +
+            "\nNo resets detected yet.\n");
+    EXPECT_EQ(test::modeOf(file), 0644u) << "told, not changed";
 }
 
 TEST(HistoryCommandTest, AFolderNameThatIsNotUTF8StillGivesAJSONError) {

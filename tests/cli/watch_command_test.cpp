@@ -135,15 +135,14 @@ TEST(WatchCommandTest, StoppedBySignalItExitsZeroAndLeavesNoCodexBehind) {
 
 TEST(WatchCommandTest, OneEngineAtATimeButDemonstrationRunsBeside) {
     test::TempDir home;
-    auto lock = EngineLock::acquire(home.path() / "data" / "Quotalume");
+    auto lock = EngineLock::acquire(home.path() / "data" / "Quotalume", {4242, "quotalume", ""});
     ASSERT_TRUE(lock);
-    EXPECT_EQ(test::modeOf(home.path() / "data" / "Quotalume" / EngineLock::fileName), 0600);
-    EXPECT_FALSE(EngineLock::acquire(home.path() / "data" / "Quotalume"));
 
     auto refused = runCLI({"watch", "--lang", "en"}, home);
     EXPECT_EQ(refused.exitCode, 1);
-    EXPECT_EQ(refused.output,
-              "quotalume-cli: " + L10n::text("cli.engine_busy", AppLanguage::english) + "\n");
+    EXPECT_EQ(
+        refused.output,
+        "quotalume-cli: " + L10n::text("engine.busy_app", "4242", AppLanguage::english) + "\n");
     Watch demo(home, {"--demo", "--waybar", "--lang", "en"});
     const std::string first = demo.waitForLine("");
     const json module = json::parse(first.substr(0, first.find('\n')));

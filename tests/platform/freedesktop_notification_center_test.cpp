@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <string>
@@ -146,6 +147,20 @@ TEST_F(FreedesktopNotificationCenterTest, FailuresAreReportedAndWithoutAServerDe
     EXPECT_FALSE(outcome);
     ASSERT_TRUE(waitUntil([&] { return outcome.has_value(); }));
     EXPECT_EQ(outcome->value_or(LocalizedMessage()).key, "error.system");
+}
+
+// Sent but answered too late: the server may show it all the same, so it is not a failure.
+TEST_F(FreedesktopNotificationCenterTest, AnAnswerPastTheCallsBoundIsUnconfirmed) {
+    NotificationServer server(bus_.connect(), {});
+    ASSERT_TRUE(server.registered_);
+    FreedesktopNotificationCenter impatient(client_, std::chrono::milliseconds(200));
+    server.holdNotify = true;
+    Outcome outcome;
+    impatient.post({.identifier = "e1"}, [&](auto failure) { outcome = failure; });
+    ASSERT_TRUE(waitUntil([&] { return outcome.has_value(); }));
+    EXPECT_EQ(*outcome, LocalizedMessage("notification.unconfirmed"));
+    EXPECT_EQ(server.heldCount(), 1u);
+    server.release();
 }
 
 TEST_F(FreedesktopNotificationCenterTest, ADestroyedCenterDropsItsAnswers) {

@@ -12,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
 #include <atomic>
 #include <filesystem>
 #include <memory>
@@ -144,18 +146,61 @@ TEST(SingleInstanceTest, LaunchesBesideARunningInstance) {
     }
 }
 
-TEST(SingleInstanceTest, TheTrayAppDoesNotRunBesideAWatch) {
-    Launches launches;
-    // What a running `quotalume-cli watch` holds.
-    auto engine = EngineLock::acquire(launches.dataFolder());
-    ASSERT_TRUE(engine);
-    QProcess& refused = launches.start({});
-    ASSERT_TRUE(refused.waitForFinished(15'000));
-    EXPECT_EQ(refused.exitCode(), 1);
-    EXPECT_TRUE(refused.readAllStandardError().contains("quotalume-cli watch is monitoring"));
+TEST(SingleInstanceTest, TheTrayAppDoesNotRunBesideAnotherEngineAndSaysWhichOne) {
+    struct Row {
+        const char* name;
+        EngineHolder holder;  // what the lock's record says
+        const char* said;
+    };
+    const Row rows[] = {
+        {"a watch", {4242, "quotalume-cli watch", ""}, "quotalume-cli watch (process 4242)"},
+        {"a tray app in another session",
+         {4243, "quotalume", "/run/user/999"},
+         "another session (process 4243, /run/user/999)"},
+        {"no record", {}, "Another Quotalume (the tray app or quotalume-cli watch)"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        Launches launches;
+        auto engine = EngineLock::acquire(launches.dataFolder(), row.holder);
+        ASSERT_TRUE(engine);
+        QProcess& refused = launches.start({});
+        ASSERT_TRUE(refused.waitForFinished(15'000));
+        EXPECT_EQ(refused.exitCode(), 1);
+        EXPECT_TRUE(refused.readAllStandardError().contains(row.said));
+    }
     // Demonstration stores nothing and runs beside it.
+    Launches launches;
+    auto engine = EngineLock::acquire(launches.dataFolder());
     QProcess& demo = launches.start({"--demo"});
     EXPECT_FALSE(demo.waitForFinished(1500)) << demo.readAllStandardError().toStdString();
+}
+
+TEST(SingleInstanceTest, ALockThatCannotBeTakenLeavesTheAppRunningAsAViewer) {
+    Launches launches;
+    fs::create_directories(launches.dataFolder() / EngineLock::fileName);
+    QProcess& app = launches.start({});
+    ASSERT_TRUE(launches.waitUntilListening(app)) << app.readAllStandardError().toStdString();
+    app.setReadChannel(QProcess::StandardError);
+    QByteArray said = app.readAllStandardError();
+    while (!said.contains("cannot be taken") && app.waitForReadyRead(5000)) {
+        said += app.readAllStandardError();
+    }
+    EXPECT_TRUE(said.contains("engine.lock cannot be taken (code 21)")) << said.toStdString();
+}
+
+TEST(SingleInstanceTest, StopSignalsEndTheAppAsQuitDoes) {
+    for (int signal : {SIGTERM, SIGINT, SIGHUP}) {
+        SCOPED_TRACE(signal);
+        Launches launches;
+        QProcess& app = launches.start({});
+        ASSERT_TRUE(launches.waitUntilListening(app));
+        ::kill(static_cast<pid_t>(app.processId()), signal);
+        ASSERT_TRUE(app.waitForFinished(15'000));
+        EXPECT_EQ(app.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(app.exitCode(), 0);
+        EXPECT_TRUE(EngineLock::acquire(launches.dataFolder())) << "the engine lock went with it";
+    }
 }
 
 TEST(SingleInstanceTest, OnlyAWellFormedRequestIsAnswered) {

@@ -116,7 +116,7 @@ TEST(DashboardViewTest, PlaceholderAndWarningsFollowTheMonitor) {
     EXPECT_EQ(find<WarningLine>(&view, "errorLine")->text(),
               QString::fromStdString(LocalizedMessage("error.timeout").localized()));
     EXPECT_TRUE(shown(&view, "statusMarker"));
-    EXPECT_FALSE(shown(&view, "persistenceLine"));
+    EXPECT_FALSE(shown(&view, "warnings"));
     EXPECT_FALSE(shown(&view, "credits"));
 
     // A data folder that cannot be made: the reading shows, and so does the trouble saving it.
@@ -125,8 +125,8 @@ TEST(DashboardViewTest, PlaceholderAndWarningsFollowTheMonitor) {
     EXPECT_FALSE(shown(&view, "errorLine"));
     EXPECT_FALSE(shown(&view, "placeholder"));
     ASSERT_TRUE(harness.monitor->persistenceWarning().has_value());
-    EXPECT_TRUE(shown(&view, "persistenceLine"));
-    EXPECT_EQ(find<WarningLine>(&view, "persistenceLine")->text(),
+    EXPECT_TRUE(shown(&view, "warningLine0"));
+    EXPECT_EQ(find<WarningLine>(&view, "warningLine0")->text(),
               QString::fromStdString(harness.monitor->persistenceWarning()->localized()));
 }
 

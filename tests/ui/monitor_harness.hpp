@@ -23,7 +23,7 @@ public:
         L10n::setPreference(AppLanguage::english);
         monitor = std::make_unique<UsageMonitor>(
             MonitorPorts{loop, clock, codex, webhooks, center, loginItems, signals, preferences,
-                         dir.path() / "data" / "Quotalume"},
+                         engine, dir.path() / "data" / "Quotalume"},
             demo);
         bridge = std::make_unique<MonitorBridge>(*monitor);
     }
@@ -64,6 +64,7 @@ public:
     FakeNotificationCenter center{loop};
     FakeLoginItems loginItems;
     FakeSignals signals;
+    FakeEngine engine;
     MemoryPreferencesStore preferences;
     std::unique_ptr<UsageMonitor> monitor;
     std::unique_ptr<MonitorBridge> bridge;

@@ -253,4 +253,11 @@ private:
     std::shared_ptr<List> localeChanges_ = std::make_shared<List>();
 };
 
+// The engine guard as the test sets it: held unless given a reason to refuse.
+class FakeEngine final : public EngineGuard {
+public:
+    std::optional<LocalizedMessage> claim() override { return refusal; }
+    std::optional<LocalizedMessage> refusal;
+};
+
 }  // namespace quotalume::test

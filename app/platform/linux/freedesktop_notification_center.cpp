@@ -24,9 +24,6 @@ namespace quotalume {
 namespace {
 
 const QString serviceName = QStringLiteral("org.freedesktop.Notifications");
-// A server that hangs must not hold a notification back for the bus's default 25 s.
-constexpr int callTimeoutMilliseconds = 10'000;
-
 // The server's error name (at most 255 bytes on the bus) stands in for a platform code.
 LocalizedMessage failureMessage(const QDBusError& error) {
     QString name = error.name().left(255);
@@ -84,10 +81,10 @@ QVariantMap hints(bool sound) {
 // Owns the proxy and every pending call: deleting it drops their callbacks.
 class FreedesktopNotificationCenter::Session final : public QObject {
 public:
-    explicit Session(const QDBusConnection& bus)
+    Session(const QDBusConnection& bus, std::chrono::milliseconds callTimeout)
         : proxy_(serviceName, QStringLiteral("/org/freedesktop/Notifications"), bus, this),
           owner_(serviceName, bus, QDBusServiceWatcher::WatchForOwnerChange, this) {
-        proxy_.setTimeout(callTimeoutMilliseconds);
+        proxy_.setTimeout(static_cast<int>(callTimeout.count()));
         connect(&proxy_, &NotificationsProxy::NotificationClosed, this, [this](uint id, uint) {
             std::erase_if(ids_, [id](auto& e) { return e.second == id; });
         });
@@ -172,7 +169,11 @@ private:
                 queue_.pop_front();
                 busy_ = false;
                 std::optional<LocalizedMessage> failure;
-                if (reply.isError()) {
+                if (reply.isError() && (reply.error().type() == QDBusError::NoReply ||
+                                        reply.error().type() == QDBusError::Timeout)) {
+                    // The call was sent; a slow server may show it after we stopped waiting.
+                    failure = LocalizedMessage("notification.unconfirmed");
+                } else if (reply.isError()) {
                     failure = failureMessage(reply.error());
                 } else {
                     adopt(reply.reply().service());
@@ -211,8 +212,9 @@ private:
     std::map<std::string, uint> ids_;  // request identifier → the server's notification id
 };
 
-FreedesktopNotificationCenter::FreedesktopNotificationCenter(QDBusConnection bus)
-    : session_(std::make_unique<Session>(bus)) {}
+FreedesktopNotificationCenter::FreedesktopNotificationCenter(QDBusConnection bus,
+                                                             std::chrono::milliseconds callTimeout)
+    : session_(std::make_unique<Session>(bus, callTimeout)) {}
 
 FreedesktopNotificationCenter::~FreedesktopNotificationCenter() = default;
 

@@ -4,6 +4,7 @@
 
 #include <QDBusConnection>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -18,7 +19,13 @@ namespace quotalume {
 // asynchronous; what is still pending when this object goes away is dropped uncalled.
 class FreedesktopNotificationCenter final : public NotificationCenter {
 public:
-    explicit FreedesktopNotificationCenter(QDBusConnection bus = QDBusConnection::sessionBus());
+    // A server that hangs must not hold a notification back for the bus's default 25 s; one
+    // that answers after `callTimeout` is reported as "notification.unconfirmed".
+    static constexpr std::chrono::milliseconds defaultCallTimeout{10'000};
+
+    explicit FreedesktopNotificationCenter(
+        QDBusConnection bus = QDBusConnection::sessionBus(),
+        std::chrono::milliseconds callTimeout = defaultCallTimeout);
     ~FreedesktopNotificationCenter() override;
     FreedesktopNotificationCenter(const FreedesktopNotificationCenter&) = delete;
     FreedesktopNotificationCenter& operator=(const FreedesktopNotificationCenter&) = delete;

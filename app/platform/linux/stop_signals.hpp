@@ -1,6 +1,6 @@
 #pragma once
 
-namespace quotalume::cli {
+namespace quotalume {
 
 // SIGINT, SIGTERM and SIGHUP turned into a byte on a pipe, so an event loop can stop at its
 // own pace: the handler only writes, which is async-signal-safe. A signal ignored by whoever
@@ -20,4 +20,4 @@ private:
     int read_ = -1;
 };
 
-}  // namespace quotalume::cli
+}  // namespace quotalume

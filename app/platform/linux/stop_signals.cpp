@@ -1,4 +1,4 @@
-#include "stop_signals.hpp"
+#include "linux/stop_signals.hpp"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <system_error>
 
-namespace quotalume::cli {
+namespace quotalume {
 namespace {
 
 constexpr int stopSignals[] = {SIGINT, SIGTERM, SIGHUP};
@@ -56,4 +56,4 @@ StopSignals::~StopSignals() {
     ::close(read_);
 }
 
-}  // namespace quotalume::cli
+}  // namespace quotalume
