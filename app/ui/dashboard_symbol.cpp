@@ -6,6 +6,8 @@
 #include <QPixmap>
 
 #include <initializer_list>
+#include <map>
+#include <tuple>
 
 namespace quotalume {
 namespace {
@@ -141,25 +143,42 @@ void draw(QPainter& p, DashboardSymbol symbol, const QColor& color) {
 }  // namespace
 
 QIcon dashboardSymbol(DashboardSymbol symbol, const QColor& color, int size) {
-    if (QIcon icon = themed(symbol); !icon.isNull()) {
-        return icon;
+    // Made once per look and kept: the dashboard redraws at every reading, and a new icon each
+    // time would be looked up on disk again and fill Qt's pixmap cache with copies of itself.
+    // Symbols, palette colours and sizes are few, so this stays small.
+    static std::map<std::tuple<DashboardSymbol, QRgb, int>, QIcon> made;
+    const auto key = std::tuple(symbol, color.rgba(), size);
+    if (const auto found = made.find(key); found != made.end()) {
+        return found->second;
     }
-    QIcon icon;
-    for (const int ratio : {1, 2}) {
-        QPixmap pixmap(size * ratio, size * ratio);
-        pixmap.setDevicePixelRatio(ratio);
-        pixmap.fill(Qt::transparent);
-        QPainter painter(&pixmap);
-        painter.setRenderHint(QPainter::Antialiasing);
-        painter.scale(size / 16.0, size / 16.0);
-        draw(painter, symbol, color);
-        painter.end();
-        icon.addPixmap(pixmap);
+    QIcon icon = themed(symbol);
+    if (icon.isNull()) {
+        for (const int ratio : {1, 2}) {
+            QPixmap pixmap(size * ratio, size * ratio);
+            pixmap.setDevicePixelRatio(ratio);
+            pixmap.fill(Qt::transparent);
+            QPainter painter(&pixmap);
+            painter.setRenderHint(QPainter::Antialiasing);
+            painter.scale(size / 16.0, size / 16.0);
+            draw(painter, symbol, color);
+            painter.end();
+            icon.addPixmap(pixmap);
+        }
     }
-    return icon;
+    return made.emplace(key, icon).first->second;
 }
 
 void setDashboardSymbol(QLabel* label, DashboardSymbol symbol, const QColor& color, int size) {
+    // An unchanged symbol is not set again: that would lay the label out anew at every redraw.
+    const QString look = QStringLiteral("%1/%2/%3/%4")
+                             .arg(static_cast<int>(symbol))
+                             .arg(color.rgba())
+                             .arg(size)
+                             .arg(label->devicePixelRatioF());
+    if (label->property("quotalumeSymbol").toString() == look) {
+        return;
+    }
+    label->setProperty("quotalumeSymbol", look);
     label->setPixmap(
         dashboardSymbol(symbol, color, size).pixmap(QSize(size, size), label->devicePixelRatioF()));
 }

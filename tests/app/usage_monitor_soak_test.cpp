@@ -21,26 +21,6 @@
 
 #include <unistd.h>
 
-#if defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define QUOTALUME_SOAK_ASAN 1
-#endif
-#endif
-#if defined(__SANITIZE_ADDRESS__)
-#define QUOTALUME_SOAK_ASAN 1
-#endif
-
-#ifdef QUOTALUME_SOAK_ASAN
-#if __has_include(<sanitizer/allocator_interface.h>)
-#include <sanitizer/allocator_interface.h>
-#else
-// GCC's runtime has the call but ships no header for it.
-extern "C" std::size_t __sanitizer_get_current_allocated_bytes();
-#endif
-#else
-#include <malloc.h>
-#endif
-
 namespace quotalume {
 namespace {
 
@@ -53,22 +33,10 @@ using std::chrono::seconds;
 // clock: a month of resets happens in a month / scale, each five-hour window read about
 // 1200 / scale times. QUOTALUME_SOAK_SCALE=1 runs the real calendar.
 double soakScale() {
-#ifdef QUOTALUME_SOAK_ASAN
-    constexpr double preset = 240;
-#else
-    constexpr double preset = 60;
-#endif
+    const double preset = test::underAddressSanitizer ? 240 : 60;
     const char* text = std::getenv("QUOTALUME_SOAK_SCALE");
     const double scale = text != nullptr ? std::atof(text) : preset;
     return scale >= 1 ? scale : 1;
-}
-
-std::size_t liveHeapBytes() {
-#ifdef QUOTALUME_SOAK_ASAN
-    return __sanitizer_get_current_allocated_bytes();
-#else
-    return mallinfo2().uordblks;
-#endif
 }
 
 // Event ids kept without touching the heap once reserved, so the bookkeeping of the test does
@@ -298,17 +266,17 @@ TEST(MonitorSoakTest, AMonthOfFlakyReadsAndDeliveriesStaysExactAndFlat) {
     for (int hours = 1; hours <= 30 * 24; ++hours) {
         loop.advance(hour);
         if (hours == 2 * 24) {
-            heapAtDay2 = liveHeapBytes();
+            heapAtDay2 = test::liveHeapBytes();
             descriptorsAtDay2 = test::openDescriptorCount();
             recordsAtDay2 = monitor.records().size();
         }
         if (heapWithFullHistory == 0 && monitor.records().size() == MonitorState::maximumRecords) {
             // Past the last legitimate growth: from here on nothing may accumulate at all.
             loop.advance(hour);
-            heapWithFullHistory = liveHeapBytes();
+            heapWithFullHistory = test::liveHeapBytes();
         }
     }
-    const std::size_t heapAtEnd = liveHeapBytes();
+    const std::size_t heapAtEnd = test::liveHeapBytes();
     std::printf(
         "scale %g: %lld fetches (%lld failed), %zu resets, %zu webhook attempts, heap %zu "
         "(day 2) %zu (history full) %zu (end) bytes, at most %zu timers\n",

@@ -32,10 +32,10 @@ TEST(EngineLockTest, TheHolderSaysWhoItIsAndOthersAreRefusedWithoutAWord) {
     // Whatever else the file holds names nobody.
     for (const std::string& content : std::vector<std::string>{
              "", "{", "[]", R"({"pid":0,"program":"quotalume","runtimeDirectory":""})",
-          R"({"pid":"7","program":"quotalume","runtimeDirectory":""})",
-          R"({"pid":7,"program":"","runtimeDirectory":""})",
-          R"({"pid":7,"program":"quotalume","runtimeDirectory":")" + std::string(5000, 'x') +
-              "\"}"}) {
+             R"({"pid":"7","program":"quotalume","runtimeDirectory":""})",
+             R"({"pid":7,"program":"","runtimeDirectory":""})",
+             R"({"pid":7,"program":"quotalume","runtimeDirectory":")" + std::string(5000, 'x') +
+                 "\"}"}) {
         dir.write(EngineLock::fileName, content);
         EXPECT_FALSE(EngineLock::holder(dir.path())) << content;
     }

@@ -18,24 +18,6 @@ using namespace std::chrono_literals;
 using test::PrivateBus;
 using test::waitUntil;
 
-// A panel's watcher, as far as Qt asks it.
-class FakeWatcher final : public QObject {
-    Q_OBJECT
-    Q_CLASSINFO("D-Bus Interface", "org.kde.StatusNotifierWatcher")
-    Q_PROPERTY(bool IsStatusNotifierHostRegistered MEMBER hostRegistered)
-
-public:
-    FakeWatcher(QDBusConnection bus, bool host) : hostRegistered(host), bus_(std::move(bus)) {
-        bus_.registerObject(QStringLiteral("/StatusNotifierWatcher"), this,
-                            QDBusConnection::ExportAllProperties);
-        bus_.registerService(QStringLiteral("org.kde.StatusNotifierWatcher"));
-    }
-    bool hostRegistered;
-
-private:
-    QDBusConnection bus_;
-};
-
 TEST(StatusNotifierProbeTest, WaitsForAHostUntilItsPatienceRunsOut) {
     struct Row {
         const char* name;
@@ -52,10 +34,11 @@ TEST(StatusNotifierProbeTest, WaitsForAHostUntilItsPatienceRunsOut) {
          }) {
         SCOPED_TRACE(row.name);
         PrivateBus bus;
-        std::unique_ptr<FakeWatcher> watcher;
+        std::unique_ptr<test::FakeStatusNotifierWatcher> watcher;
         if (row.watcherAfter) {
             QTimer::singleShot(*row.watcherAfter, [&] {
-                watcher = std::make_unique<FakeWatcher>(bus.connect(), row.host);
+                watcher =
+                    std::make_unique<test::FakeStatusNotifierWatcher>(bus.connect(), row.host);
             });
         }
         QObject context;
@@ -88,5 +71,3 @@ TEST(StatusNotifierProbeTest, WithoutABusAnswersAtOnceAndNeverAfterItsContext) {
 
 }  // namespace
 }  // namespace quotalume
-
-#include "status_notifier_probe_test.moc"

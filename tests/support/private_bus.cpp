@@ -77,4 +77,11 @@ void PrivateBus::disconnect(const QDBusConnection& connection) {
     QDBusConnection::disconnectFromBus(connection.name());
 }
 
+FakeStatusNotifierWatcher::FakeStatusNotifierWatcher(QDBusConnection bus, bool host)
+    : hostRegistered(host), bus_(std::move(bus)) {
+    bus_.registerObject(QStringLiteral("/StatusNotifierWatcher"), this,
+                        QDBusConnection::ExportAllProperties | QDBusConnection::ExportAllSlots);
+    bus_.registerService(QStringLiteral("org.kde.StatusNotifierWatcher"));
+}
+
 }  // namespace quotalume::test

@@ -27,7 +27,7 @@ class SignalProbe final : public QObject {
 public:
     int count = 0;
 
-public slots:
+public Q_SLOTS:
     void received() { ++count; }
 };
 
@@ -49,6 +49,27 @@ private:
     QProcess daemon_;
     QString address_;
     QStringList connections_;
+};
+
+// A panel's StatusNotifierWatcher, as far as Qt asks it: it takes every item's registration.
+class FakeStatusNotifierWatcher final : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.kde.StatusNotifierWatcher")
+    Q_PROPERTY(bool IsStatusNotifierHostRegistered MEMBER hostRegistered)
+    Q_PROPERTY(int ProtocolVersion MEMBER protocolVersion)
+
+public:
+    FakeStatusNotifierWatcher(QDBusConnection bus, bool host);
+    bool hostRegistered;
+    int protocolVersion = 0;
+    QStringList items;
+
+public Q_SLOTS:
+    void RegisterStatusNotifierItem(const QString& service) { items.append(service); }
+    void RegisterStatusNotifierHost(const QString&) {}
+
+private:
+    QDBusConnection bus_;
 };
 
 }  // namespace quotalume::test

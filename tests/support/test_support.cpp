@@ -1,5 +1,19 @@
 #include "test_support.hpp"
 
+#if defined(__SANITIZE_ADDRESS__)
+#define QUOTALUME_UNDER_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define QUOTALUME_UNDER_ASAN 1
+#endif
+#endif
+#ifdef QUOTALUME_UNDER_ASAN
+// GCC's runtime has the call but ships no header for it.
+extern "C" std::size_t __sanitizer_get_current_allocated_bytes();
+#else
+#include <malloc.h>
+#endif
+
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 #include <openssl/hmac.h>
@@ -213,6 +227,14 @@ bool eventually(const std::function<bool()>& condition, std::chrono::millisecond
         ::usleep(5000);
     }
     return true;
+}
+
+std::size_t liveHeapBytes() {
+#if defined(QUOTALUME_UNDER_ASAN)
+    return __sanitizer_get_current_allocated_bytes();
+#else
+    return mallinfo2().uordblks;
+#endif
 }
 
 }  // namespace quotalume::test

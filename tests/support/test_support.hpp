@@ -3,6 +3,7 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <cstddef>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -93,6 +94,17 @@ std::vector<WriteFault> writeFaults(std::shared_ptr<const bool> broken = nullptr
 
 // HMAC-SHA256 in lower-case hex, computed with OpenSSL directly rather than our own code.
 std::string hmacSHA256Hex(const std::string& key, const std::string& message);
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool underAddressSanitizer = true;
+#elif defined(__has_feature)
+constexpr bool underAddressSanitizer = __has_feature(address_sanitizer);
+#else
+constexpr bool underAddressSanitizer = false;
+#endif
+// Bytes the allocator has handed out and not had back: malloc's count, or the sanitizer's
+// under AddressSanitizer (whose allocator malloc's statistics do not see).
+std::size_t liveHeapBytes();
 
 int openDescriptorCount();
 // True while this process has any child, running or zombie.

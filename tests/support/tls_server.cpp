@@ -1,10 +1,10 @@
 #include "tls_server.hpp"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <openssl/evp.h>
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
