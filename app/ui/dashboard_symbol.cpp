@@ -145,9 +145,10 @@ void draw(QPainter& p, DashboardSymbol symbol, const QColor& color) {
 QIcon dashboardSymbol(DashboardSymbol symbol, const QColor& color, int size) {
     // Made once per look and kept: the dashboard redraws at every reading, and a new icon each
     // time would be looked up on disk again and fill Qt's pixmap cache with copies of itself.
-    // Symbols, palette colours and sizes are few, so this stays small.
-    static std::map<std::tuple<DashboardSymbol, QRgb, int>, QIcon> made;
-    const auto key = std::tuple(symbol, color.rgba(), size);
+    // Symbols, palette colours and sizes are few, so this stays small. The icon theme is part
+    // of the look: a theme the desktop switches to is followed.
+    static std::map<std::tuple<QString, DashboardSymbol, QRgb, int>, QIcon> made;
+    const auto key = std::tuple(QIcon::themeName(), symbol, color.rgba(), size);
     if (const auto found = made.find(key); found != made.end()) {
         return found->second;
     }
@@ -170,11 +171,12 @@ QIcon dashboardSymbol(DashboardSymbol symbol, const QColor& color, int size) {
 
 void setDashboardSymbol(QLabel* label, DashboardSymbol symbol, const QColor& color, int size) {
     // An unchanged symbol is not set again: that would lay the label out anew at every redraw.
-    const QString look = QStringLiteral("%1/%2/%3/%4")
+    const QString look = QStringLiteral("%1/%2/%3/%4/%5")
                              .arg(static_cast<int>(symbol))
                              .arg(color.rgba())
                              .arg(size)
-                             .arg(label->devicePixelRatioF());
+                             .arg(label->devicePixelRatioF())
+                             .arg(QIcon::themeName());
     if (label->property("quotalumeSymbol").toString() == look) {
         return;
     }

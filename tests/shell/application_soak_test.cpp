@@ -39,12 +39,13 @@ TEST(ApplicationSoakTest, TheHeapStaysFlatOverHundredsOfReadings) {
 
     test::FakeCodexHome codex;
     const auto figures = [&](int reading) {
-        codex.write("rate_limits.json",
-                    R"({"accountId":"a","rateLimits":{"limitId":"codex","primary":{"usedPercent":)" +
-                        std::to_string(1 + reading % 97) +
-                        R"(,"windowDurationMins":300,"resetsAt":1900000000},"secondary":{"usedPercent":)" +
-                        std::to_string(1 + reading % 37) +
-                        R"(,"windowDurationMins":10080,"resetsAt":1900600000}}})");
+        codex.write(
+            "rate_limits.json",
+            R"({"accountId":"a","rateLimits":{"limitId":"codex","primary":{"usedPercent":)" +
+                std::to_string(1 + reading % 97) +
+                R"(,"windowDurationMins":300,"resetsAt":1900000000},"secondary":{"usedPercent":)" +
+                std::to_string(1 + reading % 37) +
+                R"(,"windowDurationMins":10080,"resetsAt":1900600000}}})");
     };
     figures(0);
     codex.write("account.json", R"({"account":{"type":"chatgpt","email":"a@b.c"}})");
@@ -68,7 +69,7 @@ TEST(ApplicationSoakTest, TheHeapStaysFlatOverHundredsOfReadings) {
     const char* asked = std::getenv("QUOTALUME_SOAK_READINGS");
     // Qt's caches of glyphs and images fill for the first few hundred readings, then hold.
     const std::size_t warmUp = test::underAddressSanitizer ? 30 : 200;
-    const std::size_t total = asked != nullptr ? std::strtoul(asked, nullptr, 10)
+    const std::size_t total = asked != nullptr              ? std::strtoul(asked, nullptr, 10)
                               : test::underAddressSanitizer ? 90
                                                             : 450;
     ASSERT_TRUE(test::waitUntil([&] { return readings() >= warmUp; }, 120s));
