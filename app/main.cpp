@@ -1,8 +1,8 @@
-#include "brand_assets.hpp"
 #include "core_ports.hpp"
 #include "linux/stop_signals.hpp"
 #include "quotalume_application.hpp"
 #include "single_instance.hpp"
+#include "style/brand_assets.hpp"
 
 #include <quotalume/preferences_store.hpp>
 #include <quotalume/version.hpp>

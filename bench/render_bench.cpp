@@ -1,7 +1,7 @@
 // What drawing the tray image costs beyond the work no tray image can skip: a transparent
 // image of the same size with the same two percentages drawn on it.
 
-#include "menu_bar_renderer.hpp"
+#include "tray/menu_bar_renderer.hpp"
 
 #include <QFont>
 #include <QGuiApplication>

@@ -1,10 +1,10 @@
 #include "quotalume_application.hpp"
 
-#include "dashboard_panel_controller.hpp"
+#include "dashboard/dashboard_panel_controller.hpp"
 #include "linux/status_notifier_probe.hpp"
 #include "monitor_bridge.hpp"
-#include "settings_window.hpp"
-#include "tray_controller.hpp"
+#include "settings/settings_window.hpp"
+#include "tray/tray_controller.hpp"
 #include "usage_monitor.hpp"
 
 #include <quotalume/l10n.hpp>

@@ -1,0 +1,206 @@
+#include "dashboard/dashboard_view.hpp"
+
+#include "dashboard/connection_status.hpp"
+#include "dashboard/credits_row.hpp"
+#include "dashboard/dashboard_card_surface.hpp"
+#include "dashboard/notifications_row.hpp"
+#include "dashboard/plan_badge.hpp"
+#include "dashboard/quota_card.hpp"
+#include "monitor_bridge.hpp"
+#include "style/brand_logo.hpp"
+#include "style/dashboard_symbol.hpp"
+#include "style/dashboard_typography.hpp"
+#include "widgets/subtle_button.hpp"
+
+#include <quotalume/l10n.hpp>
+
+#include <QCoreApplication>
+#include <QEvent>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace quotalume {
+namespace {
+
+constexpr int logoSize = 34;
+constexpr int padding = 16;
+constexpr int buttonIconSize = 14;
+
+QFrame* divider(QWidget* parent) {
+    auto* line = new QFrame(parent);
+    line->setFrameShape(QFrame::HLine);
+    line->setFrameShadow(QFrame::Plain);
+    line->setForegroundRole(QPalette::Midlight);
+    return line;
+}
+
+QPushButton* footerButton(QWidget* parent, const char* name) {
+    auto* button = new QPushButton(parent);
+    button->setObjectName(QString::fromLatin1(name));
+    button->setFont(DashboardTypography::action());
+    button->setIconSize(QSize(buttonIconSize, buttonIconSize));
+    button->setCursor(Qt::PointingHandCursor);
+    SubtleButtonStyle::apply(button);
+    return button;
+}
+
+QString qt(const std::string& text) {
+    return QString::fromStdString(text);
+}
+
+}  // namespace
+
+DashboardView::DashboardView(MonitorBridge& bridge, std::function<void()> openSettings,
+                             QWidget* parent)
+    : QWidget(parent), bridge_(bridge) {
+    setObjectName(QStringLiteral("dashboard"));
+    UsageMonitor& monitor = bridge.monitor();
+
+    auto* name = new QLabel(QStringLiteral("Quotalume"), this);
+    name->setFont(DashboardTypography::brand());
+    subtitle_ = new QLabel(this);
+    subtitle_->setObjectName(QStringLiteral("subtitle"));
+    subtitle_->setFont(DashboardTypography::caption());
+    subtitle_->setForegroundRole(QPalette::PlaceholderText);
+    subtitle_->setWordWrap(true);
+    badge_ = new PlanBadge(this);
+    badge_->setObjectName(QStringLiteral("planBadge"));
+    auto* titles = new QVBoxLayout;
+    titles->setSpacing(0);
+    titles->addWidget(name);
+    titles->addWidget(subtitle_);
+    auto* header = new QHBoxLayout;
+    header->setSpacing(10);
+    header->addWidget(new BrandLogo(logoSize, this));
+    header->addLayout(titles, 1);
+    header->addWidget(badge_, 0, Qt::AlignTop);
+
+    cardsLayout_ = new QVBoxLayout;
+    cardsLayout_->setSpacing(8);
+    placeholder_ = new DashboardCardSurface(this);
+    placeholder_->setObjectName(QStringLiteral("placeholder"));
+    placeholderIcon_ = new QLabel(placeholder_);
+    placeholderIcon_->setAlignment(Qt::AlignCenter);
+    placeholderText_ = new QLabel(placeholder_);
+    placeholderText_->setObjectName(QStringLiteral("placeholderText"));
+    placeholderText_->setFont(DashboardTypography::body());
+    placeholderText_->setForegroundRole(QPalette::PlaceholderText);
+    placeholderText_->setAlignment(Qt::AlignCenter);
+    placeholderText_->setWordWrap(true);
+    auto* placeholderLayout = new QVBoxLayout(placeholder_);
+    placeholderLayout->setContentsMargins(14, 22, 14, 22);
+    placeholderLayout->addWidget(placeholderIcon_);
+    placeholderLayout->addWidget(placeholderText_);
+    cardsLayout_->addWidget(placeholder_);
+    credits_ = new CreditsRow(this);
+
+    notifications_ = new NotificationsRow(monitor, this);
+    status_ = new ConnectionStatus(monitor, this);
+
+    settings_ = footerButton(this, "settings");
+    settings_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Comma));
+    connect(settings_, &QPushButton::clicked, this,
+            [openSettings = std::move(openSettings)] { openSettings(); });
+    // The application object stops the dashboard and the monitor when its loop ends.
+    quit_ = footerButton(this, "quit");
+    connect(quit_, &QPushButton::clicked, this, [] { QCoreApplication::quit(); });
+    auto* footer = new QHBoxLayout;
+    footer->addWidget(settings_);
+    footer->addStretch();
+    footer->addWidget(quit_);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(padding, padding, padding, 12);
+    layout->setSpacing(12);
+    layout->addLayout(header);
+    layout->addLayout(cardsLayout_);
+    layout->addWidget(credits_);
+    layout->addWidget(divider(this));
+    layout->addWidget(notifications_);
+    layout->addWidget(divider(this));
+    layout->addWidget(status_);
+    layout->addWidget(divider(this));
+    layout->addLayout(footer);
+
+    connect(&bridge, &MonitorBridge::changed, this, &DashboardView::render);
+    render();
+}
+
+void DashboardView::render() {
+    UsageMonitor& monitor = bridge_.monitor();
+    const auto& snapshot = monitor.snapshot();
+    const std::optional<RateBucket> bucket =
+        snapshot ? snapshot->codexBucket() : std::optional<RateBucket>();
+
+    subtitle_->setText(qt(L10n::text("dashboard.subtitle")));
+    const bool hasPlan = bucket && bucket->planType && !bucket->planType->empty();
+    badge_->setVisible(hasPlan);
+    if (hasPlan) {
+        badge_->setPlan(*bucket->planType);
+    }
+    renderQuota(bucket);
+
+    const std::optional<CreditsSnapshot> credits = monitor.credits();
+    const bool showCredits = credits && credits->shouldDisplay();
+    credits_->setVisible(showCredits);
+    if (showCredits) {
+        credits_->render(*credits, monitor.isStale());
+    }
+    notifications_->render();
+    status_->render();
+
+    const QColor text = palette().color(QPalette::ButtonText);
+    settings_->setText(qt(L10n::text("common.settings")));
+    settings_->setIcon(dashboardSymbol(DashboardSymbol::settings, text, buttonIconSize));
+    quit_->setText(qt(L10n::text("common.quit")));
+    quit_->setIcon(dashboardSymbol(DashboardSymbol::power, text, buttonIconSize));
+    Q_EMIT rendered();
+}
+
+void DashboardView::renderQuota(const std::optional<RateBucket>& bucket) {
+    UsageMonitor& monitor = bridge_.monitor();
+    const auto& snapshot = monitor.snapshot();
+    const std::vector<QuotaWindow> windows = monitor.visibleWindows();
+    bool same = windows.size() == cards_.size();
+    for (std::size_t i = 0; same && i < windows.size(); ++i) {
+        same = cards_[i]->kind() == windows[i];
+    }
+    if (!same) {
+        for (QuotaCard* card : cards_) {
+            delete card;
+        }
+        cards_.clear();
+        for (const QuotaWindow window : windows) {
+            auto* card = new QuotaCard(window, this);
+            cardsLayout_->insertWidget(static_cast<int>(cards_.size()), card);
+            cards_.push_back(card);
+        }
+    }
+    for (QuotaCard* card : cards_) {
+        const std::optional<RateWindow> window =
+            bucket ? bucket->window(card->kind()) : std::nullopt;
+        card->render(window.value_or(RateWindow{}), monitor.now(), monitor.isStale());
+    }
+
+    placeholder_->setVisible(windows.empty());
+    if (windows.empty()) {
+        const QColor secondary = palette().color(QPalette::PlaceholderText);
+        setDashboardSymbol(placeholderIcon_, DashboardSymbol::chart, secondary, 22);
+        const bool loading = !snapshot && !monitor.lastError();
+        placeholderText_->setText(qt(L10n::text(loading ? "quota.loading" : "quota.empty")));
+    }
+}
+
+void DashboardView::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    // Symbols are drawn in palette colours; a change of appearance redraws them, once the
+    // children have the new palette too.
+    if (event->type() == QEvent::PaletteChange) {
+        QMetaObject::invokeMethod(this, &DashboardView::render, Qt::QueuedConnection);
+    }
+}
+
+}  // namespace quotalume

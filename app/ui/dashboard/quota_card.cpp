@@ -1,0 +1,141 @@
+#include "dashboard/quota_card.hpp"
+
+#include "style/dashboard_symbol.hpp"
+#include "style/dashboard_typography.hpp"
+#include "style/quotalume_style.hpp"
+#include "widgets/capsule_bar.hpp"
+
+#include <quotalume/l10n.hpp>
+#include <quotalume/quota_text.hpp>
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QVBoxLayout>
+
+namespace quotalume {
+namespace {
+
+constexpr int symbolSize = 12;
+
+QString qt(const std::string& text) {
+    return QString::fromStdString(text);
+}
+
+QLabel* label(QWidget* parent, const char* name, const QFont& font) {
+    auto* label = new QLabel(parent);
+    label->setObjectName(QString::fromLatin1(name));
+    label->setFont(font);
+    return label;
+}
+
+void setText(QLabel* label, const QString& text) {
+    if (label->text() != text) {
+        label->setText(text);
+    }
+}
+
+}  // namespace
+
+QuotaCard::QuotaCard(QuotaWindow kind, QWidget* parent)
+    : DashboardCardSurface(parent), kind_(kind) {
+    setObjectName(QStringLiteral("quotaCard.") + QString::fromLatin1(apiName(kind)));
+    QFont warningFont = DashboardTypography::caption();
+    warningFont.setPointSizeF(12);
+    warningFont.setWeight(QFont::DemiBold);
+
+    title_ = label(this, "title", DashboardTypography::title());
+    stale_ = label(this, "stale", DashboardTypography::caption());
+    stale_->setForegroundRole(QPalette::PlaceholderText);
+    warningIcon_ = label(this, "warningIcon", warningFont);
+    warning_ = label(this, "warning", warningFont);
+    percentage_ = label(this, "percentage", DashboardTypography::value());
+    percentage_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    bar_ = new CapsuleBar(this);
+    bar_->setObjectName(QStringLiteral("bar"));
+    resetIcon_ = label(this, "resetIcon", DashboardTypography::body());
+    countdown_ = label(this, "countdown", DashboardTypography::body());
+    // Long words in some languages wrap rather than widen the panel.
+    for (QLabel* text : {title_, warning_, countdown_}) {
+        text->setWordWrap(true);
+    }
+
+    auto* heading = new QVBoxLayout;
+    heading->setSpacing(2);
+    auto* titleRow = new QHBoxLayout;
+    titleRow->setSpacing(6);
+    titleRow->addWidget(title_);
+    titleRow->addWidget(stale_);
+    titleRow->addStretch();
+    auto* warningRow = new QHBoxLayout;
+    warningRow->setSpacing(4);
+    warningRow->addWidget(warningIcon_);
+    warningRow->addWidget(warning_);
+    warningRow->addStretch();
+    heading->addLayout(titleRow);
+    heading->addLayout(warningRow);
+
+    auto* top = new QHBoxLayout;
+    top->addLayout(heading, 1);
+    top->addWidget(percentage_);
+
+    auto* footer = new QHBoxLayout;
+    footer->setSpacing(5);
+    footer->addWidget(resetIcon_);
+    footer->addWidget(countdown_, 1);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(14, 12, 14, 12);
+    layout->setSpacing(8);
+    layout->addLayout(top);
+    layout->addWidget(bar_);
+    layout->addLayout(footer);
+}
+
+void QuotaCard::render(const RateWindow& window, Date now, bool stale) {
+    const bool dark = QuotalumeStyle::isDark(palette());
+    const QColor secondary = palette().color(QPalette::PlaceholderText);
+    setText(title_, qt(title(kind_)));
+    setText(stale_, qt(L10n::text("quota.stale")));
+    stale_->setVisible(stale);
+
+    const RemainingLevel level = remainingLevel(window);
+    const std::optional<std::string> word = warningText(level);
+    warningIcon_->setVisible(word.has_value());
+    warning_->setVisible(word.has_value());
+    if (word) {
+        // The word in orange rather than the bar's yellow, which is hard to read on white.
+        const QColor colour = level == RemainingLevel::critical ? CapsuleBar::fillColor(0, dark)
+                                                                : QuotalumeStyle::warning(dark);
+        const DashboardSymbol symbol = level == RemainingLevel::critical
+                                           ? DashboardSymbol::alertCircle
+                                           : DashboardSymbol::noticeCircle;
+        setDashboardSymbol(warningIcon_, symbol, colour, symbolSize);
+        setText(warning_, qt(*word));
+        QPalette wordPalette = warning_->palette();
+        wordPalette.setColor(QPalette::WindowText, colour);
+        warning_->setPalette(wordPalette);
+        warningIcon_->setToolTip(qt(*word));
+        warningIcon_->setAccessibleName(qt(*word));
+    }
+
+    setText(percentage_, qt(window.percentageText()));
+    bar_->setRemaining(window.remainingPercent());
+
+    setDashboardSymbol(resetIcon_, DashboardSymbol::refresh, secondary, symbolSize);
+    const std::optional<Date> reset = window.resetDate();
+    setText(countdown_, qt(L10n::countdown(reset, now)));
+    const QString when = reset
+                             ? qt(L10n::date(*reset, DateStyle::fullStyle, DateStyle::mediumStyle))
+                             : qt(L10n::text("quota.reset_unknown"));
+    countdown_->setToolTip(when);
+    resetIcon_->setToolTip(when);
+    setAccessibleName(title_->text());
+    QStringList description{percentage_->text(), word ? qt(*word) : QString(), countdown_->text()};
+    if (reset) {
+        description << qt(L10n::date(*reset, DateStyle::fullStyle, DateStyle::shortStyle));
+    }
+    description.removeAll(QString());
+    setAccessibleDescription(description.join(QStringLiteral(", ")));
+}
+
+}  // namespace quotalume

@@ -1,0 +1,270 @@
+#include "dashboard/quota_panel.hpp"
+
+#include "dashboard/dashboard_view.hpp"
+#include "dashboard/panel_geometry.hpp"
+#include "style/quotalume_style.hpp"
+
+#include <quotalume/l10n.hpp>
+
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QPainter>
+#include <QScreen>
+#include <QScrollArea>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <QWindow>
+
+#include <cmath>
+
+namespace quotalume {
+namespace {
+
+// How long after closing a press on the tray icon still counts as the one that closed it.
+constexpr qint64 dismissalEcho = 300;
+
+bool popupsWork() {
+    return !QGuiApplication::platformName().startsWith(QStringLiteral("wayland"));
+}
+
+}  // namespace
+
+QuotaPanel::QuotaPanel(MonitorBridge& bridge, std::function<void()> openSettings, QWidget* parent)
+    : QWidget(parent) {
+    setObjectName(QStringLiteral("quotaPanel"));
+    setMode(false);
+
+    view_ = new DashboardView(bridge, std::move(openSettings));
+    scroll_ = new QScrollArea(this);
+    scroll_->setObjectName(QStringLiteral("dashboardScroll"));
+    scroll_->setFrameShape(QFrame::NoFrame);
+    scroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroll_->setWidgetResizable(true);
+    // The panel paints the rounded background; the scroll area and the content stay clear.
+    scroll_->setAutoFillBackground(false);
+    scroll_->viewport()->setAutoFillBackground(false);
+    view_->setAutoFillBackground(false);
+    // The scroll area would otherwise keep the content at least as tall as its minimum size
+    // hint, which lays wrapped text out at its narrowest; the content's real height at the
+    // panel's width is its height for that width, as measured.
+    view_->setMinimumHeight(1);
+    scroll_->setWidget(view_);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(scroll_);
+    connect(view_, &DashboardView::rendered, this, [this] {
+        if (windowMode_) {
+            setWindowTitle(QString::fromStdString(L10n::text("app.quota_title")));
+        }
+        measure();
+    });
+
+    for (QScreen* screen : QGuiApplication::screens()) {
+        observeScreen(screen);
+    }
+    observers_.push_back(connect(qApp, &QGuiApplication::screenAdded, this, [this](QScreen* s) {
+        observeScreen(s);
+        screensChanged();
+    }));
+    observers_.push_back(
+        connect(qApp, &QGuiApplication::screenRemoved, this, &QuotaPanel::screensChanged));
+    observers_.push_back(
+        connect(qApp, &QGuiApplication::primaryScreenChanged, this, &QuotaPanel::screensChanged));
+    measure();
+}
+
+QuotaPanel::~QuotaPanel() {
+    stopObserving();
+}
+
+void QuotaPanel::setMode(bool window) {
+    windowMode_ = window;
+    if (window) {
+        setWindowFlags(Qt::Window);
+        setAttribute(Qt::WA_TranslucentBackground, false);
+        setWindowTitle(QString::fromStdString(L10n::text("app.quota_title")));
+        return;
+    }
+    // On X11 a popup: Qt grabs the pointer for it, so a click anywhere else, in any
+    // application, reaches Qt and closes it. Wayland has no grabs for toplevels, and a popup
+    // there must hang from a window of ours that has had input, which a click on a tray the
+    // desktop draws never gives: Qt would fail to create it. There the panel is a frameless
+    // tool window that closes when it loses activation, which an outside click causes.
+    if (popupsWork()) {
+        setWindowFlags(Qt::Popup | Qt::FramelessWindowHint);
+    } else {
+        setWindowFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
+    }
+    // Clear corners outside the rounded background (where the desktop composites windows).
+    setAttribute(Qt::WA_TranslucentBackground, true);
+}
+
+void QuotaPanel::popUp(std::optional<QRect> anchor) {
+    if (windowMode_) {
+        hide();
+        setMode(false);
+    }
+    anchor_ = anchor;
+    // Opened again while shown, no new expose or activation follows: keep what was seen.
+    if (isHidden()) {
+        exposed_ = false;
+        activated_ = false;
+    }
+    place();
+    show();
+    raise();
+    activateWindow();
+    if (QWindow* window = windowHandle()) {
+        window->removeEventFilter(this);
+        window->installEventFilter(this);
+    }
+}
+
+void QuotaPanel::showAsWindow() {
+    if (!windowMode_) {
+        hide();
+        setMode(true);
+    }
+    setWindowTitle(QString::fromStdString(L10n::text("app.quota_title")));
+    scroll_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    resize(static_cast<int>(contentWidth), static_cast<int>(measuredHeight_));
+    show();
+    raise();
+    activateWindow();
+}
+
+bool QuotaPanel::setContentHeight(double height) {
+    if (!std::isfinite(height) || height <= 0 || std::abs(height - measuredHeight_) <= 0.5) {
+        return false;
+    }
+    measuredHeight_ = std::ceil(height);
+    if (isVisible() && !windowMode_) {
+        place();
+    }
+    return true;
+}
+
+void QuotaPanel::measure() {
+    // Refresh every cached size hint: a line that appeared deep inside changes the height now,
+    // not after the layouts' deferred passes.
+    for (QWidget* widget : view_->findChildren<QWidget*>()) {
+        widget->updateGeometry();
+    }
+    const int width = static_cast<int>(contentWidth);
+    const int height =
+        view_->hasHeightForWidth() ? view_->heightForWidth(width) : view_->sizeHint().height();
+    setContentHeight(height);
+}
+
+void QuotaPanel::place() {
+    QScreen* screen = PanelGeometry::screenFor(anchor_);
+    if (screen == nullptr) {
+        return;
+    }
+    const QRect frame = PanelGeometry::frame(
+        anchor_, screen->geometry(), screen->availableGeometry(), contentWidth, measuredHeight_);
+    // A scroll bar only when the screen cuts the content: one that showed for a moment while
+    // the panel was resized would narrow the content, wrap its text and so keep itself.
+    scroll_->setVerticalScrollBarPolicy(frame.height() < measuredHeight_ ? Qt::ScrollBarAsNeeded
+                                                                         : Qt::ScrollBarAlwaysOff);
+    setGeometry(frame);
+}
+
+bool QuotaPanel::recentlyHidden() const {
+    return hiddenAt_.isValid() && hiddenAt_.elapsed() < dismissalEcho;
+}
+
+void QuotaPanel::stopObserving() {
+    for (const QMetaObject::Connection& connection : observers_) {
+        disconnect(connection);
+    }
+    observers_.clear();
+    if (QWindow* window = windowHandle()) {
+        window->removeEventFilter(this);
+    }
+}
+
+void QuotaPanel::observeScreen(QScreen* screen) {
+    observers_.push_back(
+        connect(screen, &QScreen::geometryChanged, this, &QuotaPanel::screensChanged));
+    observers_.push_back(
+        connect(screen, &QScreen::availableGeometryChanged, this, &QuotaPanel::screensChanged));
+}
+
+void QuotaPanel::screensChanged() {
+    // On the next turn: Qt finishes updating its list of screens first.
+    QTimer::singleShot(0, this, [this] {
+        if (isVisible() && !windowMode_) {
+            place();
+        }
+    });
+}
+
+void QuotaPanel::hideLater() {
+    QTimer::singleShot(0, this, [this] {
+        if (isVisible() && !windowMode_) {
+            hide();
+        }
+    });
+}
+
+void QuotaPanel::paintEvent(QPaintEvent*) {
+    const bool dark = QuotalumeStyle::isDark(palette());
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QColor background = QuotalumeStyle::grey(QuotalumeStyle::Grey::background, dark);
+    if (windowMode_) {
+        painter.fillRect(rect(), background);
+        return;
+    }
+    painter.setPen(QPen(QuotalumeStyle::grey(QuotalumeStyle::Grey::border, dark), 1));
+    painter.setBrush(background);
+    painter.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), cornerRadius,
+                            cornerRadius);
+}
+
+void QuotaPanel::keyPressEvent(QKeyEvent* event) {
+    // Escape closes the panel and goes no further; the controls inside leave it to us.
+    if (event->key() == Qt::Key_Escape && !windowMode_) {
+        event->accept();
+        hide();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+void QuotaPanel::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    // The tool window's outside click: another window took the activation.
+    if (event->type() == QEvent::ActivationChange && !windowMode_ && !popupsWork()) {
+        if (isActiveWindow()) {
+            activated_ = true;
+        } else if (activated_) {
+            activated_ = false;
+            hideLater();
+        }
+    }
+}
+
+void QuotaPanel::hideEvent(QHideEvent* event) {
+    hiddenAt_.start();
+    QWidget::hideEvent(event);
+}
+
+bool QuotaPanel::eventFilter(QObject* watched, QEvent* event) {
+    // Qt cannot tell that the user switched to another virtual desktop. On X11 the popup holds
+    // the pointer and keyboard, so the switch shortcut hardly gets through; on Wayland the
+    // switch moves the activation away, which closes the tool window. Whatever remains shows
+    // as the panel losing exposure after it was on screen: it closes then.
+    if (event->type() == QEvent::Expose && watched == windowHandle()) {
+        if (windowHandle()->isExposed()) {
+            exposed_ = true;
+        } else if (exposed_) {
+            exposed_ = false;
+            hideLater();
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+}  // namespace quotalume

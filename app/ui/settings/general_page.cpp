@@ -1,0 +1,152 @@
+#include "settings/general_page.hpp"
+
+#include "monitor_bridge.hpp"
+#include "settings/menu_bar_style_preview.hpp"
+#include "settings/settings_form.hpp"
+
+#include <quotalume/app_language.hpp>
+#include <quotalume/l10n.hpp>
+#include <quotalume/menu_bar_style.hpp>
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QLabel>
+#include <QSignalBlocker>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <cstddef>
+#include <string>
+
+namespace quotalume {
+namespace {
+
+QComboBox* picker(QWidget* parent, const char* objectName, std::size_t count) {
+    auto* combo = new QComboBox(parent);
+    combo->setObjectName(QString::fromLatin1(objectName));
+    for (std::size_t i = 0; i < count; ++i) {
+        combo->addItem(QString());
+    }
+    return combo;
+}
+
+template <typename Values, typename Value>
+int indexOf(const Values& values, Value value) {
+    const auto found = std::find(values.begin(), values.end(), value);
+    return found == values.end() ? -1 : static_cast<int>(found - values.begin());
+}
+
+}  // namespace
+
+GeneralPage::GeneralPage(MonitorBridge& bridge, QWidget* parent)
+    : QWidget(parent), bridge_(bridge) {
+    setObjectName(QStringLiteral("settings.general"));
+    auto* layout = new QVBoxLayout(this);
+
+    menuBarForm_ = SettingsForm::addSection(this, "settings.menu_bar", menuBar_);
+    language_ = picker(menuBar_, "settings.language", allAppLanguages.size());
+    scope_ = picker(menuBar_, "settings.scope", allMenuBarScopes.size());
+    style_ = picker(menuBar_, "settings.style", allMenuBarStyles.size());
+    preview_ = new MenuBarStylePreview(menuBar_);
+    for (QWidget* field : {static_cast<QWidget*>(language_), static_cast<QWidget*>(scope_),
+                           static_cast<QWidget*>(style_), static_cast<QWidget*>(preview_)}) {
+        menuBarForm_->addRow(new QLabel(menuBar_), field);
+    }
+    languageFeedback_ = SettingsForm::caption(menuBar_, "settings.language_feedback");
+    menuBarForm_->insertRow(1, languageFeedback_);
+
+    monitoringForm_ = SettingsForm::addSection(this, "settings.monitoring", monitoring_);
+    interval_ = picker(monitoring_, "settings.interval", intervals.size());
+    startAtLogin_ = new QCheckBox(monitoring_);
+    startAtLogin_->setObjectName(QStringLiteral("settings.start_login"));
+    loginFeedback_ = SettingsForm::caption(monitoring_, "settings.login_feedback");
+    positionHelp_ = SettingsForm::caption(monitoring_, "settings.position_help");
+    monitoringForm_->addRow(new QLabel(monitoring_), interval_);
+    monitoringForm_->addRow(startAtLogin_);
+    monitoringForm_->addRow(loginFeedback_);
+    monitoringForm_->addRow(positionHelp_);
+    layout->addStretch();
+
+    connect(language_, &QComboBox::currentIndexChanged, this, [this](int index) {
+        if (index >= 0) {
+            languageFailure_ =
+                bridge_.setLanguage(allAppLanguages[static_cast<std::size_t>(index)]);
+        }
+    });
+    connect(scope_, &QComboBox::currentIndexChanged, this, [this](int index) {
+        if (index >= 0) {
+            bridge_.monitor().setMenuBarScope(allMenuBarScopes[static_cast<std::size_t>(index)]);
+        }
+    });
+    connect(style_, &QComboBox::currentIndexChanged, this, [this](int index) {
+        if (index >= 0) {
+            bridge_.monitor().setMenuBarStyle(allMenuBarStyles[static_cast<std::size_t>(index)]);
+        }
+    });
+    connect(interval_, &QComboBox::currentIndexChanged, this, &GeneralPage::chooseInterval);
+    connect(startAtLogin_, &QCheckBox::toggled, this,
+            [this](bool enabled) { bridge_.monitor().setLaunchAtLogin(enabled); });
+
+    retranslate();
+    refresh();
+}
+
+void GeneralPage::retranslate() {
+    menuBar_->setTitle(SettingsForm::text("settings.menu_bar"));
+    monitoring_->setTitle(SettingsForm::text("settings.monitoring"));
+    SettingsForm::setLabel(menuBarForm_, language_, "language.title");
+    SettingsForm::setLabel(menuBarForm_, scope_, "menu_scope.title");
+    SettingsForm::setLabel(menuBarForm_, style_, "menu_style.title");
+    SettingsForm::setLabel(menuBarForm_, preview_, "menu_style.preview");
+    SettingsForm::setLabel(monitoringForm_, interval_, "settings.interval");
+    for (std::size_t i = 0; i < allAppLanguages.size(); ++i) {
+        language_->setItemText(static_cast<int>(i),
+                               QString::fromStdString(displayName(allAppLanguages[i])));
+    }
+    for (std::size_t i = 0; i < allMenuBarScopes.size(); ++i) {
+        scope_->setItemText(static_cast<int>(i),
+                            QString::fromStdString(title(allMenuBarScopes[i])));
+    }
+    for (std::size_t i = 0; i < allMenuBarStyles.size(); ++i) {
+        style_->setItemText(static_cast<int>(i),
+                            QString::fromStdString(title(allMenuBarStyles[i])));
+    }
+    for (std::size_t i = 0; i < intervals.size(); ++i) {
+        interval_->setItemText(
+            static_cast<int>(i),
+            SettingsForm::text("settings.interval_" + std::to_string(intervals[i])));
+    }
+    startAtLogin_->setText(SettingsForm::text("settings.start_login"));
+    positionHelp_->setText(SettingsForm::text("settings.position_help"));
+}
+
+void GeneralPage::refresh() {
+    const UsageMonitor& monitor = bridge_.monitor();
+    const QSignalBlocker blockLanguage(language_);
+    const QSignalBlocker blockScope(scope_);
+    const QSignalBlocker blockStyle(style_);
+    const QSignalBlocker blockInterval(interval_);
+    const QSignalBlocker blockLogin(startAtLogin_);
+    language_->setCurrentIndex(indexOf(allAppLanguages, L10n::preference()));
+    scope_->setCurrentIndex(indexOf(allMenuBarScopes, monitor.menuBarScope()));
+    style_->setCurrentIndex(indexOf(allMenuBarStyles, monitor.menuBarStyle()));
+    preview_->setAppearance(monitor.menuBarStyle(), monitor.menuBarScope());
+    // A stored interval that is none of the choices shows no choice rather than a wrong one.
+    interval_->setCurrentIndex(indexOf(intervals, monitor.settings().refreshInterval));
+    startAtLogin_->setChecked(monitor.loginItemEnabled());
+    SettingsForm::show(loginFeedback_, monitor.loginItemFeedback());
+    SettingsForm::show(languageFeedback_, languageFailure_);
+}
+
+void GeneralPage::chooseInterval(int index) {
+    if (index < 0) {
+        return;
+    }
+    Settings next = bridge_.monitor().settings();
+    next.refreshInterval = intervals[static_cast<std::size_t>(index)];
+    bridge_.monitor().updateSettings(next);
+}
+
+}  // namespace quotalume

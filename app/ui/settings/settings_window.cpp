@@ -1,0 +1,143 @@
+#include "settings/settings_window.hpp"
+
+#include "about/about_view.hpp"
+#include "about/license_view.hpp"
+#include "monitor_bridge.hpp"
+#include "settings/general_page.hpp"
+#include "settings/notifications_page.hpp"
+#include "settings/settings_form.hpp"
+#include "settings/source_page.hpp"
+#include "settings/webhook_page.hpp"
+#include "style/brand_assets.hpp"
+#include "style/quotalume_style.hpp"
+#include "widgets/segmented_control.hpp"
+
+#include <quotalume/l10n.hpp>
+
+#include <QAbstractButton>
+#include <QButtonGroup>
+#include <QKeySequence>
+#include <QScrollArea>
+#include <QShortcut>
+#include <QStackedWidget>
+#include <QVBoxLayout>
+
+namespace quotalume {
+namespace {
+
+constexpr std::array<const char*, 5> pageNames = {"general", "notifications", "webhooks", "source",
+                                                  "about"};
+
+// Pages taller than the window scroll rather than stretch it.
+QScrollArea* scrolling(QWidget* page) {
+    auto* area = new QScrollArea;
+    area->setWidget(page);
+    area->setWidgetResizable(true);
+    area->setFrameShape(QFrame::NoFrame);
+    area->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    area->viewport()->setAutoFillBackground(false);
+    page->setAutoFillBackground(false);
+    return area;
+}
+
+}  // namespace
+
+SettingsWindow::SettingsWindow(MonitorBridge& bridge, QWidget* parent)
+    : QWidget(parent, Qt::Window), bridge_(bridge), language_(L10n::language()) {
+    setObjectName(QStringLiteral("settings.window"));
+    setWindowIcon(BrandAssets::menuBarIcon());
+    setFixedSize(width, height);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(16, 12, 16, 12);
+
+    auto* control = new SegmentedControl(this);
+    control->setObjectName(QStringLiteral("settings.pages"));
+    segments_ = control->group();
+    for (std::size_t i = 0; i < buttons_.size(); ++i) {
+        buttons_[i] =
+            control->addSegment(QStringLiteral("settings.page.") + QLatin1String(pageNames[i]));
+    }
+    layout->addWidget(control, 0, Qt::AlignHCenter);
+
+    stack_ = new QStackedWidget(this);
+    general_ = new GeneralPage(bridge_);
+    notifications_ = new NotificationsPage(bridge_);
+    webhook_ = new WebhookPage(bridge_);
+    source_ = new SourcePage(bridge_);
+    about_ = new AboutView;
+    // The About view keeps its own height; the rest of the page stays empty below it.
+    auto* aboutPage = new QWidget;
+    auto* aboutLayout = new QVBoxLayout(aboutPage);
+    aboutLayout->setContentsMargins(0, 0, 0, 0);
+    aboutLayout->addWidget(about_);
+    aboutLayout->addStretch();
+    for (QWidget* page :
+         {static_cast<QWidget*>(general_), static_cast<QWidget*>(notifications_),
+          static_cast<QWidget*>(webhook_), static_cast<QWidget*>(source_), aboutPage}) {
+        stack_->addWidget(scrolling(page));
+    }
+    layout->addWidget(stack_, 1);
+
+    connect(segments_, &QButtonGroup::idClicked, this,
+            [this](int id) { showPage(static_cast<Page>(id)); });
+    connect(&bridge_, &MonitorBridge::changed, this, &SettingsWindow::refresh);
+    auto* close = new QShortcut(QKeySequence::Close, this);
+    connect(close, &QShortcut::activated, this, &QWidget::close);
+
+    QuotalumeStyle::applyTheme(this);
+    retranslate();
+    showPage(Page::general);
+}
+
+void SettingsWindow::showPage(Page page) {
+    const auto index = static_cast<std::size_t>(page);
+    buttons_[index]->setChecked(true);
+    stack_->setCurrentIndex(static_cast<int>(index));
+}
+
+SettingsWindow::Page SettingsWindow::page() const {
+    return static_cast<Page>(stack_->currentIndex());
+}
+
+void SettingsWindow::showEvent(QShowEvent* event) {
+    if (!loaded_) {
+        loaded_ = true;
+        webhook_->load();
+    }
+    source_->rescan();
+    bridge_.monitor().notifier().refreshPermission();
+    refresh();
+    QWidget::showEvent(event);
+}
+
+void SettingsWindow::retranslate() {
+    setWindowTitle(SettingsForm::text("app.settings_title"));
+    buttons_[0]->setText(SettingsForm::text("settings.general"));
+    buttons_[1]->setText(SettingsForm::text("settings.notifications"));
+    buttons_[2]->setText(QStringLiteral("Webhook"));
+    buttons_[3]->setText(SettingsForm::text("settings.source"));
+    buttons_[4]->setText(SettingsForm::text("settings.about"));
+    general_->retranslate();
+    notifications_->retranslate();
+    webhook_->retranslate();
+    source_->retranslate();
+    about_->retranslate();
+}
+
+void SettingsWindow::refresh() {
+    // A hidden window catches up when it is shown again.
+    if (!isVisible()) {
+        return;
+    }
+    if (const AppLanguage current = L10n::language(); current != language_) {
+        language_ = current;
+        retranslate();
+    }
+    general_->refresh();
+    notifications_->refresh();
+    webhook_->refresh();
+    source_->refresh();
+}
+
+}  // namespace quotalume

@@ -1,0 +1,36 @@
+#include "style/dashboard_typography.hpp"
+
+#include <QApplication>
+
+namespace quotalume {
+namespace {
+
+QFont font(qreal size, QFont::Weight weight) {
+    QFont font = QApplication::font();
+    font.setPointSizeF(size);
+    font.setWeight(weight);
+    return font;
+}
+
+}  // namespace
+
+QFont DashboardTypography::brand() {
+    return font(18, QFont::DemiBold);
+}
+QFont DashboardTypography::title() {
+    return font(13, QFont::DemiBold);
+}
+QFont DashboardTypography::value() {
+    return font(28, QFont::DemiBold);
+}
+QFont DashboardTypography::body() {
+    return font(12, QFont::Medium);
+}
+QFont DashboardTypography::caption() {
+    return font(11, QFont::Normal);
+}
+QFont DashboardTypography::action() {
+    return font(12, QFont::Normal);
+}
+
+}  // namespace quotalume
