@@ -429,20 +429,37 @@ TEST_F(MonitorTest, ACrashDuringASendNeverRepeatsANotificationNorPassesThreeAtte
 }
 
 TEST_F(MonitorTest, AnInFlightStatusThatCannotBeSavedLeavesTheRecordOwed) {
-    const MonitorState stored = storeOwedRecord("webhook.waiting", 0);
-    make();
-    // The disk fails after start-up: nothing may leave, and nothing may be lost.
-    fs::remove_all(data());
-    { std::ofstream(data()) << "not a folder"; }
-    monitor->start();
-    loop.advance(seconds(20));
-    EXPECT_TRUE(center.posted.empty());
-    EXPECT_EQ(onlyRecord(), stored.records[0]) << "still owed, attempts uncounted";
+    WebhookConfigurationStore(data()).save(receiver);
+    Settings settings;
+    settings.webhookEnabled = true;
+    settings.save(preferences);
+    for (const bool notified : {false, true}) {
+        SCOPED_TRACE(notified ? "the webhook's attempt" : "the notification's status");
+        MonitorState stored = storeOwedRecord("webhook.waiting", 0);
+        if (notified) {
+            stored.records[0].localPending = false;
+            stored.records[0].localStatus = LocalizedMessage("notification.submitted");
+            StateStore(data()).save(stored);
+        }
+        make().start();
+        // The disk fails after start-up: nothing may leave, and nothing may be lost.
+        const fs::path away = dir.path() / "away";
+        fs::rename(data(), away);
+        std::ofstream(data()) << "not a folder";
+        loop.advance(seconds(20));
+        EXPECT_TRUE(center.posted.empty());
+        EXPECT_TRUE(webhooks.calls.requests().empty());
+        EXPECT_EQ(onlyRecord(), stored.records[0]) << "still owed, attempts uncounted";
 
-    fs::remove(data());
-    loop.advance(seconds(10));
-    EXPECT_EQ(center.posted.size(), 1u);
-    EXPECT_EQ(onlyRecord().localStatus, LocalizedMessage("notification.submitted"));
+        fs::remove(data());
+        fs::rename(away, data());
+        loop.advance(seconds(10));
+        EXPECT_EQ(center.posted.size(), notified ? 0u : 1u);
+        EXPECT_EQ(webhooks.calls.waiting(), 1u);
+        monitor.reset();
+        webhooks.calls.clear();
+        center.posted.clear();
+    }
 }
 
 TEST_F(MonitorTest, PermissionIsAskedForOnceAtStartAndOnlyWithNotificationsOn) {
@@ -541,12 +558,12 @@ TEST_F(MonitorTest, UnreadableStateFilesAreKeptAsideBeforeAFreshOneIsWritten) {
     EXPECT_EQ(center.posted.size(), 1u) << "the notification it owed";
 
     // One copy per start with a bad file would pile up: the newest five stay.
-    for (int start = 0; start < 7; ++start) {
+    for (std::size_t start = 1; start <= 7; ++start) {
         monitor.reset();
         std::ofstream(data() / "state.json") << "{";
         make();
+        EXPECT_EQ(test::entriesOf(data()).size(), std::min<std::size_t>(start, 5));
     }
-    EXPECT_EQ(test::entriesOf(data()).size(), 5u);
 }
 
 TEST_F(MonitorTest, AStateFileThatCanNeitherBeReadNorMovedIsNeverWrittenOver) {
@@ -575,6 +592,9 @@ TEST_F(MonitorTest, AStateFileThatCanNeitherBeReadNorMovedIsNeverWrittenOver) {
     loop.advance(seconds(10));
     EXPECT_EQ(center.posted.size(), 1u);
     EXPECT_EQ(StateStore(data()).load().state.records, m.records());
+    const auto entries = test::entriesOf(data());
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(dir.read("data/Quotalume/" + entries[1]), "{") << "kept, not written over";
 }
 
 // Two apps in two sessions on one data folder whose lock cannot be taken: neither may act as
