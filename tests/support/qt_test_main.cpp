@@ -1,37 +1,30 @@
 #include <QApplication>
+#include <QDir>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <filesystem>
-#include <string>
+#include <utility>
 
 // Widgets and images need an application object. Before it exists: no display (draw
 // offscreen), English, and XDG folders of the test's own, so nothing reads or writes the
 // user's preferences, state or autostart entries.
 int main(int argc, char** argv) {
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    std::string root = (std::filesystem::temp_directory_path() / "quotalume-qt-XXXXXX").string();
-    if (mkdtemp(root.data()) == nullptr) {
-        return 1;
+    const QTemporaryDir root;  // outlives the application, and goes with everything in it
+    const auto ownerOnly = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner;
+    for (auto [variable, folder] : {std::pair{"XDG_CONFIG_HOME", "config"},
+                                    {"XDG_DATA_HOME", "data"},
+                                    {"XDG_RUNTIME_DIR", "runtime"}}) {
+        if (!root.isValid() || !QDir(root.path()).mkdir(folder, ownerOnly)) {
+            return 1;
+        }
+        setenv(variable, QFile::encodeName(root.filePath(folder)).constData(), 1);
     }
-    for (const char* folder : {"config", "data", "runtime"}) {
-        std::filesystem::create_directory(root + "/" + folder);
-    }
-    std::filesystem::permissions(root + "/runtime", std::filesystem::perms::owner_all);
-    setenv("XDG_CONFIG_HOME", (root + "/config").c_str(), 1);
-    setenv("XDG_DATA_HOME", (root + "/data").c_str(), 1);
-    setenv("XDG_RUNTIME_DIR", (root + "/runtime").c_str(), 1);
     setenv("LANGUAGE", "en", 1);
     setenv("LC_ALL", "C.UTF-8", 1);
-
-    int status = 0;
-    {
-        QApplication application(argc, argv);
-        testing::InitGoogleTest(&argc, argv);
-        status = RUN_ALL_TESTS();
-    }
-    std::error_code ignored;
-    std::filesystem::remove_all(root, ignored);
-    return status;
+    QApplication application(argc, argv);
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
 }

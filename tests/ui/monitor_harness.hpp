@@ -9,22 +9,56 @@
 #include <quotalume/preferences_store.hpp>
 
 #include <QCoreApplication>
+#include <QLabel>
+
+#include <gtest/gtest.h>
 
 #include <filesystem>
 #include <memory>
+#include <string_view>
+
+namespace quotalume::test {
+
+// The child called `name`; a missing one fails the test rather than crashing it.
+template <typename Widget = QWidget>
+Widget* find(const QObject& root, const char* name) {
+    auto* found = root.findChild<Widget*>(QString::fromLatin1(name));
+    EXPECT_NE(found, nullptr) << name;
+    return found;
+}
+inline QString labelText(const QObject& root, const char* name) {
+    const auto* label = find<QLabel>(root, name);
+    return label ? label->text() : QString();
+}
+// Not hidden: the widgets under test are never on a screen.
+inline bool shown(const QObject& root, const char* name) {
+    const QWidget* widget = find(root, name);
+    return widget != nullptr && !widget->isHidden();
+}
+inline QString text(std::string_view key) {
+    return QString::fromStdString(L10n::text(key));
+}
+
+// The interface language for one test, kept in memory rather than the user's preferences.
+class ScopedLanguage {
+public:
+    explicit ScopedLanguage(AppLanguage language = AppLanguage::english) {
+        L10n::setPreference(language);
+    }
+
+private:
+    ScopedStandardPreferences preferences_{std::make_shared<MemoryPreferencesStore>()};
+};
 
 // A monitor for widget tests: the engine runs on the fakes' manual loop, the widgets on Qt's.
 // Readings are handed in by the test; nothing leaves the process.
-namespace quotalume::test {
-
 class MonitorHarness {
 public:
-    explicit MonitorHarness(bool demo = false) {
-        L10n::setPreference(AppLanguage::english);
+    MonitorHarness() {
         monitor = std::make_unique<UsageMonitor>(
             MonitorPorts{loop, clock, codex, webhooks, center, loginItems, signals, preferences,
                          engine, dir.path() / "data" / "Quotalume"},
-            demo);
+            false);
         bridge = std::make_unique<MonitorBridge>(*monitor);
     }
     ~MonitorHarness() {
@@ -32,15 +66,22 @@ public:
         monitor->stop();
     }
 
-    // Starts the monitor and answers its first fetch with `reading` (a snapshot or an error).
-    void start(FetchResult reading) {
+    // Starts the monitor, or asks for a new reading, and answers the fetch with `reading` (a
+    // snapshot or an error); without one the fetch stays in flight.
+    void start(std::optional<FetchResult> reading = std::nullopt) {
         monitor->start();
-        loop.drain();
         answer(std::move(reading));
     }
-    void answer(FetchResult reading) {
-        codex.calls.answer(std::move(reading));
+    void refresh(std::optional<FetchResult> reading = std::nullopt) {
+        monitor->refresh();
+        answer(std::move(reading));
+    }
+    void answer(std::optional<FetchResult> reading) {
         loop.drain();
+        if (reading) {
+            codex.calls.answer(std::move(*reading));
+            loop.drain();
+        }
         settle();
     }
     // Lets the bridge tell the widgets.
@@ -54,8 +95,14 @@ public:
         bucket.planType = std::move(plan);
         return UsageSnapshot{clock.now_, UsageSnapshot::fingerprint("account"), {bucket}};
     }
+    // An executable `codex` script in `folder`.
+    static std::string codexIn(const TempDir& folder) {
+        const std::filesystem::path codex = folder.write("codex", "#!/bin/sh\n");
+        std::filesystem::permissions(codex, std::filesystem::perms::owner_all);
+        return codex.string();
+    }
 
-    ScopedStandardPreferences language{std::make_shared<MemoryPreferencesStore>()};
+    ScopedLanguage language;
     TempDir dir;
     FakeClock clock;
     ManualLoop loop{clock};

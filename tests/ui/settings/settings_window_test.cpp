@@ -9,235 +9,160 @@
 #include <QAbstractButton>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QFormLayout>
 #include <QGroupBox>
-#include <QLabel>
 #include <QLineEdit>
-#include <QPushButton>
-
-#include <gtest/gtest.h>
 
 #include <algorithm>
-#include <filesystem>
 #include <string>
 #include <vector>
 
 namespace quotalume {
 namespace {
 
-template <typename Widget = QWidget>
-Widget* child(const QWidget& root, const char* name) {
-    auto* found = root.findChild<Widget*>(QString::fromLatin1(name));
-    EXPECT_NE(found, nullptr) << name;
-    return found;
-}
-
-QString text(std::string_view key) {
-    return QString::fromStdString(L10n::text(key));
-}
+using test::find, test::text;
 
 template <typename Values, typename Value>
 int indexOf(const Values& values, Value value) {
     return static_cast<int>(std::find(values.begin(), values.end(), value) - values.begin());
 }
 
-QString secretLabel(const QWidget& window) {
-    auto* form = child(window, "settings.webhooks")->findChild<QFormLayout*>();
-    return static_cast<QLabel*>(form->labelForField(child(window, "webhook.secret")))->text();
-}
-
 // A shown window: a hidden one leaves the monitor's changes until it is shown again.
-struct Fixture {
-    Fixture() { window.show(); }
+class SettingsWindowTest : public testing::Test {
+protected:
+    SettingsWindowTest() { window.show(); }
+    void choose(const char* box, int index) {
+        find<QComboBox>(window, box)->setCurrentIndex(index);
+        harness.settle();
+    }
+    void chooseFormat(WebhookFormat format) {
+        choose("webhook.format", indexOf(allWebhookFormats, format));
+    }
+
     test::MonitorHarness harness;
     SettingsWindow window{*harness.bridge};
 };
 
-TEST(SettingsWindowTest, CredentialFieldsFollowTheFormat) {
-    struct Row {
+TEST_F(SettingsWindowTest, CredentialsShowAndAreKeptOnlyForTheFormatsThatUseThem) {
+    const struct {
         WebhookFormat format;
-        bool token;
-        bool secret;
-        const char* secretKey;
+        bool token, secret;  // shown, and kept when saved
+    } rows[] = {
+        {WebhookFormat::json, true, true},    {WebhookFormat::feishu, false, true},
+        {WebhookFormat::slack, false, false}, {WebhookFormat::discord, false, false},
+        {WebhookFormat::wecom, false, false},
     };
-    const Row rows[] = {
-        {WebhookFormat::json, true, true, "webhook.secret"},
-        {WebhookFormat::feishu, false, true, "webhook.bot_secret"},
-        {WebhookFormat::slack, false, false, nullptr},
-        {WebhookFormat::discord, false, false, nullptr},
-        {WebhookFormat::wecom, false, false, nullptr},
-    };
-    Fixture f;
-    f.window.showPage(SettingsWindow::Page::webhooks);
-    auto* format = child<QComboBox>(f.window, "webhook.format");
-    for (const Row& row : rows) {
+    window.showPage(SettingsWindow::Page::webhooks);
+    auto* secret = find<QLineEdit>(window, "webhook.secret");
+    EXPECT_EQ(secret->echoMode(), QLineEdit::Password);
+    for (const auto& row : rows) {
         SCOPED_TRACE(rawValue(row.format));
-        format->setCurrentIndex(
-            format->findData(QString::fromStdString(std::string(rawValue(row.format)))));
-        EXPECT_EQ(child(f.window, "webhook.token")->isVisibleTo(&f.window), row.token);
-        EXPECT_EQ(child(f.window, "webhook.secret")->isVisibleTo(&f.window), row.secret);
-        if (row.secretKey) {
-            EXPECT_EQ(secretLabel(f.window), text(row.secretKey));
-        }
-    }
-    EXPECT_EQ(child<QLineEdit>(f.window, "webhook.secret")->echoMode(), QLineEdit::Password);
-}
-
-TEST(SettingsWindowTest, SaveSendsTheCleanedConfiguration) {
-    struct Row {
-        WebhookFormat format;
-        const char* token;
-        const char* secret;
-    };
-    const Row rows[] = {
-        {WebhookFormat::json, "tok", "sec"}, {WebhookFormat::feishu, "", "sec"},
-        {WebhookFormat::slack, "", ""},      {WebhookFormat::discord, "", ""},
-        {WebhookFormat::wecom, "", ""},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(rawValue(row.format));
-        const WebhookConfiguration cleaned = WebhookPage::cleaned(
-            {" \t https://hooks.example.com/a b\u2028\r\n", row.format, "tok", "sec"});
-        EXPECT_EQ(cleaned.url, "https://hooks.example.com/a b");
-        EXPECT_EQ(cleaned.format, row.format);
-        EXPECT_EQ(cleaned.bearerToken, row.token);
-        EXPECT_EQ(cleaned.signingSecret, row.secret);
+        chooseFormat(row.format);
+        EXPECT_EQ(find(window, "webhook.token")->isVisibleTo(&window), row.token);
+        EXPECT_EQ(secret->isVisibleTo(&window), row.secret);
+        // Saved: the address trimmed of pasted white space, only the credentials shown.
+        EXPECT_EQ(WebhookPage::cleaned(
+                      {" \t https://hooks.example.com/a b\u2028\r\n", row.format, "tok", "sec"}),
+                  (WebhookConfiguration{"https://hooks.example.com/a b", row.format,
+                                        row.token ? "tok" : "", row.secret ? "sec" : ""}));
     }
 
     // Through the window: slack keeps no credential typed while json was chosen.
-    Fixture f;
-    child<QCheckBox>(f.window, "webhook.toggle")->setChecked(true);
-    child<QLineEdit>(f.window, "webhook.url")
-        ->setText(QStringLiteral("  https://hooks.example.com/x \n"));
-    child<QLineEdit>(f.window, "webhook.token")->setText(QStringLiteral("typed token"));
-    child<QLineEdit>(f.window, "webhook.secret")->setText(QStringLiteral("typed secret"));
-    auto* format = child<QComboBox>(f.window, "webhook.format");
-    format->setCurrentIndex(format->findData(QStringLiteral("slack")));
-    child<QPushButton>(f.window, "webhook.save")->click();
-    EXPECT_EQ(f.harness.monitor->loadWebhook(),
-              (WebhookConfiguration{"https://hooks.example.com/x", WebhookFormat::slack, "", ""}));
-    EXPECT_TRUE(f.harness.monitor->settings().webhookEnabled);
+    chooseFormat(WebhookFormat::json);
+    find<QCheckBox>(window, "webhook.toggle")->setChecked(true);
+    find<QLineEdit>(window, "webhook.url")->setText(QStringLiteral("  https://a.example/x \n"));
+    find<QLineEdit>(window, "webhook.token")->setText(QStringLiteral("typed token"));
+    secret->setText(QStringLiteral("typed secret"));
+    chooseFormat(WebhookFormat::slack);
+    find<QAbstractButton>(window, "webhook.save")->click();
+    EXPECT_EQ(harness.monitor->loadWebhook(),
+              (WebhookConfiguration{"https://a.example/x", WebhookFormat::slack, "", ""}));
+    EXPECT_TRUE(harness.monitor->settings().webhookEnabled);
 }
 
-TEST(SettingsWindowTest, HistoryShowsTheFirstTwentyOrTheEmptyText) {
-    std::vector<EventRecord> records(25);
-    for (std::size_t i = 0; i < records.size(); ++i) {
-        records[i].event = ResetEvent::test(Date{} + std::chrono::hours(i));
-        records[i].localStatus = LocalizedMessage("notification.submitted");
-        records[i].webhookStatus = LocalizedMessage("webhook.disabled");
-    }
+TEST(HistoryListTest, ShowsTheFirstTwentyOrTheEmptyText) {
+    const EventRecord record{.event = ResetEvent::test(Date{}),
+                             .localStatus = LocalizedMessage("notification.submitted"),
+                             .webhookStatus = LocalizedMessage("webhook.disabled")};
     HistoryList list;
-    list.show(records);
+    list.show(std::vector<EventRecord>(25, record));
     const auto rows = list.findChildren<QWidget*>(QStringLiteral("history.row"));
     ASSERT_EQ(rows.size(), 20);
-    EXPECT_EQ(rows.front()->findChild<QLabel*>(QStringLiteral("history.status"))->text(),
+    EXPECT_EQ(test::labelText(*rows.front(), "history.status"),
               text("notification.submitted") + QStringLiteral(" · ") + text("webhook.disabled"));
     EXPECT_EQ(list.findChild<QLabel*>(QStringLiteral("history.empty")), nullptr);
 
     list.show({});
     EXPECT_TRUE(list.findChildren<QWidget*>(QStringLiteral("history.row")).isEmpty());
-    EXPECT_EQ(child<QLabel>(list, "history.empty")->text(), text("notification.no_history"));
+    EXPECT_NE(find<QLabel>(list, "history.empty"), nullptr);
 }
 
-TEST(SettingsWindowTest, LanguageSwitchRetitlesEverythingAtOnce) {
-    Fixture f;
-    auto* language = child<QComboBox>(f.window, "settings.language");
-    language->setCurrentIndex(indexOf(allAppLanguages, AppLanguage::german));
-    f.harness.settle();
+TEST_F(SettingsWindowTest, LanguageSwitchRetitlesEverythingAtOnce) {
+    choose("settings.language", indexOf(allAppLanguages, AppLanguage::german));
     ASSERT_EQ(L10n::language(), AppLanguage::german);
-
-    EXPECT_EQ(f.window.windowTitle(), text("app.settings_title"));
-    EXPECT_EQ(child<QAbstractButton>(f.window, "settings.page.notifications")->text(),
-              text("settings.notifications"));
-    EXPECT_EQ(child<QAbstractButton>(f.window, "settings.page.webhooks")->text(), "Webhook");
-    EXPECT_EQ(child<QGroupBox>(f.window, "settings.menu_bar")->title(), text("settings.menu_bar"));
-    EXPECT_EQ(language->itemText(0), QString::fromStdString(displayName(AppLanguage::system)));
-    EXPECT_EQ(child<QComboBox>(f.window, "settings.scope")
-                  ->itemText(indexOf(allMenuBarScopes, MenuBarScope::both)),
-              text("menu_scope.both"));
-    EXPECT_EQ(child<QComboBox>(f.window, "settings.style")
-                  ->itemText(indexOf(allMenuBarStyles, MenuBarStyle::rings)),
-              text("menu_style.rings"));
-    EXPECT_EQ(child<QPushButton>(f.window, "source.save")->text(), text("source.save"));
-    EXPECT_EQ(f.window.windowTitle(), "Quotalume-Einstellungen");
+    EXPECT_EQ(window.windowTitle(), text("app.settings_title"));
+    EXPECT_EQ(find<QGroupBox>(window, "settings.menu_bar")->title(), text("settings.menu_bar"));
+    EXPECT_EQ(find<QAbstractButton>(window, "source.save")->text(), text("source.save"));
 
     // A hidden window catches up as it is shown again.
-    f.window.hide();
-    f.harness.bridge->setLanguage(AppLanguage::french);
-    f.harness.settle();
-    f.window.show();
-    EXPECT_EQ(child<QAbstractButton>(f.window, "settings.page.source")->text(),
-              text("settings.source"));
-    EXPECT_EQ(f.window.windowTitle(), text("app.settings_title"));
+    window.hide();
+    harness.bridge->setLanguage(AppLanguage::french);
+    harness.settle();
+    window.show();
+    EXPECT_EQ(window.windowTitle(), text("app.settings_title"));
 }
 
-TEST(SettingsWindowTest, WeeklyRingsPreviewOneRingLabelled7D) {
-    Fixture f;
-    auto* preview = child<MenuBarStylePreview>(f.window, "settings.preview");
-    child<QComboBox>(f.window, "settings.style")
-        ->setCurrentIndex(indexOf(allMenuBarStyles, MenuBarStyle::rings));
-    f.harness.settle();
+TEST_F(SettingsWindowTest, GeneralChoicesGoThroughTheMonitor) {
+    // Weekly rings preview one ring, labelled 7D.
+    auto* preview = find<MenuBarStylePreview>(window, "settings.preview");
+    choose("settings.style", indexOf(allMenuBarStyles, MenuBarStyle::rings));
     const int bothWidth = preview->image()->width();
-    child<QComboBox>(f.window, "settings.scope")
-        ->setCurrentIndex(indexOf(allMenuBarScopes, MenuBarScope::weekly));
-    f.harness.settle();
-    EXPECT_EQ(f.harness.monitor->menuBarScope(), MenuBarScope::weekly);
+    choose("settings.scope", indexOf(allMenuBarScopes, MenuBarScope::weekly));
     EXPECT_EQ(preview->accessibleName(), "7D 61%");
     EXPECT_LT(preview->image()->width(), bothWidth);
-}
 
-TEST(SettingsWindowTest, IntervalAndLoginToggleGoThroughTheMonitor) {
-    Fixture f;
-    auto* interval = child<QComboBox>(f.window, "settings.interval");
-    interval->setCurrentIndex(3);
-    EXPECT_EQ(f.harness.monitor->settings().refreshInterval, 120);
+    choose("settings.interval", 3);
+    EXPECT_EQ(harness.monitor->settings().refreshInterval, 120);
 
-    auto* login = child<QCheckBox>(f.window, "settings.start_login");
+    auto* login = find<QCheckBox>(window, "settings.start_login");
     login->click();
-    f.harness.settle();
-    EXPECT_EQ(f.harness.loginItems.current, LoginItemStatus::enabled);
+    harness.settle();
+    EXPECT_EQ(harness.loginItems.current, LoginItemStatus::enabled);
     EXPECT_TRUE(login->isChecked());
-
-    f.harness.loginItems.refuse = true;
+    harness.loginItems.refuse = true;
     login->click();
-    f.harness.settle();
+    harness.settle();
     EXPECT_TRUE(login->isChecked()) << "the service refused; still registered";
-    EXPECT_EQ(child<QLabel>(f.window, "settings.login_feedback")->text(), text("login.failed"));
+    EXPECT_EQ(test::labelText(window, "settings.login_feedback"), text("login.failed"));
 }
 
-TEST(SettingsWindowTest, AFoundExecutableIsOfferedAndAdoptedOnlyBySave) {
+TEST_F(SettingsWindowTest, AFoundExecutableIsOfferedAndAdoptedOnlyBySave) {
     const test::TempDir folder;
-    const std::string codex = folder.write("codex", "#!/bin/sh\n").string();
-    std::filesystem::permissions(codex, std::filesystem::perms::owner_all);
+    const std::string codex = test::MonitorHarness::codexIn(folder);
     const test::ScopedEnvironment path("PATH", folder.str());
-    Fixture f;
-    auto* use = child<QPushButton>(f.window, "source.use");
+    window.hide();
+    window.show();  // looks again
+    auto* use = find<QAbstractButton>(window, "source.use");
     ASSERT_EQ(use->toolTip(), QString::fromStdString(codex));
-    EXPECT_EQ(child<QLabel>(f.window, "source.found")->text(),
-              QString::fromStdString(L10n::text("source.found", codex)));
+    EXPECT_TRUE(test::labelText(window, "source.found").contains(QString::fromStdString(codex)));
 
     use->click();
-    EXPECT_EQ(child<QLineEdit>(f.window, "source.executable")->text(),
-              QString::fromStdString(codex));
-    EXPECT_EQ(f.harness.monitor->settings().codexPath, "") << "nothing adopted before Save";
-    child<QLineEdit>(f.window, "source.home")->setText(QString::fromStdString(folder.str()));
-    child<QPushButton>(f.window, "source.save")->click();
-    EXPECT_EQ(f.harness.monitor->settings().codexPath, codex);
+    EXPECT_EQ(find<QLineEdit>(window, "source.executable")->text(), QString::fromStdString(codex));
+    EXPECT_EQ(harness.monitor->settings().codexPath, "") << "nothing adopted before Save";
+    find<QLineEdit>(window, "source.home")->setText(QString::fromStdString(folder.str()));
+    find<QAbstractButton>(window, "source.save")->click();
+    EXPECT_EQ(harness.monitor->settings().codexPath, codex);
 }
 
-TEST(SettingsWindowTest, ASourceSavedElsewhereReplacesOnlyFieldsLeftAlone) {
+TEST_F(SettingsWindowTest, ASourceSavedElsewhereReplacesOnlyFieldsLeftAlone) {
     const test::TempDir folder;
-    const std::string codex = folder.write("codex", "#!/bin/sh\n").string();
-    std::filesystem::permissions(codex, std::filesystem::perms::owner_all);
-    Fixture f;
-    auto* home = child<QLineEdit>(f.window, "source.home");
+    const std::string codex = test::MonitorHarness::codexIn(folder);
+    auto* home = find<QLineEdit>(window, "source.home");
     home->setText(QStringLiteral("/typed/but/not/saved"));
     // The dashboard's offer saves a new executable while the window stays open.
-    f.harness.monitor->saveAndConnect(codex, folder.str());
-    f.harness.loop.drain();
-    f.harness.settle();
-    EXPECT_EQ(child<QLineEdit>(f.window, "source.executable")->text(),
-              QString::fromStdString(codex));
+    harness.monitor->saveAndConnect(codex, folder.str());
+    harness.loop.drain();
+    harness.settle();
+    EXPECT_EQ(find<QLineEdit>(window, "source.executable")->text(), QString::fromStdString(codex));
     EXPECT_EQ(home->text(), QStringLiteral("/typed/but/not/saved"));
 }
 
