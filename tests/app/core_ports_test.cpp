@@ -45,9 +45,14 @@ TEST(CorePortsTest, CodexReadingsAndFailuresComeBackAsValuesOnTheLoop) {
     ThreadSafeLoop loop;
     CodexClientSource source(loop);
     test::FakeCodexHome home("serve");
-    const std::pair<std::string, bool> cases[] = {{home.executable(), true},
-                                                  {home.str() + "/missing", false}};
-    for (const auto& [executable, succeeds] : cases) {
+    const struct {
+        const char* name;
+        std::string executable;
+        bool succeeds;
+    } rows[] = {{"a reading", home.executable(), true},
+                {"a missing executable", home.str() + "/missing", false}};
+    for (const auto& [name, executable, succeeds] : rows) {
+        SCOPED_TRACE(name);
         std::optional<FetchResult> result;
         source.fetch({executable, home.str(), 10}, [&](FetchResult value) { result = value; });
         EXPECT_FALSE(result) << "never inside the call";
@@ -65,19 +70,24 @@ TEST(CorePortsTest, WebhookOutcomesCarryTheirRetryableFlag) {
     ThreadSafeLoop loop;
     WebhookSenderPort port(loop);
     test::HTTPReceiver receiver;
-    const std::pair<int, WebhookResult> cases[] = {
-        {204, std::nullopt},
-        {503, WebhookFailure{LocalizedMessage("error.webhook_http", {"503"}), true}},
-        {400, WebhookFailure{LocalizedMessage("error.webhook_http", {"400"}), false}},
+    const struct {
+        const char* name;
+        int status;
+        WebhookResult expected;
+    } rows[] = {
+        {"delivered", 204, std::nullopt},
+        {"to retry", 503, WebhookFailure{LocalizedMessage("error.webhook_http", {"503"}), true}},
+        {"refused", 400, WebhookFailure{LocalizedMessage("error.webhook_http", {"400"}), false}},
     };
-    for (const auto& [status, expected] : cases) {
+    for (const auto& [name, status, expected] : rows) {
+        SCOPED_TRACE(name);
         receiver.answer(test::ReceiverAnswer::withStatus(status));
         std::optional<WebhookResult> result;
         port.send(ResetEvent::test(Date()), {receiver.url(), WebhookFormat::json, "", ""}, true,
                   [&](WebhookResult value) { result = value; });
         ASSERT_TRUE(loop.runNext());
         ASSERT_TRUE(result);
-        EXPECT_EQ(result->has_value(), expected.has_value()) << status;
+        EXPECT_EQ(result->has_value(), expected.has_value());
         if (*result && expected) {
             EXPECT_EQ((*result)->message, expected->message);
             EXPECT_EQ((*result)->retryable, expected->retryable);

@@ -10,6 +10,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <fstream>
 #include <functional>
 
 namespace quotalume {
@@ -127,75 +128,68 @@ TEST(MonitorStateTest, LoadingKeepsOnlyTheCodexBucketAndTheNewestHundred) {
     EXPECT_EQ(records.back().id(), "R99");
 }
 
-TEST(MonitorStateTest, UnusableContentGivesAFreshStateAndStaysOnDisk) {
-    auto record = [](int index, const char* key, json value) {
-        return edited([=](json& state) { state["records"][index][key] = value; });
-    };
-    auto event = [](const char* key, json value) {
-        return edited([=](json& state) { state["records"][0]["event"][key] = value; });
-    };
-    const std::string valid = stored().dump();
-    const std::pair<const char*, std::string> cases[] = {
-        {"empty", ""},
-        {"not an object", "[]"},
-        {"no detector", edited([](json& s) { s.erase("detector"); }).dump()},
-        {"no records", edited([](json& s) { s.erase("records"); }).dump()},
-        {"no webhookAttempts",
-         edited([](json& s) { s["records"][1].erase("webhookAttempts"); }).dump()},
-        {"negative attempts", record(0, "webhookAttempts", -1).dump()},
-        {"unknown reason", event("reason", "reset").dump()},
-        {"one id twice", event("id", "E1").dump()},
-        {"a thousand and one records", edited([](json& s) {
-                                           json list = json::array();
-                                           for (int i = 0; i <= 1000; ++i) {
-                                               list.push_back(s["records"][1]);
-                                               list.back()["event"]["id"] = std::to_string(i);
-                                           }
-                                           s["records"] = list;
-                                       }).dump()},
-        {"nested 100000 deep",
-         R"({"records":)" + std::string(100000, '[') + std::string(100000, ']') + "}"},
-        {"larger than 4 MiB", valid + std::string(4 << 20, ' ')},
-    };
-    for (const auto& [name, content] : cases) {
-        TempDir dir;
-        const LoadedState loaded = loadFrom(dir, content);
-        EXPECT_EQ(loaded.state, MonitorState{}) << name;
-        EXPECT_EQ(loaded.warning, stateRead) << name;
-        EXPECT_EQ(dir.read("state.json"), content) << name;
-    }
-}
-
-TEST(MonitorStateTest, OnlyARegularFileIsRead) {
+// Whatever cannot be read is a fresh start with a warning, and is left as it was for the engine
+// to keep aside; a save replaces it.
+TEST(MonitorStateTest, WhatCannotBeReadGivesAFreshStateAndStaysAsItWas) {
     using Setup = std::function<void(const fs::path& file, const TempDir& dir)>;
-    const std::pair<const char*, Setup> cases[] = {
-        {"directory", [](const fs::path& file, const TempDir&) { fs::create_directory(file); }},
-        {"FIFO", [](const fs::path& file, const TempDir&) { ::mkfifo(file.c_str(), 0600); }},
-        {"link to a valid file",
+    const auto content = [](std::string text) -> Setup {
+        return [text](const fs::path& file, const TempDir&) { std::ofstream(file) << text; };
+    };
+    const auto edit = [&](const std::function<void(json&)>& change) {
+        return content(edited(change).dump());
+    };
+    const std::pair<const char*, Setup> rows[] = {
+        {"empty", content("")},
+        {"not an object", content("[]")},
+        {"no detector", edit([](json& s) { s.erase("detector"); })},
+        {"no records", edit([](json& s) { s.erase("records"); })},
+        {"no webhookAttempts", edit([](json& s) { s["records"][1].erase("webhookAttempts"); })},
+        {"negative attempts", edit([](json& s) { s["records"][0]["webhookAttempts"] = -1; })},
+        {"unknown reason", edit([](json& s) { s["records"][0]["event"]["reason"] = "reset"; })},
+        {"one id twice", edit([](json& s) { s["records"][0]["event"]["id"] = "E1"; })},
+        {"a thousand and one records", edit([](json& s) {
+             json list = json::array();
+             for (int i = 0; i <= 1000; ++i) {
+                 list.push_back(s["records"][1]);
+                 list.back()["event"]["id"] = std::to_string(i);
+             }
+             s["records"] = list;
+         })},
+        {"nested 100000 deep",
+         content(R"({"records":)" + std::string(100000, '[') + std::string(100000, ']') + "}")},
+        {"larger than 4 MiB", content(stored().dump() + std::string(4 << 20, ' '))},
+        {"a directory", [](const fs::path& file, const TempDir&) { fs::create_directory(file); }},
+        // A FIFO must not block the load.
+        {"a FIFO", [](const fs::path& file, const TempDir&) { ::mkfifo(file.c_str(), 0600); }},
+        {"a link to a valid file",
          [](const fs::path& file, const TempDir& dir) {
              fs::create_symlink(dir.write("elsewhere.json", stored().dump()), file);
          }},
-        {"dangling link",
+        {"a dangling link",
          [](const fs::path& file, const TempDir& dir) {
              fs::create_symlink(dir.path() / "nowhere", file);
          }},
     };
-    for (const auto& [name, setup] : cases) {
+    for (const auto& [name, setup] : rows) {
+        SCOPED_TRACE(name);
         TempDir dir;
         StateStore store(dir.path());
         setup(store.url(), dir);
-        const auto before = fs::symlink_status(store.url()).type();
-        const LoadedState loaded = store.load();  // a FIFO must not block it
-        EXPECT_EQ(loaded.state, MonitorState{}) << name;
-        EXPECT_EQ(loaded.warning, stateRead) << name;
-        EXPECT_EQ(fs::symlink_status(store.url()).type(), before) << name;
+        const auto kind = fs::symlink_status(store.url()).type();
+        const std::string before = kind == fs::file_type::regular ? dir.read("state.json") : "";
+        const LoadedState loaded = store.load();
+        EXPECT_EQ(loaded.state, MonitorState{});
+        EXPECT_EQ(loaded.warning, stateRead);
+        EXPECT_EQ(fs::symlink_status(store.url()).type(), kind);
+        if (kind == fs::file_type::regular) {
+            EXPECT_EQ(dir.read("state.json"), before);
+        }
     }
 
     // Saving replaces a link itself and never writes through it.
     TempDir dir;
     StateStore store(dir.path());
-    const fs::path target = dir.write("elsewhere.json", "theirs");
-    fs::create_symlink(target, store.url());
+    fs::create_symlink(dir.write("elsewhere.json", "theirs"), store.url());
     store.save(MonitorState{});
     EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(store.url())));
     EXPECT_EQ(dir.read("elsewhere.json"), "theirs");

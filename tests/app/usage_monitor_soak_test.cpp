@@ -18,6 +18,7 @@
 #include <cstring>
 #include <random>
 #include <set>
+#include <utility>
 
 #include <unistd.h>
 
@@ -72,11 +73,12 @@ public:
         milliseconds after(400 + random_() % 800);
         if (roll < 5) {
             ++failures;
-            const char* const keys[] = {"error.timeout", "error.server_exit", "error.response"};
-            const milliseconds delays[] = {milliseconds(25'000), milliseconds(300),
-                                           milliseconds(800)};
-            failure = LocalizedMessage(keys[kind]);
-            after = delays[kind];
+            const std::pair<const char*, milliseconds> kinds[] = {
+                {"error.timeout", milliseconds(25'000)},
+                {"error.server_exit", milliseconds(300)},
+                {"error.response", milliseconds(800)}};
+            failure = LocalizedMessage(kinds[kind].first);
+            after = kinds[kind].second;
         }
         auto fired = std::make_shared<bool>(false);
         auto answer = [this, fired, failure = std::move(failure), done = std::move(done)] {
@@ -101,12 +103,12 @@ private:
         std::shared_ptr<bool> fired;
     };
 
+    // Counts the readings that found a window other than the one before.
     struct WindowIndex {
         std::optional<long long> current;
         long long changes = 0;
         void note(long long index) {
-            changes += current && index != *current ? 1 : 0;
-            current = index;
+            changes += std::exchange(current, index).value_or(index) != index;
         }
     };
 
@@ -153,12 +155,16 @@ public:
     void send(const ResetEvent& event, const WebhookConfiguration&, bool isTest,
               std::function<void(WebhookResult)> done) override {
         EXPECT_FALSE(isTest);
-        Entry& entry = entryFor(idOf(event.id));
-        entry.attempts += 1;
-        ++attempts;
-        if (entry.delivered || entry.refused) {
-            ++repeatedAfterEnd;
+        const EventID id = idOf(event.id);
+        auto entry = std::find_if(events_.begin(), events_.end(),
+                                  [&](const Entry& known) { return known.id == id; });
+        if (entry == events_.end()) {
+            EXPECT_LT(events_.size(), events_.capacity()) << "the reserve is too small";
+            entry = events_.insert(entry, Entry{id});
         }
+        entry->attempts += 1;
+        ++attempts;
+        repeatedAfterEnd += entry->delivered || entry->refused;
         const std::uint32_t roll = random_() % 100;
         WebhookResult result;
         if (roll < 20) {
@@ -167,10 +173,9 @@ public:
             result = WebhookFailure{LocalizedMessage("error.webhook_network"), true};
         } else if (roll < 40) {
             result = WebhookFailure{LocalizedMessage("error.webhook_http", {"400"}), false};
-            entry.refused = true;
-        } else {
-            entry.delivered = true;
         }
+        entry->refused |= roll >= 30 && roll < 40;
+        entry->delivered |= roll >= 40;
         loop_.post([done = std::move(done), result = std::move(result)]() mutable {
             done(std::move(result));
         });
@@ -187,16 +192,6 @@ public:
     std::size_t attempts = 0;
 
 private:
-    Entry& entryFor(const EventID& id) {
-        auto found = std::find_if(events_.begin(), events_.end(),
-                                  [&](const Entry& entry) { return entry.id == id; });
-        if (found != events_.end()) {
-            return *found;
-        }
-        EXPECT_LT(events_.size(), events_.capacity()) << "the reserve is too small";
-        return events_.emplace_back(Entry{id});
-    }
-
     MainLoop& loop_;
     std::mt19937 random_;
     std::vector<Entry> events_;
@@ -245,10 +240,7 @@ TEST(MonitorSoakTest, AMonthOfFlakyReadsAndDeliveriesStaysExactAndFlat) {
     test::FakeSignals signals;
     test::FakeEngine engine;
     MemoryPreferencesStore preferences;
-    Settings settings;
-    settings.refreshInterval = 15;  // the shortest the schedule allows
-    settings.notificationsEnabled = true;
-    settings.save(preferences);
+    Settings{.refreshInterval = 15}.save(preferences);  // the shortest the schedule allows
 
     UsageMonitor monitor(MonitorPorts{loop, clock, codex, receiver, center, loginItems, signals,
                                       preferences, engine, dir.path() / "data"},

@@ -3,34 +3,51 @@
 #include "test_support.hpp"
 
 #include <quotalume/child_process.hpp>
+#include <quotalume/preferences_store.hpp>
+#include <quotalume/settings.hpp>
+#include <quotalume/webhook_configuration_store.hpp>
+
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 #include <ctime>
+#include <filesystem>
+#include <functional>
+#include <ostream>
 #include <string>
 #include <system_error>
-#include <unistd.h>
 #include <vector>
 
 namespace quotalume::test {
 
+using Strings = std::vector<std::string>;
+
+inline Strings joined(Strings first, const Strings& second) {
+    first.insert(first.end(), second.begin(), second.end());
+    return first;
+}
+
 struct CLIRun {
     int exitCode;
     std::string output;  // standard output and standard error together
+
+    // One comparison checks both, and a failure shows both.
+    friend bool operator==(const CLIRun&, const CLIRun&) = default;
+    friend void PrintTo(const CLIRun& run, std::ostream* out) {
+        *out << "exit status " << run.exitCode << ", output:\n" << run.output;
+    }
 };
 
-// The arguments of /bin/sh running quotalume-cli with `arguments`, its standard error joined
-// to its standard output.
-inline std::vector<std::string> cliArguments(const std::vector<std::string>& arguments) {
-    std::vector<std::string> shellArguments = {"-c", "exec \"$0\" \"$@\" 2>&1", QUOTALUME_CLI};
-    shellArguments.insert(shellArguments.end(), arguments.begin(), arguments.end());
-    return shellArguments;
-}
-
-// A private HOME, configuration and data folder under `home`; `environment` ("NAME=value")
-// adds variables or replaces these.
-inline std::vector<std::string> cliEnvironment(const TempDir& home,
-                                               const std::vector<std::string>& environment) {
-    std::vector<std::string> variables = environment;
+// quotalume-cli with `arguments`, its standard error joined to its standard output, in a
+// private HOME, configuration and data folder under `home`. `environment` ("NAME=value") adds
+// variables or replaces these.
+inline ChildProcess::Options cliProcess(const TempDir& home, const Strings& arguments,
+                                        const Strings& environment = {}) {
+    Strings variables = environment;
     for (const std::string& standard :
          {"HOME=" + home.str(), "XDG_CONFIG_HOME=" + home.str() + "/config",
           "XDG_DATA_HOME=" + home.str() + "/data", std::string("LANG=C.UTF-8"),
@@ -41,48 +58,50 @@ inline std::vector<std::string> cliEnvironment(const TempDir& home,
             variables.push_back(standard);
         }
     }
-    return variables;
+    return {.executable = "/bin/sh",
+            .arguments = joined({"-c", "exec \"$0\" \"$@\" 2>&1", QUOTALUME_CLI}, arguments),
+            .environment = variables,
+            .workingDirectory = home.str()};
 }
 
 // The fake app-server's rate_limits.json: the five-hour window `used` percent, resetting at
-// `resetsAt`, beside a weekly window at 10 %.
-inline std::string codexLimits(double used, std::time_t resetsAt) {
+// `resetsAt`, beside a weekly window `weekly` percent used.
+inline std::string codexLimits(double used, std::time_t resetsAt, double weekly = 10) {
     return nlohmann::json{
         {"accountId", "acct"},
         {"rateLimits",
          {{"limitId", "codex"},
           {"primary", {{"usedPercent", used}, {"windowDurationMins", 300}, {"resetsAt", resetsAt}}},
           {"secondary",
-           {{"usedPercent", 10}, {"windowDurationMins", 10080}, {"resetsAt", 1900000000}}}}}}
+           {{"usedPercent", weekly}, {"windowDurationMins", 10080}, {"resetsAt", 1900000000}}}}}}
         .dump();
 }
 
 // A `quotalume-cli watch` with `options` in the private folders of `home`, which is also its
 // Codex home. It has no system bus, and no session bus unless `sessionBus` names one.
-inline ChildProcess::Options watchProcess(const TempDir& home,
-                                          const std::vector<std::string>& options,
+inline ChildProcess::Options watchProcess(const TempDir& home, const Strings& options,
                                           const std::string& sessionBus = "") {
-    std::vector<std::string> arguments = {"watch"};
-    arguments.insert(arguments.end(), options.begin(), options.end());
     const std::string noBus = "unix:path=" + home.str() + "/no-bus";
-    return {.executable = "/bin/sh",
-            .arguments = cliArguments(arguments),
-            .environment = cliEnvironment(
-                home, {"CODEX_HOME=" + home.str(),
+    return cliProcess(home, joined({"watch"}, options),
+                      {"CODEX_HOME=" + home.str(),
                        "DBUS_SESSION_BUS_ADDRESS=" + (sessionBus.empty() ? noBus : sessionBus),
-                       "DBUS_SYSTEM_BUS_ADDRESS=" + noBus}),
-            .workingDirectory = home.str()};
+                       "DBUS_SYSTEM_BUS_ADDRESS=" + noBus});
 }
 
-// Runs quotalume-cli with a private HOME, configuration and data folder, and `input` on its
-// standard input. `environment` ("NAME=value") adds variables or replaces these.
-inline CLIRun runCLI(const std::vector<std::string>& arguments, const TempDir& home,
-                     const std::string& input = "",
-                     const std::vector<std::string>& environment = {}) {
-    ChildProcess child({.executable = "/bin/sh",
-                        .arguments = cliArguments(arguments),
-                        .environment = cliEnvironment(home, environment),
-                        .workingDirectory = home.str()});
+// Saves settings with the webhook on, sending to `url`, in the private folders of `home`; the
+// saved codex does not exist, for a run's --codex to replace.
+inline Settings saveWebhookOn(const TempDir& home, const std::string& url) {
+    const Settings saved{.webhookEnabled = true, .codexPath = "/nowhere/codex"};
+    FilePreferencesStore preferences(home.path() / "config/Quotalume/defaults.json");
+    saved.save(preferences);
+    WebhookConfigurationStore(home.path() / "data" / "Quotalume").save({.url = url});
+    return saved;
+}
+
+// Runs quotalume-cli as cliProcess does, with `input` on its standard input.
+inline CLIRun runCLI(const Strings& arguments, const TempDir& home, const std::string& input = "",
+                     const Strings& environment = {}) {
+    ChildProcess child(cliProcess(home, arguments, environment));
     try {
         writeAll(child.input(), input, std::chrono::steady_clock::now() + std::chrono::seconds(10));
     } catch (const std::system_error&) {
@@ -96,6 +115,30 @@ inline CLIRun runCLI(const std::vector<std::string>& arguments, const TempDir& h
     }
     child.waitForExit(std::chrono::seconds(60));
     return {child.exitCode().value_or(-1), output};
+}
+
+// Starts `launch` against a Codex that hangs while a grandchild holds its output, and stops it
+// with each stop signal: it ends with `exitCode(signal)`, and no Codex process outlives it.
+inline void expectStopSignalsEndCodexToo(
+    const std::function<ChildProcess::Options(const FakeCodexHome&)>& launch,
+    const std::function<int(int)>& exitCode) {
+    for (int number : {SIGINT, SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(::strsignal(number));
+        FakeCodexHome codex("holder\nhang\n");
+        ChildProcess cli(launch(codex));
+        ASSERT_TRUE(eventually([&] {
+            return std::filesystem::exists(codex.path() / "holder.pid") &&
+                   !codex.read("holder.pid").empty();
+        }));
+        const pid_t child = codex.launchInfo()["pid"].get<pid_t>();
+        const pid_t holder = std::stoi(codex.read("holder.pid"));
+        ::kill(cli.pid(), number);
+        ASSERT_TRUE(cli.waitForExit(std::chrono::seconds(30)));
+        EXPECT_EQ(cli.exitCode(), exitCode(number));
+        for (pid_t pid : {child, holder}) {
+            EXPECT_TRUE(eventually([&] { return !processAlive(pid); })) << pid << " outlived it";
+        }
+    }
 }
 
 }  // namespace quotalume::test

@@ -6,11 +6,8 @@
 
 #include <quotalume/child_process.hpp>
 #include <quotalume/engine_lock.hpp>
-#include <quotalume/preferences_store.hpp>
 #include <quotalume/private_file.hpp>
-#include <quotalume/settings.hpp>
 #include <quotalume/usage_snapshot.hpp>
-#include <quotalume/webhook_configuration_store.hpp>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -67,10 +64,7 @@ public:
             state.replace(at, seedAccount.size(), account(codex_));
         }
         replaceFileAtomically(data() / "state.json", state, ".seed.tmp");
-        const Settings settings{.webhookEnabled = true, .codexPath = "/nowhere/codex"};
-        FilePreferencesStore preferences(codex_.path() / "config/Quotalume/defaults.json");
-        settings.save(preferences);
-        WebhookConfigurationStore(data()).save({.url = receiver_.url()});
+        test::saveWebhookOn(codex_, receiver_.url());
     }
 
     std::filesystem::path data() const { return codex_.path() / "data" / "Quotalume"; }

@@ -67,20 +67,17 @@ TEST(HistoryCommandTest, MissingUnreadableAndCorruptStateFiles) {
 TEST(HistoryCommandTest, AWebhookConfigurationThatCannotBeUsedIsNamed) {
     test::TempDir home;
     FilePreferencesStore preferences(home.path() / "config/Quotalume/defaults.json");
-    Settings settings;
-    settings.webhookEnabled = true;
-    settings.save(preferences);
+    Settings{.webhookEnabled = true}.save(preferences);
     std::filesystem::create_directories(home.path() / "data/Quotalume");
     const auto file = home.write("data/Quotalume/webhook.json",
                                  R"({"bearerToken":"t","format":"json","signingSecret":"",)"
                                  R"("url":"https://example.com/hook"})");
     ::chmod(file.c_str(), 0644);
-    auto run = runCLI({"history", "--lang", "en"}, home);
-    EXPECT_EQ(run.exitCode, 0);
-    EXPECT_EQ(
-        run.output,
-        "quotalume-cli: " + L10n::text("error.config_shared", file.string(), AppLanguage::english) +
-            "\nNo resets detected yet.\n");
+    EXPECT_EQ(runCLI({"history", "--lang", "en"}, home),
+              (test::CLIRun{
+                  0, "quotalume-cli: " +
+                         L10n::text("error.config_shared", file.string(), AppLanguage::english) +
+                         "\nNo resets detected yet.\n"}));
     EXPECT_EQ(test::modeOf(file), 0644u) << "told, not changed";
 }
 

@@ -40,14 +40,20 @@ protected:
         return server.calls.back().replacesId;
     }
 
+    // A notification server with `capabilities` on the bus.
+    std::unique_ptr<NotificationServer> serve(QStringList capabilities) {
+        auto server = std::make_unique<NotificationServer>(bus_.connect(), std::move(capabilities));
+        EXPECT_TRUE(server->registered_);
+        return server;
+    }
+
     PrivateBus bus_;
     QDBusConnection client_ = bus_.connect();
     FreedesktopNotificationCenter center_{client_};
 };
 
 TEST_F(FreedesktopNotificationCenterTest, PostsEveryFieldAndHintAsTheServerReceivesThem) {
-    NotificationServer server(bus_.connect(), {QStringLiteral("body")});
-    ASSERT_TRUE(server.registered_);
+    auto server = serve({QStringLiteral("body")});
     EXPECT_EQ(post({.identifier = "e1",
                     .title = "Limit reset",
                     .subtitle = "5-hour limit",
@@ -55,8 +61,8 @@ TEST_F(FreedesktopNotificationCenterTest, PostsEveryFieldAndHintAsTheServerRecei
                     .sound = true}),
               std::nullopt);
 
-    ASSERT_EQ(server.calls.size(), 1U);
-    const auto& call = server.calls[0];
+    ASSERT_EQ(server->calls.size(), 1U);
+    const auto& call = server->calls[0];
     EXPECT_EQ(call.appName, "Quotalume");
     EXPECT_EQ(call.replacesId, 0U);
     EXPECT_EQ(call.appIcon, "quotalume");
@@ -73,15 +79,13 @@ TEST_F(FreedesktopNotificationCenterTest, PostsEveryFieldAndHintAsTheServerRecei
 }
 
 TEST_F(FreedesktopNotificationCenterTest, SilentPostWithMarkupEscapesTheBody) {
-    NotificationServer server(bus_.connect(),
-                              {QStringLiteral("body"), QStringLiteral("body-markup")});
-    ASSERT_TRUE(server.registered_);
+    auto server = serve({QStringLiteral("body"), QStringLiteral("body-markup")});
     EXPECT_EQ(
         post({.identifier = "e1", .title = "A & B", .body = "a & <b> \"c\" 'd'", .sound = false}),
         std::nullopt);
 
-    ASSERT_EQ(server.calls.size(), 1U);
-    const auto& call = server.calls[0];
+    ASSERT_EQ(server->calls.size(), 1U);
+    const auto& call = server->calls[0];
     EXPECT_EQ(call.summary, "A & B");
     EXPECT_EQ(call.body, "a &amp; &lt;b&gt; &quot;c&quot; &#39;d&#39;");
     EXPECT_EQ(call.hints.value("suppress-sound"), true);
@@ -89,8 +93,7 @@ TEST_F(FreedesktopNotificationCenterTest, SilentPostWithMarkupEscapesTheBody) {
 }
 
 TEST_F(FreedesktopNotificationCenterTest, RepostReplacesUntilClosedOrTheServerChanges) {
-    auto server = std::make_unique<NotificationServer>(bus_.connect(), QStringList());
-    ASSERT_TRUE(server->registered_);
+    auto server = serve({});
     EXPECT_EQ(postedReplacing("e1", *server), 0U);
     EXPECT_EQ(postedReplacing("e1", *server), 1U);
     EXPECT_EQ(postedReplacing("e2", *server), 0U);
@@ -112,8 +115,7 @@ TEST_F(FreedesktopNotificationCenterTest, RepostReplacesUntilClosedOrTheServerCh
     int changes = 0;
     QObject::connect(&owner, &QDBusServiceWatcher::serviceOwnerChanged, [&] { ++changes; });
     server.reset();
-    server = std::make_unique<NotificationServer>(bus_.connect(), QStringList());
-    ASSERT_TRUE(server->registered_);
+    server = serve({});
     ASSERT_TRUE(waitUntil([&] { return changes == 2; }));
     test::flushEvents();
     EXPECT_EQ(postedReplacing("e2", *server), 0U);
@@ -132,10 +134,9 @@ TEST_F(FreedesktopNotificationCenterTest, FailuresAreReportedAndWithoutAServerDe
     EXPECT_EQ(post({.identifier = "e1"}),
               LocalizedMessage("error.system", {"org.freedesktop.DBus.Error.ServiceUnknown"}));
 
-    NotificationServer server(bus_.connect(), {});
-    ASSERT_TRUE(server.registered_);
+    auto server = serve({});
     EXPECT_EQ(authorization(center_), NotificationAuthorization::authorized);
-    server.failWith = QStringLiteral("org.example.Refused");
+    server->failWith = QStringLiteral("org.example.Refused");
     EXPECT_EQ(post({.identifier = "e1"}),
               LocalizedMessage("error.system", {"org.example.Refused"}));
 
@@ -151,21 +152,19 @@ TEST_F(FreedesktopNotificationCenterTest, FailuresAreReportedAndWithoutAServerDe
 
 // Sent but answered too late: the server may show it all the same, so it is not a failure.
 TEST_F(FreedesktopNotificationCenterTest, AnAnswerPastTheCallsBoundIsUnconfirmed) {
-    NotificationServer server(bus_.connect(), {});
-    ASSERT_TRUE(server.registered_);
+    auto server = serve({});
     FreedesktopNotificationCenter impatient(client_, std::chrono::milliseconds(200));
-    server.holdNotify = true;
+    server->holdNotify = true;
     Outcome outcome;
     impatient.post({.identifier = "e1"}, [&](auto failure) { outcome = failure; });
     ASSERT_TRUE(waitUntil([&] { return outcome.has_value(); }));
     EXPECT_EQ(*outcome, LocalizedMessage("notification.unconfirmed"));
-    EXPECT_EQ(server.heldCount(), 1u);
-    server.release();
+    EXPECT_EQ(server->heldCount(), 1u);
+    server->release();
 }
 
 TEST_F(FreedesktopNotificationCenterTest, ADestroyedCenterDropsItsAnswers) {
-    NotificationServer server(bus_.connect(), {});
-    ASSERT_TRUE(server.registered_);
+    auto server = serve({});
     bool answered = false;
     {
         FreedesktopNotificationCenter leaving(client_);

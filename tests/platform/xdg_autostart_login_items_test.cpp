@@ -4,8 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -18,15 +16,6 @@ namespace fs = std::filesystem;
 
 class XdgAutostartLoginItemsTest : public testing::Test {
 protected:
-    void SetUp() override {
-        root_ = fs::temp_directory_path() /
-                ("quotalume-autostart-" + std::to_string(::getpid()) + "-" +
-                 testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(root_);
-        fs::create_directories(root_);
-    }
-    void TearDown() override { fs::remove_all(root_); }
-
     static std::string read(const fs::path& path) {
         std::ifstream file(path);
         return {std::istreambuf_iterator<char>(file), {}};
@@ -35,7 +24,8 @@ protected:
         std::ofstream(path) << content;
     }
 
-    fs::path root_;
+    test::TempDir dir_;
+    const fs::path root_ = dir_.path();
 };
 
 TEST_F(XdgAutostartLoginItemsTest, RegisteringWritesAPrivateEntryAndUnregisteringRemovesIt) {
@@ -53,10 +43,8 @@ TEST_F(XdgAutostartLoginItemsTest, RegisteringWritesAPrivateEntryAndUnregisterin
               "Icon=quotalume\n"
               "Terminal=false\n"
               "X-GNOME-Autostart-enabled=true\n");
-    struct stat info {};
-    ASSERT_EQ(::stat((folder / "quotalume.desktop").c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 0777, 0600U);
-    EXPECT_EQ(std::distance(fs::directory_iterator(folder), {}), 1) << "a temporary was left";
+    EXPECT_EQ(test::modeOf(folder / "quotalume.desktop"), 0600U);
+    EXPECT_EQ(test::entriesOf(folder), std::vector<std::string>{"quotalume.desktop"});
     EXPECT_EQ(items.status(), LoginItemStatus::enabled);
 
     ASSERT_TRUE(items.setRegistered(false));

@@ -50,11 +50,10 @@ TEST(ApplicationSoakTest, TheHeapStaysFlatOverHundredsOfReadings) {
     figures(0);
     codex.write("account.json", R"({"account":{"type":"chatgpt","email":"a@b.c"}})");
     auto preferences = std::make_shared<MemoryPreferencesStore>();
-    Settings settings;
-    settings.codexPath = test::FakeCodexHome::executable();
-    settings.codexHome = codex.str();
-    settings.notificationsEnabled = false;
-    settings.save(*preferences);
+    Settings{.notificationsEnabled = false,
+             .codexPath = test::FakeCodexHome::executable(),
+             .codexHome = codex.str()}
+        .save(*preferences);
     ScopedStandardPreferences standard(preferences);
     FolderEngineGuard engine(data.path() / "Quotalume", {::getpid(), "quotalume", ""});
 

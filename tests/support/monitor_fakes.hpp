@@ -172,11 +172,12 @@ public:
     void authorization(std::function<void(NotificationAuthorization)> done) override {
         loop_.post([this, done = std::move(done)] { done(status); });
     }
+    // Granted when asked for the first time.
     void requestAuthorization(std::function<void()> done) override {
         ++authorizationRequests;
         loop_.post([this, done = std::move(done)] {
             if (status == NotificationAuthorization::notDetermined) {
-                status = grantOnRequest;
+                status = NotificationAuthorization::authorized;
             }
             done();
         });
@@ -189,7 +190,6 @@ public:
     void openSettings() override { ++settingsOpened; }
 
     NotificationAuthorization status = NotificationAuthorization::authorized;
-    NotificationAuthorization grantOnRequest = NotificationAuthorization::authorized;
     std::optional<LocalizedMessage> postFailure;
     std::vector<NotificationRequest> posted;
     int authorizationRequests = 0;
@@ -214,43 +214,35 @@ public:
     bool refuse = false;
 };
 
+// Wakes when the test says so; the locale never changes.
 class FakeSignals final : public SystemSignals {
 public:
     std::unique_ptr<Subscription> onWake(std::function<void()> wake) override {
-        return subscribe(wakes_, std::move(wake));
+        return std::make_unique<Entry>(
+            wakes_.emplace_back(std::make_shared<Callback>(std::move(wake))));
     }
     std::unique_ptr<Subscription> onLocaleChange(std::function<void()> change) override {
-        return subscribe(localeChanges_, std::move(change));
+        return std::make_unique<Entry>(std::make_shared<Callback>(std::move(change)));
     }
-    void wake() { call(wakes_); }
-    void changeLocale() { call(localeChanges_); }
-    std::size_t subscriptions() const { return wakes_->size() + localeChanges_->size(); }
-
-private:
-    using List = std::vector<std::shared_ptr<std::function<void()>>>;
-    class Handle final : public Subscription {
-    public:
-        Handle(std::shared_ptr<List> list, std::shared_ptr<std::function<void()>> entry)
-            : list_(std::move(list)), entry_(std::move(entry)) {}
-        ~Handle() override { std::erase(*list_, entry_); }
-
-    private:
-        std::shared_ptr<List> list_;
-        std::shared_ptr<std::function<void()>> entry_;
-    };
-    static std::unique_ptr<Subscription> subscribe(const std::shared_ptr<List>& list,
-                                                   std::function<void()> callback) {
-        auto entry = std::make_shared<std::function<void()>>(std::move(callback));
-        list->push_back(entry);
-        return std::make_unique<Handle>(list, entry);
-    }
-    static void call(const std::shared_ptr<List>& list) {
-        for (const auto& entry : List(*list)) {
-            (*entry)();
+    void wake() {
+        for (const auto& callback : std::vector(wakes_)) {
+            if (callback->active) {
+                callback->call();
+            }
         }
     }
-    std::shared_ptr<List> wakes_ = std::make_shared<List>();
-    std::shared_ptr<List> localeChanges_ = std::make_shared<List>();
+
+private:
+    struct Callback {
+        std::function<void()> call;
+        bool active = true;
+    };
+    struct Entry final : Subscription {
+        explicit Entry(std::shared_ptr<Callback> callback) : callback(std::move(callback)) {}
+        ~Entry() override { callback->active = false; }
+        std::shared_ptr<Callback> callback;
+    };
+    std::vector<std::shared_ptr<Callback>> wakes_;
 };
 
 // The engine guard as the test sets it: held unless given a reason to refuse.

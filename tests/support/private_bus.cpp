@@ -72,11 +72,6 @@ QDBusConnection PrivateBus::connect() {
     return QDBusConnection::connectToBus(address_, name);
 }
 
-void PrivateBus::disconnect(const QDBusConnection& connection) {
-    connections_.removeAll(connection.name());
-    QDBusConnection::disconnectFromBus(connection.name());
-}
-
 FakeStatusNotifierWatcher::FakeStatusNotifierWatcher(QDBusConnection bus, bool host)
     : hostRegistered(host), bus_(std::move(bus)) {
     bus_.registerObject(QStringLiteral("/StatusNotifierWatcher"), this,

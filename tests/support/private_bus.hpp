@@ -42,7 +42,6 @@ public:
     const QString& address() const { return address_; }
     // A new connection with a unique name of its own; closed with the bus.
     QDBusConnection connect();
-    void disconnect(const QDBusConnection& connection);
 
 private:
     QTemporaryDir directory_;
