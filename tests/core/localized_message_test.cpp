@@ -1,4 +1,4 @@
-#include "fixtures.hpp"
+#include "test_support.hpp"
 
 #include <quotalume/json_decoding_error.hpp>
 #include <quotalume/localized_message.hpp>

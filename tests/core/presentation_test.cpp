@@ -1,4 +1,4 @@
-#include "fixtures.hpp"
+#include "test_support.hpp"
 
 #include <quotalume/menu_bar_presentation.hpp>
 #include <quotalume/preferences_store.hpp>

@@ -1,4 +1,3 @@
-#include "fixtures.hpp"
 #include "test_support.hpp"
 
 #include <quotalume/quotalume_error.hpp>

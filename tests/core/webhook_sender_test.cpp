@@ -1,4 +1,3 @@
-#include "fixtures.hpp"
 #include "http_receiver.hpp"
 #include "test_support.hpp"
 #include "tls_server.hpp"
