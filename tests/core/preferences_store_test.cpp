@@ -1,5 +1,6 @@
 #include <quotalume/preferences_store.hpp>
 
+#include "failed_save_contract.hpp"
 #include "test_support.hpp"
 
 #include <gmock/gmock.h>
@@ -12,9 +13,11 @@
 namespace quotalume {
 namespace {
 
+namespace fs = std::filesystem;
 using nlohmann::json;
 using test::entriesOf;
 using test::errnoOf;
+using test::FailedSaveTest;
 using test::TempDir;
 using Bytes = PreferencesStore::Bytes;
 
@@ -43,22 +46,20 @@ TEST(FilePreferencesStoreTest, ValuesSurviveReopeningAndKeepTheirKind) {
               json::parse(R"({"data": "e30="})"));
 }
 
-TEST(FilePreferencesStoreTest, FailedWritesChangeNothing) {
-    TempDir dir;
-    // A readable file, and an unreadable one that the first write would have moved aside.
-    for (const char* old : {R"({"k": "old"})", "{broken"}) {
-        for (const auto& fault : test::writeFaults()) {
-            SCOPED_TRACE(fault.name);
-            FilePreferencesStore store(dir.write("defaults.json", old), fault.operations);
-            EXPECT_EQ(errnoOf([&] { store.setString("k", "new"); }), fault.error);
-            // Text that is not UTF-8 cannot be stored as JSON and is refused before any writing.
-            EXPECT_EQ(errnoOf([&] { store.setString("k", "\xC3\x28"); }), EILSEQ);
-            EXPECT_NE(store.string("k"), "new");
-            EXPECT_EQ(dir.read("defaults.json"), old);
-            EXPECT_EQ(entriesOf(dir.path()), std::vector<std::string>{"defaults.json"});
-        }
-    }
+test::SavingWriter preferencesIn(const char* name, std::string oldContent) {
+    return {name, "defaults.json", std::move(oldContent),
+            [](const fs::path& folder, const FileOperations& operations) {
+                FilePreferencesStore store(folder / "defaults.json", operations);
+                const int error = errnoOf([&] { store.setString("k", "new"); });
+                return std::to_string(error) + (store.string("k") == "new" ? " yet reads it" : "");
+            }};
 }
+
+// An unreadable file is one the first write would have moved aside.
+INSTANTIATE_TEST_SUITE_P(FilePreferencesStore, FailedSaveTest,
+                         ::testing::Values(preferencesIn("readable", R"({"k": "old"})"),
+                                           preferencesIn("unreadable", "{broken")),
+                         test::writerName);
 
 struct CorruptContent {
     const char* name;
@@ -77,6 +78,9 @@ TEST_P(CorruptPreferencesFile, ReadsEmptyAndIsKeptAsBackupOnTheFirstWrite) {
     FilePreferencesStore store(path);
     EXPECT_EQ(store.string("k"), std::nullopt);
     EXPECT_EQ(store.unreadableFile(), path) << "named, so the user can be told";
+    // Text that is not UTF-8 cannot be stored as JSON and is refused before anything moves.
+    EXPECT_EQ(errnoOf([&] { store.setString("k", "\xC3\x28"); }), EILSEQ);
+    EXPECT_EQ(dir.read("defaults.json"), GetParam().text);
 
     store.setString("k", "v");
     EXPECT_FALSE(store.unreadableFile());
