@@ -86,20 +86,5 @@ TEST(WebhookConfigurationTest, FingerprintCoversFormatAndURLAsStoredButNoCredent
     EXPECT_NE(fingerprint(" https://example.com/hook", WebhookFormat::json, ""), plain);
 }
 
-TEST(WebhookConfigurationTest, BotFormatsGoByTheirNameInTheLanguage) {
-    const std::tuple<WebhookFormat, AppLanguage, const char*> cases[] = {
-        {WebhookFormat::feishu, AppLanguage::english, "Feishu"},
-        {WebhookFormat::feishu, AppLanguage::chinese, "飞书"},
-        {WebhookFormat::feishu, AppLanguage::traditionalChinese, "飛書"},
-        {WebhookFormat::wecom, AppLanguage::english, "WeCom"},
-        {WebhookFormat::wecom, AppLanguage::chinese, "企业微信"},
-        {WebhookFormat::wecom, AppLanguage::traditionalChinese, "企業微信"},
-        {WebhookFormat::slack, AppLanguage::chinese, "Slack"},
-    };
-    for (const auto& [format, language, name] : cases) {
-        EXPECT_EQ(title(format, language), name) << rawValue(language);
-    }
-}
-
 }  // namespace
 }  // namespace quotalume
