@@ -38,6 +38,8 @@ INSTANTIATE_TEST_SUITE_P(
                       PolicyCase{"account/read", json{{"refreshToken", "false"}}, false},
                       PolicyCase{"account/read", json::object(), false},
                       PolicyCase{"account/read", std::nullopt, false},
+                      // Parameters that are not an object count as none.
+                      PolicyCase{"account/read", json("x"), false},
                       PolicyCase{"thread/list", json{{"useStateDbOnly", true}, {"limit", 5}}, true},
                       PolicyCase{"thread/list", json{{"useStateDbOnly", false}}, false},
                       PolicyCase{"thread/list", json{{"useStateDbOnly", nullptr}}, false},
