@@ -253,14 +253,14 @@ TEST(MonitorStateTest, TextThatIsNotUTF8IsSavedWithReplacementCharacters) {
 }
 
 using test::FailedSaveTest;
-INSTANTIATE_TEST_SUITE_P(
-    StateStore, FailedSaveTest,
-    ::testing::Values(test::SavingWriter{
-        "stateJSON", "state.json", "old",
-        [](const fs::path& folder, const FileOperations& operations) {
-            return std::to_string(errnoOf([&] { StateStore(folder, operations).save({}); }));
-        }}),
-    test::writerName);
+INSTANTIATE_TEST_SUITE_P(StateStore, FailedSaveTest,
+                         ::testing::Values(test::SavingWriter{
+                             "stateJSON", "state.json", "old",
+                             [](const fs::path& folder, const FileOperations& operations) {
+                                 return std::to_string(
+                                     errnoOf([&] { StateStore(folder, operations).save({}); }));
+                             }}),
+                         test::writerName);
 
 }  // namespace
 }  // namespace quotalume

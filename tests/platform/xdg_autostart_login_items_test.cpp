@@ -129,16 +129,17 @@ TEST_F(XdgAutostartLoginItemsTest, AFolderThatCannotBeUsedFailsBothWays) {
 }
 
 using test::FailedSaveTest;
-INSTANTIATE_TEST_SUITE_P(
-    XdgAutostartLoginItems, FailedSaveTest,
-    ::testing::Values(test::SavingWriter{
-        "autostartEntry", "quotalume.desktop", "[Desktop Entry]\nExec=/opt/old/quotalume\n",
-        [](const fs::path& folder, const FileOperations& operations) {
-            XdgAutostartLoginItems items("/usr/bin/quotalume", folder, operations);
-            return items.setRegistered(true) ? "registered" : "refused";
-        },
-        [](int) -> std::string { return "refused"; }}),
-    test::writerName);
+INSTANTIATE_TEST_SUITE_P(XdgAutostartLoginItems, FailedSaveTest,
+                         ::testing::Values(test::SavingWriter{
+                             "autostartEntry", "quotalume.desktop",
+                             "[Desktop Entry]\nExec=/opt/old/quotalume\n",
+                             [](const fs::path& folder, const FileOperations& operations) {
+                                 XdgAutostartLoginItems items("/usr/bin/quotalume", folder,
+                                                              operations);
+                                 return items.setRegistered(true) ? "registered" : "refused";
+                             },
+                             [](int) -> std::string { return "refused"; }}),
+                         test::writerName);
 
 }  // namespace
 }  // namespace quotalume

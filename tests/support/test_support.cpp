@@ -84,23 +84,23 @@ nlohmann::json FakeCodexHome::launchInfo() const {
     return nlohmann::json::parse(read("launch.json"));
 }
 
+namespace {
+
+void setOrUnset(const std::string& name, const char* value) {
+    value != nullptr ? ::setenv(name.c_str(), value, 1) : ::unsetenv(name.c_str());
+}
+
+}  // namespace
+
 ScopedEnvironment::ScopedEnvironment(std::string name, const char* value) : name_(std::move(name)) {
     if (const char* old = std::getenv(name_.c_str())) {
         previous_ = old;
     }
-    if (value != nullptr) {
-        ::setenv(name_.c_str(), value, 1);
-    } else {
-        ::unsetenv(name_.c_str());
-    }
+    setOrUnset(name_, value);
 }
 
 ScopedEnvironment::~ScopedEnvironment() {
-    if (previous_) {
-        ::setenv(name_.c_str(), previous_->c_str(), 1);
-    } else {
-        ::unsetenv(name_.c_str());
-    }
+    setOrUnset(name_, previous_ ? previous_->c_str() : nullptr);
 }
 
 std::function<const char*(const char*)> environmentOf(
