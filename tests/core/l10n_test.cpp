@@ -114,30 +114,26 @@ TEST(L10nTest, LegacyTextsRecoverTheirKeyAndArgumentsInAnyThread) {
     EXPECT_EQ(wrong, 0) << "threads using the tables first saw other answers";
 }
 
-// Runs each test on a memory preferences store, so the user's own file is never read or written.
-class L10nPreferenceTest : public ::testing::Test {
-protected:
-    std::shared_ptr<MemoryPreferencesStore> store_ = std::make_shared<MemoryPreferencesStore>();
-    ScopedStandardPreferences scoped_{store_};
-};
-
-TEST_F(L10nPreferenceTest, StoredAsRawValueAndUnknownReadsAsSystem) {
+// Each test keeps to a memory preferences store: the user's own file is never read or written.
+TEST(L10nPreferenceTest, StoredAsRawValueAndUnknownReadsAsSystem) {
+    auto store = std::make_shared<MemoryPreferencesStore>();
+    ScopedStandardPreferences scoped(store);
     EXPECT_EQ(L10n::preference(), AppLanguage::system);
     L10n::setPreference(AppLanguage::portuguese);
-    EXPECT_EQ(store_->string("appearance.language"), "pt-BR");
+    EXPECT_EQ(store->string("appearance.language"), "pt-BR");
     EXPECT_EQ(L10n::preference(), AppLanguage::portuguese);
-    store_->setString("appearance.language", "PT-BR");
+    store->setString("appearance.language", "PT-BR");
     EXPECT_EQ(L10n::preference(), AppLanguage::system);
-    store_->setData("appearance.language", {'f', 'r'});
+    store->setData("appearance.language", {'f', 'r'});
     EXPECT_EQ(L10n::preference(), AppLanguage::system);
 }
 
-TEST_F(L10nPreferenceTest, DatesFollowTheLanguageAndTheCurrentTimeZone) {
+TEST(L10nPreferenceTest, DatesFollowTheLanguageAndTheCurrentTimeZone) {
     using enum DateStyle;
     auto date = std::chrono::system_clock::from_time_t(1704207845);  // 2024-01-02 15:04:05 UTC
+    test::InterfaceLanguage english;
     {
         test::ScopedEnvironment zone("TZ", "UTC");
-        L10n::setPreference(AppLanguage::english);
         EXPECT_EQ(L10n::date(date, mediumStyle, none), "Jan 2, 2024");
         EXPECT_THAT(L10n::date(date, fullStyle, shortStyle),
                     AllOf(HasSubstr("Tuesday"), HasSubstr("3:04")));
@@ -152,7 +148,8 @@ TEST_F(L10nPreferenceTest, DatesFollowTheLanguageAndTheCurrentTimeZone) {
     ::tzset();  // ICU loaded the pinned zones into the C library; back to the restored TZ
 }
 
-TEST_F(L10nPreferenceTest, ProcessTablesComeFromTheBuildTreeAndServeMessages) {
+TEST(L10nPreferenceTest, ProcessTablesComeFromTheBuildTreeAndServeMessages) {
+    test::InterfaceLanguage english;
     EXPECT_EQ(L10n::resources().parent_path().filename(), "quotalume");
     EXPECT_FALSE(L10n::missingResources());
     EXPECT_THAT(QuotalumeError::rpc("account/read", -32603).errorDescription(),
