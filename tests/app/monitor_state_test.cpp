@@ -1,5 +1,6 @@
 #include "monitor_state.hpp"
 
+#include "failed_save_contract.hpp"
 #include "test_support.hpp"
 
 #include <gtest/gtest.h>
@@ -244,6 +245,16 @@ TEST(MonitorStateTest, TextThatIsNotUTF8IsSavedWithReplacementCharacters) {
     EXPECT_EQ(loaded.state.records.at(0).webhookStatus.arguments,
               std::vector<std::string>{"bad \xEF\xBF\xBD byte"});
 }
+
+using test::FailedSaveTest;
+INSTANTIATE_TEST_SUITE_P(StateStore, FailedSaveTest,
+                         ::testing::Values(test::SavingWriter{
+                             "stateJSON", "state.json", "old",
+                             [](const fs::path& folder, const FileOperations& operations) {
+                                 return std::to_string(
+                                     errnoOf([&] { StateStore(folder, operations).save({}); }));
+                             }}),
+                         test::writerName);
 
 }  // namespace
 }  // namespace quotalume

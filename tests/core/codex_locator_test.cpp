@@ -1,10 +1,10 @@
-#include "fixtures.hpp"
 #include "test_support.hpp"
 
 #include <quotalume/codex_locator.hpp>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <map>
 #include <sys/stat.h>
@@ -13,6 +13,7 @@ namespace quotalume {
 namespace {
 
 namespace fs = std::filesystem;
+using test::environmentOf;
 using test::failureOf;
 using test::TempDir;
 
@@ -67,11 +68,9 @@ TEST_F(CodexLocatorTest, TildeExpandsToTheUserHome) {
     EXPECT_EQ(failureOf([&] { CodexLocator::executable("~nobody/bin/codex"); }),
               "error.executable");
     fs::create_directories(dir.path() / ".codex");
-    EXPECT_EQ(CodexLocator::home("~/.codex", [](const char*) -> const char* { return nullptr; }),
-              dir.str() + "/.codex");
+    EXPECT_EQ(CodexLocator::home("~/.codex", environmentOf({})), dir.str() + "/.codex");
     // Without a setting or CODEX_HOME the default is ~/.codex.
-    EXPECT_EQ(CodexLocator::home("", [](const char*) -> const char* { return nullptr; }),
-              dir.str() + "/.codex");
+    EXPECT_EQ(CodexLocator::home("", environmentOf({})), dir.str() + "/.codex");
 }
 
 TEST_F(CodexLocatorTest, AutomaticModeSearchesOnlyTheGivenApplications) {
@@ -86,32 +85,30 @@ TEST_F(CodexLocatorTest, AutomaticModeSearchesOnlyTheGivenApplications) {
 }
 
 TEST_F(CodexLocatorTest, HomeResolution) {
-    std::map<std::string, std::string> environment;
-    auto lookup = [&](const char* name) -> const char* {
-        auto found = environment.find(name);
-        return found == environment.end() ? nullptr : found->second.c_str();
-    };
     fs::create_directories(dir.path() / "home/.codex");
     const std::string codexHome = dir.str() + "/home/.codex";
-
-    EXPECT_EQ(CodexLocator::home(codexHome, lookup), codexHome);
-    EXPECT_EQ(CodexLocator::home(" " + codexHome + "/ ", lookup), codexHome);
-    EXPECT_EQ(CodexLocator::home(dir.str() + "/home/./.codex/../.codex/", lookup), codexHome);
-    EXPECT_EQ(failureOf([&] { CodexLocator::home(plain, lookup); }), "error.home");
-    EXPECT_EQ(failureOf([&] { CodexLocator::home("home/.codex", lookup); }), "error.home");
-    EXPECT_EQ(failureOf([&] { CodexLocator::home(dir.str() + "/absent", lookup); }), "error.home");
-
+    auto home = [&](const std::string& setting, std::optional<std::string> variable = {}) {
+        std::map<std::string, std::string> environment;
+        if (variable) {
+            environment["CODEX_HOME"] = *variable;
+        }
+        return CodexLocator::home(setting, environmentOf(environment));
+    };
+    EXPECT_EQ(home(codexHome), codexHome);
+    EXPECT_EQ(home(" " + codexHome + "/ "), codexHome);
+    EXPECT_EQ(home(dir.str() + "/home/./.codex/../.codex/"), codexHome);
     // CODEX_HOME is taken exactly as set; once it exists there is no fallback.
-    environment["CODEX_HOME"] = codexHome + "/.";
-    EXPECT_EQ(CodexLocator::home("", lookup), codexHome);
-    environment["CODEX_HOME"] = "relative/.codex";
-    EXPECT_EQ(failureOf([&] { CodexLocator::home("", lookup); }), "error.home");
-    environment["CODEX_HOME"] = "";
-    EXPECT_EQ(failureOf([&] { CodexLocator::home("  ", lookup); }), "error.home");
-    environment["CODEX_HOME"] = " " + codexHome;
-    EXPECT_EQ(failureOf([&] { CodexLocator::home("", lookup); }), "error.home");
+    EXPECT_EQ(home("", codexHome + "/."), codexHome);
     // A setting wins over the variable.
-    EXPECT_EQ(CodexLocator::home(codexHome, lookup), codexHome);
+    EXPECT_EQ(home(codexHome, "relative/.codex"), codexHome);
+    const std::pair<std::string, std::optional<std::string>> refused[] = {
+        {plain, {}}, {"home/.codex", {}},   {dir.str() + "/absent", {}}, {"", "relative/.codex"},
+        {"  ", ""},  {"", " " + codexHome},
+    };
+    for (const auto& [setting, variable] : refused) {
+        EXPECT_EQ(failureOf([&] { home(setting, variable); }), "error.home")
+            << setting << " CODEX_HOME=" << variable.value_or("(unset)");
+    }
 }
 
 TEST_F(CodexLocatorTest, HomeThroughALinkIsCheckedAsReturned) {
@@ -121,7 +118,7 @@ TEST_F(CodexLocatorTest, HomeThroughALinkIsCheckedAsReturned) {
     fs::create_directories(dir.path() / "real/only-beside-the-link-target");
     fs::create_directories(dir.path() / "only-beside-the-link");
     fs::create_directory_symlink(dir.path() / "real/sub", dir.path() / "lnk");
-    auto none = [](const char*) -> const char* { return nullptr; };
+    const auto none = environmentOf({});
     EXPECT_EQ(failureOf([&] {
                   CodexLocator::home(dir.str() + "/lnk/../only-beside-the-link-target", none);
               }),
@@ -147,42 +144,31 @@ TEST_F(CodexLocatorTest, SuggestionsFromTheUsualInstallFolders) {
     const std::string path = "relative::" + dir.str() + "/linked:" + dir.str() +
                              "/locked:" + dir.str() + "/folder:" + dir.str() + "/path/";
 
-    const struct {
-        std::map<std::string, std::string> npmVariables;
-        std::string npmrc;
-        std::vector<std::string> expected;
-    } cases[] = {
-        {{}, "", {onPath, local, newest, older}},
-        {{{"NPM_CONFIG_PREFIX", dir.str() + "/npm-variable"}},
-         "prefix=~/npm-global\n",
-         {onPath, local, fromVariable, newest, older}},
-        {{{"npm_config_prefix", dir.str() + "/npm-variable"}},
-         "",
-         {onPath, local, fromVariable, newest, older}},
-        {{},
-         "; set by hand\nprefix = \"~/npm-global\"\n",
-         {onPath, local, fromNpmrc, newest, older}},
-        {{},
-         "prefix=/elsewhere\nprefix=" + home + "/npm-global",
-         {onPath, local, fromNpmrc, newest, older}},
-        {{}, "prefix=npm-global\n", {onPath, local, newest, older}},
+    // Where npm's global prefix is read from, and the codex found there if any.
+    const std::tuple<const char*, std::string, std::optional<std::string>> cases[] = {
+        {"", "", {}},
+        {"NPM_CONFIG_PREFIX", "prefix=~/npm-global\n", fromVariable},
+        {"npm_config_prefix", "", fromVariable},
+        {"", "; set by hand\nprefix = \"~/npm-global\"\n", fromNpmrc},
+        {"", "prefix=/elsewhere\nprefix=" + home + "/npm-global", fromNpmrc},
+        {"", "prefix=npm-global\n", {}},
     };
-    for (const auto& c : cases) {
-        std::map<std::string, std::string> environment = c.npmVariables;
-        environment["HOME"] = home;
-        environment["PATH"] = path;
-        dir.write("home/.npmrc", c.npmrc);
-        auto lookup = [&](const char* name) -> const char* {
-            auto found = environment.find(name);
-            return found == environment.end() ? nullptr : found->second.c_str();
-        };
-        std::vector<std::string> ours;  // a codex installed on this machine is none of our business
-        for (auto& suggestion : CodexLocator::suggestions(lookup)) {
-            if (suggestion.starts_with(dir.str())) {
-                ours.push_back(suggestion);
-            }
+    for (const auto& [variable, npmrc, fromNpm] : cases) {
+        SCOPED_TRACE(std::string(variable) + " " + npmrc);
+        std::map<std::string, std::string> environment{{"HOME", home}, {"PATH", path}};
+        if (*variable != '\0') {
+            environment[variable] = dir.str() + "/npm-variable";
         }
-        EXPECT_EQ(ours, c.expected) << c.npmrc;
+        dir.write("home/.npmrc", npmrc);
+        std::vector<std::string> ours;  // a codex installed on this machine is none of our business
+        std::ranges::copy_if(
+            CodexLocator::suggestions(environmentOf(environment)), std::back_inserter(ours),
+            [&](const std::string& found) { return found.starts_with(dir.str()); });
+        std::vector<std::string> expected{onPath, local, newest, older};
+        if (fromNpm) {
+            expected.insert(expected.begin() + 2, *fromNpm);
+        }
+        EXPECT_EQ(ours, expected);
     }
     // Suggesting is all it does: automatic detection still finds nothing.
     test::ScopedEnvironment pathVariable("PATH", path);

@@ -10,42 +10,33 @@ namespace {
 
 using nlohmann::json;
 
-struct PolicyCase {
-    const char* method;
-    std::optional<json> params;
-    bool permitted;
-};
-
-void PrintTo(const PolicyCase& c, std::ostream* out) {
-    *out << c.method << " " << (c.params ? c.params->dump() : "(no params)");
+TEST(CodexReadOnlyPolicyTest, PermitsExactlyTheAllowList) {
+    const std::tuple<const char*, std::optional<json>, bool> cases[] = {
+        {"initialize", std::nullopt, true},
+        {"initialized", json::object(), true},
+        {"account/rateLimits/read", std::nullopt, true},
+        {"account/usage/read", json{{"threadId", "t"}}, true},
+        {"account/read", json{{"refreshToken", false}}, true},
+        {"account/read", json{{"refreshToken", true}}, false},
+        {"account/read", json{{"refreshToken", "false"}}, false},
+        {"account/read", json::object(), false},
+        {"account/read", std::nullopt, false},
+        // Parameters that are not an object count as none.
+        {"account/read", json("x"), false},
+        {"thread/list", json{{"useStateDbOnly", true}, {"limit", 5}}, true},
+        {"thread/list", json{{"useStateDbOnly", false}}, false},
+        {"thread/list", json{{"useStateDbOnly", nullptr}}, false},
+        {"thread/list", std::nullopt, false},
+        {"Initialize", std::nullopt, false},
+        {"account/rateLimits/read ", std::nullopt, false},
+        {"turn/start", json::object(), false},
+        {"", std::nullopt, false},
+    };
+    for (const auto& [method, params, permitted] : cases) {
+        EXPECT_EQ(CodexReadOnlyPolicy::permits(method, params ? &*params : nullptr), permitted)
+            << "'" << method << "' " << (params ? params->dump() : "(no params)");
+    }
 }
-
-class CodexReadOnlyPolicyTest : public ::testing::TestWithParam<PolicyCase> {};
-
-TEST_P(CodexReadOnlyPolicyTest, DecidesExactly) {
-    const auto& c = GetParam();
-    EXPECT_EQ(CodexReadOnlyPolicy::permits(c.method, c.params ? &*c.params : nullptr), c.permitted);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    AllowList, CodexReadOnlyPolicyTest,
-    ::testing::Values(PolicyCase{"initialize", std::nullopt, true},
-                      PolicyCase{"initialized", json::object(), true},
-                      PolicyCase{"account/rateLimits/read", std::nullopt, true},
-                      PolicyCase{"account/usage/read", json{{"threadId", "t"}}, true},
-                      PolicyCase{"account/read", json{{"refreshToken", false}}, true},
-                      PolicyCase{"account/read", json{{"refreshToken", true}}, false},
-                      PolicyCase{"account/read", json{{"refreshToken", "false"}}, false},
-                      PolicyCase{"account/read", json::object(), false},
-                      PolicyCase{"account/read", std::nullopt, false},
-                      PolicyCase{"thread/list", json{{"useStateDbOnly", true}, {"limit", 5}}, true},
-                      PolicyCase{"thread/list", json{{"useStateDbOnly", false}}, false},
-                      PolicyCase{"thread/list", json{{"useStateDbOnly", nullptr}}, false},
-                      PolicyCase{"thread/list", std::nullopt, false},
-                      PolicyCase{"Initialize", std::nullopt, false},
-                      PolicyCase{"account/rateLimits/read ", std::nullopt, false},
-                      PolicyCase{"turn/start", json::object(), false},
-                      PolicyCase{"", std::nullopt, false}));
 
 }  // namespace
 }  // namespace quotalume

@@ -1,4 +1,3 @@
-#include "fixtures.hpp"
 #include "test_support.hpp"
 
 #include <quotalume/l10n.hpp>
@@ -13,6 +12,7 @@
 #include <ctime>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -114,30 +114,26 @@ TEST(L10nTest, LegacyTextsRecoverTheirKeyAndArgumentsInAnyThread) {
     EXPECT_EQ(wrong, 0) << "threads using the tables first saw other answers";
 }
 
-// Runs each test on a memory preferences store, so the user's own file is never read or written.
-class L10nPreferenceTest : public ::testing::Test {
-protected:
-    std::shared_ptr<MemoryPreferencesStore> store_ = std::make_shared<MemoryPreferencesStore>();
-    ScopedStandardPreferences scoped_{store_};
-};
-
-TEST_F(L10nPreferenceTest, StoredAsRawValueAndUnknownReadsAsSystem) {
+// Each test keeps to a memory preferences store: the user's own file is never read or written.
+TEST(L10nPreferenceTest, StoredAsRawValueAndUnknownReadsAsSystem) {
+    auto store = std::make_shared<MemoryPreferencesStore>();
+    ScopedStandardPreferences scoped(store);
     EXPECT_EQ(L10n::preference(), AppLanguage::system);
     L10n::setPreference(AppLanguage::portuguese);
-    EXPECT_EQ(store_->string("appearance.language"), "pt-BR");
+    EXPECT_EQ(store->string("appearance.language"), "pt-BR");
     EXPECT_EQ(L10n::preference(), AppLanguage::portuguese);
-    store_->setString("appearance.language", "PT-BR");
+    store->setString("appearance.language", "PT-BR");
     EXPECT_EQ(L10n::preference(), AppLanguage::system);
-    store_->setData("appearance.language", {'f', 'r'});
+    store->setData("appearance.language", {'f', 'r'});
     EXPECT_EQ(L10n::preference(), AppLanguage::system);
 }
 
-TEST_F(L10nPreferenceTest, DatesFollowTheLanguageAndTheCurrentTimeZone) {
+TEST(L10nPreferenceTest, DatesFollowTheLanguageAndTheCurrentTimeZone) {
     using enum DateStyle;
     auto date = std::chrono::system_clock::from_time_t(1704207845);  // 2024-01-02 15:04:05 UTC
+    test::InterfaceLanguage english;
     {
         test::ScopedEnvironment zone("TZ", "UTC");
-        L10n::setPreference(AppLanguage::english);
         EXPECT_EQ(L10n::date(date, mediumStyle, none), "Jan 2, 2024");
         EXPECT_THAT(L10n::date(date, fullStyle, shortStyle),
                     AllOf(HasSubstr("Tuesday"), HasSubstr("3:04")));
@@ -152,7 +148,8 @@ TEST_F(L10nPreferenceTest, DatesFollowTheLanguageAndTheCurrentTimeZone) {
     ::tzset();  // ICU loaded the pinned zones into the C library; back to the restored TZ
 }
 
-TEST_F(L10nPreferenceTest, ProcessTablesComeFromTheBuildTreeAndServeMessages) {
+TEST(L10nPreferenceTest, ProcessTablesComeFromTheBuildTreeAndServeMessages) {
+    test::InterfaceLanguage english;
     EXPECT_EQ(L10n::resources().parent_path().filename(), "quotalume");
     EXPECT_FALSE(L10n::missingResources());
     EXPECT_THAT(QuotalumeError::rpc("account/read", -32603).errorDescription(),
@@ -178,9 +175,30 @@ TEST(L10nResourcesDeathTest, MissingTablesFallBackToBuiltInEnglish) {
         ::testing::ExitedWithCode(0), "");
 }
 
-std::set<std::string> placeholdersOf(const std::string& text) {
+// The placeholders of each key's text.
+using Placeholders = std::map<std::string, std::set<std::string>>;
+
+Placeholders placeholdersOf(const L10n::Table& table) {
     static const std::regex placeholder(R"(\{[0-9]+\})");
-    return {std::sregex_token_iterator(text.begin(), text.end(), placeholder), {}};
+    Placeholders out;
+    for (const auto& [key, text] : table) {
+        out[key] = {std::sregex_token_iterator(text.begin(), text.end(), placeholder), {}};
+    }
+    return out;
+}
+
+// Names each key that one side lacks, and each whose placeholders differ.
+void expectSameKeysAndPlaceholders(const Placeholders& expected, const Placeholders& actual) {
+    for (const auto& [key, placeholders] : expected) {
+        auto found = actual.find(key);
+        EXPECT_TRUE(found != actual.end()) << "missing " << key;
+        if (found != actual.end()) {
+            EXPECT_EQ(found->second, placeholders) << key;
+        }
+    }
+    for (const auto& [key, placeholders] : actual) {
+        EXPECT_TRUE(expected.contains(key)) << "not expected: " << key;
+    }
 }
 
 const L10n::Tables& sourceTables() {
@@ -190,27 +208,18 @@ const L10n::Tables& sourceTables() {
 
 TEST(L10nShippedTablesTest, EnglishHasEveryKeyWithItsPlaceholders) {
     ASSERT_TRUE(sourceTables().contains(AppLanguage::english)) << "no usable English table";
-    const auto& english = sourceTables().table(AppLanguage::english);
     std::ifstream inventory(QUOTALUME_TEST_DATA_DIR "/l10n_keys.txt");
     ASSERT_TRUE(inventory) << "no key inventory";
-    std::size_t keys = 0;
+    Placeholders listed;
     for (std::string line; std::getline(inventory, line);) {
-        if (line.empty() || line[0] == '#') {
-            continue;
-        }
         std::istringstream fields(line);
         std::string key;
-        fields >> key;
-        std::set<std::string> placeholders{std::istream_iterator<std::string>(fields), {}};
-        ++keys;
-        auto found = english.find(key);
-        if (found == english.end()) {
-            ADD_FAILURE() << "missing " << key;
-        } else {
-            EXPECT_EQ(placeholdersOf(found->second), placeholders) << key;
+        if (fields >> key && key[0] != '#') {
+            listed[key] = {std::istream_iterator<std::string>(fields), {}};
         }
     }
-    EXPECT_EQ(keys, english.size()) << "English has keys the inventory does not list";
+    expectSameKeysAndPlaceholders(listed,
+                                  placeholdersOf(sourceTables().table(AppLanguage::english)));
 }
 
 class L10nShippedTable : public ::testing::TestWithParam<AppLanguage> {};
@@ -219,19 +228,8 @@ TEST_P(L10nShippedTable, MatchesEnglishKeyForKeyAndPlaceholderForPlaceholder) {
     ASSERT_TRUE(sourceTables().contains(AppLanguage::english)) << "no usable English table";
     ASSERT_TRUE(sourceTables().contains(GetParam()))
         << rawValue(GetParam()) << ".lproj/Localizable.strings is missing or malformed";
-    const auto& english = sourceTables().table(AppLanguage::english);
-    const auto& translated = sourceTables().table(GetParam());
-    for (const auto& [key, text] : english) {
-        auto found = translated.find(key);
-        if (found == translated.end()) {
-            ADD_FAILURE() << "missing " << key;
-        } else {
-            EXPECT_EQ(placeholdersOf(found->second), placeholdersOf(text)) << key;
-        }
-    }
-    for (const auto& [key, text] : translated) {
-        EXPECT_TRUE(english.contains(key)) << "not in English: " << key;
-    }
+    expectSameKeysAndPlaceholders(placeholdersOf(sourceTables().table(AppLanguage::english)),
+                                  placeholdersOf(sourceTables().table(GetParam())));
 }
 
 INSTANTIATE_TEST_SUITE_P(Languages, L10nShippedTable,

@@ -1,4 +1,4 @@
-#include "fixtures.hpp"
+#include "test_support.hpp"
 
 #include <quotalume/json_decoding_error.hpp>
 #include <quotalume/localized_message.hpp>
@@ -62,31 +62,29 @@ TEST(QuotalumeErrorTest, MessagesAndEquality) {
     for (int c = static_cast<int>(Case::executableMissing);
          c <= static_cast<int>(Case::invalidThreadID); ++c) {
         QuotalumeError error(static_cast<Case>(c));
-        EXPECT_EQ(error.what(), error.userMessage().key) << c;
+        EXPECT_EQ(error.what(), error.userMessage().key);
     }
 }
 
 TEST(LocalizedMessageFromTest, MapsEachKindOfFailure) {
     LocalizedMessage carried("error.webhook_http", {"503"});
-    const std::pair<std::function<void()>, LocalizedMessage> cases[] = {
-        {[] { throw QuotalumeError(Case::timeout); }, "error.timeout"},
-        {[&] { throw WebhookDeliveryError(carried, true); }, carried},
-        {[] { throw std::system_error(4, std::system_category()); },
-         LocalizedMessage("error.system", {"4"})},
-        {[] { throw JSONDecodingError(JSONDecodingError::Kind::keyNotFound, "x"); },
-         LocalizedMessage("error.system", {"4865"})},
-        {[] { throw JSONDecodingError(JSONDecodingError::Kind::typeMismatch, "x"); },
-         LocalizedMessage("error.system", {"4864"})},
+    auto system = [](const char* code) { return LocalizedMessage("error.system", {code}); };
+    const std::tuple<const char*, std::function<void()>, LocalizedMessage> cases[] = {
+        {"ours", [] { throw QuotalumeError(Case::timeout); }, "error.timeout"},
+        {"delivery", [&] { throw WebhookDeliveryError(carried, true); }, carried},
+        {"errno", [] { throw std::system_error(4, std::system_category()); }, system("4")},
+        {"missing key", [] { throw JSONDecodingError(JSONDecodingError::Kind::keyNotFound, "x"); },
+         system("4865")},
+        {"mismatch", [] { throw JSONDecodingError(JSONDecodingError::Kind::typeMismatch, "x"); },
+         system("4864")},
         // The JSON library's own failures get the platform's codes.
-        {[] { (void)json::parse("{not json").is_null(); },
-         LocalizedMessage("error.system", {"3840"})},
-        {[] { (void)json::parse("[1]").get<std::string>(); },
-         LocalizedMessage("error.system", {"4864"})},
-        {[] { (void)json::object().at("missing"); }, LocalizedMessage("error.system", {"4865"})},
-        {[] { throw 42; }, LocalizedMessage("error.system", {"-1"})},
+        {"not JSON", [] { (void)json::parse("{not json").is_null(); }, system("3840")},
+        {"wrong type", [] { (void)json::parse("[1]").get<std::string>(); }, system("4864")},
+        {"absent", [] { (void)json::object().at("missing"); }, system("4865")},
+        {"anything else", [] { throw 42; }, system("-1")},
     };
-    for (std::size_t i = 0; i < std::size(cases); ++i) {
-        EXPECT_EQ(failureOf(cases[i].first), cases[i].second) << "case " << i;
+    for (const auto& [name, operation, expected] : cases) {
+        EXPECT_EQ(failureOf(operation), expected) << name;
     }
 }
 

@@ -1,5 +1,6 @@
 #include <quotalume/preferences_store.hpp>
 
+#include "failed_save_contract.hpp"
 #include "test_support.hpp"
 
 #include <gmock/gmock.h>
@@ -12,9 +13,11 @@
 namespace quotalume {
 namespace {
 
+namespace fs = std::filesystem;
 using nlohmann::json;
 using test::entriesOf;
 using test::errnoOf;
+using test::FailedSaveTest;
 using test::TempDir;
 using Bytes = PreferencesStore::Bytes;
 
@@ -43,63 +46,54 @@ TEST(FilePreferencesStoreTest, ValuesSurviveReopeningAndKeepTheirKind) {
               json::parse(R"({"data": "e30="})"));
 }
 
-TEST(FilePreferencesStoreTest, FailedWritesChangeNothing) {
-    TempDir dir;
-    // A readable file, and an unreadable one that the first write would have moved aside.
-    for (const char* old : {R"({"k": "old"})", "{broken"}) {
-        for (const auto& fault : test::writeFaults()) {
-            SCOPED_TRACE(fault.name);
-            FilePreferencesStore store(dir.write("defaults.json", old), fault.operations);
-            EXPECT_EQ(errnoOf([&] { store.setString("k", "new"); }), fault.error);
-            // Text that is not UTF-8 cannot be stored as JSON and is refused before any writing.
-            EXPECT_EQ(errnoOf([&] { store.setString("k", "\xC3\x28"); }), EILSEQ);
-            EXPECT_NE(store.string("k"), "new");
-            EXPECT_EQ(dir.read("defaults.json"), old);
-            EXPECT_EQ(entriesOf(dir.path()), std::vector<std::string>{"defaults.json"});
-        }
+test::SavingWriter preferencesIn(const char* name, std::string oldContent) {
+    return {name, "defaults.json", std::move(oldContent),
+            [](const fs::path& folder, const FileOperations& operations) {
+                FilePreferencesStore store(folder / "defaults.json", operations);
+                const int error = errnoOf([&] { store.setString("k", "new"); });
+                return std::to_string(error) + (store.string("k") == "new" ? " yet reads it" : "");
+            }};
+}
+
+// An unreadable file is one the first write would have moved aside.
+INSTANTIATE_TEST_SUITE_P(FilePreferencesStore, FailedSaveTest,
+                         ::testing::Values(preferencesIn("readable", R"({"k": "old"})"),
+                                           preferencesIn("unreadable", "{broken")),
+                         test::writerName);
+
+TEST(FilePreferencesStoreTest, AnUnreadableFileReadsEmptyAndIsKeptAsBackupOnTheFirstWrite) {
+    const std::pair<const char*, std::string> cases[] = {
+        {"truncated", "{\"k\": "},
+        {"array", "[1, 2]"},
+        {"blank", " \n"},
+        {"not UTF-8", "{\"k\": \"\xC3\x28\"}"},
+        // Kept for writing back, it once crashed every write.
+        {"too deep", "{\"k\": " + std::string(100000, '[') + std::string(100000, ']') + "}"},
+    };
+    for (const auto& [name, text] : cases) {
+        SCOPED_TRACE(name);
+        TempDir dir;
+        auto path = dir.write("defaults.json", text);
+        FilePreferencesStore store(path);
+        EXPECT_EQ(store.string("k"), std::nullopt);
+        EXPECT_EQ(store.unreadableFile(), path) << "named, so the user can be told";
+        // Text that is not UTF-8 cannot be stored as JSON and is refused before anything moves.
+        EXPECT_EQ(errnoOf([&] { store.setString("k", "\xC3\x28"); }), EILSEQ);
+        EXPECT_EQ(dir.read("defaults.json"), text);
+
+        store.setString("k", "v");
+        EXPECT_FALSE(store.unreadableFile());
+        auto names = entriesOf(dir.path());
+        ASSERT_EQ(names.size(), 2u);
+        EXPECT_THAT(names[1], ::testing::StartsWith("defaults.json.corrupt-"));
+        EXPECT_EQ(dir.read(names[1]), text);
+        store.setString("k", "w");  // only the first write moves anything aside
+        // A later backup, even within the same second, never replaces an earlier one.
+        dir.write("defaults.json", text);
+        FilePreferencesStore(path).setString("k", "v");
+        EXPECT_EQ(entriesOf(dir.path()).size(), 3u);
     }
 }
-
-struct CorruptContent {
-    const char* name;
-    std::string text;
-};
-
-void PrintTo(const CorruptContent& content, std::ostream* out) {
-    *out << content.name;
-}
-
-class CorruptPreferencesFile : public ::testing::TestWithParam<CorruptContent> {};
-
-TEST_P(CorruptPreferencesFile, ReadsEmptyAndIsKeptAsBackupOnTheFirstWrite) {
-    TempDir dir;
-    auto path = dir.write("defaults.json", GetParam().text);
-    FilePreferencesStore store(path);
-    EXPECT_EQ(store.string("k"), std::nullopt);
-    EXPECT_EQ(store.unreadableFile(), path) << "named, so the user can be told";
-
-    store.setString("k", "v");
-    EXPECT_FALSE(store.unreadableFile());
-    auto names = entriesOf(dir.path());
-    ASSERT_EQ(names.size(), 2u);
-    EXPECT_THAT(names[1], ::testing::StartsWith("defaults.json.corrupt-"));
-    EXPECT_EQ(dir.read(names[1]), GetParam().text);
-    store.setString("k", "w");  // only the first write moves anything aside
-    // A later backup, even within the same second, never replaces an earlier one.
-    dir.write("defaults.json", GetParam().text);
-    FilePreferencesStore(path).setString("k", "v");
-    EXPECT_EQ(entriesOf(dir.path()).size(), 3u);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Contents, CorruptPreferencesFile,
-    ::testing::Values(CorruptContent{"truncated", "{\"k\": "}, CorruptContent{"array", "[1, 2]"},
-                      CorruptContent{"blank", " \n"},
-                      CorruptContent{"notUTF8", "{\"k\": \"\xC3\x28\"}"},
-                      // Kept for writing back, it once crashed every write.
-                      CorruptContent{"tooDeep", "{\"k\": " + std::string(100000, '[') +
-                                                    std::string(100000, ']') + "}"}),
-    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(FilePreferencesStoreTest, MembersOfUnknownFormAreKeptVerbatim) {
     TempDir dir;

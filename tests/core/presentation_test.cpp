@@ -1,4 +1,4 @@
-#include "fixtures.hpp"
+#include "test_support.hpp"
 
 #include <quotalume/menu_bar_presentation.hpp>
 #include <quotalume/preferences_store.hpp>
@@ -73,8 +73,6 @@ TEST(MenuBarPresentationTest, Titles) {
 
 TEST(MenuBarStyleTest, SavedValuesLoadBackAndUnknownOnesReadAsTheDefault) {
     MemoryPreferencesStore store;
-    EXPECT_EQ(loadMenuBarScope(store), MenuBarScope::both);
-    EXPECT_EQ(loadMenuBarStyle(store), MenuBarStyle::percentage);
     for (MenuBarScope scope : allMenuBarScopes) {
         save(scope, store);
         EXPECT_EQ(loadMenuBarScope(store), scope);
@@ -83,7 +81,6 @@ TEST(MenuBarStyleTest, SavedValuesLoadBackAndUnknownOnesReadAsTheDefault) {
         save(style, store);
         EXPECT_EQ(loadMenuBarStyle(store), style);
     }
-    EXPECT_EQ(store.string("appearance.menuBarStyle"), "rings_percentage");
     store.setString("appearance.menuBarScope", "week");
     store.setString("appearance.menuBarStyle", "stacked");
     EXPECT_EQ(loadMenuBarScope(store), MenuBarScope::both);
@@ -107,31 +104,32 @@ TEST(PanelPlacementTest, StaysInsideTheVisibleFrame) {
     EXPECT_EQ(PanelPlacement::frame(std::nullopt, screen, {0, 0}, 8, 6), (Rect{991, 791, 1, 1}));
 }
 
-UsageSnapshot resetting(double inSeconds, Date now) {
-    RateBucket b;
-    b.primary = RateWindow{10, 300, unixSeconds(now) + inSeconds};
-    return UsageSnapshot{now, "a", {b}};
-}
-
 TEST(RefreshScheduleTest, IntervalBackOffAndResets) {
-    const Date now = dateFromUnixSeconds(1760000000);
-    EXPECT_EQ(RefreshSchedule::delay(std::nullopt, now, 30, 0), 30);
-    EXPECT_EQ(RefreshSchedule::delay(std::nullopt, now, 5, 0), 15);
-    EXPECT_EQ(RefreshSchedule::delay(std::nullopt, now, 600, 0), 300);
-    EXPECT_EQ(RefreshSchedule::delay(std::nullopt, now, std::nan(""), 0), 15);
+    const double t = 1760000000;
+    auto delay = [&](std::optional<double> resetIn, double interval, long long failures = 0) {
+        std::optional<UsageSnapshot> reading;
+        if (resetIn) {
+            reading = test::reading(t, test::WindowReading{10, t + *resetIn});
+        }
+        return RefreshSchedule::delay(reading, dateFromUnixSeconds(t), interval, failures);
+    };
+    EXPECT_EQ(delay({}, 30), 30);
+    EXPECT_EQ(delay({}, 5), 15);
+    EXPECT_EQ(delay({}, 600), 300);
+    EXPECT_EQ(delay({}, std::nan("")), 15);
     const long long failures[] = {1, 2, 3, 4, 5, 9};
     const double at60[] = {60, 120, 240, 300, 300, 300}, at15[] = {15, 30, 60, 120, 240, 240};
     for (int i = 0; i < 6; ++i) {
-        EXPECT_EQ(RefreshSchedule::delay(resetting(5, now), now, 60, failures[i]), at60[i]);
-        EXPECT_EQ(RefreshSchedule::delay(std::nullopt, now, 15, failures[i]), at15[i]);
+        EXPECT_EQ(delay(5, 60, failures[i]), at60[i]) << failures[i];
+        EXPECT_EQ(delay({}, 15, failures[i]), at15[i]) << failures[i];
     }
-    EXPECT_EQ(RefreshSchedule::delay(resetting(40, now), now, 60, 0), 42);
-    EXPECT_EQ(RefreshSchedule::delay(resetting(20, now), now, 15, 0), 15);
-    EXPECT_EQ(RefreshSchedule::delay(resetting(-30, now), now, 60, 0), 10);
-    EXPECT_EQ(RefreshSchedule::delay(resetting(-120, now), now, 60, 0), 60);
-    UsageSnapshot foreign = resetting(40, now);
+    EXPECT_EQ(delay(40, 60), 42);
+    EXPECT_EQ(delay(20, 15), 15);
+    EXPECT_EQ(delay(-30, 60), 10);
+    EXPECT_EQ(delay(-120, 60), 60);
+    UsageSnapshot foreign = test::reading(t, test::WindowReading{10, t + 40});
     foreign.buckets[0].limitId = "other";
-    EXPECT_EQ(RefreshSchedule::delay(foreign, now, 60, 0), 60);
+    EXPECT_EQ(RefreshSchedule::delay(foreign, dateFromUnixSeconds(t), 60, 0), 60);
 }
 
 TEST(SourceConnectionFeedbackTest, OnlyTheLatestAttemptCounts) {

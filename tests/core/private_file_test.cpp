@@ -1,5 +1,6 @@
 #include <quotalume/private_file.hpp>
 
+#include "failed_save_contract.hpp"
 #include "test_support.hpp"
 
 #include <gtest/gtest.h>
@@ -15,6 +16,7 @@ namespace {
 namespace fs = std::filesystem;
 using test::entriesOf;
 using test::errnoOf;
+using test::FailedSaveTest;
 using test::modeOf;
 using test::TempDir;
 
@@ -45,24 +47,23 @@ TEST(PrivateFileTest, OwnerOnlyFromTheFirstByteAndCompleteDespiteShortWrites) {
     EXPECT_EQ(modeOf(path), 0600u);
 }
 
-TEST(PrivateFileTest, AFailedStepLeavesTheOldFileAndNoTemporary) {
+INSTANTIATE_TEST_SUITE_P(PrivateFile, FailedSaveTest,
+                         ::testing::Values(test::SavingWriter{
+                             "replaceFileAtomically", "f", "old",
+                             [](const fs::path& folder, const FileOperations& operations) {
+                                 return std::to_string(errnoOf([&] {
+                                     replaceFileAtomically(folder / "f", "new", ".f", operations);
+                                 }));
+                             }}),
+                         test::writerName);
+
+TEST(PrivateFileTest, LeavesAnotherWritersTemporaryAndWhatStandsInTheWay) {
     TempDir dir;
     const auto file = dir.write("f", "old");
-    for (const auto& fault : test::writeFaults()) {
-        SCOPED_TRACE(fault.name);
-        EXPECT_EQ(errnoOf([&] { replaceFileAtomically(file, "new", ".f", fault.operations); }),
-                  fault.error);
-        EXPECT_EQ(dir.read("f"), "old");
-        EXPECT_EQ(entriesOf(dir.path()), std::vector<std::string>{"f"});
-    }
-
-    // A temporary of that name already there is another writer's: it stays.
     dir.write(".f", "theirs");
     EXPECT_EQ(errnoOf([&] { replaceFileAtomically(file, "new", ".f"); }), EEXIST);
     EXPECT_EQ(dir.read(".f"), "theirs");
-    fs::remove(dir.path() / ".f");
-
-    // Real failures: a file where a folder should be, a folder in the file's place.
+    // A file where a folder should be, a folder in the file's place.
     EXPECT_EQ(errnoOf([&] { replaceFileAtomically(file / "Quotalume/f", "x", ".f"); }), ENOTDIR);
     fs::create_directories(dir.path() / "taken" / "f" / "inside");
     EXPECT_EQ(errnoOf([&] { replaceFileAtomically(dir.path() / "taken/f", "x", ".f"); }), EISDIR);
@@ -84,18 +85,13 @@ TEST(PrivateFileTest, ReadsOnlySmallRegularFiles) {
 }
 
 TEST(PrivateFileTest, XdgDirectoriesFallBackToTheHome) {
-    const std::pair<std::map<std::string, const char*>, const char*> cases[] = {
-        {{{"XDG_DATA_HOME", "/data"}, {"HOME", "/home/u"}}, "/data"},
-        {{{"XDG_DATA_HOME", "relative/data"}, {"HOME", "/home/u"}}, "/home/u/.local/share"},
-        {{{"HOME", "/home/u"}}, "/home/u/.local/share"},
+    auto dataHome = [](std::map<std::string, std::string> environment) {
+        environment["HOME"] = "/home/u";
+        return xdgDirectory("XDG_DATA_HOME", ".local/share", test::environmentOf(environment));
     };
-    for (const auto& [variables, expected] : cases) {
-        auto environment = [&](const char* name) -> const char* {
-            auto found = variables.find(name);
-            return found == variables.end() ? nullptr : found->second;
-        };
-        EXPECT_EQ(xdgDirectory("XDG_DATA_HOME", ".local/share", environment), expected);
-    }
+    EXPECT_EQ(dataHome({{"XDG_DATA_HOME", "/data"}}), "/data");
+    EXPECT_EQ(dataHome({{"XDG_DATA_HOME", "relative/data"}}), "/home/u/.local/share");
+    EXPECT_EQ(dataHome({}), "/home/u/.local/share");
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "fixtures.hpp"
+#include "test_support.hpp"
 
 #include <quotalume/rate_limits.hpp>
 
@@ -81,12 +81,6 @@ TEST(RateLimitsBucketsTest, KeepsOnlyTheCodexBucket) {
     EXPECT_EQ(ids(R"({"rateLimits":{"limitId":"codex"}})"), Ids{"codex"});
     EXPECT_EQ(ids(R"({"rateLimits":{"limitId":"codex_other"}})"), Ids{});
     EXPECT_EQ(ids("{}"), Ids{});
-
-    RateBucket unnamed;
-    EXPECT_EQ(unnamed.id(), "codex");
-    EXPECT_EQ(unnamed.title(), "Codex");
-    EXPECT_EQ((RateBucket{"gpt", "GPT bucket"}).title(), "GPT bucket");
-    EXPECT_EQ((RateBucket{"gpt"}).title(), "gpt");
 }
 
 TEST(RateLimitsBucketsTest, FindsWindowsByExactDuration) {

@@ -1,3 +1,5 @@
+#include "test_support.hpp"
+
 #include <quotalume/json_decoding_error.hpp>
 #include <quotalume/reset_detector.hpp>
 
@@ -8,25 +10,10 @@ namespace quotalume {
 namespace {
 
 using nlohmann::json;
+using Window = test::WindowReading;
+using test::reading;
 constexpr double T = 1760000000;  // a previous reset time, Unix seconds
 constexpr double week = 604800;
-
-struct Window {
-    std::optional<double> used;
-    std::optional<double> resetsAt;
-};
-
-UsageSnapshot snapshot(double observedAt, std::optional<Window> fiveHour,
-                       std::optional<Window> weekly, std::string account = "acct") {
-    RateBucket bucket;
-    if (fiveHour) {
-        bucket.primary = RateWindow{fiveHour->used, 300, fiveHour->resetsAt};
-    }
-    if (weekly) {
-        bucket.secondary = RateWindow{weekly->used, 10080, weekly->resetsAt};
-    }
-    return UsageSnapshot{dateFromUnixSeconds(observedAt), std::move(account), {bucket}};
-}
 
 struct Expected {
     QuotaWindow window;
@@ -35,88 +22,79 @@ struct Expected {
     double remaining;
 };
 
-struct DetectorCase {
-    const char* name;
-    UsageSnapshot first;
-    UsageSnapshot second;
-    std::vector<Expected> events;
-};
-
-void PrintTo(const DetectorCase& c, std::ostream* out) {
-    *out << c.name;
-}
-
-class ResetDetectorCaseTest : public ::testing::TestWithParam<DetectorCase> {};
-
-TEST_P(ResetDetectorCaseTest, FindsExactlyTheResets) {
-    const auto& c = GetParam();
-    ResetDetector detector;
-    EXPECT_TRUE(detector.observe(c.first).empty()) << "the first reading is only stored";
-    auto events = detector.observe(c.second);
-    ASSERT_EQ(events.size(), c.events.size());
-    for (std::size_t i = 0; i < events.size(); ++i) {
-        EXPECT_EQ(events[i].window, c.events[i].window);
-        EXPECT_EQ(events[i].reason, c.events[i].reason);
-        EXPECT_DOUBLE_EQ(events[i].previousUsedPercent, c.events[i].previousUsed);
-        EXPECT_DOUBLE_EQ(events[i].remainingPercent, c.events[i].remaining);
-        EXPECT_EQ(events[i].observedAt, c.second.observedAt);
-        EXPECT_EQ(events[i].bucketId, "codex");
-        EXPECT_EQ(events[i].bucketName, "Codex");
-        EXPECT_EQ(events[i].id.size(), 36u);
-    }
-}
-
 Expected restored(double previousUsed) {
     return {QuotaWindow::fiveHour, ResetReason::restoredToFull, previousUsed, 100};
 }
 
-const UsageSnapshot weeklyAt40 = snapshot(T - 100, {}, Window{40, T});
-const UsageSnapshot fiveHourAt12 = snapshot(1, Window{12, {}}, {});
-const Expected weeklyReset{QuotaWindow::weekly, ResetReason::newWindow, 40, 97};
-
-const DetectorCase detectorCases[] = {
-    {"weekly new window", weeklyAt40, snapshot(T + 5, {}, Window{3, T + week}), {weeklyReset}},
-    {"reset moved exactly 60 s", weeklyAt40, snapshot(T + 5, {}, Window{3, T + 60}), {}},
-    {"reset moved 61 s", weeklyAt40, snapshot(T + 5, {}, Window{3, T + 61}), {weeklyReset}},
-    {"observed before the old reset", weeklyAt40, snapshot(T - 1, {}, Window{3, T + week}), {}},
-    {"next reset not yet due", weeklyAt40, snapshot(T + 500, {}, Window{3, T + 400}), {}},
-    {"restored without reset times", fiveHourAt12, snapshot(2, Window{0, {}}, {}), {restored(12)}},
-    {"another account", fiveHourAt12, snapshot(2, Window{0, {}}, {}, "other"), {}},
-    {"not-a-number is no reading", fiveHourAt12, snapshot(2, Window{std::nan(""), {}}, {}), {}},
-    {"zero stays zero", snapshot(1, Window{0, {}}, {}), snapshot(2, Window{0, {}}, {}), {}},
-    {"clamped", snapshot(1, Window{150, {}}, {}), snapshot(2, Window{-3, {}}, {}), {restored(100)}},
-    {"both conditions give one restored event",
-     snapshot(T - 100, Window{50, T}, {}),
-     snapshot(T + 5, Window{0, T + 18000}, {}),
-     {restored(50)}},
-    {"both windows, five-hour first",
-     snapshot(T - 100, Window{90, T}, Window{70, T}),
-     snapshot(T + 5, Window{0, T + 18000}, Window{1, T + week}),
-     {restored(90), {QuotaWindow::weekly, ResetReason::newWindow, 70, 99}}},
-};
-
-INSTANTIATE_TEST_SUITE_P(Detector, ResetDetectorCaseTest, ::testing::ValuesIn(detectorCases));
+// The first reading is only stored; the second one gives exactly these events.
+TEST(ResetDetectorTest, FindsExactlyTheResets) {
+    const UsageSnapshot weeklyAt40 = reading(T - 100, {}, Window{40, T});
+    const UsageSnapshot fiveHourAt12 = reading(1, Window{12});
+    const Expected weeklyReset{QuotaWindow::weekly, ResetReason::newWindow, 40, 97};
+    const struct {
+        const char* name;
+        UsageSnapshot first;
+        UsageSnapshot second;
+        std::vector<Expected> events;
+    } cases[] = {
+        {"weekly new window", weeklyAt40, reading(T + 5, {}, Window{3, T + week}), {weeklyReset}},
+        {"reset moved exactly 60 s", weeklyAt40, reading(T + 5, {}, Window{3, T + 60}), {}},
+        {"reset moved 61 s", weeklyAt40, reading(T + 5, {}, Window{3, T + 61}), {weeklyReset}},
+        {"observed before the old reset", weeklyAt40, reading(T - 1, {}, Window{3, T + week}), {}},
+        {"next reset not yet due", weeklyAt40, reading(T + 500, {}, Window{3, T + 400}), {}},
+        {"restored without reset times", fiveHourAt12, reading(2, Window{0}), {restored(12)}},
+        {"another account", fiveHourAt12, reading(2, Window{0}, {}, "other"), {}},
+        {"not-a-number is no reading", fiveHourAt12, reading(2, Window{std::nan("")}), {}},
+        {"zero stays zero", reading(1, Window{0}), reading(2, Window{0}), {}},
+        {"clamped", reading(1, Window{150}), reading(2, Window{-3}), {restored(100)}},
+        {"both conditions give one restored event",
+         reading(T - 100, Window{50, T}),
+         reading(T + 5, Window{0, T + 18000}),
+         {restored(50)}},
+        {"both windows, five-hour first",
+         reading(T - 100, Window{90, T}, Window{70, T}),
+         reading(T + 5, Window{0, T + 18000}, Window{1, T + week}),
+         {restored(90), {QuotaWindow::weekly, ResetReason::newWindow, 70, 99}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ResetDetector detector;
+        EXPECT_TRUE(detector.observe(c.first).empty());
+        auto events = detector.observe(c.second);
+        ASSERT_EQ(events.size(), c.events.size());
+        for (std::size_t i = 0; i < events.size(); ++i) {
+            EXPECT_EQ(events[i].window, c.events[i].window);
+            EXPECT_EQ(events[i].reason, c.events[i].reason);
+            EXPECT_DOUBLE_EQ(events[i].previousUsedPercent, c.events[i].previousUsed);
+            EXPECT_DOUBLE_EQ(events[i].remainingPercent, c.events[i].remaining);
+            EXPECT_EQ(events[i].observedAt, c.second.observedAt);
+            EXPECT_EQ(events[i].bucketId, "codex");
+            EXPECT_EQ(events[i].bucketName, "Codex");
+            EXPECT_EQ(events[i].id.size(), 36u);
+        }
+    }
+}
 
 TEST(ResetDetectorTest, IgnoresReadingsNotLaterThanTheLast) {
     ResetDetector detector;
-    detector.observe(snapshot(100, Window{50, {}}, {}));
+    detector.observe(reading(100, Window{50}));
     const ResetDetector before = detector;
-    EXPECT_TRUE(detector.observe(snapshot(100, Window{0, {}}, {})).empty());
-    EXPECT_TRUE(detector.observe(snapshot(99, Window{0, {}}, {})).empty());
+    EXPECT_TRUE(detector.observe(reading(100, Window{0})).empty());
+    EXPECT_TRUE(detector.observe(reading(99, Window{0})).empty());
     EXPECT_EQ(detector, before);
     // A clock set back keeps it quiet until time catches up; an account change lifts that.
-    EXPECT_EQ(detector.observe(snapshot(101, Window{0, {}}, {})).size(), 1u);
-    EXPECT_TRUE(detector.observe(snapshot(50, Window{20, {}}, {}, "other")).empty());
+    EXPECT_EQ(detector.observe(reading(101, Window{0})).size(), 1u);
+    EXPECT_TRUE(detector.observe(reading(50, Window{20}, {}, "other")).empty());
     EXPECT_EQ(detector.accountFingerprint(), "other");
     EXPECT_EQ(detector.lastObservedAt(), dateFromUnixSeconds(50));
 }
 
 TEST(ResetDetectorTest, KeepsAWindowThatGoesMissing) {
     ResetDetector detector;
-    detector.observe(snapshot(1, Window{30, {}}, Window{60, {}}));
-    EXPECT_TRUE(detector.observe(snapshot(2, Window{31, {}}, std::nullopt)).empty());
+    detector.observe(reading(1, Window{30}, Window{60}));
+    EXPECT_TRUE(detector.observe(reading(2, Window{31}, std::nullopt)).empty());
     EXPECT_EQ(detector.observations().at("codex:10080").window.usedPercent, 60);
-    auto events = detector.observe(snapshot(3, Window{31, {}}, Window{0, {}}));
+    auto events = detector.observe(reading(3, Window{31}, Window{0}));
     ASSERT_EQ(events.size(), 1u);
     EXPECT_EQ(events[0].window, QuotaWindow::weekly);
     EXPECT_EQ(events[0].previousUsedPercent, 60);
@@ -136,16 +114,15 @@ TEST(ResetDetectorTest, WatchesOnlyTheCodexBucket) {
     loaded.retainCodexOnly();
     EXPECT_EQ(loaded.observations().size(), 1u);
     auto again = stored.get<ResetDetector>();
-    EXPECT_EQ(
-        again.observe(snapshot(unixSeconds(dateFromReferenceSeconds(2)), Window{0, {}}, {})).size(),
-        1u);
+    EXPECT_EQ(again.observe(reading(unixSeconds(dateFromReferenceSeconds(2)), Window{0})).size(),
+              1u);
     EXPECT_FALSE(again.observations().contains("other:300"));
 }
 
 TEST(ResetDetectorTest, JsonRoundTripKeepsFractionsAndOmitsAbsentMembers) {
     EXPECT_EQ(json(ResetDetector()), json::parse(R"({"observations":{}})"));
     ResetDetector detector;
-    detector.observe(snapshot(T + 0.25, Window{12.5, T + 0.5}, {}));
+    detector.observe(reading(T + 0.25, Window{12.5, T + 0.5}));
     json stored = detector;
     EXPECT_DOUBLE_EQ(stored["lastObservedAt"].get<double>(), T + 0.25 - 978307200);
     EXPECT_EQ(stored.get<ResetDetector>(), detector);

@@ -21,7 +21,6 @@ std::string nested(std::size_t depth) {
 TEST(SettingsTest, SavedRecordsRoundTripExactly) {
     MemoryPreferencesStore store;
     EXPECT_EQ(Settings::load(store), Settings{});
-    EXPECT_EQ(Settings{}, (Settings{30, true, true, false, "", ""}));
     for (const Settings& settings :
          {Settings{7, false, false, true, "/opt/my tools/codex", "~/work/.codex"},
           Settings{1000, true, false, false, "", ""}, Settings{}}) {

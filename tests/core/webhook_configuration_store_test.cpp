@@ -1,4 +1,4 @@
-#include "fixtures.hpp"
+#include "failed_save_contract.hpp"
 #include "test_support.hpp"
 
 #include <quotalume/webhook_configuration_store.hpp>
@@ -6,8 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#include <cstdio>
-#include <functional>
 #include <regex>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -17,12 +15,12 @@ namespace {
 
 namespace fs = std::filesystem;
 using test::entriesOf;
+using test::FailedSaveTest;
+using test::failureOf;
 using test::TempDir;
 
 const WebhookConfiguration sample{"https://example.com/hooks/a?b=c", WebhookFormat::feishu,
                                   "tok/en \"quoted\"", "sécret"};
-
-using test::failureOf;
 
 LocalizedMessage failure(const char* key, int code) {
     return LocalizedMessage(key, {std::to_string(code)});
@@ -32,7 +30,13 @@ TEST(WebhookConfigurationStoreTest, MissingFileIsTheDefaultAndSavesAreSortedAndO
     TempDir temp;
     test::ScopedUmask permissive(0);
     const fs::path directory = temp.path() / "data" / "Quotalume";
-    WebhookConfigurationStore store(directory);
+    auto operations = FileOperations::system();
+    std::string temporary;
+    operations.rename = [&](const char* from, const char* to) {
+        temporary = fs::path(from).filename();
+        return ::rename(from, to);
+    };
+    WebhookConfigurationStore store(directory, operations);
     EXPECT_EQ(store.load(), WebhookConfiguration{});
     EXPECT_TRUE(fs::is_empty(temp.path()));  // loading created nothing
 
@@ -48,9 +52,11 @@ TEST(WebhookConfigurationStoreTest, MissingFileIsTheDefaultAndSavesAreSortedAndO
     EXPECT_EQ(test::modeOf(directory), 0700u);
     EXPECT_EQ(test::modeOf(store.url()), 0600u);
     EXPECT_EQ(entriesOf(directory), std::vector<std::string>{"webhook.json"});
+    const std::regex name(R"(\.webhook-[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12}\.tmp)");
+    EXPECT_TRUE(std::regex_match(temporary, name)) << temporary;
 
-    auto home = [](std::string_view name) { return name == "HOME" ? "/home/u" : nullptr; };
-    EXPECT_EQ(WebhookConfigurationStore::defaultDirectory(home), "/home/u/.local/share/Quotalume");
+    EXPECT_EQ(WebhookConfigurationStore::defaultDirectory(test::environmentOf({{"HOME", "/u"}})),
+              "/u/.local/share/Quotalume");
 }
 
 TEST(WebhookConfigurationStoreTest, UnreadableFilesFailWithTheirCodeAndStayAsTheyWere) {
@@ -66,101 +72,82 @@ TEST(WebhookConfigurationStoreTest, UnreadableFilesFailWithTheirCodeAndStayAsThe
         {R"({"bearerToken": "", "format": "json", "signingSecret": 7, "url": ""})", 4864},
         {deep.c_str(), 3840},
     };
+    TempDir temp;
+    WebhookConfigurationStore store(temp.path());
     for (const auto& [content, code] : cases) {
-        TempDir temp;
-        WebhookConfigurationStore store(temp.path());
         ::chmod(temp.write("webhook.json", content).c_str(), 0600);
         EXPECT_EQ(failureOf([&] { store.load(); }), failure("error.config_read", code)) << content;
         EXPECT_EQ(temp.read("webhook.json"), content);
     }
-
-    TempDir temp;
-    fs::create_directory(temp.path() / "webhook.json");
-    EXPECT_EQ(failureOf([&] { WebhookConfigurationStore(temp.path()).load(); }),
-              failure("error.config_read", EISDIR));
+    fs::remove(store.url());
+    fs::create_directory(store.url());
+    EXPECT_EQ(failureOf([&] { store.load(); }), failure("error.config_read", EISDIR));
 }
 
 // Credentials others could have read or replaced are refused, and nothing is changed: neither
 // the file's mode nor, through a link, the mode of whatever it points to.
 TEST(WebhookConfigurationStoreTest, CredentialsOthersCouldTouchAreRefusedUntouched) {
-    struct Case {
+    const struct {
         const char* name;
-        std::function<void(const fs::path& file, const fs::path& outside)> arrange;
+        mode_t mode;
+        bool link;
+        bool otherOwner;
         const char* key;
+    } cases[] = {
+        {"readable by all", 0644, false, false, "error.config_shared"},
+        {"writable by all", 0666, false, false, "error.config_shared"},
+        {"readable by the group", 0640, false, false, "error.config_shared"},
+        {"a link to a private file", 0600, true, false, "error.config_foreign"},
+        {"a link to a shared file", 0644, true, false, "error.config_foreign"},
+        {"another user's", 0600, false, true, "error.config_foreign"},
     };
-    const Case cases[] = {
-        {"readable by all", [](const fs::path& f, const fs::path&) { ::chmod(f.c_str(), 0644); },
-         "error.config_shared"},
-        {"writable by all", [](const fs::path& f, const fs::path&) { ::chmod(f.c_str(), 0666); },
-         "error.config_shared"},
-        {"readable by the group",
-         [](const fs::path& f, const fs::path&) { ::chmod(f.c_str(), 0640); },
-         "error.config_shared"},
-        {"a link to a private file",
-         [](const fs::path& f, const fs::path& outside) {
-             fs::rename(f, outside);
-             fs::create_symlink(outside, f);
-         },
-         "error.config_foreign"},
-        {"a link to a shared file",
-         [](const fs::path& f, const fs::path& outside) {
-             fs::rename(f, outside);
-             ::chmod(outside.c_str(), 0644);
-             fs::create_symlink(outside, f);
-         },
-         "error.config_foreign"},
-        {"another user's",
-         [](const fs::path& f, const fs::path&) { (void)!::chown(f.c_str(), 65534, 65534); },
-         "error.config_foreign"},
-    };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        TempDir temp;
-        const fs::path outside = temp.path() / "elsewhere.json";
-        WebhookConfigurationStore store(temp.path() / "data");
-        store.save(sample);
-        c.arrange(store.url(), outside);
-        if (std::string_view(c.name) == "another user's" && ::geteuid() != 0) {
+        if (c.otherOwner && ::geteuid() != 0) {
             continue;  // only root can give a file away
         }
-        const fs::path target = fs::exists(outside) ? outside : store.url();
-        const auto mode = test::modeOf(target);
+        TempDir temp;
+        WebhookConfigurationStore store(temp.path() / "data");
+        store.save(sample);
+        const fs::path target = c.link ? temp.path() / "elsewhere.json" : store.url();
+        if (c.link) {
+            fs::rename(store.url(), target);
+            fs::create_symlink(target, store.url());
+        }
+        ::chmod(target.c_str(), c.mode);
+        if (c.otherOwner) {
+            ASSERT_EQ(::chown(target.c_str(), 65534, 65534), 0);
+        }
         EXPECT_EQ(failureOf([&] { store.load(); }),
                   LocalizedMessage(c.key, {store.url().string()}));
-        EXPECT_EQ(test::modeOf(target), mode);
-        EXPECT_TRUE(fs::is_symlink(store.url()) == fs::exists(outside));
+        EXPECT_EQ(test::modeOf(target), c.mode);
+        EXPECT_EQ(fs::is_symlink(store.url()), c.link);
     }
 }
 
-TEST(WebhookConfigurationStoreTest, FailedSaveLeavesTheOldFileAndNoTemporary) {
+INSTANTIATE_TEST_SUITE_P(
+    WebhookConfigurationStore, FailedSaveTest,
+    ::testing::Values(test::SavingWriter{
+        "webhookJSON", "webhook.json", "old",
+        [](const fs::path& folder, const FileOperations& operations) {
+            return ::testing::PrintToString(
+                failureOf([&] { WebhookConfigurationStore(folder, operations).save(sample); }));
+        },
+        [](int error) { return ::testing::PrintToString(failure("error.config_write", error)); }}),
+    test::writerName);
+
+// Text that is not UTF-8 fails before anything is written, and so does a file where the folder
+// should be.
+TEST(WebhookConfigurationStoreTest, SavesThatCannotBeginWriteNothing) {
     TempDir temp;
     WebhookConfigurationStore store(temp.path());
     store.save(sample);
     const std::string before = temp.read("webhook.json");
-    WebhookConfiguration changed{"https://example.com/other", WebhookFormat::json, "", ""};
-    for (const auto& fault : test::writeFaults()) {
-        SCOPED_TRACE(fault.name);
-        WebhookConfigurationStore failing(temp.path(), fault.operations);
-        EXPECT_EQ(failureOf([&] { failing.save(changed); }),
-                  failure("error.config_write", fault.error));
-        EXPECT_EQ(temp.read("webhook.json"), before);
-        EXPECT_EQ(entriesOf(temp.path()), std::vector<std::string>{"webhook.json"});
-    }
-    auto operations = FileOperations::system();
-    std::string temporary;
-    operations.rename = [&](const char* from, const char* to) {
-        temporary = fs::path(from).filename();
-        return ::rename(from, to);
-    };
-    WebhookConfigurationStore(temp.path(), operations).save(sample);
-    const std::regex name(R"(\.webhook-[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12}\.tmp)");
-    EXPECT_TRUE(std::regex_match(temporary, name)) << temporary;
-    // Text that is not UTF-8 fails before anything is written, and so does a file where the
-    // folder should be.
+    WebhookConfiguration changed = sample;
     changed.bearerToken = "\xC3";
     EXPECT_EQ(failureOf([&] { store.save(changed); }), failure("error.config_write", EILSEQ));
-    WebhookConfigurationStore blocked(store.url());
-    EXPECT_EQ(failureOf([&] { blocked.save(sample); }), failure("error.config_write", ENOTDIR));
+    EXPECT_EQ(failureOf([&] { WebhookConfigurationStore(store.url()).save(sample); }),
+              failure("error.config_write", ENOTDIR));
     EXPECT_EQ(temp.read("webhook.json"), before);
     EXPECT_EQ(entriesOf(temp.path()), std::vector<std::string>{"webhook.json"});
 }

@@ -1,4 +1,3 @@
-#include "fixtures.hpp"
 #include "test_support.hpp"
 
 #include <quotalume/webhook_payload.hpp>
@@ -9,6 +8,8 @@
 
 namespace quotalume {
 namespace {
+
+using enum WebhookFormat;
 
 TEST(WebhookPayloadTest, RealResetWithoutResetTimesLeavesTheDatesOut) {
     test::InterfaceLanguage english;
@@ -27,20 +28,39 @@ TEST(WebhookPayloadTest, RealResetWithoutResetTimesLeavesTheDatesOut) {
               R"("window":"weekly","window_duration_mins":10080})");
 }
 
-TEST(WebhookPayloadTest, SlashesAreEscapedInEveryBodyButJSONAndNoSecretMeansNoFeishuSign) {
+// Only `json` leaves "/" unescaped, and only Feishu puts anything but the message in a bot's
+// body: its timestamp and signature, when there is a secret.
+TEST(WebhookPayloadTest, EveryFormatsBytesWithItsEscapesAndFeishusSignature) {
     WebhookPayload payload(test::sampleEvent(), true);
     payload.message = "https://status.example/a \"quoted\" back\\slash tab\t bell\x07 é 中";
-    const std::string rest = R"( \"quoted\" back\\slash tab\t bell\u0007 é 中)";
-    const std::string m = R"(https:\/\/status.example\/a)" + rest;
-    EXPECT_NE(payload.encoded().find(R"("message":"https://status.example/a)" + rest + "\""),
-              std::string::npos);
-    const std::pair<WebhookFormat, std::string> bodies[] = {
-        {WebhookFormat::slack, R"({"text":")" + m + R"("})"},
-        {WebhookFormat::feishu, R"({"content":{"text":")" + m + R"("},"msg_type":"text"})"},
-        {WebhookFormat::wecom, R"({"msgtype":"text","text":{"content":")" + m + R"("}})"},
+    const std::string rest = R"( \"quoted\" back\\slash tab\t bell\u0007 é 中")";
+    const std::string m = R"("https:\/\/status.example\/a)" + rest;
+    // 2026-03-01T08:15:07.9Z: whole seconds are cut, not rounded.
+    const Date now = test::sampleTime() + std::chrono::milliseconds(7900);
+    const std::tuple<WebhookFormat, const char*, std::string> cases[] = {
+        {json, "s3cr3t/+",
+         R"({"bucket_id":"codex","bucket_name":"Codex","event":"codex.webhook.test",)"
+         R"("event_id":"0F8FAD5B-D9CB-469F-A165-70867728950E",)"
+         R"("message":"https://status.example/a)" +
+             rest +
+             R"(,"next_reset_at":"2026-03-01T13:15:00Z","observed_at":"2026-03-01T08:15:00Z",)"
+             R"("previous_reset_at":"2026-03-01T08:15:00Z","previous_used_percent":85,)"
+             R"("reason":"restored_to_full","remaining_percent":100,"schema_version":1,)"
+             R"("window":"five_hour","window_duration_mins":300})"},
+        {slack, "s3cr3t/+", R"({"text":)" + m + "}"},
+        {discord, "s3cr3t/+", R"({"allowed_mentions":{"parse":[]},"content":)" + m + "}"},
+        {feishu, "", R"({"content":{"text":)" + m + R"(},"msg_type":"text"})"},
+        // sign = Base64(HMAC-SHA256(key "1772352907\ns3cr3t/+", empty message)), "/" escaped.
+        {feishu, "s3cr3t/+",
+         R"({"content":{"text":)" + m +
+             R"(},"msg_type":"text","sign":"oQgEdr\/HpJFg5qne6ukXXykjxCDZRWmqYXMLo5+8YhU=",)"
+             R"("timestamp":"1772352907"})"},
+        {wecom, "s3cr3t/+", R"({"msgtype":"text","text":{"content":)" + m + "}}"},
     };
-    for (const auto& [format, body] : bodies) {
-        EXPECT_EQ(webhookBody(payload, {"https://x.example/hook", format}, Date{}), body);
+    for (const auto& [format, secret, body] : cases) {
+        SCOPED_TRACE(std::string(rawValue(format)) + " secret=" + secret);
+        EXPECT_EQ(webhookBody(payload, {"https://x.example/hook", format, "token", secret}, now),
+                  body);
     }
 }
 

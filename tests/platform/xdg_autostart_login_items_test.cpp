@@ -1,5 +1,6 @@
 #include "linux/xdg_autostart_login_items.hpp"
 
+#include "failed_save_contract.hpp"
 #include "test_support.hpp"
 
 #include <gtest/gtest.h>
@@ -115,17 +116,18 @@ TEST_F(XdgAutostartLoginItemsTest, AFolderThatCannotBeUsedFailsBothWays) {
     EXPECT_EQ(read(root_ / "autostart"), "not a folder");
 }
 
-TEST_F(XdgAutostartLoginItemsTest, AFailedWriteKeepsTheOldEntryAndLeavesNoTemporary) {
-    const std::string old = "[Desktop Entry]\nExec=/opt/old/quotalume\n";
-    write(root_ / "quotalume.desktop", old);
-    for (const auto& fault : test::writeFaults()) {
-        SCOPED_TRACE(fault.name);
-        XdgAutostartLoginItems items("/usr/bin/quotalume", root_, fault.operations);
-        EXPECT_FALSE(items.setRegistered(true));
-        EXPECT_EQ(read(root_ / "quotalume.desktop"), old);
-        EXPECT_EQ(test::entriesOf(root_), std::vector<std::string>{"quotalume.desktop"});
-    }
-}
+using test::FailedSaveTest;
+INSTANTIATE_TEST_SUITE_P(XdgAutostartLoginItems, FailedSaveTest,
+                         ::testing::Values(test::SavingWriter{
+                             "autostartEntry", "quotalume.desktop",
+                             "[Desktop Entry]\nExec=/opt/old/quotalume\n",
+                             [](const fs::path& folder, const FileOperations& operations) {
+                                 XdgAutostartLoginItems items("/usr/bin/quotalume", folder,
+                                                              operations);
+                                 return items.setRegistered(true) ? "registered" : "refused";
+                             },
+                             [](int) -> std::string { return "refused"; }}),
+                         test::writerName);
 
 }  // namespace
 }  // namespace quotalume

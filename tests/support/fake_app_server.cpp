@@ -27,14 +27,16 @@
 #include <nlohmann/json.hpp>
 
 #include <dirent.h>
-#include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <sstream>
 #include <string>
 
@@ -45,7 +47,6 @@ namespace {
 using nlohmann::json;
 
 std::string home;
-std::string pending;  // bytes read from stdin past the last line
 
 std::string readFile(const std::string& path, const std::string& fallback) {
     std::ifstream in(path);
@@ -71,59 +72,27 @@ void writeOut(const std::string& text) {
     }
 }
 
-void record(const std::string& line) {
-    int fd = ::open((home + "/received").c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
-    if (fd >= 0) {
-        std::string text = line + "\n";
-        (void)!::write(fd, text.data(), text.size());
-        ::close(fd);
-    }
-}
-
-// One line from stdin, recorded; false at end of input.
+// One line from stdin, appended to $CODEX_HOME/received; false at end of input.
 bool readLine(std::string& line) {
-    for (;;) {
-        auto feed = pending.find('\n');
-        if (feed != std::string::npos) {
-            line = pending.substr(0, feed);
-            pending.erase(0, feed + 1);
-            record(line);
-            return true;
-        }
-        char chunk[4096];
-        ssize_t n = ::read(STDIN_FILENO, chunk, sizeof chunk);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return false;
-        }
-        pending.append(chunk, static_cast<size_t>(n));
+    if (!std::getline(std::cin, line)) {
+        return false;
     }
+    std::ofstream(home + "/received", std::ios::app) << line << "\n";
+    return true;
 }
 
-std::string unescape(const std::string& text) {
-    std::string out;
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\\' && i + 1 < text.size() && text[i + 1] == 'n') {
-            out.push_back('\n');
-            ++i;
-        } else {
-            out.push_back(text[i]);
-        }
+std::string unescape(std::string text) {
+    for (auto at = text.find("\\n"); at != std::string::npos; at = text.find("\\n", at + 1)) {
+        text.replace(at, 2, "\n");
     }
-    return out;
+    return text;
 }
 
 void writeLaunchInfo(int argc, char** argv) {
     json info;
-    info["argv"] = json::array();
-    for (int i = 0; i < argc; ++i) {
-        info["argv"].push_back(argv[i]);
-    }
+    info["argv"] = std::vector<std::string>(argv, argv + argc);
     info["pid"] = ::getpid();
-    char cwd[4096];
-    info["cwd"] = ::getcwd(cwd, sizeof cwd) ? cwd : "";
+    info["cwd"] = std::filesystem::current_path().string();
     info["environment"] = json::array();
     for (char** entry = environ; *entry != nullptr; ++entry) {
         info["environment"].push_back(*entry);
@@ -138,9 +107,8 @@ void writeLaunchInfo(int argc, char** argv) {
         }
         ::closedir(dir);
     }
-    char target[4096];
-    ssize_t n = ::readlink("/proc/self/fd/2", target, sizeof target - 1);
-    info["stderr"] = n > 0 ? std::string(target, static_cast<size_t>(n)) : "";
+    std::error_code noTarget;
+    info["stderr"] = std::filesystem::read_symlink("/proc/self/fd/2", noTarget).string();
     std::ofstream(home + "/launch.json") << info.dump();
 }
 
@@ -204,20 +172,15 @@ int main(int argc, char** argv) {
                 return 0;
             }
             json request = json::parse(line, nullptr, false);
-            json answer = {{"id", request.is_object() ? request.value("id", json()) : json()},
-                           {"result", json::parse(rest)}};
-            writeOut(answer.dump() + "\n");
+            json id = request.is_object() ? request.value("id", json()) : json();
+            writeOut(json{{"id", id}, {"result", json::parse(rest)}}.dump() + "\n");
         } else if (verb == "send") {
             writeOut(unescape(rest) + "\n");
         } else if (verb == "part") {
             writeOut(unescape(rest));
         } else if (verb == "flood") {
-            std::string chunk(65536, 'x');
-            for (long left = std::atol(rest.c_str()); left > 0;
-                 left -= static_cast<long>(chunk.size())) {
-                writeOut(left >= static_cast<long>(chunk.size())
-                             ? chunk
-                             : chunk.substr(0, static_cast<size_t>(left)));
+            for (long left = std::atol(rest.c_str()); left > 0; left -= 65536) {
+                writeOut(std::string(static_cast<size_t>(std::min(left, 65536L)), 'x'));
             }
         } else if (verb == "sleep") {
             ::usleep(static_cast<useconds_t>(std::atol(rest.c_str()) * 1000));

@@ -10,23 +10,21 @@
 #include <unistd.h>
 
 namespace quotalume::test {
-namespace {
 
-int boundLoopbackSocket(std::uint16_t& port) {
+int listenOnLoopback(std::uint16_t& port) {
     int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t length = sizeof address;
     if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0 ||
+        ::listen(fd, 16) != 0) {
         throw std::system_error(errno, std::system_category(), "loopback socket");
     }
     port = ntohs(address.sin_port);
     return fd;
 }
-
-}  // namespace
 
 std::optional<std::string> ReceivedRequest::header(std::string_view name) const {
     for (const auto& [headerName, value] : headers) {
@@ -38,10 +36,7 @@ std::optional<std::string> ReceivedRequest::header(std::string_view name) const 
 }
 
 HTTPReceiver::HTTPReceiver(ReceiverAnswer answer) : answer_(std::move(answer)) {
-    listener_ = boundLoopbackSocket(port_);
-    if (::listen(listener_, 16) != 0) {
-        throw std::system_error(errno, std::system_category(), "listen");
-    }
+    listener_ = listenOnLoopback(port_);
     thread_ = std::thread([this] { serve(); });
 }
 
@@ -75,7 +70,7 @@ std::vector<ReceivedRequest> HTTPReceiver::requests() const {
 
 std::uint16_t HTTPReceiver::refusedPort() {
     std::uint16_t port = 0;
-    ::close(boundLoopbackSocket(port));
+    ::close(listenOnLoopback(port));
     return port;
 }
 

@@ -13,6 +13,9 @@
 
 namespace quotalume::test {
 
+// A socket listening on 127.0.0.1 at a port of the system's choosing, which goes to `port`.
+int listenOnLoopback(std::uint16_t& port);
+
 // One request as it arrived.
 struct ReceivedRequest {
     std::string method;
@@ -62,7 +65,7 @@ public:
     std::string url(std::string_view path = "/hook") const;
     std::vector<ReceivedRequest> requests() const;
 
-    // A loopback port nobody listens on: bound, then closed again.
+    // A loopback port nobody listens on: taken, then given back.
     static std::uint16_t refusedPort();
 
 private:

@@ -1,12 +1,5 @@
 #include "test_support.hpp"
 
-#if defined(__SANITIZE_ADDRESS__)
-#define QUOTALUME_UNDER_ASAN 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define QUOTALUME_UNDER_ASAN 1
-#endif
-#endif
 #ifdef QUOTALUME_UNDER_ASAN
 // GCC's runtime has the call but ships no header for it.
 extern "C" std::size_t __sanitizer_get_current_allocated_bytes();
@@ -91,23 +84,31 @@ nlohmann::json FakeCodexHome::launchInfo() const {
     return nlohmann::json::parse(read("launch.json"));
 }
 
+namespace {
+
+void setOrUnset(const std::string& name, const char* value) {
+    value != nullptr ? ::setenv(name.c_str(), value, 1) : ::unsetenv(name.c_str());
+}
+
+}  // namespace
+
 ScopedEnvironment::ScopedEnvironment(std::string name, const char* value) : name_(std::move(name)) {
     if (const char* old = std::getenv(name_.c_str())) {
         previous_ = old;
     }
-    if (value != nullptr) {
-        ::setenv(name_.c_str(), value, 1);
-    } else {
-        ::unsetenv(name_.c_str());
-    }
+    setOrUnset(name_, value);
 }
 
 ScopedEnvironment::~ScopedEnvironment() {
-    if (previous_) {
-        ::setenv(name_.c_str(), previous_->c_str(), 1);
-    } else {
-        ::unsetenv(name_.c_str());
-    }
+    setOrUnset(name_, previous_ ? previous_->c_str() : nullptr);
+}
+
+std::function<const char*(const char*)> environmentOf(
+    std::map<std::string, std::string> variables) {
+    return [variables = std::move(variables)](const char* name) -> const char* {
+        auto found = variables.find(name);
+        return found == variables.end() ? nullptr : found->second.c_str();
+    };
 }
 
 ScopedUmask::ScopedUmask(mode_t mask) : previous_(::umask(mask)) {}
@@ -139,6 +140,18 @@ int errnoOf(const std::function<void()>& operation) {
     return 0;
 }
 
+UsageSnapshot reading(double observedAt, std::optional<WindowReading> fiveHour,
+                      std::optional<WindowReading> weekly, std::string account) {
+    RateBucket bucket;
+    if (fiveHour) {
+        bucket.primary = RateWindow{fiveHour->used, 300, fiveHour->resetsAt};
+    }
+    if (weekly) {
+        bucket.secondary = RateWindow{weekly->used, 10080, weekly->resetsAt};
+    }
+    return {dateFromUnixSeconds(observedAt), std::move(account), {bucket}};
+}
+
 std::string hmacSHA256Hex(const std::string& key, const std::string& message) {
     unsigned char code[EVP_MAX_MD_SIZE];
     unsigned int length = 0;
@@ -153,12 +166,8 @@ std::string hmacSHA256Hex(const std::string& key, const std::string& message) {
 }
 
 int openDescriptorCount() {
-    int count = 0;
-    for ([[maybe_unused]] const auto& entry :
-         std::filesystem::directory_iterator("/proc/self/fd")) {
-        ++count;
-    }
-    return count;
+    return static_cast<int>(
+        std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}));
 }
 
 bool hasChildren() {

@@ -6,15 +6,34 @@
 #include <cstddef>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include <quotalume/json_decoding_error.hpp>
+#include <quotalume/l10n.hpp>
+#include <quotalume/localized_message.hpp>
+#include <quotalume/preferences_store.hpp>
 #include <quotalume/private_file.hpp>
+#include <quotalume/reset_event.hpp>
+#include <quotalume/usage_snapshot.hpp>
 
 #include <nlohmann/json.hpp>
+
+namespace quotalume {
+
+inline void PrintTo(const LocalizedMessage& message, std::ostream* out) {
+    *out << message.key;
+    for (const auto& argument : message.arguments) {
+        *out << " " << argument;
+    }
+}
+
+}  // namespace quotalume
 
 namespace quotalume::test {
 
@@ -63,6 +82,10 @@ private:
     std::optional<std::string> previous_;
 };
 
+// Looks a name up in `variables` as getenv would, for code that takes its environment as a
+// function.
+std::function<const char*(const char*)> environmentOf(std::map<std::string, std::string> variables);
+
 class ScopedUmask {
 public:
     explicit ScopedUmask(mode_t mask);
@@ -73,6 +96,52 @@ public:
 private:
     mode_t previous_;
 };
+
+// Pins the interface language for the lifetime of the object, whatever the machine's locale.
+class InterfaceLanguage {
+public:
+    explicit InterfaceLanguage(AppLanguage language = AppLanguage::english)
+        : scope_(std::make_shared<MemoryPreferencesStore>()) {
+        L10n::setPreference(language);
+    }
+
+private:
+    ScopedStandardPreferences scope_;
+};
+
+// 2026-03-01T08:15:00Z, the moment of the sample event.
+inline Date sampleTime() {
+    return dateFromUnixSeconds(1772352900);
+}
+
+// The test event at sampleTime() plus three quarters of a second, with a fixed id.
+inline ResetEvent sampleEvent() {
+    ResetEvent event = ResetEvent::test(sampleTime() + std::chrono::milliseconds(750));
+    event.id = "0F8FAD5B-D9CB-469F-A165-70867728950E";
+    return event;
+}
+
+// What the user would be shown for the failure `operation` throws; "no failure" when it throws
+// nothing.
+inline LocalizedMessage failureOf(const std::function<void()>& operation) {
+    try {
+        operation();
+    } catch (...) {
+        return LocalizedMessage::from(std::current_exception());
+    }
+    return "no failure";
+}
+
+// The code of the JSONDecodingError `operation` throws; nullopt when it throws nothing. Any
+// other exception passes through and fails the test.
+inline std::optional<int> decodingErrorOf(const std::function<void()>& operation) {
+    try {
+        operation();
+    } catch (const JSONDecodingError& error) {
+        return error.code();
+    }
+    return std::nullopt;
+}
 
 // Permission bits of a file or folder.
 mode_t modeOf(const std::filesystem::path& path);
@@ -92,13 +161,29 @@ struct WriteFault {
 // switches the faults on and off; otherwise they are always on.
 std::vector<WriteFault> writeFaults(std::shared_ptr<const bool> broken = nullptr);
 
+// A window of a reading: percent used, and when it resets in Unix seconds.
+struct WindowReading {
+    std::optional<double> used;
+    std::optional<double> resetsAt;
+};
+// A reading of the Codex bucket taken at `observedAt` (Unix seconds), with the five-hour window
+// as primary and the weekly one as secondary, each left out when absent.
+UsageSnapshot reading(double observedAt, std::optional<WindowReading> fiveHour,
+                      std::optional<WindowReading> weekly = std::nullopt,
+                      std::string account = "acct");
+
 // HMAC-SHA256 in lower-case hex, computed with OpenSSL directly rather than our own code.
 std::string hmacSHA256Hex(const std::string& key, const std::string& message);
 
 #if defined(__SANITIZE_ADDRESS__)
-constexpr bool underAddressSanitizer = true;
+#define QUOTALUME_UNDER_ASAN 1
 #elif defined(__has_feature)
-constexpr bool underAddressSanitizer = __has_feature(address_sanitizer);
+#if __has_feature(address_sanitizer)
+#define QUOTALUME_UNDER_ASAN 1
+#endif
+#endif
+#ifdef QUOTALUME_UNDER_ASAN
+constexpr bool underAddressSanitizer = true;
 #else
 constexpr bool underAddressSanitizer = false;
 #endif

@@ -1,17 +1,15 @@
 #include "tls_server.hpp"
 
+#include "http_receiver.hpp"
+
 #include <openssl/evp.h>
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <memory>
 #include <stdexcept>
-#include <system_error>
 
 namespace quotalume::test {
 namespace {
@@ -44,17 +42,7 @@ std::shared_ptr<SSL_CTX> selfSignedContext() {
 
 UntrustedTLSServer::UntrustedTLSServer() {
     auto context = selfSignedContext();
-    listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (listener_ < 0 || ::bind(listener_, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
-        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0 ||
-        ::listen(listener_, 4) != 0) {
-        throw std::system_error(errno, std::system_category(), "loopback socket");
-    }
-    port_ = ntohs(address.sin_port);
+    listener_ = listenOnLoopback(port_);
     thread_ = std::thread([this, context] {
         for (;;) {
             const int client = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
