@@ -539,12 +539,15 @@ TEST_F(MonitorTest, UnreadableStateFilesAreKeptAsideBeforeAFreshOneIsWritten) {
 }
 
 TEST_F(MonitorTest, AStateFileThatCanNeitherBeReadNorMovedIsNeverWrittenOver) {
-    auto broken = std::make_shared<bool>(true);
-    for (const auto& fault : test::writeFaults(broken)) {
-        if (std::string_view(fault.name) == "rename") {
-            fileOperations = fault.operations;
+    // Only the move aside fails; a save on its own would succeed, and must not happen.
+    bool broken = true;
+    fileOperations.rename = [&](const char* from, const char* to) {
+        if (broken && std::string_view(to).find(".unreadable-") != std::string_view::npos) {
+            errno = EXDEV;
+            return -1;
         }
-    }
+        return ::rename(from, to);
+    };
     fs::create_directories(data());
     std::ofstream(data() / "state.json") << "{";
     UsageMonitor& m = make();
@@ -558,7 +561,7 @@ TEST_F(MonitorTest, AStateFileThatCanNeitherBeReadNorMovedIsNeverWrittenOver) {
     EXPECT_TRUE(center.posted.empty()) << "nothing is announced that could not be recorded";
     EXPECT_EQ(dir.read("data/Quotalume/state.json"), "{");
 
-    *broken = false;
+    broken = false;
     loop.advance(seconds(10));
     EXPECT_EQ(center.posted.size(), 1u);
     EXPECT_EQ(StateStore(data()).load().state.records, m.records());
