@@ -1,7 +1,7 @@
 // What drawing the tray image costs beyond the work no tray image can skip: a transparent
 // image of the same size with the same two percentages drawn on it.
 
-#include "tray/menu_bar_renderer.hpp"
+#include "tray/tray_icon_image.hpp"
 
 #include <QFont>
 #include <QGuiApplication>
@@ -14,32 +14,33 @@
 namespace quotalume {
 namespace {
 
-MenuBarRenderer twoRings() {
+constexpr int pixels = 48;
+
+TrayIconImage twoRings() {
     return {MenuBarStyle::ringsPercentage,
             {{QuotaWindow::fiveHour, 62.5, "62%"}, {QuotaWindow::weekly, 8, "8%"}}};
 }
 
 void BM_RenderRingsPercentage(benchmark::State& state) {
-    const MenuBarRenderer renderer = twoRings();
+    const TrayIconImage look = twoRings();
     for (auto _ : state) {
-        benchmark::DoNotOptimize(renderer.image());
+        benchmark::DoNotOptimize(look.image(pixels));
     }
 }
 BENCHMARK(BM_RenderRingsPercentage)->Unit(benchmark::kMicrosecond);
 
 void BM_FillAndDrawTwoStrings(benchmark::State& state) {
-    const QSize size = twoRings().image()->size();
     QFont font = QGuiApplication::font();
-    font.setPointSizeF(MenuBarLayout::make(2, MenuBarStyle::ringsPercentage)->fontSize);
+    font.setPixelSize(pixels / 3);
     font.setBold(true);
     for (auto _ : state) {
-        QImage image(size, QImage::Format_ARGB32_Premultiplied);
+        QImage image(pixels, pixels, QImage::Format_ARGB32_Premultiplied);
         image.fill(Qt::transparent);
         QPainter painter(&image);
         painter.setRenderHint(QPainter::TextAntialiasing);
         painter.setFont(font);
-        painter.drawText(QPointF(size.width() / 2.0, 10), QStringLiteral("62%"));
-        painter.drawText(QPointF(size.width() / 2.0, 21), QStringLiteral("8%"));
+        painter.drawText(QPointF(pixels / 4.0, pixels / 2.0), QStringLiteral("62"));
+        painter.drawText(QPointF(pixels / 4.0, pixels * 0.9), QStringLiteral("8"));
         painter.end();
         benchmark::DoNotOptimize(image);
     }

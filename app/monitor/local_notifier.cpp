@@ -15,6 +15,8 @@ std::string LocalNotifier::statusText() const {
             return L10n::text("notification.authorized");
         case NotificationAuthorization::denied:
             return L10n::text("notification.denied");
+        case NotificationAuthorization::unavailable:
+            return L10n::text("notification.no_service");
         default:
             return L10n::text("notification.undetermined");
     }

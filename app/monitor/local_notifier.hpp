@@ -22,7 +22,8 @@ public:
     LocalNotifier(NotificationCenter& center, std::function<void()> changed);
 
     NotificationAuthorization authorization() const { return authorization_; }
-    // "notification.authorized", "notification.denied" or "notification.undetermined", rendered.
+    // "notification.authorized", "notification.denied", "notification.no_service" or
+    // "notification.undetermined", rendered.
     std::string statusText() const;
 
     // Asks the center again; `done` (optional) runs once the answer is stored.
@@ -32,6 +33,7 @@ public:
     void send(const ResetEvent& event, bool sound, bool isTest,
               std::function<void(std::optional<LocalizedMessage>)> done);
     void openSystemSettings() { center_.openSettings(); }
+    bool canOpenSystemSettings() const { return center_.canOpenSettings(); }
 
     // The request `send` posts for the event, in the current language.
     static NotificationRequest request(const ResetEvent& event, bool sound, bool isTest);

@@ -67,7 +67,15 @@ public:
                       bool isTest, std::function<void(WebhookResult)> done) = 0;
 };
 
-enum class NotificationAuthorization { notDetermined, denied, authorized, provisional, ephemeral };
+// `unavailable`: no notification service runs, and the bus cannot start one.
+enum class NotificationAuthorization {
+    notDetermined,
+    denied,
+    authorized,
+    provisional,
+    ephemeral,
+    unavailable,
+};
 
 struct NotificationRequest {
     std::string identifier;  // the event id: posting it again replaces the earlier one
@@ -90,6 +98,8 @@ public:
     virtual void post(const NotificationRequest& request,
                       std::function<void(std::optional<LocalizedMessage>)> done) = 0;
     virtual void openSettings() = 0;
+    // Whether openSettings has a settings tool to open on this desktop.
+    virtual bool canOpenSettings() const = 0;
 };
 
 enum class LoginItemStatus { disabled, enabled, approvalRequired };

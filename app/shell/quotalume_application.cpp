@@ -1,6 +1,7 @@
 #include "quotalume_application.hpp"
 
 #include "dashboard/dashboard_panel_controller.hpp"
+#include "dashboard/panel_geometry.hpp"
 #include "linux/status_notifier_probe.hpp"
 #include "monitor_bridge.hpp"
 #include "settings/settings_window.hpp"
@@ -12,8 +13,12 @@
 
 #include <QApplication>
 #include <QCursor>
+#include <QEvent>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QScreen>
 #include <QSystemTrayIcon>
+#include <QTimer>
 #include <QWidget>
 
 #include <chrono>
@@ -60,12 +65,14 @@ void QuotalumeApplication::launch(bool statusNotifierHost) {
     // Asked only now: the first question fixes Qt's choice between the two kinds of tray.
     trayAvailable_ = statusNotifierHost || QSystemTrayIcon::isSystemTrayAvailable();
     tray_ = std::make_unique<TrayController>(*bridge_);
-    dashboard_ = std::make_unique<DashboardPanelController>(*bridge_, [this] { showSettings(); });
+    // The dashboard's Settings button opens the page its trouble is about.
+    dashboard_ = std::make_unique<DashboardPanelController>(
+        *bridge_, [this] { showSettings(SettingsWindow::pageFor(*monitor_)); });
     connect(tray_.get(), &TrayController::toggleDashboard, this,
             &QuotalumeApplication::toggleDashboard);
     connect(tray_.get(), &TrayController::openDashboard, this,
             [this] { openDashboard(tray_->anchor(QCursor::pos())); });
-    connect(tray_.get(), &TrayController::openSettings, this, &QuotalumeApplication::showSettings);
+    connect(tray_.get(), &TrayController::openSettings, this, [this] { showSettings(); });
     connect(tray_.get(), &TrayController::quit, qApp, &QCoreApplication::quit,
             Qt::QueuedConnection);
     connect(bridge_.get(), &MonitorBridge::changed, this, &QuotalumeApplication::retitle);
@@ -79,12 +86,12 @@ void QuotalumeApplication::launch(bool statusNotifierHost) {
             "install and enable the \"AppIndicator and KStatusNotifierItem Support\" extension "
             "to get the tray icon.\n",
             stderr);
-        // The window is all there is of the app now: closing it (and settings) quits.
-        QApplication::setQuitOnLastWindowClosed(true);
+        // The window is all there is of the app now; closing it keeps the engine running, and
+        // the first time it is closed the user is told so.
+        dashboard_->panel()->installEventFilter(this);
         dashboard_->showAsWindow();
     } else if (options_.show) {
-        // The icon may not sit in the tray yet, so its place is not to be trusted: top right.
-        toggleDashboard(std::nullopt);
+        openDashboard(nearTheTray());
     }
     if (options_.settings) {
         showSettings();
@@ -106,8 +113,42 @@ void QuotalumeApplication::reopen(bool settings) {
         settings_->raise();
         settings_->activateWindow();
     } else {
-        openDashboard(tray_->iconGeometry());
+        openDashboard(nearTheTray());
     }
+}
+
+std::optional<QRect> QuotalumeApplication::nearTheTray() const {
+    if (auto icon = tray_->iconGeometry()) {
+        return icon;
+    }
+    const QScreen* screen = PanelGeometry::screenFor(std::nullopt);
+    return screen != nullptr
+               ? PanelGeometry::panelCorner(screen->geometry(), screen->availableGeometry())
+               : std::nullopt;
+}
+
+bool QuotalumeApplication::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::Close && !trayAvailable_ && !toldStillRunning_ && dashboard_ &&
+        watched == dashboard_->panel()) {
+        toldStillRunning_ = true;
+        // After the close: the notice must not hold the window open.
+        QTimer::singleShot(0, this, &QuotalumeApplication::tellStillRunning);
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+void QuotalumeApplication::tellStillRunning() {
+    auto* box = new QMessageBox(QMessageBox::Information, text("app.still_running_title"),
+                                text("app.still_running"));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->addButton(text("app.keep_watching"), QMessageBox::AcceptRole);
+    QAbstractButton* quit = box->addButton(text("common.quit"), QMessageBox::DestructiveRole);
+    connect(box, &QMessageBox::buttonClicked, this, [quit](QAbstractButton* clicked) {
+        if (clicked == quit) {
+            QCoreApplication::quit();
+        }
+    });
+    box->open();
 }
 
 void QuotalumeApplication::toggleDashboard(std::optional<QRect> anchor) {
@@ -132,7 +173,7 @@ void QuotalumeApplication::openDashboard(std::optional<QRect> anchor) {
     dashboard_->show(anchor);
 }
 
-void QuotalumeApplication::showSettings() {
+void QuotalumeApplication::showSettings(std::optional<SettingsWindow::Page> page) {
     if (!monitor_) {
         return;
     }
@@ -150,6 +191,9 @@ void QuotalumeApplication::showSettings() {
             frame.moveCenter(screen->availableGeometry().center());
             settings_->move(frame.topLeft());
         }
+    }
+    if (page) {
+        settings_->showPage(*page);
     }
     settings_->show();
     settings_->raise();

@@ -5,6 +5,7 @@
 #include "linux/linux_system_signals.hpp"
 #include "linux/xdg_autostart_login_items.hpp"
 #include "qt_main_loop.hpp"
+#include "settings/settings_window.hpp"
 #include "system_clock.hpp"
 
 #include <quotalume/preferences_store.hpp>
@@ -19,7 +20,6 @@ namespace quotalume {
 
 class DashboardPanelController;
 class MonitorBridge;
-class SettingsWindow;
 class TrayController;
 class UsageMonitor;
 
@@ -51,7 +51,12 @@ private:
     void launch(bool statusNotifierHost);
     void toggleDashboard(std::optional<QRect> anchor);
     void openDashboard(std::optional<QRect> anchor);
-    void showSettings();
+    void showSettings(std::optional<SettingsWindow::Page> page = std::nullopt);
+    // Where the dashboard opens when no click tells: the icon as last seen, else the corner of
+    // the screen where the desktop's panel is, else (nothing) the top right.
+    std::optional<QRect> nearTheTray() const;
+    void tellStillRunning();
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void retitle();
     void stop();
 
@@ -78,6 +83,7 @@ private:
     bool trayAvailable_ = false;
     std::optional<bool> reopenPending_;  // asked for before we were ready; settings or not
     bool stopped_ = false;
+    bool toldStillRunning_ = false;
 };
 
 }  // namespace quotalume

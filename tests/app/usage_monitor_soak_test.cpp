@@ -213,6 +213,7 @@ public:
         loop_.post([done = std::move(done)] { done(std::nullopt); });
     }
     void openSettings() override {}
+    bool canOpenSettings() const override { return false; }
 
     std::vector<EventID> posted;
 

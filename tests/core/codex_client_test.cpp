@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <filesystem>
+
 namespace quotalume {
 namespace {
 
@@ -94,9 +96,46 @@ TEST(CodexClientTest, RefusedAccountsAndAnswers) {
     for (const auto& [account, limits, expected] : cases) {
         SCOPED_TRACE(std::string(account) + " " + limits);
         ServingHome home(limits, account);
-        EXPECT_EQ(failureOf([&] { CodexClient().fetch(configurationOf(home)); }), expected);
+        LocalizedMessage failure = failureOf([&] { CodexClient().fetch(configurationOf(home)); });
+        // The sign-in advice names this very codex and home; checked below.
+        if (failure.key == "error.login_command") {
+            failure = "error.login";
+        }
+        EXPECT_EQ(failure, expected);
         EXPECT_EQ(home.receivedLines().size(), account == signedIn ? 4u : 3u);
     }
+}
+
+// What to do, in words that fit this machine: sign in the codex and home that were read, ready
+// for a shell; a program that is not Codex called so; Codex's own words after ours, made safe.
+TEST(CodexClientTest, FailuresSayWhatToDo) {
+    ServingHome signedOut(codexLimits, R"({"account":null})");
+    const std::filesystem::path home = signedOut.path() / "it's a home";
+    std::filesystem::create_directory(home);
+    for (const char* file : {"script", "account.json"}) {
+        std::filesystem::copy(signedOut.path() / file, home / file);
+    }
+    EXPECT_EQ(failureOf([&] {
+                  CodexClient().fetch({signedOut.executable(), home.string(), 10});
+              }),
+              LocalizedMessage("error.login_command",
+                               {"CODEX_HOME='" + signedOut.str() + "/it'\\''s a home' " +
+                                signedOut.executable() + " login"}));
+
+    FakeCodexHome silent("exit 0\n");
+    EXPECT_EQ(failureOf([&] { CodexClient().fetch(configurationOf(silent)); }),
+              LocalizedMessage("error.not_codex", {silent.executable()}));
+
+    // A tab, a bell, a C1 control and markup; 200 characters at most.
+    const std::string said = "no network:\t<b>offline</b>\a\u0085" + std::string(300, 'x');
+    FakeCodexHome failing(
+        "reply {}\nread\nsend {\"id\":2,\"error\":{\"code\":-32603,"
+        "\"message\":" +
+        nlohmann::json(said).dump() + "}}\n");
+    EXPECT_EQ(failureOf([&] { CodexClient().fetch(configurationOf(failing)); }),
+              LocalizedMessage("error.rpc_said",
+                               {"account/read", "-32603",
+                                "no network: <b>offline</b> " + std::string(173, 'x') + "\u2026"}));
 }
 
 TEST(CodexClientTest, FingerprintFollowsAccountAndHome) {

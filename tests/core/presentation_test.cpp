@@ -12,23 +12,57 @@
 namespace quotalume {
 namespace {
 
-TEST(MenuBarLayoutTest, MetricsOfEveryStyle) {
-    EXPECT_FALSE(MenuBarLayout::make(0, MenuBarStyle::bars));
-    EXPECT_FALSE(MenuBarLayout::make(3, MenuBarStyle::bars));
-
-    auto rings = *MenuBarLayout::make(2, MenuBarStyle::ringsPercentage);
-    EXPECT_EQ(rings.ringsWidth(24), 104);
-    EXPECT_EQ(rings.centerX(0, 24), 10);
-    EXPECT_EQ(rings.centerX(1, 24), 66);
-    EXPECT_EQ(rings.centerY(1), 11);
-    auto plainRings = *MenuBarLayout::make(2, MenuBarStyle::rings);
-    EXPECT_EQ(plainRings.ringsWidth(24), 44);
-    EXPECT_EQ(plainRings.centerX(1, 24), 34);
-
-    auto bars = *MenuBarLayout::make(2, MenuBarStyle::bars);
-    EXPECT_EQ(bars.centerY(0), 16.5);
-    EXPECT_EQ(bars.centerY(1), 5.5);
-    EXPECT_EQ(MenuBarLayout::make(1, MenuBarStyle::barsPercentage)->centerY(0), 11);
+// What the tray's square shows: both windows where they fit, else the one with the least left;
+// a mark whenever the picture alone does not say which window it is.
+TEST(MenuBarSquareTest, ShowsWhatFitsAndNamesALoneWindow) {
+    using Item = MenuBarPresentation::Item;
+    const Item five{QuotaWindow::fiveHour, 76, "76%"}, week{QuotaWindow::weekly, 61, "61%"};
+    const std::vector<Item> both{five, week}, weekOnly{week};
+    const auto fiveHour = QuotaWindow::fiveHour, weekly = QuotaWindow::weekly;
+    using Square = MenuBarPresentation::Square;
+    const struct {
+        const char* name;
+        MenuBarStyle style;
+        std::vector<Item> items;
+        int pixels;
+        Square expected;
+    } rows[] = {
+        {"one figure says its window",
+         MenuBarStyle::percentage,
+         weekOnly,
+         22,
+         {weekOnly, weekOnly, weekly}},
+        {"two figures where they fit", MenuBarStyle::percentage, both, 32, {both, both, {}}},
+        {"else the lower one, named",
+         MenuBarStyle::percentage,
+         both,
+         24,
+         {weekOnly, weekOnly, weekly}},
+        {"two bars need no mark", MenuBarStyle::bars, both, 22, {both, {}, {}}},
+        {"a lone bar is named", MenuBarStyle::bars, {five}, 22, {{five}, {}, fiveHour}},
+        {"figures over bars need room",
+         MenuBarStyle::barsPercentage,
+         both,
+         32,
+         {weekOnly, weekOnly, weekly}},
+        {"and have it at 48", MenuBarStyle::barsPercentage, both, 48, {both, both, {}}},
+        {"two rings, no figure", MenuBarStyle::rings, both, 22, {both, {}, {}}},
+        {"two rings around the lower figure",
+         MenuBarStyle::ringsPercentage,
+         both,
+         32,
+         {both, weekOnly, weekly}},
+        {"one ring when two do not fit",
+         MenuBarStyle::ringsPercentage,
+         both,
+         22,
+         {weekOnly, weekOnly, weekly}},
+        {"nothing to show", MenuBarStyle::rings, {}, 22, {}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(MenuBarPresentation::square(row.style, row.items, row.pixels), row.expected);
+    }
 }
 
 RateBucket bucket(std::optional<double> fiveHourUsed, std::optional<double> weeklyUsed) {

@@ -133,8 +133,11 @@ std::string answer(const std::string& line) {
     return "read\nsend " + line + "\n";
 }
 
-LocalizedMessage rpcError(int code) {
-    return LocalizedMessage("error.rpc", {"initialize", std::to_string(code)});
+// With what Codex said about it, when it said anything.
+LocalizedMessage rpcError(int code, const std::string& said = "") {
+    return said.empty()
+               ? LocalizedMessage("error.rpc", {"initialize", std::to_string(code)})
+               : LocalizedMessage("error.rpc_said", {"initialize", std::to_string(code), said});
 }
 
 // An answer of 4 MiB with its line feed, or of one byte more.
@@ -196,9 +199,9 @@ INSTANTIATE_TEST_SUITE_P(
         RequestCase{"answered", answer(R"({"id":1,"result":{}})"), "no failure"},
         RequestCase{"fractionalID", answer(R"({"id":1.0,"result":{}})"), "no failure"},
         RequestCase{"error", answer(R"({"id":1,"error":{"code":-32603,"message":"boom"}})"),
-                    rpcError(-32603)},
+                    rpcError(-32603, "boom")},
         RequestCase{"errorWithoutCode", answer(R"({"id":1,"error":{"message":"no code"}})"),
-                    rpcError(-1)},
+                    rpcError(-1, "no code")},
         RequestCase{"codeAsText", answer(R"({"id":1,"error":{"code":"12"}})"), rpcError(-1)},
         RequestCase{"fractionalCode", answer(R"({"id":1,"error":{"code":2.5}})"), rpcError(-1)},
         RequestCase{"integralCode", answer(R"({"id":1,"error":{"code":3.0}})"), rpcError(3)},

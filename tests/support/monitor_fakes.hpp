@@ -188,12 +188,14 @@ public:
         loop_.post([this, done = std::move(done)] { done(postFailure); });
     }
     void openSettings() override { ++settingsOpened; }
+    bool canOpenSettings() const override { return settingsTool; }
 
     NotificationAuthorization status = NotificationAuthorization::authorized;
     std::optional<LocalizedMessage> postFailure;
     std::vector<NotificationRequest> posted;
     int authorizationRequests = 0;
     int settingsOpened = 0;
+    bool settingsTool = true;
 
 private:
     MainLoop& loop_;

@@ -33,6 +33,17 @@ LocalizedMessage failureMessage(const QDBusError& error) {
     return LocalizedMessage("error.system", {name.toStdString()});
 }
 
+// The call to the service was made: the bus starts an activatable one itself, so an unknown
+// name or a service that fails to start means there is none to be had.
+NotificationAuthorization refusal(const QDBusError& error) {
+    const QString name = error.name();
+    if (error.type() == QDBusError::ServiceUnknown ||
+        name.startsWith(QLatin1String("org.freedesktop.DBus.Error.Spawn."))) {
+        return NotificationAuthorization::unavailable;
+    }
+    return NotificationAuthorization::denied;
+}
+
 QString escapeMarkup(const QString& text) {
     QString escaped;
     escaped.reserve(text.size());
@@ -221,11 +232,10 @@ FreedesktopNotificationCenter::~FreedesktopNotificationCenter() = default;
 void FreedesktopNotificationCenter::authorization(
     std::function<void(NotificationAuthorization)> done) {
     using Reply = QDBusPendingReply<QString, QString, QString, QString>;
-    session_->await<Reply>(session_->proxy().GetServerInformation(),
-                           [done = std::move(done)](const Reply& reply) {
-                               done(reply.isError() ? NotificationAuthorization::denied
-                                                    : NotificationAuthorization::authorized);
-                           });
+    session_->await<Reply>(
+        session_->proxy().GetServerInformation(), [done = std::move(done)](const Reply& reply) {
+            done(reply.isError() ? refusal(reply.error()) : NotificationAuthorization::authorized);
+        });
 }
 
 void FreedesktopNotificationCenter::requestAuthorization(std::function<void()> done) {
@@ -238,12 +248,20 @@ void FreedesktopNotificationCenter::post(
     session_->enqueue({request, std::move(done)});
 }
 
-void FreedesktopNotificationCenter::openSettings() {
+namespace {
+
+std::optional<FreedesktopNotificationCenter::Command> desktopSettingsCommand() {
     const char* desktops = std::getenv("XDG_CURRENT_DESKTOP");
-    auto command =
-        settingsCommand(desktops != nullptr ? desktops : "", [](const std::string& name) {
+    return FreedesktopNotificationCenter::settingsCommand(
+        desktops != nullptr ? desktops : "", [](const std::string& name) {
             return QStandardPaths::findExecutable(QString::fromStdString(name)).toStdString();
         });
+}
+
+}  // namespace
+
+void FreedesktopNotificationCenter::openSettings() {
+    auto command = desktopSettingsCommand();
     if (!command) {
         return;
     }
@@ -252,6 +270,10 @@ void FreedesktopNotificationCenter::openSettings() {
         arguments.append(QString::fromStdString(argument));
     }
     QProcess::startDetached(QString::fromStdString(command->program), arguments);
+}
+
+bool FreedesktopNotificationCenter::canOpenSettings() const {
+    return desktopSettingsCommand().has_value();
 }
 
 std::optional<FreedesktopNotificationCenter::Command>

@@ -35,6 +35,7 @@ public:
     void post(const NotificationRequest& request,
               std::function<void(std::optional<LocalizedMessage>)> done) override;
     void openSettings() override;
+    bool canOpenSettings() const override;
 
     struct Command {
         std::string program;  // absolute path

@@ -97,17 +97,21 @@ void NotificationsRow::render() {
     LocalNotifier& notifier = monitor_.notifier();
     status_->setText(QString::fromStdString(notifier.statusText()));
     const bool allowed = permitted(notifier.authorization());
+    const bool denied = notifier.authorization() == NotificationAuthorization::denied;
     marker_->setVisible(!allowed);
-    action_->setVisible(!allowed);
+    // Settings are offered only where the desktop has a tool to show them.
+    action_->setVisible(!allowed && (!denied || notifier.canOpenSystemSettings()));
     if (!allowed) {
         setDashboardSymbol(marker_, DashboardSymbol::alertCircle, QuotalumeStyle::warning(dark),
                            markerSize);
-        const bool denied = notifier.authorization() == NotificationAuthorization::denied;
         QPalette actionPalette = action_->palette();
         actionPalette.setColor(QPalette::WindowText, QuotalumeStyle::accent(dark));
         action_->setPalette(actionPalette);
-        action_->setText(QString::fromStdString(
-            L10n::text(denied ? "notification.open_settings" : "notification.allow")));
+        const char* key = denied ? "notification.open_settings"
+                          : notifier.authorization() == NotificationAuthorization::unavailable
+                              ? "notification.check_again"
+                              : "notification.allow";
+        action_->setText(QString::fromStdString(L10n::text(key)));
     }
 }
 

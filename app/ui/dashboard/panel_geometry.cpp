@@ -4,6 +4,7 @@
 #include <QGuiApplication>
 #include <QScreen>
 
+#include <algorithm>
 #include <cmath>
 
 namespace quotalume {
@@ -26,6 +27,27 @@ QScreen* PanelGeometry::screenFor(const std::optional<QRect>& anchor) {
         return screen;
     }
     return QGuiApplication::primaryScreen();
+}
+
+std::optional<QRect> PanelGeometry::panelCorner(const QRect& geometry, const QRect& available) {
+    const int top = available.top() - geometry.top();
+    const int bottom = geometry.bottom() - available.bottom();
+    const int left = available.left() - geometry.left();
+    const int right = geometry.right() - available.right();
+    const int widest = std::max({top, bottom, left, right});
+    if (widest <= 0) {
+        return std::nullopt;
+    }
+    if (widest == top) {
+        return QRect(geometry.right() - 1, geometry.top(), 1, top);
+    }
+    if (widest == bottom) {
+        return QRect(geometry.right() - 1, available.bottom() + 1, 1, bottom);
+    }
+    if (widest == right) {
+        return QRect(available.right() + 1, geometry.top(), right, 1);
+    }
+    return QRect(geometry.left(), geometry.top(), left, 1);
 }
 
 QRect PanelGeometry::frame(const std::optional<QRect>& anchor, const QRect& geometry,

@@ -27,6 +27,11 @@ public:
     // primary one; null without screens.
     static QScreen* screenFor(const std::optional<QRect>& anchor);
 
+    // Where the desktop's panel is, as a thin rectangle at its end nearest the top right (where
+    // trays usually sit): the side of the screen its available area leaves out. Nothing when
+    // the area is the whole screen.
+    static std::optional<QRect> panelCorner(const QRect& geometry, const QRect& available);
+
     // The panel's frame for content of `width` × `height` on a screen with `geometry` and
     // `available` area. The anchor counts only when it overlaps the screen and has a width.
     static QRect frame(const std::optional<QRect>& anchor, const QRect& geometry,

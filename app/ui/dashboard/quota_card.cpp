@@ -94,7 +94,9 @@ QuotaCard::QuotaCard(QuotaWindow kind, QWidget* parent)
 void QuotaCard::render(const RateWindow& window, Date now, bool stale) {
     const bool dark = QuotalumeStyle::isDark(palette());
     const QColor secondary = palette().color(QPalette::PlaceholderText);
-    setText(title_, qt(title(kind_)));
+    const QString heading = qt(title(kind_));
+    title_->setFont(DashboardTypography::oneWeight(DashboardTypography::title(), heading));
+    setText(title_, heading);
     setText(stale_, qt(L10n::text("quota.stale")));
     stale_->setVisible(stale);
 

@@ -45,17 +45,20 @@ GeneralPage::GeneralPage(MonitorBridge& bridge, QWidget* parent)
     setObjectName(QStringLiteral("settings.general"));
     auto* layout = new QVBoxLayout(this);
 
+    languageForm_ = SettingsForm::addSection(this, "settings.language_section", languageBox_);
+    language_ = picker(languageBox_, "settings.language", allAppLanguages.size());
+    languageForm_->addRow(new QLabel(languageBox_), language_);
+    languageFeedback_ = SettingsForm::caption(languageBox_, "settings.language_feedback");
+    languageForm_->addRow(languageFeedback_);
+
     menuBarForm_ = SettingsForm::addSection(this, "settings.menu_bar", menuBar_);
-    language_ = picker(menuBar_, "settings.language", allAppLanguages.size());
     scope_ = picker(menuBar_, "settings.scope", allMenuBarScopes.size());
     style_ = picker(menuBar_, "settings.style", allMenuBarStyles.size());
     preview_ = new MenuBarStylePreview(menuBar_);
-    for (QWidget* field : {static_cast<QWidget*>(language_), static_cast<QWidget*>(scope_),
-                           static_cast<QWidget*>(style_), static_cast<QWidget*>(preview_)}) {
+    for (QWidget* field : {static_cast<QWidget*>(scope_), static_cast<QWidget*>(style_),
+                           static_cast<QWidget*>(preview_)}) {
         menuBarForm_->addRow(new QLabel(menuBar_), field);
     }
-    languageFeedback_ = SettingsForm::caption(menuBar_, "settings.language_feedback");
-    menuBarForm_->insertRow(1, languageFeedback_);
 
     monitoringForm_ = SettingsForm::addSection(this, "settings.monitoring", monitoring_);
     interval_ = picker(monitoring_, "settings.interval", intervals.size());
@@ -94,9 +97,10 @@ GeneralPage::GeneralPage(MonitorBridge& bridge, QWidget* parent)
 }
 
 void GeneralPage::retranslate() {
+    languageBox_->setTitle(SettingsForm::text("language.title"));
     menuBar_->setTitle(SettingsForm::text("settings.menu_bar"));
     monitoring_->setTitle(SettingsForm::text("settings.monitoring"));
-    SettingsForm::setLabel(menuBarForm_, language_, "language.title");
+    SettingsForm::setLabel(languageForm_, language_, "settings.interface_language");
     SettingsForm::setLabel(menuBarForm_, scope_, "menu_scope.title");
     SettingsForm::setLabel(menuBarForm_, style_, "menu_style.title");
     SettingsForm::setLabel(menuBarForm_, preview_, "menu_style.preview");
@@ -132,7 +136,9 @@ void GeneralPage::refresh() {
     language_->setCurrentIndex(indexOf(allAppLanguages, L10n::preference()));
     scope_->setCurrentIndex(indexOf(allMenuBarScopes, monitor.menuBarScope()));
     style_->setCurrentIndex(indexOf(allMenuBarStyles, monitor.menuBarStyle()));
-    preview_->setAppearance(monitor.menuBarStyle(), monitor.menuBarScope());
+    const auto& snapshot = monitor.snapshot();
+    preview_->setAppearance(monitor.menuBarStyle(), monitor.menuBarScope(),
+                            snapshot ? snapshot->codexBucket() : std::nullopt);
     // A stored interval that is none of the choices shows no choice rather than a wrong one.
     interval_->setCurrentIndex(indexOf(intervals, monitor.settings().refreshInterval));
     startAtLogin_->setChecked(monitor.loginItemEnabled());

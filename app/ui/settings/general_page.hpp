@@ -36,8 +36,10 @@ private:
     void chooseInterval(int index);
 
     MonitorBridge& bridge_;
+    QGroupBox* languageBox_;
     QGroupBox* menuBar_;
     QGroupBox* monitoring_;
+    QFormLayout* languageForm_;
     QFormLayout* menuBarForm_;
     QFormLayout* monitoringForm_;
     QComboBox* language_;

@@ -1,40 +1,49 @@
 #include "settings/menu_bar_style_preview.hpp"
 
-#include "style/brand_assets.hpp"
-#include "style/quotalume_style.hpp"
-#include "tray/menu_bar_renderer.hpp"
-
 #include <quotalume/menu_bar_presentation.hpp>
 
-#include <QEvent>
 #include <QPainter>
 #include <QPainterPath>
 
 namespace quotalume {
 namespace {
 
-constexpr int padding = 6;
-constexpr int iconSize = 22;
+constexpr int padding = 8;
+constexpr int spacing = 10;
 constexpr qreal cornerRadius = 6;
+// Panels as people have them: light, and the dark of most themes.
+const QColor panels[] = {QColor(0xf0, 0xf0, 0xf0), QColor(0x20, 0x20, 0x20)};
+
+int stripWidth() {
+    int width = 2 * padding - spacing;
+    for (int pixels : MenuBarStylePreview::sizes) {
+        width += pixels + spacing;
+    }
+    return width;
+}
 
 }  // namespace
 
 MenuBarStylePreview::MenuBarStylePreview(QWidget* parent) : QWidget(parent) {
     setObjectName(QStringLiteral("settings.preview"));
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
-    setAppearance(style_, scope_);
+    setAppearance(look_.style, MenuBarScope::both);
 }
 
-void MenuBarStylePreview::setAppearance(MenuBarStyle style, MenuBarScope scope) {
-    const bool resize = style != style_ || scope != scope_;
-    style_ = style;
-    scope_ = scope;
-    setAccessibleName(
-        QString::fromStdString(MenuBarPresentation::title(sampleBucket(), false, scope_)));
-    if (resize) {
-        updateGeometry();
+void MenuBarStylePreview::setAppearance(MenuBarStyle style, MenuBarScope scope,
+                                        const std::optional<RateBucket>& current) {
+    auto items = MenuBarPresentation::items(current, scope);
+    const bool sample = items.empty();
+    if (sample) {
+        items = MenuBarPresentation::items(sampleBucket(), scope);
     }
-    update();
+    TrayIconImage look{style, std::move(items)};
+    setAccessibleName(QString::fromStdString(
+        MenuBarPresentation::title(sample ? sampleBucket() : current, false, scope)));
+    if (look != look_) {
+        look_ = std::move(look);
+        update();
+    }
 }
 
 RateBucket MenuBarStylePreview::sampleBucket() {
@@ -42,49 +51,32 @@ RateBucket MenuBarStylePreview::sampleBucket() {
                       RateWindow{39, 10080, std::nullopt}};
 }
 
-std::optional<QImage> MenuBarStylePreview::image() const {
-    MenuBarRenderer renderer;
-    renderer.style = style_;
-    renderer.items = MenuBarPresentation::items(sampleBucket(), scope_);
-    renderer.ink = palette().color(QPalette::WindowText);
-    renderer.devicePixelRatio = devicePixelRatioF();
-    return renderer.image();
-}
-
 QSize MenuBarStylePreview::sizeHint() const {
-    const std::optional<QImage> drawn = image();
-    const QSize content =
-        drawn ? (drawn->deviceIndependentSize().toSize()) : QSize(iconSize, iconSize);
-    return content + QSize(2 * padding, 2 * padding);
+    const int tallest = sizes[std::size(sizes) - 1];
+    return QSize(2 * stripWidth() + spacing, tallest + 2 * padding);
 }
 
 void MenuBarStylePreview::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
-    // A strip of panel behind the image, so it reads as the tray would show it.
-    QPainterPath strip;
-    strip.addRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), cornerRadius, cornerRadius);
-    const bool dark = QuotalumeStyle::isDark(palette());
-    painter.fillPath(strip, QuotalumeStyle::grey(QuotalumeStyle::Grey::subtleSurface, dark));
-    painter.setPen(QuotalumeStyle::grey(QuotalumeStyle::Grey::border, dark));
-    painter.drawPath(strip);
-
-    const QRect content = rect().adjusted(padding, padding, -padding, -padding);
-    if (const std::optional<QImage> drawn = image()) {
-        const QSizeF size = drawn->deviceIndependentSize();
-        painter.drawImage(QPointF(content.left(), content.center().y() - size.height() / 2 + 0.5),
-                          *drawn);
-    } else {
-        BrandAssets::menuBarIcon().paint(&painter,
-                                         QRect(content.topLeft(), QSize(iconSize, iconSize)));
+    const int height = sizeHint().height();
+    int left = 0;
+    for (const QColor& panel : panels) {
+        QPainterPath strip;
+        strip.addRoundedRect(QRectF(left + 0.5, 0.5, stripWidth() - 1, height - 1), cornerRadius,
+                             cornerRadius);
+        painter.fillPath(strip, panel);
+        int x = left + padding;
+        for (int pixels : sizes) {
+            // At the screen's own pixels: this is the picture the tray host gets.
+            const qreal ratio = devicePixelRatioF();
+            QImage image = look_.image(static_cast<int>(pixels * ratio));
+            image.setDevicePixelRatio(ratio);
+            painter.drawImage(QPointF(x, (height - pixels) / 2.0), image);
+            x += pixels + spacing;
+        }
+        left += stripWidth() + spacing;
     }
-}
-
-void MenuBarStylePreview::changeEvent(QEvent* event) {
-    if (event->type() == QEvent::PaletteChange) {
-        update();
-    }
-    QWidget::changeEvent(event);
 }
 
 }  // namespace quotalume

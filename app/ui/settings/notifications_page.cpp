@@ -100,8 +100,14 @@ void NotificationsPage::refresh() {
     }
     LocalNotifier& notifier = monitor.notifier();
     status_->setText(QString::fromStdString(notifier.statusText()));
-    allow_->setVisible(notifier.authorization() == NotificationAuthorization::notDetermined);
-    openSettings_->setVisible(notifier.authorization() == NotificationAuthorization::denied);
+    const NotificationAuthorization status = notifier.authorization();
+    allow_->setVisible(status == NotificationAuthorization::notDetermined ||
+                       status == NotificationAuthorization::unavailable);
+    allow_->setText(SettingsForm::text(status == NotificationAuthorization::unavailable
+                                           ? "notification.check_again"
+                                           : "notification.allow"));
+    openSettings_->setVisible(status == NotificationAuthorization::denied &&
+                              notifier.canOpenSystemSettings());
     SettingsForm::show(feedback_, monitor.notificationFeedback());
     if (stale_ || shown_ != monitor.records()) {
         shown_ = monitor.records();

@@ -17,10 +17,13 @@
 #include <QAbstractButton>
 #include <QButtonGroup>
 #include <QKeySequence>
+#include <QScreen>
 #include <QScrollArea>
 #include <QShortcut>
 #include <QStackedWidget>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace quotalume {
 namespace {
@@ -46,10 +49,13 @@ SettingsWindow::SettingsWindow(MonitorBridge& bridge, QWidget* parent)
     : QWidget(parent, Qt::Window), bridge_(bridge), language_(L10n::language()) {
     setObjectName(QStringLiteral("settings.window"));
     setWindowIcon(BrandAssets::menuBarIcon());
-    setFixedSize(width, height);
+    setMinimumWidth(minimumWidth);
+    // Buttons with room for their longest translations.
+    setStyleSheet(QStringLiteral("QPushButton { padding: 4px 14px; }"));
 
     auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(16, 12, 16, 12);
+    layout->setContentsMargins(18, 14, 18, 18);
+    layout->setSpacing(12);
 
     auto* control = new SegmentedControl(this);
     control->setObjectName(QStringLiteral("settings.pages"));
@@ -94,6 +100,32 @@ void SettingsWindow::showPage(Page page) {
     const auto index = static_cast<std::size_t>(page);
     buttons_[index]->setChecked(true);
     stack_->setCurrentIndex(static_cast<int>(index));
+    fitToPage();
+}
+
+void SettingsWindow::fitToPage() {
+    const auto* area = static_cast<QScrollArea*>(stack_->currentWidget());
+    const QMargins margins = layout()->contentsMargins();
+    const int chrome = margins.top() + margins.bottom() + layout()->spacing() +
+                       buttons_[0]->parentWidget()->sizeHint().height();
+    int wanted = area->widget()->sizeHint().height() + chrome;
+    if (const QScreen* shown = screen()) {
+        wanted = std::min(wanted, shown->availableGeometry().height() * 9 / 10);
+    }
+    resize(std::max(width(), minimumWidth), wanted);
+}
+
+SettingsWindow::Page SettingsWindow::pageFor(const UsageMonitor& monitor) {
+    if (monitor.lastError()) {
+        return Page::source;
+    }
+    const auto warnings = monitor.warnings();
+    const bool webhook = std::any_of(warnings.begin(), warnings.end(), [](const auto& warning) {
+        return warning.key.starts_with("error.config_") ||
+               warning.key.starts_with("error.webhook") || warning.key == "error.https" ||
+               warning.key == "error.url" || warning.key == "error.token";
+    });
+    return webhook ? Page::webhooks : Page::general;
 }
 
 SettingsWindow::Page SettingsWindow::page() const {
@@ -101,10 +133,7 @@ SettingsWindow::Page SettingsWindow::page() const {
 }
 
 void SettingsWindow::showEvent(QShowEvent* event) {
-    if (!loaded_) {
-        loaded_ = true;
-        webhook_->load();
-    }
+    webhook_->load();
     source_->rescan();
     bridge_.monitor().notifier().refreshPermission();
     refresh();

@@ -12,6 +12,8 @@ class QStackedWidget;
 
 namespace quotalume {
 
+class UsageMonitor;
+
 class AboutView;
 class GeneralPage;
 class MonitorBridge;
@@ -20,14 +22,19 @@ class SourcePage;
 class WebhookPage;
 
 // The settings window: five pages under a segmented control. Every change goes through the
-// monitor; every text follows the interface language at once.
+// monitor; every text follows the interface language at once. Each time it appears, the webhook
+// page shows what is stored, so an edit left unsaved is not mistaken for the configuration.
 class SettingsWindow final : public QWidget {
     Q_OBJECT
 
 public:
     enum class Page { general, notifications, webhooks, source, about };
-    static constexpr int width = 560;
-    static constexpr int height = 570;
+    // The page that deals with what the monitor reports going wrong: the Codex source for a
+    // failed reading, the webhook for a configuration that cannot be used, else General.
+    static Page pageFor(const UsageMonitor& monitor);
+    // The narrowest the window gets; it is as tall as the page shown needs (within the
+    // screen), and the user may resize it.
+    static constexpr int minimumWidth = 560;
 
     explicit SettingsWindow(MonitorBridge& bridge, QWidget* parent = nullptr);
 
@@ -40,6 +47,7 @@ protected:
 private:
     void retranslate();
     void refresh();
+    void fitToPage();
 
     MonitorBridge& bridge_;
     QButtonGroup* segments_;
@@ -51,7 +59,6 @@ private:
     SourcePage* source_;
     AboutView* about_;
     AppLanguage language_;
-    bool loaded_ = false;
 };
 
 }  // namespace quotalume

@@ -1,6 +1,9 @@
 #include "style/dashboard_typography.hpp"
 
 #include <QApplication>
+#include <QGlyphRun>
+#include <QRawFont>
+#include <QTextLayout>
 
 namespace quotalume {
 namespace {
@@ -31,6 +34,25 @@ QFont DashboardTypography::caption() {
 }
 QFont DashboardTypography::action() {
     return font(12, QFont::Normal);
+}
+
+QFont DashboardTypography::oneWeight(QFont font, const QString& text) {
+    if (font.weight() <= QFont::Normal || text.isEmpty()) {
+        return font;
+    }
+    QTextLayout layout(text, font);
+    layout.beginLayout();
+    layout.createLine();
+    layout.endLayout();
+    bool heavy = false;
+    bool regular = false;
+    for (const QGlyphRun& run : layout.glyphRuns()) {
+        (run.rawFont().weight() > QFont::Normal ? heavy : regular) = true;
+    }
+    if (heavy && regular) {
+        font.setWeight(QFont::Normal);
+    }
+    return font;
 }
 
 }  // namespace quotalume

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QFont>
+#include <QString>
 
 namespace quotalume {
 
@@ -16,6 +17,11 @@ public:
     static QFont body();     // 12, medium
     static QFont caption();  // 11, regular
     static QFont action();   // 12, regular
+
+    // `font` for a line of `text` in one weight: where some of its characters come from a font
+    // without that weight (a CJK font with no bold face, say), the whole line is set regular
+    // rather than in two weights side by side.
+    static QFont oneWeight(QFont font, const QString& text);
 };
 
 }  // namespace quotalume

@@ -1,23 +1,14 @@
 #include "tray/tray_controller.hpp"
 
-#include "style/brand_assets.hpp"
-
 #include <quotalume/l10n.hpp>
 #include <quotalume/menu_bar_presentation.hpp>
 
 #include <QAction>
 #include <QCursor>
-#include <QEvent>
 #include <QGuiApplication>
-#include <QPalette>
 
 namespace quotalume {
 namespace {
-
-QString desktops() {
-    static const QString desktops = qEnvironmentVariable("XDG_CURRENT_DESKTOP");
-    return desktops;
-}
 
 QString text(const char* key) {
     return QString::fromStdString(L10n::text(key));
@@ -52,8 +43,6 @@ TrayController::TrayController(MonitorBridge& bridge, QObject* parent)
                 }
             });
     connect(&bridge_, &MonitorBridge::changed, this, &TrayController::refresh);
-    // The ink follows the panel's text colour when the theme changes.
-    qApp->installEventFilter(this);
     refresh();
 }
 
@@ -66,20 +55,13 @@ void TrayController::show() {
 std::optional<QRect> TrayController::iconGeometry() const {
     const QRect geometry = icon_->geometry();
     if (geometry.isValid() && !geometry.isEmpty()) {
-        return geometry;
+        lastGeometry_ = geometry;
     }
-    return std::nullopt;
+    return lastGeometry_;
 }
 
 std::optional<QRect> TrayController::anchor(QPoint cursor) const {
     return iconGeometry().value_or(QRect(cursor, QSize(1, 1)));
-}
-
-bool TrayController::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == qApp && event->type() == QEvent::ApplicationPaletteChange) {
-        refresh();
-    }
-    return QObject::eventFilter(watched, event);
 }
 
 void TrayController::refresh() {
@@ -94,28 +76,25 @@ void TrayController::refresh() {
         monitor.menuBarStyle(),
         MenuBarPresentation::items(snapshot ? snapshot->codexBucket() : std::nullopt,
                                    monitor.menuBarScope()),
-        monitor.lastError().has_value() || monitor.isStale(),
-        panelInk(QGuiApplication::palette(), desktops()),
+        monitor.lastError() ? TrayIconImage::Badge::failed
+        : monitor.isStale() ? TrayIconImage::Badge::stale
+                            : TrayIconImage::Badge::none,
     };
     if (shown_ != look) {
-        // Nothing to draw (no reading yet, or the chosen window is not reported): our icon.
-        icon_->setIcon(look.icon().value_or(BrandAssets::menuBarIcon()));
+        icon_->setIcon(look.icon());
         shown_ = std::move(look);
     }
-    icon_->setToolTip(QString::fromStdString(monitor.menuBarTitle() + "\n" + monitor.statusText() +
-                                             "\n" + monitor.menuBarHelp()));
-}
-
-QColor TrayController::panelInk(const QPalette& palette, QStringView desktops) {
-    bool gnome = false;
-    for (const auto desktop : desktops.split(QLatin1Char(':'))) {
-        // Flashback calls itself GNOME too, but its panel follows the theme.
-        if (desktop.compare(QLatin1String("GNOME-Flashback"), Qt::CaseInsensitive) == 0) {
-            return palette.color(QPalette::WindowText);
-        }
-        gnome = gnome || desktop.compare(QLatin1String("GNOME"), Qt::CaseInsensitive) == 0;
+    std::string tip = monitor.menuBarTitle() + "\n" + monitor.statusText();
+    if (const auto& error = monitor.lastError()) {
+        tip += "\n" + error->localized();
     }
-    return gnome ? QColor(Qt::white) : palette.color(QPalette::WindowText);
+    // Hosts render tooltips as markup; what Codex said must show as it is, never as markup.
+    const QString toolTip = QString::fromStdString(tip).toHtmlEscaped();
+    if (toolTip != toolTip_) {
+        toolTip_ = toolTip;
+        icon_->setToolTip(toolTip);
+    }
+    iconGeometry();  // remembered while the tray tells it
 }
 
 void TrayController::retitle() {

@@ -7,7 +7,6 @@
 
 #include <QMenu>
 #include <QObject>
-#include <QPalette>
 #include <QRect>
 #include <QSystemTrayIcon>
 
@@ -19,7 +18,8 @@ class QAction;
 namespace quotalume {
 
 // The tray icon and its menu, kept in step with the monitor: the image of the chosen style,
-// the title, status and help as tooltip, and the menu in the interface language.
+// badged when the figures are stale or the last reading failed; the title, status and error as
+// tooltip, in plain text; and the menu in the interface language.
 class TrayController final : public QObject {
     Q_OBJECT
 
@@ -30,17 +30,12 @@ public:
     // Puts the icon in the tray.
     void show();
 
-    // The icon's screen rectangle; XEmbed trays tell it, StatusNotifierItem hosts never do.
+    // The icon's screen rectangle as last known; XEmbed trays tell it, StatusNotifierItem
+    // hosts never do.
     std::optional<QRect> iconGeometry() const;
     // Where the dashboard drops from: the icon when its place is known, otherwise a 1 × 1
     // rectangle at `cursor`.
     std::optional<QRect> anchor(QPoint cursor) const;
-
-    // The colour the icon is drawn in: the panel's text colour as far as it can be told. GNOME
-    // Shell's top bar is dark whatever the applications' palette, so white there; elsewhere the
-    // panel usually follows the colour scheme, so the palette's text colour. `desktops` is
-    // XDG_CURRENT_DESKTOP, a colon list.
-    static QColor panelInk(const QPalette& palette, QStringView desktops);
 
     QSystemTrayIcon& icon() { return *icon_; }
     QMenu& menu() { return *menu_; }
@@ -51,9 +46,6 @@ Q_SIGNALS:
     void openDashboard();
     void openSettings();
     void quit();
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void refresh();
@@ -69,6 +61,8 @@ private:
     // What the current image shows, so a change that alters none of it keeps the image.
     std::optional<TrayIconImage> shown_;
     std::optional<AppLanguage> menuLanguage_;
+    QString toolTip_;
+    mutable std::optional<QRect> lastGeometry_;
 };
 
 }  // namespace quotalume

@@ -3,34 +3,31 @@
 #include <quotalume/menu_bar_presentation.hpp>
 #include <quotalume/menu_bar_style.hpp>
 
-#include <QColor>
 #include <QIcon>
 #include <QImage>
 
-#include <optional>
 #include <vector>
 
 namespace quotalume {
 
-// The tray icon. Panels fit every icon into a square (StatusNotifierItem hosts letterbox it,
-// and Qt's XEmbed icon is a 22 × 22 window), where the wide image of the settings preview
-// would shrink to a sliver. So: the window with the least left as one ring, with its number
-// inside (its label for the plain rings style), and a notched "!" badge at the top right when
-// the data is stale or the last reading failed. Drawn in `ink`, like the wide image.
+// The tray icon. A tray host cannot recolour a picture and panels come light or dark whatever
+// the application's palette, so the icon carries its own background: a dark rounded tile that
+// stands out on a light panel, with light figures, bars or rings that stand out on a dark one.
+// The windows of the scope are drawn in the chosen style within the square (see
+// MenuBarPresentation::square): a window running low in the warning colours, a 5H/7D mark
+// where the picture alone would not say which window it is, and a badge in the top right
+// corner when the figures are stale (amber) or the last reading failed (red). With nothing to
+// draw it is the application's logo, badged all the same.
 struct TrayIconImage {
+    enum class Badge { none, stale, failed };
+
     MenuBarStyle style = MenuBarStyle::percentage;
     std::vector<MenuBarPresentation::Item> items;
-    bool stale = false;
-    QColor ink = Qt::black;
+    Badge badge = Badge::none;
 
-    // A square of `pixels` × `pixels`; nothing unless there are one or two items.
-    std::optional<QImage> image(int pixels) const;
-    // The image at the sizes panels ask for; nothing unless there are one or two items.
-    std::optional<QIcon> icon() const;
-
-    // The item the ring shows: the lowest remaining share, the first of equals.
-    static const MenuBarPresentation::Item* lowest(
-        const std::vector<MenuBarPresentation::Item>& items);
+    QImage image(int pixels) const;
+    // The image at the sizes panels ask for.
+    QIcon icon() const;
 
     friend bool operator==(const TrayIconImage&, const TrayIconImage&) = default;
 };

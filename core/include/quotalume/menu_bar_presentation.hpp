@@ -10,34 +10,6 @@
 
 namespace quotalume {
 
-// Drawing metrics of the tray image, in points.
-struct MenuBarLayout {
-    int itemCount = 1;  // windows drawn: 1 or 2
-    MenuBarStyle style = MenuBarStyle::percentage;
-    double height = 22;
-    double fontSize = 11.5;
-    double barHeight = 4;
-    double ringDiameter = 20;
-    double ringLineWidth = 2.5;
-    double ringLabelFontSize = 9.5;
-    double ringPercentageSpacing = 4;
-
-    // Nothing unless itemCount is 1 or 2.
-    static std::optional<MenuBarLayout> make(int itemCount, MenuBarStyle style);
-
-    // Rings sit side by side; text and bars stack one row per window.
-    int rowCount() const { return usesRings(style) ? 1 : itemCount; }
-    double rowHeight() const { return height / rowCount(); }
-    double ringSpacing() const { return showsPercentage(style) ? 8 : 4; }
-    // y grows upward; item 0 is the upper row.
-    double centerY(int item) const;
-    double ringItemWidth(double percentageWidth) const;
-    double ringsWidth(double percentageWidth) const;
-    double centerX(int ring, double percentageWidth) const;
-
-    friend bool operator==(const MenuBarLayout&, const MenuBarLayout&) = default;
-};
-
 // What the tray shows for a bucket.
 struct MenuBarPresentation {
     struct Item {
@@ -53,6 +25,20 @@ struct MenuBarPresentation {
     // "5H 80% · 7D 40%", prefixed "! " when stale, or the "quota.empty" text.
     static std::string title(const std::optional<RateBucket>& bucket, bool stale,
                              MenuBarScope scope);
+
+    // What the tray's square shows of the items at `pixels` × `pixels`: every window as a bar
+    // or a ring, and the figures where they fit. Two figures need room (the digits at least
+    // 7 px tall); below that only the window with the least left is shown, with its figure.
+    // Whenever the picture alone would not say which window it is, it carries a 5H/7D mark.
+    struct Square {
+        std::vector<Item> windows;          // drawn, in window order
+        std::vector<Item> figures;          // whose figures are written
+        std::optional<QuotaWindow> marked;  // named by a small mark
+        friend bool operator==(const Square&, const Square&) = default;
+    };
+    static Square square(MenuBarStyle style, const std::vector<Item>& items, int pixels);
+    // The item with the least left, the first of equals; null when there is none.
+    static const Item* lowest(const std::vector<Item>& items);
 };
 
 struct Rect {

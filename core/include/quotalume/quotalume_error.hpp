@@ -25,15 +25,22 @@ public:
         noLimits,
         readOnlyViolation,
         invalidThreadID,
+        notCodex,
     };
 
     explicit QuotalumeError(Case errorCase);
-    static QuotalumeError rpc(std::string method, std::int64_t code);
+    // `said` is what Codex said about it, shown after our own words.
+    static QuotalumeError rpc(std::string method, std::int64_t code, std::string said = {});
     static QuotalumeError webhook(LocalizedMessage message);
+    // `command` signs in the very Codex and home that were read, ready for a shell.
+    static QuotalumeError notSignedIn(std::string command);
+    // The program at `executable` ended without speaking Codex's protocol.
+    static QuotalumeError notCodex(std::string executable);
 
     Case errorCase() const { return case_; }
     const std::string& method() const { return method_; }
     std::int64_t code() const { return code_; }
+    const std::string& detail() const { return detail_; }
 
     LocalizedMessage userMessage() const;
     // userMessage rendered in the current interface language.
@@ -42,7 +49,7 @@ public:
 
     friend bool operator==(const QuotalumeError& a, const QuotalumeError& b) {
         return a.case_ == b.case_ && a.method_ == b.method_ && a.code_ == b.code_ &&
-               a.message_ == b.message_;
+               a.message_ == b.message_ && a.detail_ == b.detail_;
     }
 
 private:
@@ -50,6 +57,7 @@ private:
     std::string method_;
     std::int64_t code_ = 0;
     LocalizedMessage message_;
+    std::string detail_;
 };
 
 }  // namespace quotalume

@@ -22,6 +22,14 @@ bool hasControlCharacter(std::string_view text);
 // text was valid already.
 std::optional<std::string> repairingUTF8(std::string_view text);
 
+// Another program's words made safe to show: valid UTF-8, control characters (C0, DEL, C1)
+// and runs of white space turned into single spaces, trimmed, and cut to `limit` characters
+// with "…" when longer. Still to be shown as plain text, never as markup.
+std::string plainExcerpt(std::string_view text, std::size_t limit);
+
+// A word for a POSIX shell: unchanged when it needs no quoting, else in single quotes.
+std::string shellQuoted(std::string_view word);
+
 // "~" and "~/…" become the user's home directory; anything else is returned unchanged.
 std::string expandingTilde(std::string_view path);
 

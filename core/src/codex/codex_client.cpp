@@ -24,15 +24,25 @@ auto withSession(const CodexConfiguration& configuration, Operation&& operation)
     std::string executable = CodexLocator::executable(configuration.executablePath);
     std::string home = CodexLocator::home(configuration.homePath);
     RPCSession session(executable, home, configuration.timeout);
-    session.request(
-        "initialize",
-        {{"clientInfo",
-          {{"name", "quotalume"}, {"title", "Quotalume"}, {"version", quotalumeVersion}}}});
+    try {
+        session.request(
+            "initialize",
+            {{"clientInfo",
+              {{"name", "quotalume"}, {"title", "Quotalume"}, {"version", quotalumeVersion}}}});
+    } catch (const QuotalumeError& error) {
+        // A program that ends before it has said a word of the protocol is not Codex.
+        if (error.errorCase() == QuotalumeError::Case::serverExited) {
+            throw QuotalumeError::notCodex(executable);
+        }
+        throw;
+    }
     session.send({{"method", "initialized"}});
     json answer = session.request("account/read", {{"refreshToken", false}});
     auto account = answer.find("account");
     if (account == answer.end() || !account->is_object()) {
-        throw QuotalumeError(QuotalumeError::Case::notSignedIn);
+        // `codex login` alone would sign in whatever codex and home a shell finds.
+        throw QuotalumeError::notSignedIn("CODEX_HOME=" + shellQuoted(home) + " " +
+                                          shellQuoted(executable) + " login");
     }
     auto type = account->find("type");
     if (type == account->end() || !type->is_string() ||

@@ -54,7 +54,9 @@ ResponseMatch matchResponse(std::string_view line, std::int64_t requestID) {
     }
     if (auto error = answer.find("error"); error != answer.end() && error->is_object()) {
         auto code = error->find("code");
-        return {Action::rpcError, nullptr,
+        auto said = error->find("message");
+        return {Action::rpcError,
+                said != error->end() && said->is_string() ? std::move(*said) : json(nullptr),
                 code != error->end() ? coding::integral(*code).value_or(-1) : -1};
     }
     auto result = answer.find("result");

@@ -13,7 +13,8 @@ struct ResponseMatch {
         skip,      // a log line, a notification, another request's answer: read on
         refuse,    // a request from the child: answer `value` (its id) with refusalReply()
         result,    // our answer; `value` is its object-valued result
-        rpcError,  // our answer is an error with `code` (-1 when it carries none)
+        rpcError,  // our answer is an error with `code` (-1 when it carries none) and, when it
+                   // says one, its message as the string `value`
         invalid,   // our answer, but unusable
     };
 

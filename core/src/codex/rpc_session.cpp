@@ -125,7 +125,9 @@ json RPCSession::request(std::string_view method, const json* params) {
             case ResponseMatch::Action::result:
                 return std::move(match.value);
             case ResponseMatch::Action::rpcError:
-                throw QuotalumeError::rpc(std::string(method), match.code);
+                throw QuotalumeError::rpc(
+                    std::string(method), match.code,
+                    match.value.is_string() ? match.value.get<std::string>() : std::string());
             case ResponseMatch::Action::invalid:
                 throw QuotalumeError(QuotalumeError::Case::invalidResponse);
         }

@@ -7,33 +7,6 @@
 
 namespace quotalume {
 
-std::optional<MenuBarLayout> MenuBarLayout::make(int itemCount, MenuBarStyle style) {
-    if (itemCount != 1 && itemCount != 2) {
-        return std::nullopt;
-    }
-    MenuBarLayout layout;
-    layout.itemCount = itemCount;
-    layout.style = style;
-    return layout;
-}
-
-double MenuBarLayout::centerY(int item) const {
-    return usesRings(style) ? height * 0.5 : height - (item + 0.5) * height / itemCount;
-}
-
-double MenuBarLayout::ringItemWidth(double percentageWidth) const {
-    return ringDiameter + (showsPercentage(style) ? percentageWidth + ringPercentageSpacing : 0);
-}
-
-double MenuBarLayout::ringsWidth(double percentageWidth) const {
-    return itemCount * ringItemWidth(percentageWidth) + (itemCount - 1) * ringSpacing();
-}
-
-double MenuBarLayout::centerX(int ring, double percentageWidth) const {
-    double extra = showsPercentage(style) ? percentageWidth + ringPercentageSpacing : 0;
-    return ringDiameter * 0.5 + ring * (ringDiameter + extra + ringSpacing());
-}
-
 std::string MenuBarPresentation::Item::text() const {
     return std::string(shortTitle(window)) + " " + percentageText;
 }
@@ -91,6 +64,40 @@ Rect PanelPlacement::frame(const std::optional<Rect>& anchor, const Rect& visibl
     x = std::min(area.maxX() - width, std::max(x, area.minX()));
     y = std::min(area.maxY() - height, y);
     return Rect{x, y, width, height};
+}
+
+const MenuBarPresentation::Item* MenuBarPresentation::lowest(const std::vector<Item>& items) {
+    const auto found = std::min_element(items.begin(), items.end(), [](auto& a, auto& b) {
+        return a.remainingPercent < b.remainingPercent;
+    });
+    return found == items.end() ? nullptr : &*found;
+}
+
+MenuBarPresentation::Square MenuBarPresentation::square(MenuBarStyle style,
+                                                        const std::vector<Item>& items,
+                                                        int pixels) {
+    Square square;
+    const Item* least = lowest(items);
+    if (least == nullptr || items.size() > 2) {
+        return square;
+    }
+    // The smallest squares where two windows still read: figures stacked need rows of 14 px,
+    // a figure above each bar more, and two rings around a figure a ring's width on each side.
+    const int room = style == MenuBarStyle::percentage        ? 28
+                     : style == MenuBarStyle::barsPercentage  ? 40
+                     : style == MenuBarStyle::ringsPercentage ? 32
+                                                              : 0;
+    const bool both = items.size() == 2 && pixels >= room;
+    square.windows = both ? items : std::vector<Item>{*least};
+    if (showsPercentage(style)) {
+        // Two rings carry one figure, the lower one, in their middle.
+        square.figures = both && !usesRings(style) ? items : std::vector<Item>{*least};
+    }
+    if (square.windows.size() == 1 || square.figures.size() == 1) {
+        square.marked =
+            square.figures.empty() ? square.windows.front().window : square.figures.front().window;
+    }
+    return square;
 }
 
 }  // namespace quotalume

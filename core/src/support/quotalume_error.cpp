@@ -1,13 +1,30 @@
 #include <quotalume/quotalume_error.hpp>
 
+#include <quotalume/text.hpp>
+
 namespace quotalume {
 
 QuotalumeError::QuotalumeError(Case errorCase) : case_(errorCase) {}
 
-QuotalumeError QuotalumeError::rpc(std::string method, std::int64_t code) {
+QuotalumeError QuotalumeError::rpc(std::string method, std::int64_t code, std::string said) {
     QuotalumeError error(Case::rpc);
     error.method_ = std::move(method);
     error.code_ = code;
+    // Another program's words: bounded, and nothing in them may act as a line break or markup
+    // wherever they are shown.
+    error.detail_ = plainExcerpt(said, 200);
+    return error;
+}
+
+QuotalumeError QuotalumeError::notSignedIn(std::string command) {
+    QuotalumeError error(Case::notSignedIn);
+    error.detail_ = std::move(command);
+    return error;
+}
+
+QuotalumeError QuotalumeError::notCodex(std::string executable) {
+    QuotalumeError error(Case::notCodex);
+    error.detail_ = std::move(executable);
     return error;
 }
 
@@ -20,6 +37,10 @@ QuotalumeError QuotalumeError::webhook(LocalizedMessage message) {
 LocalizedMessage QuotalumeError::userMessage() const {
     switch (case_) {
         case Case::rpc:
+            if (!detail_.empty()) {
+                return LocalizedMessage("error.rpc_said",
+                                        {method_, std::to_string(code_), detail_});
+            }
             return LocalizedMessage("error.rpc", {method_, std::to_string(code_)});
         case Case::webhook:
             return message_;
@@ -28,7 +49,8 @@ LocalizedMessage QuotalumeError::userMessage() const {
         case Case::invalidHome:
             return "error.home";
         case Case::notSignedIn:
-            return "error.login";
+            return detail_.empty() ? LocalizedMessage("error.login")
+                                   : LocalizedMessage("error.login_command", {detail_});
         case Case::unsupportedAccount:
             return "error.auth_type";
         case Case::timeout:
@@ -43,6 +65,8 @@ LocalizedMessage QuotalumeError::userMessage() const {
             return "error.read_only";
         case Case::invalidThreadID:
             return "error.thread_id";
+        case Case::notCodex:
+            return LocalizedMessage("error.not_codex", {detail_});
     }
     return "error.response";
 }
@@ -53,9 +77,10 @@ const char* QuotalumeError::what() const noexcept {
     }
     // Keys of the value-less cases are string literals, so the pointer outlives the call.
     static const char* const keys[] = {
-        "error.rpc",      "error.webhook",   "error.executable", "error.home",
-        "error.login",    "error.auth_type", "error.timeout",    "error.server_exit",
-        "error.response", "error.no_limits", "error.read_only",  "error.thread_id",
+        "error.rpc",       "error.webhook",   "error.executable", "error.home",
+        "error.login",     "error.auth_type", "error.timeout",    "error.server_exit",
+        "error.response",  "error.no_limits", "error.read_only",  "error.thread_id",
+        "error.not_codex",
     };
     return keys[static_cast<int>(case_)];
 }

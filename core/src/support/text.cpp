@@ -7,9 +7,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
+#include <vector>
 
 namespace quotalume {
 
@@ -116,6 +119,57 @@ std::string userHomeDirectory(const std::function<const char*(const char*)>& env
         return found->pw_dir;
     }
     return {};
+}
+
+std::string plainExcerpt(std::string_view text, std::size_t limit) {
+    const std::optional<std::string> repaired = repairingUTF8(text);
+    const std::string_view valid = repaired ? std::string_view(*repaired) : text;
+    std::vector<std::string_view> characters;
+    bool space = false;
+    for (std::size_t i = 0; i < valid.size();) {
+        const auto byte = static_cast<unsigned char>(valid[i]);
+        const std::size_t length = byte < 0x80 ? 1 : byte < 0xE0 ? 2 : byte < 0xF0 ? 3 : 4;
+        const std::string_view character = valid.substr(i, length);
+        i += length;
+        // C1 controls are U+0080–U+009F, encoded as C2 80 to C2 9F.
+        const bool control = byte < 0x20 || byte == 0x7F ||
+                             (byte == 0xC2 && static_cast<unsigned char>(character[1]) < 0xA0);
+        if (control || trimmed(character).empty()) {
+            space = true;
+            continue;
+        }
+        if (space && !characters.empty()) {
+            characters.push_back(" ");
+        }
+        space = false;
+        characters.push_back(character);
+    }
+    std::string out;
+    for (std::size_t k = 0; k < characters.size() && k < limit; ++k) {
+        out += characters[k];
+    }
+    if (characters.size() > limit) {
+        while (!out.empty() && out.back() == ' ') {
+            out.pop_back();
+        }
+        out += "\u2026";
+    }
+    return out;
+}
+
+std::string shellQuoted(std::string_view word) {
+    const bool plain = !word.empty() && std::all_of(word.begin(), word.end(), [](char c) {
+        return std::isalnum(static_cast<unsigned char>(c)) ||
+               std::strchr("/._-+:@%=,", c) != nullptr;
+    });
+    if (plain) {
+        return std::string(word);
+    }
+    std::string quoted = "'";
+    for (char c : word) {
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    }
+    return quoted + "'";
 }
 
 }  // namespace quotalume

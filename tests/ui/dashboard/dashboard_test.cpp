@@ -110,6 +110,20 @@ TEST_F(DashboardViewTest, NotificationsRowEditsTheSettingAndOffersPermission) {
     ASSERT_TRUE(shown(view, "notificationAction"));
     find<QAbstractButton>(view, "notificationAction")->click();
     EXPECT_EQ(harness.center.settingsOpened, 1);
+
+    // A desktop with no settings tool gets no button that does nothing.
+    harness.center.settingsTool = false;
+    harness.refresh(harness.reading(24, 39));
+    EXPECT_FALSE(shown(view, "notificationAction"));
+
+    // No notification service at all is not a refusal: it is said so, and looked for again.
+    harness.center.status = NotificationAuthorization::unavailable;
+    harness.monitor->notifier().refreshPermission();
+    harness.loop.drain();
+    harness.settle();
+    EXPECT_EQ(labelText(view, "notificationStatus"), "No notification service is running");
+    ASSERT_TRUE(shown(view, "notificationAction"));
+    EXPECT_EQ(find<QAbstractButton>(view, "notificationAction")->text(), "Check Again");
 }
 
 TEST(PanelGeometryTest, PlacesUnderTheAnchorInsideTheScreen) {
@@ -130,6 +144,15 @@ TEST(PanelGeometryTest, PlacesUnderTheAnchorInsideTheScreen) {
         EXPECT_EQ(PanelGeometry::frame(row.anchor, screen, available, 372, 300), row.expected)
             << row.name;
     }
+    // Without an icon to go by, the panel opens at the corner where the desktop's panel is.
+    const auto corner = [&](QRect area) {
+        return PanelGeometry::frame(PanelGeometry::panelCorner(screen, area), screen, area, 372,
+                                    300);
+    };
+    EXPECT_EQ(corner(available), topRight) << "a bar at the top";
+    EXPECT_EQ(corner(QRect(0, 0, 1000, 660)), QRect(620, 352, 372, 300)) << "a bar at the bottom";
+    EXPECT_EQ(corner(QRect(48, 0, 952, 700)), QRect(56, 8, 372, 300)) << "a bar on the left";
+    EXPECT_FALSE(PanelGeometry::panelCorner(screen, screen)) << "no bar";
 }
 
 TEST(QuotaPanelTest, ReplacesOnlyForRealHeightChangesAndClosesOnEscape) {

@@ -112,13 +112,15 @@ TEST_F(SettingsWindowTest, LanguageSwitchRetitlesEverythingAtOnce) {
 }
 
 TEST_F(SettingsWindowTest, GeneralChoicesGoThroughTheMonitor) {
-    // Weekly rings preview one ring, labelled 7D.
+    // The preview is the tray's own picture: the sample before any reading, the figures after.
     auto* preview = find<MenuBarStylePreview>(window, "settings.preview");
     choose("settings.style", indexOf(allMenuBarStyles, MenuBarStyle::rings));
-    const int bothWidth = preview->image()->width();
     choose("settings.scope", indexOf(allMenuBarScopes, MenuBarScope::weekly));
     EXPECT_EQ(preview->accessibleName(), "7D 61%");
-    EXPECT_LT(preview->image()->width(), bothWidth);
+    harness.start(harness.reading(20, 70));
+    EXPECT_EQ(preview->look(),
+              (TrayIconImage{MenuBarStyle::rings, {{QuotaWindow::weekly, 30, "30%"}}}));
+    EXPECT_EQ(preview->accessibleName(), "7D 30%");
 
     choose("settings.interval", 3);
     EXPECT_EQ(harness.monitor->settings().refreshInterval, 120);

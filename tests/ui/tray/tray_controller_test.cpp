@@ -1,39 +1,50 @@
 #include "tray/tray_controller.hpp"
 #include "monitor_harness.hpp"
-#include "style/brand_assets.hpp"
 #include "tray/tray_icon_image.hpp"
 
 #include <QAction>
+#include <QGuiApplication>
+#include <QPainter>
 #include <QPalette>
+
+#include <cmath>
+#include <set>
 
 namespace quotalume {
 namespace {
 
 using Item = MenuBarPresentation::Item;
+using Badge = TrayIconImage::Badge;
 
-TEST(TrayControllerTest, FollowsTheMonitorAndRedrawsOnlyWhenStyleItemsOrWarningChange) {
+QByteArray bytesOf(const QImage& image) {
+    return QByteArray(reinterpret_cast<const char*>(image.constBits()),
+                      static_cast<int>(image.sizeInBytes()));
+}
+
+TEST(TrayControllerTest, FollowsTheMonitorAndRedrawsOnlyWhenItsPictureChanges) {
     test::MonitorHarness harness;
     TrayController tray(*harness.bridge);
-    EXPECT_EQ(tray.icon().icon().cacheKey(), BrandAssets::menuBarIcon().cacheKey())
-        << "nothing to draw before the first reading";
+    const auto shows = [&](const TrayIconImage& look) {
+        return tray.icon().icon().pixmap(48).toImage() == look.image(48);
+    };
+    EXPECT_TRUE(shows(TrayIconImage{})) << "the logo before the first reading";
     // Without a tray the icon's place is unknown, as under StatusNotifierItem hosts.
     EXPECT_EQ(tray.anchor(QPoint(640, 3)), QRect(640, 3, 1, 1));
 
     harness.start(harness.reading(20, 60));
     const qint64 fresh = tray.icon().icon().cacheKey();
-    EXPECT_NE(fresh, BrandAssets::menuBarIcon().cacheKey());
     EXPECT_TRUE(tray.icon().toolTip().startsWith("5H 80% \u00b7 7D 40%\n"));
-
-    // A refresh in flight changes the status line only.
     harness.refresh();
-    EXPECT_EQ(tray.icon().icon().cacheKey(), fresh);
-    EXPECT_TRUE(tray.icon().toolTip().contains(test::text("status.refreshing")));
+    EXPECT_EQ(tray.icon().icon().cacheKey(), fresh) << "a refresh in flight redraws nothing";
 
-    // A failed reading keeps the numbers but warns.
-    harness.answer(LocalizedMessage("error.no_limits"));
-    ASSERT_TRUE(harness.monitor->lastError().has_value());
-    EXPECT_TRUE(tray.icon().toolTip().startsWith("! 5H 80%"));
-    EXPECT_NE(tray.icon().icon().cacheKey(), fresh);
+    // A failed reading keeps the figures, badges them and says why, as plain text.
+    harness.answer(
+        LocalizedMessage("error.rpc_said", {"account/read", "-32603", "<b>offline</b>"}));
+    EXPECT_TRUE(shows(TrayIconImage{
+        MenuBarStyle::percentage,
+        MenuBarPresentation::items(harness.monitor->snapshot()->codexBucket(), MenuBarScope::both),
+        Badge::failed}));
+    EXPECT_TRUE(tray.icon().toolTip().contains("&lt;b&gt;offline&lt;/b&gt;"));
 
     const QAction* quit = test::find<QAction>(tray.menu(), "quit");
     const QString english = quit->text();
@@ -42,42 +53,76 @@ TEST(TrayControllerTest, FollowsTheMonitorAndRedrawsOnlyWhenStyleItemsOrWarningC
     EXPECT_NE(quit->text(), english);
 }
 
-TEST(TrayControllerTest, InkIsWhiteOnGnomeShellsBarElseThePalettesText) {
-    QPalette palette;
-    palette.setColor(QPalette::WindowText, QColor(20, 30, 40));
-    for (auto [desktops, ink] : {std::pair{"ubuntu:GNOME", QColor(Qt::white)},
-                                 {"GNOME-Flashback:GNOME", QColor(20, 30, 40)},
-                                 {"KDE", QColor(20, 30, 40)},
-                                 {"", QColor(20, 30, 40)}}) {
-        EXPECT_EQ(TrayController::panelInk(palette, QString::fromLatin1(desktops)), ink)
-            << "XDG_CURRENT_DESKTOP=" << desktops;
-    }
+// WCAG's contrast ratio of two opaque colours.
+double contrast(QColor a, QColor b) {
+    const auto luminance = [](QColor c) {
+        const auto linear = [](double v) {
+            return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+        };
+        return 0.2126 * linear(c.redF()) + 0.7152 * linear(c.greenF()) + 0.0722 * linear(c.blueF());
+    };
+    const double x = luminance(a), y = luminance(b);
+    return (std::max(x, y) + 0.05) / (std::min(x, y) + 0.05);
 }
 
-TEST(TrayIconImageTest, OneRingForOneOrTwoWindowsAndABadgeWhenStale) {
-    const Item fiveHour{QuotaWindow::fiveHour, 80, "80%"};
-    const Item weekly{QuotaWindow::weekly, 40, "40%"};
-    EXPECT_FALSE(TrayIconImage{}.image(22).has_value());
-    EXPECT_FALSE(
-        (TrayIconImage{MenuBarStyle::rings, {fiveHour, weekly, fiveHour}}).image(22).has_value());
-    const std::vector<Item> both{fiveHour, weekly};
-    EXPECT_EQ(TrayIconImage::lowest(both), &both[1]);
-    struct Row {
-        const char* name;
-        std::vector<Item> items;
-        bool stale;
-    };
-    for (const auto& row : {Row{"fresh", {fiveHour}, false}, Row{"stale", {fiveHour}, true},
-                            Row{"stale, two windows", {fiveHour, weekly}, true}}) {
-        SCOPED_TRACE(row.name);
-        for (int pixels : {16, 22, 64}) {
-            const auto image =
-                TrayIconImage{MenuBarStyle::percentage, row.items, row.stale}.image(pixels);
-            ASSERT_TRUE(image.has_value());
-            // The badge sits outside the ring, in the top right corner.
-            const QPoint corner(pixels * 20 / 22, pixels * 2 / 22);
-            EXPECT_EQ(image->pixelColor(corner).alphaF() > 0.5, row.stale) << pixels << " px";
+// The share of the icon's area that stands at least 3:1 from the panel it is shown on.
+double standingOut(const QImage& icon, QColor panel) {
+    QImage shown(icon.size(), QImage::Format_ARGB32);
+    shown.fill(panel);
+    {
+        QPainter painter(&shown);
+        painter.drawImage(0, 0, icon);
+    }
+    int count = 0;
+    for (int y = 0; y < shown.height(); ++y) {
+        for (int x = 0; x < shown.width(); ++x) {
+            count += contrast(shown.pixelColor(x, y), panel) >= 3 ? 1 : 0;
         }
+    }
+    return static_cast<double>(count) / (shown.width() * shown.height());
+}
+
+// Every style and scope reads on a dark and a light panel whatever the application's palette,
+// and each gives a picture of its own.
+TEST(TrayIconImageTest, EveryStyleAndScopeStandsOutOnAnyPanelAndIsItsOwnPicture) {
+    const auto bucket = RateBucket{"codex", std::nullopt, RateWindow{24, 300, std::nullopt},
+                                   RateWindow{81, 10080, std::nullopt}};
+    const QPalette original = QGuiApplication::palette();
+    std::set<QByteArray> pictures;
+    for (const bool darkPalette : {false, true}) {
+        QPalette palette = original;
+        palette.setColor(QPalette::WindowText, darkPalette ? Qt::white : Qt::black);
+        palette.setColor(QPalette::Window, darkPalette ? QColor(0x30, 0x30, 0x30) : Qt::white);
+        QGuiApplication::setPalette(palette);
+        for (MenuBarStyle style : allMenuBarStyles) {
+            for (MenuBarScope scope : allMenuBarScopes) {
+                SCOPED_TRACE(std::string(rawValue(style)) + " " + rawValue(scope) +
+                             (darkPalette ? ", dark palette" : ", light palette"));
+                const TrayIconImage look{style, MenuBarPresentation::items(bucket, scope)};
+                for (const QColor panel : {QColor(0x20, 0x20, 0x20), QColor(0xf0, 0xf0, 0xf0)}) {
+                    EXPECT_GE(standingOut(look.image(22), panel), 0.08)
+                        << panel.name().toStdString();
+                }
+                pictures.insert(bytesOf(look.image(48)));
+            }
+        }
+    }
+    QGuiApplication::setPalette(original);
+    EXPECT_EQ(pictures.size(), allMenuBarStyles.size() * allMenuBarScopes.size());
+}
+
+TEST(TrayIconImageTest, ABadgeWhenStaleOrFailedWithFiguresOrWithout) {
+    const std::vector<Item> figures{{QuotaWindow::fiveHour, 80, "80%"}};
+    for (const auto& items : {figures, std::vector<Item>{}}) {
+        SCOPED_TRACE(items.empty() ? "no figures" : "figures");
+        // The badge sits in the top right corner, red for a failure, amber when stale.
+        const auto corner = [&](Badge badge) {
+            return TrayIconImage{MenuBarStyle::rings, items, badge}.image(22).pixelColor(15, 4);
+        };
+        EXPECT_GT(corner(Badge::failed).red(), 200);
+        EXPECT_LT(corner(Badge::failed).green(), 130);
+        EXPECT_GT(corner(Badge::stale).green(), 150);
+        EXPECT_NE(corner(Badge::none), corner(Badge::failed));
     }
 }
 
