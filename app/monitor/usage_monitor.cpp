@@ -96,14 +96,15 @@ UsageMonitor::UsageMonitor(MonitorPorts ports, bool demo)
       notifier_(ports.notifications, [this] { publish(); }),
       demo_(demo),
       now_(ports.clock.now()) {
+    // The look is the user's even in demonstration, which shows what the tray would show.
+    menuBarStyle_ = loadMenuBarStyle(preferences_);
+    menuBarScope_ = loadMenuBarScope(preferences_);
     if (demo_) {
-        // Nothing of the user's is read: defaults, a fresh state and the made-up reading.
+        // Nothing else of the user's is read: default settings, a fresh state, made-up figures.
         demoSnapshot_ = demoSnapshot(now_);
         return;
     }
     settings_ = Settings::load(preferences_);
-    menuBarStyle_ = loadMenuBarStyle(preferences_);
-    menuBarScope_ = loadMenuBarScope(preferences_);
     if (auto unreadable = preferences_.unreadableFile()) {
         preferencesWarning_ =
             LocalizedMessage("error.preferences_unreadable", {unreadable->string()});

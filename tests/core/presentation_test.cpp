@@ -12,56 +12,37 @@
 namespace quotalume {
 namespace {
 
-// What the tray's square shows: both windows where they fit, else the one with the least left;
-// a mark whenever the picture alone does not say which window it is.
-TEST(MenuBarSquareTest, ShowsWhatFitsAndNamesALoneWindow) {
+// What the tray's square shows: every window, the figures that stay legible, and a mark
+// whenever the picture alone does not say which window it is.
+TEST(MenuBarSquareTest, ShowsWhatStaysLegibleAndNamesALoneWindow) {
     using Item = MenuBarPresentation::Item;
     const Item five{QuotaWindow::fiveHour, 76, "76%"}, week{QuotaWindow::weekly, 61, "61%"};
     const std::vector<Item> both{five, week}, weekOnly{week};
-    const auto fiveHour = QuotaWindow::fiveHour, weekly = QuotaWindow::weekly;
     using Square = MenuBarPresentation::Square;
     const struct {
         const char* name;
         MenuBarStyle style;
         std::vector<Item> items;
-        int pixels;
         Square expected;
     } rows[] = {
         {"one figure says its window",
          MenuBarStyle::percentage,
          weekOnly,
-         22,
-         {weekOnly, weekOnly, weekly}},
-        {"two figures where they fit", MenuBarStyle::percentage, both, 32, {both, both, {}}},
-        {"else the lower one, named",
-         MenuBarStyle::percentage,
-         both,
-         24,
-         {weekOnly, weekOnly, weekly}},
-        {"two bars need no mark", MenuBarStyle::bars, both, 22, {both, {}, {}}},
-        {"a lone bar is named", MenuBarStyle::bars, {five}, 22, {{five}, {}, fiveHour}},
-        {"figures over bars need room",
-         MenuBarStyle::barsPercentage,
-         both,
-         32,
-         {weekOnly, weekOnly, weekly}},
-        {"and have it at 48", MenuBarStyle::barsPercentage, both, 48, {both, both, {}}},
-        {"two rings, no figure", MenuBarStyle::rings, both, 22, {both, {}, {}}},
-        {"two rings around the lower figure",
+         {weekOnly, weekOnly, QuotaWindow::weekly}},
+        {"two figures in their order", MenuBarStyle::percentage, both, {both, both, {}}},
+        {"two bars need no mark", MenuBarStyle::bars, both, {both, {}, {}}},
+        {"a lone bar is named", MenuBarStyle::bars, {five}, {{five}, {}, QuotaWindow::fiveHour}},
+        {"a figure over each bar", MenuBarStyle::barsPercentage, both, {both, both, {}}},
+        {"two rings, no figure", MenuBarStyle::rings, both, {both, {}, {}}},
+        {"two rings around the lower figure, named",
          MenuBarStyle::ringsPercentage,
          both,
-         32,
-         {both, weekOnly, weekly}},
-        {"one ring when two do not fit",
-         MenuBarStyle::ringsPercentage,
-         both,
-         22,
-         {weekOnly, weekOnly, weekly}},
-        {"nothing to show", MenuBarStyle::rings, {}, 22, {}},
+         {both, weekOnly, QuotaWindow::weekly}},
+        {"nothing to show", MenuBarStyle::rings, {}, {}},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
-        EXPECT_EQ(MenuBarPresentation::square(row.style, row.items, row.pixels), row.expected);
+        EXPECT_EQ(MenuBarPresentation::square(row.style, row.items), row.expected);
     }
 }
 

@@ -42,7 +42,7 @@ QString mark(QuotaWindow window) {
 }
 
 // Bold text as tall as `box` allows, centred on the box by its ink. Too wide, it is first
-// narrowed (to four fifths at most), then made smaller: digits keep their height longest.
+// narrowed (to seven tenths at most), then made smaller: digits keep their height longest.
 void drawFitted(QPainter& painter, const QString& text, const QRectF& box, const QColor& colour) {
     QFont font = QGuiApplication::font();
     font.setBold(true);
@@ -55,7 +55,7 @@ void drawFitted(QPainter& painter, const QString& text, const QRectF& box, const
     }
     double narrow = 1;
     if (bounds.width() > box.width()) {
-        narrow = std::max(0.8, box.width() / bounds.width());
+        narrow = std::max(0.7, box.width() / bounds.width());
         if (bounds.width() * narrow > box.width()) {
             font.setPixelSize(std::max(
                 1, static_cast<int>(
@@ -134,19 +134,26 @@ void drawFigures(QPainter& painter, const MenuBarPresentation::Square& square, c
 void drawBars(QPainter& painter, const MenuBarPresentation::Square& square, const QRectF& area,
               double side) {
     const double barHeight = std::max(2.0, side * (square.figures.empty() ? 0.2 : 0.14));
-    if (square.windows.size() == 2) {
-        // A row per window, the five-hour one on top; its figure above its bar when written.
+    if (square.windows.size() == 2 && square.figures.empty()) {
+        // A row per window, the five-hour one on top.
         for (std::size_t i = 0; i < 2; ++i) {
-            const QRectF row(area.left(), area.top() + i * area.height() / 2, area.width(),
-                             area.height() / 2);
-            if (square.figures.size() == 2) {
-                drawFitted(painter, figure(square.figures[i]),
-                           QRectF(row.left(), row.top(), row.width(), row.height() * 0.6),
-                           levelColour(square.figures[i].remainingPercent));
-            }
-            const double y = square.figures.size() == 2 ? row.top() + row.height() * 0.68
-                                                        : row.center().y() - barHeight / 2;
-            drawBar(painter, QRectF(row.left(), y, row.width(), barHeight),
+            const double y = area.top() + (i + 0.5) * area.height() / 2 - barHeight / 2;
+            drawBar(painter, QRectF(area.left(), y, area.width(), barHeight),
+                    square.windows[i].remainingPercent);
+        }
+        return;
+    }
+    if (square.windows.size() == 2) {
+        // A column per window, the five-hour one on the left: its figure over its bar.
+        const double gap = area.width() * 0.05;
+        const double column = (area.width() - gap) / 2;
+        for (std::size_t i = 0; i < 2; ++i) {
+            const double left = area.left() + i * (column + gap);
+            drawFitted(
+                painter, figure(square.figures[i]),
+                QRectF(left, area.top() + area.height() * 0.14, column, area.height() * 0.46),
+                levelColour(square.figures[i].remainingPercent));
+            drawBar(painter, QRectF(left, area.top() + area.height() * 0.72, column, barHeight),
                     square.windows[i].remainingPercent);
         }
         return;
@@ -176,11 +183,12 @@ void drawBars(QPainter& painter, const MenuBarPresentation::Square& square, cons
 
 void drawRings(QPainter& painter, const MenuBarPresentation::Square& square, const QRectF& area,
                double side) {
-    const double lineWidth = std::max(1.6, side * 0.1);
+    // Two rings are thinner, to leave the figure inside them its height.
+    const double lineWidth = std::max(1.2, side * (square.windows.size() == 2 ? 0.075 : 0.1));
     QRectF circle = area.adjusted(lineWidth / 2, lineWidth / 2, -lineWidth / 2, -lineWidth / 2);
     for (std::size_t i = 0; i < square.windows.size(); ++i) {
         if (i > 0) {
-            circle.adjust(lineWidth * 1.6, lineWidth * 1.6, -lineWidth * 1.6, -lineWidth * 1.6);
+            circle.adjust(lineWidth * 1.5, lineWidth * 1.5, -lineWidth * 1.5, -lineWidth * 1.5);
         }
         drawGauge(painter, circle, lineWidth, square.windows[i].remainingPercent);
     }
@@ -213,7 +221,7 @@ QImage TrayIconImage::image(int pixels) const {
     QPainter painter(&image);
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setRenderHint(QPainter::TextAntialiasing);
-    const auto square = MenuBarPresentation::square(style, items, pixels);
+    const auto square = MenuBarPresentation::square(style, items);
     if (square.windows.empty()) {
         BrandAssets::menuBarIcon().paint(&painter, QRect(0, 0, pixels, pixels));
     } else {
@@ -221,7 +229,7 @@ QImage TrayIconImage::image(int pixels) const {
         painter.setPen(QPen(edge, 1));
         painter.setBrush(tile);
         painter.drawRoundedRect(QRectF(0.5, 0.5, side - 1, side - 1), radius, radius);
-        const double padding = std::max(1.5, side * 0.09);
+        const double padding = std::max(1.0, side * 0.07);
         const QRectF area(padding, padding, side - 2 * padding, side - 2 * padding);
         if (usesRings(style)) {
             drawRings(painter, square, area, side);

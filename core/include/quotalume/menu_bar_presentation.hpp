@@ -26,17 +26,18 @@ struct MenuBarPresentation {
     static std::string title(const std::optional<RateBucket>& bucket, bool stale,
                              MenuBarScope scope);
 
-    // What the tray's square shows of the items at `pixels` × `pixels`: every window as a bar
-    // or a ring, and the figures where they fit. Two figures need room (the digits at least
-    // 7 px tall); below that only the window with the least left is shown, with its figure.
-    // Whenever the picture alone would not say which window it is, it carries a 5H/7D mark.
+    // What the tray's square shows of the items: every window as a bar or a ring, and the
+    // figures the style writes where they stay legible at 22 px (digits at least 7 px tall):
+    // two stacked, or one over each bar; inside two rings only the lower one fits. Panels scale
+    // whichever size of the icon they pick, so the picture is the same at every size. Whenever
+    // it alone would not say which window a figure, bar or ring is, it carries a 5H/7D mark.
     struct Square {
         std::vector<Item> windows;          // drawn, in window order
         std::vector<Item> figures;          // whose figures are written
         std::optional<QuotaWindow> marked;  // named by a small mark
         friend bool operator==(const Square&, const Square&) = default;
     };
-    static Square square(MenuBarStyle style, const std::vector<Item>& items, int pixels);
+    static Square square(MenuBarStyle style, const std::vector<Item>& items);
     // The item with the least left, the first of equals; null when there is none.
     static const Item* lowest(const std::vector<Item>& items);
 };

@@ -74,25 +74,17 @@ const MenuBarPresentation::Item* MenuBarPresentation::lowest(const std::vector<I
 }
 
 MenuBarPresentation::Square MenuBarPresentation::square(MenuBarStyle style,
-                                                        const std::vector<Item>& items,
-                                                        int pixels) {
+                                                        const std::vector<Item>& items) {
     Square square;
     const Item* least = lowest(items);
     if (least == nullptr || items.size() > 2) {
         return square;
     }
-    // The smallest squares where two windows still read: figures stacked need rows of 14 px,
-    // a figure above each bar more, and two rings around a figure a ring's width on each side.
-    const int room = style == MenuBarStyle::percentage        ? 28
-                     : style == MenuBarStyle::barsPercentage  ? 40
-                     : style == MenuBarStyle::ringsPercentage ? 32
-                                                              : 0;
-    const bool both = items.size() == 2 && pixels >= room;
-    square.windows = both ? items : std::vector<Item>{*least};
+    square.windows = items;
     if (showsPercentage(style)) {
-        // Two rings carry one figure, the lower one, in their middle.
-        square.figures = both && !usesRings(style) ? items : std::vector<Item>{*least};
+        square.figures = usesRings(style) ? std::vector<Item>{*least} : items;
     }
+    // Two bars, rings or figures keep the order of the title, five-hour first.
     if (square.windows.size() == 1 || square.figures.size() == 1) {
         square.marked =
             square.figures.empty() ? square.windows.front().window : square.figures.front().window;
