@@ -45,6 +45,10 @@ struct MonitorState {
 
     // Keeps only what belongs to the Codex bucket (older versions stored others too).
     void retainCodexOnly();
+    // Whether a restart from `other` would detect exactly the resets one from this state
+    // would: the same account and figures; the times of the readings may differ. Records are
+    // not compared: they are written whenever they change.
+    bool restartsAlike(const MonitorState& other) const;
 
     friend bool operator==(const MonitorState&, const MonitorState&) = default;
 };

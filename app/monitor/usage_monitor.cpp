@@ -22,7 +22,11 @@ using std::chrono::duration_cast;
 using std::chrono::seconds;
 
 constexpr Duration clockPeriod = seconds(1);
+// How soon a pass is tried again while something is owed now (a save that failed, say).
 constexpr Duration deliveryPeriod = seconds(10);
+// A reading that changes nothing a restart needs is still written this often, so the stored
+// one is never older.
+constexpr Duration savedReadingAge = std::chrono::minutes(15);
 
 LocalizedMessage message(const char* key) {
     return LocalizedMessage(key);
@@ -142,20 +146,75 @@ void UsageMonitor::later(Work work) {
 void UsageMonitor::start() {
     localeObservation_ = signals_.onLocaleChange([this] { publish(); });
     loginItemEnabled_ = loginItems_.status() == LoginItemStatus::enabled;
-    clockTimer_ = loop_.startTimer(clockPeriod, true, [this] {
-        now_ = clock_.now();
-        publish();
-    });
+    started_ = true;
+    showClock(clockShown_);
     notifier_.refreshPermission();
     if (!demo_) {
         if (settings_.webhookEnabled) {
             loadWebhookConfiguration();
         }
         observations_.push_back(signals_.onWake([this] { refresh(); }));
-        deliveryTimer_ = loop_.startTimer(deliveryPeriod, true, [this] { deliverPending(); });
+        armDelivery();
+        armStaleness();
         runFirstStart();
     }
     publish();
+}
+
+void UsageMonitor::showClock(bool shown) {
+    clockShown_ = shown;
+    clockTimer_.reset();
+    if (!shown || !started_ || stopped_) {
+        return;
+    }
+    now_ = clock_.now();
+    clockTimer_ = loop_.startTimer(clockPeriod, true, [this] {
+        now_ = clock_.now();
+        publish();
+    });
+    publish();
+}
+
+void UsageMonitor::armDelivery() {
+    deliveryTimer_.reset();
+    if (demo_ || !started_ || stopped_ || !engineHeld_) {
+        return;
+    }
+    const Date current = clock_.now();
+    std::optional<Date> due;
+    for (const EventRecord& record : state_.records) {
+        std::optional<Date> when;
+        if (record.localPending || (record.webhookPending && !record.nextAttemptAt)) {
+            when = current + deliveryPeriod;
+        } else if (record.webhookPending) {
+            when = *record.nextAttemptAt;
+        }
+        if (when && (!due || *when < *due)) {
+            due = when;
+        }
+    }
+    if (!due) {
+        return;  // nothing owed: nothing to wake for
+    }
+    const Duration wait = std::max(Duration(0), duration_cast<Duration>(*due - current));
+    // Posted, so the pass that re-arms this timer runs outside the timer's own callback.
+    deliveryTimer_ = loop_.startTimer(wait, false, [this] { later([this] { deliverPending(); }); });
+}
+
+void UsageMonitor::armStaleness() {
+    staleTimer_.reset();
+    if (demo_ || stopped_ || !state_.snapshot || isStale()) {
+        return;
+    }
+    // The moment isStale() turns true, so the badge shows on time with no clock ticking.
+    const auto threshold = duration<double>(std::max(2 * settings_.refreshInterval, 90.0));
+    const Date when =
+        state_.snapshot->observedAt + duration_cast<Duration>(threshold) + Duration(1);
+    const Duration wait = std::max(Duration(0), duration_cast<Duration>(when - clock_.now()));
+    staleTimer_ = loop_.startTimer(wait, false, [this] {
+        now_ = clock_.now();
+        publish();
+    });
 }
 
 void UsageMonitor::stop() {
@@ -163,11 +222,26 @@ void UsageMonitor::stop() {
     refreshTimer_.reset();
     clockTimer_.reset();
     deliveryTimer_.reset();
+    staleTimer_.reset();
     observations_.clear();
     localeObservation_.reset();
-    if (!stateSaved_) {
-        persist();  // a last try: the disk may take it now
+    // A last try if the disk refused the state, and the latest reading if one was skipped, so
+    // the next start compares against it.
+    if (!stateSaved_ ||
+        (saved_ && (saved_->snapshot != state_.snapshot || saved_->detector != state_.detector))) {
+        persist();
     }
+}
+
+void UsageMonitor::persistReading(bool recorded) {
+    // A reading that changes nothing a restart needs is not worth a write (and an fsync) every
+    // few seconds: only its time would change on disk. It is written at least this often all
+    // the same.
+    if (!recorded && stateSaved_ && saved_ && saved_->restartsAlike(state_) &&
+        clock_.now() - savedAt_ < savedReadingAge) {
+        return;
+    }
+    persist();
 }
 
 bool UsageMonitor::claimEngine() {
@@ -271,10 +345,12 @@ Task UsageMonitor::runRefresh() {
 
     // A result for a source the user has since replaced belongs to nobody.
     if (settingsRevision_ == revision) {
+        bool recorded = false;
         if (auto* reading = std::get_if<UsageSnapshot>(&result)) {
             if (engineHeld_) {
                 adoptAccount(*reading);
                 std::vector<ResetEvent> events = state_.detector.observe(*reading);
+                recorded = !events.empty();
                 state_.snapshot = std::move(*reading);
                 recordEvents(std::move(events));
             } else {
@@ -284,7 +360,7 @@ Task UsageMonitor::runRefresh() {
             lastError_.reset();
             sourceConnection_.complete(revision, std::nullopt);
             failures_ = 0;
-            persist();
+            persistReading(recorded);
         } else {
             failures_ += 1;
             lastError_ = std::get<LocalizedMessage>(std::move(result));
@@ -358,6 +434,7 @@ void UsageMonitor::scheduleNextRefresh() {
     nextRefreshAt_ = current + wait;
     // Posted, so the refresh that replaces this timer runs outside the timer's own callback.
     refreshTimer_ = loop_.startTimer(wait, false, [this] { later([this] { refresh(); }); });
+    armStaleness();  // the threshold follows the interval
     publish();
 }
 
@@ -458,6 +535,12 @@ void UsageMonitor::persist() {
     }
     try {
         store_.save(state_);
+        // The reading only: records are written whenever they change, and a second copy of the
+        // whole history would double what the engine keeps.
+        saved_.emplace();
+        saved_->detector = state_.detector;
+        saved_->snapshot = state_.snapshot;
+        savedAt_ = clock_.now();
         stateSaved_ = true;
         persistenceWarning_.reset();
     } catch (const std::exception&) {
@@ -485,6 +568,7 @@ Task UsageMonitor::runDeliveryPass() {
     if (!stateSaved_) {
         persist();
         if (!stateSaved_) {
+            armDelivery();  // the disk may take it in a while
             publish();
             co_return;
         }
@@ -578,6 +662,7 @@ Task UsageMonitor::runDeliveryPass() {
         publish();
     }
     isDelivering_ = false;
+    armDelivery();
     publish();
 }
 

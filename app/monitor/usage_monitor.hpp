@@ -72,6 +72,10 @@ public:
     bool saveWebhook(const WebhookConfiguration& configuration, bool enabled);
     WebhookConfiguration loadWebhook();
     void setLaunchAtLogin(bool enabled);
+    // A window that shows the time (countdowns, "updated …") is open: the clock ticks every
+    // second only then. With it closed nothing ticks; the figures go stale on a timer of their
+    // own, and deliveries wake the engine only when something is due.
+    void showClock(bool shown);
     // Reads every `interval` instead of on the schedule; for tests of the whole application,
     // which cannot wait out the schedule's 15-second minimum.
     void overrideRefreshInterval(Duration interval) { refreshOverride_ = interval; }
@@ -130,6 +134,9 @@ private:
 
     void publish();
     void persist();
+    void persistReading(bool recorded);
+    void armDelivery();
+    void armStaleness();
     bool claimEngine();
     void takeOver();
     bool keepUnreadableAside();
@@ -199,6 +206,11 @@ private:
     std::unique_ptr<TimerHandle> refreshTimer_;
     std::unique_ptr<TimerHandle> clockTimer_;
     std::unique_ptr<TimerHandle> deliveryTimer_;
+    std::unique_ptr<TimerHandle> staleTimer_;
+    bool started_ = false;
+    bool clockShown_ = false;
+    std::optional<MonitorState> saved_;  // the reading the state file holds, without records
+    Date savedAt_;
     std::vector<std::unique_ptr<Subscription>> observations_;
     std::unique_ptr<Subscription> localeObservation_;
 };

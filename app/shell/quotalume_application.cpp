@@ -88,8 +88,8 @@ void QuotalumeApplication::launch(bool statusNotifierHost) {
             stderr);
         // The window is all there is of the app now; closing it keeps the engine running, and
         // the first time it is closed the user is told so.
-        dashboard_->panel()->installEventFilter(this);
         dashboard_->showAsWindow();
+        dashboard_->panel()->installEventFilter(this);
     } else if (options_.show) {
         openDashboard(nearTheTray());
     }

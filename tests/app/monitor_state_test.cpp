@@ -13,6 +13,7 @@
 #include <chrono>
 #include <fstream>
 #include <functional>
+#include <tuple>
 
 namespace quotalume {
 namespace {
@@ -197,6 +198,73 @@ TEST(MonitorStateTest, WhatCannotBeReadGivesAFreshStateAndStaysAsItWas) {
 }
 
 // The atomic, owner-only writing itself is the private-file writer's, tested with it.
+// The engine skips writing a reading that restartsAlike() the stored state. A restart from that
+// stored state must then find exactly the resets a restart from the latest reading would: on
+// the detector's own cases, with a skipped reading between the two.
+TEST(MonitorStateTest, ARestartAfterSkippedReadingsFindsTheSameResets) {
+    using Window = test::WindowReading;
+    using test::reading;
+    constexpr double T = 1760000000, week = 604800;
+    const struct {
+        const char* name;
+        UsageSnapshot first;
+        UsageSnapshot second;
+    } cases[] = {
+        {"weekly new window", reading(T - 100, {}, Window{40, T}),
+         reading(T + 5, {}, Window{3, T + week})},
+        {"reset moved exactly 60 s", reading(T - 100, {}, Window{40, T}),
+         reading(T + 5, {}, Window{3, T + 60})},
+        {"reset moved 61 s", reading(T - 100, {}, Window{40, T}),
+         reading(T + 5, {}, Window{3, T + 61})},
+        {"next reset not yet due", reading(T - 100, {}, Window{40, T}),
+         reading(T + 500, {}, Window{3, T + 400})},
+        {"restored", reading(T - 100, Window{12}), reading(T + 5, Window{0})},
+        {"another account", reading(T - 100, Window{12}), reading(T + 5, Window{0}, {}, "other")},
+        {"both windows", reading(T - 100, Window{90, T}, Window{70, T}),
+         reading(T + 5, Window{0, T + 18000}, Window{1, T + week})},
+    };
+    const auto observed = [](MonitorState state, const UsageSnapshot& snapshot) {
+        state.detector.observe(snapshot);
+        state.snapshot = snapshot;
+        return state;
+    };
+    const auto found = [](MonitorState state, const UsageSnapshot& snapshot) {
+        std::vector<std::tuple<QuotaWindow, ResetReason, double>> events;
+        for (const ResetEvent& event : state.detector.observe(snapshot)) {
+            events.emplace_back(event.window, event.reason, event.previousUsedPercent);
+        }
+        return events;
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const MonitorState stored = observed({}, c.first);
+        int skipped = 0;
+        // Between the stored reading and the next one: the same figures later, a reset time a
+        // few seconds off, a figure that moved. Whatever would be skipped must not matter.
+        for (const double shift : {0.0, 30.0, -30.0}) {
+            for (const double used : {0.0, 1.0}) {
+                UsageSnapshot between = c.first;
+                between.observedAt += std::chrono::seconds(50);
+                for (auto* window : {&between.buckets[0].primary, &between.buckets[0].secondary}) {
+                    if (*window && (*window)->usedPercent) {
+                        *(*window)->usedPercent += used;
+                        if ((*window)->resetsAt) {
+                            *(*window)->resetsAt += shift;
+                        }
+                    }
+                }
+                const MonitorState latest = observed(stored, between);
+                if (latest.restartsAlike(stored)) {
+                    ++skipped;
+                    EXPECT_EQ(found(stored, c.second), found(latest, c.second))
+                        << "shifted " << shift << " s, " << used << " % more used";
+                }
+            }
+        }
+        EXPECT_GT(skipped, 0) << "a reading whose time alone changed is skipped";
+    }
+}
+
 TEST(MonitorStateTest, SavedFileIsOwnerOnly) {
     TempDir dir;
     test::ScopedUmask permissive(0);

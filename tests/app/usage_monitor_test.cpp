@@ -143,6 +143,8 @@ protected:
         return stored;
     }
 
+    Duration until(Date when) const { return std::chrono::ceil<Duration>(when - clock.now_); }
+
     void enableWebhook() { ASSERT_TRUE(monitor->saveWebhook(receiver, true)); }
 
     const EventRecord& onlyRecord() const {
@@ -794,7 +796,7 @@ TEST_F(MonitorTest, DemoModeTouchesNothing) {
     EXPECT_EQ(webhooks.calls.requests().size(), 0u);
     EXPECT_TRUE(center.posted.empty());
     EXPECT_FALSE(m.nextRefreshAt());
-    EXPECT_EQ(loop.activeTimers(), 1u) << "only the one-second clock";
+    EXPECT_EQ(loop.activeTimers(), 0u) << "no window shows the time";
     EXPECT_FALSE(fs::exists(dir.path() / "data"));
     EXPECT_EQ(preferences.writes, 0);
     EXPECT_EQ(loginItems.current, LoginItemStatus::disabled);
@@ -803,6 +805,62 @@ TEST_F(MonitorTest, DemoModeTouchesNothing) {
     EXPECT_EQ(m.webhookFeedback(), LocalizedMessage("webhook.demo"));
     EXPECT_EQ(m.statusText(), L10n::text("status.demo"));
     EXPECT_EQ(m.visibleWindows().size(), 2u);
+}
+
+TEST_F(MonitorTest, NothingTicksWhileNoWindowShowsTheTimeAndNothingIsOwed) {
+    startWithOneReset();
+    UsageMonitor& m = *monitor;
+    int published = 0;
+    const auto subscription = m.subscribe([&] { ++published; });
+    EXPECT_EQ(loop.activeTimers(), 2u) << "the next reading and the moment it goes stale";
+    m.showClock(true);
+    loop.advance(seconds(3));
+    EXPECT_EQ(published, 4) << "shown at once, then every second";
+    m.showClock(false);
+    EXPECT_EQ(loop.activeTimers(), 2u);
+    published = 0;
+    loop.advance(until(*m.nextRefreshAt()) - seconds(1));
+    EXPECT_EQ(published, 0);
+
+    // A reading that never ends: the badge still shows the moment the figures are stale.
+    loop.advance(seconds(1));
+    ASSERT_EQ(codex.calls.waiting(), 1u);
+    const Date stale = m.snapshot()->observedAt + seconds(90);
+    loop.advance(until(stale));
+    EXPECT_FALSE(m.isStale());
+    published = 0;
+    loop.advance(seconds(1));
+    EXPECT_TRUE(m.isStale());
+    EXPECT_EQ(published, 1);
+}
+
+TEST_F(MonitorTest, AReadingIsWrittenWhenARestartNeedsItAndAtLeastEveryQuarterHour) {
+    UsageMonitor& m = started();
+    const auto storedAt = [&] { return StateStore(data()).load().state.snapshot->observedAt; };
+    const auto next = [&](double used, double resetsAt = 1'800'003'600) {
+        loop.advance(until(*m.nextRefreshAt()));
+        UsageSnapshot snapshot = reading(used);
+        snapshot.buckets[0].primary->resetsAt = resetsAt;
+        answerFetch(snapshot);
+    };
+    answerFetch(reading(20));
+    const Date first = clock.now_;
+    next(20);
+    EXPECT_EQ(storedAt(), first) << "only the time changed";
+    next(21);
+    EXPECT_EQ(storedAt(), clock.now_) << "a figure changed";
+    next(21, 1'800'003'601);
+    EXPECT_EQ(storedAt(), clock.now_) << "the reset time moved";
+    const Date written = clock.now_;
+    while (clock.now_ - written < std::chrono::minutes(15)) {
+        EXPECT_EQ(storedAt(), written);
+        next(21, 1'800'003'601);
+    }
+    EXPECT_EQ(storedAt(), clock.now_) << "a quarter of an hour at most";
+    next(21, 1'800'003'601);
+    const Date latest = clock.now_;
+    monitor.reset();
+    EXPECT_EQ(storedAt(), latest) << "quitting writes the reading it skipped";
 }
 
 TEST_F(MonitorTest, StaleAfterTwiceTheIntervalOrNinetySeconds) {

@@ -67,18 +67,19 @@ TEST(ApplicationSoakTest, TheHeapStaysFlatOverHundredsOfReadings) {
     // QUOTALUME_SOAK_READINGS runs longer by hand.
     const char* asked = std::getenv("QUOTALUME_SOAK_READINGS");
     // Qt's caches of glyphs and images fill for the first few hundred readings, then hold.
-    const std::size_t warmUp = test::underAddressSanitizer ? 30 : 200;
+    const std::size_t warmUp = test::underAddressSanitizer ? 60 : 200;
     const std::size_t total = asked != nullptr              ? std::strtoul(asked, nullptr, 10)
-                              : test::underAddressSanitizer ? 90
+                              : test::underAddressSanitizer ? 150
                                                             : 450;
     ASSERT_TRUE(test::waitUntil([&] { return readings() >= warmUp; }, 120s));
     const std::size_t before = test::liveHeapBytes();
     ASSERT_TRUE(test::waitUntil([&] { return readings() >= total; }, 300s));
     const std::size_t after = test::liveHeapBytes();
     std::printf("%zu readings; heap %zu → %zu bytes\n", readings(), before, after);
-    // The leak this guards against was 12 KB a reading, 3 MB here; Qt's caches still settle a
-    // little under load.
-    EXPECT_LE(static_cast<long long>(after) - static_cast<long long>(before), 64 * 1024);
+    // The leak this guards against was 12 KB a reading, 1 MB or more here; Qt's caches still
+    // settle a little under load, up to 70 KB seen under the address sanitizer.
+    const long long settling = test::underAddressSanitizer ? 128 * 1024 : 64 * 1024;
+    EXPECT_LE(static_cast<long long>(after) - static_cast<long long>(before), settling);
 }
 
 }  // namespace

@@ -7,41 +7,53 @@ namespace quotalume {
 DashboardPanelController::DashboardPanelController(MonitorBridge& bridge,
                                                    std::function<void()> openSettings,
                                                    QObject* parent)
-    : QObject(parent), panel_(new QuotaPanel(bridge, std::move(openSettings))) {}
+    : QObject(parent), bridge_(bridge), openSettings_(std::move(openSettings)) {}
 
 DashboardPanelController::~DashboardPanelController() {
     delete panel_;
 }
 
+QuotaPanel& DashboardPanelController::built() {
+    if (panel_ == nullptr) {
+        panel_ = new QuotaPanel(bridge_, openSettings_);
+    }
+    return *panel_;
+}
+
 void DashboardPanelController::show(std::optional<QRect> anchor) {
-    panel_->popUp(anchor);
+    built().popUp(anchor);
 }
 
 void DashboardPanelController::toggle(std::optional<QRect> anchor) {
-    if (panel_->isVisible()) {
-        panel_->hide();
-    } else if (!panel_->recentlyHidden()) {
+    QuotaPanel& panel = built();
+    if (panel.isVisible()) {
+        panel.hide();
+    } else if (!panel.recentlyHidden()) {
         // A press on the tray icon while the panel is open first closes it as a click outside;
         // the icon's activation that follows must not open it again.
-        panel_->popUp(anchor);
+        panel.popUp(anchor);
     }
 }
 
 void DashboardPanelController::hide() {
-    panel_->hide();
+    if (panel_ != nullptr) {
+        panel_->hide();
+    }
 }
 
 bool DashboardPanelController::isVisible() const {
-    return panel_->isVisible();
+    return panel_ != nullptr && panel_->isVisible();
 }
 
 void DashboardPanelController::showAsWindow() {
-    panel_->showAsWindow();
+    built().showAsWindow();
 }
 
 void DashboardPanelController::stop() {
-    panel_->hide();
-    panel_->stopObserving();
+    if (panel_ != nullptr) {
+        panel_->hide();
+        panel_->stopObserving();
+    }
 }
 
 QWidget* DashboardPanelController::panel() const {

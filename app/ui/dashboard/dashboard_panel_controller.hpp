@@ -32,10 +32,15 @@ public:
     void showAsWindow();
     // Removes observers and event filters; called once at quit.
     void stop();
+    // Null until the dashboard is first opened: a window never opened is never built.
     QWidget* panel() const;
 
 private:
-    QuotaPanel* panel_;
+    QuotaPanel& built();
+
+    MonitorBridge& bridge_;
+    std::function<void()> openSettings_;
+    QuotaPanel* panel_ = nullptr;
 };
 
 }  // namespace quotalume

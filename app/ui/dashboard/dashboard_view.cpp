@@ -125,11 +125,36 @@ DashboardView::DashboardView(MonitorBridge& bridge, std::function<void()> openSe
     layout->addWidget(divider(this));
     layout->addLayout(footer);
 
-    connect(&bridge, &MonitorBridge::changed, this, &DashboardView::render);
+    connect(&bridge, &MonitorBridge::changed, this, [this] {
+        if (isVisible()) {
+            render();
+        } else {
+            outdated_ = true;
+        }
+    });
     render();
 }
 
+void DashboardView::catchUp() {
+    if (outdated_) {
+        render();
+    }
+}
+
+void DashboardView::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    // Countdowns and "updated" times move only while someone can see them.
+    bridge_.monitor().showClock(true);
+    catchUp();
+}
+
+void DashboardView::hideEvent(QHideEvent* event) {
+    bridge_.monitor().showClock(false);
+    QWidget::hideEvent(event);
+}
+
 void DashboardView::render() {
+    outdated_ = false;
     UsageMonitor& monitor = bridge_.monitor();
     const auto& snapshot = monitor.snapshot();
     const std::optional<RateBucket> bucket =

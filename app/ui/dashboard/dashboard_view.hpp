@@ -33,6 +33,8 @@ public:
                   QWidget* parent = nullptr);
 
     void render();
+    // Renders what changed while hidden; a hidden dashboard does no work for changes.
+    void catchUp();
 
 Q_SIGNALS:
     // After every render: the content's height may have changed.
@@ -40,11 +42,14 @@ Q_SIGNALS:
 
 protected:
     void changeEvent(QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
 
 private:
     void renderQuota(const std::optional<RateBucket>& bucket);
 
     MonitorBridge& bridge_;
+    bool outdated_ = false;
     QLabel* subtitle_;
     PlanBadge* badge_;
     QVBoxLayout* cardsLayout_;

@@ -100,6 +100,7 @@ void QuotaPanel::setMode(bool window) {
 }
 
 void QuotaPanel::popUp(std::optional<QRect> anchor) {
+    view_->catchUp();  // measured before it shows
     if (windowMode_) {
         hide();
         setMode(false);
@@ -121,6 +122,7 @@ void QuotaPanel::popUp(std::optional<QRect> anchor) {
 }
 
 void QuotaPanel::showAsWindow() {
+    view_->catchUp();
     if (!windowMode_) {
         hide();
         setMode(true);

@@ -20,9 +20,23 @@ using test::find, test::labelText, test::shown;
 
 class DashboardViewTest : public testing::Test {
 protected:
+    DashboardViewTest() { view.show(); }
+
     test::MonitorHarness harness;
     DashboardView view{*harness.bridge, [] {}};
 };
+
+TEST_F(DashboardViewTest, HiddenItNeitherTicksNorRendersAndCatchesUpWhenShown) {
+    harness.start(harness.reading(24, 39));
+    const std::size_t shownTimers = harness.loop.activeTimers();
+    view.hide();
+    EXPECT_EQ(harness.loop.activeTimers(), shownTimers - 1) << "the one-second clock stops";
+    harness.refresh(harness.reading(50, 39));
+    EXPECT_EQ(labelText(*find(view, "quotaCard.five_hour"), "percentage"), "76%");
+    view.show();
+    EXPECT_EQ(harness.loop.activeTimers(), shownTimers);
+    EXPECT_EQ(labelText(*find(view, "quotaCard.five_hour"), "percentage"), "50%");
+}
 
 TEST_F(DashboardViewTest, ShowsAReadingCardByCard) {
     UsageSnapshot reading = harness.reading(24, 39);
