@@ -1,6 +1,7 @@
 #include "http_receiver.hpp"
 #include "test_support.hpp"
 #include "tls_server.hpp"
+#include "webhook/curl_global.hpp"
 
 #include <quotalume/quotalume_error.hpp>
 #include <quotalume/version.hpp>
@@ -207,6 +208,18 @@ TEST_F(WebhookSenderTest, TransportFailuresNeverCarryTheirOwnDescription) {
     // An address that fails validation never reaches the transport.
     withToken.url += "#";
     EXPECT_EQ(deliver(withToken, std::make_shared<ThrowingWithTheToken>()), "error.url");
+}
+
+// libcurl is loaded only when a webhook is first used; a system without it says so.
+TEST(LibcurlTest, LoadedByItsSonameOrTheReasonIsGiven) {
+    EXPECT_NE(loadLibcurl("libcurl.so.4").easy_perform, nullptr);
+    try {
+        loadLibcurl("libquotalume-absent.so.0");
+        ADD_FAILURE() << "loaded a library that does not exist";
+    } catch (const std::runtime_error& error) {
+        EXPECT_NE(std::string(error.what()).find("libquotalume-absent.so.0"), std::string::npos)
+            << error.what();
+    }
 }
 
 }  // namespace

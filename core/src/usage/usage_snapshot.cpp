@@ -1,9 +1,13 @@
+// SHA-256 through its own functions rather than EVP: EVP loads OpenSSL's providers, about 2 MB
+// that a tray process would keep all day only to name accounts.
+#define OPENSSL_SUPPRESS_DEPRECATED
+
 #include <quotalume/usage_snapshot.hpp>
 
 #include "../support/encoding.hpp"
 #include "../support/json_coding.hpp"
 
-#include <openssl/evp.h>
+#include <openssl/sha.h>
 
 #include <stdexcept>
 
@@ -12,12 +16,13 @@ namespace quotalume {
 using namespace coding;
 
 std::string UsageSnapshot::fingerprint(std::string_view text) {
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    if (EVP_Digest(text.data(), text.size(), digest, &length, EVP_sha256(), nullptr) != 1) {
+    unsigned char digest[SHA256_DIGEST_LENGTH];
+    SHA256_CTX context;
+    if (SHA256_Init(&context) != 1 || SHA256_Update(&context, text.data(), text.size()) != 1 ||
+        SHA256_Final(digest, &context) != 1) {
         throw std::runtime_error("SHA-256 unavailable");
     }
-    return hexadecimal(std::span<const unsigned char>(digest, length));
+    return hexadecimal(std::span<const unsigned char>(digest, sizeof digest));
 }
 
 std::optional<RateBucket> UsageSnapshot::codexBucket() const {

@@ -8,8 +8,6 @@
 #include <quotalume/text.hpp>
 #include <quotalume/usage_snapshot.hpp>
 
-#include <curl/curl.h>
-
 #include <memory>
 #include <new>
 
@@ -23,18 +21,18 @@ using namespace coding;
 }
 
 struct URLDeleter {
-    void operator()(CURLU* url) const { curl_url_cleanup(url); }
+    void operator()(CURLU* url) const { libcurl().url_cleanup(url); }
 };
 using URLHandle = std::unique_ptr<CURLU, URLDeleter>;
 
 // The part, or nullopt when the URL has none (CURLUE_NO_USER, CURLUE_NO_FRAGMENT, …).
 std::optional<std::string> part(CURLU* url, CURLUPart which) {
     char* value = nullptr;
-    if (curl_url_get(url, which, &value, 0) != CURLUE_OK) {
+    if (libcurl().url_get(url, which, &value, 0) != CURLUE_OK) {
         return std::nullopt;
     }
     std::string text = value != nullptr ? value : "";
-    curl_free(value);
+    libcurl().free(value);
     return text;
 }
 
@@ -129,14 +127,14 @@ std::string title(WebhookFormat format, std::optional<AppLanguage> language) {
 std::string WebhookConfiguration::validatedURL() const {
     const std::string text(trimmed(url));
 
-    ensureCurlInitialized();
-    URLHandle parsed(curl_url());
+    libcurl();  // loaded now, or the reason it cannot be is thrown
+    URLHandle parsed(libcurl().url());
     if (!parsed) {
         throw std::bad_alloc();
     }
     // Every scheme parses, so that "ftp://…" is refused for its scheme, not as unreadable.
-    if (hasControlCharacter(text) || curl_url_set(parsed.get(), CURLUPART_URL, text.c_str(),
-                                                  CURLU_NON_SUPPORT_SCHEME) != CURLUE_OK) {
+    if (hasControlCharacter(text) || libcurl().url_set(parsed.get(), CURLUPART_URL, text.c_str(),
+                                                       CURLU_NON_SUPPORT_SCHEME) != CURLUE_OK) {
         refuse("error.url");
     }
 

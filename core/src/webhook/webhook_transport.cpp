@@ -4,8 +4,6 @@
 
 #include "curl_global.hpp"
 
-#include <curl/curl.h>
-
 #include <memory>
 #include <stdexcept>
 
@@ -13,10 +11,10 @@ namespace quotalume {
 namespace {
 
 struct EasyDeleter {
-    void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
+    void operator()(CURL* handle) const { libcurl().easy_cleanup(handle); }
 };
 struct ListDeleter {
-    void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+    void operator()(curl_slist* list) const { libcurl().slist_free_all(list); }
 };
 
 struct ResponseSink {
@@ -59,16 +57,16 @@ std::size_t receive(char* data, std::size_t size, std::size_t count, void* conte
 
 template <typename Value>
 void set(CURL* handle, CURLoption option, Value value) {
-    if (CURLcode result = curl_easy_setopt(handle, option, value); result != CURLE_OK) {
-        throw std::runtime_error(curl_easy_strerror(result));
+    if (CURLcode result = libcurl().easy_setopt(handle, option, value); result != CURLE_OK) {
+        throw std::runtime_error(libcurl().easy_strerror(result));
     }
 }
 
 }  // namespace
 
 WebhookResponse CurlWebhookTransport::perform(const WebhookRequest& request) {
-    ensureCurlInitialized();
-    std::unique_ptr<CURL, EasyDeleter> handle(curl_easy_init());
+    libcurl();  // loaded now, or the reason it cannot be is thrown
+    std::unique_ptr<CURL, EasyDeleter> handle(libcurl().easy_init());
     if (!handle) {
         throw std::runtime_error("no libcurl handle");
     }
@@ -76,7 +74,7 @@ WebhookResponse CurlWebhookTransport::perform(const WebhookRequest& request) {
 
     std::unique_ptr<curl_slist, ListDeleter> headers;
     auto append = [&](const std::string& line) {
-        curl_slist* list = curl_slist_append(headers.get(), line.c_str());
+        curl_slist* list = libcurl().slist_append(headers.get(), line.c_str());
         if (list == nullptr) {
             throw std::bad_alloc();
         }
@@ -117,16 +115,16 @@ WebhookResponse CurlWebhookTransport::perform(const WebhookRequest& request) {
     set(curl, CURLOPT_WRITEFUNCTION, &receive);
     set(curl, CURLOPT_WRITEDATA, &sink);
 
-    CURLcode result = curl_easy_perform(curl);
+    CURLcode result = libcurl().easy_perform(curl);
     if (result == CURLE_PEER_FAILED_VERIFICATION) {
         // Retried like any failure to connect: a certificate may be renewed in the meantime.
         throw WebhookDeliveryError(LocalizedMessage("error.webhook_tls"), true);
     }
     if (result != CURLE_OK && !(result == CURLE_WRITE_ERROR && sink.cut)) {
-        throw std::runtime_error(curl_easy_strerror(result));
+        throw std::runtime_error(libcurl().easy_strerror(result));
     }
     long status = 0;
-    if (curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status) != CURLE_OK) {
+    if (libcurl().easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status) != CURLE_OK) {
         status = 0;
     }
     WebhookResponse response;
