@@ -1,20 +1,23 @@
 #pragma once
 
-#include <QLocalServer>
 #include <QLockFile>
 #include <QObject>
 #include <QString>
 
 #include <chrono>
 #include <memory>
+#include <vector>
+
+class QSocketNotifier;
 
 namespace quotalume {
 
 // One running Quotalume per user session. The first launch holds a lock file in the runtime
 // folder and listens on a local socket beside it; a later launch finds the lock taken and asks
 // over the socket for a reopen (of the settings window, when it was asked for one) instead of
-// starting. A lock left by a process that died is
-// taken over (its owner is checked), and a socket left beside it is replaced.
+// starting. A lock left by a process that died is taken over (its owner is checked), and a
+// socket left beside it is replaced. Plain Unix sockets: Qt's local sockets would bring Qt
+// Network and Kerberos into a process that only ever reads one line.
 class SingleInstance final : public QObject {
     Q_OBJECT
 
@@ -44,13 +47,19 @@ Q_SIGNALS:
     void reopenRequested(bool settings);
 
 private:
+    struct Connection;
+
     void listen();
+    void accept();
+    void read(Connection& connection);
+    void drop(const Connection& connection);
     bool askToReopen(bool settings, std::chrono::milliseconds patience) const;
-    void answer(class QLocalSocket* connection);
 
     QString directory_;
     std::unique_ptr<QLockFile> lock_;
-    QLocalServer server_;
+    int server_ = -1;
+    std::unique_ptr<QSocketNotifier> listening_;
+    std::vector<std::unique_ptr<Connection>> connections_;
 };
 
 }  // namespace quotalume
