@@ -12,8 +12,9 @@ namespace quotalume {
 
 // Without logind the wake is inferred from the clocks: CLOCK_BOOTTIME counts the time spent
 // suspended and CLOCK_MONOTONIC does not, so their gap grows by the length of each sleep.
+// Half a minute: a reading follows a wake soon enough, and the poll costs two wakeups a minute.
 struct SuspendPolling {
-    std::chrono::milliseconds period = std::chrono::seconds(10);
+    std::chrono::milliseconds period = std::chrono::seconds(30);
     std::chrono::milliseconds threshold = std::chrono::seconds(5);
     // CLOCK_BOOTTIME minus CLOCK_MONOTONIC when absent.
     std::function<std::chrono::nanoseconds()> suspendedTime;
