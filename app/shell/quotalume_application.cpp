@@ -21,6 +21,8 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <malloc.h>
+
 #include <chrono>
 #include <cstdio>
 
@@ -128,6 +130,16 @@ std::optional<QRect> QuotalumeApplication::nearTheTray() const {
 }
 
 bool QuotalumeApplication::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::Hide && settings_ && watched == settings_.get()) {
+        // A closed settings window goes with all it holds; the next one is built afresh. Later:
+        // the window is still inside its own hide.
+        QTimer::singleShot(0, this, [this] {
+            if (settings_ && !settings_->isVisible()) {
+                settings_.reset();
+                ::malloc_trim(0);  // give back what the allocator kept of it
+            }
+        });
+    }
     if (event->type() == QEvent::Close && !trayAvailable_ && !toldStillRunning_ && dashboard_ &&
         watched == dashboard_->panel()) {
         toldStillRunning_ = true;
@@ -182,6 +194,7 @@ void QuotalumeApplication::showSettings(std::optional<SettingsWindow::Page> page
     }
     if (!settings_) {
         settings_ = std::make_unique<SettingsWindow>(*bridge_);
+        settings_->installEventFilter(this);
         const QScreen* screen = QGuiApplication::screenAt(QCursor::pos());
         if (screen == nullptr) {
             screen = QGuiApplication::primaryScreen();

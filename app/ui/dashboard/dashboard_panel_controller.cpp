@@ -2,22 +2,54 @@
 
 #include "dashboard/quota_panel.hpp"
 
+#include <QEvent>
+
+#include <malloc.h>
+
+#include <chrono>
+
 namespace quotalume {
 
 DashboardPanelController::DashboardPanelController(MonitorBridge& bridge,
                                                    std::function<void()> openSettings,
                                                    QObject* parent)
-    : QObject(parent), bridge_(bridge), openSettings_(std::move(openSettings)) {}
+    : QObject(parent), bridge_(bridge), openSettings_(std::move(openSettings)) {
+    // A panel opened again soon after it closed opens at once; one left closed this long goes,
+    // with what it held.
+    unused_.setSingleShot(true);
+    unused_.setInterval(std::chrono::minutes(1));
+    connect(&unused_, &QTimer::timeout, this, &DashboardPanelController::release);
+}
 
 DashboardPanelController::~DashboardPanelController() {
     delete panel_;
 }
 
 QuotaPanel& DashboardPanelController::built() {
+    unused_.stop();
     if (panel_ == nullptr) {
         panel_ = new QuotaPanel(bridge_, openSettings_);
+        panel_->installEventFilter(this);
     }
     return *panel_;
+}
+
+bool DashboardPanelController::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == panel_ && event->type() == QEvent::Hide) {
+        unused_.start();
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+void DashboardPanelController::release() {
+    if (panel_ == nullptr || panel_->isVisible()) {
+        return;
+    }
+    panel_->stopObserving();
+    delete panel_;
+    panel_ = nullptr;
+    // The allocator keeps what the widgets freed; at rest the process gives it back.
+    ::malloc_trim(0);
 }
 
 void DashboardPanelController::show(std::optional<QRect> anchor) {
@@ -50,6 +82,7 @@ void DashboardPanelController::showAsWindow() {
 }
 
 void DashboardPanelController::stop() {
+    unused_.stop();
     if (panel_ != nullptr) {
         panel_->hide();
         panel_->stopObserving();

@@ -2,6 +2,7 @@
 
 #include <QObject>
 #include <QRect>
+#include <QTimer>
 
 #include <functional>
 #include <optional>
@@ -35,12 +36,17 @@ public:
     // Null until the dashboard is first opened: a window never opened is never built.
     QWidget* panel() const;
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     QuotaPanel& built();
+    void release();
 
     MonitorBridge& bridge_;
     std::function<void()> openSettings_;
     QuotaPanel* panel_ = nullptr;
+    QTimer unused_;  // how long a closed panel is kept for the next click
 };
 
 }  // namespace quotalume

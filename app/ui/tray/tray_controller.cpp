@@ -93,6 +93,7 @@ void TrayController::refresh() {
     if (toolTip != toolTip_) {
         toolTip_ = toolTip;
         icon_->setToolTip(toolTip);
+        toolTipsSent_ += 1;
     }
     iconGeometry();  // remembered while the tray tells it
 }

@@ -38,6 +38,9 @@ public:
     std::optional<QRect> anchor(QPoint cursor) const;
 
     QSystemTrayIcon& icon() { return *icon_; }
+    // How often the tray host was sent a tooltip; each one is a D-Bus signal that wakes the
+    // panel too.
+    int toolTipsSent() const { return toolTipsSent_; }
     QMenu& menu() { return *menu_; }
 
 Q_SIGNALS:
@@ -62,6 +65,7 @@ private:
     std::optional<TrayIconImage> shown_;
     std::optional<AppLanguage> menuLanguage_;
     QString toolTip_;
+    int toolTipsSent_ = 0;
     mutable std::optional<QRect> lastGeometry_;
 };
 

@@ -34,6 +34,12 @@ TEST(TrayControllerTest, FollowsTheMonitorAndRedrawsOnlyWhenItsPictureChanges) {
     harness.start(harness.reading(20, 60));
     const qint64 fresh = tray.icon().icon().cacheKey();
     EXPECT_TRUE(tray.icon().toolTip().startsWith("5H 80% \u00b7 7D 40%\n"));
+    const int toolTips = tray.toolTipsSent();
+    harness.monitor->showClock(true);
+    harness.loop.advance(std::chrono::seconds(3));
+    harness.settle();
+    EXPECT_EQ(tray.toolTipsSent(), toolTips) << "ticks that change no text send nothing";
+    harness.monitor->showClock(false);
     harness.refresh();
     EXPECT_EQ(tray.icon().icon().cacheKey(), fresh) << "a refresh in flight redraws nothing";
 
