@@ -22,10 +22,10 @@
 #include <quotalume/settings.hpp>
 
 #include <QApplication>
-#include <QWidget>
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QWidget>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -220,8 +220,7 @@ int run(const QString& app, const QString& minimal, int seconds) {
     fake(readingCodex);
 
     std::printf("start_app_ms %.1f\n", timeToTrayItem(app, bus.address(), watcher, codex));
-    std::printf("start_minimal_ms %.1f\n",
-                timeToTrayItem(minimal, bus.address(), watcher, codex));
+    std::printf("start_minimal_ms %.1f\n", timeToTrayItem(minimal, bus.address(), watcher, codex));
 
     Instance resting(app, bus.address(), 300.0, &restingCodex);
     Instance reading(app, bus.address(), 15.0, &readingCodex);
