@@ -89,26 +89,16 @@ void MonitorState::retainCodexOnly() {
 }
 
 bool MonitorState::restartsAlike(const MonitorState& other) const {
-    if (snapshot.has_value() != other.snapshot.has_value() ||
-        detector.accountFingerprint() != other.detector.accountFingerprint() ||
-        detector.observations().size() != other.detector.observations().size()) {
-        return false;
+    if (!snapshot || !other.snapshot) {
+        return snapshot.has_value() == other.snapshot.has_value();
     }
-    if (snapshot && (snapshot->accountFingerprint != other.snapshot->accountFingerprint ||
-                     snapshot->codexBucket() != other.snapshot->codexBucket())) {
-        return false;
-    }
-    // Reset times must match to the second: the detector's one-minute tolerance is measured
-    // from the last reading, so a stored time even a few seconds off could decide a reset
-    // differently after a restart.
-    for (const auto& [key, observation] : detector.observations()) {
-        const auto found = other.detector.observations().find(key);
-        if (found == other.detector.observations().end() ||
-            observation.window != found->second.window) {
-            return false;
-        }
-    }
-    return true;
+    // Exact, reset times to the second: the detector's one-minute tolerance is measured from
+    // the last reading, so a stored time a few seconds off could decide a reset differently
+    // after a restart. The detector's observations need no comparison of their own: they are
+    // the windows of the readings it saw, so with the stored reading's account and figures they
+    // differ only in their times.
+    return snapshot->accountFingerprint == other.snapshot->accountFingerprint &&
+           snapshot->codexBucket() == other.snapshot->codexBucket();
 }
 
 void to_json(json& out, const MonitorState& state) {

@@ -240,24 +240,32 @@ TEST(MonitorStateTest, ARestartAfterSkippedReadingsFindsTheSameResets) {
         const MonitorState stored = observed({}, c.first);
         int skipped = 0;
         // Between the stored reading and the next one: the same figures later, a reset time a
-        // few seconds off, a figure that moved. Whatever would be skipped must not matter.
+        // few seconds off, a figure that moved, another account. Whatever would be skipped must
+        // not matter.
         for (const double shift : {0.0, 30.0, -30.0}) {
             for (const double used : {0.0, 1.0}) {
-                UsageSnapshot between = c.first;
-                between.observedAt += std::chrono::seconds(50);
-                for (auto* window : {&between.buckets[0].primary, &between.buckets[0].secondary}) {
-                    if (*window && (*window)->usedPercent) {
-                        *(*window)->usedPercent += used;
-                        if ((*window)->resetsAt) {
-                            *(*window)->resetsAt += shift;
+                for (const bool otherAccount : {false, true}) {
+                    UsageSnapshot between = c.first;
+                    between.observedAt += std::chrono::seconds(50);
+                    if (otherAccount) {
+                        between.accountFingerprint += "-other";
+                    }
+                    for (auto* window :
+                         {&between.buckets[0].primary, &between.buckets[0].secondary}) {
+                        if (*window && (*window)->usedPercent) {
+                            *(*window)->usedPercent += used;
+                            if ((*window)->resetsAt) {
+                                *(*window)->resetsAt += shift;
+                            }
                         }
                     }
-                }
-                const MonitorState latest = observed(stored, between);
-                if (latest.restartsAlike(stored)) {
-                    ++skipped;
-                    EXPECT_EQ(found(stored, c.second), found(latest, c.second))
-                        << "shifted " << shift << " s, " << used << " % more used";
+                    const MonitorState latest = observed(stored, between);
+                    if (latest.restartsAlike(stored)) {
+                        ++skipped;
+                        EXPECT_EQ(found(stored, c.second), found(latest, c.second))
+                            << "shifted " << shift << " s, " << used << " % more used"
+                            << (otherAccount ? ", another account" : "");
+                    }
                 }
             }
         }
