@@ -12,12 +12,17 @@
 #include <unicode/timezone.h>
 #include <unicode/unistr.h>
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <fstream>
 #include <limits>
+#include <map>
+#include <memory>
 #include <sstream>
+#include <tuple>
 
 namespace quotalume {
 namespace {
@@ -359,18 +364,58 @@ std::string L10n::substitute(std::string_view templateText,
     return out;
 }
 
+namespace {
+
+// The host's time zone as the C library would find it: TZ, else the /etc/localtime link. Read
+// again only when one of them changed, not for every date formatted.
+std::string hostZoneKey() {
+    const char* variable = std::getenv("TZ");
+    std::string key = variable != nullptr ? std::string("=") + variable : std::string("-");
+    struct stat link {};
+    if (::lstat("/etc/localtime", &link) == 0) {
+        key += ":" + std::to_string(link.st_ino) + ":" + std::to_string(link.st_mtim.tv_sec) + "." +
+               std::to_string(link.st_mtim.tv_nsec);
+    }
+    return key;
+}
+
+// Formatters are costly to make and a shown dashboard formats times every second: each thread
+// keeps one per style and locale, for the host's time zone of the moment.
+struct DateFormatters {
+    std::string zoneKey;
+    std::unique_ptr<icu::TimeZone> zone;
+    std::map<std::tuple<DateStyle, DateStyle, std::string>, std::unique_ptr<icu::DateFormat>> made;
+
+    icu::DateFormat* get(DateStyle dateStyle, DateStyle timeStyle, const std::string& locale) {
+        if (std::string key = hostZoneKey(); !zone || key != zoneKey) {
+            zone.reset(icu::TimeZone::detectHostTimeZone());
+            zoneKey = std::move(key);
+            made.clear();
+        }
+        auto& formatter = made[{dateStyle, timeStyle, locale}];
+        if (!formatter) {
+            formatter.reset(icu::DateFormat::createDateTimeInstance(
+                icuStyle(dateStyle), icuStyle(timeStyle), icuLocale(locale)));
+            if (formatter) {
+                formatter->setTimeZone(*zone);
+            }
+        }
+        return formatter.get();
+    }
+};
+
+}  // namespace
+
 std::string L10n::date(std::chrono::system_clock::time_point date, DateStyle dateStyle,
                        DateStyle timeStyle) {
     if (dateStyle == DateStyle::none && timeStyle == DateStyle::none) {
         return {};
     }
-    std::unique_ptr<icu::DateFormat> formatter(icu::DateFormat::createDateTimeInstance(
-        icuStyle(dateStyle), icuStyle(timeStyle), icuLocale(locale())));
-    if (!formatter) {
+    thread_local DateFormatters formatters;
+    icu::DateFormat* formatter = formatters.get(dateStyle, timeStyle, locale());
+    if (formatter == nullptr) {
         return {};
     }
-    // Detected on every call rather than ICU's default, which is fixed at first use.
-    formatter->adoptTimeZone(icu::TimeZone::detectHostTimeZone());
     auto milliseconds = std::chrono::duration<double, std::milli>(date.time_since_epoch()).count();
     icu::UnicodeString formatted;
     formatter->format(static_cast<UDate>(milliseconds), formatted);
