@@ -47,6 +47,10 @@ GeneralPage::GeneralPage(MonitorBridge& bridge, QWidget* parent)
 
     languageForm_ = SettingsForm::addSection(this, "settings.language_section", languageBox_);
     language_ = picker(languageBox_, "settings.language", allAppLanguages.size());
+    // Sized without measuring every language's own name: that would load the CJK fonts, some
+    // megabytes kept all day, for a list that is rarely opened.
+    language_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    language_->setMinimumContentsLength(16);
     languageForm_->addRow(new QLabel(languageBox_), language_);
     languageFeedback_ = SettingsForm::caption(languageBox_, "settings.language_feedback");
     languageForm_->addRow(languageFeedback_);
