@@ -2,30 +2,25 @@
 // tray icon and nothing else, both in one session: a bus of their own with a panel's
 // StatusNotifierWatcher on it.
 //
-//   rest_bench APP MINIMAL SECONDS
+//   rest_bench APP MINIMAL WINDOW_BENCH SECONDS
 //
 // Prints "name value" lines: the time from launch to the tray item registered (median of nine
 // launches each); over SECONDS at rest, the wakeups (context switches of all threads) and CPU
 // time per minute and the resident memory of each; the readings the application took at a
 // 300-second interval; and how often a second instance, reading every 15 s figures that never
-// change, replaced its state file, per hour. Then the application run inside a process of this
-// program (`rest_bench --windows`, a little larger for its test libraries): resident at rest,
-// after the dashboard and the settings window were opened and closed, and a minute later, once
-// the closed dashboard has gone too.
+// change, replaced its state file, per hour. Then what window_bench prints: the application's
+// resident memory at rest and after its dashboard and settings window were opened and closed.
 
-#include "core_ports.hpp"
 #include "private_bus.hpp"
-#include "quotalume_application.hpp"
 #include "test_support.hpp"
 
 #include <quotalume/preferences_store.hpp>
 #include <quotalume/settings.hpp>
 
-#include <QApplication>
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QProcessEnvironment>
-#include <QWidget>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -170,35 +165,7 @@ double timeToTrayItem(const QString& program, const QString& bus,
     return times[times.size() / 2];
 }
 
-long long residentKiB() {
-    return field("/proc/self/status", "VmRSS");
-}
-
-// The child's side of the windows measurement.
-int openAndCloseWindows() {
-    const fs::path data = fs::path(qEnvironmentVariable("XDG_DATA_HOME").toStdString());
-    FolderEngineGuard engine(data / "Quotalume", {::getpid(), "quotalume", ""});
-    QApplication::setQuitOnLastWindowClosed(false);
-    QuotalumeApplication application({}, &engine);
-    pump(5000);
-    std::printf("resident_inprocess_rest_kib %lld\n", residentKiB());
-    application.reopen(false);
-    pump(2000);
-    application.reopen(true);
-    pump(2000);
-    for (QWidget* window : QApplication::topLevelWidgets()) {
-        if (window->isVisible()) {
-            window->close();
-        }
-    }
-    pump(5000);
-    std::printf("resident_inprocess_closed_kib %lld\n", residentKiB());
-    pump(60000);  // the dashboard is kept a minute for the next click
-    std::printf("resident_inprocess_released_kib %lld\n", residentKiB());
-    return 0;
-}
-
-int run(const QString& app, const QString& minimal, int seconds) {
+int run(const QString& app, const QString& minimal, const QString& windowBench, int seconds) {
     test::PrivateBus bus;
     if (bus.address().isEmpty()) {
         std::fputs("rest_bench: no dbus-daemon\n", stderr);
@@ -255,11 +222,9 @@ int run(const QString& app, const QString& minimal, int seconds) {
                 perMinute(1000 * (floorAfter.cpuSeconds - floorBefore.cpuSeconds)));
     std::printf("resident_app_kib %lld\n", appAfter.residentKiB);
     std::printf("resident_minimal_kib %lld\n", floorAfter.residentKiB);
-    // The application in a process of this program's own (with its test libraries, so a
-    // little larger), at rest and again after the dashboard and settings were opened and closed.
+    // The application in window_bench, at rest and after its windows were opened and closed.
     Instance windows(QString(), bus.address(), 300.0, &restingCodex);
-    std::fputs(windows.run(QCoreApplication::applicationFilePath(), {"--windows"}).constData(),
-               stdout);
+    std::fputs(windows.run(windowBench, {}).constData(), stdout);
     // Four lines a reading: initialize, initialized, account and limits.
     std::printf("readings_app %zu\n", (restingCodex.receivedLines().size() - linesBefore) / 4);
     std::printf("state_writes_per_hour %.2f\n", writes * 60.0 / minutes);
@@ -270,14 +235,11 @@ int run(const QString& app, const QString& minimal, int seconds) {
 }  // namespace quotalume
 
 int main(int argc, char** argv) {
-    QApplication application(argc, argv);
-    if (argc == 2 && std::string(argv[1]) == "--windows") {
-        return quotalume::openAndCloseWindows();
-    }
-    if (argc != 4) {
-        std::fputs("usage: rest_bench APP MINIMAL SECONDS\n", stderr);
+    QCoreApplication application(argc, argv);
+    if (argc != 5) {
+        std::fputs("usage: rest_bench APP MINIMAL WINDOW_BENCH SECONDS\n", stderr);
         return 2;
     }
     return quotalume::run(QString::fromLocal8Bit(argv[1]), QString::fromLocal8Bit(argv[2]),
-                          std::atoi(argv[3]));
+                          QString::fromLocal8Bit(argv[3]), std::atoi(argv[4]));
 }
