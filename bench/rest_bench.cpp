@@ -11,6 +11,7 @@
 // change, replaced its state file, per hour. Then what window_bench prints: the application's
 // resident memory at rest and after its dashboard and settings window were opened and closed.
 
+#include "bench_process.hpp"
 #include "private_bus.hpp"
 #include "test_support.hpp"
 
@@ -44,23 +45,12 @@ struct Usage {
     long long residentKiB = 0;
 };
 
-long long field(const fs::path& status, const std::string& name) {
-    std::ifstream in(status);
-    std::string line;
-    while (std::getline(in, line)) {
-        if (line.starts_with(name + ":")) {
-            return std::stoll(line.substr(name.size() + 1));
-        }
-    }
-    return 0;
-}
-
 Usage usageOf(qint64 pid) {
     const fs::path proc = "/proc/" + std::to_string(pid);
     Usage usage;
     for (const auto& task : fs::directory_iterator(proc / "task")) {
-        usage.wakeups += field(task.path() / "status", "voluntary_ctxt_switches") +
-                         field(task.path() / "status", "nonvoluntary_ctxt_switches");
+        usage.wakeups += bench::statusField(task.path() / "status", "voluntary_ctxt_switches") +
+                         bench::statusField(task.path() / "status", "nonvoluntary_ctxt_switches");
     }
     std::ifstream stat(proc / "stat");
     std::string text((std::istreambuf_iterator<char>(stat)), {});
@@ -73,7 +63,7 @@ Usage usageOf(qint64 pid) {
     double user = 0, system = 0;
     after >> user >> system;
     usage.cpuSeconds = (user + system) / static_cast<double>(sysconf(_SC_CLK_TCK));
-    usage.residentKiB = field(proc / "status", "VmRSS");
+    usage.residentKiB = bench::statusField(proc / "status", "VmRSS");
     return usage;
 }
 
@@ -137,15 +127,6 @@ private:
     QProcess process_;
 };
 
-void pump(int milliseconds) {
-    QElapsedTimer timer;
-    timer.start();
-    while (timer.elapsed() < milliseconds) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        ::usleep(1000);
-    }
-}
-
 // Milliseconds from launch until the program's tray item is registered; the median of nine.
 double timeToTrayItem(const QString& program, const QString& bus,
                       test::FakeStatusNotifierWatcher& watcher, test::FakeCodexHome& codex) {
@@ -195,7 +176,7 @@ int run(const QString& app, const QString& minimal, const QString& windowBench, 
     resting.start();
     reading.start();
     floor.start();
-    pump(10000);  // started, registered, the first readings taken
+    bench::pump(10000);  // started, registered, the first readings taken
     const std::size_t linesBefore = restingCodex.receivedLines().size();
     const Usage appBefore = usageOf(resting.pid()), floorBefore = usageOf(floor.pid());
     ino_t state = reading.stateFile();
@@ -203,7 +184,7 @@ int run(const QString& app, const QString& minimal, const QString& windowBench, 
     QElapsedTimer timer;
     timer.start();
     while (timer.elapsed() < seconds * 1000LL) {
-        pump(250);
+        bench::pump(250);
         if (const ino_t now = reading.stateFile(); now != state) {
             state = now;
             writes += 1;

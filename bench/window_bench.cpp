@@ -5,6 +5,7 @@
 // Prints "name value" lines: resident KiB at rest, just after the windows closed, and a minute
 // later, once the closed dashboard has gone too.
 
+#include "bench_process.hpp"
 #include "core_ports.hpp"
 #include "quotalume_application.hpp"
 
@@ -19,50 +20,29 @@
 #include <fstream>
 #include <string>
 
-namespace {
-
-long long residentKiB() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.starts_with("VmRSS:")) {
-            return std::stoll(line.substr(6));
-        }
-    }
-    return 0;
-}
-
-void pump(int milliseconds) {
-    QElapsedTimer timer;
-    timer.start();
-    while (timer.elapsed() < milliseconds) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-        ::usleep(10'000);
-    }
-}
-
-}  // namespace
-
 int main(int argc, char** argv) {
     QApplication application(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
     const std::filesystem::path data = qEnvironmentVariable("XDG_DATA_HOME").toStdString();
     quotalume::FolderEngineGuard engine(data / "Quotalume", {::getpid(), "quotalume", ""});
     quotalume::QuotalumeApplication app({}, &engine);
-    pump(15000);
-    std::printf("resident_windows_rest_kib %lld\n", residentKiB());
+    quotalume::bench::pump(15000);
+    std::printf("resident_windows_rest_kib %lld\n",
+                quotalume::bench::statusField("/proc/self/status", "VmRSS"));
     app.reopen(false);
-    pump(2000);
+    quotalume::bench::pump(2000);
     app.reopen(true);
-    pump(2000);
+    quotalume::bench::pump(2000);
     for (QWidget* window : QApplication::topLevelWidgets()) {
         if (window->isVisible()) {
             window->close();
         }
     }
-    pump(5000);
-    std::printf("resident_windows_closed_kib %lld\n", residentKiB());
-    pump(60000);  // the dashboard is kept a minute for the next click
-    std::printf("resident_windows_released_kib %lld\n", residentKiB());
+    quotalume::bench::pump(5000);
+    std::printf("resident_windows_closed_kib %lld\n",
+                quotalume::bench::statusField("/proc/self/status", "VmRSS"));
+    quotalume::bench::pump(60000);  // the dashboard is kept a minute for the next click
+    std::printf("resident_windows_released_kib %lld\n",
+                quotalume::bench::statusField("/proc/self/status", "VmRSS"));
     return 0;
 }

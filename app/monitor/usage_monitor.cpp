@@ -167,11 +167,12 @@ void UsageMonitor::showClock(bool shown) {
     if (!shown || !started_ || stopped_) {
         return;
     }
+    clockTimer_ = loop_.startTimer(clockPeriod, true, [this] { tick(); });
+    tick();
+}
+
+void UsageMonitor::tick() {
     now_ = clock_.now();
-    clockTimer_ = loop_.startTimer(clockPeriod, true, [this] {
-        now_ = clock_.now();
-        publish();
-    });
     publish();
 }
 
@@ -211,10 +212,7 @@ void UsageMonitor::armStaleness() {
     const Date when =
         state_.snapshot->observedAt + duration_cast<Duration>(threshold) + Duration(1);
     const Duration wait = std::max(Duration(0), duration_cast<Duration>(when - clock_.now()));
-    staleTimer_ = loop_.startTimer(wait, false, [this] {
-        now_ = clock_.now();
-        publish();
-    });
+    staleTimer_ = loop_.startTimer(wait, false, [this] { tick(); });
 }
 
 void UsageMonitor::stop() {

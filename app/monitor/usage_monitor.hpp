@@ -133,6 +133,7 @@ private:
     Task runFirstStart();
 
     void publish();
+    void tick();  // the time moved on: shown again at the current moment
     void persist();
     void persistReading(bool recorded);
     void armDelivery();
