@@ -22,7 +22,6 @@ namespace fs = std::filesystem;
 using nlohmann::json;
 using test::entriesOf;
 using test::errnoOf;
-using test::modeOf;
 using test::TempDir;
 
 const LocalizedMessage stateRead("error.state_read");
@@ -130,8 +129,7 @@ TEST(MonitorStateTest, LoadingKeepsOnlyTheCodexBucketAndTheNewestHundred) {
     EXPECT_EQ(records.back().id(), "R99");
 }
 
-// Whatever cannot be read is a fresh start with a warning, and is left as it was for the engine
-// to keep aside; a save replaces it.
+// Left as it was for the engine to keep aside.
 TEST(MonitorStateTest, WhatCannotBeReadGivesAFreshStateAndStaysAsItWas) {
     using Setup = std::function<void(const fs::path& file, const TempDir& dir)>;
     const auto content = [](std::string text) -> Setup {
@@ -197,7 +195,6 @@ TEST(MonitorStateTest, WhatCannotBeReadGivesAFreshStateAndStaysAsItWas) {
     EXPECT_EQ(dir.read("elsewhere.json"), "theirs");
 }
 
-// The atomic, owner-only writing itself is the private-file writer's, tested with it.
 // The engine skips writing a reading that restartsAlike() the stored state. A restart from that
 // stored state must then find exactly the resets a restart from the latest reading would: on
 // the detector's own cases, with a skipped reading between the two.
@@ -273,24 +270,6 @@ TEST(MonitorStateTest, ARestartAfterSkippedReadingsFindsTheSameResets) {
     }
 }
 
-TEST(MonitorStateTest, SavedFileIsOwnerOnly) {
-    TempDir dir;
-    test::ScopedUmask permissive(0);
-    const fs::path directory = dir.path() / "share" / "Quotalume";
-    StateStore store(directory);
-    store.save(MonitorState{});
-    EXPECT_EQ(modeOf(directory.parent_path()), 0700u);
-    EXPECT_EQ(modeOf(directory), 0700u);
-    EXPECT_EQ(modeOf(store.url()), 0600u);
-
-    // A file left readable by an older version is replaced by an owner-only one.
-    ::chmod(store.url().c_str(), 0644);
-    store.save(MonitorState{});
-    EXPECT_EQ(modeOf(store.url()), 0600u);
-    EXPECT_EQ(entriesOf(directory), std::vector<std::string>{"state.json"});
-    EXPECT_EQ(errnoOf([&] { StateStore(store.url()).save({}); }), ENOTDIR);
-}
-
 // A killed save leaves its temporary file; another writer's (the webhook command's) must stay.
 TEST(MonitorStateTest, LeftoversOfInterruptedSavesAreRemoved) {
     TempDir dir;
@@ -322,6 +301,7 @@ TEST(MonitorStateTest, TextThatIsNotUTF8IsSavedWithReplacementCharacters) {
               std::vector<std::string>{"bad \xEF\xBF\xBD byte"});
 }
 
+// The atomic, owner-only writing itself is the private-file writer's, tested with it.
 using test::FailedSaveTest;
 INSTANTIATE_TEST_SUITE_P(StateStore, FailedSaveTest,
                          ::testing::Values(test::SavingWriter{

@@ -28,11 +28,10 @@ namespace {
 using std::chrono::milliseconds;
 using std::chrono::seconds;
 
-// The engine writes the whole state after every reading, and a state of 100 records takes
-// about 0.6 ms to write, 17 ms in a sanitised debug build: a month of readings every 15 s would
-// take minutes, or most of an hour. So the windows run `scale` times faster than the refresh
-// clock: a month of resets happens in a month / scale, each five-hour window read about
-// 1200 / scale times. QUOTALUME_SOAK_SCALE=1 runs the real calendar.
+// Writing a state of 100 records after every reading takes 0.6 ms (17 ms sanitised): a month
+// read every 15 s would take up to an hour. So the windows run `scale` times faster than the
+// refresh clock, each five-hour window read about 1200 / scale times.
+// QUOTALUME_SOAK_SCALE=1 runs the real calendar.
 double soakScale() {
     const double preset = test::underAddressSanitizer ? 240 : 60;
     const char* text = std::getenv("QUOTALUME_SOAK_SCALE");
@@ -222,8 +221,7 @@ private:
 };
 
 TEST(MonitorSoakTest, AMonthOfFlakyReadsAndDeliveriesStaysExactAndFlat) {
-    ScopedStandardPreferences language{std::make_shared<MemoryPreferencesStore>()};
-    L10n::setPreference(AppLanguage::english);
+    test::InterfaceLanguage english;
     // Real files, renames and syncs, in memory where the system has such a folder: the soak is
     // about the engine, not about how fast this machine's disk syncs.
     std::optional<test::ScopedEnvironment> inMemory;

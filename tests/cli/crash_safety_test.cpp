@@ -100,16 +100,6 @@ public:
         }
     }
 
-    std::vector<std::string> history() const {
-        auto run = test::runCLI({"history", "--json", "--lang", "en"}, codex_);
-        std::vector<std::string> ids;
-        const json listed = json::parse(run.output, nullptr, false);
-        for (const json& entry : listed.is_array() ? listed : json::array()) {
-            ids.push_back(entry.value("id", ""));
-        }
-        return ids;
-    }
-
 private:
     test::FakeCodexHome codex_;
     test::HTTPReceiver receiver_;
@@ -247,7 +237,6 @@ protected:
             for (const auto& request : requests) {
                 EXPECT_EQ(request.header("Idempotency-Key"), id);
             }
-            EXPECT_EQ(delivery.history(), std::vector<std::string>{id});
         }
         for (const std::string& name : test::entriesOf(delivery.data())) {
             EXPECT_TRUE(

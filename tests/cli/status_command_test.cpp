@@ -4,7 +4,6 @@
 #include <quotalume/l10n.hpp>
 #include <quotalume/preferences_store.hpp>
 #include <quotalume/settings.hpp>
-#include <quotalume/usage_snapshot.hpp>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -37,8 +36,6 @@ TEST(StatusCommandTest, PrintsTheSnapshotAsJson) {
     ASSERT_EQ(run.exitCode, 0) << run.output;
     json output = json::parse(run.output);
     const json& snapshot = output.at("snapshot");
-    EXPECT_EQ(snapshot["accountFingerprint"], UsageSnapshot::fingerprint(codex.str() + ":x"));
-    EXPECT_TRUE(parseISO8601(snapshot["observedAt"].get<std::string>()));
     EXPECT_EQ(snapshot["buckets"][0]["primary"]["usedPercent"], 24);
     // One form for every time, whatever Codex sent.
     EXPECT_EQ(snapshot["buckets"][0]["primary"]["resetsAt"], "2030-03-17T17:46:40Z");
@@ -47,32 +44,19 @@ TEST(StatusCommandTest, PrintsTheSnapshotAsJson) {
     EXPECT_EQ(run.output.find('\n'), run.output.size() - 1) << "one line";
 }
 
+// Each kind of failure has its own suite; here only the error object one becomes.
 TEST(StatusCommandTest, FailuresBecomeErrorObjectsAndExitOne) {
     FakeCodexHome notSignedIn;
     notSignedIn.write("account.json", R"({"account":null})");
-    // Each kind of failure has its own suite; here only the error object they become.
-    const struct {
-        const char* name;
-        test::Strings source;
-        const char* key;
-        json arguments;
-    } rows[] = {
-        {"not signed in",
-         {"--codex", notSignedIn.executable(), "--codex-home", notSignedIn.str()},
-         "error.login_command",
-         {"CODEX_HOME=" + notSignedIn.str() + " " + notSignedIn.executable() + " login"}},
-        {"a relative executable", {"--codex", "codex"}, "error.executable", json::array()},
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.name);
-        auto run = runCLI(joined({"status", "--json"}, row.source), notSignedIn);
-        EXPECT_EQ(run.exitCode, 1) << run.output;
-        json output = json::parse(run.output);
-        output["error"].erase("suggestions");  // whatever codex this machine has installed
-        EXPECT_EQ(output["error"]["key"], row.key);
-        EXPECT_EQ(output["error"]["arguments"], row.arguments);
-        EXPECT_FALSE(output["error"]["message"].get<std::string>().empty());
-    }
+    auto run = runCLI({"status", "--json", "--codex", notSignedIn.executable(), "--codex-home",
+                       notSignedIn.str()},
+                      notSignedIn);
+    EXPECT_EQ(run.exitCode, 1) << run.output;
+    const json error = json::parse(run.output).at("error");
+    EXPECT_EQ(error["key"], "error.login_command");
+    EXPECT_EQ(error["arguments"], json::array({"CODEX_HOME=" + notSignedIn.str() + " " +
+                                               notSignedIn.executable() + " login"}));
+    EXPECT_FALSE(error["message"].get<std::string>().empty());
 }
 
 TEST(StatusCommandTest, TheSavedSourceIsUsedUnlessAnOptionReplacesIt) {
@@ -111,7 +95,6 @@ TEST(StatusCommandTest, TheSavedSourceIsUsedUnlessAnOptionReplacesIt) {
 TEST(StatusCommandTest, WithoutAChosenExecutableItNamesTheCodexItFinds) {
     test::TempDir home;
     home.write("codex-home/.keep", "");
-    std::filesystem::create_directories(home.path() / "tools");
     const std::string found = home.write("tools/codex", "#!/bin/sh\n").string();
     std::filesystem::permissions(found, std::filesystem::perms::owner_all);
     const test::Strings onPath = {"PATH=" + home.str() + "/tools:/usr/bin:/bin"};
@@ -123,7 +106,6 @@ TEST(StatusCommandTest, WithoutAChosenExecutableItNamesTheCodexItFinds) {
         std::string expected;  // after the error line
     } rows[] = {
         {"one on the PATH", {}, onPath, foundHint},
-        {"a blank executable is automatic", {"--codex", " "}, onPath, foundHint},
         {"none anywhere",
          {},
          {},
@@ -206,7 +188,6 @@ TEST(StatusCommandTest, WaybarModuleJson) {
 
 TEST(StatusCommandTest, MessagesFollowTheSavedLanguageUnlessOverridden) {
     test::TempDir home;
-    std::filesystem::create_directories(home.path() / "config/Quotalume");
     const std::string saved = R"({"appearance.language":"fr"})";
     home.write("config/Quotalume/defaults.json", saved);
     auto tooltip = [&](const test::Strings& language) {

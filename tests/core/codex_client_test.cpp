@@ -109,12 +109,10 @@ TEST(CodexClientTest, RefusedAccountsAndAnswers) {
 // What to do, in words that fit this machine: sign in the codex and home that were read, ready
 // for a shell; a program that is not Codex called so; Codex's own words after ours, made safe.
 TEST(CodexClientTest, FailuresSayWhatToDo) {
-    ServingHome signedOut(codexLimits, R"({"account":null})");
-    const std::filesystem::path home = signedOut.path() / "it's a home";
-    std::filesystem::create_directory(home);
-    for (const char* file : {"script", "account.json"}) {
-        std::filesystem::copy(signedOut.path() / file, home / file);
-    }
+    FakeCodexHome signedOut;
+    signedOut.write("it's a home/script", "serve");
+    const auto home =
+        signedOut.write("it's a home/account.json", R"({"account":null})").parent_path();
     EXPECT_EQ(failureOf([&] {
                   CodexClient().fetch({signedOut.executable(), home.string(), 10});
               }),
@@ -158,12 +156,9 @@ TEST(CodexClientTest, FingerprintFollowsAccountAndHome) {
     EXPECT_EQ(fingerprintOf(anonymous), UsageSnapshot::fingerprint(anonymous.str()));
 }
 
-TEST(CodexClientTest, LocatorAndLaunchFailuresComeFirst) {
+TEST(CodexClientTest, LocatorFailuresComeBeforeTheLaunch) {
     ServingHome home;
     auto configuration = configurationOf(home);
-    configuration.executablePath = "codex";
-    EXPECT_EQ(failureOf([&] { CodexClient().fetch(configuration); }), "error.executable");
-    configuration = configurationOf(home);
     configuration.homePath = home.str() + "/missing";
     EXPECT_EQ(failureOf([&] { CodexClient().fetch(configuration); }), "error.home");
     EXPECT_TRUE(home.receivedLines().empty());

@@ -164,12 +164,5 @@ TEST(ResetEventTest, JsonRoundTripAndStrictValues) {
     }
 }
 
-TEST(ZenthoThanksTest, ComposeLinkCarriesTheEncodedMessage) {
-    EXPECT_EQ(ZenthoThanks::composeURL(),
-              "https://x.com/intent/"
-              "tweet?text=Thanks%20@resetwarden%20for%20resetting%20the%20Codex%20usage%20"
-              "limits!%20Really%20appreciate%20it.");
-}
-
 }  // namespace
 }  // namespace quotalume

@@ -32,11 +32,6 @@ struct ThrowingWithTheToken : WebhookTransport {
     }
 };
 
-// 2026-03-01T08:15:07.9Z: whole seconds are cut, not rounded, so every timestamp is 1772352907.
-Date deliveryTime() {
-    return test::sampleTime() + std::chrono::milliseconds(7900);
-}
-
 class WebhookSenderTest : public ::testing::Test {
 protected:
     WebhookConfiguration configuration(WebhookFormat format, std::string token = "",
@@ -50,7 +45,7 @@ protected:
         const WebhookConfiguration& configuration,
         std::shared_ptr<WebhookTransport> transport = std::make_shared<CurlWebhookTransport>()) {
         try {
-            WebhookSender sender(std::move(transport), deliveryTime);
+            WebhookSender sender(std::move(transport), test::sampleDeliveryTime);
             sender.send(test::sampleEvent(), configuration, true);
         } catch (const WebhookDeliveryError& error) {
             return ::testing::PrintToString(error.message()) +
@@ -78,8 +73,8 @@ TEST_F(WebhookSenderTest, EveryFormatSendsItsBodyWithCredentialHeadersOnlyWhereT
         ASSERT_EQ(deliver(sent), "delivered");
         const auto request = receiver.requests().back();
         EXPECT_EQ(request.method + " " + request.target, "POST /hook");
-        EXPECT_EQ(request.body,
-                  webhookBody(WebhookPayload(test::sampleEvent(), true), sent, deliveryTime()));
+        EXPECT_EQ(request.body, webhookBody(WebhookPayload(test::sampleEvent(), true), sent,
+                                            test::sampleDeliveryTime()));
         EXPECT_EQ(request.header("Authorization").has_value(), *token != '\0');
         const bool signedJSON = format == json && *secret != '\0';
         EXPECT_EQ(request.header("X-Quotalume-Timestamp").has_value(), signedJSON);

@@ -64,7 +64,6 @@ TEST_F(FreedesktopNotificationCenterTest, PostsEveryFieldAndHintAsTheServerRecei
     ASSERT_EQ(server->calls.size(), 1U);
     const auto& call = server->calls[0];
     EXPECT_EQ(call.appName, "Quotalume");
-    EXPECT_EQ(call.replacesId, 0U);
     EXPECT_EQ(call.appIcon, "quotalume");
     EXPECT_EQ(call.summary, "Limit reset");
     EXPECT_EQ(call.body, "5-hour limit\nUse <it> & \"go\"");  // no body-markup: plain text

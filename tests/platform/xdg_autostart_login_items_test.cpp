@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 #include <optional>
 #include <string>
 
@@ -15,27 +14,14 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class XdgAutostartLoginItemsTest : public testing::Test {
-protected:
-    static std::string read(const fs::path& path) {
-        std::ifstream file(path);
-        return {std::istreambuf_iterator<char>(file), {}};
-    }
-    static void write(const fs::path& path, const std::string& content) {
-        std::ofstream(path) << content;
-    }
-
-    test::TempDir dir_;
-    const fs::path root_ = dir_.path();
-};
-
-TEST_F(XdgAutostartLoginItemsTest, RegisteringWritesAPrivateEntryAndUnregisteringRemovesIt) {
-    const fs::path folder = root_ / "config" / "autostart";
+TEST(XdgAutostartLoginItemsTest, RegisteringWritesAPrivateEntryAndUnregisteringRemovesIt) {
+    const test::TempDir dir;
+    const fs::path folder = dir.path() / "config" / "autostart";
     XdgAutostartLoginItems items("/opt/Quotalume App/quotalume%1", folder);
     EXPECT_EQ(items.status(), LoginItemStatus::disabled);
 
     ASSERT_TRUE(items.setRegistered(true));
-    EXPECT_EQ(read(folder / "quotalume.desktop"),
+    EXPECT_EQ(dir.read("config/autostart/quotalume.desktop"),
               "[Desktop Entry]\n"
               "Type=Application\n"
               "Name=Quotalume\n"
@@ -54,7 +40,7 @@ TEST_F(XdgAutostartLoginItemsTest, RegisteringWritesAPrivateEntryAndUnregisterin
     EXPECT_TRUE(items.setRegistered(false)) << "already gone is no failure";
 }
 
-TEST_F(XdgAutostartLoginItemsTest, ExecQuotesReservedCharactersAndRefusesWhatItCannotHold) {
+TEST(XdgAutostartLoginItemsTest, ExecQuotesReservedCharactersAndRefusesWhatItCannotHold) {
     struct Row {
         std::string executable;
         std::optional<std::string> exec;
@@ -79,12 +65,14 @@ TEST_F(XdgAutostartLoginItemsTest, ExecQuotesReservedCharactersAndRefusesWhatItC
         ASSERT_TRUE(entry) << row.executable;
         EXPECT_NE(entry->find("\n" + *row.exec), std::string::npos) << *entry;
     }
-    EXPECT_FALSE(XdgAutostartLoginItems("relative", root_).setRegistered(true));
-    EXPECT_FALSE(fs::exists(root_ / "quotalume.desktop"));
+    const test::TempDir dir;
+    EXPECT_FALSE(XdgAutostartLoginItems("relative", dir.path()).setRegistered(true));
+    EXPECT_TRUE(fs::is_empty(dir.path()));
 }
 
-TEST_F(XdgAutostartLoginItemsTest, AnEntryThatIsHiddenSwitchedOffOrUnreadableIsDisabled) {
-    XdgAutostartLoginItems items("/usr/bin/quotalume", root_);
+TEST(XdgAutostartLoginItemsTest, AnEntryThatIsHiddenSwitchedOffOrUnreadableIsDisabled) {
+    const test::TempDir dir;
+    XdgAutostartLoginItems items("/usr/bin/quotalume", dir.path());
     struct Row {
         std::string content;
         LoginItemStatus status;
@@ -101,19 +89,19 @@ TEST_F(XdgAutostartLoginItemsTest, AnEntryThatIsHiddenSwitchedOffOrUnreadableIsD
          LoginItemStatus::disabled},
     };
     for (const Row& row : rows) {
-        write(items.entryPath(), row.content);
+        dir.write("quotalume.desktop", row.content);
         EXPECT_EQ(items.status(), row.status) << row.content.substr(0, 60);
     }
 }
 
-TEST_F(XdgAutostartLoginItemsTest, AFolderThatCannotBeUsedFailsBothWays) {
+TEST(XdgAutostartLoginItemsTest, AFolderThatCannotBeUsedFailsBothWays) {
     // A file where the folder should be refuses even root, unlike permissions.
-    write(root_ / "autostart", "not a folder");
-    XdgAutostartLoginItems items("/usr/bin/quotalume", root_ / "autostart");
+    const test::TempDir dir;
+    XdgAutostartLoginItems items("/usr/bin/quotalume", dir.write("autostart", "not a folder"));
     EXPECT_FALSE(items.setRegistered(true));
     EXPECT_FALSE(items.setRegistered(false));
     EXPECT_EQ(items.status(), LoginItemStatus::disabled);
-    EXPECT_EQ(read(root_ / "autostart"), "not a folder");
+    EXPECT_EQ(dir.read("autostart"), "not a folder");
 }
 
 using test::FailedSaveTest;

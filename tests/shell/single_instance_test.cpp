@@ -169,11 +169,6 @@ TEST(SingleInstanceTest, TheTrayAppDoesNotRunBesideAnotherEngineAndSaysWhichOne)
         EXPECT_EQ(refused.exitCode(), 1);
         EXPECT_TRUE(refused.readAllStandardError().contains(row.said));
     }
-    // Demonstration stores nothing and runs beside it.
-    Launches launches;
-    auto engine = EngineLock::acquire(launches.dataFolder());
-    QProcess& demo = launches.start({"--demo"});
-    EXPECT_FALSE(demo.waitForFinished(1500)) << demo.readAllStandardError().toStdString();
 }
 
 TEST(SingleInstanceTest, ALockThatCannotBeTakenLeavesTheAppRunningAsAViewer) {

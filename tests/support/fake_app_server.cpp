@@ -1,28 +1,19 @@
-// Stands in for `codex app-server --listen stdio://` in tests and benchmarks.
-//
-// It follows the script in $CODEX_HOME/script, one command per line:
-//   read          read one line from stdin (recorded)
-//   reply JSON    read one request and answer {"id": <its id>, "result": JSON}
-//   send TEXT     write TEXT and a line feed; "\n" inside TEXT writes a line feed too
-//   part TEXT     write TEXT without a line feed (one write, for split answers)
-//   flood N       write N bytes of "x" without a line feed
-//   sleep MS      pause
-//   exit CODE     exit at once
-//   ignore-term   ignore SIGTERM from now on
-//   close-input   close stdin and carry on (writes to us then fail with EPIPE)
-//   hang          stop reading and wait until killed
-//   serve         answer every request like a signed-in app-server (see below)
-//   holder        start a grandchild that keeps our stdout open and sleeps; its pid goes to
-//                 $CODEX_HOME/holder.pid
-//   chatter       the same, but the grandchild writes a junk line every millisecond
-// After the last command it reads stdin until end of file, then exits 0.
-//
-// Every line received is appended to $CODEX_HOME/received; at start it writes its arguments,
-// pid, working directory, environment and open descriptors to $CODEX_HOME/launch.json.
-// `serve` answers "initialize" with {}, "account/read" with $CODEX_HOME/account.json,
-// "account/rateLimits/read" with $CODEX_HOME/rate_limits.json (defaults when absent), and
-// anything else with error -32601. A $CODEX_HOME/rate_limits.next.json then takes the place of
-// rate_limits.json, so the next launch answers with it: a second reading, scripted.
+// Stands in for `codex app-server --listen stdio://` in tests and benchmarks. It follows
+// $CODEX_HOME/script, one command a line, then reads stdin to its end and exits 0:
+//   read         read one line                   reply JSON  answer the next request with it
+//   send TEXT    write TEXT and a line feed ("\n" inside TEXT writes one too)
+//   part TEXT    write TEXT alone, in one write  flood N     write N bytes of "x" alone
+//   sleep MS     pause                           exit CODE   exit at once
+//   ignore-term  ignore SIGTERM from now on      hang        stop reading until killed
+//   close-input  close stdin and carry on (writes to us then fail with EPIPE)
+//   serve        answer every request like a signed-in app-server (below)
+//   holder       start a grandchild that keeps our stdout open and sleeps, its pid in holder.pid
+//   chatter      the same, but the grandchild writes a junk line every millisecond
+// Every line read is appended to $CODEX_HOME/received; at start, launch.json gets the arguments,
+// pid, working directory, environment and open descriptors. `serve` answers "initialize" with
+// {}, "account/read" with account.json, "account/rateLimits/read" with rate_limits.json
+// (defaults when absent; a rate_limits.next.json then replaces it, for the next launch) and
+// anything else with error -32601.
 
 #include <nlohmann/json.hpp>
 

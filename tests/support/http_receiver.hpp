@@ -60,7 +60,6 @@ public:
     // For the requests that arrive from now on.
     void answer(ReceiverAnswer answer);
 
-    std::uint16_t port() const { return port_; }
     // "http://127.0.0.1:<port><path>"
     std::string url(std::string_view path = "/hook") const;
     std::vector<ReceivedRequest> requests() const;

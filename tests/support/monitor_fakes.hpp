@@ -216,35 +216,33 @@ public:
     bool refuse = false;
 };
 
-// Wakes when the test says so; the locale never changes.
+// Wakes when the test says so; the locale never changes. A subscription owns its callback, so
+// one that has gone is never called.
 class FakeSignals final : public SystemSignals {
 public:
     std::unique_ptr<Subscription> onWake(std::function<void()> wake) override {
-        return std::make_unique<Entry>(
-            wakes_.emplace_back(std::make_shared<Callback>(std::move(wake))));
+        auto entry = std::make_unique<Entry>(std::move(wake));
+        wakes_.push_back(entry->call);
+        return entry;
     }
     std::unique_ptr<Subscription> onLocaleChange(std::function<void()> change) override {
-        return std::make_unique<Entry>(std::make_shared<Callback>(std::move(change)));
+        return std::make_unique<Entry>(std::move(change));
     }
     void wake() {
-        for (const auto& callback : std::vector(wakes_)) {
-            if (callback->active) {
-                callback->call();
+        for (const auto& weak : std::vector(wakes_)) {
+            if (const auto call = weak.lock()) {
+                (*call)();
             }
         }
     }
 
 private:
-    struct Callback {
-        std::function<void()> call;
-        bool active = true;
-    };
     struct Entry final : Subscription {
-        explicit Entry(std::shared_ptr<Callback> callback) : callback(std::move(callback)) {}
-        ~Entry() override { callback->active = false; }
-        std::shared_ptr<Callback> callback;
+        explicit Entry(std::function<void()> call)
+            : call(std::make_shared<std::function<void()>>(std::move(call))) {}
+        std::shared_ptr<std::function<void()>> call;
     };
-    std::vector<std::shared_ptr<Callback>> wakes_;
+    std::vector<std::weak_ptr<std::function<void()>>> wakes_;
 };
 
 // The engine guard as the test sets it: held unless given a reason to refuse.

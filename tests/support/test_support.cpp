@@ -44,6 +44,7 @@ TempDir::~TempDir() {
 
 std::filesystem::path TempDir::write(const std::string& name, std::string_view content) const {
     auto file = path_ / name;
+    std::filesystem::create_directories(file.parent_path());
     std::ofstream(file, std::ios::binary) << content;
     return file;
 }

@@ -47,6 +47,7 @@ public:
 
     const std::filesystem::path& path() const { return path_; }
     std::string str() const { return path_.string(); }
+    // Makes the folders on the way.
     std::filesystem::path write(const std::string& name, std::string_view content) const;
     std::string read(const std::string& name) const;
 
@@ -112,6 +113,11 @@ private:
 // 2026-03-01T08:15:00Z, the moment of the sample event.
 inline Date sampleTime() {
     return dateFromUnixSeconds(1772352900);
+}
+
+// 7.9 s after sampleTime(): whole seconds are cut, not rounded, so every timestamp is 1772352907.
+inline Date sampleDeliveryTime() {
+    return sampleTime() + std::chrono::milliseconds(7900);
 }
 
 // The test event at sampleTime() plus three quarters of a second, with a fixed id.

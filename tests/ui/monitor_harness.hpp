@@ -39,17 +39,6 @@ inline QString text(std::string_view key) {
     return QString::fromStdString(L10n::text(key));
 }
 
-// The interface language for one test, kept in memory rather than the user's preferences.
-class ScopedLanguage {
-public:
-    explicit ScopedLanguage(AppLanguage language = AppLanguage::english) {
-        L10n::setPreference(language);
-    }
-
-private:
-    ScopedStandardPreferences preferences_{std::make_shared<MemoryPreferencesStore>()};
-};
-
 // A monitor for widget tests: the engine runs on the fakes' manual loop, the widgets on Qt's.
 // Readings are handed in by the test; nothing leaves the process.
 class MonitorHarness {
@@ -102,7 +91,7 @@ public:
         return codex.string();
     }
 
-    ScopedLanguage language;
+    InterfaceLanguage language;
     TempDir dir;
     FakeClock clock;
     ManualLoop loop{clock};

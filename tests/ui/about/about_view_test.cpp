@@ -30,7 +30,7 @@ struct CapturedLinks {
 };
 
 TEST(AboutViewTest, OpensItsLinksInTheCurrentLanguageAndItsLicenceSheet) {
-    const test::ScopedLanguage language(AppLanguage::german);
+    const test::InterfaceLanguage language(AppLanguage::german);
     CapturedLinks links;
     AboutView view(std::nullopt);
     view.show();

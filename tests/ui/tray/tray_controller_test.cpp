@@ -88,8 +88,7 @@ double standingOut(const QImage& icon, QColor panel) {
     return static_cast<double>(count) / (shown.width() * shown.height());
 }
 
-// Every style and scope reads on a dark and a light panel whatever the application's palette,
-// and each gives a picture of its own.
+// Panels are dark or light whatever the application's palette says.
 TEST(TrayIconImageTest, EveryStyleAndScopeStandsOutOnAnyPanelAndIsItsOwnPicture) {
     const auto bucket = RateBucket{"codex", std::nullopt, RateWindow{24, 300, std::nullopt},
                                    RateWindow{81, 10080, std::nullopt}};
