@@ -2,7 +2,10 @@
 
 #include "dashboard/quota_panel.hpp"
 
+#include <quotalume/l10n.hpp>
+
 #include <QEvent>
+#include <QPixmapCache>
 
 #include <malloc.h>
 
@@ -48,6 +51,8 @@ void DashboardPanelController::release() {
     panel_->stopObserving();
     delete panel_;
     panel_ = nullptr;
+    L10n::releaseDateFormatters();
+    QPixmapCache::clear();
     // The allocator keeps what the widgets freed; at rest the process gives it back.
     ::malloc_trim(0);
 }

@@ -68,10 +68,13 @@ public:
     static std::string substitute(std::string_view templateText,
                                   const std::vector<std::string>& arguments);
 
-    // Formatted with a fresh ICU formatter in the current language's locale and the system time
-    // zone of the moment (TZ, else /etc/localtime). Both styles `none` give an empty string.
+    // Formatted with an ICU formatter in the current language's locale and the system time zone
+    // of the moment (TZ, else /etc/localtime). Both styles `none` give an empty string.
     static std::string date(std::chrono::system_clock::time_point date, DateStyle dateStyle,
                             DateStyle timeStyle);
+    // Drops the formatters `date` keeps for the calling thread, for a window that closed; the
+    // next date makes them again.
+    static void releaseDateFormatters();
 
     // "Resets in 2 h 8 min": whole minutes rounded up, then hours, then days; "awaiting
     // reset" once the time has come, "unknown" without one.

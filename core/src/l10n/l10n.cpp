@@ -404,14 +404,19 @@ struct DateFormatters {
     }
 };
 
+thread_local DateFormatters formatters;
+
 }  // namespace
+
+void L10n::releaseDateFormatters() {
+    formatters = DateFormatters();
+}
 
 std::string L10n::date(std::chrono::system_clock::time_point date, DateStyle dateStyle,
                        DateStyle timeStyle) {
     if (dateStyle == DateStyle::none && timeStyle == DateStyle::none) {
         return {};
     }
-    thread_local DateFormatters formatters;
     icu::DateFormat* formatter = formatters.get(dateStyle, timeStyle, locale());
     if (formatter == nullptr) {
         return {};
