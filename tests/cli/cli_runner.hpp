@@ -3,7 +3,6 @@
 #include "test_support.hpp"
 
 #include <quotalume/child_process.hpp>
-#include <quotalume/preferences_store.hpp>
 #include <quotalume/settings.hpp>
 #include <quotalume/webhook_configuration_store.hpp>
 
@@ -15,12 +14,7 @@
 #include <algorithm>
 #include <cstring>
 #include <ctime>
-#include <filesystem>
-#include <functional>
-#include <ostream>
-#include <string>
 #include <system_error>
-#include <vector>
 
 namespace quotalume::test {
 
@@ -42,9 +36,7 @@ struct CLIRun {
     }
 };
 
-// quotalume-cli with `arguments`, its standard error joined to its standard output, in a
-// private HOME, configuration and data folder under `home`. `environment` ("NAME=value") adds
-// variables or replaces these.
+// quotalume-cli, stderr joined to stdout, in private folders under `home`; `environment` overrides.
 inline ChildProcess::Options cliProcess(const TempDir& home, const Strings& arguments,
                                         const Strings& environment = {}) {
     Strings variables = environment;
@@ -64,8 +56,7 @@ inline ChildProcess::Options cliProcess(const TempDir& home, const Strings& argu
             .workingDirectory = home.str()};
 }
 
-// The fake app-server's rate_limits.json: the five-hour window `used` percent, resetting at
-// `resetsAt`, beside a weekly window `weekly` percent used.
+// The fake's rate_limits.json: five-hour `used` % resetting at `resetsAt`, weekly `weekly` %.
 inline std::string codexLimits(double used, std::time_t resetsAt, double weekly = 10) {
     return nlohmann::json{
         {"accountId", "acct"},
@@ -77,8 +68,7 @@ inline std::string codexLimits(double used, std::time_t resetsAt, double weekly 
         .dump();
 }
 
-// A `quotalume-cli watch` with `options` in the private folders of `home`, which is also its
-// Codex home. It has no system bus, and no session bus unless `sessionBus` names one.
+// A watch in `home`, also its Codex home, with no system bus and only `sessionBus` if given.
 inline ChildProcess::Options watchProcess(const TempDir& home, const Strings& options,
                                           const std::string& sessionBus = "") {
     const std::string noBus = "unix:path=" + home.str() + "/no-bus";
@@ -88,8 +78,7 @@ inline ChildProcess::Options watchProcess(const TempDir& home, const Strings& op
                        "DBUS_SYSTEM_BUS_ADDRESS=" + noBus});
 }
 
-// Saves settings with the webhook on, sending to `url`, in the private folders of `home`; the
-// saved codex does not exist, for a run's --codex to replace.
+// Saves settings with the webhook on, to `url`; the saved codex is missing, for --codex to replace.
 inline Settings saveWebhookOn(const TempDir& home, const std::string& url) {
     const Settings saved{.webhookEnabled = true, .codexPath = "/nowhere/codex"};
     FilePreferencesStore preferences(home.path() / "config/Quotalume/defaults.json");
@@ -117,8 +106,7 @@ inline CLIRun runCLI(const Strings& arguments, const TempDir& home, const std::s
     return {child.exitCode().value_or(-1), output};
 }
 
-// Starts `launch` against a Codex that hangs while a grandchild holds its output, and stops it
-// with each stop signal: it ends with `exitCode(signal)`, and no Codex process outlives it.
+// Each stop signal ends `launch`, hung on a Codex whose grandchild holds its output, and all of it.
 inline void expectStopSignalsEndCodexToo(
     const std::function<ChildProcess::Options(const FakeCodexHome&)>& launch,
     const std::function<int(int)>& exitCode) {

@@ -1,7 +1,4 @@
 #include "cli_runner.hpp"
-#include "test_support.hpp"
-
-#include <gtest/gtest.h>
 
 #include <regex>
 
@@ -10,8 +7,7 @@ namespace {
 
 using test::runCLI;
 
-// Help is the same however it is asked for, and is the help of what was asked for; a mistake
-// exits 2 and says what mends it.
+// Each help is the same however it is asked for; a mistake exits 2 and says what mends it.
 TEST(CommandLineTest, HelpAndUsageErrors) {
     test::TempDir home;
     const std::pair<const char*, std::vector<test::Strings>> helps[] = {

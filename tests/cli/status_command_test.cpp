@@ -1,14 +1,4 @@
 #include "cli_runner.hpp"
-#include "test_support.hpp"
-
-#include <quotalume/l10n.hpp>
-#include <quotalume/preferences_store.hpp>
-#include <quotalume/settings.hpp>
-
-#include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
-
-#include <filesystem>
 
 namespace quotalume {
 namespace {
@@ -44,21 +34,6 @@ TEST(StatusCommandTest, PrintsTheSnapshotAsJson) {
     EXPECT_EQ(run.output.find('\n'), run.output.size() - 1) << "one line";
 }
 
-// Each kind of failure has its own suite; here only the error object one becomes.
-TEST(StatusCommandTest, FailuresBecomeErrorObjectsAndExitOne) {
-    FakeCodexHome notSignedIn;
-    notSignedIn.write("account.json", R"({"account":null})");
-    auto run = runCLI({"status", "--json", "--codex", notSignedIn.executable(), "--codex-home",
-                       notSignedIn.str()},
-                      notSignedIn);
-    EXPECT_EQ(run.exitCode, 1) << run.output;
-    const json error = json::parse(run.output).at("error");
-    EXPECT_EQ(error["key"], "error.login_command");
-    EXPECT_EQ(error["arguments"], json::array({"CODEX_HOME=" + notSignedIn.str() + " " +
-                                               notSignedIn.executable() + " login"}));
-    EXPECT_FALSE(error["message"].get<std::string>().empty());
-}
-
 TEST(StatusCommandTest, TheSavedSourceIsUsedUnlessAnOptionReplacesIt) {
     FakeCodexHome saved, other;
     FilePreferencesStore preferences(saved.path() / "config/Quotalume/defaults.json");
@@ -81,10 +56,12 @@ TEST(StatusCommandTest, TheSavedSourceIsUsedUnlessAnOptionReplacesIt) {
         SCOPED_TRACE(row.name);
         std::filesystem::remove(saved.path() / "received");
         std::filesystem::remove(other.path() / "received");
-        auto output =
-            json::parse(runCLI(joined({"status", "--json"}, row.options), row.home).output);
+        auto run = runCLI(joined({"status", "--json"}, row.options), row.home);
+        auto output = json::parse(run.output);
+        EXPECT_EQ(run.exitCode, row.used ? 0 : 1);
         if (!row.used) {
             EXPECT_EQ(output["error"]["key"], "error.executable") << output;
+            EXPECT_FALSE(output["error"]["message"].get<std::string>().empty());
         } else {
             EXPECT_TRUE(output.contains("snapshot")) << output;
             EXPECT_FALSE(row.used->receivedLines().empty());
@@ -177,29 +154,22 @@ TEST(StatusCommandTest, WaybarModuleJson) {
     EXPECT_EQ(module["text"], "5H &lt;1% · 7D 90%");
     EXPECT_EQ(module["tooltip"].get<std::string>().substr(0, 21), "5-hour limit: &lt;1% ");
 
-    // A failing script would hide the module: the error shows, and the exit status is 0.
-    auto failed = runCLI({"status", "--waybar", "--lang", "en", "--codex", "/nonexistent"}, home);
-    EXPECT_EQ(failed.exitCode, 0);
-    module = json::parse(failed.output);
-    EXPECT_EQ(module["class"], "error");
-    EXPECT_FALSE(module.contains("percentage"));
-    EXPECT_NE(module["tooltip"].get<std::string>().find("Codex"), std::string::npos);
-}
-
-TEST(StatusCommandTest, MessagesFollowTheSavedLanguageUnlessOverridden) {
-    test::TempDir home;
+    // A failing script would hide the module: the error shows, in the run's language; exit 0.
     const std::string saved = R"({"appearance.language":"fr"})";
     home.write("config/Quotalume/defaults.json", saved);
-    auto tooltip = [&](const test::Strings& language) {
+    const auto failed = [&](const test::Strings& language) {
         auto run =
             runCLI(joined({"status", "--waybar", "--codex", "/nonexistent"}, language), home);
-        return json::parse(run.output)["tooltip"].get<std::string>();
+        EXPECT_EQ(run.exitCode, 0);
+        module = json::parse(run.output);
+        EXPECT_EQ(module["class"], "error");
+        EXPECT_FALSE(module.contains("percentage"));
+        return module["tooltip"].get<std::string>();
     };
-    EXPECT_EQ(tooltip({}), L10n::text("error.executable", AppLanguage::french));
-    EXPECT_EQ(tooltip({"--lang", "de"}), L10n::text("error.executable", AppLanguage::german));
+    EXPECT_EQ(failed({}), L10n::text("error.executable", AppLanguage::french));
+    EXPECT_EQ(failed({"--lang", "de"}), L10n::text("error.executable", AppLanguage::german));
     EXPECT_NE(L10n::text("error.executable", AppLanguage::french),
               L10n::text("error.executable", AppLanguage::german));
-    // The override is for one run only.
     EXPECT_EQ(home.read("config/Quotalume/defaults.json"), saved);
 }
 

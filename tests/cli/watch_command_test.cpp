@@ -1,22 +1,10 @@
 #include "cli_runner.hpp"
 #include "http_receiver.hpp"
-#include "test_support.hpp"
 
-#include <quotalume/child_process.hpp>
 #include <quotalume/date.hpp>
 #include <quotalume/engine_lock.hpp>
-#include <quotalume/l10n.hpp>
-#include <quotalume/preferences_store.hpp>
-#include <quotalume/settings.hpp>
-
-#include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
 
 #include <poll.h>
-#include <signal.h>
-
-#include <ctime>
-#include <filesystem>
 
 namespace quotalume {
 namespace {
@@ -25,14 +13,12 @@ using nlohmann::json;
 using test::FakeCodexHome;
 using test::runCLI;
 
-// A running `quotalume-cli watch` in the private folders of `home`, with no session bus.
 class Watch {
 public:
     Watch(const test::TempDir& home, const std::vector<std::string>& options)
         : child_(test::watchProcess(home, options)) {}
 
-    // The output so far, read until `line` arrives or 30 seconds pass (a loaded machine may
-    // start late enough to miss a reset a few seconds away, and read again only 10 s later).
+    // The output once `line` arrives or 30 s pass: a loaded machine may read again only 10 s later.
     const std::string& waitForLine(const std::string& line) {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
         while (output_.find(line + "\n") == std::string::npos &&
@@ -65,8 +51,7 @@ TEST(WatchCommandTest, RecordsAScriptedResetDeliversItOnceAndStopsOnSIGTERM) {
     FakeCodexHome codex;
     test::HTTPReceiver receiver;
     const Settings saved = test::saveWebhookOn(codex, receiver.url());
-    // The schedule reads again just after a reset time two seconds away; by then the fake
-    // answers with the window restored.
+    // The schedule reads again just after a reset 2 s away, when the fake has the window restored.
     const std::time_t now = std::time(nullptr);
     codex.write("rate_limits.json", test::codexLimits(50, now + 2));
     codex.write("rate_limits.next.json", test::codexLimits(0, now + 5 * 3600));

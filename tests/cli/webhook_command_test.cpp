@@ -1,10 +1,5 @@
 #include "cli_runner.hpp"
 #include "http_receiver.hpp"
-#include "test_support.hpp"
-
-#include <quotalume/webhook_configuration_store.hpp>
-
-#include <gtest/gtest.h>
 
 namespace quotalume {
 namespace {

@@ -3,9 +3,6 @@
 #include <quotalume/codex_client.hpp>
 
 #include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
-
-#include <filesystem>
 
 namespace quotalume {
 namespace {
@@ -42,7 +39,6 @@ TEST(CodexClientTest, FetchWritesExactlyFourLinesAndReturnsTheCodexBucket) {
     UsageSnapshot snapshot = CodexClient().fetch(configurationOf(home));
     ASSERT_EQ(snapshot.buckets.size(), 1u);
     EXPECT_EQ(snapshot.buckets[0].window(QuotaWindow::fiveHour)->usedPercent, 24);
-    EXPECT_EQ(snapshot.accountFingerprint, UsageSnapshot::fingerprint(home.str() + ":acct-1"));
 
     auto messages = home.receivedMessages();
     ASSERT_EQ(messages.size(), 4u);
@@ -56,8 +52,7 @@ TEST(CodexClientTest, FetchWritesExactlyFourLinesAndReturnsTheCodexBucket) {
     EXPECT_FALSE(test::hasChildren());
 }
 
-// One folder is one account however it is reached; earlier versions fingerprinted the
-// spelling, and a reading says what that was whenever it differs.
+// One folder is one account however it is spelled; an older spelling's fingerprint is kept.
 TEST(CodexClientTest, OneHomeIsOneAccountHoweverItIsSpelled) {
     ServingHome home;
     test::TempDir elsewhere;
@@ -106,8 +101,7 @@ TEST(CodexClientTest, RefusedAccountsAndAnswers) {
     }
 }
 
-// What to do, in words that fit this machine: sign in the codex and home that were read, ready
-// for a shell; a program that is not Codex called so; Codex's own words after ours, made safe.
+// Advice fit for this machine: a shell-ready sign-in, a non-Codex named, Codex's words made safe.
 TEST(CodexClientTest, FailuresSayWhatToDo) {
     FakeCodexHome signedOut;
     signedOut.write("it's a home/script", "serve");
@@ -144,7 +138,6 @@ TEST(CodexClientTest, FingerprintFollowsAccountAndHome) {
     auto first = fingerprintOf(withID);
     withID.write("account.json", R"({"account":{"type":"chatgpt","email":"other@b.c"}})");
     EXPECT_EQ(fingerprintOf(withID), first);
-    EXPECT_NE(fingerprintOf(ServingHome()), first);
 
     ServingHome byEmail(R"({"rateLimits":{}})");
     EXPECT_EQ(fingerprintOf(byEmail), UsageSnapshot::fingerprint(byEmail.str() + ":a@b.c"));
@@ -154,14 +147,6 @@ TEST(CodexClientTest, FingerprintFollowsAccountAndHome) {
     // Neither id nor e-mail: the home's account.
     ServingHome anonymous(R"({"rateLimits":{}})", R"({"account":{"type":"chatgpt"}})");
     EXPECT_EQ(fingerprintOf(anonymous), UsageSnapshot::fingerprint(anonymous.str()));
-}
-
-TEST(CodexClientTest, LocatorFailuresComeBeforeTheLaunch) {
-    ServingHome home;
-    auto configuration = configurationOf(home);
-    configuration.homePath = home.str() + "/missing";
-    EXPECT_EQ(failureOf([&] { CodexClient().fetch(configuration); }), "error.home");
-    EXPECT_TRUE(home.receivedLines().empty());
 }
 
 TEST(CodexClientTest, RecentThreadsClampsTheLimit) {
@@ -186,9 +171,6 @@ TEST(CodexClientTest, ThreadUsageChecksTheThread) {
     ASSERT_TRUE(usage);
     EXPECT_EQ(usage->estimatedUsageCreditsMicros, 5);
     EXPECT_EQ(home.receivedMessages().at(3)["params"], json({{"threadId", "t1"}}));
-
-    auto none = answering("{}");
-    EXPECT_FALSE(CodexClient().threadUsage("t1", configurationOf(none)));
 
     auto other = answering(
         R"({"threadUsage":{"threadId":"t2","estimatedUsageCreditsMicros":5,"groups":[]}})");

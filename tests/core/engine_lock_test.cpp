@@ -9,9 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <string>
 #include <system_error>
-#include <vector>
 
 namespace quotalume {
 namespace {
@@ -41,8 +39,7 @@ TEST(EngineLockTest, TheHolderSaysWhoItIsAndOthersAreRefusedWithoutAWord) {
     }
 }
 
-// A folder where no lock file may be made says so, not that the file it could not make is
-// missing.
+// An unwritable folder is reported as such, not as a missing lock file.
 TEST(EngineLockTest, AFolderWhereNoLockFileMayBeMadeSaysWhy) {
     test::TempDir dir;
     const fs::path folder = dir.path() / "data";

@@ -1,12 +1,10 @@
 #include "test_support.hpp"
 
-#include <quotalume/json_decoding_error.hpp>
 #include <quotalume/localized_message.hpp>
 #include <quotalume/quotalume_error.hpp>
 #include <quotalume/webhook_delivery_error.hpp>
 
 #include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
 
 #include <system_error>
 
@@ -29,8 +27,6 @@ TEST(LocalizedMessageTest, EncodesBothMembersAndReadsOptionalArgumentsAndLegacyT
     for (const auto& [text, expected] : cases) {
         EXPECT_EQ(json::parse(text).get<LocalizedMessage>(), expected) << text;
     }
-    auto roundTrip = LocalizedMessage("reset.title", {"Codex", "5h"});
-    EXPECT_EQ(json(roundTrip).get<LocalizedMessage>(), roundTrip);
 }
 
 TEST(LocalizedMessageTest, RejectsMalformedObjectsWithTheirCodes) {
@@ -41,7 +37,6 @@ TEST(LocalizedMessageTest, RejectsMalformedObjectsWithTheirCodes) {
         {R"({"key":"k","arguments":"a"})", 4864},
         {R"({"key":"k","arguments":[1]})", 4864},
         {"[]", 4864},
-        {"12", 4864},
     };
     for (const auto& [text, code] : cases) {
         EXPECT_EQ(test::decodingErrorOf([&] { (void)json::parse(text).get<LocalizedMessage>(); }),

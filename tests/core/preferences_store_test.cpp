@@ -1,11 +1,8 @@
 #include <quotalume/preferences_store.hpp>
 
 #include "failed_save_contract.hpp"
-#include "test_support.hpp"
 
 #include <gmock/gmock.h>
-#include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
 
 #include <numeric>
 #include <thread>

@@ -1,14 +1,9 @@
 #include <quotalume/private_file.hpp>
 
 #include "failed_save_contract.hpp"
-#include "test_support.hpp"
-
-#include <gtest/gtest.h>
 
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <map>
 
 namespace quotalume {
 namespace {
@@ -69,19 +64,6 @@ TEST(PrivateFileTest, LeavesAnotherWritersTemporaryAndWhatStandsInTheWay) {
     EXPECT_EQ(errnoOf([&] { replaceFileAtomically(dir.path() / "taken/f", "x", ".f"); }), EISDIR);
     EXPECT_EQ(entriesOf(dir.path() / "taken"), std::vector<std::string>{"f"});
     EXPECT_EQ(dir.read("f"), "old");
-}
-
-TEST(PrivateFileTest, ReadsOnlySmallRegularFiles) {
-    TempDir dir;
-    EXPECT_EQ(readSmallFile(dir.path() / "missing", 10), std::nullopt);
-    dir.write("plain", "content");
-    EXPECT_EQ(readSmallFile(dir.path() / "plain/below", 10), std::nullopt);
-    EXPECT_EQ(readSmallFile(dir.path() / "plain", 10), "content");
-    EXPECT_EQ(errnoOf([&] { readSmallFile(dir.path() / "plain", 3); }), EFBIG);
-    EXPECT_EQ(errnoOf([&] { readSmallFile(dir.path(), 10); }), EISDIR);
-    // A FIFO must not block the reader waiting for a writer.
-    ASSERT_EQ(::mkfifo((dir.path() / "fifo").c_str(), 0600), 0);
-    EXPECT_EQ(errnoOf([&] { readSmallFile(dir.path() / "fifo", 10); }), EINVAL);
 }
 
 TEST(PrivateFileTest, XdgDirectoriesFallBackToTheHome) {

@@ -1,7 +1,6 @@
 #include "test_support.hpp"
 
 #include <quotalume/quota_text.hpp>
-#include <quotalume/reset_event.hpp>
 
 #include <gtest/gtest.h>
 
@@ -68,7 +67,6 @@ TEST(QuotaTextTest, CreditsInTheLocalesDigits) {
     EXPECT_EQ(shown(true, false, "1234.5"), "1\u202f234,5");
 }
 
-// The time of a reading, and with its date, in the time zone of the moment.
 TEST(QuotaTextTest, ReadingTimes) {
     test::InterfaceLanguage english;
     test::ScopedEnvironment zone("TZ", "UTC");

@@ -1,10 +1,8 @@
 #include "test_support.hpp"
 
-#include <quotalume/json_decoding_error.hpp>
 #include <quotalume/reset_detector.hpp>
 
 #include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
 
 namespace quotalume {
 namespace {
@@ -106,26 +104,9 @@ TEST(ResetDetectorTest, WatchesOnlyTheCodexBucket) {
         dateFromUnixSeconds(1), "acct", {RateBucket{"other", {}, RateWindow{50, 300}}}};
     detector.observe(other);
     EXPECT_TRUE(detector.observations().empty());
-
-    json stored = json::parse(R"({"accountFingerprint":"acct","observations":{
-        "other:300":{"window":{"usedPercent":5},"observedAt":1},
-        "codex:300":{"window":{"usedPercent":50,"windowDurationMins":300},"observedAt":1}}})");
-    auto loaded = stored.get<ResetDetector>();
-    loaded.retainCodexOnly();
-    EXPECT_EQ(loaded.observations().size(), 1u);
-    auto again = stored.get<ResetDetector>();
-    EXPECT_EQ(again.observe(reading(unixSeconds(dateFromReferenceSeconds(2)), Window{0})).size(),
-              1u);
-    EXPECT_FALSE(again.observations().contains("other:300"));
 }
 
-TEST(ResetDetectorTest, JsonRoundTripKeepsFractionsAndOmitsAbsentMembers) {
-    EXPECT_EQ(json(ResetDetector()), json::parse(R"({"observations":{}})"));
-    ResetDetector detector;
-    detector.observe(reading(T + 0.25, Window{12.5, T + 0.5}));
-    json stored = detector;
-    EXPECT_DOUBLE_EQ(stored["lastObservedAt"].get<double>(), T + 0.25 - 978307200);
-    EXPECT_EQ(stored.get<ResetDetector>(), detector);
+TEST(ResetDetectorTest, StoredFormNeedsItsObservationsAndTakesNullMembers) {
     EXPECT_THROW(json::parse(R"({"accountFingerprint":"a"})").get<ResetDetector>(),
                  JSONDecodingError);
     EXPECT_THROW(
@@ -139,13 +120,10 @@ TEST(ResetDetectorTest, JsonRoundTripKeepsFractionsAndOmitsAbsentMembers) {
 TEST(ResetEventTest, JsonRoundTripAndStrictValues) {
     ResetEvent event = ResetEvent::test(dateFromUnixSeconds(T + 0.5));
     EXPECT_NE(ResetEvent::test(event.observedAt).id, event.id);
-    EXPECT_EQ(json(event).get<ResetEvent>(), event);
 
     event.previousResetAt.reset();
     event.nextResetAt.reset();
     json stored = event;
-    EXPECT_FALSE(stored.contains("previousResetAt"));
-    EXPECT_FALSE(stored.contains("nextResetAt"));
     EXPECT_EQ(stored["reason"], "restored_to_full");
     EXPECT_EQ(stored.get<ResetEvent>(), event);
 

@@ -9,11 +9,6 @@ namespace {
 
 using nlohmann::json;
 
-TEST(UsageSnapshotTest, FingerprintIsLowerCaseSHA256) {
-    EXPECT_EQ(UsageSnapshot::fingerprint("abc"),
-              "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
-}
-
 TEST(UsageSnapshotTest, CodexOnlyKeepsTheFirstCodexBucket) {
     RateBucket other{"other"}, codex{std::nullopt, "first"}, second{"codex", "second"};
     UsageSnapshot snapshot{dateFromUnixSeconds(10), "f", {other, codex, second}};

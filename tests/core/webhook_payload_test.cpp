@@ -28,8 +28,7 @@ TEST(WebhookPayloadTest, RealResetWithoutResetTimesLeavesTheDatesOut) {
               R"("window":"weekly","window_duration_mins":10080})");
 }
 
-// Only `json` leaves "/" unescaped, and only Feishu puts anything but the message in a bot's
-// body: its timestamp and signature, when there is a secret.
+// Only `json` leaves "/" unescaped; only Feishu adds to a bot's message: with a secret, its sign.
 TEST(WebhookPayloadTest, EveryFormatsBytesWithItsEscapesAndFeishusSignature) {
     WebhookPayload payload(test::sampleEvent(), true);
     payload.message = "https://status.example/a \"quoted\" back\\slash tab\t bell\x07 é 中";

@@ -10,9 +10,9 @@
 #include <quotalume/webhook_request_builder.hpp>
 #include <quotalume/webhook_sender.hpp>
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <stdexcept>
 
 namespace quotalume {
@@ -39,8 +39,7 @@ protected:
         return {receiver.url(), format, std::move(token), std::move(secret)};
     }
 
-    // "delivered", the failure's key, arguments and whether it is retried, or the key of the
-    // error that stopped the send before the network.
+    // "delivered", the failure and whether it is retried, or the key of an error before sending.
     static std::string deliver(
         const WebhookConfiguration& configuration,
         std::shared_ptr<WebhookTransport> transport = std::make_shared<CurlWebhookTransport>()) {
@@ -60,8 +59,7 @@ protected:
     HTTPReceiver receiver{ReceiverAnswer::withStatus(200, R"({"code":0})")};
 };
 
-// The bytes of each body are the payload's to check; here, that the body sent is the one it
-// builds for the moment of sending, and credentials travel only where they belong.
+// The body is the payload's for the moment of sending; credentials travel only where they belong.
 TEST_F(WebhookSenderTest, EveryFormatSendsItsBodyWithCredentialHeadersOnlyWhereTheyBelong) {
     const std::tuple<WebhookFormat, const char*, const char*> cases[] = {
         {json, "token", ""},          {json, "", "secret"},          {slack, "token", "secret"},
@@ -138,7 +136,6 @@ TEST_F(WebhookSenderTest, TheAnswerDecidesDeliveryAndRetrying) {
         {wecom, 200, deepAnswer.c_str(), "error.bot_response final"},
         // A status outside 2xx decides before any verdict; a redirect is not followed.
         {feishu, 429, R"({"code":0})", "error.webhook_http 429 retryable"},
-        {feishu, 500, R"({"code":0})", "error.webhook_http 500 retryable"},
         {feishu, 400, R"({"code":0})", "error.webhook_http 400 final"},
         {feishu, 302, R"({"code":0})", "error.webhook_http 302 final"},
     };
@@ -208,13 +205,9 @@ TEST_F(WebhookSenderTest, TransportFailuresNeverCarryTheirOwnDescription) {
 // libcurl is loaded only when a webhook is first used; a system without it says so.
 TEST(LibcurlTest, LoadedByItsSonameOrTheReasonIsGiven) {
     EXPECT_NE(loadLibcurl("libcurl.so.4").easy_perform, nullptr);
-    try {
-        loadLibcurl("libquotalume-absent.so.0");
-        ADD_FAILURE() << "loaded a library that does not exist";
-    } catch (const std::runtime_error& error) {
-        EXPECT_NE(std::string(error.what()).find("libquotalume-absent.so.0"), std::string::npos)
-            << error.what();
-    }
+    EXPECT_THAT([] { (void)loadLibcurl("libquotalume-absent.so.0"); },
+                ::testing::ThrowsMessage<std::runtime_error>(
+                    ::testing::HasSubstr("libquotalume-absent.so.0")));
 }
 
 }  // namespace

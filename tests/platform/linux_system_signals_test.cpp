@@ -4,13 +4,8 @@
 #include <QCoreApplication>
 #include <QDBusConnectionInterface>
 #include <QEvent>
-#include <QObject>
 
 #include <gtest/gtest.h>
-
-#include <atomic>
-#include <chrono>
-#include <memory>
 
 namespace quotalume {
 namespace {

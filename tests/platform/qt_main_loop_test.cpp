@@ -5,11 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <chrono>
-#include <exception>
-#include <memory>
-#include <optional>
-#include <thread>
 
 namespace quotalume {
 namespace {

@@ -1,13 +1,10 @@
 #include "linux/status_notifier_probe.hpp"
 #include "private_bus.hpp"
 
-#include <QDBusConnection>
-#include <QObject>
 #include <QTimer>
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <memory>
 #include <optional>
 

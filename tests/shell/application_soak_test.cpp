@@ -1,6 +1,5 @@
 #include "quotalume_application.hpp"
 
-#include "core_ports.hpp"
 #include "private_bus.hpp"
 #include "test_support.hpp"
 
@@ -12,22 +11,16 @@
 
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <string>
 
 namespace quotalume {
 namespace {
 
 using namespace std::chrono_literals;
 
-// The whole application as a session runs it: the tray beside a panel's watcher on a bus of
-// its own, the engine reading a fake Codex whose figures change at every reading, every few
-// hundred milliseconds instead of every 15 s. What it keeps on the heap must not grow with
-// the readings. (The figures never fall to zero: resets would fill the history, which may
-// grow until it holds its hundred.)
+// The whole app on a bus of its own, reading a fake Codex every 100 ms whose figures change but
+// never fall to zero (resets would grow the history): the heap must not grow with the readings.
 TEST(ApplicationSoakTest, TheHeapStaysFlatOverHundredsOfReadings) {
     test::PrivateBus bus;
     ASSERT_FALSE(bus.address().isEmpty()) << "no dbus-daemon";
@@ -76,8 +69,7 @@ TEST(ApplicationSoakTest, TheHeapStaysFlatOverHundredsOfReadings) {
     ASSERT_TRUE(test::waitUntil([&] { return readings() >= total; }, 300s));
     const std::size_t after = test::liveHeapBytes();
     std::printf("%zu readings; heap %zu → %zu bytes\n", readings(), before, after);
-    // The leak this guards against was 12 KB a reading, 1 MB or more here; Qt's caches still
-    // settle a little under load, up to 70 KB seen under the address sanitizer.
+    // The leak guarded against was 12 KB a reading; Qt's caches settle by up to 70 KB sanitised.
     const long long settling = test::underAddressSanitizer ? 128 * 1024 : 64 * 1024;
     EXPECT_LE(static_cast<long long>(after) - static_cast<long long>(before), settling);
 }

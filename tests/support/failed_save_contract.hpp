@@ -4,14 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <functional>
-#include <ostream>
-#include <string>
-
 namespace quotalume::test {
 
-// A writer of one file, as the failed-save contract drives it.
 struct SavingWriter {
     const char* name;
     std::string file;        // the one file the writer keeps in its folder
@@ -30,8 +24,7 @@ inline std::string writerName(const ::testing::TestParamInfo<SavingWriter>& info
     return info.param.name;
 }
 
-// Every writer gets it from one body: a save that fails at any step of writeFaults() keeps the
-// old file as it was, leaves no temporary behind and tells the caller why.
+// A save failing at any step of writeFaults() keeps the old file, leaves no temporary, says why.
 class FailedSaveTest : public ::testing::TestWithParam<SavingWriter> {};
 
 }  // namespace quotalume::test

@@ -1,19 +1,13 @@
-// Stands in for `codex app-server --listen stdio://` in tests and benchmarks. It follows
-// $CODEX_HOME/script, one command a line, then reads stdin to its end and exits 0:
-//   read         read one line                   reply JSON  answer the next request with it
-//   send TEXT    write TEXT and a line feed ("\n" inside TEXT writes one too)
-//   part TEXT    write TEXT alone, in one write  flood N     write N bytes of "x" alone
-//   sleep MS     pause                           exit CODE   exit at once
-//   ignore-term  ignore SIGTERM from now on      hang        stop reading until killed
-//   close-input  close stdin and carry on (writes to us then fail with EPIPE)
-//   serve        answer every request like a signed-in app-server (below)
-//   holder       start a grandchild that keeps our stdout open and sleeps, its pid in holder.pid
-//   chatter      the same, but the grandchild writes a junk line every millisecond
-// Every line read is appended to $CODEX_HOME/received; at start, launch.json gets the arguments,
-// pid, working directory, environment and open descriptors. `serve` answers "initialize" with
-// {}, "account/read" with account.json, "account/rateLimits/read" with rate_limits.json
-// (defaults when absent; a rate_limits.next.json then replaces it, for the next launch) and
-// anything else with error -32601.
+// Stands in for `codex app-server --listen stdio://` in tests and benchmarks: follows
+// $CODEX_HOME/script, one command a line, then reads stdin to its end and exits 0. Commands:
+//   read; reply JSON (answers the next request); send TEXT (with a line feed; "\n" writes one);
+//   part TEXT (in one write), flood N (N bytes of "x"), both without a line feed; sleep MS;
+//   exit CODE; ignore-term; hang (until killed); close-input (writes to us then fail with EPIPE);
+//   serve; holder: a grandchild holds our stdout, its pid in holder.pid; chatter: one writing junk.
+// Lines read go to $CODEX_HOME/received; launch.json gets argv, pid, cwd, environment and open
+// descriptors. `serve` answers initialize with {}, account/read with account.json and
+// account/rateLimits/read with rate_limits.json (defaults when absent; rate_limits.next.json then
+// replaces it, for the next launch), anything else with error -32601.
 
 #include <nlohmann/json.hpp>
 
@@ -44,9 +38,7 @@ std::string readFile(const std::string& path, const std::string& fallback) {
     if (!in) {
         return fallback;
     }
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
+    return {std::istreambuf_iterator<char>(in), {}};
 }
 
 void writeOut(const std::string& text) {

@@ -16,7 +16,6 @@ namespace quotalume::test {
 // A socket listening on 127.0.0.1 at a port of the system's choosing, which goes to `port`.
 int listenOnLoopback(std::uint16_t& port);
 
-// One request as it arrived.
 struct ReceivedRequest {
     std::string method;
     std::string target;
@@ -48,8 +47,7 @@ struct ReceiverAnswer {
     static ReceiverAnswer of(Kind kind) { return {kind}; }
 };
 
-// An HTTP/1.1 server on 127.0.0.1 (a port of the system's choosing) that records every
-// request and answers as told. One connection at a time, on a thread of its own.
+// An HTTP/1.1 server on a loopback port, on a thread of its own: records requests, answers as told.
 class HTTPReceiver {
 public:
     explicit HTTPReceiver(ReceiverAnswer answer = {});

@@ -2,19 +2,13 @@
 
 #include "ports.hpp"
 
-#include <quotalume/preferences_store.hpp>
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <deque>
-#include <functional>
-#include <memory>
-#include <optional>
 #include <vector>
 
-// Deterministic stand-ins for the engine's ports: a main loop whose time moves only when the
-// test says so, and services whose answers the test gives by hand.
+// Stand-ins for the engine's ports: time moves, and services answer, only when the test says.
 namespace quotalume::test {
 
 class FakeClock final : public WallClock {
@@ -74,7 +68,6 @@ public:
         clock_.now_ = until;
     }
 
-    // Armed one-shot and repeating timers.
     std::size_t activeTimers() const {
         return std::count_if(timers_.begin(), timers_.end(),
                              [](const auto& t) { return t->active; });
@@ -216,8 +209,7 @@ public:
     bool refuse = false;
 };
 
-// Wakes when the test says so; the locale never changes. A subscription owns its callback, so
-// one that has gone is never called.
+// Wakes when told; a subscription owns its callback, so one that has gone is never called.
 class FakeSignals final : public SystemSignals {
 public:
     std::unique_ptr<Subscription> onWake(std::function<void()> wake) override {

@@ -11,8 +11,7 @@
 
 namespace quotalume::test {
 
-// A notification server of the test's own on its bus. It records every Notify call, and can
-// refuse them or hold them (and the permission check, GetServerInformation) unanswered.
+// Records Notify calls on the test's bus; can refuse them, or hold them or the permission check.
 class NotificationServer final : public QObject, protected QDBusContext {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")

@@ -19,8 +19,7 @@ bool waitUntil(const std::function<bool()>& condition,
 // Delivers what the event loop already holds (signals queued by the bus thread).
 void flushEvents();
 
-// Counts a bus signal it is connected to. Every receiver of one signal has it queued by the
-// time this one runs, so flushEvents() after it delivers the signal to all of them.
+// Counts a bus signal; once it has, flushEvents() delivers that signal to every other receiver.
 class SignalProbe final : public QObject {
     Q_OBJECT
 

@@ -7,9 +7,7 @@
 #include <cstdlib>
 #include <utility>
 
-// Widgets and images need an application object. Before it exists: no display (draw
-// offscreen), English, and XDG folders of the test's own, so nothing reads or writes the
-// user's preferences, state or autostart entries.
+// Before the application exists: offscreen, English, and XDG folders that keep user files out.
 int main(int argc, char** argv) {
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
     const QTemporaryDir root;  // outlives the application, and goes with everything in it

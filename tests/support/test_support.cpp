@@ -51,9 +51,7 @@ std::filesystem::path TempDir::write(const std::string& name, std::string_view c
 
 std::string TempDir::read(const std::string& name) const {
     std::ifstream in(path_ / name, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
+    return {std::istreambuf_iterator<char>(in), {}};
 }
 
 FakeCodexHome::FakeCodexHome(std::string_view script) {

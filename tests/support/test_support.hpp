@@ -61,14 +61,12 @@ public:
     explicit FakeCodexHome(std::string_view script = "serve");
 
     static std::string executable();
-    // The lines the fake received, in order.
     std::vector<std::string> receivedLines() const;
     std::vector<nlohmann::json> receivedMessages() const;
     nlohmann::json launchInfo() const;
 };
 
-// Sets (or with nullptr unsets) an environment variable for its lifetime. Each test runs in a
-// process of its own, so this stays within the test that uses it.
+// Sets (nullptr: unsets) a variable for its lifetime; each test runs in a process of its own.
 class ScopedEnvironment {
 public:
     ScopedEnvironment(std::string name, const char* value);
@@ -83,8 +81,7 @@ private:
     std::optional<std::string> previous_;
 };
 
-// Looks a name up in `variables` as getenv would, for code that takes its environment as a
-// function.
+// A getenv over `variables`, for code that takes its environment as a function.
 std::function<const char*(const char*)> environmentOf(std::map<std::string, std::string> variables);
 
 class ScopedUmask {
@@ -127,8 +124,7 @@ inline ResetEvent sampleEvent() {
     return event;
 }
 
-// What the user would be shown for the failure `operation` throws; "no failure" when it throws
-// nothing.
+// What the user would be shown for the failure `operation` throws, or "no failure".
 inline LocalizedMessage failureOf(const std::function<void()>& operation) {
     try {
         operation();
@@ -138,8 +134,7 @@ inline LocalizedMessage failureOf(const std::function<void()>& operation) {
     return "no failure";
 }
 
-// The code of the JSONDecodingError `operation` throws; nullopt when it throws nothing. Any
-// other exception passes through and fails the test.
+// The code of the JSONDecodingError `operation` throws, or nullopt; others fail the test.
 inline std::optional<int> decodingErrorOf(const std::function<void()>& operation) {
     try {
         operation();
@@ -149,22 +144,18 @@ inline std::optional<int> decodingErrorOf(const std::function<void()>& operation
     return std::nullopt;
 }
 
-// Permission bits of a file or folder.
 mode_t modeOf(const std::filesystem::path& path);
 // The names in a folder, sorted.
 std::vector<std::string> entriesOf(const std::filesystem::path& directory);
 // The errno of the std::system_error an operation throws; 0 when it throws nothing.
 int errnoOf(const std::function<void()>& operation);
 
-// A way for an atomic replacement to fail, with the errno it reports.
 struct WriteFault {
     const char* name;
     FileOperations operations;
     int error;
 };
-// Every step of a replacement failing as disks do: the temporary refused (EACCES, EROFS), a
-// full disk, a write that makes no progress, the fsync, the rename. `broken`, when given,
-// switches the faults on and off; otherwise they are always on.
+// Each step of a replacement failing as disks do; `broken`, when given, switches them on and off.
 std::vector<WriteFault> writeFaults(std::shared_ptr<const bool> broken = nullptr);
 
 // A window of a reading: percent used, and when it resets in Unix seconds.
@@ -172,8 +163,7 @@ struct WindowReading {
     std::optional<double> used;
     std::optional<double> resetsAt;
 };
-// A reading of the Codex bucket taken at `observedAt` (Unix seconds), with the five-hour window
-// as primary and the weekly one as secondary, each left out when absent.
+// A Codex reading at `observedAt` (Unix s): five-hour window primary, weekly secondary, if given.
 UsageSnapshot reading(double observedAt, std::optional<WindowReading> fiveHour,
                       std::optional<WindowReading> weekly = std::nullopt,
                       std::string account = "acct");
@@ -193,8 +183,7 @@ constexpr bool underAddressSanitizer = true;
 #else
 constexpr bool underAddressSanitizer = false;
 #endif
-// Bytes the allocator has handed out and not had back: malloc's count, or the sanitizer's
-// under AddressSanitizer (whose allocator malloc's statistics do not see).
+// Live heap bytes: malloc's count, or the sanitizer's, which malloc cannot see, under ASan.
 std::size_t liveHeapBytes();
 
 int openDescriptorCount();

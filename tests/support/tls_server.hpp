@@ -6,8 +6,7 @@
 
 namespace quotalume::test {
 
-// A TLS server on 127.0.0.1 whose certificate nobody trusts (self-signed, made afresh): it
-// completes what handshakes it can, then closes each connection.
+// A TLS server on 127.0.0.1 with a fresh self-signed certificate; it closes each connection.
 class UntrustedTLSServer {
 public:
     UntrustedTLSServer();

@@ -5,17 +5,8 @@
 #include "test_support.hpp"
 #include "usage_monitor.hpp"
 
-#include <quotalume/l10n.hpp>
-#include <quotalume/preferences_store.hpp>
-
 #include <QCoreApplication>
 #include <QLabel>
-
-#include <gtest/gtest.h>
-
-#include <filesystem>
-#include <memory>
-#include <string_view>
 
 namespace quotalume::test {
 
@@ -39,8 +30,7 @@ inline QString text(std::string_view key) {
     return QString::fromStdString(L10n::text(key));
 }
 
-// A monitor for widget tests: the engine runs on the fakes' manual loop, the widgets on Qt's.
-// Readings are handed in by the test; nothing leaves the process.
+// A monitor for widget tests: the engine on the fakes' manual loop, the widgets on Qt's.
 class MonitorHarness {
 public:
     MonitorHarness() {
@@ -55,8 +45,7 @@ public:
         monitor->stop();
     }
 
-    // Starts the monitor, or asks for a new reading, and answers the fetch with `reading` (a
-    // snapshot or an error); without one the fetch stays in flight.
+    // Starts or refreshes, answering the fetch with `reading`; without one it stays in flight.
     void start(std::optional<FetchResult> reading = std::nullopt) {
         monitor->start();
         answer(std::move(reading));
@@ -84,7 +73,6 @@ public:
         bucket.planType = std::move(plan);
         return UsageSnapshot{clock.now_, UsageSnapshot::fingerprint("account"), {bucket}};
     }
-    // An executable `codex` script in `folder`.
     static std::string codexIn(const TempDir& folder) {
         const std::filesystem::path codex = folder.write("codex", "#!/bin/sh\n");
         std::filesystem::permissions(codex, std::filesystem::perms::owner_all);

@@ -3,17 +3,9 @@
 #include "about/link_opener.hpp"
 #include "monitor_harness.hpp"
 
-#include <quotalume/reset_event.hpp>
-
 #include <QAbstractButton>
-#include <QCoreApplication>
 #include <QKeyEvent>
 #include <QPushButton>
-
-#include <filesystem>
-#include <optional>
-#include <string>
-#include <vector>
 
 namespace quotalume {
 namespace {

@@ -12,10 +12,6 @@
 #include <QGroupBox>
 #include <QLineEdit>
 
-#include <algorithm>
-#include <string>
-#include <vector>
-
 namespace quotalume {
 namespace {
 

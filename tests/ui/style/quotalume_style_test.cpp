@@ -12,12 +12,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <memory>
 
 namespace quotalume {
 namespace {
 
-// Palettes whose window grey is the colour given.
 const QPalette lightPalette(QColor(239, 239, 239));
 const QPalette darkPalette(QColor(42, 42, 42));
 
