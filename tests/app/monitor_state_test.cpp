@@ -174,8 +174,7 @@ TEST(MonitorStateTest, WhatCannotBeReadGivesAFreshStateAndStaysAsItWas) {
     EXPECT_EQ(dir.read("elsewhere.json"), "theirs");
 }
 
-// The engine skips writing a reading that restartsAlike() the stored state: a restart from that
-// state must find the same resets as one from the skipped reading, on the detector's cases.
+// A restart from a state whose later readings went unwritten (restartsAlike) finds the same resets.
 TEST(MonitorStateTest, ARestartAfterSkippedReadingsFindsTheSameResets) {
     using Window = test::WindowReading;
     using test::reading;

@@ -22,8 +22,7 @@ namespace {
 using std::chrono::milliseconds;
 using std::chrono::seconds;
 
-// Saving 100 records takes 0.6 ms (17 ms sanitised), so the windows run `scale` times faster
-// than the 15-s refresh clock; QUOTALUME_SOAK_SCALE=1 runs the real calendar.
+// Saves cost 0.6 ms (17 sanitised), so windows pass faster; QUOTALUME_SOAK_SCALE=1 is real time.
 double soakScale() {
     const double preset = test::underAddressSanitizer ? 240 : 60;
     const char* text = std::getenv("QUOTALUME_SOAK_SCALE");

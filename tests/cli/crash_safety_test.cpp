@@ -216,6 +216,9 @@ protected:
         if (record.is_object()) {
             const std::string id = record["event"]["id"];
             EXPECT_LE(requests.size(), record["webhookAttempts"].get<std::size_t>());
+            EXPECT_TRUE(point.laterStatus != 200 ||
+                        record["webhookStatus"]["key"] == "webhook.delivered")
+                << state;
             for (const auto& request : requests) {
                 EXPECT_EQ(request.header("Idempotency-Key"), id);
             }

@@ -27,6 +27,7 @@ TEST(StatusCommandTest, PrintsTheSnapshotAsJson) {
     json output = json::parse(run.output);
     const json& snapshot = output.at("snapshot");
     EXPECT_EQ(snapshot["buckets"][0]["primary"]["usedPercent"], 24);
+    EXPECT_TRUE(parseISO8601(snapshot["observedAt"].get<std::string>()));
     // One form for every time, whatever Codex sent.
     EXPECT_EQ(snapshot["buckets"][0]["primary"]["resetsAt"], "2030-03-17T17:46:40Z");
     EXPECT_FALSE(snapshot["buckets"][0]["secondary"].contains("resetsAt"));

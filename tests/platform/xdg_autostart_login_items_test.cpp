@@ -23,6 +23,7 @@ TEST(XdgAutostartLoginItemsTest, RegisteringWritesAPrivateEntryAndUnregisteringR
               "Icon=quotalume\n"
               "Terminal=false\n"
               "X-GNOME-Autostart-enabled=true\n");
+    EXPECT_EQ(test::modeOf(folder / "quotalume.desktop"), 0600U);
     EXPECT_EQ(items.status(), LoginItemStatus::enabled);
 
     ASSERT_TRUE(items.setRegistered(false));
