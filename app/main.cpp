@@ -61,6 +61,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "quotalume: cannot watch for stop signals: %s\n", error.what());
     }
 
+    const QByteArray activationToken = quotalume::SingleInstance::launchToken();
     QApplication application(argc, argv);
     // Matches the executable, which the lock's stale-owner check compares against.
     QApplication::setApplicationName(QStringLiteral("quotalume"));
@@ -91,7 +92,7 @@ int main(int argc, char** argv) {
     {
         quotalume::SingleInstance instance;
         if (!options.demo) {
-            switch (instance.settle(options.settings)) {
+            switch (instance.settle(options.settings, std::chrono::seconds(5), activationToken)) {
                 case quotalume::SingleInstance::Outcome::first:
                     break;
                 case quotalume::SingleInstance::Outcome::forwarded:

@@ -77,8 +77,6 @@ void QuotalumeApplication::launch(bool statusNotifierHost) {
     connect(tray_.get(), &TrayController::openSettings, this, [this] { showSettings(); });
     connect(tray_.get(), &TrayController::quit, qApp, &QCoreApplication::quit,
             Qt::QueuedConnection);
-    connect(bridge_.get(), &MonitorBridge::changed, this, &QuotalumeApplication::retitle);
-    retitle();
     tray_->show();
     monitor_->start();
 
@@ -109,14 +107,18 @@ void QuotalumeApplication::reopen(bool settings) {
         return;
     }
     reopenPending_.reset();
-    if (settings) {
+    QWidget* shown = nullptr;
+    if (settings || (settings_ && settings_->isVisible())) {
         showSettings();
-    } else if (settings_ && settings_->isVisible()) {
-        settings_->raise();
-        settings_->activateWindow();
+        shown = settings_.get();
     } else {
         openDashboard(nearTheTray());
+        shown = dashboard_->panel();
     }
+    // The launch's activation token reaches us, but Qt 6.4 has no public way to hand it to the
+    // compositor, which may then keep the focus where it is: the window asks for attention
+    // (urgent) until it is activated.
+    QApplication::alert(shown);
 }
 
 std::optional<QRect> QuotalumeApplication::nearTheTray() const {
@@ -211,12 +213,6 @@ void QuotalumeApplication::showSettings(std::optional<SettingsWindow::Page> page
     settings_->show();
     settings_->raise();
     settings_->activateWindow();
-}
-
-void QuotalumeApplication::retitle() {
-    if (dashboard_ && dashboard_->panel()) {
-        dashboard_->panel()->setWindowTitle(text("app.quota_title"));
-    }
 }
 
 void QuotalumeApplication::stop() {

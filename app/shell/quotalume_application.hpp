@@ -57,7 +57,6 @@ private:
     std::optional<QRect> nearTheTray() const;
     void tellStillRunning();
     bool eventFilter(QObject* watched, QEvent* event) override;
-    void retitle();
     void stop();
 
     const LaunchOptions options_;

@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 
@@ -23,11 +24,13 @@ namespace {
 
 using namespace std::chrono;
 
-const QByteArray reopenRequest = QByteArrayLiteral("reopen\n");
-const QByteArray settingsRequest = QByteArrayLiteral("settings\n");
+// "reopen" or "settings", then a space and the launcher's activation token when there is one.
+const QByteArray reopenRequest = QByteArrayLiteral("reopen");
+const QByteArray settingsRequest = QByteArrayLiteral("settings");
 const QByteArray acknowledgement = QByteArrayLiteral("ok\n");
+constexpr qsizetype longestToken = 255;
 // Nothing we expect is longer; a peer that says more, or takes longer, is dropped.
-constexpr qsizetype largestMessage = 64;
+constexpr qsizetype largestMessage = 16 + longestToken;
 constexpr int answerTimeoutMs = 2000;
 constexpr auto retryInterval = milliseconds(50);
 
@@ -97,7 +100,25 @@ QString SingleInstance::socketPath() const {
     return directory_ + QStringLiteral("/quotalume.socket");
 }
 
-SingleInstance::Outcome SingleInstance::settle(bool settings, milliseconds patience) {
+QByteArray SingleInstance::launchToken() {
+    QByteArray token = qgetenv("XDG_ACTIVATION_TOKEN");
+    if (token.isEmpty()) {
+        token = qgetenv("DESKTOP_STARTUP_ID");
+    }
+    return isValidToken(token) ? token : QByteArray();
+}
+
+bool SingleInstance::isValidToken(const QByteArray& token) {
+    // What compositors and launchers hand out: letters, digits and a little punctuation.
+    return !token.isEmpty() && token.size() <= longestToken &&
+           std::all_of(token.begin(), token.end(), [](char c) {
+               return std::isalnum(static_cast<unsigned char>(c)) != 0 ||
+                      std::strchr("-_.:/+=@", c) != nullptr;
+           });
+}
+
+SingleInstance::Outcome SingleInstance::settle(bool settings, milliseconds patience,
+                                               const QByteArray& token) {
     if (directory_.isEmpty() || !QDir().mkpath(directory_)) {
         // Nowhere private to meet another instance: run rather than refuse to.
         return Outcome::first;
@@ -111,7 +132,9 @@ SingleInstance::Outcome SingleInstance::settle(bool settings, milliseconds patie
             listen();
             return Outcome::first;
         }
-        if (askToReopen(settings, milliseconds(remainingMs(deadline)))) {
+        // An instance from before tokens were passed on answers only the bare request.
+        if (askToReopen(settings, token, milliseconds(remainingMs(deadline))) ||
+            (!token.isEmpty() && askToReopen(settings, {}, milliseconds(remainingMs(deadline))))) {
             return Outcome::forwarded;
         }
         if (steady_clock::now() + retryInterval >= deadline) {
@@ -193,12 +216,15 @@ void SingleInstance::read(Connection& connection) {
         }
         return;
     }
-    const QByteArray line = connection.received.left(end + 1);
-    if (line == reopenRequest || line == settingsRequest) {
+    const QByteArray line = connection.received.left(end);
+    const qsizetype space = line.indexOf(' ');
+    const QByteArray verb = space < 0 ? line : line.left(space);
+    const QByteArray token = space < 0 ? QByteArray() : line.mid(space + 1);
+    if ((verb == reopenRequest || verb == settingsRequest) && (space < 0 || isValidToken(token))) {
         // A few bytes into a fresh socket's buffer: a short write cannot happen.
         if (::send(connection.fd, acknowledgement.constData(),
                    static_cast<std::size_t>(acknowledgement.size()), MSG_NOSIGNAL) > 0) {
-            Q_EMIT reopenRequested(line == settingsRequest);
+            Q_EMIT reopenRequested(verb == settingsRequest, token);
         }
     }
     drop(connection);
@@ -221,7 +247,8 @@ void SingleInstance::drop(const Connection& connection) {
     gone->patience.release()->deleteLater();
 }
 
-bool SingleInstance::askToReopen(bool settings, milliseconds patience) const {
+bool SingleInstance::askToReopen(bool settings, const QByteArray& token,
+                                 milliseconds patience) const {
     const auto deadline = steady_clock::now() + patience;
     sockaddr_un address;
     if (!addressOf(socketPath(), address)) {
@@ -236,7 +263,8 @@ bool SingleInstance::askToReopen(bool settings, milliseconds patience) const {
             (errno != EINPROGRESS && errno != EAGAIN)) {
             return false;  // nobody listens (yet)
         }
-        const QByteArray& request = settings ? settingsRequest : reopenRequest;
+        const QByteArray request = (settings ? settingsRequest : reopenRequest) +
+                                   (token.isEmpty() ? QByteArray() : " " + token) + "\n";
         qsizetype sent = 0;
         while (sent < request.size()) {
             if (!await(fd, POLLOUT, deadline)) {

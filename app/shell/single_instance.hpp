@@ -32,11 +32,18 @@ public:
     explicit SingleInstance(QString directory = {}, QObject* parent = nullptr);
     ~SingleInstance() override;
 
-    // Takes the lock, or asks its holder to reopen (`settings`: its settings window); waits for
-    // at most `patience` for a holder that is still starting to listen. Blocks: call it before
-    // the event loop runs.
+    // Takes the lock, or asks its holder to reopen (`settings`: its settings window), passing
+    // on the launcher's activation token; waits for at most `patience` for a holder that is
+    // still starting to listen. Blocks: call it before the event loop runs.
     Outcome settle(bool settings = false,
-                   std::chrono::milliseconds patience = std::chrono::seconds(5));
+                   std::chrono::milliseconds patience = std::chrono::seconds(5),
+                   const QByteArray& token = {});
+
+    // The token a launcher gives to let the window we open take the focus
+    // (XDG_ACTIVATION_TOKEN on Wayland, DESKTOP_STARTUP_ID on X11), when it is one we can pass
+    // on. Read before the application object, which takes DESKTOP_STARTUP_ID for itself.
+    static QByteArray launchToken();
+    static bool isValidToken(const QByteArray& token);
 
     // $XDG_RUNTIME_DIR as Qt checks it (owned by us, private); empty when there is none.
     static QString defaultDirectory();
@@ -44,7 +51,7 @@ public:
     QString socketPath() const;
 
 Q_SIGNALS:
-    void reopenRequested(bool settings);
+    void reopenRequested(bool settings, const QByteArray& token);
 
 private:
     struct Connection;
@@ -53,7 +60,8 @@ private:
     void accept();
     void read(Connection& connection);
     void drop(const Connection& connection);
-    bool askToReopen(bool settings, std::chrono::milliseconds patience) const;
+    bool askToReopen(bool settings, const QByteArray& token,
+                     std::chrono::milliseconds patience) const;
 
     QString directory_;
     std::unique_ptr<QLockFile> lock_;

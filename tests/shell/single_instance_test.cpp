@@ -195,16 +195,22 @@ TEST(SingleInstanceTest, OnlyAWellFormedRequestIsAnswered) {
     TempDir dir;
     SingleInstance first(QString::fromStdString(dir.str()));
     ASSERT_EQ(first.settle(), SingleInstance::Outcome::first);
-    std::vector<bool> reopened;  // each request: for the settings window or not
+    std::vector<QByteArray> reopened;  // each request: what it asked for, and its token
     QObject::connect(&first, &SingleInstance::reopenRequested,
-                     [&](bool settings) { reopened.push_back(settings); });
+                     [&](bool settings, const QByteArray& token) {
+                         reopened.push_back((settings ? "settings " : "reopen ") + token);
+                     });
 
     struct Row {
         QByteArray message;
-        std::vector<bool> reopened;
+        std::vector<QByteArray> reopened;
     };
-    for (const auto& row : {Row{"reopen\n", {false}}, Row{"settings\n", {true}}, Row{"quit\n", {}},
-                            Row{QByteArray(100, 'x'), {}}}) {
+    const QByteArray token = "gnome-shell/Quotalume/7-0-host_TIME42:a.b+c=d@e";
+    for (const auto& row :
+         {Row{"reopen\n", {"reopen "}}, Row{"settings\n", {"settings "}},
+          Row{"settings " + token + "\n", {"settings " + token}}, Row{"reopen two words\n", {}},
+          Row{"reopen \n", {}}, Row{"reopen " + QByteArray(256, 'x') + "\n", {}}, Row{"quit\n", {}},
+          Row{QByteArray(300, 'x'), {}}}) {
         SCOPED_TRACE(row.message.toStdString());
         reopened.clear();
         QLocalSocket client;
@@ -230,7 +236,7 @@ TEST(SingleInstanceTest, OnlyAWellFormedRequestIsAnswered) {
     SingleInstance::Outcome outcome = SingleInstance::Outcome::first;
     std::thread second([&] {
         SingleInstance instance(QString::fromStdString(dir.str()));
-        outcome = instance.settle(true, std::chrono::seconds(10));
+        outcome = instance.settle(true, std::chrono::seconds(10), "t-1");
         done = true;
     });
     const QDeadlineTimer deadline(15'000);
@@ -239,7 +245,17 @@ TEST(SingleInstanceTest, OnlyAWellFormedRequestIsAnswered) {
     }
     second.join();
     EXPECT_EQ(outcome, SingleInstance::Outcome::forwarded);
-    EXPECT_EQ(reopened, std::vector<bool>{true});
+    EXPECT_EQ(reopened, std::vector<QByteArray>{"settings t-1"});
+}
+
+TEST(SingleInstanceTest, TheLaunchTokenIsWaylandsElseX11sWhenItCanBePassedOn) {
+    test::ScopedEnvironment x11("DESKTOP_STARTUP_ID", "xfce4-panel-12-host_TIME9");
+    test::ScopedEnvironment wayland("XDG_ACTIVATION_TOKEN", "kwin-7");
+    EXPECT_EQ(SingleInstance::launchToken(), "kwin-7");
+    ::setenv("XDG_ACTIVATION_TOKEN", "a\nb", 1);
+    EXPECT_EQ(SingleInstance::launchToken(), "") << "one that cannot be passed on";
+    ::unsetenv("XDG_ACTIVATION_TOKEN");
+    EXPECT_EQ(SingleInstance::launchToken(), "xfce4-panel-12-host_TIME9");
 }
 
 }  // namespace

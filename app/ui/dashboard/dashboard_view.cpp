@@ -124,6 +124,7 @@ DashboardView::DashboardView(MonitorBridge& bridge, std::function<void()> openSe
     layout->addWidget(status_);
     layout->addWidget(divider(this));
     layout->addLayout(footer);
+    layout->addStretch();  // a taller panel than the content leaves the room below it
 
     connect(&bridge, &MonitorBridge::changed, this, [this] {
         if (isVisible()) {

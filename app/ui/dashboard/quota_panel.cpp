@@ -4,8 +4,6 @@
 #include "dashboard/panel_geometry.hpp"
 #include "style/quotalume_style.hpp"
 
-#include <quotalume/l10n.hpp>
-
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QPainter>
@@ -23,15 +21,18 @@ namespace {
 // How long after closing a press on the tray icon still counts as the one that closed it.
 constexpr qint64 dismissalEcho = 300;
 
-bool popupsWork() {
-    return !QGuiApplication::platformName().startsWith(QStringLiteral("wayland"));
-}
-
 }  // namespace
 
-QuotaPanel::QuotaPanel(MonitorBridge& bridge, std::function<void()> openSettings, QWidget* parent)
-    : QWidget(parent) {
+QuotaPanel::Surface QuotaPanel::platformSurface() {
+    return QGuiApplication::platformName().startsWith(QStringLiteral("wayland")) ? Surface::floating
+                                                                                 : Surface::placed;
+}
+
+QuotaPanel::QuotaPanel(MonitorBridge& bridge, std::function<void()> openSettings, QWidget* parent,
+                       Surface surface)
+    : QWidget(parent), surface_(surface) {
     setObjectName(QStringLiteral("quotaPanel"));
+    setWindowTitle(QString::fromLatin1(title));
     setMode(false);
 
     view_ = new DashboardView(bridge, std::move(openSettings));
@@ -52,12 +53,7 @@ QuotaPanel::QuotaPanel(MonitorBridge& bridge, std::function<void()> openSettings
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(scroll_);
-    connect(view_, &DashboardView::rendered, this, [this] {
-        if (windowMode_) {
-            setWindowTitle(QString::fromStdString(L10n::text("app.quota_title")));
-        }
-        measure();
-    });
+    connect(view_, &DashboardView::rendered, this, &QuotaPanel::measure);
 
     for (QScreen* screen : QGuiApplication::screens()) {
         observeScreen(screen);
@@ -82,7 +78,8 @@ void QuotaPanel::setMode(bool window) {
     if (window) {
         setWindowFlags(Qt::Window);
         setAttribute(Qt::WA_TranslucentBackground, false);
-        setWindowTitle(QString::fromStdString(L10n::text("app.quota_title")));
+        setMinimumSize(0, 0);
+        setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
         return;
     }
     // On X11 a popup: Qt grabs the pointer for it, so a click anywhere else, in any
@@ -90,7 +87,7 @@ void QuotaPanel::setMode(bool window) {
     // there must hang from a window of ours that has had input, which a click on a tray the
     // desktop draws never gives: Qt would fail to create it. There the panel is a frameless
     // tool window that closes when it loses activation, which an outside click causes.
-    if (popupsWork()) {
+    if (surface_ == Surface::placed) {
         setWindowFlags(Qt::Popup | Qt::FramelessWindowHint);
     } else {
         setWindowFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
@@ -127,7 +124,6 @@ void QuotaPanel::showAsWindow() {
         hide();
         setMode(true);
     }
-    setWindowTitle(QString::fromStdString(L10n::text("app.quota_title")));
     scroll_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     resize(static_cast<int>(contentWidth), static_cast<int>(measuredHeight_));
     show();
@@ -169,7 +165,11 @@ void QuotaPanel::place() {
     // the panel was resized would narrow the content, wrap its text and so keep itself.
     scroll_->setVerticalScrollBarPolicy(frame.height() < measuredHeight_ ? Qt::ScrollBarAsNeeded
                                                                          : Qt::ScrollBarAlwaysOff);
-    setGeometry(frame);
+    if (surface_ == Surface::floating) {
+        setFixedSize(frame.size());  // the position would be ignored
+    } else {
+        setGeometry(frame);
+    }
 }
 
 bool QuotaPanel::recentlyHidden() const {
@@ -238,7 +238,8 @@ void QuotaPanel::keyPressEvent(QKeyEvent* event) {
 void QuotaPanel::changeEvent(QEvent* event) {
     QWidget::changeEvent(event);
     // The tool window's outside click: another window took the activation.
-    if (event->type() == QEvent::ActivationChange && !windowMode_ && !popupsWork()) {
+    if (event->type() == QEvent::ActivationChange && !windowMode_ &&
+        surface_ == Surface::floating) {
         if (isActiveWindow()) {
             activated_ = true;
         } else if (activated_) {

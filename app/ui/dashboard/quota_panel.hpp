@@ -27,14 +27,23 @@ public:
     static constexpr double contentWidth = 372;
     static constexpr double initialHeight = 540;
     static constexpr qreal cornerRadius = 16;
+    // The same in every language, so that one compositor rule finds the panel.
+    static constexpr const char* title = "Quotalume";
 
-    QuotaPanel(MonitorBridge& bridge, std::function<void()> openSettings,
-               QWidget* parent = nullptr);
+    // How the panel reaches the screen. X11 lets it place itself under the tray icon; a
+    // Wayland client has no global position, so there it is a window of fixed size, which
+    // tiling compositors float, and the compositor (or the user's rule) places it.
+    enum class Surface { placed, floating };
+    static Surface platformSurface();
+
+    QuotaPanel(MonitorBridge& bridge, std::function<void()> openSettings, QWidget* parent = nullptr,
+               Surface surface = platformSurface());
     ~QuotaPanel() override;
 
     DashboardView* view() const { return view_; }
     double measuredHeight() const { return measuredHeight_; }
     bool isWindowMode() const { return windowMode_; }
+    Surface surface() const { return surface_; }
 
     // Shows the panel placed for `anchor` (nothing: the top right of the cursor's screen).
     void popUp(std::optional<QRect> anchor);
@@ -66,6 +75,7 @@ private:
     void screensChanged();
     void hideLater();
 
+    Surface surface_;
     DashboardView* view_;
     QScrollArea* scroll_;
     std::optional<QRect> anchor_;

@@ -204,6 +204,26 @@ TEST(QuotaPanelTest, ReplacesOnlyForRealHeightChangesAndClosesOnEscape) {
     EXPECT_FALSE(panel.isVisible());
 }
 
+TEST(QuotaPanelTest, OnWaylandAFloatingWindowOfTheContentsSizeNamedAlikeInEveryLanguage) {
+    test::MonitorHarness harness;
+    harness.start(harness.reading(24, 39));
+    L10n::setPreference(AppLanguage::german);
+    QuotaPanel panel(
+        *harness.bridge, [] {}, nullptr, QuotaPanel::Surface::floating);
+    panel.popUp(std::nullopt);
+    EXPECT_EQ(panel.windowTitle(), "Quotalume");
+    // A fixed size is what makes a tiling compositor float a window.
+    EXPECT_EQ(panel.maximumSize(), QSize(372, static_cast<int>(panel.measuredHeight())));
+    EXPECT_EQ(panel.minimumSize(), panel.maximumSize());
+
+    // As a window the compositor may make it any size: the content stays together at the top.
+    panel.showAsWindow();
+    const QWidget* footer = find(panel, "settings");
+    const int top = footer->mapTo(&panel, QPoint()).y();
+    panel.resize(372, panel.height() + 300);
+    EXPECT_EQ(footer->mapTo(&panel, QPoint()).y(), top);
+}
+
 TEST(DashboardPanelControllerTest, ToggleDoesNotReopenOnTheClickThatClosedIt) {
     test::MonitorHarness harness;
     int settingsOpened = 0;

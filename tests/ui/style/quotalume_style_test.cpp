@@ -39,19 +39,11 @@ int overWindow(const QPalette& palette, qreal opacity) {
 
 TEST(SubtleButtonStyleTest, BackgroundShowsOnlyWhileHoveredOrPressedAndEnabled) {
     using S = QStyle;
-    const struct {
-        const char* name;
-        QStyle::State state;
-        qreal opacity;
-    } rows[] = {
-        {"resting", S::State_Enabled, 0},
-        {"hovered", S::State_Enabled | S::State_MouseOver, 0.045},
-        {"pressed", S::State_Enabled | S::State_MouseOver | S::State_Sunken, 0.09},
-        {"disabled, hovered and pressed", S::State_MouseOver | S::State_Sunken, 0},
-    };
-    for (const auto& row : rows) {
-        EXPECT_EQ(SubtleButtonStyle::backgroundOpacity(row.state), row.opacity) << row.name;
-    }
+    const auto opacity = &SubtleButtonStyle::backgroundOpacity;
+    EXPECT_EQ(opacity(S::State_Enabled), 0) << "resting";
+    EXPECT_LT(opacity(S::State_Enabled | S::State_MouseOver),
+              opacity(S::State_Enabled | S::State_MouseOver | S::State_Sunken));
+    EXPECT_EQ(opacity(S::State_MouseOver | S::State_Sunken), 0) << "disabled";
 
     // Painted in the foreground grey of either appearance, inside the rounded corners.
     ASSERT_FALSE(QuotalumeStyle::isDark(lightPalette));
