@@ -113,7 +113,7 @@ bool SingleInstance::isValidToken(const QByteArray& token) {
     return !token.isEmpty() && token.size() <= longestToken &&
            std::all_of(token.begin(), token.end(), [](char c) {
                return std::isalnum(static_cast<unsigned char>(c)) != 0 ||
-                      std::strchr("-_.:/+=@", c) != nullptr;
+                      QByteArrayView("-_.:/+=@").contains(c);
            });
 }
 

@@ -206,11 +206,11 @@ TEST(SingleInstanceTest, OnlyAWellFormedRequestIsAnswered) {
         std::vector<QByteArray> reopened;
     };
     const QByteArray token = "gnome-shell/Quotalume/7-0-host_TIME42:a.b+c=d@e";
-    for (const auto& row :
-         {Row{"reopen\n", {"reopen "}}, Row{"settings\n", {"settings "}},
-          Row{"settings " + token + "\n", {"settings " + token}}, Row{"reopen two words\n", {}},
-          Row{"reopen \n", {}}, Row{"reopen " + QByteArray(256, 'x') + "\n", {}}, Row{"quit\n", {}},
-          Row{QByteArray(300, 'x'), {}}}) {
+    for (const auto& row : {Row{"reopen\n", {"reopen "}}, Row{"settings\n", {"settings "}},
+                            Row{"settings " + token + "\n", {"settings " + token}},
+                            Row{QByteArray("reopen a\0b\n", 11), {}}, Row{"reopen \n", {}},
+                            Row{"reopen " + QByteArray(256, 'x') + "\n", {}}, Row{"quit\n", {}},
+                            Row{QByteArray(300, 'x'), {}}}) {
         SCOPED_TRACE(row.message.toStdString());
         reopened.clear();
         QLocalSocket client;
