@@ -113,11 +113,8 @@ public:
         QProcess once;
         once.setProcessEnvironment(process_.processEnvironment());
         once.start(program, arguments);
-        QElapsedTimer timer;
-        timer.start();
-        while (once.state() != QProcess::NotRunning && timer.elapsed() < 120000) {
-            bench::pump(100);
-        }
+        test::waitUntil([&] { return once.state() == QProcess::NotRunning; },
+                        std::chrono::minutes(2));
         return once.readAllStandardOutput();
     }
     qint64 pid() const { return process_.processId(); }

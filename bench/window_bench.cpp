@@ -10,15 +10,12 @@
 #include "quotalume_application.hpp"
 
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QWidget>
 
 #include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <string>
 
 int main(int argc, char** argv) {
     QApplication application(argc, argv);
@@ -26,9 +23,11 @@ int main(int argc, char** argv) {
     const std::filesystem::path data = qEnvironmentVariable("XDG_DATA_HOME").toStdString();
     quotalume::FolderEngineGuard engine(data / "Quotalume", {::getpid(), "quotalume", ""});
     quotalume::QuotalumeApplication app({}, &engine);
+    const auto resident = [](const char* name) {
+        std::printf("%s %lld\n", name, quotalume::bench::statusField("/proc/self/status", "VmRSS"));
+    };
     quotalume::bench::pump(15000);
-    std::printf("resident_windows_rest_kib %lld\n",
-                quotalume::bench::statusField("/proc/self/status", "VmRSS"));
+    resident("resident_windows_rest_kib");
     app.reopen(false);
     quotalume::bench::pump(2000);
     app.reopen(true);
@@ -39,10 +38,8 @@ int main(int argc, char** argv) {
         }
     }
     quotalume::bench::pump(5000);
-    std::printf("resident_windows_closed_kib %lld\n",
-                quotalume::bench::statusField("/proc/self/status", "VmRSS"));
+    resident("resident_windows_closed_kib");
     quotalume::bench::pump(60000);  // the dashboard is kept a minute for the next click
-    std::printf("resident_windows_released_kib %lld\n",
-                quotalume::bench::statusField("/proc/self/status", "VmRSS"));
+    resident("resident_windows_released_kib");
     return 0;
 }

@@ -39,6 +39,16 @@ int remainingMs(steady_clock::time_point deadline) {
     return static_cast<int>(std::max<long long>(left, 0));
 }
 
+// What compositors and launchers hand out as activation tokens: letters, digits and a little
+// punctuation.
+bool isValidToken(const QByteArray& token) {
+    return !token.isEmpty() && token.size() <= longestToken &&
+           std::all_of(token.begin(), token.end(), [](char c) {
+               return std::isalnum(static_cast<unsigned char>(c)) != 0 ||
+                      QByteArrayView("-_.:/+=@").contains(c);
+           });
+}
+
 // The socket's address; false when the path does not fit one.
 bool addressOf(const QString& path, sockaddr_un& address) {
     const QByteArray bytes = QFile::encodeName(path);
@@ -106,15 +116,6 @@ QByteArray SingleInstance::launchToken() {
         token = qgetenv("DESKTOP_STARTUP_ID");
     }
     return isValidToken(token) ? token : QByteArray();
-}
-
-bool SingleInstance::isValidToken(const QByteArray& token) {
-    // What compositors and launchers hand out: letters, digits and a little punctuation.
-    return !token.isEmpty() && token.size() <= longestToken &&
-           std::all_of(token.begin(), token.end(), [](char c) {
-               return std::isalnum(static_cast<unsigned char>(c)) != 0 ||
-                      QByteArrayView("-_.:/+=@").contains(c);
-           });
 }
 
 SingleInstance::Outcome SingleInstance::settle(bool settings, milliseconds patience,

@@ -43,7 +43,6 @@ public:
     // (XDG_ACTIVATION_TOKEN on Wayland, DESKTOP_STARTUP_ID on X11), when it is one we can pass
     // on. Read before the application object, which takes DESKTOP_STARTUP_ID for itself.
     static QByteArray launchToken();
-    static bool isValidToken(const QByteArray& token);
 
     // $XDG_RUNTIME_DIR as Qt checks it (owned by us, private); empty when there is none.
     static QString defaultDirectory();

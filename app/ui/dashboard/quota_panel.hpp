@@ -43,7 +43,6 @@ public:
     DashboardView* view() const { return view_; }
     double measuredHeight() const { return measuredHeight_; }
     bool isWindowMode() const { return windowMode_; }
-    Surface surface() const { return surface_; }
 
     // Shows the panel placed for `anchor` (nothing: the top right of the cursor's screen).
     void popUp(std::optional<QRect> anchor);
