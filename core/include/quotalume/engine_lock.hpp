@@ -12,6 +12,7 @@ struct EngineHolder {
     long long pid = 0;
     std::string program;           // "quotalume" or "quotalume-cli watch"
     std::string runtimeDirectory;  // its $XDG_RUNTIME_DIR; another one means another session
+    std::string socket;            // where it serves its readings; empty when it does not
 
     friend bool operator==(const EngineHolder&, const EngineHolder&) = default;
 };

@@ -24,7 +24,8 @@ constexpr std::size_t largestRecord = 4096;
 void writeRecord(int fd, const EngineHolder& self) {
     const std::string record = json{{"pid", self.pid},
                                     {"program", self.program},
-                                    {"runtimeDirectory", self.runtimeDirectory}}
+                                    {"runtimeDirectory", self.runtimeDirectory},
+                                    {"socket", self.socket}}
                                    .dump(-1, ' ', false, json::error_handler_t::replace) +
                                "\n";
     // The record only helps messages; a lock file we may not write still locks.
@@ -84,6 +85,7 @@ std::optional<EngineHolder> EngineLock::holder(const std::filesystem::path& dire
         holder.pid = record.at("pid").get<long long>();
         holder.program = record.at("program").get<std::string>();
         holder.runtimeDirectory = record.at("runtimeDirectory").get<std::string>();
+        holder.socket = record.value("socket", std::string());
         if (holder.pid <= 0 || holder.program.empty()) {
             return std::nullopt;
         }

@@ -1,0 +1,71 @@
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace quotalume {
+
+class LineBuffer;
+
+// The engine (the tray app or `quotalume-cli watch`) serves its readings to other processes of
+// the same user over a Unix socket, one JSON object per line each way.
+namespace engine_socket {
+
+// Longest line either side accepts: a reading is a few kilobytes.
+inline constexpr std::size_t largestMessage = 64 * 1024;
+
+// <runtime>/quotalume, created 0700: $XDG_RUNTIME_DIR, else /tmp/runtime-<user> as Qt makes it.
+// Throws std::system_error when a folder cannot be made or is not ours and private.
+std::filesystem::path directory();
+// The socket of the engine in process `pid`. Throws std::length_error for a path that does not
+// fit a socket address (107 bytes), naming it.
+std::filesystem::path pathFor(long long pid);
+
+}  // namespace engine_socket
+
+// One end of a connection on the engine's socket, owning the descriptor, which is non-blocking.
+class EngineChannel {
+public:
+    explicit EngineChannel(int fd);
+    EngineChannel(EngineChannel&&) noexcept;
+    EngineChannel& operator=(EngineChannel&&) noexcept;
+    ~EngineChannel();
+
+    // A channel to the socket at `path`, or nothing when no engine listens there or one of
+    // another user answers.
+    static std::optional<EngineChannel> connect(const std::filesystem::path& path);
+    // Whether the process at the other end runs as our user (SO_PEERCRED).
+    static bool peerIsUs(int fd);
+
+    int descriptor() const { return fd_; }
+    // Reads what has arrived; false at the end of the stream, on an error, or when a line
+    // grows past largestMessage.
+    bool receive();
+    // The next complete line, or false when none has arrived yet.
+    bool takeLine(std::string& line);
+    // Queues `line` (a line feed is added) and writes what the socket takes now. False once the
+    // peer is gone or has fallen more than a few messages behind.
+    bool send(std::string_view line);
+    // Writes what is queued; false on an error.
+    bool flush();
+    bool hasQueuedOutput() const { return sent_ < queued_.size(); }
+
+    // Blocking helpers for clients: the next line, or nothing at the end of the stream or past
+    // `deadline`.
+    std::optional<std::string> awaitLine(std::chrono::steady_clock::time_point deadline);
+    // Sends everything queued by `deadline`.
+    bool flushBy(std::chrono::steady_clock::time_point deadline);
+
+private:
+    int fd_ = -1;
+    std::unique_ptr<LineBuffer> input_;
+    std::string queued_;
+    std::size_t sent_ = 0;
+};
+
+}  // namespace quotalume
