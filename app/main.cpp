@@ -4,6 +4,7 @@
 #include "single_instance.hpp"
 #include "style/brand_assets.hpp"
 
+#include <quotalume/engine_channel.hpp>
 #include <quotalume/preferences_store.hpp>
 #include <quotalume/version.hpp>
 #include <quotalume/webhook_configuration_store.hpp>
@@ -111,20 +112,25 @@ int main(int argc, char** argv) {
         if (!options.demo) {
             try {
                 const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+                try {
+                    options.engineSocket = quotalume::engine_socket::pathFor(::getpid());
+                } catch (const std::exception& error) {
+                    std::fprintf(stderr, "quotalume: quotalume-cli cannot follow this app: %s\n",
+                                 error.what());
+                }
                 engine.emplace(quotalume::WebhookConfigurationStore::defaultDirectory(),
                                quotalume::EngineHolder{::getpid(), "quotalume",
-                                                       runtime != nullptr ? runtime : ""});
+                                                       runtime != nullptr ? runtime : "",
+                                                       options.engineSocket.string()});
             } catch (const std::system_error& error) {
                 std::fprintf(stderr, "quotalume: cannot find the data folder: %s\n", error.what());
                 return 1;
             }
             if (auto refusal = engine->claim()) {
+                // Another engine runs (a watch): the app shows what that one reads. A lock that
+                // cannot be taken at all: the app reads the limits itself. Either way it says
+                // why, records and announces nothing, and takes the lock once it can.
                 std::fprintf(stderr, "quotalume: %s\n", refusal->localized().c_str());
-                if (engine->busy()) {
-                    return 1;
-                }
-                // A lock that cannot be taken for another reason: the app still shows the limits
-                // and says why, but records and announces nothing until it can take the lock.
             }
         }
         if (options.demo) {
@@ -156,6 +162,16 @@ int main(int argc, char** argv) {
             quotalume::QuotalumeApplication quotalume(options, engine ? &*engine : nullptr);
             QObject::connect(&instance, &quotalume::SingleInstance::reopenRequested, &quotalume,
                              &quotalume::QuotalumeApplication::reopen);
+            std::optional<QSocketNotifier> refresh;
+            if (stop) {
+                refresh.emplace(stop->refreshDescriptor(), QSocketNotifier::Read);
+                QObject::connect(&*refresh, &QSocketNotifier::activated, &quotalume, [&] {
+                    char bytes[64];
+                    while (::read(stop->refreshDescriptor(), bytes, sizeof bytes) > 0) {
+                    }
+                    quotalume.refreshNow();
+                });
+            }
             status = QApplication::exec();
         }
     }

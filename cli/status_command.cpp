@@ -1,6 +1,9 @@
 #include "status_command.hpp"
 
+#include "reading_view.hpp"
 #include "waybar_module.hpp"
+
+#include <quotalume/webhook_configuration_store.hpp>
 
 #include <quotalume/codex_client.hpp>
 #include <quotalume/codex_locator.hpp>
@@ -16,6 +19,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <iostream>
@@ -23,33 +27,46 @@
 namespace quotalume::cli {
 
 const char* const statusHelp =
-    "Usage: quotalume-cli status [--json | --waybar] [--demo] [--codex PATH] [--codex-home DIR]\n"
+    "Usage: quotalume-cli status [--json | --waybar | --i3blocks] [--short | --format TEMPLATE]\n"
+    "                            [--fresh] [--demo] [--codex PATH] [--codex-home DIR]\n"
     "                            [--timeout SECONDS] [--lang CODE]\n"
     "\n"
-    "Reads the Codex limits once and prints what is left of each window.\n"
+    "Prints what is left of each window. While the tray application or a watch runs, asks it\n"
+    "for its latest reading (no Codex is started); otherwise reads the Codex limits once.\n"
     "\n"
-    "  --json              one JSON object: {\"snapshot\": …} or {\"error\": {\"key\", "
-    "\"arguments\",\n"
-    "                      \"message\"}}, the message in the interface language; when no codex\n"
-    "                      was chosen and none was detected, also \"suggestions\": the codex\n"
-    "                      files found in the usual places. All times are ISO 8601 in UTC\n"
-    "                      (\"2026-12-06T10:00:00Z\").\n"
+    "  --json              the version-1 record as one JSON object: schema, observed_at,\n"
+    "                      source (\"engine\" or \"codex\"), plan, stale, windows (id, minutes,\n"
+    "                      used_percent, left_percent, resets_at, resets_at_unix, resets_in),\n"
+    "                      credits (has_credits, unlimited, balance, text) and error (null or\n"
+    "                      key, arguments, message), beside the raw \"snapshot\"; when no codex\n"
+    "                      was chosen and none was detected, error.suggestions lists the codex\n"
+    "                      files found in the usual places. Times are ISO 8601 in UTC.\n"
     "  --waybar            one JSON line for a waybar custom module (\"return-type\": \"json\"):\n"
     "                      text, tooltip, class (normal, low, critical or error), percentage;\n"
-    "                      text and tooltip are Pango markup (&, < and > escaped). A failure\n"
-    "                      prints the error module with class \"error\" and exits 0, because\n"
-    "                      waybar hides a module whose script fails.\n"
+    "                      text and tooltip are Pango markup (&, < and > escaped).\n"
+    "  --i3blocks          full text, short text and colour lines for i3blocks or polybar;\n"
+    "                      exit status 33 (urgent) when a shown window is at the critical level\n"
+    "                      A failure with --waybar or --i3blocks still prints a module (class\n"
+    "                      \"error\", red) and exits 0, since a bar hides a script that fails;\n"
+    "                      the message goes to standard error too.\n"
+    "  --short             \"5H 88 · 7D 66\", for narrow bars\n"
+    "  --format TEMPLATE   the text from a template of the record's members, such as\n"
+    "                      \"{five_hour.left_percent}% {weekly.resets_in}\" or \"{plan}\"; {{ and "
+    "}}\n"
+    "                      print braces\n"
+    "  --fresh             have the running engine read now, and print that reading\n"
     "  --demo              show made-up demonstration data; Codex is not started\n"
     "  --codex PATH        the codex executable (empty: find it automatically)\n"
     "  --codex-home DIR    the Codex home directory (empty: $CODEX_HOME, else ~/.codex)\n"
     "                      Without these options the source saved in Quotalume's\n"
-    "                      Settings › Source is used.\n"
+    "                      Settings › Source is used. With either, the running engine is not\n"
+    "                      asked.\n"
     "  --timeout SECONDS   time limit of the whole exchange with Codex (default 25)\n"
     "  --lang CODE         interface language for this run (en, de, fr, ja, zh-Hans, …)\n"
     "  -h, --help          show this help\n"
     "\n"
-    "Exit status: 0 when the limits were read, 1 when reading failed (0 with --waybar),\n"
-    "2 on a usage error.\n";
+    "Exit status: 0 when the limits were read, 1 when reading failed (0 with --waybar and\n"
+    "--i3blocks), 2 on a usage error, 33 as above.\n";
 
 namespace {
 
@@ -76,8 +93,6 @@ CodexConfiguration savedSource() {
     return {settings.codexPath, settings.codexHome, CodexConfiguration::defaultTimeout};
 }
 
-enum class Format { text, json, waybar };
-
 // Every time in one form, ISO 8601 in UTC: Codex gives reset times in Unix seconds. One that
 // is no date (such as milliseconds) is left out, as it is everywhere else.
 json snapshotJSON(const UsageSnapshot& snapshot) {
@@ -98,27 +113,6 @@ json snapshotJSON(const UsageSnapshot& snapshot) {
         }
     }
     return out;
-}
-
-void print(const UsageSnapshot& snapshot, Format format) {
-    const Date now = std::chrono::system_clock::now();
-    switch (format) {
-        case Format::json:
-            std::cout << json{{"snapshot", snapshotJSON(snapshot)}}.dump() << "\n";
-            return;
-        case Format::waybar:
-            std::cout << WaybarModule::of(snapshot, now).dump() << "\n";
-            return;
-        case Format::text:
-            break;
-    }
-    auto bucket = snapshot.codexBucket();
-    std::cout << MenuBarPresentation::title(bucket, false, MenuBarScope::both) << "\n";
-    if (bucket) {
-        for (const auto& line : windowLines(*bucket, now)) {
-            std::cout << "  " << line << "\n";
-        }
-    }
 }
 
 struct Failure {
@@ -149,68 +143,116 @@ Failure failureOf(const std::exception& error, const CodexConfiguration& configu
     return failure;
 }
 
-void printFailure(const Failure& failure, Format format) {
-    const LocalizedMessage& message = failure.message;
-    switch (format) {
-        case Format::json: {
-            json error = message;
-            error["message"] = L10n::render(message.key, message.arguments);
-            if (failure.suggestions) {
-                error["suggestions"] = *failure.suggestions;
+// The running engine's reading, or nothing when none runs or it does not answer in time; a
+// fresh one waits for the refresh it asks for.
+std::optional<EngineReading> askEngine(bool fresh, double timeout) {
+    try {
+        return EngineReading::ask(WebhookConfigurationStore::defaultDirectory(), fresh,
+                                  std::chrono::steady_clock::now() + std::chrono::seconds(5) +
+                                      std::chrono::milliseconds(static_cast<long long>(
+                                          1000 * std::clamp(timeout, 1.0, 600.0))));
+    } catch (const std::system_error&) {
+        return std::nullopt;  // no data folder: no engine either
+    }
+}
+
+int show(const EngineReading& reading, const ViewOptions& view, const Failure* failure) {
+    const Date now = std::chrono::system_clock::now();
+    std::vector<std::string> problem;
+    if (reading.error) {
+        problem.push_back(reading.error->localized());
+        if (failure != nullptr) {
+            auto hints = failure->hints();
+            problem.insert(problem.end(), hints.begin(), hints.end());
+        }
+    }
+    const auto complain = [&] {
+        for (std::size_t i = 0; i < problem.size(); ++i) {
+            std::cerr << (i == 0 ? "quotalume-cli: " : "") << problem[i] << "\n";
+        }
+    };
+    switch (view.form) {
+        case ViewOptions::Form::json: {
+            json record = reading.record(now);
+            if (reading.snapshot) {
+                record["snapshot"] = snapshotJSON(*reading.snapshot);
             }
-            std::cout << json{{"error", error}}.dump() << "\n";
-            return;
+            if (failure != nullptr && failure->suggestions) {
+                record["error"]["suggestions"] = *failure->suggestions;
+            }
+            std::cout << record.dump() << "\n";
+            return reading.error ? ExitStatus::failure : success;
         }
-        case Format::waybar: {
-            std::vector<std::string> lines = {L10n::render(message.key, message.arguments)};
-            auto hints = failure.hints();
-            lines.insert(lines.end(), hints.begin(), hints.end());
-            std::cout << WaybarModule::make(L10n::render("quota.empty"), joinedLines(lines),
-                                            "error")
-                             .dump()
-                      << "\n";
-            return;
-        }
-        case Format::text:
+        case ViewOptions::Form::waybar:
+            if (reading.snapshot) {
+                std::cout << watchLine(reading, now, view) << "\n";
+            } else {
+                complain();
+                std::cout << WaybarModule::make(L10n::render("quota.empty"), joinedLines(problem),
+                                                "error")
+                                 .dump()
+                          << "\n";
+            }
+            return success;
+        case ViewOptions::Form::i3blocks:
+            complain();
+            std::cout << i3blocksLines(reading, now, view);
+            return isCritical(reading) ? i3blocksUrgent : success;
+        case ViewOptions::Form::text:
             break;
     }
-    std::cerr << "quotalume-cli: " << L10n::render(message.key, message.arguments) << "\n";
-    for (const auto& hint : failure.hints()) {
-        std::cerr << hint << "\n";
+    if (reading.snapshot) {
+        if (view.shortText || view.format) {
+            std::cout << headline(reading, now, view) << "\n";
+        } else {
+            auto bucket = reading.snapshot->codexBucket();
+            std::cout << MenuBarPresentation::title(bucket, reading.stale, MenuBarScope::both)
+                      << "\n";
+            for (const auto& line :
+                 bucket ? windowLines(*bucket, now) : std::vector<std::string>{}) {
+                std::cout << "  " << line << "\n";
+            }
+        }
     }
+    complain();
+    return reading.error ? ExitStatus::failure : success;
 }
 
 }  // namespace
 
 int runStatus(Arguments& arguments) {
-    const bool asJSON = arguments.flag("--json");
-    const bool asWaybar = arguments.flag("--waybar");
+    const ViewOptions view = ViewOptions::read(arguments);
     const bool demo = arguments.flag("--demo");
-    if (asJSON && asWaybar) {
-        throw UsageError("--json and --waybar exclude each other");
-    }
-    const Format format = asJSON ? Format::json : asWaybar ? Format::waybar : Format::text;
+    const bool fresh = arguments.flag("--fresh");
     CodexConfiguration configuration = savedSource();
+    bool ownSource = demo;
     if (auto executable = arguments.value("--codex")) {
         configuration.executablePath = *executable;
+        ownSource = true;
     }
     if (auto home = arguments.value("--codex-home")) {
         configuration.homePath = *home;
+        ownSource = true;
     }
     if (auto timeout = arguments.value("--timeout")) {
         configuration.timeout = parseTimeout(*timeout);
     }
     arguments.finish();
 
+    if (!ownSource) {
+        if (auto reading = askEngine(fresh, configuration.timeout)) {
+            return show(*reading, view, nullptr);
+        }
+    }
+    EngineReading reading;
     try {
-        print(demo ? demoSnapshot(std::chrono::system_clock::now())
-                   : CodexClient().fetch(configuration),
-              format);
-        return success;
+        reading.snapshot = demo ? demoSnapshot(std::chrono::system_clock::now())
+                                : CodexClient().fetch(configuration);
+        return show(reading, view, nullptr);
     } catch (const std::exception& error) {
-        printFailure(failureOf(error, configuration), format);
-        // waybar hides the module of a script that fails; the error object is what it should show.
-        return format == Format::waybar ? success : failure;
+        const Failure failure = failureOf(error, configuration);
+        reading.error = failure.message;
+        return show(reading, view, &failure);
     }
 }
 

@@ -1,6 +1,7 @@
 #include "watch_session.hpp"
 
 #include "core_ports.hpp"
+#include "linux/engine_server.hpp"
 #include "linux/freedesktop_notification_center.hpp"
 #include "linux/linux_system_signals.hpp"
 #include "linux/stop_signals.hpp"
@@ -8,20 +9,164 @@
 #include "qt_main_loop.hpp"
 #include "system_clock.hpp"
 #include "usage_monitor.hpp"
-#include "watch_line.hpp"
 
+#include <quotalume/bounded_json.hpp>
 #include <quotalume/child_process.hpp>
+#include <quotalume/engine_channel.hpp>
+#include <quotalume/engine_lock.hpp>
+
+#include <nlohmann/json.hpp>
 
 #include <QCoreApplication>
 #include <QSocketNotifier>
+#include <QTimer>
 
 #include <signal.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <string>
 
 namespace quotalume::cli {
+namespace {
+
+using namespace std::chrono_literals;
+
+// One watch: the engine itself, or a view of another one until that one goes.
+class WatchSession {
+public:
+    explicit WatchSession(const WatchOptions& options)
+        : options_(options),
+          // The entry that starts the tray application at login, which lives beside us.
+          loginItems_((QCoreApplication::applicationDirPath() + QStringLiteral("/quotalume"))
+                          .toStdString()) {
+        retry_.setSingleShot(true);
+        QObject::connect(&retry_, &QTimer::timeout, [this] { engineGone(); });
+    }
+
+    void start() { options_.follow ? follow() : becomeEngine(); }
+
+    void refreshNow() {
+        if (monitor_) {
+            monitor_->refresh();
+        } else if (channel_) {
+            channel_->send(nlohmann::json{{"request", "refresh"}}.dump());
+        }
+    }
+
+    void stop() {
+        server_.reset();
+        if (monitor_) {
+            monitor_->stop();
+        }
+    }
+
+private:
+    void print(const EngineReading& reading) {
+        std::string line = watchLine(reading, std::chrono::system_clock::now(), options_.view);
+        if (line == printed_) {
+            return;
+        }
+        printed_ = std::move(line);
+        if (std::fputs((printed_ + "\n").c_str(), stdout) == EOF || std::fflush(stdout) != 0) {
+            // Queued: the first lines are printed before the loop runs, and exit() does
+            // nothing then.
+            QMetaObject::invokeMethod(
+                QCoreApplication::instance(), [] { QCoreApplication::exit(1); },
+                Qt::QueuedConnection);
+        }
+    }
+
+    void becomeEngine() {
+        monitor_.emplace(MonitorPorts{loop_, clock_, codex_, webhooks_, notifications_, loginItems_,
+                                      systemSignals_, *options_.preferences, *options_.engine,
+                                      options_.dataDirectory},
+                         options_.demo);
+        subscription_ = monitor_->subscribe([this] { print(EngineReading::of(*monitor_)); });
+        if (!options_.socket.empty()) {
+            try {
+                server_.emplace(*monitor_, options_.socket);
+            } catch (const std::system_error& error) {
+                std::fprintf(stderr, "quotalume-cli: other views cannot follow this watch: %s\n",
+                             error.what());
+            }
+        }
+        monitor_->start();
+    }
+
+    // Subscribes to the engine the lock names; tries again shortly when it does not answer.
+    void follow() {
+        const std::optional<EngineHolder> holder = EngineLock::holder(options_.dataDirectory);
+        if (holder && !holder->socket.empty()) {
+            channel_ = EngineChannel::connect(holder->socket);
+        }
+        if (channel_ && channel_->send(nlohmann::json{{"request", "subscribe"}}.dump())) {
+            patience_ = 250ms;
+            readable_.emplace(channel_->descriptor(), QSocketNotifier::Read);
+            QObject::connect(&*readable_, &QSocketNotifier::activated, [this] { received(); });
+            return;
+        }
+        channel_.reset();
+        if (printed_.empty()) {
+            // A bar is never left empty: who holds the engine, until it answers.
+            const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+            print({.error = FolderEngineGuard::busyMessage(holder, runtime ? runtime : ""),
+                   .source = "engine"});
+        }
+        retry_.start(patience_);
+        patience_ = std::min<std::chrono::milliseconds>(2 * patience_, 2s);
+    }
+
+    void received() {
+        const bool open = channel_->receive();
+        bool understood = true;
+        std::string line;
+        while (understood && channel_->takeLine(line)) {
+            try {
+                print(EngineReading::fromMessage(parseBoundedJSON(line)));
+            } catch (const std::exception&) {
+                understood = false;  // not an engine we understand: start over
+            }
+        }
+        if (!open || !understood) {
+            // Deleted later: this runs inside the notifier's own signal.
+            readable_->setEnabled(false);
+            QTimer::singleShot(0, [this] { engineGone(); });
+        }
+    }
+
+    // The engine we followed went away: take its place, or follow whoever did.
+    void engineGone() {
+        readable_.reset();
+        channel_.reset();
+        if (!options_.engine->claim()) {
+            becomeEngine();
+            return;
+        }
+        follow();
+    }
+
+    const WatchOptions& options_;
+    QtMainLoop loop_;
+    SystemClock clock_;
+    CodexClientSource codex_{loop_};
+    WebhookSenderPort webhooks_{loop_};
+    FreedesktopNotificationCenter notifications_;
+    XdgAutostartLoginItems loginItems_;
+    LinuxSystemSignals systemSignals_;
+    std::optional<UsageMonitor> monitor_;
+    std::unique_ptr<Subscription> subscription_;
+    std::optional<EngineServer> server_;
+    std::optional<EngineChannel> channel_;
+    std::optional<QSocketNotifier> readable_;
+    QTimer retry_;
+    std::chrono::milliseconds patience_ = 250ms;
+    std::string printed_;
+};
+
+}  // namespace
 
 void runWatchSession(const WatchOptions& options, StopSignals& stop) {
     // A status bar that goes away closes our output: that must end us through the loop, with
@@ -35,38 +180,18 @@ void runWatchSession(const WatchOptions& options, StopSignals& stop) {
     QObject::connect(&stopped, &QSocketNotifier::activated, &application,
                      [] { QCoreApplication::exit(0); });
 
-    QtMainLoop loop;
-    SystemClock clock;
-    CodexClientSource codex(loop);
-    WebhookSenderPort webhooks(loop);
-    FreedesktopNotificationCenter notifications;
-    // The entry that starts the tray application at login, which lives beside us.
-    XdgAutostartLoginItems loginItems(
-        (QCoreApplication::applicationDirPath() + QStringLiteral("/quotalume")).toStdString());
-    LinuxSystemSignals systemSignals;
-    UsageMonitor monitor(
-        MonitorPorts{loop, clock, codex, webhooks, notifications, loginItems, systemSignals,
-                     *options.preferences, *options.engine, options.dataDirectory},
-        options.demo);
-
-    std::string printed;
-    const auto subscription = monitor.subscribe([&] {
-        std::string line = watchLine(monitor, options.waybar);
-        if (line == printed) {
-            return;
+    WatchSession session(options);
+    QSocketNotifier refresh(stop.refreshDescriptor(), QSocketNotifier::Read);
+    QObject::connect(&refresh, &QSocketNotifier::activated, [&] {
+        char bytes[64];
+        while (::read(stop.refreshDescriptor(), bytes, sizeof bytes) > 0) {
         }
-        printed = std::move(line);
-        if (std::fputs((printed + "\n").c_str(), stdout) == EOF || std::fflush(stdout) != 0) {
-            // Queued: the first lines are printed before the loop runs, and exit() does
-            // nothing then.
-            QMetaObject::invokeMethod(
-                &application, [] { QCoreApplication::exit(1); }, Qt::QueuedConnection);
-        }
+        session.refreshNow();
     });
-    monitor.start();
+    session.start();
     const int status = QCoreApplication::exec();
 
-    monitor.stop();
+    session.stop();
     ChildProcess::terminateAll();
     std::_Exit(status);
 }

@@ -1,5 +1,7 @@
 #include "core_ports.hpp"
 
+#include "engine_reading.hpp"
+
 #include <quotalume/codex_client.hpp>
 #include <quotalume/webhook_delivery_error.hpp>
 #include <quotalume/webhook_sender.hpp>
@@ -12,9 +14,23 @@ namespace quotalume {
 
 void CodexClientSource::fetch(const CodexConfiguration& configuration,
                               std::function<void(FetchResult)> done) {
+    const bool following = engine_ != nullptr && engine_->busy();
     work_.run<FetchResult>(
-        [configuration]() -> FetchResult {
+        [configuration, following, directory = dataDirectory_]() -> FetchResult {
             try {
+                if (following) {
+                    const auto deadline = std::chrono::steady_clock::now() +
+                                          std::chrono::milliseconds(
+                                              static_cast<long long>(1000 * configuration.timeout));
+                    if (auto reading = EngineReading::ask(directory, false, deadline)) {
+                        if (reading->error) {
+                            return *reading->error;
+                        }
+                        if (reading->snapshot) {
+                            return *reading->snapshot;
+                        }
+                    }
+                }
                 return CodexClient().fetch(configuration);
             } catch (...) {
                 return LocalizedMessage::from(std::current_exception());

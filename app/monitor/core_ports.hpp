@@ -64,14 +64,23 @@ private:
 };
 
 // The Codex client behind the engine's port.
+class FolderEngineGuard;
+
 class CodexClientSource final : public CodexSource {
 public:
     explicit CodexClientSource(MainLoop& loop) : work_(loop) {}
+    // While `engine` finds another process holding it, that process's engine is asked for its
+    // reading first: a view starts no Codex of its own.
+    CodexClientSource(MainLoop& loop, const FolderEngineGuard* engine,
+                      std::filesystem::path dataDirectory)
+        : work_(loop), engine_(engine), dataDirectory_(std::move(dataDirectory)) {}
     void fetch(const CodexConfiguration& configuration,
                std::function<void(FetchResult)> done) override;
 
 private:
     BackgroundWork work_;
+    const FolderEngineGuard* engine_ = nullptr;
+    std::filesystem::path dataDirectory_;
 };
 
 // The webhook sender behind the engine's port.

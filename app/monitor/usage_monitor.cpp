@@ -354,6 +354,11 @@ Task UsageMonitor::runRefresh() {
             } else {
                 reading->legacyFingerprint.reset();
                 state_.snapshot = std::move(*reading);  // shown, never saved
+                // The engine's history as it stands, for the view; an unreadable one is the
+                // engine's to keep aside.
+                if (LoadedState loaded = store_.load(); !loaded.unreadable) {
+                    state_.records = std::move(loaded.state.records);
+                }
             }
             lastError_.reset();
             sourceConnection_.complete(revision, std::nullopt);

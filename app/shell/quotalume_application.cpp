@@ -2,6 +2,7 @@
 
 #include "dashboard/dashboard_panel_controller.hpp"
 #include "dashboard/panel_geometry.hpp"
+#include "linux/engine_server.hpp"
 #include "linux/status_notifier_probe.hpp"
 #include "monitor_bridge.hpp"
 #include "settings/settings_window.hpp"
@@ -38,12 +39,15 @@ QString text(const char* key) {
 
 }  // namespace
 
-QuotalumeApplication::QuotalumeApplication(LaunchOptions options, EngineGuard* engine,
+QuotalumeApplication::QuotalumeApplication(LaunchOptions options, FolderEngineGuard* engine,
                                            QObject* parent)
     : QObject(parent),
       options_(options),
+      codex_(loop_, engine,
+             engine != nullptr ? WebhookConfigurationStore::defaultDirectory()
+                               : std::filesystem::path()),
       loginItems_(QCoreApplication::applicationFilePath().toStdString()),
-      engine_(engine != nullptr ? *engine : unclaimed_) {
+      engine_(engine != nullptr ? static_cast<EngineGuard&>(*engine) : unclaimed_) {
     connect(qApp, &QCoreApplication::aboutToQuit, this, &QuotalumeApplication::stop);
     StatusNotifierProbe::await(QDBusConnection::sessionBus(), trayHostPatience, this,
                                [this](bool statusNotifierHost) { launch(statusNotifierHost); });
@@ -62,6 +66,14 @@ void QuotalumeApplication::launch(bool statusNotifierHost) {
         options_.demo);
     if (options_.refreshInterval) {
         monitor_->overrideRefreshInterval(*options_.refreshInterval);
+    }
+    if (!options_.engineSocket.empty()) {
+        try {
+            server_ = std::make_unique<EngineServer>(*monitor_, options_.engineSocket);
+        } catch (const std::system_error& error) {
+            std::fprintf(stderr, "quotalume: quotalume-cli cannot follow this app: %s\n",
+                         error.what());
+        }
     }
     bridge_ = std::make_unique<MonitorBridge>(*monitor_);
     // Asked only now: the first question fixes Qt's choice between the two kinds of tray.
@@ -215,11 +227,18 @@ void QuotalumeApplication::showSettings(std::optional<SettingsWindow::Page> page
     settings_->activateWindow();
 }
 
+void QuotalumeApplication::refreshNow() {
+    if (monitor_ && !stopped_) {
+        monitor_->refresh();
+    }
+}
+
 void QuotalumeApplication::stop() {
     if (stopped_ || !monitor_) {
         return;
     }
     stopped_ = true;
+    server_.reset();
     dashboard_->stop();
     monitor_->stop();
 }

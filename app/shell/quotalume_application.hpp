@@ -13,12 +13,14 @@
 #include <QObject>
 #include <QRect>
 
+#include <filesystem>
 #include <memory>
 #include <optional>
 
 namespace quotalume {
 
 class DashboardPanelController;
+class EngineServer;
 class MonitorBridge;
 class TrayController;
 class UsageMonitor;
@@ -29,6 +31,8 @@ struct LaunchOptions {
     bool settings = false;  // open the settings window once started
     // Reads at this interval, past the schedule's limits; only tests set it.
     std::optional<Duration> refreshInterval;
+    // Where other views (quotalume-cli) follow the engine; empty: nowhere.
+    std::filesystem::path engineSocket;
 };
 
 // The running application: the desktop's services behind the engine's ports, the one monitor,
@@ -39,13 +43,16 @@ class QuotalumeApplication final : public QObject {
 
 public:
     // `engine` decides whether this app may detect and announce; without one (demonstration)
-    // it never may.
-    QuotalumeApplication(LaunchOptions options, EngineGuard* engine, QObject* parent = nullptr);
+    // it never may. While another process holds it, the app is a view of that one's engine.
+    QuotalumeApplication(LaunchOptions options, FolderEngineGuard* engine,
+                         QObject* parent = nullptr);
     ~QuotalumeApplication() override;
 
     // Another launch asked for us: the settings window when it asked for that; otherwise an
     // open settings window comes to the front, else the dashboard opens.
     void reopen(bool settings);
+    // SIGUSR1: a status bar asks for a reading now.
+    void refreshNow();
 
 private:
     void launch(bool statusNotifierHost);
@@ -62,7 +69,7 @@ private:
     const LaunchOptions options_;
     QtMainLoop loop_;
     SystemClock clock_;
-    CodexClientSource codex_{loop_};
+    CodexClientSource codex_;
     WebhookSenderPort webhooks_{loop_};
     FreedesktopNotificationCenter notifications_;
     XdgAutostartLoginItems loginItems_;
@@ -75,6 +82,7 @@ private:
 
     // In the order they are made; each may refer to those above it.
     std::unique_ptr<UsageMonitor> monitor_;
+    std::unique_ptr<EngineServer> server_;
     std::unique_ptr<MonitorBridge> bridge_;
     std::unique_ptr<TrayController> tray_;
     std::unique_ptr<DashboardPanelController> dashboard_;

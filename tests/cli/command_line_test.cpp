@@ -45,7 +45,7 @@ TEST(CommandLineTest, HelpAndUsageErrors) {
          "system, en, zh-Hans, zh-Hant, ja"},
         {"webhook without what to do", {"webhook"}, "Try 'quotalume-cli webhook --help'."},
         {"an option of status given to watch",
-         {"watch", "--json"},
+         {"watch", "--fresh"},
          "Try 'quotalume-cli watch --help'."},
     };
     for (const auto& mistake : mistakes) {

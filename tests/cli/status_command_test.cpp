@@ -162,7 +162,8 @@ TEST(StatusCommandTest, WaybarModuleJson) {
         auto run =
             runCLI(joined({"status", "--waybar", "--codex", "/nonexistent"}, language), home);
         EXPECT_EQ(run.exitCode, 0);
-        module = json::parse(run.output);
+        // The message on standard error first, then the module.
+        module = json::parse(run.output.substr(run.output.find("\n{") + 1));
         EXPECT_EQ(module["class"], "error");
         EXPECT_FALSE(module.contains("percentage"));
         return module["tooltip"].get<std::string>();

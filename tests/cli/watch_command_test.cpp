@@ -11,6 +11,7 @@ namespace {
 
 using nlohmann::json;
 using test::FakeCodexHome;
+using test::joined;
 using test::runCLI;
 
 class Watch {
@@ -19,8 +20,9 @@ public:
         : child_(test::watchProcess(home, options)) {}
 
     // The output once `line` arrives or 30 s pass: a loaded machine may read again only 10 s later.
-    const std::string& waitForLine(const std::string& line) {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    const std::string& waitForLine(const std::string& line,
+                                   std::chrono::seconds patience = std::chrono::seconds(30)) {
+        const auto deadline = std::chrono::steady_clock::now() + patience;
         while (output_.find(line + "\n") == std::string::npos &&
                std::chrono::steady_clock::now() < deadline) {
             pollfd ready{child_.output(), POLLIN, 0};
@@ -35,6 +37,8 @@ public:
         }
         return output_;
     }
+
+    pid_t pid() const { return child_.pid(); }
 
     // The exit status after `number`, or -1 when it did not end.
     int stop(int number) {
@@ -102,20 +106,102 @@ TEST(WatchCommandTest, StoppedBySignalItExitsZeroAndLeavesNoCodexBehind) {
         [](int) { return 0; });
 }
 
-TEST(WatchCommandTest, OneEngineAtATimeButDemonstrationRunsBeside) {
+// How often Codex was started, by the lines each start sends first.
+std::size_t codexStarts(const FakeCodexHome& codex) {
+    const auto lines = codex.receivedLines();
+    return std::count_if(lines.begin(), lines.end(), [](const std::string& line) {
+        return line.find("\"initialize\"") != std::string::npos;
+    });
+}
+
+TEST(WatchCommandTest, ViewsFollowTheOneEngineAndAWatchTakesOverWhenItGoes) {
+    FakeCodexHome codex;
+    const auto figures = [&](double used) {
+        codex.write("rate_limits.json", test::codexLimits(used, 1900000000));
+    };
+    figures(30);
+    const std::vector<std::string> options = {"--lang", "en", "--codex", codex.executable()};
+    Watch engine(codex, options);
+    engine.waitForLine("5H 70% · 7D 90%");
+    Watch follower(codex, options);
+    EXPECT_NE(follower.waitForLine("5H 70% · 7D 90%").find("5H 70% · 7D 90%\n"), std::string::npos);
+    const std::size_t started = codexStarts(codex);
+
+    // status asks the engine: no Codex of its own, and the reading is the engine's.
+    EXPECT_EQ(runCLI({"status", "--short"}, codex), (test::CLIRun{0, "5H 70 · 7D 90\n"}));
+    const json record = json::parse(runCLI({"status", "--json"}, codex).output);
+    EXPECT_EQ(record["source"], "engine");
+    EXPECT_EQ(codexStarts(codex), started);
+    // --fresh has the engine read now; every view sees the change.
+    figures(50);
+    EXPECT_EQ(runCLI({"status", "--fresh", "--short"}, codex),
+              (test::CLIRun{0, "5H 50 · 7D 90\n"}));
+    EXPECT_EQ(codexStarts(codex), started + 1);
+    follower.waitForLine("5H 50% · 7D 90%");
+    // SIGUSR1 to a follower has the engine read now.
+    figures(60);
+    ::kill(follower.pid(), SIGUSR1);
+    EXPECT_NE(engine.waitForLine("5H 40% · 7D 90%").find("5H 40%"), std::string::npos);
+    const std::string followed = follower.waitForLine("5H 40% · 7D 90%");
+    EXPECT_EQ(followed, "5H 70% · 7D 90%\n5H 50% · 7D 90%\n5H 40% · 7D 90%\n");
+
+    // The engine goes: the follower carries on as the engine, and SIGUSR1 reads at once.
+    EXPECT_EQ(engine.stop(SIGTERM), 0);
+    ASSERT_TRUE(test::eventually([&] {
+        const auto holder = EngineLock::holder(codex.path() / "data/Quotalume");
+        return holder && holder->pid == follower.pid();
+    }));
+    figures(80);
+    ASSERT_TRUE(test::eventually([&] {
+        ::kill(follower.pid(), SIGUSR1);
+        return follower.waitForLine("5H 20% · 7D 90%", std::chrono::seconds(1))
+            .ends_with("5H 20% · 7D 90%\n");
+    }));
+    EXPECT_EQ(follower.stop(SIGTERM), 0);
+}
+
+TEST(WatchCommandTest, BarsShowAFailureAsAnErrorModuleAndExitZero) {
+    test::TempDir home;
+    // A folder in the lock's place: no engine can run here.
+    std::filesystem::create_directories(home.path() / "data/Quotalume" / EngineLock::fileName);
+    const struct {
+        const char* name;
+        test::Strings arguments;
+        int exitCode;
+        std::string output;  // after the message on standard error
+    } rows[] = {
+        {"watch", {"watch"}, 1, ""},
+        {"watch --waybar", {"watch", "--waybar"}, 0, "{\"class\":\"error\",\"text\":\"No data\""},
+        {"watch --i3blocks", {"watch", "--i3blocks"}, 0, "No data\n"},
+        {"status --i3blocks",
+         {"status", "--i3blocks", "--codex", "/nonexistent"},
+         0,
+         "No data\nNo data\n#FF5555\n"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const test::CLIRun run = runCLI(joined(row.arguments, {"--lang", "en"}), home);
+        EXPECT_EQ(run.exitCode, row.exitCode);
+        // Standard error is unbuffered: the message comes first.
+        const std::size_t end = run.output.find('\n') + 1;
+        EXPECT_TRUE(run.output.starts_with("quotalume-cli: ")) << run.output;
+        EXPECT_TRUE(run.output.substr(end).starts_with(row.output)) << run.output;
+    }
+}
+
+TEST(WatchCommandTest, DemonstrationRunsBesideAnEngine) {
     test::TempDir home;
     auto lock = EngineLock::acquire(home.path() / "data" / "Quotalume", {4242, "quotalume", ""});
     ASSERT_TRUE(lock);
-
-    EXPECT_EQ(
-        runCLI({"watch", "--lang", "en"}, home),
-        (test::CLIRun{1, "quotalume-cli: " +
-                             L10n::text("engine.busy_app", "4242", AppLanguage::english) + "\n"}));
     Watch demo(home, {"--demo", "--waybar", "--lang", "en"});
     const std::string first = demo.waitForLine("");
     const json module = json::parse(first.substr(0, first.find('\n')));
     EXPECT_EQ(module["text"], "5H 76% · 7D 61%");
     EXPECT_EQ(demo.stop(SIGTERM), 0);
+    // A watch beside an engine that serves nothing says who runs it, and waits for it.
+    Watch follower(home, {"--lang", "en"});
+    const std::string busy = L10n::text("engine.busy_app", "4242", AppLanguage::english);
+    EXPECT_EQ(follower.waitForLine("No data · " + busy), "No data · " + busy + "\n");
 }
 
 }  // namespace

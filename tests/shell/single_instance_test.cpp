@@ -1,7 +1,9 @@
 #include "single_instance.hpp"
+#include "private_bus.hpp"
 #include "test_support.hpp"
 
 #include <quotalume/engine_lock.hpp>
+#include <quotalume/settings.hpp>
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -14,6 +16,7 @@
 
 #include <signal.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <thread>
@@ -61,7 +64,19 @@ public:
         return process;
     }
 
+    QProcess& startCLI(const QStringList& arguments) {
+        auto& process = *processes_.emplace_back(std::make_unique<QProcess>());
+        process.setProcessEnvironment(environment_);
+        process.start(QStringLiteral(QUOTALUME_CLI), arguments);
+        EXPECT_TRUE(process.waitForStarted());
+        return process;
+    }
+    void useBus(const QString& address) {
+        environment_.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), address);
+    }
+
     QString lockPath() const { return runtime_ + "/quotalume.lock"; }
+    fs::path configFolder() const { return root_.path() / "config"; }
     fs::path dataFolder() const { return root_.path() / "data" / "Quotalume"; }
     QString socketPath() const { return runtime_ + "/quotalume.socket"; }
 
@@ -141,7 +156,7 @@ TEST(SingleInstanceTest, LaunchesBesideARunningInstance) {
     }
 }
 
-TEST(SingleInstanceTest, TheTrayAppDoesNotRunBesideAnotherEngineAndSaysWhichOne) {
+TEST(SingleInstanceTest, TheTrayAppBesideAnotherEngineRunsAsItsViewAndSaysWhichOne) {
     struct Row {
         const char* name;
         EngineHolder holder;  // what the lock's record says
@@ -159,11 +174,77 @@ TEST(SingleInstanceTest, TheTrayAppDoesNotRunBesideAnotherEngineAndSaysWhichOne)
         Launches launches;
         auto engine = EngineLock::acquire(launches.dataFolder(), row.holder);
         ASSERT_TRUE(engine);
-        QProcess& refused = launches.start({});
-        ASSERT_TRUE(refused.waitForFinished(15'000));
-        EXPECT_EQ(refused.exitCode(), 1);
-        EXPECT_TRUE(refused.readAllStandardError().contains(row.said));
+        QProcess& view = launches.start({});
+        ASSERT_TRUE(launches.waitUntilListening(view));
+        view.setReadChannel(QProcess::StandardError);
+        QByteArray said = view.readAllStandardError();
+        while (!said.contains(row.said) && view.waitForReadyRead(5000)) {
+            said += view.readAllStandardError();
+        }
+        EXPECT_TRUE(said.contains(row.said)) << said.toStdString();
     }
+}
+
+// The app and watches on one bus and data folder, taking turns as the one engine: whoever is
+// not the engine shows what it reads and starts no Codex of its own.
+TEST(SingleInstanceTest, TheTrayAppAndWatchesTakeTurnsAsTheEngine) {
+    test::PrivateBus bus;
+    ASSERT_FALSE(bus.address().isEmpty()) << "no dbus-daemon";
+    Launches launches;
+    launches.useBus(bus.address());
+    test::FakeCodexHome codex;
+    codex.write("rate_limits.json", R"({"accountId":"a","rateLimits":{"limitId":"codex",
+        "primary":{"usedPercent":30,"windowDurationMins":300,"resetsAt":1900000000},
+        "secondary":{"usedPercent":10,"windowDurationMins":10080,"resetsAt":1900000000}}})");
+    FilePreferencesStore preferences(launches.configFolder() / "Quotalume/defaults.json");
+    Settings{.codexPath = codex.executable(), .codexHome = codex.str()}.save(preferences);
+    const auto starts = [&] {
+        const auto lines = codex.receivedLines();
+        return std::count_if(lines.begin(), lines.end(), [](const std::string& line) {
+            return line.find("\"initialize\"") != std::string::npos;
+        });
+    };
+    const auto holds = [&](QProcess& process) {
+        return test::eventually([&] {
+            const auto holder = EngineLock::holder(launches.dataFolder());
+            return holder && holder->pid == process.processId();
+        });
+    };
+    // Whether `watch` prints `line` within 20 s, after whatever it showed before the reading.
+    const auto prints = [](QProcess& watch, const QByteArray& line) {
+        const QDeadlineTimer deadline(20'000);
+        while (!deadline.hasExpired()) {
+            if (!watch.canReadLine()) {
+                watch.waitForReadyRead(100);
+            } else if (watch.readLine().trimmed() == line) {
+                return true;
+            }
+        }
+        return false;
+    };
+
+    QProcess& watch = launches.startCLI({"watch"});
+    EXPECT_TRUE(prints(watch, "5H 70% · 7D 90%"));
+    ASSERT_TRUE(holds(watch));
+    QProcess& app = launches.start({});
+    ASSERT_TRUE(launches.waitUntilListening(app));
+    QThread::msleep(1500);  // its first reading, from the watch
+    EXPECT_EQ(starts(), 1);
+
+    // The watch goes; a reading now makes the app the engine, which reads Codex itself.
+    watch.terminate();
+    EXPECT_TRUE(exitsCleanly(watch));
+    ::kill(static_cast<pid_t>(app.processId()), SIGUSR1);
+    ASSERT_TRUE(holds(app));
+    EXPECT_TRUE(test::eventually([&] { return starts() == 2; }));
+
+    // A watch beside the app prints what the app read, then takes over when it quits.
+    QProcess& follower = launches.startCLI({"watch", "--short"});
+    EXPECT_TRUE(prints(follower, "5H 70 · 7D 90"));
+    EXPECT_EQ(starts(), 2);
+    app.terminate();
+    EXPECT_TRUE(exitsCleanly(app));
+    EXPECT_TRUE(holds(follower));
 }
 
 TEST(SingleInstanceTest, ALockThatCannotBeTakenLeavesTheAppRunningAsAViewer) {

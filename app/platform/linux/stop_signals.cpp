@@ -10,30 +10,44 @@
 namespace quotalume {
 namespace {
 
-constexpr int stopSignals[] = {SIGINT, SIGTERM, SIGHUP};
+constexpr int handledSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGUSR1};
 volatile sig_atomic_t writeEnd = -1;
+volatile sig_atomic_t refreshWriteEnd = -1;
 
-void noteSignal(int) {
+void noteSignal(int number) {
     const int savedErrno = errno;
     const char byte = 1;
-    (void)!::write(writeEnd, &byte, 1);  // a full pipe already says enough
+    // A full pipe already says enough.
+    (void)!::write(number == SIGUSR1 ? refreshWriteEnd : writeEnd, &byte, 1);
     errno = savedErrno;
+}
+
+int makePipe(volatile sig_atomic_t& writing) {
+    int ends[2];
+    if (::pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0) {
+        throw std::system_error(errno, std::system_category(), "pipe");
+    }
+    writing = ends[1];
+    return ends[0];
 }
 
 }  // namespace
 
 StopSignals::StopSignals() {
-    int ends[2];
-    if (::pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0) {
-        throw std::system_error(errno, std::system_category(), "pipe");
+    read_ = makePipe(writeEnd);
+    try {
+        refreshRead_ = makePipe(refreshWriteEnd);
+    } catch (...) {
+        ::close(read_);
+        ::close(writeEnd);
+        writeEnd = -1;
+        throw;
     }
-    read_ = ends[0];
-    writeEnd = ends[1];
     struct sigaction action {};
     action.sa_handler = noteSignal;
     action.sa_flags = SA_RESTART;
     sigemptyset(&action.sa_mask);
-    for (int number : stopSignals) {
+    for (int number : handledSignals) {
         struct sigaction previous {};
         if (::sigaction(number, nullptr, &previous) == 0 && previous.sa_handler != SIG_IGN) {
             ::sigaction(number, &action, nullptr);
@@ -45,15 +59,18 @@ StopSignals::~StopSignals() {
     struct sigaction standard {};
     standard.sa_handler = SIG_DFL;
     sigemptyset(&standard.sa_mask);
-    for (int number : stopSignals) {
+    for (int number : handledSignals) {
         struct sigaction current {};
         if (::sigaction(number, nullptr, &current) == 0 && current.sa_handler == noteSignal) {
             ::sigaction(number, &standard, nullptr);
         }
     }
-    ::close(writeEnd);
-    writeEnd = -1;
+    for (volatile sig_atomic_t* end : {&writeEnd, &refreshWriteEnd}) {
+        ::close(*end);
+        *end = -1;
+    }
     ::close(read_);
+    ::close(refreshRead_);
 }
 
 }  // namespace quotalume

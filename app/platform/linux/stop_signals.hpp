@@ -3,8 +3,9 @@
 namespace quotalume {
 
 // SIGINT, SIGTERM and SIGHUP turned into a byte on a pipe, so an event loop can stop at its
-// own pace: the handler only writes, which is async-signal-safe. A signal ignored by whoever
-// started us (nohup) stays ignored. One instance at a time.
+// own pace, and SIGUSR1 (a status bar asking for a reading now) into a byte on another: the
+// handler only writes, which is async-signal-safe. A signal ignored by whoever started us
+// (nohup) stays ignored. One instance at a time.
 class StopSignals {
 public:
     // Throws std::system_error when no pipe can be made.
@@ -15,9 +16,12 @@ public:
 
     // Readable once a signal has arrived.
     int descriptor() const { return read_; }
+    // Readable once SIGUSR1 has arrived; read it empty to hear the next one.
+    int refreshDescriptor() const { return refreshRead_; }
 
 private:
     int read_ = -1;
+    int refreshRead_ = -1;
 };
 
 }  // namespace quotalume

@@ -1,0 +1,158 @@
+#include "engine_reading.hpp"
+
+#include "usage_monitor.hpp"
+
+#include "support/json_coding.hpp"
+
+#include <quotalume/bounded_json.hpp>
+#include <quotalume/engine_channel.hpp>
+#include <quotalume/engine_lock.hpp>
+#include <quotalume/l10n.hpp>
+#include <quotalume/menu_bar_presentation.hpp>
+
+#include <cmath>
+
+namespace quotalume {
+namespace {
+
+using nlohmann::json;
+
+json messageJSON(const LocalizedMessage& message) {
+    json out = message;
+    out["message"] = message.localized();
+    return out;
+}
+
+json windowJSON(QuotaWindow which, const RateWindow& window, Date now) {
+    const std::optional<Date> reset = window.resetDate();
+    json out = {{"id", apiName(which)},
+                {"minutes", minutes(which)},
+                {"used_percent", nullptr},
+                {"left_percent", nullptr},
+                {"resets_at", nullptr},
+                {"resets_at_unix", nullptr},
+                {"resets_in", L10n::countdown(reset, now)}};
+    if (auto used = window.validUsedPercent()) {
+        out["used_percent"] = *used;
+        out["left_percent"] = *window.remainingPercent();
+    }
+    if (reset) {
+        out["resets_at"] = iso8601(*reset);
+        out["resets_at_unix"] = static_cast<std::int64_t>(std::floor(unixSeconds(*reset)));
+    }
+    return out;
+}
+
+json creditsJSON(const CreditsSnapshot& credits) {
+    const std::optional<Decimal> balance = credits.balanceValue();
+    return {{"has_credits", credits.hasCredits},
+            {"unlimited", credits.unlimited},
+            // The canonical digits read as a JSON number keep every one of them.
+            {"balance", balance ? json::parse(balance->text()) : json(nullptr)},
+            {"text", credits.displayText()}};
+}
+
+}  // namespace
+
+EngineReading EngineReading::of(const UsageMonitor& monitor) {
+    return {.snapshot = monitor.snapshot(),
+            .stale = monitor.lastError().has_value() || monitor.isStale(),
+            .demo = monitor.demo(),
+            .refreshing = monitor.isRefreshing(),
+            .error = monitor.lastError(),
+            .warnings = monitor.warnings(),
+            .scope = monitor.menuBarScope()};
+}
+
+const char* EngineReading::statusKey() const {
+    return demo         ? "status.demo"
+           : refreshing ? "status.refreshing"
+           : error      ? "status.error"
+           : stale      ? "status.stale"
+           : !snapshot  ? "status.connecting"
+                        : "status.connected";
+}
+
+std::string EngineReading::title() const {
+    return MenuBarPresentation::title(snapshot ? snapshot->codexBucket() : std::nullopt, stale,
+                                      scope);
+}
+
+json EngineReading::record(Date now) const {
+    const std::optional<RateBucket> bucket = snapshot ? snapshot->codexBucket() : std::nullopt;
+    json windows = json::array();
+    for (QuotaWindow which : allQuotaWindows) {
+        if (auto window = bucket ? bucket->window(which) : std::nullopt) {
+            windows.push_back(windowJSON(which, *window, now));
+        }
+    }
+    return {{"schema", 1},
+            {"observed_at", snapshot ? json(iso8601(snapshot->observedAt)) : json(nullptr)},
+            {"source", source},
+            {"plan", bucket && bucket->planType ? json(*bucket->planType) : json(nullptr)},
+            {"stale", stale},
+            {"windows", std::move(windows)},
+            {"credits", bucket && bucket->credits ? creditsJSON(*bucket->credits) : json(nullptr)},
+            {"error", error ? messageJSON(*error) : json(nullptr)}};
+}
+
+json EngineReading::message(Date now) const {
+    json out = record(now);
+    out["view"] = {
+        {"snapshot", snapshot ? snapshot->toJSON(DateCoding::iso8601) : json(nullptr)},
+        {"demo", demo},
+        {"refreshing", refreshing},
+        {"warnings", warnings},
+        {"scope", rawValue(scope)}};
+    return out;
+}
+
+std::optional<EngineReading> EngineReading::ask(const std::filesystem::path& dataDirectory,
+                                               bool fresh,
+                                               std::chrono::steady_clock::time_point deadline) {
+    const std::optional<EngineHolder> holder = EngineLock::holder(dataDirectory);
+    if (!holder || holder->socket.empty()) {
+        return std::nullopt;
+    }
+    auto channel = EngineChannel::connect(holder->socket);
+    if (!channel || !channel->send(json{{"request", fresh ? "refresh" : "reading"}}.dump()) ||
+        !channel->flushBy(deadline)) {
+        return std::nullopt;
+    }
+    const auto line = channel->awaitLine(deadline);
+    try {
+        return line ? std::optional(fromMessage(parseBoundedJSON(*line))) : std::nullopt;
+    } catch (const JSONDecodingError&) {
+        return std::nullopt;  // an engine we cannot understand: Codex itself will answer
+    }
+}
+
+EngineReading EngineReading::fromMessage(const json& message) {
+    using namespace coding;
+    const json& view = object(required(object(message, "reading"), "view"), "view");
+    EngineReading reading;
+    if (const json* snapshot = member(view, "snapshot")) {
+        reading.snapshot = UsageSnapshot::fromJSON(*snapshot, DateCoding::iso8601);
+    }
+    reading.stale = asBool(required(message, "stale"), "stale");
+    reading.demo = asBool(required(view, "demo"), "demo");
+    reading.refreshing = asBool(required(view, "refreshing"), "refreshing");
+    try {
+        if (const json* error = member(message, "error")) {
+            reading.error = error->get<LocalizedMessage>();
+        }
+        reading.warnings = required(view, "warnings").get<std::vector<LocalizedMessage>>();
+    } catch (const json::exception& failure) {
+        throw JSONDecodingError(Kind::typeMismatch, failure.what());
+    }
+    const std::string scope = asString(required(view, "scope"), "scope");
+    for (MenuBarScope known : allMenuBarScopes) {
+        if (scope == rawValue(known)) {
+            reading.scope = known;
+        }
+    }
+    reading.source = "engine";
+    return reading;
+}
+
+}  // namespace quotalume

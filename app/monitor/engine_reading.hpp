@@ -1,0 +1,54 @@
+#pragma once
+
+#include <quotalume/date.hpp>
+#include <quotalume/localized_message.hpp>
+#include <quotalume/menu_bar_style.hpp>
+#include <quotalume/usage_snapshot.hpp>
+
+#include <nlohmann/json_fwd.hpp>
+
+#include <chrono>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace quotalume {
+
+class UsageMonitor;
+
+// What a view of the engine shows: made from the monitor by the engine, sent over its socket
+// to other processes, and printed by every command-line form, so each prints the same.
+struct EngineReading {
+    std::optional<UsageSnapshot> snapshot;
+    bool stale = false;
+    bool demo = false;
+    bool refreshing = false;
+    std::optional<LocalizedMessage> error;
+    std::vector<LocalizedMessage> warnings;
+    MenuBarScope scope = MenuBarScope::both;
+    std::string source = "codex";  // "engine" once passed on by a running engine
+
+    static EngineReading of(const UsageMonitor& monitor);
+    // The reading of the engine that holds the lock on `dataDirectory`, asked over its socket
+    // (after a refresh it makes now, when `fresh`); nothing when none answers by `deadline`.
+    // Blocks.
+    static std::optional<EngineReading> ask(const std::filesystem::path& dataDirectory, bool fresh,
+                                            std::chrono::steady_clock::time_point deadline);
+
+    // "status.connected", "status.stale", …
+    const char* statusKey() const;
+    // The tray's text: the windows of the chosen scope, "! " before stale figures.
+    std::string title() const;
+
+    // The version-1 record; countdowns as they read at `now`.
+    nlohmann::json record(Date now) const;
+    // The record with what else a view needs under "view"; what the engine sends.
+    nlohmann::json message(Date now) const;
+    // Throws JSONDecodingError when `message` is not one.
+    static EngineReading fromMessage(const nlohmann::json& message);
+
+    friend bool operator==(const EngineReading&, const EngineReading&) = default;
+};
+
+}  // namespace quotalume

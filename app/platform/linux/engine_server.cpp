@@ -1,0 +1,205 @@
+#include "linux/engine_server.hpp"
+
+#include "engine_reading.hpp"
+#include "usage_monitor.hpp"
+
+#include <quotalume/bounded_json.hpp>
+
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <system_error>
+
+namespace quotalume {
+namespace {
+
+using nlohmann::json;
+using std::chrono::steady_clock;
+
+// A request is a word and, for a setting, its key and value.
+constexpr std::size_t largestRequest = 4096;
+
+std::string answer(const std::string& error) {
+    return json{{"ok", error.empty()}, {"message", error}}.dump();
+}
+
+}  // namespace
+
+EngineServer::EngineServer(UsageMonitor& monitor, std::filesystem::path path, Configure configure)
+    : monitor_(monitor), path_(std::move(path)), configure_(std::move(configure)) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (path_.native().size() >= sizeof address.sun_path) {
+        throw std::system_error(ENAMETOOLONG, std::system_category(), path_.string());
+    }
+    std::memcpy(address.sun_path, path_.c_str(), path_.native().size());
+    // The name carries our pid: whatever is there was left by a process that is gone.
+    ::unlink(path_.c_str());
+    listener_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (listener_ < 0) {
+        throw std::system_error(errno, std::system_category(), "socket");
+    }
+    // Owner only from the moment it exists.
+    const mode_t mask = ::umask(0077);
+    const bool bound =
+        ::bind(listener_, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+    const int bindError = errno;
+    ::umask(mask);
+    if (!bound || ::listen(listener_, 16) != 0) {
+        const int error = bound ? errno : bindError;
+        ::close(listener_);
+        throw std::system_error(error, std::system_category(), "listen on " + path_.string());
+    }
+    listening_ = std::make_unique<QSocketNotifier>(listener_, QSocketNotifier::Read);
+    QObject::connect(listening_.get(), &QSocketNotifier::activated, [this] { accept(); });
+    subscription_ = monitor_.subscribe([this] { published(); });
+}
+
+EngineServer::~EngineServer() {
+    subscription_.reset();
+    listening_.reset();
+    while (!clients_.empty()) {
+        drop(*clients_.back());
+    }
+    ::close(listener_);
+    ::unlink(path_.c_str());
+}
+
+void EngineServer::accept() {
+    for (;;) {
+        const int fd = ::accept4(listener_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (fd < 0) {
+            return;  // EAGAIN: all taken; anything else: the next notification tries again
+        }
+        // The folder is private already; a peer of another user is refused all the same.
+        if (!EngineChannel::peerIsUs(fd) || clients_.size() >= largestClientCount) {
+            ::close(fd);
+            continue;
+        }
+        auto client = std::make_unique<Client>(fd);
+        Client& added = *client;
+        client->readable = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
+        client->writable = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Write);
+        client->writable->setEnabled(false);
+        QObject::connect(client->readable.get(), &QSocketNotifier::activated,
+                         [this, &added] { read(added); });
+        QObject::connect(client->writable.get(), &QSocketNotifier::activated, [this, &added] {
+            if (!added.channel.flush()) {
+                drop(added);
+            } else if (!added.channel.hasQueuedOutput()) {
+                added.writable->setEnabled(false);
+            }
+        });
+        clients_.push_back(std::move(client));
+    }
+}
+
+void EngineServer::read(Client& client) {
+    const bool open = client.channel.receive();
+    std::string line;
+    while (client.channel.takeLine(line)) {
+        if (!handle(client, line)) {
+            drop(client);
+            return;
+        }
+    }
+    if (!open) {
+        drop(client);
+    }
+}
+
+bool EngineServer::handle(Client& client, const std::string& line) {
+    const auto now = steady_clock::now();
+    if (now - client.second >= std::chrono::seconds(1)) {
+        client.second = now;
+        client.requests = 0;
+    }
+    if (++client.requests > requestsPerSecond || line.size() > largestRequest) {
+        return false;
+    }
+    const json request = parseBoundedJSON(line, 4);
+    const json* word = request.is_object() && request.contains("request")
+                           ? &request["request"]
+                           : nullptr;
+    if (word == nullptr || !word->is_string()) {
+        return false;
+    }
+    const std::string name = word->get<std::string>();
+    const bool ready = (monitor_.snapshot() || monitor_.lastError()) && !monitor_.isRefreshing();
+    if (name == "subscribe") {
+        client.subscribed = true;
+        return send(client, EngineReading::of(monitor_).message(monitor_.now()).dump());
+    }
+    if (name == "reading") {
+        if (ready || monitor_.demo()) {
+            return send(client, EngineReading::of(monitor_).message(monitor_.now()).dump());
+        }
+        client.awaiting = true;  // the first reading is on its way
+        return true;
+    }
+    if (name == "refresh") {
+        monitor_.refresh();
+        if (!monitor_.isRefreshing()) {
+            return send(client, EngineReading::of(monitor_).message(monitor_.now()).dump());
+        }
+        client.awaiting = true;
+        return true;
+    }
+    if (name == "config" && configure_ && request.contains("key") && request["key"].is_string() &&
+        request.contains("value") && request["value"].is_string()) {
+        return send(client, answer(configure_(request["key"].get<std::string>(),
+                                              request["value"].get<std::string>())));
+    }
+    return false;
+}
+
+void EngineServer::published() {
+    const EngineReading reading = EngineReading::of(monitor_);
+    const std::string message = reading.message(monitor_.now()).dump();
+    const bool ready = (reading.snapshot || reading.error) && !reading.refreshing;
+    const bool changed = message != latest_;
+    latest_ = message;
+    std::vector<Client*> gone;
+    for (const auto& client : clients_) {
+        const bool owed = client->awaiting && ready;
+        if ((client->subscribed && changed) || owed) {
+            client->awaiting = client->awaiting && !owed;
+            if (!send(*client, message)) {
+                gone.push_back(client.get());
+            }
+        }
+    }
+    for (Client* client : gone) {
+        drop(*client);
+    }
+}
+
+bool EngineServer::send(Client& client, const std::string& line) {
+    if (!client.channel.send(line)) {
+        return false;
+    }
+    client.writable->setEnabled(client.channel.hasQueuedOutput());
+    return true;
+}
+
+void EngineServer::drop(const Client& client) {
+    const auto found = std::find_if(clients_.begin(), clients_.end(),
+                                    [&](const auto& c) { return c.get() == &client; });
+    if (found == clients_.end()) {
+        return;
+    }
+    std::unique_ptr<Client> gone = std::move(*found);
+    clients_.erase(found);
+    gone->readable->setEnabled(false);
+    gone->writable->setEnabled(false);
+    // Deleted later: this may run inside the notifier's own signal.
+    gone->readable.release()->deleteLater();
+    gone->writable.release()->deleteLater();
+}
+
+}  // namespace quotalume

@@ -1,0 +1,249 @@
+#include "reading_view.hpp"
+
+#include "waybar_module.hpp"
+
+#include <quotalume/l10n.hpp>
+#include <quotalume/menu_bar_presentation.hpp>
+#include <quotalume/quota_text.hpp>
+
+#include <nlohmann/json.hpp>
+
+#include <array>
+#include <cmath>
+
+namespace quotalume::cli {
+namespace {
+
+using nlohmann::json;
+
+constexpr std::array<std::string_view, 11> recordMembers = {
+    "schema",           "observed_at",        "source",         "plan",
+    "stale",            "credits.has_credits", "credits.unlimited", "credits.balance",
+    "credits.text",     "error.key",          "error.message"};
+constexpr std::array<std::string_view, 6> windowMembers = {
+    "minutes", "used_percent", "left_percent", "resets_at", "resets_at_unix", "resets_in"};
+
+bool isMember(std::string_view name) {
+    for (std::string_view member : recordMembers) {
+        if (name == member) {
+            return true;
+        }
+    }
+    for (std::string_view window : {"five_hour.", "weekly."}) {
+        if (name.starts_with(window)) {
+            for (std::string_view member : windowMembers) {
+                if (name.substr(window.size()) == member) {
+                    return true;
+                }
+            }
+        }
+    }
+    return false;
+}
+
+std::string text(const json& value) {
+    if (value.is_string()) {
+        return value.get<std::string>();
+    }
+    if (value.is_number_float() && std::isfinite(value.get<double>()) &&
+        value.get<double>() == std::trunc(value.get<double>()) &&
+        std::fabs(value.get<double>()) < 1e15) {
+        return std::to_string(static_cast<long long>(value.get<double>()));
+    }
+    return value.is_null() ? "" : value.dump();
+}
+
+// The member `name` names in the record; null when the record does not hold it now.
+json lookUp(const json& record, std::string_view name) {
+    const std::size_t dot = name.find('.');
+    std::string first(name.substr(0, dot));
+    if (dot == std::string_view::npos) {
+        return record.value(first, json());
+    }
+    const std::string rest(name.substr(dot + 1));
+    if (first == "five_hour" || first == "weekly") {
+        for (const json& window : record["windows"]) {
+            if (window["id"] == first) {
+                return window.value(rest, json());
+            }
+        }
+        return nullptr;
+    }
+    const json& parent = record.value(first, json());
+    return parent.is_object() ? parent.value(rest, json()) : json();
+}
+
+// Calls `placeholder` with each name between braces and `literal` with the text around them;
+// false for a brace left open.
+template <typename Literal, typename Placeholder>
+bool walkTemplate(std::string_view format, Literal literal, Placeholder placeholder) {
+    for (std::size_t i = 0; i < format.size(); ++i) {
+        if (format.compare(i, 2, "{{") == 0 || format.compare(i, 2, "}}") == 0) {
+            literal(format[i]);
+            ++i;
+        } else if (format[i] == '{') {
+            const std::size_t end = format.find('}', i);
+            if (end == std::string_view::npos) {
+                return false;
+            }
+            placeholder(format.substr(i + 1, end - i - 1));
+            i = end;
+        } else {
+            literal(format[i]);
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+void checkTemplate(std::string_view format) {
+    std::string unknown;
+    const bool closed = walkTemplate(
+        format, [](char) {},
+        [&](std::string_view name) {
+            if (unknown.empty() && !isMember(name)) {
+                unknown = name;
+            }
+        });
+    if (!closed) {
+        throw UsageError("--format has a '{' without its '}' (write {{ for a brace)");
+    }
+    if (!unknown.empty()) {
+        throw UsageError("--format names {" + unknown +
+                         "}, which the record does not hold; see quotalume-cli status --help");
+    }
+}
+
+std::string filledTemplate(std::string_view format, const json& record) {
+    std::string out;
+    walkTemplate(
+        format, [&](char c) { out += c; },
+        [&](std::string_view name) { out += text(lookUp(record, name)); });
+    return out;
+}
+
+ViewOptions ViewOptions::read(Arguments& arguments) {
+    ViewOptions options;
+    int forms = 0;
+    for (auto [flag, form] : {std::pair{"--json", Form::json}, std::pair{"--waybar", Form::waybar},
+                              std::pair{"--i3blocks", Form::i3blocks}}) {
+        if (arguments.flag(flag)) {
+            options.form = form;
+            ++forms;
+        }
+    }
+    if (forms > 1) {
+        throw UsageError("--json, --waybar and --i3blocks exclude each other");
+    }
+    options.shortText = arguments.flag("--short");
+    options.format = arguments.value("--format");
+    if (options.format) {
+        checkTemplate(*options.format);
+    }
+    if ((options.shortText || options.format) && options.form == Form::json) {
+        throw UsageError("--json prints the whole record: it takes neither --short nor --format");
+    }
+    if (options.shortText && options.format) {
+        throw UsageError("--short and --format exclude each other");
+    }
+    return options;
+}
+
+std::string shortTitle(const EngineReading& reading) {
+    std::string title = reading.title();
+    std::erase(title, '%');
+    return title;
+}
+
+std::string headline(const EngineReading& reading, Date now, const ViewOptions& options) {
+    if (options.format) {
+        return filledTemplate(*options.format, reading.record(now));
+    }
+    return options.shortText ? shortTitle(reading) : reading.title();
+}
+
+namespace {
+
+// What `watch` adds to the tray's text: the error, the standing warnings, or the status while
+// there is nothing better to show.
+std::optional<std::string> remark(const EngineReading& reading) {
+    if (reading.error) {
+        return reading.error->localized();
+    }
+    if (!reading.warnings.empty()) {
+        std::string joined;
+        for (const LocalizedMessage& warning : reading.warnings) {
+            joined += (joined.empty() ? "" : " \u00b7 ") + warning.localized();
+        }
+        return joined;
+    }
+    if (reading.demo || !reading.snapshot || reading.stale) {
+        return L10n::text(reading.statusKey());
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::string watchLine(const EngineReading& reading, Date now, const ViewOptions& options) {
+    const std::optional<std::string> note = remark(reading);
+    switch (options.form) {
+        case ViewOptions::Form::json:
+            return reading.record(now).dump();
+        case ViewOptions::Form::i3blocks:
+            return headline(reading, now, options);
+        case ViewOptions::Form::waybar: {
+            const bool custom = options.shortText || options.format;
+            if (!reading.snapshot) {
+                return WaybarModule::make(custom ? headline(reading, now, options)
+                                                 : reading.title(),
+                                          note.value_or(""), reading.error ? "error" : "normal")
+                    .dump();
+            }
+            nlohmann::json module =
+                WaybarModule::of(*reading.snapshot, now, reading.stale, note.value_or(""));
+            if (custom) {
+                module["text"] = WaybarModule::make(headline(reading, now, options), "", "")["text"];
+            }
+            return module.dump();
+        }
+        case ViewOptions::Form::text:
+            break;
+    }
+    if (options.shortText || options.format) {
+        return headline(reading, now, options);
+    }
+    return reading.title() + (note ? " \u00b7 " + *note : "");
+}
+
+bool isCritical(const EngineReading& reading) {
+    const auto bucket = reading.snapshot ? reading.snapshot->codexBucket() : std::nullopt;
+    for (const auto& item : MenuBarPresentation::items(bucket, reading.scope)) {
+        if (remainingLevel(*bucket->window(item.window)) == RemainingLevel::critical) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::string i3blocksLines(const EngineReading& reading, Date now, const ViewOptions& options) {
+    if (!reading.snapshot) {
+        const std::string empty = L10n::render("quota.empty");
+        return empty + "\n" + empty + "\n#FF5555\n";
+    }
+    std::string lines = headline(reading, now, options) + "\n" + shortTitle(reading) + "\n";
+    const auto bucket = reading.snapshot->codexBucket();
+    RemainingLevel level = RemainingLevel::none;
+    for (const auto& item : MenuBarPresentation::items(bucket, reading.scope)) {
+        level = std::max(level, remainingLevel(*bucket->window(item.window)));
+    }
+    if (reading.error || level == RemainingLevel::critical) {
+        lines += "#FF5555\n";
+    } else if (level == RemainingLevel::low || reading.stale) {
+        lines += "#FFB000\n";
+    }
+    return lines;
+}
+
+}  // namespace quotalume::cli

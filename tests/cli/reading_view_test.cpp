@@ -1,0 +1,115 @@
+#include "reading_view.hpp"
+
+#include "test_support.hpp"
+
+#include <quotalume/bounded_json.hpp>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+
+namespace quotalume::cli {
+namespace {
+
+using nlohmann::json;
+
+const Date now = dateFromUnixSeconds(1796000000);  // 2026-11-30T00:53:20Z
+
+EngineReading reading(double fiveHourUsed, bool stale = false) {
+    RateBucket bucket{.limitId = "codex",
+                      .primary = RateWindow{fiveHourUsed, 300, 1796003600},
+                      .secondary = RateWindow{34, 10080, 1796300000},
+                      .planType = "plus",
+                      .credits = CreditsSnapshot{true, false, " 1234.50 \n"}};
+    return {.snapshot = UsageSnapshot{now - std::chrono::seconds(20), std::string(64, 'a'),
+                                      {bucket}, std::nullopt},
+            .stale = stale,
+            .error = stale ? std::optional(LocalizedMessage("status.error")) : std::nullopt};
+}
+
+// Every form of a reading as each command prints it, in one file that changes only with them.
+// QUOTALUME_UPDATE_GOLDEN=1 writes it anew.
+TEST(ReadingViewTest, EveryFormMatchesItsGoldenFile) {
+    test::InterfaceLanguage english;
+    const struct {
+        const char* name;
+        EngineReading reading;
+        std::vector<std::string> options;
+    } rows[] = {
+        {"text", reading(12), {}},
+        {"short", reading(12), {"--short"}},
+        {"template", reading(12), {"--format", "{{{five_hour.left_percent}}} {weekly.resets_in} {plan} {credits.balance} {error.key}"}},
+        {"json", reading(12), {"--json"}},
+        {"waybar", reading(12), {"--waybar"}},
+        {"i3blocks critical", reading(95.5), {"--i3blocks"}},
+        {"stale after a failure, json", reading(50, true), {"--json"}},
+        {"stale after a failure, waybar short", reading(50, true), {"--waybar", "--short"}},
+        {"stale after a failure, i3blocks", reading(50, true), {"--i3blocks"}},
+        {"nothing read yet", EngineReading{.error = LocalizedMessage("error.executable")}, {}},
+        {"nothing read yet, waybar", EngineReading{.error = LocalizedMessage("error.executable")},
+         {"--waybar"}},
+        {"nothing read yet, i3blocks", EngineReading{}, {"--i3blocks"}},
+    };
+    std::string printed;
+    for (const auto& row : rows) {
+        Arguments arguments(row.options);
+        const ViewOptions view = ViewOptions::read(arguments);
+        printed += std::string("# ") + row.name + "\n" + watchLine(row.reading, now, view) + "\n";
+        if (view.form == ViewOptions::Form::i3blocks) {
+            printed += i3blocksLines(row.reading, now, view) +
+                       "urgent: " + (isCritical(row.reading) ? "yes" : "no") + "\n";
+        }
+        // What an engine sends reads back as what it was, passed on by an engine.
+        EngineReading relayed = row.reading;
+        relayed.source = "engine";
+        EXPECT_EQ(EngineReading::fromMessage(parseBoundedJSON(row.reading.message(now).dump())),
+                  relayed)
+            << row.name;
+    }
+    const std::string golden = QUOTALUME_TEST_DATA_DIR "/cli/views.golden";
+    if (std::getenv("QUOTALUME_UPDATE_GOLDEN") != nullptr) {
+        std::ofstream(golden) << printed;
+    }
+    std::ifstream stored(golden);
+    EXPECT_EQ(printed, std::string(std::istreambuf_iterator<char>(stored), {}));
+}
+
+TEST(ReadingViewTest, OptionsThatCannotBeHonouredAreUsageErrors) {
+    const struct {
+        const char* name;
+        std::vector<std::string> options;
+        const char* said;
+    } rows[] = {
+        {"two forms", {"--json", "--i3blocks"}, "exclude each other"},
+        {"json shortened", {"--json", "--short"}, "whole record"},
+        {"short and a template", {"--short", "--format", "{plan}"}, "exclude each other"},
+        {"an unknown member", {"--format", "{five_hour.left}"}, "{five_hour.left}"},
+        {"a window of no such length", {"--format", "{monthly.left_percent}"}, "{monthly"},
+        {"a brace left open", {"--format", "{plan"}, "without its '}'"},
+    };
+    for (const auto& row : rows) {
+        Arguments arguments(row.options);
+        try {
+            ViewOptions::read(arguments);
+            ADD_FAILURE() << row.name << " was accepted";
+        } catch (const UsageError& error) {
+            EXPECT_NE(std::string(error.what()).find(row.said), std::string::npos)
+                << row.name << ": " << error.what();
+        }
+    }
+}
+
+TEST(ReadingViewTest, AMessageThatIsNoReadingIsRefused) {
+    for (const char* text : {"[]", R"({"stale":false})", R"({"stale":1,"view":{}})",
+                             R"({"stale":false,"view":{"demo":false,"refreshing":false,
+                                 "warnings":"x","scope":"both","snapshot":null}})",
+                             R"({"stale":false,"error":{"key":7},"view":{"demo":false,
+                                 "refreshing":false,"warnings":[],"scope":"both"}})"}) {
+        EXPECT_THROW(EngineReading::fromMessage(parseBoundedJSON(text)), JSONDecodingError)
+            << text;
+    }
+}
+
+}  // namespace
+}  // namespace quotalume::cli
