@@ -180,6 +180,19 @@ void printFailure(const Failure& failure, Format format) {
     }
 }
 
+int readAndPrint(const CodexConfiguration& configuration, Format format, bool demo) {
+    try {
+        print(demo ? demoSnapshot(std::chrono::system_clock::now())
+                   : CodexClient().fetch(configuration),
+              format);
+        return success;
+    } catch (const std::exception& error) {
+        printFailure(failureOf(error, configuration), format);
+        // waybar hides the module of a script that fails; the error object is what it should show.
+        return format == Format::waybar ? success : failure;
+    }
+}
+
 }  // namespace
 
 int runStatus(Arguments& arguments) {
@@ -201,17 +214,11 @@ int runStatus(Arguments& arguments) {
         configuration.timeout = parseTimeout(*timeout);
     }
     arguments.finish();
+    return readAndPrint(configuration, format, demo);
+}
 
-    try {
-        print(demo ? demoSnapshot(std::chrono::system_clock::now())
-                   : CodexClient().fetch(configuration),
-              format);
-        return success;
-    } catch (const std::exception& error) {
-        printFailure(failureOf(error, configuration), format);
-        // waybar hides the module of a script that fails; the error object is what it should show.
-        return format == Format::waybar ? success : failure;
-    }
+int readLimitsOnce(const CodexConfiguration& source) {
+    return readAndPrint(source, Format::text, false);
 }
 
 }  // namespace quotalume::cli

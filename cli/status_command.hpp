@@ -2,9 +2,14 @@
 
 #include "command_line.hpp"
 
+#include <quotalume/codex_configuration.hpp>
+
 namespace quotalume::cli {
 
 extern const char* const statusHelp;
 int runStatus(Arguments& arguments);
+// Reads the limits once from `source` and prints them as `status` does: the figures on standard
+// output, or the failure and what to do about it on standard error. Returns the exit status.
+int readLimitsOnce(const CodexConfiguration& source);
 
 }  // namespace quotalume::cli
