@@ -3,6 +3,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace quotalume::cli {
@@ -19,6 +20,8 @@ public:
 
     bool flag(const std::string& name);
     std::optional<std::string> value(const std::string& name);
+    // Takes every argument still left, in order: the operands, once the options are taken.
+    std::vector<std::string> rest() { return std::exchange(arguments_, {}); }
     // Fails with a UsageError naming the first argument nobody asked for.
     void finish() const;
 

@@ -1,4 +1,5 @@
 #include "command_line.hpp"
+#include "config_command.hpp"
 #include "history_command.hpp"
 #include "preferences_overlay.hpp"
 #include "status_command.hpp"
@@ -71,6 +72,7 @@ constexpr const char* mainHelp =
     "  status     read the limits once and print them\n"
     "  watch      keep monitoring as the tray app does; print a line at every change\n"
     "  history    print the stored reset history\n"
+    "  config     show or change the preferences (config list, get KEY, set KEY VALUE)\n"
     "  webhook    send a test event to the webhook receiver (webhook test)\n"
     "\n"
     "Every command takes --lang CODE to choose the interface language of its messages\n"
@@ -93,6 +95,9 @@ const char* commandHelp(const std::string& command) {
     }
     if (command == "webhook") {
         return webhookHelp;
+    }
+    if (command == "config") {
+        return configHelp;
     }
     return nullptr;
 }
@@ -120,9 +125,9 @@ int main(int argc, char** argv) {
     if (command == "help") {
         const char* help = arguments.size() == 2 ? commandHelp(arguments[1]) : nullptr;
         if (help == nullptr) {
-            std::fprintf(
-                stderr,
-                "quotalume-cli: help takes one command: status, watch, history or webhook\n");
+            std::fprintf(stderr,
+                         "quotalume-cli: help takes one command: status, watch, history, config or "
+                         "webhook\n");
             return usage;
         }
         std::fputs(help, stdout);
@@ -147,6 +152,9 @@ int main(int argc, char** argv) {
         }
         if (command == "webhook") {
             return runWebhook(options);
+        }
+        if (command == "config") {
+            return runConfig(options);
         }
         throw UsageError("unknown command: " + command);
     } catch (const UsageError& error) {

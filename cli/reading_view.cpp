@@ -16,10 +16,17 @@ namespace {
 
 using nlohmann::json;
 
-constexpr std::array<std::string_view, 11> recordMembers = {
-    "schema",           "observed_at",        "source",         "plan",
-    "stale",            "credits.has_credits", "credits.unlimited", "credits.balance",
-    "credits.text",     "error.key",          "error.message"};
+constexpr std::array<std::string_view, 11> recordMembers = {"schema",
+                                                            "observed_at",
+                                                            "source",
+                                                            "plan",
+                                                            "stale",
+                                                            "credits.has_credits",
+                                                            "credits.unlimited",
+                                                            "credits.balance",
+                                                            "credits.text",
+                                                            "error.key",
+                                                            "error.message"};
 constexpr std::array<std::string_view, 6> windowMembers = {
     "minutes", "used_percent", "left_percent", "resets_at", "resets_at_unix", "resets_in"};
 
@@ -196,15 +203,16 @@ std::string watchLine(const EngineReading& reading, Date now, const ViewOptions&
         case ViewOptions::Form::waybar: {
             const bool custom = options.shortText || options.format;
             if (!reading.snapshot) {
-                return WaybarModule::make(custom ? headline(reading, now, options)
-                                                 : reading.title(),
-                                          note.value_or(""), reading.error ? "error" : "normal")
+                return WaybarModule::make(
+                           custom ? headline(reading, now, options) : reading.title(),
+                           note.value_or(""), reading.error ? "error" : "normal")
                     .dump();
             }
             nlohmann::json module =
                 WaybarModule::of(*reading.snapshot, now, reading.stale, note.value_or(""));
             if (custom) {
-                module["text"] = WaybarModule::make(headline(reading, now, options), "", "")["text"];
+                module["text"] =
+                    WaybarModule::make(headline(reading, now, options), "", "")["text"];
             }
             return module.dump();
         }

@@ -16,8 +16,8 @@ namespace quotalume::cli {
 struct ViewOptions {
     enum class Form { text, json, waybar, i3blocks };
     Form form = Form::text;
-    bool shortText = false;              // "5H 88 · 7D 66"
-    std::optional<std::string> format;   // "{five_hour.left_percent}%", …
+    bool shortText = false;             // "5H 88 · 7D 66"
+    std::optional<std::string> format;  // "{five_hour.left_percent}%", …
 
     // --json, --waybar, --i3blocks, --short and --format TEMPLATE; a UsageError for forms that
     // exclude each other and for a template naming something the record does not hold.

@@ -218,6 +218,20 @@ int show(const EngineReading& reading, const ViewOptions& view, const Failure* f
     return reading.error ? ExitStatus::failure : success;
 }
 
+// Reads Codex once, itself, and shows the reading or the failure.
+int readAndShow(const CodexConfiguration& configuration, const ViewOptions& view, bool demo) {
+    EngineReading reading;
+    try {
+        reading.snapshot = demo ? demoSnapshot(std::chrono::system_clock::now())
+                                : CodexClient().fetch(configuration);
+        return show(reading, view, nullptr);
+    } catch (const std::exception& error) {
+        const Failure failure = failureOf(error, configuration);
+        reading.error = failure.message;
+        return show(reading, view, &failure);
+    }
+}
+
 }  // namespace
 
 int runStatus(Arguments& arguments) {
@@ -244,16 +258,16 @@ int runStatus(Arguments& arguments) {
             return show(*reading, view, nullptr);
         }
     }
-    EngineReading reading;
-    try {
-        reading.snapshot = demo ? demoSnapshot(std::chrono::system_clock::now())
-                                : CodexClient().fetch(configuration);
-        return show(reading, view, nullptr);
-    } catch (const std::exception& error) {
-        const Failure failure = failureOf(error, configuration);
-        reading.error = failure.message;
-        return show(reading, view, &failure);
-    }
+    return readAndShow(configuration, view, demo);
+}
+
+std::optional<int> showEngineReading(bool fresh) {
+    auto reading = askEngine(fresh, CodexConfiguration::defaultTimeout);
+    return reading ? std::optional(show(*reading, ViewOptions{}, nullptr)) : std::nullopt;
+}
+
+int readLimitsOnce(const CodexConfiguration& source) {
+    return readAndShow(source, ViewOptions{}, false);
 }
 
 }  // namespace quotalume::cli

@@ -98,18 +98,17 @@ json EngineReading::record(Date now) const {
 
 json EngineReading::message(Date now) const {
     json out = record(now);
-    out["view"] = {
-        {"snapshot", snapshot ? snapshot->toJSON(DateCoding::iso8601) : json(nullptr)},
-        {"demo", demo},
-        {"refreshing", refreshing},
-        {"warnings", warnings},
-        {"scope", rawValue(scope)}};
+    out["view"] = {{"snapshot", snapshot ? snapshot->toJSON(DateCoding::iso8601) : json(nullptr)},
+                   {"demo", demo},
+                   {"refreshing", refreshing},
+                   {"warnings", warnings},
+                   {"scope", rawValue(scope)}};
     return out;
 }
 
 std::optional<EngineReading> EngineReading::ask(const std::filesystem::path& dataDirectory,
-                                               bool fresh,
-                                               std::chrono::steady_clock::time_point deadline) {
+                                                bool fresh,
+                                                std::chrono::steady_clock::time_point deadline) {
     const std::optional<EngineHolder> holder = EngineLock::holder(dataDirectory);
     if (!holder || holder->socket.empty()) {
         return std::nullopt;

@@ -509,6 +509,12 @@ void UsageMonitor::setMenuBarScope(MenuBarScope scope) {
     setAppearance(menuBarScope_, scope);
 }
 
+void UsageMonitor::reloadPreferences() {
+    setMenuBarStyle(loadMenuBarStyle(preferences_));
+    setMenuBarScope(loadMenuBarScope(preferences_));
+    updateSettings(Settings::load(preferences_));
+}
+
 template <typename Write>
 void UsageMonitor::writePreferences(Write write) {
     // A choice that cannot be stored still applies for this run; the warning says it will not

@@ -66,6 +66,9 @@ public:
     void saveAndConnect(std::string_view executablePath, std::string_view homePath);
     void setMenuBarStyle(MenuBarStyle style);
     void setMenuBarScope(MenuBarScope scope);
+    // Takes up what another process changed in our preferences (quotalume-cli config), as if
+    // chosen here: a new Codex source is read at once.
+    void reloadPreferences();
     void deliverPending();
     void testWebhook(const WebhookConfiguration& configuration);
     void testNotification();

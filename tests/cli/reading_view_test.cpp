@@ -22,8 +22,9 @@ EngineReading reading(double fiveHourUsed, bool stale = false) {
                       .secondary = RateWindow{34, 10080, 1796300000},
                       .planType = "plus",
                       .credits = CreditsSnapshot{true, false, " 1234.50 \n"}};
-    return {.snapshot = UsageSnapshot{now - std::chrono::seconds(20), std::string(64, 'a'),
-                                      {bucket}, std::nullopt},
+    return {.snapshot =
+                UsageSnapshot{
+                    now - std::chrono::seconds(20), std::string(64, 'a'), {bucket}, std::nullopt},
             .stale = stale,
             .error = stale ? std::optional(LocalizedMessage("status.error")) : std::nullopt};
 }
@@ -39,7 +40,10 @@ TEST(ReadingViewTest, EveryFormMatchesItsGoldenFile) {
     } rows[] = {
         {"text", reading(12), {}},
         {"short", reading(12), {"--short"}},
-        {"template", reading(12), {"--format", "{{{five_hour.left_percent}}} {weekly.resets_in} {plan} {credits.balance} {error.key}"}},
+        {"template",
+         reading(12),
+         {"--format",
+          "{{{five_hour.left_percent}}} {weekly.resets_in} {plan} {credits.balance} {error.key}"}},
         {"json", reading(12), {"--json"}},
         {"waybar", reading(12), {"--waybar"}},
         {"i3blocks critical", reading(95.5), {"--i3blocks"}},
@@ -47,7 +51,8 @@ TEST(ReadingViewTest, EveryFormMatchesItsGoldenFile) {
         {"stale after a failure, waybar short", reading(50, true), {"--waybar", "--short"}},
         {"stale after a failure, i3blocks", reading(50, true), {"--i3blocks"}},
         {"nothing read yet", EngineReading{.error = LocalizedMessage("error.executable")}, {}},
-        {"nothing read yet, waybar", EngineReading{.error = LocalizedMessage("error.executable")},
+        {"nothing read yet, waybar",
+         EngineReading{.error = LocalizedMessage("error.executable")},
          {"--waybar"}},
         {"nothing read yet, i3blocks", EngineReading{}, {"--i3blocks"}},
     };
@@ -106,8 +111,7 @@ TEST(ReadingViewTest, AMessageThatIsNoReadingIsRefused) {
                                  "warnings":"x","scope":"both","snapshot":null}})",
                              R"({"stale":false,"error":{"key":7},"view":{"demo":false,
                                  "refreshing":false,"warnings":[],"scope":"both"}})"}) {
-        EXPECT_THROW(EngineReading::fromMessage(parseBoundedJSON(text)), JSONDecodingError)
-            << text;
+        EXPECT_THROW(EngineReading::fromMessage(parseBoundedJSON(text)), JSONDecodingError) << text;
     }
 }
 

@@ -4,6 +4,8 @@
 #include "usage_monitor.hpp"
 
 #include <quotalume/bounded_json.hpp>
+#include <quotalume/config_keys.hpp>
+#include <quotalume/preferences_store.hpp>
 
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -24,14 +26,10 @@ using std::chrono::steady_clock;
 // A request is a word and, for a setting, its key and value.
 constexpr std::size_t largestRequest = 4096;
 
-std::string answer(const std::string& error) {
-    return json{{"ok", error.empty()}, {"message", error}}.dump();
-}
-
 }  // namespace
 
-EngineServer::EngineServer(UsageMonitor& monitor, std::filesystem::path path, Configure configure)
-    : monitor_(monitor), path_(std::move(path)), configure_(std::move(configure)) {
+EngineServer::EngineServer(UsageMonitor& monitor, std::filesystem::path path)
+    : monitor_(monitor), path_(std::move(path)) {
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     if (path_.native().size() >= sizeof address.sun_path) {
@@ -123,9 +121,8 @@ bool EngineServer::handle(Client& client, const std::string& line) {
         return false;
     }
     const json request = parseBoundedJSON(line, 4);
-    const json* word = request.is_object() && request.contains("request")
-                           ? &request["request"]
-                           : nullptr;
+    const json* word =
+        request.is_object() && request.contains("request") ? &request["request"] : nullptr;
     if (word == nullptr || !word->is_string()) {
         return false;
     }
@@ -150,12 +147,31 @@ bool EngineServer::handle(Client& client, const std::string& line) {
         client.awaiting = true;
         return true;
     }
-    if (name == "config" && configure_ && request.contains("key") && request["key"].is_string() &&
+    if (name == "config" && request.contains("key") && request["key"].is_string() &&
         request.contains("value") && request["value"].is_string()) {
-        return send(client, answer(configure_(request["key"].get<std::string>(),
-                                              request["value"].get<std::string>())));
+        return send(client, configure(request["key"].get<std::string>(),
+                                      request["value"].get<std::string>()));
     }
     return false;
+}
+
+std::string EngineServer::configure(const std::string& key, const std::string& value) {
+    json answer = {{"ok", false}, {"usage", false}};
+    try {
+        // Through the standard store, which our own may overlay for this run (watch --codex).
+        setConfig(*PreferencesStore::standard(), key, value);
+        answer = {{"ok", true}, {"value", configValue(*PreferencesStore::standard(), key)}};
+    } catch (const ConfigError& error) {
+        answer["usage"] = true;
+        answer["message"] =
+            error.reason() ? key + ": " + error.reason()->localized() : error.what();
+    } catch (const std::exception& error) {
+        answer["message"] = LocalizedMessage::from(error).localized();
+    }
+    if (answer["ok"] == true) {
+        monitor_.reloadPreferences();
+    }
+    return answer.dump();
 }
 
 void EngineServer::published() {

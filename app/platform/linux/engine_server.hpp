@@ -6,7 +6,6 @@
 
 #include <chrono>
 #include <filesystem>
-#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -19,16 +18,14 @@ class UsageMonitor;
 // The engine's socket: serves processes of the same user (the peer is checked on every
 // connection) one JSON request per line: "subscribe" (the reading now and at every change),
 // "reading" (the latest one, or the first once there is one), "refresh" (the reading after a
-// refresh now) and "config" (a setting changed through `configure`). Requests are bounded in
-// size and rate; a client that floods us or stops reading is dropped.
+// refresh now) and "config" (a preference changed by name, as `quotalume-cli config set` does,
+// and taken up at once). Requests are bounded in size and rate; a client that floods us or
+// stops reading is dropped.
 class EngineServer {
 public:
-    // Changes one setting, or says why not ("" when done).
-    using Configure = std::function<std::string(const std::string& key, const std::string& value)>;
-
     // Listens at `path` (a stale socket there is replaced) until destroyed, then removes it.
     // Throws std::system_error.
-    EngineServer(UsageMonitor& monitor, std::filesystem::path path, Configure configure = {});
+    EngineServer(UsageMonitor& monitor, std::filesystem::path path);
     ~EngineServer();
     EngineServer(const EngineServer&) = delete;
     EngineServer& operator=(const EngineServer&) = delete;
@@ -51,13 +48,13 @@ private:
     void accept();
     void read(Client& client);
     bool handle(Client& client, const std::string& line);
+    std::string configure(const std::string& key, const std::string& value);
     void published();
     bool send(Client& client, const std::string& line);
     void drop(const Client& client);
 
     UsageMonitor& monitor_;
     std::filesystem::path path_;
-    Configure configure_;
     int listener_ = -1;
     std::unique_ptr<QSocketNotifier> listening_;
     std::vector<std::unique_ptr<Client>> clients_;

@@ -7,7 +7,9 @@ namespace quotalume {
 
 double RefreshSchedule::delay(const std::optional<UsageSnapshot>& snapshot, Date now,
                               double interval, long long failures) {
-    const double base = std::isnan(interval) ? 15.0 : std::min(std::max(interval, 15.0), 300.0);
+    const double base = std::isnan(interval)
+                            ? shortestInterval
+                            : std::min(std::max(interval, shortestInterval), longestInterval);
     if (failures >= 1) {
         return std::min(300.0, base * std::exp2(static_cast<double>(std::min(failures, 5LL) - 1)));
     }

@@ -132,8 +132,7 @@ std::optional<EngineChannel> EngineChannel::connect(const std::filesystem::path&
 bool EngineChannel::peerIsUs(int fd) {
     ucred peer{};
     socklen_t size = sizeof peer;
-    return ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0 &&
-           peer.uid == ::geteuid();
+    return ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0 && peer.uid == ::geteuid();
 }
 
 bool EngineChannel::receive() {

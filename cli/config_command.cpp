@@ -1,0 +1,182 @@
+#include "config_command.hpp"
+
+#include "status_command.hpp"
+
+#include <quotalume/bounded_json.hpp>
+#include <quotalume/config_keys.hpp>
+#include <quotalume/engine_channel.hpp>
+#include <quotalume/engine_lock.hpp>
+#include <quotalume/l10n.hpp>
+#include <quotalume/localized_message.hpp>
+#include <quotalume/preferences_store.hpp>
+#include <quotalume/settings.hpp>
+#include <quotalume/webhook_configuration_store.hpp>
+
+#include <nlohmann/json.hpp>
+
+#include <chrono>
+#include <exception>
+#include <iostream>
+#include <memory>
+#include <system_error>
+
+namespace quotalume::cli {
+
+const char* const configHelp =
+    "Usage: quotalume-cli config list\n"
+    "       quotalume-cli config get KEY\n"
+    "       quotalume-cli config set KEY VALUE\n"
+    "\n"
+    "Reads and changes the preferences the tray app keeps in\n"
+    "$XDG_CONFIG_HOME/Quotalume/defaults.json. list prints a KEY=VALUE line for every key, get\n"
+    "prints the value alone, set checks the value as the settings window does and stores it.\n"
+    "\n"
+    "Keys:\n"
+    "  codex.path              the codex executable, an absolute path (~/ works too)\n"
+    "  codex.home              the Codex home directory (empty: $CODEX_HOME, else ~/.codex)\n"
+    "  refresh.interval        seconds between readings, a whole number from 15 to 300\n"
+    "  notifications.enabled   true or false (on/off, yes/no and 1/0 work too)\n"
+    "  notifications.sound     true or false\n"
+    "  webhook.enabled         true or false; the receiver and its credentials are set in the\n"
+    "                          tray app and never shown here\n"
+    "  language                system, en, zh-Hans, zh-Hant, ja, ko, fr, de, es, pt-BR, it, nl,\n"
+    "                          pl, ru, tr, id or vi (any letter case; locale names work too)\n"
+    "  tray.style              percentage, bars, bars_percentage, rings or rings_percentage\n"
+    "  tray.scope              5h, 7d or both\n"
+    "\n"
+    "Setting codex.path or codex.home saves the source only when its executable and home\n"
+    "folder exist, then reads the limits once with it, as Save and Connect does in\n"
+    "Settings › Source, and prints them as status does.\n"
+    "\n"
+    "  --lang CODE         interface language of the messages (en, de, fr, ja, zh-Hans, …)\n"
+    "  -h, --help          show this help\n"
+    "\n"
+    "Exit status: 0 on success; 1 when the preferences could not be written, or a new Codex\n"
+    "source was saved but the limits could not be read with it; 2 on a usage error, such as an\n"
+    "unknown key or a value the key does not take, when nothing is written.\n";
+
+std::optional<int> forwardToEngine(const std::string& key, const std::string& value) {
+    std::optional<EngineHolder> holder;
+    try {
+        holder = EngineLock::holder(WebhookConfigurationStore::defaultDirectory());
+    } catch (const std::system_error&) {
+        return std::nullopt;  // no data folder: no engine either
+    }
+    auto channel =
+        holder && !holder->socket.empty() ? EngineChannel::connect(holder->socket) : std::nullopt;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    if (!channel ||
+        !channel->send(
+            nlohmann::json{{"request", "config"}, {"key", key}, {"value", value}}.dump()) ||
+        !channel->flushBy(deadline)) {
+        return std::nullopt;
+    }
+    const auto line = channel->awaitLine(deadline);
+    const nlohmann::json answer = line ? parseBoundedJSON(*line) : nlohmann::json();
+    if (!answer.is_object() || !answer.value("ok", nlohmann::json()).is_boolean()) {
+        // It may have taken the change or not: saying nothing would hide that.
+        std::cerr << "quotalume-cli: the running engine (process " << holder->pid
+                  << ") did not answer; run config get " << key << " to see what is stored\n";
+        return failure;
+    }
+    if (!answer["ok"].get<bool>()) {
+        std::cerr << "quotalume-cli: " << answer.value("message", std::string()) << "\n";
+        if (answer.value("usage", false)) {
+            std::cerr << "Nothing was saved.\n";
+            return usage;
+        }
+        return failure;
+    }
+    std::cout << key << "=" << answer.value("value", std::string()) << std::endl;
+    if (!isCodexSourceKey(key)) {
+        return success;
+    }
+    // The engine reads with the new source now; its reading is the report.
+    std::cerr << L10n::render("source.saved") << "\n";
+    return showEngineReading(true).value_or(failure);
+}
+
+namespace {
+
+int setValue(PreferencesStore& store, const std::string& key, const std::string& value) {
+    if (auto status = forwardToEngine(key, value)) {
+        return *status;
+    }
+    try {
+        setConfig(store, key, value);
+    } catch (const ConfigError& error) {
+        if (!error.reason()) {
+            throw UsageError(error.what());
+        }
+        // The window's own words for a source it would refuse, in the interface language.
+        std::cerr << "quotalume-cli: " << key << ": " << error.reason()->localized() << "\n"
+                  << "Nothing was saved.\n";
+        return usage;
+    }
+    // Flushed, so that the lines keep their order when both streams go to one place.
+    std::cout << key << "=" << configValue(store, key) << std::endl;
+    if (!isCodexSourceKey(key)) {
+        return success;
+    }
+    std::cerr << L10n::render("source.saved") << "\n";
+    const Settings saved = Settings::load(store);
+    return readLimitsOnce({saved.codexPath, saved.codexHome, CodexConfiguration::defaultTimeout});
+}
+
+}  // namespace
+
+int runConfig(Arguments& arguments) {
+    if (arguments.flag("--help") || arguments.flag("-h")) {
+        std::cout << configHelp;
+        return success;
+    }
+    const std::vector<std::string> operands = arguments.rest();
+    const std::string action = operands.empty() ? "" : operands.front();
+    const std::size_t expected = action == "list"  ? 1
+                                 : action == "get" ? 2
+                                 : action == "set" ? 3
+                                                   : 0;
+    if (expected == 0) {
+        throw UsageError("config needs list, get KEY or set KEY VALUE");
+    }
+    if (operands.size() != expected) {
+        throw UsageError(action == "list"  ? "config list takes no operands"
+                         : action == "get" ? "config get takes one key"
+                                           : "config set takes a key and a value");
+    }
+
+    std::unique_ptr<FilePreferencesStore> store;
+    try {
+        // The file itself, not the standard store, which --lang may have overlaid.
+        store = std::make_unique<FilePreferencesStore>(FilePreferencesStore::defaultPath());
+    } catch (const std::exception& error) {
+        std::cerr << "quotalume-cli: " << LocalizedMessage::from(error).localized() << "\n";
+        return failure;
+    }
+    if (auto unreadable = store->unreadableFile()) {
+        std::cerr
+            << "quotalume-cli: "
+            << LocalizedMessage("error.preferences_unreadable", {unreadable->string()}).localized()
+            << "\n";
+    }
+    try {
+        if (action == "list") {
+            for (std::string_view key : configKeys()) {
+                std::cout << key << "=" << configValue(*store, key) << "\n";
+            }
+            return success;
+        }
+        if (action == "get") {
+            std::cout << configValue(*store, operands[1]) << "\n";
+            return success;
+        }
+        return setValue(*store, operands[1], operands[2]);
+    } catch (const ConfigError& error) {
+        throw UsageError(error.what());
+    } catch (const std::system_error& error) {
+        std::cerr << "quotalume-cli: " << LocalizedMessage::from(error).localized() << "\n";
+        return failure;
+    }
+}
+
+}  // namespace quotalume::cli

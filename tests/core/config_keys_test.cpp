@@ -1,0 +1,114 @@
+#include "test_support.hpp"
+
+#include <quotalume/app_language.hpp>
+#include <quotalume/config_keys.hpp>
+#include <quotalume/l10n.hpp>
+#include <quotalume/menu_bar_style.hpp>
+#include <quotalume/settings.hpp>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace quotalume {
+namespace {
+
+using test::FakeCodexHome;
+
+std::vector<std::string> listing(const PreferencesStore& store) {
+    std::vector<std::string> lines;
+    for (std::string_view key : configKeys()) {
+        lines.push_back(std::string(key) + "=" + configValue(store, key));
+    }
+    return lines;
+}
+
+TEST(ConfigKeysTest, EveryKeyIsStoredInTheFormTheTrayAppReads) {
+    FakeCodexHome codex;
+    MemoryPreferencesStore store;
+    EXPECT_EQ(listing(store),
+              (std::vector<std::string>{"codex.path=", "codex.home=", "refresh.interval=30",
+                                        "notifications.enabled=true", "notifications.sound=true",
+                                        "webhook.enabled=false", "language=system",
+                                        "tray.style=percentage", "tray.scope=both"}));
+    const std::pair<const char*, std::string> changes[] = {
+        {"codex.path", " " + codex.executable() + "\n"},
+        {"codex.home", codex.str() + "/"},
+        {"refresh.interval", "300"},
+        {"notifications.enabled", "OFF"},
+        {"notifications.sound", "no"},
+        {"webhook.enabled", "Yes"},
+        {"language", "pt_BR.UTF-8"},
+        {"tray.style", "Rings_Percentage"},
+        {"tray.scope", "5H"},
+    };
+    for (const auto& [key, value] : changes) {
+        setConfig(store, key, value);
+    }
+    EXPECT_EQ(Settings::load(store),
+              (Settings{300, false, false, true, codex.executable(), codex.str() + "/"}));
+    EXPECT_EQ(store.string(std::string(L10n::preferenceKey)), "pt-BR");
+    EXPECT_EQ(loadMenuBarStyle(store), MenuBarStyle::ringsPercentage);
+    EXPECT_EQ(loadMenuBarScope(store), MenuBarScope::fiveHour);
+    EXPECT_EQ(listing(store)[2], "refresh.interval=300");
+    EXPECT_EQ(listing(store)[5], "webhook.enabled=true");
+
+    // Each value shown is one setConfig takes back unchanged; the bounds are inclusive.
+    setConfig(store, "refresh.interval", "15");
+    const auto shown = listing(store);
+    for (std::string_view key : configKeys()) {
+        setConfig(store, key, configValue(store, key));
+    }
+    EXPECT_EQ(listing(store), shown);
+}
+
+TEST(ConfigKeysTest, ARefusedKeyOrValueNamesWhatIsAcceptedAndWritesNothing) {
+    test::TempDir home;
+    const auto path = home.path() / "defaults.json";
+    FilePreferencesStore store(path);
+    setConfig(store, "refresh.interval", "60");
+    const std::string before = home.read("defaults.json");
+    const struct {
+        const char* name;
+        std::string key, value, message;
+    } rows[] = {
+        {"unknown key", "webhook.token", "secret",
+         "unknown key 'webhook.token'; the keys are "
+         "codex.path, codex.home, refresh.interval"},
+        {"interval too short", "refresh.interval", "14", "from 15 to 300"},
+        {"interval too long", "refresh.interval", "301", "from 15 to 300"},
+        {"interval not a number", "refresh.interval", "abc", "from 15 to 300"},
+        {"interval not whole", "refresh.interval", "30.5", "from 15 to 300"},
+        {"interval with a sign", "refresh.interval", "+30", "from 15 to 300"},
+        {"bad flag", "notifications.sound", "maybe", "notifications.sound takes true or false"},
+        {"bad language", "language", "klingon", "language takes one of system, en, zh-Hans"},
+        {"older style", "tray.style", "stacked", "percentage, bars, bars_percentage, rings"},
+        {"bad scope", "tray.scope", "weekly", "tray.scope takes one of 5h, 7d, both"},
+        {"relative executable", "codex.path", "bin/codex", "codex.path cannot be used"},
+        {"blank executable", "codex.path", " ", "codex.path cannot be used"},
+        {"missing home", "codex.home", home.str() + "/nowhere", "codex.home cannot be used"},
+        {"path not UTF-8", "codex.home", home.str() + "/\xff", "codex.home takes a path in UTF-8"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        try {
+            setConfig(store, row.key, row.value);
+            ADD_FAILURE() << "accepted";
+        } catch (const ConfigError& error) {
+            EXPECT_NE(std::string(error.what()).find(row.message), std::string::npos)
+                << error.what();
+            // The value is never repeated: it may be a credential typed in the wrong place.
+            if (row.value != " ") {
+                EXPECT_EQ(std::string(error.what()).find(row.value), std::string::npos);
+            }
+            // A source the window would refuse carries the window's own words for it.
+            EXPECT_EQ(error.reason().has_value(), row.message.ends_with("cannot be used"));
+        }
+        EXPECT_EQ(home.read("defaults.json"), before);
+    }
+    EXPECT_THROW(configValue(store, "Language"), ConfigError);
+}
+
+}  // namespace
+}  // namespace quotalume
