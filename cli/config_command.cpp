@@ -80,20 +80,18 @@ std::optional<int> forwardToEngine(const std::string& key, const std::string& va
         return failure;
     }
     if (!answer["ok"].get<bool>()) {
-        std::cerr << "quotalume-cli: " << answer.value("message", std::string()) << "\n";
-        if (answer.value("usage", false)) {
-            std::cerr << "Nothing was saved.\n";
-            return usage;
-        }
-        return failure;
+        const bool refused = answer.value("usage", false);
+        std::cerr << "quotalume-cli: " << answer.value("message", std::string()) << "\n"
+                  << (refused ? "Nothing was saved.\n" : "");
+        return refused ? usage : failure;
     }
     std::cout << key << "=" << answer.value("value", std::string()) << std::endl;
-    if (!isCodexSourceKey(key)) {
-        return success;
+    if (isCodexSourceKey(key)) {
+        // The engine reads with the new source now; its reading is the report.
+        std::cerr << L10n::render("source.saved") << "\n";
+        return showEngineReading(true).value_or(failure);
     }
-    // The engine reads with the new source now; its reading is the report.
-    std::cerr << L10n::render("source.saved") << "\n";
-    return showEngineReading(true).value_or(failure);
+    return success;
 }
 
 namespace {

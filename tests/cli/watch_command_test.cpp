@@ -1,10 +1,18 @@
 #include "cli_runner.hpp"
 #include "http_receiver.hpp"
 
+#include "engine_reading.hpp"
+
 #include <quotalume/date.hpp>
+#include <quotalume/demo_snapshot.hpp>
+#include <quotalume/engine_channel.hpp>
 #include <quotalume/engine_lock.hpp>
 
 #include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
 
 namespace quotalume {
 namespace {
@@ -145,6 +153,12 @@ TEST(WatchCommandTest, ViewsFollowTheOneEngineAndAWatchTakesOverWhenItGoes) {
     const std::string followed = follower.waitForLine("5H 40% · 7D 90%");
     EXPECT_EQ(followed, "5H 70% · 7D 90%\n5H 50% · 7D 90%\n5H 40% · 7D 90%\n");
 
+    // Given a source of its own, status reads Codex itself.
+    EXPECT_EQ(runCLI({"status", "--short", "--codex", codex.executable(), "--codex-home", codex.str()},
+                     codex),
+              (test::CLIRun{0, "5H 40 · 7D 90\n"}));
+    EXPECT_EQ(codexStarts(codex), started + 3);
+
     // The engine goes: the follower carries on as the engine, and SIGUSR1 reads at once.
     EXPECT_EQ(engine.stop(SIGTERM), 0);
     ASSERT_TRUE(test::eventually([&] {
@@ -157,7 +171,114 @@ TEST(WatchCommandTest, ViewsFollowTheOneEngineAndAWatchTakesOverWhenItGoes) {
         return follower.waitForLine("5H 20% · 7D 90%", std::chrono::seconds(1))
             .ends_with("5H 20% · 7D 90%\n");
     }));
+    // A preference set meanwhile goes to the engine, which shows it at once and keeps it.
+    EXPECT_EQ(runCLI({"config", "set", "tray.scope", "5h"}, codex),
+              (test::CLIRun{0, "tray.scope=5h\n"}));
+    follower.waitForLine("5H 20%");
     EXPECT_EQ(follower.stop(SIGTERM), 0);
+    EXPECT_EQ(runCLI({"config", "get", "tray.scope"}, codex), (test::CLIRun{0, "5h\n"}));
+}
+
+// Lines the engine answers on `socket` to `sent`, counted until it hangs up (or 5 s pass).
+std::size_t answers(const std::string& socket, const std::string& sent) {
+    auto channel = EngineChannel::connect(socket);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    if (!channel || !channel->send(sent) || !channel->flushBy(deadline)) {
+        return 0;
+    }
+    std::size_t count = 0;
+    while (channel->awaitLine(deadline)) {
+        ++count;
+    }
+    EXPECT_LT(std::chrono::steady_clock::now(), deadline) << "not hung up on";
+    return count;
+}
+
+TEST(WatchCommandTest, TheEngineServesOnlyItsUserAndHangsUpOnAFlood) {
+    FakeCodexHome codex;
+    codex.write("rate_limits.json", test::codexLimits(30, 1900000000));
+    Watch engine(codex, {"--lang", "en", "--codex", codex.executable()});
+    engine.waitForLine("5H 70% · 7D 90%");
+    const auto holder = EngineLock::holder(codex.path() / "data/Quotalume");
+    ASSERT_TRUE(holder && !holder->socket.empty());
+    std::string burst;
+    for (int i = 0; i < 11; ++i) {
+        burst += std::string(i > 0 ? "\n" : "") + R"({"request":"reading"})";
+    }
+    const struct {
+        const char* name;
+        std::string sent;
+        std::size_t answered;
+    } rows[] = {
+        {"eleven requests at once", burst, 10},
+        {"a request past 4 KiB", R"({"request":"reading","x":")" + std::string(4096, 'x') + "\"}", 0},
+        {"no request", "[1]", 0},
+        {"a request we do not know", R"({"request":"quit"})", 0},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(answers(holder->socket, row.sent), row.answered) << row.name;
+    }
+
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "another user's processes need root to be made";
+    }
+    const uid_t nobody = 65534;
+    // The engine's folder opened to all, as a mistake might: it still serves nobody else.
+    const std::filesystem::path socket = holder->socket;
+    ::chmod(socket.parent_path().c_str(), 0755);
+    ::chmod(socket.c_str(), 0777);
+    const std::string request = std::string(R"({"request":"reading"})") + "\n";
+    const pid_t client = ::fork();
+    if (client == 0) {
+        if (::setuid(nobody) != 0) {
+            ::_exit(2);
+        }
+        auto channel = EngineChannel::connect(socket);  // it is not us: refused on our side too
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::strcpy(address.sun_path, socket.c_str());
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        char byte;
+        const bool served = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+                            ::write(fd, request.data(), request.size()) > 0 && ::read(fd, &byte, 1) > 0;
+        ::_exit(channel || served ? 1 : 0);
+    }
+    int status = -1;
+    ::waitpid(client, &status, 0);
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "another user was served or believed";
+
+    // A socket of another user named in the lock's record is never asked: status reads Codex.
+    test::TempDir other;
+    std::filesystem::permissions(other.path(), std::filesystem::perms::all);
+    const std::filesystem::path planted = other.path() / "engine.sock";
+    const std::string message =
+        EngineReading{.snapshot = demoSnapshot(std::chrono::system_clock::now())}
+            .message(std::chrono::system_clock::now())
+            .dump() +
+        "\n";
+    const pid_t server = ::fork();
+    if (server == 0) {
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::strcpy(address.sun_path, planted.c_str());
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        if (::setuid(nobody) != 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+            ::listen(fd, 4) != 0) {
+            ::_exit(2);
+        }
+        for (int peer; (peer = ::accept(fd, nullptr, nullptr)) >= 0; ::close(peer)) {
+            (void)!::write(peer, message.data(), message.size());
+        }
+        ::_exit(0);
+    }
+    ASSERT_TRUE(test::eventually([&] { return std::filesystem::exists(planted); }));
+    auto lock = EngineLock::acquire(other.path() / "data/Quotalume",
+                                    {4242, "quotalume", "", planted.string()});
+    const test::CLIRun read = runCLI({"status", "--short", "--lang", "en"}, other);
+    ::kill(server, SIGKILL);
+    ::waitpid(server, nullptr, 0);
+    EXPECT_EQ(read.exitCode, 1) << read.output;
+    EXPECT_EQ(read.output.find("5H"), std::string::npos) << read.output;
 }
 
 TEST(WatchCommandTest, BarsShowAFailureAsAnErrorModuleAndExitZero) {
