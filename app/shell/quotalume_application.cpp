@@ -6,6 +6,7 @@
 #include "linux/status_notifier_probe.hpp"
 #include "monitor_bridge.hpp"
 #include "settings/settings_window.hpp"
+#include "single_instance.hpp"
 #include "tray/tray_controller.hpp"
 #include "usage_monitor.hpp"
 
@@ -26,6 +27,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <utility>
 
 namespace quotalume {
 namespace {
@@ -109,16 +111,18 @@ void QuotalumeApplication::launch(bool statusNotifierHost) {
         showSettings();
     }
     if (reopenPending_) {
-        reopen(*reopenPending_);
+        reopen(*reopenPending_, std::exchange(pendingToken_, {}));
     }
 }
 
-void QuotalumeApplication::reopen(bool settings) {
+void QuotalumeApplication::reopen(bool settings, const QByteArray& token) {
     if (!monitor_) {
         reopenPending_ = settings || reopenPending_.value_or(false);
+        pendingToken_ = token;
         return;
     }
     reopenPending_.reset();
+    SingleInstance::applyToken(token, QGuiApplication::platformName());
     QWidget* shown = nullptr;
     if (settings || (settings_ && settings_->isVisible())) {
         showSettings();
@@ -127,9 +131,8 @@ void QuotalumeApplication::reopen(bool settings) {
         openDashboard(nearTheTray());
         shown = dashboard_->panel();
     }
-    // The launch's activation token reaches us, but Qt 6.4 has no public way to hand it to the
-    // compositor, which may then keep the focus where it is: the window asks for attention
-    // (urgent) until it is activated.
+    // A compositor or window manager may still keep the focus where it is (no token, or one
+    // it does not honour): the window then asks for attention until it is activated.
     QApplication::alert(shown);
 }
 

@@ -50,7 +50,7 @@ public:
 
     // Another launch asked for us: the settings window when it asked for that; otherwise an
     // open settings window comes to the front, else the dashboard opens.
-    void reopen(bool settings);
+    void reopen(bool settings, const QByteArray& token = {});
     // SIGUSR1: a status bar asks for a reading now.
     void refreshNow();
 
@@ -89,6 +89,7 @@ private:
     std::unique_ptr<SettingsWindow> settings_;
     bool trayAvailable_ = false;
     std::optional<bool> reopenPending_;  // asked for before we were ready; settings or not
+    QByteArray pendingToken_;            // the activation token that came with it
     bool stopped_ = false;
     bool toldStillRunning_ = false;
 };

@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QGuiApplication>
 #include <QSocketNotifier>
 #include <QStandardPaths>
 #include <QThread>
@@ -116,6 +117,21 @@ QByteArray SingleInstance::launchToken() {
         token = qgetenv("DESKTOP_STARTUP_ID");
     }
     return isValidToken(token) ? token : QByteArray();
+}
+
+void SingleInstance::applyToken(const QByteArray& token, const QString& platform) {
+    if (token.isEmpty() || !isValidToken(token)) {
+        return;
+    }
+    if (platform.startsWith(QLatin1String("wayland"))) {
+        qputenv("XDG_ACTIVATION_TOKEN", token);
+    } else if (platform == QLatin1String("xcb")) {
+        using SetStartupId = void (*)(const char*);
+        if (auto set = reinterpret_cast<SetStartupId>(
+                QGuiApplication::platformFunction(QByteArrayLiteral("setstartupid")))) {
+            set(token.constData());
+        }
+    }
 }
 
 SingleInstance::Outcome SingleInstance::settle(bool settings, milliseconds patience,

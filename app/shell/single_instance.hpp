@@ -43,6 +43,12 @@ public:
     // (XDG_ACTIVATION_TOKEN on Wayland, DESKTOP_STARTUP_ID on X11), when it is one we can pass
     // on. Read before the application object, which takes DESKTOP_STARTUP_ID for itself.
     static QByteArray launchToken();
+    // Hands a token forwarded by a later launch to the platform `platform` (the name Qt gives
+    // it), before the window it is for is shown or raised: on Wayland Qt's shell integration
+    // activates the next window it activates with XDG_ACTIVATION_TOKEN (and clears it); on X11
+    // the startup id goes with the next window shown. Anything else, or a token we would not
+    // pass on, is left alone.
+    static void applyToken(const QByteArray& token, const QString& platform);
 
     // $XDG_RUNTIME_DIR as Qt checks it (owned by us, private); empty when there is none.
     static QString defaultDirectory();

@@ -337,6 +337,14 @@ TEST(SingleInstanceTest, TheLaunchTokenIsWaylandsElseX11sWhenItCanBePassedOn) {
     EXPECT_EQ(SingleInstance::launchToken(), "") << "one that cannot be passed on";
     ::unsetenv("XDG_ACTIVATION_TOKEN");
     EXPECT_EQ(SingleInstance::launchToken(), "xfce4-panel-12-host_TIME9");
+
+    // Forwarded to the running one, a token goes where Qt's Wayland shell takes it from.
+    SingleInstance::applyToken("sway-3", QStringLiteral("offscreen"));
+    EXPECT_FALSE(qEnvironmentVariableIsSet("XDG_ACTIVATION_TOKEN"));
+    SingleInstance::applyToken("a\nb", QStringLiteral("wayland"));
+    EXPECT_FALSE(qEnvironmentVariableIsSet("XDG_ACTIVATION_TOKEN"));
+    SingleInstance::applyToken("sway-3", QStringLiteral("wayland-egl"));
+    EXPECT_EQ(qgetenv("XDG_ACTIVATION_TOKEN"), "sway-3");
 }
 
 }  // namespace
