@@ -12,6 +12,8 @@
 #include <quotalume/preferences_store.hpp>
 #include <quotalume/version.hpp>
 
+#include <signal.h>
+
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -137,6 +139,11 @@ int main(int argc, char** argv) {
         std::fprintf(stderr,
                      "quotalume-cli: no translation tables in %s; messages are in English\n",
                      missing->c_str());
+    }
+    if (command != "watch") {
+        // A bar's click handler signals every quotalume-cli to have the engine read now; only
+        // a watch listens, and the others must not die of it.
+        ::signal(SIGUSR1, SIG_IGN);
     }
     Arguments options(std::vector<std::string>(arguments.begin() + 1, arguments.end()));
     try {

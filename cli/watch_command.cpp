@@ -52,7 +52,7 @@ const char* const watchHelp =
     "  --lang CODE         interface language for this run (en, de, fr, ja, zh-Hans, …)\n"
     "  -h, --help          show this help\n"
     "\n"
-    "SIGUSR1 reads the limits now (pkill -USR1 -f 'quotalume-cli watch'). SIGINT, SIGTERM and\n"
+    "SIGUSR1 reads the limits now (pkill -USR1 -x quotalume-cli). SIGINT, SIGTERM and\n"
     "SIGHUP stop it, and a Codex it has started is ended with it.\n"
     "\n"
     "Exit status: 0 when stopped by a signal, 1 when the engine lock cannot be taken (0 with\n"

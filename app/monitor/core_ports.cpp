@@ -75,7 +75,13 @@ std::optional<LocalizedMessage> FolderEngineGuard::claim() {
         return std::nullopt;
     }
     busy_ = true;
-    return busyMessage(EngineLock::holder(directory_), self_.runtimeDirectory);
+    const std::optional<EngineHolder> holder = EngineLock::holder(directory_);
+    if (self_.program == "quotalume" && holder && holder->program == "quotalume-cli watch" &&
+        !holder->socket.empty()) {
+        // The tray app then shows what that watch reads: nothing to stop.
+        return LocalizedMessage("engine.view_of_watch", {std::to_string(holder->pid)});
+    }
+    return busyMessage(holder, self_.runtimeDirectory);
 }
 
 LocalizedMessage FolderEngineGuard::busyMessage(const std::optional<EngineHolder>& holder,

@@ -154,9 +154,10 @@ TEST(WatchCommandTest, ViewsFollowTheOneEngineAndAWatchTakesOverWhenItGoes) {
     EXPECT_EQ(followed, "5H 70% · 7D 90%\n5H 50% · 7D 90%\n5H 40% · 7D 90%\n");
 
     // Given a source of its own, status reads Codex itself.
-    EXPECT_EQ(runCLI({"status", "--short", "--codex", codex.executable(), "--codex-home", codex.str()},
-                     codex),
-              (test::CLIRun{0, "5H 40 · 7D 90\n"}));
+    EXPECT_EQ(
+        runCLI({"status", "--short", "--codex", codex.executable(), "--codex-home", codex.str()},
+               codex),
+        (test::CLIRun{0, "5H 40 · 7D 90\n"}));
     EXPECT_EQ(codexStarts(codex), started + 3);
 
     // The engine goes: the follower carries on as the engine, and SIGUSR1 reads at once.
@@ -211,7 +212,8 @@ TEST(WatchCommandTest, TheEngineServesOnlyItsUserAndHangsUpOnAFlood) {
         std::size_t answered;
     } rows[] = {
         {"eleven requests at once", burst, 10},
-        {"a request past 4 KiB", R"({"request":"reading","x":")" + std::string(4096, 'x') + "\"}", 0},
+        {"a request past 4 KiB", R"({"request":"reading","x":")" + std::string(4096, 'x') + "\"}",
+         0},
         {"no request", "[1]", 0},
         {"a request we do not know", R"({"request":"quit"})", 0},
     };
@@ -239,8 +241,9 @@ TEST(WatchCommandTest, TheEngineServesOnlyItsUserAndHangsUpOnAFlood) {
         std::strcpy(address.sun_path, socket.c_str());
         const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
         char byte;
-        const bool served = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-                            ::write(fd, request.data(), request.size()) > 0 && ::read(fd, &byte, 1) > 0;
+        const bool served =
+            ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+            ::write(fd, request.data(), request.size()) > 0 && ::read(fd, &byte, 1) > 0;
         ::_exit(channel || served ? 1 : 0);
     }
     int status = -1;
@@ -262,7 +265,8 @@ TEST(WatchCommandTest, TheEngineServesOnlyItsUserAndHangsUpOnAFlood) {
         address.sun_family = AF_UNIX;
         std::strcpy(address.sun_path, planted.c_str());
         const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-        if (::setuid(nobody) != 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        if (::setuid(nobody) != 0 ||
+            ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
             ::listen(fd, 4) != 0) {
             ::_exit(2);
         }

@@ -1,5 +1,6 @@
 #include "test_support.hpp"
 
+#include <quotalume/engine_channel.hpp>
 #include <quotalume/engine_lock.hpp>
 
 #include <gtest/gtest.h>
@@ -9,6 +10,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <fstream>
 #include <system_error>
 
 namespace quotalume {
@@ -19,7 +21,8 @@ namespace fs = std::filesystem;
 TEST(EngineLockTest, TheHolderSaysWhoItIsAndOthersAreRefusedWithoutAWord) {
     test::TempDir dir;
     EXPECT_FALSE(EngineLock::holder(dir.path()));
-    const EngineHolder self{1234, "quotalume-cli watch", "/run/user/1000"};
+    const EngineHolder self{1234, "quotalume-cli watch", "/run/user/1000",
+                            "/run/user/1000/quotalume/engine-1234.sock"};
     auto lock = EngineLock::acquire(dir.path(), self);
     ASSERT_TRUE(lock);
     EXPECT_EQ(test::modeOf(dir.path() / EngineLock::fileName), 0600u);
@@ -63,6 +66,35 @@ TEST(EngineLockTest, AFolderWhereNoLockFileMayBeMadeSaysWhy) {
     ASSERT_EQ(::waitpid(child, &status, 0), child);
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), EACCES);
+}
+
+// Where the engine's socket goes: the runtime folder's own, private whatever it was, and
+// /tmp/runtime-<user> without one; a path no socket address can hold is refused by name.
+TEST(EngineSocketTest, APrivateFolderAndAPathThatFitsASocketAddress) {
+    test::TempDir runtime;
+    test::ScopedEnvironment variable("XDG_RUNTIME_DIR", runtime.str());
+    fs::create_directory(runtime.path() / "quotalume");
+    fs::permissions(runtime.path() / "quotalume", fs::perms::all);
+    EXPECT_EQ(engine_socket::pathFor(42), runtime.path() / "quotalume/engine-42.sock");
+    EXPECT_EQ(test::modeOf(runtime.path() / "quotalume"), 0700u);
+
+    const std::string deep = runtime.str() + "/" + std::string(100, 'd');
+    fs::create_directory(deep);
+    test::ScopedEnvironment longer("XDG_RUNTIME_DIR", deep);
+    try {
+        engine_socket::pathFor(42);
+        ADD_FAILURE() << "a path too long for a socket was accepted";
+    } catch (const std::length_error& error) {
+        EXPECT_NE(std::string(error.what()).find("107 bytes"), std::string::npos) << error.what();
+    }
+    fs::remove_all(deep);
+    std::ofstream(deep) << "a file in the runtime folder's place";
+    EXPECT_THROW(engine_socket::directory(), std::system_error);
+
+    test::ScopedEnvironment unset("XDG_RUNTIME_DIR", nullptr);
+    const fs::path fallback = engine_socket::directory();
+    EXPECT_TRUE(fallback.parent_path().string().starts_with("/tmp/runtime-")) << fallback;
+    EXPECT_EQ(test::modeOf(fallback.parent_path()), 0700u);
 }
 
 }  // namespace

@@ -175,6 +175,9 @@ std::string EngineServer::configure(const std::string& key, const std::string& v
 }
 
 void EngineServer::published() {
+    if (clients_.empty()) {
+        return;  // at rest, with nobody following, this costs nothing
+    }
     const EngineReading reading = EngineReading::of(monitor_);
     const std::string message = reading.message(monitor_.now()).dump();
     const bool ready = (reading.snapshot || reading.error) && !reading.refreshing;
