@@ -40,10 +40,12 @@ struct CLIRun {
 inline ChildProcess::Options cliProcess(const TempDir& home, const Strings& arguments,
                                         const Strings& environment = {}) {
     Strings variables = environment;
+    // A runtime folder of its own, where its engine's socket goes.
+    std::filesystem::create_directory(home.path() / "run", home.path());
     for (const std::string& standard :
          {"HOME=" + home.str(), "XDG_CONFIG_HOME=" + home.str() + "/config",
-          "XDG_DATA_HOME=" + home.str() + "/data", std::string("LANG=C.UTF-8"),
-          std::string("PATH=/usr/bin:/bin")}) {
+          "XDG_DATA_HOME=" + home.str() + "/data", "XDG_RUNTIME_DIR=" + home.str() + "/run",
+          std::string("LANG=C.UTF-8"), std::string("PATH=/usr/bin:/bin")}) {
         const std::string name = standard.substr(0, standard.find('=') + 1);
         if (std::none_of(variables.begin(), variables.end(),
                          [&](const std::string& given) { return given.starts_with(name); })) {

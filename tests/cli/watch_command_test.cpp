@@ -227,7 +227,9 @@ TEST(WatchCommandTest, TheEngineServesOnlyItsUserAndHangsUpOnAFlood) {
     const uid_t nobody = 65534;
     // The engine's folder opened to all, as a mistake might: it still serves nobody else.
     const std::filesystem::path socket = holder->socket;
-    ::chmod(socket.parent_path().c_str(), 0755);
+    for (const auto& open : {codex.path(), socket.parent_path().parent_path(), socket.parent_path()}) {
+        ::chmod(open.c_str(), 0755);
+    }
     ::chmod(socket.c_str(), 0777);
     const std::string request = std::string(R"({"request":"reading"})") + "\n";
     const pid_t client = ::fork();
