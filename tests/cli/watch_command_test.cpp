@@ -154,10 +154,9 @@ TEST(WatchCommandTest, ViewsFollowTheOneEngineAndAWatchTakesOverWhenItGoes) {
     EXPECT_EQ(followed, "5H 70% · 7D 90%\n5H 50% · 7D 90%\n5H 40% · 7D 90%\n");
 
     // Given a source of its own, status reads Codex itself.
-    EXPECT_EQ(
-        runCLI({"status", "--short", "--codex", codex.executable(), "--codex-home", codex.str()},
-               codex),
-        (test::CLIRun{0, "5H 40 · 7D 90\n"}));
+    EXPECT_EQ(runCLI({"status", "--short", "--codex", codex.executable()}, codex, "",
+                     {"CODEX_HOME=" + codex.str()}),
+              (test::CLIRun{0, "5H 40 · 7D 90\n"}));
     EXPECT_EQ(codexStarts(codex), started + 3);
 
     // The engine goes: the follower carries on as the engine, and SIGUSR1 reads at once.
