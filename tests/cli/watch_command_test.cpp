@@ -226,7 +226,8 @@ TEST(WatchCommandTest, TheEngineServesOnlyItsUserAndHangsUpOnAFlood) {
     const uid_t nobody = 65534;
     // The engine's folder opened to all, as a mistake might: it still serves nobody else.
     const std::filesystem::path socket = holder->socket;
-    for (const auto& open : {codex.path(), socket.parent_path().parent_path(), socket.parent_path()}) {
+    for (const auto& open :
+         {codex.path(), socket.parent_path().parent_path(), socket.parent_path()}) {
         ::chmod(open.c_str(), 0755);
     }
     ::chmod(socket.c_str(), 0777);

@@ -38,13 +38,13 @@ TEST(UsageForecastTest, FromTheLastHourOfTheCurrentWindow) {
         std::optional<UsageForecast> expected;
     } rows[] = {
         {"a steady burn runs out", series(-60, 0, steady), runsOut},
-        {"older readings are not used", joined(series(-180, -61, [](int) { return 5.0; }),
-                                               series(-60, 0, steady)),
-         runsOut},
+        {"older readings are not used",
+         joined(series(-180, -61, [](int) { return 5.0; }), series(-60, 0, steady)), runsOut},
         {"a slow burn lasts", series(-60, 0, [](int m) { return 40 + 0.1 * m; }), lasts},
         {"a flat one lasts", series(-60, 0, [](int) { return 40.0; }), lasts},
         {"readings of the window before its reset are not used",
-         joined(series(-60, -31, [](int) { return 99.0; }, now - minutes(30)),
+         joined(series(
+                    -60, -31, [](int) { return 99.0; }, now - minutes(30)),
                 series(-30, 0, steady)),
          runsOut},
         {"nor are readings dated after now, by a clock set back",

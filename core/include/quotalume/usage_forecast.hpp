@@ -46,8 +46,8 @@ struct UsageForecast {
     static std::optional<UsageForecast> of(std::span<const UsagePoint> points, Date resetsAt,
                                            Date now);
     // Used minus elapsed share, in points; nothing for a window length that is not positive.
-    static std::optional<double> pacePoints(double usedPercent, Date resetsAt,
-                                            std::int64_t minutes, Date now);
+    static std::optional<double> pacePoints(double usedPercent, Date resetsAt, std::int64_t minutes,
+                                            Date now);
 
     friend bool operator==(const UsageForecast&, const UsageForecast&) = default;
 };

@@ -40,8 +40,9 @@ std::optional<UsageForecast> UsageForecast::of(std::span<const UsagePoint> point
     }
     std::sort(current.begin(), current.end(),
               [](const UsagePoint& a, const UsagePoint& b) { return a.at < b.at; });
-    const auto usedUp = std::find_if(current.begin(), current.end(),
-                                     [](const UsagePoint& point) { return point.usedPercent >= 100; });
+    const auto usedUp = std::find_if(current.begin(), current.end(), [](const UsagePoint& point) {
+        return point.usedPercent >= 100;
+    });
     if (usedUp != current.end()) {
         return UsageForecast{usedUp->at, false};
     }
