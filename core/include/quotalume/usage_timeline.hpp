@@ -1,0 +1,92 @@
+#pragma once
+
+#include <quotalume/date.hpp>
+#include <quotalume/localized_message.hpp>
+#include <quotalume/quota_window.hpp>
+#include <quotalume/usage_forecast.hpp>
+#include <quotalume/usage_snapshot.hpp>
+
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+struct sqlite3;
+
+namespace quotalume {
+
+// One stored reading of one window of one account.
+struct TimelineRow {
+    Date observedAt;
+    std::string account;  // the snapshot's account fingerprint
+    QuotaWindow window = QuotaWindow::fiveHour;
+    double usedPercent = 0;
+    std::optional<Date> resetsAt;
+    std::optional<std::string> plan;
+
+    friend bool operator==(const TimelineRow&, const TimelineRow&) = default;
+};
+
+// Every reading the engine makes, kept in <folder>/usage.sqlite3 (0600, WAL) for the pace and
+// the forecast and for `quotalume-cli usage`. A window's reading is stored when a figure
+// changed, when its reset time moved by more than a minute, or when 15 minutes have passed;
+// every one is kept for 35 days, then one an hour for 400 days. Each account has a series of
+// its own. A file that is corrupt or not ours is moved aside with its -wal and -shm files
+// (usage.sqlite3.corrupt-<UTC time>, the newest five kept) and a new one begun; a database
+// another process holds is waited for briefly and the reading stored with a later one. No
+// call throws: what went wrong is the warning.
+class UsageTimeline {
+public:
+    static constexpr const char* fileName = "usage.sqlite3";
+    static constexpr auto everyReadingKept = std::chrono::days(35);
+    static constexpr auto hourlyKept = std::chrono::days(400);
+    static constexpr auto unchangedKept = std::chrono::minutes(15);
+    static constexpr std::size_t keptCopies = 5;
+
+    struct Options {
+        int busyMilliseconds = 100;
+        long long maximumPages = 0;  // a cap on the file's size (0: none), as a full disk would
+        bool readOnly = false;       // for readers beside the engine: nothing is made or moved
+    };
+
+    explicit UsageTimeline(std::filesystem::path directory, Options options);
+    explicit UsageTimeline(std::filesystem::path directory)
+        : UsageTimeline(std::move(directory), Options{}) {}
+    ~UsageTimeline();
+    UsageTimeline(const UsageTimeline&) = delete;
+    UsageTimeline& operator=(const UsageTimeline&) = delete;
+
+    // Stores what is due of the snapshot's Codex windows; false when nothing could be stored
+    // now (busy, unwritable or full; the warning says which but busy), to be tried again with
+    // the next reading.
+    bool record(const UsageSnapshot& snapshot, Date now);
+    // One account's rows since `since` (one window's, or every one), oldest first.
+    std::vector<TimelineRow> rows(const std::string& account, std::optional<QuotaWindow> window,
+                                  Date since);
+    // The rows of the window's current occurrence as the forecast reads them.
+    std::vector<UsagePoint> points(const std::string& account, QuotaWindow window, Date since);
+
+    // The last thing that went wrong: a copy kept aside, a file that cannot be written.
+    const std::optional<LocalizedMessage>& warning() const { return warning_; }
+    const std::filesystem::path& path() const { return path_; }
+
+private:
+    bool open();
+    bool openOnce();
+    bool usable(int result);
+    void keepAside();
+    void prune(Date now);
+    void close();
+
+    std::filesystem::path path_;
+    Options options_;
+    sqlite3* db_ = nullptr;
+    std::optional<LocalizedMessage> warning_;
+    std::map<std::pair<std::string, std::int64_t>, TimelineRow> lastStored_;
+    std::optional<Date> prunedAt_;
+    bool keptAside_ = false;
+};
+
+}  // namespace quotalume

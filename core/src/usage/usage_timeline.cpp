@@ -1,0 +1,373 @@
+#include <quotalume/usage_timeline.hpp>
+
+#include <quotalume/private_file.hpp>
+
+#include <sqlite3.h>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <set>
+#include <system_error>
+
+namespace quotalume {
+namespace {
+
+using std::chrono::seconds;
+
+constexpr int applicationId = 0x514C544C;  // "QLTL"
+
+constexpr const char* schema =
+    "PRAGMA journal_mode=WAL;"
+    "PRAGMA synchronous=NORMAL;"
+    "PRAGMA application_id=1363956812;"
+    "CREATE TABLE IF NOT EXISTS readings ("
+    "  observed_at INTEGER NOT NULL,"  // Unix seconds
+    "  account TEXT NOT NULL,"
+    "  window INTEGER NOT NULL,"  // minutes: 300 or 10080
+    "  used_percent REAL NOT NULL,"
+    "  resets_at INTEGER,"
+    "  plan TEXT,"
+    "  UNIQUE (account, window, observed_at));";
+static_assert(applicationId == 1363956812);
+
+// A prepared statement, finished with its scope.
+class Statement {
+public:
+    Statement(sqlite3* db, const char* sql) { result_ = sqlite3_prepare_v2(db, sql, -1, &s_, nullptr); }
+    ~Statement() { sqlite3_finalize(s_); }
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+
+    int prepared() const { return result_; }
+    Statement& bind(int index, long long value) {
+        sqlite3_bind_int64(s_, index, value);
+        return *this;
+    }
+    Statement& bind(int index, double value) {
+        sqlite3_bind_double(s_, index, value);
+        return *this;
+    }
+    Statement& bind(int index, const std::string& value) {
+        sqlite3_bind_text(s_, index, value.data(), static_cast<int>(value.size()), SQLITE_TRANSIENT);
+        return *this;
+    }
+    template <typename T>
+    Statement& bind(int index, const std::optional<T>& value) {
+        if (value) {
+            return bind(index, *value);
+        }
+        sqlite3_bind_null(s_, index);
+        return *this;
+    }
+    int step() { return sqlite3_step(s_); }
+    void reset() {
+        sqlite3_reset(s_);
+        sqlite3_clear_bindings(s_);
+    }
+    long long integer(int column) const { return sqlite3_column_int64(s_, column); }
+    double real(int column) const { return sqlite3_column_double(s_, column); }
+    bool isNull(int column) const { return sqlite3_column_type(s_, column) == SQLITE_NULL; }
+    std::string text(int column) const {
+        const auto* bytes = sqlite3_column_text(s_, column);
+        return bytes ? std::string(reinterpret_cast<const char*>(bytes)) : std::string();
+    }
+
+private:
+    sqlite3_stmt* s_ = nullptr;
+    int result_ = SQLITE_ERROR;
+};
+
+long long unix(Date date) {
+    return static_cast<long long>(std::floor(unixSeconds(date)));
+}
+
+std::optional<long long> unix(const std::optional<Date>& date) {
+    return date ? std::optional(unix(*date)) : std::nullopt;
+}
+
+bool resetMoved(const std::optional<Date>& before, const std::optional<Date>& now) {
+    if (!before || !now) {
+        return before.has_value() != now.has_value();
+    }
+    return (*before > *now ? *before - *now : *now - *before) > UsageForecast::sameReset;
+}
+
+// Keeps the newest `keep` copies, each with its -wal and -shm files.
+void pruneCopies(const std::filesystem::path& directory, const std::string& prefix,
+                 std::size_t keep) {
+    std::set<std::string> stems;
+    std::error_code error;
+    for (std::filesystem::directory_iterator entry(directory, error), end; !error && entry != end;
+         entry.increment(error)) {
+        std::string name = entry->path().filename().string();
+        if (!name.starts_with(prefix)) {
+            continue;
+        }
+        for (const char* companion : {"-wal", "-shm"}) {
+            if (name.ends_with(companion)) {
+                name.resize(name.size() - 4);
+            }
+        }
+        stems.insert(name);
+    }
+    while (stems.size() > keep) {
+        for (const char* suffix : {"", "-wal", "-shm"}) {
+            std::filesystem::remove(directory / (*stems.begin() + suffix), error);
+        }
+        stems.erase(stems.begin());
+    }
+}
+
+}  // namespace
+
+UsageTimeline::UsageTimeline(std::filesystem::path directory, Options options)
+    : path_(std::move(directory) / fileName), options_(options) {}
+
+UsageTimeline::~UsageTimeline() {
+    close();
+}
+
+void UsageTimeline::close() {
+    sqlite3_close_v2(db_);
+    db_ = nullptr;
+    lastStored_.clear();
+}
+
+bool UsageTimeline::usable(int result) {
+    switch (result) {
+        case SQLITE_OK:
+        case SQLITE_ROW:
+        case SQLITE_DONE:
+            return true;
+        case SQLITE_BUSY:
+        case SQLITE_LOCKED:
+            return false;  // another process holds it: the next reading tries again
+        case SQLITE_CORRUPT:
+        case SQLITE_NOTADB:
+            if (!options_.readOnly) {
+                keepAside();
+            }
+            return false;
+        default:
+            warning_ = LocalizedMessage("timeline.unwritable",
+                                        {path_.string(), db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(result)});
+            close();
+            return false;
+    }
+}
+
+bool UsageTimeline::open() {
+    if (db_ != nullptr) {
+        return true;
+    }
+    keptAside_ = false;
+    // A file moved aside makes room for a new one at once.
+    return openOnce() || (keptAside_ && openOnce());
+}
+
+bool UsageTimeline::openOnce() {
+    if (!options_.readOnly) {
+        try {
+            createPrivateDirectories(path_.parent_path());
+            // Owner-only from the start; SQLite gives its -wal and -shm files the same mode.
+            const int fd = ::open(path_.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+            if (fd < 0) {
+                throw std::system_error(errno, std::system_category(), "open");
+            }
+            ::close(fd);
+        } catch (const std::system_error& error) {
+            warning_ = LocalizedMessage("timeline.unwritable", {path_.string(), error.what()});
+            return false;
+        }
+    }
+    const int flags = (options_.readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) |
+                      SQLITE_OPEN_NOFOLLOW | SQLITE_OPEN_FULLMUTEX;
+    if (int opened = sqlite3_open_v2(path_.c_str(), &db_, flags, nullptr); opened != SQLITE_OK) {
+        return usable(opened);
+    }
+    sqlite3_busy_timeout(db_, options_.busyMilliseconds);
+    // Not ours: another program's database, or no database at all.
+    int read = SQLITE_ERROR;
+    bool foreign = false;
+    {
+        Statement identity(db_, "SELECT (SELECT application_id FROM pragma_application_id),"
+                                " (SELECT count(*) FROM sqlite_schema)");
+        read = identity.prepared() == SQLITE_OK ? identity.step() : sqlite3_errcode(db_);
+        foreign = read == SQLITE_ROW && identity.integer(0) != applicationId &&
+                  identity.integer(1) > 0;
+    }
+    if (read != SQLITE_ROW) {
+        return usable(read);
+    }
+    if (foreign) {
+        return usable(SQLITE_NOTADB);
+    }
+    if (options_.readOnly) {
+        return true;
+    }
+    if (int made = sqlite3_exec(db_, schema, nullptr, nullptr, nullptr); made != SQLITE_OK) {
+        return usable(made);
+    }
+    if (options_.maximumPages > 0) {
+        const std::string cap = "PRAGMA max_page_count=" + std::to_string(options_.maximumPages);
+        sqlite3_exec(db_, cap.c_str(), nullptr, nullptr, nullptr);
+    }
+    return true;
+}
+
+void UsageTimeline::keepAside() {
+    close();
+    try {
+        const std::string prefix = path_.filename().string() + ".corrupt-";
+        if (auto copy = moveAside(path_, "corrupt")) {
+            for (const char* companion : {"-wal", "-shm"}) {
+                std::error_code ignored;
+                std::filesystem::rename(path_.string() + companion, copy->string() + companion,
+                                        ignored);
+            }
+            pruneCopies(path_.parent_path(), prefix, keptCopies);
+            warning_ = LocalizedMessage("timeline.kept_aside", {copy->string()});
+            keptAside_ = true;
+        }
+    } catch (const std::system_error& error) {
+        warning_ = LocalizedMessage("timeline.unwritable", {path_.string(), error.what()});
+    }
+}
+
+bool UsageTimeline::record(const UsageSnapshot& snapshot, Date now) {
+    const std::optional<RateBucket> bucket = snapshot.codexBucket();
+    if (options_.readOnly || !bucket || !open()) {
+        return false;
+    }
+    std::vector<TimelineRow> due;
+    for (QuotaWindow which : allQuotaWindows) {
+        const std::optional<RateWindow> window = bucket->window(which);
+        const std::optional<double> used = window ? window->validUsedPercent() : std::nullopt;
+        if (!used) {
+            continue;
+        }
+        TimelineRow row{snapshot.observedAt, snapshot.accountFingerprint, which, *used,
+                        window->resetDate(), bucket->planType};
+        const auto key = std::pair(row.account, minutes(which));
+        auto last = lastStored_.find(key);
+        if (last == lastStored_.end()) {
+            // Once per series: what an earlier run stored last.
+            std::vector<TimelineRow> stored = rows(row.account, which, row.observedAt - unchangedKept);
+            if (!db_) {
+                return false;
+            }
+            if (!stored.empty()) {
+                last = lastStored_.emplace(key, stored.back()).first;
+            }
+        }
+        if (last == lastStored_.end() || last->second.usedPercent != row.usedPercent ||
+            resetMoved(last->second.resetsAt, row.resetsAt) ||
+            row.observedAt - last->second.observedAt >= unchangedKept) {
+            due.push_back(std::move(row));
+        }
+    }
+    if (due.empty()) {
+        return true;
+    }
+    if (!usable(sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr))) {
+        return false;
+    }
+    Statement insert(db_,
+                     "INSERT OR IGNORE INTO readings (observed_at, account, window, used_percent,"
+                     " resets_at, plan) VALUES (?, ?, ?, ?, ?, ?)");
+    int result = insert.prepared();
+    for (const TimelineRow& row : due) {
+        if (result != SQLITE_OK) {
+            break;
+        }
+        insert.bind(1, unix(row.observedAt))
+            .bind(2, row.account)
+            .bind(3, static_cast<long long>(minutes(row.window)))
+            .bind(4, row.usedPercent)
+            .bind(5, unix(row.resetsAt))
+            .bind(6, row.plan);
+        result = insert.step() == SQLITE_DONE ? SQLITE_OK : sqlite3_errcode(db_);
+        insert.reset();
+    }
+    if (result == SQLITE_OK) {
+        result = sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
+    }
+    if (result != SQLITE_OK) {
+        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+        return usable(result);
+    }
+    for (TimelineRow& row : due) {
+        lastStored_[std::pair(row.account, minutes(row.window))] = std::move(row);
+    }
+    if (warning_ && warning_->key == "timeline.unwritable") {
+        warning_.reset();  // it takes readings again
+    }
+    if (!prunedAt_ || now - *prunedAt_ >= std::chrono::hours(1) || now < *prunedAt_) {
+        prune(now);
+    }
+    return true;
+}
+
+void UsageTimeline::prune(Date now) {
+    Statement old(db_, "DELETE FROM readings WHERE observed_at < ?");
+    old.bind(1, unix(now - hourlyKept));
+    // Past 35 days, the first reading of each hour of each series stays.
+    Statement thinned(db_,
+                      "DELETE FROM readings WHERE observed_at < ?1 AND rowid NOT IN"
+                      " (SELECT min(rowid) FROM readings WHERE observed_at < ?1"
+                      " GROUP BY account, window, observed_at / 3600)");
+    thinned.bind(1, unix(now - everyReadingKept));
+    if (usable(old.step()) && usable(thinned.step())) {
+        prunedAt_ = now;
+    }
+}
+
+std::vector<TimelineRow> UsageTimeline::rows(const std::string& account,
+                                             std::optional<QuotaWindow> window, Date since) {
+    std::vector<TimelineRow> found;
+    if (!open()) {
+        return found;
+    }
+    Statement select(db_,
+                     "SELECT observed_at, window, used_percent, resets_at, plan FROM readings"
+                     " WHERE account = ?1 AND (?2 IS NULL OR window = ?2) AND observed_at >= ?3"
+                     " ORDER BY observed_at, window");
+    if (select.prepared() != SQLITE_OK) {
+        usable(sqlite3_errcode(db_));
+        return found;
+    }
+    select.bind(1, account)
+        .bind(2, window ? std::optional<long long>(minutes(*window)) : std::nullopt)
+        .bind(3, unix(since));
+    int result;
+    while ((result = select.step()) == SQLITE_ROW) {
+        const auto which = quotaWindowFromMinutes(select.integer(1));
+        if (!which) {
+            continue;
+        }
+        found.push_back({dateFromUnixSeconds(static_cast<double>(select.integer(0))), account,
+                         *which, select.real(2),
+                         select.isNull(3) ? std::nullopt
+                                          : std::optional(dateFromUnixSeconds(
+                                                static_cast<double>(select.integer(3)))),
+                         select.isNull(4) ? std::nullopt : std::optional(select.text(4))});
+    }
+    usable(result);
+    return found;
+}
+
+std::vector<UsagePoint> UsageTimeline::points(const std::string& account, QuotaWindow window,
+                                              Date since) {
+    std::vector<UsagePoint> points;
+    for (const TimelineRow& row : rows(account, window, since)) {
+        if (row.resetsAt) {
+            points.push_back({row.observedAt, row.usedPercent, *row.resetsAt});
+        }
+    }
+    return points;
+}
+
+}  // namespace quotalume
