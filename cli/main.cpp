@@ -4,6 +4,7 @@
 #include "preferences_overlay.hpp"
 #include "status_command.hpp"
 #include "termination.hpp"
+#include "usage_command.hpp"
 #include "watch_command.hpp"
 #include "webhook_command.hpp"
 
@@ -74,6 +75,7 @@ constexpr const char* mainHelp =
     "  status     read the limits once and print them\n"
     "  watch      keep monitoring as the tray app does; print a line at every change\n"
     "  history    print the stored reset history\n"
+    "  usage      print the usage timeline: every reading kept\n"
     "  config     show or change the preferences (config list, get KEY, set KEY VALUE)\n"
     "  webhook    send a test event to the webhook receiver (webhook test)\n"
     "\n"
@@ -100,6 +102,9 @@ const char* commandHelp(const std::string& command) {
     }
     if (command == "config") {
         return configHelp;
+    }
+    if (command == "usage") {
+        return usageHelp;
     }
     return nullptr;
 }
@@ -128,8 +133,8 @@ int main(int argc, char** argv) {
         const char* help = arguments.size() == 2 ? commandHelp(arguments[1]) : nullptr;
         if (help == nullptr) {
             std::fprintf(stderr,
-                         "quotalume-cli: help takes one command: status, watch, history, config or "
-                         "webhook\n");
+                         "quotalume-cli: help takes one command: status, watch, history, usage, "
+                         "config or webhook\n");
             return usage;
         }
         std::fputs(help, stdout);
@@ -148,14 +153,16 @@ int main(int argc, char** argv) {
     Arguments options(std::vector<std::string>(arguments.begin() + 1, arguments.end()));
     try {
         auto language = overrideLanguage(options);
-        if (command == "status" || command == "watch" || command == "history") {
+        if (command == "status" || command == "watch" || command == "history" ||
+            command == "usage") {
             if (options.flag("--help") || options.flag("-h")) {
                 std::fputs(commandHelp(command), stdout);
                 return success;
             }
-            return command == "status"  ? runStatus(options)
-                   : command == "watch" ? runWatch(options)
-                                        : runHistory(options);
+            return command == "status"    ? runStatus(options)
+                   : command == "watch"   ? runWatch(options)
+                   : command == "history" ? runHistory(options)
+                                          : runUsage(options);
         }
         if (command == "webhook") {
             return runWebhook(options);

@@ -27,8 +27,10 @@ constexpr std::array<std::string_view, 11> recordMembers = {"schema",
                                                             "credits.text",
                                                             "error.key",
                                                             "error.message"};
-constexpr std::array<std::string_view, 6> windowMembers = {
-    "minutes", "used_percent", "left_percent", "resets_at", "resets_at_unix", "resets_in"};
+constexpr std::array<std::string_view, 9> windowMembers = {
+    "minutes",     "used_percent",         "left_percent",
+    "resets_at",   "resets_at_unix",       "resets_in",
+    "pace_points", "forecast.runs_out_at", "forecast.lasts_until_reset"};
 
 bool isMember(std::string_view name) {
     for (std::string_view member : recordMembers) {
@@ -71,13 +73,13 @@ json lookUp(const json& record, std::string_view name) {
     if (first == "five_hour" || first == "weekly") {
         for (const json& window : record["windows"]) {
             if (window["id"] == first) {
-                return window.value(rest, json());
+                return lookUp(window, rest);
             }
         }
         return nullptr;
     }
     const json& parent = record.value(first, json());
-    return parent.is_object() ? parent.value(rest, json()) : json();
+    return parent.is_object() ? lookUp(parent, rest) : json();
 }
 
 // Calls `placeholder` with each name between braces and `literal` with the text around them;

@@ -224,6 +224,15 @@ int readAndShow(const CodexConfiguration& configuration, const ViewOptions& view
     try {
         reading.snapshot = demo ? demoSnapshot(std::chrono::system_clock::now())
                                 : CodexClient().fetch(configuration);
+        if (!demo) {
+            try {
+                // What an engine stored of this account, for the forecast.
+                reading.forecastFrom(WebhookConfigurationStore::defaultDirectory(),
+                                     std::chrono::system_clock::now());
+            } catch (const std::system_error&) {
+                // No data folder: no forecast.
+            }
+        }
         return show(reading, view, nullptr);
     } catch (const std::exception& error) {
         const Failure failure = failureOf(error, configuration);

@@ -9,6 +9,7 @@
 #include <quotalume/engine_lock.hpp>
 #include <quotalume/l10n.hpp>
 #include <quotalume/menu_bar_presentation.hpp>
+#include <quotalume/usage_timeline.hpp>
 
 #include <cmath>
 
@@ -23,7 +24,8 @@ json messageJSON(const LocalizedMessage& message) {
     return out;
 }
 
-json windowJSON(QuotaWindow which, const RateWindow& window, Date now) {
+json windowJSON(QuotaWindow which, const RateWindow& window, Date now,
+                const std::optional<UsageForecast>& forecast) {
     const std::optional<Date> reset = window.resetDate();
     json out = {{"id", apiName(which)},
                 {"minutes", minutes(which)},
@@ -31,14 +33,26 @@ json windowJSON(QuotaWindow which, const RateWindow& window, Date now) {
                 {"left_percent", nullptr},
                 {"resets_at", nullptr},
                 {"resets_at_unix", nullptr},
-                {"resets_in", L10n::countdown(reset, now)}};
+                {"resets_in", L10n::countdown(reset, now)},
+                {"pace_points", nullptr},
+                {"forecast", nullptr}};
     if (auto used = window.validUsedPercent()) {
         out["used_percent"] = *used;
         out["left_percent"] = *window.remainingPercent();
+        if (reset) {
+            // Whole points: the pace is a hint, not a measurement.
+            out["pace_points"] = std::round(
+                UsageForecast::pacePoints(*used, *reset, minutes(which), now).value_or(0));
+        }
     }
     if (reset) {
         out["resets_at"] = iso8601(*reset);
         out["resets_at_unix"] = static_cast<std::int64_t>(std::floor(unixSeconds(*reset)));
+    }
+    if (forecast) {
+        out["forecast"] = {
+            {"runs_out_at", forecast->runsOutAt ? json(iso8601(*forecast->runsOutAt)) : json()},
+            {"lasts_until_reset", forecast->lastsUntilReset}};
     }
     return out;
 }
@@ -61,7 +75,28 @@ EngineReading EngineReading::of(const UsageMonitor& monitor) {
             .refreshing = monitor.isRefreshing(),
             .error = monitor.lastError(),
             .warnings = monitor.warnings(),
-            .scope = monitor.menuBarScope()};
+            .scope = monitor.menuBarScope(),
+            .forecasts = monitor.forecasts()};
+}
+
+void EngineReading::forecastFrom(const std::filesystem::path& dataDirectory, Date now) {
+    const std::optional<RateBucket> bucket = snapshot ? snapshot->codexBucket() : std::nullopt;
+    if (!bucket || !std::filesystem::exists(dataDirectory / UsageTimeline::fileName)) {
+        return;
+    }
+    UsageTimeline timeline(dataDirectory, {.busyMilliseconds = 100, .readOnly = true});
+    for (QuotaWindow which : allQuotaWindows) {
+        const std::optional<RateWindow> window = bucket->window(which);
+        const std::optional<Date> reset = window ? window->resetDate() : std::nullopt;
+        if (!reset) {
+            continue;
+        }
+        const auto points = timeline.points(snapshot->accountFingerprint, which,
+                                            *reset - std::chrono::minutes(minutes(which)));
+        if (auto forecast = UsageForecast::of(points, *reset, now)) {
+            forecasts[which] = *forecast;
+        }
+    }
 }
 
 const char* EngineReading::statusKey() const {
@@ -83,7 +118,10 @@ json EngineReading::record(Date now) const {
     json windows = json::array();
     for (QuotaWindow which : allQuotaWindows) {
         if (auto window = bucket ? bucket->window(which) : std::nullopt) {
-            windows.push_back(windowJSON(which, *window, now));
+            const auto forecast = forecasts.find(which);
+            windows.push_back(windowJSON(
+                which, *window, now,
+                forecast == forecasts.end() ? std::nullopt : std::optional(forecast->second)));
         }
     }
     return {{"schema", 1},
@@ -149,6 +187,25 @@ EngineReading EngineReading::fromMessage(const json& message) {
         if (scope == rawValue(known)) {
             reading.scope = known;
         }
+    }
+    for (const json& window : message.value("windows", json::array())) {
+        const json* forecast = window.is_object() ? member(window, "forecast") : nullptr;
+        const auto which = window.is_object() && window.value("minutes", json()).is_number_integer()
+                               ? quotaWindowFromMinutes(window["minutes"].get<std::int64_t>())
+                               : std::nullopt;
+        if (forecast == nullptr || !which) {
+            continue;
+        }
+        UsageForecast read;
+        read.lastsUntilReset = asBool(required(object(*forecast, "forecast"), "lasts_until_reset"),
+                                      "lasts_until_reset");
+        if (const json* runsOut = member(*forecast, "runs_out_at")) {
+            read.runsOutAt = parseISO8601(asString(*runsOut, "runs_out_at"));
+            if (!read.runsOutAt) {
+                throw JSONDecodingError(Kind::dataCorrupted, "runs_out_at: not a date");
+            }
+        }
+        reading.forecasts[*which] = read;
     }
     reading.source = "engine";
     return reading;

@@ -3,12 +3,14 @@
 #include <quotalume/date.hpp>
 #include <quotalume/localized_message.hpp>
 #include <quotalume/menu_bar_style.hpp>
+#include <quotalume/usage_forecast.hpp>
 #include <quotalume/usage_snapshot.hpp>
 
 #include <nlohmann/json_fwd.hpp>
 
 #include <chrono>
 #include <filesystem>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -27,9 +29,13 @@ struct EngineReading {
     std::optional<LocalizedMessage> error;
     std::vector<LocalizedMessage> warnings;
     MenuBarScope scope = MenuBarScope::both;
-    std::string source = "codex";  // "engine" once passed on by a running engine
+    std::string source = "codex";                    // "engine" once passed on by a running engine
+    std::map<QuotaWindow, UsageForecast> forecasts;  // the windows with enough readings
 
     static EngineReading of(const UsageMonitor& monitor);
+    // The forecasts of the snapshot's windows from the timeline kept in `dataDirectory`, read
+    // beside the engine (or without one); none when it cannot be read.
+    void forecastFrom(const std::filesystem::path& dataDirectory, Date now);
     // The reading of the engine that holds the lock on `dataDirectory`, asked over its socket
     // (after a refresh it makes now, when `fresh`); nothing when none answers by `deadline`.
     // Blocks.

@@ -109,6 +109,9 @@ UsageMonitor::UsageMonitor(MonitorPorts ports, bool demo)
         return;
     }
     settings_ = Settings::load(preferences_);
+    // Waited for only briefly: a user's sqlite3 session must not hold up the engine.
+    timeline_ = std::make_unique<UsageTimeline>(ports.dataDirectory,
+                                                UsageTimeline::Options{.busyMilliseconds = 20});
     if (auto unreadable = preferences_.unreadableFile()) {
         preferencesWarning_ =
             LocalizedMessage("error.preferences_unreadable", {unreadable->string()});
@@ -364,6 +367,7 @@ Task UsageMonitor::runRefresh() {
             sourceConnection_.complete(revision, std::nullopt);
             failures_ = 0;
             persistReading(recorded);
+            keepReading();
         } else {
             failures_ += 1;
             lastError_ = std::get<LocalizedMessage>(std::move(result));
@@ -820,11 +824,42 @@ Answer<Done> UsageMonitor::refreshPermission() {
 
 // ---- Derived values
 
+void UsageMonitor::keepReading() {
+    forecasts_.clear();
+    if (!timeline_ || !state_.snapshot) {
+        return;
+    }
+    const UsageSnapshot& reading = *state_.snapshot;
+    const Date now = clock_.now();
+    if (engineHeld_) {
+        timeline_->record(reading, now);
+    }
+    const std::optional<RateBucket> bucket = reading.codexBucket();
+    for (QuotaWindow which : allQuotaWindows) {
+        const std::optional<RateWindow> window = bucket ? bucket->window(which) : std::nullopt;
+        const std::optional<Date> reset = window ? window->resetDate() : std::nullopt;
+        if (!reset) {
+            continue;
+        }
+        // The last hour is all a forecast reads, unless the window is used up: then when it
+        // first was.
+        const bool usedUp = window->validUsedPercent().value_or(0) >= 100;
+        const Date since =
+            usedUp ? *reset - std::chrono::minutes(minutes(which)) : now - UsageForecast::span;
+        const auto points = timeline_->points(reading.accountFingerprint, which, since);
+        if (auto forecast = UsageForecast::of(points, *reset, now)) {
+            forecasts_[which] = *forecast;
+        }
+    }
+}
+
 std::vector<LocalizedMessage> UsageMonitor::warnings() const {
     std::vector<LocalizedMessage> standing;
+    const std::optional<LocalizedMessage> none;
     for (const std::optional<LocalizedMessage>* warning :
          {&persistenceWarning_, &stateNotice_, &engineWarning_,
-          settings_.webhookEnabled ? &webhookWarning_ : nullptr, &preferencesWarning_}) {
+          settings_.webhookEnabled ? &webhookWarning_ : nullptr, &preferencesWarning_,
+          timeline_ ? &timeline_->warning() : &none}) {
         if (warning != nullptr && *warning) {
             standing.push_back(**warning);
         }

@@ -11,11 +11,14 @@
 #include <quotalume/rate_limits.hpp>
 #include <quotalume/settings.hpp>
 #include <quotalume/source_connection_feedback.hpp>
+#include <quotalume/usage_forecast.hpp>
+#include <quotalume/usage_timeline.hpp>
 #include <quotalume/webhook_configuration.hpp>
 #include <quotalume/webhook_configuration_store.hpp>
 
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -93,6 +96,8 @@ public:
         return demo_ ? demoSnapshot_ : state_.snapshot;
     }
     const std::vector<EventRecord>& records() const { return state_.records; }
+    // Each window's forecast from the stored readings, for the windows that have one.
+    const std::map<QuotaWindow, UsageForecast>& forecasts() const { return forecasts_; }
     bool isRefreshing() const { return isRefreshing_; }
     const std::optional<LocalizedMessage>& lastError() const { return lastError_; }
     const SourceConnectionFeedback& sourceConnection() const { return sourceConnection_; }
@@ -139,6 +144,7 @@ private:
     void tick();  // the time moved on: shown again at the current moment
     void persist();
     void persistReading(bool recorded);
+    void keepReading();
     void armDelivery();
     void armStaleness();
     bool claimEngine();
@@ -214,6 +220,8 @@ private:
     bool started_ = false;
     bool clockShown_ = false;
     std::optional<MonitorState> saved_;  // the reading the state file holds, without records
+    std::unique_ptr<UsageTimeline> timeline_;
+    std::map<QuotaWindow, UsageForecast> forecasts_;
     Date savedAt_;
     std::vector<std::unique_ptr<Subscription>> observations_;
     std::unique_ptr<Subscription> localeObservation_;

@@ -26,7 +26,9 @@ EngineReading reading(double fiveHourUsed, bool stale = false) {
                 UsageSnapshot{
                     now - std::chrono::seconds(20), std::string(64, 'a'), {bucket}, std::nullopt},
             .stale = stale,
-            .error = stale ? std::optional(LocalizedMessage("status.error")) : std::nullopt};
+            .error = stale ? std::optional(LocalizedMessage("status.error")) : std::nullopt,
+            .forecasts = {{QuotaWindow::fiveHour, {now + std::chrono::minutes(42), false}},
+                          {QuotaWindow::weekly, {std::nullopt, true}}}};
 }
 
 // Every form of a reading as each command prints it, in one file that changes only with them.
@@ -43,7 +45,9 @@ TEST(ReadingViewTest, EveryFormMatchesItsGoldenFile) {
         {"template",
          reading(12),
          {"--format",
-          "{{{five_hour.left_percent}}} {weekly.resets_in} {plan} {credits.balance} {error.key}"}},
+          "{{{five_hour.left_percent}}} {weekly.resets_in} {plan} {credits.balance} {error.key} "
+          "{five_hour.pace_points} {five_hour.forecast.runs_out_at} "
+          "{weekly.forecast.lasts_until_reset}"}},
         {"json", reading(12), {"--json"}},
         {"waybar", reading(12), {"--waybar"}},
         {"i3blocks critical", reading(95.5), {"--i3blocks"}},

@@ -7,6 +7,7 @@
 #include <quotalume/demo_snapshot.hpp>
 #include <quotalume/engine_channel.hpp>
 #include <quotalume/engine_lock.hpp>
+#include <quotalume/usage_timeline.hpp>
 
 #include <poll.h>
 #include <sys/socket.h>
@@ -285,6 +286,47 @@ TEST(WatchCommandTest, TheEngineServesOnlyItsUserAndHangsUpOnAFlood) {
     ::waitpid(server, nullptr, 0);
     EXPECT_EQ(read.exitCode, 1) << read.output;
     EXPECT_EQ(read.output.find("5H"), std::string::npos) << read.output;
+}
+
+// An hour of readings rising half a point a minute, then the engine's own: the forecast
+// reaches 100 % where that rate does, and `usage` exports what was kept.
+TEST(WatchCommandTest, TheEngineForecastsFromTheReadingsItKeeps) {
+    FakeCodexHome codex;
+    const Date now = std::chrono::system_clock::now();
+    const std::time_t reset = std::chrono::system_clock::to_time_t(now) + 4 * 3600;
+    codex.write("rate_limits.json", test::codexLimits(40, reset));
+    const test::Strings environment = {"CODEX_HOME=" + codex.str()};
+    const json first = json::parse(
+        runCLI({"status", "--json", "--codex", codex.executable()}, codex, "", environment).output);
+    const std::string account = first["snapshot"]["accountFingerprint"];
+    {
+        UsageTimeline timeline(codex.path() / "data/Quotalume");
+        for (int minute = 60; minute > 0; minute -= 2) {
+            const RateBucket bucket{
+                .limitId = "codex",
+                .primary = RateWindow{40 - 0.5 * minute, 300, static_cast<double>(reset)},
+                .secondary = RateWindow{10, 10080, 1900000000}};
+            const UsageSnapshot earlier{now - std::chrono::minutes(minute), account, {bucket}};
+            ASSERT_TRUE(timeline.record(earlier, now));
+        }
+    }
+    Watch engine(codex, {"--lang", "en", "--codex", codex.executable()});
+    engine.waitForLine("5H 60% · 7D 90%");
+    const json record = json::parse(runCLI({"status", "--json"}, codex).output);
+    const auto runsOut =
+        parseISO8601(record["windows"][0]["forecast"]["runs_out_at"].get<std::string>());
+    ASSERT_TRUE(runsOut) << record;
+    EXPECT_LT(std::chrono::abs(*runsOut - (now + std::chrono::minutes(120))),
+              std::chrono::minutes(3));
+    EXPECT_EQ(record["windows"][1]["forecast"],
+              json({{"lasts_until_reset", true}, {"runs_out_at", nullptr}}))
+        << "the weekly window's figure never moved";
+
+    const std::string csv = runCLI({"usage", "--window", "5h", "--csv"}, codex).output;
+    EXPECT_TRUE(csv.starts_with("observed_at,window,used_percent,left_percent,resets_at,plan\n"))
+        << csv;
+    EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 1 + 30 + 1) << csv;
+    EXPECT_NE(csv.find(",five_hour,40,60,"), std::string::npos) << csv;
 }
 
 TEST(WatchCommandTest, BarsShowAFailureAsAnErrorModuleAndExitZero) {

@@ -44,9 +44,12 @@ TEST(UsageTimelineTest, AReadingIsStoredWhenSomethingChangedOrAQuarterHourPassed
         {"the first", reading(start, 10), true},
         {"the same figures", reading(start + minutes(1), 10), false},
         {"a figure changed", reading(start + minutes(2), 11), true},
-        {"a reset time that wandered by seconds", reading(start + minutes(3), 11, start + std::chrono::hours(5) + seconds(40)), false},
-        {"a reset time that moved", reading(start + minutes(4), 11, start + std::chrono::hours(6)), true},
-        {"the same for a quarter hour", reading(start + minutes(19), 11, start + std::chrono::hours(6)), true},
+        {"a reset time that wandered by seconds",
+         reading(start + minutes(3), 11, start + std::chrono::hours(5) + seconds(40)), false},
+        {"a reset time that moved", reading(start + minutes(4), 11, start + std::chrono::hours(6)),
+         true},
+        {"the same for a quarter hour",
+         reading(start + minutes(19), 11, start + std::chrono::hours(6)), true},
     };
     std::size_t expected = 0;
     for (const auto& row : rows) {
@@ -117,7 +120,8 @@ TEST(UsageTimelineTest, AFileThatIsNotOursIsKeptAsideAndANewOneBegun) {
     std::size_t copies = 0;
     for (const auto& entry : fs::directory_iterator(folder.path())) {
         copies += entry.path().filename().string().starts_with("usage.sqlite3.corrupt-") &&
-                  !entry.path().string().ends_with("-wal") && !entry.path().string().ends_with("-shm");
+                  !entry.path().string().ends_with("-wal") &&
+                  !entry.path().string().ends_with("-shm");
     }
     EXPECT_EQ(copies, UsageTimeline::keptCopies);
 }

@@ -124,7 +124,10 @@ mode_t modeOf(const std::filesystem::path& path) {
 std::vector<std::string> entriesOf(const std::filesystem::path& directory) {
     std::vector<std::string> names;
     for (const auto& entry : std::filesystem::directory_iterator(directory)) {
-        names.push_back(entry.path().filename().string());
+        // The usage timeline's database, with its WAL files, lives beside what is checked.
+        if (!entry.path().filename().string().starts_with("usage.sqlite3")) {
+            names.push_back(entry.path().filename().string());
+        }
     }
     std::sort(names.begin(), names.end());
     return names;

@@ -65,6 +65,8 @@ public:
     // One account's rows since `since` (one window's, or every one), oldest first.
     std::vector<TimelineRow> rows(const std::string& account, std::optional<QuotaWindow> window,
                                   Date since);
+    // The account whose reading was stored last; nothing before the first.
+    std::optional<std::string> latestAccount();
     // The rows of the window's current occurrence as the forecast reads them.
     std::vector<UsagePoint> points(const std::string& account, QuotaWindow window, Date since);
 

@@ -22,6 +22,7 @@ constexpr int applicationId = 0x514C544C;  // "QLTL"
 constexpr const char* schema =
     "PRAGMA journal_mode=WAL;"
     "PRAGMA synchronous=NORMAL;"
+    "PRAGMA cache_size=-128;"  // KiB: an hour of one series is a few pages
     "PRAGMA application_id=1363956812;"
     "CREATE TABLE IF NOT EXISTS readings ("
     "  observed_at INTEGER NOT NULL,"  // Unix seconds
@@ -36,7 +37,9 @@ static_assert(applicationId == 1363956812);
 // A prepared statement, finished with its scope.
 class Statement {
 public:
-    Statement(sqlite3* db, const char* sql) { result_ = sqlite3_prepare_v2(db, sql, -1, &s_, nullptr); }
+    Statement(sqlite3* db, const char* sql) {
+        result_ = sqlite3_prepare_v2(db, sql, -1, &s_, nullptr);
+    }
     ~Statement() { sqlite3_finalize(s_); }
     Statement(const Statement&) = delete;
     Statement& operator=(const Statement&) = delete;
@@ -51,7 +54,8 @@ public:
         return *this;
     }
     Statement& bind(int index, const std::string& value) {
-        sqlite3_bind_text(s_, index, value.data(), static_cast<int>(value.size()), SQLITE_TRANSIENT);
+        sqlite3_bind_text(s_, index, value.data(), static_cast<int>(value.size()),
+                          SQLITE_TRANSIENT);
         return *this;
     }
     template <typename T>
@@ -152,8 +156,9 @@ bool UsageTimeline::usable(int result) {
             }
             return false;
         default:
-            warning_ = LocalizedMessage("timeline.unwritable",
-                                        {path_.string(), db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(result)});
+            warning_ = LocalizedMessage(
+                "timeline.unwritable",
+                {path_.string(), db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(result)});
             close();
             return false;
     }
@@ -193,11 +198,12 @@ bool UsageTimeline::openOnce() {
     int read = SQLITE_ERROR;
     bool foreign = false;
     {
-        Statement identity(db_, "SELECT (SELECT application_id FROM pragma_application_id),"
-                                " (SELECT count(*) FROM sqlite_schema)");
+        Statement identity(db_,
+                           "SELECT (SELECT application_id FROM pragma_application_id),"
+                           " (SELECT count(*) FROM sqlite_schema)");
         read = identity.prepared() == SQLITE_OK ? identity.step() : sqlite3_errcode(db_);
-        foreign = read == SQLITE_ROW && identity.integer(0) != applicationId &&
-                  identity.integer(1) > 0;
+        foreign =
+            read == SQLITE_ROW && identity.integer(0) != applicationId && identity.integer(1) > 0;
     }
     if (read != SQLITE_ROW) {
         return usable(read);
@@ -249,13 +255,15 @@ bool UsageTimeline::record(const UsageSnapshot& snapshot, Date now) {
         if (!used) {
             continue;
         }
-        TimelineRow row{snapshot.observedAt, snapshot.accountFingerprint, which, *used,
-                        window->resetDate(), bucket->planType};
+        TimelineRow row{
+            snapshot.observedAt, snapshot.accountFingerprint, which, *used, window->resetDate(),
+            bucket->planType};
         const auto key = std::pair(row.account, minutes(which));
         auto last = lastStored_.find(key);
         if (last == lastStored_.end()) {
             // Once per series: what an earlier run stored last.
-            std::vector<TimelineRow> stored = rows(row.account, which, row.observedAt - unchangedKept);
+            std::vector<TimelineRow> stored =
+                rows(row.account, which, row.observedAt - unchangedKept);
             if (!db_) {
                 return false;
             }
@@ -357,6 +365,19 @@ std::vector<TimelineRow> UsageTimeline::rows(const std::string& account,
     }
     usable(result);
     return found;
+}
+
+std::optional<std::string> UsageTimeline::latestAccount() {
+    if (!open()) {
+        return std::nullopt;
+    }
+    Statement select(db_, "SELECT account FROM readings ORDER BY observed_at DESC LIMIT 1");
+    const int result = select.prepared() == SQLITE_OK ? select.step() : sqlite3_errcode(db_);
+    if (result == SQLITE_ROW) {
+        return select.text(0);
+    }
+    usable(result);
+    return std::nullopt;
 }
 
 std::vector<UsagePoint> UsageTimeline::points(const std::string& account, QuotaWindow window,

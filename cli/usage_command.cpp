@@ -1,0 +1,139 @@
+#include "usage_command.hpp"
+
+#include <quotalume/date.hpp>
+#include <quotalume/usage_timeline.hpp>
+#include <quotalume/webhook_configuration_store.hpp>
+
+#include <nlohmann/json.hpp>
+
+#include <cmath>
+#include <iostream>
+#include <system_error>
+
+namespace quotalume::cli {
+
+const char* const usageHelp =
+    "Usage: quotalume-cli usage [--window 5h|7d] [--since WHEN] [--csv | --json] [--lang CODE]\n"
+    "\n"
+    "Prints the usage timeline the engine (the tray application or a watch) keeps of the\n"
+    "account read last, oldest first: when each reading was taken, the window, the share used\n"
+    "and left, and when the window resets.\n"
+    "\n"
+    "  --window 5h|7d      only the five-hour or the weekly window\n"
+    "  --since WHEN        only readings since WHEN: a date or date-time in UTC (2026-12-01,\n"
+    "                      2026-12-01T08:00:00Z) or a time ago (90m, 24h, 7d)\n"
+    "  --csv               comma-separated, with a header line: observed_at,window,\n"
+    "                      used_percent,left_percent,resets_at,plan\n"
+    "  --json              a JSON array of objects with those members\n"
+    "  --lang CODE         interface language for this run (en, de, fr, ja, zh-Hans, …)\n"
+    "  -h, --help          show this help\n"
+    "\n"
+    "Times are ISO 8601 in UTC. Exit status: 0 when the timeline was read (an empty one too),\n"
+    "1 when it could not be read, 2 on a usage error.\n";
+
+namespace {
+
+using nlohmann::json;
+
+Date parseSince(const std::string& text, Date now) {
+    if (auto date = parseISO8601(text)) {
+        return *date;
+    }
+    if (auto day = parseISO8601(text + "T00:00:00Z")) {
+        return *day;
+    }
+    std::size_t used = 0;
+    long long count = -1;
+    try {
+        count = std::stoll(text, &used);
+    } catch (const std::exception&) {
+    }
+    const std::string unit = text.substr(used);
+    const long long seconds = unit == "m" ? 60 : unit == "h" ? 3600 : unit == "d" ? 86400 : 0;
+    if (count < 0 || seconds == 0 || count > 1'000'000) {
+        throw UsageError("--since takes a date (2026-12-01), a date-time (2026-12-01T08:00:00Z) "
+                         "or a time ago (90m, 24h, 7d), not '" +
+                         text + "'");
+    }
+    return now - std::chrono::seconds(count * seconds);
+}
+
+std::string number(double value) {
+    const double rounded = std::round(value * 100) / 100;  // two decimals at most, like Codex's
+    json out = rounded == std::trunc(rounded) ? json(static_cast<long long>(rounded)) : json(rounded);
+    return out.dump();
+}
+
+}  // namespace
+
+int runUsage(Arguments& arguments) {
+    std::optional<QuotaWindow> window;
+    if (auto name = arguments.value("--window")) {
+        if (*name != "5h" && *name != "7d") {
+            throw UsageError("--window takes 5h or 7d, not '" + *name + "'");
+        }
+        window = *name == "5h" ? QuotaWindow::fiveHour : QuotaWindow::weekly;
+    }
+    const Date now = std::chrono::system_clock::now();
+    std::optional<Date> since;
+    if (auto when = arguments.value("--since")) {
+        since = parseSince(*when, now);
+    }
+    const bool csv = arguments.flag("--csv");
+    const bool asJSON = arguments.flag("--json");
+    if (csv && asJSON) {
+        throw UsageError("--csv and --json exclude each other");
+    }
+    arguments.finish();
+
+    std::filesystem::path directory;
+    try {
+        directory = WebhookConfigurationStore::defaultDirectory();
+    } catch (const std::system_error& error) {
+        std::cerr << "quotalume-cli: cannot find the data folder: " << error.what() << "\n";
+        return failure;
+    }
+    std::vector<TimelineRow> rows;
+    if (std::filesystem::exists(directory / UsageTimeline::fileName)) {
+        UsageTimeline timeline(directory, {.readOnly = true});
+        if (auto account = timeline.latestAccount()) {
+            rows = timeline.rows(*account, window, since.value_or(Date()));
+        }
+        if (timeline.warning()) {
+            std::cerr << "quotalume-cli: " << timeline.warning()->localized() << "\n";
+            return failure;
+        }
+    }
+    json list = json::array();
+    if (csv) {
+        std::cout << "observed_at,window,used_percent,left_percent,resets_at,plan\n";
+    }
+    for (const TimelineRow& row : rows) {
+        const std::string resets = row.resetsAt ? iso8601(*row.resetsAt) : "";
+        if (csv) {
+            // Plan names are Codex's lower-case words; a comma or quote would be no plan.
+            const std::string plan = row.plan.value_or("");
+            std::cout << iso8601(row.observedAt) << "," << apiName(row.window) << ","
+                      << number(row.usedPercent) << "," << number(100 - row.usedPercent) << ","
+                      << resets << ","
+                      << (plan.find_first_of(",\"\n") == std::string::npos ? plan : "") << "\n";
+        } else if (asJSON) {
+            list.push_back({{"observed_at", iso8601(row.observedAt)},
+                            {"window", apiName(row.window)},
+                            {"used_percent", row.usedPercent},
+                            {"left_percent", 100 - row.usedPercent},
+                            {"resets_at", row.resetsAt ? json(resets) : json()},
+                            {"plan", row.plan ? json(*row.plan) : json()}});
+        } else {
+            std::cout << iso8601(row.observedAt) << "  " << shortTitle(row.window) << "  "
+                      << number(row.usedPercent) << "% used  " << number(100 - row.usedPercent)
+                      << "% left" << (row.resetsAt ? "  resets " + resets : "") << "\n";
+        }
+    }
+    if (asJSON) {
+        std::cout << list.dump() << "\n";
+    }
+    return success;
+}
+
+}  // namespace quotalume::cli
