@@ -51,16 +51,18 @@ Date parseSince(const std::string& text, Date now) {
     const std::string unit = text.substr(used);
     const long long seconds = unit == "m" ? 60 : unit == "h" ? 3600 : unit == "d" ? 86400 : 0;
     if (count < 0 || seconds == 0 || count > 1'000'000) {
-        throw UsageError("--since takes a date (2026-12-01), a date-time (2026-12-01T08:00:00Z) "
-                         "or a time ago (90m, 24h, 7d), not '" +
-                         text + "'");
+        throw UsageError(
+            "--since takes a date (2026-12-01), a date-time (2026-12-01T08:00:00Z) "
+            "or a time ago (90m, 24h, 7d), not '" +
+            text + "'");
     }
     return now - std::chrono::seconds(count * seconds);
 }
 
 std::string number(double value) {
     const double rounded = std::round(value * 100) / 100;  // two decimals at most, like Codex's
-    json out = rounded == std::trunc(rounded) ? json(static_cast<long long>(rounded)) : json(rounded);
+    json out =
+        rounded == std::trunc(rounded) ? json(static_cast<long long>(rounded)) : json(rounded);
     return out.dump();
 }
 
