@@ -824,8 +824,30 @@ Answer<Done> UsageMonitor::refreshPermission() {
 
 // ---- Derived values
 
+const std::vector<UsagePoint>& UsageMonitor::series(QuotaWindow which) {
+    auto found = series_.find(which);
+    if (found != series_.end()) {
+        return found->second;
+    }
+    std::vector<UsagePoint> points;
+    const std::optional<RateBucket> bucket = snapshot() ? snapshot()->codexBucket() : std::nullopt;
+    const std::optional<RateWindow> window = bucket ? bucket->window(which) : std::nullopt;
+    if (const std::optional<Date> reset = window ? window->resetDate() : std::nullopt;
+        reset && timeline_ && !demo_) {
+        for (UsagePoint& point : timeline_->points(snapshot()->accountFingerprint, which,
+                                                   *reset - std::chrono::minutes(minutes(which)))) {
+            if (point.resetsAt - *reset <= UsageForecast::sameReset &&
+                *reset - point.resetsAt <= UsageForecast::sameReset) {
+                points.push_back(point);
+            }
+        }
+    }
+    return series_.emplace(which, std::move(points)).first->second;
+}
+
 void UsageMonitor::keepReading() {
     forecasts_.clear();
+    series_.clear();
     if (!timeline_ || !state_.snapshot) {
         return;
     }

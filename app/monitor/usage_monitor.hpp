@@ -98,6 +98,9 @@ public:
     const std::vector<EventRecord>& records() const { return state_.records; }
     // Each window's forecast from the stored readings, for the windows that have one.
     const std::map<QuotaWindow, UsageForecast>& forecasts() const { return forecasts_; }
+    // The readings kept of the window's current occurrence, oldest first, for its chart; read
+    // once a reading.
+    const std::vector<UsagePoint>& series(QuotaWindow window);
     bool isRefreshing() const { return isRefreshing_; }
     const std::optional<LocalizedMessage>& lastError() const { return lastError_; }
     const SourceConnectionFeedback& sourceConnection() const { return sourceConnection_; }
@@ -222,6 +225,7 @@ private:
     std::optional<MonitorState> saved_;  // the reading the state file holds, without records
     std::unique_ptr<UsageTimeline> timeline_;
     std::map<QuotaWindow, UsageForecast> forecasts_;
+    std::map<QuotaWindow, std::vector<UsagePoint>> series_;
     Date savedAt_;
     std::vector<std::unique_ptr<Subscription>> observations_;
     std::unique_ptr<Subscription> localeObservation_;

@@ -77,5 +77,23 @@ TEST(QuotaTextTest, ReadingTimes) {
               L10n::text("quota.last_updated", "Jan 2, 2024, 3:04:05\u202fPM"));
 }
 
+TEST(QuotaTextTest, TheForecastInASentence) {
+    test::InterfaceLanguage english;
+    test::ScopedEnvironment zone("TZ", "UTC");
+    ::tzset();
+    const Date now = dateFromUnixSeconds(1704207845);  // 2024-01-02 15:04:05 UTC
+    const auto runsOut = [&](std::chrono::minutes in, std::chrono::minutes before) {
+        return forecastText({now + in, false}, now + in + before, now);
+    };
+    EXPECT_EQ(runsOut(std::chrono::minutes(30), std::chrono::minutes(50)),
+              L10n::text("forecast.runs_out_minutes", "3:34\u202fPM", "50"));
+    EXPECT_EQ(runsOut(std::chrono::minutes(30), std::chrono::minutes(70)),
+              L10n::text("forecast.runs_out_hours", "3:34\u202fPM", "1", "10"));
+    EXPECT_EQ(runsOut(std::chrono::hours(24), std::chrono::hours(51)),
+              L10n::text("forecast.runs_out_days", "1/3/24, 3:04\u202fPM", "2", "3"))
+        << "a day away, the day is named";
+    EXPECT_EQ(forecastText({std::nullopt, true}, now, now), L10n::text("forecast.lasts"));
+}
+
 }  // namespace
 }  // namespace quotalume

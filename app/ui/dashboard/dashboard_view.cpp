@@ -209,6 +209,10 @@ void DashboardView::renderQuota(const std::optional<RateBucket>& bucket) {
         const std::optional<RateWindow> window =
             bucket ? bucket->window(card->kind()) : std::nullopt;
         card->render(window.value_or(RateWindow{}), monitor.now(), monitor.isStale());
+        const auto forecast = monitor.forecasts().find(card->kind());
+        card->renderForecast(
+            window.value_or(RateWindow{}), monitor.now(), monitor.series(card->kind()),
+            forecast == monitor.forecasts().end() ? std::nullopt : std::optional(forecast->second));
     }
 
     placeholder_->setVisible(windows.empty());

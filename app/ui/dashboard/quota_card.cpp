@@ -1,5 +1,6 @@
 #include "dashboard/quota_card.hpp"
 
+#include "dashboard/usage_chart.hpp"
 #include "style/dashboard_symbol.hpp"
 #include "style/dashboard_typography.hpp"
 #include "style/quotalume_style.hpp"
@@ -54,8 +55,13 @@ QuotaCard::QuotaCard(QuotaWindow kind, QWidget* parent)
     bar_->setObjectName(QStringLiteral("bar"));
     resetIcon_ = label(this, "resetIcon", DashboardTypography::body());
     countdown_ = label(this, "countdown", DashboardTypography::body());
+    chart_ = new UsageChart(this);
+    chart_->hide();
+    forecast_ = label(this, "forecast", DashboardTypography::caption());
+    forecast_->setForegroundRole(QPalette::PlaceholderText);
+    forecast_->hide();
     // Long words in some languages wrap rather than widen the panel.
-    for (QLabel* text : {title_, warning_, countdown_}) {
+    for (QLabel* text : {title_, warning_, countdown_, forecast_}) {
         text->setWordWrap(true);
     }
 
@@ -89,6 +95,24 @@ QuotaCard::QuotaCard(QuotaWindow kind, QWidget* parent)
     layout->addLayout(top);
     layout->addWidget(bar_);
     layout->addLayout(footer);
+    layout->addWidget(chart_);
+    layout->addWidget(forecast_);
+}
+
+void QuotaCard::renderForecast(const RateWindow& window, Date now, std::vector<UsagePoint> readings,
+                               const std::optional<UsageForecast>& forecast) {
+    const std::optional<Date> reset = window.resetDate();
+    const bool drawn = reset && UsageChart::drawable(readings);
+    chart_->setVisible(drawn);
+    if (drawn) {
+        const std::optional<double> rate = UsageForecast::rate(readings, *reset, now);
+        chart_->setReadings(std::move(readings), *reset - std::chrono::minutes(minutes(kind_)),
+                            *reset, rate);
+    }
+    forecast_->setVisible(reset && forecast);
+    if (reset && forecast) {
+        setText(forecast_, qt(forecastText(*forecast, *reset, now)));
+    }
 }
 
 void QuotaCard::render(const RateWindow& window, Date now, bool stale) {

@@ -5,15 +5,21 @@
 #include <quotalume/date.hpp>
 #include <quotalume/quota_window.hpp>
 #include <quotalume/rate_limits.hpp>
+#include <quotalume/usage_forecast.hpp>
+
+#include <optional>
+#include <vector>
 
 class QLabel;
 
 namespace quotalume {
 
 class CapsuleBar;
+class UsageChart;
 
 // One quota window: title, outdated tag, warning, remaining percentage, a bar of the remaining
-// share and the countdown to the reset. Named "quotaCard.<window>" ("quotaCard.five_hour").
+// share and the countdown to the reset; beneath, once readings are kept, a chart of the window
+// so far and the forecast in a sentence. Named "quotaCard.<window>" ("quotaCard.five_hour").
 class QuotaCard : public DashboardCardSurface {
     Q_OBJECT
 
@@ -23,6 +29,9 @@ public:
     QuotaWindow kind() const { return kind_; }
     // Shows `window` as of `now`, in the current language and palette.
     void render(const RateWindow& window, Date now, bool stale);
+    // The readings kept of the window's current occurrence, and its forecast.
+    void renderForecast(const RateWindow& window, Date now, std::vector<UsagePoint> readings,
+                        const std::optional<UsageForecast>& forecast);
 
 private:
     QuotaWindow kind_;
@@ -34,6 +43,8 @@ private:
     CapsuleBar* bar_;
     QLabel* resetIcon_;
     QLabel* countdown_;
+    UsageChart* chart_;
+    QLabel* forecast_;
 };
 
 }  // namespace quotalume

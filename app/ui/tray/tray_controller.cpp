@@ -2,6 +2,7 @@
 
 #include <quotalume/l10n.hpp>
 #include <quotalume/menu_bar_presentation.hpp>
+#include <quotalume/quota_text.hpp>
 
 #include <QAction>
 #include <QCursor>
@@ -85,6 +86,15 @@ void TrayController::refresh() {
         shown_ = std::move(look);
     }
     std::string tip = monitor.menuBarTitle() + "\n" + monitor.statusText();
+    // A window forecast to run out before its reset says when.
+    for (const auto& [which, forecast] : monitor.forecasts()) {
+        const auto window =
+            snapshot ? snapshot->codexBucket().value_or(RateBucket{}).window(which) : std::nullopt;
+        if (forecast.runsOutAt && window && window->resetDate()) {
+            tip += "\n" + title(which) + ": " +
+                   forecastText(forecast, *window->resetDate(), monitor.now());
+        }
+    }
     if (const auto& error = monitor.lastError()) {
         tip += "\n" + error->localized();
     }

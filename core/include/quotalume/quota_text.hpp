@@ -2,6 +2,7 @@
 
 #include <quotalume/date.hpp>
 #include <quotalume/rate_limits.hpp>
+#include <quotalume/usage_forecast.hpp>
 
 #include <optional>
 #include <string>
@@ -18,5 +19,9 @@ std::optional<std::string> warningText(RemainingLevel level);
 // When the shown values were read: "Updated 10:42:07", and the full date and time.
 std::string updatedText(Date observedAt);
 std::string lastUpdatedText(Date observedAt);
+
+// "At this pace, runs out at 14:32, 1 h 10 min before it resets.", or that it lasts until the
+// reset at `resetsAt`; the day is named too when it runs out 12 hours or more after `now`.
+std::string forecastText(const UsageForecast& forecast, Date resetsAt, Date now);
 
 }  // namespace quotalume

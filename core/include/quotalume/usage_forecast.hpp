@@ -42,6 +42,8 @@ struct UsageForecast {
     // reset times wander by a few seconds between readings.
     static constexpr auto sameReset = std::chrono::seconds(60);
 
+    // The slope the forecast reads, in points a second: nothing from too few readings.
+    static std::optional<double> rate(std::span<const UsagePoint> points, Date resetsAt, Date now);
     // From `points` of one window, in any order; `resetsAt` is its current reset.
     static std::optional<UsageForecast> of(std::span<const UsagePoint> points, Date resetsAt,
                                            Date now);

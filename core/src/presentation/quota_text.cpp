@@ -4,6 +4,7 @@
 
 #include <unicode/numberformatter.h>
 
+#include <algorithm>
 #include <cmath>
 
 namespace quotalume {
@@ -25,6 +26,28 @@ std::string L10n::countdown(std::optional<Date> reset, Date now) {
     }
     return L10n::render("quota.reset_days",
                         {std::to_string((s + 59) / 86400), std::to_string((m % 1440) / 60)});
+}
+
+std::string forecastText(const UsageForecast& forecast, Date resetsAt, Date now) {
+    if (!forecast.runsOutAt) {
+        return L10n::render("forecast.lasts");
+    }
+    const bool later = *forecast.runsOutAt - now >= std::chrono::hours(12);
+    const std::string at =
+        L10n::date(*forecast.runsOutAt, later ? DateStyle::shortStyle : DateStyle::none,
+                   DateStyle::shortStyle);
+    const auto m = std::max<long long>(
+        0,
+        std::chrono::duration_cast<std::chrono::minutes>(resetsAt - *forecast.runsOutAt).count());
+    if (m < 60) {
+        return L10n::render("forecast.runs_out_minutes", {at, std::to_string(m)});
+    }
+    if (m < 1440) {
+        return L10n::render("forecast.runs_out_hours",
+                            {at, std::to_string(m / 60), std::to_string(m % 60)});
+    }
+    return L10n::render("forecast.runs_out_days",
+                        {at, std::to_string(m / 1440), std::to_string((m % 1440) / 60)});
 }
 
 std::string title(QuotaWindow window) {

@@ -29,8 +29,10 @@ std::optional<double> UsageForecast::pacePoints(double usedPercent, Date resetsA
     return std::clamp(usedPercent, 0.0, 100.0) - elapsed;
 }
 
-std::optional<UsageForecast> UsageForecast::of(std::span<const UsagePoint> points, Date resetsAt,
-                                               Date now) {
+namespace {
+
+// The readings of the current occurrence up to now, oldest first.
+std::vector<UsagePoint> occurrence(std::span<const UsagePoint> points, Date resetsAt, Date now) {
     std::vector<UsagePoint> current;
     for (const UsagePoint& point : points) {
         if (point.at <= now && sameOccurrence(point.resetsAt, resetsAt) &&
@@ -40,16 +42,15 @@ std::optional<UsageForecast> UsageForecast::of(std::span<const UsagePoint> point
     }
     std::sort(current.begin(), current.end(),
               [](const UsagePoint& a, const UsagePoint& b) { return a.at < b.at; });
-    const auto usedUp = std::find_if(current.begin(), current.end(), [](const UsagePoint& point) {
-        return point.usedPercent >= 100;
-    });
-    if (usedUp != current.end()) {
-        return UsageForecast{usedUp->at, false};
-    }
-    // The last hour of readings, or fewer.
-    const Date from = now - span;
+    return current;
+}
+
+// The least-squares slope over the last hour of `current`, oldest first.
+std::optional<double> slopeOf(std::vector<UsagePoint> current, Date now) {
+    const Date from = now - UsageForecast::span;
     std::erase_if(current, [&](const UsagePoint& point) { return point.at < from; });
-    if (current.size() < fewestReadings || current.back().at - current.front().at < shortestSpan) {
+    if (current.size() < UsageForecast::fewestReadings ||
+        current.back().at - current.front().at < UsageForecast::shortestSpan) {
         return std::nullopt;
     }
     // Seconds from the first reading, which keeps the sums small and exact enough.
@@ -69,12 +70,34 @@ std::optional<UsageForecast> UsageForecast::of(std::span<const UsagePoint> point
         covariance += t * (point.usedPercent - meanU);
         variance += t * t;
     }
-    const double slope = covariance / variance;  // points a second; variance > 0: ten minutes apart
-    if (!(slope > 0)) {
+    return covariance / variance;  // variance > 0: the readings are ten minutes apart
+}
+
+}  // namespace
+
+std::optional<double> UsageForecast::rate(std::span<const UsagePoint> points, Date resetsAt,
+                                          Date now) {
+    return slopeOf(occurrence(points, resetsAt, now), now);
+}
+
+std::optional<UsageForecast> UsageForecast::of(std::span<const UsagePoint> points, Date resetsAt,
+                                               Date now) {
+    const std::vector<UsagePoint> current = occurrence(points, resetsAt, now);
+    const auto usedUp = std::find_if(current.begin(), current.end(), [](const UsagePoint& point) {
+        return point.usedPercent >= 100;
+    });
+    if (usedUp != current.end()) {
+        return UsageForecast{usedUp->at, false};
+    }
+    const std::optional<double> slope = slopeOf(current, now);
+    if (!slope) {
+        return std::nullopt;
+    }
+    if (!(*slope > 0)) {
         return UsageForecast{std::nullopt, true};
     }
     const UsagePoint& last = current.back();
-    const double seconds = (100.0 - last.usedPercent) / slope;
+    const double seconds = (100.0 - last.usedPercent) / *slope;
     if (seconds >= Seconds(resetsAt - last.at).count()) {
         return UsageForecast{std::nullopt, true};
     }

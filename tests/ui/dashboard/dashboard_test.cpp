@@ -58,6 +58,24 @@ TEST_F(DashboardViewTest, ShowsAReadingCardByCard) {
     EXPECT_FALSE(shown(view, "planBadge")) << "no plan, no badge";
 }
 
+// Readings kept over a quarter hour draw the window so far and say when it runs out.
+TEST_F(DashboardViewTest, ACardChartsItsWindowAndForecastsItOnceReadingsAreKept) {
+    harness.start(harness.reading(20, 39));
+    const QWidget* fiveHour = find(view, "quotaCard.five_hour");
+    ASSERT_TRUE(fiveHour);
+    EXPECT_FALSE(shown(*fiveHour, "usageChart")) << "one reading is no chart";
+    EXPECT_FALSE(shown(*fiveHour, "forecast"));
+    for (int minute = 5; minute <= 15; minute += 5) {
+        harness.clock.now_ += std::chrono::minutes(5);
+        harness.refresh(harness.reading(20 + 2 * minute, 39));
+    }
+    EXPECT_TRUE(shown(*fiveHour, "usageChart"));
+    EXPECT_TRUE(labelText(*fiveHour, "forecast").startsWith("At this pace, runs out at "))
+        << labelText(*fiveHour, "forecast").toStdString();
+    EXPECT_FALSE(shown(*find(view, "quotaCard.weekly"), "forecast"))
+        << "two readings of an unchanged figure are too few";
+}
+
 TEST(PlanBadgeTest, ProInAnyCaseElseThePlanInCapitals) {
     EXPECT_EQ(PlanBadge::badgeText("PRO"), "Pro");
     EXPECT_EQ(PlanBadge::badgeText("plus"), "PLUS");
