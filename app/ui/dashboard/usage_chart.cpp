@@ -21,7 +21,7 @@ UsageChart::UsageChart(QWidget* parent) : QWidget(parent) {
 }
 
 void UsageChart::setReadings(std::vector<UsagePoint> points, Date start, Date reset,
-                      std::optional<double> rate) {
+                             std::optional<double> rate) {
     points_ = std::move(points);
     start_ = start;
     reset_ = reset;
@@ -39,7 +39,8 @@ void UsageChart::paintEvent(QPaintEvent*) {
     const QRectF area = QRectF(rect()).adjusted(1, 3, -1, -1);
     const double span = Seconds(reset_ - start_).count();
     const auto x = [&](Date at) {
-        return area.left() + area.width() * std::clamp(Seconds(at - start_).count() / span, 0.0, 1.0);
+        return area.left() +
+               area.width() * std::clamp(Seconds(at - start_).count() / span, 0.0, 1.0);
     };
     const auto y = [&](double used) {
         return area.bottom() - area.height() * std::clamp(used, 0.0, 100.0) / 100.0;
@@ -77,7 +78,8 @@ void UsageChart::paintEvent(QPaintEvent*) {
             seconds = std::min(seconds, (100.0 - last.usedPercent) / *rate_);
         }
         const double reached = last.usedPercent + std::max(*rate_, 0.0) * seconds;
-        const QColor colour = reached >= 99.999 ? limit : palette().color(QPalette::PlaceholderText);
+        const QColor colour =
+            reached >= 99.999 ? limit : palette().color(QPalette::PlaceholderText);
         painter.setPen(QPen(colour, 1.6, Qt::DashLine));
         const Date end = last.at + std::chrono::duration_cast<Date::duration>(Seconds(seconds));
         painter.drawLine(QPointF(x(last.at), y(last.usedPercent)), QPointF(x(end), y(reached)));

@@ -2,6 +2,8 @@
 #include "monitor_harness.hpp"
 #include "tray/tray_icon_image.hpp"
 
+#include <quotalume/quota_text.hpp>
+
 #include <QAction>
 #include <QGuiApplication>
 #include <QPainter>
@@ -89,6 +91,22 @@ double standingOut(const QImage& icon, QColor panel) {
 }
 
 // Panels are dark or light whatever the application's palette says.
+TEST(TrayControllerTest, TheTooltipSaysWhenAWindowRunsOutBeforeItsReset) {
+    test::MonitorHarness harness;
+    TrayController tray(*harness.bridge);
+    harness.start(harness.reading(20, 60));
+    for (int minute = 5; minute <= 15; minute += 5) {
+        harness.clock.now_ += std::chrono::minutes(5);
+        harness.refresh(harness.reading(20 + 2 * minute, 60));
+    }
+    const auto forecast = harness.monitor->forecasts().at(QuotaWindow::fiveHour);
+    ASSERT_TRUE(forecast.runsOutAt);
+    EXPECT_TRUE(tray.icon().toolTip().endsWith(QString::fromStdString(
+        "\n" + title(QuotaWindow::fiveHour) + ": " +
+        forecastText(forecast, dateFromUnixSeconds(1'800'003'600), harness.monitor->now()))))
+        << tray.icon().toolTip().toStdString();
+}
+
 TEST(TrayIconImageTest, EveryStyleAndScopeStandsOutOnAnyPanelAndIsItsOwnPicture) {
     const auto bucket = RateBucket{"codex", std::nullopt, RateWindow{24, 300, std::nullopt},
                                    RateWindow{81, 10080, std::nullopt}};
