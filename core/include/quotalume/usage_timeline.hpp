@@ -14,6 +14,7 @@
 #include <vector>
 
 struct sqlite3;
+struct sqlite3_stmt;
 
 namespace quotalume {
 
@@ -33,10 +34,10 @@ struct TimelineRow {
 // the forecast and for `quotalume-cli usage`. A window's reading is stored when a figure
 // changed, when its reset time moved by more than a minute, or when 15 minutes have passed;
 // every one is kept for 35 days, then one an hour for 400 days. Each account has a series of
-// its own. A file that is corrupt or not ours is moved aside with its -wal and -shm files
-// (usage.sqlite3.corrupt-<UTC time>, the newest five kept) and a new one begun; a database
-// another process holds is waited for briefly and the reading stored with a later one. No
-// call throws: what went wrong is the warning.
+// its own, and old readings are pruned once a day. A file that is corrupt or not ours is moved
+// aside with its -wal and -shm files (usage.sqlite3.corrupt-<UTC time>, the newest five kept)
+// and a new one begun; a database another process holds is waited for briefly and the reading
+// stored with a later one. No call throws: what went wrong is the warning.
 class UsageTimeline {
 public:
     static constexpr const char* fileName = "usage.sqlite3";
@@ -85,6 +86,7 @@ private:
     std::filesystem::path path_;
     Options options_;
     sqlite3* db_ = nullptr;
+    sqlite3_stmt* insert_ = nullptr;
     std::optional<LocalizedMessage> warning_;
     std::map<std::pair<std::string, std::int64_t>, TimelineRow> lastStored_;
     std::optional<Date> prunedAt_;

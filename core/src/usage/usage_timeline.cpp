@@ -40,7 +40,13 @@ public:
     Statement(sqlite3* db, const char* sql) {
         result_ = sqlite3_prepare_v2(db, sql, -1, &s_, nullptr);
     }
-    ~Statement() { sqlite3_finalize(s_); }
+    // One kept prepared by its owner: used, then reset, never finished here.
+    explicit Statement(sqlite3_stmt* kept) : s_(kept), result_(SQLITE_OK), owned_(false) {}
+    ~Statement() {
+        if (owned_) {
+            sqlite3_finalize(s_);
+        }
+    }
     Statement(const Statement&) = delete;
     Statement& operator=(const Statement&) = delete;
 
@@ -82,6 +88,7 @@ public:
 private:
     sqlite3_stmt* s_ = nullptr;
     int result_ = SQLITE_ERROR;
+    bool owned_ = true;
 };
 
 long long unix(Date date) {
@@ -135,6 +142,8 @@ UsageTimeline::~UsageTimeline() {
 }
 
 void UsageTimeline::close() {
+    sqlite3_finalize(insert_);
+    insert_ = nullptr;
     sqlite3_close_v2(db_);
     db_ = nullptr;
     lastStored_.clear();
@@ -283,10 +292,15 @@ bool UsageTimeline::record(const UsageSnapshot& snapshot, Date now) {
     if (!usable(sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr))) {
         return false;
     }
-    Statement insert(db_,
-                     "INSERT OR IGNORE INTO readings (observed_at, account, window, used_percent,"
-                     " resets_at, plan) VALUES (?, ?, ?, ?, ?, ?)");
-    int result = insert.prepared();
+    // Prepared once per connection: preparing costs more than the insert itself.
+    int result = insert_
+                     ? SQLITE_OK
+                     : sqlite3_prepare_v2(db_,
+                                          "INSERT OR IGNORE INTO readings (observed_at, account,"
+                                          " window, used_percent, resets_at, plan)"
+                                          " VALUES (?, ?, ?, ?, ?, ?)",
+                                          -1, &insert_, nullptr);
+    Statement insert(insert_);
     for (const TimelineRow& row : due) {
         if (result != SQLITE_OK) {
             break;
@@ -313,7 +327,8 @@ bool UsageTimeline::record(const UsageSnapshot& snapshot, Date now) {
     if (warning_ && warning_->key == "timeline.unwritable") {
         warning_.reset();  // it takes readings again
     }
-    if (!prunedAt_ || now - *prunedAt_ >= std::chrono::hours(1) || now < *prunedAt_) {
+    // Once a day: a prune reads the whole table, and a day more of readings costs little.
+    if (!prunedAt_ || now - *prunedAt_ >= std::chrono::days(1) || now < *prunedAt_) {
         prune(now);
     }
     return true;
@@ -383,11 +398,26 @@ std::optional<std::string> UsageTimeline::latestAccount() {
 std::vector<UsagePoint> UsageTimeline::points(const std::string& account, QuotaWindow window,
                                               Date since) {
     std::vector<UsagePoint> points;
-    for (const TimelineRow& row : rows(account, window, since)) {
-        if (row.resetsAt) {
-            points.push_back({row.observedAt, row.usedPercent, *row.resetsAt});
-        }
+    if (!open()) {
+        return points;
     }
+    // Straight to points: a week of one window is ten thousand rows, read at every reading.
+    Statement select(db_,
+                     "SELECT observed_at, used_percent, resets_at FROM readings"
+                     " WHERE account = ?1 AND window = ?2 AND observed_at >= ?3"
+                     " AND resets_at IS NOT NULL ORDER BY observed_at");
+    if (select.prepared() != SQLITE_OK) {
+        usable(sqlite3_errcode(db_));
+        return points;
+    }
+    select.bind(1, account).bind(2, static_cast<long long>(minutes(window))).bind(3, unix(since));
+    int result;
+    while ((result = select.step()) == SQLITE_ROW) {
+        points.push_back({dateFromUnixSeconds(static_cast<double>(select.integer(0))),
+                          select.real(1),
+                          dateFromUnixSeconds(static_cast<double>(select.integer(2)))});
+    }
+    usable(result);
     return points;
 }
 
