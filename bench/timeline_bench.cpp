@@ -1,7 +1,7 @@
 // What the usage timeline costs: storing a reading of both windows beside a bare INSERT of the
-// same two rows into the same kind of database, loading a week of one window beside a bare SELECT of the same rows, the forecast of
-// a full week beside one pass over its readings; with --year, the file's size after a
-// simulated year of a reading a minute.
+// same two rows into the same kind of database, loading a week of one window beside a bare SELECT
+// of the same rows, the forecast of a full week beside one pass over its readings; with --year, the
+// file's size after a simulated year of a reading a minute.
 
 #include <quotalume/usage_forecast.hpp>
 #include <quotalume/usage_timeline.hpp>
@@ -24,10 +24,11 @@ const Date start = dateFromUnixSeconds(1796000000);
 const std::string account = UsageSnapshot::fingerprint("account");
 
 UsageSnapshot reading(Date at, double used) {
-    RateBucket bucket{.limitId = "codex",
-                      .primary = RateWindow{used, 300, unixSeconds(at + std::chrono::hours(3))},
-                      .secondary = RateWindow{used / 3, 10080, unixSeconds(start + std::chrono::days(400))},
-                      .planType = "plus"};
+    RateBucket bucket{
+        .limitId = "codex",
+        .primary = RateWindow{used, 300, unixSeconds(at + std::chrono::hours(3))},
+        .secondary = RateWindow{used / 3, 10080, unixSeconds(start + std::chrono::days(400))},
+        .planType = "plus"};
     return {at, account, {bucket}, std::nullopt};
 }
 

@@ -842,6 +842,9 @@ const std::vector<UsagePoint>& UsageMonitor::series(QuotaWindow which) {
             }
         }
     }
+    if (timeline_) {
+        timeline_->release();
+    }
     return series_.emplace(which, std::move(points)).first->second;
 }
 
@@ -873,6 +876,7 @@ void UsageMonitor::keepReading() {
             forecasts_[which] = *forecast;
         }
     }
+    timeline_->release();
 }
 
 std::vector<LocalizedMessage> UsageMonitor::warnings() const {

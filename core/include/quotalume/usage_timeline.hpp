@@ -8,6 +8,7 @@
 
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -17,6 +18,8 @@ struct sqlite3;
 struct sqlite3_stmt;
 
 namespace quotalume {
+
+class SqliteLibrary;
 
 // One stored reading of one window of one account.
 struct TimelineRow {
@@ -71,6 +74,10 @@ public:
     // The rows of the window's current occurrence as the forecast reads them.
     std::vector<UsagePoint> points(const std::string& account, QuotaWindow window, Date since);
 
+    // Lets the connection and the library go until the next call, which loads and opens them
+    // again: between readings a resident engine keeps none of SQLite's code or memory.
+    void release();
+
     // The last thing that went wrong: a copy kept aside, a file that cannot be written.
     const std::optional<LocalizedMessage>& warning() const { return warning_; }
     const std::filesystem::path& path() const { return path_; }
@@ -82,9 +89,11 @@ private:
     void keepAside();
     void prune(Date now);
     void close();
+    void disconnect();
 
     std::filesystem::path path_;
     Options options_;
+    std::unique_ptr<SqliteLibrary> library_;
     sqlite3* db_ = nullptr;
     sqlite3_stmt* insert_ = nullptr;
     std::optional<LocalizedMessage> warning_;

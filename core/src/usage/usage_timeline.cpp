@@ -2,7 +2,7 @@
 
 #include <quotalume/private_file.hpp>
 
-#include <sqlite3.h>
+#include "sqlite_library.hpp"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -38,13 +38,13 @@ static_assert(applicationId == 1363956812);
 class Statement {
 public:
     Statement(sqlite3* db, const char* sql) {
-        result_ = sqlite3_prepare_v2(db, sql, -1, &s_, nullptr);
+        result_ = sqlite().prepare_v2(db, sql, -1, &s_, nullptr);
     }
     // One kept prepared by its owner: used, then reset, never finished here.
     explicit Statement(sqlite3_stmt* kept) : s_(kept), result_(SQLITE_OK), owned_(false) {}
     ~Statement() {
         if (owned_) {
-            sqlite3_finalize(s_);
+            sqlite().finalize(s_);
         }
     }
     Statement(const Statement&) = delete;
@@ -52,16 +52,16 @@ public:
 
     int prepared() const { return result_; }
     Statement& bind(int index, long long value) {
-        sqlite3_bind_int64(s_, index, value);
+        sqlite().bind_int64(s_, index, value);
         return *this;
     }
     Statement& bind(int index, double value) {
-        sqlite3_bind_double(s_, index, value);
+        sqlite().bind_double(s_, index, value);
         return *this;
     }
     Statement& bind(int index, const std::string& value) {
-        sqlite3_bind_text(s_, index, value.data(), static_cast<int>(value.size()),
-                          SQLITE_TRANSIENT);
+        sqlite().bind_text(s_, index, value.data(), static_cast<int>(value.size()),
+                           SQLITE_TRANSIENT);
         return *this;
     }
     template <typename T>
@@ -69,19 +69,19 @@ public:
         if (value) {
             return bind(index, *value);
         }
-        sqlite3_bind_null(s_, index);
+        sqlite().bind_null(s_, index);
         return *this;
     }
-    int step() { return sqlite3_step(s_); }
+    int step() { return sqlite().step(s_); }
     void reset() {
-        sqlite3_reset(s_);
-        sqlite3_clear_bindings(s_);
+        sqlite().reset(s_);
+        sqlite().clear_bindings(s_);
     }
-    long long integer(int column) const { return sqlite3_column_int64(s_, column); }
-    double real(int column) const { return sqlite3_column_double(s_, column); }
-    bool isNull(int column) const { return sqlite3_column_type(s_, column) == SQLITE_NULL; }
+    long long integer(int column) const { return sqlite().column_int64(s_, column); }
+    double real(int column) const { return sqlite().column_double(s_, column); }
+    bool isNull(int column) const { return sqlite().column_type(s_, column) == SQLITE_NULL; }
     std::string text(int column) const {
-        const auto* bytes = sqlite3_column_text(s_, column);
+        const auto* bytes = sqlite().column_text(s_, column);
         return bytes ? std::string(reinterpret_cast<const char*>(bytes)) : std::string();
     }
 
@@ -138,15 +138,27 @@ UsageTimeline::UsageTimeline(std::filesystem::path directory, Options options)
     : path_(std::move(directory) / fileName), options_(options) {}
 
 UsageTimeline::~UsageTimeline() {
-    close();
+    release();
+}
+
+void UsageTimeline::disconnect() {
+    if (library_) {
+        sqlite().finalize(insert_);
+        sqlite().close_v2(db_);  // statements still open finish it when they go
+    }
+    insert_ = nullptr;
+    db_ = nullptr;
+}
+
+void UsageTimeline::release() {
+    disconnect();
+    library_.reset();  // no statement is open between calls
 }
 
 void UsageTimeline::close() {
-    sqlite3_finalize(insert_);
-    insert_ = nullptr;
-    sqlite3_close_v2(db_);
-    db_ = nullptr;
-    lastStored_.clear();
+    // The library stays: a statement of the call that failed is still to be finished.
+    disconnect();
+    lastStored_.clear();  // a file moved aside or unusable: nothing stored is known
 }
 
 bool UsageTimeline::usable(int result) {
@@ -167,7 +179,7 @@ bool UsageTimeline::usable(int result) {
         default:
             warning_ = LocalizedMessage(
                 "timeline.unwritable",
-                {path_.string(), db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(result)});
+                {path_.string(), db_ ? sqlite().errmsg(db_) : sqlite().errstr(result)});
             close();
             return false;
     }
@@ -197,12 +209,20 @@ bool UsageTimeline::openOnce() {
             return false;
         }
     }
+    if (!library_) {
+        try {
+            library_ = std::make_unique<SqliteLibrary>();
+        } catch (const std::runtime_error& error) {
+            warning_ = LocalizedMessage("timeline.unwritable", {path_.string(), error.what()});
+            return false;
+        }
+    }
     const int flags = (options_.readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) |
                       SQLITE_OPEN_NOFOLLOW | SQLITE_OPEN_FULLMUTEX;
-    if (int opened = sqlite3_open_v2(path_.c_str(), &db_, flags, nullptr); opened != SQLITE_OK) {
+    if (int opened = sqlite().open_v2(path_.c_str(), &db_, flags, nullptr); opened != SQLITE_OK) {
         return usable(opened);
     }
-    sqlite3_busy_timeout(db_, options_.busyMilliseconds);
+    sqlite().busy_timeout(db_, options_.busyMilliseconds);
     // Not ours: another program's database, or no database at all.
     int read = SQLITE_ERROR;
     bool foreign = false;
@@ -210,7 +230,7 @@ bool UsageTimeline::openOnce() {
         Statement identity(db_,
                            "SELECT (SELECT application_id FROM pragma_application_id),"
                            " (SELECT count(*) FROM sqlite_schema)");
-        read = identity.prepared() == SQLITE_OK ? identity.step() : sqlite3_errcode(db_);
+        read = identity.prepared() == SQLITE_OK ? identity.step() : sqlite().errcode(db_);
         foreign =
             read == SQLITE_ROW && identity.integer(0) != applicationId && identity.integer(1) > 0;
     }
@@ -223,12 +243,12 @@ bool UsageTimeline::openOnce() {
     if (options_.readOnly) {
         return true;
     }
-    if (int made = sqlite3_exec(db_, schema, nullptr, nullptr, nullptr); made != SQLITE_OK) {
+    if (int made = sqlite().exec(db_, schema, nullptr, nullptr, nullptr); made != SQLITE_OK) {
         return usable(made);
     }
     if (options_.maximumPages > 0) {
         const std::string cap = "PRAGMA max_page_count=" + std::to_string(options_.maximumPages);
-        sqlite3_exec(db_, cap.c_str(), nullptr, nullptr, nullptr);
+        sqlite().exec(db_, cap.c_str(), nullptr, nullptr, nullptr);
     }
     return true;
 }
@@ -289,17 +309,17 @@ bool UsageTimeline::record(const UsageSnapshot& snapshot, Date now) {
     if (due.empty()) {
         return true;
     }
-    if (!usable(sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr))) {
+    if (!usable(sqlite().exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr))) {
         return false;
     }
     // Prepared once per connection: preparing costs more than the insert itself.
     int result = insert_
                      ? SQLITE_OK
-                     : sqlite3_prepare_v2(db_,
-                                          "INSERT OR IGNORE INTO readings (observed_at, account,"
-                                          " window, used_percent, resets_at, plan)"
-                                          " VALUES (?, ?, ?, ?, ?, ?)",
-                                          -1, &insert_, nullptr);
+                     : sqlite().prepare_v2(db_,
+                                           "INSERT OR IGNORE INTO readings (observed_at, account,"
+                                           " window, used_percent, resets_at, plan)"
+                                           " VALUES (?, ?, ?, ?, ?, ?)",
+                                           -1, &insert_, nullptr);
     Statement insert(insert_);
     for (const TimelineRow& row : due) {
         if (result != SQLITE_OK) {
@@ -311,14 +331,14 @@ bool UsageTimeline::record(const UsageSnapshot& snapshot, Date now) {
             .bind(4, row.usedPercent)
             .bind(5, unix(row.resetsAt))
             .bind(6, row.plan);
-        result = insert.step() == SQLITE_DONE ? SQLITE_OK : sqlite3_errcode(db_);
+        result = insert.step() == SQLITE_DONE ? SQLITE_OK : sqlite().errcode(db_);
         insert.reset();
     }
     if (result == SQLITE_OK) {
-        result = sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
+        result = sqlite().exec(db_, "COMMIT", nullptr, nullptr, nullptr);
     }
     if (result != SQLITE_OK) {
-        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+        sqlite().exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
         return usable(result);
     }
     for (TimelineRow& row : due) {
@@ -359,7 +379,7 @@ std::vector<TimelineRow> UsageTimeline::rows(const std::string& account,
                      " WHERE account = ?1 AND (?2 IS NULL OR window = ?2) AND observed_at >= ?3"
                      " ORDER BY observed_at, window");
     if (select.prepared() != SQLITE_OK) {
-        usable(sqlite3_errcode(db_));
+        usable(sqlite().errcode(db_));
         return found;
     }
     select.bind(1, account)
@@ -387,7 +407,7 @@ std::optional<std::string> UsageTimeline::latestAccount() {
         return std::nullopt;
     }
     Statement select(db_, "SELECT account FROM readings ORDER BY observed_at DESC LIMIT 1");
-    const int result = select.prepared() == SQLITE_OK ? select.step() : sqlite3_errcode(db_);
+    const int result = select.prepared() == SQLITE_OK ? select.step() : sqlite().errcode(db_);
     if (result == SQLITE_ROW) {
         return select.text(0);
     }
@@ -407,7 +427,7 @@ std::vector<UsagePoint> UsageTimeline::points(const std::string& account, QuotaW
                      " WHERE account = ?1 AND window = ?2 AND observed_at >= ?3"
                      " AND resets_at IS NOT NULL ORDER BY observed_at");
     if (select.prepared() != SQLITE_OK) {
-        usable(sqlite3_errcode(db_));
+        usable(sqlite().errcode(db_));
         return points;
     }
     select.bind(1, account).bind(2, static_cast<long long>(minutes(window))).bind(3, unix(since));
