@@ -439,6 +439,26 @@ TEST_F(MonitorTest, UnreadableStateFilesAreKeptAsideBeforeAFreshOneIsWritten) {
     }
 }
 
+// A timeline that is not ours is kept aside and begun again; the engine reads and says so.
+TEST_F(MonitorTest, AnUnreadableTimelineIsKeptAsideAndSaidWhileTheEngineGoesOn) {
+    fs::create_directories(data());
+    std::ofstream(data() / UsageTimeline::fileName) << std::string(4096, 'x');
+    UsageMonitor& m = make();
+    m.start();
+    loop.drain();
+    answerFetch(reading(40));
+    ASSERT_TRUE(m.snapshot());
+    const auto warnings = m.warnings();
+    ASSERT_EQ(warnings.size(), 1u);
+    EXPECT_EQ(warnings[0].key, "timeline.kept_aside");
+    UsageTimeline kept(data(), {.readOnly = true});
+    EXPECT_EQ(kept.points(UsageSnapshot::fingerprint("account"), QuotaWindow::fiveHour,
+                          clock.now_ - std::chrono::hours(1))
+                  .size(),
+              1u)
+        << "the reading is in the new one";
+}
+
 TEST_F(MonitorTest, AStateFileThatCanNeitherBeReadNorMovedIsNeverWrittenOver) {
     // Only the move aside fails; a save on its own would succeed, and must not happen.
     bool broken = true;
