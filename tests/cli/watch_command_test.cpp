@@ -175,7 +175,7 @@ TEST(WatchCommandTest, ViewsFollowTheOneEngineAndAWatchTakesOverWhenItGoes) {
     // A preference set meanwhile goes to the engine, which shows it at once and keeps it.
     EXPECT_EQ(runCLI({"config", "set", "tray.scope", "5h"}, codex),
               (test::CLIRun{0, "tray.scope=5h\n"}));
-    follower.waitForLine("5H 20%");
+    EXPECT_TRUE(follower.waitForLine("5H 20%").ends_with("\n5H 20%\n"));
     EXPECT_EQ(follower.stop(SIGTERM), 0);
     EXPECT_EQ(runCLI({"config", "get", "tray.scope"}, codex), (test::CLIRun{0, "5h\n"}));
 }

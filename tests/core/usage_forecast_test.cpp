@@ -54,7 +54,9 @@ TEST(UsageForecastTest, FromTheLastHourOfTheCurrentWindow) {
         {"a window used up ran out at its first reading at 100 %",
          series(-30, 0, [](int m) { return std::min(100.0, 110.0 + m); }),
          UsageForecast{now - minutes(10), false}},
-        {"two readings are too few", series(-20, -19, steady), std::nullopt},
+        {"two readings are too few, however far apart",
+         {{now - minutes(20), steady(-20), reset}, {now - minutes(5), steady(-5), reset}},
+         std::nullopt},
         {"readings less than ten minutes apart are too few", series(-9, 0, steady), std::nullopt},
         {"no readings", {}, std::nullopt},
     };
