@@ -7,6 +7,8 @@
 #include <quotalume/config_keys.hpp>
 #include <quotalume/preferences_store.hpp>
 
+#include <QTimer>
+
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -193,8 +195,14 @@ void EngineServer::published() {
             }
         }
     }
-    for (Client* client : gone) {
-        drop(*client);
+    if (!gone.empty()) {
+        // Later: this may run inside a request of one of them (a refresh publishes at once).
+        // The listening notifier is ours, so a server gone by then takes the call with it.
+        QTimer::singleShot(0, listening_.get(), [this, gone] {
+            for (Client* client : gone) {
+                drop(*client);
+            }
+        });
     }
 }
 
