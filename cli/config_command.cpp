@@ -10,6 +10,7 @@
 #include <quotalume/localized_message.hpp>
 #include <quotalume/preferences_store.hpp>
 #include <quotalume/settings.hpp>
+#include <quotalume/text.hpp>
 #include <quotalume/webhook_configuration_store.hpp>
 
 #include <nlohmann/json.hpp>
@@ -56,6 +57,9 @@ const char* const configHelp =
     "unknown key or a value the key does not take, when nothing is written.\n";
 
 std::optional<int> forwardToEngine(const std::string& key, const std::string& value) {
+    if (repairingUTF8(key) || repairingUTF8(value)) {
+        return std::nullopt;  // refused here, as without an engine, before anything is sent
+    }
     std::optional<EngineHolder> holder;
     try {
         holder = EngineLock::holder(WebhookConfigurationStore::defaultDirectory());

@@ -2,6 +2,7 @@
 
 #include "waybar_module.hpp"
 
+#include <quotalume/bounded_json.hpp>
 #include <quotalume/l10n.hpp>
 #include <quotalume/menu_bar_presentation.hpp>
 #include <quotalume/quota_text.hpp>
@@ -59,7 +60,7 @@ std::string text(const json& value) {
         std::fabs(value.get<double>()) < 1e15) {
         return std::to_string(static_cast<long long>(value.get<double>()));
     }
-    return value.is_null() ? "" : value.dump();
+    return value.is_null() ? "" : jsonText(value);
 }
 
 // The member `name` names in the record; null when the record does not hold it now.
@@ -199,16 +200,15 @@ std::string watchLine(const EngineReading& reading, Date now, const ViewOptions&
     const std::optional<std::string> note = remark(reading);
     switch (options.form) {
         case ViewOptions::Form::json:
-            return reading.record(now).dump();
+            return jsonText(reading.record(now));
         case ViewOptions::Form::i3blocks:
             return headline(reading, now, options);
         case ViewOptions::Form::waybar: {
             const bool custom = options.shortText || options.format;
             if (!reading.snapshot) {
-                return WaybarModule::make(
-                           custom ? headline(reading, now, options) : reading.title(),
-                           note.value_or(""), reading.error ? "error" : "normal")
-                    .dump();
+                return jsonText(
+                    WaybarModule::make(custom ? headline(reading, now, options) : reading.title(),
+                                       note.value_or(""), reading.error ? "error" : "normal"));
             }
             nlohmann::json module =
                 WaybarModule::of(*reading.snapshot, now, reading.stale, note.value_or(""));
@@ -216,7 +216,7 @@ std::string watchLine(const EngineReading& reading, Date now, const ViewOptions&
                 module["text"] =
                     WaybarModule::make(headline(reading, now, options), "", "")["text"];
             }
-            return module.dump();
+            return jsonText(module);
         }
         case ViewOptions::Form::text:
             break;

@@ -3,6 +3,7 @@
 #include "reading_view.hpp"
 #include "waybar_module.hpp"
 
+#include <quotalume/bounded_json.hpp>
 #include <quotalume/webhook_configuration_store.hpp>
 
 #include <quotalume/codex_client.hpp>
@@ -180,7 +181,7 @@ int show(const EngineReading& reading, const ViewOptions& view, const Failure* f
             if (failure != nullptr && failure->suggestions) {
                 record["error"]["suggestions"] = *failure->suggestions;
             }
-            std::cout << record.dump() << "\n";
+            std::cout << jsonText(record) << "\n";
             return reading.error ? ExitStatus::failure : success;
         }
         case ViewOptions::Form::waybar:
@@ -188,9 +189,8 @@ int show(const EngineReading& reading, const ViewOptions& view, const Failure* f
                 std::cout << watchLine(reading, now, view) << "\n";
             } else {
                 complain();
-                std::cout << WaybarModule::make(L10n::render("quota.empty"), joinedLines(problem),
-                                                "error")
-                                 .dump()
+                std::cout << jsonText(WaybarModule::make(L10n::render("quota.empty"),
+                                                         joinedLines(problem), "error"))
                           << "\n";
             }
             return success;

@@ -1,5 +1,6 @@
 #include "usage_command.hpp"
 
+#include <quotalume/bounded_json.hpp>
 #include <quotalume/date.hpp>
 #include <quotalume/usage_timeline.hpp>
 #include <quotalume/webhook_configuration_store.hpp>
@@ -133,7 +134,7 @@ int runUsage(Arguments& arguments) {
         }
     }
     if (asJSON) {
-        std::cout << list.dump() << "\n";
+        std::cout << jsonText(list) << "\n";
     }
     return success;
 }

@@ -103,7 +103,6 @@ private:
             channel_ = EngineChannel::connect(holder->socket);
         }
         if (channel_ && channel_->send(nlohmann::json{{"request", "subscribe"}}.dump())) {
-            patience_ = 250ms;
             readable_.emplace(channel_->descriptor(), QSocketNotifier::Read);
             QObject::connect(&*readable_, &QSocketNotifier::activated, [this] { received(); });
             return;
@@ -126,14 +125,17 @@ private:
         while (understood && channel_->takeLine(line)) {
             try {
                 print(EngineReading::fromMessage(parseBoundedJSON(line)));
+                patience_ = 250ms;  // an engine that serves: the next loss is retried soon
             } catch (const std::exception&) {
                 understood = false;  // not an engine we understand: start over
             }
         }
         if (!open || !understood) {
-            // Deleted later: this runs inside the notifier's own signal.
+            // Deleted later: this runs inside the notifier's own signal. An engine that hangs
+            // up at once (full, or one we cannot understand) is tried again ever more slowly.
             readable_->setEnabled(false);
-            QTimer::singleShot(0, [this] { engineGone(); });
+            retry_.start(patience_);
+            patience_ = std::min<std::chrono::milliseconds>(2 * patience_, 2s);
         }
     }
 

@@ -59,11 +59,15 @@ json windowJSON(QuotaWindow which, const RateWindow& window, Date now,
 
 json creditsJSON(const CreditsSnapshot& credits) {
     const std::optional<Decimal> balance = credits.balanceValue();
-    return {{"has_credits", credits.hasCredits},
-            {"unlimited", credits.unlimited},
-            // The canonical digits read as a JSON number keep every one of them.
-            {"balance", balance ? json::parse(balance->text()) : json(nullptr)},
-            {"text", credits.displayText()}};
+    json out = {{"has_credits", credits.hasCredits},
+                {"unlimited", credits.unlimited},
+                // The canonical digits read as a JSON number keep every one of them.
+                {"balance", balance ? json::parse(balance->text(), nullptr, false) : json(nullptr)},
+                {"text", credits.displayText()}};
+    if (out["balance"].is_discarded()) {
+        out["balance"] = nullptr;  // more digits than a JSON number holds: only the text says it
+    }
+    return out;
 }
 
 }  // namespace

@@ -95,6 +95,7 @@ UsageMonitor::UsageMonitor(MonitorPorts ports, bool demo)
       preferences_(ports.preferences),
       engine_(ports.engine),
       store_(ports.dataDirectory, ports.fileOperations),
+      dataDirectory_(ports.dataDirectory),
       webhookStore_(ports.dataDirectory, ports.fileOperations),
       observers_(std::make_unique<Observers>()),
       notifier_(ports.notifications, [this] { publish(); }),
@@ -109,9 +110,6 @@ UsageMonitor::UsageMonitor(MonitorPorts ports, bool demo)
         return;
     }
     settings_ = Settings::load(preferences_);
-    // Waited for only briefly: a user's sqlite3 session must not hold up the engine.
-    timeline_ = std::make_unique<UsageTimeline>(ports.dataDirectory,
-                                                UsageTimeline::Options{.busyMilliseconds = 20});
     if (auto unreadable = preferences_.unreadableFile()) {
         preferencesWarning_ =
             LocalizedMessage("error.preferences_unreadable", {unreadable->string()});
@@ -122,6 +120,14 @@ UsageMonitor::UsageMonitor(MonitorPorts ports, bool demo)
         state_ = std::move(loaded.state);
         persistenceWarning_ = std::move(loaded.warning);
     }
+    openTimeline();
+}
+
+void UsageMonitor::openTimeline() {
+    // Written only by the engine; a view reads it and never moves it. Waited for only
+    // briefly: a user's sqlite3 session must not hold up the engine.
+    timeline_ = std::make_unique<UsageTimeline>(
+        dataDirectory_, UsageTimeline::Options{.busyMilliseconds = 20, .readOnly = !engineHeld_});
 }
 
 UsageMonitor::~UsageMonitor() {
@@ -262,6 +268,9 @@ void UsageMonitor::takeOver() {
     // What an earlier holder left is ours now: its unfinished saves go, its history is read
     // afresh (it may have changed while we only watched).
     store_.removeLeftovers();
+    if (timeline_) {
+        openTimeline();  // the view's read-only one becomes the engine's
+    }
     LoadedState loaded = store_.load();
     state_ = std::move(loaded.state);
     persistenceWarning_ = std::move(loaded.warning);

@@ -148,6 +148,7 @@ private:
     void persist();
     void persistReading(bool recorded);
     void keepReading();
+    void openTimeline();
     void armDelivery();
     void armStaleness();
     bool claimEngine();
@@ -180,6 +181,7 @@ private:
     PreferencesStore& preferences_;
     EngineGuard& engine_;
     StateStore store_;
+    std::filesystem::path dataDirectory_;
     WebhookConfigurationStore webhookStore_;
     std::unique_ptr<Observers> observers_;
     LocalNotifier notifier_;

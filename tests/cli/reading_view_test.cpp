@@ -84,6 +84,20 @@ TEST(ReadingViewTest, EveryFormMatchesItsGoldenFile) {
     EXPECT_EQ(printed, std::string(std::istreambuf_iterator<char>(stored), {}));
 }
 
+// A path of another encoding in a message, or more digits than a JSON number holds, from
+// outside: the record still prints.
+TEST(ReadingViewTest, TextThatIsNotUTF8AndAHugeBalanceStillPrint) {
+    test::InterfaceLanguage english;
+    EngineReading odd = reading(12);
+    odd.error = LocalizedMessage("error.preferences_unreadable", {"/home/\xe9t\xe9/defaults.json"});
+    odd.snapshot->buckets[0].credits->balance = std::string(400, '9');
+    Arguments arguments({"--json"});
+    const json record = json::parse(watchLine(odd, now, ViewOptions::read(arguments)));
+    EXPECT_EQ(record["credits"]["balance"], nullptr);
+    EXPECT_EQ(record["credits"]["text"].get<std::string>().size() >= 400, true);
+    EXPECT_NE(record["error"]["message"].get<std::string>().find("\uFFFD"), std::string::npos);
+}
+
 TEST(ReadingViewTest, OptionsThatCannotBeHonouredAreUsageErrors) {
     const struct {
         const char* name;

@@ -132,11 +132,11 @@ bool EngineServer::handle(Client& client, const std::string& line) {
     const bool ready = (monitor_.snapshot() || monitor_.lastError()) && !monitor_.isRefreshing();
     if (name == "subscribe") {
         client.subscribed = true;
-        return send(client, EngineReading::of(monitor_).message(monitor_.now()).dump());
+        return send(client, jsonText(EngineReading::of(monitor_).message(monitor_.now())));
     }
     if (name == "reading") {
         if (ready || monitor_.demo()) {
-            return send(client, EngineReading::of(monitor_).message(monitor_.now()).dump());
+            return send(client, jsonText(EngineReading::of(monitor_).message(monitor_.now())));
         }
         client.awaiting = true;  // the first reading is on its way
         return true;
@@ -144,7 +144,7 @@ bool EngineServer::handle(Client& client, const std::string& line) {
     if (name == "refresh") {
         monitor_.refresh();
         if (!monitor_.isRefreshing()) {
-            return send(client, EngineReading::of(monitor_).message(monitor_.now()).dump());
+            return send(client, jsonText(EngineReading::of(monitor_).message(monitor_.now())));
         }
         client.awaiting = true;
         return true;
@@ -173,33 +173,39 @@ std::string EngineServer::configure(const std::string& key, const std::string& v
     if (answer["ok"] == true) {
         monitor_.reloadPreferences();
     }
-    return answer.dump();
+    return jsonText(answer);
 }
 
 void EngineServer::published() {
     if (clients_.empty()) {
-        return;  // at rest, with nobody following, this costs nothing
+        latest_.clear();  // the next subscriber starts afresh
+        return;           // at rest, with nobody following, this costs nothing
     }
     const EngineReading reading = EngineReading::of(monitor_);
-    const std::string message = reading.message(monitor_.now()).dump();
+    const std::string message = jsonText(reading.message(monitor_.now()));
     const bool ready = (reading.snapshot || reading.error) && !reading.refreshing;
     const bool changed = message != latest_;
     latest_ = message;
-    std::vector<Client*> gone;
+    bool doomed = false;
     for (const auto& client : clients_) {
         const bool owed = client->awaiting && ready;
-        if ((client->subscribed && changed) || owed) {
+        if (!client->doomed && ((client->subscribed && changed) || owed)) {
             client->awaiting = client->awaiting && !owed;
-            if (!send(*client, message)) {
-                gone.push_back(client.get());
-            }
+            client->doomed = !send(*client, message);
+            doomed = doomed || client->doomed;
         }
     }
-    if (!gone.empty()) {
+    if (doomed) {
         // Later: this may run inside a request of one of them (a refresh publishes at once).
         // The listening notifier is ours, so a server gone by then takes the call with it.
-        QTimer::singleShot(0, listening_.get(), [this, gone] {
-            for (Client* client : gone) {
+        QTimer::singleShot(0, listening_.get(), [this] {
+            std::vector<const Client*> gone;
+            for (const auto& client : clients_) {
+                if (client->doomed) {
+                    gone.push_back(client.get());
+                }
+            }
+            for (const Client* client : gone) {
                 drop(*client);
             }
         });

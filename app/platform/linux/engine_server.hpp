@@ -41,6 +41,7 @@ private:
         std::unique_ptr<QSocketNotifier> writable;
         bool subscribed = false;
         bool awaiting = false;  // a reading is owed once one is there and no refresh runs
+        bool doomed = false;    // fell behind: dropped once the request in hand is done
         std::chrono::steady_clock::time_point second;
         int requests = 0;
     };

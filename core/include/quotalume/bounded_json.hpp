@@ -3,6 +3,7 @@
 #include <nlohmann/json.hpp>
 
 #include <cstddef>
+#include <string>
 #include <string_view>
 
 namespace quotalume {
@@ -19,5 +20,11 @@ inline constexpr std::size_t maximumJSONValues = 100'000;
 // deeper than `maximumDepth` or holds more than maximumJSONValues values. Never throws a parse
 // error.
 nlohmann::json parseBoundedJSON(std::string_view text, std::size_t maximumDepth = maximumJSONDepth);
+
+// The compact text of `value`. Strings that are not UTF-8 (a path in another encoding, in a
+// message) are written with replacement characters rather than thrown on.
+inline std::string jsonText(const nlohmann::json& value) {
+    return value.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
 
 }  // namespace quotalume

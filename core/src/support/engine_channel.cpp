@@ -110,9 +110,17 @@ std::optional<EngineChannel> EngineChannel::connect(const std::filesystem::path&
     }
     EngineChannel channel(fd);
     int result;
-    do {
+    // A full queue of connections (EAGAIN on a Unix socket) is an engine that is there: wait a
+    // little for room rather than take it for none.
+    for (int attempt = 0;; ++attempt) {
         result = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
-    } while (result != 0 && errno == EINTR);
+        if (result == 0 || (errno != EINTR && (errno != EAGAIN || attempt == 50))) {
+            break;
+        }
+        if (errno == EAGAIN) {
+            ::usleep(20'000);
+        }
+    }
     if (result != 0 && errno == EINPROGRESS) {
         pollfd ready{fd, POLLOUT, 0};
         int error = 0;

@@ -12,9 +12,16 @@ namespace {
 std::mutex mutex;
 int holds = 0;
 void* library = nullptr;
+bool ours = false;  // loaded by us, not already there for someone else
 SqliteApi api{};
 
 void load() {
+    if (void* present = ::dlopen("libsqlite3.so.0", RTLD_NOW | RTLD_NOLOAD)) {
+        ::dlclose(present);
+        ours = false;
+    } else {
+        ours = true;
+    }
     library = ::dlopen("libsqlite3.so.0", RTLD_NOW | RTLD_LOCAL);
     if (library == nullptr) {
         throw std::runtime_error(std::string("libsqlite3 could not be loaded: ") + ::dlerror());
@@ -64,7 +71,10 @@ SqliteLibrary::SqliteLibrary() {
 SqliteLibrary::~SqliteLibrary() {
     std::lock_guard lock(mutex);
     if (--holds == 0) {
-        api.shutdown();
+        // Shut down only what nobody else in the process uses.
+        if (ours) {
+            api.shutdown();
+        }
         ::dlclose(library);
         library = nullptr;
     }

@@ -195,6 +195,9 @@ bool UsageTimeline::open() {
 }
 
 bool UsageTimeline::openOnce() {
+    if (options_.readOnly && !std::filesystem::exists(path_)) {
+        return false;  // nothing kept yet: nothing to read, and nothing wrong
+    }
     if (!options_.readOnly) {
         try {
             createPrivateDirectories(path_.parent_path());
