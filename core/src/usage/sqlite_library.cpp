@@ -38,6 +38,7 @@ void load() {
     find(api.open_v2, "sqlite3_open_v2");
     find(api.close_v2, "sqlite3_close_v2");
     find(api.busy_timeout, "sqlite3_busy_timeout");
+    find(api.db_config, "sqlite3_db_config");
     find(api.exec, "sqlite3_exec");
     find(api.errcode, "sqlite3_errcode");
     find(api.errmsg, "sqlite3_errmsg");

@@ -9,6 +9,7 @@ struct SqliteApi {
     decltype(&::sqlite3_open_v2) open_v2;
     decltype(&::sqlite3_close_v2) close_v2;
     decltype(&::sqlite3_busy_timeout) busy_timeout;
+    decltype(&::sqlite3_db_config) db_config;
     decltype(&::sqlite3_exec) exec;
     decltype(&::sqlite3_errcode) errcode;
     decltype(&::sqlite3_errmsg) errmsg;

@@ -226,6 +226,9 @@ bool UsageTimeline::openOnce() {
         return usable(opened);
     }
     sqlite().busy_timeout(db_, options_.busyMilliseconds);
+    // Closed after every reading: a checkpoint each time would write and sync the file for
+    // nothing. SQLite checkpoints as the log grows, and the next open reads the log.
+    sqlite().db_config(db_, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
     // Not ours: another program's database, or no database at all.
     int read = SQLITE_ERROR;
     bool foreign = false;
