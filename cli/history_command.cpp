@@ -37,18 +37,12 @@ namespace {
 
 using nlohmann::json;
 
-json messageJSON(const LocalizedMessage& message) {
-    json out = message;
-    out["message"] = message.localized();
-    return out;
-}
-
 json recordJSON(const EventRecord& record) {
     return {{"id", record.id()},
             {"title", record.event.title()},
             {"observedAt", iso8601(record.event.observedAt)},
-            {"localStatus", messageJSON(record.localStatus)},
-            {"webhookStatus", messageJSON(record.webhookStatus)}};
+            {"localStatus", localizedJSON(record.localStatus)},
+            {"webhookStatus", localizedJSON(record.webhookStatus)}};
 }
 
 std::string recordLine(const EventRecord& record) {
@@ -78,8 +72,8 @@ int runHistory(Arguments& arguments) {
     }
     if (failure) {
         if (asJSON) {
-            std::cout << json{{"error", messageJSON(*failure)}}.dump(-1, ' ', false,
-                                                                     json::error_handler_t::replace)
+            std::cout << json{{"error", localizedJSON(*failure)}}.dump(
+                             -1, ' ', false, json::error_handler_t::replace)
                       << "\n";
         } else {
             std::cerr << "quotalume-cli: " << failure->localized() << "\n";

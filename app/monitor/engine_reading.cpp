@@ -18,12 +18,6 @@ namespace {
 
 using nlohmann::json;
 
-json messageJSON(const LocalizedMessage& message) {
-    json out = message;
-    out["message"] = message.localized();
-    return out;
-}
-
 json windowJSON(QuotaWindow which, const RateWindow& window, Date now,
                 const std::optional<UsageForecast>& forecast) {
     const std::optional<Date> reset = window.resetDate();
@@ -135,7 +129,7 @@ json EngineReading::record(Date now) const {
             {"stale", stale},
             {"windows", std::move(windows)},
             {"credits", bucket && bucket->credits ? creditsJSON(*bucket->credits) : json(nullptr)},
-            {"error", error ? messageJSON(*error) : json(nullptr)}};
+            {"error", error ? localizedJSON(*error) : json(nullptr)}};
 }
 
 json EngineReading::message(Date now) const {

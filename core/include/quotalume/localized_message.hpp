@@ -38,5 +38,8 @@ struct LocalizedMessage {
 // {"key": …, "arguments": […]}; reading also takes the bare string older versions stored.
 void to_json(nlohmann::json& json, const LocalizedMessage& message);
 void from_json(const nlohmann::json& json, LocalizedMessage& message);
+// {"key", "arguments", "message"}: what scripts read, the message rendered in the interface
+// language of the moment.
+nlohmann::json localizedJSON(const LocalizedMessage& message);
 
 }  // namespace quotalume

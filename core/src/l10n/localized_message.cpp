@@ -62,6 +62,12 @@ void to_json(nlohmann::json& json, const LocalizedMessage& message) {
     json = {{"key", message.key}, {"arguments", message.arguments}};
 }
 
+nlohmann::json localizedJSON(const LocalizedMessage& message) {
+    nlohmann::json out = message;
+    out["message"] = message.localized();
+    return out;
+}
+
 void from_json(const nlohmann::json& json, LocalizedMessage& message) {
     using Kind = JSONDecodingError::Kind;
     if (json.is_string()) {
