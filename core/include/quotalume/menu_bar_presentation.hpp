@@ -22,9 +22,10 @@ struct MenuBarPresentation {
 
     static std::vector<Item> items(const std::optional<RateBucket>& bucket, MenuBarScope scope);
     static std::vector<QuotaWindow> visibleWindows(const std::optional<RateBucket>& bucket);
-    // "5H 80% · 7D 40%", prefixed "! " when stale, or the "quota.empty" text.
+    // "5H 80% · 7D 40%", prefixed "! " when stale and "⊘ " when Codex takes no usage now
+    // (whatever the figures say), or the "quota.empty" text.
     static std::string title(const std::optional<RateBucket>& bucket, bool stale,
-                             MenuBarScope scope);
+                             MenuBarScope scope, bool blocked = false);
 
     // What the tray's square shows of the items: every window as a bar or a ring, and the
     // figures the style writes where they stay legible at 22 px (digits at least 7 px tall):

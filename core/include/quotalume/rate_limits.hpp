@@ -49,6 +49,42 @@ struct CreditsSnapshot {
     friend bool operator==(const CreditsSnapshot&, const CreditsSnapshot&) = default;
 };
 
+// A spend-control limit a workspace set for this member: amounts as Codex writes them.
+struct SpendControlLimit {
+    std::optional<std::string> limit;
+    std::optional<std::string> used;
+    std::optional<double> remainingPercent;
+    std::optional<double> resetsAt;  // Unix seconds
+
+    std::optional<Date> resetDate() const;
+    friend bool operator==(const SpendControlLimit&, const SpendControlLimit&) = default;
+};
+
+// One banked reset the account may spend; `status` is Codex's word ("available", …), any
+// other text read as "unknown".
+struct ResetCredit {
+    std::string id;
+    std::string status = "unknown";
+    std::optional<double> expiresAt;  // Unix seconds; never when absent
+    std::optional<std::string> title;
+
+    std::optional<Date> expiryDate() const;
+    friend bool operator==(const ResetCredit&, const ResetCredit&) = default;
+};
+
+struct ResetCreditsSummary {
+    static constexpr std::size_t maximumCredits = 64;  // more are not read
+
+    std::int64_t availableCount = 0;
+    std::vector<ResetCredit> credits;
+
+    // The available credit that expires first, if any expires.
+    std::optional<ResetCredit> nextExpiring() const;
+    friend bool operator==(const ResetCreditsSummary&, const ResetCreditsSummary&) = default;
+};
+
+// The members below Codex added beside the percentages are read leniently: an unknown word
+// reads as "unknown", a member of another type as absent, and the rest of the answer stands.
 struct RateBucket {
     std::optional<std::string> limitId;
     std::optional<std::string> limitName;
@@ -56,6 +92,9 @@ struct RateBucket {
     std::optional<RateWindow> secondary;
     std::optional<std::string> planType;
     std::optional<CreditsSnapshot> credits;
+    std::optional<std::string> rateLimitReachedType;  // a known word, or "unknown"
+    std::optional<bool> spendControlReached;
+    std::optional<SpendControlLimit> individualLimit;
 
     // limitId, "codex" when absent.
     std::string id() const;
@@ -70,6 +109,8 @@ struct RateLimitsResponse {
     std::optional<RateBucket> rateLimits;
     std::optional<std::map<std::string, RateBucket>> rateLimitsByLimitId;
     std::optional<std::string> accountId;
+    std::optional<bool> ordinaryUsageAllowed;  // absent: unknown, never "allowed"
+    std::optional<ResetCreditsSummary> rateLimitResetCredits;
 
     // Only the Codex bucket, or nothing.
     std::vector<RateBucket> buckets() const;
@@ -81,6 +122,10 @@ void to_json(nlohmann::json& json, const RateWindow& window);
 void from_json(const nlohmann::json& json, RateWindow& window);
 void to_json(nlohmann::json& json, const CreditsSnapshot& credits);
 void from_json(const nlohmann::json& json, CreditsSnapshot& credits);
+void to_json(nlohmann::json& json, const SpendControlLimit& limit);
+void to_json(nlohmann::json& json, const ResetCreditsSummary& summary);
+// Lenient: nothing for a value that is not a summary.
+std::optional<ResetCreditsSummary> resetCreditsFromJSON(const nlohmann::json& json);
 void to_json(nlohmann::json& json, const RateBucket& bucket);
 void from_json(const nlohmann::json& json, RateBucket& bucket);
 void to_json(nlohmann::json& json, const RateLimitsResponse& response);

@@ -20,6 +20,10 @@ struct UsageSnapshot {
     // The same account as earlier versions named it (from the Codex home as spelled, not
     // resolved), when that differs; read once to carry a stored history over, never stored.
     std::optional<std::string> legacyFingerprint;
+    // Whether Codex lets the account use its included usage now; absent when it did not say.
+    // Only this tells that a blocked account may work again, never the percentages.
+    std::optional<bool> ordinaryUsageAllowed;
+    std::optional<ResetCreditsSummary> resetCredits;  // banked resets
 
     // SHA-256 of the UTF-8 bytes, as 64 lower-case hexadecimal digits.
     static std::string fingerprint(std::string_view text);
@@ -28,7 +32,7 @@ struct UsageSnapshot {
     UsageSnapshot codexOnly() const;
 
     nlohmann::json toJSON(DateCoding dates) const;
-    // All three members are required; throws JSONDecodingError.
+    // The first three members are required; throws JSONDecodingError.
     static UsageSnapshot fromJSON(const nlohmann::json& json, DateCoding dates);
 
     friend bool operator==(const UsageSnapshot&, const UsageSnapshot&) = default;

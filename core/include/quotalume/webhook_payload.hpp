@@ -1,6 +1,7 @@
 #pragma once
 
 #include <quotalume/date.hpp>
+#include <quotalume/limit_warning.hpp>
 #include <quotalume/reset_event.hpp>
 #include <quotalume/webhook_configuration.hpp>
 
@@ -37,10 +38,23 @@ struct WebhookPayload {
     std::string encoded() const;
 };
 
+// What a `json` receiver gets for one warning: "codex.limit.warning", the members that apply to
+// it, and the headline, detail and window's name as `message`. Written as a reset's payload.
+struct WarningPayload {
+    static constexpr const char* event = "codex.limit.warning";
+    LimitWarning warning;
+    std::string message;
+
+    explicit WarningPayload(LimitWarning warning);
+    std::string encoded() const;
+};
+
 // The request body for the configuration's format. Feishu bodies carry "timestamp" (whole
 // seconds of `now`, as a string) and "sign" when the signing secret is set; no other format
 // puts credentials in the body. Every format but `json` escapes "/" as "\/".
 std::string webhookBody(const WebhookPayload& payload, const WebhookConfiguration& configuration,
+                        Date now);
+std::string webhookBody(const WarningPayload& payload, const WebhookConfiguration& configuration,
                         Date now);
 
 }  // namespace quotalume

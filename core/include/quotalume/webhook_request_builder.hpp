@@ -1,7 +1,7 @@
 #pragma once
 
+#include <quotalume/announcement.hpp>
 #include <quotalume/date.hpp>
-#include <quotalume/reset_event.hpp>
 #include <quotalume/webhook_configuration.hpp>
 
 #include <chrono>
@@ -30,8 +30,8 @@ struct WebhookRequestBuilder {
     // `json` with a signing secret X-Quotalume-Timestamp and X-Quotalume-Signature
     // ("sha256=" + hex HMAC-SHA256 of "<timestamp>.<body>"). `now` dates both signatures.
     // Throws what validatedURL throws, and the body writer's std::system_error.
-    static WebhookRequest build(const ResetEvent& event, const WebhookConfiguration& configuration,
-                                bool isTest, Date now);
+    static WebhookRequest build(const Announcement& announcement,
+                                const WebhookConfiguration& configuration, bool isTest, Date now);
 };
 
 }  // namespace quotalume

@@ -1,7 +1,7 @@
 #pragma once
 
+#include <quotalume/announcement.hpp>
 #include <quotalume/date.hpp>
-#include <quotalume/reset_event.hpp>
 #include <quotalume/webhook_configuration.hpp>
 #include <quotalume/webhook_transport.hpp>
 
@@ -10,7 +10,8 @@
 
 namespace quotalume {
 
-// Sends one reset to the receiver once and judges the answer. Keeps nothing between sends.
+// Sends one reset or warning to the receiver once and judges the answer. Keeps nothing between
+// sends.
 class WebhookSender {
 public:
     using Clock = std::function<Date()>;
@@ -26,7 +27,7 @@ public:
     //   "error.webhook_http" {status}  status outside 200–299   retryable for 429 and ≥ 500
     //   "error.bot_response"     feishu/wecom: no integral result code          final
     //   "error.bot_rejected" {code}    feishu/wecom: result code other than 0   final
-    void send(const ResetEvent& event, const WebhookConfiguration& configuration,
+    void send(const Announcement& announcement, const WebhookConfiguration& configuration,
               bool isTest) const;
 
     // The judging part of `send`, for callers that carry the request out themselves.

@@ -40,12 +40,12 @@ std::vector<QuotaWindow> MenuBarPresentation::visibleWindows(
 }
 
 std::string MenuBarPresentation::title(const std::optional<RateBucket>& bucket, bool stale,
-                                       MenuBarScope scope) {
+                                       MenuBarScope scope, bool blocked) {
     auto shown = items(bucket, scope);
     if (shown.empty()) {
         return L10n::render("quota.empty");
     }
-    std::string text = stale ? "! " : "";
+    std::string text = std::string(stale ? "! " : "") + (blocked ? "\u2298 " : "");
     for (std::size_t i = 0; i < shown.size(); ++i) {
         text += (i > 0 ? " \u00b7 " : "") + shown[i].text();
     }

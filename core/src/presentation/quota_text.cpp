@@ -1,6 +1,7 @@
 #include <quotalume/quota_text.hpp>
 
 #include <quotalume/l10n.hpp>
+#include <quotalume/limit_state.hpp>
 
 #include <unicode/numberformatter.h>
 
@@ -32,10 +33,7 @@ std::string forecastText(const UsageForecast& forecast, Date resetsAt, Date now)
     if (!forecast.runsOutAt) {
         return L10n::render("forecast.lasts");
     }
-    const bool later = *forecast.runsOutAt - now >= std::chrono::hours(12);
-    const std::string at =
-        L10n::date(*forecast.runsOutAt, later ? DateStyle::shortStyle : DateStyle::none,
-                   DateStyle::shortStyle);
+    const std::string at = momentText(*forecast.runsOutAt, now);
     const auto m = std::max<long long>(
         0,
         std::chrono::duration_cast<std::chrono::minutes>(resetsAt - *forecast.runsOutAt).count());

@@ -3,6 +3,7 @@
 #include <quotalume/app_language.hpp>
 #include <quotalume/codex_locator.hpp>
 #include <quotalume/l10n.hpp>
+#include <quotalume/limit_warning.hpp>
 #include <quotalume/menu_bar_style.hpp>
 #include <quotalume/quotalume_error.hpp>
 #include <quotalume/refresh_schedule.hpp>
@@ -20,10 +21,10 @@
 namespace quotalume {
 namespace {
 
-constexpr std::array<std::string_view, 9> keys = {
+constexpr std::array<std::string_view, 12> keys = {
     "codex.path",          "codex.home",      "refresh.interval", "notifications.enabled",
-    "notifications.sound", "webhook.enabled", "language",         "tray.style",
-    "tray.scope",
+    "notifications.sound", "webhook.enabled", "webhook.warnings", "warnings.levels",
+    "warnings.forecast",   "language",        "tray.style",       "tray.scope",
 };
 
 [[noreturn]] void refuse(std::string_view key, std::string_view accepted) {
@@ -64,6 +65,14 @@ std::optional<bool> parseFlag(std::string_view text) {
         return false;
     }
     return std::nullopt;
+}
+
+bool requiredFlag(std::string_view key, std::string_view value) {
+    auto flag = parseFlag(value);
+    if (!flag) {
+        refuse(key, "true or false (also on/off, yes/no, 1/0)");
+    }
+    return *flag;
 }
 
 // Whole seconds for what the settings window stores; anything else stored (by hand, or by a
@@ -117,13 +126,9 @@ void setSettings(PreferencesStore& store, std::string_view key, std::string_view
                               reason);
         }
     } else {
-        auto flag = parseFlag(value);
-        if (!flag) {
-            refuse(key, "true or false (also on/off, yes/no, 1/0)");
-        }
         (key == "notifications.enabled" ? next.notificationsEnabled
          : key == "notifications.sound" ? next.notificationSound
-                                        : next.webhookEnabled) = *flag;
+                                        : next.webhookEnabled) = requiredFlag(key, value);
     }
     next.save(store);
 }
@@ -159,6 +164,16 @@ std::string configValue(const PreferencesStore& store, std::string_view key) {
     if (key == "webhook.enabled") {
         return flagText(settings.webhookEnabled);
     }
+    const WarningPreferences warnings = WarningPreferences::load(store);
+    if (key == "warnings.levels") {
+        return warnings.levels.empty() ? "none" : warnings.levelsText();
+    }
+    if (key == "warnings.forecast") {
+        return flagText(warnings.forecast);
+    }
+    if (key == "webhook.warnings") {
+        return flagText(warnings.webhook);
+    }
     if (key == "language") {
         auto stored = store.string(std::string(L10n::preferenceKey));
         return std::string(
@@ -178,6 +193,22 @@ void setConfig(PreferencesStore& store, std::string_view key, std::string_view v
             refuse(key, oneOf(allAppLanguages) + " (locale names such as de_DE.UTF-8 work too)");
         }
         store.setString(std::string(L10n::preferenceKey), std::string(rawValue(*language)));
+    } else if (key == "warnings.levels" || key == "warnings.forecast" ||
+               key == "webhook.warnings") {
+        WarningPreferences warnings = WarningPreferences::load(store);
+        if (key == "warnings.levels") {
+            auto levels = WarningPreferences::parseLevels(value);
+            if (!levels) {
+                refuse(key,
+                       "levels of what is left, separated by commas, from 50, 25, 10 and 5 "
+                       "(none for no level)");
+            }
+            warnings.levels = std::move(*levels);
+        } else {
+            (key == "warnings.forecast" ? warnings.forecast : warnings.webhook) =
+                requiredFlag(key, value);
+        }
+        warnings.save(store);
     } else if (key == "tray.style") {
         auto style = menuBarStyleFromRaw(asciiLowercased(value));
         if (!style) {

@@ -5,11 +5,102 @@
 #include "../support/json_coding.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <string_view>
 
 namespace quotalume {
 
 using namespace coding;
+
+namespace {
+
+// Codex's words for these members; any other reads as "unknown".
+constexpr std::array<std::string_view, 5> reachedTypes = {
+    "rate_limit_reached",
+    "workspace_owner_credits_depleted",
+    "workspace_member_credits_depleted",
+    "workspace_owner_usage_limit_reached",
+    "workspace_member_usage_limit_reached",
+};
+constexpr std::array<std::string_view, 3> creditStatuses = {"available", "redeeming", "redeemed"};
+
+// Longer texts than a title or an amount ever is are not taken in.
+constexpr std::size_t longestText = 256;
+
+std::optional<std::string> lenientString(const json& in, const char* key) {
+    auto found = in.find(key);
+    if (found == in.end() || !found->is_string() ||
+        found->get_ref<const std::string&>().size() > longestText) {
+        return std::nullopt;
+    }
+    return found->get<std::string>();
+}
+
+std::optional<bool> lenientBool(const json& in, const char* key) {
+    auto found = in.find(key);
+    return found != in.end() && found->is_boolean() ? std::optional(found->get<bool>())
+                                                    : std::nullopt;
+}
+
+std::optional<double> lenientNumber(const json& in, const char* key) {
+    auto found = in.find(key);
+    if (found == in.end() || !found->is_number() || !std::isfinite(found->get<double>())) {
+        return std::nullopt;
+    }
+    return found->get<double>();
+}
+
+template <std::size_t count>
+std::optional<std::string> lenientWord(const json& in, const char* key,
+                                       const std::array<std::string_view, count>& known) {
+    auto found = in.find(key);
+    if (found == in.end() || !found->is_string()) {
+        return std::nullopt;
+    }
+    const auto& word = found->get_ref<const std::string&>();
+    return std::find(known.begin(), known.end(), word) != known.end() ? word : "unknown";
+}
+
+// Only for a finite time above 0 and before 2200 (milliseconds are no date).
+std::optional<Date> dateFromUnix(const std::optional<double>& unixSeconds) {
+    if (!unixSeconds || !std::isfinite(*unixSeconds) || !(*unixSeconds > 0) ||
+        *unixSeconds > latestUnixSeconds) {
+        return std::nullopt;
+    }
+    return dateFromUnixSeconds(*unixSeconds);
+}
+
+std::optional<SpendControlLimit> spendControlLimit(const json& in) {
+    auto found = in.find("individualLimit");
+    if (found == in.end() || !found->is_object()) {
+        return std::nullopt;
+    }
+    return SpendControlLimit{lenientString(*found, "limit"), lenientString(*found, "used"),
+                             lenientNumber(*found, "remainingPercent"),
+                             lenientNumber(*found, "resetsAt")};
+}
+
+}  // namespace
+
+std::optional<Date> SpendControlLimit::resetDate() const {
+    return dateFromUnix(resetsAt);
+}
+
+std::optional<Date> ResetCredit::expiryDate() const {
+    return dateFromUnix(expiresAt);
+}
+
+std::optional<ResetCredit> ResetCreditsSummary::nextExpiring() const {
+    std::optional<ResetCredit> first;
+    for (const ResetCredit& credit : credits) {
+        const std::optional<Date> expiry = credit.expiryDate();
+        if (credit.status == "available" && expiry && (!first || *expiry < *first->expiryDate())) {
+            first = credit;
+        }
+    }
+    return first;
+}
 
 std::optional<double> RateWindow::validUsedPercent() const {
     if (!usedPercent || !std::isfinite(*usedPercent)) {
@@ -24,11 +115,7 @@ std::optional<double> RateWindow::remainingPercent() const {
 }
 
 std::optional<Date> RateWindow::resetDate() const {
-    if (!resetsAt || !std::isfinite(*resetsAt) || !(*resetsAt > 0) ||
-        *resetsAt > latestUnixSeconds) {
-        return std::nullopt;
-    }
-    return dateFromUnixSeconds(*resetsAt);
+    return dateFromUnix(resetsAt);
 }
 
 std::string RateWindow::percentageText() const {
@@ -124,6 +211,53 @@ void to_json(json& out, const RateBucket& bucket) {
     put(out, "secondary", bucket.secondary);
     put(out, "planType", bucket.planType);
     put(out, "credits", bucket.credits);
+    put(out, "rateLimitReachedType", bucket.rateLimitReachedType);
+    put(out, "spendControlReached", bucket.spendControlReached);
+    put(out, "individualLimit", bucket.individualLimit);
+}
+
+void to_json(json& out, const SpendControlLimit& limit) {
+    out = json::object();
+    put(out, "limit", limit.limit);
+    put(out, "used", limit.used);
+    put(out, "remainingPercent", limit.remainingPercent);
+    put(out, "resetsAt", limit.resetsAt);
+}
+
+void to_json(json& out, const ResetCreditsSummary& summary) {
+    json credits = json::array();
+    for (const ResetCredit& credit : summary.credits) {
+        json item = {{"id", credit.id}, {"status", credit.status}};
+        put(item, "expiresAt", credit.expiresAt);
+        put(item, "title", credit.title);
+        credits.push_back(std::move(item));
+    }
+    out = {{"availableCount", summary.availableCount}, {"credits", std::move(credits)}};
+}
+
+std::optional<ResetCreditsSummary> resetCreditsFromJSON(const json& in) {
+    auto count = in.is_object() ? in.find("availableCount") : in.end();
+    if (count == in.end() || !count->is_number()) {
+        return std::nullopt;
+    }
+    const std::optional<std::int64_t> available = integral(*count);
+    ResetCreditsSummary summary{std::max<std::int64_t>(0, available.value_or(0)), {}};
+    if (auto list = in.find("credits"); list != in.end() && list->is_array()) {
+        for (const json& item : *list) {
+            if (summary.credits.size() == ResetCreditsSummary::maximumCredits) {
+                break;
+            }
+            std::optional<std::string> id =
+                item.is_object() ? lenientString(item, "id") : std::nullopt;
+            if (!id) {
+                continue;  // a credit without its id cannot be told apart from another
+            }
+            summary.credits.push_back(
+                {*id, lenientWord(item, "status", creditStatuses).value_or("unknown"),
+                 lenientNumber(item, "expiresAt"), lenientString(item, "title")});
+        }
+    }
+    return summary;
 }
 
 void from_json(const json& in, RateBucket& bucket) {
@@ -133,7 +267,10 @@ void from_json(const json& in, RateBucket& bucket) {
                         optionalRecord<RateWindow>(in, "primary"),
                         optionalRecord<RateWindow>(in, "secondary"),
                         optionalString(in, "planType"),
-                        optionalRecord<CreditsSnapshot>(in, "credits")};
+                        optionalRecord<CreditsSnapshot>(in, "credits"),
+                        lenientWord(in, "rateLimitReachedType", reachedTypes),
+                        lenientBool(in, "spendControlReached"),
+                        spendControlLimit(in)};
 }
 
 void to_json(json& out, const RateLimitsResponse& response) {
@@ -147,12 +284,18 @@ void to_json(json& out, const RateLimitsResponse& response) {
         out["rateLimitsByLimitId"] = std::move(map);
     }
     put(out, "accountId", response.accountId);
+    put(out, "ordinaryUsageAllowed", response.ordinaryUsageAllowed);
+    put(out, "rateLimitResetCredits", response.rateLimitResetCredits);
 }
 
 void from_json(const json& in, RateLimitsResponse& response) {
     object(in, "rate limits");
     response = RateLimitsResponse{optionalRecord<RateBucket>(in, "rateLimits"), std::nullopt,
-                                  optionalString(in, "accountId")};
+                                  optionalString(in, "accountId"),
+                                  lenientBool(in, "ordinaryUsageAllowed"), std::nullopt};
+    if (auto credits = in.find("rateLimitResetCredits"); credits != in.end()) {
+        response.rateLimitResetCredits = resetCreditsFromJSON(*credits);
+    }
     if (const json* map = member(in, "rateLimitsByLimitId")) {
         object(*map, "rateLimitsByLimitId");
         std::map<std::string, RateBucket> buckets;

@@ -35,7 +35,8 @@ std::optional<RateBucket> UsageSnapshot::codexBucket() const {
 }
 
 UsageSnapshot UsageSnapshot::codexOnly() const {
-    UsageSnapshot copy{observedAt, accountFingerprint, {}};
+    UsageSnapshot copy{observedAt,   accountFingerprint,   {},
+                       std::nullopt, ordinaryUsageAllowed, resetCredits};
     if (auto bucket = codexBucket()) {
         copy.buckets.push_back(std::move(*bucket));
     }
@@ -46,6 +47,8 @@ json UsageSnapshot::toJSON(DateCoding dates) const {
     json out = {{"accountFingerprint", accountFingerprint}, {"buckets", buckets}};
     out["observedAt"] = dates == DateCoding::iso8601 ? json(iso8601(observedAt))
                                                      : json(referenceSeconds(observedAt));
+    put(out, "ordinaryUsageAllowed", ordinaryUsageAllowed);
+    put(out, "rateLimitResetCredits", resetCredits);
     return out;
 }
 
@@ -62,9 +65,17 @@ UsageSnapshot UsageSnapshot::fromJSON(const json& in, DateCoding dates) {
     } else {
         observedAt = asReferenceDate(time, "observedAt");
     }
-    return UsageSnapshot{observedAt,
-                         asString(required(in, "accountFingerprint"), "accountFingerprint"),
-                         requiredList<RateBucket>(in, "buckets")};
+    UsageSnapshot snapshot{observedAt,
+                           asString(required(in, "accountFingerprint"), "accountFingerprint"),
+                           requiredList<RateBucket>(in, "buckets")};
+    if (auto allowed = in.find("ordinaryUsageAllowed");
+        allowed != in.end() && allowed->is_boolean()) {
+        snapshot.ordinaryUsageAllowed = allowed->get<bool>();
+    }
+    if (auto credits = in.find("rateLimitResetCredits"); credits != in.end()) {
+        snapshot.resetCredits = resetCreditsFromJSON(*credits);
+    }
+    return snapshot;
 }
 
 }  // namespace quotalume

@@ -52,21 +52,64 @@ std::string WebhookPayload::encoded() const {
     return writeWebhookJSON(object, SlashEscaping::none);
 }
 
-std::string webhookBody(const WebhookPayload& payload, const WebhookConfiguration& configuration,
-                        Date now) {
+WarningPayload::WarningPayload(LimitWarning warning)
+    : warning(std::move(warning)), message(this->warning.message()) {}
+
+std::string WarningPayload::encoded() const {
+    json object = {
+        {"schema_version", WebhookPayload::schemaVersion},
+        {"event", event},
+        {"event_id", warning.id},
+        {"observed_at", iso8601(warning.observedAt)},
+        {"bucket_id", warning.bucketId},
+        {"bucket_name", warning.bucketName},
+        {"reason", rawValue(warning.reason)},
+        {"message", message},
+    };
+    if (warning.window) {
+        object["window"] = apiName(*warning.window);
+        object["window_duration_mins"] = minutes(*warning.window);
+    }
+    for (const auto& [key, share] : {std::pair("used_percent", &warning.usedPercent),
+                                     std::pair("remaining_percent", &warning.remainingPercent)}) {
+        if (*share) {
+            object[key] = **share;
+        }
+    }
+    for (const auto& [key, date] :
+         {std::pair("reset_at", &warning.resetAt), std::pair("runs_out_at", &warning.runsOutAt),
+          std::pair("credit_expires_at", &warning.creditExpiresAt)}) {
+        if (*date) {
+            object[key] = iso8601(**date);
+        }
+    }
+    if (warning.levelPercent) {
+        object["level_percent"] = *warning.levelPercent;
+    }
+    if (warning.detail) {
+        object["detail"] = *warning.detail;
+    }
+    return writeWebhookJSON(object, SlashEscaping::none);
+}
+
+namespace {
+
+// The chat formats carry only the message.
+std::string chatBody(const std::string& message, const WebhookConfiguration& configuration,
+                     Date now) {
     json body;
     switch (configuration.format) {
         case WebhookFormat::json:
-            return payload.encoded();
+            break;  // the caller's own payload
         case WebhookFormat::slack:
-            body = {{"text", payload.message}};
+            body = {{"text", message}};
             break;
         case WebhookFormat::discord:
-            // A reset message must never ping anyone, whatever its text contains.
-            body = {{"allowed_mentions", {{"parse", json::array()}}}, {"content", payload.message}};
+            // A message must never ping anyone, whatever its text contains.
+            body = {{"allowed_mentions", {{"parse", json::array()}}}, {"content", message}};
             break;
         case WebhookFormat::feishu:
-            body = {{"content", {{"text", payload.message}}}, {"msg_type", "text"}};
+            body = {{"content", {{"text", message}}}, {"msg_type", "text"}};
             if (!configuration.signingSecret.empty()) {
                 std::string timestamp = webhookTimestamp(now);
                 body["timestamp"] = timestamp;
@@ -75,10 +118,26 @@ std::string webhookBody(const WebhookPayload& payload, const WebhookConfiguratio
             }
             break;
         case WebhookFormat::wecom:
-            body = {{"msgtype", "text"}, {"text", {{"content", payload.message}}}};
+            body = {{"msgtype", "text"}, {"text", {{"content", message}}}};
             break;
     }
     return writeWebhookJSON(body, SlashEscaping::backslash);
+}
+
+}  // namespace
+
+std::string webhookBody(const WebhookPayload& payload, const WebhookConfiguration& configuration,
+                        Date now) {
+    return configuration.format == WebhookFormat::json
+               ? payload.encoded()
+               : chatBody(payload.message, configuration, now);
+}
+
+std::string webhookBody(const WarningPayload& payload, const WebhookConfiguration& configuration,
+                        Date now) {
+    return configuration.format == WebhookFormat::json
+               ? payload.encoded()
+               : chatBody(payload.message, configuration, now);
 }
 
 }  // namespace quotalume

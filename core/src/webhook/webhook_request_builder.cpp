@@ -11,6 +11,7 @@
 
 #include <cerrno>
 #include <system_error>
+#include <type_traits>
 
 namespace quotalume {
 
@@ -24,16 +25,25 @@ const std::string* WebhookRequest::header(std::string_view name) const {
     return nullptr;
 }
 
-WebhookRequest WebhookRequestBuilder::build(const ResetEvent& event,
+WebhookRequest WebhookRequestBuilder::build(const Announcement& announcement,
                                             const WebhookConfiguration& configuration, bool isTest,
                                             Date now) {
-    std::string body = webhookBody(WebhookPayload(event, isTest), configuration, now);
+    std::string body = std::visit(
+        [&](const auto& what) {
+            if constexpr (std::is_same_v<std::decay_t<decltype(what)>, ResetEvent>) {
+                return webhookBody(WebhookPayload(what, isTest), configuration, now);
+            } else {
+                return webhookBody(WarningPayload(what), configuration, now);
+            }
+        },
+        announcement);
+    const std::string& id = announcementId(announcement);
     WebhookRequest request{"POST", configuration.validatedURL(), {}, std::move(body)};
     request.headers = {
         {"Content-Type", "application/json; charset=utf-8"},
         {"User-Agent", std::string("Quotalume/") + quotalumeVersion},
-        {"Idempotency-Key", event.id},
-        {"X-Quotalume-Event-ID", event.id},
+        {"Idempotency-Key", id},
+        {"X-Quotalume-Event-ID", id},
     };
     if (!configuration.bearerToken.empty()) {
         request.headers.emplace_back("Authorization", "Bearer " + configuration.bearerToken);

@@ -35,9 +35,10 @@ WebhookSender::WebhookSender()
 WebhookSender::WebhookSender(std::shared_ptr<WebhookTransport> transport, Clock clock)
     : transport_(std::move(transport)), clock_(std::move(clock)) {}
 
-void WebhookSender::send(const ResetEvent& event, const WebhookConfiguration& configuration,
-                         bool isTest) const {
-    WebhookRequest request = WebhookRequestBuilder::build(event, configuration, isTest, clock_());
+void WebhookSender::send(const Announcement& announcement,
+                         const WebhookConfiguration& configuration, bool isTest) const {
+    WebhookRequest request =
+        WebhookRequestBuilder::build(announcement, configuration, isTest, clock_());
     WebhookResponse response;
     try {
         response = transport_->perform(request);
