@@ -33,9 +33,10 @@ MonitorState fullState() {
     for (std::size_t i = 0; i < MonitorState::maximumRecords; ++i) {
         ResetEvent event = ResetEvent::test(start - std::chrono::hours(5 * i));
         state.records.push_back(
-            EventRecord{event, "notification.waiting", LocalizedMessage("webhook.retrying", {"2"}),
-                        UsageSnapshot::fingerprint(event.id), 2,
-                        event.observedAt + std::chrono::seconds(30), true, true});
+            EventRecord{{"notification.waiting", LocalizedMessage("webhook.retrying", {"2"}),
+                         UsageSnapshot::fingerprint(event.id), 2,
+                         event.observedAt + std::chrono::seconds(30), true, true},
+                        event});
     }
     return state;
 }

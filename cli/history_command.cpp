@@ -10,6 +10,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <exception>
 #include <iostream>
 #include <system_error>
@@ -19,12 +20,14 @@ namespace quotalume::cli {
 const char* const historyHelp =
     "Usage: quotalume-cli history [--json] [--lang CODE]\n"
     "\n"
-    "Prints the stored reset history, newest first: for each reset its title, when it was\n"
-    "detected, and what became of its notification and its webhook.\n"
+    "Prints the stored history of resets and warnings, newest first: for each its title, when\n"
+    "it was detected, and what became of its notification and its webhook.\n"
     "\n"
-    "  --json              a JSON array of {\"id\", \"title\", \"observedAt\", \"localStatus\",\n"
-    "                      \"webhookStatus\"}; each status is {\"key\", \"arguments\", "
-    "\"message\"},\n"
+    "  --json              a JSON array of {\"kind\" (\"reset\" or \"warning\"), \"id\", "
+    "\"title\",\n"
+    "                      \"observedAt\", \"localStatus\", \"webhookStatus\"}, warnings with "
+    "their\n"
+    "                      \"reason\" too; each status is {\"key\", \"arguments\", \"message\"},\n"
     "                      the message in the interface language; times are ISO 8601 in UTC.\n"
     "                      A history that cannot be read prints {\"error\": {…}} as status does.\n"
     "  --lang CODE         interface language for this run (en, de, fr, ja, zh-Hans, …)\n"
@@ -37,19 +40,51 @@ namespace {
 
 using nlohmann::json;
 
-json recordJSON(const EventRecord& record) {
-    return {{"id", record.id()},
-            {"title", record.event.title()},
-            {"observedAt", iso8601(record.event.observedAt)},
-            {"localStatus", localizedJSON(record.localStatus)},
-            {"webhookStatus", localizedJSON(record.webhookStatus)}};
+// One line of the history, a reset's or a warning's.
+struct Entry {
+    const Delivery* delivery;
+    const char* kind;
+    std::string id;
+    std::string title;
+    Date observedAt;
+    std::optional<std::string> reason;
+};
+
+// Resets and warnings, newest first.
+std::vector<Entry> entries(const MonitorState& state) {
+    std::vector<Entry> all;
+    for (const EventRecord& record : state.records) {
+        all.push_back(
+            {&record, "reset", record.id(), record.event.title(), record.event.observedAt, {}});
+    }
+    for (const WarningRecord& record : state.warnings) {
+        all.push_back({&record, "warning", record.id(), record.event.title(),
+                       record.event.observedAt, rawValue(record.event.reason)});
+    }
+    std::stable_sort(all.begin(), all.end(),
+                     [](const Entry& a, const Entry& b) { return a.observedAt > b.observedAt; });
+    return all;
 }
 
-std::string recordLine(const EventRecord& record) {
+json entryJSON(const Entry& entry) {
+    json out = {{"kind", entry.kind},
+                {"id", entry.id},
+                {"title", entry.title},
+                {"observedAt", iso8601(entry.observedAt)},
+                {"localStatus", localizedJSON(entry.delivery->localStatus)},
+                {"webhookStatus", localizedJSON(entry.delivery->webhookStatus)}};
+    if (entry.reason) {
+        out["reason"] = *entry.reason;
+    }
+    return out;
+}
+
+std::string entryLine(const Entry& entry) {
     const char* dot = " \u00b7 ";
-    return record.event.title() + dot +
-           L10n::date(record.event.observedAt, DateStyle::mediumStyle, DateStyle::mediumStyle) +
-           dot + record.localStatus.localized() + dot + record.webhookStatus.localized();
+    return entry.title + dot +
+           L10n::date(entry.observedAt, DateStyle::mediumStyle, DateStyle::mediumStyle) + dot +
+           entry.delivery->localStatus.localized() + dot +
+           entry.delivery->webhookStatus.localized();
 }
 
 }  // namespace
@@ -90,18 +125,18 @@ int runHistory(Arguments& arguments) {
         std::cerr << "quotalume-cli: " << LocalizedMessage::from(error).localized() << "\n";
     }
 
-    const auto& records = loaded.state.records;
+    const std::vector<Entry> all = entries(loaded.state);
     if (asJSON) {
         json list = json::array();
-        for (const EventRecord& record : records) {
-            list.push_back(recordJSON(record));
+        for (const Entry& entry : all) {
+            list.push_back(entryJSON(entry));
         }
         std::cout << list.dump(-1, ' ', false, json::error_handler_t::replace) << "\n";
-    } else if (records.empty()) {
+    } else if (all.empty()) {
         std::cout << L10n::render("notification.no_history") << "\n";
     } else {
-        for (const EventRecord& record : records) {
-            std::cout << recordLine(record) << "\n";
+        for (const Entry& entry : all) {
+            std::cout << entryLine(entry) << "\n";
         }
     }
     return success;

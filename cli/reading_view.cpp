@@ -17,7 +17,7 @@ namespace {
 
 using nlohmann::json;
 
-constexpr std::array<std::string_view, 11> recordMembers = {"schema",
+constexpr std::array<std::string_view, 14> recordMembers = {"schema",
                                                             "observed_at",
                                                             "source",
                                                             "plan",
@@ -27,7 +27,10 @@ constexpr std::array<std::string_view, 11> recordMembers = {"schema",
                                                             "credits.balance",
                                                             "credits.text",
                                                             "error.key",
-                                                            "error.message"};
+                                                            "error.message",
+                                                            "blocked.reason",
+                                                            "blocked.detail",
+                                                            "blocked.until"};
 constexpr std::array<std::string_view, 9> windowMembers = {
     "minutes",     "used_percent",         "left_percent",
     "resets_at",   "resets_at_unix",       "resets_in",
@@ -181,6 +184,9 @@ std::optional<std::string> remark(const EngineReading& reading) {
     if (reading.error) {
         return reading.error->localized();
     }
+    if (const std::optional<BlockedState> blocked = reading.blocked()) {
+        return blocked->text(reading.snapshot->observedAt);
+    }
     if (!reading.warnings.empty()) {
         std::string joined;
         for (const LocalizedMessage& warning : reading.warnings) {
@@ -228,6 +234,9 @@ std::string watchLine(const EngineReading& reading, Date now, const ViewOptions&
 }
 
 bool isCritical(const EngineReading& reading) {
+    if (reading.blocked()) {
+        return true;
+    }
     const auto bucket = reading.snapshot ? reading.snapshot->codexBucket() : std::nullopt;
     for (const auto& item : MenuBarPresentation::items(bucket, reading.scope)) {
         if (remainingLevel(*bucket->window(item.window)) == RemainingLevel::critical) {
@@ -248,7 +257,7 @@ std::string i3blocksLines(const EngineReading& reading, Date now, const ViewOpti
     for (const auto& item : MenuBarPresentation::items(bucket, reading.scope)) {
         level = std::max(level, remainingLevel(*bucket->window(item.window)));
     }
-    if (reading.error || level == RemainingLevel::critical) {
+    if (reading.error || level == RemainingLevel::critical || reading.blocked()) {
         lines += "#FF5555\n";
     } else if (level == RemainingLevel::low || reading.stale) {
         lines += "#FFB000\n";

@@ -206,11 +206,16 @@ int show(const EngineReading& reading, const ViewOptions& view, const Failure* f
             std::cout << headline(reading, now, view) << "\n";
         } else {
             auto bucket = reading.snapshot->codexBucket();
-            std::cout << MenuBarPresentation::title(bucket, reading.stale, MenuBarScope::both)
+            const std::optional<BlockedState> blocked = reading.blocked();
+            std::cout << MenuBarPresentation::title(bucket, reading.stale, MenuBarScope::both,
+                                                    blocked.has_value())
                       << "\n";
             for (const auto& line :
                  bucket ? windowLines(*bucket, now) : std::vector<std::string>{}) {
                 std::cout << "  " << line << "\n";
+            }
+            if (blocked) {
+                std::cout << "  " << blocked->text(now) << "\n";
             }
         }
     }

@@ -1,6 +1,7 @@
 #include "waybar_module.hpp"
 
 #include <quotalume/l10n.hpp>
+#include <quotalume/limit_state.hpp>
 #include <quotalume/menu_bar_presentation.hpp>
 #include <quotalume/quota_text.hpp>
 
@@ -72,11 +73,16 @@ nlohmann::json WaybarModule::of(const UsageSnapshot& snapshot, Date now, bool st
     if (bucket) {
         tooltip = windowLines(*bucket, now);
     }
+    const std::optional<BlockedState> blocked = BlockedState::of(snapshot);
+    if (blocked && remark.empty()) {
+        tooltip.push_back(blocked->text(now));  // a watch's remark says it already
+    }
     if (!remark.empty()) {
         tooltip.emplace_back(remark);
     }
-    nlohmann::json module = make(MenuBarPresentation::title(bucket, stale, MenuBarScope::both),
-                                 joinedLines(tooltip), "normal");
+    nlohmann::json module =
+        make(MenuBarPresentation::title(bucket, stale, MenuBarScope::both, blocked.has_value()),
+             joinedLines(tooltip), "normal");
     std::optional<RateWindow> lowest;
     for (QuotaWindow which : MenuBarPresentation::visibleWindows(bucket)) {
         auto window = bucket->window(which);
@@ -86,7 +92,7 @@ nlohmann::json WaybarModule::of(const UsageSnapshot& snapshot, Date now, bool st
     }
     if (lowest) {
         module["percentage"] = static_cast<int>(std::floor(*lowest->remainingPercent()));
-        switch (remainingLevel(*lowest)) {
+        switch (blocked ? RemainingLevel::critical : remainingLevel(*lowest)) {
             case RemainingLevel::critical:
                 module["class"] = "critical";
                 break;

@@ -40,12 +40,13 @@ void CodexClientSource::fetch(const CodexConfiguration& configuration,
         std::move(done));
 }
 
-void WebhookSenderPort::send(const ResetEvent& event, const WebhookConfiguration& configuration,
-                             bool isTest, std::function<void(WebhookResult)> done) {
+void WebhookSenderPort::send(const Announcement& announcement,
+                             const WebhookConfiguration& configuration, bool isTest,
+                             std::function<void(WebhookResult)> done) {
     work_.run<WebhookResult>(
-        [event, configuration, isTest]() -> WebhookResult {
+        [announcement, configuration, isTest]() -> WebhookResult {
             try {
-                WebhookSender().send(event, configuration, isTest);
+                WebhookSender().send(announcement, configuration, isTest);
                 return std::nullopt;
             } catch (const WebhookDeliveryError& error) {
                 return WebhookFailure{error.message(), error.retryable()};

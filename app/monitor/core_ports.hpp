@@ -87,8 +87,8 @@ private:
 class WebhookSenderPort final : public WebhookPort {
 public:
     explicit WebhookSenderPort(MainLoop& loop) : work_(loop) {}
-    void send(const ResetEvent& event, const WebhookConfiguration& configuration, bool isTest,
-              std::function<void(WebhookResult)> done) override;
+    void send(const Announcement& announcement, const WebhookConfiguration& configuration,
+              bool isTest, std::function<void(WebhookResult)> done) override;
 
 private:
     BackgroundWork work_;

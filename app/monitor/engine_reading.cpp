@@ -8,6 +8,7 @@
 #include <quotalume/engine_channel.hpp>
 #include <quotalume/engine_lock.hpp>
 #include <quotalume/l10n.hpp>
+#include <quotalume/limit_state.hpp>
 #include <quotalume/menu_bar_presentation.hpp>
 #include <quotalume/usage_timeline.hpp>
 
@@ -108,7 +109,7 @@ const char* EngineReading::statusKey() const {
 
 std::string EngineReading::title() const {
     return MenuBarPresentation::title(snapshot ? snapshot->codexBucket() : std::nullopt, stale,
-                                      scope);
+                                      scope, blocked().has_value());
 }
 
 json EngineReading::record(Date now) const {
@@ -129,7 +130,22 @@ json EngineReading::record(Date now) const {
             {"stale", stale},
             {"windows", std::move(windows)},
             {"credits", bucket && bucket->credits ? creditsJSON(*bucket->credits) : json(nullptr)},
-            {"error", error ? localizedJSON(*error) : json(nullptr)}};
+            {"error", error ? localizedJSON(*error) : json(nullptr)},
+            {"blocked", blockedJSON()}};
+}
+
+std::optional<BlockedState> EngineReading::blocked() const {
+    return snapshot ? BlockedState::of(*snapshot) : std::nullopt;
+}
+
+json EngineReading::blockedJSON() const {
+    const std::optional<BlockedState> state = blocked();
+    if (!state) {
+        return nullptr;
+    }
+    return {{"reason", state->reason},
+            {"detail", state->detail ? json(*state->detail) : json(nullptr)},
+            {"until", state->until ? json(iso8601(*state->until)) : json(nullptr)}};
 }
 
 json EngineReading::message(Date now) const {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <quotalume/date.hpp>
+#include <quotalume/limit_state.hpp>
 #include <quotalume/localized_message.hpp>
 #include <quotalume/menu_bar_style.hpp>
 #include <quotalume/usage_forecast.hpp>
@@ -47,6 +48,10 @@ struct EngineReading {
     // The tray's text: the windows of the chosen scope, "! " before stale figures.
     std::string title() const;
 
+    // Why Codex takes no ordinary usage now, if it does not.
+    std::optional<BlockedState> blocked() const;
+    // The record's "blocked": null, or its reason, Codex's word and when it ends.
+    nlohmann::json blockedJSON() const;
     // The version-1 record; countdowns as they read at `now`.
     nlohmann::json record(Date now) const;
     // The record with what else a view needs under "view"; what the engine sends.

@@ -40,21 +40,31 @@ void LocalNotifier::refreshPermission(std::function<void()> done) {
     });
 }
 
-NotificationRequest LocalNotifier::request(const ResetEvent& event, bool sound, bool isTest) {
-    return {
-        .identifier = event.id,
-        .title = isTest ? L10n::text("notification.test_title") : event.notificationTitle(),
-        .subtitle = isTest ? std::string() : title(event.window),
-        .body = isTest ? L10n::text("notification.test_body") : event.message(),
-        .sound = sound,
-        .threadIdentifier = threadIdentifier,
-    };
+NotificationRequest LocalNotifier::request(const Announcement& announcement, bool sound,
+                                           bool isTest) {
+    NotificationRequest request{.identifier = announcementId(announcement),
+                                .sound = sound,
+                                .threadIdentifier = threadIdentifier};
+    if (isTest) {
+        request.title = L10n::text("notification.test_title");
+        request.body = L10n::text("notification.test_body");
+    } else if (const auto* event = std::get_if<ResetEvent>(&announcement)) {
+        request.title = event->notificationTitle();
+        request.subtitle = title(event->window);
+        request.body = event->message();
+    } else {
+        const auto& warning = std::get<LimitWarning>(announcement);
+        request.title = warning.headline();
+        request.subtitle = warning.window ? title(*warning.window) : std::string();
+        request.body = warning.detailText();
+    }
+    return request;
 }
 
-void LocalNotifier::send(const ResetEvent& event, bool sound, bool isTest,
+void LocalNotifier::send(const Announcement& announcement, bool sound, bool isTest,
                          std::function<void(std::optional<LocalizedMessage>)> done) {
     std::weak_ptr<int> alive = alive_;
-    NotificationRequest posted = request(event, sound, isTest);
+    NotificationRequest posted = request(announcement, sound, isTest);
     refreshPermission([this, alive, posted = std::move(posted), done = std::move(done)]() mutable {
         if (alive.expired()) {
             return;

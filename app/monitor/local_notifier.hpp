@@ -30,13 +30,13 @@ public:
     void refreshPermission(std::function<void()> done = nullptr);
     // Permission first; without it the outcome is "notification.unauthorized" and nothing is
     // posted. Otherwise "notification.submitted", or absent when the center refused.
-    void send(const ResetEvent& event, bool sound, bool isTest,
+    void send(const Announcement& announcement, bool sound, bool isTest,
               std::function<void(std::optional<LocalizedMessage>)> done);
     void openSystemSettings() { center_.openSettings(); }
     bool canOpenSystemSettings() const { return center_.canOpenSettings(); }
 
-    // The request `send` posts for the event, in the current language.
-    static NotificationRequest request(const ResetEvent& event, bool sound, bool isTest);
+    // The request `send` posts, in the current language.
+    static NotificationRequest request(const Announcement& announcement, bool sound, bool isTest);
 
 private:
     NotificationCenter& center_;

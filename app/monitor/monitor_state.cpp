@@ -49,7 +49,10 @@ std::optional<MonitorState> readState(const std::filesystem::path& path) {
 
 }  // namespace
 
-void to_json(json& out, const EventRecord& record) {
+namespace {
+
+template <typename Event>
+void encodeRecord(json& out, const DeliveryRecord<Event>& record) {
     out = {{"event", record.event},
            {"localStatus", record.localStatus},
            {"webhookStatus", record.webhookStatus},
@@ -62,21 +65,62 @@ void to_json(json& out, const EventRecord& record) {
     }
 }
 
-void from_json(const json& in, EventRecord& record) {
+template <typename Event>
+void decodeRecord(const json& in, DeliveryRecord<Event>& record) {
     object(in, "record");
     const std::int64_t attempts = asInt64(required(in, "webhookAttempts"), "webhookAttempts");
     // A negative count would buy a record more sends than the retry limit allows.
     if (attempts < 0) {
         fail(Kind::dataCorrupted, "webhookAttempts", "negative");
     }
-    record = EventRecord{required(in, "event").get<ResetEvent>(),
-                         required(in, "localStatus").get<LocalizedMessage>(),
-                         required(in, "webhookStatus").get<LocalizedMessage>(),
-                         optionalString(in, "webhookFingerprint"),
-                         attempts,
-                         optional(in, "nextAttemptAt", asReferenceDate),
-                         asBool(required(in, "webhookPending"), "webhookPending"),
-                         asBool(required(in, "localPending"), "localPending")};
+    DeliveryRecord<Event> decoded;
+    static_cast<Delivery&>(decoded) =
+        Delivery{required(in, "localStatus").get<LocalizedMessage>(),
+                 required(in, "webhookStatus").get<LocalizedMessage>(),
+                 optionalString(in, "webhookFingerprint"),
+                 attempts,
+                 optional(in, "nextAttemptAt", asReferenceDate),
+                 asBool(required(in, "webhookPending"), "webhookPending"),
+                 asBool(required(in, "localPending"), "localPending")};
+    decoded.event = required(in, "event").get<Event>();
+    record = std::move(decoded);
+}
+
+// Pending delivery finds a record by its id; with two, a status could land on the wrong one.
+template <typename Record>
+std::vector<Record> decodeList(const json& list, const char* key) {
+    if (!list.is_array()) {
+        fail(Kind::typeMismatch, key, "expected an array");
+    }
+    if (list.size() > largestStoredList) {
+        fail(Kind::dataCorrupted, key, "far more records than are ever kept");
+    }
+    auto records = list.get<std::vector<Record>>();
+    std::unordered_set<std::string> ids;
+    for (const auto& record : records) {
+        if (!ids.insert(record.id()).second) {
+            fail(Kind::dataCorrupted, key, "two records with one id");
+        }
+    }
+    return records;
+}
+
+}  // namespace
+
+void to_json(json& out, const EventRecord& record) {
+    encodeRecord(out, record);
+}
+
+void from_json(const json& in, EventRecord& record) {
+    decodeRecord(in, record);
+}
+
+void to_json(json& out, const WarningRecord& record) {
+    encodeRecord(out, record);
+}
+
+void from_json(const json& in, WarningRecord& record) {
+    decodeRecord(in, record);
 }
 
 void MonitorState::retainCodexOnly() {
@@ -85,6 +129,8 @@ void MonitorState::retainCodexOnly() {
     }
     std::erase_if(records,
                   [](const EventRecord& record) { return record.event.bucketId != "codex"; });
+    std::erase_if(warnings,
+                  [](const WarningRecord& record) { return record.event.bucketId != "codex"; });
     detector.retainCodexOnly();
 }
 
@@ -98,11 +144,15 @@ bool MonitorState::restartsAlike(const MonitorState& other) const {
     // the windows of the readings it saw, so with the stored reading's account and figures they
     // differ only in their times.
     return snapshot->accountFingerprint == other.snapshot->accountFingerprint &&
-           snapshot->codexBucket() == other.snapshot->codexBucket();
+           snapshot->codexBucket() == other.snapshot->codexBucket() &&
+           snapshot->ordinaryUsageAllowed == other.snapshot->ordinaryUsageAllowed;
 }
 
 void to_json(json& out, const MonitorState& state) {
     out = {{"detector", state.detector}, {"records", state.records}};
+    if (!state.warnings.empty()) {
+        out["warnings"] = state.warnings;
+    }
     if (state.snapshot) {
         out["snapshot"] = state.snapshot->toJSON(DateCoding::referenceSeconds);
     }
@@ -110,25 +160,14 @@ void to_json(json& out, const MonitorState& state) {
 
 void from_json(const json& in, MonitorState& state) {
     object(in, "state");
-    const json& list = required(in, "records");
-    if (!list.is_array()) {
-        fail(Kind::typeMismatch, "records", "expected an array");
-    }
-    if (list.size() > largestStoredList) {
-        fail(Kind::dataCorrupted, "records", "far more records than are ever kept");
-    }
     MonitorState decoded;
     decoded.detector = required(in, "detector").get<ResetDetector>();
     if (const json* snapshot = member(in, "snapshot")) {
         decoded.snapshot = UsageSnapshot::fromJSON(*snapshot, DateCoding::referenceSeconds);
     }
-    decoded.records = requiredList<EventRecord>(in, "records");
-    // Pending delivery finds a record by its id; with two, a status could land on the wrong one.
-    std::unordered_set<std::string> ids;
-    for (const auto& record : decoded.records) {
-        if (!ids.insert(record.id()).second) {
-            fail(Kind::dataCorrupted, "records", "two records with one id");
-        }
+    decoded.records = decodeList<EventRecord>(required(in, "records"), "records");
+    if (const json* warnings = member(in, "warnings")) {
+        decoded.warnings = decodeList<WarningRecord>(*warnings, "warnings");
     }
     state = std::move(decoded);
 }
@@ -147,8 +186,12 @@ LoadedState StateStore::load() const {
         loaded.unreadable = true;
     }
     loaded.state.retainCodexOnly();
+    // Newest first: drop the oldest.
     if (loaded.state.records.size() > MonitorState::maximumRecords) {
-        loaded.state.records.resize(MonitorState::maximumRecords);  // newest first: drop the oldest
+        loaded.state.records.resize(MonitorState::maximumRecords);
+    }
+    if (loaded.state.warnings.size() > MonitorState::maximumWarnings) {
+        loaded.state.warnings.resize(MonitorState::maximumWarnings);
     }
     return loaded;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <quotalume/limit_warning.hpp>
 #include <quotalume/localized_message.hpp>
 #include <quotalume/private_file.hpp>
 #include <quotalume/reset_detector.hpp>
@@ -16,9 +17,8 @@
 
 namespace quotalume {
 
-// One detected reset and what became of its two announcements.
-struct EventRecord {
-    ResetEvent event;
+// What became of the two announcements of a reset or a warning.
+struct Delivery {
     LocalizedMessage localStatus;
     LocalizedMessage webhookStatus;
     std::optional<std::string> webhookFingerprint;  // the configuration in force when recorded
@@ -27,21 +27,36 @@ struct EventRecord {
     bool webhookPending = false;
     bool localPending = false;
 
-    const std::string& id() const { return event.id; }
-    friend bool operator==(const EventRecord&, const EventRecord&) = default;
+    friend bool operator==(const Delivery&, const Delivery&) = default;
 };
+
+template <typename Event>
+struct DeliveryRecord : Delivery {
+    Event event;
+
+    const std::string& id() const { return event.id; }
+    friend bool operator==(const DeliveryRecord&, const DeliveryRecord&) = default;
+};
+
+// One detected reset, and one warning, with their announcements.
+using EventRecord = DeliveryRecord<ResetEvent>;
+using WarningRecord = DeliveryRecord<LimitWarning>;
 
 // Dates as seconds since 2001-01-01 UTC; absent members left out. Throws JSONDecodingError.
 void to_json(nlohmann::json& json, const EventRecord& record);
 void from_json(const nlohmann::json& json, EventRecord& record);
+void to_json(nlohmann::json& json, const WarningRecord& record);
+void from_json(const nlohmann::json& json, WarningRecord& record);
 
 // The monitor's durable memory: the detector, the last reading and the history.
 struct MonitorState {
     static constexpr std::size_t maximumRecords = 100;
+    static constexpr std::size_t maximumWarnings = 100;  // apart, so they never push resets out
 
     ResetDetector detector;
     std::optional<UsageSnapshot> snapshot;
-    std::vector<EventRecord> records;  // newest first
+    std::vector<EventRecord> records;     // newest first
+    std::vector<WarningRecord> warnings;  // newest first
 
     // Keeps only what belongs to the Codex bucket (older versions stored others too).
     void retainCodexOnly();
@@ -53,8 +68,9 @@ struct MonitorState {
     friend bool operator==(const MonitorState&, const MonitorState&) = default;
 };
 
-// "detector" and "records" are required, two records with one id are refused. Throws
-// JSONDecodingError.
+// "detector" and "records" are required, two records with one id are refused. Warnings go in a
+// "warnings" member of their own, left out while there are none: older versions ignore it and
+// keep their resets. Throws JSONDecodingError.
 void to_json(nlohmann::json& json, const MonitorState& state);
 void from_json(const nlohmann::json& json, MonitorState& state);
 

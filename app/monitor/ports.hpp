@@ -1,9 +1,9 @@
 #pragma once
 
+#include <quotalume/announcement.hpp>
 #include <quotalume/codex_configuration.hpp>
 #include <quotalume/date.hpp>
 #include <quotalume/localized_message.hpp>
-#include <quotalume/reset_event.hpp>
 #include <quotalume/usage_snapshot.hpp>
 #include <quotalume/webhook_configuration.hpp>
 
@@ -63,7 +63,7 @@ using WebhookResult = std::optional<WebhookFailure>;
 class WebhookPort {
 public:
     virtual ~WebhookPort() = default;
-    virtual void send(const ResetEvent& event, const WebhookConfiguration& configuration,
+    virtual void send(const Announcement& announcement, const WebhookConfiguration& configuration,
                       bool isTest, std::function<void(WebhookResult)> done) = 0;
 };
 

@@ -33,10 +33,12 @@ LocalizedMessage message(const char* key) {
 }
 
 // The history of one account or source goes when another's begins, but not what it still owes.
-void dropSettled(std::vector<EventRecord>& records) {
-    std::erase_if(records, [](const EventRecord& record) {
+void dropSettled(MonitorState& state) {
+    auto settled = [](const Delivery& record) {
         return !record.localPending && !record.webhookPending;
-    });
+    };
+    std::erase_if(state.records, settled);
+    std::erase_if(state.warnings, settled);
 }
 
 }  // namespace
@@ -110,6 +112,7 @@ UsageMonitor::UsageMonitor(MonitorPorts ports, bool demo)
         return;
     }
     settings_ = Settings::load(preferences_);
+    warningPreferences_ = WarningPreferences::load(preferences_);
     if (auto unreadable = preferences_.unreadableFile()) {
         preferencesWarning_ =
             LocalizedMessage("error.preferences_unreadable", {unreadable->string()});
@@ -192,7 +195,7 @@ void UsageMonitor::armDelivery() {
     }
     const Date current = clock_.now();
     std::optional<Date> due;
-    for (const EventRecord& record : state_.records) {
+    auto consider = [&](const Delivery& record) {
         std::optional<Date> when;
         if (record.localPending || (record.webhookPending && !record.nextAttemptAt)) {
             when = current + deliveryPeriod;
@@ -202,7 +205,9 @@ void UsageMonitor::armDelivery() {
         if (when && (!due || *when < *due)) {
             due = when;
         }
-    }
+    };
+    std::for_each(state_.records.begin(), state_.records.end(), consider);
+    std::for_each(state_.warnings.begin(), state_.warnings.end(), consider);
     if (!due) {
         return;  // nothing owed: nothing to wake for
     }
@@ -357,10 +362,15 @@ Task UsageMonitor::runRefresh() {
     if (settingsRevision_ == revision) {
         bool recorded = false;
         if (auto* reading = std::get_if<UsageSnapshot>(&result)) {
+            std::optional<UsageSnapshot> previous;
             if (engineHeld_) {
                 adoptAccount(*reading);
                 std::vector<ResetEvent> events = state_.detector.observe(*reading);
                 recorded = !events.empty();
+                if (state_.snapshot &&
+                    state_.snapshot->accountFingerprint == reading->accountFingerprint) {
+                    previous = std::move(state_.snapshot);
+                }
                 state_.snapshot = std::move(*reading);
                 recordEvents(std::move(events));
             } else {
@@ -375,8 +385,11 @@ Task UsageMonitor::runRefresh() {
             lastError_.reset();
             sourceConnection_.complete(revision, std::nullopt);
             failures_ = 0;
-            persistReading(recorded);
             keepReading();
+            if (engineHeld_ && recordWarnings(previous)) {
+                recorded = true;
+            }
+            persistReading(recorded);
         } else {
             failures_ += 1;
             lastError_ = std::get<LocalizedMessage>(std::move(result));
@@ -407,35 +420,65 @@ void UsageMonitor::adoptAccount(UsageSnapshot& reading) {
     if (legacy && state_.snapshot->accountFingerprint == *legacy) {
         return;  // the same account as an earlier version named it
     }
-    dropSettled(state_.records);  // the history belongs to one account
+    dropSettled(state_);  // the history belongs to one account
+}
+
+template <typename Event>
+DeliveryRecord<Event> UsageMonitor::owedRecord(Event event, bool webhookWanted) {
+    const bool webhookReady = webhookWanted && settings_.webhookEnabled && webhookConfiguration_;
+    // On, but its configuration could not be used: that is no choice of the user's.
+    const char* notSent = webhookWanted && settings_.webhookEnabled && webhookWarning_
+                              ? "webhook.unusable"
+                              : "webhook.disabled";
+    DeliveryRecord<Event> record;
+    record.event = std::move(event);
+    record.localStatus =
+        message(settings_.notificationsEnabled ? "notification.waiting" : "notification.disabled");
+    record.webhookStatus = message(webhookReady ? "webhook.waiting" : notSent);
+    if (webhookReady) {
+        record.webhookFingerprint = webhookConfiguration_->fingerprint();
+    }
+    record.webhookPending = webhookReady;
+    record.localPending = settings_.notificationsEnabled;
+    return record;
 }
 
 void UsageMonitor::recordEvents(std::vector<ResetEvent> events) {
-    const bool webhookReady = settings_.webhookEnabled && webhookConfiguration_.has_value();
-    // On, but its configuration could not be used: that is no choice of the user's.
-    const char* notSent =
-        settings_.webhookEnabled && webhookWarning_ ? "webhook.unusable" : "webhook.disabled";
     for (ResetEvent& event : events) {
-        if (event.bucketId != "codex") {
-            continue;
+        if (event.bucketId == "codex") {
+            state_.records.insert(state_.records.begin(), owedRecord(std::move(event), true));
         }
-        EventRecord record{
-            .event = std::move(event),
-            .localStatus = message(settings_.notificationsEnabled ? "notification.waiting"
-                                                                  : "notification.disabled"),
-            .webhookStatus = message(webhookReady ? "webhook.waiting" : notSent),
-            .webhookFingerprint =
-                webhookReady ? std::optional(webhookConfiguration_->fingerprint()) : std::nullopt,
-            .webhookAttempts = 0,
-            .nextAttemptAt = std::nullopt,
-            .webhookPending = webhookReady,
-            .localPending = settings_.notificationsEnabled,
-        };
-        state_.records.insert(state_.records.begin(), std::move(record));
     }
     if (state_.records.size() > MonitorState::maximumRecords) {
         state_.records.resize(MonitorState::maximumRecords);
     }
+}
+
+bool UsageMonitor::recordWarnings(const std::optional<UsageSnapshot>& previous) {
+    std::vector<LimitWarning> issued;
+    issued.reserve(state_.warnings.size());
+    for (const WarningRecord& record : state_.warnings) {
+        issued.push_back(record.event);
+    }
+    std::map<QuotaWindow, Date> lastResets;
+    for (const EventRecord& record : state_.records) {
+        lastResets.try_emplace(record.event.window, record.event.observedAt);  // newest first
+    }
+    std::vector<LimitWarning> owed = detectWarnings({.reading = *state_.snapshot,
+                                                     .previous = previous ? &*previous : nullptr,
+                                                     .forecasts = forecasts_,
+                                                     .preferences = warningPreferences_,
+                                                     .issued = issued,
+                                                     .lastResets = std::move(lastResets),
+                                                     .now = clock_.now()});
+    for (LimitWarning& warning : owed) {
+        state_.warnings.insert(state_.warnings.begin(),
+                               owedRecord(std::move(warning), warningPreferences_.webhook));
+    }
+    if (state_.warnings.size() > MonitorState::maximumWarnings) {
+        state_.warnings.resize(MonitorState::maximumWarnings);
+    }
+    return !owed.empty();
 }
 
 void UsageMonitor::scheduleNextRefresh() {
@@ -467,7 +510,8 @@ void UsageMonitor::updateSettings(const Settings& next) {
         settingsRevision_ += 1;
         MonitorState fresh;
         fresh.records = std::move(state_.records);
-        dropSettled(fresh.records);
+        fresh.warnings = std::move(state_.warnings);
+        dropSettled(fresh);
         state_ = std::move(fresh);
         lastError_.reset();
         persist();
@@ -522,7 +566,20 @@ void UsageMonitor::setMenuBarScope(MenuBarScope scope) {
     setAppearance(menuBarScope_, scope);
 }
 
+void UsageMonitor::setWarningPreferences(const WarningPreferences& preferences) {
+    if (preferences == warningPreferences_) {
+        return;
+    }
+    warningPreferences_ = preferences;
+    if (!demo_) {
+        writePreferences([&] { warningPreferences_.save(preferences_); });
+        later([this] { deliverPending(); });
+    }
+    publish();
+}
+
 void UsageMonitor::reloadPreferences() {
+    setWarningPreferences(WarningPreferences::load(preferences_));
     setMenuBarStyle(loadMenuBarStyle(preferences_));
     setMenuBarScope(loadMenuBarScope(preferences_));
     updateSettings(Settings::load(preferences_));
@@ -536,6 +593,7 @@ void UsageMonitor::writePreferences(Write write) {
     try {
         if (preferencesWarning_) {
             settings_.save(preferences_);
+            warningPreferences_.save(preferences_);
             save(menuBarStyle_, preferences_);
             save(menuBarScope_, preferences_);
         } else {
@@ -573,10 +631,15 @@ void UsageMonitor::persist() {
 
 // ---- Delivery
 
-EventRecord* UsageMonitor::liveRecord(const std::string& id) {
-    auto found = std::find_if(state_.records.begin(), state_.records.end(),
-                              [&](const EventRecord& record) { return record.id() == id; });
-    return found != state_.records.end() ? &*found : nullptr;
+Delivery* UsageMonitor::liveRecord(const Announcement& announcement) {
+    const std::string& id = announcementId(announcement);
+    auto find = [&](auto& list) -> Delivery* {
+        auto found = std::find_if(list.begin(), list.end(),
+                                  [&](const auto& record) { return record.id() == id; });
+        return found != list.end() ? &*found : nullptr;
+    };
+    return std::holds_alternative<ResetEvent>(announcement) ? find(state_.records)
+                                                            : find(state_.warnings);
 }
 
 void UsageMonitor::deliverPending() {
@@ -596,21 +659,28 @@ Task UsageMonitor::runDeliveryPass() {
         }
     }
     isDelivering_ = true;
-    // The live list may change at every await (a refresh adds records, a new source empties
-    // it), so each record is looked up again by id before every change.
-    const std::vector<EventRecord> pass = state_.records;
-    for (const EventRecord& owed : pass) {
-        if (owed.event.bucketId != "codex") {
-            continue;
+    // The live lists may change at every await (a refresh adds records, a new source empties
+    // them), so each record is looked up again by id before every change. Resets, then warnings.
+    std::vector<Announcement> pass;
+    for (const EventRecord& record : state_.records) {
+        if (record.event.bucketId == "codex" && (record.localPending || record.webhookPending)) {
+            pass.emplace_back(record.event);
         }
-        const std::string id = owed.id();
-        EventRecord* record = liveRecord(id);
+    }
+    for (const WarningRecord& record : state_.warnings) {
+        if (record.localPending || record.webhookPending) {
+            pass.emplace_back(record.event);
+        }
+    }
+    for (const Announcement& owed : pass) {
+        const bool isWarning = std::holds_alternative<LimitWarning>(owed);
+        Delivery* record = liveRecord(owed);
         if (record == nullptr) {
             continue;
         }
 
         if (record->localPending) {
-            const EventRecord before = *record;
+            const Delivery before = *record;
             const bool enabled = settings_.notificationsEnabled;
             record->localPending = false;
             record->localStatus =
@@ -625,9 +695,9 @@ Task UsageMonitor::runDeliveryPass() {
             }
             publish();
             if (settings_.notificationsEnabled) {
-                auto notifying = notify(owed.event, settings_.notificationSound, false);
+                auto notifying = notify(owed, settings_.notificationSound, false);
                 auto outcome = co_await notifying;
-                if ((record = liveRecord(id)) != nullptr) {
+                if ((record = liveRecord(owed)) != nullptr) {
                     record->localStatus = outcome ? *outcome : message("notification.failed");
                     persist();
                     publish();
@@ -635,7 +705,7 @@ Task UsageMonitor::runDeliveryPass() {
             }
         }
 
-        record = liveRecord(id);
+        record = liveRecord(owed);
         if (record == nullptr || !record->webhookPending ||
             (record->nextAttemptAt && *record->nextAttemptAt > clock_.now())) {
             continue;  // nothing owed, or a retry that is not due yet
@@ -644,12 +714,13 @@ Task UsageMonitor::runDeliveryPass() {
             record->webhookPending = false;
             record->webhookStatus = message("webhook.limit_reached");
         } else if (!settings_.webhookEnabled || !webhookConfiguration_ ||
-                   record->webhookFingerprint != webhookConfiguration_->fingerprint()) {
+                   record->webhookFingerprint != webhookConfiguration_->fingerprint() ||
+                   (isWarning && !warningPreferences_.webhook)) {
             // A receiver configured after the reset never gets it.
             record->webhookPending = false;
             record->webhookStatus = message("webhook.cancelled");
         } else {
-            const EventRecord before = *record;
+            const Delivery before = *record;
             record->webhookAttempts += 1;  // counted before the send
             record->webhookStatus = message("webhook.delivering");
             persist();
@@ -659,9 +730,9 @@ Task UsageMonitor::runDeliveryPass() {
                 break;
             }
             publish();
-            auto sending = sendWebhook(owed.event, *webhookConfiguration_, false);
+            auto sending = sendWebhook(owed, *webhookConfiguration_, false);
             WebhookResult failure = co_await sending;
-            if ((record = liveRecord(id)) == nullptr) {
+            if ((record = liveRecord(owed)) == nullptr) {
                 continue;
             }
             if (!failure) {
@@ -803,19 +874,20 @@ Answer<FetchResult> UsageMonitor::fetch(CodexConfiguration configuration) {
             }};
 }
 
-Answer<WebhookResult> UsageMonitor::sendWebhook(ResetEvent event,
+Answer<WebhookResult> UsageMonitor::sendWebhook(Announcement announcement,
                                                 WebhookConfiguration configuration, bool isTest) {
-    return {alive_, [this, event = std::move(event), configuration = std::move(configuration),
-                     isTest](std::function<void(WebhookResult)> done) {
-                webhooks_.send(event, configuration, isTest, std::move(done));
+    return {alive_,
+            [this, announcement = std::move(announcement), configuration = std::move(configuration),
+             isTest](std::function<void(WebhookResult)> done) {
+                webhooks_.send(announcement, configuration, isTest, std::move(done));
             }};
 }
 
-Answer<std::optional<LocalizedMessage>> UsageMonitor::notify(ResetEvent event, bool sound,
+Answer<std::optional<LocalizedMessage>> UsageMonitor::notify(Announcement announcement, bool sound,
                                                              bool isTest) {
-    return {alive_, [this, event = std::move(event), sound,
+    return {alive_, [this, announcement = std::move(announcement), sound,
                      isTest](std::function<void(std::optional<LocalizedMessage>)> done) {
-                notifier_.send(event, sound, isTest, std::move(done));
+                notifier_.send(announcement, sound, isTest, std::move(done));
             }};
 }
 
@@ -925,7 +997,12 @@ std::string UsageMonitor::statusText() const {
 
 std::string UsageMonitor::menuBarTitle() const {
     return MenuBarPresentation::title(snapshot() ? snapshot()->codexBucket() : std::nullopt,
-                                      lastError_.has_value() || isStale(), menuBarScope_);
+                                      lastError_.has_value() || isStale(), menuBarScope_,
+                                      blocked().has_value());
+}
+
+std::optional<BlockedState> UsageMonitor::blocked() const {
+    return snapshot() ? BlockedState::of(*snapshot()) : std::nullopt;
 }
 
 std::string UsageMonitor::menuBarHelp() const {

@@ -5,6 +5,8 @@
 #include "ports.hpp"
 #include "task.hpp"
 
+#include <quotalume/limit_state.hpp>
+#include <quotalume/limit_warning.hpp>
 #include <quotalume/menu_bar_style.hpp>
 #include <quotalume/preferences_store.hpp>
 #include <quotalume/quota_window.hpp>
@@ -69,6 +71,8 @@ public:
     void saveAndConnect(std::string_view executablePath, std::string_view homePath);
     void setMenuBarStyle(MenuBarStyle style);
     void setMenuBarScope(MenuBarScope scope);
+    // Stored at once; a receiver whose warnings are switched off gets none of those still owed.
+    void setWarningPreferences(const WarningPreferences& preferences);
     // Takes up what another process changed in our preferences (quotalume-cli config), as if
     // chosen here: a new Codex source is read at once.
     void reloadPreferences();
@@ -96,6 +100,8 @@ public:
         return demo_ ? demoSnapshot_ : state_.snapshot;
     }
     const std::vector<EventRecord>& records() const { return state_.records; }
+    const std::vector<WarningRecord>& limitWarnings() const { return state_.warnings; }
+    const WarningPreferences& warningPreferences() const { return warningPreferences_; }
     // Each window's forecast from the stored readings, for the windows that have one.
     const std::map<QuotaWindow, UsageForecast>& forecasts() const { return forecasts_; }
     // The readings kept of the window's current occurrence, oldest first, for its chart; read
@@ -132,6 +138,8 @@ public:
     std::string menuBarTitle() const;
     std::string menuBarHelp() const;
     std::optional<CreditsSnapshot> credits() const;
+    // Why Codex takes no ordinary usage now, if it does not.
+    std::optional<BlockedState> blocked() const;
     std::vector<QuotaWindow> visibleWindows() const;
 
 private:
@@ -155,13 +163,17 @@ private:
     void takeOver();
     bool keepUnreadableAside();
     void recordEvents(std::vector<ResetEvent> events);
+    bool recordWarnings(const std::optional<UsageSnapshot>& previous);
+    template <typename Event>
+    DeliveryRecord<Event> owedRecord(Event event, bool webhookWanted);
     void adoptAccount(UsageSnapshot& reading);
-    EventRecord* liveRecord(const std::string& id);
+    Delivery* liveRecord(const Announcement& announcement);
     void loadWebhookConfiguration();
     Answer<FetchResult> fetch(CodexConfiguration configuration);
-    Answer<WebhookResult> sendWebhook(ResetEvent event, WebhookConfiguration configuration,
+    Answer<WebhookResult> sendWebhook(Announcement announcement, WebhookConfiguration configuration,
                                       bool isTest);
-    Answer<std::optional<LocalizedMessage>> notify(ResetEvent event, bool sound, bool isTest);
+    Answer<std::optional<LocalizedMessage>> notify(Announcement announcement, bool sound,
+                                                   bool isTest);
     Answer<Done> requestAuthorization();
     Answer<Done> refreshPermission();
     template <typename Work>
@@ -189,6 +201,7 @@ private:
     std::shared_ptr<int> alive_ = std::make_shared<int>(0);
 
     Settings settings_;
+    WarningPreferences warningPreferences_;
     MenuBarStyle menuBarStyle_ = MenuBarStyle::percentage;
     MenuBarScope menuBarScope_ = MenuBarScope::both;
     MonitorState state_;

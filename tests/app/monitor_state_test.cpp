@@ -265,7 +265,7 @@ TEST(MonitorStateTest, LeftoversOfInterruptedSavesAreRemoved) {
 
 TEST(MonitorStateTest, TextThatIsNotUTF8IsSavedWithReplacementCharacters) {
     TempDir dir;
-    EventRecord record{ResetEvent::test(dateFromReferenceSeconds(1.5))};
+    EventRecord record{.event = ResetEvent::test(dateFromReferenceSeconds(1.5))};
     record.webhookStatus = LocalizedMessage("error.http", {"bad \xC3 byte"});
     MonitorState state;
     state.records.push_back(record);

@@ -134,10 +134,10 @@ public:
         events_.reserve(512);
     }
 
-    void send(const ResetEvent& event, const WebhookConfiguration&, bool isTest,
+    void send(const Announcement& announcement, const WebhookConfiguration&, bool isTest,
               std::function<void(WebhookResult)> done) override {
         EXPECT_FALSE(isTest);
-        const EventID id = idOf(event.id);
+        const EventID id = idOf(announcementId(announcement));
         auto entry = std::find_if(events_.begin(), events_.end(),
                                   [&](const Entry& known) { return known.id == id; });
         if (entry == events_.end()) {
@@ -177,10 +177,13 @@ private:
     std::vector<Entry> events_;
 };
 
-// Notifications on and allowed; counts posts per event.
+// Notifications on and allowed; counts posts per event, resets apart from warnings.
 class CountingCenter final : public NotificationCenter {
 public:
-    explicit CountingCenter(MainLoop& loop) : loop_(loop) { posted.reserve(512); }
+    explicit CountingCenter(MainLoop& loop) : loop_(loop) {
+        posted.reserve(512);
+        warned.reserve(2048);
+    }
 
     void authorization(std::function<void(NotificationAuthorization)> done) override {
         loop_.post([done = std::move(done)] { done(NotificationAuthorization::authorized); });
@@ -188,14 +191,16 @@ public:
     void requestAuthorization(std::function<void()> done) override { loop_.post(std::move(done)); }
     void post(const NotificationRequest& request,
               std::function<void(std::optional<LocalizedMessage>)> done) override {
-        EXPECT_LT(posted.size(), posted.capacity()) << "the reserve is too small";
-        posted.push_back(idOf(request.identifier));
+        auto& list = request.title == ResetEvent::test({}).notificationTitle() ? posted : warned;
+        EXPECT_LT(list.size(), list.capacity()) << "the reserve is too small";
+        list.push_back(idOf(request.identifier));
         loop_.post([done = std::move(done)] { done(std::nullopt); });
     }
     void openSettings() override {}
     bool canOpenSettings() const override { return false; }
 
     std::vector<EventID> posted;
+    std::vector<EventID> warned;
 
 private:
     MainLoop& loop_;
@@ -259,6 +264,11 @@ TEST(MonitorSoakTest, AMonthOfFlakyReadsAndDeliveriesStaysExactAndFlat) {
     EXPECT_EQ(static_cast<long long>(center.posted.size()), resets);
     std::set<EventID> distinct(center.posted.begin(), center.posted.end());
     EXPECT_EQ(distinct.size(), center.posted.size()) << "a reset announced twice";
+    // Early warnings beside them: each once, and at least one in every five-hour window.
+    std::set<EventID> warnings(center.warned.begin(), center.warned.end());
+    EXPECT_EQ(warnings.size(), center.warned.size()) << "a warning announced twice";
+    EXPECT_GE(static_cast<long long>(warnings.size()), codex.fiveHourWindowsSeen());
+    EXPECT_EQ(monitor.limitWarnings().size(), MonitorState::maximumWarnings);
 
     // The history: the newest 100, each announced, and distinct in what it describes.
     const auto& records = monitor.records();

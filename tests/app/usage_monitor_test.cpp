@@ -120,13 +120,13 @@ protected:
         ResetEvent event = ResetEvent::test(clock.now_);
         event.bucketId = "codex";
         MonitorState stored;
-        stored.records.push_back({.event = event,
-                                  .localStatus = LocalizedMessage("notification.waiting"),
-                                  .webhookStatus = LocalizedMessage(webhookStatus),
-                                  .webhookFingerprint = receiver.fingerprint(),
-                                  .webhookAttempts = attempts,
-                                  .webhookPending = true,
-                                  .localPending = true});
+        stored.records.push_back({{.localStatus = LocalizedMessage("notification.waiting"),
+                                   .webhookStatus = LocalizedMessage(webhookStatus),
+                                   .webhookFingerprint = receiver.fingerprint(),
+                                   .webhookAttempts = attempts,
+                                   .webhookPending = true,
+                                   .localPending = true},
+                                  event});
         if (edit) {
             edit(stored.records[0]);
         }
@@ -836,6 +836,111 @@ TEST_F(LocalNotifierTest, PermissionContentAndIdentity) {
     notifier.refreshPermission();
     loop.drain();
     EXPECT_EQ(notifier.statusText(), L10n::text("notification.undetermined"));
+}
+
+// ---- Early warnings
+
+TEST_F(MonitorTest, AWarningIsRecordedOnceAndAnnouncedByBothChannels) {
+    WarningPreferences{.webhook = true}.save(preferences);
+    UsageMonitor& monitor = started(true);
+    answerFetch(reading(80));
+    ASSERT_EQ(monitor.limitWarnings().size(), 1u);
+    const WarningRecord& record = monitor.limitWarnings().front();
+    EXPECT_EQ(record.event.levelPercent, 25);
+    ASSERT_EQ(center.posted.size(), 1u);
+    EXPECT_EQ(center.posted[0].identifier, record.id());
+    EXPECT_EQ(center.posted[0].title, record.event.headline());
+    ASSERT_EQ(webhooks.calls.requests().size(), 1u);
+    ASSERT_TRUE(webhooks.calls.requests().front().warning);
+    EXPECT_EQ(webhooks.calls.requests().front().warning->id, record.id());
+    answerWebhook();
+    EXPECT_EQ(monitor.limitWarnings().front().webhookStatus, LocalizedMessage("webhook.delivered"));
+    EXPECT_TRUE(monitor.records().empty()) << "a warning is no reset";
+
+    // The same level again, and after a restart from the state file: nothing more.
+    loop.advance(seconds(30));
+    answerFetch(reading(79));
+    make().start();
+    loop.drain();
+    answerFetch(reading(78));
+    EXPECT_EQ(monitor.limitWarnings().size(), 1u);
+    EXPECT_EQ(center.posted.size(), 1u);
+    EXPECT_EQ(webhooks.calls.requests().size(), 1u);
+}
+
+TEST_F(MonitorTest, AReceiverWithoutTheWarningsSwitchGetsNoWarning) {
+    UsageMonitor& monitor = started(true);  // warnings.webhook never stored
+    answerFetch(reading(95));
+    ASSERT_EQ(monitor.limitWarnings().size(), 1u);
+    EXPECT_EQ(monitor.limitWarnings().front().webhookStatus, LocalizedMessage("webhook.disabled"));
+    EXPECT_TRUE(webhooks.calls.requests().empty());
+    EXPECT_EQ(center.posted.size(), 1u);
+    // Resets are announced as before.
+    loop.advance(seconds(30));
+    answerFetch(reading(0));
+    ASSERT_EQ(monitor.records().size(), 1u);
+    EXPECT_EQ(webhooks.calls.requests().size(), 1u);
+}
+
+TEST_F(MonitorTest, SwitchingTheReceiversWarningsOffCancelsWhatIsOwed) {
+    WarningPreferences{.webhook = true}.save(preferences);
+    UsageMonitor& monitor = started(true);
+    answerFetch(reading(95));
+    answerWebhook(unavailable);
+    ASSERT_EQ(monitor.limitWarnings().front().webhookStatus,
+              LocalizedMessage("webhook.retrying", {"1"}));
+    monitor.setWarningPreferences({.webhook = false});
+    EXPECT_EQ(WarningPreferences::load(preferences).webhook, false);
+    loop.advance(seconds(60));
+    EXPECT_EQ(monitor.limitWarnings().front().webhookStatus, LocalizedMessage("webhook.cancelled"));
+    EXPECT_FALSE(monitor.limitWarnings().front().webhookPending);
+    EXPECT_EQ(webhooks.calls.requests().size(), 1u);
+}
+
+TEST_F(MonitorTest, ABlockedAccountIsShownAndWarnedOfWhateverThePercentages) {
+    UsageMonitor& monitor = started();
+    UsageSnapshot blocked = reading(10);
+    blocked.ordinaryUsageAllowed = false;
+    answerFetch(blocked);
+    ASSERT_TRUE(monitor.blocked());
+    EXPECT_EQ(monitor.blocked()->reason, "usage_not_allowed");
+    EXPECT_TRUE(monitor.menuBarTitle().starts_with("\u2298 ")) << monitor.menuBarTitle();
+    ASSERT_EQ(monitor.limitWarnings().size(), 1u);
+    EXPECT_EQ(monitor.limitWarnings().front().event.reason, WarningReason::usageNotAllowed);
+    loop.advance(seconds(30));
+    answerFetch(reading(10));
+    EXPECT_FALSE(monitor.blocked());
+    EXPECT_EQ(monitor.limitWarnings().size(), 1u);
+}
+
+// Warnings live in a member of their own: a build that does not know it keeps its resets, and a
+// state without warnings is written as before.
+TEST_F(MonitorTest, WarningsNeverDisturbTheResetHistoryOnDisk) {
+    UsageMonitor& monitor = startWithOneReset();
+    const std::string before = *readSmallFile(data() / "state.json", 1 << 22);
+    EXPECT_EQ(before.find("warnings"), std::string::npos);
+    loop.advance(seconds(30));
+    answerFetch(reading(95));
+    ASSERT_EQ(monitor.limitWarnings().size(), 1u);
+
+    nlohmann::json stored = nlohmann::json::parse(*readSmallFile(data() / "state.json", 1 << 22));
+    ASSERT_TRUE(stored.contains("warnings"));
+    EXPECT_EQ(stored["records"], nlohmann::json::parse(before)["records"]);
+    stored.erase("warnings");  // what an older build reads
+    EXPECT_EQ(stored.get<MonitorState>().records, monitor.records());
+
+    // Their own cap: a hundred warnings push no reset out.
+    MonitorState full = stored.get<MonitorState>();
+    for (int i = 0; i < 150; ++i) {
+        WarningRecord warning;
+        warning.event.id = std::to_string(i);
+        warning.event.observedAt = clock.now_;
+        full.warnings.push_back(warning);
+    }
+    StateStore(data()).save(full);
+    const LoadedState loaded = StateStore(data()).load();
+    EXPECT_EQ(loaded.state.warnings.size(), MonitorState::maximumWarnings);
+    EXPECT_EQ(loaded.state.records.size(), 1u);
 }
 
 }  // namespace

@@ -16,7 +16,8 @@ TEST(ConfigCommandTest, ListGetAndSetWhileRefusalsLeaveTheFileAsItWas) {
     EXPECT_EQ(runCLI({"config", "list"}, home),
               (CLIRun{0,
                       "codex.path=\ncodex.home=\nrefresh.interval=30\nnotifications.enabled=true\n"
-                      "notifications.sound=true\nwebhook.enabled=false\nlanguage=system\n"
+                      "notifications.sound=true\nwebhook.enabled=false\nwebhook.warnings=false\n"
+                      "warnings.levels=25,10\nwarnings.forecast=true\nlanguage=system\n"
                       "tray.style=percentage\ntray.scope=7d\n"}));
     const std::string before = home.read(preferences);
     const std::string hint = "Try 'quotalume-cli config --help'.\n";

@@ -4,6 +4,8 @@
 #include "private_bus.hpp"
 
 #include <quotalume/engine_lock.hpp>
+#include <quotalume/limit_warning.hpp>
+#include <quotalume/preferences_store.hpp>
 
 #include <gtest/gtest.h>
 
@@ -41,12 +43,19 @@ struct KillPoint {
     int laterStatus = 200;  // and in every run after it
 };
 
-// One reset to announce: the stored detector holds a half-used window, the fake Codex a fresh one.
+// What a row announces: a reset, or a warning (the same machinery, another list of the state).
+enum class Announced { reset, warning };
+
+// One announcement: the stored detector holds a half-used window; the fake Codex a fresh one for
+// a reset, or the same one 95 % used for a warning.
 class Delivery {
 public:
-    Delivery(const std::string& seed, const std::string& seedAccount, const QString& bus)
-        : bus_(bus.toStdString()) {
-        codex_.write("rate_limits.json", test::codexLimits(0, std::time(nullptr) + 5 * 3600));
+    Delivery(const std::string& seed, const std::string& seedAccount, std::time_t seedReset,
+             Announced announced, const QString& bus)
+        : bus_(bus.toStdString()), list_(announced == Announced::reset ? "records" : "warnings") {
+        codex_.write("rate_limits.json", announced == Announced::reset
+                                             ? test::codexLimits(0, std::time(nullptr) + 5 * 3600)
+                                             : test::codexLimits(95, seedReset));
         // The history belongs to one account, which the Codex home is part of.
         std::string state = seed;
         for (std::size_t at; (at = state.find(seedAccount)) != std::string::npos;) {
@@ -54,6 +63,8 @@ public:
         }
         replaceFileAtomically(data() / "state.json", state, ".seed.tmp");
         test::saveWebhookOn(codex_, receiver_.url());
+        FilePreferencesStore(codex_.path() / "config/Quotalume/defaults.json")
+            .setString(WarningPreferences::webhookKey, "true");
     }
 
     std::filesystem::path data() const { return codex_.path() / "data" / "Quotalume"; }
@@ -71,7 +82,8 @@ public:
 
     json record() const {
         const json now = state();
-        return now.is_object() && now["records"].size() == 1 ? now["records"][0] : json();
+        const json list = now.is_object() ? now.value(list_, json()) : json();
+        return list.is_array() && list.size() == 1 ? list[0] : json();
     }
 
     static bool settled(const json& record) {
@@ -82,8 +94,8 @@ public:
     // The retry pause has passed while no engine ran.
     void skipRetryPause() const {
         json now = state();
-        if (now.is_object() && now["records"].size() == 1) {
-            now["records"][0].erase("nextAttemptAt");
+        if (now.is_object() && now.contains(list_) && now[list_].size() == 1) {
+            now[list_][0].erase("nextAttemptAt");
             replaceFileAtomically(data() / "state.json", now.dump(), ".age.tmp");
         }
     }
@@ -92,6 +104,7 @@ private:
     test::FakeCodexHome codex_;
     test::HTTPReceiver receiver_;
     std::string bus_;
+    const char* list_;
 };
 
 bool exited(ChildProcess& child) {
@@ -104,7 +117,8 @@ protected:
     static void SetUpTestSuite() {
         bus_ = new test::PrivateBus;
         test::FakeCodexHome codex;
-        codex.write("rate_limits.json", test::codexLimits(50, std::time(nullptr) + 3600));
+        seedReset_ = std::time(nullptr) + 3600;
+        codex.write("rate_limits.json", test::codexLimits(50, seedReset_));
         ChildProcess watch(test::watchProcess(codex, {"--codex", codex.executable()}));
         test::eventually(
             [&] {
@@ -127,11 +141,12 @@ protected:
         ASSERT_NE(seed_.find(seedAccount_), std::string::npos) << "another account";
     }
 
-    // Kills the first run at `point`, reruns watch until the reset is settled, checks all runs.
-    void deliver(const KillPoint& point) {
+    // Kills the first run at `point`, reruns watch until the announcement is settled, checks all
+    // runs.
+    void deliver(const KillPoint& point, Announced announced) {
         SCOPED_TRACE(point.name);
         std::atomic<pid_t> victim = 0;  // outlives the receiver, whose thread kills it
-        Delivery delivery(seed_, seedAccount_, bus_->address());
+        Delivery delivery(seed_, seedAccount_, seedReset_, announced, bus_->address());
         test::NotificationServer server(bus_->connect(), {QStringLiteral("body")});
         EXPECT_TRUE(server.registered_);
         test::ReceiverAnswer first = test::ReceiverAnswer::withStatus(point.status);
@@ -233,25 +248,33 @@ protected:
     static inline test::PrivateBus* bus_ = nullptr;
     static inline std::string seed_;
     static inline std::string seedAccount_;
+    static inline std::time_t seedReset_ = 0;
+};
+
+using enum Trigger;
+const KillPoint points[] = {
+    {"reading recorded, permission check unanswered", permissionHeld},
+    {"Notify unanswered", notifyHeld},
+    {"Notify answered, at once", notifyAnswered, milliseconds(0)},
+    {"Notify answered, 2 ms later", notifyAnswered, milliseconds(2)},
+    {"Notify answered, 10 ms later", notifyAnswered, milliseconds(10)},
+    {"webhook unanswered", webhookHeld},
+    {"webhook answered 500, at once", webhookAnswered, milliseconds(0), 500},
+    {"webhook answered 503, 20 ms later", webhookAnswered, milliseconds(20), 503},
+    {"webhook answered 503 every time", webhookAnswered, milliseconds(0), 503, 503},
+    {"webhook answered 200, at once", webhookAnswered, milliseconds(0), 200},
+    {"webhook answered 200, 1 ms later", webhookAnswered, milliseconds(1), 200},
 };
 
 TEST_F(CrashSafetyTest, KilledAtEachStepOfADeliveryItNeverRepeatsNorLosesTheReset) {
-    using enum Trigger;
-    const KillPoint points[] = {
-        {"reset read, permission check unanswered", permissionHeld},
-        {"Notify unanswered", notifyHeld},
-        {"Notify answered, at once", notifyAnswered, milliseconds(0)},
-        {"Notify answered, 2 ms later", notifyAnswered, milliseconds(2)},
-        {"Notify answered, 10 ms later", notifyAnswered, milliseconds(10)},
-        {"webhook unanswered", webhookHeld},
-        {"webhook answered 500, at once", webhookAnswered, milliseconds(0), 500},
-        {"webhook answered 503, 20 ms later", webhookAnswered, milliseconds(20), 503},
-        {"webhook answered 503 every time", webhookAnswered, milliseconds(0), 503, 503},
-        {"webhook answered 200, at once", webhookAnswered, milliseconds(0), 200},
-        {"webhook answered 200, 1 ms later", webhookAnswered, milliseconds(1), 200},
-    };
     for (const KillPoint& point : points) {
-        deliver(point);
+        deliver(point, Announced::reset);
+    }
+}
+
+TEST_F(CrashSafetyTest, KilledAtEachStepOfADeliveryItNeverRepeatsNorLosesTheWarning) {
+    for (const KillPoint& point : points) {
+        deliver(point, Announced::warning);
     }
 }
 

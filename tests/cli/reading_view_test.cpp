@@ -31,6 +31,14 @@ EngineReading reading(double fiveHourUsed, bool stale = false) {
                           {QuotaWindow::weekly, {std::nullopt, true}}}};
 }
 
+// Codex takes no usage: the weekly window is used up while the five-hour one has room.
+EngineReading blocked() {
+    EngineReading weeklyUsedUp = reading(12);
+    weeklyUsedUp.snapshot->buckets[0].secondary->usedPercent = 100;
+    weeklyUsedUp.snapshot->buckets[0].rateLimitReachedType = "rate_limit_reached";
+    return weeklyUsedUp;
+}
+
 // Every form of a reading as each command prints it, in one file that changes only with them.
 // QUOTALUME_UPDATE_GOLDEN=1 writes it anew.
 TEST(ReadingViewTest, EveryFormMatchesItsGoldenFile) {
@@ -59,6 +67,11 @@ TEST(ReadingViewTest, EveryFormMatchesItsGoldenFile) {
          EngineReading{.error = LocalizedMessage("error.executable")},
          {"--waybar"}},
         {"nothing read yet, i3blocks", EngineReading{}, {"--i3blocks"}},
+        {"blocked", blocked(), {}},
+        {"blocked, json", blocked(), {"--json"}},
+        {"blocked, waybar", blocked(), {"--waybar"}},
+        {"blocked, i3blocks", blocked(), {"--i3blocks"}},
+        {"blocked, template", blocked(), {"--format", "{blocked.reason} {blocked.until}"}},
     };
     std::string printed;
     for (const auto& row : rows) {

@@ -7,6 +7,8 @@
 #include <quotalume/demo_snapshot.hpp>
 #include <quotalume/engine_channel.hpp>
 #include <quotalume/engine_lock.hpp>
+#include <quotalume/limit_warning.hpp>
+#include <quotalume/preferences_store.hpp>
 #include <quotalume/usage_timeline.hpp>
 
 #include <poll.h>
@@ -14,6 +16,8 @@
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
+
+#include <set>
 
 namespace quotalume {
 namespace {
@@ -327,6 +331,98 @@ TEST(WatchCommandTest, TheEngineForecastsFromTheReadingsItKeeps) {
         << csv;
     EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 1 + 30 + 1) << csv;
     EXPECT_NE(csv.find(",five_hour,40,60,"), std::string::npos) << csv;
+}
+
+// Usage rising from 60 % to 95 % at a pace that runs out before the reset: one warning per
+// level crossed and one forecast, each recorded and delivered once.
+TEST(WatchCommandTest, WarnsOncePerLevelAndOnceOfTheForecast) {
+    FakeCodexHome codex;
+    test::HTTPReceiver receiver;
+    test::saveWebhookOn(codex, receiver.url());
+    FilePreferencesStore(codex.path() / "config/Quotalume/defaults.json")
+        .setString(WarningPreferences::webhookKey, "true");
+    const Date now = std::chrono::system_clock::now();
+    const std::time_t reset = std::chrono::system_clock::to_time_t(now) + 4 * 3600;
+    codex.write("rate_limits.json", test::codexLimits(60, reset));
+    const test::Strings environment = {"CODEX_HOME=" + codex.str()};
+    const json first = json::parse(
+        runCLI({"status", "--json", "--codex", codex.executable()}, codex, "", environment).output);
+    const std::string account = first["snapshot"]["accountFingerprint"];
+    {
+        UsageTimeline timeline(codex.path() / "data/Quotalume");
+        for (int minute = 60; minute > 0; minute -= 2) {
+            const RateBucket bucket{
+                .limitId = "codex",
+                .primary = RateWindow{60 - 0.5 * minute, 300, static_cast<double>(reset)},
+                .secondary = RateWindow{10, 10080, 1900000000}};
+            ASSERT_TRUE(
+                timeline.record({now - std::chrono::minutes(minute), account, {bucket}}, now));
+        }
+    }
+    Watch engine(codex, {"--lang", "en", "--codex", codex.executable()});
+    engine.waitForLine("5H 40% · 7D 90%");
+    for (int used : {70, 76, 80, 85, 91, 95}) {
+        codex.write("rate_limits.json", test::codexLimits(used, reset));
+        const auto read = runCLI({"status", "--fresh", "--json"}, codex);
+        ASSERT_EQ(json::parse(read.output)["windows"][0]["used_percent"], used) << read.output;
+    }
+
+    json state;
+    ASSERT_TRUE(test::eventually([&] {
+        state = json::parse(codex.read("data/Quotalume/state.json"), nullptr, false);
+        if (!state.is_object() || state["warnings"].size() != 3) {
+            return false;
+        }
+        for (const json& record : state["warnings"]) {
+            if (record["webhookStatus"]["key"] != "webhook.delivered") {
+                return false;
+            }
+        }
+        return true;
+    })) << state;
+    EXPECT_EQ(engine.stop(SIGTERM), 0);
+    std::multiset<std::string> sent;
+    for (const auto& request : receiver.requests()) {
+        const json body = json::parse(request.body);
+        EXPECT_EQ(body["event"], "codex.limit.warning");
+        sent.insert(body["reason"].get<std::string>() +
+                    (body.contains("level_percent") ? " " + body["level_percent"].dump() : ""));
+    }
+    EXPECT_EQ(sent, (std::multiset<std::string>{"forecast_exhausted", "below_level 25",
+                                                "below_level 10"}));
+    EXPECT_TRUE(state["records"].empty()) << "no reset";
+
+    const json history = json::parse(runCLI({"history", "--json", "--lang", "en"}, codex).output);
+    ASSERT_EQ(history.size(), 3u);
+    for (const json& entry : history) {
+        EXPECT_EQ(entry["kind"], "warning");
+    }
+    EXPECT_EQ(history[0]["title"], "5-hour limit: Codex limit running low");
+}
+
+// What Codex says beyond the percentages, whatever they show.
+TEST(WatchCommandTest, StatusShowsABlockedAccount) {
+    FakeCodexHome codex;
+    json limits = json::parse(test::codexLimits(40, std::time(nullptr) + 3600, 100));
+    limits["rateLimits"]["rateLimitReachedType"] = "rate_limit_reached";
+    codex.write("rate_limits.json", limits.dump());
+    const test::Strings options = {"status", "--lang", "en", "--codex", codex.executable()};
+    const test::Strings environment = {"CODEX_HOME=" + codex.str()};
+    auto jsonOptions = options;
+    jsonOptions.push_back("--json");
+    const json record = json::parse(runCLI(jsonOptions, codex, "", environment).output);
+    EXPECT_EQ(record["blocked"], json({{"reason", "limit_reached"},
+                                       {"detail", "rate_limit_reached"},
+                                       {"until", "2030-03-17T17:46:40Z"}}))
+        << record;
+    const std::string text = runCLI(options, codex, "", environment).output;
+    EXPECT_TRUE(text.starts_with("\u2298 5H 60% · 7D 0%\n")) << text;
+    EXPECT_NE(text.find("  Weekly limit reached — resets "), std::string::npos) << text;
+    EXPECT_EQ(runCLI({"status", "--format", "{blocked.reason}:{blocked.detail}", "--codex",
+                      codex.executable()},
+                     codex, "", environment)
+                  .output,
+              "limit_reached:rate_limit_reached\n");
 }
 
 TEST(WatchCommandTest, BarsShowAFailureAsAnErrorModuleAndExitZero) {

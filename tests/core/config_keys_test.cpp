@@ -3,6 +3,7 @@
 #include <quotalume/app_language.hpp>
 #include <quotalume/config_keys.hpp>
 #include <quotalume/l10n.hpp>
+#include <quotalume/limit_warning.hpp>
 #include <quotalume/menu_bar_style.hpp>
 #include <quotalume/settings.hpp>
 
@@ -28,10 +29,11 @@ TEST(ConfigKeysTest, EveryKeyIsStoredInTheFormTheTrayAppReads) {
     FakeCodexHome codex;
     MemoryPreferencesStore store;
     EXPECT_EQ(listing(store),
-              (std::vector<std::string>{"codex.path=", "codex.home=", "refresh.interval=30",
-                                        "notifications.enabled=true", "notifications.sound=true",
-                                        "webhook.enabled=false", "language=system",
-                                        "tray.style=percentage", "tray.scope=both"}));
+              (std::vector<std::string>{
+                  "codex.path=", "codex.home=", "refresh.interval=30", "notifications.enabled=true",
+                  "notifications.sound=true", "webhook.enabled=false", "webhook.warnings=false",
+                  "warnings.levels=25,10", "warnings.forecast=true", "language=system",
+                  "tray.style=percentage", "tray.scope=both"}));
     const std::pair<const char*, std::string> changes[] = {
         {"codex.path", " " + codex.executable() + "\n"},
         {"codex.home", codex.str() + "/"},
@@ -39,6 +41,9 @@ TEST(ConfigKeysTest, EveryKeyIsStoredInTheFormTheTrayAppReads) {
         {"notifications.enabled", "OFF"},
         {"notifications.sound", "no"},
         {"webhook.enabled", "Yes"},
+        {"webhook.warnings", "on"},
+        {"warnings.levels", "5, 50"},
+        {"warnings.forecast", "0"},
         {"language", "pt_BR.UTF-8"},
         {"tray.style", "Rings_Percentage"},
         {"tray.scope", "5H"},
@@ -53,6 +58,11 @@ TEST(ConfigKeysTest, EveryKeyIsStoredInTheFormTheTrayAppReads) {
     EXPECT_EQ(loadMenuBarScope(store), MenuBarScope::fiveHour);
     EXPECT_EQ(listing(store)[2], "refresh.interval=300");
     EXPECT_EQ(listing(store)[5], "webhook.enabled=true");
+    EXPECT_EQ(WarningPreferences::load(store),
+              (WarningPreferences{.levels = {50, 5}, .forecast = false, .webhook = true}));
+    EXPECT_EQ(listing(store)[7], "warnings.levels=50,5");
+    setConfig(store, "warnings.levels", "NONE");
+    EXPECT_EQ(listing(store)[7], "warnings.levels=none");
 
     // Each value shown is one setConfig takes back unchanged; the bounds are inclusive.
     setConfig(store, "refresh.interval", "15");
@@ -77,6 +87,8 @@ TEST(ConfigKeysTest, ARefusedKeyOrValueNamesWhatIsAcceptedAndWritesNothing) {
          "unknown key 'webhook.token'; the keys are "
          "codex.path, codex.home, refresh.interval"},
         {"interval too short", "refresh.interval", "14", "from 15 to 300"},
+        {"a level that cannot be chosen", "warnings.levels", "25,20", "from 50, 25, 10 and 5"},
+        {"not a flag", "warnings.forecast", "sometimes", "true or false"},
         {"interval too long", "refresh.interval", "301", "from 15 to 300"},
         {"interval not a number", "refresh.interval", "abc", "from 15 to 300"},
         {"interval not whole", "refresh.interval", "30.5", "from 15 to 300"},

@@ -142,7 +142,8 @@ public:
 };
 
 struct SentWebhook {
-    ResetEvent event;
+    ResetEvent event;                     // a reset's
+    std::optional<LimitWarning> warning;  // or a warning's
     WebhookConfiguration configuration;
     bool isTest;
 };
@@ -150,9 +151,13 @@ struct SentWebhook {
 class FakeWebhooks final : public WebhookPort {
 public:
     explicit FakeWebhooks(MainLoop& loop) : calls(loop) {}
-    void send(const ResetEvent& event, const WebhookConfiguration& configuration, bool isTest,
-              std::function<void(WebhookResult)> done) override {
-        calls.add({event, configuration, isTest}, std::move(done));
+    void send(const Announcement& announcement, const WebhookConfiguration& configuration,
+              bool isTest, std::function<void(WebhookResult)> done) override {
+        const auto* reset = std::get_if<ResetEvent>(&announcement);
+        const auto* warning = std::get_if<LimitWarning>(&announcement);
+        calls.add({reset ? *reset : ResetEvent{}, warning ? std::optional(*warning) : std::nullopt,
+                   configuration, isTest},
+                  std::move(done));
     }
     PendingCalls<SentWebhook, WebhookResult> calls;
 };

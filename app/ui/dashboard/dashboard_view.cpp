@@ -3,6 +3,7 @@
 #include "dashboard/connection_status.hpp"
 #include "dashboard/credits_row.hpp"
 #include "dashboard/dashboard_card_surface.hpp"
+#include "dashboard/limit_notice.hpp"
 #include "dashboard/notifications_row.hpp"
 #include "dashboard/plan_badge.hpp"
 #include "dashboard/quota_card.hpp"
@@ -10,6 +11,8 @@
 #include "style/brand_logo.hpp"
 #include "style/dashboard_symbol.hpp"
 #include "style/dashboard_typography.hpp"
+#include "style/quotalume_style.hpp"
+#include "widgets/capsule_bar.hpp"
 #include "widgets/subtle_button.hpp"
 
 #include <quotalume/l10n.hpp>
@@ -18,9 +21,12 @@
 #include <QEvent>
 #include <QFrame>
 #include <QHBoxLayout>
+
 #include <QLabel>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <algorithm>
+#include <cmath>
 
 namespace quotalume {
 namespace {
@@ -95,6 +101,9 @@ DashboardView::DashboardView(MonitorBridge& bridge, std::function<void()> openSe
     placeholderLayout->addWidget(placeholderIcon_);
     placeholderLayout->addWidget(placeholderText_);
     cardsLayout_->addWidget(placeholder_);
+    blocked_ = new LimitNotice("blocked", this);
+    spend_ = new LimitNotice("spendLimit", this);
+    bankedResets_ = new LimitNotice("bankedResets", this);
     credits_ = new CreditsRow(this);
 
     notifications_ = new NotificationsRow(monitor, this);
@@ -116,7 +125,10 @@ DashboardView::DashboardView(MonitorBridge& bridge, std::function<void()> openSe
     layout->setContentsMargins(padding, padding, padding, 12);
     layout->setSpacing(12);
     layout->addLayout(header);
+    layout->addWidget(blocked_);
     layout->addLayout(cardsLayout_);
+    layout->addWidget(spend_);
+    layout->addWidget(bankedResets_);
     layout->addWidget(credits_);
     layout->addWidget(divider(this));
     layout->addWidget(notifications_);
@@ -168,6 +180,7 @@ void DashboardView::render() {
         badge_->setPlan(*bucket->planType);
     }
     renderQuota(bucket);
+    renderLimits(bucket);
 
     const std::optional<CreditsSnapshot> credits = monitor.credits();
     const bool showCredits = credits && credits->shouldDisplay();
@@ -221,6 +234,57 @@ void DashboardView::renderQuota(const std::optional<RateBucket>& bucket) {
         setDashboardSymbol(placeholderIcon_, DashboardSymbol::chart, secondary, 22);
         const bool loading = !snapshot && !monitor.lastError();
         placeholderText_->setText(qt(L10n::text(loading ? "quota.loading" : "quota.empty")));
+    }
+}
+
+void DashboardView::renderLimits(const std::optional<RateBucket>& bucket) {
+    UsageMonitor& monitor = bridge_.monitor();
+    const bool dark = QuotalumeStyle::isDark(palette());
+    const QColor text = palette().color(QPalette::WindowText);
+    const QColor secondary = palette().color(QPalette::PlaceholderText);
+
+    const std::optional<BlockedState> blocked = monitor.blocked();
+    blocked_->setVisible(blocked.has_value());
+    if (blocked) {
+        blocked_->render(DashboardSymbol::alertCircle, CapsuleBar::fillColor(0, dark),
+                         qt(blocked->text(monitor.now())));
+    }
+
+    const std::optional<SpendControlLimit> limit = bucket ? bucket->individualLimit : std::nullopt;
+    spend_->setVisible(limit && (limit->remainingPercent || limit->used));
+    if (spend_->isVisibleTo(this)) {
+        std::string caption;
+        if (limit->used && limit->limit) {
+            caption = L10n::text("spend.used", *limit->used, *limit->limit);
+        }
+        if (const std::optional<Date> reset = limit->resetDate()) {
+            caption += (caption.empty() ? "" : " \u00b7 ") + L10n::countdown(reset, monitor.now());
+        }
+        const std::string value =
+            limit->remainingPercent
+                ? L10n::text("spend.remaining",
+                             std::to_string(static_cast<long long>(
+                                 std::floor(std::clamp(*limit->remainingPercent, 0.0, 100.0)))))
+                : std::string();
+        spend_->render(
+            DashboardSymbol::grid,
+            bucket->spendControlReached.value_or(false) ? CapsuleBar::fillColor(0, dark) : text,
+            qt(L10n::text("spend.title")), qt(caption), qt(value));
+    }
+
+    const auto& snapshot = monitor.snapshot();
+    const std::optional<ResetCreditsSummary> banked =
+        snapshot ? snapshot->resetCredits : std::nullopt;
+    bankedResets_->setVisible(banked && banked->availableCount > 0);
+    if (bankedResets_->isVisibleTo(this)) {
+        const std::string count = std::to_string(banked->availableCount);
+        const std::optional<ResetCredit> next = banked->nextExpiring();
+        const std::string line =
+            next ? L10n::text(
+                       "credits.banked_resets_expiring", count,
+                       L10n::date(*next->expiryDate(), DateStyle::mediumStyle, DateStyle::none))
+                 : L10n::text("credits.banked_resets", count);
+        bankedResets_->render(DashboardSymbol::refresh, secondary, qt(line));
     }
 }
 

@@ -17,14 +17,16 @@ namespace quotalume {
 class ConnectionStatus;
 class CreditsRow;
 class DashboardCardSurface;
+class LimitNotice;
 class MonitorBridge;
 class NotificationsRow;
 class PlanBadge;
 class QuotaCard;
 
-// The dashboard's content, top to bottom: header, quota cards (or a placeholder), credits,
-// notifications, connection status and the footer. It keeps nothing but what it shows and
-// renders everything again, texts included, whenever the bridge reports a change.
+// The dashboard's content, top to bottom: header, why Codex takes no usage now (when it does
+// not), quota cards (or a placeholder), the spend limit, banked resets, credits, notifications,
+// connection status and the footer. It keeps nothing but what it shows and renders everything
+// again, texts included, whenever the bridge reports a change.
 class DashboardView : public QWidget {
     Q_OBJECT
 
@@ -47,6 +49,7 @@ protected:
 
 private:
     void renderQuota(const std::optional<RateBucket>& bucket);
+    void renderLimits(const std::optional<RateBucket>& bucket);
 
     MonitorBridge& bridge_;
     bool outdated_ = false;
@@ -57,6 +60,9 @@ private:
     DashboardCardSurface* placeholder_;
     QLabel* placeholderIcon_;
     QLabel* placeholderText_;
+    LimitNotice* blocked_;  // above the cards: it outranks whatever they show
+    LimitNotice* spend_;
+    LimitNotice* bankedResets_;
     CreditsRow* credits_;
     NotificationsRow* notifications_;
     ConnectionStatus* status_;

@@ -21,14 +21,20 @@ QLabel* line(QWidget* parent, const std::string& text) {
     return label;
 }
 
-QWidget* row(QWidget* parent, const EventRecord& record) {
+struct Entry {
+    std::string title;
+    Date observedAt;
+    const Delivery* delivery;
+};
+
+QWidget* row(QWidget* parent, const Entry& record) {
     auto* widget = new QWidget(parent);
     widget->setObjectName(QStringLiteral("history.row"));
     auto* layout = new QVBoxLayout(widget);
     layout->setContentsMargins(0, 4, 0, 4);
     layout->setSpacing(2);
 
-    QLabel* title = line(widget, record.event.title());
+    QLabel* title = line(widget, record.title);
     QFont bold = title->font();
     bold.setBold(true);
     title->setFont(bold);
@@ -36,12 +42,12 @@ QWidget* row(QWidget* parent, const EventRecord& record) {
 
     QLabel* when = SettingsForm::caption(widget, "history.date");
     when->setText(QString::fromStdString(
-        L10n::date(record.event.observedAt, DateStyle::mediumStyle, DateStyle::mediumStyle)));
+        L10n::date(record.observedAt, DateStyle::mediumStyle, DateStyle::mediumStyle)));
     layout->addWidget(when);
 
     QLabel* status = SettingsForm::caption(widget, "history.status");
-    status->setText(QString::fromStdString(record.localStatus.localized() + " · " +
-                                           record.webhookStatus.localized()));
+    status->setText(QString::fromStdString(record.delivery->localStatus.localized() + " · " +
+                                           record.delivery->webhookStatus.localized()));
     layout->addWidget(status);
     return widget;
 }
@@ -54,7 +60,17 @@ HistoryList::HistoryList(QWidget* parent) : QWidget(parent), layout_(new QVBoxLa
     layout_->setSpacing(0);
 }
 
-void HistoryList::show(const std::vector<EventRecord>& records) {
+void HistoryList::show(const std::vector<EventRecord>& resets,
+                       const std::vector<WarningRecord>& warnings) {
+    std::vector<Entry> records;
+    for (const EventRecord& record : resets) {
+        records.push_back({record.event.title(), record.event.observedAt, &record});
+    }
+    for (const WarningRecord& record : warnings) {
+        records.push_back({record.event.title(), record.event.observedAt, &record});
+    }
+    std::stable_sort(records.begin(), records.end(),
+                     [](const Entry& a, const Entry& b) { return a.observedAt > b.observedAt; });
     while (QLayoutItem* item = layout_->takeAt(0)) {
         delete item->widget();
         delete item;

@@ -9,9 +9,16 @@ class QVBoxLayout;
 
 namespace quotalume {
 
-struct EventRecord;
+struct Delivery;
+struct LimitWarning;
+struct ResetEvent;
+template <typename Event>
+struct DeliveryRecord;
+using EventRecord = DeliveryRecord<ResetEvent>;
+using WarningRecord = DeliveryRecord<LimitWarning>;
 
-// The latest detected resets: title, when, and what became of the notification and the webhook.
+// The latest resets and warnings: title, when, and what became of the notification and the
+// webhook.
 class HistoryList final : public QWidget {
     Q_OBJECT
 
@@ -20,9 +27,10 @@ public:
 
     explicit HistoryList(QWidget* parent = nullptr);
 
-    // The first `limit` records in the order given, or the no-history text; rendered in the
-    // current language.
-    void show(const std::vector<EventRecord>& records);
+    // The newest `limit` of both lists (each newest first), or the no-history text; rendered in
+    // the current language.
+    void show(const std::vector<EventRecord>& records,
+              const std::vector<WarningRecord>& warnings = {});
 
 private:
     QVBoxLayout* layout_;

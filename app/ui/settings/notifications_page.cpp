@@ -3,6 +3,7 @@
 #include "monitor_bridge.hpp"
 #include "settings/history_list.hpp"
 #include "settings/settings_form.hpp"
+#include "settings/warnings_section.hpp"
 
 #include <QCheckBox>
 #include <QFormLayout>
@@ -36,6 +37,8 @@ NotificationsPage::NotificationsPage(MonitorBridge& bridge, QWidget* parent)
     sound_->setObjectName(QStringLiteral("notification.sound"));
     alerts->addRow(enabled_);
     alerts->addRow(sound_);
+    warnings_ = new WarningsSection(bridge, this);
+    layout->addWidget(warnings_);
 
     QFormLayout* permission =
         SettingsForm::addSection(this, "notification.permission_section", permission_);
@@ -80,6 +83,7 @@ void NotificationsPage::retranslate() {
     alerts_->setTitle(SettingsForm::text("notification.reset_section"));
     permission_->setTitle(SettingsForm::text("notification.permission_section"));
     historySection_->setTitle(SettingsForm::text("notification.history"));
+    warnings_->retranslate();
     enabled_->setText(SettingsForm::text("notification.toggle"));
     sound_->setText(SettingsForm::text("notification.sound"));
     allow_->setText(SettingsForm::text("notification.allow"));
@@ -109,10 +113,12 @@ void NotificationsPage::refresh() {
     openSettings_->setVisible(status == NotificationAuthorization::denied &&
                               notifier.canOpenSystemSettings());
     SettingsForm::show(feedback_, monitor.notificationFeedback());
-    if (stale_ || shown_ != monitor.records()) {
+    warnings_->refresh();
+    if (stale_ || shown_ != monitor.records() || shownWarnings_ != monitor.limitWarnings()) {
         shown_ = monitor.records();
+        shownWarnings_ = monitor.limitWarnings();
         stale_ = false;
-        history_->show(shown_);
+        history_->show(shown_, shownWarnings_);
     }
 }
 

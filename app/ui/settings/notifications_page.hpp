@@ -13,9 +13,14 @@ namespace quotalume {
 
 class HistoryList;
 class MonitorBridge;
-struct EventRecord;
+struct ResetEvent;
+struct LimitWarning;
+template <typename Event>
+struct DeliveryRecord;
+class WarningsSection;
 
-// Reset alerts on or off, the desktop's permission, a test, and the latest resets.
+// Reset alerts on or off, early warnings, the desktop's permission, a test, and the latest
+// resets and warnings.
 class NotificationsPage final : public QWidget {
     Q_OBJECT
 
@@ -41,7 +46,9 @@ private:
     QLabel* feedback_;
     HistoryList* history_;
     // What the list shows, so it is rebuilt only when the records change.
-    std::vector<EventRecord> shown_;
+    std::vector<DeliveryRecord<ResetEvent>> shown_;
+    std::vector<DeliveryRecord<LimitWarning>> shownWarnings_;
+    WarningsSection* warnings_;
     bool stale_ = true;
 };
 

@@ -41,6 +41,8 @@ WebhookPage::WebhookPage(MonitorBridge& bridge, QWidget* parent)
 
     enabled_ = new QCheckBox(receiver_);
     enabled_->setObjectName(QStringLiteral("webhook.toggle"));
+    warnings_ = new QCheckBox(receiver_);
+    warnings_->setObjectName(QStringLiteral("webhook.warnings_toggle"));
     format_ = new QComboBox(receiver_);
     format_->setObjectName(QStringLiteral("webhook.format"));
     for (WebhookFormat format : allWebhookFormats) {
@@ -63,6 +65,7 @@ WebhookPage::WebhookPage(MonitorBridge& bridge, QWidget* parent)
     buttons->addWidget(save_);
 
     form_->addRow(enabled_);
+    form_->addRow(warnings_);
     form_->addRow(new QLabel(receiver_), format_);
     form_->addRow(new QLabel(QStringLiteral("Webhook URL"), receiver_), url_);
     form_->addRow(new QLabel(receiver_), token_);
@@ -84,6 +87,7 @@ void WebhookPage::load() {
     UsageMonitor& monitor = bridge_.monitor();
     const WebhookConfiguration stored = monitor.loadWebhook();
     enabled_->setChecked(monitor.settings().webhookEnabled);
+    warnings_->setChecked(monitor.warningPreferences().webhook);
     const auto format =
         std::find(allWebhookFormats.begin(), allWebhookFormats.end(), stored.format);
     format_->setCurrentIndex(static_cast<int>(format - allWebhookFormats.begin()));
@@ -96,6 +100,7 @@ void WebhookPage::load() {
 void WebhookPage::retranslate() {
     receiver_->setTitle(SettingsForm::text("webhook.receiver"));
     enabled_->setText(SettingsForm::text("webhook.toggle"));
+    warnings_->setText(SettingsForm::text("webhook.warnings_toggle"));
     for (std::size_t i = 0; i < allWebhookFormats.size(); ++i) {
         format_->setItemText(static_cast<int>(i),
                              QString::fromStdString(title(allWebhookFormats[i])));
@@ -153,8 +158,12 @@ void WebhookPage::showCredentials() {
 
 void WebhookPage::save() {
     const WebhookConfiguration configuration = cleaned(edited());
-    if (bridge_.monitor().saveWebhook(configuration, enabled_->isChecked())) {
+    UsageMonitor& monitor = bridge_.monitor();
+    if (monitor.saveWebhook(configuration, enabled_->isChecked())) {
         url_->setText(QString::fromStdString(configuration.url));
+        WarningPreferences warnings = monitor.warningPreferences();
+        warnings.webhook = warnings_->isChecked();
+        monitor.setWarningPreferences(warnings);
     }
 }
 

@@ -43,6 +43,7 @@ private:
     QGroupBox* receiver_;
     QFormLayout* form_;
     QCheckBox* enabled_;
+    QCheckBox* warnings_;
     QComboBox* format_;
     QLineEdit* url_;
     QLineEdit* token_;

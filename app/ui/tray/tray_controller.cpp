@@ -78,6 +78,7 @@ void TrayController::refresh() {
         MenuBarPresentation::items(snapshot ? snapshot->codexBucket() : std::nullopt,
                                    monitor.menuBarScope()),
         monitor.lastError() ? TrayIconImage::Badge::failed
+        : monitor.blocked() ? TrayIconImage::Badge::blocked
         : monitor.isStale() ? TrayIconImage::Badge::stale
                             : TrayIconImage::Badge::none,
     };
@@ -86,6 +87,9 @@ void TrayController::refresh() {
         shown_ = std::move(look);
     }
     std::string tip = monitor.menuBarTitle() + "\n" + monitor.statusText();
+    if (const auto blocked = monitor.blocked()) {
+        tip += "\n" + blocked->text(monitor.now());
+    }
     // A window forecast to run out before its reset says when.
     for (const auto& [which, forecast] : monitor.forecasts()) {
         const auto window =

@@ -105,9 +105,16 @@ void drawBadge(QPainter& painter, double side, TrayIconImage::Badge badge) {
     const QPointF centre(side - radius - side * 0.01, radius + side * 0.01);
     // A ring of the tile's colour keeps it apart from what lies under it.
     painter.setPen(QPen(tile, std::max(1.0, side * 0.05)));
-    painter.setBrush(badge == TrayIconImage::Badge::failed ? QColor(0xff, 0x5a, 0x4f)
-                                                           : QColor(0xff, 0xb3, 0x40));
+    painter.setBrush(badge == TrayIconImage::Badge::stale ? QColor(0xff, 0xb3, 0x40)
+                                                          : QColor(0xff, 0x5a, 0x4f));
     painter.drawEllipse(centre, radius, radius);
+    if (badge == TrayIconImage::Badge::blocked) {
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(tile);
+        painter.drawRect(QRectF(centre - QPointF(radius * 0.6, radius * 0.2),
+                                QSizeF(radius * 1.2, radius * 0.4)));
+        return;
+    }
     drawFitted(painter, QStringLiteral("!"),
                QRectF(centre - QPointF(radius, radius * 0.72), QSizeF(2 * radius, 1.44 * radius)),
                tile);

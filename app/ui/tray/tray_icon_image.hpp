@@ -16,10 +16,11 @@ namespace quotalume {
 // The windows of the scope are drawn in the chosen style within the square (see
 // MenuBarPresentation::square): a window running low in the warning colours, a 5H/7D mark
 // where the picture alone would not say which window it is, and a badge in the top right
-// corner when the figures are stale (amber) or the last reading failed (red). With nothing to
+// corner when the figures are stale (amber), the last reading failed (red "!") or Codex takes no
+// usage from the account now, whatever the figures say (red no-entry sign). With nothing to
 // draw it is the application's logo, badged all the same.
 struct TrayIconImage {
-    enum class Badge { none, stale, failed };
+    enum class Badge { none, stale, failed, blocked };
 
     MenuBarStyle style = MenuBarStyle::percentage;
     std::vector<MenuBarPresentation::Item> items;

@@ -76,9 +76,9 @@ TEST_F(SettingsWindowTest, CredentialsShowAndAreKeptOnlyForTheFormatsThatUseThem
 }
 
 TEST(HistoryListTest, ShowsTheFirstTwentyOrTheEmptyText) {
-    const EventRecord record{.event = ResetEvent::test(Date{}),
-                             .localStatus = LocalizedMessage("notification.submitted"),
-                             .webhookStatus = LocalizedMessage("webhook.disabled")};
+    EventRecord record{.event = ResetEvent::test(Date{})};
+    record.localStatus = LocalizedMessage("notification.submitted");
+    record.webhookStatus = LocalizedMessage("webhook.disabled");
     HistoryList list;
     list.show(std::vector<EventRecord>(25, record));
     const auto rows = list.findChildren<QWidget*>(QStringLiteral("history.row"));

@@ -1,0 +1,315 @@
+#include "test_support.hpp"
+
+#include <quotalume/limit_warning.hpp>
+#include <quotalume/webhook_payload.hpp>
+
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+namespace quotalume {
+namespace {
+
+using std::chrono::minutes;
+
+const Date start = dateFromUnixSeconds(1900000000);
+const Date fiveHourReset = start + std::chrono::hours(3);
+const Date weeklyReset = start + std::chrono::days(4);
+
+UsageSnapshot reading(Date at, double fiveHourUsed, double weeklyUsed = 20,
+                      Date fiveHourResetsAt = fiveHourReset) {
+    RateBucket bucket{.limitId = "codex",
+                      .primary = RateWindow{fiveHourUsed, 300, unixSeconds(fiveHourResetsAt)},
+                      .secondary = RateWindow{weeklyUsed, 10080, unixSeconds(weeklyReset)}};
+    return UsageSnapshot{at, "account", {bucket}};
+}
+
+// Feeds readings through the detector as the engine does, keeping what it issues.
+struct Engine {
+    WarningPreferences preferences;
+    std::vector<LimitWarning> issued;  // newest first
+    std::map<QuotaWindow, Date> lastResets;
+    std::optional<UsageSnapshot> previous;
+    std::map<QuotaWindow, UsageForecast> forecasts;
+
+    std::vector<LimitWarning> read(const UsageSnapshot& now) {
+        auto owed = detectWarnings({.reading = now,
+                                    .previous = previous ? &*previous : nullptr,
+                                    .forecasts = forecasts,
+                                    .preferences = preferences,
+                                    .issued = issued,
+                                    .lastResets = lastResets,
+                                    .now = now.observedAt});
+        issued.insert(issued.begin(), owed.begin(), owed.end());
+        previous = now;
+        return owed;
+    }
+    std::vector<std::int64_t> levels() const {
+        std::vector<std::int64_t> found;
+        for (const LimitWarning& warning : issued) {
+            if (warning.reason == WarningReason::belowLevel) {
+                found.insert(found.begin(), *warning.levelPercent);
+            }
+        }
+        return found;
+    }
+};
+
+TEST(LimitWarningTest, EachLevelOncePerOccurrenceAndAResetRearms) {
+    struct Case {
+        const char* name;
+        std::vector<double> used;  // five-hour window, a reading a minute
+        std::vector<std::int64_t> levels;
+    };
+    const Case cases[] = {
+        {"a steady rise crosses each level once", {60, 70, 76, 80, 85, 91, 95}, {25, 10}},
+        {"back and forth across a level warns once", {74, 76, 74, 76, 74, 76}, {25}},
+        {"a jump past both warns of the lower only, and never of the higher later",
+         {50, 92, 92, 80, 92}, {10}},
+        {"exactly at the level counts as reaching it", {75}, {25}},
+        {"a used-up window is a blocked state, not a level", {100}, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Engine engine;
+        for (std::size_t i = 0; i < c.used.size(); ++i) {
+            engine.read(reading(start + minutes(i), c.used[i]));
+        }
+        EXPECT_EQ(engine.levels(), c.levels);
+    }
+
+    Engine engine;
+    engine.read(reading(start, 80));
+    ASSERT_EQ(engine.levels(), (std::vector<std::int64_t>{25}));
+    // Codex's reset times wander by seconds: still the same occurrence.
+    engine.read(reading(start + minutes(1), 80, 20, fiveHourReset + std::chrono::seconds(40)));
+    EXPECT_EQ(engine.issued.size(), 1u);
+    // A new window (another reset time) warns again.
+    const Date nextReset = fiveHourReset + std::chrono::hours(5);
+    engine.read(reading(start + std::chrono::hours(4), 80, 20, nextReset));
+    EXPECT_EQ(engine.levels(), (std::vector<std::int64_t>{25, 25}));
+    // A reset recorded without a new reset time (restored to full) re-arms the occurrence too.
+    engine.lastResets[QuotaWindow::fiveHour] = start + std::chrono::hours(4) + minutes(5);
+    engine.read(reading(start + std::chrono::hours(4) + minutes(10), 80, 20, nextReset));
+    EXPECT_EQ(engine.levels(), (std::vector<std::int64_t>{25, 25, 25}));
+}
+
+TEST(LimitWarningTest, TheWarningCarriesWhatAReceiverNeeds) {
+    Engine engine;
+    engine.read(reading(start, 20, 91));
+    ASSERT_EQ(engine.issued.size(), 1u);
+    const LimitWarning& warning = engine.issued[0];
+    EXPECT_EQ(warning.reason, WarningReason::belowLevel);
+    EXPECT_EQ(warning.window, QuotaWindow::weekly);
+    EXPECT_EQ(warning.levelPercent, 10);
+    EXPECT_EQ(warning.usedPercent, 91);
+    EXPECT_EQ(warning.remainingPercent, 9);
+    EXPECT_EQ(warning.resetAt, weeklyReset);
+    EXPECT_EQ(warning.observedAt, start);
+    EXPECT_EQ(warning.id.size(), 36u);
+}
+
+TEST(LimitWarningTest, ForecastOncePerOccurrenceHoweverItWobbles) {
+    Engine engine;
+    engine.preferences.levels.clear();
+    auto forecast = [&](std::optional<Date> runsOut) {
+        engine.forecasts[QuotaWindow::fiveHour] = {runsOut, !runsOut};
+    };
+    forecast(std::nullopt);
+    EXPECT_TRUE(engine.read(reading(start, 40)).empty());
+    forecast(start + std::chrono::hours(2));
+    ASSERT_EQ(engine.read(reading(start + minutes(1), 42)).size(), 1u);
+    EXPECT_EQ(engine.issued[0].runsOutAt, start + std::chrono::hours(2));
+    EXPECT_EQ(engine.issued[0].resetAt, fiveHourReset);
+    for (int i = 2; i < 20; ++i) {  // later, then earlier, then lasting, then short again
+        forecast(i % 3 == 0 ? std::nullopt
+                            : std::optional(start + std::chrono::hours(2) + minutes(i % 2 ? 30 : -30)));
+        EXPECT_TRUE(engine.read(reading(start + minutes(i), 42 + i)).empty()) << i;
+    }
+    // Running out after the reset, or in the past, is no warning; a new window warns again.
+    Engine later;
+    later.preferences.levels.clear();
+    later.forecasts[QuotaWindow::fiveHour] = {fiveHourReset + minutes(1), false};
+    EXPECT_TRUE(later.read(reading(start, 40)).empty());
+    later.forecasts[QuotaWindow::fiveHour] = {start - minutes(1), false};
+    EXPECT_TRUE(later.read(reading(start + minutes(1), 40)).empty());
+    engine.forecasts[QuotaWindow::fiveHour] = {fiveHourReset + std::chrono::hours(4), false};
+    EXPECT_EQ(engine.read(reading(start + std::chrono::hours(4), 40, 20,
+                                  fiveHourReset + std::chrono::hours(5)))
+                  .size(),
+              1u);
+    // Off: no forecast warning.
+    Engine off;
+    off.preferences = {.levels = {}, .forecast = false};
+    off.forecasts[QuotaWindow::fiveHour] = {start + std::chrono::hours(1), false};
+    EXPECT_TRUE(off.read(reading(start, 99)).empty());
+}
+
+TEST(LimitWarningTest, ABlockedStateOnceUntilItClears) {
+    Engine engine;
+    engine.preferences.levels.clear();
+    auto blocked = [](Date at, const char* type) {
+        UsageSnapshot snapshot = reading(at, 50);
+        snapshot.buckets[0].rateLimitReachedType = type;
+        return snapshot;
+    };
+    auto first = engine.read(blocked(start, "rate_limit_reached"));
+    ASSERT_EQ(first.size(), 1u);
+    EXPECT_EQ(first[0].reason, WarningReason::limitReached);
+    EXPECT_EQ(first[0].detail, "rate_limit_reached");
+    EXPECT_TRUE(engine.read(blocked(start + minutes(1), "rate_limit_reached")).empty());
+    // Another reason is another state.
+    EXPECT_EQ(engine.read(blocked(start + minutes(2), "workspace_member_credits_depleted")).size(),
+              1u);
+    // Cleared, then blocked again for the same reason: re-armed.
+    EXPECT_TRUE(engine.read(reading(start + minutes(3), 50)).empty());
+    EXPECT_EQ(engine.read(blocked(start + minutes(4), "workspace_member_credits_depleted")).size(),
+              1u);
+    // Usage not allowed with room in both windows.
+    UsageSnapshot refused = reading(start + minutes(5), 10, 10);
+    refused.ordinaryUsageAllowed = false;
+    auto notAllowed = engine.read(refused);
+    ASSERT_EQ(notAllowed.size(), 1u);
+    EXPECT_EQ(notAllowed[0].reason, WarningReason::usageNotAllowed);
+    EXPECT_FALSE(notAllowed[0].window);
+}
+
+TEST(LimitWarningTest, ABankedResetThreeDaysBeforeItExpiresOnce) {
+    Engine engine;
+    UsageSnapshot snapshot = reading(start, 10);
+    snapshot.resetCredits = ResetCreditsSummary{
+        3,
+        {{"far", "available", unixSeconds(start + std::chrono::days(5)), std::nullopt},
+         {"soon", "available", unixSeconds(start + std::chrono::days(2)), "Reset"},
+         {"spent", "redeemed", unixSeconds(start + std::chrono::days(1)), std::nullopt},
+         {"never", "available", std::nullopt, std::nullopt}}};
+    auto owed = engine.read(snapshot);
+    ASSERT_EQ(owed.size(), 1u);
+    EXPECT_EQ(owed[0].reason, WarningReason::resetCreditExpiring);
+    EXPECT_EQ(owed[0].detail, "soon");
+    EXPECT_EQ(owed[0].creditExpiresAt, start + std::chrono::days(2));
+    snapshot.observedAt = start + std::chrono::days(2) + std::chrono::hours(1);
+    owed = engine.read(snapshot);
+    ASSERT_EQ(owed.size(), 1u);
+    EXPECT_EQ(owed[0].detail, "far");
+}
+
+TEST(LimitWarningTest, NoLevelAndNoForecastMeansNoWarningAtAll) {
+    Engine engine;
+    engine.preferences = {.levels = {}, .forecast = false};
+    UsageSnapshot snapshot = reading(start, 100);
+    snapshot.ordinaryUsageAllowed = false;
+    EXPECT_TRUE(engine.read(snapshot).empty());
+}
+
+TEST(WarningPreferencesTest, LevelsReadAndWrittenAsTheConfigKeyTakesThem) {
+    const std::pair<const char*, std::optional<std::vector<std::int64_t>>> cases[] = {
+        {"25,10", std::vector<std::int64_t>{25, 10}},
+        {" 5, 50 ,25,5", std::vector<std::int64_t>{50, 25, 5}},
+        {"none", std::vector<std::int64_t>{}},
+        {"", std::vector<std::int64_t>{}},
+        {"20", std::nullopt},
+        {"25,", std::nullopt},
+        {"25;10", std::nullopt},
+        {"+25", std::nullopt},
+    };
+    for (const auto& [text, levels] : cases) {
+        EXPECT_EQ(WarningPreferences::parseLevels(text), levels) << text;
+    }
+    MemoryPreferencesStore store;
+    EXPECT_EQ(WarningPreferences::load(store), WarningPreferences{});
+    EXPECT_FALSE(WarningPreferences{}.webhook);  // a receiver from before gets no warnings
+    const WarningPreferences chosen{.levels = {50, 5}, .forecast = false, .webhook = true};
+    chosen.save(store);
+    EXPECT_EQ(WarningPreferences::load(store), chosen);
+    store.setString(WarningPreferences::levelsKey, "7");
+    store.setString(WarningPreferences::forecastKey, "maybe");
+    EXPECT_EQ(WarningPreferences::load(store).levels, WarningPreferences{}.levels);
+    EXPECT_TRUE(WarningPreferences::load(store).forecast);
+}
+
+TEST(LimitWarningTest, StoredFormReadsBackAndRefusesWhatWeNeverWrite) {
+    LimitWarning warning{"0F8FAD5B-D9CB-469F-A165-70867728950E", start, "codex", "Codex",
+                         WarningReason::forecastExhausted, QuotaWindow::weekly, 81.5, 18.5,
+                         weeklyReset, std::nullopt, start + std::chrono::hours(30), std::nullopt,
+                         std::nullopt};
+    EXPECT_EQ(nlohmann::json(warning).get<LimitWarning>(), warning);
+    for (const char* broken :
+         {R"({"id":"a","observedAt":1,"bucketId":"codex","bucketName":"Codex","reason":"soon"})",
+          R"({"id":"a","observedAt":1,"bucketId":"codex","bucketName":"Codex",)"
+          R"("reason":"below_level","window":60})",
+          R"({"id":"a\nb","observedAt":1,"bucketId":"codex","bucketName":"Codex",)"
+          R"("reason":"below_level"})",
+          R"({"observedAt":1,"bucketId":"codex","bucketName":"Codex","reason":"below_level"})"}) {
+        EXPECT_THROW(nlohmann::json::parse(broken).get<LimitWarning>(), JSONDecodingError)
+            << broken;
+    }
+}
+
+// The payload: members in key order as for resets, only those that apply, dates in UTC.
+TEST(WarningPayloadTest, EveryFormatsBytesWithBothSignatures) {
+    test::InterfaceLanguage english;
+    LimitWarning warning{"0F8FAD5B-D9CB-469F-A165-70867728950E",
+                         dateFromUnixSeconds(1772352900),
+                         "codex",
+                         "Codex",
+                         WarningReason::belowLevel,
+                         QuotaWindow::fiveHour,
+                         90.5,
+                         9.5,
+                         std::nullopt,
+                         10,
+                         std::nullopt,
+                         std::nullopt,
+                         std::nullopt};
+    const std::string message = R"(Codex limit running low\n9% left.\n5-hour limit)";
+    const std::string json =
+        R"({"bucket_id":"codex","bucket_name":"Codex","event":"codex.limit.warning",)"
+        R"("event_id":"0F8FAD5B-D9CB-469F-A165-70867728950E","level_percent":10,)"
+        R"("message":")" +
+        message +
+        R"(","observed_at":"2026-03-01T08:15:00Z","reason":"below_level",)"
+        R"("remaining_percent":9.5,"schema_version":1,"used_percent":90.5,)"
+        R"("window":"five_hour","window_duration_mins":300})";
+    const WarningPayload payload(warning);
+    EXPECT_EQ(payload.encoded(), json);
+    const std::pair<WebhookFormat, std::string> bodies[] = {
+        {WebhookFormat::slack, R"({"text":")" + message + R"("})"},
+        {WebhookFormat::discord,
+         R"({"allowed_mentions":{"parse":[]},"content":")" + message + R"("})"},
+        {WebhookFormat::feishu,
+         R"({"content":{"text":")" + message +
+             R"("},"msg_type":"text","sign":"oQgEdr\/HpJFg5qne6ukXXykjxCDZRWmqYXMLo5+8YhU=",)"
+             R"("timestamp":"1772352907"})"},
+        {WebhookFormat::wecom, R"({"msgtype":"text","text":{"content":")" + message + R"("}})"},
+    };
+    for (const auto& [format, body] : bodies) {
+        SCOPED_TRACE(rawValue(format));
+        EXPECT_EQ(webhookBody(payload, {"https://x.example/hook", format, "", "s3cr3t/+"},
+                              test::sampleDeliveryTime()),
+                  body);
+    }
+
+    // Every member that applies to some warning, and the rest left out.
+    warning.reason = WarningReason::resetCreditExpiring;
+    warning.window.reset();
+    warning.usedPercent.reset();
+    warning.remainingPercent.reset();
+    warning.levelPercent.reset();
+    warning.detail = "credit/1";
+    warning.creditExpiresAt = dateFromUnixSeconds(1772439300);
+    warning.resetAt = dateFromUnixSeconds(1772370900);
+    warning.runsOutAt = dateFromUnixSeconds(1772360100);
+    const std::string all = WarningPayload(warning).encoded();
+    EXPECT_NE(all.find(R"("credit_expires_at":"2026-03-02T08:15:00Z","detail":"credit/1",)"),
+              std::string::npos)
+        << all;
+    EXPECT_NE(all.find(R"("reason":"reset_credit_expiring","reset_at":"2026-03-01T13:15:00Z",)"
+                       R"("runs_out_at":"2026-03-01T10:15:00Z","schema_version":1})"),
+              std::string::npos)
+        << all;
+    EXPECT_EQ(all.find("window"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace quotalume
