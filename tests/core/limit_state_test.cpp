@@ -31,11 +31,11 @@ RateLimitsResponse decode(const json& answer) {
 }
 
 json answerWith(const json& bucketMembers, const json& topMembers = json::object()) {
-    json bucket = {{"limitId", "codex"},
-                   {"primary", {{"usedPercent", 30}, {"windowDurationMins", 300},
-                                {"resetsAt", 1900000000}}},
-                   {"secondary", {{"usedPercent", 40}, {"windowDurationMins", 10080},
-                                  {"resetsAt", 1900300000}}}};
+    json bucket = {
+        {"limitId", "codex"},
+        {"primary", {{"usedPercent", 30}, {"windowDurationMins", 300}, {"resetsAt", 1900000000}}},
+        {"secondary",
+         {{"usedPercent", 40}, {"windowDurationMins", 10080}, {"resetsAt", 1900300000}}}};
     if (bucketMembers.is_object()) {
         bucket.update(bucketMembers);
     }
@@ -66,44 +66,56 @@ TEST(LimitStateDecodingTest, ReadsEveryShapeTheReferenceSchemaAllows) {
     const auto reachedTypes = schemaWords("RateLimitReachedType");
     ASSERT_EQ(reachedTypes.size(), 5u);
     for (const std::string& word : reachedTypes) {
-        EXPECT_EQ(decode(answerWith({{"rateLimitReachedType", word}})).rateLimits->rateLimitReachedType,
-                  word);
+        EXPECT_EQ(
+            decode(answerWith({{"rateLimitReachedType", word}})).rateLimits->rateLimitReachedType,
+            word);
     }
     for (const std::string& word : schemaWords("RateLimitResetCreditStatus")) {
         auto credits = decode(answerWith({}, {{"rateLimitResetCredits",
-                                                {{"availableCount", 1},
-                                                 {"credits", {{{"id", "c"}, {"status", word},
-                                                               {"grantedAt", 1}, {"resetType",
-                                                               "codexRateLimits"}}}}}}}))
+                                               {{"availableCount", 1},
+                                                {"credits",
+                                                 {{{"id", "c"},
+                                                   {"status", word},
+                                                   {"grantedAt", 1},
+                                                   {"resetType", "codexRateLimits"}}}}}}}))
                            .rateLimitResetCredits;
         ASSERT_TRUE(credits);
         EXPECT_EQ(credits->credits.at(0).status, word);
     }
 
     // Null members, as the schema allows for each of them, read as absent.
-    auto nulls = decode(answerWith({{"rateLimitReachedType", nullptr},
-                                    {"spendControlReached", nullptr},
-                                    {"individualLimit", nullptr}},
-                                   {{"ordinaryUsageAllowed", nullptr},
-                                    {"rateLimitResetCredits", nullptr}}));
+    auto nulls =
+        decode(answerWith({{"rateLimitReachedType", nullptr},
+                           {"spendControlReached", nullptr},
+                           {"individualLimit", nullptr}},
+                          {{"ordinaryUsageAllowed", nullptr}, {"rateLimitResetCredits", nullptr}}));
     EXPECT_FALSE(nulls.rateLimits->rateLimitReachedType);
     EXPECT_FALSE(nulls.rateLimits->spendControlReached);
     EXPECT_FALSE(nulls.rateLimits->individualLimit);
     EXPECT_FALSE(nulls.ordinaryUsageAllowed);
     EXPECT_FALSE(nulls.rateLimitResetCredits);
 
-    auto full = decode(answerWith(
-        {{"spendControlReached", true},
-         {"individualLimit",
-          {{"limit", "100.00"}, {"used", "100.00"}, {"remainingPercent", 0},
-           {"resetsAt", 1900100000}}}},
-        {{"ordinaryUsageAllowed", false},
-         {"rateLimitResetCredits",
-          {{"availableCount", 2},
-           {"credits", {{{"id", "a"}, {"status", "available"}, {"expiresAt", 1900050000},
-                         {"title", "Reset"}, {"grantedAt", 1}, {"resetType", "codexRateLimits"}},
-                        {{"id", "b"}, {"status", "available"}, {"expiresAt", nullptr},
-                         {"grantedAt", 1}, {"resetType", "unknown"}}}}}}}));
+    auto full = decode(answerWith({{"spendControlReached", true},
+                                   {"individualLimit",
+                                    {{"limit", "100.00"},
+                                     {"used", "100.00"},
+                                     {"remainingPercent", 0},
+                                     {"resetsAt", 1900100000}}}},
+                                  {{"ordinaryUsageAllowed", false},
+                                   {"rateLimitResetCredits",
+                                    {{"availableCount", 2},
+                                     {"credits",
+                                      {{{"id", "a"},
+                                        {"status", "available"},
+                                        {"expiresAt", 1900050000},
+                                        {"title", "Reset"},
+                                        {"grantedAt", 1},
+                                        {"resetType", "codexRateLimits"}},
+                                       {{"id", "b"},
+                                        {"status", "available"},
+                                        {"expiresAt", nullptr},
+                                        {"grantedAt", 1},
+                                        {"resetType", "unknown"}}}}}}}));
     EXPECT_EQ(full.rateLimits->individualLimit,
               (SpendControlLimit{"100.00", "100.00", 0.0, 1900100000.0}));
     EXPECT_EQ(full.ordinaryUsageAllowed, false);
@@ -120,15 +132,17 @@ TEST(LimitStateDecodingTest, ReadsEveryShapeTheReferenceSchemaAllows) {
 // this was built, or a member of another type, never costs the reading.
 TEST(LimitStateDecodingTest, UnknownWordsAndWrongTypesNeverCostTheReading) {
     const std::pair<json, std::optional<std::string>> reached[] = {
-        {"usage_limit_exceeded_someday", "unknown"}, {42, std::nullopt},
-        {json::object(), std::nullopt}, {true, std::nullopt}};
+        {"usage_limit_exceeded_someday", "unknown"},
+        {42, std::nullopt},
+        {json::object(), std::nullopt},
+        {true, std::nullopt}};
     for (const auto& [value, expected] : reached) {
         SCOPED_TRACE(value.dump());
-        auto response = decode(answerWith({{"rateLimitReachedType", value},
-                                           {"spendControlReached", "yes"},
-                                           {"individualLimit", {{"limit", 5}, {"used", "1"}}}},
-                                          {{"ordinaryUsageAllowed", "false"},
-                                           {"rateLimitResetCredits", "two"}}));
+        auto response = decode(
+            answerWith({{"rateLimitReachedType", value},
+                        {"spendControlReached", "yes"},
+                        {"individualLimit", {{"limit", 5}, {"used", "1"}}}},
+                       {{"ordinaryUsageAllowed", "false"}, {"rateLimitResetCredits", "two"}}));
         ASSERT_TRUE(response.rateLimits);
         EXPECT_EQ(response.rateLimits->rateLimitReachedType, expected);
         EXPECT_EQ(response.rateLimits->primary->usedPercent, 30.0);  // the rest stands
@@ -142,13 +156,13 @@ TEST(LimitStateDecodingTest, UnknownWordsAndWrongTypesNeverCostTheReading) {
     // an over-long title is not taken in.
     json credits = json::array();
     for (int i = 0; i < 10000; ++i) {
-        credits.push_back({{"id", std::to_string(i)}, {"status", "available"},
-                           {"title", std::string(300, 'x')}});
+        credits.push_back(
+            {{"id", std::to_string(i)}, {"status", "available"}, {"title", std::string(300, 'x')}});
     }
     credits.insert(credits.begin(), json(7));
     credits.insert(credits.begin(), json{{"status", "available"}});
-    auto many = decode(answerWith({}, {{"rateLimitResetCredits",
-                                        {{"availableCount", -3}, {"credits", credits}}}}));
+    auto many = decode(answerWith(
+        {}, {{"rateLimitResetCredits", {{"availableCount", -3}, {"credits", credits}}}}));
     ASSERT_TRUE(many.rateLimitResetCredits);
     EXPECT_EQ(many.rateLimitResetCredits->availableCount, 0);
     ASSERT_EQ(many.rateLimitResetCredits->credits.size(), ResetCreditsSummary::maximumCredits);
@@ -167,32 +181,68 @@ TEST(BlockedStateTest, EveryReasonCodexGivesAndWhatTheWindowsShow) {
         std::optional<QuotaWindow> window;
         std::optional<double> until;
     };
-    const json weeklyUsedUp = {{"secondary", {{"usedPercent", 100}, {"windowDurationMins", 10080},
-                                              {"resetsAt", 1900300000}}}};
+    const json weeklyUsedUp = {
+        {"secondary",
+         {{"usedPercent", 100}, {"windowDurationMins", 10080}, {"resetsAt", 1900300000}}}};
     json weeklyReached = weeklyUsedUp;
     weeklyReached["rateLimitReachedType"] = "rate_limit_reached";
     json ownerCredits = weeklyUsedUp;
     ownerCredits["rateLimitReachedType"] = "workspace_owner_credits_depleted";
     const Case cases[] = {
         {"room in both", json::object(), json::object(), {}, {}, {}, {}},
-        {"allowed says nothing of percentages", weeklyUsedUp, {{"ordinaryUsageAllowed", true}},
-         {}, {}, {}, {}},
-        {"a used-up window when Codex says nothing", weeklyUsedUp, json::object(),
-         "limit_reached", {}, QuotaWindow::weekly, 1900300000},
+        {"allowed says nothing of percentages",
+         weeklyUsedUp,
+         {{"ordinaryUsageAllowed", true}},
+         {},
+         {},
+         {},
+         {}},
+        {"a used-up window when Codex says nothing",
+         weeklyUsedUp,
+         json::object(),
+         "limit_reached",
+         {},
+         QuotaWindow::weekly,
+         1900300000},
         {"reached, waiting for the weekly reset", weeklyReached, json::object(), "limit_reached",
          "rate_limit_reached", QuotaWindow::weekly, 1900300000},
-        {"reached with room in both", {{"rateLimitReachedType", "rate_limit_reached"}},
-         json::object(), "limit_reached", "rate_limit_reached", {}, {}},
-        {"credits come back with no reset", ownerCredits, json::object(), "limit_reached",
-         "workspace_owner_credits_depleted", {}, {}},
-        {"an unknown word", {{"rateLimitReachedType", "new_reason"}}, json::object(),
-         "limit_reached", "unknown", {}, {}},
-        {"not allowed with room in both", json::object(), {{"ordinaryUsageAllowed", false}},
-         "usage_not_allowed", {}, {}, {}},
-        {"spend control", {{"spendControlReached", true},
-                           {"individualLimit", {{"limit", "5"}, {"used", "5"},
-                                                {"remainingPercent", 0}, {"resetsAt", 1900100000}}}},
-         json::object(), "spend_control_reached", {}, {}, 1900100000},
+        {"reached with room in both",
+         {{"rateLimitReachedType", "rate_limit_reached"}},
+         json::object(),
+         "limit_reached",
+         "rate_limit_reached",
+         {},
+         {}},
+        {"credits come back with no reset",
+         ownerCredits,
+         json::object(),
+         "limit_reached",
+         "workspace_owner_credits_depleted",
+         {},
+         {}},
+        {"an unknown word",
+         {{"rateLimitReachedType", "new_reason"}},
+         json::object(),
+         "limit_reached",
+         "unknown",
+         {},
+         {}},
+        {"not allowed with room in both",
+         json::object(),
+         {{"ordinaryUsageAllowed", false}},
+         "usage_not_allowed",
+         {},
+         {},
+         {}},
+        {"spend control",
+         {{"spendControlReached", true},
+          {"individualLimit",
+           {{"limit", "5"}, {"used", "5"}, {"remainingPercent", 0}, {"resetsAt", 1900100000}}}},
+         json::object(),
+         "spend_control_reached",
+         {},
+         {},
+         1900100000},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -214,9 +264,9 @@ TEST(BlockedStateTest, EveryReasonCodexGivesAndWhatTheWindowsShow) {
     json memberUsage = {{"rateLimitReachedType", "workspace_member_usage_limit_reached"}};
     EXPECT_EQ(BlockedState::of(reading(memberUsage))->text(now),
               "Workspace usage limit reached — ask the workspace owner");
-    EXPECT_EQ(BlockedState::of(reading(json::object(), {{"ordinaryUsageAllowed", false}}))
-                  ->text(now),
-              "Codex is not taking usage from this account now");
+    EXPECT_EQ(
+        BlockedState::of(reading(json::object(), {{"ordinaryUsageAllowed", false}}))->text(now),
+        "Codex is not taking usage from this account now");
     const std::string weekly = BlockedState::of(reading(weeklyReached))->text(now);
     EXPECT_TRUE(weekly.starts_with("Weekly limit reached — resets ")) << weekly;
 }

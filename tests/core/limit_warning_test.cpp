@@ -65,7 +65,8 @@ TEST(LimitWarningTest, EachLevelOncePerOccurrenceAndAResetRearms) {
         {"a steady rise crosses each level once", {60, 70, 76, 80, 85, 91, 95}, {25, 10}},
         {"back and forth across a level warns once", {74, 76, 74, 76, 74, 76}, {25}},
         {"a jump past both warns of the lower only, and never of the higher later",
-         {50, 92, 92, 80, 92}, {10}},
+         {50, 92, 92, 80, 92},
+         {10}},
         {"exactly at the level counts as reaching it", {75}, {25}},
         {"a used-up window is a blocked state, not a level", {100}, {}},
     };
@@ -122,8 +123,9 @@ TEST(LimitWarningTest, ForecastOncePerOccurrenceHoweverItWobbles) {
     EXPECT_EQ(engine.issued[0].runsOutAt, start + std::chrono::hours(2));
     EXPECT_EQ(engine.issued[0].resetAt, fiveHourReset);
     for (int i = 2; i < 20; ++i) {  // later, then earlier, then lasting, then short again
-        forecast(i % 3 == 0 ? std::nullopt
-                            : std::optional(start + std::chrono::hours(2) + minutes(i % 2 ? 30 : -30)));
+        forecast(i % 3 == 0
+                     ? std::nullopt
+                     : std::optional(start + std::chrono::hours(2) + minutes(i % 2 ? 30 : -30)));
         EXPECT_TRUE(engine.read(reading(start + minutes(i), 42 + i)).empty()) << i;
     }
     // Running out after the reset, or in the past, is no warning; a new window warns again.
@@ -134,8 +136,9 @@ TEST(LimitWarningTest, ForecastOncePerOccurrenceHoweverItWobbles) {
     later.forecasts[QuotaWindow::fiveHour] = {start - minutes(1), false};
     EXPECT_TRUE(later.read(reading(start + minutes(1), 40)).empty());
     engine.forecasts[QuotaWindow::fiveHour] = {fiveHourReset + std::chrono::hours(4), false};
-    EXPECT_EQ(engine.read(reading(start + std::chrono::hours(4), 40, 20,
-                                  fiveHourReset + std::chrono::hours(5)))
+    EXPECT_EQ(engine
+                  .read(reading(start + std::chrono::hours(4), 40, 20,
+                                fiveHourReset + std::chrono::hours(5)))
                   .size(),
               1u);
     // Off: no forecast warning.
@@ -188,6 +191,8 @@ TEST(LimitWarningTest, ABankedResetThreeDaysBeforeItExpiresOnce) {
     EXPECT_EQ(owed[0].reason, WarningReason::resetCreditExpiring);
     EXPECT_EQ(owed[0].detail, "soon");
     EXPECT_EQ(owed[0].creditExpiresAt, start + std::chrono::days(2));
+    snapshot.observedAt = start + std::chrono::hours(1);
+    EXPECT_TRUE(engine.read(snapshot).empty()) << "each credit once";
     snapshot.observedAt = start + std::chrono::days(2) + std::chrono::hours(1);
     owed = engine.read(snapshot);
     ASSERT_EQ(owed.size(), 1u);
@@ -229,9 +234,18 @@ TEST(WarningPreferencesTest, LevelsReadAndWrittenAsTheConfigKeyTakesThem) {
 }
 
 TEST(LimitWarningTest, StoredFormReadsBackAndRefusesWhatWeNeverWrite) {
-    LimitWarning warning{"0F8FAD5B-D9CB-469F-A165-70867728950E", start, "codex", "Codex",
-                         WarningReason::forecastExhausted, QuotaWindow::weekly, 81.5, 18.5,
-                         weeklyReset, std::nullopt, start + std::chrono::hours(30), std::nullopt,
+    LimitWarning warning{"0F8FAD5B-D9CB-469F-A165-70867728950E",
+                         start,
+                         "codex",
+                         "Codex",
+                         WarningReason::forecastExhausted,
+                         QuotaWindow::weekly,
+                         81.5,
+                         18.5,
+                         weeklyReset,
+                         std::nullopt,
+                         start + std::chrono::hours(30),
+                         std::nullopt,
                          std::nullopt};
     EXPECT_EQ(nlohmann::json(warning).get<LimitWarning>(), warning);
     for (const char* broken :

@@ -108,7 +108,8 @@ json serveAnswer(const json& request) {
     if (method == "account/rateLimits/read") {
         const std::string answer = readFile(
             home + "/rate_limits.json",
-            R"({"rateLimits":{"limitId":"codex","primary":{"usedPercent":24,"windowDurationMins":300,"resetsAt":1900000000},"secondary":{"usedPercent":39,"windowDurationMins":10080,"resetsAt":1900200000}}})");
+            // Every member codex-cli 0.169.0 sends, in the shapes its schema gives them.
+            R"({"rateLimits":{"limitId":"codex","primary":{"usedPercent":24,"windowDurationMins":300,"resetsAt":1900000000},"secondary":{"usedPercent":39,"windowDurationMins":10080,"resetsAt":1900200000},"rateLimitReachedType":null,"spendControlReached":false,"individualLimit":null},"ordinaryUsageAllowed":true,"rateLimitResetCredits":{"availableCount":0,"credits":null}})");
         (void)std::rename((home + "/rate_limits.next.json").c_str(),
                           (home + "/rate_limits.json").c_str());
         return {{"result", json::parse(answer)}};

@@ -109,8 +109,10 @@ void QuotaCard::renderForecast(const RateWindow& window, Date now, std::vector<U
         chart_->setReadings(std::move(readings), *reset - std::chrono::minutes(minutes(kind_)),
                             *reset, rate);
     }
-    forecast_->setVisible(reset && forecast);
-    if (reset && forecast) {
+    // A window that already ran out says so above the cards; "runs out" at a past time would not.
+    const bool ahead = forecast && (!forecast->runsOutAt || *forecast->runsOutAt > now);
+    forecast_->setVisible(reset && ahead);
+    if (reset && ahead) {
         setText(forecast_, qt(forecastText(*forecast, *reset, now)));
     }
 }

@@ -8,6 +8,7 @@
 #include <QCheckBox>
 #include <QFormLayout>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QSignalBlocker>
 
 #include <algorithm>
@@ -34,7 +35,7 @@ WarningsSection::WarningsSection(MonitorBridge& bridge, QWidget* parent)
     forecast_ = new QCheckBox(this);
     forecast_->setObjectName(QStringLiteral("warning.forecast_toggle"));
     connect(forecast_, &QCheckBox::toggled, this, [this] { store(); });
-    form_->addRow(QString(), levelsRow_);
+    form_->addRow(new QLabel(this), levelsRow_);
     form_->addRow(forecast_);
     retranslate();
     refresh();

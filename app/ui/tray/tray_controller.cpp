@@ -94,7 +94,8 @@ void TrayController::refresh() {
     for (const auto& [which, forecast] : monitor.forecasts()) {
         const auto window =
             snapshot ? snapshot->codexBucket().value_or(RateBucket{}).window(which) : std::nullopt;
-        if (forecast.runsOutAt && window && window->resetDate()) {
+        if (forecast.runsOutAt && *forecast.runsOutAt > monitor.now() && window &&
+            window->resetDate()) {
             tip += "\n" + title(which) + ": " +
                    forecastText(forecast, *window->resetDate(), monitor.now());
         }

@@ -15,7 +15,7 @@ namespace quotalume {
 // is reached, usage Codex says is not allowed; and when Codex says nothing either way, a window
 // used up. A reading in which Codex says usage is allowed is never blocked by its percentages.
 struct BlockedState {
-    std::string reason;                 // "limit_reached", "spend_control_reached", "usage_not_allowed"
+    std::string reason;  // "limit_reached", "spend_control_reached", "usage_not_allowed"
     std::optional<std::string> detail;  // Codex's word for it, the `rateLimitReachedType`
     std::optional<QuotaWindow> window;  // the used-up window that blocks, when one does
     std::optional<Date> until;          // when that window or the spend control resets

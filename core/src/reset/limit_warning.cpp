@@ -129,9 +129,9 @@ void to_json(json& out, const LimitWarning& warning) {
     put(out, "remainingPercent", warning.remainingPercent);
     put(out, "levelPercent", warning.levelPercent);
     put(out, "detail", warning.detail);
-    for (const auto& [key, date] : {std::pair("resetAt", &warning.resetAt),
-                                    std::pair("runsOutAt", &warning.runsOutAt),
-                                    std::pair("creditExpiresAt", &warning.creditExpiresAt)}) {
+    for (const auto& [key, date] :
+         {std::pair("resetAt", &warning.resetAt), std::pair("runsOutAt", &warning.runsOutAt),
+          std::pair("creditExpiresAt", &warning.creditExpiresAt)}) {
         if (*date) {
             out[key] = referenceSeconds(**date);
         }
@@ -246,7 +246,8 @@ std::vector<LimitWarning> detectWarnings(const WarningInput& input) {
         return warning;
     };
     // Warnings of this occurrence of the window: after its latest reset, with its reset time.
-    auto issuedFor = [&](QuotaWindow which, WarningReason reason, const std::optional<Date>& reset) {
+    auto issuedFor = [&](QuotaWindow which, WarningReason reason,
+                         const std::optional<Date>& reset) {
         std::vector<const LimitWarning*> found;
         const auto lastReset = input.lastResets.find(which);
         for (const LimitWarning& warning : input.issued) {

@@ -76,6 +76,28 @@ TEST_F(DashboardViewTest, ACardChartsItsWindowAndForecastsItOnceReadingsAreKept)
         << "two readings of an unchanged figure are too few";
 }
 
+// What Codex says beyond the two windows: above the cards when it blocks, below them else.
+TEST_F(DashboardViewTest, ABlockedAccountASpendLimitAndBankedResets) {
+    harness.start(harness.reading(24, 39));
+    for (const char* name : {"blocked", "spendLimit", "bankedResets"}) {
+        EXPECT_FALSE(shown(view, name)) << name << " without a word from Codex";
+    }
+    UsageSnapshot reading = harness.reading(24, 39);
+    reading.buckets[0].rateLimitReachedType = "workspace_member_credits_depleted";
+    reading.buckets[0].individualLimit = SpendControlLimit{"50.00", "31.20", 37.6, std::nullopt};
+    reading.resetCredits = ResetCreditsSummary{2, {}};
+    harness.refresh(reading);
+    EXPECT_TRUE(shown(view, "blocked"));
+    EXPECT_EQ(labelText(*find(view, "blocked"), "line"),
+              "Workspace credits used up — ask the workspace owner");
+    EXPECT_EQ(labelText(*find(view, "spendLimit"), "value"), "37% left");
+    EXPECT_EQ(labelText(*find(view, "spendLimit"), "caption"), "31.20 of 50.00 used");
+    EXPECT_EQ(labelText(*find(view, "bankedResets"), "line"), "Banked resets: 2");
+
+    harness.refresh(harness.reading(24, 39));
+    EXPECT_FALSE(shown(view, "blocked")) << "cleared with the next reading";
+}
+
 TEST(PlanBadgeTest, ProInAnyCaseElseThePlanInCapitals) {
     EXPECT_EQ(PlanBadge::badgeText("PRO"), "Pro");
     EXPECT_EQ(PlanBadge::badgeText("plus"), "PLUS");

@@ -54,6 +54,17 @@ TEST(TrayControllerTest, FollowsTheMonitorAndRedrawsOnlyWhenItsPictureChanges) {
         Badge::failed}));
     EXPECT_TRUE(tray.icon().toolTip().contains("&lt;b&gt;offline&lt;/b&gt;"));
 
+    // Codex takes no usage: the tray says so whatever the figures.
+    UsageSnapshot refused = harness.reading(20, 60);
+    refused.ordinaryUsageAllowed = false;
+    harness.refresh(refused);
+    EXPECT_TRUE(shows(TrayIconImage{
+        MenuBarStyle::percentage,
+        MenuBarPresentation::items(harness.monitor->snapshot()->codexBucket(), MenuBarScope::both),
+        Badge::blocked}));
+    EXPECT_TRUE(tray.icon().toolTip().startsWith("\u2298 5H 80% \u00b7 7D 40%\n"));
+    EXPECT_TRUE(tray.icon().toolTip().contains("Codex is not taking usage from this account now"));
+
     const QAction* quit = test::find<QAction>(tray.menu(), "quit");
     const QString english = quit->text();
     ASSERT_FALSE(harness.bridge->setLanguage(AppLanguage::german).has_value());
@@ -146,6 +157,10 @@ TEST(TrayIconImageTest, ABadgeWhenStaleOrFailedWithFiguresOrWithout) {
         EXPECT_LT(corner(Badge::failed).green(), 130);
         EXPECT_GT(corner(Badge::stale).green(), 150);
         EXPECT_NE(corner(Badge::none), corner(Badge::failed));
+        // Blocked: red, crossed by a bar of the tile's colour where the failure's "!" stands.
+        const QImage blocked = TrayIconImage{MenuBarStyle::rings, items, Badge::blocked}.image(22);
+        EXPECT_GT(blocked.pixelColor(15, 2).red(), 200);
+        EXPECT_LT(blocked.pixelColor(17, 4).red(), 100);
     }
 }
 
