@@ -166,8 +166,21 @@ void from_json(const json& in, MonitorState& state) {
         decoded.snapshot = UsageSnapshot::fromJSON(*snapshot, DateCoding::referenceSeconds);
     }
     decoded.records = decodeList<EventRecord>(required(in, "records"), "records");
-    if (const json* warnings = member(in, "warnings")) {
-        decoded.warnings = decodeList<WarningRecord>(*warnings, "warnings");
+    // Warnings are read leniently: one this version cannot read (a reason a later one added, a
+    // damaged record) is left out and never costs the resets.
+    if (const json* warnings = member(in, "warnings");
+        warnings != nullptr && warnings->is_array() && warnings->size() <= largestStoredList) {
+        std::unordered_set<std::string> ids;
+        for (const json& item : *warnings) {
+            try {
+                WarningRecord record = item.get<WarningRecord>();
+                if (ids.insert(record.id()).second) {
+                    decoded.warnings.push_back(std::move(record));
+                }
+            } catch (const JSONDecodingError&) {
+            } catch (const json::exception&) {
+            }
+        }
     }
     state = std::move(decoded);
 }

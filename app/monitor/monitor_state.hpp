@@ -70,7 +70,7 @@ struct MonitorState {
 
 // "detector" and "records" are required, two records with one id are refused. Warnings go in a
 // "warnings" member of their own, left out while there are none: older versions ignore it and
-// keep their resets. Throws JSONDecodingError.
+// keep their resets, and a warning that cannot be read is left out. Throws JSONDecodingError.
 void to_json(nlohmann::json& json, const MonitorState& state);
 void from_json(const nlohmann::json& json, MonitorState& state);
 

@@ -33,12 +33,11 @@ LocalizedMessage message(const char* key) {
 }
 
 // The history of one account or source goes when another's begins, but not what it still owes.
+// Warnings stay: they say what was warned of already, and another account's never match.
 void dropSettled(MonitorState& state) {
-    auto settled = [](const Delivery& record) {
+    std::erase_if(state.records, [](const EventRecord& record) {
         return !record.localPending && !record.webhookPending;
-    };
-    std::erase_if(state.records, settled);
-    std::erase_if(state.warnings, settled);
+    });
 }
 
 }  // namespace
@@ -282,11 +281,13 @@ void UsageMonitor::takeOver() {
     unreadableInPlace_ = loaded.unreadable;
     keepUnreadableAside();
     // A holder that ended while the server had a notification cannot know whether it was shown.
-    for (EventRecord& record : state_.records) {
+    auto unconfirmed = [](Delivery& record) {
         if (record.localStatus == message("notification.submitting")) {
             record.localStatus = message("notification.unconfirmed");
         }
-    }
+    };
+    std::for_each(state_.records.begin(), state_.records.end(), unconfirmed);
+    std::for_each(state_.warnings.begin(), state_.warnings.end(), unconfirmed);
 }
 
 bool UsageMonitor::keepUnreadableAside() {
@@ -380,6 +381,7 @@ Task UsageMonitor::runRefresh() {
                 // engine's to keep aside.
                 if (LoadedState loaded = store_.load(); !loaded.unreadable) {
                     state_.records = std::move(loaded.state.records);
+                    state_.warnings = std::move(loaded.state.warnings);
                 }
             }
             lastError_.reset();
@@ -475,8 +477,19 @@ bool UsageMonitor::recordWarnings(const std::optional<UsageSnapshot>& previous) 
         state_.warnings.insert(state_.warnings.begin(),
                                owedRecord(std::move(warning), warningPreferences_.webhook));
     }
-    if (state_.warnings.size() > MonitorState::maximumWarnings) {
-        state_.warnings.resize(MonitorState::maximumWarnings);
+    // The oldest go first, but not while what they warned of lasts: a week's warnings would
+    // otherwise be pushed out by the five-hour windows' and given again.
+    const Date now = clock_.now();
+    while (state_.warnings.size() > MonitorState::maximumWarnings) {
+        const auto past = std::find_if(
+            state_.warnings.rbegin(), state_.warnings.rend(), [&](const WarningRecord& record) {
+                return !record.event.resetAt || *record.event.resetAt <= now;
+            });
+        if (past == state_.warnings.rend()) {
+            state_.warnings.pop_back();
+        } else {
+            state_.warnings.erase(std::next(past).base());
+        }
     }
     return !owed.empty();
 }

@@ -860,10 +860,11 @@ TEST_F(MonitorTest, AWarningIsRecordedOnceAndAnnouncedByBothChannels) {
     // The same level again, and after a restart from the state file: nothing more.
     loop.advance(seconds(30));
     answerFetch(reading(79));
-    make().start();
+    UsageMonitor& restarted = make();
+    restarted.start();
     loop.drain();
     answerFetch(reading(78));
-    EXPECT_EQ(monitor.limitWarnings().size(), 1u);
+    EXPECT_EQ(restarted.limitWarnings().size(), 1u);
     EXPECT_EQ(center.posted.size(), 1u);
     EXPECT_EQ(webhooks.calls.requests().size(), 1u);
 }
@@ -941,6 +942,50 @@ TEST_F(MonitorTest, WarningsNeverDisturbTheResetHistoryOnDisk) {
     const LoadedState loaded = StateStore(data()).load();
     EXPECT_EQ(loaded.state.warnings.size(), MonitorState::maximumWarnings);
     EXPECT_EQ(loaded.state.records.size(), 1u);
+
+    // A warning this version cannot read (a reason a later one added) costs nothing else.
+    StateStore(data()).save(loaded.state);
+    nlohmann::json later = nlohmann::json::parse(*readSmallFile(data() / "state.json", 1 << 22));
+    later["warnings"][0]["event"]["reason"] = "reason_of_a_later_version";
+    later["warnings"].push_back(later["warnings"][1]);  // and one id twice: the first stands
+    replaceFileAtomically(data() / "state.json", later.dump(), ".test.tmp");
+    const LoadedState lenient = StateStore(data()).load();
+    EXPECT_FALSE(lenient.warning);
+    EXPECT_EQ(lenient.state.records, monitor.records());
+    EXPECT_EQ(lenient.state.warnings.size(), MonitorState::maximumWarnings - 1);
+}
+
+// A full list gives up the warnings of windows that have reset, not a week's that still holds.
+TEST_F(MonitorTest, AFullListOfWarningsKeepsThoseStillInForce) {
+    const Date weeklyReset = clock.now_ + std::chrono::days(3);
+    MonitorState stored;
+    for (std::size_t i = 0; i < MonitorState::maximumWarnings; ++i) {
+        WarningRecord past;
+        past.event.id = "past-" + std::to_string(i);
+        past.event.observedAt = clock.now_ - std::chrono::hours(10 + i);
+        past.event.resetAt = clock.now_ - std::chrono::hours(5 + i);
+        stored.warnings.push_back(past);
+    }
+    WarningRecord weekly;  // the oldest of all
+    weekly.event = {.id = "weekly",
+                    .observedAt = clock.now_ - std::chrono::days(4),
+                    .window = QuotaWindow::weekly,
+                    .resetAt = weeklyReset,
+                    .levelPercent = 25};
+    stored.warnings.back() = weekly;
+    StateStore(data()).save(stored);
+
+    UsageMonitor& monitor = started();
+    RateBucket bucket{"codex", std::nullopt, RateWindow{80, 300, 1'800'003'600.0},
+                      RateWindow{80, 10080, unixSeconds(weeklyReset)}};
+    answerFetch(UsageSnapshot{clock.now_, UsageSnapshot::fingerprint("account"), {bucket}});
+    ASSERT_EQ(monitor.limitWarnings().size(), MonitorState::maximumWarnings);
+    EXPECT_EQ(monitor.limitWarnings().front().event.window, QuotaWindow::fiveHour);
+    EXPECT_EQ(monitor.limitWarnings().back().id(), "weekly") << "still in force: kept";
+    loop.advance(seconds(30));
+    bucket.primary->usedPercent = 81;
+    answerFetch(UsageSnapshot{clock.now_, UsageSnapshot::fingerprint("account"), {bucket}});
+    EXPECT_EQ(center.posted.size(), 1u) << "the week's warning was not given again";
 }
 
 }  // namespace

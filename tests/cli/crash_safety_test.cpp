@@ -225,6 +225,9 @@ protected:
         const json state = delivery.state();
         EXPECT_FALSE(state.is_discarded());
         EXPECT_TRUE(Delivery::settled(record)) << state;
+        EXPECT_TRUE(!record.is_object() ||
+                    record["localStatus"]["key"] != "notification.submitting")
+            << "a notification cut off by the kill reads as unconfirmed: " << state;
         EXPECT_LE(server.calls.size(), 1u) << "shown twice";
         const auto requests = delivery.receiver().requests();
         EXPECT_LE(requests.size(), 3u);

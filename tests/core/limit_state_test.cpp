@@ -160,6 +160,7 @@ TEST(LimitStateDecodingTest, UnknownWordsAndWrongTypesNeverCostTheReading) {
             {{"id", std::to_string(i)}, {"status", "available"}, {"title", std::string(300, 'x')}});
     }
     credits.insert(credits.begin(), json(7));
+    credits.insert(credits.begin(), json{{"id", "line\nbreak"}, {"status", "available"}});
     credits.insert(credits.begin(), json{{"status", "available"}});
     auto many = decode(answerWith(
         {}, {{"rateLimitResetCredits", {{"availableCount", -3}, {"credits", credits}}}}));

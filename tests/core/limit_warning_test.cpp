@@ -2,6 +2,7 @@
 
 #include <quotalume/limit_warning.hpp>
 #include <quotalume/webhook_payload.hpp>
+#include <quotalume/webhook_request_builder.hpp>
 
 #include <gtest/gtest.h>
 
@@ -85,14 +86,24 @@ TEST(LimitWarningTest, EachLevelOncePerOccurrenceAndAResetRearms) {
     // Codex's reset times wander by seconds: still the same occurrence.
     engine.read(reading(start + minutes(1), 80, 20, fiveHourReset + std::chrono::seconds(40)));
     EXPECT_EQ(engine.issued.size(), 1u);
-    // A new window (another reset time) warns again.
+    // A new window (another reset time) warns again, even in the reading that found its reset.
     const Date nextReset = fiveHourReset + std::chrono::hours(5);
+    engine.lastResets[QuotaWindow::fiveHour] = start + std::chrono::hours(4);
     engine.read(reading(start + std::chrono::hours(4), 80, 20, nextReset));
+    EXPECT_EQ(engine.levels(), (std::vector<std::int64_t>{25, 25}));
+    engine.read(reading(start + std::chrono::hours(4) + minutes(1), 80, 20, nextReset));
     EXPECT_EQ(engine.levels(), (std::vector<std::int64_t>{25, 25}));
     // A reset recorded without a new reset time (restored to full) re-arms the occurrence too.
     engine.lastResets[QuotaWindow::fiveHour] = start + std::chrono::hours(4) + minutes(5);
     engine.read(reading(start + std::chrono::hours(4) + minutes(10), 80, 20, nextReset));
     EXPECT_EQ(engine.levels(), (std::vector<std::int64_t>{25, 25, 25}));
+
+    // Used up while Codex still allows usage: no blocked state, so the lowest level speaks.
+    Engine allowed;
+    UsageSnapshot full = reading(start, 100);
+    full.ordinaryUsageAllowed = true;
+    allowed.read(full);
+    EXPECT_EQ(allowed.levels(), (std::vector<std::int64_t>{10}));
 }
 
 TEST(LimitWarningTest, TheWarningCarriesWhatAReceiverNeeds) {
@@ -161,6 +172,9 @@ TEST(LimitWarningTest, ABlockedStateOnceUntilItClears) {
     EXPECT_EQ(first[0].reason, WarningReason::limitReached);
     EXPECT_EQ(first[0].detail, "rate_limit_reached");
     EXPECT_TRUE(engine.read(blocked(start + minutes(1), "rate_limit_reached")).empty());
+    // Without the reading before (a new source, a first start), the last one warned of counts.
+    engine.previous.reset();
+    EXPECT_TRUE(engine.read(blocked(start + minutes(1), "rate_limit_reached")).empty());
     // Another reason is another state.
     EXPECT_EQ(engine.read(blocked(start + minutes(2), "workspace_member_credits_depleted")).size(),
               1u);
@@ -199,12 +213,16 @@ TEST(LimitWarningTest, ABankedResetThreeDaysBeforeItExpiresOnce) {
     EXPECT_EQ(owed[0].detail, "far");
 }
 
-TEST(LimitWarningTest, NoLevelAndNoForecastMeansNoWarningAtAll) {
+TEST(LimitWarningTest, NoLevelAndNoForecastLeaveOnlyWhatHasNoSwitch) {
     Engine engine;
     engine.preferences = {.levels = {}, .forecast = false};
-    UsageSnapshot snapshot = reading(start, 100);
+    engine.forecasts[QuotaWindow::fiveHour] = {start + minutes(30), false};
+    EXPECT_TRUE(engine.read(reading(start, 99)).empty());
+    UsageSnapshot snapshot = reading(start + minutes(1), 100);
     snapshot.ordinaryUsageAllowed = false;
-    EXPECT_TRUE(engine.read(snapshot).empty());
+    const auto owed = engine.read(snapshot);
+    ASSERT_EQ(owed.size(), 1u);
+    EXPECT_EQ(owed[0].reason, WarningReason::usageNotAllowed);
 }
 
 TEST(WarningPreferencesTest, LevelsReadAndWrittenAsTheConfigKeyTakesThem) {
@@ -323,6 +341,16 @@ TEST(WarningPayloadTest, EveryFormatsBytesWithBothSignatures) {
               std::string::npos)
         << all;
     EXPECT_EQ(all.find("window"), std::string::npos);
+
+    // Signed and named as a reset's request is: the warning's id, HMAC over "TIMESTAMP.BODY".
+    const WebhookRequest request = WebhookRequestBuilder::build(
+        warning, {"https://x.example/hook", WebhookFormat::json, "", "s3cret"}, false,
+        test::sampleDeliveryTime());
+    EXPECT_EQ(request.body, all);
+    EXPECT_EQ(*request.header("Idempotency-Key"), warning.id);
+    EXPECT_EQ(*request.header("X-Quotalume-Event-ID"), warning.id);
+    EXPECT_EQ(*request.header("X-Quotalume-Signature"),
+              "sha256=" + test::hmacSHA256Hex("s3cret", "1772352907." + all));
 }
 
 }  // namespace

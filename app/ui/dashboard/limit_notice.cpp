@@ -33,6 +33,10 @@ LimitNotice::LimitNotice(const char* name, QWidget* parent) : DashboardCardSurfa
     value_->setFont(DashboardTypography::title());
     value_->setAlignment(Qt::AlignRight | Qt::AlignTop);
 
+    // What Codex says (a spend limit's amounts) shows as it is, never as markup.
+    for (QLabel* label : {line_, caption_, value_}) {
+        label->setTextFormat(Qt::PlainText);
+    }
     auto* texts = new QVBoxLayout;
     texts->setSpacing(2);
     texts->addWidget(line_);

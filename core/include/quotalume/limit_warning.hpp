@@ -74,9 +74,6 @@ struct WarningPreferences {
     bool forecast = true;
     bool webhook = false;  // a receiver set up before warnings existed gets none
 
-    // No level and no forecast: no warning of any kind.
-    bool enabled() const { return !levels.empty() || forecast; }
-
     static WarningPreferences load(const PreferencesStore& store);
     // Throws what the store throws.
     void save(PreferencesStore& store) const;
@@ -103,7 +100,8 @@ struct WarningInput {
 
 // The warnings this reading owes, each once per occurrence: a level or a forecast once per
 // window and reset time, the lowest level crossed standing for the higher ones; a blocked state
-// once from when it begins until it clears; an expiring reset credit once.
+// once from when it begins until it clears; an expiring reset credit once. Levels and the
+// forecast are the user's to choose; blocked states and expiring credits are always warned of.
 std::vector<LimitWarning> detectWarnings(const WarningInput& input);
 
 }  // namespace quotalume

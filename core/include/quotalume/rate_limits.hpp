@@ -73,7 +73,7 @@ struct ResetCredit {
 };
 
 struct ResetCreditsSummary {
-    static constexpr std::size_t maximumCredits = 64;  // more are not read
+    static constexpr std::size_t maximumCredits = 16;  // more are not read
 
     std::int64_t availableCount = 0;
     std::vector<ResetCredit> credits;

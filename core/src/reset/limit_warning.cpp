@@ -235,9 +235,10 @@ std::optional<std::vector<std::int64_t>> WarningPreferences::parseLevels(std::st
 std::vector<LimitWarning> detectWarnings(const WarningInput& input) {
     std::vector<LimitWarning> owed;
     const std::optional<RateBucket> bucket = input.reading.codexBucket();
-    if (!input.preferences.enabled() || !bucket) {
+    if (!bucket) {
         return owed;
     }
+    const std::optional<BlockedState> blocked = BlockedState::of(input.reading);
     auto make = [&](WarningReason reason) {
         LimitWarning warning;
         warning.id = randomUUID();
@@ -253,7 +254,8 @@ std::vector<LimitWarning> detectWarnings(const WarningInput& input) {
         for (const LimitWarning& warning : input.issued) {
             if (warning.reason == reason && warning.window == which &&
                 sameReset(warning.resetAt, reset) &&
-                (lastReset == input.lastResets.end() || warning.observedAt > lastReset->second)) {
+                // A warning of the reading that found the reset is of the new occurrence.
+                (lastReset == input.lastResets.end() || warning.observedAt >= lastReset->second)) {
                 found.push_back(&warning);
             }
         }
@@ -263,7 +265,7 @@ std::vector<LimitWarning> detectWarnings(const WarningInput& input) {
     for (QuotaWindow which : allQuotaWindows) {
         const std::optional<RateWindow> window = bucket->window(which);
         const std::optional<double> used = window ? window->validUsedPercent() : std::nullopt;
-        if (!used || *used >= 100) {
+        if (!used || (*used >= 100 && blocked)) {
             continue;  // a used-up window is a blocked state, warned of as such
         }
         const std::optional<Date> reset = window->resetDate();
@@ -305,9 +307,23 @@ std::vector<LimitWarning> detectWarnings(const WarningInput& input) {
         }
     }
 
-    if (const std::optional<BlockedState> blocked = BlockedState::of(input.reading)) {
-        const std::optional<BlockedState> before =
-            input.previous ? BlockedState::of(*input.previous) : std::nullopt;
+    if (blocked) {
+        std::optional<BlockedState> before;
+        if (input.previous) {
+            before = BlockedState::of(*input.previous);
+        } else {
+            // No reading before (a new source, a first start): the last blocked state warned of.
+            const auto last = std::find_if(
+                input.issued.begin(), input.issued.end(), [](const LimitWarning& warning) {
+                    return warning.reason == WarningReason::limitReached ||
+                           warning.reason == WarningReason::usageNotAllowed ||
+                           warning.reason == WarningReason::spendControlReached;
+                });
+            if (last != input.issued.end()) {
+                before = BlockedState{rawValue(last->reason), last->detail, last->window,
+                                      last->resetAt, blocked->earliestReset};
+            }
+        }
         if (!before || !blocked->sameOccurrence(*before)) {
             LimitWarning warning = make(*warningReasonFromRaw(blocked->reason));
             warning.window = blocked->window;

@@ -25,13 +25,15 @@ constexpr std::array<std::string_view, 5> reachedTypes = {
 };
 constexpr std::array<std::string_view, 3> creditStatuses = {"available", "redeeming", "redeemed"};
 
-// Longer texts than a title or an amount ever is are not taken in.
-constexpr std::size_t longestText = 256;
+// Longer texts than an id, a title or an amount ever is are not taken in, nor control
+// characters: they travel on to every view of the engine, which bounds its lines.
+constexpr std::size_t longestText = 128;
 
 std::optional<std::string> lenientString(const json& in, const char* key) {
     auto found = in.find(key);
     if (found == in.end() || !found->is_string() ||
-        found->get_ref<const std::string&>().size() > longestText) {
+        found->get_ref<const std::string&>().size() > longestText ||
+        hasControlCharacter(found->get_ref<const std::string&>())) {
         return std::nullopt;
     }
     return found->get<std::string>();

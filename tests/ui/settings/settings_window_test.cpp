@@ -75,6 +75,24 @@ TEST_F(SettingsWindowTest, CredentialsShowAndAreKeptOnlyForTheFormatsThatUseThem
     EXPECT_TRUE(harness.monitor->settings().webhookEnabled);
 }
 
+TEST_F(SettingsWindowTest, EarlyWarningsAreChosenAndStoredAtOnce) {
+    window.showPage(SettingsWindow::Page::notifications);
+    EXPECT_TRUE(find<QCheckBox>(window, "warning.level.25")->isChecked());
+    EXPECT_FALSE(find<QCheckBox>(window, "warning.level.50")->isChecked());
+    find<QCheckBox>(window, "warning.level.50")->setChecked(true);
+    find<QCheckBox>(window, "warning.level.10")->setChecked(false);
+    find<QCheckBox>(window, "warning.forecast_toggle")->setChecked(false);
+    EXPECT_EQ(WarningPreferences::load(harness.preferences),
+              (WarningPreferences{.levels = {50, 25}, .forecast = false}));
+
+    // The receiver's switch goes with the webhook's Save.
+    window.showPage(SettingsWindow::Page::webhooks);
+    find<QCheckBox>(window, "webhook.warnings_toggle")->setChecked(true);
+    EXPECT_FALSE(harness.monitor->warningPreferences().webhook);
+    find<QAbstractButton>(window, "webhook.save")->click();
+    EXPECT_TRUE(WarningPreferences::load(harness.preferences).webhook);
+}
+
 TEST(HistoryListTest, ShowsTheFirstTwentyOrTheEmptyText) {
     EventRecord record{.event = ResetEvent::test(Date{})};
     record.localStatus = LocalizedMessage("notification.submitted");
