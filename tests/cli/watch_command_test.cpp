@@ -292,28 +292,31 @@ TEST(WatchCommandTest, TheEngineServesOnlyItsUserAndHangsUpOnAFlood) {
     EXPECT_EQ(read.output.find("5H"), std::string::npos) << read.output;
 }
 
+// Codex answers `used` percent now; the timeline holds the hour before, rising half a point a
+// minute to it, as an engine would have kept it.
+void keepRisingHour(const FakeCodexHome& codex, double used, std::time_t reset, Date now) {
+    codex.write("rate_limits.json", test::codexLimits(used, reset));
+    const test::Strings environment = {"CODEX_HOME=" + codex.str()};
+    const json first = json::parse(
+        runCLI({"status", "--json", "--codex", codex.executable()}, codex, "", environment).output);
+    const std::string account = first["snapshot"]["accountFingerprint"];
+    UsageTimeline timeline(codex.path() / "data/Quotalume");
+    for (int minute = 60; minute > 0; minute -= 2) {
+        const RateBucket bucket{
+            .limitId = "codex",
+            .primary = RateWindow{used - 0.5 * minute, 300, static_cast<double>(reset)},
+            .secondary = RateWindow{10, 10080, 1900000000}};
+        ASSERT_TRUE(timeline.record({now - std::chrono::minutes(minute), account, {bucket}}, now));
+    }
+}
+
 // An hour of readings rising half a point a minute, then the engine's own: the forecast
 // reaches 100 % where that rate does, and `usage` exports what was kept.
 TEST(WatchCommandTest, TheEngineForecastsFromTheReadingsItKeeps) {
     FakeCodexHome codex;
     const Date now = std::chrono::system_clock::now();
     const std::time_t reset = std::chrono::system_clock::to_time_t(now) + 4 * 3600;
-    codex.write("rate_limits.json", test::codexLimits(40, reset));
-    const test::Strings environment = {"CODEX_HOME=" + codex.str()};
-    const json first = json::parse(
-        runCLI({"status", "--json", "--codex", codex.executable()}, codex, "", environment).output);
-    const std::string account = first["snapshot"]["accountFingerprint"];
-    {
-        UsageTimeline timeline(codex.path() / "data/Quotalume");
-        for (int minute = 60; minute > 0; minute -= 2) {
-            const RateBucket bucket{
-                .limitId = "codex",
-                .primary = RateWindow{40 - 0.5 * minute, 300, static_cast<double>(reset)},
-                .secondary = RateWindow{10, 10080, 1900000000}};
-            const UsageSnapshot earlier{now - std::chrono::minutes(minute), account, {bucket}};
-            ASSERT_TRUE(timeline.record(earlier, now));
-        }
-    }
+    ASSERT_NO_FATAL_FAILURE(keepRisingHour(codex, 40, reset, now));
     Watch engine(codex, {"--lang", "en", "--codex", codex.executable()});
     engine.waitForLine("5H 60% · 7D 90%");
     const json record = json::parse(runCLI({"status", "--json"}, codex).output);
@@ -343,22 +346,7 @@ TEST(WatchCommandTest, WarnsOncePerLevelAndOnceOfTheForecast) {
         .setString(WarningPreferences::webhookKey, "true");
     const Date now = std::chrono::system_clock::now();
     const std::time_t reset = std::chrono::system_clock::to_time_t(now) + 4 * 3600;
-    codex.write("rate_limits.json", test::codexLimits(60, reset));
-    const test::Strings environment = {"CODEX_HOME=" + codex.str()};
-    const json first = json::parse(
-        runCLI({"status", "--json", "--codex", codex.executable()}, codex, "", environment).output);
-    const std::string account = first["snapshot"]["accountFingerprint"];
-    {
-        UsageTimeline timeline(codex.path() / "data/Quotalume");
-        for (int minute = 60; minute > 0; minute -= 2) {
-            const RateBucket bucket{
-                .limitId = "codex",
-                .primary = RateWindow{60 - 0.5 * minute, 300, static_cast<double>(reset)},
-                .secondary = RateWindow{10, 10080, 1900000000}};
-            ASSERT_TRUE(
-                timeline.record({now - std::chrono::minutes(minute), account, {bucket}}, now));
-        }
-    }
+    ASSERT_NO_FATAL_FAILURE(keepRisingHour(codex, 60, reset, now));
     Watch engine(codex, {"--lang", "en", "--codex", codex.executable()});
     engine.waitForLine("5H 40% · 7D 90%");
     for (int used : {70, 76, 80, 85, 91, 95}) {
