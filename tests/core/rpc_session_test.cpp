@@ -24,7 +24,7 @@ double secondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-RPCSession start(const FakeCodexHome& home, double timeout = 10) {
+RPCSession openSession(const FakeCodexHome& home, double timeout = 10) {
     return RPCSession(home.executable(), home.str(), timeout);
 }
 
@@ -38,7 +38,7 @@ TEST(RPCSessionTest, StartsTheChildWithItsArgumentsEnvironmentAndNothingElse) {
     // A descriptor opened without close-on-exec must not reach the child.
     int stray = ::open("/dev/null", O_RDONLY);
     ASSERT_GE(stray, 0);
-    start(home).close();
+    openSession(home).close();
     ::close(stray);
     auto info = home.launchInfo();
     EXPECT_EQ(info["argv"], json({home.executable(), "app-server", "--listen", "stdio://"}));
@@ -59,7 +59,7 @@ TEST(RPCSessionTest, StartsTheChildWithItsArgumentsEnvironmentAndNothingElse) {
                         "PATH=" + directory + ":/usr/bin:/bin:/usr/sbin:/sbin", "RUST_LOG=error"}));
 
     test::ScopedEnvironment path("PATH", "/opt/tools:/usr/bin");
-    start(home).close();
+    openSession(home).close();
     const json inherited = home.launchInfo()["environment"];
     EXPECT_NE(std::ranges::find(inherited, json("PATH=" + directory + ":/opt/tools:/usr/bin")),
               inherited.end());
@@ -76,7 +76,7 @@ TEST(RPCSessionTest, ReassemblesSplitAnswersAndServesMergedOnesFromTheBuffer) {
         "read\n"
         "send {\"id\":2,\"result\":{\"n\":2}}\\n{\"id\":3,\"result\":{\"n\":3}}\n"
         "sleep 300\n");
-    RPCSession session = start(home);
+    RPCSession session = openSession(home);
     EXPECT_EQ(session.request("initialize")["n"], 1);
     EXPECT_EQ(session.request("initialize")["n"], 2);
     // Answer 3 is already buffered: the fake sends nothing more, so a pipe read would wait.
@@ -101,7 +101,7 @@ TEST(RPCSessionTest, SkipsJunkAndNotificationsAndRefusesServerRequests) {
         "send {\"result\":{\"wrong\":\"no id\"}}\n"
         "send {\"id\":1.5,\"result\":{\"wrong\":\"fraction\"}}\n"
         "send {\"id\":1,\"result\":{\"ok\":true}}\n");
-    EXPECT_EQ(start(home).request("initialize"), json({{"ok", true}}));
+    EXPECT_EQ(openSession(home).request("initialize"), json({{"ok", true}}));
     auto messages = home.receivedMessages();
     ASSERT_EQ(messages.size(), 4u);
     for (int i = 1; i < 4; ++i) {
@@ -170,7 +170,7 @@ TEST_P(RPCSessionRequestTest, EndsAsItShouldInTime) {
     const int descriptors = test::openDescriptorCount();
     const auto begin = Clock::now();
     {
-        RPCSession session = start(home, c.timeout);
+        RPCSession session = openSession(home, c.timeout);
         EXPECT_EQ(failureOf([&] { session.request("initialize"); }), c.outcome);
         const double elapsed = secondsSince(begin);
         EXPECT_GE(elapsed, c.atLeast);
@@ -222,7 +222,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(RPCSessionTest, ChildThatClosedItsInputGivesEpipeWithoutKillingUs) {
     FakeCodexHome home("close-input\nsleep 5000\n");
-    RPCSession session = start(home);
+    RPCSession session = openSession(home);
     int error = 0;
     EXPECT_TRUE(test::eventually([&] {
         error = test::errnoOf([&] { session.send({{"method", "initialized"}}); });
@@ -237,7 +237,7 @@ TEST(RPCSessionTest, ChildThatClosedItsInputGivesEpipeWithoutKillingUs) {
 TEST(RPCSessionTest, PolicyRefusalsWriteNothing) {
     FakeCodexHome home("read\n");
     {
-        RPCSession session = start(home);
+        RPCSession session = openSession(home);
         EXPECT_EQ(failureOf([&] {
                       session.request("thread/list", {{"useStateDbOnly", false}});
                   }),
@@ -258,7 +258,7 @@ TEST(RPCSessionTest, CloseTerminatesThenKills) {
     for (const auto& child : children) {
         SCOPED_TRACE(child.script);
         FakeCodexHome home(child.script);
-        RPCSession session = start(home);
+        RPCSession session = openSession(home);
         if (child.atLeast == 0) {
             session.request("initialize");  // started, so only its ending is timed
         }
@@ -280,7 +280,7 @@ TEST(RPCSessionTest, TheChildsEndEndsTheSessionAndItsWholeGroup) {
     FakeCodexHome chattering("chatter\nread\nexit 1\n");
     for (FakeCodexHome* home : {&exiting, &serving, &chattering}) {
         auto begin = Clock::now();
-        EXPECT_EQ(failureOf([&] { start(*home, 30).request("initialize"); }),
+        EXPECT_EQ(failureOf([&] { openSession(*home, 30).request("initialize"); }),
                   home == &serving ? "no failure" : "error.server_exit");
         EXPECT_LT(secondsSince(begin), 5.0);
         const pid_t holder = std::stoi(home->read("holder.pid"));
