@@ -31,7 +31,7 @@
 namespace quotalume {
 namespace {
 
-constexpr int logoSize = 34;
+constexpr int headerLogoSize = 34;
 constexpr int padding = 16;
 constexpr int buttonIconSize = 14;
 
@@ -80,7 +80,7 @@ DashboardView::DashboardView(MonitorBridge& bridge, std::function<void()> openSe
     titles->addWidget(subtitle_);
     auto* header = new QHBoxLayout;
     header->setSpacing(10);
-    header->addWidget(new BrandLogo(logoSize, this));
+    header->addWidget(new BrandLogo(headerLogoSize, this));
     header->addLayout(titles, 1);
     header->addWidget(badge_, 0, Qt::AlignTop);
 

@@ -49,7 +49,7 @@ std::optional<std::string> readFile(const fs::path& path) {
     return std::move(content).str();
 }
 
-bool isDirectory(const fs::path& path) {
+bool folderExists(const fs::path& path) {
     std::error_code error;
     return fs::is_directory(path, error);
 }
@@ -64,11 +64,11 @@ fs::path locateResources() {
     fs::path executable = fs::read_symlink("/proc/self/exe", error);
     fs::path besideExecutable =
         (executable.parent_path() / ".." / "share" / "quotalume" / "l10n").lexically_normal();
-    if (!error && isDirectory(besideExecutable)) {
+    if (!error && folderExists(besideExecutable)) {
         return besideExecutable;
     }
 #ifdef QUOTALUME_INSTALL_L10N_DIR
-    if (isDirectory(QUOTALUME_INSTALL_L10N_DIR)) {
+    if (folderExists(QUOTALUME_INSTALL_L10N_DIR)) {
         return QUOTALUME_INSTALL_L10N_DIR;
     }
 #endif

@@ -21,10 +21,6 @@ namespace {
 
 using nlohmann::json;
 
-[[noreturn]] void throwErrno(int error, const std::string& what) {
-    throw std::system_error(error, std::system_category(), what);
-}
-
 // Strict standard base64 with padding; EVP_DecodeBlock alone accepts surrounding white space
 // and counts padding as decoded bytes.
 std::optional<PreferencesStore::Bytes> fromBase64(const std::string& text) {
@@ -208,7 +204,7 @@ void FilePreferencesStore::writeFile(const std::map<std::string, Value>& values,
     try {
         content = document.dump(2) + "\n";
     } catch (const json::type_error&) {
-        throwErrno(EILSEQ, "preferences text is not UTF-8");
+        throw std::system_error(EILSEQ, std::system_category(), "preferences text is not UTF-8");
     }
 
     std::string backup;

@@ -13,7 +13,7 @@ using nlohmann::json;
 using namespace coding;
 
 // The record is six scalars; a larger blob came from something else.
-constexpr std::size_t largestRecord = 1 << 16;
+constexpr std::size_t largestSettingsRecord = 1 << 16;
 
 }  // namespace
 
@@ -44,7 +44,7 @@ Settings Settings::load(const PreferencesStore& store) {
     if (!bytes) {
         return {};
     }
-    if (bytes->size() > largestRecord) {
+    if (bytes->size() > largestSettingsRecord) {
         return {};
     }
     json document = parseBoundedJSON(
