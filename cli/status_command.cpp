@@ -9,6 +9,7 @@
 #include <quotalume/codex_client.hpp>
 #include <quotalume/codex_locator.hpp>
 #include <quotalume/demo_snapshot.hpp>
+#include <quotalume/engine_channel.hpp>
 #include <quotalume/l10n.hpp>
 #include <quotalume/localized_message.hpp>
 #include <quotalume/menu_bar_presentation.hpp>
@@ -34,6 +35,8 @@ const char* const statusHelp =
     "\n"
     "Prints what is left of each window. While the tray application or a watch runs, asks it\n"
     "for its latest reading (no Codex is started); otherwise reads the Codex limits once.\n"
+    "An engine too busy to answer within two seconds has its last saved reading printed; one\n"
+    "that does not answer at all is named, and Codex is read directly.\n"
     "\n"
     "  --json              the version-1 record as one JSON object: schema, observed_at,\n"
     "                      source (\"engine\" or \"codex\"), plan, stale, windows (id, minutes,\n"
@@ -144,16 +147,15 @@ Failure failureOf(const std::exception& error, const CodexConfiguration& configu
     return failure;
 }
 
-// The running engine's reading, or nothing when none runs or it does not answer in time; a
-// fresh one waits for the refresh it asks for.
-std::optional<EngineReading> askEngine(bool fresh, double timeout) {
+// What the running engine answers; a fresh reading waits for the refresh it asks for.
+EngineAnswer askEngine(bool fresh, double timeout) {
     try {
         return EngineReading::ask(WebhookConfigurationStore::defaultDirectory(), fresh,
                                   std::chrono::steady_clock::now() + std::chrono::seconds(5) +
                                       std::chrono::milliseconds(static_cast<long long>(
                                           1000 * std::clamp(timeout, 1.0, 600.0))));
     } catch (const std::system_error&) {
-        return std::nullopt;  // no data folder: no engine either
+        return {};  // no data folder: no engine either
     }
 }
 
@@ -248,6 +250,48 @@ int readAndShow(const CodexConfiguration& configuration, const ViewOptions& view
 
 }  // namespace
 
+namespace {
+
+void note(const LocalizedMessage& message) {
+    std::cerr << "quotalume-cli: " << message.localized() << "\n";
+}
+
+// Shows what the running engine answered; nothing when Codex is to be read instead. An engine
+// too busy to answer has its saved reading shown, never a Codex of our own beside it; one that
+// does not answer is named, and then Codex is read by one such view at a time.
+std::optional<int> showEngineAnswer(const EngineAnswer& answer, const ViewOptions& view,
+                                    std::optional<engine_socket::ViewReadLock>& readLock) {
+    using Outcome = EngineAnswer::Outcome;
+    const std::string pid = std::to_string(answer.pid);
+    switch (answer.outcome) {
+        case Outcome::reading:
+            return show(*answer.reading, view, nullptr);
+        case Outcome::busy:
+            try {
+                if (auto saved = EngineReading::saved(WebhookConfigurationStore::defaultDirectory(),
+                                                      std::chrono::system_clock::now())) {
+                    note(LocalizedMessage("engine.busy_saved", {pid}));
+                    return show(*saved, view, nullptr);
+                }
+            } catch (const std::system_error&) {
+                // No data folder to read from: said as busy.
+            }
+            return show(EngineReading{.error = LocalizedMessage("engine.busy_nothing_saved", {pid}),
+                                      .source = "engine"},
+                        view, nullptr);
+        case Outcome::silent:
+            note(LocalizedMessage("engine.not_answering", {pid}));
+            readLock = engine_socket::ViewReadLock::acquire(std::chrono::steady_clock::now() +
+                                                            std::chrono::seconds(60));
+            return std::nullopt;
+        case Outcome::noEngine:
+            break;
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
 int runStatus(Arguments& arguments) {
     const ViewOptions view = ViewOptions::read(arguments);
     const bool demo = arguments.flag("--demo");
@@ -267,17 +311,26 @@ int runStatus(Arguments& arguments) {
     }
     arguments.finish();
 
+    std::optional<engine_socket::ViewReadLock> readLock;
     if (!ownSource) {
-        if (auto reading = askEngine(fresh, configuration.timeout)) {
-            return show(*reading, view, nullptr);
+        if (auto shown =
+                showEngineAnswer(askEngine(fresh, configuration.timeout), view, readLock)) {
+            return *shown;
         }
     }
     return readAndShow(configuration, view, demo);
 }
 
 std::optional<int> showEngineReading(bool fresh) {
-    auto reading = askEngine(fresh, CodexConfiguration::defaultTimeout);
-    return reading ? std::optional(show(*reading, ViewOptions{}, nullptr)) : std::nullopt;
+    std::optional<engine_socket::ViewReadLock> readLock;
+    const EngineAnswer answer = askEngine(fresh, CodexConfiguration::defaultTimeout);
+    if (answer.outcome == EngineAnswer::Outcome::noEngine) {
+        return std::nullopt;
+    }
+    if (auto shown = showEngineAnswer(answer, ViewOptions{}, readLock)) {
+        return shown;
+    }
+    return readAndShow(savedSource(), ViewOptions{}, false);
 }
 
 int readLimitsOnce(const CodexConfiguration& source) {

@@ -102,7 +102,10 @@ private:
         if (holder && !holder->socket.empty()) {
             channel_ = EngineChannel::connect(holder->socket);
         }
-        if (channel_ && channel_->send(nlohmann::json{{"request", "subscribe"}}.dump())) {
+        if (channel_) {
+            // A request it hung up on is answered all the same when it is too busy for us:
+            // the answer says so, and we ask again shortly.
+            channel_->send(nlohmann::json{{"request", "subscribe"}}.dump());
             readable_.emplace(channel_->descriptor(), QSocketNotifier::Read);
             QObject::connect(&*readable_, &QSocketNotifier::activated, [this] { received(); });
             return;
@@ -124,7 +127,13 @@ private:
         std::string line;
         while (understood && channel_->takeLine(line)) {
             try {
-                print(EngineReading::fromMessage(parseBoundedJSON(line)));
+                const nlohmann::json message = parseBoundedJSON(line);
+                if (message.is_object() && message.contains("answer")) {
+                    // Busy with other views: it hangs up, and is asked again soon.
+                    patience_ = 250ms;
+                    continue;
+                }
+                print(EngineReading::fromMessage(message));
                 patience_ = 250ms;  // an engine that serves: the next loss is retried soon
             } catch (const std::exception&) {
                 understood = false;  // not an engine we understand: start over

@@ -69,6 +69,12 @@ void readLine(const std::string& line, std::int64_t id) {
         case Action::invalid:
             CHECK(other.action == Action::skip);
             break;
+        case Action::unreadable:
+            // Unreadable whoever waits for it, and only a line that opens an object.
+            CHECK(other.action == Action::unreadable);
+            CHECK(line.find_first_not_of(" \t\r") != std::string::npos &&
+                  line[line.find_first_not_of(" \t\r")] == '{');
+            break;
         case Action::refuse: {
             CHECK(other.action == Action::refuse && other.value == match.value);
             nlohmann::json reply = quotalume::refusalReply(match.value);

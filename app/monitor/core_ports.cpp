@@ -3,6 +3,7 @@
 #include "engine_reading.hpp"
 
 #include <quotalume/codex_client.hpp>
+#include <quotalume/engine_channel.hpp>
 #include <quotalume/webhook_delivery_error.hpp>
 #include <quotalume/webhook_sender.hpp>
 
@@ -18,17 +19,36 @@ void CodexClientSource::fetch(const CodexConfiguration& configuration,
     work_.run<FetchResult>(
         [configuration, following, directory = dataDirectory_]() -> FetchResult {
             try {
+                std::optional<engine_socket::ViewReadLock> readLock;
                 if (following) {
                     const auto deadline = std::chrono::steady_clock::now() +
                                           std::chrono::milliseconds(
                                               static_cast<long long>(1000 * configuration.timeout));
-                    if (auto reading = EngineReading::ask(directory, false, deadline)) {
-                        if (reading->error) {
-                            return *reading->error;
-                        }
-                        if (reading->snapshot) {
-                            return *reading->snapshot;
-                        }
+                    EngineAnswer answer = EngineReading::ask(directory, false, deadline);
+                    switch (answer.outcome) {
+                        case EngineAnswer::Outcome::reading:
+                            if (answer.reading->error) {
+                                return *answer.reading->error;
+                            }
+                            if (answer.reading->snapshot) {
+                                return *answer.reading->snapshot;
+                            }
+                            break;
+                        case EngineAnswer::Outcome::busy:
+                            // Never a Codex of our own beside a busy engine: what it saved.
+                            if (auto saved = EngineReading::saved(directory,
+                                                                  std::chrono::system_clock::now());
+                                saved && saved->snapshot) {
+                                return *saved->snapshot;
+                            }
+                            return LocalizedMessage("engine.busy_nothing_saved",
+                                                    {std::to_string(answer.pid)});
+                        case EngineAnswer::Outcome::silent:
+                            // One view at a time reads in the place of an engine that hangs.
+                            readLock = engine_socket::ViewReadLock::acquire(deadline);
+                            break;
+                        case EngineAnswer::Outcome::noEngine:
+                            break;
                     }
                 }
                 return CodexClient().fetch(configuration);
@@ -63,6 +83,8 @@ void WebhookSenderPort::send(const Announcement& announcement,
 
 std::optional<LocalizedMessage> FolderEngineGuard::claim() {
     if (lock_) {
+        // Asked at every reading: a deleted lock file is put back for the views to find us.
+        lock_->keepLockFile(directory_, self_);
         return std::nullopt;
     }
     busy_ = false;

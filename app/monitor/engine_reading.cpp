@@ -13,6 +13,7 @@
 #include <quotalume/usage_timeline.hpp>
 
 #include <cmath>
+#include <thread>
 
 namespace quotalume {
 namespace {
@@ -158,24 +159,78 @@ json EngineReading::message(Date now) const {
     return out;
 }
 
-std::optional<EngineReading> EngineReading::ask(const std::filesystem::path& dataDirectory,
-                                                bool fresh,
-                                                std::chrono::steady_clock::time_point deadline) {
+EngineAnswer EngineReading::ask(const std::filesystem::path& dataDirectory, bool fresh,
+                                std::chrono::steady_clock::time_point deadline) {
+    using Outcome = EngineAnswer::Outcome;
+    using std::chrono::steady_clock;
     const std::optional<EngineHolder> holder = EngineLock::holder(dataDirectory);
     if (!holder || holder->socket.empty()) {
+        return {};
+    }
+    EngineAnswer answer{Outcome::noEngine, std::nullopt, holder->pid};
+    const auto busyUntil = steady_clock::now() + patience;
+    for (;;) {
+        auto channel = EngineChannel::connect(holder->socket);
+        if (!channel) {
+            return answer;  // nobody listens there: the engine is gone
+        }
+        const auto taken = std::min(deadline, steady_clock::now() + patience);
+        // An engine that turns us away ("busy") may have hung up before our request reached
+        // it: its answer is read all the same.
+        if (channel->send(json{{"request", fresh ? "refresh" : "reading"}}.dump())) {
+            channel->flushBy(taken);
+        }
+        std::optional<std::string> line = channel->awaitLine(taken);
+        if (!line) {
+            answer.outcome = Outcome::silent;
+            return answer;
+        }
+        const json message = parseBoundedJSON(*line);
+        const std::string said = message.is_object() && message.value("answer", json()).is_string()
+                                     ? message["answer"].get<std::string>()
+                                     : std::string();
+        if (said == "busy") {
+            if (steady_clock::now() + std::chrono::milliseconds(100) >= busyUntil) {
+                answer.outcome = Outcome::busy;
+                return answer;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            continue;
+        }
+        if (said == "pending") {
+            line = channel->awaitLine(deadline);
+            if (!line) {
+                answer.outcome = Outcome::silent;
+                return answer;
+            }
+        }
+        try {
+            answer.reading = fromMessage(parseBoundedJSON(*line));
+            answer.outcome = Outcome::reading;
+        } catch (const JSONDecodingError&) {
+            // An engine we cannot understand: Codex itself will answer.
+        }
+        return answer;
+    }
+}
+
+std::optional<EngineReading> EngineReading::saved(const std::filesystem::path& dataDirectory,
+                                                  Date now) {
+    LoadedState loaded = StateStore(dataDirectory).load();
+    if (loaded.unreadable || !loaded.state.snapshot) {
         return std::nullopt;
     }
-    auto channel = EngineChannel::connect(holder->socket);
-    if (!channel || !channel->send(json{{"request", fresh ? "refresh" : "reading"}}.dump()) ||
-        !channel->flushBy(deadline)) {
-        return std::nullopt;
-    }
-    const auto line = channel->awaitLine(deadline);
+    EngineReading reading;
+    reading.snapshot = loaded.state.snapshot->codexOnly();
+    Settings settings;
     try {
-        return line ? std::optional(fromMessage(parseBoundedJSON(*line))) : std::nullopt;
-    } catch (const JSONDecodingError&) {
-        return std::nullopt;  // an engine we cannot understand: Codex itself will answer
+        settings = Settings::load(*PreferencesStore::standard());
+    } catch (const std::exception&) {
+        // No preferences to read: the default interval.
     }
+    reading.stale = now - reading.snapshot->observedAt > UsageMonitor::staleAfter(settings);
+    reading.source = "engine";
+    return reading;
 }
 
 EngineReading EngineReading::fromMessage(const json& message) {

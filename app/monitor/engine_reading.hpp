@@ -19,6 +19,7 @@
 namespace quotalume {
 
 class UsageMonitor;
+struct EngineAnswer;
 
 // What a view of the engine shows: made from the monitor by the engine, sent over its socket
 // to other processes, and printed by every command-line form, so each prints the same.
@@ -37,11 +38,16 @@ struct EngineReading {
     // The forecasts of the snapshot's windows from the timeline kept in `dataDirectory`, read
     // beside the engine (or without one); none when it cannot be read.
     void forecastFrom(const std::filesystem::path& dataDirectory, Date now);
-    // The reading of the engine that holds the lock on `dataDirectory`, asked over its socket
-    // (after a refresh it makes now, when `fresh`); nothing when none answers by `deadline`.
-    // Blocks.
-    static std::optional<EngineReading> ask(const std::filesystem::path& dataDirectory, bool fresh,
-                                            std::chrono::steady_clock::time_point deadline);
+    // How long an engine may take to take up a request; one that is busy is asked again for
+    // as long.
+    static constexpr std::chrono::milliseconds patience{2000};
+    // Asks over the engine's socket for its reading (after a refresh it makes now, when
+    // `fresh`), waiting for a reading it has on its way until `deadline`. Blocks.
+    static EngineAnswer ask(const std::filesystem::path& dataDirectory, bool fresh,
+                            std::chrono::steady_clock::time_point deadline);
+    // The reading the engine last saved in `dataDirectory` (state.json), for a view whose
+    // engine is too busy to answer; nothing when there is none.
+    static std::optional<EngineReading> saved(const std::filesystem::path& dataDirectory, Date now);
 
     // "status.connected", "status.stale", …
     const char* statusKey() const;
@@ -60,6 +66,19 @@ struct EngineReading {
     static EngineReading fromMessage(const nlohmann::json& message);
 
     friend bool operator==(const EngineReading&, const EngineReading&) = default;
+};
+
+// What asking the engine that holds the lock on a data folder came to.
+struct EngineAnswer {
+    enum class Outcome {
+        noEngine,  // none runs (or none we can understand): read Codex
+        reading,   // `reading` is its answer
+        busy,      // it runs but serves too many views: show what it saved, never Codex
+        silent,    // it took no request within EngineReading::patience: stopped or hung
+    };
+    Outcome outcome = Outcome::noEngine;
+    std::optional<EngineReading> reading;
+    long long pid = 0;  // the engine's process, when one runs
 };
 
 }  // namespace quotalume

@@ -221,9 +221,7 @@ void UsageMonitor::armStaleness() {
         return;
     }
     // The moment isStale() turns true, so the badge shows on time with no clock ticking.
-    const auto threshold = duration<double>(std::max(2 * settings_.refreshInterval, 90.0));
-    const Date when =
-        state_.snapshot->observedAt + duration_cast<Duration>(threshold) + Duration(1);
+    const Date when = state_.snapshot->observedAt + staleAfter(settings_) + Duration(1);
     const Duration wait = std::max(Duration(0), duration_cast<Duration>(when - clock_.now()));
     staleTimer_ = loop_.startTimer(wait, false, [this] { tick(); });
 }
@@ -256,8 +254,12 @@ void UsageMonitor::persistReading(bool recorded) {
 }
 
 bool UsageMonitor::claimEngine() {
-    if (demo_ || engineHeld_) {
-        return engineHeld_;
+    if (demo_) {
+        return false;
+    }
+    if (engineHeld_) {
+        (void)engine_.claim();  // held until we go; this only puts a deleted lock file back
+        return true;
     }
     engineWarning_ = engine_.claim();
     if (engineWarning_) {
@@ -466,12 +468,19 @@ bool UsageMonitor::recordWarnings(const std::optional<UsageSnapshot>& previous) 
     for (const EventRecord& record : state_.records) {
         lastResets.try_emplace(record.event.window, record.event.observedAt);  // newest first
     }
+    std::map<QuotaWindow, Date> heldResets;
+    for (QuotaWindow which : allQuotaWindows) {
+        if (const std::optional<Date> held = state_.detector.heldReset(which)) {
+            heldResets.emplace(which, *held);
+        }
+    }
     std::vector<LimitWarning> owed = detectWarnings({.reading = *state_.snapshot,
                                                      .previous = previous ? &*previous : nullptr,
                                                      .forecasts = forecasts_,
                                                      .preferences = warningPreferences_,
                                                      .issued = issued,
                                                      .lastResets = std::move(lastResets),
+                                                     .heldResets = std::move(heldResets),
                                                      .now = clock_.now()});
     for (LimitWarning& warning : owed) {
         state_.warnings.insert(state_.warnings.begin(),
@@ -984,7 +993,17 @@ std::vector<LocalizedMessage> UsageMonitor::warnings() const {
             standing.push_back(**warning);
         }
     }
+    if (snapshot()) {
+        for (std::int64_t length : snapshot()->unusableWindowLengths()) {
+            standing.push_back(LocalizedMessage("quota.window_unusable", {std::to_string(length)}));
+        }
+    }
     return standing;
+}
+
+Duration UsageMonitor::staleAfter(const Settings& settings) {
+    return std::chrono::duration_cast<Duration>(
+        duration<double>(std::max(2 * settings.refreshInterval, 90.0)));
 }
 
 bool UsageMonitor::isStale() const {
@@ -994,8 +1013,7 @@ bool UsageMonitor::isStale() const {
     if (lastError_) {
         return true;
     }
-    const double age = duration<double>(now_ - snapshot()->observedAt).count();
-    return age > std::max(2 * settings_.refreshInterval, 90.0);
+    return now_ - snapshot()->observedAt > staleAfter(settings_);
 }
 
 std::string UsageMonitor::statusText() const {

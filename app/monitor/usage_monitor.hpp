@@ -133,6 +133,8 @@ public:
     bool isDelivering() const { return isDelivering_; }
 
     // Derived values.
+    // Figures older than this are stale: two readings missed, and never under 90 seconds.
+    static Duration staleAfter(const Settings& settings);
     bool isStale() const;
     std::string statusText() const;
     std::string menuBarTitle() const;

@@ -459,6 +459,21 @@ TEST_F(MonitorTest, AnUnreadableTimelineIsKeptAsideAndSaidWhileTheEngineGoesOn) 
         << "the reading is in the new one";
 }
 
+// A link in the timeline's place is refused and said; the reset is recorded and announced all
+// the same, and the link's target is never written.
+TEST_F(MonitorTest, ATimelineThatMayNotBeUsedIsSaidWhileResetsAreAnnouncedAllTheSame) {
+    fs::create_directories(data());
+    dir.write("elsewhere.sqlite3", "");
+    fs::create_symlink(dir.path() / "elsewhere.sqlite3", data() / UsageTimeline::fileName);
+    UsageMonitor& m = startWithOneReset();
+    ASSERT_EQ(m.records().size(), 1u);
+    EXPECT_EQ(center.posted.size(), 1u);
+    EXPECT_EQ(m.warnings(),
+              std::vector{LocalizedMessage("timeline.not_a_file",
+                                           {(data() / UsageTimeline::fileName).string()})});
+    EXPECT_EQ(dir.read("elsewhere.sqlite3"), "");
+}
+
 TEST_F(MonitorTest, AStateFileThatCanNeitherBeReadNorMovedIsNeverWrittenOver) {
     // Only the move aside fails; a save on its own would succeed, and must not happen.
     bool broken = true;
@@ -986,6 +1001,67 @@ TEST_F(MonitorTest, AFullListOfWarningsKeepsThoseStillInForce) {
     bucket.primary->usedPercent = 81;
     answerFetch(UsageSnapshot{clock.now_, UsageSnapshot::fingerprint("account"), {bucket}});
     EXPECT_EQ(center.posted.size(), 1u) << "the week's warning was not given again";
+}
+
+// The clock set back two hours across a restore to full, then forward again: one reset, told
+// once.
+TEST_F(MonitorTest, AClockSetBackAcrossARestoreAnnouncesItOnce) {
+    UsageMonitor& monitor = started();
+    answerFetch(reading(50));
+    clock.now_ -= std::chrono::hours(2);
+    monitor.refresh();
+    loop.drain();
+    answerFetch(reading(0));
+    ASSERT_EQ(monitor.records().size(), 1u) << "restored while the clock was behind";
+    clock.now_ += std::chrono::hours(2) + std::chrono::minutes(1);
+    for (double used : {0.0, 3.0}) {
+        monitor.refresh();
+        loop.drain();
+        answerFetch(reading(used));
+    }
+    EXPECT_EQ(monitor.records().size(), 1u);
+    EXPECT_EQ(center.posted.size(), 1u);
+}
+
+// A reset time that is no time between two sound ones is the same occurrence of the window:
+// the level warned of is not warned of again, and nothing goes out twice.
+TEST_F(MonitorTest, AnUnsoundResetTimeIsNoNewOccurrence) {
+    WarningPreferences{.webhook = true}.save(preferences);
+    UsageMonitor& monitor = started(true);
+    answerFetch(reading(80));
+    answerWebhook();
+    ASSERT_EQ(monitor.limitWarnings().size(), 1u);
+    for (std::optional<double> unsound :
+         {std::optional<double>(), std::optional(0.0), std::optional(-1.0), std::optional(1e18),
+          std::optional(1'800'003'600.0 + 30 * 86400)}) {
+        loop.advance(seconds(30));
+        UsageSnapshot odd = reading(81);
+        odd.buckets[0].primary->resetsAt = unsound;
+        answerFetch(odd);
+        loop.advance(seconds(30));
+        answerFetch(reading(82));
+    }
+    EXPECT_EQ(monitor.limitWarnings().size(), 1u);
+    EXPECT_EQ(center.posted.size(), 1u);
+    EXPECT_EQ(webhooks.calls.requests().size(), 1u);
+    EXPECT_TRUE(monitor.records().empty());
+}
+
+// A window whose length is no length is named among the standing warnings, not lost.
+TEST_F(MonitorTest, AWindowOfUnusableLengthIsNamed) {
+    UsageMonitor& monitor = started();
+    UsageSnapshot odd = reading(10);
+    odd.buckets[0].secondary = RateWindow{20, std::int64_t{1} << 62, std::nullopt};
+    odd.buckets[0].primary->windowDurationMins = 0;
+    answerFetch(odd);
+    const auto warnings = monitor.warnings();
+    EXPECT_NE(std::find(warnings.begin(), warnings.end(),
+                        LocalizedMessage("quota.window_unusable", {"0"})),
+              warnings.end());
+    EXPECT_NE(std::find(warnings.begin(), warnings.end(),
+                        LocalizedMessage("quota.window_unusable",
+                                         {std::to_string(std::int64_t{1} << 62)})),
+              warnings.end());
 }
 
 }  // namespace

@@ -58,6 +58,12 @@ inline ChildProcess::Options cliProcess(const TempDir& home, const Strings& argu
             .workingDirectory = home.str()};
 }
 
+// The weekly window of a five-hour window resetting at `fiveHourReset`: three days on from the
+// same moment, so that it is sound at any time a test reads it.
+inline std::time_t weeklyReset(std::time_t fiveHourReset) {
+    return std::min<std::time_t>(fiveHourReset, std::time(nullptr) + 86400) + 3 * 86400;
+}
+
 // The fake's rate_limits.json: five-hour `used` % resetting at `resetsAt`, weekly `weekly` %.
 inline std::string codexLimits(double used, std::time_t resetsAt, double weekly = 10) {
     return nlohmann::json{
@@ -66,7 +72,9 @@ inline std::string codexLimits(double used, std::time_t resetsAt, double weekly 
          {{"limitId", "codex"},
           {"primary", {{"usedPercent", used}, {"windowDurationMins", 300}, {"resetsAt", resetsAt}}},
           {"secondary",
-           {{"usedPercent", weekly}, {"windowDurationMins", 10080}, {"resetsAt", 1900000000}}}}}}
+           {{"usedPercent", weekly},
+            {"windowDurationMins", 10080},
+            {"resetsAt", weeklyReset(resetsAt)}}}}}}
         .dump();
 }
 

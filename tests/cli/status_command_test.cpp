@@ -16,9 +16,11 @@ const std::string demoLines =
 
 TEST(StatusCommandTest, PrintsTheSnapshotAsJson) {
     FakeCodexHome codex;
+    const std::time_t fiveHourReset = std::time(nullptr) + 3600;
     codex.write(
         "rate_limits.json",
-        R"({"accountId":"x","rateLimits":{"planType":"pro","primary":{"usedPercent":24,"windowDurationMins":300,"resetsAt":1900000000},
+        R"({"accountId":"x","rateLimits":{"planType":"pro","primary":{"usedPercent":24,"windowDurationMins":300,"resetsAt":)" +
+            std::to_string(fiveHourReset) + R"(},
                     "secondary":{"usedPercent":5,"windowDurationMins":10080,"resetsAt":1900000000000},
                     "credits":{"hasCredits":true,"unlimited":false,"balance":"128.50"}}})");
     auto run = runCLI(
@@ -29,7 +31,8 @@ TEST(StatusCommandTest, PrintsTheSnapshotAsJson) {
     EXPECT_EQ(snapshot["buckets"][0]["primary"]["usedPercent"], 24);
     EXPECT_TRUE(parseISO8601(snapshot["observedAt"].get<std::string>()));
     // One form for every time, whatever Codex sent.
-    EXPECT_EQ(snapshot["buckets"][0]["primary"]["resetsAt"], "2030-03-17T17:46:40Z");
+    EXPECT_EQ(snapshot["buckets"][0]["primary"]["resetsAt"],
+              iso8601(dateFromUnixSeconds(fiveHourReset)));
     EXPECT_FALSE(snapshot["buckets"][0]["secondary"].contains("resetsAt"));
     EXPECT_EQ(snapshot["buckets"][0]["credits"]["balance"], "128.50");
     EXPECT_EQ(run.output.find('\n'), run.output.size() - 1) << "one line";
@@ -173,6 +176,40 @@ TEST(StatusCommandTest, WaybarModuleJson) {
     EXPECT_NE(L10n::text("error.executable", AppLanguage::french),
               L10n::text("error.executable", AppLanguage::german));
     EXPECT_EQ(home.read("config/Quotalume/defaults.json"), saved);
+}
+
+// A balance of more digits than any account holds prints a bound in every form, and one too
+// long to be a balance at all is no balance: no line carries either whole.
+TEST(StatusCommandTest, AnImplausibleCreditsBalanceNeverFillsALine) {
+    FakeCodexHome codex;
+    const auto limitsWith = [](const std::string& balance) {
+        json limits = json::parse(test::codexLimits(24, 1900000000));
+        limits["rateLimits"]["credits"] = {
+            {"hasCredits", true}, {"unlimited", false}, {"balance", balance}};
+        return limits.dump();
+    };
+    const test::Strings english = {"--codex",   codex.executable(), "--codex-home",
+                                   codex.str(), "--lang",           "en"};
+    const std::string bound =
+        L10n::text("credits.more_than", "999,999,999,999", AppLanguage::english);
+    codex.write("rate_limits.json", limitsWith("1" + std::string(40, '0')));
+    const auto plain = runCLI(joined({"status"}, english), codex);
+    EXPECT_NE(plain.output.find("  Credits: " + bound + "\n"), std::string::npos) << plain.output;
+    const json waybar = json::parse(runCLI(joined({"status", "--waybar"}, english), codex).output);
+    EXPECT_TRUE(waybar["tooltip"].get<std::string>().ends_with("\nCredits: " + bound)) << waybar;
+    EXPECT_EQ(json::parse(runCLI(joined({"status", "--json"}, english), codex).output)
+                  .at("credits")
+                  .at("text"),
+              bound);
+
+    codex.write("rate_limits.json", limitsWith(std::string(100000, '9')));
+    const auto record = runCLI(joined({"status", "--json"}, english), codex);
+    EXPECT_LT(record.output.size(), 4096u);
+    EXPECT_EQ(json::parse(record.output).at("credits"),
+              json({{"balance", nullptr},
+                    {"has_credits", true},
+                    {"text", L10n::text("credits.available", AppLanguage::english)},
+                    {"unlimited", false}}));
 }
 
 }  // namespace

@@ -17,7 +17,9 @@
 #include <sys/un.h>
 #include <sys/wait.h>
 
+#include <cstring>
 #include <set>
+#include <thread>
 
 namespace quotalume {
 namespace {
@@ -305,7 +307,7 @@ void keepRisingHour(const FakeCodexHome& codex, double used, std::time_t reset, 
         const RateBucket bucket{
             .limitId = "codex",
             .primary = RateWindow{used - 0.5 * minute, 300, static_cast<double>(reset)},
-            .secondary = RateWindow{10, 10080, 1900000000}};
+            .secondary = RateWindow{10, 10080, static_cast<double>(reset + 3 * 86400)}};
         ASSERT_TRUE(timeline.record({now - std::chrono::minutes(minute), account, {bucket}}, now));
     }
 }
@@ -399,9 +401,11 @@ TEST(WatchCommandTest, StatusShowsABlockedAccount) {
     auto jsonOptions = options;
     jsonOptions.push_back("--json");
     const json record = json::parse(runCLI(jsonOptions, codex, "", environment).output);
+    const std::string weeklyReset = iso8601(
+        dateFromUnixSeconds(limits["rateLimits"]["secondary"]["resetsAt"].get<std::int64_t>()));
     EXPECT_EQ(record["blocked"], json({{"reason", "limit_reached"},
                                        {"detail", "rate_limit_reached"},
-                                       {"until", "2030-03-17T17:46:40Z"}}))
+                                       {"until", weeklyReset}}))
         << record;
     const std::string text = runCLI(options, codex, "", environment).output;
     EXPECT_TRUE(text.starts_with("\u2298 5H 60% · 7D 0%\n")) << text;
@@ -455,6 +459,153 @@ TEST(WatchCommandTest, DemonstrationRunsBesideAnEngine) {
     Watch follower(home, {"--lang", "en"});
     const std::string busy = L10n::text("engine.busy_app", "4242", AppLanguage::english);
     EXPECT_EQ(follower.waitForLine("No data · " + busy), "No data · " + busy + "\n");
+}
+
+// The saved source is the fake, so that a view that must read Codex itself can.
+void saveSource(const FakeCodexHome& codex) {
+    FilePreferencesStore preferences(codex.path() / "config/Quotalume/defaults.json");
+    Settings{.codexPath = codex.executable(), .codexHome = codex.str()}.save(preferences);
+}
+
+// Deleting the lock file under a running engine makes no second engine: the second watch
+// follows, the engine puts the file back, and a reset goes out once.
+TEST(WatchCommandTest, ADeletedLockFileMakesNoSecondEngine) {
+    FakeCodexHome codex;
+    test::HTTPReceiver receiver;
+    test::saveWebhookOn(codex, receiver.url());
+    const std::time_t reset = std::time(nullptr) + 3600;
+    codex.write("rate_limits.json", test::codexLimits(50, reset));
+    const std::vector<std::string> options = {"--lang", "en", "--codex", codex.executable()};
+    Watch first(codex, options);
+    first.waitForLine("5H 50% · 7D 90%");
+    const std::filesystem::path data = codex.path() / "data/Quotalume";
+    ASSERT_TRUE(std::filesystem::remove(data / EngineLock::fileName));
+    Watch second(codex, options);
+    ::kill(first.pid(), SIGUSR1);  // its reading puts the lock file back
+    ASSERT_TRUE(test::eventually([&] {
+        const auto holder = EngineLock::holder(data);
+        return holder && holder->pid == first.pid();
+    }));
+    EXPECT_TRUE(second.waitForLine("5H 50% · 7D 90%").ends_with("5H 50% · 7D 90%\n"));
+
+    codex.write("rate_limits.json", test::codexLimits(0, reset));
+    for (const Watch* watch : {&first, &second}) {
+        ::kill(watch->pid(), SIGUSR1);
+    }
+    EXPECT_TRUE(second.waitForLine("5H 100% · 7D 90%").ends_with("5H 100% · 7D 90%\n"));
+    ASSERT_TRUE(test::eventually([&] { return receiver.requests().size() >= 1; }));
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    ::kill(second.pid(), SIGUSR1);
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    EXPECT_EQ(receiver.requests().size(), 1u) << "announced once";
+    const json history = json::parse(runCLI({"history", "--json"}, codex).output);
+    EXPECT_EQ(history.size(), 1u) << history;
+}
+
+// An engine serving as many views as it takes answers one more "busy": `status` then shows the
+// reading the engine saved, starting no Codex, and a new watch waits and follows.
+TEST(WatchCommandTest, ABusyEngineSaysSoAndViewsNeverStartACodexBesideIt) {
+    FakeCodexHome codex;
+    saveSource(codex);
+    codex.write("rate_limits.json", test::codexLimits(30, std::time(nullptr) + 3600));
+    Watch engine(codex, {"--lang", "en"});
+    engine.waitForLine("5H 70% · 7D 90%");
+    const auto holder = EngineLock::holder(codex.path() / "data/Quotalume");
+    ASSERT_TRUE(holder && !holder->socket.empty());
+    const std::size_t started = codexStarts(codex);
+
+    // 200 views at once beside an engine that serves: every one answered, no Codex started.
+    std::vector<std::unique_ptr<ChildProcess>> views;
+    for (int i = 0; i < 200; ++i) {
+        views.push_back(std::make_unique<ChildProcess>(
+            test::cliProcess(codex, {"status", "--short", "--lang", "en"})));
+    }
+    int answered = 0;
+    for (const auto& view : views) {
+        view->closeInput();
+        std::string output;
+        char chunk[4096];
+        for (ssize_t n; (n = ::read(view->output(), chunk, sizeof chunk)) > 0;) {
+            output.append(chunk, static_cast<std::size_t>(n));
+        }
+        answered += view->waitForExit(std::chrono::seconds(60)) && view->exitCode() == 0 &&
+                    output.find("5H 70 · 7D 90\n") != std::string::npos;
+    }
+    EXPECT_EQ(answered, 200);
+    EXPECT_EQ(codexStarts(codex), started);
+
+    std::vector<EngineChannel> held;
+    while (held.size() < 32) {
+        auto channel = EngineChannel::connect(holder->socket);
+        ASSERT_TRUE(channel && channel->send(R"({"request":"subscribe"})"));
+        ASSERT_TRUE(channel->awaitLine(std::chrono::steady_clock::now() + std::chrono::seconds(5)));
+        held.push_back(std::move(*channel));
+    }
+    const test::CLIRun busy = runCLI({"status", "--short", "--lang", "en"}, codex);
+    EXPECT_EQ(busy.exitCode, 0) << busy.output;
+    EXPECT_NE(busy.output.find("The engine (process " + std::to_string(engine.pid()) +
+                               ") is busy serving other views; this is the reading it last saved."),
+              std::string::npos)
+        << busy.output;
+    EXPECT_NE(busy.output.find("5H 70 · 7D 90\n"), std::string::npos) << busy.output;
+    EXPECT_EQ(codexStarts(codex), started);
+
+    Watch follower(codex, {"--lang", "en"});
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    held.pop_back();
+    EXPECT_EQ(follower.waitForLine("5H 70% · 7D 90%"), "5H 70% · 7D 90%\n");
+    EXPECT_EQ(codexStarts(codex), started);
+}
+
+// An engine that takes no request (stopped) is named, and the view reads Codex itself.
+TEST(WatchCommandTest, AnEngineThatDoesNotAnswerIsNamedAndCodexReadInstead) {
+    FakeCodexHome codex;
+    saveSource(codex);
+    codex.write("rate_limits.json", test::codexLimits(30, std::time(nullptr) + 3600));
+    Watch engine(codex, {"--lang", "en"});
+    engine.waitForLine("5H 70% · 7D 90%");
+    codex.write("rate_limits.json", test::codexLimits(45, std::time(nullptr) + 3600));
+    ::kill(engine.pid(), SIGSTOP);
+    const auto begin = std::chrono::steady_clock::now();
+    const test::CLIRun read = runCLI({"status", "--short", "--lang", "en"}, codex);
+    const auto waited = std::chrono::steady_clock::now() - begin;
+    ::kill(engine.pid(), SIGCONT);
+    EXPECT_EQ(read, (test::CLIRun{0, "quotalume-cli: The engine (process " +
+                                         std::to_string(engine.pid()) +
+                                         ") is not answering, so Codex is read directly.\n"
+                                         "5H 55 · 7D 90\n"}));
+    EXPECT_LT(waited, std::chrono::seconds(15)) << "not the 30 s it once waited";
+}
+
+// A socket left by an engine that was killed is removed by the next engine; a live one stays.
+TEST(WatchCommandTest, TheNextEngineRemovesTheSocketsOfDeadOnes) {
+    FakeCodexHome codex;
+    codex.write("rate_limits.json", test::codexLimits(30, std::time(nullptr) + 3600));
+    const std::filesystem::path folder = codex.path() / "run/quotalume";
+    std::filesystem::create_directories(folder);
+    std::filesystem::permissions(folder, std::filesystem::perms::owner_all);
+    const auto bound = [&](const std::string& name, bool listening) {
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::strcpy(address.sun_path, (folder / name).c_str());
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        EXPECT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        if (listening) {
+            EXPECT_EQ(::listen(fd, 4), 0);
+            return fd;
+        }
+        ::close(fd);  // the name stays, and nobody listens on it
+        return -1;
+    };
+    bound("engine-999999.sock", false);
+    const int live = bound("engine-999998.sock", true);
+    codex.write("run/quotalume/engine-notes.txt", "kept");
+    Watch engine(codex, {"--lang", "en", "--codex", codex.executable()});
+    engine.waitForLine("5H 70% · 7D 90%");
+    EXPECT_FALSE(std::filesystem::exists(folder / "engine-999999.sock"));
+    EXPECT_TRUE(std::filesystem::exists(folder / "engine-999998.sock"));
+    EXPECT_TRUE(std::filesystem::exists(folder / "engine-notes.txt"));
+    ::close(live);
 }
 
 }  // namespace

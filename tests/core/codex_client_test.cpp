@@ -84,8 +84,13 @@ TEST(CodexClientTest, RefusedAccountsAndAnswers) {
         {R"({"account":{"type":"ChatGPT"}})", codexLimits, "error.auth_type"},
         {R"({"account":{"type":1}})", codexLimits, "error.auth_type"},
         {signedIn, R"({"rateLimitsByLimitId":{"other":{}}})", "error.no_limits"},
+        // The stored code as before, and the member at fault after it.
         {signedIn, R"({"rateLimits":{"credits":{"unlimited":true}}})",
-         LocalizedMessage("error.system", {"4865"})},
+         LocalizedMessage("error.system", {"4865", "rateLimits.credits.hasCredits", "missing"})},
+        {signedIn, R"({"rateLimits":{"primary":{"usedPercent":"80"}}})",
+         LocalizedMessage("error.system", {"4864", "rateLimits.primary.usedPercent", "number"})},
+        {signedIn, R"({"rateLimitsByLimitId":[{"limitId":"codex"}]})",
+         LocalizedMessage("error.system", {"4864", "rateLimitsByLimitId", "object"})},
         {signedIn, "[]", "error.response"},
     };
     for (const auto& [account, limits, expected] : cases) {

@@ -42,6 +42,29 @@ TEST(EngineLockTest, TheHolderSaysWhoItIsAndOthersAreRefusedWithoutAWord) {
     }
 }
 
+// The folder itself is locked too: deleting or replacing the lock file makes no second holder,
+// and the holder puts the file back for views to find it by.
+TEST(EngineLockTest, ADeletedOrReplacedLockFileMakesNoSecondHolder) {
+    test::TempDir dir;
+    const EngineHolder self{1234, "quotalume-cli watch", "/run/user/1000", "/run/x.sock"};
+    auto lock = EngineLock::acquire(dir.path(), self);
+    ASSERT_TRUE(lock);
+    for (const char* how : {"deleted", "replaced by a link"}) {
+        SCOPED_TRACE(how);
+        fs::remove(dir.path() / EngineLock::fileName);
+        if (std::string(how) == "replaced by a link") {
+            fs::create_symlink("/dev/null", dir.path() / EngineLock::fileName);
+        }
+        EXPECT_FALSE(EngineLock::acquire(dir.path(), {99, "quotalume", ""}));
+        EXPECT_TRUE(lock->keepLockFile(dir.path(), self));
+        EXPECT_EQ(EngineLock::holder(dir.path()), self);
+        EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(dir.path() / EngineLock::fileName)));
+        EXPECT_FALSE(EngineLock::acquire(dir.path(), {99, "quotalume", ""}));
+    }
+    lock.reset();
+    EXPECT_TRUE(EngineLock::acquire(dir.path(), {99, "quotalume", ""})) << "free once let go";
+}
+
 // An unwritable folder is reported as such, not as a missing lock file.
 TEST(EngineLockTest, AFolderWhereNoLockFileMayBeMadeSaysWhy) {
     test::TempDir dir;

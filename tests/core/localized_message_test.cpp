@@ -76,5 +76,47 @@ TEST(LocalizedMessageFromTest, MapsEachKindOfFailure) {
     }
 }
 
+// A failure that names its member says which, while the stored record keeps the key and code
+// an older build reads: "System error (code 4864)" there, the member here.
+TEST(LocalizedMessageFromTest, ADecodingFailureNamesItsMember) {
+    using Kind = JSONDecodingError::Kind;
+    const struct {
+        const char* name;
+        JSONDecodingError error;
+        std::vector<std::string> arguments;
+        const char* text;
+    } rows[] = {
+        {"wrong type",
+         JSONDecodingError(Kind::typeMismatch, "x", "usedPercent", "number"),
+         {"4864", "usedPercent", "number"},
+         "`usedPercent` is not a number (code 4864)."},
+        {"nested and missing",
+         JSONDecodingError(Kind::keyNotFound, "x", "hasCredits", "missing").within("credits"),
+         {"4865", "credits.hasCredits", "missing"},
+         "`credits.hasCredits` is missing (code 4865)."},
+        {"an entry of a list",
+         JSONDecodingError(Kind::typeMismatch, "x", {}, "object").within("buckets[1]"),
+         {"4864", "buckets[1]", "object"},
+         "`buckets[1]` is not an object (code 4864)."},
+        {"a path from outside, made safe",
+         JSONDecodingError(Kind::dataCorrupted, "x", "a\nb" + std::string(300, 'c'), "invalid"),
+         {"4864", "a?b" + std::string(117, 'c'), "invalid"},
+         nullptr},
+        {"no member named",
+         JSONDecodingError(Kind::typeMismatch, "x"),
+         {"4864"},
+         "System error (code 4864)."},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const LocalizedMessage message = LocalizedMessage::from(row.error);
+        EXPECT_EQ(message, LocalizedMessage("error.system", row.arguments));
+        EXPECT_EQ(json(message)["key"], "error.system");
+        if (row.text != nullptr) {
+            EXPECT_EQ(message.localized(), row.text);
+        }
+    }
+}
+
 }  // namespace
 }  // namespace quotalume

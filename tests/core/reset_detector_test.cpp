@@ -73,18 +73,54 @@ TEST(ResetDetectorTest, FindsExactlyTheResets) {
     }
 }
 
-TEST(ResetDetectorTest, IgnoresReadingsNotLaterThanTheLast) {
+// The clock set back: a reading dated before the last one still tells a window restored to
+// full, once, and nothing else of it is kept; forward again, the restore is not told twice.
+TEST(ResetDetectorTest, AClockSetBackStillFindsARestoreOnce) {
     ResetDetector detector;
-    detector.observe(reading(100, Window{50}));
+    detector.observe(reading(T - 100, Window{50, T}));
     const ResetDetector before = detector;
-    EXPECT_TRUE(detector.observe(reading(100, Window{0})).empty());
-    EXPECT_TRUE(detector.observe(reading(99, Window{0})).empty());
-    EXPECT_EQ(detector, before);
-    // A clock set back keeps it quiet until time catches up; an account change lifts that.
-    EXPECT_EQ(detector.observe(reading(101, Window{0})).size(), 1u);
+    EXPECT_TRUE(detector.observe(reading(T - 100, Window{0, T + 18000})).empty()) << "same time";
+    EXPECT_TRUE(detector.observe(reading(T - 7200, Window{60, T})).empty());
+    EXPECT_EQ(detector, before) << "a reading behind that found nothing is not kept";
+    // Two hours behind, past the real reset: no new window can be told from such a clock, a
+    // restore to full can.
+    const auto events = detector.observe(reading(T - 7100, Window{0, T + 18000}));
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].reason, ResetReason::restoredToFull);
+    EXPECT_EQ(detector.lastObservedAt(), dateFromUnixSeconds(T - 100)) << "kept as it was";
+    EXPECT_TRUE(detector.observe(reading(T - 7000, Window{0, T + 18000})).empty());
+    EXPECT_TRUE(detector.observe(reading(T + 60, Window{0, T + 18000})).empty()) << "forward";
+    EXPECT_TRUE(detector.observe(reading(T + 120, Window{3, T + 18000})).empty());
+    // An account change lifts everything.
     EXPECT_TRUE(detector.observe(reading(50, Window{20}, {}, "other")).empty());
     EXPECT_EQ(detector.accountFingerprint(), "other");
     EXPECT_EQ(detector.lastObservedAt(), dateFromUnixSeconds(50));
+}
+
+// A reading whose reset time is none, not after 1970, or past its window's length and a day
+// keeps the last sound one: the next window is still found, once.
+TEST(ResetDetectorTest, AnUnsoundResetTimeKeepsTheLastSoundOne) {
+    const struct {
+        const char* name;
+        std::optional<double> resetsAt;
+    } cases[] = {{"null", std::nullopt},
+                 {"zero", 0},
+                 {"negative", -5},
+                 {"ten to the eighteenth", 1e18},
+                 {"a month on", T + 30 * 86400}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ResetDetector detector;
+        detector.observe(reading(T - 200, Window{40, T}));
+        EXPECT_TRUE(detector.observe(reading(T - 100, Window{45, c.resetsAt})).empty());
+        EXPECT_EQ(detector.heldReset(QuotaWindow::fiveHour), dateFromUnixSeconds(T));
+        const auto events = detector.observe(reading(T + 5, Window{3, T + 18000}));
+        ASSERT_EQ(events.size(), 1u);
+        EXPECT_EQ(events[0].reason, ResetReason::newWindow);
+        EXPECT_DOUBLE_EQ(events[0].previousUsedPercent, 45);
+        EXPECT_EQ(events[0].previousResetAt, dateFromUnixSeconds(T));
+        EXPECT_TRUE(detector.observe(reading(T + 10, Window{4, T + 18000})).empty());
+    }
 }
 
 TEST(ResetDetectorTest, KeepsAWindowThatGoesMissing) {

@@ -61,23 +61,39 @@ TEST(WebhookConfigurationStoreTest, MissingFileIsTheDefaultAndSavesAreSortedAndO
 TEST(WebhookConfigurationStoreTest, UnreadableFilesFailWithTheirCodeAndStayAsTheyWere) {
     const std::string deep =
         "{\"url\":" + std::string(100000, '[') + std::string(100000, ']') + "}";
-    const std::pair<const char*, int> cases[] = {
-        {"", 3840},
-        {R"({"bearerToken": "a", "form)", 3840},
-        {"[]", 4864},
-        {R"({"url": "https://example.com/hook"})", 4865},
-        {R"({"bearerToken": null, "format": "json", "signingSecret": "", "url": ""})", 4865},
-        {R"({"bearerToken": "", "format": "xml", "signingSecret": "", "url": ""})", 4864},
-        {R"({"bearerToken": "", "format": "json", "signingSecret": 7, "url": ""})", 4864},
-        {deep.c_str(), 3840},
+    // A member at fault is named after the code older builds show.
+    const struct {
+        const char* content;
+        int code;
+        std::vector<std::string> member;
+    } cases[] = {
+        {"", 3840, {}},
+        {R"({"bearerToken": "a", "form)", 3840, {}},
+        {"[]", 4864, {}},
+        {R"({"url": "https://example.com/hook"})", 4865, {"format", "missing"}},
+        {R"({"bearerToken": null, "format": "json", "signingSecret": "", "url": ""})",
+         4865,
+         {"bearerToken", "missing"}},
+        {R"({"bearerToken": "", "format": "xml", "signingSecret": "", "url": ""})",
+         4864,
+         {"format", "invalid"}},
+        {R"({"bearerToken": "", "format": "json", "signingSecret": 7, "url": ""})",
+         4864,
+         {"signingSecret", "string"}},
+        {deep.c_str(), 3840, {}},
     };
     TempDir temp;
     WebhookConfigurationStore store(temp.path());
-    for (const auto& [content, code] : cases) {
+    for (const auto& [content, code, member] : cases) {
         ::chmod(temp.write("webhook.json", content).c_str(), 0600);
-        EXPECT_EQ(failureOf([&] { store.load(); }), failure("error.config_read", code)) << content;
+        LocalizedMessage expected = failure("error.config_read", code);
+        expected.arguments.insert(expected.arguments.end(), member.begin(), member.end());
+        EXPECT_EQ(failureOf([&] { store.load(); }), expected) << content;
         EXPECT_EQ(temp.read("webhook.json"), content);
     }
+    const LocalizedMessage missing("error.config_read", {"4865", "bearerToken", "missing"});
+    EXPECT_EQ(missing.localized(),
+              "Could not read the webhook settings: `bearerToken` is missing (code 4865).");
     fs::remove(store.url());
     fs::create_directory(store.url());
     EXPECT_EQ(failureOf([&] { store.load(); }), failure("error.config_read", EISDIR));

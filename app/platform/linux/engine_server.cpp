@@ -38,8 +38,10 @@ EngineServer::EngineServer(UsageMonitor& monitor, std::filesystem::path path)
         throw std::system_error(ENAMETOOLONG, std::system_category(), path_.string());
     }
     std::memcpy(address.sun_path, path_.c_str(), path_.native().size());
-    // The name carries our pid: whatever is there was left by a process that is gone.
+    // The name carries our pid: whatever is there was left by a process that is gone. So are
+    // the sockets beside it that nobody listens on any more.
     ::unlink(path_.c_str());
+    engine_socket::removeDeadSockets(path_.parent_path());
     listener_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (listener_ < 0) {
         throw std::system_error(errno, std::system_category(), "socket");
@@ -77,7 +79,15 @@ void EngineServer::accept() {
             return;  // EAGAIN: all taken; anything else: the next notification tries again
         }
         // The folder is private already; a peer of another user is refused all the same.
-        if (!EngineChannel::peerIsUs(fd) || clients_.size() >= largestClientCount) {
+        if (!EngineChannel::peerIsUs(fd)) {
+            ::close(fd);
+            continue;
+        }
+        if (clients_.size() >= largestClientCount) {
+            // Told rather than dropped without a word: a view waits and asks again, and
+            // never takes a full engine for a dead one. The line fits any socket buffer.
+            const std::string busy = std::string(engine_protocol::busyAnswer) + "\n";
+            (void)!::send(fd, busy.data(), busy.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
             ::close(fd);
             continue;
         }
@@ -139,7 +149,7 @@ bool EngineServer::handle(Client& client, const std::string& line) {
             return send(client, jsonText(EngineReading::of(monitor_).message(monitor_.now())));
         }
         client.awaiting = true;  // the first reading is on its way
-        return true;
+        return send(client, engine_protocol::pendingAnswer);
     }
     if (name == "refresh") {
         monitor_.refresh();
@@ -147,7 +157,7 @@ bool EngineServer::handle(Client& client, const std::string& line) {
             return send(client, jsonText(EngineReading::of(monitor_).message(monitor_.now())));
         }
         client.awaiting = true;
-        return true;
+        return send(client, engine_protocol::pendingAnswer);
     }
     if (name == "config" && request.contains("key") && request["key"].is_string() &&
         request.contains("value") && request["value"].is_string()) {

@@ -25,8 +25,35 @@ std::filesystem::path directory();
 // The socket of the engine in process `pid`. Throws std::length_error for a path that does not
 // fit a socket address (107 bytes), naming it.
 std::filesystem::path pathFor(long long pid);
+// Removes the engines' sockets in `folder` that refuse connections: their engines are gone.
+// One that is busy or merely slow is left alone.
+void removeDeadSockets(const std::filesystem::path& folder);
+
+// Held while a view reads Codex itself because its engine does not answer, so that many views
+// of one engine start one Codex at a time, not one each: an flock in the runtime folder, taken
+// by `deadline` or not at all.
+class ViewReadLock {
+public:
+    static std::optional<ViewReadLock> acquire(std::chrono::steady_clock::time_point deadline);
+    ViewReadLock(ViewReadLock&& other) noexcept;
+    ViewReadLock& operator=(ViewReadLock&& other) noexcept;
+    ViewReadLock(const ViewReadLock&) = delete;
+    ~ViewReadLock();
+
+private:
+    explicit ViewReadLock(int fd) : fd_(fd) {}
+    int fd_;
+};
 
 }  // namespace engine_socket
+
+// The engine's answers that are no reading.
+namespace engine_protocol {
+// Too many views at once: ask again shortly.
+inline constexpr const char* busyAnswer = R"({"answer":"busy"})";
+// The reading asked for comes once the engine has it (a first reading, a refresh).
+inline constexpr const char* pendingAnswer = R"({"answer":"pending"})";
+}  // namespace engine_protocol
 
 // One end of a connection on the engine's socket, owning the descriptor, which is non-blocking.
 class EngineChannel {

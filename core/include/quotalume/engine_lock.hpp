@@ -18,8 +18,10 @@ struct EngineHolder {
 };
 
 // Held by whichever process runs the monitoring engine on a data folder (the tray app or
-// `quotalume-cli watch`), so two engines never write one state file. An flock on
-// <folder>/engine.lock: it goes with the process however that ends, and no child inherits it.
+// `quotalume-cli watch`), so two engines never write one state file. An flock on the folder
+// itself, which nobody can delete or replace while we hold it, and one on <folder>/engine.lock,
+// which older builds check and views read the holder from. Both go with the process however it
+// ends, and no child inherits them.
 class EngineLock {
 public:
     static constexpr const char* fileName = "engine.lock";
@@ -33,9 +35,15 @@ public:
     // meaningful while the lock is held: a holder that ended leaves its record behind.
     static std::optional<EngineHolder> holder(const std::filesystem::path& directory);
 
-    EngineLock(EngineLock&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+    // Puts the lock file back when somebody deleted or replaced it, so views find us again;
+    // the folder's lock kept us the engine meanwhile. False when it cannot be put back.
+    bool keepLockFile(const std::filesystem::path& directory, const EngineHolder& self);
+
+    EngineLock(EngineLock&& other) noexcept
+        : folderFd_(std::exchange(other.folderFd_, -1)), fd_(std::exchange(other.fd_, -1)) {}
     EngineLock& operator=(EngineLock&& other) noexcept {
-        std::swap(fd_, other.fd_);  // the other closes what was ours
+        std::swap(folderFd_, other.folderFd_);  // the other closes what was ours
+        std::swap(fd_, other.fd_);
         return *this;
     }
     EngineLock(const EngineLock&) = delete;
@@ -43,7 +51,8 @@ public:
     ~EngineLock();
 
 private:
-    explicit EngineLock(int fd) : fd_(fd) {}
+    EngineLock(int folderFd, int fd) : folderFd_(folderFd), fd_(fd) {}
+    int folderFd_;
     int fd_;
 };
 

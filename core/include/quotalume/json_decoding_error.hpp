@@ -2,6 +2,7 @@
 
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 namespace quotalume {
 
@@ -17,14 +18,27 @@ public:
         valueNotFound,  // 4865
     };
 
-    JSONDecodingError(Kind kind, const std::string& detail)
-        : std::runtime_error(detail), kind_(kind) {}
+    // `member`: the path of the member at fault ("rateLimits.primary.usedPercent"), empty when
+    // it is the value itself; `expected`: what it should have been ("number", "string",
+    // "boolean", "integer", "object", "array"), "missing" or "invalid".
+    JSONDecodingError(Kind kind, const std::string& detail, std::string member = {},
+                      std::string expected = {})
+        : std::runtime_error(detail),
+          kind_(kind),
+          member_(std::move(member)),
+          expected_(std::move(expected)) {}
 
     Kind kind() const { return kind_; }
     int code() const;
+    const std::string& member() const { return member_; }
+    const std::string& expected() const { return expected_; }
+    // The same failure seen from the record that holds it under `parent`.
+    JSONDecodingError within(std::string_view parent) const;
 
 private:
     Kind kind_;
+    std::string member_;
+    std::string expected_;
 };
 
 }  // namespace quotalume

@@ -95,6 +95,9 @@ struct WarningInput {
     std::span<const LimitWarning> issued;  // the warnings kept so far
     // Each window's latest recorded reset: warnings before it belong to an earlier occurrence.
     std::map<QuotaWindow, Date> lastResets;
+    // Each window's last sound reset time, which still holds for a reading without one: such a
+    // reading is the same occurrence, never a new one.
+    std::map<QuotaWindow, Date> heldResets;
     Date now;
 };
 

@@ -26,6 +26,7 @@ public:
         readOnlyViolation,
         invalidThreadID,
         notCodex,
+        unreadableAnswer,  // a line that looks like JSON but cannot be read: never waited out
     };
 
     explicit QuotalumeError(Case errorCase);

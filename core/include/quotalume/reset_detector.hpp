@@ -21,9 +21,13 @@ class ResetDetector {
 public:
     ResetDetector() = default;
 
-    // The resets this snapshot reveals: five-hour before weekly. Snapshots not later than the
-    // last accepted one change nothing.
+    // The resets this snapshot reveals: five-hour before weekly. A snapshot at the time of the
+    // last accepted one changes nothing; one dated before it (a clock set back) is compared only
+    // for a window restored to full, and kept only where it found one. A window without a sound
+    // reset time keeps the last sound one.
     std::vector<ResetEvent> observe(const UsageSnapshot& snapshot);
+    // The reset time the window's occurrence has as far as detection knows: the last sound one.
+    std::optional<Date> heldReset(QuotaWindow window) const;
     // Drops observations of buckets other than Codex (kept by older stored data).
     void retainCodexOnly();
     // Carries the observations over when an account's fingerprint is written anew.

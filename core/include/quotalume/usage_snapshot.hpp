@@ -31,6 +31,14 @@ struct UsageSnapshot {
     std::optional<RateBucket> codexBucket() const;
     UsageSnapshot codexOnly() const;
 
+    // Drops every reset time no window can have at this reading: none, not after 1970, or
+    // later than the reading's time plus the window's length and a day. Such a window shows
+    // its reset as unknown, and detection goes on from the last sound one.
+    void dropUnsoundResetTimes();
+    // The lengths of the Codex bucket's windows that no window can have (none or negative
+    // minutes, or more than a year): such a window cannot be shown, and is named instead.
+    std::vector<std::int64_t> unusableWindowLengths() const;
+
     nlohmann::json toJSON(DateCoding dates) const;
     // The first three members are required; throws JSONDecodingError.
     static UsageSnapshot fromJSON(const nlohmann::json& json, DateCoding dates);

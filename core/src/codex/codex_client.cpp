@@ -79,6 +79,7 @@ UsageSnapshot CodexClient::fetch(const CodexConfiguration& configuration) const 
             const std::string folder = unresolved ? home : resolved;
             UsageSnapshot snapshot{std::chrono::system_clock::now(),
                                    UsageSnapshot::fingerprint(folder + suffix), std::move(buckets)};
+            snapshot.dropUnsoundResetTimes();
             snapshot.ordinaryUsageAllowed = response.ordinaryUsageAllowed;
             snapshot.resetCredits = std::move(response.rateLimitResetCredits);
             if (folder != home) {

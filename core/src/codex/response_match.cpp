@@ -15,19 +15,23 @@ using Action = ResponseMatch::Action;
 
 constexpr std::int64_t methodNotFound = -32601;
 
-// Whether a line that failed to parse would, with its invalid UTF-8 repaired, be the answer
-// to request `id`.
-bool answersRequest(std::string_view line, std::int64_t id) {
-    auto repaired = repairingUTF8(line);
-    if (!repaired) {
-        return false;
+// What a line that failed to parse is: with its invalid UTF-8 repaired, our answer (unusable)
+// or another message (skipped); a line that opens an object and cannot be read even so may
+// have been our answer, and waiting on would only turn it into a timeout; anything else is
+// log text.
+Action unparsed(std::string_view line, std::int64_t id) {
+    if (auto repaired = repairingUTF8(line)) {
+        json answer = parseBoundedJSON(*repaired);
+        if (!answer.is_discarded()) {
+            auto found =
+                answer.is_object() && !answer.contains("method") ? answer.find("id") : answer.end();
+            return found != answer.end() && coding::integral(*found) == id ? Action::invalid
+                                                                           : Action::skip;
+        }
     }
-    json answer = parseBoundedJSON(*repaired);
-    if (!answer.is_object() || answer.contains("method")) {
-        return false;
-    }
-    auto found = answer.find("id");
-    return found != answer.end() && coding::integral(*found) == id;
+    const std::size_t start = line.find_first_not_of(" \t\r");
+    return start != std::string_view::npos && line[start] == '{' ? Action::unreadable
+                                                                 : Action::skip;
 }
 
 }  // namespace
@@ -35,9 +39,7 @@ bool answersRequest(std::string_view line, std::int64_t id) {
 ResponseMatch matchResponse(std::string_view line, std::int64_t requestID) {
     json answer = parseBoundedJSON(line);
     if (answer.is_discarded()) {
-        // Our answer with bytes that are not UTF-8 has still arrived: waiting on would only
-        // turn a broken answer into a timeout.
-        return {answersRequest(line, requestID) ? Action::invalid : Action::skip};
+        return {unparsed(line, requestID)};
     }
     if (!answer.is_object()) {
         return {};  // log lines and non-object values

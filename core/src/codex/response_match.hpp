@@ -10,12 +10,14 @@ namespace quotalume {
 // What one line from the child means to the request waiting for answer `requestID`.
 struct ResponseMatch {
     enum class Action {
-        skip,      // a log line, a notification, another request's answer: read on
-        refuse,    // a request from the child: answer `value` (its id) with refusalReply()
-        result,    // our answer; `value` is its object-valued result
-        rpcError,  // our answer is an error with `code` (-1 when it carries none) and, when it
-                   // says one, its message as the string `value`
-        invalid,   // our answer, but unusable
+        skip,        // a log line, a notification, another request's answer: read on
+        refuse,      // a request from the child: answer `value` (its id) with refusalReply()
+        result,      // our answer; `value` is its object-valued result
+        rpcError,    // our answer is an error with `code` (-1 when it carries none) and, when it
+                     // says one, its message as the string `value`
+        invalid,     // our answer, but unusable
+        unreadable,  // a line that opens an object but cannot be read (malformed, nested past
+                     // the bound, a number no double holds): it may have been our answer
     };
 
     Action action = Action::skip;

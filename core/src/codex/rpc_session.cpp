@@ -130,6 +130,8 @@ json RPCSession::request(std::string_view method, const json* params) {
                     match.value.is_string() ? match.value.get<std::string>() : std::string());
             case ResponseMatch::Action::invalid:
                 throw QuotalumeError(QuotalumeError::Case::invalidResponse);
+            case ResponseMatch::Action::unreadable:
+                throw QuotalumeError(QuotalumeError::Case::unreadableAnswer);
         }
     }
 }

@@ -428,6 +428,23 @@ std::string L10n::date(std::chrono::system_clock::time_point date, DateStyle dat
 }
 
 std::string LocalizedMessage::localized() const {
+    // A decoding failure that names its member: "error.system" with the code, the member's
+    // path and what it should have been, so that older builds still read the code alone.
+    if ((key == "error.system" || key == "error.config_read") && arguments.size() >= 3) {
+        static constexpr std::pair<std::string_view, const char*> members[] = {
+            {"missing", "error.member_missing"},     {"number", "error.member_not_number"},
+            {"integer", "error.member_not_integer"}, {"string", "error.member_not_text"},
+            {"boolean", "error.member_not_boolean"}, {"object", "error.member_not_object"},
+            {"array", "error.member_not_list"},      {"invalid", "error.member_invalid"}};
+        for (const auto& [expected, memberKey] : members) {
+            if (arguments[2] == expected) {
+                std::string member = L10n::render(memberKey, {arguments[1], arguments[0]});
+                return key == "error.system"
+                           ? member
+                           : L10n::render("error.config_read_member", {std::move(member)});
+            }
+        }
+    }
     return L10n::render(key, arguments);
 }
 

@@ -30,7 +30,19 @@ LocalizedMessage LocalizedMessage::from(const std::exception& error) {
         return systemError(system->code().value());
     }
     if (auto* decoding = dynamic_cast<const JSONDecodingError*>(&error)) {
-        return systemError(decoding->code());
+        LocalizedMessage message = systemError(decoding->code());
+        if (!decoding->member().empty() && !decoding->expected().empty()) {
+            // The path comes from outside: shown, so kept short and on one line.
+            std::string path = decoding->member().substr(0, 120);
+            for (char& c : path) {
+                if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) {
+                    c = '?';
+                }
+            }
+            message.arguments.push_back(std::move(path));
+            message.arguments.push_back(decoding->expected());
+        }
+        return message;
     }
     if (dynamic_cast<const nlohmann::json::parse_error*>(&error)) {
         return systemError(3840);

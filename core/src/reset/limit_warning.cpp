@@ -268,7 +268,11 @@ std::vector<LimitWarning> detectWarnings(const WarningInput& input) {
         if (!used || (*used >= 100 && blocked)) {
             continue;  // a used-up window is a blocked state, warned of as such
         }
-        const std::optional<Date> reset = window->resetDate();
+        std::optional<Date> reset = window->soundResetDate(input.reading.observedAt);
+        if (const auto held = input.heldResets.find(which);
+            !reset && held != input.heldResets.end()) {
+            reset = held->second;
+        }
         const double left = 100 - *used;
         // The lowest level crossed, unless one as low was warned of in this occurrence.
         std::optional<std::int64_t> crossed;

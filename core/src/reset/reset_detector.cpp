@@ -43,10 +43,15 @@ std::vector<ResetEvent> ResetDetector::observe(const UsageSnapshot& snapshot) {
         observations_.clear();
         lastObservedAt_.reset();
     }
-    if (lastObservedAt_ && !(snapshot.observedAt > *lastObservedAt_)) {
+    // A reading dated before the last one (the clock was set back) can still show a window
+    // restored to full, which would otherwise never be told; nothing else of it is trusted.
+    const bool behind = lastObservedAt_ && snapshot.observedAt < *lastObservedAt_;
+    if (lastObservedAt_ && !behind && !(snapshot.observedAt > *lastObservedAt_)) {
         return {};
     }
-    lastObservedAt_ = snapshot.observedAt;
+    if (!behind) {
+        lastObservedAt_ = snapshot.observedAt;
+    }
 
     std::vector<ResetEvent> events;
     for (const auto& bucket : snapshot.buckets) {
@@ -62,27 +67,41 @@ std::vector<ResetEvent> ResetDetector::observe(const UsageSnapshot& snapshot) {
             }
             const double currentUsed = clamped(*current->usedPercent);
             auto stored = observations_.find(key);
+            bool found = false;
             if (stored != observations_.end() && usable(stored->second.window.usedPercent)) {
                 const RateWindow& previous = stored->second.window;
                 const double previousUsed = clamped(*previous.usedPercent);
                 const bool restored = currentUsed == 0 && previousUsed > 0;
                 auto previousReset = previous.resetDate();
-                auto nextReset = current->resetDate();
+                auto nextReset = current->soundResetDate(snapshot.observedAt);
                 const bool newWindow =
-                    previousReset && nextReset && snapshot.observedAt >= *previousReset &&
-                    *nextReset > snapshot.observedAt &&
+                    !behind && previousReset && nextReset &&
+                    snapshot.observedAt >= *previousReset && *nextReset > snapshot.observedAt &&
                     std::chrono::duration<double>(*nextReset - *previousReset).count() > 60.0;
                 if (restored || newWindow) {
+                    found = true;
                     events.push_back(ResetEvent{
                         randomUUID(), snapshot.observedAt, limitID, "Codex", which, previousUsed,
                         100 - currentUsed, previousReset, nextReset,
                         restored ? ResetReason::restoredToFull : ResetReason::newWindow});
                 }
+                if (!nextReset) {
+                    // No sound reset time now: the last sound one still holds, so the window
+                    // that follows is still compared with it.
+                    current->resetsAt = previous.resetsAt;
+                }
             }
-            observations_[key] = Observation{*current, snapshot.observedAt};
+            if (!behind || found) {
+                observations_[key] = Observation{*current, snapshot.observedAt};
+            }
         }
     }
     return events;
+}
+
+std::optional<Date> ResetDetector::heldReset(QuotaWindow window) const {
+    const auto stored = observations_.find("codex:" + std::to_string(minutes(window)));
+    return stored == observations_.end() ? std::nullopt : stored->second.window.resetDate();
 }
 
 void to_json(json& out, const ResetDetector& detector) {

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pwd.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -68,6 +69,68 @@ std::filesystem::path pathFor(long long pid) {
                                 "shorter folder");
     }
     return path;
+}
+
+void removeDeadSockets(const std::filesystem::path& folder) {
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+        const std::string name = entry.path().filename().string();
+        struct stat status {};
+        if (!name.starts_with("engine-") || !name.ends_with(".sock") ||
+            ::lstat(entry.path().c_str(), &status) != 0 || !S_ISSOCK(status.st_mode) ||
+            status.st_uid != ::geteuid()) {
+            continue;
+        }
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        if (entry.path().native().size() >= sizeof address.sun_path) {
+            continue;
+        }
+        std::memcpy(address.sun_path, entry.path().c_str(), entry.path().native().size());
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        if (fd < 0) {
+            return;
+        }
+        // Without waiting: a full queue (EAGAIN) is an engine that is there.
+        const bool refused =
+            ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 &&
+            errno == ECONNREFUSED;
+        ::close(fd);
+        if (refused) {
+            ::unlink(entry.path().c_str());
+        }
+    }
+}
+
+std::optional<ViewReadLock> ViewReadLock::acquire(steady_clock::time_point deadline) {
+    const std::filesystem::path path = directory() / "view-read.lock";
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY, 0600);
+    if (fd < 0) {
+        return std::nullopt;
+    }
+    ViewReadLock lock(fd);
+    for (;;) {
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+            return lock;
+        }
+        if ((errno != EWOULDBLOCK && errno != EINTR) || steady_clock::now() >= deadline) {
+            return std::nullopt;
+        }
+        ::usleep(20'000);
+    }
+}
+
+ViewReadLock::ViewReadLock(ViewReadLock&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+
+ViewReadLock& ViewReadLock::operator=(ViewReadLock&& other) noexcept {
+    std::swap(fd_, other.fd_);  // the other closes what was ours
+    return *this;
+}
+
+ViewReadLock::~ViewReadLock() {
+    if (fd_ >= 0) {
+        ::close(fd_);
+    }
 }
 
 }  // namespace engine_socket

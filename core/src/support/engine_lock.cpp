@@ -7,6 +7,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -36,13 +37,26 @@ void writeRecord(int fd, const EngineHolder& self) {
 
 }  // namespace
 
-std::optional<EngineLock> EngineLock::acquire(const std::filesystem::path& directory,
-                                              const EngineHolder& self) {
-    createPrivateDirectories(directory);
-    const std::filesystem::path path = directory / fileName;
-    // Never through a link: the lock must be the file in our own folder.
+namespace {
+
+// Takes an exclusive flock without waiting: false while another holds it.
+bool lockNow(int fd, const std::filesystem::path& path) {
+    while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        if (errno == EWOULDBLOCK) {
+            return false;
+        }
+        if (errno != EINTR) {
+            throw std::system_error(errno, std::system_category(), "flock " + path.string());
+        }
+    }
+    return true;
+}
+
+// The lock file, opened for writing when we may; never through a link: the lock must be the
+// file in our own folder.
+int openLockFile(const std::filesystem::path& path, bool& writable) {
     int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY, 0600);
-    bool writable = fd >= 0;
+    writable = fd >= 0;
     if (fd < 0 && (errno == EACCES || errno == EROFS)) {
         // A lock file we may not write (left by a run as another user, or on a read-only
         // mount) still locks: flock needs only an open descriptor.
@@ -55,19 +69,65 @@ std::optional<EngineLock> EngineLock::acquire(const std::filesystem::path& direc
     if (fd < 0) {
         throw std::system_error(errno, std::system_category(), "open " + path.string());
     }
-    EngineLock lock(fd);
-    while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        if (errno == EWOULDBLOCK) {
-            return std::nullopt;
-        }
-        if (errno != EINTR) {
-            throw std::system_error(errno, std::system_category(), "flock " + path.string());
-        }
+    return fd;
+}
+
+}  // namespace
+
+std::optional<EngineLock> EngineLock::acquire(const std::filesystem::path& directory,
+                                              const EngineHolder& self) {
+    createPrivateDirectories(directory);
+    // The folder first: deleting or replacing engine.lock cannot make a second holder of it.
+    const int folderFd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folderFd < 0) {
+        throw std::system_error(errno, std::system_category(), "open " + directory.string());
+    }
+    EngineLock lock(folderFd, -1);
+    if (!lockNow(folderFd, directory)) {
+        return std::nullopt;
+    }
+    const std::filesystem::path path = directory / fileName;
+    bool writable = false;
+    lock.fd_ = openLockFile(path, writable);
+    // An older build holds only the file.
+    if (!lockNow(lock.fd_, path)) {
+        return std::nullopt;
     }
     if (writable) {
-        writeRecord(fd, self);
+        writeRecord(lock.fd_, self);
     }
     return lock;
+}
+
+bool EngineLock::keepLockFile(const std::filesystem::path& directory, const EngineHolder& self) {
+    const std::filesystem::path path = directory / fileName;
+    struct stat held {};
+    struct stat named {};
+    if (fd_ >= 0 && ::fstat(fd_, &held) == 0 && ::lstat(path.c_str(), &named) == 0 &&
+        held.st_dev == named.st_dev && held.st_ino == named.st_ino) {
+        return true;
+    }
+    try {
+        if (::lstat(path.c_str(), &named) == 0 && !S_ISREG(named.st_mode)) {
+            ::unlink(path.c_str());  // a link or a folder in its place names nobody
+        }
+        bool writable = false;
+        const int fd = openLockFile(path, writable);
+        if (!lockNow(fd, path)) {
+            ::close(fd);  // an older build took the file meanwhile; the folder is still ours
+            return false;
+        }
+        if (writable) {
+            writeRecord(fd, self);
+        }
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+        fd_ = fd;
+        return true;
+    } catch (const std::system_error&) {
+        return false;
+    }
 }
 
 std::optional<EngineHolder> EngineLock::holder(const std::filesystem::path& directory) {
@@ -96,8 +156,10 @@ std::optional<EngineHolder> EngineLock::holder(const std::filesystem::path& dire
 }
 
 EngineLock::~EngineLock() {
-    if (fd_ >= 0) {
-        ::close(fd_);  // releases the lock
+    for (int fd : {fd_, folderFd_}) {
+        if (fd >= 0) {
+            ::close(fd);  // releases its lock
+        }
     }
 }
 

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace quotalume::coding {
@@ -19,15 +20,42 @@ namespace quotalume::coding {
 using nlohmann::json;
 using Kind = JSONDecodingError::Kind;
 
-[[noreturn]] inline void fail(Kind kind, const std::string& key, const char* what) {
-    throw JSONDecodingError(kind, "\"" + key + "\": " + what);
+// What a failure says a member should have been: "number" for "expected a number", "missing"
+// for a member that is not there, "invalid" for a value of the right type that cannot be used.
+inline std::string expectation(Kind kind, std::string_view what) {
+    if (kind == Kind::keyNotFound || kind == Kind::valueNotFound) {
+        return "missing";
+    }
+    for (std::string_view article : {"expected a ", "expected an "}) {
+        if (kind == Kind::typeMismatch && what.starts_with(article)) {
+            return std::string(what.substr(article.size()));
+        }
+    }
+    return "invalid";
 }
 
+[[noreturn]] inline void fail(Kind kind, const std::string& key, const char* what) {
+    throw JSONDecodingError(kind, "\"" + key + "\": " + what, key, expectation(kind, what));
+}
+
+// `what` names the record for the detail; the value itself is at fault, so no member is named
+// until the record that holds it adds its key.
 inline const json& object(const json& value, const char* what) {
     if (!value.is_object()) {
-        throw JSONDecodingError(Kind::typeMismatch, std::string(what) + ": expected an object");
+        throw JSONDecodingError(Kind::typeMismatch, std::string(what) + ": expected an object", {},
+                                "object");
     }
     return value;
+}
+
+// Decodes a record held under `key` (or at an index, "[2]"), naming the path of any failure.
+template <typename Record>
+Record nested(const json& value, const std::string& key) {
+    try {
+        return value.get<Record>();
+    } catch (const JSONDecodingError& error) {
+        throw error.within(key);
+    }
 }
 
 // The member, or null when missing or null.
@@ -126,7 +154,7 @@ inline std::optional<std::int64_t> optionalInt64(const json& o, const char* key)
 template <typename Record>
 std::optional<Record> optionalRecord(const json& object, const char* key) {
     if (const json* value = member(object, key)) {
-        return value->get<Record>();
+        return nested<Record>(*value, key);
     }
     return std::nullopt;
 }
@@ -139,8 +167,9 @@ std::vector<Record> requiredList(const json& object, const char* key) {
     }
     std::vector<Record> records;
     records.reserve(list.size());
-    for (const auto& item : list) {
-        records.push_back(item.get<Record>());
+    for (std::size_t i = 0; i < list.size(); ++i) {
+        records.push_back(
+            nested<Record>(list[i], std::string(key) + "[" + std::to_string(i) + "]"));
     }
     return records;
 }

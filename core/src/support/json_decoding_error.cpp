@@ -16,4 +16,13 @@ int JSONDecodingError::code() const {
     return 4864;
 }
 
+JSONDecodingError JSONDecodingError::within(std::string_view parent) const {
+    std::string path(parent);
+    if (!member_.empty()) {
+        path += (member_.front() == '[' ? "" : ".") + member_;
+    }
+    return JSONDecodingError(kind_, std::string(parent) + ": " + what(), std::move(path),
+                             expected_);
+}
+
 }  // namespace quotalume

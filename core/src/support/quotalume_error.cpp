@@ -67,6 +67,8 @@ LocalizedMessage QuotalumeError::userMessage() const {
             return "error.thread_id";
         case Case::notCodex:
             return LocalizedMessage("error.not_codex", {detail_});
+        case Case::unreadableAnswer:
+            return "error.unreadable_answer";
     }
     return "error.response";
 }
@@ -77,10 +79,10 @@ const char* QuotalumeError::what() const noexcept {
     }
     // Keys of the value-less cases are string literals, so the pointer outlives the call.
     static const char* const keys[] = {
-        "error.rpc",       "error.webhook",   "error.executable", "error.home",
-        "error.login",     "error.auth_type", "error.timeout",    "error.server_exit",
-        "error.response",  "error.no_limits", "error.read_only",  "error.thread_id",
-        "error.not_codex",
+        "error.rpc",       "error.webhook",           "error.executable", "error.home",
+        "error.login",     "error.auth_type",         "error.timeout",    "error.server_exit",
+        "error.response",  "error.no_limits",         "error.read_only",  "error.thread_id",
+        "error.not_codex", "error.unreadable_answer",
     };
     return keys[static_cast<int>(case_)];
 }

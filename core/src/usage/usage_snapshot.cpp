@@ -43,6 +43,44 @@ UsageSnapshot UsageSnapshot::codexOnly() const {
     return copy;
 }
 
+namespace {
+
+// The longest window worth showing: a year.
+constexpr std::int64_t longestWindowMinutes = 366 * 24 * 60;
+
+bool usableLength(std::int64_t minutes) {
+    return minutes > 0 && minutes <= longestWindowMinutes;
+}
+
+}  // namespace
+
+void UsageSnapshot::dropUnsoundResetTimes() {
+    for (RateBucket& bucket : buckets) {
+        for (std::optional<RateWindow>* slot : {&bucket.primary, &bucket.secondary}) {
+            RateWindow* window = *slot ? &**slot : nullptr;
+            if (window == nullptr || !window->resetsAt) {
+                continue;
+            }
+            if (!window->soundResetDate(observedAt)) {
+                window->resetsAt.reset();
+            }
+        }
+    }
+}
+
+std::vector<std::int64_t> UsageSnapshot::unusableWindowLengths() const {
+    std::vector<std::int64_t> lengths;
+    if (const std::optional<RateBucket> bucket = codexBucket()) {
+        for (const std::optional<RateWindow>& window : {bucket->primary, bucket->secondary}) {
+            if (window && window->windowDurationMins &&
+                !usableLength(*window->windowDurationMins)) {
+                lengths.push_back(*window->windowDurationMins);
+            }
+        }
+    }
+    return lengths;
+}
+
 json UsageSnapshot::toJSON(DateCoding dates) const {
     json out = {{"accountFingerprint", accountFingerprint}, {"buckets", buckets}};
     out["observedAt"] = dates == DateCoding::iso8601 ? json(iso8601(observedAt))

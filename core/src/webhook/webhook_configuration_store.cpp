@@ -68,7 +68,10 @@ WebhookConfiguration WebhookConfigurationStore::load() const {
     try {
         return document.get<WebhookConfiguration>();
     } catch (const JSONDecodingError& error) {
-        readFailure(error.code());
+        // The member at fault, as a decoding failure names it, after the code older builds read.
+        LocalizedMessage named = LocalizedMessage::from(error);
+        named.key = "error.config_read";
+        throw QuotalumeError::webhook(std::move(named));
     }
 }
 
