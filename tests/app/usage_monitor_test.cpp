@@ -1064,5 +1064,23 @@ TEST_F(MonitorTest, AWindowOfUnusableLengthIsNamed) {
               warnings.end());
 }
 
+// A window restored to full again and again under one reset time: each restore is a reset,
+// and each re-arms the level, which is warned of once per occurrence.
+TEST_F(MonitorTest, EachRestoreToFullRearmsTheWarningsOfAnUnchangedResetTime) {
+    UsageMonitor& monitor = started();
+    for (std::size_t round = 1; round <= 3; ++round) {
+        SCOPED_TRACE(round);
+        answerFetch(reading(80));
+        loop.advance(seconds(30));
+        answerFetch(reading(85));
+        EXPECT_EQ(monitor.limitWarnings().size(), round) << "once per occurrence";
+        loop.advance(seconds(30));
+        answerFetch(reading(0));
+        EXPECT_EQ(monitor.records().size(), round);
+        loop.advance(seconds(30));
+    }
+    EXPECT_EQ(center.posted.size(), 6u) << "three warnings and three resets";
+}
+
 }  // namespace
 }  // namespace quotalume

@@ -608,5 +608,120 @@ TEST(WatchCommandTest, TheNextEngineRemovesTheSocketsOfDeadOnes) {
     ::close(live);
 }
 
+// Which limit blocks, and until when, with several at once, as status prints it.
+TEST(WatchCommandTest, SeveralLimitsAtOnceBlockUntilTheLastOfThemLifts) {
+    FakeCodexHome codex;
+    const std::time_t now = std::time(nullptr);
+    const std::time_t fiveHour = now + 3600, week = now + 3 * 86400, spend = now + 7200;
+    const auto limits = [&](double fiveHourUsed, double weeklyUsed) {
+        json limits = json::parse(test::codexLimits(fiveHourUsed, fiveHour, weeklyUsed));
+        limits["rateLimits"]["secondary"]["resetsAt"] = week;
+        return limits;
+    };
+    const auto at = [](std::time_t when) { return json(iso8601(dateFromUnixSeconds(when))); };
+    const struct {
+        const char* name;
+        json limits;
+        json blocked;
+    } rows[] = {
+        {"both windows used up: the later reset",
+         limits(100, 100),
+         {{"reason", "limit_reached"}, {"detail", nullptr}, {"until", at(week)}}},
+        {"the five-hour window alone",
+         limits(100, 40),
+         {{"reason", "limit_reached"}, {"detail", nullptr}, {"until", at(fiveHour)}}},
+        {"the weekly window alone",
+         limits(20, 100),
+         {{"reason", "limit_reached"}, {"detail", nullptr}, {"until", at(week)}}},
+        {"Codex's word with both used up",
+         [&] {
+             json both = limits(100, 100);
+             both["rateLimits"]["rateLimitReachedType"] = "rate_limit_reached";
+             return both;
+         }(),
+         {{"reason", "limit_reached"}, {"detail", "rate_limit_reached"}, {"until", at(week)}}},
+        {"a spend limit beside windows with room",
+         [&] {
+             json spent = limits(20, 30);
+             spent["rateLimits"]["spendControlReached"] = true;
+             spent["rateLimits"]["individualLimit"] = {{"limit", "100"}, {"resetsAt", spend}};
+             return spent;
+         }(),
+         {{"reason", "spend_control_reached"}, {"detail", nullptr}, {"until", at(spend)}}},
+        {"Codex allows usage whatever the figures",
+         [&] {
+             json allowed = limits(100, 100);
+             allowed["ordinaryUsageAllowed"] = true;
+             return allowed;
+         }(),
+         nullptr},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        codex.write("rate_limits.json", row.limits.dump());
+        const json record = json::parse(
+            runCLI({"status", "--json", "--codex", codex.executable(), "--codex-home", codex.str()},
+                   codex)
+                .output);
+        EXPECT_EQ(record["blocked"], row.blocked) << record;
+    }
+}
+
+// A view that becomes the engine records and announces from then on, once.
+TEST(WatchCommandTest, AFollowerThatBecomesTheEngineRecordsAndAnnouncesOnce) {
+    FakeCodexHome codex;
+    test::HTTPReceiver receiver;
+    test::saveWebhookOn(codex, receiver.url());
+    const std::time_t reset = std::time(nullptr) + 3600;
+    codex.write("rate_limits.json", test::codexLimits(50, reset));
+    const std::vector<std::string> options = {"--lang", "en", "--codex", codex.executable()};
+    Watch engine(codex, options);
+    engine.waitForLine("5H 50% · 7D 90%");
+    Watch follower(codex, options);
+    follower.waitForLine("5H 50% · 7D 90%");
+    // Restored while the engine hands over: the new one compares with what the old one kept.
+    codex.write("rate_limits.json", test::codexLimits(0, reset));
+    EXPECT_EQ(engine.stop(SIGTERM), 0);
+    const std::filesystem::path data = codex.path() / "data/Quotalume";
+    ASSERT_TRUE(test::eventually([&] {
+        const auto holder = EngineLock::holder(data);
+        return holder && holder->pid == follower.pid();
+    }));
+    ASSERT_TRUE(test::eventually([&] {
+        ::kill(follower.pid(), SIGUSR1);
+        return follower.waitForLine("5H 100% · 7D 90%", std::chrono::seconds(1))
+            .ends_with("5H 100% · 7D 90%\n");
+    }));
+    ASSERT_TRUE(test::eventually([&] { return !receiver.requests().empty(); }));
+    ::kill(follower.pid(), SIGUSR1);
+    EXPECT_EQ(follower.stop(SIGTERM), 0);
+    EXPECT_EQ(receiver.requests().size(), 1u);
+    const json history = json::parse(runCLI({"history", "--json", "--lang", "en"}, codex).output);
+    ASSERT_EQ(history.size(), 1u) << history;
+    EXPECT_EQ(history[0]["title"], "Codex: 5-hour limit reset");
+}
+
+// Clients that hang up first, and a value the engine refuses: it serves on, and keeps what it had.
+TEST(WatchCommandTest, ClientsThatHangUpAndRefusedValuesLeaveTheEngineServing) {
+    FakeCodexHome codex;
+    codex.write("rate_limits.json", test::codexLimits(30, std::time(nullptr) + 3600));
+    Watch engine(codex, {"--lang", "en", "--codex", codex.executable()});
+    engine.waitForLine("5H 70% · 7D 90%");
+    const auto holder = EngineLock::holder(codex.path() / "data/Quotalume");
+    ASSERT_TRUE(holder && !holder->socket.empty());
+    for (const char* request : {R"({"request":"refresh"})", R"({"request":"subscribe"})",
+                                R"({"request":"reading"})", R"({"request":"config")"}) {
+        for (int i = 0; i < 10; ++i) {
+            auto channel = EngineChannel::connect(holder->socket);
+            ASSERT_TRUE(channel);
+            channel->send(request);  // and gone before any answer
+        }
+    }
+    EXPECT_EQ(runCLI({"config", "set", "tray.scope", "sideways"}, codex).exitCode, 2);
+    EXPECT_EQ(runCLI({"config", "get", "tray.scope"}, codex), (test::CLIRun{0, "both\n"}));
+    EXPECT_EQ(runCLI({"status", "--short"}, codex), (test::CLIRun{0, "5H 70 · 7D 90\n"}));
+    EXPECT_EQ(engine.stop(SIGTERM), 0) << "still running";
+}
+
 }  // namespace
 }  // namespace quotalume

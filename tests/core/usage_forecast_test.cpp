@@ -58,6 +58,16 @@ TEST(UsageForecastTest, FromTheLastHourOfTheCurrentWindow) {
          {{now - minutes(20), steady(-20), reset}, {now - minutes(5), steady(-5), reset}},
          std::nullopt},
         {"readings less than ten minutes apart are too few", series(-9, 0, steady), std::nullopt},
+        {"three readings ten minutes apart are just enough",
+         {{now - minutes(10), steady(-10), reset},
+          {now - minutes(5), steady(-5), reset},
+          {now, steady(0), reset}},
+         runsOut},
+        {"three readings a second short of ten minutes are not",
+         {{now - minutes(10) + std::chrono::seconds(1), steady(-10), reset},
+          {now - minutes(5), steady(-5), reset},
+          {now, steady(0), reset}},
+         std::nullopt},
         {"no readings", {}, std::nullopt},
     };
     for (const auto& row : rows) {
