@@ -126,10 +126,7 @@ UsageMonitor::UsageMonitor(MonitorPorts ports, bool demo)
 }
 
 void UsageMonitor::openTimeline() {
-    // Written only by the engine; a view reads it and never moves it. Waited for only
-    // briefly: a user's sqlite3 session must not hold up the engine.
-    timeline_ = std::make_unique<UsageTimeline>(
-        dataDirectory_, UsageTimeline::Options{.busyMilliseconds = 20, .readOnly = !engineHeld_});
+    timeline_.open(dataDirectory_, engineHeld_);
 }
 
 UsageMonitor::~UsageMonitor() {
@@ -274,7 +271,7 @@ void UsageMonitor::takeOver() {
     // What an earlier holder left is ours now: its unfinished saves go, its history is read
     // afresh (it may have changed while we only watched).
     store_.removeLeftovers();
-    if (timeline_) {
+    if (timeline_.isOpen()) {
         openTimeline();  // the view's read-only one becomes the engine's
     }
     LoadedState loaded = store_.load();
@@ -476,7 +473,7 @@ bool UsageMonitor::recordWarnings(const std::optional<UsageSnapshot>& previous) 
     }
     std::vector<LimitWarning> owed = detectWarnings({.reading = *state_.snapshot,
                                                      .previous = previous ? &*previous : nullptr,
-                                                     .forecasts = forecasts_,
+                                                     .forecasts = timeline_.forecasts(),
                                                      .preferences = warningPreferences_,
                                                      .issued = issued,
                                                      .lastResets = std::move(lastResets),
@@ -928,67 +925,23 @@ Answer<Done> UsageMonitor::refreshPermission() {
 // ---- Derived values
 
 const std::vector<UsagePoint>& UsageMonitor::series(QuotaWindow which) {
-    auto found = series_.find(which);
-    if (found != series_.end()) {
-        return found->second;
-    }
-    std::vector<UsagePoint> points;
-    const std::optional<RateBucket> bucket = snapshot() ? snapshot()->codexBucket() : std::nullopt;
-    const std::optional<RateWindow> window = bucket ? bucket->window(which) : std::nullopt;
-    if (const std::optional<Date> reset = window ? window->resetDate() : std::nullopt;
-        reset && timeline_ && !demo_) {
-        for (UsagePoint& point : timeline_->points(snapshot()->accountFingerprint, which,
-                                                   *reset - std::chrono::minutes(minutes(which)))) {
-            if (point.resetsAt - *reset <= UsageForecast::sameReset &&
-                *reset - point.resetsAt <= UsageForecast::sameReset) {
-                points.push_back(point);
-            }
-        }
-    }
-    if (timeline_) {
-        timeline_->release();
-    }
-    return series_.emplace(which, std::move(points)).first->second;
+    return timeline_.series(demo_ ? nullptr : (snapshot() ? &*snapshot() : nullptr), which);
 }
 
 void UsageMonitor::keepReading() {
-    forecasts_.clear();
-    series_.clear();
-    if (!timeline_ || !state_.snapshot) {
+    if (!state_.snapshot) {
+        timeline_.clear();
         return;
     }
-    const UsageSnapshot& reading = *state_.snapshot;
-    const Date now = clock_.now();
-    if (engineHeld_) {
-        timeline_->record(reading, now);
-    }
-    const std::optional<RateBucket> bucket = reading.codexBucket();
-    for (QuotaWindow which : allQuotaWindows) {
-        const std::optional<RateWindow> window = bucket ? bucket->window(which) : std::nullopt;
-        const std::optional<Date> reset = window ? window->resetDate() : std::nullopt;
-        if (!reset) {
-            continue;
-        }
-        // The last hour is all a forecast reads, unless the window is used up: then when it
-        // first was.
-        const bool usedUp = window->validUsedPercent().value_or(0) >= 100;
-        const Date since =
-            usedUp ? *reset - std::chrono::minutes(minutes(which)) : now - UsageForecast::span;
-        const auto points = timeline_->points(reading.accountFingerprint, which, since);
-        if (auto forecast = UsageForecast::of(points, *reset, now)) {
-            forecasts_[which] = *forecast;
-        }
-    }
-    timeline_->release();
+    timeline_.keep(*state_.snapshot, clock_.now(), engineHeld_);
 }
 
 std::vector<LocalizedMessage> UsageMonitor::warnings() const {
     std::vector<LocalizedMessage> standing;
-    const std::optional<LocalizedMessage> none;
     for (const std::optional<LocalizedMessage>* warning :
          {&persistenceWarning_, &stateNotice_, &engineWarning_,
           settings_.webhookEnabled ? &webhookWarning_ : nullptr, &preferencesWarning_,
-          timeline_ ? &timeline_->warning() : &none}) {
+          &timeline_.warning()}) {
         if (warning != nullptr && *warning) {
             standing.push_back(**warning);
         }

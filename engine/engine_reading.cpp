@@ -1,5 +1,6 @@
 #include "engine_reading.hpp"
 
+#include "timeline_keeper.hpp"
 #include "usage_monitor.hpp"
 
 #include "support/json_coding.hpp"
@@ -85,18 +86,7 @@ void EngineReading::forecastFrom(const std::filesystem::path& dataDirectory, Dat
         return;
     }
     UsageTimeline timeline(dataDirectory, {.busyMilliseconds = 100, .readOnly = true});
-    for (QuotaWindow which : allQuotaWindows) {
-        const std::optional<RateWindow> window = bucket->window(which);
-        const std::optional<Date> reset = window ? window->resetDate() : std::nullopt;
-        if (!reset) {
-            continue;
-        }
-        const auto points = timeline.points(snapshot->accountFingerprint, which,
-                                            *reset - std::chrono::minutes(minutes(which)));
-        if (auto forecast = UsageForecast::of(points, *reset, now)) {
-            forecasts[which] = *forecast;
-        }
-    }
+    forecasts = TimelineKeeper::forecastsOf(timeline, *snapshot, now);
 }
 
 const char* EngineReading::statusKey() const {

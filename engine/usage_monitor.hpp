@@ -4,6 +4,7 @@
 #include "monitor_state.hpp"
 #include "ports.hpp"
 #include "task.hpp"
+#include "timeline_keeper.hpp"
 
 #include <quotalume/limit_state.hpp>
 #include <quotalume/limit_warning.hpp>
@@ -103,7 +104,7 @@ public:
     const std::vector<WarningRecord>& limitWarnings() const { return state_.warnings; }
     const WarningPreferences& warningPreferences() const { return warningPreferences_; }
     // Each window's forecast from the stored readings, for the windows that have one.
-    const std::map<QuotaWindow, UsageForecast>& forecasts() const { return forecasts_; }
+    const std::map<QuotaWindow, UsageForecast>& forecasts() const { return timeline_.forecasts(); }
     // The readings kept of the window's current occurrence, oldest first, for its chart; read
     // once a reading.
     const std::vector<UsagePoint>& series(QuotaWindow window);
@@ -240,9 +241,7 @@ private:
     bool started_ = false;
     bool clockShown_ = false;
     std::optional<MonitorState> saved_;  // the reading the state file holds, without records
-    std::unique_ptr<UsageTimeline> timeline_;
-    std::map<QuotaWindow, UsageForecast> forecasts_;
-    std::map<QuotaWindow, std::vector<UsagePoint>> series_;
+    TimelineKeeper timeline_;
     Date savedAt_;
     std::vector<std::unique_ptr<Subscription>> observations_;
     std::unique_ptr<Subscription> localeObservation_;

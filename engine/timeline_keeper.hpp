@@ -1,0 +1,49 @@
+#pragma once
+
+#include <quotalume/date.hpp>
+#include <quotalume/localized_message.hpp>
+#include <quotalume/quota_window.hpp>
+#include <quotalume/usage_forecast.hpp>
+#include <quotalume/usage_snapshot.hpp>
+#include <quotalume/usage_timeline.hpp>
+
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace quotalume {
+
+// The engine's timeline room: keeps every reading in the usage timeline and derives each
+// window's forecast and chart series from it. The timeline is an aid: its failures are said
+// (warning()), never allowed to hold up reading, detection or delivery.
+class TimelineKeeper {
+public:
+    using Forecasts = std::map<QuotaWindow, UsageForecast>;
+
+    // The forecasts of `reading`'s windows from `timeline`: the one place they are worked out,
+    // for the engine and for a command that reads Codex itself beside the timeline alike.
+    static Forecasts forecastsOf(UsageTimeline& timeline, const UsageSnapshot& reading, Date now);
+
+    // Opens the timeline in `dataDirectory`: written only by the engine, read by a view.
+    void open(const std::filesystem::path& dataDirectory, bool engine);
+    bool isOpen() const { return timeline_ != nullptr; }
+
+    // Keeps `reading` (the engine only) and works out its forecasts afresh.
+    void keep(const UsageSnapshot& reading, Date now, bool engine);
+    // Forgets what was worked out, as when there is no reading.
+    void clear();
+
+    const Forecasts& forecasts() const { return forecasts_; }
+    // The readings of the window's current occurrence, oldest first; read once a reading.
+    const std::vector<UsagePoint>& series(const UsageSnapshot* reading, QuotaWindow window);
+    const std::optional<LocalizedMessage>& warning() const;
+
+private:
+    std::unique_ptr<UsageTimeline> timeline_;
+    Forecasts forecasts_;
+    std::map<QuotaWindow, std::vector<UsagePoint>> series_;
+};
+
+}  // namespace quotalume
