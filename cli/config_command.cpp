@@ -31,6 +31,9 @@ const char* const configHelp =
     "Reads and changes the preferences the tray app keeps in\n"
     "$XDG_CONFIG_HOME/Quotalume/defaults.json. list prints a KEY=VALUE line for every key, get\n"
     "prints the value alone, set checks the value as the settings window does and stores it.\n"
+    "Values are printed on one line: a backslash, line feed and tab as \\\\, \\n and \\t, other\n"
+    "control characters and bytes that are not UTF-8 as \\xHH. A value takes at most 3072\n"
+    "bytes and no control characters.\n"
     "\n"
     "Keys:\n"
     "  codex.path              the codex executable, an absolute path (~/ works too)\n"
@@ -94,7 +97,7 @@ std::optional<int> forwardToEngine(const std::string& key, const std::string& va
                   << (refused ? "Nothing was saved.\n" : "");
         return refused ? usage : failure;
     }
-    std::cout << key << "=" << answer.value("value", std::string()) << std::endl;
+    std::cout << key << "=" << escapedLine(answer.value("value", std::string())) << std::endl;
     if (isCodexSourceKey(key)) {
         // The engine reads with the new source now; its reading is the report.
         std::cerr << L10n::render("source.saved") << "\n";
@@ -106,6 +109,8 @@ std::optional<int> forwardToEngine(const std::string& key, const std::string& va
 namespace {
 
 int setValue(PreferencesStore& store, const std::string& key, const std::string& value) {
+    // Refused here, with or without an engine: a value no key takes is never sent.
+    checkConfigValue(key, value);
     if (auto status = forwardToEngine(key, value)) {
         return *status;
     }
@@ -121,7 +126,7 @@ int setValue(PreferencesStore& store, const std::string& key, const std::string&
         return usage;
     }
     // Flushed, so that the lines keep their order when both streams go to one place.
-    std::cout << key << "=" << configValue(store, key) << std::endl;
+    std::cout << key << "=" << escapedLine(configValue(store, key)) << std::endl;
     if (!isCodexSourceKey(key)) {
         return success;
     }
@@ -169,12 +174,13 @@ int runConfig(Arguments& arguments) {
     try {
         if (action == "list") {
             for (std::string_view key : configKeys()) {
-                std::cout << key << "=" << configValue(*store, key) << "\n";
+                // Whatever the file holds, one line per key: a value never forges another.
+                std::cout << key << "=" << escapedLine(configValue(*store, key)) << "\n";
             }
             return success;
         }
         if (action == "get") {
-            std::cout << configValue(*store, operands[1]) << "\n";
+            std::cout << escapedLine(configValue(*store, operands[1])) << "\n";
             return success;
         }
         return setValue(*store, operands[1], operands[2]);

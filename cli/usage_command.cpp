@@ -97,7 +97,9 @@ int runUsage(Arguments& arguments) {
         return failure;
     }
     std::vector<TimelineRow> rows;
-    if (std::filesystem::exists(directory / UsageTimeline::fileName)) {
+    {
+        // No file is an empty timeline; one that is damaged, locked, a link or another user's
+        // is a failure, said before anything is printed.
         UsageTimeline timeline(directory, {.readOnly = true});
         if (auto account = timeline.latestAccount()) {
             rows = timeline.rows(*account, window, since.value_or(Date()));

@@ -1,5 +1,10 @@
 #include "cli_runner.hpp"
 
+#include <quotalume/engine_lock.hpp>
+
+#include <sys/socket.h>
+#include <sys/un.h>
+
 namespace quotalume {
 namespace {
 
@@ -75,6 +80,101 @@ TEST(ConfigCommandTest, ANewCodexSourceIsSavedThenReadOnceAndTheOutcomeReported)
     FilePreferencesStore stored(codex.path() / preferences);
     EXPECT_EQ(Settings::load(stored),
               (Settings{.codexPath = codex.executable(), .codexHome = broken.str()}));
+}
+
+// Holds the engine lock and listens on its socket, but never answers: anything handed to it
+// waits there as a connection.
+class SilentEngine {
+public:
+    explicit SilentEngine(const test::TempDir& home) {
+        const std::string socket = home.str() + "/run/engine.sock";
+        std::filesystem::create_directories(home.path() / "run");
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        socket.copy(address.sun_path, sizeof address.sun_path - 1);
+        fd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        EXPECT_EQ(::bind(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+        EXPECT_EQ(::listen(fd_, 8), 0);
+        lock_ = EngineLock::acquire(home.path() / "data/Quotalume",
+                                    {.pid = ::getpid(),
+                                     .program = "quotalume-cli watch",
+                                     .runtimeDirectory = home.str() + "/run",
+                                     .socket = socket});
+        EXPECT_TRUE(lock_);
+    }
+    ~SilentEngine() { ::close(fd_); }
+    SilentEngine(const SilentEngine&) = delete;
+    SilentEngine& operator=(const SilentEngine&) = delete;
+
+    bool wasAsked() const {
+        const int peer = ::accept(fd_, nullptr, nullptr);
+        if (peer >= 0) {
+            ::close(peer);
+        }
+        return peer >= 0;
+    }
+
+private:
+    int fd_ = -1;
+    std::optional<EngineLock> lock_;
+};
+
+struct RefusedValueCase {
+    const char* name;
+    const char* key;
+    std::string value;
+    std::string message;
+};
+
+void PrintTo(const RefusedValueCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class ConfigSetRefusalTest : public ::testing::TestWithParam<RefusedValueCase> {};
+
+// Refused before anything is written or sent, whether an engine runs or not.
+TEST_P(ConfigSetRefusalTest, RefusesAtOnceWithOrWithoutAnEngine) {
+    const RefusedValueCase& c = GetParam();
+    const CLIRun refused{2,
+                         "quotalume-cli: " + c.message + "\nTry 'quotalume-cli config --help'.\n"};
+    test::TempDir home;
+    EXPECT_EQ(runCLI({"config", "set", c.key, c.value}, home), refused) << "alone";
+    EXPECT_FALSE(std::filesystem::exists(home.path() / preferences));
+    SilentEngine engine(home);
+    EXPECT_EQ(runCLI({"config", "set", c.key, c.value}, home), refused) << "beside an engine";
+    EXPECT_FALSE(engine.wasAsked());
+}
+
+const std::string noControls =
+    "takes no control characters (such as a line feed or a tab) within its value";
+
+INSTANTIATE_TEST_SUITE_P(
+    ConfigCommand, ConfigSetRefusalTest,
+    ::testing::Values(
+        RefusedValueCase{"longPath", "codex.path", "/" + std::string(120 * 1024, 'a'),
+                         "the value for codex.path is too long (122881 bytes); no key takes "
+                         "more than 3072"},
+        RefusedValueCase{"aByteTooLong", "language", std::string(3073, 'a'),
+                         "the value for language is too long (3073 bytes); no key takes more "
+                         "than 3072"},
+        RefusedValueCase{"lineFeedWithin", "codex.path", "/usr/bin/codex\nlanguage=de",
+                         "codex.path " + noControls},
+        RefusedValueCase{"escapeWithin", "codex.home", "/home/\x1b[2Jme",
+                         "codex.home " + noControls},
+        RefusedValueCase{"deleteAtTheEnd", "tray.scope", "5h\x7f", "tray.scope " + noControls}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// A value stored by hand or by another program is shown on its own line, whatever it holds.
+TEST(ConfigCommandTest, StoredValuesAreShownEscapedOnALineOfTheirOwn) {
+    test::TempDir home;
+    FilePreferencesStore store(home.path() / preferences);
+    Settings{.codexPath = "/opt/co\\dex\nlanguage=de\t\x1b[2J\xc2\x9b=é"}.save(store);
+    const std::string shown = "/opt/co\\\\dex\\nlanguage=de\\t\\x1B[2J\\xC2\\x9B=é";
+    EXPECT_EQ(runCLI({"config", "get", "codex.path"}, home), (CLIRun{0, shown + "\n"}));
+    const CLIRun listed = runCLI({"config", "list"}, home);
+    EXPECT_EQ(listed.exitCode, 0);
+    EXPECT_TRUE(listed.output.starts_with("codex.path=" + shown + "\ncodex.home=\n"))
+        << listed.output;
 }
 
 }  // namespace

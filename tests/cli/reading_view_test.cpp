@@ -107,7 +107,7 @@ TEST(ReadingViewTest, TextThatIsNotUTF8AndAHugeBalanceStillPrint) {
     Arguments arguments({"--json"});
     const json record = json::parse(watchLine(odd, now, ViewOptions::read(arguments)));
     EXPECT_EQ(record["credits"]["balance"], nullptr);
-    EXPECT_EQ(record["credits"]["text"].get<std::string>().size() >= 400, true);
+    EXPECT_EQ(record["credits"]["text"], L10n::text("credits.more_than", "999,999,999,999"));
     EXPECT_NE(record["error"]["message"].get<std::string>().find("\uFFFD"), std::string::npos);
 }
 

@@ -467,15 +467,22 @@ void saveSource(const FakeCodexHome& codex) {
     Settings{.codexPath = codex.executable(), .codexHome = codex.str()}.save(preferences);
 }
 
+// The webhook on to `receiver`, the five-hour window half used until `reset`: a watch's options.
+std::vector<std::string> halfUsedWithAReceiver(const FakeCodexHome& codex,
+                                               const test::HTTPReceiver& receiver,
+                                               std::time_t reset) {
+    test::saveWebhookOn(codex, receiver.url());
+    codex.write("rate_limits.json", test::codexLimits(50, reset));
+    return {"--lang", "en", "--codex", codex.executable()};
+}
+
 // Deleting the lock file under a running engine makes no second engine: the second watch
 // follows, the engine puts the file back, and a reset goes out once.
 TEST(WatchCommandTest, ADeletedLockFileMakesNoSecondEngine) {
     FakeCodexHome codex;
     test::HTTPReceiver receiver;
-    test::saveWebhookOn(codex, receiver.url());
     const std::time_t reset = std::time(nullptr) + 3600;
-    codex.write("rate_limits.json", test::codexLimits(50, reset));
-    const std::vector<std::string> options = {"--lang", "en", "--codex", codex.executable()};
+    const std::vector<std::string> options = halfUsedWithAReceiver(codex, receiver, reset);
     Watch first(codex, options);
     first.waitForLine("5H 50% · 7D 90%");
     const std::filesystem::path data = codex.path() / "data/Quotalume";
@@ -671,10 +678,8 @@ TEST(WatchCommandTest, SeveralLimitsAtOnceBlockUntilTheLastOfThemLifts) {
 TEST(WatchCommandTest, AFollowerThatBecomesTheEngineRecordsAndAnnouncesOnce) {
     FakeCodexHome codex;
     test::HTTPReceiver receiver;
-    test::saveWebhookOn(codex, receiver.url());
     const std::time_t reset = std::time(nullptr) + 3600;
-    codex.write("rate_limits.json", test::codexLimits(50, reset));
-    const std::vector<std::string> options = {"--lang", "en", "--codex", codex.executable()};
+    const std::vector<std::string> options = halfUsedWithAReceiver(codex, receiver, reset);
     Watch engine(codex, options);
     engine.waitForLine("5H 50% · 7D 90%");
     Watch follower(codex, options);

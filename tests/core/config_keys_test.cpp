@@ -101,6 +101,15 @@ TEST(ConfigKeysTest, ARefusedKeyOrValueNamesWhatIsAcceptedAndWritesNothing) {
         {"blank executable", "codex.path", " ", "codex.path cannot be used"},
         {"missing home", "codex.home", home.str() + "/nowhere", "codex.home cannot be used"},
         {"path not UTF-8", "codex.home", home.str() + "/\xff", "codex.home takes a path in UTF-8"},
+        {"a byte too long for any key", "language", std::string(3073, 'a'),
+         "the value for language is too long (3073 bytes); no key takes more than 3072"},
+        {"as long as a key takes, for the key to judge", "language", std::string(3072, 'a'),
+         "language takes one of"},
+        {"a line feed within a path", "codex.path", FakeCodexHome::executable() + "\nlanguage=de",
+         "codex.path takes no control characters"},
+        {"an escape within a home", "codex.home", home.str() + "\x1b[2J",
+         "codex.home takes no control characters"},
+        {"a delete after a word", "tray.scope", "5h\x7f", "tray.scope takes no control characters"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);

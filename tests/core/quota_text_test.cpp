@@ -67,6 +67,29 @@ TEST(QuotaTextTest, CreditsInTheLocalesDigits) {
     EXPECT_EQ(shown(true, false, "1234.5"), "1\u202f234,5");
 }
 
+// Past twelve whole digits only a bound is shown, in the locale's digits, at any length.
+TEST(QuotaTextTest, AnImplausiblyLargeBalanceIsShownAsABound) {
+    test::InterfaceLanguage english;
+    const std::string bound = L10n::text("credits.more_than", "999,999,999,999");
+    const struct {
+        const char* name;
+        std::string balance;
+        std::string shown;
+    } rows[] = {
+        {"twelve digits", "999999999999.99", "999,999,999,999.99"},
+        {"thirteen digits", "1000000000000", bound},
+        {"thirteen digits and a fraction", "1000000000000.5", bound},
+        {"leading zeros not counted", "0000000999999999999", "999,999,999,999"},
+        {"as long as a balance is read", std::string(64, '7'), bound},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(CreditsSnapshot({true, false, row.balance}).displayText(), row.shown) << row.name;
+    }
+    L10n::setPreference(AppLanguage::german);
+    EXPECT_EQ(CreditsSnapshot({true, false, "1000000000000"}).displayText(),
+              L10n::text("credits.more_than", "999.999.999.999"));
+}
+
 TEST(QuotaTextTest, ReadingTimes) {
     test::InterfaceLanguage english;
     test::ScopedEnvironment zone("TZ", "UTC");

@@ -142,5 +142,20 @@ TEST(CreditsSnapshotTest, BalanceIsExactAndDisplayFollowsIt) {
     EXPECT_TRUE((CreditsSnapshot{false, false, "0.01"}).shouldDisplay());
 }
 
+// A balance is read up to 64 characters, as every real one is; a longer text is no balance
+// and never travels on to the views.
+TEST(CreditsSnapshotTest, ABalanceTooLongToBeOneReadsAsUnknown) {
+    const auto balance = [](const std::string& text) {
+        return json{{"hasCredits", true}, {"unlimited", false}, {"balance", text}}
+            .get<CreditsSnapshot>()
+            .balance;
+    };
+    const std::string longest = std::string(40, '9') + "." + std::string(23, '5');
+    ASSERT_EQ(longest.size(), CreditsSnapshot::longestBalance);
+    EXPECT_EQ(balance(longest), longest);
+    EXPECT_EQ(balance(longest + "5"), std::nullopt);
+    EXPECT_EQ(balance(std::string(100000, '9')), std::nullopt);
+}
+
 }  // namespace
 }  // namespace quotalume

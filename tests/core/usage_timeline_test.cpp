@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <sqlite3.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -189,6 +190,211 @@ TEST(UsageTimelineTest, AReadingIsStoredOnceAcrossACrashMidWrite) {
     EXPECT_TRUE(timeline.record(reading(start + minutes(1), 11), start));
     EXPECT_EQ(count(timeline), 2u);
     EXPECT_FALSE(timeline.warning());
+}
+
+// What stands in the timeline's place, and what both the engine and a reader say of it.
+struct PlaceCase {
+    const char* name;
+    // Puts it there and returns the path that must be left as it was.
+    std::function<fs::path(const fs::path& folder)> make;
+    const char* key;
+    const char* named;  // the file the message names: the timeline or a companion
+    bool needsRoot = false;
+};
+
+void PrintTo(const PlaceCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+fs::path timelineIn(const fs::path& folder) {
+    return folder / UsageTimeline::fileName;
+}
+
+// A timeline with readings, left with its -wal and -shm, readable by all.
+fs::path sharedTimeline(const fs::path& folder) {
+    {
+        UsageTimeline timeline(folder);
+        timeline.record(reading(start, 10), start);
+    }
+    for (const char* suffix : {"", "-wal", "-shm"}) {
+        ::chmod((timelineIn(folder).string() + suffix).c_str(), 0644);
+    }
+    return timelineIn(folder);
+}
+
+fs::path linkedFrom(const fs::path& link, const fs::path& target) {
+    fs::create_symlink(target, link);
+    return target;
+}
+
+class UsageTimelinePlaceTest : public ::testing::TestWithParam<PlaceCase> {};
+
+TEST_P(UsageTimelinePlaceTest, IsRefusedAsItIsByTheEngineAndReadersAlike) {
+    const PlaceCase& c = GetParam();
+    if (c.needsRoot && ::geteuid() != 0) {
+        GTEST_SKIP() << "only root can give a file away";
+    }
+    test::TempDir folder;
+    const fs::path kept = c.make(folder.path());
+    struct stat before {};
+    ASSERT_EQ(::lstat(kept.c_str(), &before), 0);
+    const LocalizedMessage expected(c.key, {timelineIn(folder.path()).string() + c.named});
+
+    UsageTimeline engine(folder.path(), {.busyMilliseconds = 10});
+    EXPECT_FALSE(engine.record(reading(start + minutes(30), 30), start + minutes(30)));
+    EXPECT_EQ(engine.warning(), expected);
+    UsageTimeline reader(folder.path(), {.busyMilliseconds = 10, .readOnly = true});
+    EXPECT_EQ(reader.rows(std::string(64, 'a'), std::nullopt, start - days(1)),
+              std::vector<TimelineRow>());
+    EXPECT_EQ(reader.warning(), expected);
+
+    struct stat after {};
+    ASSERT_EQ(::lstat(kept.c_str(), &after), 0);
+    EXPECT_EQ(after.st_mode, before.st_mode) << "neither narrowed nor replaced";
+    EXPECT_EQ(after.st_uid, before.st_uid);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    for (const std::string& name : test::entriesOf(folder.path())) {
+        EXPECT_EQ(name.find(".corrupt-"), std::string::npos) << "moved aside: " << name;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Places, UsageTimelinePlaceTest,
+    ::testing::Values(PlaceCase{"linkToATimeline",
+                                [](const fs::path& folder) {
+                                    fs::create_directory(folder / "elsewhere");
+                                    return linkedFrom(timelineIn(folder),
+                                                      sharedTimeline(folder / "elsewhere"));
+                                },
+                                "timeline.not_a_file", ""},
+                      PlaceCase{"danglingLink",
+                                [](const fs::path& folder) {
+                                    fs::create_symlink(folder / "nowhere", timelineIn(folder));
+                                    return timelineIn(folder);
+                                },
+                                "timeline.not_a_file", ""},
+                      PlaceCase{"logThroughALink",
+                                [](const fs::path& folder) {
+                                    const fs::path wal = sharedTimeline(folder).string() + "-wal";
+                                    fs::rename(wal, folder / "log");
+                                    return linkedFrom(wal, folder / "log");
+                                },
+                                "timeline.not_a_file", "-wal"},
+                      PlaceCase{"folder",
+                                [](const fs::path& folder) {
+                                    fs::create_directory(timelineIn(folder));
+                                    return timelineIn(folder);
+                                },
+                                "timeline.not_a_file", ""},
+                      PlaceCase{"fifo",
+                                [](const fs::path& folder) {
+                                    ::mkfifo(timelineIn(folder).c_str(), 0600);
+                                    return timelineIn(folder);
+                                },
+                                "timeline.not_a_file", ""},
+                      PlaceCase{"anotherUsersTimeline",
+                                [](const fs::path& folder) {
+                                    const fs::path file = sharedTimeline(folder);
+                                    EXPECT_EQ(::chown(file.c_str(), 65534, 65534), 0);
+                                    return file;
+                                },
+                                "timeline.foreign", "", true},
+                      PlaceCase{"anotherUsersLog",
+                                [](const fs::path& folder) {
+                                    const fs::path shm = sharedTimeline(folder).string() + "-shm";
+                                    EXPECT_EQ(::chown(shm.c_str(), 65534, 65534), 0);
+                                    return shm;
+                                },
+                                "timeline.foreign", "-shm", true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// An older version left the file and its log readable by all: the engine narrows all three,
+// and the readings in them stay.
+TEST(UsageTimelineTest, ASharedTimelineAndItsLogAreNarrowedToTheOwner) {
+    test::TempDir folder;
+    const fs::path file = sharedTimeline(folder.path());
+    UsageTimeline reader(folder.path(), {.readOnly = true});
+    EXPECT_EQ(count(reader), 1u);
+    EXPECT_EQ(test::modeOf(file), 0644u) << "a reader changes nothing";
+    reader.release();
+
+    UsageTimeline engine(folder.path());
+    ASSERT_TRUE(engine.record(reading(start + minutes(1), 11), start + minutes(1)));
+    EXPECT_FALSE(engine.warning());
+    for (const char* suffix : {"", "-wal", "-shm"}) {
+        EXPECT_EQ(test::modeOf(file.string() + suffix), 0600u) << suffix;
+    }
+    EXPECT_EQ(count(engine), 2u);
+}
+
+// Readings of one window every five minutes from `from` until `until`, straight into the file.
+void storeBacklog(const fs::path& folder, Date from, Date until) {
+    { UsageTimeline(folder).record(reading(from, 0), from); }
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(timelineIn(folder).c_str(), &db), SQLITE_OK);
+    sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
+    sqlite3_stmt* insert = nullptr;
+    sqlite3_prepare_v2(db, "INSERT OR IGNORE INTO readings VALUES (?, ?, 300, 10, NULL, NULL)", -1,
+                       &insert, nullptr);
+    const std::string account(64, 'a');
+    for (Date at = from; at < until; at += minutes(5)) {
+        sqlite3_bind_int64(insert, 1, static_cast<sqlite3_int64>(unixSeconds(at)));
+        sqlite3_bind_text(insert, 2, account.c_str(), -1, SQLITE_STATIC);
+        sqlite3_step(insert);
+        sqlite3_reset(insert);
+    }
+    sqlite3_finalize(insert);
+    sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+}
+
+// Rows of the five-hour series in [from, until).
+std::size_t countBetween(UsageTimeline& timeline, Date from, Date until) {
+    const auto rows = timeline.rows(std::string(64, 'a'), QuotaWindow::fiveHour, from);
+    return static_cast<std::size_t>(std::count_if(
+        rows.begin(), rows.end(), [&](const TimelineRow& row) { return row.observedAt < until; }));
+}
+
+// A year and more that was never pruned is worked off a slice at a time, each reading giving
+// the engine back after its share; then the log is cut back to nothing.
+TEST(UsageTimelineTest, ABacklogIsPrunedASliceAtEachReadingAndTheLogGivenBack) {
+    test::TempDir folder;
+    const Date first = dateFromUnixSeconds(1795996800);  // on the hour
+    const Date now = first + days(410);
+    storeBacklog(folder.path(), first, now);
+    const Date dropBefore = now - UsageTimeline::hourlyKept;
+    const Date thinBefore = now - UsageTimeline::everyReadingKept;
+    const UsageTimeline::Options sliceAReading{.pruneSliceRows = 1000,
+                                               .pruneTime = std::chrono::milliseconds(0)};
+    UsageTimeline timeline(folder.path(), sliceAReading);
+    const std::size_t backlog = countBetween(timeline, first, now);
+
+    ASSERT_TRUE(timeline.record(reading(now, 50), now));
+    const std::size_t afterOne = countBetween(timeline, first, now);
+    EXPECT_LT(afterOne, backlog);
+    EXPECT_GE(afterOne, backlog - 1000) << "one slice, not the whole backlog";
+    // Cut back to nothing once the prune is done; missing reads as ever so large.
+    const auto logSize = [&] {
+        std::error_code missing;
+        return fs::file_size(timelineIn(folder.path()).string() + "-wal", missing);
+    };
+    int readings = 1;
+    for (; readings < 500 && logSize() > 0; ++readings) {
+        ASSERT_TRUE(timeline.record(reading(now + seconds(readings), 50), now + seconds(readings)));
+    }
+    EXPECT_GT(readings, 100) << "a slice at a reading";
+    EXPECT_EQ(logSize(), 0u) << "the log given back";
+    EXPECT_EQ(countBetween(timeline, first, dropBefore), 0u) << "past 400 days";
+    EXPECT_EQ(countBetween(timeline, dropBefore, thinBefore), (400u - 35) * 24) << "one an hour";
+    EXPECT_EQ(countBetween(timeline, thinBefore, now), 35u * 24 * 12) << "every one for 35 days";
+
+    // A day later a new run starts thinning where the last one stopped: a slice past the 400
+    // days, then one for the day that aged out, rather than ten over the whole year again.
+    const Date tomorrow = now + days(1);
+    UsageTimeline next(folder.path(), sliceAReading);
+    ASSERT_TRUE(next.record(reading(tomorrow, 60), tomorrow));
+    ASSERT_TRUE(next.record(reading(tomorrow + seconds(1), 60), tomorrow + seconds(1)));
+    EXPECT_EQ(countBetween(next, thinBefore, thinBefore + days(1)), 24u);
 }
 
 }  // namespace

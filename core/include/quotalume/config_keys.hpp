@@ -3,6 +3,7 @@
 #include <quotalume/localized_message.hpp>
 #include <quotalume/preferences_store.hpp>
 
+#include <cstddef>
 #include <optional>
 #include <span>
 #include <stdexcept>
@@ -32,6 +33,16 @@ private:
 
 // Every key, in the order `config list` shows them.
 std::span<const std::string_view> configKeys();
+
+// No key takes a longer value: a path fits with room to spare, and a change handed to a running
+// engine fits its request line.
+inline constexpr std::size_t longestConfigValue = 3072;
+
+// What no key takes, whatever its value: an unknown key, a value longer than
+// longestConfigValue, or one with a control character (C0 or DEL) within it; white space
+// around a value is the key's to trim. Throws ConfigError. setConfig checks this first; a
+// caller checks it before handing the change to another process.
+void checkConfigValue(std::string_view key, std::string_view value);
 
 // The key's value as setConfig takes it back: "true"/"false", whole seconds, a raw name
 // ("bars_percentage", "zh-Hans", "system"), or a path ("" for automatic). Throws ConfigError

@@ -4,6 +4,7 @@
 #include <quotalume/decimal.hpp>
 #include <quotalume/quota_window.hpp>
 
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -28,6 +29,9 @@ struct RateWindow {
     std::optional<double> remainingPercent() const;
     // Only for a finite resetsAt above 0 and before 2200 (milliseconds are no date).
     std::optional<Date> resetDate() const;
+    // The reset date, when a reading taken at `observedAt` can have it: no later than the
+    // window's length and a day on (a year and a day for a length that is no length).
+    std::optional<Date> soundResetDate(Date observedAt) const;
     // The remaining share rounded down ("66%"), "<1%" for a sliver, "—" when unknown.
     std::string percentageText() const;
 
@@ -35,6 +39,9 @@ struct RateWindow {
 };
 
 struct CreditsSnapshot {
+    // Codex's balance text is read only up to this length; a longer one reads as unknown.
+    static constexpr std::size_t longestBalance = 64;
+
     bool hasCredits = false;
     bool unlimited = false;
     std::optional<std::string> balance;
@@ -43,7 +50,8 @@ struct CreditsSnapshot {
     // Hidden only when the balance is known to be exactly zero and not unlimited.
     bool shouldDisplay() const;
     // The credits row in the current language: unlimited, the exact balance in the locale's
-    // digits and separators, or available / none.
+    // digits and separators ("more than 999,999,999,999" past twelve whole digits), or
+    // available / none.
     std::string displayText() const;
 
     friend bool operator==(const CreditsSnapshot&, const CreditsSnapshot&) = default;

@@ -27,6 +27,11 @@ std::optional<std::string> repairingUTF8(std::string_view text);
 // with "…" when longer. Still to be shown as plain text, never as markup.
 std::string plainExcerpt(std::string_view text, std::size_t limit);
 
+// Stored text shown as one line that cannot pass for another: a backslash, line feed and tab
+// as \\, \n and \t; other control characters (C0, DEL, C1) and bytes that are not UTF-8 as
+// \xHH, byte by byte. Text without any of them comes back unchanged.
+std::string escapedLine(std::string_view text);
+
 // A word for a POSIX shell: unchanged when it needs no quoting, else in single quotes.
 std::string shellQuoted(std::string_view word);
 

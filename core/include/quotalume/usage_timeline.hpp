@@ -6,6 +6,7 @@
 #include <quotalume/usage_forecast.hpp>
 #include <quotalume/usage_snapshot.hpp>
 
+#include <chrono>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -37,10 +38,14 @@ struct TimelineRow {
 // the forecast and for `quotalume-cli usage`. A window's reading is stored when a figure
 // changed, when its reset time moved by more than a minute, or when 15 minutes have passed;
 // every one is kept for 35 days, then one an hour for 400 days. Each account has a series of
-// its own, and old readings are pruned once a day. A file that is corrupt or not ours is moved
-// aside with its -wal and -shm files (usage.sqlite3.corrupt-<UTC time>, the newest five kept)
-// and a new one begun; a database another process holds is waited for briefly and the reading
-// stored with a later one. No call throws: what went wrong is the warning.
+// its own. Old readings are pruned once a day, a slice of rows per transaction and only for
+// a while at each reading, so a backlog is worked off over several readings; the log is then
+// checkpointed and cut back. A file that is corrupt or not ours is moved aside with its -wal
+// and -shm files (usage.sqlite3.corrupt-<UTC time>, the newest five kept) and a new one begun;
+// a database another process holds is waited for briefly and the reading stored with a later
+// one. The file and its -wal and -shm are used only as regular files of this user, never
+// through a link, and the engine narrows them to 0600; anything else is refused and left as
+// it is. No call throws: what went wrong is the warning.
 class UsageTimeline {
 public:
     static constexpr const char* fileName = "usage.sqlite3";
@@ -53,6 +58,10 @@ public:
         int busyMilliseconds = 100;
         long long maximumPages = 0;  // a cap on the file's size (0: none), as a full disk would
         bool readOnly = false;       // for readers beside the engine: nothing is made or moved
+        // A prune deletes this many rows a transaction, and goes on to the next slice only
+        // while a reading has spent less than `pruneTime` on it.
+        long long pruneSliceRows = 2000;
+        std::chrono::milliseconds pruneTime{50};
     };
 
     explicit UsageTimeline(std::filesystem::path directory, Options options);
@@ -78,16 +87,32 @@ public:
     // again: between readings a resident engine keeps none of SQLite's code or memory.
     void release();
 
-    // The last thing that went wrong: a copy kept aside, a file that cannot be written.
+    // The last thing that went wrong: a copy kept aside, a file that cannot be written, read
+    // or used (a link, another user's). A reader also hears of a damaged or locked file.
     const std::optional<LocalizedMessage>& warning() const { return warning_; }
     const std::filesystem::path& path() const { return path_; }
 
 private:
+    // What is left of the prune under way: rows past 400 days go first, then those past 35
+    // days are thinned from `thinFrom` on.
+    struct PruneRound {
+        Date startedAt;
+        long long dropBefore = 0;
+        long long thinBefore = 0;
+        long long thinFrom = 0;
+        bool dropped = false;
+        bool deleted = false;
+    };
+
     bool open();
     bool openOnce();
+    bool acceptFiles();
     bool usable(int result);
+    LocalizedMessage failure(const std::string& file, const std::string& reason) const;
     void keepAside();
+    bool store(std::vector<TimelineRow>& due);
     void prune(Date now);
+    bool pruneSlice();
     void close();
     void disconnect();
 
@@ -99,6 +124,7 @@ private:
     std::optional<LocalizedMessage> warning_;
     std::map<std::pair<std::string, std::int64_t>, TimelineRow> lastStored_;
     std::optional<Date> prunedAt_;
+    std::optional<PruneRound> pruning_;
     bool keptAside_ = false;
 };
 

@@ -75,20 +75,37 @@ std::optional<std::string> warningText(RemainingLevel level) {
     return std::nullopt;
 }
 
+namespace {
+
+// Exact decimal text in the locale's digits and separators, every fraction digit kept.
+std::string localeDecimal(const std::string& text) {
+    UErrorCode status = U_ZERO_ERROR;
+    std::string formatted;
+    icu::number::NumberFormatter::withLocale(icu::Locale(L10n::locale().c_str()))
+        .precision(icu::number::Precision::minMaxFraction(0, 38))
+        .formatDecimal(text.c_str(), status)
+        .toString(status)
+        .toUTF8String(formatted);
+    return U_SUCCESS(status) && !formatted.empty() ? formatted : text;
+}
+
+}  // namespace
+
 std::string CreditsSnapshot::displayText() const {
     const CreditsSnapshot& credits = *this;
     if (credits.unlimited) {
         return L10n::render("credits.unlimited");
     }
     if (auto balance = credits.balanceValue()) {
-        UErrorCode status = U_ZERO_ERROR;
-        std::string formatted;
-        icu::number::NumberFormatter::withLocale(icu::Locale(L10n::locale().c_str()))
-            .precision(icu::number::Precision::minMaxFraction(0, 38))
-            .formatDecimal(balance->text().c_str(), status)
-            .toString(status)
-            .toUTF8String(formatted);
-        return U_SUCCESS(status) && !formatted.empty() ? formatted : balance->text();
+        // No account holds a trillion credits: a longer figure would only widen every line
+        // that shows it.
+        constexpr std::size_t wholeDigitsShown = 12;
+        const std::string& text = balance->text();
+        if (std::min(text.find('.'), text.size()) > wholeDigitsShown) {
+            return L10n::render("credits.more_than",
+                                {localeDecimal(std::string(wholeDigitsShown, '9'))});
+        }
+        return localeDecimal(text);
     }
     return L10n::render(credits.hasCredits ? "credits.available" : "credits.none");
 }

@@ -139,6 +139,19 @@ std::span<const std::string_view> configKeys() {
     return keys;
 }
 
+void checkConfigValue(std::string_view key, std::string_view value) {
+    requireKey(key);
+    if (value.size() > longestConfigValue) {
+        throw ConfigError("the value for " + std::string(key) + " is too long (" +
+                          std::to_string(value.size()) + " bytes); no key takes more than " +
+                          std::to_string(longestConfigValue));
+    }
+    // A line feed stored in a path would print as a line of its own in `config list`.
+    if (hasControlCharacter(trimmed(value))) {
+        refuse(key, "no control characters (such as a line feed or a tab) within its value");
+    }
+}
+
 bool isCodexSourceKey(std::string_view key) {
     return key == "codex.path" || key == "codex.home";
 }
@@ -186,7 +199,7 @@ std::string configValue(const PreferencesStore& store, std::string_view key) {
 }
 
 void setConfig(PreferencesStore& store, std::string_view key, std::string_view value) {
-    requireKey(key);
+    checkConfigValue(key, value);
     if (key == "language") {
         auto language = appLanguageFromTag(value);
         if (!language) {

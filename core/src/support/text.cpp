@@ -85,6 +85,40 @@ std::optional<std::string> repairingUTF8(std::string_view text) {
     return repaired;
 }
 
+std::string escapedLine(std::string_view text) {
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(text.data());
+    const auto length = static_cast<std::int32_t>(std::min<std::size_t>(text.size(), INT32_MAX));
+    std::string line;
+    line.reserve(text.size());
+    const auto hex = [&line](std::uint8_t byte) {
+        constexpr const char* digits = "0123456789ABCDEF";
+        line += "\\x";
+        line += digits[byte >> 4];
+        line += digits[byte & 0xF];
+    };
+    for (std::int32_t at = 0; at < length;) {
+        const std::int32_t start = at;
+        UChar32 c;
+        U8_NEXT(bytes, at, length, c);
+        if (c == '\\') {
+            line += "\\\\";
+        } else if (c == '\n') {
+            line += "\\n";
+        } else if (c == '\t') {
+            line += "\\t";
+        } else if (c < 0x20 || (c >= 0x7F && c <= 0x9F)) {
+            // Bytes that are not UTF-8, and controls a terminal would act on (C1 ones too).
+            for (std::int32_t i = start; i < at; ++i) {
+                hex(bytes[i]);
+            }
+        } else {
+            line.append(
+                text.substr(static_cast<std::size_t>(start), static_cast<std::size_t>(at - start)));
+        }
+    }
+    return line;
+}
+
 std::vector<std::string> split(std::string_view text, char separator) {
     std::vector<std::string> pieces;
     std::size_t start = 0;

@@ -120,6 +120,18 @@ std::optional<Date> RateWindow::resetDate() const {
     return dateFromUnix(resetsAt);
 }
 
+std::optional<Date> RateWindow::soundResetDate(Date observedAt) const {
+    constexpr std::int64_t year = 366 * 24 * 60;
+    const std::int64_t length = windowDurationMins.value_or(0) > 0 && *windowDurationMins <= year
+                                    ? *windowDurationMins
+                                    : year;
+    const std::optional<Date> reset = resetDate();
+    if (!reset || *reset > observedAt + std::chrono::minutes(length) + std::chrono::hours(24)) {
+        return std::nullopt;
+    }
+    return reset;
+}
+
 std::string RateWindow::percentageText() const {
     auto remaining = remainingPercent();
     if (!remaining) {
@@ -200,9 +212,12 @@ void to_json(json& out, const CreditsSnapshot& credits) {
 
 void from_json(const json& in, CreditsSnapshot& credits) {
     object(in, "credits");
+    std::optional<std::string> balance = optionalString(in, "balance");
+    if (balance && balance->size() > CreditsSnapshot::longestBalance) {
+        balance.reset();  // no balance is that long: an unknown one, not a line of megabytes
+    }
     credits = CreditsSnapshot{asBool(required(in, "hasCredits"), "hasCredits"),
-                              asBool(required(in, "unlimited"), "unlimited"),
-                              optionalString(in, "balance")};
+                              asBool(required(in, "unlimited"), "unlimited"), std::move(balance)};
 }
 
 void to_json(json& out, const RateBucket& bucket) {
@@ -299,14 +314,16 @@ void from_json(const json& in, RateLimitsResponse& response) {
         response.rateLimitResetCredits = resetCreditsFromJSON(*credits);
     }
     if (const json* map = member(in, "rateLimitsByLimitId")) {
-        object(*map, "rateLimitsByLimitId");
+        if (!map->is_object()) {
+            fail(Kind::typeMismatch, "rateLimitsByLimitId", "expected an object");
+        }
         std::map<std::string, RateBucket> buckets;
         for (const auto& [id, bucket] : map->items()) {
             // A null entry is not a bucket: the whole answer is malformed.
             if (bucket.is_null()) {
-                fail(Kind::valueNotFound, id, "null bucket");
+                fail(Kind::valueNotFound, "rateLimitsByLimitId." + id, "null bucket");
             }
-            buckets.emplace(id, bucket.get<RateBucket>());
+            buckets.emplace(id, nested<RateBucket>(bucket, "rateLimitsByLimitId." + id));
         }
         response.rateLimitsByLimitId = std::move(buckets);
     }

@@ -40,6 +40,7 @@ void load() {
     find(api.busy_timeout, "sqlite3_busy_timeout");
     find(api.db_config, "sqlite3_db_config");
     find(api.exec, "sqlite3_exec");
+    find(api.changes, "sqlite3_changes");
     find(api.errcode, "sqlite3_errcode");
     find(api.errmsg, "sqlite3_errmsg");
     find(api.errstr, "sqlite3_errstr");

@@ -11,6 +11,7 @@ struct SqliteApi {
     decltype(&::sqlite3_busy_timeout) busy_timeout;
     decltype(&::sqlite3_db_config) db_config;
     decltype(&::sqlite3_exec) exec;
+    decltype(&::sqlite3_changes) changes;
     decltype(&::sqlite3_errcode) errcode;
     decltype(&::sqlite3_errmsg) errmsg;
     decltype(&::sqlite3_errstr) errstr;

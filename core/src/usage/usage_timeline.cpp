@@ -5,9 +5,12 @@
 #include "sqlite_library.hpp"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <climits>
 #include <cmath>
 #include <set>
 #include <system_error>
@@ -31,7 +34,13 @@ constexpr const char* schema =
     "  used_percent REAL NOT NULL,"
     "  resets_at INTEGER,"
     "  plan TEXT,"
-    "  UNIQUE (account, window, observed_at));";
+    "  UNIQUE (account, window, observed_at));"
+    // Pruning walks the readings by age, a slice at a time.
+    "CREATE INDEX IF NOT EXISTS readings_by_time ON readings (observed_at);"
+    // Where the last prune stopped thinning: the next one starts there, not at the oldest row.
+    "CREATE TABLE IF NOT EXISTS pruning ("
+    "  id INTEGER PRIMARY KEY CHECK (id = 0),"
+    "  thinned_before INTEGER NOT NULL);";
 static_assert(applicationId == 1363956812);
 
 // A prepared statement, finished with its scope.
@@ -99,6 +108,22 @@ std::optional<long long> unix(const std::optional<Date>& date) {
     return date ? std::optional(unix(*date)) : std::nullopt;
 }
 
+class Descriptor {
+public:
+    explicit Descriptor(int fd) : fd_(fd) {}
+    ~Descriptor() {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    int get() const { return fd_; }
+
+private:
+    int fd_;
+};
+
 bool resetMoved(const std::optional<Date>& before, const std::optional<Date>& now) {
     if (!before || !now) {
         return before.has_value() != now.has_value();
@@ -159,6 +184,7 @@ void UsageTimeline::close() {
     // The library stays: a statement of the call that failed is still to be finished.
     disconnect();
     lastStored_.clear();  // a file moved aside or unusable: nothing stored is known
+    pruning_.reset();
 }
 
 bool UsageTimeline::usable(int result) {
@@ -169,20 +195,32 @@ bool UsageTimeline::usable(int result) {
             return true;
         case SQLITE_BUSY:
         case SQLITE_LOCKED:
-            return false;  // another process holds it: the next reading tries again
+            // Another process holds it: the engine tries again with its next reading, while a
+            // reader has nothing to show and says why.
+            if (options_.readOnly) {
+                warning_ = LocalizedMessage("timeline.locked", {path_.string()});
+            }
+            return false;
         case SQLITE_CORRUPT:
         case SQLITE_NOTADB:
-            if (!options_.readOnly) {
+            if (options_.readOnly) {
+                warning_ = LocalizedMessage("timeline.damaged", {path_.string()});
+            } else {
                 keepAside();
             }
             return false;
         default:
-            warning_ = LocalizedMessage(
-                "timeline.unwritable",
-                {path_.string(), db_ ? sqlite().errmsg(db_) : sqlite().errstr(result)});
+            warning_ =
+                failure(path_.string(), db_ ? sqlite().errmsg(db_) : sqlite().errstr(result));
             close();
             return false;
     }
+}
+
+LocalizedMessage UsageTimeline::failure(const std::string& file, const std::string& reason) const {
+    // A reader only reads: it never says a file cannot be written.
+    return LocalizedMessage(options_.readOnly ? "timeline.unreadable" : "timeline.unwritable",
+                            {file, reason});
 }
 
 bool UsageTimeline::open() {
@@ -194,36 +232,86 @@ bool UsageTimeline::open() {
     return openOnce() || (keptAside_ && openOnce());
 }
 
-bool UsageTimeline::openOnce() {
-    if (options_.readOnly && !std::filesystem::exists(path_)) {
-        return false;  // nothing kept yet: nothing to read, and nothing wrong
+bool UsageTimeline::acceptFiles() {
+    // SQLite opens them by name after this, but in the user's own 0700 folder nobody else can
+    // swap them in between.
+    for (const char* suffix : {"", "-wal", "-shm"}) {
+        const std::string file = path_.string() + suffix;
+        const bool database = *suffix == '\0';
+        // The engine makes the file owner-only from the start; SQLite gives its -wal and -shm
+        // the file's mode. Without blocking: a FIFO in its place cannot stall us.
+        const int access = options_.readOnly || !database ? O_RDONLY : O_RDWR | O_CREAT;
+        Descriptor fd(
+            ::open(file.c_str(), access | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0600));
+        if (fd.get() < 0) {
+            const int error = errno;
+            if (error == ENOENT && !database) {
+                continue;  // SQLite makes them as it needs them
+            }
+            if (error == ENOENT && options_.readOnly) {
+                warning_.reset();  // nothing kept yet: nothing to read, and nothing wrong
+                return false;
+            }
+            warning_ = error == ELOOP || error == EISDIR
+                           ? LocalizedMessage("timeline.not_a_file", {file})
+                           : failure(file, std::system_category().message(error));
+            return false;
+        }
+        struct stat status {};
+        if (::fstat(fd.get(), &status) != 0) {
+            warning_ = failure(file, std::system_category().message(errno));
+            return false;
+        }
+        if (!S_ISREG(status.st_mode)) {
+            warning_ = LocalizedMessage("timeline.not_a_file", {file});
+            return false;
+        }
+        // Another user's file could be read or rewritten by them: left as it is, as the
+        // webhook settings are.
+        if (status.st_uid != ::geteuid()) {
+            warning_ = LocalizedMessage("timeline.foreign", {file});
+            return false;
+        }
+        // An older version left them readable to others; the readings are the user's alone.
+        if (!options_.readOnly && (status.st_mode & 077) != 0 && ::fchmod(fd.get(), 0600) != 0) {
+            warning_ = failure(file, std::system_category().message(errno));
+            return false;
+        }
     }
+    return true;
+}
+
+bool UsageTimeline::openOnce() {
     if (!options_.readOnly) {
         try {
             createPrivateDirectories(path_.parent_path());
-            // Owner-only from the start; SQLite gives its -wal and -shm files the same mode.
-            const int fd = ::open(path_.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
-            if (fd < 0) {
-                throw std::system_error(errno, std::system_category(), "open");
-            }
-            ::close(fd);
         } catch (const std::system_error& error) {
-            warning_ = LocalizedMessage("timeline.unwritable", {path_.string(), error.what()});
+            warning_ = failure(path_.string(), error.what());
             return false;
         }
+    }
+    if (!acceptFiles()) {
+        return false;
     }
     if (!library_) {
         try {
             library_ = std::make_unique<SqliteLibrary>();
         } catch (const std::runtime_error& error) {
-            warning_ = LocalizedMessage("timeline.unwritable", {path_.string(), error.what()});
+            warning_ = failure(path_.string(), error.what());
             return false;
         }
     }
+    // Whatever stops the opening half way leaves no connection behind: the next call starts
+    // over and checks the file again.
+    const auto refused = [this](int result) {
+        usable(result);
+        disconnect();
+        return false;
+    };
     const int flags = (options_.readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) |
                       SQLITE_OPEN_NOFOLLOW | SQLITE_OPEN_FULLMUTEX;
     if (int opened = sqlite().open_v2(path_.c_str(), &db_, flags, nullptr); opened != SQLITE_OK) {
-        return usable(opened);
+        return refused(opened);
     }
     sqlite().busy_timeout(db_, options_.busyMilliseconds);
     // Closed after every reading: a checkpoint each time would write and sync the file for
@@ -241,16 +329,21 @@ bool UsageTimeline::openOnce() {
             read == SQLITE_ROW && identity.integer(0) != applicationId && identity.integer(1) > 0;
     }
     if (read != SQLITE_ROW) {
-        return usable(read);
+        return refused(read);
     }
     if (foreign) {
-        return usable(SQLITE_NOTADB);
+        return refused(SQLITE_NOTADB);
     }
     if (options_.readOnly) {
+        warning_.reset();  // read again: what kept it from being read has passed
         return true;
     }
+    if (warning_ &&
+        (warning_->key == "timeline.foreign" || warning_->key == "timeline.not_a_file")) {
+        warning_.reset();  // the file in its place is one of ours again
+    }
     if (int made = sqlite().exec(db_, schema, nullptr, nullptr, nullptr); made != SQLITE_OK) {
-        return usable(made);
+        return refused(made);
     }
     if (options_.maximumPages > 0) {
         const std::string cap = "PRAGMA max_page_count=" + std::to_string(options_.maximumPages);
@@ -312,9 +405,14 @@ bool UsageTimeline::record(const UsageSnapshot& snapshot, Date now) {
             due.push_back(std::move(row));
         }
     }
-    if (due.empty()) {
-        return true;
+    if (!due.empty() && !store(due)) {
+        return false;
     }
+    prune(now);
+    return true;
+}
+
+bool UsageTimeline::store(std::vector<TimelineRow>& due) {
     if (!usable(sqlite().exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr))) {
         return false;
     }
@@ -353,25 +451,118 @@ bool UsageTimeline::record(const UsageSnapshot& snapshot, Date now) {
     if (warning_ && warning_->key == "timeline.unwritable") {
         warning_.reset();  // it takes readings again
     }
-    // Once a day: a prune reads the whole table, and a day more of readings costs little.
-    if (!prunedAt_ || now - *prunedAt_ >= std::chrono::days(1) || now < *prunedAt_) {
-        prune(now);
-    }
     return true;
 }
 
 void UsageTimeline::prune(Date now) {
-    Statement old(db_, "DELETE FROM readings WHERE observed_at < ?");
-    old.bind(1, unix(now - hourlyKept));
-    // Past 35 days, the first reading of each hour of each series stays.
-    Statement thinned(db_,
-                      "DELETE FROM readings WHERE observed_at < ?1 AND rowid NOT IN"
-                      " (SELECT min(rowid) FROM readings WHERE observed_at < ?1"
-                      " GROUP BY account, window, observed_at / 3600)");
-    thinned.bind(1, unix(now - everyReadingKept));
-    if (usable(old.step()) && usable(thinned.step())) {
-        prunedAt_ = now;
+    if (!pruning_) {
+        // Once a day: a day more of readings costs little. A clock set back starts one at once.
+        if (prunedAt_ && now >= *prunedAt_ && now - *prunedAt_ < std::chrono::days(1)) {
+            return;
+        }
+        PruneRound round{.startedAt = now,
+                         .dropBefore = unix(now - hourlyKept),
+                         .thinBefore = unix(now - everyReadingKept)};
+        long long thinnedBefore = LLONG_MIN;
+        {
+            Statement stored(db_, "SELECT thinned_before FROM pruning WHERE id = 0");
+            const int result =
+                stored.prepared() == SQLITE_OK ? stored.step() : sqlite().errcode(db_);
+            if (result == SQLITE_ROW) {
+                thinnedBefore = stored.integer(0);
+            } else if (!usable(result)) {
+                return;
+            }
+        }
+        // A clock set back may have left the mark ahead of the cut: rows stored since lie
+        // behind it and are thinned when their time comes.
+        round.thinFrom = std::max(std::min(thinnedBefore, round.thinBefore), round.dropBefore);
+        pruning_ = round;
     }
+    const auto done = [this] {
+        return pruning_->dropped && pruning_->thinFrom >= pruning_->thinBefore;
+    };
+    const auto deadline = std::chrono::steady_clock::now() + options_.pruneTime;
+    while (!done()) {
+        if (!pruneSlice()) {
+            return;  // busy, or the file failed: the next reading carries on
+        }
+        if (std::chrono::steady_clock::now() >= deadline && !done()) {
+            return;  // the rest at the next reading: the engine does not wait for a backlog
+        }
+    }
+    if (pruning_->deleted) {
+        // The slices' pages went through the log; give its space back now rather than keep a
+        // file of its largest size. Waits for readers no longer than the busy timeout, and a
+        // failure leaves only a longer log.
+        sqlite().exec(db_, "PRAGMA wal_checkpoint(TRUNCATE)", nullptr, nullptr, nullptr);
+    }
+    prunedAt_ = pruning_->startedAt;
+    pruning_.reset();
+}
+
+bool UsageTimeline::pruneSlice() {
+    PruneRound& round = *pruning_;
+    const bool dropping = !round.dropped;
+    const long long from = dropping ? LLONG_MIN : round.thinFrom;
+    const long long to = dropping ? round.dropBefore : round.thinBefore;
+    if (!usable(sqlite().exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr))) {
+        return false;
+    }
+    const auto failed = [this](int result) {
+        sqlite().exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+        usable(result);
+        return false;
+    };
+    // The slice ends where the next `pruneSliceRows` rows do, or at the cut.
+    long long end = to;
+    {
+        Statement next(db_,
+                       "SELECT observed_at FROM readings WHERE observed_at >= ?1"
+                       " AND observed_at < ?2 ORDER BY observed_at LIMIT 1 OFFSET ?3");
+        next.bind(1, from).bind(2, to).bind(3, std::max(1LL, options_.pruneSliceRows));
+        const int result = next.prepared() == SQLITE_OK ? next.step() : sqlite().errcode(db_);
+        if (result == SQLITE_ROW) {
+            end = std::max(next.integer(0), from + 1);  // rows of one second go in one slice
+        } else if (result != SQLITE_DONE) {
+            return failed(result);
+        }
+    }
+    // Past 400 days every reading goes; past 35 days, all but the first of each hour of each
+    // series. That first one may lie before the slice or the last prune's cut, so it is looked
+    // for in the whole series.
+    Statement remove(db_, dropping
+                              ? "DELETE FROM readings WHERE observed_at >= ?1 AND observed_at < ?2"
+                              : "DELETE FROM readings WHERE observed_at >= ?1 AND observed_at < ?2"
+                                " AND EXISTS (SELECT 1 FROM readings AS earlier"
+                                " WHERE earlier.account = readings.account"
+                                " AND earlier.window = readings.window"
+                                " AND earlier.observed_at >= readings.observed_at / 3600 * 3600"
+                                " AND earlier.observed_at < readings.observed_at)");
+    remove.bind(1, from).bind(2, end);
+    int result = remove.prepared() == SQLITE_OK ? remove.step() : sqlite().errcode(db_);
+    if (result != SQLITE_DONE) {
+        return failed(result);
+    }
+    const bool deleted = sqlite().changes(db_) > 0;
+    if (!dropping) {
+        Statement mark(db_, "INSERT OR REPLACE INTO pruning (id, thinned_before) VALUES (0, ?1)");
+        mark.bind(1, end);
+        result = mark.prepared() == SQLITE_OK ? mark.step() : sqlite().errcode(db_);
+        if (result != SQLITE_DONE) {
+            return failed(result);
+        }
+    }
+    if (result = sqlite().exec(db_, "COMMIT", nullptr, nullptr, nullptr); result != SQLITE_OK) {
+        return failed(result);
+    }
+    round.deleted = round.deleted || deleted;
+    if (dropping) {
+        round.dropped = end == to;
+    } else {
+        round.thinFrom = end;
+    }
+    return true;
 }
 
 std::vector<TimelineRow> UsageTimeline::rows(const std::string& account,

@@ -1,0 +1,155 @@
+#include "cli_runner.hpp"
+
+#include <quotalume/usage_timeline.hpp>
+
+#include <sqlite3.h>
+#include <sys/stat.h>
+
+#include <fstream>
+
+namespace quotalume {
+namespace {
+
+namespace fs = std::filesystem;
+using test::CLIRun;
+using test::runCLI;
+
+fs::path timelineFolder(const test::TempDir& home) {
+    return home.path() / "data/Quotalume";
+}
+
+fs::path timelineFile(const test::TempDir& home) {
+    return timelineFolder(home) / UsageTimeline::fileName;
+}
+
+// A timeline of one reading, all of it in the file itself rather than in its log.
+void keepOneReading(const test::TempDir& home) {
+    const Date at = dateFromUnixSeconds(1800000000);
+    const RateBucket bucket{.limitId = "codex", .primary = RateWindow{25, 300, 1800003600}};
+    {
+        UsageTimeline timeline(timelineFolder(home));
+        ASSERT_TRUE(timeline.record({at, std::string(64, 'a'), {bucket}, std::nullopt}, at));
+    }
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(timelineFile(home).c_str(), &db), SQLITE_OK);
+    sqlite3_exec(db, "PRAGMA wal_checkpoint(TRUNCATE)", nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+}
+
+// What stands in the timeline's place; what it returns is held while `usage` runs.
+struct UsageFailureCase {
+    const char* name;
+    std::function<std::shared_ptr<void>(const test::TempDir& home)> make;
+    const char* key;  // nothing: no failure, and nothing printed
+    bool needsRoot = false;
+    std::vector<std::string> reason = {};  // what the message says after the file's name
+};
+
+void PrintTo(const UsageFailureCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class UsageCommandFailureTest : public ::testing::TestWithParam<UsageFailureCase> {};
+
+TEST_P(UsageCommandFailureTest, SaysWhatFailedAndPrintsNoTimeline) {
+    const UsageFailureCase& c = GetParam();
+    if (c.needsRoot && ::geteuid() != 0) {
+        GTEST_SKIP() << "only root can give a file away";
+    }
+    test::TempDir home;
+    fs::create_directories(timelineFolder(home));
+    const std::shared_ptr<void> held = c.make(home);
+    std::vector<std::string> arguments = {timelineFile(home).string()};
+    arguments.insert(arguments.end(), c.reason.begin(), c.reason.end());
+    const std::string failure =
+        c.key ? "quotalume-cli: " + L10n::render(c.key, arguments, AppLanguage::english) + "\n"
+              : "";
+    for (const char* form : {"--csv", "--json"}) {
+        SCOPED_TRACE(form);
+        const CLIRun expected{c.key ? 1 : 0, c.key ? failure
+                                             : std::string(form) == "--csv"
+                                                 ? "observed_at,window,used_percent,"
+                                                   "left_percent,resets_at,plan\n"
+                                                 : "[]\n"};
+        EXPECT_EQ(runCLI({"usage", form, "--lang", "en"}, home), expected);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    UsageCommand, UsageCommandFailureTest,
+    ::testing::Values(
+        UsageFailureCase{"noneKeptYet", [](const test::TempDir&) { return nullptr; }, nullptr},
+        UsageFailureCase{"damaged",
+                         [](const test::TempDir& home) {
+                             keepOneReading(home);
+                             // Every page after the first, where the readings are, overwritten.
+                             const auto size = fs::file_size(timelineFile(home));
+                             std::fstream file(timelineFile(home),
+                                               std::ios::in | std::ios::out | std::ios::binary);
+                             file.seekp(4096);
+                             file << std::string(size - 4096, '\xA5');
+                             return nullptr;
+                         },
+                         "timeline.damaged"},
+        UsageFailureCase{"notADatabase",
+                         [](const test::TempDir& home) {
+                             home.write("data/Quotalume/usage.sqlite3", std::string(8192, 'x'));
+                             return nullptr;
+                         },
+                         "timeline.damaged"},
+        UsageFailureCase{
+            "lockedByAnotherProgram",
+            [](const test::TempDir& home) -> std::shared_ptr<void> {
+                keepOneReading(home);
+                sqlite3* db = nullptr;
+                sqlite3_open(timelineFile(home).c_str(), &db);
+                EXPECT_EQ(sqlite3_exec(db,
+                                       "PRAGMA locking_mode=EXCLUSIVE;"
+                                       " BEGIN EXCLUSIVE; DELETE FROM readings;",
+                                       nullptr, nullptr, nullptr),
+                          SQLITE_OK);
+                return {db, [](void* held) { sqlite3_close(static_cast<sqlite3*>(held)); }};
+            },
+            "timeline.locked"},
+        UsageFailureCase{"link",
+                         [](const test::TempDir& home) {
+                             keepOneReading(home);
+                             fs::rename(timelineFile(home), home.path() / "elsewhere.sqlite3");
+                             fs::create_symlink(home.path() / "elsewhere.sqlite3",
+                                                timelineFile(home));
+                             return nullptr;
+                         },
+                         "timeline.not_a_file"},
+        UsageFailureCase{"danglingLink",
+                         [](const test::TempDir& home) {
+                             fs::create_symlink(home.path() / "nowhere", timelineFile(home));
+                             return nullptr;
+                         },
+                         "timeline.not_a_file"},
+        UsageFailureCase{"folder",
+                         [](const test::TempDir& home) {
+                             fs::create_directory(timelineFile(home));
+                             return nullptr;
+                         },
+                         "timeline.not_a_file"},
+        UsageFailureCase{"anotherUsers",
+                         [](const test::TempDir& home) {
+                             keepOneReading(home);
+                             EXPECT_EQ(::chown(timelineFile(home).c_str(), 65534, 65534), 0);
+                             return nullptr;
+                         },
+                         "timeline.foreign", true},
+        // Read-only: what keeps it from being read, never that it cannot be written.
+        UsageFailureCase{"dataFolderIsAFile",
+                         [](const test::TempDir& home) {
+                             fs::remove(timelineFolder(home));
+                             home.write("data/Quotalume", "not a folder");
+                             return nullptr;
+                         },
+                         "timeline.unreadable",
+                         false,
+                         {std::system_category().message(ENOTDIR)}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace quotalume
