@@ -22,8 +22,6 @@ using std::chrono::duration_cast;
 using std::chrono::seconds;
 
 constexpr Duration clockPeriod = seconds(1);
-// How soon a pass is tried again while something is owed now (a save that failed, say).
-constexpr Duration deliveryPeriod = seconds(10);
 // A reading that changes nothing a restart needs is still written this often, so the stored
 // one is never older.
 constexpr Duration savedReadingAge = std::chrono::minutes(15);
@@ -100,6 +98,9 @@ UsageMonitor::UsageMonitor(MonitorPorts ports, bool demo)
       webhookStore_(ports.dataDirectory, ports.fileOperations),
       observers_(std::make_unique<Observers>()),
       notifier_(ports.notifications, [this] { publish(); }),
+      announcer_(
+          ports.loop, ports.clock, ports.webhooks, notifier_,
+          {*this, state_, settings_, warningPreferences_, webhookConfiguration_, webhookWarning_}),
       demo_(demo),
       now_(ports.clock.now()) {
     // The look is the user's even in demonstration, which shows what the tray would show.
@@ -162,7 +163,7 @@ void UsageMonitor::start() {
             loadWebhookConfiguration();
         }
         observations_.push_back(signals_.onWake([this] { refresh(); }));
-        armDelivery();
+        announcer_.arm();
         armStaleness();
         runFirstStart();
     }
@@ -184,34 +185,6 @@ void UsageMonitor::tick() {
     publish();
 }
 
-void UsageMonitor::armDelivery() {
-    deliveryTimer_.reset();
-    if (demo_ || !started_ || stopped_ || !engineHeld_) {
-        return;
-    }
-    const Date current = clock_.now();
-    std::optional<Date> due;
-    auto consider = [&](const Delivery& record) {
-        std::optional<Date> when;
-        if (record.localPending || (record.webhookPending && !record.nextAttemptAt)) {
-            when = current + deliveryPeriod;
-        } else if (record.webhookPending) {
-            when = *record.nextAttemptAt;
-        }
-        if (when && (!due || *when < *due)) {
-            due = when;
-        }
-    };
-    std::for_each(state_.records.begin(), state_.records.end(), consider);
-    std::for_each(state_.warnings.begin(), state_.warnings.end(), consider);
-    if (!due) {
-        return;  // nothing owed: nothing to wake for
-    }
-    const Duration wait = std::max(Duration(0), duration_cast<Duration>(*due - current));
-    // Posted, so the pass that re-arms this timer runs outside the timer's own callback.
-    deliveryTimer_ = loop_.startTimer(wait, false, [this] { later([this] { deliverPending(); }); });
-}
-
 void UsageMonitor::armStaleness() {
     staleTimer_.reset();
     if (demo_ || stopped_ || !state_.snapshot || isStale()) {
@@ -227,7 +200,7 @@ void UsageMonitor::stop() {
     stopped_ = true;  // a refresh still running must not arm a new timer
     refreshTimer_.reset();
     clockTimer_.reset();
-    deliveryTimer_.reset();
+    announcer_.disarm();
     staleTimer_.reset();
     observations_.clear();
     localeObservation_.reset();
@@ -424,30 +397,10 @@ void UsageMonitor::adoptAccount(UsageSnapshot& reading) {
     dropSettled(state_);  // the history belongs to one account
 }
 
-template <typename Event>
-DeliveryRecord<Event> UsageMonitor::owedRecord(Event event, bool webhookWanted) {
-    const bool webhookReady = webhookWanted && settings_.webhookEnabled && webhookConfiguration_;
-    // On, but its configuration could not be used: that is no choice of the user's.
-    const char* notSent = webhookWanted && settings_.webhookEnabled && webhookWarning_
-                              ? "webhook.unusable"
-                              : "webhook.disabled";
-    DeliveryRecord<Event> record;
-    record.event = std::move(event);
-    record.localStatus =
-        message(settings_.notificationsEnabled ? "notification.waiting" : "notification.disabled");
-    record.webhookStatus = message(webhookReady ? "webhook.waiting" : notSent);
-    if (webhookReady) {
-        record.webhookFingerprint = webhookConfiguration_->fingerprint();
-    }
-    record.webhookPending = webhookReady;
-    record.localPending = settings_.notificationsEnabled;
-    return record;
-}
-
 void UsageMonitor::recordEvents(std::vector<ResetEvent> events) {
     for (ResetEvent& event : events) {
         if (event.bucketId == "codex") {
-            state_.records.insert(state_.records.begin(), owedRecord(std::move(event), true));
+            state_.records.insert(state_.records.begin(), announcer_.owe(std::move(event), true));
         }
     }
     if (state_.records.size() > MonitorState::maximumRecords) {
@@ -481,7 +434,7 @@ bool UsageMonitor::recordWarnings(const std::optional<UsageSnapshot>& previous) 
                                                      .now = clock_.now()});
     for (LimitWarning& warning : owed) {
         state_.warnings.insert(state_.warnings.begin(),
-                               owedRecord(std::move(warning), warningPreferences_.webhook));
+                               announcer_.owe(std::move(warning), warningPreferences_.webhook));
     }
     // The oldest go first, but not while what they warned of lasts: a week's warnings would
     // otherwise be pushed out by the five-hour windows' and given again.
@@ -650,132 +603,8 @@ void UsageMonitor::persist() {
 
 // ---- Delivery
 
-Delivery* UsageMonitor::liveRecord(const Announcement& announcement) {
-    const std::string& id = announcementId(announcement);
-    auto find = [&](auto& list) -> Delivery* {
-        auto found = std::find_if(list.begin(), list.end(),
-                                  [&](const auto& record) { return record.id() == id; });
-        return found != list.end() ? &*found : nullptr;
-    };
-    return std::holds_alternative<ResetEvent>(announcement) ? find(state_.records)
-                                                            : find(state_.warnings);
-}
-
 void UsageMonitor::deliverPending() {
-    runDeliveryPass();
-}
-
-Task UsageMonitor::runDeliveryPass() {
-    if (demo_ || isDelivering_ || !engineHeld_) {
-        co_return;
-    }
-    if (!stateSaved_) {
-        persist();
-        if (!stateSaved_) {
-            armDelivery();  // the disk may take it in a while
-            publish();
-            co_return;
-        }
-    }
-    isDelivering_ = true;
-    // The live lists may change at every await (a refresh adds records, a new source empties
-    // them), so each record is looked up again by id before every change. Resets, then warnings.
-    std::vector<Announcement> pass;
-    for (const EventRecord& record : state_.records) {
-        if (record.event.bucketId == "codex" && (record.localPending || record.webhookPending)) {
-            pass.emplace_back(record.event);
-        }
-    }
-    for (const WarningRecord& record : state_.warnings) {
-        if (record.localPending || record.webhookPending) {
-            pass.emplace_back(record.event);
-        }
-    }
-    for (const Announcement& owed : pass) {
-        const bool isWarning = std::holds_alternative<LimitWarning>(owed);
-        Delivery* record = liveRecord(owed);
-        if (record == nullptr) {
-            continue;
-        }
-
-        if (record->localPending) {
-            const Delivery before = *record;
-            const bool enabled = settings_.notificationsEnabled;
-            record->localPending = false;
-            record->localStatus =
-                message(enabled ? "notification.submitting" : "notification.disabled");
-            persist();
-            if (!stateSaved_) {
-                // Nothing leaves the machine whose status is not on disk; the record stays
-                // owed, so the pass after the disk recovers shows it after all.
-                *record = before;
-                publish();
-                break;
-            }
-            publish();
-            if (settings_.notificationsEnabled) {
-                auto notifying = notify(owed, settings_.notificationSound, false);
-                auto outcome = co_await notifying;
-                if ((record = liveRecord(owed)) != nullptr) {
-                    record->localStatus = outcome ? *outcome : message("notification.failed");
-                    persist();
-                    publish();
-                }
-            }
-        }
-
-        record = liveRecord(owed);
-        if (record == nullptr || !record->webhookPending ||
-            (record->nextAttemptAt && *record->nextAttemptAt > clock_.now())) {
-            continue;  // nothing owed, or a retry that is not due yet
-        }
-        if (record->webhookAttempts >= attemptLimit) {
-            record->webhookPending = false;
-            record->webhookStatus = message("webhook.limit_reached");
-        } else if (!settings_.webhookEnabled || !webhookConfiguration_ ||
-                   record->webhookFingerprint != webhookConfiguration_->fingerprint() ||
-                   (isWarning && !warningPreferences_.webhook)) {
-            // A receiver configured after the reset never gets it.
-            record->webhookPending = false;
-            record->webhookStatus = message("webhook.cancelled");
-        } else {
-            const Delivery before = *record;
-            record->webhookAttempts += 1;  // counted before the send
-            record->webhookStatus = message("webhook.delivering");
-            persist();
-            if (!stateSaved_) {
-                *record = before;  // an attempt that never left is no attempt
-                publish();
-                break;
-            }
-            publish();
-            auto sending = sendWebhook(owed, *webhookConfiguration_, false);
-            WebhookResult failure = co_await sending;
-            if ((record = liveRecord(owed)) == nullptr) {
-                continue;
-            }
-            if (!failure) {
-                record->webhookPending = false;
-                record->webhookStatus = message("webhook.delivered");
-            } else {
-                const bool retry = failure->retryable && record->webhookAttempts < attemptLimit;
-                record->webhookPending = retry;
-                if (retry) {
-                    record->nextAttemptAt = clock_.now() + seconds(60 * record->webhookAttempts);
-                    record->webhookStatus = LocalizedMessage(
-                        "webhook.retrying", {std::to_string(record->webhookAttempts)});
-                } else {
-                    record->nextAttemptAt.reset();
-                    record->webhookStatus = failure->message;
-                }
-            }
-        }
-        persist();
-        publish();
-    }
-    isDelivering_ = false;
-    armDelivery();
-    publish();
+    announcer_.deliverPending();
 }
 
 void UsageMonitor::testWebhook(const WebhookConfiguration& configuration) {
@@ -789,7 +618,7 @@ Task UsageMonitor::runTestWebhook(WebhookConfiguration configuration) {
     isTestingWebhook_ = true;
     webhookFeedback_.reset();
     publish();
-    auto sending = sendWebhook(ResetEvent::test(clock_.now()), configuration, true);
+    auto sending = announcer_.sendWebhook(ResetEvent::test(clock_.now()), configuration, true);
     WebhookResult failure = co_await sending;
     webhookFeedback_ = failure ? failure->message : message("webhook.test_success");
     isTestingWebhook_ = false;
@@ -810,7 +639,8 @@ Task UsageMonitor::runTestNotification() {
         auto permission = refreshPermission();
         co_await permission;
     }
-    auto notifying = notify(ResetEvent::test(clock_.now()), settings_.notificationSound, true);
+    auto notifying =
+        announcer_.notify(ResetEvent::test(clock_.now()), settings_.notificationSound, true);
     auto outcome = co_await notifying;
     notificationFeedback_ = outcome ? *outcome : message("notification.failed");
     publish();
@@ -890,23 +720,6 @@ void UsageMonitor::setLaunchAtLogin(bool enabled) {
 Answer<FetchResult> UsageMonitor::fetch(CodexConfiguration configuration) {
     return {alive_, [this, configuration](std::function<void(FetchResult)> done) {
                 codex_.fetch(configuration, std::move(done));
-            }};
-}
-
-Answer<WebhookResult> UsageMonitor::sendWebhook(Announcement announcement,
-                                                WebhookConfiguration configuration, bool isTest) {
-    return {alive_,
-            [this, announcement = std::move(announcement), configuration = std::move(configuration),
-             isTest](std::function<void(WebhookResult)> done) {
-                webhooks_.send(announcement, configuration, isTest, std::move(done));
-            }};
-}
-
-Answer<std::optional<LocalizedMessage>> UsageMonitor::notify(Announcement announcement, bool sound,
-                                                             bool isTest) {
-    return {alive_, [this, announcement = std::move(announcement), sound,
-                     isTest](std::function<void(std::optional<LocalizedMessage>)> done) {
-                notifier_.send(announcement, sound, isTest, std::move(done));
             }};
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "announcer.hpp"
 #include "local_notifier.hpp"
 #include "monitor_state.hpp"
 #include "ports.hpp"
@@ -50,9 +51,9 @@ struct MonitorPorts {
 //
 // Only while it holds the engine guard does it detect, record, save or announce anything;
 // without it, it reads and shows the limits, says why, and asks again at every refresh.
-class UsageMonitor {
+class UsageMonitor : private AnnouncerHost {
 public:
-    static constexpr std::int64_t attemptLimit = 3;
+    static constexpr std::int64_t attemptLimit = Announcer::attemptLimit;
 
     UsageMonitor(MonitorPorts ports, bool demo);
     ~UsageMonitor();
@@ -131,7 +132,7 @@ public:
     bool loginItemEnabled() const { return loginItemEnabled_; }
     LocalNotifier& notifier() { return notifier_; }
     long long failures() const { return failures_; }
-    bool isDelivering() const { return isDelivering_; }
+    bool isDelivering() const { return announcer_.isDelivering(); }
 
     // Derived values.
     // Figures older than this are stale: two readings missed, and never under 90 seconds.
@@ -148,8 +149,17 @@ public:
 private:
     class Observers;
 
+    // What the announcer needs of us.
+    bool mayAnnounce() const override { return !demo_ && engineHeld_; }
+    bool mayWake() const override { return !demo_ && started_ && !stopped_ && engineHeld_; }
+    bool saveState() override {
+        persist();
+        return stateSaved_;
+    }
+    bool stateOnDisk() const override { return stateSaved_; }
+    void published() override { publish(); }
+
     Task runRefresh();
-    Task runDeliveryPass();
     Task runTestWebhook(WebhookConfiguration configuration);
     Task runTestNotification();
     Task runFirstStart();
@@ -160,23 +170,15 @@ private:
     void persistReading(bool recorded);
     void keepReading();
     void openTimeline();
-    void armDelivery();
     void armStaleness();
     bool claimEngine();
     void takeOver();
     bool keepUnreadableAside();
     void recordEvents(std::vector<ResetEvent> events);
     bool recordWarnings(const std::optional<UsageSnapshot>& previous);
-    template <typename Event>
-    DeliveryRecord<Event> owedRecord(Event event, bool webhookWanted);
     void adoptAccount(UsageSnapshot& reading);
-    Delivery* liveRecord(const Announcement& announcement);
     void loadWebhookConfiguration();
     Answer<FetchResult> fetch(CodexConfiguration configuration);
-    Answer<WebhookResult> sendWebhook(Announcement announcement, WebhookConfiguration configuration,
-                                      bool isTest);
-    Answer<std::optional<LocalizedMessage>> notify(Announcement announcement, bool sound,
-                                                   bool isTest);
     Answer<Done> requestAuthorization();
     Answer<Done> refreshPermission();
     template <typename Work>
@@ -200,6 +202,7 @@ private:
     WebhookConfigurationStore webhookStore_;
     std::unique_ptr<Observers> observers_;
     LocalNotifier notifier_;
+    Announcer announcer_;
     const bool demo_;
     std::shared_ptr<int> alive_ = std::make_shared<int>(0);
 
@@ -227,7 +230,6 @@ private:
 
     long long failures_ = 0;
     long long settingsRevision_ = 0;
-    bool isDelivering_ = false;
     bool stateSaved_ = true;
     bool engineHeld_ = false;
     bool unreadableInPlace_ = false;  // a state file nobody could read, not yet kept aside
@@ -236,7 +238,6 @@ private:
     std::optional<WebhookConfiguration> webhookConfiguration_;
     std::unique_ptr<TimerHandle> refreshTimer_;
     std::unique_ptr<TimerHandle> clockTimer_;
-    std::unique_ptr<TimerHandle> deliveryTimer_;
     std::unique_ptr<TimerHandle> staleTimer_;
     bool started_ = false;
     bool clockShown_ = false;

@@ -1,0 +1,86 @@
+#pragma once
+
+#include "local_notifier.hpp"
+#include "monitor_state.hpp"
+#include "ports.hpp"
+#include "task.hpp"
+
+#include <quotalume/announcement.hpp>
+#include <quotalume/limit_warning.hpp>
+#include <quotalume/settings.hpp>
+#include <quotalume/webhook_configuration.hpp>
+
+#include <memory>
+#include <optional>
+
+namespace quotalume {
+
+// What the announcer needs of the engine that owns it.
+class AnnouncerHost {
+public:
+    virtual ~AnnouncerHost() = default;
+    // Whether announcing is ours now: not in demonstration, and the engine lock held.
+    virtual bool mayAnnounce() const = 0;
+    // Whether a pass may wake us later: announcing is ours, and the engine runs.
+    virtual bool mayWake() const = 0;
+    // Writes the state; whether it is on disk now.
+    virtual bool saveState() = 0;
+    virtual bool stateOnDisk() const = 0;
+    virtual void published() = 0;
+};
+
+// The engine's announcing room: the records it owes, and the delivery pass that settles them,
+// saving each in-flight status before anything leaves the machine (one notification, at most
+// `attemptLimit` webhook attempts, crash-safe), woken only when something is due.
+class Announcer {
+public:
+    static constexpr std::int64_t attemptLimit = 3;
+
+    // What it reads of the engine at the moment it delivers; each must outlive it.
+    struct Engine {
+        AnnouncerHost& host;
+        MonitorState& state;
+        const Settings& settings;
+        const WarningPreferences& warnings;
+        const std::optional<WebhookConfiguration>& receiver;     // the loaded, usable one
+        const std::optional<LocalizedMessage>& receiverWarning;  // why it could not be used
+    };
+
+    Announcer(MainLoop& loop, WallClock& clock, WebhookPort& webhooks, LocalNotifier& notifier,
+              Engine engine);
+    Announcer(const Announcer&) = delete;
+    Announcer& operator=(const Announcer&) = delete;
+
+    // A record that owes `event` by notification and, when `webhookWanted` and a usable
+    // receiver is on, by webhook; what is not owed says why.
+    template <typename Event>
+    DeliveryRecord<Event> owe(Event event, bool webhookWanted) const;
+
+    // Starts a pass unless one runs; owed records are settled in order, resets then warnings.
+    void deliverPending() { runPass(); }
+    // Sets the wake-up for the next record that falls due; none when nothing is owed.
+    void arm();
+    void disarm() { timer_.reset(); }
+    bool isDelivering() const { return isDelivering_; }
+
+    // The ports, awaited; for the engine's test sends too.
+    Answer<WebhookResult> sendWebhook(Announcement announcement, WebhookConfiguration configuration,
+                                      bool isTest);
+    Answer<std::optional<LocalizedMessage>> notify(Announcement announcement, bool sound,
+                                                   bool isTest);
+
+private:
+    Task runPass();
+    Delivery* liveRecord(const Announcement& announcement);
+
+    MainLoop& loop_;
+    WallClock& clock_;
+    WebhookPort& webhooks_;
+    LocalNotifier& notifier_;
+    Engine engine_;
+    bool isDelivering_ = false;
+    std::unique_ptr<TimerHandle> timer_;
+    std::shared_ptr<int> alive_ = std::make_shared<int>(0);
+};
+
+}  // namespace quotalume
