@@ -84,7 +84,7 @@ private:
                                       systemSignals_, *options_.preferences, *options_.engine,
                                       options_.dataDirectory},
                          options_.demo);
-        subscription_ = monitor_->subscribe([this] { print(EngineReading::of(*monitor_)); });
+        subscription_ = monitor_->subscribe([this] { print(monitor_->reading()); });
         if (!options_.socket.empty()) {
             try {
                 server_.emplace(*monitor_, options_.socket);

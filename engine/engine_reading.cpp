@@ -69,17 +69,6 @@ json creditsJSON(const CreditsSnapshot& credits) {
 
 }  // namespace
 
-EngineReading EngineReading::of(const UsageMonitor& monitor) {
-    return {.snapshot = monitor.snapshot(),
-            .stale = monitor.lastError().has_value() || monitor.isStale(),
-            .demo = monitor.demo(),
-            .refreshing = monitor.isRefreshing(),
-            .error = monitor.lastError(),
-            .warnings = monitor.warnings(),
-            .scope = monitor.menuBarScope(),
-            .forecasts = monitor.forecasts()};
-}
-
 void EngineReading::forecastFrom(const std::filesystem::path& dataDirectory, Date now) {
     const std::optional<RateBucket> bucket = snapshot ? snapshot->codexBucket() : std::nullopt;
     if (!bucket || !std::filesystem::exists(dataDirectory / UsageTimeline::fileName)) {
@@ -127,6 +116,15 @@ json EngineReading::record(Date now) const {
 
 std::optional<BlockedState> EngineReading::blocked() const {
     return snapshot ? BlockedState::of(*snapshot) : std::nullopt;
+}
+
+std::optional<CreditsSnapshot> EngineReading::credits() const {
+    const std::optional<RateBucket> bucket = snapshot ? snapshot->codexBucket() : std::nullopt;
+    return bucket ? bucket->credits : std::nullopt;
+}
+
+std::vector<QuotaWindow> EngineReading::visibleWindows() const {
+    return MenuBarPresentation::visibleWindows(snapshot ? snapshot->codexBucket() : std::nullopt);
 }
 
 json EngineReading::blockedJSON() const {

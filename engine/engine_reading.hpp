@@ -18,11 +18,11 @@
 
 namespace quotalume {
 
-class UsageMonitor;
 struct EngineAnswer;
 
-// What a view of the engine shows: made from the monitor by the engine, sent over its socket
-// to other processes, and printed by every command-line form, so each prints the same.
+// What a view of the engine shows: the one value the engine publishes at each change, sent
+// over its socket to other processes, and rendered by the tray, the dashboard and every
+// command-line form, so each shows the same.
 struct EngineReading {
     std::optional<UsageSnapshot> snapshot;
     bool stale = false;
@@ -34,7 +34,6 @@ struct EngineReading {
     std::string source = "codex";                    // "engine" once passed on by a running engine
     std::map<QuotaWindow, UsageForecast> forecasts;  // the windows with enough readings
 
-    static EngineReading of(const UsageMonitor& monitor);
     // The forecasts of the snapshot's windows from the timeline kept in `dataDirectory`, read
     // beside the engine (or without one); none when it cannot be read.
     void forecastFrom(const std::filesystem::path& dataDirectory, Date now);
@@ -56,6 +55,10 @@ struct EngineReading {
 
     // Why Codex takes no ordinary usage now, if it does not.
     std::optional<BlockedState> blocked() const;
+    // The Codex bucket's credits, if it reports them.
+    std::optional<CreditsSnapshot> credits() const;
+    // The Codex bucket's windows a view shows, five-hour first.
+    std::vector<QuotaWindow> visibleWindows() const;
     // The record's "blocked": null, or its reason, Codex's word and when it ends.
     nlohmann::json blockedJSON() const;
     // The version-1 record; countdowns as they read at `now`.

@@ -140,7 +140,22 @@ std::unique_ptr<Subscription> UsageMonitor::subscribe(std::function<void()> chan
 }
 
 void UsageMonitor::publish() {
+    reading_.reset();
     observers_->notify();
+}
+
+const EngineReading& UsageMonitor::reading() const {
+    if (!reading_) {
+        reading_ = EngineReading{.snapshot = snapshot(),
+                                 .stale = lastError_.has_value() || isStale(),
+                                 .demo = demo_,
+                                 .refreshing = isRefreshing_,
+                                 .error = lastError_,
+                                 .warnings = warnings(),
+                                 .scope = menuBarScope_,
+                                 .forecasts = timeline_.forecasts()};
+    }
+    return *reading_;
 }
 
 template <typename Work>
@@ -780,47 +795,6 @@ bool UsageMonitor::isStale() const {
         return true;
     }
     return now_ - snapshot()->observedAt > staleAfter(settings_);
-}
-
-std::string UsageMonitor::statusText() const {
-    const char* key = demo_           ? "status.demo"
-                      : isRefreshing_ ? "status.refreshing"
-                      : lastError_    ? "status.error"
-                      : isStale()     ? "status.stale"
-                      : !snapshot()   ? "status.connecting"
-                                      : "status.connected";
-    return L10n::text(key);
-}
-
-std::string UsageMonitor::menuBarTitle() const {
-    return MenuBarPresentation::title(snapshot() ? snapshot()->codexBucket() : std::nullopt,
-                                      lastError_.has_value() || isStale(), menuBarScope_,
-                                      blocked().has_value());
-}
-
-std::optional<BlockedState> UsageMonitor::blocked() const {
-    return snapshot() ? BlockedState::of(*snapshot()) : std::nullopt;
-}
-
-std::string UsageMonitor::menuBarHelp() const {
-    if (snapshot() &&
-        MenuBarPresentation::items(snapshot()->codexBucket(), menuBarScope_).empty()) {
-        return L10n::text("menu_scope.unavailable");
-    }
-    return L10n::text("app.tooltip");
-}
-
-std::optional<CreditsSnapshot> UsageMonitor::credits() const {
-    if (!snapshot()) {
-        return std::nullopt;
-    }
-    auto bucket = snapshot()->codexBucket();
-    return bucket ? bucket->credits : std::nullopt;
-}
-
-std::vector<QuotaWindow> UsageMonitor::visibleWindows() const {
-    return MenuBarPresentation::visibleWindows(snapshot() ? snapshot()->codexBucket()
-                                                          : std::nullopt);
 }
 
 }  // namespace quotalume

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "announcer.hpp"
+#include "engine_reading.hpp"
 #include "local_notifier.hpp"
 #include "monitor_state.hpp"
 #include "ports.hpp"
@@ -134,17 +135,11 @@ public:
     long long failures() const { return failures_; }
     bool isDelivering() const { return announcer_.isDelivering(); }
 
-    // Derived values.
+    // The one reading every view renders (the tray, the dashboard, the socket, watch): worked
+    // out once per published change, when first asked for.
+    const EngineReading& reading() const;
     // Figures older than this are stale: two readings missed, and never under 90 seconds.
     static Duration staleAfter(const Settings& settings);
-    bool isStale() const;
-    std::string statusText() const;
-    std::string menuBarTitle() const;
-    std::string menuBarHelp() const;
-    std::optional<CreditsSnapshot> credits() const;
-    // Why Codex takes no ordinary usage now, if it does not.
-    std::optional<BlockedState> blocked() const;
-    std::vector<QuotaWindow> visibleWindows() const;
 
 private:
     class Observers;
@@ -165,6 +160,7 @@ private:
     Task runFirstStart();
 
     void publish();
+    bool isStale() const;
     void tick();  // the time moved on: shown again at the current moment
     void persist();
     void persistReading(bool recorded);
@@ -243,6 +239,7 @@ private:
     bool clockShown_ = false;
     std::optional<MonitorState> saved_;  // the reading the state file holds, without records
     TimelineKeeper timeline_;
+    mutable std::optional<EngineReading> reading_;  // of the last published change
     Date savedAt_;
     std::vector<std::unique_ptr<Subscription>> observations_;
     std::unique_ptr<Subscription> localeObservation_;

@@ -192,8 +192,8 @@ TEST_F(MonitorTest, FailuresKeepTheReadingAndBackOff) {
     EXPECT_EQ(m.snapshot(), snapshot);
     EXPECT_EQ(m.records(), records);
     EXPECT_EQ(records[0].webhookStatus, LocalizedMessage("webhook.disabled"));
-    EXPECT_TRUE(m.isStale());
-    EXPECT_EQ(m.statusText(), L10n::text("status.error"));
+    EXPECT_TRUE(m.reading().stale);
+    EXPECT_EQ(L10n::text(m.reading().statusKey()), L10n::text("status.error"));
     EXPECT_EQ(*m.nextRefreshAt() - clock.now_, seconds(30));
     loop.advance(seconds(30));
     answerFetch(LocalizedMessage("error.timeout"));
@@ -708,8 +708,8 @@ TEST_F(MonitorTest, DemoModeTouchesNothing) {
     EXPECT_EQ(m.settings(), next) << "changes are kept in memory";
     EXPECT_EQ(m.sourceConnection().message(), LocalizedMessage("status.demo"));
     EXPECT_EQ(m.webhookFeedback(), LocalizedMessage("webhook.demo"));
-    EXPECT_EQ(m.statusText(), L10n::text("status.demo"));
-    EXPECT_EQ(m.visibleWindows().size(), 2u);
+    EXPECT_EQ(L10n::text(m.reading().statusKey()), L10n::text("status.demo"));
+    EXPECT_EQ(m.reading().visibleWindows().size(), 2u);
 }
 
 TEST_F(MonitorTest, NothingTicksWhileNoWindowShowsTheTimeAndNothingIsOwed) {
@@ -731,10 +731,10 @@ TEST_F(MonitorTest, NothingTicksWhileNoWindowShowsTheTimeAndNothingIsOwed) {
     ASSERT_EQ(codex.calls.waiting(), 1u);
     const Date stale = m.snapshot()->observedAt + seconds(90);
     loop.advance(until(stale));
-    EXPECT_FALSE(m.isStale());
+    EXPECT_FALSE(m.reading().stale);
     published = 0;
     loop.advance(seconds(1));
-    EXPECT_TRUE(m.isStale());
+    EXPECT_TRUE(m.reading().stale);
     EXPECT_EQ(published, 1);
 }
 
@@ -774,9 +774,9 @@ TEST_F(MonitorTest, StaleAfterTwiceTheIntervalOrNinetySeconds) {
     m.showClock(true);  // the dashboard open: every second is seen, the limit's own too
     answerFetch(reading(10));
     loop.advance(seconds(240));
-    EXPECT_FALSE(m.isStale());
+    EXPECT_FALSE(m.reading().stale);
     loop.advance(seconds(1));
-    EXPECT_TRUE(m.isStale());
+    EXPECT_TRUE(m.reading().stale);
 }
 
 TEST_F(MonitorTest, TestsSettingsAndTheLoginItem) {
@@ -918,14 +918,14 @@ TEST_F(MonitorTest, ABlockedAccountIsShownAndWarnedOfWhateverThePercentages) {
     UsageSnapshot blocked = reading(10);
     blocked.ordinaryUsageAllowed = false;
     answerFetch(blocked);
-    ASSERT_TRUE(monitor.blocked());
-    EXPECT_EQ(monitor.blocked()->reason, "usage_not_allowed");
-    EXPECT_TRUE(monitor.menuBarTitle().starts_with("\u2298 ")) << monitor.menuBarTitle();
+    ASSERT_TRUE(monitor.reading().blocked());
+    EXPECT_EQ(monitor.reading().blocked()->reason, "usage_not_allowed");
+    EXPECT_TRUE(monitor.reading().title().starts_with("\u2298 ")) << monitor.reading().title();
     ASSERT_EQ(monitor.limitWarnings().size(), 1u);
     EXPECT_EQ(monitor.limitWarnings().front().event.reason, WarningReason::usageNotAllowed);
     loop.advance(seconds(30));
     answerFetch(reading(10));
-    EXPECT_FALSE(monitor.blocked());
+    EXPECT_FALSE(monitor.reading().blocked());
     EXPECT_EQ(monitor.limitWarnings().size(), 1u);
 }
 

@@ -142,11 +142,11 @@ bool EngineServer::handle(Client& client, const std::string& line) {
     const bool ready = (monitor_.snapshot() || monitor_.lastError()) && !monitor_.isRefreshing();
     if (name == "subscribe") {
         client.subscribed = true;
-        return send(client, jsonText(EngineReading::of(monitor_).message(monitor_.now())));
+        return send(client, jsonText(monitor_.reading().message(monitor_.now())));
     }
     if (name == "reading") {
         if (ready || monitor_.demo()) {
-            return send(client, jsonText(EngineReading::of(monitor_).message(monitor_.now())));
+            return send(client, jsonText(monitor_.reading().message(monitor_.now())));
         }
         client.awaiting = true;  // the first reading is on its way
         return send(client, engine_protocol::pendingAnswer);
@@ -154,7 +154,7 @@ bool EngineServer::handle(Client& client, const std::string& line) {
     if (name == "refresh") {
         monitor_.refresh();
         if (!monitor_.isRefreshing()) {
-            return send(client, jsonText(EngineReading::of(monitor_).message(monitor_.now())));
+            return send(client, jsonText(monitor_.reading().message(monitor_.now())));
         }
         client.awaiting = true;
         return send(client, engine_protocol::pendingAnswer);
@@ -191,7 +191,7 @@ void EngineServer::published() {
         latest_.clear();  // the next subscriber starts afresh
         return;           // at rest, with nobody following, this costs nothing
     }
-    const EngineReading reading = EngineReading::of(monitor_);
+    const EngineReading& reading = monitor_.reading();
     const std::string message = jsonText(reading.message(monitor_.now()));
     const bool ready = (reading.snapshot || reading.error) && !reading.refreshing;
     const bool changed = message != latest_;

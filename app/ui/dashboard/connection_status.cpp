@@ -103,8 +103,9 @@ ConnectionStatus::ConnectionStatus(UsageMonitor& monitor, QWidget* parent)
 
 void ConnectionStatus::render() {
     const bool dark = QuotalumeStyle::isDark(palette());
-    status_->setText(QString::fromStdString(monitor_.statusText()));
-    const bool troubled = monitor_.isStale() || monitor_.lastError().has_value();
+    const EngineReading& reading = monitor_.reading();
+    status_->setText(QString::fromStdString(L10n::text(reading.statusKey())));
+    const bool troubled = reading.stale;
     marker_->setVisible(troubled);
     if (troubled) {
         setDashboardSymbol(marker_, DashboardSymbol::alertCircle, QuotalumeStyle::warning(dark),
@@ -130,7 +131,7 @@ void ConnectionStatus::render() {
         offerPath_->setText(QString::fromStdString(L10n::text("source.found", found_.front())));
         offerUse_->setText(QString::fromStdString(L10n::text("source.use")));
     }
-    const std::vector<LocalizedMessage> warnings = monitor_.warnings();
+    const std::vector<LocalizedMessage>& warnings = reading.warnings;
     while (warningLines_.size() < warnings.size()) {
         auto* line = new WarningLine(warnings_);
         line->setObjectName(QStringLiteral("warningLine%1").arg(warningLines_.size()));

@@ -182,11 +182,11 @@ void DashboardView::render() {
     renderQuota(bucket);
     renderLimits(bucket);
 
-    const std::optional<CreditsSnapshot> credits = monitor.credits();
+    const std::optional<CreditsSnapshot> credits = monitor.reading().credits();
     const bool showCredits = credits && credits->shouldDisplay();
     credits_->setVisible(showCredits);
     if (showCredits) {
-        credits_->render(*credits, monitor.isStale());
+        credits_->render(*credits, monitor.reading().stale);
     }
     notifications_->render();
     status_->render();
@@ -201,8 +201,9 @@ void DashboardView::render() {
 
 void DashboardView::renderQuota(const std::optional<RateBucket>& bucket) {
     UsageMonitor& monitor = bridge_.monitor();
-    const auto& snapshot = monitor.snapshot();
-    const std::vector<QuotaWindow> windows = monitor.visibleWindows();
+    const EngineReading& reading = monitor.reading();
+    const auto& snapshot = reading.snapshot;
+    const std::vector<QuotaWindow> windows = reading.visibleWindows();
     bool same = windows.size() == cards_.size();
     for (std::size_t i = 0; same && i < windows.size(); ++i) {
         same = cards_[i]->kind() == windows[i];
@@ -221,18 +222,18 @@ void DashboardView::renderQuota(const std::optional<RateBucket>& bucket) {
     for (QuotaCard* card : cards_) {
         const std::optional<RateWindow> window =
             bucket ? bucket->window(card->kind()) : std::nullopt;
-        card->render(window.value_or(RateWindow{}), monitor.now(), monitor.isStale());
-        const auto forecast = monitor.forecasts().find(card->kind());
+        card->render(window.value_or(RateWindow{}), monitor.now(), reading.stale);
+        const auto forecast = reading.forecasts.find(card->kind());
         card->renderForecast(
             window.value_or(RateWindow{}), monitor.now(), monitor.series(card->kind()),
-            forecast == monitor.forecasts().end() ? std::nullopt : std::optional(forecast->second));
+            forecast == reading.forecasts.end() ? std::nullopt : std::optional(forecast->second));
     }
 
     placeholder_->setVisible(windows.empty());
     if (windows.empty()) {
         const QColor secondary = palette().color(QPalette::PlaceholderText);
         setDashboardSymbol(placeholderIcon_, DashboardSymbol::chart, secondary, 22);
-        const bool loading = !snapshot && !monitor.lastError();
+        const bool loading = !snapshot && !reading.error;
         placeholderText_->setText(qt(L10n::text(loading ? "quota.loading" : "quota.empty")));
     }
 }
@@ -243,7 +244,7 @@ void DashboardView::renderLimits(const std::optional<RateBucket>& bucket) {
     const QColor text = palette().color(QPalette::WindowText);
     const QColor secondary = palette().color(QPalette::PlaceholderText);
 
-    const std::optional<BlockedState> blocked = monitor.blocked();
+    const std::optional<BlockedState> blocked = monitor.reading().blocked();
     blocked_->setVisible(blocked.has_value());
     if (blocked) {
         blocked_->render(DashboardSymbol::alertCircle, CapsuleBar::fillColor(0, dark),

@@ -72,26 +72,28 @@ void TrayController::refresh() {
         retitle();
     }
     const UsageMonitor& monitor = bridge_.monitor();
-    const auto& snapshot = monitor.snapshot();
+    const EngineReading& reading = monitor.reading();
+    const auto& snapshot = reading.snapshot;
+    const std::optional<BlockedState> blocked = reading.blocked();
     TrayIconImage look{
         monitor.menuBarStyle(),
         MenuBarPresentation::items(snapshot ? snapshot->codexBucket() : std::nullopt,
-                                   monitor.menuBarScope()),
-        monitor.lastError() ? TrayIconImage::Badge::failed
-        : monitor.blocked() ? TrayIconImage::Badge::blocked
-        : monitor.isStale() ? TrayIconImage::Badge::stale
-                            : TrayIconImage::Badge::none,
+                                   reading.scope),
+        reading.error   ? TrayIconImage::Badge::failed
+        : blocked       ? TrayIconImage::Badge::blocked
+        : reading.stale ? TrayIconImage::Badge::stale
+                        : TrayIconImage::Badge::none,
     };
     if (shown_ != look) {
         icon_->setIcon(look.icon());
         shown_ = std::move(look);
     }
-    std::string tip = monitor.menuBarTitle() + "\n" + monitor.statusText();
-    if (const auto blocked = monitor.blocked()) {
+    std::string tip = reading.title() + "\n" + L10n::text(reading.statusKey());
+    if (blocked) {
         tip += "\n" + blocked->text(monitor.now());
     }
     // A window forecast to run out before its reset says when.
-    for (const auto& [which, forecast] : monitor.forecasts()) {
+    for (const auto& [which, forecast] : reading.forecasts) {
         const auto window =
             snapshot ? snapshot->codexBucket().value_or(RateBucket{}).window(which) : std::nullopt;
         if (forecast.runsOutAt && *forecast.runsOutAt > monitor.now() && window &&
@@ -100,7 +102,7 @@ void TrayController::refresh() {
                    forecastText(forecast, *window->resetDate(), monitor.now());
         }
     }
-    if (const auto& error = monitor.lastError()) {
+    if (const auto& error = reading.error) {
         tip += "\n" + error->localized();
     }
     // Hosts render tooltips as markup; what Codex said must show as it is, never as markup.
