@@ -15,7 +15,7 @@ using std::chrono::seconds;
 // How soon a pass is tried again while something is owed now (a save that failed, say).
 constexpr Duration deliveryPeriod = seconds(10);
 
-LocalizedMessage message(const char* key) {
+LocalizedMessage deliveryStatus(const char* key) {
     return LocalizedMessage(key);
 }
 
@@ -35,9 +35,9 @@ DeliveryRecord<Event> Announcer::owe(Event event, bool webhookWanted) const {
             : "webhook.disabled";
     DeliveryRecord<Event> record;
     record.event = std::move(event);
-    record.localStatus = message(engine_.settings.notificationsEnabled ? "notification.waiting"
-                                                                       : "notification.disabled");
-    record.webhookStatus = message(webhookReady ? "webhook.waiting" : notSent);
+    record.localStatus = deliveryStatus(
+        engine_.settings.notificationsEnabled ? "notification.waiting" : "notification.disabled");
+    record.webhookStatus = deliveryStatus(webhookReady ? "webhook.waiting" : notSent);
     if (webhookReady) {
         record.webhookFingerprint = engine_.receiver->fingerprint();
     }
@@ -131,7 +131,7 @@ Task Announcer::runPass() {
             const bool enabled = engine_.settings.notificationsEnabled;
             record->localPending = false;
             record->localStatus =
-                message(enabled ? "notification.submitting" : "notification.disabled");
+                deliveryStatus(enabled ? "notification.submitting" : "notification.disabled");
             if (!engine_.host.saveState()) {
                 // Nothing leaves the machine whose status is not on disk; the record stays
                 // owed, so the pass after the disk recovers shows it after all.
@@ -144,7 +144,8 @@ Task Announcer::runPass() {
                 auto notifying = notify(owed, engine_.settings.notificationSound, false);
                 auto outcome = co_await notifying;
                 if ((record = liveRecord(owed)) != nullptr) {
-                    record->localStatus = outcome ? *outcome : message("notification.failed");
+                    record->localStatus =
+                        outcome ? *outcome : deliveryStatus("notification.failed");
                     engine_.host.saveState();
                     engine_.host.published();
                 }
@@ -158,17 +159,17 @@ Task Announcer::runPass() {
         }
         if (record->webhookAttempts >= attemptLimit) {
             record->webhookPending = false;
-            record->webhookStatus = message("webhook.limit_reached");
+            record->webhookStatus = deliveryStatus("webhook.limit_reached");
         } else if (!engine_.settings.webhookEnabled || !engine_.receiver ||
                    record->webhookFingerprint != engine_.receiver->fingerprint() ||
                    (isWarning && !engine_.warnings.webhook)) {
             // A receiver configured after the reset never gets it.
             record->webhookPending = false;
-            record->webhookStatus = message("webhook.cancelled");
+            record->webhookStatus = deliveryStatus("webhook.cancelled");
         } else {
             const Delivery before = *record;
             record->webhookAttempts += 1;  // counted before the send
-            record->webhookStatus = message("webhook.delivering");
+            record->webhookStatus = deliveryStatus("webhook.delivering");
             if (!engine_.host.saveState()) {
                 *record = before;  // an attempt that never left is no attempt
                 engine_.host.published();
@@ -182,7 +183,7 @@ Task Announcer::runPass() {
             }
             if (!failure) {
                 record->webhookPending = false;
-                record->webhookStatus = message("webhook.delivered");
+                record->webhookStatus = deliveryStatus("webhook.delivered");
             } else {
                 const bool retry = failure->retryable && record->webhookAttempts < attemptLimit;
                 record->webhookPending = retry;

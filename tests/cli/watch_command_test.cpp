@@ -488,6 +488,12 @@ TEST(WatchCommandTest, ADeletedLockFileMakesNoSecondEngine) {
     const std::filesystem::path data = codex.path() / "data/Quotalume";
     ASSERT_TRUE(std::filesystem::remove(data / EngineLock::fileName));
     Watch second(codex, options);
+    // Started while no lock file names the engine: it waits, and says who it waits for.
+    second.waitForLine(
+        "No data \u00b7 Another Quotalume (the tray app or quotalume-cli watch) is "
+        "already monitoring your limits. Quit it first, or read the limits once "
+        "with quotalume-cli status.",
+        std::chrono::seconds(10));
     ::kill(first.pid(), SIGUSR1);  // its reading puts the lock file back
     ASSERT_TRUE(test::eventually([&] {
         const auto holder = EngineLock::holder(data);
