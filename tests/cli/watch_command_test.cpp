@@ -588,6 +588,12 @@ TEST(WatchCommandTest, AnEngineThatDoesNotAnswerIsNamedAndCodexReadInstead) {
                                          ") is not answering, so Codex is read directly.\n"
                                          "5H 55 · 7D 90\n"}));
     EXPECT_LT(waited, std::chrono::seconds(15)) << "not the 30 s it once waited";
+
+    // A refresh that takes longer than that is said to be on its way, and waited for.
+    codex.write("script", "sleep 3000\nserve\n");
+    codex.write("rate_limits.json", test::codexLimits(60, std::time(nullptr) + 3600));
+    EXPECT_EQ(runCLI({"status", "--fresh", "--short", "--lang", "en"}, codex),
+              (test::CLIRun{0, "5H 40 · 7D 90\n"}));
 }
 
 // A socket left by an engine that was killed is removed by the next engine; a live one stays.
