@@ -627,65 +627,6 @@ TEST(WatchCommandTest, TheNextEngineRemovesTheSocketsOfDeadOnes) {
     ::close(live);
 }
 
-// Which limit blocks, and until when, with several at once, as status prints it.
-TEST(WatchCommandTest, SeveralLimitsAtOnceBlockUntilTheLastOfThemLifts) {
-    FakeCodexHome codex;
-    const std::time_t now = std::time(nullptr);
-    const std::time_t fiveHour = now + 3600, week = now + 3 * 86400, spend = now + 7200;
-    const auto limits = [&](double fiveHourUsed, double weeklyUsed) {
-        json limits = json::parse(test::codexLimits(fiveHourUsed, fiveHour, weeklyUsed));
-        limits["rateLimits"]["secondary"]["resetsAt"] = week;
-        return limits;
-    };
-    const auto at = [](std::time_t when) { return json(iso8601(dateFromUnixSeconds(when))); };
-    const struct {
-        const char* name;
-        json limits;
-        json blocked;
-    } rows[] = {
-        {"both windows used up: the later reset",
-         limits(100, 100),
-         {{"reason", "limit_reached"}, {"detail", nullptr}, {"until", at(week)}}},
-        {"the five-hour window alone",
-         limits(100, 40),
-         {{"reason", "limit_reached"}, {"detail", nullptr}, {"until", at(fiveHour)}}},
-        {"the weekly window alone",
-         limits(20, 100),
-         {{"reason", "limit_reached"}, {"detail", nullptr}, {"until", at(week)}}},
-        {"Codex's word with both used up",
-         [&] {
-             json both = limits(100, 100);
-             both["rateLimits"]["rateLimitReachedType"] = "rate_limit_reached";
-             return both;
-         }(),
-         {{"reason", "limit_reached"}, {"detail", "rate_limit_reached"}, {"until", at(week)}}},
-        {"a spend limit beside windows with room",
-         [&] {
-             json spent = limits(20, 30);
-             spent["rateLimits"]["spendControlReached"] = true;
-             spent["rateLimits"]["individualLimit"] = {{"limit", "100"}, {"resetsAt", spend}};
-             return spent;
-         }(),
-         {{"reason", "spend_control_reached"}, {"detail", nullptr}, {"until", at(spend)}}},
-        {"Codex allows usage whatever the figures",
-         [&] {
-             json allowed = limits(100, 100);
-             allowed["ordinaryUsageAllowed"] = true;
-             return allowed;
-         }(),
-         nullptr},
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.name);
-        codex.write("rate_limits.json", row.limits.dump());
-        const json record = json::parse(
-            runCLI({"status", "--json", "--codex", codex.executable(), "--codex-home", codex.str()},
-                   codex)
-                .output);
-        EXPECT_EQ(record["blocked"], row.blocked) << record;
-    }
-}
-
 // A view that becomes the engine records and announces from then on, once.
 TEST(WatchCommandTest, AFollowerThatBecomesTheEngineRecordsAndAnnouncesOnce) {
     FakeCodexHome codex;

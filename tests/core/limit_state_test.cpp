@@ -185,6 +185,9 @@ TEST(BlockedStateTest, EveryReasonCodexGivesAndWhatTheWindowsShow) {
     const json weeklyUsedUp = {
         {"secondary",
          {{"usedPercent", 100}, {"windowDurationMins", 10080}, {"resetsAt", 1900300000}}}};
+    json bothUsedUp = weeklyUsedUp;
+    bothUsedUp["primary"] = {
+        {"usedPercent", 100}, {"windowDurationMins", 300}, {"resetsAt", 1900000000}};
     json weeklyReached = weeklyUsedUp;
     weeklyReached["rateLimitReachedType"] = "rate_limit_reached";
     json ownerCredits = weeklyUsedUp;
@@ -200,6 +203,13 @@ TEST(BlockedStateTest, EveryReasonCodexGivesAndWhatTheWindowsShow) {
          {}},
         {"a used-up window when Codex says nothing",
          weeklyUsedUp,
+         json::object(),
+         "limit_reached",
+         {},
+         QuotaWindow::weekly,
+         1900300000},
+        {"both used up: until the later of their resets",
+         bothUsedUp,
          json::object(),
          "limit_reached",
          {},
