@@ -72,21 +72,30 @@ TEST(UsageTimelineTest, EveryReadingFor35DaysThenOneAnHourFor400) {
     test::TempDir folder;
     // Each prune finished at its reading, however busy the machine running the test.
     UsageTimeline timeline(folder.path(), {.pruneTime = std::chrono::minutes(1)});
-    // A changed figure every ten minutes for 40 days.
+    // A changed figure every ten minutes for 40 days, of two accounts a minute apart: each
+    // keeps the first of its own hour.
+    const std::string first(64, 'a'), second(64, 'b');
     Date at = start;
     for (int i = 0; at < start + days(40); ++i, at += minutes(10)) {
         ASSERT_TRUE(timeline.record(reading(at, i % 100), at));
+        ASSERT_TRUE(
+            timeline.record(reading(at + minutes(1), i % 90, start + std::chrono::hours(5), second),
+                            at + minutes(1)));
     }
-    const auto rows = timeline.rows(std::string(64, 'a'), QuotaWindow::fiveHour, start);
     const Date cutoff = at - minutes(10) - UsageTimeline::everyReadingKept;
-    // Pruned once a day: a day past the cutoff, one an hour is left.
-    const auto thinned = std::count_if(rows.begin(), rows.end(), [&](const TimelineRow& row) {
-        return row.observedAt < cutoff - days(1);
-    });
-    EXPECT_NEAR(thinned, 4 * 24, 2) << "one an hour past 35 days";
-    const auto kept = std::count_if(
-        rows.begin(), rows.end(), [&](const TimelineRow& row) { return row.observedAt >= cutoff; });
-    EXPECT_GE(kept, 35 * 24 * 6) << "every one for 35 days";
+    for (const std::string& account : {first, second}) {
+        SCOPED_TRACE(account.front());
+        const auto rows = timeline.rows(account, QuotaWindow::fiveHour, start);
+        // Pruned once a day: a day past the cutoff, one an hour is left.
+        const auto thinned = std::count_if(rows.begin(), rows.end(), [&](const TimelineRow& row) {
+            return row.observedAt < cutoff - days(1);
+        });
+        EXPECT_NEAR(thinned, 4 * 24, 2) << "one an hour past 35 days";
+        const auto kept = std::count_if(rows.begin(), rows.end(), [&](const TimelineRow& row) {
+            return row.observedAt >= cutoff;
+        });
+        EXPECT_GE(kept, 35 * 24 * 6) << "every one for 35 days";
+    }
     // 400 days later only the newest reading is left.
     const Date later = at + days(401);
     timeline.record(reading(later, 1), later);
