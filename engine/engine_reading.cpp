@@ -14,6 +14,7 @@
 #include <quotalume/usage_timeline.hpp>
 
 #include <cmath>
+#include <fstream>
 #include <thread>
 
 namespace quotalume {
@@ -65,6 +66,17 @@ json creditsJSON(const CreditsSnapshot& credits) {
         out["balance"] = nullptr;  // more digits than a JSON number holds: only the text says it
     }
     return out;
+}
+
+// Whether process `pid` is running or ready to: its state in /proc is R (or D, a moment's
+// disk wait), not T (stopped) or S with our request unread (stuck).
+bool running(long long pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string text;
+    std::getline(stat, text);
+    const std::size_t name = text.rfind(')');
+    return name != std::string::npos && name + 2 < text.size() &&
+           (text[name + 2] == 'R' || text[name + 2] == 'D');
 }
 
 }  // namespace
@@ -169,6 +181,12 @@ EngineAnswer EngineReading::ask(const std::filesystem::path& dataDirectory, bool
             channel->flushBy(taken);
         }
         std::optional<std::string> line = channel->awaitLine(taken);
+        // An engine that runs, but slowly (a loaded machine), is waited for; only one that is
+        // stopped or stuck is given up on.
+        while (!line && steady_clock::now() < deadline && running(holder->pid)) {
+            line = channel->awaitLine(
+                std::min(deadline, steady_clock::now() + std::chrono::milliseconds(250)));
+        }
         if (!line) {
             answer.outcome = Outcome::silent;
             return answer;
