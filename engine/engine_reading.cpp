@@ -170,9 +170,15 @@ EngineAnswer EngineReading::ask(const std::filesystem::path& dataDirectory, bool
     EngineAnswer answer{Outcome::noEngine, std::nullopt, holder->pid};
     const auto busyUntil = steady_clock::now() + patience;
     for (;;) {
-        auto channel = EngineChannel::connect(holder->socket);
+        bool full = false;
+        auto channel = EngineChannel::connect(holder->socket, full);
+        if (!channel && full && steady_clock::now() < busyUntil) {
+            continue;  // there, but with a queue of connections full: as busy as "busy" says
+        }
         if (!channel) {
-            return answer;  // nobody listens there: the engine is gone
+            // Nobody listens there (the engine is gone), or it stayed too full to let us in.
+            answer.outcome = full ? Outcome::busy : Outcome::noEngine;
+            return answer;
         }
         const auto taken = std::min(deadline, steady_clock::now() + patience);
         // An engine that turns us away ("busy") may have hung up before our request reached

@@ -66,6 +66,9 @@ public:
     // A channel to the socket at `path`, or nothing when no engine listens there or one of
     // another user answers.
     static std::optional<EngineChannel> connect(const std::filesystem::path& path);
+    // The same; `full` tells whether an engine was there but its queue of connections stayed
+    // full for the second waited.
+    static std::optional<EngineChannel> connect(const std::filesystem::path& path, bool& full);
     // Whether the process at the other end runs as our user (SO_PEERCRED).
     static bool peerIsUs(int fd);
 

@@ -161,6 +161,12 @@ EngineChannel::~EngineChannel() {
 }
 
 std::optional<EngineChannel> EngineChannel::connect(const std::filesystem::path& path) {
+    bool full = false;
+    return connect(path, full);
+}
+
+std::optional<EngineChannel> EngineChannel::connect(const std::filesystem::path& path, bool& full) {
+    full = false;
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     if (path.native().size() >= sizeof address.sun_path) {
@@ -184,6 +190,7 @@ std::optional<EngineChannel> EngineChannel::connect(const std::filesystem::path&
             ::usleep(20'000);
         }
     }
+    full = result != 0 && errno == EAGAIN;
     if (result != 0 && errno == EINPROGRESS) {
         pollfd ready{fd, POLLOUT, 0};
         int error = 0;
