@@ -15,6 +15,7 @@
 
 #include <cmath>
 #include <fstream>
+#include <sstream>
 #include <thread>
 
 namespace quotalume {
@@ -68,15 +69,43 @@ json creditsJSON(const CreditsSnapshot& credits) {
     return out;
 }
 
-// Whether process `pid` is running or ready to: its state in /proc is R (or D, a moment's
-// disk wait), not T (stopped) or S with our request unread (stuck).
-bool running(long long pid) {
+// What /proc says of process `pid`: its state letter and the processor time it has had.
+struct Pulse {
+    char state = '?';
+    unsigned long long ticks = 0;
+};
+
+Pulse pulseOf(long long pid) {
     std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
     std::string text;
     std::getline(stat, text);
+    Pulse pulse;
     const std::size_t name = text.rfind(')');
-    return name != std::string::npos && name + 2 < text.size() &&
-           (text[name + 2] == 'R' || text[name + 2] == 'D');
+    if (name == std::string::npos || name + 2 >= text.size()) {
+        return pulse;
+    }
+    pulse.state = text[name + 2];
+    // After the state: ppid, pgrp, session, tty, tpgid, flags, minflt, cminflt, majflt,
+    // cmajflt, then utime and stime.
+    std::istringstream fields(text.substr(name + 3));
+    std::string skipped;
+    unsigned long long user = 0, system = 0;
+    for (int i = 0; i < 10; ++i) {
+        fields >> skipped;
+    }
+    if (fields >> user >> system) {
+        pulse.ticks = user + system;
+    }
+    return pulse;
+}
+
+// Whether an engine that has not answered yet is at work (running, ready to run, or given
+// processor time since `last`) rather than stopped or stuck.
+bool atWork(long long pid, Pulse& last) {
+    const Pulse now = pulseOf(pid);
+    const bool working = now.state == 'R' || now.state == 'D' || now.ticks > last.ticks;
+    last = now;
+    return working && now.state != 'T' && now.state != 't' && now.state != 'Z';
 }
 
 }  // namespace
@@ -186,10 +215,11 @@ EngineAnswer EngineReading::ask(const std::filesystem::path& dataDirectory, bool
         if (channel->send(json{{"request", fresh ? "refresh" : "reading"}}.dump())) {
             channel->flushBy(taken);
         }
+        Pulse pulse = pulseOf(holder->pid);
         std::optional<std::string> line = channel->awaitLine(taken);
         // An engine that runs, but slowly (a loaded machine), is waited for; only one that is
         // stopped or stuck is given up on.
-        while (!line && steady_clock::now() < deadline && running(holder->pid)) {
+        while (!line && steady_clock::now() < deadline && atWork(holder->pid, pulse)) {
             line = channel->awaitLine(
                 std::min(deadline, steady_clock::now() + std::chrono::milliseconds(250)));
         }
