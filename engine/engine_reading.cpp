@@ -219,12 +219,14 @@ EngineAnswer EngineReading::ask(const std::filesystem::path& dataDirectory, bool
         std::optional<std::string> line = channel->awaitLine(taken);
         // An engine that runs, but slowly (a loaded machine), is waited for; only one that is
         // stopped or stuck is given up on.
-        while (!line && steady_clock::now() < deadline && atWork(holder->pid, pulse)) {
+        while (!line && !channel->ended() && steady_clock::now() < deadline &&
+               atWork(holder->pid, pulse)) {
             line = channel->awaitLine(
                 std::min(deadline, steady_clock::now() + std::chrono::milliseconds(250)));
         }
         if (!line) {
-            answer.outcome = Outcome::silent;
+            // One that hung up on us is gone, or going: Codex will answer.
+            answer.outcome = channel->ended() ? Outcome::noEngine : Outcome::silent;
             return answer;
         }
         const json message = parseBoundedJSON(*line);
@@ -242,7 +244,7 @@ EngineAnswer EngineReading::ask(const std::filesystem::path& dataDirectory, bool
         if (said == "pending") {
             line = channel->awaitLine(deadline);
             if (!line) {
-                answer.outcome = Outcome::silent;
+                answer.outcome = channel->ended() ? Outcome::noEngine : Outcome::silent;
                 return answer;
             }
         }

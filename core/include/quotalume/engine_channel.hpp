@@ -84,6 +84,8 @@ public:
     // Writes what is queued; false on an error.
     bool flush();
     bool hasQueuedOutput() const { return sent_ < queued_.size(); }
+    // Whether the peer hung up (or the connection failed): nothing more will arrive.
+    bool ended() const { return ended_; }
 
     // Blocking helpers for clients: the next line, or nothing at the end of the stream or past
     // `deadline`.
@@ -96,6 +98,7 @@ private:
     std::unique_ptr<LineBuffer> input_;
     std::string queued_;
     std::size_t sent_ = 0;
+    bool ended_ = false;
 };
 
 }  // namespace quotalume

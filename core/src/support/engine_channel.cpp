@@ -144,13 +144,15 @@ EngineChannel::EngineChannel(EngineChannel&& other) noexcept
     : fd_(std::exchange(other.fd_, -1)),
       input_(std::move(other.input_)),
       queued_(std::move(other.queued_)),
-      sent_(other.sent_) {}
+      sent_(other.sent_),
+      ended_(other.ended_) {}
 
 EngineChannel& EngineChannel::operator=(EngineChannel&& other) noexcept {
     std::swap(fd_, other.fd_);  // the other closes what was ours
     std::swap(input_, other.input_);
     std::swap(queued_, other.queued_);
     std::swap(sent_, other.sent_);
+    std::swap(ended_, other.ended_);
     return *this;
 }
 
@@ -220,13 +222,15 @@ bool EngineChannel::receive() {
         const ssize_t n = ::read(fd_, room, LineBuffer::readChunkBytes);
         input_->commit(n > 0 ? static_cast<std::size_t>(n) : 0);
         if (n == 0) {
+            ended_ = true;
             return false;
         }
         if (n < 0) {
             if (errno == EINTR) {
                 continue;
             }
-            return errno == EAGAIN || errno == EWOULDBLOCK;
+            ended_ = errno != EAGAIN && errno != EWOULDBLOCK;
+            return !ended_;
         }
         if (input_->overflowing()) {
             return false;
