@@ -29,6 +29,10 @@ struct RateWindow {
     std::optional<double> remainingPercent() const;
     // Only for a finite resetsAt above 0 and before 2200 (milliseconds are no date).
     std::optional<Date> resetDate() const;
+    // The longest window worth showing: a year.
+    static constexpr std::int64_t longestMinutes = 366 * 24 * 60;
+    // windowDurationMins, when it is a length a window can have (a minute to a year).
+    std::optional<std::int64_t> usableLength() const;
     // The reset date, when a reading taken at `observedAt` can have it: no later than the
     // window's length and a day on (a year and a day for a length that is no length).
     std::optional<Date> soundResetDate(Date observedAt) const;

@@ -120,11 +120,15 @@ std::optional<Date> RateWindow::resetDate() const {
     return dateFromUnix(resetsAt);
 }
 
+std::optional<std::int64_t> RateWindow::usableLength() const {
+    if (!windowDurationMins || *windowDurationMins <= 0 || *windowDurationMins > longestMinutes) {
+        return std::nullopt;
+    }
+    return windowDurationMins;
+}
+
 std::optional<Date> RateWindow::soundResetDate(Date observedAt) const {
-    constexpr std::int64_t year = 366 * 24 * 60;
-    const std::int64_t length = windowDurationMins.value_or(0) > 0 && *windowDurationMins <= year
-                                    ? *windowDurationMins
-                                    : year;
+    const std::int64_t length = usableLength().value_or(longestMinutes);
     const std::optional<Date> reset = resetDate();
     if (!reset || *reset > observedAt + std::chrono::minutes(length) + std::chrono::hours(24)) {
         return std::nullopt;

@@ -43,17 +43,6 @@ UsageSnapshot UsageSnapshot::codexOnly() const {
     return copy;
 }
 
-namespace {
-
-// The longest window worth showing: a year.
-constexpr std::int64_t longestWindowMinutes = 366 * 24 * 60;
-
-bool usableLength(std::int64_t minutes) {
-    return minutes > 0 && minutes <= longestWindowMinutes;
-}
-
-}  // namespace
-
 void UsageSnapshot::dropUnsoundResetTimes() {
     for (RateBucket& bucket : buckets) {
         for (std::optional<RateWindow>* slot : {&bucket.primary, &bucket.secondary}) {
@@ -72,8 +61,7 @@ std::vector<std::int64_t> UsageSnapshot::unusableWindowLengths() const {
     std::vector<std::int64_t> lengths;
     if (const std::optional<RateBucket> bucket = codexBucket()) {
         for (const std::optional<RateWindow>& window : {bucket->primary, bucket->secondary}) {
-            if (window && window->windowDurationMins &&
-                !usableLength(*window->windowDurationMins)) {
+            if (window && window->windowDurationMins && !window->usableLength()) {
                 lengths.push_back(*window->windowDurationMins);
             }
         }
