@@ -1,5 +1,6 @@
 #include "config_command.hpp"
 
+#include "preferences_model.hpp"
 #include "status_command.hpp"
 
 #include <quotalume/bounded_json.hpp>
@@ -108,14 +109,14 @@ std::optional<int> forwardToEngine(const std::string& key, const std::string& va
 
 namespace {
 
-int setValue(PreferencesStore& store, const std::string& key, const std::string& value) {
+int setValue(PreferencesModel& preferences, const std::string& key, const std::string& value) {
     // Refused here, with or without an engine: a value no key takes is never sent.
     checkConfigValue(key, value);
     if (auto status = forwardToEngine(key, value)) {
         return *status;
     }
     try {
-        setConfig(store, key, value);
+        preferences.set(key, value);
     } catch (const ConfigError& error) {
         if (!error.reason()) {
             throw UsageError(error.what());
@@ -126,12 +127,12 @@ int setValue(PreferencesStore& store, const std::string& key, const std::string&
         return usage;
     }
     // Flushed, so that the lines keep their order when both streams go to one place.
-    std::cout << key << "=" << escapedLine(configValue(store, key)) << std::endl;
+    std::cout << key << "=" << escapedLine(preferences.value(key)) << std::endl;
     if (!isCodexSourceKey(key)) {
         return success;
     }
     std::cerr << L10n::render("source.saved") << "\n";
-    const Settings saved = Settings::load(store);
+    const Settings& saved = preferences.settings();
     return readLimitsOnce({saved.codexPath, saved.codexHome, CodexConfiguration::defaultTimeout});
 }
 
@@ -172,18 +173,19 @@ int runConfig(Arguments& arguments) {
             << "\n";
     }
     try {
+        PreferencesModel preferences(*store);
         if (action == "list") {
             for (std::string_view key : configKeys()) {
                 // Whatever the file holds, one line per key: a value never forges another.
-                std::cout << key << "=" << escapedLine(configValue(*store, key)) << "\n";
+                std::cout << key << "=" << escapedLine(preferences.value(key)) << "\n";
             }
             return success;
         }
         if (action == "get") {
-            std::cout << escapedLine(configValue(*store, operands[1])) << "\n";
+            std::cout << escapedLine(preferences.value(operands[1])) << "\n";
             return success;
         }
-        return setValue(*store, operands[1], operands[2]);
+        return setValue(preferences, operands[1], operands[2]);
     } catch (const ConfigError& error) {
         throw UsageError(error.what());
     } catch (const std::system_error& error) {

@@ -1,6 +1,7 @@
 #include "watch_session.hpp"
 
 #include "core_ports.hpp"
+#include "engine.hpp"
 #include "linux/engine_server.hpp"
 #include "linux/freedesktop_notification_center.hpp"
 #include "linux/linux_system_signals.hpp"
@@ -8,7 +9,6 @@
 #include "linux/xdg_autostart_login_items.hpp"
 #include "qt_main_loop.hpp"
 #include "system_clock.hpp"
-#include "usage_monitor.hpp"
 
 #include <quotalume/bounded_json.hpp>
 #include <quotalume/child_process.hpp>
@@ -80,9 +80,9 @@ private:
     }
 
     void becomeEngine() {
-        monitor_.emplace(MonitorPorts{loop_, clock_, codex_, webhooks_, notifications_, loginItems_,
-                                      systemSignals_, *options_.preferences, *options_.engine,
-                                      options_.dataDirectory},
+        monitor_.emplace(EnginePorts{loop_, clock_, codex_, webhooks_, notifications_, loginItems_,
+                                     systemSignals_, *options_.preferences, *options_.engine,
+                                     options_.dataDirectory},
                          options_.demo);
         subscription_ = monitor_->subscribe([this] { print(monitor_->reading()); });
         if (!options_.socket.empty()) {
@@ -167,7 +167,7 @@ private:
     FreedesktopNotificationCenter notifications_;
     XdgAutostartLoginItems loginItems_;
     LinuxSystemSignals systemSignals_;
-    std::optional<UsageMonitor> monitor_;
+    std::optional<Engine> monitor_;
     std::unique_ptr<Subscription> subscription_;
     std::optional<EngineServer> server_;
     std::optional<EngineChannel> channel_;

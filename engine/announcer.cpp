@@ -22,7 +22,7 @@ LocalizedMessage deliveryStatus(const char* key) {
 }  // namespace
 
 Announcer::Announcer(MainLoop& loop, WallClock& clock, WebhookPort& webhooks,
-                     LocalNotifier& notifier, Engine engine)
+                     LocalNotifier& notifier, Reads engine)
     : loop_(loop), clock_(clock), webhooks_(webhooks), notifier_(notifier), engine_(engine) {}
 
 template <typename Event>

@@ -37,7 +37,7 @@ public:
     static constexpr std::int64_t attemptLimit = 3;
 
     // What it reads of the engine at the moment it delivers; each must outlive it.
-    struct Engine {
+    struct Reads {
         AnnouncerHost& host;
         MonitorState& state;
         const Settings& settings;
@@ -47,7 +47,7 @@ public:
     };
 
     Announcer(MainLoop& loop, WallClock& clock, WebhookPort& webhooks, LocalNotifier& notifier,
-              Engine engine);
+              Reads engine);
     Announcer(const Announcer&) = delete;
     Announcer& operator=(const Announcer&) = delete;
 
@@ -77,7 +77,7 @@ private:
     WallClock& clock_;
     WebhookPort& webhooks_;
     LocalNotifier& notifier_;
-    Engine engine_;
+    Reads engine_;
     bool isDelivering_ = false;
     std::unique_ptr<TimerHandle> timer_;
     std::shared_ptr<int> alive_ = std::make_shared<int>(0);

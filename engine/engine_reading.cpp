@@ -1,7 +1,7 @@
 #include "engine_reading.hpp"
 
+#include "engine.hpp"
 #include "timeline_keeper.hpp"
-#include "usage_monitor.hpp"
 
 #include "support/json_coding.hpp"
 
@@ -272,7 +272,7 @@ std::optional<EngineReading> EngineReading::saved(const std::filesystem::path& d
     } catch (const std::exception&) {
         // No preferences to read: the default interval.
     }
-    reading.stale = now - reading.snapshot->observedAt > UsageMonitor::staleAfter(settings);
+    reading.stale = now - reading.snapshot->observedAt > Engine::staleAfter(settings);
     reading.source = "engine";
     return reading;
 }

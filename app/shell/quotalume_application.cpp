@@ -2,13 +2,13 @@
 
 #include "dashboard/dashboard_panel_controller.hpp"
 #include "dashboard/panel_geometry.hpp"
+#include "engine.hpp"
 #include "linux/engine_server.hpp"
 #include "linux/status_notifier_probe.hpp"
 #include "monitor_bridge.hpp"
 #include "settings/settings_window.hpp"
 #include "single_instance.hpp"
 #include "tray/tray_controller.hpp"
-#include "usage_monitor.hpp"
 
 #include <quotalume/l10n.hpp>
 #include <quotalume/webhook_configuration_store.hpp>
@@ -62,9 +62,9 @@ QuotalumeApplication::~QuotalumeApplication() {
 }
 
 void QuotalumeApplication::launch(bool statusNotifierHost) {
-    monitor_ = std::make_unique<UsageMonitor>(
-        MonitorPorts{loop_, clock_, codex_, webhooks_, notifications_, loginItems_, signals_,
-                     *preferences_, engine_, WebhookConfigurationStore::defaultDirectory()},
+    monitor_ = std::make_unique<Engine>(
+        EnginePorts{loop_, clock_, codex_, webhooks_, notifications_, loginItems_, signals_,
+                    *preferences_, engine_, WebhookConfigurationStore::defaultDirectory()},
         options_.demo);
     if (options_.refreshInterval) {
         monitor_->overrideRefreshInterval(*options_.refreshInterval);

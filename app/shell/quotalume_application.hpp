@@ -23,7 +23,7 @@ class DashboardPanelController;
 class EngineServer;
 class MonitorBridge;
 class TrayController;
-class UsageMonitor;
+class Engine;
 
 struct LaunchOptions {
     bool demo = false;      // demonstration data, no single-instance check
@@ -81,7 +81,7 @@ private:
     EngineGuard& engine_;
 
     // In the order they are made; each may refer to those above it.
-    std::unique_ptr<UsageMonitor> monitor_;
+    std::unique_ptr<Engine> monitor_;
     std::unique_ptr<EngineServer> server_;
     std::unique_ptr<MonitorBridge> bridge_;
     std::unique_ptr<TrayController> tray_;

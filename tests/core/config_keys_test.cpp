@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+
 #include <string>
 #include <vector>
 
@@ -16,6 +18,17 @@ namespace quotalume {
 namespace {
 
 using test::FakeCodexHome;
+
+std::string configValue(const PreferencesStore& store, std::string_view key) {
+    return Preferences::load(store).value(key);
+}
+
+// As `quotalume-cli config set` stores one key: validated, then its group written.
+void setConfig(PreferencesStore& store, std::string_view key, std::string_view value) {
+    Preferences preferences = Preferences::load(store);
+    preferences.set(key, value);
+    preferences.save(store, std::array{key});
+}
 
 std::vector<std::string> listing(const PreferencesStore& store) {
     std::vector<std::string> lines;

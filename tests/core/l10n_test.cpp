@@ -107,7 +107,7 @@ TEST(L10nPreferenceTest, StoredAsRawValueAndUnknownReadsAsSystem) {
     auto store = std::make_shared<MemoryPreferencesStore>();
     ScopedStandardPreferences scoped(store);
     EXPECT_EQ(L10n::preference(), AppLanguage::system);
-    L10n::setPreference(AppLanguage::portuguese);
+    test::chooseLanguage(AppLanguage::portuguese);
     EXPECT_EQ(store->string("appearance.language"), "pt-BR");
     EXPECT_EQ(L10n::preference(), AppLanguage::portuguese);
     store->setString("appearance.language", "PT-BR");
@@ -125,7 +125,7 @@ TEST(L10nPreferenceTest, DatesFollowTheLanguageAndTheCurrentTimeZone) {
         EXPECT_EQ(L10n::date(date, mediumStyle, none), "Jan 2, 2024");
         EXPECT_THAT(L10n::date(date, fullStyle, shortStyle),
                     AllOf(HasSubstr("Tuesday"), HasSubstr("3:04")));
-        L10n::setPreference(AppLanguage::german);
+        test::chooseLanguage(AppLanguage::german);
         L10n::releaseDateFormatters();  // as a closed dashboard does: made again when needed
         EXPECT_EQ(L10n::date(date, mediumStyle, shortStyle), "02.01.2024, 15:04");
         EXPECT_EQ(L10n::date(date, none, none), "");

@@ -61,9 +61,9 @@ TEST(QuotaTextTest, CreditsInTheLocalesDigits) {
     EXPECT_EQ(shown(false, false, std::nullopt), L10n::text("credits.none"));
     EXPECT_EQ(shown(true, false, "n/a"), L10n::text("credits.available"));
     EXPECT_EQ(shown(true, true, "5"), L10n::text("credits.unlimited"));
-    L10n::setPreference(AppLanguage::german);
+    test::chooseLanguage(AppLanguage::german);
     EXPECT_EQ(shown(true, false, "1234.5"), "1.234,5");
-    L10n::setPreference(AppLanguage::french);
+    test::chooseLanguage(AppLanguage::french);
     EXPECT_EQ(shown(true, false, "1234.5"), "1\u202f234,5");
 }
 
@@ -85,7 +85,7 @@ TEST(QuotaTextTest, AnImplausiblyLargeBalanceIsShownAsABound) {
     for (const auto& row : rows) {
         EXPECT_EQ(CreditsSnapshot({true, false, row.balance}).displayText(), row.shown) << row.name;
     }
-    L10n::setPreference(AppLanguage::german);
+    test::chooseLanguage(AppLanguage::german);
     EXPECT_EQ(CreditsSnapshot({true, false, "1000000000000"}).displayText(),
               L10n::text("credits.more_than", "999.999.999.999"));
 }

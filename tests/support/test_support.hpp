@@ -95,12 +95,19 @@ private:
     mode_t previous_;
 };
 
+// Stores `language` as the interface language in the standard preferences, as the settings
+// window would.
+inline void chooseLanguage(AppLanguage language) {
+    PreferencesStore::standard()->setString(std::string(L10n::preferenceKey),
+                                            std::string(rawValue(language)));
+}
+
 // Pins the interface language for the lifetime of the object, whatever the machine's locale.
 class InterfaceLanguage {
 public:
     explicit InterfaceLanguage(AppLanguage language = AppLanguage::english)
         : scope_(std::make_shared<MemoryPreferencesStore>()) {
-        L10n::setPreference(language);
+        chooseLanguage(language);
     }
 
 private:

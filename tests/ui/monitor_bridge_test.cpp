@@ -7,9 +7,10 @@ TEST(MonitorBridgeTest, ManyChangesInOneTurnAreOneSignalAfterTheTurn) {
     test::MonitorHarness harness;
     int signalled = 0;
     QObject::connect(harness.bridge.get(), &MonitorBridge::changed, [&] { ++signalled; });
-    harness.monitor->setMenuBarStyle(MenuBarStyle::rings);
-    harness.monitor->setMenuBarScope(MenuBarScope::weekly);
-    EXPECT_FALSE(harness.bridge->setLanguage(AppLanguage::german).has_value());
+    harness.monitor->preferences().setStyle(MenuBarStyle::rings);
+    harness.monitor->preferences().setScope(MenuBarScope::weekly);
+    harness.monitor->preferences().setLanguage(AppLanguage::german);
+    EXPECT_FALSE(harness.monitor->preferences().warning());
     EXPECT_EQ(signalled, 0) << "readers must see the finished change";
     harness.settle();
     EXPECT_EQ(signalled, 1);

@@ -1,9 +1,9 @@
 #pragma once
 
+#include "engine.hpp"
 #include "monitor_bridge.hpp"
 #include "monitor_fakes.hpp"
 #include "test_support.hpp"
-#include "usage_monitor.hpp"
 
 #include <QCoreApplication>
 #include <QLabel>
@@ -34,9 +34,9 @@ inline QString text(std::string_view key) {
 class MonitorHarness {
 public:
     MonitorHarness() {
-        monitor = std::make_unique<UsageMonitor>(
-            MonitorPorts{loop, clock, codex, webhooks, center, loginItems, signals, preferences,
-                         engine, dir.path() / "data" / "Quotalume"},
+        monitor = std::make_unique<Engine>(
+            EnginePorts{loop, clock, codex, webhooks, center, loginItems, signals, preferences,
+                        engine, dir.path() / "data" / "Quotalume"},
             false);
         bridge = std::make_unique<MonitorBridge>(*monitor);
     }
@@ -89,8 +89,9 @@ public:
     FakeLoginItems loginItems;
     FakeSignals signals;
     FakeEngine engine;
-    MemoryPreferencesStore preferences;
-    std::unique_ptr<UsageMonitor> monitor;
+    // The standard store the interface language is read from, as in the application.
+    PreferencesStore& preferences = *PreferencesStore::standard();
+    std::unique_ptr<Engine> monitor;
     std::unique_ptr<MonitorBridge> bridge;
 };
 

@@ -1,7 +1,7 @@
 #include "linux/engine_server.hpp"
 
+#include "engine.hpp"
 #include "engine_reading.hpp"
-#include "usage_monitor.hpp"
 
 #include <quotalume/bounded_json.hpp>
 #include <quotalume/config_keys.hpp>
@@ -30,7 +30,7 @@ constexpr std::size_t largestRequest = 4096;
 
 }  // namespace
 
-EngineServer::EngineServer(UsageMonitor& monitor, std::filesystem::path path)
+EngineServer::EngineServer(Engine& monitor, std::filesystem::path path)
     : monitor_(monitor), path_(std::move(path)) {
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
@@ -170,9 +170,11 @@ bool EngineServer::handle(Client& client, const std::string& line) {
 std::string EngineServer::configure(const std::string& key, const std::string& value) {
     json answer = {{"ok", false}, {"usage", false}};
     try {
-        // Through the standard store, which our own may overlay for this run (watch --codex).
-        setConfig(*PreferencesStore::standard(), key, value);
-        answer = {{"ok", true}, {"value", configValue(*PreferencesStore::standard(), key)}};
+        // Into the standard store, which our own may overlay for this run (watch --codex); ours
+        // then takes up what was stored.
+        PreferencesModel stored(*PreferencesStore::standard());
+        stored.set(key, value);
+        answer = {{"ok", true}, {"value", stored.value(key)}};
     } catch (const ConfigError& error) {
         answer["usage"] = true;
         answer["message"] =
@@ -181,7 +183,7 @@ std::string EngineServer::configure(const std::string& key, const std::string& v
         answer["message"] = LocalizedMessage::from(error).localized();
     }
     if (answer["ok"] == true) {
-        monitor_.reloadPreferences();
+        monitor_.preferences().reload();
     }
     return jsonText(answer);
 }

@@ -13,7 +13,7 @@
 namespace quotalume {
 
 class Subscription;
-class UsageMonitor;
+class Engine;
 
 // The engine's socket: serves processes of the same user (the peer is checked on every
 // connection) one JSON request per line: "subscribe" (the reading now and at every change),
@@ -25,7 +25,7 @@ class EngineServer {
 public:
     // Listens at `path` (a stale socket there is replaced) until destroyed, then removes it.
     // Throws std::system_error.
-    EngineServer(UsageMonitor& monitor, std::filesystem::path path);
+    EngineServer(Engine& monitor, std::filesystem::path path);
     ~EngineServer();
     EngineServer(const EngineServer&) = delete;
     EngineServer& operator=(const EngineServer&) = delete;
@@ -54,7 +54,7 @@ private:
     bool send(Client& client, const std::string& line);
     void drop(const Client& client);
 
-    UsageMonitor& monitor_;
+    Engine& monitor_;
     std::filesystem::path path_;
     int listener_ = -1;
     std::unique_ptr<QSocketNotifier> listening_;

@@ -1,9 +1,9 @@
 #include "dashboard/connection_status.hpp"
 
+#include "engine.hpp"
 #include "style/dashboard_symbol.hpp"
 #include "style/dashboard_typography.hpp"
 #include "style/quotalume_style.hpp"
-#include "usage_monitor.hpp"
 #include "widgets/subtle_button.hpp"
 #include "widgets/warning_line.hpp"
 
@@ -24,7 +24,7 @@ constexpr int markerSize = 12;
 
 }  // namespace
 
-ConnectionStatus::ConnectionStatus(UsageMonitor& monitor, QWidget* parent)
+ConnectionStatus::ConnectionStatus(Engine& monitor, QWidget* parent)
     : QWidget(parent), monitor_(monitor) {
     marker_ = new QLabel(this);
     marker_->setObjectName(QStringLiteral("statusMarker"));

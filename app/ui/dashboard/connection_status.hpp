@@ -13,7 +13,7 @@ class QToolButton;
 
 namespace quotalume {
 
-class UsageMonitor;
+class Engine;
 class WarningLine;
 
 // How the connection to Codex stands: the status, when the shown values were read, the last
@@ -25,12 +25,12 @@ class ConnectionStatus : public QWidget {
     Q_OBJECT
 
 public:
-    explicit ConnectionStatus(UsageMonitor& monitor, QWidget* parent = nullptr);
+    explicit ConnectionStatus(Engine& monitor, QWidget* parent = nullptr);
 
     void render();
 
 private:
-    UsageMonitor& monitor_;
+    Engine& monitor_;
     QLabel* marker_;
     QLabel* status_;
     QLabel* updated_;

@@ -63,7 +63,7 @@ DashboardView::DashboardView(MonitorBridge& bridge, std::function<void()> openSe
                              QWidget* parent)
     : QWidget(parent), bridge_(bridge) {
     setObjectName(QStringLiteral("dashboard"));
-    UsageMonitor& monitor = bridge.monitor();
+    Engine& monitor = bridge.monitor();
 
     auto* name = new QLabel(QStringLiteral("Quotalume"), this);
     name->setFont(DashboardTypography::brand());
@@ -168,7 +168,7 @@ void DashboardView::hideEvent(QHideEvent* event) {
 
 void DashboardView::render() {
     outdated_ = false;
-    UsageMonitor& monitor = bridge_.monitor();
+    Engine& monitor = bridge_.monitor();
     const auto& snapshot = monitor.snapshot();
     const std::optional<RateBucket> bucket =
         snapshot ? snapshot->codexBucket() : std::optional<RateBucket>();
@@ -200,7 +200,7 @@ void DashboardView::render() {
 }
 
 void DashboardView::renderQuota(const std::optional<RateBucket>& bucket) {
-    UsageMonitor& monitor = bridge_.monitor();
+    Engine& monitor = bridge_.monitor();
     const EngineReading& reading = monitor.reading();
     const auto& snapshot = reading.snapshot;
     const std::vector<QuotaWindow> windows = reading.visibleWindows();
@@ -239,7 +239,7 @@ void DashboardView::renderQuota(const std::optional<RateBucket>& bucket) {
 }
 
 void DashboardView::renderLimits(const std::optional<RateBucket>& bucket) {
-    UsageMonitor& monitor = bridge_.monitor();
+    Engine& monitor = bridge_.monitor();
     const bool dark = QuotalumeStyle::isDark(palette());
     const QColor text = palette().color(QPalette::WindowText);
     const QColor secondary = palette().color(QPalette::PlaceholderText);

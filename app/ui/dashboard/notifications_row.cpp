@@ -1,9 +1,9 @@
 #include "dashboard/notifications_row.hpp"
 
+#include "engine.hpp"
 #include "style/dashboard_symbol.hpp"
 #include "style/dashboard_typography.hpp"
 #include "style/quotalume_style.hpp"
-#include "usage_monitor.hpp"
 #include "widgets/subtle_button.hpp"
 #include "widgets/toggle_switch.hpp"
 
@@ -29,7 +29,7 @@ bool permitted(NotificationAuthorization authorization) {
 
 }  // namespace
 
-NotificationsRow::NotificationsRow(UsageMonitor& monitor, QWidget* parent)
+NotificationsRow::NotificationsRow(Engine& monitor, QWidget* parent)
     : QWidget(parent), monitor_(monitor) {
     bell_ = new QLabel(this);
     bell_->setFixedWidth(20);
@@ -42,7 +42,7 @@ NotificationsRow::NotificationsRow(UsageMonitor& monitor, QWidget* parent)
     connect(toggle_, &ToggleSwitch::clicked, this, [this](bool on) {
         Settings settings = monitor_.settings();
         settings.notificationsEnabled = on;
-        monitor_.updateSettings(settings);
+        monitor_.preferences().setSettings(settings);
     });
 
     marker_ = new QLabel(this);

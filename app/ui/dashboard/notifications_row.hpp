@@ -8,7 +8,7 @@ class QPushButton;
 namespace quotalume {
 
 class ToggleSwitch;
-class UsageMonitor;
+class Engine;
 
 // The reset alerts switch, bound to the notifications setting, with the desktop's permission
 // and, while notifications are not allowed, the way to allow them.
@@ -16,14 +16,14 @@ class NotificationsRow : public QWidget {
     Q_OBJECT
 
 public:
-    explicit NotificationsRow(UsageMonitor& monitor, QWidget* parent = nullptr);
+    explicit NotificationsRow(Engine& monitor, QWidget* parent = nullptr);
 
     void render();
 
 private:
     void act();
 
-    UsageMonitor& monitor_;
+    Engine& monitor_;
     QLabel* bell_;
     QLabel* title_;
     ToggleSwitch* toggle_;

@@ -78,18 +78,21 @@ GeneralPage::GeneralPage(MonitorBridge& bridge, QWidget* parent)
 
     connect(language_, &QComboBox::currentIndexChanged, this, [this](int index) {
         if (index >= 0) {
-            languageFailure_ =
-                bridge_.setLanguage(allAppLanguages[static_cast<std::size_t>(index)]);
+            PreferencesModel& preferences = bridge_.monitor().preferences();
+            preferences.setLanguage(allAppLanguages[static_cast<std::size_t>(index)]);
+            languageFailure_ = preferences.warning();  // a stored choice clears it
         }
     });
     connect(scope_, &QComboBox::currentIndexChanged, this, [this](int index) {
         if (index >= 0) {
-            bridge_.monitor().setMenuBarScope(allMenuBarScopes[static_cast<std::size_t>(index)]);
+            bridge_.monitor().preferences().setScope(
+                allMenuBarScopes[static_cast<std::size_t>(index)]);
         }
     });
     connect(style_, &QComboBox::currentIndexChanged, this, [this](int index) {
         if (index >= 0) {
-            bridge_.monitor().setMenuBarStyle(allMenuBarStyles[static_cast<std::size_t>(index)]);
+            bridge_.monitor().preferences().setStyle(
+                allMenuBarStyles[static_cast<std::size_t>(index)]);
         }
     });
     connect(interval_, &QComboBox::currentIndexChanged, this, &GeneralPage::chooseInterval);
@@ -131,22 +134,22 @@ void GeneralPage::retranslate() {
 }
 
 void GeneralPage::refresh() {
-    const UsageMonitor& monitor = bridge_.monitor();
+    const Engine& monitor = bridge_.monitor();
     const QSignalBlocker blockLanguage(language_);
     const QSignalBlocker blockScope(scope_);
     const QSignalBlocker blockStyle(style_);
     const QSignalBlocker blockInterval(interval_);
     const QSignalBlocker blockLogin(startAtLogin_);
-    language_->setCurrentIndex(indexOf(allAppLanguages, L10n::preference()));
-    scope_->setCurrentIndex(indexOf(allMenuBarScopes, monitor.menuBarScope()));
-    style_->setCurrentIndex(indexOf(allMenuBarStyles, monitor.menuBarStyle()));
+    language_->setCurrentIndex(indexOf(allAppLanguages, monitor.preferences().language()));
+    scope_->setCurrentIndex(indexOf(allMenuBarScopes, monitor.preferences().scope()));
+    style_->setCurrentIndex(indexOf(allMenuBarStyles, monitor.preferences().style()));
     const auto& snapshot = monitor.snapshot();
-    preview_->setAppearance(monitor.menuBarStyle(), monitor.menuBarScope(),
+    preview_->setAppearance(monitor.preferences().style(), monitor.preferences().scope(),
                             snapshot ? snapshot->codexBucket() : std::nullopt);
     // A stored interval that is none of the choices shows no choice rather than a wrong one.
     interval_->setCurrentIndex(indexOf(intervals, monitor.settings().refreshInterval));
-    startAtLogin_->setChecked(monitor.loginItemEnabled());
-    SettingsForm::show(loginFeedback_, monitor.loginItemFeedback());
+    startAtLogin_->setChecked(monitor.setup().loginItemEnabled());
+    SettingsForm::show(loginFeedback_, monitor.setup().loginItemFeedback());
     SettingsForm::show(languageFeedback_, languageFailure_);
 }
 
@@ -156,7 +159,7 @@ void GeneralPage::chooseInterval(int index) {
     }
     Settings next = bridge_.monitor().settings();
     next.refreshInterval = intervals[static_cast<std::size_t>(index)];
-    bridge_.monitor().updateSettings(next);
+    bridge_.monitor().preferences().setSettings(next);
 }
 
 }  // namespace quotalume

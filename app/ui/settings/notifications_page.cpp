@@ -93,7 +93,7 @@ void NotificationsPage::retranslate() {
 }
 
 void NotificationsPage::refresh() {
-    UsageMonitor& monitor = bridge_.monitor();
+    Engine& monitor = bridge_.monitor();
     const Settings& settings = monitor.settings();
     {
         const QSignalBlocker blockEnabled(enabled_);
@@ -112,7 +112,7 @@ void NotificationsPage::refresh() {
                                            : "notification.allow"));
     openSettings_->setVisible(status == NotificationAuthorization::denied &&
                               notifier.canOpenSystemSettings());
-    SettingsForm::show(feedback_, monitor.notificationFeedback());
+    SettingsForm::show(feedback_, monitor.setup().notificationFeedback());
     warnings_->refresh();
     if (stale_ || shown_ != monitor.records() || shownWarnings_ != monitor.limitWarnings()) {
         shown_ = monitor.records();
@@ -126,7 +126,7 @@ void NotificationsPage::setFlags(bool enabled, bool sound) {
     Settings next = bridge_.monitor().settings();
     next.notificationsEnabled = enabled;
     next.notificationSound = sound;
-    bridge_.monitor().updateSettings(next);
+    bridge_.monitor().preferences().setSettings(next);
 }
 
 }  // namespace quotalume

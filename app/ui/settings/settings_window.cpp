@@ -115,7 +115,7 @@ void SettingsWindow::fitToPage() {
     resize(std::max(width(), minimumWidth), wanted);
 }
 
-SettingsWindow::Page SettingsWindow::pageFor(const UsageMonitor& monitor) {
+SettingsWindow::Page SettingsWindow::pageFor(const Engine& monitor) {
     if (monitor.lastError()) {
         return Page::source;
     }

@@ -12,7 +12,7 @@ class QStackedWidget;
 
 namespace quotalume {
 
-class UsageMonitor;
+class Engine;
 
 class AboutView;
 class GeneralPage;
@@ -31,7 +31,7 @@ public:
     enum class Page { general, notifications, webhooks, source, about };
     // The page that deals with what the monitor reports going wrong: the Codex source for a
     // failed reading, the webhook for a configuration that cannot be used, else General.
-    static Page pageFor(const UsageMonitor& monitor);
+    static Page pageFor(const Engine& monitor);
     // The narrowest the window gets; it is as tall as the page shown needs (within the
     // screen), and the user may resize it.
     static constexpr int minimumWidth = 560;

@@ -113,7 +113,7 @@ void SourcePage::refresh() {
             *shown = *saved;
         }
     }
-    SettingsForm::show(feedback_, bridge_.monitor().sourceConnection().message());
+    SettingsForm::show(feedback_, bridge_.monitor().readings().sourceConnection().message());
 }
 
 void SourcePage::rescan() {

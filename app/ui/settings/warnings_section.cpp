@@ -48,7 +48,7 @@ void WarningsSection::retranslate() {
 }
 
 void WarningsSection::refresh() {
-    const WarningPreferences& shown = bridge_.monitor().warningPreferences();
+    const WarningPreferences& shown = bridge_.monitor().preferences().warnings();
     for (std::size_t i = 0; i < levels_.size(); ++i) {
         const QSignalBlocker block(levels_[i]);
         levels_[i]->setChecked(std::find(shown.levels.begin(), shown.levels.end(),
@@ -60,7 +60,7 @@ void WarningsSection::refresh() {
 }
 
 void WarningsSection::store() {
-    WarningPreferences next = bridge_.monitor().warningPreferences();
+    WarningPreferences next = bridge_.monitor().preferences().warnings();
     next.levels.clear();
     for (std::size_t i = 0; i < levels_.size(); ++i) {
         if (levels_[i]->isChecked()) {
@@ -68,7 +68,7 @@ void WarningsSection::store() {
         }
     }
     next.forecast = forecast_->isChecked();
-    bridge_.monitor().setWarningPreferences(next);
+    bridge_.monitor().preferences().setWarnings(next);
 }
 
 }  // namespace quotalume

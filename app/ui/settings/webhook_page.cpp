@@ -84,10 +84,10 @@ WebhookPage::WebhookPage(MonitorBridge& bridge, QWidget* parent)
 }
 
 void WebhookPage::load() {
-    UsageMonitor& monitor = bridge_.monitor();
+    Engine& monitor = bridge_.monitor();
     const WebhookConfiguration stored = monitor.loadWebhook();
     enabled_->setChecked(monitor.settings().webhookEnabled);
-    warnings_->setChecked(monitor.warningPreferences().webhook);
+    warnings_->setChecked(monitor.preferences().warnings().webhook);
     const auto format =
         std::find(allWebhookFormats.begin(), allWebhookFormats.end(), stored.format);
     format_->setCurrentIndex(static_cast<int>(format - allWebhookFormats.begin()));
@@ -112,11 +112,11 @@ void WebhookPage::retranslate() {
 }
 
 void WebhookPage::refresh() {
-    const UsageMonitor& monitor = bridge_.monitor();
-    test_->setText(
-        SettingsForm::text(monitor.isTestingWebhook() ? "webhook.sending" : "webhook.test"));
-    test_->setEnabled(!monitor.isTestingWebhook());
-    SettingsForm::show(feedback_, monitor.webhookFeedback());
+    const Engine& monitor = bridge_.monitor();
+    test_->setText(SettingsForm::text(monitor.setup().isTestingWebhook() ? "webhook.sending"
+                                                                         : "webhook.test"));
+    test_->setEnabled(!monitor.setup().isTestingWebhook());
+    SettingsForm::show(feedback_, monitor.setup().webhookFeedback());
 }
 
 WebhookConfiguration WebhookPage::edited() const {
@@ -158,12 +158,12 @@ void WebhookPage::showCredentials() {
 
 void WebhookPage::save() {
     const WebhookConfiguration configuration = cleaned(edited());
-    UsageMonitor& monitor = bridge_.monitor();
+    Engine& monitor = bridge_.monitor();
     if (monitor.saveWebhook(configuration, enabled_->isChecked())) {
         url_->setText(QString::fromStdString(configuration.url));
-        WarningPreferences warnings = monitor.warningPreferences();
+        WarningPreferences warnings = monitor.preferences().warnings();
         warnings.webhook = warnings_->isChecked();
-        monitor.setWarningPreferences(warnings);
+        monitor.preferences().setWarnings(warnings);
     }
 }
 

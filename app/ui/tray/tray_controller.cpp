@@ -71,12 +71,12 @@ void TrayController::refresh() {
         menuLanguage_ = language;
         retitle();
     }
-    const UsageMonitor& monitor = bridge_.monitor();
+    const Engine& monitor = bridge_.monitor();
     const EngineReading& reading = monitor.reading();
     const auto& snapshot = reading.snapshot;
     const std::optional<BlockedState> blocked = reading.blocked();
     TrayIconImage look{
-        monitor.menuBarStyle(),
+        monitor.preferences().style(),
         MenuBarPresentation::items(snapshot ? snapshot->codexBucket() : std::nullopt,
                                    reading.scope),
         reading.error   ? TrayIconImage::Badge::failed

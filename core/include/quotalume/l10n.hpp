@@ -36,8 +36,6 @@ public:
 
     // The stored choice; absent, unknown or unreadable reads as `system`.
     static AppLanguage preference();
-    // Throws what the standard preferences store throws when it cannot write.
-    static void setPreference(AppLanguage language);
     // The preference resolved against the system's preferred languages.
     static AppLanguage language();
     // ICU locale identifiers for dates and numbers ("en_US", "zh_CN", "fr", …).

@@ -282,11 +282,6 @@ AppLanguage L10n::preference() {
     return AppLanguage::system;
 }
 
-void L10n::setPreference(AppLanguage language) {
-    PreferencesStore::standard()->setString(std::string(preferenceKey),
-                                            std::string(rawValue(language)));
-}
-
 AppLanguage L10n::language() {
     const AppLanguage language = resolved(preference(), systemPreferredLanguages());
     // Without its table a language would mix English words with its own numbers and dates.

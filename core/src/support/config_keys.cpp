@@ -16,16 +16,11 @@
 #include <array>
 #include <charconv>
 #include <cmath>
+#include <utility>
 #include <vector>
 
 namespace quotalume {
 namespace {
-
-constexpr std::array<std::string_view, 12> keys = {
-    "codex.path",          "codex.home",      "refresh.interval", "notifications.enabled",
-    "notifications.sound", "webhook.enabled", "webhook.warnings", "warnings.levels",
-    "warnings.forecast",   "language",        "tray.style",       "tray.scope",
-};
 
 [[noreturn]] void refuse(std::string_view key, std::string_view accepted) {
     throw ConfigError(std::string(key) + " takes " + std::string(accepted));
@@ -43,13 +38,6 @@ std::string listed(const Values& values, Name name) {
 template <typename Values>
 std::string oneOf(const Values& values) {
     return "one of " + listed(values, [](auto value) { return rawValue(value); });
-}
-
-void requireKey(std::string_view key) {
-    if (std::find(keys.begin(), keys.end(), key) == keys.end()) {
-        throw ConfigError("unknown key '" + std::string(key) + "'; the keys are " +
-                          listed(keys, [](std::string_view name) { return name; }));
-    }
 }
 
 std::string flagText(bool value) {
@@ -97,50 +85,151 @@ double parseInterval(std::string_view key, std::string_view text) {
     return seconds;
 }
 
-// The settings record with one field changed; the Codex source only when it can be used.
-void setSettings(PreferencesStore& store, std::string_view key, std::string_view value) {
-    Settings next = Settings::load(store);
-    if (key == "refresh.interval") {
-        next.refreshInterval = parseInterval(key, value);
-    } else if (key == "codex.path" || key == "codex.home") {
-        // The settings record is not stored at all when its text is not UTF-8.
-        if (repairingUTF8(value)) {
-            refuse(key, "a path in UTF-8");
-        }
-        // Only the half being set is checked (as Save and Connect checks each field): with both
-        // halves gone stale, checking the pair would refuse every repair made one key at a time.
-        // A pair that cannot be read together is reported on connecting.
-        const std::string path(trimmed(value));
-        try {
-            if (key == "codex.path") {
-                (void)CodexLocator::executable(path, std::vector<std::string>{});
-                next.codexPath = path;
-            } else {
-                (void)CodexLocator::home(path);
-                next.codexHome = path;
-            }
-        } catch (const QuotalumeError& error) {
-            const LocalizedMessage reason = error.userMessage();
-            throw ConfigError(std::string(key) + " cannot be used: " +
-                                  L10n::render(reason.key, reason.arguments, AppLanguage::english),
-                              reason);
-        }
-    } else {
-        (key == "notifications.enabled" ? next.notificationsEnabled
-         : key == "notifications.sound" ? next.notificationSound
-                                        : next.webhookEnabled) = requiredFlag(key, value);
+// A Codex executable or home the window would accept, trimmed; the settings record is not
+// stored at all when its text is not UTF-8. Only the half being set is checked (as Save and
+// Connect checks each field): with both halves gone stale, checking the pair would refuse every
+// repair made one key at a time. A pair that cannot be read together is reported on connecting.
+std::string usablePath(std::string_view key, std::string_view value) {
+    if (repairingUTF8(value)) {
+        refuse(key, "a path in UTF-8");
     }
-    next.save(store);
+    std::string path(trimmed(value));
+    try {
+        if (key == "codex.path") {
+            (void)CodexLocator::executable(path, std::vector<std::string>{});
+        } else {
+            (void)CodexLocator::home(path);
+        }
+    } catch (const QuotalumeError& error) {
+        const LocalizedMessage reason = error.userMessage();
+        throw ConfigError(std::string(key) + " cannot be used: " +
+                              L10n::render(reason.key, reason.arguments, AppLanguage::english),
+                          reason);
+    }
+    return path;
+}
+
+template <typename Choices>
+auto chosen(std::string_view key, const Choices& choices, std::string_view value) {
+    const std::string word = asciiLowercased(value);
+    const auto found = std::find_if(choices.begin(), choices.end(),
+                                    [&](auto choice) { return word == rawValue(choice); });
+    if (found == choices.end()) {
+        refuse(key, oneOf(choices));
+    }
+    return *found;
+}
+
+// Where a key's value is stored: each group is written whole.
+enum class Group { settings, warnings, style, scope, language };
+
+// One key: its name, where it is stored, how it reads and how it validates and takes a value.
+struct Key {
+    std::string_view name;
+    Group group;
+    std::string (*read)(const Preferences&);
+    void (*take)(Preferences&, std::string_view key, std::string_view value);
+};
+
+const std::array<Key, 12> table = {{
+    {"codex.path", Group::settings, [](const Preferences& p) { return p.settings.codexPath; },
+     [](Preferences& p, std::string_view key, std::string_view value) {
+         p.settings.codexPath = usablePath(key, value);
+     }},
+    {"codex.home", Group::settings, [](const Preferences& p) { return p.settings.codexHome; },
+     [](Preferences& p, std::string_view key, std::string_view value) {
+         p.settings.codexHome = usablePath(key, value);
+     }},
+    {"refresh.interval", Group::settings,
+     [](const Preferences& p) { return intervalText(p.settings.refreshInterval); },
+     [](Preferences& p, std::string_view key, std::string_view value) {
+         p.settings.refreshInterval = parseInterval(key, value);
+     }},
+    {"notifications.enabled", Group::settings,
+     [](const Preferences& p) { return flagText(p.settings.notificationsEnabled); },
+     [](Preferences& p, std::string_view key, std::string_view value) {
+         p.settings.notificationsEnabled = requiredFlag(key, value);
+     }},
+    {"notifications.sound", Group::settings,
+     [](const Preferences& p) { return flagText(p.settings.notificationSound); },
+     [](Preferences& p, std::string_view key, std::string_view value) {
+         p.settings.notificationSound = requiredFlag(key, value);
+     }},
+    {"webhook.enabled", Group::settings,
+     [](const Preferences& p) { return flagText(p.settings.webhookEnabled); },
+     [](Preferences& p, std::string_view key, std::string_view value) {
+         p.settings.webhookEnabled = requiredFlag(key, value);
+     }},
+    {"webhook.warnings", Group::warnings,
+     [](const Preferences& p) { return flagText(p.warnings.webhook); },
+     [](Preferences& p, std::string_view key, std::string_view value) {
+         p.warnings.webhook = requiredFlag(key, value);
+     }},
+    {"warnings.levels", Group::warnings,
+     [](const Preferences& p) {
+         return p.warnings.levels.empty() ? std::string("none") : p.warnings.levelsText();
+     },
+     [](Preferences& p, std::string_view key, std::string_view value) {
+         auto levels = WarningPreferences::parseLevels(value);
+         if (!levels) {
+             refuse(key,
+                    "levels of what is left, separated by commas, from 50, 25, 10 and 5 "
+                    "(none for no level)");
+         }
+         p.warnings.levels = std::move(*levels);
+     }},
+    {"warnings.forecast", Group::warnings,
+     [](const Preferences& p) { return flagText(p.warnings.forecast); },
+     [](Preferences& p, std::string_view key, std::string_view value) {
+         p.warnings.forecast = requiredFlag(key, value);
+     }},
+    {"language", Group::language,
+     [](const Preferences& p) { return std::string(rawValue(p.language)); },
+     [](Preferences& p, std::string_view key, std::string_view value) {
+         auto language = appLanguageFromTag(value);
+         if (!language) {
+             refuse(key, oneOf(allAppLanguages) + " (locale names such as de_DE.UTF-8 work too)");
+         }
+         p.language = *language;
+     }},
+    {"tray.style", Group::style,
+     [](const Preferences& p) { return std::string(rawValue(p.style)); },
+     [](Preferences& p, std::string_view key, std::string_view value) {
+         p.style = chosen(key, allMenuBarStyles, value);
+     }},
+    {"tray.scope", Group::scope,
+     [](const Preferences& p) { return std::string(rawValue(p.scope)); },
+     [](Preferences& p, std::string_view key, std::string_view value) {
+         p.scope = chosen(key, allMenuBarScopes, value);
+     }},
+}};
+
+constexpr std::array<std::string_view, table.size()> names = [] {
+    std::array<std::string_view, table.size()> list{};
+    for (std::size_t i = 0; i < table.size(); ++i) {
+        list[i] = table[i].name;
+    }
+    return list;
+}();
+
+const Key& entry(std::string_view key) {
+    const auto found = std::find_if(table.begin(), table.end(),
+                                    [&](const Key& known) { return known.name == key; });
+    if (found == table.end()) {
+        throw ConfigError("unknown key '" + std::string(key) + "'; the keys are " +
+                          listed(names, [](std::string_view name) { return name; }));
+    }
+    return *found;
 }
 
 }  // namespace
 
 std::span<const std::string_view> configKeys() {
-    return keys;
+    return names;
 }
 
 void checkConfigValue(std::string_view key, std::string_view value) {
-    requireKey(key);
+    (void)entry(key);
     if (value.size() > longestConfigValue) {
         throw ConfigError("the value for " + std::string(key) + " is too long (" +
                           std::to_string(value.size()) + " bytes); no key takes more than " +
@@ -156,89 +245,62 @@ bool isCodexSourceKey(std::string_view key) {
     return key == "codex.path" || key == "codex.home";
 }
 
-std::string configValue(const PreferencesStore& store, std::string_view key) {
-    requireKey(key);
-    const Settings settings = Settings::load(store);
-    if (key == "codex.path") {
-        return settings.codexPath;
-    }
-    if (key == "codex.home") {
-        return settings.codexHome;
-    }
-    if (key == "refresh.interval") {
-        return intervalText(settings.refreshInterval);
-    }
-    if (key == "notifications.enabled") {
-        return flagText(settings.notificationsEnabled);
-    }
-    if (key == "notifications.sound") {
-        return flagText(settings.notificationSound);
-    }
-    if (key == "webhook.enabled") {
-        return flagText(settings.webhookEnabled);
-    }
-    const WarningPreferences warnings = WarningPreferences::load(store);
-    if (key == "warnings.levels") {
-        return warnings.levels.empty() ? "none" : warnings.levelsText();
-    }
-    if (key == "warnings.forecast") {
-        return flagText(warnings.forecast);
-    }
-    if (key == "webhook.warnings") {
-        return flagText(warnings.webhook);
-    }
-    if (key == "language") {
-        auto stored = store.string(std::string(L10n::preferenceKey));
-        return std::string(
-            rawValue(appLanguageFromRawValue(stored.value_or("")).value_or(AppLanguage::system)));
-    }
-    if (key == "tray.style") {
-        return rawValue(loadMenuBarStyle(store));
-    }
-    return rawValue(loadMenuBarScope(store));
+Preferences Preferences::load(const PreferencesStore& store) {
+    const auto language = store.string(std::string(L10n::preferenceKey));
+    return {
+        .settings = Settings::load(store),
+        .warnings = WarningPreferences::load(store),
+        .style = loadMenuBarStyle(store),
+        .scope = loadMenuBarScope(store),
+        .language = appLanguageFromRawValue(language.value_or("")).value_or(AppLanguage::system)};
 }
 
-void setConfig(PreferencesStore& store, std::string_view key, std::string_view value) {
-    checkConfigValue(key, value);
-    if (key == "language") {
-        auto language = appLanguageFromTag(value);
-        if (!language) {
-            refuse(key, oneOf(allAppLanguages) + " (locale names such as de_DE.UTF-8 work too)");
+void Preferences::save(PreferencesStore& store, std::span<const std::string_view> keys) const {
+    std::array<bool, 5> written{};
+    for (std::string_view key : keys) {
+        const Group group = entry(key).group;
+        if (std::exchange(written[static_cast<std::size_t>(group)], true)) {
+            continue;
         }
-        store.setString(std::string(L10n::preferenceKey), std::string(rawValue(*language)));
-    } else if (key == "warnings.levels" || key == "warnings.forecast" ||
-               key == "webhook.warnings") {
-        WarningPreferences warnings = WarningPreferences::load(store);
-        if (key == "warnings.levels") {
-            auto levels = WarningPreferences::parseLevels(value);
-            if (!levels) {
-                refuse(key,
-                       "levels of what is left, separated by commas, from 50, 25, 10 and 5 "
-                       "(none for no level)");
-            }
-            warnings.levels = std::move(*levels);
-        } else {
-            (key == "warnings.forecast" ? warnings.forecast : warnings.webhook) =
-                requiredFlag(key, value);
+        switch (group) {
+            case Group::settings:
+                settings.save(store);
+                break;
+            case Group::warnings:
+                warnings.save(store);
+                break;
+            case Group::style:
+                quotalume::save(style, store);
+                break;
+            case Group::scope:
+                quotalume::save(scope, store);
+                break;
+            case Group::language:
+                store.setString(std::string(L10n::preferenceKey), std::string(rawValue(language)));
+                break;
         }
-        warnings.save(store);
-    } else if (key == "tray.style") {
-        auto style = menuBarStyleFromRaw(asciiLowercased(value));
-        if (!style) {
-            refuse(key, oneOf(allMenuBarStyles));
-        }
-        save(*style, store);
-    } else if (key == "tray.scope") {
-        const std::string raw = asciiLowercased(value);
-        const auto scope = std::find_if(allMenuBarScopes.begin(), allMenuBarScopes.end(),
-                                        [&](MenuBarScope known) { return raw == rawValue(known); });
-        if (scope == allMenuBarScopes.end()) {
-            refuse(key, oneOf(allMenuBarScopes));
-        }
-        save(*scope, store);
-    } else {
-        setSettings(store, key, value);
     }
+}
+
+std::string Preferences::value(std::string_view key) const {
+    return entry(key).read(*this);
+}
+
+void Preferences::set(std::string_view key, std::string_view value) {
+    checkConfigValue(key, value);
+    Preferences next = *this;
+    entry(key).take(next, key, value);
+    *this = std::move(next);
+}
+
+std::vector<std::string_view> Preferences::changedKeys(const Preferences& other) const {
+    std::vector<std::string_view> changed;
+    for (const Key& key : table) {
+        if (key.read(*this) != key.read(other)) {
+            changed.push_back(key.name);
+        }
+    }
+    return changed;
 }
 
 }  // namespace quotalume

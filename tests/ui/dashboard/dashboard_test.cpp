@@ -247,7 +247,7 @@ TEST(QuotaPanelTest, ReplacesOnlyForRealHeightChangesAndClosesOnEscape) {
 TEST(QuotaPanelTest, OnWaylandAFloatingWindowOfTheContentsSizeNamedAlikeInEveryLanguage) {
     test::MonitorHarness harness;
     harness.start(harness.reading(24, 39));
-    L10n::setPreference(AppLanguage::german);
+    test::chooseLanguage(AppLanguage::german);
     QuotaPanel panel(
         *harness.bridge, [] {}, nullptr, QuotaPanel::Surface::floating);
     panel.popUp(std::nullopt);

@@ -88,7 +88,7 @@ TEST_F(SettingsWindowTest, EarlyWarningsAreChosenAndStoredAtOnce) {
     // The receiver's switch goes with the webhook's Save.
     window.showPage(SettingsWindow::Page::webhooks);
     find<QCheckBox>(window, "webhook.warnings_toggle")->setChecked(true);
-    EXPECT_FALSE(harness.monitor->warningPreferences().webhook);
+    EXPECT_FALSE(harness.monitor->preferences().warnings().webhook);
     find<QAbstractButton>(window, "webhook.save")->click();
     EXPECT_TRUE(WarningPreferences::load(harness.preferences).webhook);
 }
@@ -119,7 +119,7 @@ TEST_F(SettingsWindowTest, LanguageSwitchRetitlesEverythingAtOnce) {
 
     // A hidden window catches up as it is shown again.
     window.hide();
-    harness.bridge->setLanguage(AppLanguage::french);
+    harness.monitor->preferences().setLanguage(AppLanguage::french);
     harness.settle();
     window.show();
     EXPECT_EQ(window.windowTitle(), text("app.settings_title"));

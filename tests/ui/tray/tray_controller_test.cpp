@@ -67,7 +67,7 @@ TEST(TrayControllerTest, FollowsTheMonitorAndRedrawsOnlyWhenItsPictureChanges) {
 
     const QAction* quit = test::find<QAction>(tray.menu(), "quit");
     const QString english = quit->text();
-    ASSERT_FALSE(harness.bridge->setLanguage(AppLanguage::german).has_value());
+    harness.monitor->preferences().setLanguage(AppLanguage::german);
     harness.settle();
     EXPECT_NE(quit->text(), english);
 }
@@ -110,7 +110,7 @@ TEST(TrayControllerTest, TheTooltipSaysWhenAWindowRunsOutBeforeItsReset) {
         harness.clock.now_ += std::chrono::minutes(5);
         harness.refresh(harness.reading(20 + 2 * minute, 60));
     }
-    const auto forecast = harness.monitor->forecasts().at(QuotaWindow::fiveHour);
+    const auto forecast = harness.monitor->reading().forecasts.at(QuotaWindow::fiveHour);
     ASSERT_TRUE(forecast.runsOutAt);
     EXPECT_TRUE(tray.icon().toolTip().endsWith(QString::fromStdString(
         "\n" + title(QuotaWindow::fiveHour) + ": " +

@@ -1,4 +1,4 @@
-#include "usage_monitor.hpp"
+#include "engine.hpp"
 
 #include "core_ports.hpp"
 #include "monitor_fakes.hpp"
@@ -56,17 +56,17 @@ protected:
 
     fs::path data() const { return dir.path() / "data" / "Quotalume"; }
 
-    UsageMonitor& make(bool demo = false) {
+    Engine& make(bool demo = false) {
         monitor.reset();
-        monitor = std::make_unique<UsageMonitor>(
-            MonitorPorts{loop, clock, codex, webhooks, center, loginItems, signals, preferences,
-                         engine, data(), fileOperations},
+        monitor = std::make_unique<Engine>(
+            EnginePorts{loop, clock, codex, webhooks, center, loginItems, signals, preferences,
+                        engine, data(), fileOperations},
             demo);
         return *monitor;
     }
 
     // Started, the webhook on when asked, the first fetch waiting.
-    UsageMonitor& started(bool webhook = false) {
+    Engine& started(bool webhook = false) {
         make().start();
         if (webhook) {
             enableWebhook();
@@ -108,7 +108,7 @@ protected:
     }
 
     // Started, with one reading of 50 % used and then one of 0 %: one reset recorded.
-    UsageMonitor& startWithOneReset(bool webhook = false) {
+    Engine& startWithOneReset(bool webhook = false) {
         started(webhook);
         readReset();
         return *monitor;
@@ -156,11 +156,11 @@ protected:
     test::FakeEngine engine;
     CountingPreferences preferences;
     FileOperations fileOperations = FileOperations::system();
-    std::unique_ptr<UsageMonitor> monitor;
+    std::unique_ptr<Engine> monitor;
 };
 
 TEST_F(MonitorTest, RefreshesNeverOverlapAndReArmFromTheSchedule) {
-    UsageMonitor& m = started();
+    Engine& m = started();
     ASSERT_EQ(codex.calls.waiting(), 1u);
     EXPECT_EQ(codex.calls.requests()[0].timeout, 25);
     m.refresh();
@@ -173,7 +173,7 @@ TEST_F(MonitorTest, RefreshesNeverOverlapAndReArmFromTheSchedule) {
     EXPECT_FALSE(m.isRefreshing());
     EXPECT_EQ(m.snapshot(), reading(20));
     const Duration delay = scheduled(m.snapshot(), clock.now_, 30);
-    EXPECT_EQ(m.nextRefreshAt(), clock.now_ + delay);
+    EXPECT_EQ(m.readings().nextRefreshAt(), clock.now_ + delay);
 
     loop.advance(std::chrono::floor<seconds>(delay) - seconds(1));
     EXPECT_EQ(codex.calls.waiting(), 0u);
@@ -182,37 +182,38 @@ TEST_F(MonitorTest, RefreshesNeverOverlapAndReArmFromTheSchedule) {
 }
 
 TEST_F(MonitorTest, FailuresKeepTheReadingAndBackOff) {
-    UsageMonitor& m = startWithOneReset();
+    Engine& m = startWithOneReset();
     const auto snapshot = m.snapshot();
     const auto records = m.records();
     loop.advance(seconds(30));
     answerFetch(LocalizedMessage("error.timeout"));
     EXPECT_EQ(m.lastError(), LocalizedMessage("error.timeout"));
-    EXPECT_EQ(m.failures(), 1);
+    EXPECT_EQ(m.readings().failures(), 1);
     EXPECT_EQ(m.snapshot(), snapshot);
     EXPECT_EQ(m.records(), records);
     EXPECT_EQ(records[0].webhookStatus, LocalizedMessage("webhook.disabled"));
     EXPECT_TRUE(m.reading().stale);
     EXPECT_EQ(L10n::text(m.reading().statusKey()), L10n::text("status.error"));
-    EXPECT_EQ(*m.nextRefreshAt() - clock.now_, seconds(30));
+    EXPECT_EQ(*m.readings().nextRefreshAt() - clock.now_, seconds(30));
     loop.advance(seconds(30));
     answerFetch(LocalizedMessage("error.timeout"));
-    EXPECT_EQ(*m.nextRefreshAt() - clock.now_, seconds(60)) << "doubled for the second failure";
+    EXPECT_EQ(*m.readings().nextRefreshAt() - clock.now_, seconds(60))
+        << "doubled for the second failure";
 
     loop.advance(seconds(60));
     answerFetch(reading(0));
-    EXPECT_EQ(m.failures(), 0);
+    EXPECT_EQ(m.readings().failures(), 0);
     EXPECT_FALSE(m.lastError());
 }
 
 TEST_F(MonitorTest, AChangedSourceDropsTheLateResultAndStartsAgain) {
-    UsageMonitor& m = startWithOneReset();
+    Engine& m = startWithOneReset();
     loop.advance(seconds(30));
     ASSERT_EQ(codex.calls.waiting(), 1u);
 
     Settings next = m.settings();
     next.codexHome = codexHome.string();
-    m.updateSettings(next);
+    m.preferences().setSettings(next);
     EXPECT_FALSE(m.snapshot());
     EXPECT_EQ(Settings::load(preferences), next);
 
@@ -225,35 +226,45 @@ TEST_F(MonitorTest, AChangedSourceDropsTheLateResultAndStartsAgain) {
 
     // Only the interval: the timer is re-armed, nothing is fetched.
     next.refreshInterval = 120;
-    m.updateSettings(next);
+    m.preferences().setSettings(next);
     loop.drain();
     EXPECT_EQ(codex.calls.waiting(), 0u);
-    EXPECT_EQ(*m.nextRefreshAt() - clock.now_, scheduled(m.snapshot(), clock.now_, 120));
+    EXPECT_EQ(*m.readings().nextRefreshAt() - clock.now_, scheduled(m.snapshot(), clock.now_, 120));
+
+    // Any other choice leaves the next reading where it was.
+    const auto due = m.readings().nextRefreshAt();
+    loop.advance(seconds(10));
+    next.notificationSound = false;
+    m.preferences().setSettings(next);
+    m.preferences().setStyle(MenuBarStyle::rings);
+    loop.drain();
+    EXPECT_EQ(m.readings().nextRefreshAt(), due);
+    EXPECT_EQ(codex.calls.waiting(), 0u);
 }
 
 TEST_F(MonitorTest, SaveAndConnectValidatesTrimsAndReports) {
-    UsageMonitor& m = started();
+    Engine& m = started();
     answerFetch(reading(10));
 
     // Only spaces is the automatic choice, which finds nothing on Linux.
     m.saveAndConnect("   ", codexHome.string());
-    EXPECT_EQ(m.sourceConnection().message(), LocalizedMessage("error.executable"));
+    EXPECT_EQ(m.readings().sourceConnection().message(), LocalizedMessage("error.executable"));
     EXPECT_EQ(m.settings().codexPath, "");
 
     const std::string executable = test::FakeCodexHome::executable();
     m.saveAndConnect(" " + executable + "\n", " " + codexHome.string() + " ");
     EXPECT_EQ(m.settings().codexPath, executable);
     EXPECT_EQ(m.settings().codexHome, codexHome.string());
-    EXPECT_EQ(m.sourceConnection().message(), LocalizedMessage("source.saved"));
+    EXPECT_EQ(m.readings().sourceConnection().message(), LocalizedMessage("source.saved"));
     loop.drain();
     ASSERT_EQ(codex.calls.waiting(), 1u) << "exactly one fetch answers the feedback";
     answerFetch(reading(10));
-    EXPECT_EQ(m.sourceConnection().message(), LocalizedMessage("status.connected"));
+    EXPECT_EQ(m.readings().sourceConnection().message(), LocalizedMessage("status.connected"));
 
     m.saveAndConnect(executable, codexHome.string());
     loop.drain();
     answerFetch(LocalizedMessage("error.login"));
-    EXPECT_EQ(m.sourceConnection().message(), LocalizedMessage("error.login"));
+    EXPECT_EQ(m.readings().sourceConnection().message(), LocalizedMessage("error.login"));
 }
 
 TEST_F(MonitorTest, DeliversOnceAndRetriesWithGrowingPauses) {
@@ -287,18 +298,18 @@ TEST_F(MonitorTest, DeliveryOutcomes) {
     other.url = "http://127.0.0.1:9/other";
     struct Case {
         const char* name;
-        WebhookResult first;                           // the answer to the first attempt
-        std::function<void(UsageMonitor&)> meanwhile;  // while a retry waits
+        WebhookResult first;                     // the answer to the first attempt
+        std::function<void(Engine&)> meanwhile;  // while a retry waits
         LocalizedMessage webhookStatus;
     };
     const Case cases[] = {
         {"delivered", WebhookResult(), nullptr, LocalizedMessage("webhook.delivered")},
         {"refused for good", refused, nullptr, refused.message},
         {"switched off", unavailable,
-         [](UsageMonitor& m) { ASSERT_TRUE(m.saveWebhook(receiver, false)); },
+         [](Engine& m) { ASSERT_TRUE(m.saveWebhook(receiver, false)); },
          LocalizedMessage("webhook.cancelled")},
         {"another receiver", unavailable,
-         [&](UsageMonitor& m) { ASSERT_TRUE(m.saveWebhook(other, true)); },
+         [&](Engine& m) { ASSERT_TRUE(m.saveWebhook(other, true)); },
          LocalizedMessage("webhook.cancelled")},
     };
     for (const Case& c : cases) {
@@ -333,14 +344,14 @@ TEST_F(MonitorTest, WhatIsOwedFollowsTheSettingsOfTheMomentItIsDelivered) {
 
 TEST_F(MonitorTest, ChoicesThatCannotBeStoredApplyAndAreWarnedAbout) {
     preferences.failure = ENOSPC;
-    UsageMonitor& m = make();
-    m.setMenuBarStyle(MenuBarStyle::rings);
-    EXPECT_EQ(m.menuBarStyle(), MenuBarStyle::rings);
+    Engine& m = make();
+    m.preferences().setStyle(MenuBarStyle::rings);
+    EXPECT_EQ(m.preferences().style(), MenuBarStyle::rings);
     EXPECT_EQ(m.persistenceWarning(), LocalizedMessage("error.system", {std::to_string(ENOSPC)}));
     preferences.failure = 0;
     Settings settings = m.settings();
     settings.refreshInterval = 60;
-    m.updateSettings(settings);
+    m.preferences().setSettings(settings);
     EXPECT_FALSE(m.persistenceWarning());
     EXPECT_EQ(loadMenuBarStyle(preferences), MenuBarStyle::rings) << "the earlier choice too";
 }
@@ -443,7 +454,7 @@ TEST_F(MonitorTest, UnreadableStateFilesAreKeptAsideBeforeAFreshOneIsWritten) {
 TEST_F(MonitorTest, AnUnreadableTimelineIsKeptAsideAndSaidWhileTheEngineGoesOn) {
     fs::create_directories(data());
     std::ofstream(data() / UsageTimeline::fileName) << std::string(4096, 'x');
-    UsageMonitor& m = make();
+    Engine& m = make();
     m.start();
     loop.drain();
     answerFetch(reading(40));
@@ -465,7 +476,7 @@ TEST_F(MonitorTest, ATimelineThatMayNotBeUsedIsSaidWhileResetsAreAnnouncedAllThe
     fs::create_directories(data());
     dir.write("elsewhere.sqlite3", "");
     fs::create_symlink(dir.path() / "elsewhere.sqlite3", data() / UsageTimeline::fileName);
-    UsageMonitor& m = startWithOneReset();
+    Engine& m = startWithOneReset();
     ASSERT_EQ(m.records().size(), 1u);
     EXPECT_EQ(center.posted.size(), 1u);
     EXPECT_EQ(m.warnings(),
@@ -486,7 +497,7 @@ TEST_F(MonitorTest, AStateFileThatCanNeitherBeReadNorMovedIsNeverWrittenOver) {
     };
     fs::create_directories(data());
     std::ofstream(data() / "state.json") << "{";
-    UsageMonitor& m = make();
+    Engine& m = make();
     EXPECT_EQ(m.persistenceWarning(),
               LocalizedMessage("error.state_stuck",
                                {(data() / "state.json").string(), std::to_string(EXDEV)}));
@@ -516,12 +527,12 @@ TEST_F(MonitorTest, WithoutTheEngineLockNothingIsAnnouncedAndAfterwardsExactlyOn
     test::FakeNotificationCenter otherCenter{loop};
     FolderEngineGuard firstLock(data(), {101, "quotalume", "/run/user/a"});
     FolderEngineGuard secondLock(data(), {102, "quotalume", "/run/user/b"});
-    UsageMonitor first(MonitorPorts{loop, clock, codex, webhooks, center, loginItems, signals,
-                                    preferences, firstLock, data()},
-                       false);
-    UsageMonitor second(MonitorPorts{loop, clock, otherCodex, otherWebhooks, otherCenter,
-                                     loginItems, signals, preferences, secondLock, data()},
-                        false);
+    Engine first(EnginePorts{loop, clock, codex, webhooks, center, loginItems, signals, preferences,
+                             firstLock, data()},
+                 false);
+    Engine second(EnginePorts{loop, clock, otherCodex, otherWebhooks, otherCenter, loginItems,
+                              signals, preferences, secondLock, data()},
+                  false);
     first.start();
     second.start();
     const auto bothRead = [&](std::initializer_list<double> readings) {
@@ -554,17 +565,17 @@ TEST_F(MonitorTest, WithoutTheEngineLockNothingIsAnnouncedAndAfterwardsExactlyOn
 }
 
 TEST_F(MonitorTest, AnotherAccountOrSourceKeepsWhatIsStillOwed) {
-    const std::pair<const char*, std::function<void(UsageMonitor&)>> rows[] = {
+    const std::pair<const char*, std::function<void(Engine&)>> rows[] = {
         {"another account",
-         [&](UsageMonitor&) {
+         [&](Engine&) {
              loop.advance(seconds(30));
              answerFetch(reading(20, "someone else"));
          }},
         {"another source",
-         [&](UsageMonitor& m) {
+         [&](Engine& m) {
              Settings next = m.settings();
              next.codexHome = codexHome.string();
-             m.updateSettings(next);
+             m.preferences().setSettings(next);
              loop.drain();
          }},
     };
@@ -666,11 +677,11 @@ TEST_F(MonitorTest, InterruptedNotificationsAndUnreadablePreferencesAreNamedForW
         record.localStatus = LocalizedMessage("notification.submitting");
     });
     preferences.unreadable = "/home/u/.config/Quotalume/defaults.json";
-    UsageMonitor& m = make();
+    Engine& m = make();
     EXPECT_EQ(onlyRecord().localStatus, LocalizedMessage("notification.unconfirmed"));
     EXPECT_EQ(m.warnings(), std::vector<LocalizedMessage>{LocalizedMessage(
                                 "error.preferences_unreadable", {*preferences.unreadable})});
-    m.setMenuBarStyle(MenuBarStyle::rings);
+    m.preferences().setStyle(MenuBarStyle::rings);
     EXPECT_TRUE(m.warnings().empty()) << "the next write keeps the file aside";
 
     // A server that answers after the call's bound may still have shown it.
@@ -682,14 +693,14 @@ TEST_F(MonitorTest, InterruptedNotificationsAndUnreadablePreferencesAreNamedForW
 }
 
 TEST_F(MonitorTest, DemoModeTouchesNothing) {
-    UsageMonitor& m = make(/*demo=*/true);
+    Engine& m = make(/*demo=*/true);
     m.start();
     m.refresh();
     m.deliverPending();
     Settings next = m.settings();
     next.codexHome = codexHome.string();
-    m.updateSettings(next);
-    m.setMenuBarStyle(MenuBarStyle::rings);
+    m.preferences().setSettings(next);
+    m.preferences().setStyle(MenuBarStyle::rings);
     m.saveAndConnect("", "");
     m.testWebhook(receiver);
     m.testNotification();
@@ -700,20 +711,20 @@ TEST_F(MonitorTest, DemoModeTouchesNothing) {
     EXPECT_EQ(codex.calls.requests().size(), 0u);
     EXPECT_EQ(webhooks.calls.requests().size(), 0u);
     EXPECT_TRUE(center.posted.empty());
-    EXPECT_FALSE(m.nextRefreshAt());
+    EXPECT_FALSE(m.readings().nextRefreshAt());
     EXPECT_EQ(loop.activeTimers(), 0u) << "no window shows the time";
     EXPECT_FALSE(fs::exists(dir.path() / "data"));
     EXPECT_EQ(preferences.writes, 0);
     EXPECT_EQ(loginItems.current, LoginItemStatus::disabled);
     EXPECT_EQ(m.settings(), next) << "changes are kept in memory";
-    EXPECT_EQ(m.sourceConnection().message(), LocalizedMessage("status.demo"));
-    EXPECT_EQ(m.webhookFeedback(), LocalizedMessage("webhook.demo"));
+    EXPECT_EQ(m.readings().sourceConnection().message(), LocalizedMessage("status.demo"));
+    EXPECT_EQ(m.setup().webhookFeedback(), LocalizedMessage("webhook.demo"));
     EXPECT_EQ(L10n::text(m.reading().statusKey()), L10n::text("status.demo"));
     EXPECT_EQ(m.reading().visibleWindows().size(), 2u);
 }
 
 TEST_F(MonitorTest, NothingTicksWhileNoWindowShowsTheTimeAndNothingIsOwed) {
-    UsageMonitor& m = startWithOneReset();
+    Engine& m = startWithOneReset();
     int published = 0;
     const auto subscription = m.subscribe([&] { ++published; });
     EXPECT_EQ(loop.activeTimers(), 2u) << "the next reading and the moment it goes stale";
@@ -723,7 +734,7 @@ TEST_F(MonitorTest, NothingTicksWhileNoWindowShowsTheTimeAndNothingIsOwed) {
     m.showClock(false);
     EXPECT_EQ(loop.activeTimers(), 2u);
     published = 0;
-    loop.advance(until(*m.nextRefreshAt()) - seconds(1));
+    loop.advance(until(*m.readings().nextRefreshAt()) - seconds(1));
     EXPECT_EQ(published, 0);
 
     // A reading that never ends: the badge still shows the moment the figures are stale.
@@ -739,10 +750,10 @@ TEST_F(MonitorTest, NothingTicksWhileNoWindowShowsTheTimeAndNothingIsOwed) {
 }
 
 TEST_F(MonitorTest, AReadingIsWrittenWhenARestartNeedsItAndAtLeastEveryQuarterHour) {
-    UsageMonitor& m = started();
+    Engine& m = started();
     const auto storedAt = [&] { return StateStore(data()).load().state.snapshot->observedAt; };
     const auto next = [&](double used, double resetsAt = 1'800'003'600) {
-        loop.advance(until(*m.nextRefreshAt()));
+        loop.advance(until(*m.readings().nextRefreshAt()));
         UsageSnapshot snapshot = reading(used);
         snapshot.buckets[0].primary->resetsAt = resetsAt;
         answerFetch(snapshot);
@@ -770,7 +781,7 @@ TEST_F(MonitorTest, AReadingIsWrittenWhenARestartNeedsItAndAtLeastEveryQuarterHo
 // NothingTicksWhileNoWindowShowsTheTime… checks the ninety-second floor.
 TEST_F(MonitorTest, StaleAfterTwiceTheIntervalOrNinetySeconds) {
     Settings{.refreshInterval = 120}.save(preferences);
-    UsageMonitor& m = started();
+    Engine& m = started();
     m.showClock(true);  // the dashboard open: every second is seen, the limit's own too
     answerFetch(reading(10));
     loop.advance(seconds(240));
@@ -780,33 +791,33 @@ TEST_F(MonitorTest, StaleAfterTwiceTheIntervalOrNinetySeconds) {
 }
 
 TEST_F(MonitorTest, TestsSettingsAndTheLoginItem) {
-    UsageMonitor& m = started();
+    Engine& m = started();
     m.testWebhook(receiver);
     m.testWebhook(receiver);
     loop.drain();
     ASSERT_EQ(webhooks.calls.requests().size(), 1u) << "a second press while testing is dropped";
     EXPECT_TRUE(webhooks.calls.requests()[0].isTest);
     answerWebhook();
-    EXPECT_EQ(m.webhookFeedback(), LocalizedMessage("webhook.test_success"));
+    EXPECT_EQ(m.setup().webhookFeedback(), LocalizedMessage("webhook.test_success"));
     EXPECT_TRUE(m.records().empty());
 
     center.status = NotificationAuthorization::denied;
     m.testNotification();
     loop.drain();
-    EXPECT_EQ(m.notificationFeedback(), LocalizedMessage("notification.unauthorized"));
+    EXPECT_EQ(m.setup().notificationFeedback(), LocalizedMessage("notification.unauthorized"));
 
     EXPECT_TRUE(m.saveWebhook({"", WebhookFormat::json, "", ""}, false));
-    EXPECT_EQ(m.webhookFeedback(), LocalizedMessage("webhook.saved_off"));
+    EXPECT_EQ(m.setup().webhookFeedback(), LocalizedMessage("webhook.saved_off"));
     EXPECT_FALSE(m.saveWebhook({"ftp://example.com", WebhookFormat::json, "", ""}, true));
-    EXPECT_EQ(m.webhookFeedback(), LocalizedMessage("error.https"));
+    EXPECT_EQ(m.setup().webhookFeedback(), LocalizedMessage("error.https"));
 
     const int writes = preferences.writes;
-    m.setMenuBarStyle(m.menuBarStyle());
+    m.preferences().setStyle(m.preferences().style());
     EXPECT_EQ(preferences.writes, writes) << "an unchanged style writes nothing";
 
     loginItems.whenRegistered = LoginItemStatus::approvalRequired;
     m.setLaunchAtLogin(true);
-    EXPECT_EQ(m.loginItemFeedback(), LocalizedMessage("login.approval"));
+    EXPECT_EQ(m.setup().loginItemFeedback(), LocalizedMessage("login.approval"));
 }
 
 using LocalNotifierTest = MonitorTest;
@@ -857,7 +868,7 @@ TEST_F(LocalNotifierTest, PermissionContentAndIdentity) {
 
 TEST_F(MonitorTest, AWarningIsRecordedOnceAndAnnouncedByBothChannels) {
     WarningPreferences{.webhook = true}.save(preferences);
-    UsageMonitor& monitor = started(true);
+    Engine& monitor = started(true);
     answerFetch(reading(80));
     ASSERT_EQ(monitor.limitWarnings().size(), 1u);
     const WarningRecord& record = monitor.limitWarnings().front();
@@ -875,7 +886,7 @@ TEST_F(MonitorTest, AWarningIsRecordedOnceAndAnnouncedByBothChannels) {
     // The same level again, and after a restart from the state file: nothing more.
     loop.advance(seconds(30));
     answerFetch(reading(79));
-    UsageMonitor& restarted = make();
+    Engine& restarted = make();
     restarted.start();
     loop.drain();
     answerFetch(reading(78));
@@ -885,7 +896,7 @@ TEST_F(MonitorTest, AWarningIsRecordedOnceAndAnnouncedByBothChannels) {
 }
 
 TEST_F(MonitorTest, AReceiverWithoutTheWarningsSwitchGetsNoWarning) {
-    UsageMonitor& monitor = started(true);  // warnings.webhook never stored
+    Engine& monitor = started(true);  // warnings.webhook never stored
     answerFetch(reading(95));
     ASSERT_EQ(monitor.limitWarnings().size(), 1u);
     EXPECT_EQ(monitor.limitWarnings().front().webhookStatus, LocalizedMessage("webhook.disabled"));
@@ -900,12 +911,12 @@ TEST_F(MonitorTest, AReceiverWithoutTheWarningsSwitchGetsNoWarning) {
 
 TEST_F(MonitorTest, SwitchingTheReceiversWarningsOffCancelsWhatIsOwed) {
     WarningPreferences{.webhook = true}.save(preferences);
-    UsageMonitor& monitor = started(true);
+    Engine& monitor = started(true);
     answerFetch(reading(95));
     answerWebhook(unavailable);
     ASSERT_EQ(monitor.limitWarnings().front().webhookStatus,
               LocalizedMessage("webhook.retrying", {"1"}));
-    monitor.setWarningPreferences({.webhook = false});
+    monitor.preferences().setWarnings({.webhook = false});
     EXPECT_EQ(WarningPreferences::load(preferences).webhook, false);
     loop.advance(seconds(60));
     EXPECT_EQ(monitor.limitWarnings().front().webhookStatus, LocalizedMessage("webhook.cancelled"));
@@ -914,7 +925,7 @@ TEST_F(MonitorTest, SwitchingTheReceiversWarningsOffCancelsWhatIsOwed) {
 }
 
 TEST_F(MonitorTest, ABlockedAccountIsShownAndWarnedOfWhateverThePercentages) {
-    UsageMonitor& monitor = started();
+    Engine& monitor = started();
     UsageSnapshot blocked = reading(10);
     blocked.ordinaryUsageAllowed = false;
     answerFetch(blocked);
@@ -932,7 +943,7 @@ TEST_F(MonitorTest, ABlockedAccountIsShownAndWarnedOfWhateverThePercentages) {
 // Warnings live in a member of their own: a build that does not know it keeps its resets, and a
 // state without warnings is written as before.
 TEST_F(MonitorTest, WarningsNeverDisturbTheResetHistoryOnDisk) {
-    UsageMonitor& monitor = startWithOneReset();
+    Engine& monitor = startWithOneReset();
     const std::string before = *readSmallFile(data() / "state.json", 1 << 22);
     EXPECT_EQ(before.find("warnings"), std::string::npos);
     loop.advance(seconds(30));
@@ -990,7 +1001,7 @@ TEST_F(MonitorTest, AFullListOfWarningsKeepsThoseStillInForce) {
     stored.warnings.back() = weekly;
     StateStore(data()).save(stored);
 
-    UsageMonitor& monitor = started();
+    Engine& monitor = started();
     RateBucket bucket{"codex", std::nullopt, RateWindow{80, 300, 1'800'003'600.0},
                       RateWindow{80, 10080, unixSeconds(weeklyReset)}};
     answerFetch(UsageSnapshot{clock.now_, UsageSnapshot::fingerprint("account"), {bucket}});
@@ -1006,7 +1017,7 @@ TEST_F(MonitorTest, AFullListOfWarningsKeepsThoseStillInForce) {
 // The clock set back two hours across a restore to full, then forward again: one reset, told
 // once.
 TEST_F(MonitorTest, AClockSetBackAcrossARestoreAnnouncesItOnce) {
-    UsageMonitor& monitor = started();
+    Engine& monitor = started();
     answerFetch(reading(50));
     clock.now_ -= std::chrono::hours(2);
     monitor.refresh();
@@ -1027,7 +1038,7 @@ TEST_F(MonitorTest, AClockSetBackAcrossARestoreAnnouncesItOnce) {
 // the level warned of is not warned of again, and nothing goes out twice.
 TEST_F(MonitorTest, AnUnsoundResetTimeIsNoNewOccurrence) {
     WarningPreferences{.webhook = true}.save(preferences);
-    UsageMonitor& monitor = started(true);
+    Engine& monitor = started(true);
     answerFetch(reading(80));
     answerWebhook();
     ASSERT_EQ(monitor.limitWarnings().size(), 1u);
@@ -1049,7 +1060,7 @@ TEST_F(MonitorTest, AnUnsoundResetTimeIsNoNewOccurrence) {
 
 // A window whose length is no length is named among the standing warnings, not lost.
 TEST_F(MonitorTest, AWindowOfUnusableLengthIsNamed) {
-    UsageMonitor& monitor = started();
+    Engine& monitor = started();
     UsageSnapshot odd = reading(10);
     odd.buckets[0].secondary = RateWindow{20, std::int64_t{1} << 62, std::nullopt};
     odd.buckets[0].primary->windowDurationMins = 0;
@@ -1067,7 +1078,7 @@ TEST_F(MonitorTest, AWindowOfUnusableLengthIsNamed) {
 // A window restored to full again and again under one reset time: each restore is a reset,
 // and each re-arms the level, which is warned of once per occurrence.
 TEST_F(MonitorTest, EachRestoreToFullRearmsTheWarningsOfAnUnchangedResetTime) {
-    UsageMonitor& monitor = started();
+    Engine& monitor = started();
     for (std::size_t round = 1; round <= 3; ++round) {
         SCOPED_TRACE(round);
         answerFetch(reading(80));

@@ -1,7 +1,7 @@
 // A month of the engine on the fake clock: a flaky Codex, a flaky receiver and the real state
 // file, checked for resets counted once, bounded history and retries, and flat resources.
 
-#include "usage_monitor.hpp"
+#include "engine.hpp"
 
 #include "monitor_fakes.hpp"
 #include "test_support.hpp"
@@ -227,9 +227,9 @@ TEST(MonitorSoakTest, AMonthOfFlakyReadsAndDeliveriesStaysExactAndFlat) {
     MemoryPreferencesStore preferences;
     Settings{.refreshInterval = 15}.save(preferences);  // the shortest the schedule allows
 
-    UsageMonitor monitor(MonitorPorts{loop, clock, codex, receiver, center, loginItems, signals,
-                                      preferences, engine, dir.path() / "data"},
-                         false);
+    Engine monitor(EnginePorts{loop, clock, codex, receiver, center, loginItems, signals,
+                               preferences, engine, dir.path() / "data"},
+                   false);
     std::size_t mostTimers = 0;
     auto watch = monitor.subscribe([&] { mostTimers = std::max(mostTimers, loop.activeTimers()); });
     monitor.start();
@@ -297,7 +297,7 @@ TEST(MonitorSoakTest, AMonthOfFlakyReadsAndDeliveriesStaysExactAndFlat) {
                                                  *record.event.nextResetAt - clock.now_)
                                                  .count()});
         EXPECT_FALSE(record.localPending);
-        EXPECT_LE(record.webhookAttempts, UsageMonitor::attemptLimit);
+        EXPECT_LE(record.webhookAttempts, Engine::attemptLimit);
     }
     EXPECT_EQ(windows.size(), records.size()) << "one window recorded twice";
     const auto stored = StateStore(dir.path() / "data").load().state.records;
@@ -311,7 +311,7 @@ TEST(MonitorSoakTest, AMonthOfFlakyReadsAndDeliveriesStaysExactAndFlat) {
     // Deliveries: at most three attempts, none after delivery or a final refusal.
     EXPECT_EQ(static_cast<long long>(receiver.events().size()), resets);
     for (const auto& event : receiver.events()) {
-        EXPECT_LE(event.attempts, UsageMonitor::attemptLimit) << event.id.data();
+        EXPECT_LE(event.attempts, Engine::attemptLimit) << event.id.data();
     }
     EXPECT_EQ(receiver.repeatedAfterEnd, 0);
 

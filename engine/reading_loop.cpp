@@ -1,0 +1,196 @@
+#include "reading_loop.hpp"
+
+#include <quotalume/limit_warning.hpp>
+#include <quotalume/refresh_schedule.hpp>
+
+#include <algorithm>
+#include <chrono>
+#include <map>
+
+namespace quotalume {
+
+template <typename Work>
+void ReadingLoop::later(Work work) {
+    rooms_.loop.post([alive = std::weak_ptr<int>(alive_), work = std::move(work)]() mutable {
+        if (!alive.expired()) {
+            work();
+        }
+    });
+}
+
+void ReadingLoop::stop() {
+    stopped_ = true;  // a reading still running must not arm a new timer
+    timer_.reset();
+}
+
+void ReadingLoop::sourceChanged() {
+    revision_ += 1;
+    lastError_.reset();
+    later([this] { refresh(); });
+}
+
+Task ReadingLoop::runRefresh() {
+    if (isRefreshing_) {
+        co_return;
+    }
+    timer_.reset();
+    isRefreshing_ = true;
+    const long long revision = revision_;
+    rooms_.beforeReading();
+    rooms_.published();
+
+    // Awaited through named values throughout: GCC 12 mishandles temporaries that live across
+    // a co_await.
+    const Settings& settings = rooms_.preferences.settings();
+    auto fetching =
+        fetch({settings.codexPath, settings.codexHome, CodexConfiguration::defaultTimeout});
+    FetchResult result = co_await fetching;
+
+    // A result for a source the user has since replaced belongs to nobody.
+    if (revision_ == revision) {
+        if (auto* reading = std::get_if<UsageSnapshot>(&result)) {
+            take(std::move(*reading), revision);
+        } else {
+            failures_ += 1;
+            lastError_ = std::get<LocalizedMessage>(std::move(result));
+            sourceConnection_.complete(revision, lastError_);
+        }
+    }
+    isRefreshing_ = false;
+    if (revision_ == revision) {
+        scheduleNext();
+        rooms_.announcer.deliverPending();
+    } else {
+        rooms_.published();
+        later([this] { refresh(); });
+    }
+}
+
+void ReadingLoop::take(UsageSnapshot reading, long long revision) {
+    StateKeeper& keeper = rooms_.keeper;
+    MonitorState& state = keeper.state();
+    bool recorded = false;
+    std::optional<UsageSnapshot> previous;
+    if (keeper.holdsEngine()) {
+        adoptAccount(reading);
+        std::vector<ResetEvent> events = state.detector.observe(reading);
+        recorded = !events.empty();
+        if (state.snapshot && state.snapshot->accountFingerprint == reading.accountFingerprint) {
+            previous = std::move(state.snapshot);
+        }
+        state.snapshot = std::move(reading);
+        recordEvents(std::move(events));
+    } else {
+        reading.legacyFingerprint.reset();
+        state.snapshot = std::move(reading);  // shown, never saved
+        keeper.readHolders();
+    }
+    lastError_.reset();
+    sourceConnection_.complete(revision, std::nullopt);
+    failures_ = 0;
+    rooms_.timeline.keep(*state.snapshot, rooms_.clock.now(), keeper.holdsEngine());
+    if (keeper.holdsEngine() && recordWarnings(previous)) {
+        recorded = true;
+    }
+    keeper.persistReading(recorded);
+}
+
+void ReadingLoop::adoptAccount(UsageSnapshot& reading) {
+    MonitorState& state = rooms_.keeper.state();
+    const std::optional<std::string> legacy = std::move(reading.legacyFingerprint);
+    reading.legacyFingerprint.reset();
+    if (legacy) {
+        state.detector.renameAccount(*legacy, reading.accountFingerprint);
+    }
+    if (!state.snapshot || state.snapshot->accountFingerprint == reading.accountFingerprint) {
+        return;
+    }
+    if (legacy && state.snapshot->accountFingerprint == *legacy) {
+        return;  // the same account as an earlier version named it
+    }
+    rooms_.keeper.dropSettled();  // the history belongs to one account
+}
+
+void ReadingLoop::recordEvents(std::vector<ResetEvent> events) {
+    std::vector<EventRecord>& records = rooms_.keeper.state().records;
+    for (ResetEvent& event : events) {
+        if (event.bucketId == "codex") {
+            records.insert(records.begin(), rooms_.announcer.owe(std::move(event), true));
+        }
+    }
+    if (records.size() > MonitorState::maximumRecords) {
+        records.resize(MonitorState::maximumRecords);
+    }
+}
+
+bool ReadingLoop::recordWarnings(const std::optional<UsageSnapshot>& previous) {
+    MonitorState& state = rooms_.keeper.state();
+    const WarningPreferences& preferences = rooms_.preferences.warnings();
+    std::vector<LimitWarning> issued;
+    issued.reserve(state.warnings.size());
+    for (const WarningRecord& record : state.warnings) {
+        issued.push_back(record.event);
+    }
+    std::map<QuotaWindow, Date> lastResets;
+    for (const EventRecord& record : state.records) {
+        lastResets.try_emplace(record.event.window, record.event.observedAt);  // newest first
+    }
+    std::map<QuotaWindow, Date> heldResets;
+    for (QuotaWindow which : allQuotaWindows) {
+        if (const std::optional<Date> held = state.detector.heldReset(which)) {
+            heldResets.emplace(which, *held);
+        }
+    }
+    const Date now = rooms_.clock.now();
+    std::vector<LimitWarning> owed = detectWarnings({.reading = *state.snapshot,
+                                                     .previous = previous ? &*previous : nullptr,
+                                                     .forecasts = rooms_.timeline.forecasts(),
+                                                     .preferences = preferences,
+                                                     .issued = issued,
+                                                     .lastResets = std::move(lastResets),
+                                                     .heldResets = std::move(heldResets),
+                                                     .now = now});
+    for (LimitWarning& warning : owed) {
+        state.warnings.insert(state.warnings.begin(),
+                              rooms_.announcer.owe(std::move(warning), preferences.webhook));
+    }
+    // The oldest go first, but not while what they warned of lasts: a week's warnings would
+    // otherwise be pushed out by the five-hour windows' and given again.
+    while (state.warnings.size() > MonitorState::maximumWarnings) {
+        const auto past = std::find_if(
+            state.warnings.rbegin(), state.warnings.rend(), [&](const WarningRecord& record) {
+                return !record.event.resetAt || *record.event.resetAt <= now;
+            });
+        if (past == state.warnings.rend()) {
+            state.warnings.pop_back();
+        } else {
+            state.warnings.erase(std::next(past).base());
+        }
+    }
+    return !owed.empty();
+}
+
+void ReadingLoop::scheduleNext() {
+    timer_.reset();
+    if (stopped_) {
+        return;
+    }
+    const Date current = rooms_.clock.now();
+    const double delay =
+        RefreshSchedule::delay(rooms_.keeper.state().snapshot, current,
+                               rooms_.preferences.settings().refreshInterval, failures_);
+    const auto wait = override_.value_or(std::chrono::duration_cast<Duration>(
+        std::chrono::duration<double>(delay)));
+    nextRefreshAt_ = current + wait;
+    // Posted, so the reading that replaces this timer runs outside the timer's own callback.
+    timer_ = rooms_.loop.startTimer(wait, false, [this] { later([this] { refresh(); }); });
+    rooms_.published();
+}
+
+Answer<FetchResult> ReadingLoop::fetch(CodexConfiguration configuration) {
+    return {alive_, [this, configuration](std::function<void(FetchResult)> done) {
+                rooms_.codex.fetch(configuration, std::move(done));
+            }};
+}
+
+}  // namespace quotalume

@@ -1,0 +1,82 @@
+#pragma once
+
+#include "announcer.hpp"
+#include "ports.hpp"
+#include "preferences_model.hpp"
+#include "state_keeper.hpp"
+#include "task.hpp"
+#include "timeline_keeper.hpp"
+
+#include <quotalume/localized_message.hpp>
+#include <quotalume/source_connection_feedback.hpp>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+namespace quotalume {
+
+// The engine's reading room: reads the limits on the schedule, detects resets and warnings in
+// each reading (the engine lock's holder only) and hands what they owe to the announcer.
+// Readings never overlap: a request during one is dropped, not queued.
+class ReadingLoop {
+public:
+    // The rooms it reads into, and what it needs of the engine around it; each must outlive it.
+    struct Rooms {
+        MainLoop& loop;
+        WallClock& clock;
+        CodexSource& codex;
+        StateKeeper& keeper;
+        TimelineKeeper& timeline;
+        Announcer& announcer;
+        const PreferencesModel& preferences;
+        std::function<void()> beforeReading;  // the lock claimed, the receiver loaded
+        std::function<void()> published;
+    };
+
+    explicit ReadingLoop(Rooms rooms) : rooms_(std::move(rooms)) {}
+    ReadingLoop(const ReadingLoop&) = delete;
+    ReadingLoop& operator=(const ReadingLoop&) = delete;
+
+    void refresh() { runRefresh(); }
+    // Sets the timer for the next reading, from the schedule or the override.
+    void scheduleNext();
+    // The Codex source was replaced: a reading of the old one belongs to nobody, and the next is
+    // taken at once.
+    void sourceChanged();
+    // Save and Connect: says how the first reading with the new source went.
+    void connecting() { sourceConnection_.begin(revision_); }
+    void refuseSource(LocalizedMessage reason) { sourceConnection_.reject(std::move(reason)); }
+    void stop();
+    void overrideInterval(Duration interval) { override_ = interval; }
+
+    bool isRefreshing() const { return isRefreshing_; }
+    const std::optional<LocalizedMessage>& lastError() const { return lastError_; }
+    const SourceConnectionFeedback& sourceConnection() const { return sourceConnection_; }
+    const std::optional<Date>& nextRefreshAt() const { return nextRefreshAt_; }
+    long long failures() const { return failures_; }
+
+private:
+    Task runRefresh();
+    Answer<FetchResult> fetch(CodexConfiguration configuration);
+    void take(UsageSnapshot reading, long long revision);
+    void adoptAccount(UsageSnapshot& reading);
+    void recordEvents(std::vector<ResetEvent> events);
+    bool recordWarnings(const std::optional<UsageSnapshot>& previous);
+    template <typename Work>
+    void later(Work work);
+
+    Rooms rooms_;
+    bool isRefreshing_ = false;
+    std::optional<LocalizedMessage> lastError_;
+    SourceConnectionFeedback sourceConnection_;
+    std::optional<Date> nextRefreshAt_;
+    long long failures_ = 0;
+    long long revision_ = 0;  // of the Codex source
+    std::optional<Duration> override_;
+    std::unique_ptr<TimerHandle> timer_;
+    bool stopped_ = false;
+    std::shared_ptr<int> alive_ = std::make_shared<int>(0);
+};
+
+}  // namespace quotalume
