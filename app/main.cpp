@@ -4,6 +4,7 @@
 #include "single_instance.hpp"
 #include "style/brand_assets.hpp"
 
+#include <quotalume/config_keys.hpp>
 #include <quotalume/engine_channel.hpp>
 #include <quotalume/preferences_store.hpp>
 #include <quotalume/version.hpp>
@@ -15,12 +16,14 @@
 
 #include <unistd.h>
 
+#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <memory>
 #include <optional>
+#include <string_view>
 #include <system_error>
 
 namespace {
@@ -138,13 +141,9 @@ int main(int argc, char** argv) {
             // change in memory, so it can never overwrite the preferences of a real instance.
             auto memory = std::make_shared<quotalume::MemoryPreferencesStore>();
             try {
-                const auto stored = quotalume::PreferencesStore::standard();
-                for (const char* key : {"appearance.language", "appearance.menuBarStyle",
-                                        "appearance.menuBarScope"}) {
-                    if (auto value = stored->string(key)) {
-                        memory->setString(key, *value);
-                    }
-                }
+                using namespace std::string_view_literals;
+                quotalume::Preferences::load(*quotalume::PreferencesStore::standard())
+                    .save(*memory, std::array{"language"sv, "tray.style"sv, "tray.scope"sv});
             } catch (const std::exception&) {
                 // No preferences to start from: the defaults will do.
             }

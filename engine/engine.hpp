@@ -108,8 +108,7 @@ public:
     const std::optional<LocalizedMessage>& lastError() const { return readings_.lastError(); }
     // A history that cannot be saved outranks settings that cannot.
     std::optional<LocalizedMessage> persistenceWarning() const {
-        return keeper_.persistenceWarning() ? keeper_.persistenceWarning()
-                                            : preferences_.warning();
+        return keeper_.persistenceWarning() ? keeper_.persistenceWarning() : preferences_.warning();
     }
     // Every standing warning, the most pressing first: a history that cannot be saved or read,
     // no right to be the engine, a webhook configuration that cannot be used while the webhook

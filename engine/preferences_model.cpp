@@ -16,7 +16,8 @@ PreferencesModel::PreferencesModel(PreferencesStore& store, bool stores)
     if (!stores_) {
         // The look is the user's even in a demonstration, which shows what the tray would show;
         // nothing else of theirs is read.
-        current_ = {.style = current_.style, .scope = current_.scope, .language = current_.language};
+        current_ = {
+            .style = current_.style, .scope = current_.scope, .language = current_.language};
         return;
     }
     if (auto unreadable = store_.unreadableFile()) {
@@ -61,36 +62,6 @@ void PreferencesModel::change(const Preferences& next) {
         warning_ = LocalizedMessage::from(error);
     }
     observers_.notify(changed);
-}
-
-void PreferencesModel::setSettings(const Settings& next) {
-    Preferences changed = current_;
-    changed.settings = next;
-    change(changed);
-}
-
-void PreferencesModel::setWarnings(const WarningPreferences& next) {
-    Preferences changed = current_;
-    changed.warnings = next;
-    change(changed);
-}
-
-void PreferencesModel::setStyle(MenuBarStyle next) {
-    Preferences changed = current_;
-    changed.style = next;
-    change(changed);
-}
-
-void PreferencesModel::setScope(MenuBarScope next) {
-    Preferences changed = current_;
-    changed.scope = next;
-    change(changed);
-}
-
-void PreferencesModel::setLanguage(AppLanguage next) {
-    Preferences changed = current_;
-    changed.language = next;
-    change(changed);
 }
 
 void PreferencesModel::reload() {

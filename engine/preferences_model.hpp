@@ -42,11 +42,11 @@ public:
     // Takes `next` whole. A value that cannot be stored still applies for this run, and
     // warning() says it will not survive a restart until every value is stored.
     void change(const Preferences& next);
-    void setSettings(const Settings& next);
-    void setWarnings(const WarningPreferences& next);
-    void setStyle(MenuBarStyle next);
-    void setScope(MenuBarScope next);
-    void setLanguage(AppLanguage next);
+    void setSettings(const Settings& next) { changeOne(&Preferences::settings, next); }
+    void setWarnings(const WarningPreferences& next) { changeOne(&Preferences::warnings, next); }
+    void setStyle(MenuBarStyle next) { changeOne(&Preferences::style, next); }
+    void setScope(MenuBarScope next) { changeOne(&Preferences::scope, next); }
+    void setLanguage(AppLanguage next) { changeOne(&Preferences::language, next); }
     // Takes up what another process stored, as if chosen here.
     void reload();
 
@@ -57,6 +57,12 @@ public:
     const std::optional<LocalizedMessage>& warning() const { return warning_; }
 
 private:
+    template <typename Value>
+    void changeOne(Value Preferences::*field, const Value& next) {
+        Preferences changed = current_;
+        changed.*field = next;
+        change(changed);
+    }
     // Stores the keys of `values` (every key while a warning stands); throws what the store
     // throws.
     void store(const Preferences& values, std::span<const std::string_view> keys);

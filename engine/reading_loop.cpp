@@ -179,8 +179,8 @@ void ReadingLoop::scheduleNext() {
     const double delay =
         RefreshSchedule::delay(rooms_.keeper.state().snapshot, current,
                                rooms_.preferences.settings().refreshInterval, failures_);
-    const auto wait = override_.value_or(std::chrono::duration_cast<Duration>(
-        std::chrono::duration<double>(delay)));
+    const auto wait = override_.value_or(
+        std::chrono::duration_cast<Duration>(std::chrono::duration<double>(delay)));
     nextRefreshAt_ = current + wait;
     // Posted, so the reading that replaces this timer runs outside the timer's own callback.
     timer_ = rooms_.loop.startTimer(wait, false, [this] { later([this] { refresh(); }); });

@@ -49,7 +49,8 @@ bool Setup::saveWebhook(const WebhookConfiguration& configuration, bool enabled)
     Settings next = ports_.preferences.settings();
     next.webhookEnabled = enabled;
     ports_.preferences.setSettings(next);
-    feedback(webhookFeedback_, LocalizedMessage(enabled ? "webhook.saved_on" : "webhook.saved_off"));
+    feedback(webhookFeedback_,
+             LocalizedMessage(enabled ? "webhook.saved_on" : "webhook.saved_off"));
     return true;
 }
 
@@ -78,8 +79,8 @@ Task Setup::runTestWebhook(WebhookConfiguration configuration) {
     }
     isTestingWebhook_ = true;
     feedback(webhookFeedback_, std::nullopt);
-    auto sending = ports_.announcer.sendWebhook(ResetEvent::test(ports_.clock.now()),
-                                                configuration, true);
+    auto sending =
+        ports_.announcer.sendWebhook(ResetEvent::test(ports_.clock.now()), configuration, true);
     WebhookResult failure = co_await sending;
     isTestingWebhook_ = false;
     feedback(webhookFeedback_,
@@ -97,8 +98,7 @@ Task Setup::runTestNotification() {
         co_await permission;
     }
     auto notifying = ports_.announcer.notify(ResetEvent::test(ports_.clock.now()),
-                                             ports_.preferences.settings().notificationSound,
-                                             true);
+                                             ports_.preferences.settings().notificationSound, true);
     auto outcome = co_await notifying;
     feedback(notificationFeedback_, outcome ? *outcome : LocalizedMessage("notification.failed"));
 }
@@ -135,10 +135,10 @@ void Setup::setLaunchAtLogin(bool enabled) {
 }
 
 Answer<Done> Setup::requestAuthorization() {
-    return {alive_, [this](std::function<void(Done)> done) {
-                ports_.notifications.requestAuthorization(
-                    [done = std::move(done)] { done(Done{}); });
-            }};
+    return {
+        alive_, [this](std::function<void(Done)> done) {
+            ports_.notifications.requestAuthorization([done = std::move(done)] { done(Done{}); });
+        }};
 }
 
 Answer<Done> Setup::refreshPermission() {

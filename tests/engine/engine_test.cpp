@@ -20,26 +20,6 @@ namespace {
 namespace fs = std::filesystem;
 using std::chrono::seconds;
 
-// Counts writes, so tests can tell that nothing was stored, and fails them when told.
-class CountingPreferences final : public MemoryPreferencesStore {
-public:
-    int writes = 0;
-    int failure = 0;
-    std::optional<fs::path> unreadable;  // until the first write, as the file store does
-
-    std::optional<fs::path> unreadableFile() const override { return unreadable; }
-
-protected:
-    void setValue(const std::string& key, std::optional<Value> value) override {
-        ++writes;
-        if (failure != 0) {
-            throw std::system_error(failure, std::system_category(), "preferences");
-        }
-        MemoryPreferencesStore::setValue(key, std::move(value));
-        unreadable.reset();
-    }
-};
-
 const WebhookConfiguration receiver{"http://127.0.0.1:9/hook", WebhookFormat::json, "", ""};
 const WebhookFailure unavailable{LocalizedMessage("error.webhook_http", {"503"}), true};
 const WebhookFailure refused{LocalizedMessage("error.webhook_http", {"400"}), false};
@@ -154,7 +134,7 @@ protected:
     test::FakeLoginItems loginItems;
     test::FakeSignals signals;
     test::FakeEngine engine;
-    CountingPreferences preferences;
+    test::CountingPreferences preferences;
     FileOperations fileOperations = FileOperations::system();
     std::unique_ptr<Engine> monitor;
 };

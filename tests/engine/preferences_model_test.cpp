@@ -1,4 +1,5 @@
 #include "preferences_model.hpp"
+#include "monitor_fakes.hpp"
 #include "test_support.hpp"
 
 #include <quotalume/l10n.hpp>
@@ -13,21 +14,7 @@
 namespace quotalume {
 namespace {
 
-// Counts writes and fails them when told.
-class Store final : public MemoryPreferencesStore {
-public:
-    int writes = 0;
-    int failure = 0;
-
-protected:
-    void setValue(const std::string& key, std::optional<Value> value) override {
-        ++writes;
-        if (failure != 0) {
-            throw std::system_error(failure, std::system_category(), "preferences");
-        }
-        MemoryPreferencesStore::setValue(key, std::move(value));
-    }
-};
+using Store = test::CountingPreferences;
 
 // Every change told, as the lists of keys it named.
 struct Told {
@@ -63,7 +50,8 @@ TEST(PreferencesModelTest, EachRealChangeIsStoredAndToldByTheKeysItChanged) {
          },
          {"notifications.sound", "webhook.enabled"}},
         {"the record unchanged", [&] { model.setSettings(model.settings()); }, {}},
-        {"warnings", [&] { model.setWarnings({.levels = {50}, .forecast = true}); },
+        {"warnings",
+         [&] { model.setWarnings({.levels = {50}, .forecast = true}); },
          {"warnings.levels"}},
         {"the look", [&] { model.setStyle(MenuBarStyle::rings); }, {"tray.style"}},
         {"the look unchanged", [&] { model.setScope(MenuBarScope::both); }, {}},

@@ -2,10 +2,16 @@
 
 #include "ports.hpp"
 
+#include <quotalume/preferences_store.hpp>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <deque>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <system_error>
 #include <vector>
 
 // Stand-ins for the engine's ports: time moves, and services answer, only when the test says.
@@ -240,6 +246,27 @@ private:
         std::shared_ptr<std::function<void()>> call;
     };
     std::vector<std::weak_ptr<std::function<void()>>> wakes_;
+};
+
+// Counts writes, so tests can tell that nothing was stored, and fails them when told.
+class CountingPreferences final : public MemoryPreferencesStore {
+public:
+    int writes = 0;
+    int failure = 0;
+    std::optional<std::filesystem::path>
+        unreadable;  // until the first write, as the file store does
+
+    std::optional<std::filesystem::path> unreadableFile() const override { return unreadable; }
+
+protected:
+    void setValue(const std::string& key, std::optional<Value> value) override {
+        ++writes;
+        if (failure != 0) {
+            throw std::system_error(failure, std::system_category(), "preferences");
+        }
+        MemoryPreferencesStore::setValue(key, std::move(value));
+        unreadable.reset();
+    }
 };
 
 // The engine guard as the test sets it: held unless given a reason to refuse.
