@@ -174,8 +174,7 @@ int main(int argc, char** argv) {
             status = QApplication::exec();
         }
     }
-    // A Codex session or a webhook send may still run on a detached thread; static destructors
-    // must not pull the tables it reads away, so the process ends here. Its children die with it.
-    std::fflush(nullptr);
-    std::_Exit(status);
+    // Every worker thread was joined as the application went: a Codex session still reading
+    // was cut short and its child killed, a webhook transfer aborted (its delivery stays owed).
+    return status;
 }

@@ -1,7 +1,8 @@
 // What the usage timeline costs: storing a reading of both windows beside a bare INSERT of the
 // same two rows into the same kind of database, loading a week of one window beside a bare SELECT
 // of the same rows, the forecast of a full week beside one pass over its readings; with --year, the
-// file's size after a simulated year of a reading a minute.
+// file's size after a simulated year of a reading a minute; with --usage CLI, what
+// `CLI usage --json` costs on that year beside `sqlite3 -json` printing the same rows.
 
 #include <quotalume/usage_forecast.hpp>
 #include <quotalume/usage_timeline.hpp>
@@ -11,9 +12,17 @@
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
 
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <iostream>
+#include <string>
+#include <vector>
 
 namespace quotalume {
 namespace {
@@ -150,21 +159,82 @@ void BM_PassOverWeek(benchmark::State& state) {
 }
 BENCHMARK(BM_PassOverWeek)->Unit(benchmark::kMicrosecond);
 
-// A year of a reading a minute, each changed: the file's size once pruned as it goes, in MB.
+// A year of a reading a minute, each changed, pruned as it goes.
+void keepAYear(const std::filesystem::path& folder) {
+    UsageTimeline timeline(folder);
+    for (int minute = 0; minute < 365 * 1440; ++minute) {
+        const Date at = start + minutes(minute);
+        timeline.record(reading(at, minute % 97), at);
+    }
+}
+
+// The year's file size in MB.
 int simulateYear() {
     test::TempDir folder;
-    {
-        UsageTimeline timeline(folder.path());
-        for (int minute = 0; minute < 365 * 1440; ++minute) {
-            const Date at = start + minutes(minute);
-            timeline.record(reading(at, minute % 97), at);
-        }
-    }
+    keepAYear(folder.path());
     std::uintmax_t bytes = 0;
     for (const auto& entry : std::filesystem::directory_iterator(folder.path())) {
         bytes += entry.file_size();
     }
     std::cout << bytes / 1e6 << "\n";
+    return 0;
+}
+
+struct Cost {
+    double cpuSeconds = 0;  // user + system, the fastest of the runs
+    long peakKiB = 0;       // the largest of the runs
+};
+
+// Runs `arguments` with its output thrown away, `runs` times.
+Cost measure(const std::vector<std::string>& arguments, int runs) {
+    Cost cost{.cpuSeconds = 1e9};
+    for (int run = 0; run < runs; ++run) {
+        const pid_t child = ::fork();
+        if (child == 0) {
+            const int null = ::open("/dev/null", O_WRONLY);
+            ::dup2(null, STDOUT_FILENO);
+            std::vector<char*> argv;
+            for (const std::string& argument : arguments) {
+                argv.push_back(const_cast<char*>(argument.c_str()));
+            }
+            argv.push_back(nullptr);
+            ::execvp(argv[0], argv.data());
+            ::_exit(127);
+        }
+        int status = 0;
+        rusage usage{};
+        ::wait4(child, &status, 0, &usage);
+        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+            std::cerr << arguments[0] << " failed\n";
+            std::exit(1);
+        }
+        const auto seconds = [](const timeval& time) {
+            return static_cast<double>(time.tv_sec) + static_cast<double>(time.tv_usec) / 1e6;
+        };
+        cost.cpuSeconds =
+            std::min(cost.cpuSeconds, seconds(usage.ru_utime) + seconds(usage.ru_stime));
+        cost.peakKiB = std::max(cost.peakKiB, usage.ru_maxrss);
+    }
+    return cost;
+}
+
+// `cli usage --json` on a simulated year beside sqlite3 printing the same rows as JSON: CPU
+// seconds and peak resident KiB of each, one "name value" line a figure.
+int usageOfAYear(const std::string& cli) {
+    test::TempDir home;
+    const std::filesystem::path folder = home.path() / "Quotalume";
+    keepAYear(folder);
+    ::setenv("XDG_DATA_HOME", home.str().c_str(), 1);
+    const std::string file = (folder / UsageTimeline::fileName).string();
+    const std::string select =
+        "SELECT observed_at, window, used_percent, resets_at, plan FROM readings"
+        " WHERE account = (SELECT account FROM readings ORDER BY observed_at DESC LIMIT 1)"
+        " ORDER BY observed_at, window";
+    const Cost ours = measure({cli, "usage", "--json"}, 5);
+    const Cost theirs = measure({"sqlite3", "-json", "-readonly", file, select}, 5);
+    std::cout << "usage_cpu_s " << ours.cpuSeconds << "\nusage_peak_kib " << ours.peakKiB
+              << "\nsqlite3_cpu_s " << theirs.cpuSeconds << "\nsqlite3_peak_kib " << theirs.peakKiB
+              << "\n";
     return 0;
 }
 
@@ -174,6 +244,9 @@ int simulateYear() {
 int main(int argc, char** argv) {
     if (argc == 2 && std::strcmp(argv[1], "--year") == 0) {
         return quotalume::simulateYear();
+    }
+    if (argc == 3 && std::strcmp(argv[1], "--usage") == 0) {
+        return quotalume::usageOfAYear(argv[2]);
     }
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();

@@ -8,7 +8,11 @@
 #include <nlohmann/json.hpp>
 
 #include <cmath>
+#include <cstddef>
 #include <iostream>
+#include <optional>
+#include <string>
+#include <string_view>
 #include <system_error>
 
 namespace quotalume::cli {
@@ -67,6 +71,59 @@ std::string number(double value) {
     return out.dump();
 }
 
+enum class Form { text, csv, json };
+
+// Rows go out a block at a time, streamed from the statement: a year of them costs what a
+// block does. Until the first block goes out a failure can still be said alone, the block
+// dropped.
+class Output {
+public:
+    static constexpr std::size_t blockSize = 64 * 1024;
+
+    void add(std::string_view text) {
+        block_ += text;
+        if (block_.size() >= blockSize) {
+            flush();
+        }
+    }
+    void flush() {
+        std::cout.write(block_.data(), static_cast<std::streamsize>(block_.size()));
+        block_.clear();
+    }
+
+private:
+    std::string block_;
+};
+
+// One row in the chosen form; JSON members in the order (and with the numbers) nlohmann/json
+// writes them, as the whole array was written before.
+std::string line(const TimelineRow& row, Form form, bool first) {
+    const std::string observed = iso8601(row.observedAt);
+    const std::string resets = row.resetsAt ? iso8601(*row.resetsAt) : "";
+    switch (form) {
+        case Form::csv: {
+            // Plan names are Codex's lower-case words; a comma or quote would be no plan.
+            const std::string plan = row.plan.value_or("");
+            return observed + "," + apiName(row.window) + "," + number(row.usedPercent) + "," +
+                   number(100 - row.usedPercent) + "," + resets + "," +
+                   (plan.find_first_of(",\"\n") == std::string::npos ? plan : "") + "\n";
+        }
+        case Form::json:
+            return std::string(first ? "" : ",") +
+                   "{\"left_percent\":" + json(100 - row.usedPercent).dump() +
+                   ",\"observed_at\":\"" + observed +
+                   "\",\"plan\":" + (row.plan ? jsonText(*row.plan) : "null") +
+                   ",\"resets_at\":" + (row.resetsAt ? "\"" + resets + "\"" : "null") +
+                   ",\"used_percent\":" + json(row.usedPercent).dump() +
+                   ",\"window\":" + jsonText(apiName(row.window)) + "}";
+        case Form::text:
+            break;
+    }
+    return observed + "  " + shortTitle(row.window) + "  " + number(row.usedPercent) + "% used  " +
+           number(100 - row.usedPercent) + "% left" + (row.resetsAt ? "  resets " + resets : "") +
+           "\n";
+}
+
 }  // namespace
 
 int runUsage(Arguments& arguments) {
@@ -96,48 +153,33 @@ int runUsage(Arguments& arguments) {
         std::cerr << "quotalume-cli: cannot find the data folder: " << error.what() << "\n";
         return failure;
     }
-    std::vector<TimelineRow> rows;
-    {
-        // No file is an empty timeline; one that is damaged, locked, a link or another user's
-        // is a failure, said before anything is printed.
-        UsageTimeline timeline(directory, {.readOnly = true});
-        if (auto account = timeline.latestAccount()) {
-            rows = timeline.rows(*account, window, since.value_or(Date()));
-        }
-        if (timeline.warning()) {
-            std::cerr << "quotalume-cli: " << timeline.warning()->localized() << "\n";
-            return failure;
-        }
+    // No file is an empty timeline; one that is damaged, locked, a link or another user's is a
+    // failure.
+    UsageTimeline timeline(directory, {.readOnly = true});
+    const std::optional<std::string> account = timeline.latestAccount();
+    const auto failed = [&timeline] {
+        std::cerr << "quotalume-cli: " << timeline.warning()->localized() << "\n";
+        return failure;
+    };
+    if (timeline.warning()) {
+        return failed();
     }
-    json list = json::array();
-    if (csv) {
-        std::cout << "observed_at,window,used_percent,left_percent,resets_at,plan\n";
+    const Form form = csv ? Form::csv : asJSON ? Form::json : Form::text;
+    Output output;
+    output.add(form == Form::csv ? "observed_at,window,used_percent,left_percent,resets_at,plan\n"
+               : form == Form::json ? "["
+                                    : "");
+    bool first = true;
+    const bool read = !account || timeline.eachRow(*account, window, since.value_or(Date()),
+                                                   [&](const TimelineRow& row) {
+                                                       output.add(line(row, form, first));
+                                                       first = false;
+                                                   });
+    if (!read && timeline.warning()) {
+        return failed();  // what is still held is dropped: said alone unless a block went out
     }
-    for (const TimelineRow& row : rows) {
-        const std::string resets = row.resetsAt ? iso8601(*row.resetsAt) : "";
-        if (csv) {
-            // Plan names are Codex's lower-case words; a comma or quote would be no plan.
-            const std::string plan = row.plan.value_or("");
-            std::cout << iso8601(row.observedAt) << "," << apiName(row.window) << ","
-                      << number(row.usedPercent) << "," << number(100 - row.usedPercent) << ","
-                      << resets << ","
-                      << (plan.find_first_of(",\"\n") == std::string::npos ? plan : "") << "\n";
-        } else if (asJSON) {
-            list.push_back({{"observed_at", iso8601(row.observedAt)},
-                            {"window", apiName(row.window)},
-                            {"used_percent", row.usedPercent},
-                            {"left_percent", 100 - row.usedPercent},
-                            {"resets_at", row.resetsAt ? json(resets) : json()},
-                            {"plan", row.plan ? json(*row.plan) : json()}});
-        } else {
-            std::cout << iso8601(row.observedAt) << "  " << shortTitle(row.window) << "  "
-                      << number(row.usedPercent) << "% used  " << number(100 - row.usedPercent)
-                      << "% left" << (row.resetsAt ? "  resets " + resets : "") << "\n";
-        }
-    }
-    if (asJSON) {
-        std::cout << jsonText(list) << "\n";
-    }
+    output.add(form == Form::json ? "]\n" : "");
+    output.flush();
     return success;
 }
 

@@ -126,7 +126,7 @@ int runWatch(Arguments& arguments) {
         options.preferences = std::make_shared<SourceOverride>(std::move(options.preferences),
                                                                std::move(*executable));
     }
-    runWatchSession(options, *stop);
+    return runWatchSession(options, *stop);
 #endif
 }
 

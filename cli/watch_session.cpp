@@ -11,7 +11,6 @@
 #include "system_clock.hpp"
 
 #include <quotalume/bounded_json.hpp>
-#include <quotalume/child_process.hpp>
 #include <quotalume/engine_channel.hpp>
 #include <quotalume/engine_lock.hpp>
 
@@ -179,7 +178,7 @@ private:
 
 }  // namespace
 
-void runWatchSession(const WatchOptions& options, StopSignals& stop) {
+int runWatchSession(const WatchOptions& options, StopSignals& stop) {
     // A status bar that goes away closes our output: that must end us through the loop, with
     // the children, not by SIGPIPE.
     ::signal(SIGPIPE, SIG_IGN);
@@ -203,8 +202,7 @@ void runWatchSession(const WatchOptions& options, StopSignals& stop) {
     const int status = QCoreApplication::exec();
 
     session.stop();
-    ChildProcess::terminateAll();
-    std::_Exit(status);
+    return status;  // the session's workers are joined as it goes, their children killed
 }
 
 }  // namespace quotalume::cli

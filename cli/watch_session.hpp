@@ -30,11 +30,9 @@ struct WatchOptions {
 // event loop until SIGINT, SIGTERM or SIGHUP, printing a line whenever what it shows changes.
 // While another engine runs it follows that one instead, printing what it serves, and becomes
 // the engine when that one goes. SIGUSR1 reads the limits now.
-// Never returns: once stopped, every Codex child is killed and the process exits, 0 after a
-// signal and 1 when standard output went away. Detached fetches may still run; they must not
-// see static destructors.
-// `stop` is made by the caller before anything else, so a signal during start-up also ends the
-// loop as soon as it runs, with status 0.
-[[noreturn]] void runWatchSession(const WatchOptions& options, StopSignals& stop);
+// Returns once stopped, every worker joined and every Codex child killed: 0 after a signal and 1
+// when standard output went away. `stop` is made by the caller before anything else, so a signal
+// during start-up also ends the loop as soon as it runs, with status 0.
+int runWatchSession(const WatchOptions& options, StopSignals& stop);
 
 }  // namespace quotalume::cli

@@ -13,6 +13,27 @@
 
 namespace quotalume {
 
+BackgroundWork::~BackgroundWork() {
+    {
+        std::lock_guard lock(shared_->mutex);
+        shared_->loop = nullptr;
+    }
+    cancellation_.raise();
+    for (Worker& worker : workers_) {
+        worker.thread.join();
+    }
+}
+
+void BackgroundWork::reap() {
+    std::erase_if(workers_, [](Worker& worker) {
+        if (!worker.finished->load(std::memory_order_acquire)) {
+            return false;
+        }
+        worker.thread.join();
+        return true;
+    });
+}
+
 void CodexClientSource::fetch(const CodexConfiguration& configuration,
                               std::function<void(FetchResult)> done) {
     const bool following = engine_ != nullptr && engine_->busy();

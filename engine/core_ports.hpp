@@ -2,8 +2,10 @@
 
 #include "ports.hpp"
 
+#include <quotalume/cancellation.hpp>
 #include <quotalume/engine_lock.hpp>
 
+#include <atomic>
 #include <exception>
 #include <filesystem>
 #include <functional>
@@ -12,19 +14,21 @@
 #include <optional>
 #include <string_view>
 #include <thread>
+#include <vector>
 
 namespace quotalume {
 
 // Runs blocking core calls each on a thread of its own and hands the result to the main loop
 // as a value. Results that arrive after this object is gone are dropped. Requires a MainLoop
 // whose post may be called from any thread.
+//
+// Every thread is joined: going, this object raises its cancellation, so that what still runs
+// gives up at once (a Codex child is killed, a webhook transfer aborted and its delivery left
+// owed, a wait on another process ends), and waits for them.
 class BackgroundWork {
 public:
     explicit BackgroundWork(MainLoop& loop) : shared_(std::make_shared<Shared>(&loop)) {}
-    ~BackgroundWork() {
-        std::lock_guard lock(shared_->mutex);
-        shared_->loop = nullptr;
-    }
+    ~BackgroundWork();
     BackgroundWork(const BackgroundWork&) = delete;
     BackgroundWork& operator=(const BackgroundWork&) = delete;
 
@@ -33,12 +37,16 @@ public:
     template <typename Result>
     void run(std::function<Result()> work, std::function<Result(std::exception_ptr)> failed,
              std::function<void(Result)> done) {
+        reap();
+        auto finished = std::make_shared<std::atomic<bool>>(false);
         try {
-            // Detached: a Codex session may take its whole 25 s, and quitting must not wait for
-            // it. The child of a session dies with the thread that started it.
-            std::thread([shared = shared_, work, done]() mutable {
-                deliver(*shared, std::move(done), work());
-            }).detach();
+            workers_.push_back({std::thread([shared = shared_, work, done, finished,
+                                             cancellation = &cancellation_]() mutable {
+                                    const Cancellation::Scope scope(*cancellation);
+                                    deliver(*shared, std::move(done), work());
+                                    finished->store(true, std::memory_order_release);
+                                }),
+                                finished});
         } catch (...) {
             deliver(*shared_, std::move(done), failed(std::current_exception()));
         }
@@ -50,6 +58,10 @@ private:
         std::mutex mutex;
         MainLoop* loop;
     };
+    struct Worker {
+        std::thread thread;
+        std::shared_ptr<std::atomic<bool>> finished;
+    };
 
     template <typename Result>
     static void deliver(Shared& shared, std::function<void(Result)> done, Result value) {
@@ -59,8 +71,12 @@ private:
             shared.loop->post([done = std::move(done), result] { done(std::move(*result)); });
         }
     }
+    // Joins the threads that are done.
+    void reap();
 
     std::shared_ptr<Shared> shared_;
+    Cancellation cancellation_;
+    std::vector<Worker> workers_;
 };
 
 // The Codex client behind the engine's port.

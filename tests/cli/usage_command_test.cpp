@@ -36,6 +36,72 @@ void keepOneReading(const test::TempDir& home) {
     sqlite3_close(db);
 }
 
+// Two accounts, two windows, a fraction, a plan with a quote and a window without a reset time:
+// each form prints the latest account's rows, oldest first, in exactly these bytes.
+TEST(UsageCommandTest, EachFormPrintsTheLatestAccountsRowsExactly) {
+    test::TempDir home;
+    const Date at = dateFromUnixSeconds(1800000000);
+    {
+        UsageTimeline timeline(timelineFolder(home));
+        const auto keep = [&](Date when, char account, double used, std::optional<std::string> plan,
+                              bool weeklyResets) {
+            RateBucket bucket{
+                .limitId = "codex",
+                .primary = RateWindow{used, 300, 1800003600},
+                .secondary = RateWindow{used / 3, 10080,
+                                        weeklyResets ? std::optional(1800300000.0) : std::nullopt},
+                .planType = std::move(plan)};
+            ASSERT_TRUE(timeline.record({when, std::string(64, account), {bucket}}, when));
+        };
+        keep(at - std::chrono::hours(1), 'a', 90, "pro", true);  // another account, earlier
+        keep(at, 'b', 25, "plus", true);
+        keep(at + std::chrono::minutes(1), 'b', 40, "a \"b\", c", false);
+    }
+    const struct {
+        const char* name;
+        std::vector<std::string> arguments;
+        std::string output;
+    } rows[] = {
+        {"text",
+         {},
+         "2027-01-15T08:00:00Z  5H  25% used  75% left  resets 2027-01-15T09:00:00Z\n"
+         "2027-01-15T08:00:00Z  7D  8.33% used  91.67% left  resets 2027-01-18T19:20:00Z\n"
+         "2027-01-15T08:01:00Z  5H  40% used  60% left  resets 2027-01-15T09:00:00Z\n"
+         "2027-01-15T08:01:00Z  7D  13.33% used  86.67% left\n"},
+        {"csv",
+         {"--csv"},
+         "observed_at,window,used_percent,left_percent,resets_at,plan\n"
+         "2027-01-15T08:00:00Z,five_hour,25,75,2027-01-15T09:00:00Z,plus\n"
+         "2027-01-15T08:00:00Z,weekly,8.33,91.67,2027-01-18T19:20:00Z,plus\n"
+         "2027-01-15T08:01:00Z,five_hour,40,60,2027-01-15T09:00:00Z,\n"
+         "2027-01-15T08:01:00Z,weekly,13.33,86.67,,\n"},
+        {"json",
+         {"--json"},
+         "[{\"left_percent\":75.0,\"observed_at\":\"2027-01-15T08:00:00Z\",\"plan\":\"plus\","
+         "\"resets_at\":\"2027-01-15T09:00:00Z\",\"used_percent\":25.0,\"window\":\"five_hour\"},"
+         "{\"left_percent\":91.66666666666667,\"observed_at\":\"2027-01-15T08:00:00Z\","
+         "\"plan\":\"plus\",\"resets_at\":\"2027-01-18T19:20:00Z\","
+         "\"used_percent\":8.333333333333334,\"window\":\"weekly\"},"
+         "{\"left_percent\":60.0,\"observed_at\":\"2027-01-15T08:01:00Z\","
+         "\"plan\":\"a \\\"b\\\", c\",\"resets_at\":\"2027-01-15T09:00:00Z\","
+         "\"used_percent\":40.0,\"window\":\"five_hour\"},"
+         "{\"left_percent\":86.66666666666667,\"observed_at\":\"2027-01-15T08:01:00Z\","
+         "\"plan\":\"a \\\"b\\\", c\",\"resets_at\":null,"
+         "\"used_percent\":13.333333333333334,\"window\":\"weekly\"}]\n"},
+        {"one window",
+         {"--json", "--window", "7d", "--since", "2027-01-15T08:01:00Z"},
+         "[{\"left_percent\":86.66666666666667,\"observed_at\":\"2027-01-15T08:01:00Z\","
+         "\"plan\":\"a \\\"b\\\", c\",\"resets_at\":null,"
+         "\"used_percent\":13.333333333333334,\"window\":\"weekly\"}]\n"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        std::vector<std::string> arguments = {"usage", "--lang", "en"};
+        arguments.insert(arguments.end(), row.arguments.begin(), row.arguments.end());
+        EXPECT_EQ(runCLI(arguments, home), (CLIRun{0, row.output}));
+    }
+}
+
 // What stands in the timeline's place; what it returns is held while `usage` runs.
 struct UsageFailureCase {
     const char* name;

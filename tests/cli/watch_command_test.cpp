@@ -66,6 +66,23 @@ private:
     std::string output_;
 };
 
+// Codex starts, then never answers and ignores SIGTERM: quitting does not wait out the read. The
+// watch ends at once, normally, and its Codex with it.
+TEST(WatchCommandTest, QuittingDuringAHangingCodexReadEndsAtOnceAndTakesCodexAlong) {
+    FakeCodexHome codex("ignore-term\nhang");
+    Watch watch(codex, {"--lang", "en", "--codex", codex.executable()});
+    pid_t fake = 0;
+    ASSERT_TRUE(test::eventually([&] {
+        const json info = json::parse(codex.read("launch.json"), nullptr, false);
+        fake = info.is_object() && info.contains("pid") ? info["pid"].get<pid_t>() : 0;
+        return fake != 0;
+    }));
+    const auto asked = std::chrono::steady_clock::now();
+    EXPECT_EQ(watch.stop(SIGTERM), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::seconds(2));
+    EXPECT_TRUE(test::eventually([&] { return !test::processAlive(fake); }));
+}
+
 TEST(WatchCommandTest, RecordsAScriptedResetDeliversItOnceAndStopsOnSIGTERM) {
     FakeCodexHome codex;
     test::HTTPReceiver receiver;

@@ -102,6 +102,39 @@ TEST(UsageTimelineTest, EveryReadingFor35DaysThenOneAnHourFor400) {
     EXPECT_EQ(count(timeline), 1u);
 }
 
+// Marked as ours once, when made: the engine opens the file afresh at every reading, and a
+// reading that stores nothing must write nothing, not even a page of log.
+TEST(UsageTimelineTest, AFileIsMarkedOnceWhenMadeAndAReadingThatStoresNothingWritesNothing) {
+    test::TempDir folder;
+    const fs::path file = folder.path() / UsageTimeline::fileName;
+    const auto logged = [&] {
+        std::error_code missing;
+        const auto size = fs::file_size(file.string() + "-wal", missing);
+        return missing ? 0 : size;
+    };
+    UsageTimeline timeline(folder.path());
+    ASSERT_TRUE(timeline.record(reading(start, 10), start));  // stored, and the day's prune
+    timeline.release();
+    const auto before = logged();
+    for (int second = 10; second <= 40; second += 10) {
+        const Date at = start + seconds(second);
+        EXPECT_TRUE(timeline.record(reading(at, 10), at)) << "nothing is due: nothing changed";
+        EXPECT_EQ(timeline.latestAccount(), std::string(64, 'a'));
+        timeline.release();
+    }
+    EXPECT_EQ(logged(), before);
+    EXPECT_FALSE(timeline.warning());
+
+    sqlite3* db = nullptr;
+    sqlite3_open(file.c_str(), &db);
+    sqlite3_stmt* select = nullptr;
+    sqlite3_prepare_v2(db, "PRAGMA application_id", -1, &select, nullptr);
+    ASSERT_EQ(sqlite3_step(select), SQLITE_ROW);
+    EXPECT_EQ(sqlite3_column_int64(select, 0), 0x514C544C);
+    sqlite3_finalize(select);
+    sqlite3_close(db);
+}
+
 TEST(UsageTimelineTest, AFileThatIsNotOursIsKeptAsideAndANewOneBegun) {
     test::TempDir folder;
     const fs::path file = folder.path() / UsageTimeline::fileName;

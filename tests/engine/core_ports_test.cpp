@@ -107,5 +107,33 @@ TEST(CorePortsTest, AnswersAfterThePortIsGoneAreDropped) {
     EXPECT_FALSE(answered);
 }
 
+// A port that goes while its work blocks (a Codex that never answers, a receiver that takes the
+// request and never answers) cuts the work short, joins its thread, kills the child and answers
+// nobody: the program that quits waits for none of them.
+TEST(CorePortsTest, APortThatGoesCutsWhatRunsShortAndWaitsForItsThreads) {
+    ThreadSafeLoop loop;
+    test::FakeCodexHome home("ignore-term\nhang");
+    test::HTTPReceiver receiver(test::ReceiverAnswer::of(test::ReceiverAnswer::Kind::neverAnswer));
+    bool answered = false;
+    const auto started = std::chrono::steady_clock::now();
+    {
+        CodexClientSource source(loop);
+        WebhookSenderPort webhooks(loop);
+        source.fetch({home.executable(), home.str(), 60}, [&](FetchResult) { answered = true; });
+        webhooks.send(ResetEvent::test(std::chrono::system_clock::now()),
+                      {receiver.url(), WebhookFormat::json, "", ""}, true,
+                      [&](WebhookResult) { answered = true; });
+        ASSERT_TRUE(test::eventually([&] {
+            return home.read("launch.json").find("\"pid\"") != std::string::npos &&
+                   receiver.requests().size() == 1;
+        }));
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+    const pid_t codex = home.launchInfo()["pid"].get<pid_t>();
+    EXPECT_FALSE(test::processAlive(codex)) << "killed and reaped as its session went";
+    EXPECT_FALSE(loop.runNext(std::chrono::seconds(1)));
+    EXPECT_FALSE(answered);
+}
+
 }  // namespace
 }  // namespace quotalume

@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -78,6 +79,10 @@ public:
     // One account's rows since `since` (one window's, or every one), oldest first.
     std::vector<TimelineRow> rows(const std::string& account, std::optional<QuotaWindow> window,
                                   Date since);
+    // The same rows handed to `each` as they are read, none held: a year of them costs what one
+    // does. False when reading stopped on a failure, which warning() names.
+    bool eachRow(const std::string& account, std::optional<QuotaWindow> window, Date since,
+                 const std::function<void(const TimelineRow&)>& each);
     // The account whose reading was stored last; nothing before the first.
     std::optional<std::string> latestAccount();
     // The rows of the window's current occurrence as the forecast reads them.

@@ -1,5 +1,6 @@
 #include <quotalume/rpc_session.hpp>
 
+#include <quotalume/cancellation.hpp>
 #include <quotalume/child_process.hpp>
 #include <quotalume/codex_read_only_policy.hpp>
 #include <quotalume/quotalume_error.hpp>
@@ -150,9 +151,15 @@ std::string RPCSession::nextLine() {
         int sliceMs = static_cast<int>(std::clamp(remaining * 1000.0, 1.0, 1000.0));
         // The child's end, not the pipe's, ends the session: a grandchild may hold the pipe
         // open long after the child has gone. poll skips the exit entry when it is -1.
-        pollfd ready[2] = {{process_->output(), POLLIN, 0},
-                           {process_->exitDescriptor(), POLLIN, 0}};
-        int polled = ::poll(ready, 2, sliceMs);
+        // A quitting program does not wait for Codex: its child is killed with the session.
+        const Cancellation* cancellation = Cancellation::current();
+        pollfd ready[3] = {{process_->output(), POLLIN, 0},
+                           {process_->exitDescriptor(), POLLIN, 0},
+                           {cancellation ? cancellation->descriptor() : -1, POLLIN, 0}};
+        int polled = ::poll(ready, 3, sliceMs);
+        if (Cancellation::requested()) {
+            throw QuotalumeError(QuotalumeError::Case::timeout);
+        }
         if (polled < 0) {
             if (errno == EINTR) {
                 continue;

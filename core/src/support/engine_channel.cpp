@@ -1,5 +1,7 @@
 #include <quotalume/engine_channel.hpp>
 
+#include <quotalume/cancellation.hpp>
+
 #include "../codex/line_buffer.hpp"
 
 #include <fcntl.h>
@@ -113,7 +115,8 @@ std::optional<ViewReadLock> ViewReadLock::acquire(steady_clock::time_point deadl
         if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
             return lock;
         }
-        if ((errno != EWOULDBLOCK && errno != EINTR) || steady_clock::now() >= deadline) {
+        if ((errno != EWOULDBLOCK && errno != EINTR) || steady_clock::now() >= deadline ||
+            Cancellation::requested()) {
             return std::nullopt;
         }
         ::usleep(20'000);
@@ -279,8 +282,13 @@ bool waitFor(int fd, short events, steady_clock::time_point deadline) {
         if (left.count() <= 0) {
             return false;
         }
-        pollfd ready{fd, events, 0};
-        const int result = ::poll(&ready, 1, static_cast<int>(left.count()));
+        const Cancellation* cancellation = Cancellation::current();
+        pollfd ready[2] = {{fd, events, 0},
+                           {cancellation ? cancellation->descriptor() : -1, POLLIN, 0}};
+        const int result = ::poll(ready, 2, static_cast<int>(left.count()));
+        if (Cancellation::requested()) {
+            return false;
+        }
         if (result > 0) {
             return true;
         }

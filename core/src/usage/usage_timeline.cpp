@@ -26,7 +26,6 @@ constexpr const char* schema =
     "PRAGMA journal_mode=WAL;"
     "PRAGMA synchronous=NORMAL;"
     "PRAGMA cache_size=-128;"  // KiB: an hour of one series is a few pages
-    "PRAGMA application_id=1363956812;"
     "CREATE TABLE IF NOT EXISTS readings ("
     "  observed_at INTEGER NOT NULL,"  // Unix seconds
     "  account TEXT NOT NULL,"
@@ -41,6 +40,9 @@ constexpr const char* schema =
     "CREATE TABLE IF NOT EXISTS pruning ("
     "  id INTEGER PRIMARY KEY CHECK (id = 0),"
     "  thinned_before INTEGER NOT NULL);";
+// Set once, on the file's creation: setting it at every open would write a page to the log each
+// time.
+constexpr const char* markOurs = "PRAGMA application_id=1363956812;";
 static_assert(applicationId == 1363956812);
 
 // A prepared statement, finished with its scope.
@@ -320,13 +322,14 @@ bool UsageTimeline::openOnce() {
     // Not ours: another program's database, or no database at all.
     int read = SQLITE_ERROR;
     bool foreign = false;
+    bool unmarked = false;  // a new file: refused as foreign otherwise
     {
         Statement identity(db_,
                            "SELECT (SELECT application_id FROM pragma_application_id),"
                            " (SELECT count(*) FROM sqlite_schema)");
         read = identity.prepared() == SQLITE_OK ? identity.step() : sqlite().errcode(db_);
-        foreign =
-            read == SQLITE_ROW && identity.integer(0) != applicationId && identity.integer(1) > 0;
+        unmarked = read == SQLITE_ROW && identity.integer(0) != applicationId;
+        foreign = unmarked && identity.integer(1) > 0;
     }
     if (read != SQLITE_ROW) {
         return refused(read);
@@ -344,6 +347,12 @@ bool UsageTimeline::openOnce() {
     }
     if (int made = sqlite().exec(db_, schema, nullptr, nullptr, nullptr); made != SQLITE_OK) {
         return refused(made);
+    }
+    if (unmarked) {
+        if (int marked = sqlite().exec(db_, markOurs, nullptr, nullptr, nullptr);
+            marked != SQLITE_OK) {
+            return refused(marked);
+        }
     }
     if (options_.maximumPages > 0) {
         const std::string cap = "PRAGMA max_page_count=" + std::to_string(options_.maximumPages);
@@ -568,8 +577,14 @@ bool UsageTimeline::pruneSlice() {
 std::vector<TimelineRow> UsageTimeline::rows(const std::string& account,
                                              std::optional<QuotaWindow> window, Date since) {
     std::vector<TimelineRow> found;
+    eachRow(account, window, since, [&](const TimelineRow& row) { found.push_back(row); });
+    return found;
+}
+
+bool UsageTimeline::eachRow(const std::string& account, std::optional<QuotaWindow> window,
+                            Date since, const std::function<void(const TimelineRow&)>& each) {
     if (!open()) {
-        return found;
+        return false;
     }
     Statement select(db_,
                      "SELECT observed_at, window, used_percent, resets_at, plan FROM readings"
@@ -577,26 +592,29 @@ std::vector<TimelineRow> UsageTimeline::rows(const std::string& account,
                      " ORDER BY observed_at, window");
     if (select.prepared() != SQLITE_OK) {
         usable(sqlite().errcode(db_));
-        return found;
+        return false;
     }
     select.bind(1, account)
         .bind(2, window ? std::optional<long long>(minutes(*window)) : std::nullopt)
         .bind(3, unix(since));
+    TimelineRow row{.account = account};
     int result;
     while ((result = select.step()) == SQLITE_ROW) {
         const auto which = quotaWindowFromMinutes(select.integer(1));
         if (!which) {
             continue;
         }
-        found.push_back({dateFromUnixSeconds(static_cast<double>(select.integer(0))), account,
-                         *which, select.real(2),
-                         select.isNull(3) ? std::nullopt
-                                          : std::optional(dateFromUnixSeconds(
-                                                static_cast<double>(select.integer(3)))),
-                         select.isNull(4) ? std::nullopt : std::optional(select.text(4))});
+        row.observedAt = dateFromUnixSeconds(static_cast<double>(select.integer(0)));
+        row.window = *which;
+        row.usedPercent = select.real(2);
+        row.resetsAt =
+            select.isNull(3)
+                ? std::nullopt
+                : std::optional(dateFromUnixSeconds(static_cast<double>(select.integer(3))));
+        row.plan = select.isNull(4) ? std::nullopt : std::optional(select.text(4));
+        each(row);
     }
-    usable(result);
-    return found;
+    return usable(result);
 }
 
 std::optional<std::string> UsageTimeline::latestAccount() {

@@ -1,5 +1,6 @@
 #include <quotalume/webhook_transport.hpp>
 
+#include <quotalume/cancellation.hpp>
 #include <quotalume/webhook_delivery_error.hpp>
 
 #include "curl_global.hpp"
@@ -32,6 +33,9 @@ struct IdleWatch {
 };
 
 int checkIdle(void* context, curl_off_t, curl_off_t received, curl_off_t, curl_off_t sent) {
+    if (Cancellation::requested()) {
+        return 1;  // the program quits: the delivery stays owed
+    }
     auto* watch = static_cast<IdleWatch*>(context);
     auto now = std::chrono::steady_clock::now();
     if (received != watch->received || sent != watch->sent) {
