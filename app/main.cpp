@@ -4,11 +4,11 @@
 #include "single_instance.hpp"
 #include "style/brand_assets.hpp"
 
-#include <quotalume/config_keys.hpp>
-#include <quotalume/engine_channel.hpp>
-#include <quotalume/preferences_store.hpp>
+#include <quotalume/coordination/engine_channel.hpp>
+#include <quotalume/preferences/config_keys.hpp>
+#include <quotalume/preferences/preferences_store.hpp>
 #include <quotalume/version.hpp>
-#include <quotalume/webhook_configuration_store.hpp>
+#include <quotalume/webhook/webhook_configuration_store.hpp>
 
 #include <QApplication>
 #include <QSocketNotifier>

@@ -15,8 +15,8 @@
 #include "private_bus.hpp"
 #include "test_support.hpp"
 
-#include <quotalume/preferences_store.hpp>
-#include <quotalume/settings.hpp>
+#include <quotalume/preferences/preferences_store.hpp>
+#include <quotalume/preferences/settings.hpp>
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -1,9 +1,9 @@
 // What a Codex session costs beyond the child process it runs, and what guarding against a
 // flooding child costs beyond reading the same bytes.
 
-#include <quotalume/child_process.hpp>
-#include <quotalume/quotalume_error.hpp>
-#include <quotalume/rpc_session.hpp>
+#include <quotalume/codex/rpc_session.hpp>
+#include <quotalume/support/child_process.hpp>
+#include <quotalume/support/quotalume_error.hpp>
 
 #include "test_support.hpp"
 

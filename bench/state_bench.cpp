@@ -3,7 +3,7 @@
 
 #include "monitor_state.hpp"
 
-#include <quotalume/private_file.hpp>
+#include <quotalume/support/private_file.hpp>
 
 #include "test_support.hpp"
 

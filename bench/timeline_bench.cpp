@@ -4,8 +4,8 @@
 // file's size after a simulated year of a reading a minute; with --usage CLI, what
 // `CLI usage --json` costs on that year beside `sqlite3 -json` printing the same rows.
 
-#include <quotalume/usage_forecast.hpp>
-#include <quotalume/usage_timeline.hpp>
+#include <quotalume/usage/usage_forecast.hpp>
+#include <quotalume/usage/usage_timeline.hpp>
 
 #include "test_support.hpp"
 

@@ -3,16 +3,16 @@
 #include "preferences_model.hpp"
 #include "status_command.hpp"
 
-#include <quotalume/bounded_json.hpp>
-#include <quotalume/config_keys.hpp>
-#include <quotalume/engine_channel.hpp>
-#include <quotalume/engine_lock.hpp>
-#include <quotalume/l10n.hpp>
-#include <quotalume/localized_message.hpp>
-#include <quotalume/preferences_store.hpp>
-#include <quotalume/settings.hpp>
-#include <quotalume/text.hpp>
-#include <quotalume/webhook_configuration_store.hpp>
+#include <quotalume/coordination/engine_channel.hpp>
+#include <quotalume/coordination/engine_lock.hpp>
+#include <quotalume/l10n/l10n.hpp>
+#include <quotalume/l10n/localized_message.hpp>
+#include <quotalume/preferences/config_keys.hpp>
+#include <quotalume/preferences/preferences_store.hpp>
+#include <quotalume/preferences/settings.hpp>
+#include <quotalume/support/bounded_json.hpp>
+#include <quotalume/support/text.hpp>
+#include <quotalume/webhook/webhook_configuration_store.hpp>
 
 #include <nlohmann/json.hpp>
 

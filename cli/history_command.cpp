@@ -2,11 +2,11 @@
 
 #include "monitor_state.hpp"
 
-#include <quotalume/l10n.hpp>
-#include <quotalume/localized_message.hpp>
-#include <quotalume/preferences_store.hpp>
-#include <quotalume/settings.hpp>
-#include <quotalume/webhook_configuration_store.hpp>
+#include <quotalume/l10n/l10n.hpp>
+#include <quotalume/l10n/localized_message.hpp>
+#include <quotalume/preferences/preferences_store.hpp>
+#include <quotalume/preferences/settings.hpp>
+#include <quotalume/webhook/webhook_configuration_store.hpp>
 
 #include <nlohmann/json.hpp>
 

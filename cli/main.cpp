@@ -8,9 +8,9 @@
 #include "watch_command.hpp"
 #include "webhook_command.hpp"
 
-#include <quotalume/app_language.hpp>
-#include <quotalume/l10n.hpp>
-#include <quotalume/preferences_store.hpp>
+#include <quotalume/l10n/app_language.hpp>
+#include <quotalume/l10n/l10n.hpp>
+#include <quotalume/preferences/preferences_store.hpp>
 #include <quotalume/version.hpp>
 
 #include <signal.h>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <quotalume/preferences_store.hpp>
+#include <quotalume/preferences/preferences_store.hpp>
 
 #include <memory>
 #include <optional>

@@ -2,10 +2,10 @@
 
 #include "waybar_module.hpp"
 
-#include <quotalume/bounded_json.hpp>
-#include <quotalume/l10n.hpp>
-#include <quotalume/menu_bar_presentation.hpp>
-#include <quotalume/quota_text.hpp>
+#include <quotalume/l10n/l10n.hpp>
+#include <quotalume/presentation/menu_bar_presentation.hpp>
+#include <quotalume/presentation/quota_text.hpp>
+#include <quotalume/support/bounded_json.hpp>
 
 #include <nlohmann/json.hpp>
 

@@ -1,6 +1,6 @@
 #include "source_override.hpp"
 
-#include <quotalume/settings.hpp>
+#include <quotalume/preferences/settings.hpp>
 
 namespace quotalume::cli {
 namespace {

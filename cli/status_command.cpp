@@ -3,21 +3,21 @@
 #include "reading_view.hpp"
 #include "waybar_module.hpp"
 
-#include <quotalume/bounded_json.hpp>
-#include <quotalume/webhook_configuration_store.hpp>
+#include <quotalume/support/bounded_json.hpp>
+#include <quotalume/webhook/webhook_configuration_store.hpp>
 
-#include <quotalume/codex_client.hpp>
-#include <quotalume/codex_locator.hpp>
-#include <quotalume/demo_snapshot.hpp>
-#include <quotalume/engine_channel.hpp>
-#include <quotalume/l10n.hpp>
-#include <quotalume/localized_message.hpp>
-#include <quotalume/menu_bar_presentation.hpp>
-#include <quotalume/preferences_store.hpp>
-#include <quotalume/quota_text.hpp>
-#include <quotalume/quotalume_error.hpp>
-#include <quotalume/settings.hpp>
-#include <quotalume/text.hpp>
+#include <quotalume/codex/codex_client.hpp>
+#include <quotalume/codex/codex_locator.hpp>
+#include <quotalume/coordination/engine_channel.hpp>
+#include <quotalume/l10n/l10n.hpp>
+#include <quotalume/l10n/localized_message.hpp>
+#include <quotalume/preferences/preferences_store.hpp>
+#include <quotalume/preferences/settings.hpp>
+#include <quotalume/presentation/menu_bar_presentation.hpp>
+#include <quotalume/presentation/quota_text.hpp>
+#include <quotalume/schedule/demo_snapshot.hpp>
+#include <quotalume/support/quotalume_error.hpp>
+#include <quotalume/support/text.hpp>
 
 #include <nlohmann/json.hpp>
 

@@ -2,7 +2,7 @@
 
 #include "command_line.hpp"
 
-#include <quotalume/codex_configuration.hpp>
+#include <quotalume/codex/codex_configuration.hpp>
 
 #include <optional>
 

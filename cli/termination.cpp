@@ -1,6 +1,6 @@
 #include "termination.hpp"
 
-#include <quotalume/child_process.hpp>
+#include <quotalume/support/child_process.hpp>
 
 #include <signal.h>
 

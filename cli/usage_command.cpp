@@ -1,9 +1,9 @@
 #include "usage_command.hpp"
 
-#include <quotalume/bounded_json.hpp>
-#include <quotalume/date.hpp>
-#include <quotalume/usage_timeline.hpp>
-#include <quotalume/webhook_configuration_store.hpp>
+#include <quotalume/support/bounded_json.hpp>
+#include <quotalume/support/date.hpp>
+#include <quotalume/usage/usage_timeline.hpp>
+#include <quotalume/webhook/webhook_configuration_store.hpp>
 
 #include <nlohmann/json.hpp>
 

@@ -8,9 +8,9 @@
 #include "source_override.hpp"
 #include "watch_session.hpp"
 
-#include <quotalume/engine_channel.hpp>
-#include <quotalume/l10n.hpp>
-#include <quotalume/webhook_configuration_store.hpp>
+#include <quotalume/coordination/engine_channel.hpp>
+#include <quotalume/l10n/l10n.hpp>
+#include <quotalume/webhook/webhook_configuration_store.hpp>
 
 #include <unistd.h>
 

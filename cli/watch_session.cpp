@@ -10,9 +10,9 @@
 #include "qt_main_loop.hpp"
 #include "system_clock.hpp"
 
-#include <quotalume/bounded_json.hpp>
-#include <quotalume/engine_channel.hpp>
-#include <quotalume/engine_lock.hpp>
+#include <quotalume/coordination/engine_channel.hpp>
+#include <quotalume/coordination/engine_lock.hpp>
+#include <quotalume/support/bounded_json.hpp>
 
 #include <nlohmann/json.hpp>
 

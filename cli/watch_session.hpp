@@ -2,7 +2,7 @@
 
 #include "reading_view.hpp"
 
-#include <quotalume/preferences_store.hpp>
+#include <quotalume/preferences/preferences_store.hpp>
 
 #include <filesystem>
 #include <memory>

@@ -1,9 +1,9 @@
 #include "waybar_module.hpp"
 
-#include <quotalume/l10n.hpp>
-#include <quotalume/limit_state.hpp>
-#include <quotalume/menu_bar_presentation.hpp>
-#include <quotalume/quota_text.hpp>
+#include <quotalume/l10n/l10n.hpp>
+#include <quotalume/presentation/menu_bar_presentation.hpp>
+#include <quotalume/presentation/quota_text.hpp>
+#include <quotalume/usage/limit_state.hpp>
 
 #include <cmath>
 #include <optional>

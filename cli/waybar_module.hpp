@@ -1,8 +1,8 @@
 #pragma once
 
-#include <quotalume/date.hpp>
-#include <quotalume/rate_limits.hpp>
-#include <quotalume/usage_snapshot.hpp>
+#include <quotalume/support/date.hpp>
+#include <quotalume/usage/rate_limits.hpp>
+#include <quotalume/usage/usage_snapshot.hpp>
 
 #include <nlohmann/json.hpp>
 

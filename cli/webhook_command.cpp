@@ -1,11 +1,11 @@
 #include "webhook_command.hpp"
 
-#include <quotalume/l10n.hpp>
-#include <quotalume/localized_message.hpp>
-#include <quotalume/quotalume_error.hpp>
-#include <quotalume/reset_event.hpp>
-#include <quotalume/webhook_configuration_store.hpp>
-#include <quotalume/webhook_sender.hpp>
+#include <quotalume/l10n/l10n.hpp>
+#include <quotalume/l10n/localized_message.hpp>
+#include <quotalume/reset/reset_event.hpp>
+#include <quotalume/support/quotalume_error.hpp>
+#include <quotalume/webhook/webhook_configuration_store.hpp>
+#include <quotalume/webhook/webhook_sender.hpp>
 
 #include <cerrno>
 #include <cstring>

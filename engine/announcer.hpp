@@ -5,10 +5,10 @@
 #include "ports.hpp"
 #include "task.hpp"
 
-#include <quotalume/announcement.hpp>
-#include <quotalume/limit_warning.hpp>
-#include <quotalume/settings.hpp>
-#include <quotalume/webhook_configuration.hpp>
+#include <quotalume/preferences/settings.hpp>
+#include <quotalume/reset/announcement.hpp>
+#include <quotalume/reset/limit_warning.hpp>
+#include <quotalume/webhook/webhook_configuration.hpp>
 
 #include <memory>
 #include <optional>

@@ -2,10 +2,10 @@
 
 #include "engine_reading.hpp"
 
-#include <quotalume/codex_client.hpp>
-#include <quotalume/engine_channel.hpp>
-#include <quotalume/webhook_delivery_error.hpp>
-#include <quotalume/webhook_sender.hpp>
+#include <quotalume/codex/codex_client.hpp>
+#include <quotalume/coordination/engine_channel.hpp>
+#include <quotalume/webhook/webhook_delivery_error.hpp>
+#include <quotalume/webhook/webhook_sender.hpp>
 
 #include <exception>
 #include <string>

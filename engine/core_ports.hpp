@@ -2,8 +2,8 @@
 
 #include "ports.hpp"
 
-#include <quotalume/cancellation.hpp>
-#include <quotalume/engine_lock.hpp>
+#include <quotalume/coordination/engine_lock.hpp>
+#include <quotalume/support/cancellation.hpp>
 
 #include <atomic>
 #include <exception>

@@ -1,8 +1,8 @@
 #include "engine.hpp"
 
-#include <quotalume/codex_locator.hpp>
-#include <quotalume/demo_snapshot.hpp>
-#include <quotalume/text.hpp>
+#include <quotalume/codex/codex_locator.hpp>
+#include <quotalume/schedule/demo_snapshot.hpp>
+#include <quotalume/support/text.hpp>
 
 #include <algorithm>
 #include <chrono>

@@ -11,9 +11,9 @@
 #include "state_keeper.hpp"
 #include "timeline_keeper.hpp"
 
-#include <quotalume/preferences_store.hpp>
-#include <quotalume/settings.hpp>
-#include <quotalume/usage_timeline.hpp>
+#include <quotalume/preferences/preferences_store.hpp>
+#include <quotalume/preferences/settings.hpp>
+#include <quotalume/usage/usage_timeline.hpp>
 
 #include <filesystem>
 #include <functional>

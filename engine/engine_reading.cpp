@@ -5,13 +5,13 @@
 
 #include "support/json_coding.hpp"
 
-#include <quotalume/bounded_json.hpp>
-#include <quotalume/engine_channel.hpp>
-#include <quotalume/engine_lock.hpp>
-#include <quotalume/l10n.hpp>
-#include <quotalume/limit_state.hpp>
-#include <quotalume/menu_bar_presentation.hpp>
-#include <quotalume/usage_timeline.hpp>
+#include <quotalume/coordination/engine_channel.hpp>
+#include <quotalume/coordination/engine_lock.hpp>
+#include <quotalume/l10n/l10n.hpp>
+#include <quotalume/presentation/menu_bar_presentation.hpp>
+#include <quotalume/support/bounded_json.hpp>
+#include <quotalume/usage/limit_state.hpp>
+#include <quotalume/usage/usage_timeline.hpp>
 
 #include <cmath>
 #include <fstream>

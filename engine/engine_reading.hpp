@@ -1,11 +1,11 @@
 #pragma once
 
-#include <quotalume/date.hpp>
-#include <quotalume/limit_state.hpp>
-#include <quotalume/localized_message.hpp>
-#include <quotalume/menu_bar_style.hpp>
-#include <quotalume/usage_forecast.hpp>
-#include <quotalume/usage_snapshot.hpp>
+#include <quotalume/l10n/localized_message.hpp>
+#include <quotalume/presentation/menu_bar_style.hpp>
+#include <quotalume/support/date.hpp>
+#include <quotalume/usage/limit_state.hpp>
+#include <quotalume/usage/usage_forecast.hpp>
+#include <quotalume/usage/usage_snapshot.hpp>
 
 #include <nlohmann/json_fwd.hpp>
 

@@ -1,7 +1,7 @@
 #include "local_notifier.hpp"
 
-#include <quotalume/l10n.hpp>
-#include <quotalume/quota_window.hpp>
+#include <quotalume/l10n/l10n.hpp>
+#include <quotalume/usage/quota_window.hpp>
 
 namespace quotalume {
 

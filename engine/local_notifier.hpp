@@ -2,8 +2,8 @@
 
 #include "ports.hpp"
 
-#include <quotalume/localized_message.hpp>
-#include <quotalume/reset_event.hpp>
+#include <quotalume/l10n/localized_message.hpp>
+#include <quotalume/reset/reset_event.hpp>
 
 #include <functional>
 #include <memory>

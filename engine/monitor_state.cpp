@@ -1,9 +1,9 @@
 #include "monitor_state.hpp"
 
-#include <quotalume/bounded_json.hpp>
-#include <quotalume/json_decoding_error.hpp>
-#include <quotalume/uuid.hpp>
-#include <quotalume/webhook_configuration_store.hpp>
+#include <quotalume/support/bounded_json.hpp>
+#include <quotalume/support/json_decoding_error.hpp>
+#include <quotalume/support/uuid.hpp>
+#include <quotalume/webhook/webhook_configuration_store.hpp>
 
 #include "support/json_coding.hpp"
 

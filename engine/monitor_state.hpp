@@ -1,11 +1,11 @@
 #pragma once
 
-#include <quotalume/limit_warning.hpp>
-#include <quotalume/localized_message.hpp>
-#include <quotalume/private_file.hpp>
-#include <quotalume/reset_detector.hpp>
-#include <quotalume/reset_event.hpp>
-#include <quotalume/usage_snapshot.hpp>
+#include <quotalume/l10n/localized_message.hpp>
+#include <quotalume/reset/limit_warning.hpp>
+#include <quotalume/reset/reset_detector.hpp>
+#include <quotalume/reset/reset_event.hpp>
+#include <quotalume/support/private_file.hpp>
+#include <quotalume/usage/usage_snapshot.hpp>
 
 #include <nlohmann/json_fwd.hpp>
 

@@ -1,11 +1,11 @@
 #pragma once
 
-#include <quotalume/announcement.hpp>
-#include <quotalume/codex_configuration.hpp>
-#include <quotalume/date.hpp>
-#include <quotalume/localized_message.hpp>
-#include <quotalume/usage_snapshot.hpp>
-#include <quotalume/webhook_configuration.hpp>
+#include <quotalume/codex/codex_configuration.hpp>
+#include <quotalume/l10n/localized_message.hpp>
+#include <quotalume/reset/announcement.hpp>
+#include <quotalume/support/date.hpp>
+#include <quotalume/usage/usage_snapshot.hpp>
+#include <quotalume/webhook/webhook_configuration.hpp>
 
 #include <chrono>
 #include <functional>

@@ -2,9 +2,9 @@
 
 #include "observers.hpp"
 
-#include <quotalume/config_keys.hpp>
-#include <quotalume/localized_message.hpp>
-#include <quotalume/preferences_store.hpp>
+#include <quotalume/l10n/localized_message.hpp>
+#include <quotalume/preferences/config_keys.hpp>
+#include <quotalume/preferences/preferences_store.hpp>
 
 #include <functional>
 #include <memory>

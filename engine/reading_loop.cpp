@@ -1,7 +1,7 @@
 #include "reading_loop.hpp"
 
-#include <quotalume/limit_warning.hpp>
-#include <quotalume/refresh_schedule.hpp>
+#include <quotalume/reset/limit_warning.hpp>
+#include <quotalume/schedule/refresh_schedule.hpp>
 
 #include <algorithm>
 #include <chrono>

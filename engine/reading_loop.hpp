@@ -7,8 +7,8 @@
 #include "task.hpp"
 #include "timeline_keeper.hpp"
 
-#include <quotalume/localized_message.hpp>
-#include <quotalume/source_connection_feedback.hpp>
+#include <quotalume/l10n/localized_message.hpp>
+#include <quotalume/schedule/source_connection_feedback.hpp>
 
 #include <functional>
 #include <memory>

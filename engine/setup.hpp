@@ -6,9 +6,9 @@
 #include "preferences_model.hpp"
 #include "task.hpp"
 
-#include <quotalume/localized_message.hpp>
-#include <quotalume/webhook_configuration.hpp>
-#include <quotalume/webhook_configuration_store.hpp>
+#include <quotalume/l10n/localized_message.hpp>
+#include <quotalume/webhook/webhook_configuration.hpp>
+#include <quotalume/webhook/webhook_configuration_store.hpp>
 
 #include <functional>
 #include <memory>

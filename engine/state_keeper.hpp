@@ -3,7 +3,7 @@
 #include "monitor_state.hpp"
 #include "ports.hpp"
 
-#include <quotalume/localized_message.hpp>
+#include <quotalume/l10n/localized_message.hpp>
 
 #include <filesystem>
 #include <optional>

@@ -1,6 +1,6 @@
 #include "timeline_keeper.hpp"
 
-#include <quotalume/rate_limits.hpp>
+#include <quotalume/usage/rate_limits.hpp>
 
 #include <chrono>
 

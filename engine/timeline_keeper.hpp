@@ -1,11 +1,11 @@
 #pragma once
 
-#include <quotalume/date.hpp>
-#include <quotalume/localized_message.hpp>
-#include <quotalume/quota_window.hpp>
-#include <quotalume/usage_forecast.hpp>
-#include <quotalume/usage_snapshot.hpp>
-#include <quotalume/usage_timeline.hpp>
+#include <quotalume/l10n/localized_message.hpp>
+#include <quotalume/support/date.hpp>
+#include <quotalume/usage/quota_window.hpp>
+#include <quotalume/usage/usage_forecast.hpp>
+#include <quotalume/usage/usage_snapshot.hpp>
+#include <quotalume/usage/usage_timeline.hpp>
 
 #include <filesystem>
 #include <map>

@@ -1,10 +1,10 @@
 // Feeds arbitrary bytes as a receiver's answer. The first byte picks the body format and the
 // HTTP status; the rest is the body.
 
-#include <quotalume/webhook_configuration.hpp>
-#include <quotalume/webhook_delivery_error.hpp>
-#include <quotalume/webhook_sender.hpp>
-#include <quotalume/webhook_transport.hpp>
+#include <quotalume/webhook/webhook_configuration.hpp>
+#include <quotalume/webhook/webhook_delivery_error.hpp>
+#include <quotalume/webhook/webhook_sender.hpp>
+#include <quotalume/webhook/webhook_transport.hpp>
 
 #include <array>
 #include <cstddef>

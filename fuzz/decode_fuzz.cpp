@@ -1,13 +1,13 @@
 // Feeds arbitrary bytes to every reader of outside data: Codex answers, stored records and
 // stored messages. Any input may be refused, none may crash or leak.
 
-#include <quotalume/bounded_json.hpp>
-#include <quotalume/json_decoding_error.hpp>
-#include <quotalume/localized_message.hpp>
-#include <quotalume/rate_limits.hpp>
-#include <quotalume/reset_detector.hpp>
-#include <quotalume/thread_usage.hpp>
-#include <quotalume/usage_snapshot.hpp>
+#include <quotalume/l10n/localized_message.hpp>
+#include <quotalume/reset/reset_detector.hpp>
+#include <quotalume/support/bounded_json.hpp>
+#include <quotalume/support/json_decoding_error.hpp>
+#include <quotalume/usage/rate_limits.hpp>
+#include <quotalume/usage/thread_usage.hpp>
+#include <quotalume/usage/usage_snapshot.hpp>
 
 #include <nlohmann/json.hpp>
 

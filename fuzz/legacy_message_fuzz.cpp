@@ -1,7 +1,7 @@
 // Feeds arbitrary bytes as a status text an older version stored, matched back against the
 // message templates, and renders whatever key and arguments come out.
 
-#include <quotalume/localized_message.hpp>
+#include <quotalume/l10n/localized_message.hpp>
 
 #include <cstddef>
 #include <cstdint>

@@ -6,9 +6,9 @@
 // and nothing returned past the bound; a line answers at most one request; a request of the
 // child's is refused whatever we wait for, with a reply that serialises.
 
-#include <quotalume/bounded_json.hpp>
-#include <quotalume/codex_read_only_policy.hpp>
-#include <quotalume/rpc_session.hpp>
+#include <quotalume/codex/codex_read_only_policy.hpp>
+#include <quotalume/codex/rpc_session.hpp>
+#include <quotalume/support/bounded_json.hpp>
 
 #include "codex/line_buffer.hpp"
 #include "codex/response_match.hpp"

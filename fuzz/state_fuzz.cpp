@@ -1,8 +1,8 @@
 // Feeds arbitrary bytes as state.json: any document may be refused, none may crash, and one
 // that is read must write back and read again to the same state.
 
-#include <quotalume/bounded_json.hpp>
-#include <quotalume/json_decoding_error.hpp>
+#include <quotalume/support/bounded_json.hpp>
+#include <quotalume/support/json_decoding_error.hpp>
 #include <monitor_state.hpp>
 
 #include <nlohmann/json.hpp>

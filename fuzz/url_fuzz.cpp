@@ -1,8 +1,8 @@
 // Feeds arbitrary bytes as a typed receiver address; after the first line feed comes the
 // bearer token, which must not be able to split its header.
 
-#include <quotalume/quotalume_error.hpp>
-#include <quotalume/webhook_configuration.hpp>
+#include <quotalume/support/quotalume_error.hpp>
+#include <quotalume/webhook/webhook_configuration.hpp>
 
 #include <cstddef>
 #include <cstdint>

@@ -1,9 +1,9 @@
 // Feeds arbitrary bytes as webhook.json, then checks the address of whatever was read.
 
-#include <quotalume/bounded_json.hpp>
-#include <quotalume/json_decoding_error.hpp>
-#include <quotalume/quotalume_error.hpp>
-#include <quotalume/webhook_configuration.hpp>
+#include <quotalume/support/bounded_json.hpp>
+#include <quotalume/support/json_decoding_error.hpp>
+#include <quotalume/support/quotalume_error.hpp>
+#include <quotalume/webhook/webhook_configuration.hpp>
 
 #include <nlohmann/json.hpp>
 

@@ -10,8 +10,8 @@
 #include "single_instance.hpp"
 #include "tray/tray_controller.hpp"
 
-#include <quotalume/l10n.hpp>
-#include <quotalume/webhook_configuration_store.hpp>
+#include <quotalume/l10n/l10n.hpp>
+#include <quotalume/webhook/webhook_configuration_store.hpp>
 
 #include <QApplication>
 #include <QCursor>

@@ -8,7 +8,7 @@
 #include "settings/settings_window.hpp"
 #include "system_clock.hpp"
 
-#include <quotalume/preferences_store.hpp>
+#include <quotalume/preferences/preferences_store.hpp>
 
 #include <QObject>
 #include <QRect>

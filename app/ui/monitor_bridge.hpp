@@ -2,8 +2,8 @@
 
 #include "engine.hpp"
 
-#include <quotalume/app_language.hpp>
-#include <quotalume/localized_message.hpp>
+#include <quotalume/l10n/app_language.hpp>
+#include <quotalume/l10n/localized_message.hpp>
 
 #include <QObject>
 

@@ -2,9 +2,9 @@
 
 #include "test_support.hpp"
 
-#include <quotalume/child_process.hpp>
-#include <quotalume/settings.hpp>
-#include <quotalume/webhook_configuration_store.hpp>
+#include <quotalume/preferences/settings.hpp>
+#include <quotalume/support/child_process.hpp>
+#include <quotalume/webhook/webhook_configuration_store.hpp>
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 #include "cli_runner.hpp"
 
-#include <quotalume/engine_lock.hpp>
+#include <quotalume/coordination/engine_lock.hpp>
 
 #include <sys/socket.h>
 #include <sys/un.h>

@@ -3,9 +3,9 @@
 #include "notification_server.hpp"
 #include "private_bus.hpp"
 
-#include <quotalume/engine_lock.hpp>
-#include <quotalume/limit_warning.hpp>
-#include <quotalume/preferences_store.hpp>
+#include <quotalume/coordination/engine_lock.hpp>
+#include <quotalume/preferences/preferences_store.hpp>
+#include <quotalume/reset/limit_warning.hpp>
 
 #include <gtest/gtest.h>
 

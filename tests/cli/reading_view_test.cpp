@@ -2,7 +2,7 @@
 
 #include "test_support.hpp"
 
-#include <quotalume/bounded_json.hpp>
+#include <quotalume/support/bounded_json.hpp>
 
 #include <gtest/gtest.h>
 

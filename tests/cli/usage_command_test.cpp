@@ -1,6 +1,6 @@
 #include "cli_runner.hpp"
 
-#include <quotalume/usage_timeline.hpp>
+#include <quotalume/usage/usage_timeline.hpp>
 
 #include <sqlite3.h>
 #include <sys/stat.h>

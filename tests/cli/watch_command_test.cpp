@@ -3,13 +3,13 @@
 
 #include "engine_reading.hpp"
 
-#include <quotalume/date.hpp>
-#include <quotalume/demo_snapshot.hpp>
-#include <quotalume/engine_channel.hpp>
-#include <quotalume/engine_lock.hpp>
-#include <quotalume/limit_warning.hpp>
-#include <quotalume/preferences_store.hpp>
-#include <quotalume/usage_timeline.hpp>
+#include <quotalume/coordination/engine_channel.hpp>
+#include <quotalume/coordination/engine_lock.hpp>
+#include <quotalume/preferences/preferences_store.hpp>
+#include <quotalume/reset/limit_warning.hpp>
+#include <quotalume/schedule/demo_snapshot.hpp>
+#include <quotalume/support/date.hpp>
+#include <quotalume/usage/usage_timeline.hpp>
 
 #include <poll.h>
 #include <sys/socket.h>

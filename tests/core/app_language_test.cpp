@@ -1,6 +1,6 @@
 #include "test_support.hpp"
 
-#include <quotalume/app_language.hpp>
+#include <quotalume/l10n/app_language.hpp>
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 #include "test_support.hpp"
 
-#include <quotalume/codex_client.hpp>
+#include <quotalume/codex/codex_client.hpp>
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 #include "test_support.hpp"
 
-#include <quotalume/codex_locator.hpp>
+#include <quotalume/codex/codex_locator.hpp>
 
 #include <gtest/gtest.h>
 

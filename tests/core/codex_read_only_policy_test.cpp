@@ -1,4 +1,4 @@
-#include <quotalume/codex_read_only_policy.hpp>
+#include <quotalume/codex/codex_read_only_policy.hpp>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>

@@ -1,11 +1,11 @@
 #include "test_support.hpp"
 
-#include <quotalume/app_language.hpp>
-#include <quotalume/config_keys.hpp>
-#include <quotalume/l10n.hpp>
-#include <quotalume/limit_warning.hpp>
-#include <quotalume/menu_bar_style.hpp>
-#include <quotalume/settings.hpp>
+#include <quotalume/l10n/app_language.hpp>
+#include <quotalume/l10n/l10n.hpp>
+#include <quotalume/preferences/config_keys.hpp>
+#include <quotalume/preferences/settings.hpp>
+#include <quotalume/presentation/menu_bar_style.hpp>
+#include <quotalume/reset/limit_warning.hpp>
 
 #include <gtest/gtest.h>
 

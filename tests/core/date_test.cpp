@@ -1,4 +1,4 @@
-#include <quotalume/date.hpp>
+#include <quotalume/support/date.hpp>
 
 #include <gtest/gtest.h>
 

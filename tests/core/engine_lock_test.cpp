@@ -1,7 +1,7 @@
 #include "test_support.hpp"
 
-#include <quotalume/engine_channel.hpp>
-#include <quotalume/engine_lock.hpp>
+#include <quotalume/coordination/engine_channel.hpp>
+#include <quotalume/coordination/engine_lock.hpp>
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 #include "test_support.hpp"
 
-#include <quotalume/l10n.hpp>
+#include <quotalume/l10n/l10n.hpp>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

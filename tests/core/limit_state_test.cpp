@@ -1,7 +1,7 @@
 #include "test_support.hpp"
 
-#include <quotalume/limit_state.hpp>
-#include <quotalume/rate_limits.hpp>
+#include <quotalume/usage/limit_state.hpp>
+#include <quotalume/usage/rate_limits.hpp>
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 #include "test_support.hpp"
 
-#include <quotalume/limit_warning.hpp>
-#include <quotalume/webhook_payload.hpp>
-#include <quotalume/webhook_request_builder.hpp>
+#include <quotalume/reset/limit_warning.hpp>
+#include <quotalume/webhook/webhook_payload.hpp>
+#include <quotalume/webhook/webhook_request_builder.hpp>
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 #include "test_support.hpp"
 
-#include <quotalume/localized_message.hpp>
-#include <quotalume/quotalume_error.hpp>
-#include <quotalume/webhook_delivery_error.hpp>
+#include <quotalume/l10n/localized_message.hpp>
+#include <quotalume/support/quotalume_error.hpp>
+#include <quotalume/webhook/webhook_delivery_error.hpp>
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include <quotalume/preferences_store.hpp>
+#include <quotalume/preferences/preferences_store.hpp>
 
 #include "failed_save_contract.hpp"
 

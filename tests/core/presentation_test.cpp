@@ -1,8 +1,8 @@
 #include "test_support.hpp"
 
-#include <quotalume/menu_bar_presentation.hpp>
-#include <quotalume/refresh_schedule.hpp>
-#include <quotalume/source_connection_feedback.hpp>
+#include <quotalume/presentation/menu_bar_presentation.hpp>
+#include <quotalume/schedule/refresh_schedule.hpp>
+#include <quotalume/schedule/source_connection_feedback.hpp>
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include <quotalume/private_file.hpp>
+#include <quotalume/support/private_file.hpp>
 
 #include "failed_save_contract.hpp"
 

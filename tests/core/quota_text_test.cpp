@@ -1,6 +1,6 @@
 #include "test_support.hpp"
 
-#include <quotalume/quota_text.hpp>
+#include <quotalume/presentation/quota_text.hpp>
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 #include "test_support.hpp"
 
-#include <quotalume/rate_limits.hpp>
+#include <quotalume/usage/rate_limits.hpp>
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 #include "test_support.hpp"
 
-#include <quotalume/reset_detector.hpp>
+#include <quotalume/reset/reset_detector.hpp>
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 #include "test_support.hpp"
 
-#include <quotalume/rpc_session.hpp>
+#include <quotalume/codex/rpc_session.hpp>
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include <quotalume/bounded_json.hpp>
-#include <quotalume/settings.hpp>
+#include <quotalume/preferences/settings.hpp>
+#include <quotalume/support/bounded_json.hpp>
 
 #include <gtest/gtest.h>
 

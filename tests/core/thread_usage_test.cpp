@@ -1,6 +1,6 @@
 #include "test_support.hpp"
 
-#include <quotalume/thread_usage.hpp>
+#include <quotalume/usage/thread_usage.hpp>
 
 #include <gtest/gtest.h>
 

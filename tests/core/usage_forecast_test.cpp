@@ -1,4 +1,4 @@
-#include <quotalume/usage_forecast.hpp>
+#include <quotalume/usage/usage_forecast.hpp>
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include <quotalume/json_decoding_error.hpp>
-#include <quotalume/usage_snapshot.hpp>
+#include <quotalume/support/json_decoding_error.hpp>
+#include <quotalume/usage/usage_snapshot.hpp>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>

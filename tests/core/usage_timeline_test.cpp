@@ -1,6 +1,6 @@
 #include "test_support.hpp"
 
-#include <quotalume/usage_timeline.hpp>
+#include <quotalume/usage/usage_timeline.hpp>
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 #include "failed_save_contract.hpp"
 
-#include <quotalume/webhook_configuration_store.hpp>
+#include <quotalume/webhook/webhook_configuration_store.hpp>
 
 #include <cerrno>
 #include <regex>

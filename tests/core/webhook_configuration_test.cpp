@@ -1,6 +1,6 @@
 #include "test_support.hpp"
 
-#include <quotalume/webhook_configuration.hpp>
+#include <quotalume/webhook/webhook_configuration.hpp>
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 #include "test_support.hpp"
 
-#include <quotalume/webhook_payload.hpp>
+#include <quotalume/webhook/webhook_payload.hpp>
 
 #include <gtest/gtest.h>
 

@@ -3,12 +3,12 @@
 #include "tls_server.hpp"
 #include "webhook/curl_global.hpp"
 
-#include <quotalume/quotalume_error.hpp>
+#include <quotalume/support/quotalume_error.hpp>
 #include <quotalume/version.hpp>
-#include <quotalume/webhook_delivery_error.hpp>
-#include <quotalume/webhook_payload.hpp>
-#include <quotalume/webhook_request_builder.hpp>
-#include <quotalume/webhook_sender.hpp>
+#include <quotalume/webhook/webhook_delivery_error.hpp>
+#include <quotalume/webhook/webhook_payload.hpp>
+#include <quotalume/webhook/webhook_request_builder.hpp>
+#include <quotalume/webhook/webhook_sender.hpp>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

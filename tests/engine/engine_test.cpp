@@ -4,8 +4,8 @@
 #include "monitor_fakes.hpp"
 #include "test_support.hpp"
 
-#include <quotalume/engine_lock.hpp>
-#include <quotalume/refresh_schedule.hpp>
+#include <quotalume/coordination/engine_lock.hpp>
+#include <quotalume/schedule/refresh_schedule.hpp>
 
 #include <gmock/gmock.h>
 

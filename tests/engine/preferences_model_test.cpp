@@ -2,7 +2,7 @@
 #include "monitor_fakes.hpp"
 #include "test_support.hpp"
 
-#include <quotalume/l10n.hpp>
+#include <quotalume/l10n/l10n.hpp>
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 #include "private_bus.hpp"
 #include "test_support.hpp"
 
-#include <quotalume/settings.hpp>
+#include <quotalume/preferences/settings.hpp>
 
 #include <QTimer>
 

@@ -2,8 +2,8 @@
 #include "private_bus.hpp"
 #include "test_support.hpp"
 
-#include <quotalume/engine_lock.hpp>
-#include <quotalume/settings.hpp>
+#include <quotalume/coordination/engine_lock.hpp>
+#include <quotalume/preferences/settings.hpp>
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>

@@ -2,7 +2,7 @@
 
 #include "ports.hpp"
 
-#include <quotalume/preferences_store.hpp>
+#include <quotalume/preferences/preferences_store.hpp>
 
 #include <gtest/gtest.h>
 

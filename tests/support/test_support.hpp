@@ -14,13 +14,13 @@
 #include <string_view>
 #include <vector>
 
-#include <quotalume/json_decoding_error.hpp>
-#include <quotalume/l10n.hpp>
-#include <quotalume/localized_message.hpp>
-#include <quotalume/preferences_store.hpp>
-#include <quotalume/private_file.hpp>
-#include <quotalume/reset_event.hpp>
-#include <quotalume/usage_snapshot.hpp>
+#include <quotalume/l10n/l10n.hpp>
+#include <quotalume/l10n/localized_message.hpp>
+#include <quotalume/preferences/preferences_store.hpp>
+#include <quotalume/reset/reset_event.hpp>
+#include <quotalume/support/json_decoding_error.hpp>
+#include <quotalume/support/private_file.hpp>
+#include <quotalume/usage/usage_snapshot.hpp>
 
 #include <nlohmann/json.hpp>
 

@@ -3,9 +3,9 @@
 #include "engine.hpp"
 #include "engine_reading.hpp"
 
-#include <quotalume/bounded_json.hpp>
-#include <quotalume/config_keys.hpp>
-#include <quotalume/preferences_store.hpp>
+#include <quotalume/preferences/config_keys.hpp>
+#include <quotalume/preferences/preferences_store.hpp>
+#include <quotalume/support/bounded_json.hpp>
 
 #include <QTimer>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <quotalume/engine_channel.hpp>
+#include <quotalume/coordination/engine_channel.hpp>
 
 #include <QSocketNotifier>
 

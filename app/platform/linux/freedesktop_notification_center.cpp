@@ -2,7 +2,7 @@
 
 #include "notifications_proxy.h"
 
-#include <quotalume/text.hpp>
+#include <quotalume/support/text.hpp>
 
 #include <QDBusPendingCall>
 #include <QDBusPendingCallWatcher>

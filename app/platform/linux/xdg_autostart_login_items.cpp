@@ -1,8 +1,8 @@
 #include "xdg_autostart_login_items.hpp"
 
-#include <quotalume/private_file.hpp>
-#include <quotalume/text.hpp>
-#include <quotalume/uuid.hpp>
+#include <quotalume/support/private_file.hpp>
+#include <quotalume/support/text.hpp>
+#include <quotalume/support/uuid.hpp>
 
 #include <exception>
 #include <string_view>

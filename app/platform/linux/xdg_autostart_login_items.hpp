@@ -2,7 +2,7 @@
 
 #include "ports.hpp"
 
-#include <quotalume/private_file.hpp>
+#include <quotalume/support/private_file.hpp>
 
 #include <filesystem>
 #include <functional>

@@ -6,9 +6,9 @@
 #include "style/brand_assets.hpp"
 #include "style/brand_logo.hpp"
 
-#include <quotalume/app_language.hpp>
-#include <quotalume/l10n.hpp>
-#include <quotalume/reset_event.hpp>
+#include <quotalume/l10n/app_language.hpp>
+#include <quotalume/l10n/l10n.hpp>
+#include <quotalume/reset/reset_event.hpp>
 #include <quotalume/version.hpp>
 
 #include <QEvent>

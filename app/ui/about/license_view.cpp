@@ -1,7 +1,7 @@
 #include "about/license_view.hpp"
 
-#include <quotalume/l10n.hpp>
-#include <quotalume/private_file.hpp>
+#include <quotalume/l10n/l10n.hpp>
+#include <quotalume/support/private_file.hpp>
 
 #include <QLabel>
 #include <QPlainTextEdit>

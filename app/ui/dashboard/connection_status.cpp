@@ -7,9 +7,9 @@
 #include "widgets/subtle_button.hpp"
 #include "widgets/warning_line.hpp"
 
-#include <quotalume/codex_locator.hpp>
-#include <quotalume/l10n.hpp>
-#include <quotalume/quota_text.hpp>
+#include <quotalume/codex/codex_locator.hpp>
+#include <quotalume/l10n/l10n.hpp>
+#include <quotalume/presentation/quota_text.hpp>
 
 #include <QHBoxLayout>
 #include <QLabel>

@@ -2,7 +2,7 @@
 
 #include <QWidget>
 
-#include <quotalume/localized_message.hpp>
+#include <quotalume/l10n/localized_message.hpp>
 
 #include <optional>
 #include <string>

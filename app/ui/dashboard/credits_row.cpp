@@ -3,7 +3,7 @@
 #include "style/dashboard_symbol.hpp"
 #include "style/dashboard_typography.hpp"
 
-#include <quotalume/l10n.hpp>
+#include <quotalume/l10n/l10n.hpp>
 
 #include <QHBoxLayout>
 #include <QLabel>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <quotalume/rate_limits.hpp>
+#include <quotalume/usage/rate_limits.hpp>
 
 #include "dashboard/dashboard_card_surface.hpp"
 

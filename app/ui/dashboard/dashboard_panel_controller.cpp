@@ -2,7 +2,7 @@
 
 #include "dashboard/quota_panel.hpp"
 
-#include <quotalume/l10n.hpp>
+#include <quotalume/l10n/l10n.hpp>
 
 #include <QEvent>
 #include <QPixmapCache>

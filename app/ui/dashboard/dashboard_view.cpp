@@ -15,7 +15,7 @@
 #include "widgets/capsule_bar.hpp"
 #include "widgets/subtle_button.hpp"
 
-#include <quotalume/l10n.hpp>
+#include <quotalume/l10n/l10n.hpp>
 
 #include <QCoreApplication>
 #include <QEvent>

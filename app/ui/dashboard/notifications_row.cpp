@@ -7,7 +7,7 @@
 #include "widgets/subtle_button.hpp"
 #include "widgets/toggle_switch.hpp"
 
-#include <quotalume/l10n.hpp>
+#include <quotalume/l10n/l10n.hpp>
 
 #include <QHBoxLayout>
 #include <QLabel>

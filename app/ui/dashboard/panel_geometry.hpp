@@ -1,6 +1,6 @@
 #pragma once
 
-#include <quotalume/menu_bar_presentation.hpp>
+#include <quotalume/presentation/menu_bar_presentation.hpp>
 
 #include <QRect>
 

@@ -6,8 +6,8 @@
 #include "style/quotalume_style.hpp"
 #include "widgets/capsule_bar.hpp"
 
-#include <quotalume/l10n.hpp>
-#include <quotalume/quota_text.hpp>
+#include <quotalume/l10n/l10n.hpp>
+#include <quotalume/presentation/quota_text.hpp>
 
 #include <QHBoxLayout>
 #include <QLabel>

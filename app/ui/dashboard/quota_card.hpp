@@ -2,10 +2,10 @@
 
 #include "dashboard/dashboard_card_surface.hpp"
 
-#include <quotalume/date.hpp>
-#include <quotalume/quota_window.hpp>
-#include <quotalume/rate_limits.hpp>
-#include <quotalume/usage_forecast.hpp>
+#include <quotalume/support/date.hpp>
+#include <quotalume/usage/quota_window.hpp>
+#include <quotalume/usage/rate_limits.hpp>
+#include <quotalume/usage/usage_forecast.hpp>
 
 #include <optional>
 #include <vector>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include <quotalume/date.hpp>
-#include <quotalume/usage_forecast.hpp>
+#include <quotalume/support/date.hpp>
+#include <quotalume/usage/usage_forecast.hpp>
 
 #include <QWidget>
 

@@ -4,9 +4,9 @@
 #include "settings/menu_bar_style_preview.hpp"
 #include "settings/settings_form.hpp"
 
-#include <quotalume/app_language.hpp>
-#include <quotalume/l10n.hpp>
-#include <quotalume/menu_bar_style.hpp>
+#include <quotalume/l10n/app_language.hpp>
+#include <quotalume/l10n/l10n.hpp>
+#include <quotalume/presentation/menu_bar_style.hpp>
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <quotalume/localized_message.hpp>
+#include <quotalume/l10n/localized_message.hpp>
 
 #include <QWidget>
 

@@ -3,7 +3,7 @@
 #include "monitor_state.hpp"
 #include "settings/settings_form.hpp"
 
-#include <quotalume/l10n.hpp>
+#include <quotalume/l10n/l10n.hpp>
 
 #include <QFrame>
 #include <QLabel>

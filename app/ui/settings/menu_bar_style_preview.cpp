@@ -1,6 +1,6 @@
 #include "settings/menu_bar_style_preview.hpp"
 
-#include <quotalume/menu_bar_presentation.hpp>
+#include <quotalume/presentation/menu_bar_presentation.hpp>
 
 #include <QPainter>
 #include <QPainterPath>

@@ -2,8 +2,8 @@
 
 #include "tray/tray_icon_image.hpp"
 
-#include <quotalume/menu_bar_style.hpp>
-#include <quotalume/rate_limits.hpp>
+#include <quotalume/presentation/menu_bar_style.hpp>
+#include <quotalume/usage/rate_limits.hpp>
 
 #include <QWidget>
 

@@ -1,6 +1,6 @@
 #include "settings/settings_form.hpp"
 
-#include <quotalume/l10n.hpp>
+#include <quotalume/l10n/l10n.hpp>
 
 #include <QFormLayout>
 #include <QGroupBox>

@@ -12,7 +12,7 @@
 #include "style/quotalume_style.hpp"
 #include "widgets/segmented_control.hpp"
 
-#include <quotalume/l10n.hpp>
+#include <quotalume/l10n/l10n.hpp>
 
 #include <QAbstractButton>
 #include <QButtonGroup>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <quotalume/app_language.hpp>
+#include <quotalume/l10n/app_language.hpp>
 
 #include <QWidget>
 

@@ -3,8 +3,8 @@
 #include "monitor_bridge.hpp"
 #include "settings/settings_form.hpp"
 
-#include <quotalume/codex_locator.hpp>
-#include <quotalume/l10n.hpp>
+#include <quotalume/codex/codex_locator.hpp>
+#include <quotalume/l10n/l10n.hpp>
 
 #include <QDir>
 #include <QFileDialog>

@@ -3,7 +3,7 @@
 #include "monitor_bridge.hpp"
 #include "settings/settings_form.hpp"
 
-#include <quotalume/limit_warning.hpp>
+#include <quotalume/reset/limit_warning.hpp>
 
 #include <QCheckBox>
 #include <QFormLayout>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <quotalume/webhook_configuration.hpp>
+#include <quotalume/webhook/webhook_configuration.hpp>
 
 #include <QWidget>
 

@@ -1,8 +1,8 @@
 #include "tray/tray_controller.hpp"
 
-#include <quotalume/l10n.hpp>
-#include <quotalume/menu_bar_presentation.hpp>
-#include <quotalume/quota_text.hpp>
+#include <quotalume/l10n/l10n.hpp>
+#include <quotalume/presentation/menu_bar_presentation.hpp>
+#include <quotalume/presentation/quota_text.hpp>
 
 #include <QAction>
 #include <QCursor>

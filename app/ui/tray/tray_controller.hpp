@@ -3,7 +3,7 @@
 #include "monitor_bridge.hpp"
 #include "tray/tray_icon_image.hpp"
 
-#include <quotalume/app_language.hpp>
+#include <quotalume/l10n/app_language.hpp>
 
 #include <QMenu>
 #include <QObject>

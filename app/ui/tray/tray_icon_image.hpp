@@ -1,7 +1,7 @@
 #pragma once
 
-#include <quotalume/menu_bar_presentation.hpp>
-#include <quotalume/menu_bar_style.hpp>
+#include <quotalume/presentation/menu_bar_presentation.hpp>
+#include <quotalume/presentation/menu_bar_style.hpp>
 
 #include <QIcon>
 #include <QImage>

@@ -1,9 +1,9 @@
-#include <quotalume/codex_client.hpp>
+#include <quotalume/codex/codex_client.hpp>
 
-#include <quotalume/codex_locator.hpp>
-#include <quotalume/quotalume_error.hpp>
-#include <quotalume/rpc_session.hpp>
-#include <quotalume/text.hpp>
+#include <quotalume/codex/codex_locator.hpp>
+#include <quotalume/codex/rpc_session.hpp>
+#include <quotalume/support/quotalume_error.hpp>
+#include <quotalume/support/text.hpp>
 #include <quotalume/version.hpp>
 
 #include <nlohmann/json.hpp>

@@ -1,7 +1,7 @@
-#include <quotalume/codex_locator.hpp>
-#include <quotalume/private_file.hpp>
-#include <quotalume/quotalume_error.hpp>
-#include <quotalume/text.hpp>
+#include <quotalume/codex/codex_locator.hpp>
+#include <quotalume/support/private_file.hpp>
+#include <quotalume/support/quotalume_error.hpp>
+#include <quotalume/support/text.hpp>
 
 #include <algorithm>
 #include <cstdlib>

@@ -1,7 +1,7 @@
 #include "response_match.hpp"
 
-#include <quotalume/bounded_json.hpp>
-#include <quotalume/text.hpp>
+#include <quotalume/support/bounded_json.hpp>
+#include <quotalume/support/text.hpp>
 
 #include "../support/json_coding.hpp"
 

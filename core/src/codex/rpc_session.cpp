@@ -1,9 +1,9 @@
-#include <quotalume/rpc_session.hpp>
+#include <quotalume/codex/rpc_session.hpp>
 
-#include <quotalume/cancellation.hpp>
-#include <quotalume/child_process.hpp>
-#include <quotalume/codex_read_only_policy.hpp>
-#include <quotalume/quotalume_error.hpp>
+#include <quotalume/codex/codex_read_only_policy.hpp>
+#include <quotalume/support/cancellation.hpp>
+#include <quotalume/support/child_process.hpp>
+#include <quotalume/support/quotalume_error.hpp>
 
 #include "line_buffer.hpp"
 #include "response_match.hpp"

@@ -1,6 +1,6 @@
-#include <quotalume/app_language.hpp>
-#include <quotalume/l10n.hpp>
-#include <quotalume/text.hpp>
+#include <quotalume/l10n/app_language.hpp>
+#include <quotalume/l10n/l10n.hpp>
+#include <quotalume/support/text.hpp>
 
 #include <algorithm>
 #include <cstdlib>

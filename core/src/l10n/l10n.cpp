@@ -1,10 +1,10 @@
-#include <quotalume/l10n.hpp>
+#include <quotalume/l10n/l10n.hpp>
 
 #include "embedded_english_table.hpp"
 #include "strings_file.hpp"
 
-#include <quotalume/preferences_store.hpp>
-#include <quotalume/quotalume_error.hpp>
+#include <quotalume/preferences/preferences_store.hpp>
+#include <quotalume/support/quotalume_error.hpp>
 
 #include <unicode/datefmt.h>
 #include <unicode/locid.h>

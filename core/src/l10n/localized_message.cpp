@@ -1,8 +1,8 @@
-#include <quotalume/localized_message.hpp>
+#include <quotalume/l10n/localized_message.hpp>
 
-#include <quotalume/json_decoding_error.hpp>
-#include <quotalume/quotalume_error.hpp>
-#include <quotalume/webhook_delivery_error.hpp>
+#include <quotalume/support/json_decoding_error.hpp>
+#include <quotalume/support/quotalume_error.hpp>
+#include <quotalume/webhook/webhook_delivery_error.hpp>
 
 #include <nlohmann/json.hpp>
 

@@ -1,6 +1,6 @@
-#include <quotalume/menu_bar_presentation.hpp>
+#include <quotalume/presentation/menu_bar_presentation.hpp>
 
-#include <quotalume/l10n.hpp>
+#include <quotalume/l10n/l10n.hpp>
 
 #include <algorithm>
 #include <cmath>

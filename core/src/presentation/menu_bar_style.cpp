@@ -1,7 +1,7 @@
-#include <quotalume/menu_bar_style.hpp>
+#include <quotalume/presentation/menu_bar_style.hpp>
 
-#include <quotalume/l10n.hpp>
-#include <quotalume/preferences_store.hpp>
+#include <quotalume/l10n/l10n.hpp>
+#include <quotalume/preferences/preferences_store.hpp>
 
 namespace quotalume {
 namespace {

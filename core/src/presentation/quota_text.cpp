@@ -1,7 +1,7 @@
-#include <quotalume/quota_text.hpp>
+#include <quotalume/presentation/quota_text.hpp>
 
-#include <quotalume/l10n.hpp>
-#include <quotalume/limit_state.hpp>
+#include <quotalume/l10n/l10n.hpp>
+#include <quotalume/usage/limit_state.hpp>
 
 #include <unicode/numberformatter.h>
 

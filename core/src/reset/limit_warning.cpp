@@ -1,9 +1,9 @@
-#include <quotalume/limit_warning.hpp>
+#include <quotalume/reset/limit_warning.hpp>
 
-#include <quotalume/l10n.hpp>
-#include <quotalume/limit_state.hpp>
-#include <quotalume/text.hpp>
-#include <quotalume/uuid.hpp>
+#include <quotalume/l10n/l10n.hpp>
+#include <quotalume/support/text.hpp>
+#include <quotalume/support/uuid.hpp>
+#include <quotalume/usage/limit_state.hpp>
 
 #include "../support/json_coding.hpp"
 

@@ -1,6 +1,6 @@
-#include <quotalume/reset_detector.hpp>
+#include <quotalume/reset/reset_detector.hpp>
 
-#include <quotalume/uuid.hpp>
+#include <quotalume/support/uuid.hpp>
 
 #include "../support/json_coding.hpp"
 

@@ -1,8 +1,8 @@
-#include <quotalume/reset_event.hpp>
+#include <quotalume/reset/reset_event.hpp>
 
-#include <quotalume/l10n.hpp>
-#include <quotalume/text.hpp>
-#include <quotalume/uuid.hpp>
+#include <quotalume/l10n/l10n.hpp>
+#include <quotalume/support/text.hpp>
+#include <quotalume/support/uuid.hpp>
 
 #include "../support/json_coding.hpp"
 

@@ -1,4 +1,4 @@
-#include <quotalume/demo_snapshot.hpp>
+#include <quotalume/schedule/demo_snapshot.hpp>
 
 namespace quotalume {
 

@@ -1,4 +1,4 @@
-#include <quotalume/refresh_schedule.hpp>
+#include <quotalume/schedule/refresh_schedule.hpp>
 
 #include <algorithm>
 #include <cmath>

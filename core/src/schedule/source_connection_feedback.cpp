@@ -1,4 +1,4 @@
-#include <quotalume/source_connection_feedback.hpp>
+#include <quotalume/schedule/source_connection_feedback.hpp>
 
 namespace quotalume {
 

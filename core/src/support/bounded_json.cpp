@@ -1,4 +1,4 @@
-#include <quotalume/bounded_json.hpp>
+#include <quotalume/support/bounded_json.hpp>
 
 namespace quotalume {
 namespace {

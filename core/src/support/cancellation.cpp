@@ -1,4 +1,4 @@
-#include <quotalume/cancellation.hpp>
+#include <quotalume/support/cancellation.hpp>
 
 #include <sys/eventfd.h>
 #include <unistd.h>

@@ -1,4 +1,4 @@
-#include <quotalume/child_process.hpp>
+#include <quotalume/support/child_process.hpp>
 
 #include <fcntl.h>
 #include <poll.h>

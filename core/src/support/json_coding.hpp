@@ -3,8 +3,8 @@
 // Typed reading of JSON records: exact keys, unknown keys ignored, null reads as absent, and
 // every mismatch a JSONDecodingError whose kind gives the platform code users see.
 
-#include <quotalume/date.hpp>
-#include <quotalume/json_decoding_error.hpp>
+#include <quotalume/support/date.hpp>
+#include <quotalume/support/json_decoding_error.hpp>
 
 #include <nlohmann/json.hpp>
 

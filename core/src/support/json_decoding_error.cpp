@@ -1,4 +1,4 @@
-#include <quotalume/json_decoding_error.hpp>
+#include <quotalume/support/json_decoding_error.hpp>
 
 namespace quotalume {
 

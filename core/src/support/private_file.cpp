@@ -1,6 +1,6 @@
-#include <quotalume/private_file.hpp>
+#include <quotalume/support/private_file.hpp>
 
-#include <quotalume/text.hpp>
+#include <quotalume/support/text.hpp>
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -1,6 +1,6 @@
-#include <quotalume/quotalume_error.hpp>
+#include <quotalume/support/quotalume_error.hpp>
 
-#include <quotalume/text.hpp>
+#include <quotalume/support/text.hpp>
 
 namespace quotalume {
 

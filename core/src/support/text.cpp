@@ -1,4 +1,4 @@
-#include <quotalume/text.hpp>
+#include <quotalume/support/text.hpp>
 
 #include <unicode/uchar.h>
 #include <unicode/utf8.h>

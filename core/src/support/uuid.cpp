@@ -1,4 +1,4 @@
-#include <quotalume/uuid.hpp>
+#include <quotalume/support/uuid.hpp>
 
 #include <sys/random.h>
 

@@ -1,4 +1,4 @@
-#include <quotalume/decimal.hpp>
+#include <quotalume/usage/decimal.hpp>
 
 #include <algorithm>
 

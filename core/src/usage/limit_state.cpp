@@ -1,6 +1,6 @@
-#include <quotalume/limit_state.hpp>
+#include <quotalume/usage/limit_state.hpp>
 
-#include <quotalume/l10n.hpp>
+#include <quotalume/l10n/l10n.hpp>
 
 #include <chrono>
 

@@ -1,4 +1,4 @@
-#include <quotalume/quota_window.hpp>
+#include <quotalume/usage/quota_window.hpp>
 
 namespace quotalume {
 

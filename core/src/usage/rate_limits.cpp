@@ -1,6 +1,6 @@
-#include <quotalume/rate_limits.hpp>
+#include <quotalume/usage/rate_limits.hpp>
 
-#include <quotalume/text.hpp>
+#include <quotalume/support/text.hpp>
 
 #include "../support/json_coding.hpp"
 

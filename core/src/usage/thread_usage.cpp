@@ -1,4 +1,4 @@
-#include <quotalume/thread_usage.hpp>
+#include <quotalume/usage/thread_usage.hpp>
 
 #include "../support/json_coding.hpp"
 

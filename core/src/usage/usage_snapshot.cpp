@@ -2,7 +2,7 @@
 // that a tray process would keep all day only to name accounts.
 #define OPENSSL_SUPPRESS_DEPRECATED
 
-#include <quotalume/usage_snapshot.hpp>
+#include <quotalume/usage/usage_snapshot.hpp>
 
 #include "../support/encoding.hpp"
 #include "../support/json_coding.hpp"

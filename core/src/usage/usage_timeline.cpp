@@ -1,6 +1,6 @@
-#include <quotalume/usage_timeline.hpp>
+#include <quotalume/usage/usage_timeline.hpp>
 
-#include <quotalume/private_file.hpp>
+#include <quotalume/support/private_file.hpp>
 
 #include "sqlite_library.hpp"
 

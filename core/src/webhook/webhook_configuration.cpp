@@ -1,12 +1,12 @@
-#include <quotalume/webhook_configuration.hpp>
+#include <quotalume/webhook/webhook_configuration.hpp>
 
 #include "../support/json_coding.hpp"
 #include "curl_global.hpp"
 
-#include <quotalume/l10n.hpp>
-#include <quotalume/quotalume_error.hpp>
-#include <quotalume/text.hpp>
-#include <quotalume/usage_snapshot.hpp>
+#include <quotalume/l10n/l10n.hpp>
+#include <quotalume/support/quotalume_error.hpp>
+#include <quotalume/support/text.hpp>
+#include <quotalume/usage/usage_snapshot.hpp>
 
 #include <memory>
 #include <new>

@@ -1,10 +1,10 @@
-#include <quotalume/webhook_configuration_store.hpp>
+#include <quotalume/webhook/webhook_configuration_store.hpp>
 
-#include <quotalume/bounded_json.hpp>
-#include <quotalume/json_decoding_error.hpp>
-#include <quotalume/private_file.hpp>
-#include <quotalume/quotalume_error.hpp>
-#include <quotalume/uuid.hpp>
+#include <quotalume/support/bounded_json.hpp>
+#include <quotalume/support/json_decoding_error.hpp>
+#include <quotalume/support/private_file.hpp>
+#include <quotalume/support/quotalume_error.hpp>
+#include <quotalume/support/uuid.hpp>
 
 #include <nlohmann/json.hpp>
 

@@ -1,9 +1,9 @@
-#include <quotalume/webhook_payload.hpp>
+#include <quotalume/webhook/webhook_payload.hpp>
 
 #include "webhook_json_writer.hpp"
 #include "webhook_signature.hpp"
 
-#include <quotalume/l10n.hpp>
+#include <quotalume/l10n/l10n.hpp>
 
 #include <nlohmann/json.hpp>
 

@@ -1,10 +1,10 @@
-#include <quotalume/webhook_request_builder.hpp>
+#include <quotalume/webhook/webhook_request_builder.hpp>
 
 #include "webhook_signature.hpp"
 
-#include <quotalume/webhook_payload.hpp>
+#include <quotalume/webhook/webhook_payload.hpp>
 
-#include <quotalume/text.hpp>
+#include <quotalume/support/text.hpp>
 #include <quotalume/version.hpp>
 
 #include <strings.h>

@@ -1,8 +1,8 @@
-#include <quotalume/webhook_sender.hpp>
+#include <quotalume/webhook/webhook_sender.hpp>
 
-#include <quotalume/bounded_json.hpp>
-#include <quotalume/webhook_delivery_error.hpp>
-#include <quotalume/webhook_request_builder.hpp>
+#include <quotalume/support/bounded_json.hpp>
+#include <quotalume/webhook/webhook_delivery_error.hpp>
+#include <quotalume/webhook/webhook_request_builder.hpp>
 
 #include "../support/json_coding.hpp"
 

@@ -2,7 +2,7 @@
 
 #include "../support/encoding.hpp"
 
-#include <quotalume/date.hpp>
+#include <quotalume/support/date.hpp>
 
 #include <array>
 #include <string>

@@ -1,7 +1,7 @@
-#include <quotalume/webhook_transport.hpp>
+#include <quotalume/webhook/webhook_transport.hpp>
 
-#include <quotalume/cancellation.hpp>
-#include <quotalume/webhook_delivery_error.hpp>
+#include <quotalume/support/cancellation.hpp>
+#include <quotalume/webhook/webhook_delivery_error.hpp>
 
 #include "curl_global.hpp"
 

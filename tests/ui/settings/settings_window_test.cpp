@@ -4,7 +4,7 @@
 #include "settings/menu_bar_style_preview.hpp"
 #include "settings/webhook_page.hpp"
 
-#include <quotalume/menu_bar_presentation.hpp>
+#include <quotalume/presentation/menu_bar_presentation.hpp>
 
 #include <QAbstractButton>
 #include <QCheckBox>

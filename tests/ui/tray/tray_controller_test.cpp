@@ -2,7 +2,7 @@
 #include "monitor_harness.hpp"
 #include "tray/tray_icon_image.hpp"
 
-#include <quotalume/quota_text.hpp>
+#include <quotalume/presentation/quota_text.hpp>
 
 #include <QAction>
 #include <QGuiApplication>

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <quotalume/support/date.hpp>
+#include <quotalume/usage/rate_limits.hpp>
+#include <quotalume/usage/usage_forecast.hpp>
+
+#include <optional>
+#include <string>
+
+namespace quotalume {
+
+// How close a window is to its limit: critical under 25 % left, low under 50 %; none when the
+// used share is unknown or negative.
+enum class RemainingLevel { none, low, critical };
+RemainingLevel remainingLevel(const RateWindow& window);
+// The warning word of a level ("quota.low", "quota.critical"), absent for none.
+std::optional<std::string> warningText(RemainingLevel level);
+
+// When the shown values were read: "Updated 10:42:07", and the full date and time.
+std::string updatedText(Date observedAt);
+std::string lastUpdatedText(Date observedAt);
+
+// "At this pace, runs out at 14:32, 1 h 10 min before it resets.", or that it lasts until the
+// reset at `resetsAt`; the day is named too when it runs out 12 hours or more after `now`.
+std::string forecastText(const UsageForecast& forecast, Date resetsAt, Date now);
+
+}  // namespace quotalume

@@ -1,0 +1,110 @@
+#pragma once
+
+#include <quotalume/preferences/preferences_store.hpp>
+#include <quotalume/support/date.hpp>
+#include <quotalume/usage/quota_window.hpp>
+#include <quotalume/usage/usage_forecast.hpp>
+#include <quotalume/usage/usage_snapshot.hpp>
+
+#include <array>
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <nlohmann/json_fwd.hpp>
+
+namespace quotalume {
+
+enum class WarningReason {
+    belowLevel,           // "below_level": what is left fell to a chosen level
+    forecastExhausted,    // "forecast_exhausted": at this pace it runs out before it resets
+    limitReached,         // "limit_reached": Codex says a limit is reached, or a window is used up
+    usageNotAllowed,      // "usage_not_allowed": Codex does not allow ordinary usage
+    spendControlReached,  // "spend_control_reached"
+    resetCreditExpiring,  // "reset_credit_expiring": a banked reset expires within three days
+};
+
+const char* rawValue(WarningReason reason);
+std::optional<WarningReason> warningReasonFromRaw(std::string_view raw);
+
+// One warning before or at the end of a limit. Members that do not apply are absent.
+struct LimitWarning {
+    std::string id;  // random upper-case UUID; also the webhook event id
+    Date observedAt;
+    std::string bucketId = "codex";
+    std::string bucketName = "Codex";
+    WarningReason reason = WarningReason::belowLevel;
+    std::optional<QuotaWindow> window;
+    std::optional<double> usedPercent;
+    std::optional<double> remainingPercent;
+    std::optional<Date> resetAt;
+    std::optional<std::int64_t> levelPercent;
+    std::optional<Date> runsOutAt;
+    std::optional<std::string> detail;  // Codex's word: the rateLimitReachedType, a credit's id
+    std::optional<Date> creditExpiresAt;
+
+    // Texts in the current interface language; dates as seen at `observedAt`.
+    std::string headline() const;
+    std::string detailText() const;
+    // The history's line: the bucket and the headline, with the window's name when it has one.
+    std::string title() const;
+    // Headline, detail and the window's name on lines of their own, as a reset's message.
+    std::string message() const;
+
+    friend bool operator==(const LimitWarning&, const LimitWarning&) = default;
+};
+
+// Stored form: dates as seconds since 2001-01-01 UTC; absent members left out.
+void to_json(nlohmann::json& json, const LimitWarning& warning);
+void from_json(const nlohmann::json& json, LimitWarning& warning);
+
+// What to warn of. Stored under keys of their own beside the settings record; an absent or
+// unreadable key reads as its default.
+struct WarningPreferences {
+    static constexpr std::array<std::int64_t, 4> selectableLevels = {50, 25, 10, 5};
+    static constexpr const char* levelsKey = "warnings.levels";
+    static constexpr const char* forecastKey = "warnings.forecast";
+    static constexpr const char* webhookKey = "webhook.warnings";
+
+    std::vector<std::int64_t> levels = {25, 10};  // of what is left, highest first
+    bool forecast = true;
+    bool webhook = false;  // a receiver set up before warnings existed gets none
+
+    static WarningPreferences load(const PreferencesStore& store);
+    // Throws what the store throws.
+    void save(PreferencesStore& store) const;
+    // "25,10", and back: levels from the selectable ones, in any order, "" or "none" for none;
+    // nothing for anything else.
+    std::string levelsText() const;
+    static std::optional<std::vector<std::int64_t>> parseLevels(std::string_view text);
+
+    friend bool operator==(const WarningPreferences&, const WarningPreferences&) = default;
+};
+
+// What the warnings of one reading are decided from.
+struct WarningInput {
+    const UsageSnapshot& reading;
+    // The reading before, of the same account: a blocked state it already showed was warned of.
+    const UsageSnapshot* previous = nullptr;
+    const std::map<QuotaWindow, UsageForecast>& forecasts;
+    WarningPreferences preferences;
+    std::span<const LimitWarning> issued;  // the warnings kept so far
+    // Each window's latest recorded reset: warnings before it belong to an earlier occurrence.
+    std::map<QuotaWindow, Date> lastResets;
+    // Each window's last sound reset time, which still holds for a reading without one: such a
+    // reading is the same occurrence, never a new one.
+    std::map<QuotaWindow, Date> heldResets;
+    Date now;
+};
+
+// The warnings this reading owes, each once per occurrence: a level or a forecast once per
+// window and reset time, the lowest level crossed standing for the higher ones; a blocked state
+// once from when it begins until it clears; an expiring reset credit once. Levels and the
+// forecast are the user's to choose; blocked states and expiring credits are always warned of.
+std::vector<LimitWarning> detectWarnings(const WarningInput& input);
+
+}  // namespace quotalume
