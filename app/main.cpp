@@ -11,6 +11,7 @@
 #include <quotalume/webhook/webhook_configuration_store.hpp>
 
 #include <QApplication>
+#include <QFile>
 #include <QSocketNotifier>
 #include <QStringList>
 
@@ -21,6 +22,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string_view>
@@ -116,7 +118,13 @@ int main(int argc, char** argv) {
             try {
                 const char* runtime = std::getenv("XDG_RUNTIME_DIR");
                 try {
-                    options.engineSocket = quotalume::engine_socket::pathFor(::getpid());
+                    // One socket for everything: where later launches have always asked us to
+                    // reopen, and where views follow the engine.
+                    options.engineSocket =
+                        instance.holdsLock()
+                            ? std::filesystem::path(
+                                  QFile::encodeName(instance.socketPath()).toStdString())
+                            : quotalume::engine_socket::pathFor(::getpid());
                 } catch (const std::exception& error) {
                     std::fprintf(stderr, "quotalume: quotalume-cli cannot follow this app: %s\n",
                                  error.what());
@@ -159,8 +167,6 @@ int main(int argc, char** argv) {
 
         {
             quotalume::QuotalumeApplication quotalume(options, engine ? &*engine : nullptr);
-            QObject::connect(&instance, &quotalume::SingleInstance::reopenRequested, &quotalume,
-                             &quotalume::QuotalumeApplication::reopen);
             std::optional<QSocketNotifier> refresh;
             if (stop) {
                 refresh.emplace(stop->refreshDescriptor(), QSocketNotifier::Read);

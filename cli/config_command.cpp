@@ -5,6 +5,7 @@
 
 #include <quotalume/coordination/engine_channel.hpp>
 #include <quotalume/coordination/engine_lock.hpp>
+#include <quotalume/coordination/local_protocol.hpp>
 #include <quotalume/l10n/l10n.hpp>
 #include <quotalume/l10n/localized_message.hpp>
 #include <quotalume/preferences/config_keys.hpp>
@@ -78,9 +79,7 @@ std::optional<int> forwardToEngine(const std::string& key, const std::string& va
     auto channel =
         holder && !holder->socket.empty() ? EngineChannel::connect(holder->socket) : std::nullopt;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    if (!channel ||
-        !channel->send(
-            nlohmann::json{{"request", "config"}, {"key", key}, {"value", value}}.dump()) ||
+    if (!channel || !channel->send(local_protocol::configRequest(key, value)) ||
         !channel->flushBy(deadline)) {
         return std::nullopt;
     }

@@ -2,9 +2,9 @@
 
 #include "core_ports.hpp"
 #include "engine.hpp"
-#include "linux/engine_server.hpp"
 #include "linux/freedesktop_notification_center.hpp"
 #include "linux/linux_system_signals.hpp"
+#include "linux/local_server.hpp"
 #include "linux/stop_signals.hpp"
 #include "linux/xdg_autostart_login_items.hpp"
 #include "qt_main_loop.hpp"
@@ -12,6 +12,7 @@
 
 #include <quotalume/coordination/engine_channel.hpp>
 #include <quotalume/coordination/engine_lock.hpp>
+#include <quotalume/coordination/local_protocol.hpp>
 #include <quotalume/support/bounded_json.hpp>
 
 #include <nlohmann/json.hpp>
@@ -51,7 +52,7 @@ public:
         if (monitor_) {
             monitor_->refresh();
         } else if (channel_) {
-            channel_->send(nlohmann::json{{"request", "refresh"}}.dump());
+            channel_->send(local_protocol::request(local_protocol::refresh));
         }
     }
 
@@ -86,7 +87,8 @@ private:
         subscription_ = monitor_->subscribe([this] { print(monitor_->reading()); });
         if (!options_.socket.empty()) {
             try {
-                server_.emplace(*monitor_, options_.socket);
+                server_.emplace(options_.socket);  // a watch takes no launches
+                server_->attach(*monitor_);
             } catch (const std::system_error& error) {
                 std::fprintf(stderr, "quotalume-cli: other views cannot follow this watch: %s\n",
                              error.what());
@@ -104,7 +106,7 @@ private:
         if (channel_) {
             // A request it hung up on is answered all the same when it is too busy for us:
             // the answer says so, and we ask again shortly.
-            channel_->send(nlohmann::json{{"request", "subscribe"}}.dump());
+            channel_->send(local_protocol::request(local_protocol::subscribe));
             readable_.emplace(channel_->descriptor(), QSocketNotifier::Read);
             QObject::connect(&*readable_, &QSocketNotifier::activated, [this] { received(); });
             return;
@@ -168,7 +170,7 @@ private:
     LinuxSystemSignals systemSignals_;
     std::optional<Engine> monitor_;
     std::unique_ptr<Subscription> subscription_;
-    std::optional<EngineServer> server_;
+    std::optional<LocalServer> server_;
     std::optional<EngineChannel> channel_;
     std::optional<QSocketNotifier> readable_;
     QTimer retry_;

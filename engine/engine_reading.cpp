@@ -7,6 +7,7 @@
 
 #include <quotalume/coordination/engine_channel.hpp>
 #include <quotalume/coordination/engine_lock.hpp>
+#include <quotalume/coordination/local_protocol.hpp>
 #include <quotalume/l10n/l10n.hpp>
 #include <quotalume/presentation/menu_bar_presentation.hpp>
 #include <quotalume/support/bounded_json.hpp>
@@ -212,7 +213,8 @@ EngineAnswer EngineReading::ask(const std::filesystem::path& dataDirectory, bool
         const auto taken = std::min(deadline, steady_clock::now() + patience);
         // An engine that turns us away ("busy") may have hung up before our request reached
         // it: its answer is read all the same.
-        if (channel->send(json{{"request", fresh ? "refresh" : "reading"}}.dump())) {
+        if (channel->send(local_protocol::request(fresh ? local_protocol::refresh
+                                                        : local_protocol::reading))) {
             channel->flushBy(taken);
         }
         Pulse pulse = pulseOf(holder->pid);
@@ -233,7 +235,7 @@ EngineAnswer EngineReading::ask(const std::filesystem::path& dataDirectory, bool
         const std::string said = message.is_object() && message.value("answer", json()).is_string()
                                      ? message["answer"].get<std::string>()
                                      : std::string();
-        if (said == "busy") {
+        if (said == local_protocol::busy) {
             if (steady_clock::now() + std::chrono::milliseconds(100) >= busyUntil) {
                 answer.outcome = Outcome::busy;
                 return answer;
@@ -241,7 +243,7 @@ EngineAnswer EngineReading::ask(const std::filesystem::path& dataDirectory, bool
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
             continue;
         }
-        if (said == "pending") {
+        if (said == local_protocol::pending) {
             line = channel->awaitLine(deadline);
             if (!line) {
                 answer.outcome = channel->ended() ? Outcome::noEngine : Outcome::silent;

@@ -3,7 +3,7 @@
 #include "dashboard/dashboard_panel_controller.hpp"
 #include "dashboard/panel_geometry.hpp"
 #include "engine.hpp"
-#include "linux/engine_server.hpp"
+#include "linux/local_server.hpp"
 #include "linux/status_notifier_probe.hpp"
 #include "monitor_bridge.hpp"
 #include "settings/settings_window.hpp"
@@ -51,6 +51,19 @@ QuotalumeApplication::QuotalumeApplication(LaunchOptions options, FolderEngineGu
       loginItems_(QCoreApplication::applicationFilePath().toStdString()),
       engine_(engine != nullptr ? static_cast<EngineGuard&>(*engine) : unclaimed_) {
     connect(qApp, &QCoreApplication::aboutToQuit, this, &QuotalumeApplication::stop);
+    if (!options_.engineSocket.empty()) {
+        // At once, not once the tray host is known: a second launch meanwhile is answered (its
+        // reopen waits for us to be ready), and views hear "busy" until the engine is there.
+        try {
+            server_ = std::make_unique<LocalServer>(
+                options_.engineSocket, [this](const local_protocol::LaunchRequest& launch) {
+                    reopen(launch.settings, QByteArray::fromStdString(launch.token));
+                });
+        } catch (const std::system_error& error) {
+            std::fprintf(stderr, "quotalume: quotalume-cli cannot follow this app: %s\n",
+                         error.what());
+        }
+    }
     StatusNotifierProbe::await(QDBusConnection::sessionBus(), trayHostPatience, this,
                                [this](bool statusNotifierHost) { launch(statusNotifierHost); });
 }
@@ -69,13 +82,8 @@ void QuotalumeApplication::launch(bool statusNotifierHost) {
     if (options_.refreshInterval) {
         monitor_->overrideRefreshInterval(*options_.refreshInterval);
     }
-    if (!options_.engineSocket.empty()) {
-        try {
-            server_ = std::make_unique<EngineServer>(*monitor_, options_.engineSocket);
-        } catch (const std::system_error& error) {
-            std::fprintf(stderr, "quotalume: quotalume-cli cannot follow this app: %s\n",
-                         error.what());
-        }
+    if (server_) {
+        server_->attach(*monitor_);
     }
     bridge_ = std::make_unique<MonitorBridge>(*monitor_);
     // Asked only now: the first question fixes Qt's choice between the two kinds of tray.
@@ -241,7 +249,9 @@ void QuotalumeApplication::stop() {
         return;
     }
     stopped_ = true;
-    server_.reset();
+    if (server_) {
+        server_->detach();
+    }
     dashboard_->stop();
     monitor_->stop();
 }

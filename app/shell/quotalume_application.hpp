@@ -20,7 +20,7 @@
 namespace quotalume {
 
 class DashboardPanelController;
-class EngineServer;
+class LocalServer;
 class MonitorBridge;
 class TrayController;
 class Engine;
@@ -31,7 +31,8 @@ struct LaunchOptions {
     bool settings = false;  // open the settings window once started
     // Reads at this interval, past the schedule's limits; only tests set it.
     std::optional<Duration> refreshInterval;
-    // Where other views (quotalume-cli) follow the engine; empty: nowhere.
+    // Where the app's local server listens: later launches ask it to reopen, other views
+    // (quotalume-cli) follow the engine there; empty: nowhere.
     std::filesystem::path engineSocket;
 };
 
@@ -82,7 +83,7 @@ private:
 
     // In the order they are made; each may refer to those above it.
     std::unique_ptr<Engine> monitor_;
-    std::unique_ptr<EngineServer> server_;
+    std::unique_ptr<LocalServer> server_;  // from the start, the engine attached once made
     std::unique_ptr<MonitorBridge> bridge_;
     std::unique_ptr<TrayController> tray_;
     std::unique_ptr<DashboardPanelController> dashboard_;

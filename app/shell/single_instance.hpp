@@ -8,22 +8,19 @@
 #include <memory>
 #include <vector>
 
-class QSocketNotifier;
-
 namespace quotalume {
 
 // One running Quotalume per user session. The first launch holds a lock file in the runtime
-// folder and listens on a local socket beside it; a later launch finds the lock taken and asks
-// over the socket for a reopen (of the settings window, when it was asked for one) instead of
-// starting. A lock left by a process that died is taken over (its owner is checked), and a
-// socket left beside it is replaced. Plain Unix sockets: Qt's local sockets would bring Qt
-// Network and Kerberos into a process that only ever reads one line.
+// folder, and its local server (LocalServer) listens at socketPath() beside it; a later launch
+// finds the lock taken and asks over that socket for a reopen (of the settings window, when it
+// was asked for one) instead of starting. A lock left by a process that died is taken over (its
+// owner is checked), and the socket left beside it is replaced by the new server.
 class SingleInstance final : public QObject {
     Q_OBJECT
 
 public:
     enum class Outcome {
-        first,       // this process runs; reopen requests arrive as `reopenRequested`
+        first,       // this process runs; its local server takes the reopen requests
         forwarded,   // the running instance answered the reopen request
         unanswered,  // another instance holds the lock but never answered
     };
@@ -53,26 +50,17 @@ public:
     // $XDG_RUNTIME_DIR as Qt checks it (owned by us, private); empty when there is none.
     static QString defaultDirectory();
     QString lockPath() const;
+    // Where the first launch's local server listens.
     QString socketPath() const;
-
-Q_SIGNALS:
-    void reopenRequested(bool settings, const QByteArray& token);
+    // Whether this process holds the lock (settle() came to `first` with a folder to meet in).
+    bool holdsLock() const { return lock_ && lock_->isLocked(); }
 
 private:
-    struct Connection;
-
-    void listen();
-    void accept();
-    void read(Connection& connection);
-    void drop(const Connection& connection);
     bool askToReopen(bool settings, const QByteArray& token,
                      std::chrono::milliseconds patience) const;
 
     QString directory_;
     std::unique_ptr<QLockFile> lock_;
-    int server_ = -1;
-    std::unique_ptr<QSocketNotifier> listening_;
-    std::vector<std::unique_ptr<Connection>> connections_;
 };
 
 }  // namespace quotalume

@@ -1,4 +1,5 @@
 #include "single_instance.hpp"
+#include "linux/local_server.hpp"
 #include "private_bus.hpp"
 #include "test_support.hpp"
 
@@ -279,27 +280,32 @@ TEST(SingleInstanceTest, StopSignalsEndTheAppAsQuitDoes) {
     }
 }
 
+// The words every version of the tray app has sent, to the one local server the first launch
+// runs: only a well-formed launch request is answered, and nothing a view says reopens anything.
 TEST(SingleInstanceTest, OnlyAWellFormedRequestIsAnswered) {
     TempDir dir;
     SingleInstance first(QString::fromStdString(dir.str()));
     ASSERT_EQ(first.settle(), SingleInstance::Outcome::first);
+    ASSERT_TRUE(first.holdsLock());
     std::vector<QByteArray> reopened;  // each request: what it asked for, and its token
-    QObject::connect(&first, &SingleInstance::reopenRequested,
-                     [&](bool settings, const QByteArray& token) {
-                         reopened.push_back((settings ? "settings " : "reopen ") + token);
-                     });
+    LocalServer server(first.socketPath().toStdString(),
+                       [&](const local_protocol::LaunchRequest& launch) {
+                           reopened.push_back((launch.settings ? "settings " : "reopen ") +
+                                              QByteArray::fromStdString(launch.token));
+                       });
 
     struct Row {
         QByteArray message;
         std::vector<QByteArray> reopened;
     };
     const QByteArray token = "gnome-shell/Quotalume/7-0-host_TIME42:a.b+c=d@e";
-    for (const auto& row : {Row{"reopen\n", {"reopen "}}, Row{"settings\n", {"settings "}},
-                            Row{"settings " + token + "\n", {"settings " + token}},
-                            Row{QByteArray("reopen a\0b\n", 11), {}}, Row{"reopen \n", {}},
-                            Row{"reopen " + QByteArray(256, 'x') + "\n", {}}, Row{"quit\n", {}},
-                            Row{QByteArray(300, 'x'), {}}}) {
-        SCOPED_TRACE(row.message.toStdString());
+    for (const auto& row :
+         {Row{"reopen\n", {"reopen "}}, Row{"settings\n", {"settings "}},
+          Row{"settings " + token + "\n", {"settings " + token}},
+          Row{QByteArray("reopen a\0b\n", 11), {}}, Row{"reopen \n", {}},
+          Row{"reopen " + QByteArray(256, 'x') + "\n", {}}, Row{"quit\n", {}},
+          Row{"{\"request\":\"reopen\"}\n", {}}, Row{QByteArray(256 * 1024, 'x'), {}}}) {
+        SCOPED_TRACE(row.message.left(40).toStdString());
         reopened.clear();
         QLocalSocket client;
         client.connectToServer(first.socketPath());

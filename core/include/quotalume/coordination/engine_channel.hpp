@@ -48,13 +48,6 @@ private:
 }  // namespace engine_socket
 
 // The engine's answers that are no reading.
-namespace engine_protocol {
-// Too many views at once: ask again shortly.
-inline constexpr const char* busyAnswer = R"({"answer":"busy"})";
-// The reading asked for comes once the engine has it (a first reading, a refresh).
-inline constexpr const char* pendingAnswer = R"({"answer":"pending"})";
-}  // namespace engine_protocol
-
 // One end of a connection on the engine's socket, owning the descriptor, which is non-blocking.
 class EngineChannel {
 public:

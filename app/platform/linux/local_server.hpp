@@ -1,11 +1,13 @@
 #pragma once
 
 #include <quotalume/coordination/engine_channel.hpp>
+#include <quotalume/coordination/local_protocol.hpp>
 
 #include <QSocketNotifier>
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -15,20 +17,27 @@ namespace quotalume {
 class Subscription;
 class Engine;
 
-// The engine's socket: serves processes of the same user (the peer is checked on every
-// connection) one JSON request per line: "subscribe" (the reading now and at every change),
-// "reading" (the latest one, or the first once there is one), "refresh" (the reading after a
-// refresh now) and "config" (a preference changed by name, as `quotalume-cli config set` does,
-// and taken up at once). Requests are bounded in size and rate; a client that floods us or
-// stops reading is dropped.
-class EngineServer {
+// The process's one local socket: serves processes of the same user (the peer is checked on
+// every connection) the requests of local_protocol.hpp, a line each. Views' requests are the
+// engine's to answer once one is attached (until then they hear "busy"); a second launch of the
+// tray app goes to `launched`, when the process takes launches. Requests are bounded in size and
+// rate; a client that floods us or stops reading is dropped.
+class LocalServer {
 public:
-    // Listens at `path` (a stale socket there is replaced) until destroyed, then removes it.
-    // Throws std::system_error.
-    EngineServer(Engine& monitor, std::filesystem::path path);
-    ~EngineServer();
-    EngineServer(const EngineServer&) = delete;
-    EngineServer& operator=(const EngineServer&) = delete;
+    using Launched = std::function<void(const local_protocol::LaunchRequest&)>;
+
+    // Listens at `path` (whatever is there is replaced: the caller holds what makes it ours)
+    // until destroyed, then removes it. Throws std::system_error.
+    explicit LocalServer(std::filesystem::path path, Launched launched = nullptr);
+    ~LocalServer();
+    LocalServer(const LocalServer&) = delete;
+    LocalServer& operator=(const LocalServer&) = delete;
+
+    // The engine that answers views from now on; detached before it goes.
+    void attach(Engine& engine);
+    void detach();
+
+    const std::filesystem::path& path() const { return path_; }
 
     static constexpr std::size_t largestClientCount = 32;
     static constexpr int requestsPerSecond = 10;
@@ -49,13 +58,15 @@ private:
     void accept();
     void read(Client& client);
     bool handle(Client& client, const std::string& line);
+    bool answerView(Client& client, const local_protocol::Request& request);
     std::string configure(const std::string& key, const std::string& value);
     void published();
-    bool send(Client& client, const std::string& line);
+    bool send(Client& client, std::string_view line);
     void drop(const Client& client);
 
-    Engine& monitor_;
     std::filesystem::path path_;
+    Launched launched_;
+    Engine* engine_ = nullptr;
     int listener_ = -1;
     std::unique_ptr<QSocketNotifier> listening_;
     std::vector<std::unique_ptr<Client>> clients_;

@@ -1,4 +1,4 @@
-#include "linux/engine_server.hpp"
+#include "linux/local_server.hpp"
 
 #include "engine.hpp"
 #include "engine_reading.hpp"
@@ -25,21 +25,21 @@ namespace {
 using nlohmann::json;
 using std::chrono::steady_clock;
 
-// A request is a word and, for a setting, its key and value.
+// A view's request is a word and, for a setting, its key and value.
 constexpr std::size_t largestRequest = 4096;
 
 }  // namespace
 
-EngineServer::EngineServer(Engine& monitor, std::filesystem::path path)
-    : monitor_(monitor), path_(std::move(path)) {
+LocalServer::LocalServer(std::filesystem::path path, Launched launched)
+    : path_(std::move(path)), launched_(std::move(launched)) {
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     if (path_.native().size() >= sizeof address.sun_path) {
         throw std::system_error(ENAMETOOLONG, std::system_category(), path_.string());
     }
     std::memcpy(address.sun_path, path_.c_str(), path_.native().size());
-    // The name carries our pid: whatever is there was left by a process that is gone. So are
-    // the sockets beside it that nobody listens on any more.
+    // Whatever is there was left by a process that is gone (the caller holds the lock or the
+    // pid that makes the name ours). So are the engine sockets beside it nobody listens on.
     ::unlink(path_.c_str());
     engine_socket::removeDeadSockets(path_.parent_path());
     listener_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
@@ -59,11 +59,10 @@ EngineServer::EngineServer(Engine& monitor, std::filesystem::path path)
     }
     listening_ = std::make_unique<QSocketNotifier>(listener_, QSocketNotifier::Read);
     QObject::connect(listening_.get(), &QSocketNotifier::activated, [this] { accept(); });
-    subscription_ = monitor_.subscribe([this] { published(); });
 }
 
-EngineServer::~EngineServer() {
-    subscription_.reset();
+LocalServer::~LocalServer() {
+    detach();
     listening_.reset();
     while (!clients_.empty()) {
         drop(*clients_.back());
@@ -72,7 +71,17 @@ EngineServer::~EngineServer() {
     ::unlink(path_.c_str());
 }
 
-void EngineServer::accept() {
+void LocalServer::attach(Engine& engine) {
+    engine_ = &engine;
+    subscription_ = engine.subscribe([this] { published(); });
+}
+
+void LocalServer::detach() {
+    subscription_.reset();
+    engine_ = nullptr;
+}
+
+void LocalServer::accept() {
     for (;;) {
         const int fd = ::accept4(listener_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (fd < 0) {
@@ -86,7 +95,7 @@ void EngineServer::accept() {
         if (clients_.size() >= largestClientCount) {
             // Told rather than dropped without a word: a view waits and asks again, and
             // never takes a full engine for a dead one. The line fits any socket buffer.
-            const std::string busy = std::string(engine_protocol::busyAnswer) + "\n";
+            const std::string busy = std::string(local_protocol::busyAnswer) + "\n";
             (void)!::send(fd, busy.data(), busy.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
             ::close(fd);
             continue;
@@ -109,7 +118,7 @@ void EngineServer::accept() {
     }
 }
 
-void EngineServer::read(Client& client) {
+void LocalServer::read(Client& client) {
     const bool open = client.channel.receive();
     std::string line;
     while (client.channel.takeLine(line)) {
@@ -123,7 +132,7 @@ void EngineServer::read(Client& client) {
     }
 }
 
-bool EngineServer::handle(Client& client, const std::string& line) {
+bool LocalServer::handle(Client& client, const std::string& line) {
     const auto now = steady_clock::now();
     if (now - client.second >= std::chrono::seconds(1)) {
         client.second = now;
@@ -132,42 +141,54 @@ bool EngineServer::handle(Client& client, const std::string& line) {
     if (++client.requests > requestsPerSecond || line.size() > largestRequest) {
         return false;
     }
-    const json request = parseBoundedJSON(line, 4);
-    const json* word =
-        request.is_object() && request.contains("request") ? &request["request"] : nullptr;
-    if (word == nullptr || !word->is_string()) {
-        return false;
+    if (auto request = local_protocol::parseRequest(line)) {
+        return answerView(client, *request);
     }
-    const std::string name = word->get<std::string>();
-    const bool ready = (monitor_.snapshot() || monitor_.lastError()) && !monitor_.isRefreshing();
-    if (name == "subscribe") {
-        client.subscribed = true;
-        return send(client, jsonText(monitor_.reading().message(monitor_.now())));
-    }
-    if (name == "reading") {
-        if (ready || monitor_.demo()) {
-            return send(client, jsonText(monitor_.reading().message(monitor_.now())));
+    // A second launch of the tray app: answered, then hung up on.
+    if (auto launch = local_protocol::parseLaunchRequest(line); launch && launched_) {
+        const std::string answer = std::string(local_protocol::launchAnswer) + "\n";
+        if (::send(client.channel.descriptor(), answer.data(), answer.size(),
+                   MSG_NOSIGNAL | MSG_DONTWAIT) > 0) {
+            launched_(*launch);
         }
-        client.awaiting = true;  // the first reading is on its way
-        return send(client, engine_protocol::pendingAnswer);
-    }
-    if (name == "refresh") {
-        monitor_.refresh();
-        if (!monitor_.isRefreshing()) {
-            return send(client, jsonText(monitor_.reading().message(monitor_.now())));
-        }
-        client.awaiting = true;
-        return send(client, engine_protocol::pendingAnswer);
-    }
-    if (name == "config" && request.contains("key") && request["key"].is_string() &&
-        request.contains("value") && request["value"].is_string()) {
-        return send(client, configure(request["key"].get<std::string>(),
-                                      request["value"].get<std::string>()));
     }
     return false;
 }
 
-std::string EngineServer::configure(const std::string& key, const std::string& value) {
+bool LocalServer::answerView(Client& client, const local_protocol::Request& request) {
+    const std::string& name = request.word;
+    if (name != local_protocol::subscribe && name != local_protocol::reading &&
+        name != local_protocol::refresh && name != local_protocol::config) {
+        return false;
+    }
+    if (engine_ == nullptr) {
+        return send(client, local_protocol::busyAnswer);  // still starting: ask again shortly
+    }
+    Engine& engine = *engine_;
+    const bool ready = (engine.snapshot() || engine.lastError()) && !engine.isRefreshing();
+    if (name == local_protocol::subscribe) {
+        client.subscribed = true;
+        return send(client, jsonText(engine.reading().message(engine.now())));
+    }
+    if (name == local_protocol::reading) {
+        if (ready || engine.demo()) {
+            return send(client, jsonText(engine.reading().message(engine.now())));
+        }
+        client.awaiting = true;  // the first reading is on its way
+        return send(client, local_protocol::pendingAnswer);
+    }
+    if (name == local_protocol::refresh) {
+        engine.refresh();
+        if (!engine.isRefreshing()) {
+            return send(client, jsonText(engine.reading().message(engine.now())));
+        }
+        client.awaiting = true;
+        return send(client, local_protocol::pendingAnswer);
+    }
+    return send(client, configure(request.key, request.value));
+}
+
+std::string LocalServer::configure(const std::string& key, const std::string& value) {
     json answer = {{"ok", false}, {"usage", false}};
     try {
         // Into the standard store, which our own may overlay for this run (watch --codex); ours
@@ -183,18 +204,18 @@ std::string EngineServer::configure(const std::string& key, const std::string& v
         answer["message"] = LocalizedMessage::from(error).localized();
     }
     if (answer["ok"] == true) {
-        monitor_.preferences().reload();
+        engine_->preferences().reload();
     }
     return jsonText(answer);
 }
 
-void EngineServer::published() {
+void LocalServer::published() {
     if (clients_.empty()) {
         latest_.clear();  // the next subscriber starts afresh
         return;           // at rest, with nobody following, this costs nothing
     }
-    const EngineReading& reading = monitor_.reading();
-    const std::string message = jsonText(reading.message(monitor_.now()));
+    const EngineReading& reading = engine_->reading();
+    const std::string message = jsonText(reading.message(engine_->now()));
     const bool ready = (reading.snapshot || reading.error) && !reading.refreshing;
     const bool changed = message != latest_;
     latest_ = message;
@@ -224,7 +245,7 @@ void EngineServer::published() {
     }
 }
 
-bool EngineServer::send(Client& client, const std::string& line) {
+bool LocalServer::send(Client& client, std::string_view line) {
     if (!client.channel.send(line)) {
         return false;
     }
@@ -232,7 +253,7 @@ bool EngineServer::send(Client& client, const std::string& line) {
     return true;
 }
 
-void EngineServer::drop(const Client& client) {
+void LocalServer::drop(const Client& client) {
     const auto found = std::find_if(clients_.begin(), clients_.end(),
                                     [&](const auto& c) { return c.get() == &client; });
     if (found == clients_.end()) {
