@@ -250,7 +250,7 @@ void QuotalumeApplication::stop() {
     }
     stopped_ = true;
     if (server_) {
-        server_->detach();
+        server_->forgetEngine();
     }
     dashboard_->stop();
     monitor_->stop();

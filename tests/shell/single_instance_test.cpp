@@ -4,7 +4,10 @@
 #include "test_support.hpp"
 
 #include <quotalume/coordination/engine_lock.hpp>
+#include <quotalume/preferences/preferences_store.hpp>
 #include <quotalume/preferences/settings.hpp>
+
+#include <nlohmann/json.hpp>
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -278,6 +281,28 @@ TEST(SingleInstanceTest, StopSignalsEndTheAppAsQuitDoes) {
         EXPECT_TRUE(exitsCleanly(app));
         EXPECT_TRUE(EngineLock::acquire(launches.dataFolder())) << "the engine lock went with it";
     }
+}
+
+// Codex started and never answers, ignoring SIGTERM: quitting does not wait out the read. The app
+// returns from main at once, with status 0, and its Codex goes with it.
+TEST(SingleInstanceTest, QuittingDuringAHangingCodexReadEndsTheAppAtOnce) {
+    Launches launches;
+    test::FakeCodexHome codex("ignore-term\nhang");
+    FilePreferencesStore preferences(launches.configFolder() / "Quotalume" / "defaults.json");
+    Settings{.codexPath = codex.executable(), .codexHome = codex.str()}.save(preferences);
+    QProcess& app = launches.start({});
+    ASSERT_TRUE(launches.waitUntilListening(app));
+    pid_t fake = 0;
+    ASSERT_TRUE(test::eventually([&] {
+        const auto info = nlohmann::json::parse(codex.read("launch.json"), nullptr, false);
+        fake = info.is_object() && info.contains("pid") ? info["pid"].get<pid_t>() : 0;
+        return fake != 0;
+    }));
+    const auto asked = std::chrono::steady_clock::now();
+    ::kill(static_cast<pid_t>(app.processId()), SIGTERM);
+    EXPECT_TRUE(exitsCleanly(app)) << app.readAllStandardError().toStdString();
+    EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::seconds(2));
+    EXPECT_TRUE(test::eventually([&] { return !test::processAlive(fake); }));
 }
 
 // The words every version of the tray app has sent, to the one local server the first launch

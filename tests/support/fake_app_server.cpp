@@ -49,7 +49,7 @@ void writeOut(const std::string& text) {
             if (errno == EINTR) {
                 continue;
             }
-            std::_Exit(3);  // the reader went away
+            std::exit(3);  // the reader went away
         }
         rest.remove_prefix(static_cast<size_t>(n));
     }
@@ -169,7 +169,7 @@ int main(int argc, char** argv) {
         } else if (verb == "sleep") {
             ::usleep(static_cast<useconds_t>(std::atol(rest.c_str()) * 1000));
         } else if (verb == "exit") {
-            std::_Exit(std::atoi(rest.c_str()));
+            std::exit(std::atoi(rest.c_str()));
         } else if (verb == "ignore-term") {
             ::signal(SIGTERM, SIG_IGN);
         } else if (verb == "close-input") {

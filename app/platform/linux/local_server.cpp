@@ -62,7 +62,7 @@ LocalServer::LocalServer(std::filesystem::path path, Launched launched)
 }
 
 LocalServer::~LocalServer() {
-    detach();
+    forgetEngine();
     listening_.reset();
     while (!clients_.empty()) {
         drop(*clients_.back());
@@ -76,7 +76,7 @@ void LocalServer::attach(Engine& engine) {
     subscription_ = engine.subscribe([this] { published(); });
 }
 
-void LocalServer::detach() {
+void LocalServer::forgetEngine() {
     subscription_.reset();
     engine_ = nullptr;
 }

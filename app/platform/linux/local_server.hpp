@@ -33,9 +33,9 @@ public:
     LocalServer(const LocalServer&) = delete;
     LocalServer& operator=(const LocalServer&) = delete;
 
-    // The engine that answers views from now on; detached before it goes.
+    // The engine that answers views from now on, and the end of that before it goes.
     void attach(Engine& engine);
-    void detach();
+    void forgetEngine();
 
     const std::filesystem::path& path() const { return path_; }
 
