@@ -25,8 +25,7 @@ namespace {
 using nlohmann::json;
 using std::chrono::steady_clock;
 
-// A view's request is a word and, for a setting, its key and value.
-constexpr std::size_t largestRequest = 4096;
+using local_protocol::largestRequest;
 
 }  // namespace
 

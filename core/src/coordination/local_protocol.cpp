@@ -8,12 +8,6 @@
 #include <cctype>
 
 namespace quotalume::local_protocol {
-namespace {
-
-// A request is a word and, for a setting, its key and value.
-constexpr std::size_t largestRequest = 4096;
-
-}  // namespace
 
 std::string request(std::string_view word) {
     return jsonText({{"request", word}});

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -21,6 +22,8 @@ inline constexpr std::string_view subscribe = "subscribe";
 inline constexpr std::string_view reading = "reading";
 inline constexpr std::string_view refresh = "refresh";
 inline constexpr std::string_view config = "config";
+// No request is longer: a word and, for a setting, its key and value.
+inline constexpr std::size_t largestRequest = 4096;
 
 // {"answer":WORD}: too many views at once, ask again shortly ("busy"); the reading asked for
 // comes once the engine has it, a first reading or a refresh ("pending").
@@ -46,9 +49,8 @@ std::optional<Request> parseRequest(std::string_view line);
 inline constexpr std::string_view reopenWord = "reopen";
 inline constexpr std::string_view settingsWord = "settings";
 inline constexpr std::string_view launchAnswer = "ok";
-// No activation token is longer; nothing a launch sends is longer than this line.
+// No activation token is longer.
 inline constexpr std::size_t longestToken = 255;
-inline constexpr std::size_t longestLaunchRequest = 16 + longestToken;
 
 struct LaunchRequest {
     bool settings = false;
