@@ -53,9 +53,11 @@ struct Entry {
 // Resets and warnings, newest first.
 std::vector<Entry> entries(const MonitorState& state) {
     std::vector<Entry> all;
-    for (const EventRecord& record : state.records) {
-        all.push_back(
-            {&record, "reset", record.id(), record.event.title(), record.event.observedAt, {}});
+    for (const auto* records : {&state.records, &state.otherRecords}) {
+        for (const EventRecord& record : *records) {
+            all.push_back(
+                {&record, "reset", record.id(), record.event.title(), record.event.observedAt, {}});
+        }
     }
     for (const WarningRecord& record : state.warnings) {
         all.push_back({&record, "warning", record.id(), record.event.title(),

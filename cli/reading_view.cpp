@@ -42,13 +42,14 @@ bool isMember(std::string_view name) {
             return true;
         }
     }
-    for (std::string_view window : {"five_hour.", "weekly."}) {
-        if (name.starts_with(window)) {
-            for (std::string_view member : windowMembers) {
-                if (name.substr(window.size()) == member) {
-                    return true;
-                }
-            }
+    // A window's members under its record id: five_hour.left_percent, 30d.resets_in, …
+    const std::size_t dot = name.find('.');
+    if (dot == std::string_view::npos || !quotaWindowFromRecordId(name.substr(0, dot))) {
+        return false;
+    }
+    for (std::string_view member : windowMembers) {
+        if (name.substr(dot + 1) == member) {
+            return true;
         }
     }
     return false;
@@ -74,7 +75,7 @@ json lookUp(const json& record, std::string_view name) {
         return record.value(first, json());
     }
     const std::string rest(name.substr(dot + 1));
-    if (first == "five_hour" || first == "weekly") {
+    if (quotaWindowFromRecordId(first)) {
         for (const json& window : record["windows"]) {
             if (window["id"] == first) {
                 return lookUp(window, rest);

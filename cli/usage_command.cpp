@@ -2,6 +2,7 @@
 
 #include <quotalume/support/bounded_json.hpp>
 #include <quotalume/support/date.hpp>
+#include <quotalume/support/text.hpp>
 #include <quotalume/usage/usage_timeline.hpp>
 #include <quotalume/webhook/webhook_configuration_store.hpp>
 
@@ -18,18 +19,22 @@
 namespace quotalume::cli {
 
 const char* const usageHelp =
-    "Usage: quotalume-cli usage [--window 5h|7d] [--since WHEN] [--csv | --json] [--lang CODE]\n"
+    "Usage: quotalume-cli usage [--window ID] [--bucket ID] [--since WHEN] [--csv | --json]\n"
+    "                           [--lang CODE]\n"
     "\n"
     "Prints the usage timeline the engine (the tray application or a watch) keeps of the\n"
     "account read last, oldest first: when each reading was taken, the window, the share used\n"
-    "and left, and when the window resets.\n"
+    "and left, when the window resets, and the bucket (Codex's, or a model's such as\n"
+    "codex_bengalfox) when it is not Codex's.\n"
     "\n"
-    "  --window 5h|7d      only the five-hour or the weekly window\n"
+    "  --window ID         only one window: 5h, 7d, or a length such as 30d, 2h or 45m\n"
+    "  --bucket ID         only one bucket: codex, or another bucket's id\n"
     "  --since WHEN        only readings since WHEN: a date or date-time in UTC (2026-12-01,\n"
     "                      2026-12-01T08:00:00Z) or a time ago (90m, 24h, 7d)\n"
     "  --csv               comma-separated, with a header line: observed_at,window,\n"
-    "                      used_percent,left_percent,resets_at,plan\n"
-    "  --json              a JSON array of objects with those members\n"
+    "                      used_percent,left_percent,resets_at,plan,bucket\n"
+    "  --json              a JSON array of objects with those members; window is five_hour,\n"
+    "                      weekly or a length such as 30d\n"
     "  --lang CODE         interface language for this run (en, de, fr, ja, zh-Hans, …)\n"
     "  -h, --help          show this help\n"
     "\n"
@@ -95,6 +100,18 @@ private:
     std::string block_;
 };
 
+// A bucket's id is Codex's text: quoted when it holds what CSV gives a meaning.
+std::string csvField(const std::string& text) {
+    if (text.find_first_of(",\"\r\n") == std::string::npos) {
+        return text;
+    }
+    std::string quoted = "\"";
+    for (char c : text) {
+        quoted += c == '"' ? "\"\"" : std::string(1, c);
+    }
+    return quoted + "\"";
+}
+
 // One row in the chosen form; JSON members in the order (and with the numbers) nlohmann/json
 // writes them, as the whole array was written before.
 std::string line(const TimelineRow& row, Form form, bool first) {
@@ -104,35 +121,44 @@ std::string line(const TimelineRow& row, Form form, bool first) {
         case Form::csv: {
             // Plan names are Codex's lower-case words; a comma or quote would be no plan.
             const std::string plan = row.plan.value_or("");
-            return observed + "," + apiName(row.window) + "," + number(row.usedPercent) + "," +
+            return observed + "," + recordId(row.window) + "," + number(row.usedPercent) + "," +
                    number(100 - row.usedPercent) + "," + resets + "," +
-                   (plan.find_first_of(",\"\n") == std::string::npos ? plan : "") + "\n";
+                   (plan.find_first_of(",\"\n") == std::string::npos ? plan : "") + "," +
+                   csvField(row.bucket) + "\n";
         }
         case Form::json:
-            return std::string(first ? "" : ",") +
-                   "{\"left_percent\":" + json(100 - row.usedPercent).dump() +
+            return std::string(first ? "" : ",") + "{\"bucket\":" + jsonText(row.bucket) +
+                   ",\"left_percent\":" + json(100 - row.usedPercent).dump() +
                    ",\"observed_at\":\"" + observed +
                    "\",\"plan\":" + (row.plan ? jsonText(*row.plan) : "null") +
                    ",\"resets_at\":" + (row.resetsAt ? "\"" + resets + "\"" : "null") +
                    ",\"used_percent\":" + json(row.usedPercent).dump() +
-                   ",\"window\":" + jsonText(apiName(row.window)) + "}";
+                   ",\"window\":" + jsonText(recordId(row.window)) + "}";
         case Form::text:
             break;
     }
     return observed + "  " + shortTitle(row.window) + "  " + number(row.usedPercent) + "% used  " +
            number(100 - row.usedPercent) + "% left" + (row.resetsAt ? "  resets " + resets : "") +
-           "\n";
+           (row.bucket == "codex" ? "" : "  " + row.bucket) + "\n";
 }
 
 }  // namespace
 
 int runUsage(Arguments& arguments) {
-    std::optional<QuotaWindow> window;
+    RowFilter filter;
     if (auto name = arguments.value("--window")) {
-        if (*name != "5h" && *name != "7d") {
-            throw UsageError("--window takes 5h or 7d, not '" + *name + "'");
+        filter.window = quotaWindowFromOptionId(*name);
+        if (!filter.window) {
+            throw UsageError("--window takes 5h, 7d or a length such as 30d, 2h or 45m, not '" +
+                             *name + "'");
         }
-        window = *name == "5h" ? QuotaWindow::fiveHour : QuotaWindow::weekly;
+    }
+    if (auto bucket = arguments.value("--bucket")) {
+        if (bucket->empty() || bucket->size() > RateLimitsResponse::longestBucketId ||
+            hasControlCharacter(*bucket)) {
+            throw UsageError("--bucket takes a bucket's id, such as codex, not '" + *bucket + "'");
+        }
+        filter.bucket = *bucket;
     }
     const Date now = std::chrono::system_clock::now();
     std::optional<Date> since;
@@ -166,11 +192,12 @@ int runUsage(Arguments& arguments) {
     }
     const Form form = csv ? Form::csv : asJSON ? Form::json : Form::text;
     Output output;
-    output.add(form == Form::csv ? "observed_at,window,used_percent,left_percent,resets_at,plan\n"
+    output.add(form == Form::csv
+                   ? "observed_at,window,used_percent,left_percent,resets_at,plan,bucket\n"
                : form == Form::json ? "["
                                     : "");
     bool first = true;
-    const bool read = !account || timeline.eachRow(*account, window, since.value_or(Date()),
+    const bool read = !account || timeline.eachRow(*account, filter, since.value_or(Date()),
                                                    [&](const TimelineRow& row) {
                                                        output.add(line(row, form, first));
                                                        first = false;

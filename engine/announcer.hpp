@@ -55,6 +55,8 @@ public:
     // receiver is on, by webhook; what is not owed says why.
     template <typename Event>
     DeliveryRecord<Event> owe(Event event, bool webhookWanted) const;
+    // A record of what is kept in the history and owed to no one.
+    static EventRecord recordOnly(ResetEvent event);
 
     // Starts a pass unless one runs; owed records are settled in order, resets then warnings.
     void deliverPending() { runPass(); }

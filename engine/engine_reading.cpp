@@ -27,7 +27,7 @@ using nlohmann::json;
 json windowJSON(QuotaWindow which, const RateWindow& window, Date now,
                 const std::optional<UsageForecast>& forecast) {
     const std::optional<Date> reset = window.resetDate();
-    json out = {{"id", apiName(which)},
+    json out = {{"id", recordId(which)},
                 {"minutes", minutes(which)},
                 {"used_percent", nullptr},
                 {"left_percent", nullptr},
@@ -136,24 +136,42 @@ std::string EngineReading::title() const {
 
 json EngineReading::record(Date now) const {
     const std::optional<RateBucket> bucket = snapshot ? snapshot->codexBucket() : std::nullopt;
-    json windows = json::array();
-    for (QuotaWindow which : allQuotaWindows) {
-        if (auto window = bucket ? bucket->window(which) : std::nullopt) {
-            const auto forecast = forecasts.find(which);
-            windows.push_back(windowJSON(
-                which, *window, now,
-                forecast == forecasts.end() ? std::nullopt : std::optional(forecast->second)));
-        }
+    json limits = json::array();
+    for (const RateBucket& each : snapshot ? snapshot->buckets : std::vector<RateBucket>()) {
+        limits.push_back({{"id", each.id()},
+                          {"name", each.title()},
+                          {"windows", windowsJSON(each, now)},
+                          {"blocked", blockedJSON(bucketBlocked(each))}});
     }
     return {{"schema", 1},
             {"observed_at", snapshot ? json(iso8601(snapshot->observedAt)) : json(nullptr)},
             {"source", source},
             {"plan", bucket && bucket->planType ? json(*bucket->planType) : json(nullptr)},
             {"stale", stale},
-            {"windows", std::move(windows)},
+            {"windows", bucket ? windowsJSON(*bucket, now) : json::array()},
             {"credits", bucket && bucket->credits ? creditsJSON(*bucket->credits) : json(nullptr)},
             {"error", error ? localizedJSON(*error) : json(nullptr)},
-            {"blocked", blockedJSON()}};
+            {"blocked", blockedJSON()},
+            {"limits", std::move(limits)}};
+}
+
+json EngineReading::windowsJSON(const RateBucket& bucket, Date now) const {
+    json windows = json::array();
+    const bool codex = bucket.id() == "codex";
+    for (QuotaWindow which : bucket.windows()) {
+        const auto forecast = codex ? forecasts.find(which) : forecasts.end();
+        windows.push_back(windowJSON(
+            which, *bucket.window(which), now,
+            forecast == forecasts.end() ? std::nullopt : std::optional(forecast->second)));
+    }
+    return windows;
+}
+
+std::optional<BlockedState> EngineReading::bucketBlocked(const RateBucket& bucket) const {
+    if (bucket.id() == "codex") {
+        return blocked();
+    }
+    return BlockedState::of(bucket, std::nullopt);
 }
 
 std::optional<BlockedState> EngineReading::blocked() const {
@@ -170,7 +188,10 @@ std::vector<QuotaWindow> EngineReading::visibleWindows() const {
 }
 
 json EngineReading::blockedJSON() const {
-    const std::optional<BlockedState> state = blocked();
+    return blockedJSON(blocked());
+}
+
+json EngineReading::blockedJSON(const std::optional<BlockedState>& state) {
     if (!state) {
         return nullptr;
     }
@@ -267,7 +288,7 @@ std::optional<EngineReading> EngineReading::saved(const std::filesystem::path& d
         return std::nullopt;
     }
     EngineReading reading;
-    reading.snapshot = loaded.state.snapshot->codexOnly();
+    reading.snapshot = std::move(loaded.state.snapshot);
     Settings settings;
     try {
         settings = Settings::load(*PreferencesStore::standard());

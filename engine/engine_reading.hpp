@@ -55,12 +55,18 @@ struct EngineReading {
 
     // Why Codex takes no ordinary usage now, if it does not.
     std::optional<BlockedState> blocked() const;
+    // Why Codex takes nothing of this bucket now: the account's state for the Codex bucket, the
+    // bucket's own limits for another.
+    std::optional<BlockedState> bucketBlocked(const RateBucket& bucket) const;
     // The Codex bucket's credits, if it reports them.
     std::optional<CreditsSnapshot> credits() const;
-    // The Codex bucket's windows a view shows, five-hour first.
+    // The Codex bucket's windows a view shows, shortest first.
     std::vector<QuotaWindow> visibleWindows() const;
     // The record's "blocked": null, or its reason, Codex's word and when it ends.
     nlohmann::json blockedJSON() const;
+    static nlohmann::json blockedJSON(const std::optional<BlockedState>& state);
+    // A bucket's windows as the record has them, shortest first.
+    nlohmann::json windowsJSON(const RateBucket& bucket, Date now) const;
     // The version-1 record; countdowns as they read at `now`.
     nlohmann::json record(Date now) const;
     // The record with what else a view needs under "view"; what the engine sends.

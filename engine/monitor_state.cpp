@@ -105,6 +105,26 @@ std::vector<Record> decodeList(const json& list, const char* key) {
     return records;
 }
 
+template <typename Record>
+std::vector<Record> leniently(const json* list) {
+    std::vector<Record> records;
+    if (list == nullptr || !list->is_array() || list->size() > largestStoredList) {
+        return records;
+    }
+    std::unordered_set<std::string> ids;
+    for (const json& item : *list) {
+        try {
+            Record record = item.get<Record>();
+            if (ids.insert(record.id()).second) {
+                records.push_back(std::move(record));
+            }
+        } catch (const JSONDecodingError&) {
+        } catch (const json::exception&) {
+        }
+    }
+    return records;
+}
+
 }  // namespace
 
 void to_json(json& out, const EventRecord& record) {
@@ -123,15 +143,15 @@ void from_json(const json& in, WarningRecord& record) {
     decodeRecord(in, record);
 }
 
-void MonitorState::retainCodexOnly() {
-    if (snapshot) {
-        snapshot = snapshot->codexOnly();
-    }
-    std::erase_if(records,
-                  [](const EventRecord& record) { return record.event.bucketId != "codex"; });
+bool MonitorState::announced(const ResetEvent& event) {
+    return event.bucketId == "codex" && isStandard(event.window);
+}
+
+void MonitorState::dropStrayRecords() {
+    std::erase_if(records, [](const EventRecord& record) { return !announced(record.event); });
     std::erase_if(warnings,
                   [](const WarningRecord& record) { return record.event.bucketId != "codex"; });
-    detector.retainCodexOnly();
+    std::erase_if(otherRecords, [](const EventRecord& record) { return announced(record.event); });
 }
 
 bool MonitorState::restartsAlike(const MonitorState& other) const {
@@ -144,7 +164,7 @@ bool MonitorState::restartsAlike(const MonitorState& other) const {
     // the windows of the readings it saw, so with the stored reading's account and figures they
     // differ only in their times.
     return snapshot->accountFingerprint == other.snapshot->accountFingerprint &&
-           snapshot->codexBucket() == other.snapshot->codexBucket() &&
+           snapshot->buckets == other.snapshot->buckets &&
            snapshot->ordinaryUsageAllowed == other.snapshot->ordinaryUsageAllowed;
 }
 
@@ -152,6 +172,9 @@ void to_json(json& out, const MonitorState& state) {
     out = {{"detector", state.detector}, {"records", state.records}};
     if (!state.warnings.empty()) {
         out["warnings"] = state.warnings;
+    }
+    if (!state.otherRecords.empty()) {
+        out["otherRecords"] = state.otherRecords;
     }
     if (state.snapshot) {
         out["snapshot"] = state.snapshot->toJSON(DateCoding::referenceSeconds);
@@ -166,22 +189,10 @@ void from_json(const json& in, MonitorState& state) {
         decoded.snapshot = UsageSnapshot::fromJSON(*snapshot, DateCoding::referenceSeconds);
     }
     decoded.records = decodeList<EventRecord>(required(in, "records"), "records");
-    // Warnings are read leniently: one this version cannot read (a reason a later one added, a
-    // damaged record) is left out and never costs the resets.
-    if (const json* warnings = member(in, "warnings");
-        warnings != nullptr && warnings->is_array() && warnings->size() <= largestStoredList) {
-        std::unordered_set<std::string> ids;
-        for (const json& item : *warnings) {
-            try {
-                WarningRecord record = item.get<WarningRecord>();
-                if (ids.insert(record.id()).second) {
-                    decoded.warnings.push_back(std::move(record));
-                }
-            } catch (const JSONDecodingError&) {
-            } catch (const json::exception&) {
-            }
-        }
-    }
+    // Warnings and other resets are read leniently: one this version cannot read (a reason a
+    // later one added, a damaged record) is left out and never costs the resets.
+    decoded.warnings = leniently<WarningRecord>(member(in, "warnings"));
+    decoded.otherRecords = leniently<EventRecord>(member(in, "otherRecords"));
     state = std::move(decoded);
 }
 
@@ -198,10 +209,12 @@ LoadedState StateStore::load() const {
         loaded.warning = LocalizedMessage("error.state_read");
         loaded.unreadable = true;
     }
-    loaded.state.retainCodexOnly();
+    loaded.state.dropStrayRecords();
     // Newest first: drop the oldest.
-    if (loaded.state.records.size() > MonitorState::maximumRecords) {
-        loaded.state.records.resize(MonitorState::maximumRecords);
+    for (auto* records : {&loaded.state.records, &loaded.state.otherRecords}) {
+        if (records->size() > MonitorState::maximumRecords) {
+            records->resize(MonitorState::maximumRecords);
+        }
     }
     if (loaded.state.warnings.size() > MonitorState::maximumWarnings) {
         loaded.state.warnings.resize(MonitorState::maximumWarnings);

@@ -57,9 +57,15 @@ struct MonitorState {
     std::optional<UsageSnapshot> snapshot;
     std::vector<EventRecord> records;     // newest first
     std::vector<WarningRecord> warnings;  // newest first
+    // Resets of other buckets and of the Codex bucket's other windows, newest first: recorded,
+    // not announced. Apart, so that older versions, which cannot read such a window, still read
+    // the rest.
+    std::vector<EventRecord> otherRecords;
 
-    // Keeps only what belongs to the Codex bucket (older versions stored others too).
-    void retainCodexOnly();
+    // Whether the record belongs in `records`: the Codex bucket's five-hour or weekly window.
+    static bool announced(const ResetEvent& event);
+    // Drops records of other buckets from the lists older versions kept them in.
+    void dropStrayRecords();
     // Whether a restart from `other` would detect exactly the resets one from this state
     // would: the same account and figures; the times of the readings may differ. Records are
     // not compared: they are written whenever they change.
@@ -68,9 +74,10 @@ struct MonitorState {
     friend bool operator==(const MonitorState&, const MonitorState&) = default;
 };
 
-// "detector" and "records" are required, two records with one id are refused. Warnings go in a
-// "warnings" member of their own, left out while there are none: older versions ignore it and
-// keep their resets, and a warning that cannot be read is left out. Throws JSONDecodingError.
+// "detector" and "records" are required, two records with one id are refused. Warnings and the
+// other resets go in members of their own ("warnings", "otherRecords"), left out while there
+// are none: older versions ignore them and keep their resets, and one that cannot be read is
+// left out. Throws JSONDecodingError.
 void to_json(nlohmann::json& json, const MonitorState& state);
 void from_json(const nlohmann::json& json, MonitorState& state);
 

@@ -112,14 +112,20 @@ void ReadingLoop::adoptAccount(UsageSnapshot& reading) {
 }
 
 void ReadingLoop::recordEvents(std::vector<ResetEvent> events) {
-    std::vector<EventRecord>& records = rooms_.keeper.state().records;
+    MonitorState& state = rooms_.keeper.state();
     for (ResetEvent& event : events) {
-        if (event.bucketId == "codex") {
-            records.insert(records.begin(), rooms_.announcer.owe(std::move(event), true));
+        if (MonitorState::announced(event)) {
+            state.records.insert(state.records.begin(),
+                                 rooms_.announcer.owe(std::move(event), true));
+        } else {
+            state.otherRecords.insert(state.otherRecords.begin(),
+                                      Announcer::recordOnly(std::move(event)));
         }
     }
-    if (records.size() > MonitorState::maximumRecords) {
-        records.resize(MonitorState::maximumRecords);
+    for (auto* records : {&state.records, &state.otherRecords}) {
+        if (records->size() > MonitorState::maximumRecords) {
+            records->resize(MonitorState::maximumRecords);
+        }
     }
 }
 
@@ -137,7 +143,7 @@ bool ReadingLoop::recordWarnings(const std::optional<UsageSnapshot>& previous) {
     }
     std::map<QuotaWindow, Date> heldResets;
     for (QuotaWindow which : allQuotaWindows) {
-        if (const std::optional<Date> held = state.detector.heldReset(which)) {
+        if (const std::optional<Date> held = state.detector.heldReset("codex", which)) {
             heldResets.emplace(which, *held);
         }
     }

@@ -86,6 +86,7 @@ void StateKeeper::readHolders() {
     if (LoadedState loaded = store_.load(); !loaded.unreadable) {
         state_.records = std::move(loaded.state.records);
         state_.warnings = std::move(loaded.state.warnings);
+        state_.otherRecords = std::move(loaded.state.otherRecords);
     }
 }
 
@@ -94,12 +95,14 @@ void StateKeeper::dropSettled() {
     std::erase_if(state_.records, [](const EventRecord& record) {
         return !record.localPending && !record.webhookPending;
     });
+    state_.otherRecords.clear();  // owed to no one
 }
 
 void StateKeeper::startAfresh() {
     MonitorState fresh;
     fresh.records = std::move(state_.records);
     fresh.warnings = std::move(state_.warnings);
+    fresh.otherRecords = std::move(state_.otherRecords);
     state_ = std::move(fresh);
     dropSettled();
     persist();

@@ -10,9 +10,9 @@ TimelineKeeper::Forecasts TimelineKeeper::forecastsOf(UsageTimeline& timeline,
                                                       const UsageSnapshot& reading, Date now) {
     Forecasts forecasts;
     const std::optional<RateBucket> bucket = reading.codexBucket();
-    for (QuotaWindow which : allQuotaWindows) {
-        const std::optional<RateWindow> window = bucket ? bucket->window(which) : std::nullopt;
-        const std::optional<Date> reset = window ? window->resetDate() : std::nullopt;
+    for (QuotaWindow which : bucket ? bucket->windows() : std::vector<QuotaWindow>()) {
+        const std::optional<RateWindow> window = bucket->window(which);
+        const std::optional<Date> reset = window->resetDate();
         if (!reset) {
             continue;
         }

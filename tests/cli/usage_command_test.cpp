@@ -36,8 +36,9 @@ void keepOneReading(const test::TempDir& home) {
     sqlite3_close(db);
 }
 
-// Two accounts, two windows, a fraction, a plan with a quote and a window without a reset time:
-// each form prints the latest account's rows, oldest first, in exactly these bytes.
+// Two accounts, two windows, a model's bucket beside Codex's, a fraction, a plan with a quote
+// and a window without a reset time: each form prints the latest account's rows, oldest first
+// and Codex's first of one time, in exactly these bytes.
 TEST(UsageCommandTest, EachFormPrintsTheLatestAccountsRowsExactly) {
     test::TempDir home;
     const Date at = dateFromUnixSeconds(1800000000);
@@ -51,7 +52,12 @@ TEST(UsageCommandTest, EachFormPrintsTheLatestAccountsRowsExactly) {
                 .secondary = RateWindow{used / 3, 10080,
                                         weeklyResets ? std::optional(1800300000.0) : std::nullopt},
                 .planType = std::move(plan)};
-            ASSERT_TRUE(timeline.record({when, std::string(64, account), {bucket}}, when));
+            // Unchanged a minute later: stored once.
+            const RateBucket spark{.limitId = "codex_bengalfox",
+                                   .limitName = "GPT-5.3-Codex-Spark",
+                                   .primary = RateWindow{77, 300},
+                                   .secondary = RateWindow{55, 10080, 1800300000}};
+            ASSERT_TRUE(timeline.record({when, std::string(64, account), {bucket, spark}}, when));
         };
         keep(at - std::chrono::hours(1), 'a', 90, "pro", true);  // another account, earlier
         keep(at, 'b', 25, "plus", true);
@@ -66,33 +72,55 @@ TEST(UsageCommandTest, EachFormPrintsTheLatestAccountsRowsExactly) {
          {},
          "2027-01-15T08:00:00Z  5H  25% used  75% left  resets 2027-01-15T09:00:00Z\n"
          "2027-01-15T08:00:00Z  7D  8.33% used  91.67% left  resets 2027-01-18T19:20:00Z\n"
+         "2027-01-15T08:00:00Z  5H  77% used  23% left  codex_bengalfox\n"
+         "2027-01-15T08:00:00Z  7D  55% used  45% left  resets 2027-01-18T19:20:00Z"
+         "  codex_bengalfox\n"
          "2027-01-15T08:01:00Z  5H  40% used  60% left  resets 2027-01-15T09:00:00Z\n"
          "2027-01-15T08:01:00Z  7D  13.33% used  86.67% left\n"},
         {"csv",
          {"--csv"},
-         "observed_at,window,used_percent,left_percent,resets_at,plan\n"
-         "2027-01-15T08:00:00Z,five_hour,25,75,2027-01-15T09:00:00Z,plus\n"
-         "2027-01-15T08:00:00Z,weekly,8.33,91.67,2027-01-18T19:20:00Z,plus\n"
-         "2027-01-15T08:01:00Z,five_hour,40,60,2027-01-15T09:00:00Z,\n"
-         "2027-01-15T08:01:00Z,weekly,13.33,86.67,,\n"},
+         "observed_at,window,used_percent,left_percent,resets_at,plan,bucket\n"
+         "2027-01-15T08:00:00Z,five_hour,25,75,2027-01-15T09:00:00Z,plus,codex\n"
+         "2027-01-15T08:00:00Z,weekly,8.33,91.67,2027-01-18T19:20:00Z,plus,codex\n"
+         "2027-01-15T08:00:00Z,five_hour,77,23,,,codex_bengalfox\n"
+         "2027-01-15T08:00:00Z,weekly,55,45,2027-01-18T19:20:00Z,,codex_bengalfox\n"
+         "2027-01-15T08:01:00Z,five_hour,40,60,2027-01-15T09:00:00Z,,codex\n"
+         "2027-01-15T08:01:00Z,weekly,13.33,86.67,,,codex\n"},
         {"json",
          {"--json"},
-         "[{\"left_percent\":75.0,\"observed_at\":\"2027-01-15T08:00:00Z\",\"plan\":\"plus\","
-         "\"resets_at\":\"2027-01-15T09:00:00Z\",\"used_percent\":25.0,\"window\":\"five_hour\"},"
-         "{\"left_percent\":91.66666666666667,\"observed_at\":\"2027-01-15T08:00:00Z\","
+         "[{\"bucket\":\"codex\",\"left_percent\":75.0,\"observed_at\":\"2027-01-15T08:00:00Z\","
+         "\"plan\":\"plus\",\"resets_at\":\"2027-01-15T09:00:00Z\",\"used_percent\":25.0,"
+         "\"window\":\"five_hour\"},"
+         "{\"bucket\":\"codex\",\"left_percent\":91.66666666666667,"
+         "\"observed_at\":\"2027-01-15T08:00:00Z\","
          "\"plan\":\"plus\",\"resets_at\":\"2027-01-18T19:20:00Z\","
          "\"used_percent\":8.333333333333334,\"window\":\"weekly\"},"
-         "{\"left_percent\":60.0,\"observed_at\":\"2027-01-15T08:01:00Z\","
+         "{\"bucket\":\"codex_bengalfox\",\"left_percent\":23.0,"
+         "\"observed_at\":\"2027-01-15T08:00:00Z\",\"plan\":null,\"resets_at\":null,"
+         "\"used_percent\":77.0,\"window\":\"five_hour\"},"
+         "{\"bucket\":\"codex_bengalfox\",\"left_percent\":45.0,"
+         "\"observed_at\":\"2027-01-15T08:00:00Z\",\"plan\":null,"
+         "\"resets_at\":\"2027-01-18T19:20:00Z\",\"used_percent\":55.0,\"window\":\"weekly\"},"
+         "{\"bucket\":\"codex\",\"left_percent\":60.0,\"observed_at\":\"2027-01-15T08:01:00Z\","
          "\"plan\":\"a \\\"b\\\", c\",\"resets_at\":\"2027-01-15T09:00:00Z\","
          "\"used_percent\":40.0,\"window\":\"five_hour\"},"
-         "{\"left_percent\":86.66666666666667,\"observed_at\":\"2027-01-15T08:01:00Z\","
+         "{\"bucket\":\"codex\",\"left_percent\":86.66666666666667,\"observed_at\":\"2027-01-15T08:"
+         "01:00Z\","
          "\"plan\":\"a \\\"b\\\", c\",\"resets_at\":null,"
          "\"used_percent\":13.333333333333334,\"window\":\"weekly\"}]\n"},
         {"one window",
          {"--json", "--window", "7d", "--since", "2027-01-15T08:01:00Z"},
-         "[{\"left_percent\":86.66666666666667,\"observed_at\":\"2027-01-15T08:01:00Z\","
+         "[{\"bucket\":\"codex\",\"left_percent\":86.66666666666667,\"observed_at\":\"2027-01-"
+         "15T08:01:00Z\","
          "\"plan\":\"a \\\"b\\\", c\",\"resets_at\":null,"
          "\"used_percent\":13.333333333333334,\"window\":\"weekly\"}]\n"},
+        {"one bucket",
+         {"--csv", "--bucket", "codex_bengalfox", "--window", "5h"},
+         "observed_at,window,used_percent,left_percent,resets_at,plan,bucket\n"
+         "2027-01-15T08:00:00Z,five_hour,77,23,,,codex_bengalfox\n"},
+        {"a window of another length, none kept",
+         {"--csv", "--window", "30d"},
+         "observed_at,window,used_percent,left_percent,resets_at,plan,bucket\n"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
@@ -135,7 +163,7 @@ TEST_P(UsageCommandFailureTest, SaysWhatFailedAndPrintsNoTimeline) {
         const CLIRun expected{c.key ? 1 : 0, c.key ? failure
                                              : std::string(form) == "--csv"
                                                  ? "observed_at,window,used_percent,"
-                                                   "left_percent,resets_at,plan\n"
+                                                   "left_percent,resets_at,plan,bucket\n"
                                                  : "[]\n"};
         EXPECT_EQ(runCLI({"usage", form, "--lang", "en"}, home), expected);
     }

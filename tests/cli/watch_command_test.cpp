@@ -349,7 +349,8 @@ TEST(WatchCommandTest, TheEngineForecastsFromTheReadingsItKeeps) {
         << "the weekly window's figure never moved";
 
     const std::string csv = runCLI({"usage", "--window", "5h", "--csv"}, codex).output;
-    EXPECT_TRUE(csv.starts_with("observed_at,window,used_percent,left_percent,resets_at,plan\n"))
+    EXPECT_TRUE(
+        csv.starts_with("observed_at,window,used_percent,left_percent,resets_at,plan,bucket\n"))
         << csv;
     EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 1 + 30 + 1) << csv;
     EXPECT_NE(csv.find(",five_hour,40,60,"), std::string::npos) << csv;

@@ -192,6 +192,19 @@ TEST(BlockedStateTest, EveryReasonCodexGivesAndWhatTheWindowsShow) {
     weeklyReached["rateLimitReachedType"] = "rate_limit_reached";
     json ownerCredits = weeklyUsedUp;
     ownerCredits["rateLimitReachedType"] = "workspace_owner_credits_depleted";
+    const json monthUsedUp = {
+        {"secondary",
+         {{"usedPercent", 100}, {"windowDurationMins", 43200}, {"resetsAt", 1902000000}}}};
+    const json spendLimit = {
+        {"limit", "5"}, {"used", "5"}, {"remainingPercent", 0}, {"resetsAt", 1900100000}};
+    const json fiveHourReachedAndSpend = {
+        {"rateLimitReachedType", "rate_limit_reached"},
+        {"primary", {{"usedPercent", 100}, {"windowDurationMins", 300}, {"resetsAt", 1900000000}}},
+        {"spendControlReached", true},
+        {"individualLimit", spendLimit}};
+    json weeklyAndSpend = weeklyUsedUp;
+    weeklyAndSpend["spendControlReached"] = true;
+    weeklyAndSpend["individualLimit"] = spendLimit;
     const Case cases[] = {
         {"room in both", json::object(), json::object(), {}, {}, {}, {}},
         {"allowed says nothing of percentages",
@@ -254,6 +267,29 @@ TEST(BlockedStateTest, EveryReasonCodexGivesAndWhatTheWindowsShow) {
          {},
          {},
          1900100000},
+        {"a 30-day window used up while Codex is silent",
+         monthUsedUp,
+         {{"ordinaryUsageAllowed", nullptr}},
+         "limit_reached",
+         {},
+         quotaWindowFromMinutes(43200),
+         1902000000},
+        {"a 30-day window used up, Codex says allowed",
+         monthUsedUp,
+         {{"ordinaryUsageAllowed", true}},
+         {},
+         {},
+         {},
+         {}},
+        {"a spend limit beside a reached type: until the later reset", fiveHourReachedAndSpend,
+         json::object(), "limit_reached", "rate_limit_reached", QuotaWindow::fiveHour, 1900100000},
+        {"a spend limit and a used-up window ending later",
+         weeklyAndSpend,
+         json::object(),
+         "spend_control_reached",
+         {},
+         {},
+         1900300000},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -280,6 +316,8 @@ TEST(BlockedStateTest, EveryReasonCodexGivesAndWhatTheWindowsShow) {
         "Codex is not taking usage from this account now");
     const std::string weekly = BlockedState::of(reading(weeklyReached))->text(now);
     EXPECT_TRUE(weekly.starts_with("Weekly limit reached — resets ")) << weekly;
+    const std::string month = BlockedState::of(reading(monthUsedUp))->text(now);
+    EXPECT_TRUE(month.starts_with("30-day limit reached — resets ")) << month;
 }
 
 TEST(BlockedStateTest, OneOccurrenceAcrossWanderingResetTimes) {

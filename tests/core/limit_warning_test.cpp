@@ -269,7 +269,7 @@ TEST(LimitWarningTest, StoredFormReadsBackAndRefusesWhatWeNeverWrite) {
     for (const char* broken :
          {R"({"id":"a","observedAt":1,"bucketId":"codex","bucketName":"Codex","reason":"soon"})",
           R"({"id":"a","observedAt":1,"bucketId":"codex","bucketName":"Codex",)"
-          R"("reason":"below_level","window":60})",
+          R"("reason":"below_level","window":0})",
           R"({"id":"a\nb","observedAt":1,"bucketId":"codex","bucketName":"Codex",)"
           R"("reason":"below_level"})",
           R"({"observedAt":1,"bucketId":"codex","bucketName":"Codex","reason":"below_level"})"}) {

@@ -133,9 +133,11 @@ TEST(RefreshScheduleTest, IntervalBackOffAndResets) {
     EXPECT_EQ(delay(20, 15), 15);
     EXPECT_EQ(delay(-30, 60), 10);
     EXPECT_EQ(delay(-120, 60), 60);
-    UsageSnapshot foreign = test::reading(t, test::WindowReading{10, t + 40});
-    foreign.buckets[0].limitId = "other";
-    EXPECT_EQ(RefreshSchedule::delay(foreign, dateFromUnixSeconds(t), 60, 0), 60);
+    // A model's bucket resets too: the reading after it tells.
+    UsageSnapshot spark = test::reading(t, test::WindowReading{10});
+    spark.buckets.push_back(test::reading(t, test::WindowReading{10, t + 40}).buckets[0]);
+    spark.buckets[1].limitId = "codex_bengalfox";
+    EXPECT_EQ(RefreshSchedule::delay(spark, dateFromUnixSeconds(t), 60, 0), 42);
 }
 
 TEST(SourceConnectionFeedbackTest, OnlyTheLatestAttemptCounts) {

@@ -65,7 +65,7 @@ TEST(RateLimitsDecodingTest, AnyMismatchFailsTheWholeAnswer) {
     }
 }
 
-TEST(RateLimitsBucketsTest, KeepsOnlyTheCodexBucket) {
+TEST(RateLimitsBucketsTest, KeepsEveryBucketCodexFirst) {
     auto ids = [](const char* text) {
         std::vector<std::optional<std::string>> out;
         for (const auto& bucket : decode(text).buckets()) {
@@ -74,12 +74,79 @@ TEST(RateLimitsBucketsTest, KeepsOnlyTheCodexBucket) {
         return out;
     };
     using Ids = std::vector<std::optional<std::string>>;
-    EXPECT_EQ(ids(R"({"rateLimitsByLimitId":{"codex":{"limitId":"other"},"x":{}}})"), Ids{"codex"});
+    EXPECT_EQ(ids(R"({"rateLimitsByLimitId":{"codex":{"limitId":"other"},"x":{}}})"),
+              (Ids{"codex", "x"}));
+    EXPECT_EQ(ids(R"({"rateLimitsByLimitId":{"b":{},"codex":{},"a":{"limitId":"z"}}})"),
+              (Ids{"codex", "a", "b"}));
     EXPECT_EQ(ids(R"({"rateLimitsByLimitId":{"x":{}},"rateLimits":{}})"), Ids{});
     EXPECT_EQ(ids(R"({"rateLimitsByLimitId":{},"rateLimits":{}})"), Ids{std::nullopt});
     EXPECT_EQ(ids(R"({"rateLimits":{"limitId":"codex"}})"), Ids{"codex"});
     EXPECT_EQ(ids(R"({"rateLimits":{"limitId":"codex_other"}})"), Ids{});
     EXPECT_EQ(ids("{}"), Ids{});
+}
+
+// Ids are keys of the history and the timeline and names on screen: bounded like every text.
+TEST(RateLimitsBucketsTest, BoundsTheOtherBuckets) {
+    nlohmann::json map = {{"codex", nlohmann::json::object()},
+                          {"line\nbreak", nlohmann::json::object()},
+                          {std::string(65, 'x'), nlohmann::json::object()},
+                          {"long_name", {{"limitName", std::string(129, 'n')}}},
+                          {"spark", {{"limitName", "GPT-5.3-Codex-Spark"}}}};
+    for (int i = 0; i < 30; ++i) {
+        map["z" + std::to_string(100 + i)] = nlohmann::json::object();
+    }
+    const auto buckets =
+        nlohmann::json{{"rateLimitsByLimitId", map}}.get<RateLimitsResponse>().buckets();
+    ASSERT_EQ(buckets.size(), RateLimitsResponse::maximumBuckets);
+    EXPECT_EQ(buckets[0].title(), "Codex");
+    EXPECT_EQ(buckets[1].id(), "long_name");
+    EXPECT_EQ(buckets[1].title(), "long_name");  // a name too long to show is no name
+    EXPECT_EQ(buckets[2].title(), "GPT-5.3-Codex-Spark");
+    EXPECT_EQ(buckets[3].id(), "z100");
+}
+
+// A window is named from its length wherever it shows: the option, the record, the webhook, the
+// tray and the interface, and each id reads back to the length it names.
+TEST(QuotaWindowTest, NamesAndIdsFromTheLength) {
+    test::InterfaceLanguage english;
+    const struct {
+        std::int64_t minutes;
+        const char* option;
+        const char* record;
+        const char* api;
+        const char* shortTitle;
+        const char* title;
+    } rows[] = {
+        {300, "5h", "five_hour", "five_hour", "5H", "5-hour limit"},
+        {1440, "1d", "1d", "1_day", "1D", "1-day limit"},
+        {10080, "7d", "weekly", "weekly", "7D", "Weekly limit"},
+        {43200, "30d", "30d", "30_day", "30D", "30-day limit"},
+        {90, "90m", "90m", "90_minute", "90M", "90-minute limit"},
+        {45, "45m", "45m", "45_minute", "45M", "45-minute limit"},
+        {120, "2h", "2h", "2_hour", "2H", "2-hour limit"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.minutes);
+        const auto window = quotaWindowFromMinutes(row.minutes);
+        ASSERT_TRUE(window);
+        EXPECT_EQ(optionId(*window), row.option);
+        EXPECT_EQ(recordId(*window), row.record);
+        EXPECT_EQ(apiName(*window), row.api);
+        EXPECT_EQ(shortTitle(*window), row.shortTitle);
+        EXPECT_EQ(title(*window), row.title);
+        EXPECT_EQ(quotaWindowFromOptionId(row.option), window);
+        EXPECT_EQ(quotaWindowFromRecordId(row.record), window);
+    }
+    for (std::int64_t none : {0LL, -300LL, 527041LL}) {
+        EXPECT_EQ(quotaWindowFromMinutes(none), std::nullopt) << none;
+    }
+    // Only a window's own id names it.
+    for (const char* other :
+         {"1440m", "24h", "168h", "7d ", "07d", "0m", "five_hour", "30x", "d", "99999999d"}) {
+        EXPECT_EQ(quotaWindowFromOptionId(other), std::nullopt) << other;
+    }
+    EXPECT_EQ(quotaWindowFromRecordId("5h"), std::nullopt);
+    EXPECT_EQ(quotaWindowFromRecordId("7d"), std::nullopt);
 }
 
 TEST(RateLimitsBucketsTest, FindsWindowsByExactDuration) {

@@ -113,7 +113,7 @@ TEST(ResetDetectorTest, AnUnsoundResetTimeKeepsTheLastSoundOne) {
         ResetDetector detector;
         detector.observe(reading(T - 200, Window{40, T}));
         EXPECT_TRUE(detector.observe(reading(T - 100, Window{45, c.resetsAt})).empty());
-        EXPECT_EQ(detector.heldReset(QuotaWindow::fiveHour), dateFromUnixSeconds(T));
+        EXPECT_EQ(detector.heldReset("codex", QuotaWindow::fiveHour), dateFromUnixSeconds(T));
         const auto events = detector.observe(reading(T + 5, Window{3, T + 18000}));
         ASSERT_EQ(events.size(), 1u);
         EXPECT_EQ(events[0].reason, ResetReason::newWindow);
@@ -134,12 +134,35 @@ TEST(ResetDetectorTest, KeepsAWindowThatGoesMissing) {
     EXPECT_EQ(events[0].previousUsedPercent, 60);
 }
 
-TEST(ResetDetectorTest, WatchesOnlyTheCodexBucket) {
+TEST(ResetDetectorTest, WatchesEveryBucketAndEveryLength) {
+    // The Codex bucket with a 30-day window beside its five-hour one, and a model's bucket.
+    const auto snapshot = [](double at, double codexUsed, double monthUsed, double sparkUsed) {
+        RateBucket codex{"codex",
+                         {},
+                         RateWindow{codexUsed, 300, T + 3600},
+                         RateWindow{monthUsed, 43200, T + 86400 * 20}};
+        RateBucket spark{"codex_bengalfox", "GPT-5.3-Codex-Spark", RateWindow{sparkUsed, 300},
+                         RateWindow{10, 10080}};
+        return UsageSnapshot{dateFromUnixSeconds(at), "acct", {codex, spark}};
+    };
     ResetDetector detector;
-    UsageSnapshot other{
-        dateFromUnixSeconds(1), "acct", {RateBucket{"other", {}, RateWindow{50, 300}}}};
-    detector.observe(other);
-    EXPECT_TRUE(detector.observations().empty());
+    EXPECT_TRUE(detector.observe(snapshot(T, 40, 100, 77)).empty());
+    EXPECT_EQ(detector.observations().size(), 4u);
+    EXPECT_EQ(detector.observations().at("codex_bengalfox:300").window.usedPercent, 77);
+    EXPECT_EQ(detector.observations().at("codex:43200").window.usedPercent, 100);
+
+    const auto events = detector.observe(snapshot(T + 60, 40, 0, 0));
+    ASSERT_EQ(events.size(), 2u);
+    EXPECT_EQ(events[0].bucketId, "codex");
+    EXPECT_EQ(events[0].window, quotaWindowFromMinutes(43200));
+    EXPECT_EQ(events[0].previousUsedPercent, 100);
+    EXPECT_EQ(events[1].bucketId, "codex_bengalfox");
+    EXPECT_EQ(events[1].bucketName, "GPT-5.3-Codex-Spark");
+    EXPECT_EQ(events[1].window, QuotaWindow::fiveHour);
+    EXPECT_EQ(events[1].title(), "GPT-5.3-Codex-Spark: 5-hour limit reset");
+    EXPECT_EQ(events[0].title(), "Codex: 30-day limit reset");
+    // Once: the next reading compares with the one that found them.
+    EXPECT_TRUE(detector.observe(snapshot(T + 120, 40, 0, 0)).empty());
 }
 
 TEST(ResetDetectorTest, StoredFormNeedsItsObservationsAndTakesNullMembers) {
@@ -167,7 +190,8 @@ TEST(ResetEventTest, JsonRoundTripAndStrictValues) {
     weekly["window"] = 10080;
     EXPECT_EQ(weekly.get<ResetEvent>().window, QuotaWindow::weekly);
     for (auto [key, value] :
-         std::vector<std::pair<const char*, json>>{{"window", 60},
+         std::vector<std::pair<const char*, json>>{{"window", 0},
+                                                   {"window", 600000},
                                                    {"reason", "reset"},
                                                    {"reason", 1},
                                                    {"id", nullptr},

@@ -29,9 +29,18 @@ UsageSnapshot reading(Date at, double used, Date reset = start + std::chrono::ho
     return {at, account, {bucket}, std::nullopt};
 }
 
+// The same reading with a model's bucket beside Codex's, `used` % of its five-hour window.
+UsageSnapshot withSpark(UsageSnapshot snapshot, double used) {
+    snapshot.buckets.push_back(RateBucket{.limitId = "codex_bengalfox",
+                                          .limitName = "GPT-5.3-Codex-Spark",
+                                          .primary = RateWindow{used, 300},
+                                          .secondary = RateWindow{55, 10080}});
+    return snapshot;
+}
+
 std::size_t count(UsageTimeline& timeline, QuotaWindow window = QuotaWindow::fiveHour,
                   const std::string& account = std::string(64, 'a')) {
-    return timeline.rows(account, window, start - days(500)).size();
+    return timeline.rows(account, {window}, start - days(500)).size();
 }
 
 TEST(UsageTimelineTest, AReadingIsStoredWhenSomethingChangedOrAQuarterHourPassed) {
@@ -77,15 +86,19 @@ TEST(UsageTimelineTest, EveryReadingFor35DaysThenOneAnHourFor400) {
     const std::string first(64, 'a'), second(64, 'b');
     Date at = start;
     for (int i = 0; at < start + days(40); ++i, at += minutes(10)) {
-        ASSERT_TRUE(timeline.record(reading(at, i % 100), at));
+        ASSERT_TRUE(timeline.record(withSpark(reading(at, i % 100), i % 80), at));
         ASSERT_TRUE(
             timeline.record(reading(at + minutes(1), i % 90, start + std::chrono::hours(5), second),
                             at + minutes(1)));
     }
     const Date cutoff = at - minutes(10) - UsageTimeline::everyReadingKept;
-    for (const std::string& account : {first, second}) {
-        SCOPED_TRACE(account.front());
-        const auto rows = timeline.rows(account, QuotaWindow::fiveHour, start);
+    const struct {
+        std::string account;
+        std::string bucket;
+    } series[] = {{first, "codex"}, {second, "codex"}, {first, "codex_bengalfox"}};
+    for (const auto& [account, bucket] : series) {
+        SCOPED_TRACE(account.front() + bucket);
+        const auto rows = timeline.rows(account, {QuotaWindow::fiveHour, bucket}, start);
         // Pruned once a day: a day past the cutoff, one an hour is left.
         const auto thinned = std::count_if(rows.begin(), rows.end(), [&](const TimelineRow& row) {
             return row.observedAt < cutoff - days(1);
@@ -100,6 +113,65 @@ TEST(UsageTimelineTest, EveryReadingFor35DaysThenOneAnHourFor400) {
     const Date later = at + days(401);
     timeline.record(reading(later, 1), later);
     EXPECT_EQ(count(timeline), 1u);
+    EXPECT_TRUE(timeline.rows(first, {.bucket = "codex_bengalfox"}, start).empty());
+}
+
+// Older versions read the Codex bucket's table and skip a length they do not know: another
+// bucket's readings never pass there for Codex's.
+TEST(UsageTimelineTest, OtherBucketsGoWhereOlderVersionsNeverLook) {
+    test::TempDir folder;
+    UsageTimeline timeline(folder.path());
+    UsageSnapshot snapshot = withSpark(reading(start, 10), 77);
+    snapshot.buckets[0].secondary = RateWindow{100, 43200, unixSeconds(start + days(20))};
+    ASSERT_TRUE(timeline.record(snapshot, start));
+    timeline.release();
+
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open((folder.path() / UsageTimeline::fileName).c_str(), &db), SQLITE_OK);
+    const auto column = [&](const char* sql) {
+        std::vector<std::string> found;
+        sqlite3_exec(
+            db, sql,
+            [](void* out, int, char** values, char**) {
+                static_cast<std::vector<std::string>*>(out)->push_back(values[0]);
+                return 0;
+            },
+            &found, nullptr);
+        return found;
+    };
+    EXPECT_EQ(column("SELECT window || ' ' || used_percent FROM readings ORDER BY window"),
+              (std::vector<std::string>{"300 10.0", "43200 100.0"}));
+    EXPECT_EQ(column("SELECT bucket || ' ' || window FROM bucket_readings ORDER BY window"),
+              (std::vector<std::string>{"codex_bengalfox 300", "codex_bengalfox 10080"}));
+    sqlite3_close(db);
+
+    const auto rows = timeline.rows(snapshot.accountFingerprint, {}, start);
+    ASSERT_EQ(rows.size(), 4u);
+    EXPECT_EQ(rows[0].bucket, "codex");
+    EXPECT_EQ(rows[1].window, quotaWindowFromMinutes(43200));
+    EXPECT_EQ(rows[2].bucket, "codex_bengalfox");
+    EXPECT_EQ(rows[2].usedPercent, 77);
+    EXPECT_EQ(rows[3].window, QuotaWindow::weekly);
+}
+
+// A file an older version made has no table of other buckets: a reader beside it reads the
+// Codex rows, and the engine adds the table when it opens the file.
+TEST(UsageTimelineTest, AFileWithoutTheOtherBucketsTableIsRead) {
+    test::TempDir folder;
+    {
+        UsageTimeline timeline(folder.path());
+        ASSERT_TRUE(timeline.record(reading(start, 10), start));
+    }
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open((folder.path() / UsageTimeline::fileName).c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db, "DROP TABLE bucket_readings", nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(db);
+    UsageTimeline reader(folder.path(), {.readOnly = true});
+    EXPECT_EQ(reader.rows(std::string(64, 'a'), {}, start).size(), 2u);
+    EXPECT_EQ(reader.warning(), std::nullopt);
+    UsageTimeline engine(folder.path());
+    ASSERT_TRUE(engine.record(withSpark(reading(start + minutes(1), 11), 5), start));
+    EXPECT_EQ(engine.rows(std::string(64, 'a'), {.bucket = "codex_bengalfox"}, start).size(), 2u);
 }
 
 // Marked as ours once, when made: the engine opens the file afresh at every reading, and a
@@ -287,8 +359,7 @@ TEST_P(UsageTimelinePlaceTest, IsRefusedAsItIsByTheEngineAndReadersAlike) {
     EXPECT_FALSE(engine.record(reading(start + minutes(30), 30), start + minutes(30)));
     EXPECT_EQ(engine.warning(), expected);
     UsageTimeline reader(folder.path(), {.busyMilliseconds = 10, .readOnly = true});
-    EXPECT_EQ(reader.rows(std::string(64, 'a'), std::nullopt, start - days(1)),
-              std::vector<TimelineRow>());
+    EXPECT_EQ(reader.rows(std::string(64, 'a'), {}, start - days(1)), std::vector<TimelineRow>());
     EXPECT_EQ(reader.warning(), expected);
 
     struct stat after {};
@@ -393,7 +464,7 @@ void storeBacklog(const fs::path& folder, Date from, Date until) {
 
 // Rows of the five-hour series in [from, until).
 std::size_t countBetween(UsageTimeline& timeline, Date from, Date until) {
-    const auto rows = timeline.rows(std::string(64, 'a'), QuotaWindow::fiveHour, from);
+    const auto rows = timeline.rows(std::string(64, 'a'), {QuotaWindow::fiveHour}, from);
     return static_cast<std::size_t>(std::count_if(
         rows.begin(), rows.end(), [&](const TimelineRow& row) { return row.observedAt < until; }));
 }

@@ -72,7 +72,7 @@ TEST(MonitorStateTest, StoredFilesReadAndWriteBackUnchanged) {
     EXPECT_EQ(json(MonitorState{}).dump(), R"({"detector":{"observations":{}},"records":[]})");
 }
 
-TEST(MonitorStateTest, LoadingKeepsOnlyTheCodexBucketAndTheNewestHundred) {
+TEST(MonitorStateTest, LoadingDropsStrayRecordsAndKeepsTheNewestHundred) {
     TempDir dir;
     const json mixed = edited([](json& state) {
         json foreign = state["records"][0];
@@ -90,8 +90,9 @@ TEST(MonitorStateTest, LoadingKeepsOnlyTheCodexBucketAndTheNewestHundred) {
     ASSERT_EQ(loaded.state.records.size(), 2u);
     EXPECT_EQ(loaded.state.records[0].id(), "E2");
     EXPECT_EQ(loaded.state.records[1].id(), "E1");
-    EXPECT_EQ(loaded.state.snapshot->buckets.size(), 1u);
-    EXPECT_EQ(loaded.state.detector.observations().count("other:300"), 0u);
+    // Other buckets' readings and observations are this version's own.
+    EXPECT_EQ(loaded.state.snapshot->buckets.size(), 2u);
+    EXPECT_EQ(loaded.state.detector.observations().count("other:300"), 1u);
     EXPECT_EQ(dir.read("state.json"), mixed.dump());  // not written back until the next save
 
     const json long_ = edited([](json& state) {
@@ -106,6 +107,43 @@ TEST(MonitorStateTest, LoadingKeepsOnlyTheCodexBucketAndTheNewestHundred) {
     ASSERT_EQ(records.size(), MonitorState::maximumRecords);
     EXPECT_EQ(records.front().id(), "R0");
     EXPECT_EQ(records.back().id(), "R99");
+}
+
+// Older versions fail on a window length they do not know, and keep only the Codex bucket's
+// records: the resets of other buckets and lengths go where they never look, and come back.
+TEST(MonitorStateTest, OtherResetsGoWhereOlderVersionsNeverLook) {
+    TempDir dir;
+    MonitorState state = StateStore(dir.path()).load().state;
+    const auto event = [](const char* id, const char* bucket, std::int64_t length) {
+        EventRecord record;
+        record.event = ResetEvent::test(dateFromUnixSeconds(1800000000));
+        record.event.id = id;
+        record.event.bucketId = bucket;
+        record.event.window = *quotaWindowFromMinutes(length);
+        return record;
+    };
+    state.records = {event("C1", "codex", 300), event("C2", "codex", 10080)};
+    state.otherRecords = {event("M1", "codex", 43200), event("S1", "codex_bengalfox", 300),
+                          event("S2", "codex_bengalfox", 45)};
+    StateStore(dir.path()).save(state);
+
+    const json saved = json::parse(dir.read("state.json"));
+    for (const json& record : saved["records"]) {
+        EXPECT_EQ(record["event"]["bucketId"], "codex");
+        EXPECT_TRUE(record["event"]["window"] == 300 || record["event"]["window"] == 10080);
+    }
+    EXPECT_EQ(saved["records"].size(), 2u);
+    EXPECT_EQ(saved["otherRecords"].size(), 3u);
+    EXPECT_EQ(StateStore(dir.path()).load().state, state);
+
+    // One this version cannot read is left out, never the rest.
+    json damaged = saved;
+    damaged["otherRecords"][0]["event"]["window"] = -1;
+    const LoadedState loaded = loadFrom(dir, damaged.dump());
+    EXPECT_EQ(loaded.warning, std::nullopt);
+    EXPECT_EQ(loaded.state.records, state.records);
+    ASSERT_EQ(loaded.state.otherRecords.size(), 2u);
+    EXPECT_EQ(loaded.state.otherRecords[0].id(), "S1");
 }
 
 // Left as it was for the engine to keep aside.

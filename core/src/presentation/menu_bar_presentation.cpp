@@ -8,7 +8,7 @@
 namespace quotalume {
 
 std::string MenuBarPresentation::Item::text() const {
-    return std::string(shortTitle(window)) + " " + percentageText;
+    return shortTitle(window) + " " + percentageText;
 }
 
 std::vector<MenuBarPresentation::Item> MenuBarPresentation::items(
@@ -17,7 +17,7 @@ std::vector<MenuBarPresentation::Item> MenuBarPresentation::items(
     if (!bucket || bucket->id() != "codex") {
         return result;
     }
-    for (QuotaWindow which : allQuotaWindows) {
+    for (QuotaWindow which : bucket->windows()) {
         if (!includes(scope, which)) {
             continue;
         }

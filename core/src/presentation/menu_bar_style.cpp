@@ -25,7 +25,8 @@ const char* rawValue(MenuBarScope scope) {
 
 bool includes(MenuBarScope scope, QuotaWindow window) {
     return scope == MenuBarScope::both ||
-           (scope == MenuBarScope::fiveHour) == (window == QuotaWindow::fiveHour);
+           window ==
+               (scope == MenuBarScope::fiveHour ? QuotaWindow::fiveHour : QuotaWindow::weekly);
 }
 
 std::string title(MenuBarScope scope) {

@@ -48,10 +48,6 @@ std::string forecastText(const UsageForecast& forecast, Date resetsAt, Date now)
                         {at, std::to_string(m / 1440), std::to_string((m % 1440) / 60)});
 }
 
-std::string title(QuotaWindow window) {
-    return L10n::render(titleKey(window));
-}
-
 RemainingLevel remainingLevel(const RateWindow& window) {
     if (!window.usedPercent || !std::isfinite(*window.usedPercent) || *window.usedPercent < 0) {
         return RemainingLevel::none;

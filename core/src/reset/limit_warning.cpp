@@ -104,14 +104,14 @@ std::string LimitWarning::detailText() const {
 }
 
 std::string LimitWarning::title() const {
-    return window ? L10n::render("warning.title", {L10n::render(titleKey(*window)), headline()})
+    return window ? L10n::render("warning.title", {quotalume::title(*window), headline()})
                   : headline();
 }
 
 std::string LimitWarning::message() const {
     std::string text = headline() + "\n" + detailText();
     if (window) {
-        text += "\n" + L10n::render(titleKey(*window));
+        text += "\n" + quotalume::title(*window);
     }
     return text;
 }

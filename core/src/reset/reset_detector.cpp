@@ -13,8 +13,6 @@ using namespace coding;
 
 namespace {
 
-constexpr std::string_view codexPrefix = "codex:";
-
 double clamped(double percent) {
     return percent < 0 ? 0 : std::min(percent, 100.0);
 }
@@ -25,19 +23,17 @@ bool usable(const std::optional<double>& percent) {
 
 }  // namespace
 
-void ResetDetector::retainCodexOnly() {
-    std::erase_if(observations_,
-                  [](const auto& entry) { return !entry.first.starts_with(codexPrefix); });
-}
-
 void ResetDetector::renameAccount(const std::string& from, const std::string& to) {
     if (accountFingerprint_ == from) {
         accountFingerprint_ = to;
     }
 }
 
+std::string ResetDetector::key(const std::string& bucket, QuotaWindow window) {
+    return bucket + ":" + std::to_string(minutes(window));
+}
+
 std::vector<ResetEvent> ResetDetector::observe(const UsageSnapshot& snapshot) {
-    retainCodexOnly();
     if (accountFingerprint_ != snapshot.accountFingerprint) {
         accountFingerprint_ = snapshot.accountFingerprint;
         observations_.clear();
@@ -56,11 +52,8 @@ std::vector<ResetEvent> ResetDetector::observe(const UsageSnapshot& snapshot) {
     std::vector<ResetEvent> events;
     for (const auto& bucket : snapshot.buckets) {
         const std::string limitID = bucket.id();
-        if (limitID != "codex") {
-            continue;
-        }
-        for (QuotaWindow which : allQuotaWindows) {
-            const std::string key = limitID + ":" + std::to_string(minutes(which));
+        for (QuotaWindow which : bucket.windows()) {
+            const std::string key = ResetDetector::key(limitID, which);
             auto current = bucket.window(which);
             if (!current || !usable(current->usedPercent)) {
                 continue;  // keep what we knew until a usable value arrives
@@ -81,8 +74,8 @@ std::vector<ResetEvent> ResetDetector::observe(const UsageSnapshot& snapshot) {
                 if (restored || newWindow) {
                     found = true;
                     events.push_back(ResetEvent{
-                        randomUUID(), snapshot.observedAt, limitID, "Codex", which, previousUsed,
-                        100 - currentUsed, previousReset, nextReset,
+                        randomUUID(), snapshot.observedAt, limitID, bucket.title(), which,
+                        previousUsed, 100 - currentUsed, previousReset, nextReset,
                         restored ? ResetReason::restoredToFull : ResetReason::newWindow});
                 }
                 if (!nextReset) {
@@ -99,8 +92,8 @@ std::vector<ResetEvent> ResetDetector::observe(const UsageSnapshot& snapshot) {
     return events;
 }
 
-std::optional<Date> ResetDetector::heldReset(QuotaWindow window) const {
-    const auto stored = observations_.find("codex:" + std::to_string(minutes(window)));
+std::optional<Date> ResetDetector::heldReset(const std::string& bucket, QuotaWindow window) const {
+    const auto stored = observations_.find(key(bucket, window));
     return stored == observations_.end() ? std::nullopt : stored->second.window.resetDate();
 }
 

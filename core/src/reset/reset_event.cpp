@@ -27,7 +27,7 @@ std::optional<ResetReason> resetReasonFromRaw(std::string_view raw) {
 }
 
 std::string ResetEvent::title() const {
-    return L10n::render("reset.title", {bucketName, L10n::render(titleKey(window))});
+    return L10n::render("reset.title", {bucketName, quotalume::title(window)});
 }
 
 std::string ResetEvent::notificationTitle() const {

@@ -17,10 +17,9 @@ double RefreshSchedule::delay(const std::optional<UsageSnapshot>& snapshot, Date
         return base;
     }
     std::optional<double> soonest;
-    if (auto bucket = snapshot->codexBucket()) {
-        for (QuotaWindow which : allQuotaWindows) {
-            auto window = bucket->window(which);
-            auto reset = window ? window->resetDate() : std::nullopt;
+    for (const RateBucket& bucket : snapshot->buckets) {
+        for (QuotaWindow which : bucket.windows()) {
+            auto reset = bucket.window(which)->resetDate();
             if (!reset) {
                 continue;
             }

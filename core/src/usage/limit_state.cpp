@@ -20,16 +20,15 @@ bool within(const std::optional<Date>& a, const std::optional<Date>& b) {
 
 std::optional<BlockedState> BlockedState::of(const UsageSnapshot& reading) {
     const std::optional<RateBucket> bucket = reading.codexBucket();
-    if (!bucket) {
-        return std::nullopt;
-    }
+    return bucket ? of(*bucket, reading.ordinaryUsageAllowed) : std::nullopt;
+}
+
+std::optional<BlockedState> BlockedState::of(const RateBucket& bucket,
+                                             std::optional<bool> ordinaryUsageAllowed) {
     BlockedState state;
     // Blocked until every used-up window has reset: the latest of their resets.
-    for (QuotaWindow which : allQuotaWindows) {
-        const std::optional<RateWindow> window = bucket->window(which);
-        if (!window) {
-            continue;
-        }
+    for (QuotaWindow which : bucket.windows()) {
+        const std::optional<RateWindow> window = bucket.window(which);
         const std::optional<Date> reset = window->resetDate();
         if (reset && (!state.earliestReset || *reset < *state.earliestReset)) {
             state.earliestReset = reset;
@@ -40,26 +39,36 @@ std::optional<BlockedState> BlockedState::of(const UsageSnapshot& reading) {
             state.until = reset;
         }
     }
+    const bool spendReached = bucket.spendControlReached.value_or(false);
+    const std::optional<Date> spendReset =
+        spendReached && bucket.individualLimit ? bucket.individualLimit->resetDate() : std::nullopt;
     const bool workspaceCredits =
-        bucket->rateLimitReachedType &&
-        bucket->rateLimitReachedType->find("credits_depleted") != std::string::npos;
-    if (bucket->rateLimitReachedType) {
+        bucket.rateLimitReachedType &&
+        bucket.rateLimitReachedType->find("credits_depleted") != std::string::npos;
+    if (bucket.rateLimitReachedType) {
         state.reason = "limit_reached";
-        state.detail = bucket->rateLimitReachedType;
+        state.detail = bucket.rateLimitReachedType;
         if (workspaceCredits) {
             state.window.reset();  // no window's reset brings credits back
             state.until.reset();
+            return state;
         }
-    } else if (bucket->spendControlReached.value_or(false)) {
+    } else if (spendReached) {
         state.reason = "spend_control_reached";
         state.window.reset();
-        state.until = bucket->individualLimit ? bucket->individualLimit->resetDate() : std::nullopt;
-    } else if (reading.ordinaryUsageAllowed == false) {
+        if (!spendReset) {
+            state.until.reset();  // the spend control's own end is not known
+        }
+    } else if (ordinaryUsageAllowed == false) {
         state.reason = "usage_not_allowed";
-    } else if (!reading.ordinaryUsageAllowed && state.window) {
+    } else if (!ordinaryUsageAllowed && state.window) {
         state.reason = "limit_reached";
     } else {
         return std::nullopt;
+    }
+    // A reached spend control lasts until its own reset too, whatever else is reached.
+    if (spendReset && (!state.until || *spendReset > *state.until)) {
+        state.until = spendReset;
     }
     return state;
 }
@@ -93,7 +102,7 @@ std::string BlockedState::text(Date now) const {
                      : L10n::render("blocked.spend_control");
     }
     if (window) {
-        const std::string name = L10n::render(titleKey(*window));
+        const std::string name = quotalume::title(*window);
         return until ? L10n::render("blocked.window_until", {name, momentText(*until, now)})
                      : L10n::render("blocked.window", {name});
     }

@@ -1,28 +1,123 @@
 #include <quotalume/usage/quota_window.hpp>
 
+#include <quotalume/l10n/l10n.hpp>
+
+#include <cctype>
+#include <charconv>
+
 namespace quotalume {
+namespace {
+
+// The unit a length is named in: whole days, else whole hours, else minutes.
+struct Named {
+    std::int64_t count;
+    char unit;  // 'd', 'h' or 'm'
+};
+
+Named named(QuotaWindow window) {
+    const std::int64_t length = minutes(window);
+    if (length % 1440 == 0) {
+        return {length / 1440, 'd'};
+    }
+    if (length % 60 == 0) {
+        return {length / 60, 'h'};
+    }
+    return {length, 'm'};
+}
+
+std::string counted(QuotaWindow window) {
+    const Named name = named(window);
+    return std::to_string(name.count) + name.unit;
+}
+
+// "30d" back to its window: digits without a leading zero, then the unit.
+std::optional<QuotaWindow> fromCounted(std::string_view id) {
+    if (id.size() < 2 || id.size() > 8 || id.front() == '0') {
+        return std::nullopt;
+    }
+    std::int64_t count = 0;
+    const auto [end, failure] = std::from_chars(id.data(), id.data() + id.size() - 1, count);
+    if (failure != std::errc() || end != id.data() + id.size() - 1) {
+        return std::nullopt;
+    }
+    const char unit = id.back();
+    const std::int64_t length = unit == 'd' ? count * 1440 : unit == 'h' ? count * 60 : count;
+    const auto window =
+        unit == 'd' || unit == 'h' || unit == 'm' ? quotaWindowFromMinutes(length) : std::nullopt;
+    // Only a window's own id: "1440m" and "24h" are "1d".
+    return window && counted(*window) == id ? window : std::nullopt;
+}
+
+}  // namespace
 
 std::optional<QuotaWindow> quotaWindowFromMinutes(std::int64_t minutes) {
-    switch (minutes) {
-        case 300:
-            return QuotaWindow::fiveHour;
-        case 10080:
-            return QuotaWindow::weekly;
-        default:
-            return std::nullopt;
+    if (minutes <= 0 || minutes > longestWindowMinutes) {
+        return std::nullopt;
     }
+    return static_cast<QuotaWindow>(minutes);
 }
 
-const char* apiName(QuotaWindow window) {
-    return window == QuotaWindow::fiveHour ? "five_hour" : "weekly";
+bool isStandard(QuotaWindow window) {
+    return window == QuotaWindow::fiveHour || window == QuotaWindow::weekly;
 }
 
-const char* shortTitle(QuotaWindow window) {
-    return window == QuotaWindow::fiveHour ? "5H" : "7D";
+std::string apiName(QuotaWindow window) {
+    if (isStandard(window)) {
+        return window == QuotaWindow::fiveHour ? "five_hour" : "weekly";
+    }
+    const Named name = named(window);
+    return std::to_string(name.count) + (name.unit == 'd'   ? "_day"
+                                         : name.unit == 'h' ? "_hour"
+                                                            : "_minute");
 }
 
-const char* titleKey(QuotaWindow window) {
-    return window == QuotaWindow::fiveHour ? "quota.five_hour" : "quota.weekly";
+std::string recordId(QuotaWindow window) {
+    return isStandard(window) ? apiName(window) : counted(window);
+}
+
+std::string optionId(QuotaWindow window) {
+    return window == QuotaWindow::fiveHour ? "5h"
+           : window == QuotaWindow::weekly ? "7d"
+                                           : counted(window);
+}
+
+std::string shortTitle(QuotaWindow window) {
+    std::string text = optionId(window);
+    text.back() = static_cast<char>(std::toupper(static_cast<unsigned char>(text.back())));
+    return text;
+}
+
+std::string title(QuotaWindow window) {
+    if (isStandard(window)) {
+        return L10n::render(window == QuotaWindow::fiveHour ? "quota.five_hour" : "quota.weekly");
+    }
+    const Named name = named(window);
+    return L10n::render(name.unit == 'd'   ? "quota.window_days"
+                        : name.unit == 'h' ? "quota.window_hours"
+                                           : "quota.window_minutes",
+                        {std::to_string(name.count)});
+}
+
+std::optional<QuotaWindow> quotaWindowFromOptionId(std::string_view id) {
+    if (id == "5h") {
+        return QuotaWindow::fiveHour;
+    }
+    if (id == "7d") {
+        return QuotaWindow::weekly;
+    }
+    const auto window = fromCounted(id);
+    return window && !isStandard(*window) ? window : std::nullopt;
+}
+
+std::optional<QuotaWindow> quotaWindowFromRecordId(std::string_view id) {
+    if (id == "five_hour") {
+        return QuotaWindow::fiveHour;
+    }
+    if (id == "weekly") {
+        return QuotaWindow::weekly;
+    }
+    const auto window = fromCounted(id);
+    return window && !isStandard(*window) ? window : std::nullopt;
 }
 
 }  // namespace quotalume

@@ -180,15 +180,45 @@ std::optional<RateWindow> RateBucket::window(QuotaWindow which) const {
     return std::nullopt;
 }
 
+std::vector<QuotaWindow> RateBucket::windows() const {
+    std::vector<QuotaWindow> found;
+    for (const auto* slot : {&primary, &secondary}) {
+        const auto length = *slot ? (*slot)->usableLength() : std::nullopt;
+        const auto which = length ? quotaWindowFromMinutes(*length) : std::nullopt;
+        if (which && std::find(found.begin(), found.end(), *which) == found.end()) {
+            found.push_back(*which);
+        }
+    }
+    std::sort(found.begin(), found.end());
+    return found;
+}
+
 std::vector<RateBucket> RateLimitsResponse::buckets() const {
     if (rateLimitsByLimitId && !rateLimitsByLimitId->empty()) {
         auto codex = rateLimitsByLimitId->find("codex");
         if (codex == rateLimitsByLimitId->end()) {
             return {};
         }
-        RateBucket bucket = codex->second;
-        bucket.limitId = "codex";
-        return {bucket};
+        std::vector<RateBucket> found{codex->second};
+        found.front().limitId = "codex";
+        for (const auto& [id, bucket] : *rateLimitsByLimitId) {
+            if (found.size() == maximumBuckets) {
+                break;
+            }
+            // An id is shown, stored and keyed on: a long or unprintable one is no bucket.
+            if (id == "codex" || id.empty() || id.size() > longestBucketId ||
+                hasControlCharacter(id)) {
+                continue;
+            }
+            RateBucket other = bucket;
+            other.limitId = id;
+            if (other.limitName &&
+                (other.limitName->size() > longestText || hasControlCharacter(*other.limitName))) {
+                other.limitName.reset();
+            }
+            found.push_back(std::move(other));
+        }
+        return found;
     }
     if (rateLimits && rateLimits->id() == "codex") {
         return {*rateLimits};

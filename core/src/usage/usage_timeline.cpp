@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <climits>
 #include <cmath>
@@ -29,13 +30,25 @@ constexpr const char* schema =
     "CREATE TABLE IF NOT EXISTS readings ("
     "  observed_at INTEGER NOT NULL,"  // Unix seconds
     "  account TEXT NOT NULL,"
-    "  window INTEGER NOT NULL,"  // minutes: 300 or 10080
+    "  window INTEGER NOT NULL,"  // minutes; the Codex bucket's windows
     "  used_percent REAL NOT NULL,"
     "  resets_at INTEGER,"
     "  plan TEXT,"
     "  UNIQUE (account, window, observed_at));"
     // Pruning walks the readings by age, a slice at a time.
     "CREATE INDEX IF NOT EXISTS readings_by_time ON readings (observed_at);"
+    // The other buckets' readings: a table older versions never read, so that they never take
+    // a bucket's window for the Codex one of the same length.
+    "CREATE TABLE IF NOT EXISTS bucket_readings ("
+    "  observed_at INTEGER NOT NULL,"
+    "  account TEXT NOT NULL,"
+    "  bucket TEXT NOT NULL,"
+    "  window INTEGER NOT NULL,"
+    "  used_percent REAL NOT NULL,"
+    "  resets_at INTEGER,"
+    "  plan TEXT,"
+    "  UNIQUE (account, bucket, window, observed_at));"
+    "CREATE INDEX IF NOT EXISTS bucket_readings_by_time ON bucket_readings (observed_at);"
     // Where the last prune stopped thinning: the next one starts there, not at the oldest row.
     "CREATE TABLE IF NOT EXISTS pruning ("
     "  id INTEGER PRIMARY KEY CHECK (id = 0),"
@@ -171,9 +184,11 @@ UsageTimeline::~UsageTimeline() {
 void UsageTimeline::disconnect() {
     if (library_) {
         sqlite().finalize(insert_);
+        sqlite().finalize(insertBucket_);
         sqlite().close_v2(db_);  // statements still open finish it when they go
     }
     insert_ = nullptr;
+    insertBucket_ = nullptr;
     db_ = nullptr;
 }
 
@@ -381,37 +396,44 @@ void UsageTimeline::keepAside() {
 }
 
 bool UsageTimeline::record(const UsageSnapshot& snapshot, Date now) {
-    const std::optional<RateBucket> bucket = snapshot.codexBucket();
-    if (options_.readOnly || !bucket || !open()) {
+    if (options_.readOnly || !snapshot.codexBucket() || !open()) {
         return false;
     }
     std::vector<TimelineRow> due;
-    for (QuotaWindow which : allQuotaWindows) {
-        const std::optional<RateWindow> window = bucket->window(which);
-        const std::optional<double> used = window ? window->validUsedPercent() : std::nullopt;
-        if (!used) {
-            continue;
-        }
-        TimelineRow row{
-            snapshot.observedAt, snapshot.accountFingerprint, which, *used, window->resetDate(),
-            bucket->planType};
-        const auto key = std::pair(row.account, minutes(which));
-        auto last = lastStored_.find(key);
-        if (last == lastStored_.end()) {
-            // Once per series: what an earlier run stored last.
-            std::vector<TimelineRow> stored =
-                rows(row.account, which, row.observedAt - unchangedKept);
-            if (!db_) {
-                return false;
+    for (const RateBucket& bucket : snapshot.buckets) {
+        for (QuotaWindow which : bucket.windows()) {
+            const std::optional<RateWindow> window = bucket.window(which);
+            const std::optional<double> used = window->validUsedPercent();
+            if (!used) {
+                continue;
             }
-            if (!stored.empty()) {
-                last = lastStored_.emplace(key, stored.back()).first;
+            TimelineRow row{snapshot.observedAt,
+                            snapshot.accountFingerprint,
+                            which,
+                            *used,
+                            window->resetDate(),
+                            bucket.planType,
+                            bucket.id()};
+            const auto key = std::tuple(row.account, row.bucket, minutes(which));
+            auto last = lastStored_.find(key);
+            if (last == lastStored_.end()) {
+                // Once per series: what an earlier run stored last.
+                std::vector<TimelineRow> stored;
+                eachRow(row.account, {.window = which, .bucket = row.bucket},
+                        row.observedAt - unchangedKept,
+                        [&](const TimelineRow& earlier) { stored.push_back(earlier); });
+                if (!db_) {
+                    return false;
+                }
+                if (!stored.empty()) {
+                    last = lastStored_.emplace(key, stored.back()).first;
+                }
             }
-        }
-        if (last == lastStored_.end() || last->second.usedPercent != row.usedPercent ||
-            resetMoved(last->second.resetsAt, row.resetsAt) ||
-            row.observedAt - last->second.observedAt >= unchangedKept) {
-            due.push_back(std::move(row));
+            if (last == lastStored_.end() || last->second.usedPercent != row.usedPercent ||
+                resetMoved(last->second.resetsAt, row.resetsAt) ||
+                row.observedAt - last->second.observedAt >= unchangedKept) {
+                due.push_back(std::move(row));
+            }
         }
     }
     if (!due.empty() && !store(due)) {
@@ -426,24 +448,34 @@ bool UsageTimeline::store(std::vector<TimelineRow>& due) {
         return false;
     }
     // Prepared once per connection: preparing costs more than the insert itself.
-    int result = insert_
-                     ? SQLITE_OK
-                     : sqlite().prepare_v2(db_,
-                                           "INSERT OR IGNORE INTO readings (observed_at, account,"
-                                           " window, used_percent, resets_at, plan)"
-                                           " VALUES (?, ?, ?, ?, ?, ?)",
-                                           -1, &insert_, nullptr);
-    Statement insert(insert_);
+    int result = insert_ ? SQLITE_OK
+                         : sqlite().prepare_v2(db_,
+                                               "INSERT OR IGNORE INTO readings (observed_at,"
+                                               " account, window, used_percent, resets_at, plan)"
+                                               " VALUES (?, ?, ?, ?, ?, ?)",
+                                               -1, &insert_, nullptr);
+    if (result == SQLITE_OK && !insertBucket_) {
+        result = sqlite().prepare_v2(db_,
+                                     "INSERT OR IGNORE INTO bucket_readings (observed_at,"
+                                     " account, window, used_percent, resets_at, plan, bucket)"
+                                     " VALUES (?, ?, ?, ?, ?, ?, ?)",
+                                     -1, &insertBucket_, nullptr);
+    }
     for (const TimelineRow& row : due) {
         if (result != SQLITE_OK) {
             break;
         }
+        const bool codex = row.bucket == "codex";
+        Statement insert(codex ? insert_ : insertBucket_);
         insert.bind(1, unix(row.observedAt))
             .bind(2, row.account)
             .bind(3, static_cast<long long>(minutes(row.window)))
             .bind(4, row.usedPercent)
             .bind(5, unix(row.resetsAt))
             .bind(6, row.plan);
+        if (!codex) {
+            insert.bind(7, row.bucket);
+        }
         result = insert.step() == SQLITE_DONE ? SQLITE_OK : sqlite().errcode(db_);
         insert.reset();
     }
@@ -455,7 +487,8 @@ bool UsageTimeline::store(std::vector<TimelineRow>& due) {
         return usable(result);
     }
     for (TimelineRow& row : due) {
-        lastStored_[std::pair(row.account, minutes(row.window))] = std::move(row);
+        const auto key = std::tuple(row.account, row.bucket, minutes(row.window));
+        lastStored_[key] = std::move(row);
     }
     if (warning_ && warning_->key == "timeline.unwritable") {
         warning_.reset();  // it takes readings again
@@ -540,20 +573,34 @@ bool UsageTimeline::pruneSlice() {
     // Past 400 days every reading goes; past 35 days, all but the first of each hour of each
     // series. That first one may lie before the slice or the last prune's cut, so it is looked
     // for in the whole series.
-    Statement remove(db_, dropping
-                              ? "DELETE FROM readings WHERE observed_at >= ?1 AND observed_at < ?2"
-                              : "DELETE FROM readings WHERE observed_at >= ?1 AND observed_at < ?2"
-                                " AND EXISTS (SELECT 1 FROM readings AS earlier"
-                                " WHERE earlier.account = readings.account"
-                                " AND earlier.window = readings.window"
-                                " AND earlier.observed_at >= readings.observed_at / 3600 * 3600"
-                                " AND earlier.observed_at < readings.observed_at)");
-    remove.bind(1, from).bind(2, end);
-    int result = remove.prepared() == SQLITE_OK ? remove.step() : sqlite().errcode(db_);
-    if (result != SQLITE_DONE) {
-        return failed(result);
+    // The other buckets' readings go over the same span: they are read at the same times.
+    static constexpr std::array<const char*, 4> removals = {
+        "DELETE FROM readings WHERE observed_at >= ?1 AND observed_at < ?2",
+        "DELETE FROM bucket_readings WHERE observed_at >= ?1 AND observed_at < ?2",
+        "DELETE FROM readings WHERE observed_at >= ?1 AND observed_at < ?2"
+        " AND EXISTS (SELECT 1 FROM readings AS earlier"
+        " WHERE earlier.account = readings.account"
+        " AND earlier.window = readings.window"
+        " AND earlier.observed_at >= readings.observed_at / 3600 * 3600"
+        " AND earlier.observed_at < readings.observed_at)",
+        "DELETE FROM bucket_readings WHERE observed_at >= ?1 AND observed_at < ?2"
+        " AND EXISTS (SELECT 1 FROM bucket_readings AS earlier"
+        " WHERE earlier.account = bucket_readings.account"
+        " AND earlier.bucket = bucket_readings.bucket"
+        " AND earlier.window = bucket_readings.window"
+        " AND earlier.observed_at >= bucket_readings.observed_at / 3600 * 3600"
+        " AND earlier.observed_at < bucket_readings.observed_at)"};
+    bool deleted = false;
+    int result = SQLITE_DONE;
+    for (std::size_t table = 0; table < 2; ++table) {
+        Statement remove(db_, removals[(dropping ? 0 : 2) + table]);
+        remove.bind(1, from).bind(2, end);
+        result = remove.prepared() == SQLITE_OK ? remove.step() : sqlite().errcode(db_);
+        if (result != SQLITE_DONE) {
+            return failed(result);
+        }
+        deleted = deleted || sqlite().changes(db_) > 0;
     }
-    const bool deleted = sqlite().changes(db_) > 0;
     if (!dropping) {
         Statement mark(db_, "INSERT OR REPLACE INTO pruning (id, thinned_before) VALUES (0, ?1)");
         mark.bind(1, end);
@@ -574,47 +621,116 @@ bool UsageTimeline::pruneSlice() {
     return true;
 }
 
-std::vector<TimelineRow> UsageTimeline::rows(const std::string& account,
-                                             std::optional<QuotaWindow> window, Date since) {
+std::vector<TimelineRow> UsageTimeline::rows(const std::string& account, const RowFilter& filter,
+                                             Date since) {
     std::vector<TimelineRow> found;
-    eachRow(account, window, since, [&](const TimelineRow& row) { found.push_back(row); });
+    eachRow(account, filter, since, [&](const TimelineRow& row) { found.push_back(row); });
     return found;
 }
 
-bool UsageTimeline::eachRow(const std::string& account, std::optional<QuotaWindow> window,
-                            Date since, const std::function<void(const TimelineRow&)>& each) {
+namespace {
+
+// One table's rows in time order, a row at a time.
+class RowCursor {
+public:
+    RowCursor(sqlite3* db, const char* sql, const std::string& account, const RowFilter& filter,
+              long long since)
+        : select_(db, sql) {
+        if (select_.prepared() == SQLITE_OK) {
+            select_.bind(1, account)
+                .bind(2, filter.window ? std::optional<long long>(minutes(*filter.window))
+                                       : std::nullopt)
+                .bind(3, since)
+                .bind(4, filter.bucket);
+            row_.account = account;
+        }
+    }
+    int prepared() const { return select_.prepared(); }
+    // The next row, skipping lengths no window has; SQLITE_ROW, SQLITE_DONE or a failure.
+    int next() {
+        while ((result_ = select_.step()) == SQLITE_ROW) {
+            const auto which = quotaWindowFromMinutes(select_.integer(1));
+            if (!which) {
+                continue;
+            }
+            row_.observedAt = dateFromUnixSeconds(static_cast<double>(select_.integer(0)));
+            row_.window = *which;
+            row_.usedPercent = select_.real(2);
+            row_.resetsAt =
+                select_.isNull(3)
+                    ? std::nullopt
+                    : std::optional(dateFromUnixSeconds(static_cast<double>(select_.integer(3))));
+            row_.plan = select_.isNull(4) ? std::nullopt : std::optional(select_.text(4));
+            row_.bucket = select_.text(5);
+            break;
+        }
+        return result_;
+    }
+    bool holds() const { return result_ == SQLITE_ROW; }
+    int result() const { return result_; }
+    const TimelineRow& row() const { return row_; }
+
+private:
+    Statement select_;
+    TimelineRow row_;
+    int result_ = SQLITE_DONE;
+};
+
+}  // namespace
+
+bool UsageTimeline::eachRow(const std::string& account, const RowFilter& filter, Date since,
+                            const std::function<void(const TimelineRow&)>& each) {
     if (!open()) {
         return false;
     }
-    Statement select(db_,
-                     "SELECT observed_at, window, used_percent, resets_at, plan FROM readings"
-                     " WHERE account = ?1 AND (?2 IS NULL OR window = ?2) AND observed_at >= ?3"
-                     " ORDER BY observed_at, window");
-    if (select.prepared() != SQLITE_OK) {
+    // The Codex bucket's and the others' come from two tables, merged as they are read.
+    RowCursor codex(db_,
+                    "SELECT observed_at, window, used_percent, resets_at, plan, 'codex'"
+                    " FROM readings WHERE account = ?1 AND (?2 IS NULL OR window = ?2)"
+                    " AND observed_at >= ?3 AND (?4 IS NULL OR ?4 = 'codex')"
+                    " ORDER BY observed_at, window",
+                    account, filter, unix(since));
+    if (codex.prepared() != SQLITE_OK) {
         usable(sqlite().errcode(db_));
         return false;
     }
-    select.bind(1, account)
-        .bind(2, window ? std::optional<long long>(minutes(*window)) : std::nullopt)
-        .bind(3, unix(since));
-    TimelineRow row{.account = account};
-    int result;
-    while ((result = select.step()) == SQLITE_ROW) {
-        const auto which = quotaWindowFromMinutes(select.integer(1));
-        if (!which) {
-            continue;
+    // A file an older version made holds no other bucket's table until the engine opens it.
+    std::optional<RowCursor> others;
+    if (filter.bucket != "codex") {
+        others.emplace(db_,
+                       "SELECT observed_at, window, used_percent, resets_at, plan, bucket"
+                       " FROM bucket_readings WHERE account = ?1 AND (?2 IS NULL OR window = ?2)"
+                       " AND observed_at >= ?3 AND (?4 IS NULL OR bucket = ?4)"
+                       " ORDER BY observed_at, bucket, window",
+                       account, filter, unix(since));
+        if (others->prepared() != SQLITE_OK) {
+            const int failure = sqlite().errcode(db_);
+            others.reset();
+            if (hasTable("bucket_readings")) {
+                usable(failure);
+                return false;
+            }
         }
-        row.observedAt = dateFromUnixSeconds(static_cast<double>(select.integer(0)));
-        row.window = *which;
-        row.usedPercent = select.real(2);
-        row.resetsAt =
-            select.isNull(3)
-                ? std::nullopt
-                : std::optional(dateFromUnixSeconds(static_cast<double>(select.integer(3))));
-        row.plan = select.isNull(4) ? std::nullopt : std::optional(select.text(4));
-        each(row);
     }
-    return usable(result);
+    codex.next();
+    if (others) {
+        others->next();
+    }
+    while (codex.holds() || (others && others->holds())) {
+        const bool codexFirst =
+            !others || !others->holds() ||
+            (codex.holds() && codex.row().observedAt <= others->row().observedAt);
+        RowCursor& from = codexFirst ? codex : *others;
+        each(from.row());
+        from.next();
+    }
+    return usable(codex.result()) && (!others || usable(others->result()));
+}
+
+bool UsageTimeline::hasTable(const char* name) {
+    Statement find(db_, "SELECT 1 FROM sqlite_schema WHERE type = 'table' AND name = ?1");
+    find.bind(1, std::string(name));
+    return find.prepared() == SQLITE_OK && find.step() == SQLITE_ROW;
 }
 
 std::optional<std::string> UsageTimeline::latestAccount() {

@@ -26,7 +26,7 @@ WebhookPayload::WebhookPayload(const ResetEvent& reset, bool isTest)
       reason(rawValue(reset.reason)),
       message(isTest ? L10n::render("webhook.test_message")
                      : L10n::render("reset.headline") + "\n" + L10n::render("reset.full") + "\n" +
-                           L10n::render(titleKey(reset.window))) {}
+                           quotalume::title(reset.window)) {}
 
 std::string WebhookPayload::encoded() const {
     json object = {

@@ -14,22 +14,24 @@
 
 namespace quotalume {
 
-// Compares each snapshot of the Codex bucket with the last usable one of the same account and
-// reports every window that was reset, once. Persisted with the monitor state, so a reset that
-// happened while the program was not running is still found on the next reading.
+// Compares each window of each bucket of a snapshot with its last usable one of the same
+// account and reports every window that was reset, once. Persisted with the monitor state, so a
+// reset that happened while the program was not running is still found on the next reading.
 class ResetDetector {
 public:
     ResetDetector() = default;
 
-    // The resets this snapshot reveals: five-hour before weekly. A snapshot at the time of the
+    // The resets this snapshot reveals: bucket by bucket, the Codex bucket first, and the
+    // shorter window first within one. A snapshot at the time of the
     // last accepted one changes nothing; one dated before it (a clock set back) is compared only
     // for a window restored to full, and kept only where it found one. A window without a sound
     // reset time keeps the last sound one.
     std::vector<ResetEvent> observe(const UsageSnapshot& snapshot);
     // The reset time the window's occurrence has as far as detection knows: the last sound one.
-    std::optional<Date> heldReset(QuotaWindow window) const;
-    // Drops observations of buckets other than Codex (kept by older stored data).
-    void retainCodexOnly();
+    std::optional<Date> heldReset(const std::string& bucket, QuotaWindow window) const;
+    // "codex:300": a window's observation, whatever the bucket or length, is kept under its
+    // bucket's id and its length; older versions read every such key.
+    static std::string key(const std::string& bucket, QuotaWindow window);
     // Carries the observations over when an account's fingerprint is written anew.
     void renameAccount(const std::string& from, const std::string& to);
 

@@ -29,8 +29,7 @@ struct RateWindow {
     std::optional<double> remainingPercent() const;
     // Only for a finite resetsAt above 0 and before 2200 (milliseconds are no date).
     std::optional<Date> resetDate() const;
-    // The longest window worth showing: a year.
-    static constexpr std::int64_t longestMinutes = 366 * 24 * 60;
+    static constexpr std::int64_t longestMinutes = longestWindowMinutes;
     // windowDurationMins, when it is a length a window can have (a minute to a year).
     std::optional<std::int64_t> usableLength() const;
     // The reset date, when a reading taken at `observedAt` can have it: no later than the
@@ -113,6 +112,8 @@ struct RateBucket {
     std::string title() const;
     // The first window, primary then secondary, whose length is exactly the one asked for.
     std::optional<RateWindow> window(QuotaWindow window) const;
+    // The lengths of its windows that a window can have, shortest first, each once.
+    std::vector<QuotaWindow> windows() const;
 
     friend bool operator==(const RateBucket&, const RateBucket&) = default;
 };
@@ -124,7 +125,12 @@ struct RateLimitsResponse {
     std::optional<bool> ordinaryUsageAllowed;  // absent: unknown, never "allowed"
     std::optional<ResetCreditsSummary> rateLimitResetCredits;
 
-    // Only the Codex bucket, or nothing.
+    // Ids and names longer than this, or with control characters, are no bucket's.
+    static constexpr std::size_t longestBucketId = 64;
+    static constexpr std::size_t maximumBuckets = 16;  // the Codex bucket and 15 others
+
+    // The Codex bucket first, then every other in the order of their ids, at most
+    // maximumBuckets; nothing without a Codex bucket.
     std::vector<RateBucket> buckets() const;
 
     friend bool operator==(const RateLimitsResponse&, const RateLimitsResponse&) = default;

@@ -13,6 +13,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -31,8 +32,15 @@ struct TimelineRow {
     double usedPercent = 0;
     std::optional<Date> resetsAt;
     std::optional<std::string> plan;
+    std::string bucket = "codex";  // the limit id
 
     friend bool operator==(const TimelineRow&, const TimelineRow&) = default;
+};
+
+// Which of an account's rows to read: one window's or every one, one bucket's or every one.
+struct RowFilter {
+    std::optional<QuotaWindow> window;
+    std::optional<std::string> bucket;
 };
 
 // Every reading the engine makes, kept in <folder>/usage.sqlite3 (0600, WAL) for the pace and
@@ -72,16 +80,16 @@ public:
     UsageTimeline(const UsageTimeline&) = delete;
     UsageTimeline& operator=(const UsageTimeline&) = delete;
 
-    // Stores what is due of the snapshot's Codex windows; false when nothing could be stored
-    // now (busy, unwritable or full; the warning says which but busy), to be tried again with
-    // the next reading.
+    // Stores what is due of the snapshot's windows, every bucket's; false when nothing could be
+    // stored now (busy, unwritable or full; the warning says which but busy), to be tried again
+    // with the next reading.
     bool record(const UsageSnapshot& snapshot, Date now);
-    // One account's rows since `since` (one window's, or every one), oldest first.
-    std::vector<TimelineRow> rows(const std::string& account, std::optional<QuotaWindow> window,
-                                  Date since);
+    // One account's rows since `since`, oldest first; of one time the Codex bucket's first,
+    // then by bucket and window.
+    std::vector<TimelineRow> rows(const std::string& account, const RowFilter& filter, Date since);
     // The same rows handed to `each` as they are read, none held: a year of them costs what one
     // does. False when reading stopped on a failure, which warning() names.
-    bool eachRow(const std::string& account, std::optional<QuotaWindow> window, Date since,
+    bool eachRow(const std::string& account, const RowFilter& filter, Date since,
                  const std::function<void(const TimelineRow&)>& each);
     // The account whose reading was stored last; nothing before the first.
     std::optional<std::string> latestAccount();
@@ -113,6 +121,7 @@ private:
     bool openOnce();
     bool acceptFiles();
     bool usable(int result);
+    bool hasTable(const char* name);
     LocalizedMessage failure(const std::string& file, const std::string& reason) const;
     void keepAside();
     bool store(std::vector<TimelineRow>& due);
@@ -126,8 +135,9 @@ private:
     std::unique_ptr<SqliteLibrary> library_;
     sqlite3* db_ = nullptr;
     sqlite3_stmt* insert_ = nullptr;
+    sqlite3_stmt* insertBucket_ = nullptr;
     std::optional<LocalizedMessage> warning_;
-    std::map<std::pair<std::string, std::int64_t>, TimelineRow> lastStored_;
+    std::map<std::tuple<std::string, std::string, std::int64_t>, TimelineRow> lastStored_;
     std::optional<Date> prunedAt_;
     std::optional<PruneRound> pruning_;
     bool keptAside_ = false;
