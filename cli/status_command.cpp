@@ -33,18 +33,22 @@ const char* const statusHelp =
     "                            [--fresh] [--demo] [--codex PATH] [--codex-home DIR]\n"
     "                            [--timeout SECONDS] [--lang CODE]\n"
     "\n"
-    "Prints what is left of each window. While the tray application or a watch runs, asks it\n"
+    "Prints what is left of each window, the Codex bucket's first, then a line for each other\n"
+    "bucket (a model's limits). While the tray application or a watch runs, asks it\n"
     "for its latest reading (no Codex is started); otherwise reads the Codex limits once.\n"
     "An engine too busy to answer within two seconds has its last saved reading printed; one\n"
     "that does not answer at all is named, and Codex is read directly.\n"
     "\n"
     "  --json              the version-1 record as one JSON object: schema, observed_at,\n"
-    "                      source (\"engine\" or \"codex\"), plan, stale, windows (id, minutes,\n"
-    "                      used_percent, left_percent, resets_at, resets_at_unix, resets_in),\n"
-    "                      credits (has_credits, unlimited, balance, text) and error (null or\n"
-    "                      key, arguments, message), beside the raw \"snapshot\"; when no codex\n"
-    "                      was chosen and none was detected, error.suggestions lists the codex\n"
-    "                      files found in the usual places. Times are ISO 8601 in UTC.\n"
+    "                      source (\"engine\" or \"codex\"), plan, stale, windows (id: five_hour,\n"
+    "                      weekly or a length such as 30d; minutes, used_percent, left_percent,\n"
+    "                      resets_at, resets_at_unix, resets_in), credits (has_credits,\n"
+    "                      unlimited, balance, text), error (null or key, arguments, message),\n"
+    "                      blocked (null or reason, detail, until) and limits (every bucket,\n"
+    "                      Codex's first: id, name, windows, blocked), beside the raw\n"
+    "                      \"snapshot\"; when no codex was chosen and none was detected,\n"
+    "                      error.suggestions lists the codex files found in the usual places.\n"
+    "                      Times are ISO 8601 in UTC.\n"
     "  --waybar            one JSON line for a waybar custom module (\"return-type\": \"json\"):\n"
     "                      text, tooltip, class (normal, low, critical or error), percentage;\n"
     "                      text and tooltip are Pango markup (&, < and > escaped).\n"
@@ -55,9 +59,9 @@ const char* const statusHelp =
     "                      the message goes to standard error too.\n"
     "  --short             \"5H 88 · 7D 66\", for narrow bars\n"
     "  --format TEMPLATE   the text from a template of the record's members, such as\n"
-    "                      \"{five_hour.left_percent}% {weekly.resets_in}\" or \"{plan}\"; {{ and "
-    "}}\n"
-    "                      print braces\n"
+    "                      \"{five_hour.left_percent}% {weekly.resets_in}\", "
+    "\"{30d.left_percent}\"\n"
+    "                      or \"{plan}\"; {{ and }} print braces\n"
     "  --fresh             have the running engine read now, and print that reading\n"
     "  --demo              show made-up demonstration data; Codex is not started\n"
     "  --codex PATH        the codex executable (empty: find it automatically)\n"
@@ -218,6 +222,9 @@ int show(const EngineReading& reading, const ViewOptions& view, const Failure* f
             }
             if (blocked) {
                 std::cout << "  " << blocked->text(now) << "\n";
+            }
+            for (const BucketSummary& other : reading.otherBuckets()) {
+                std::cout << other.line(now) << "\n";
             }
         }
     }

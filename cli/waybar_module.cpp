@@ -36,23 +36,6 @@ std::string pangoEscaped(std::string_view text) {
 
 }  // namespace
 
-std::vector<std::string> windowLines(const RateBucket& bucket, Date now) {
-    std::vector<std::string> lines;
-    for (QuotaWindow which : MenuBarPresentation::visibleWindows(bucket)) {
-        const RateWindow window = *bucket.window(which);
-        std::string line = title(which) + ": " + window.percentageText();
-        if (auto warning = warningText(remainingLevel(window))) {
-            line += " (" + *warning + ")";
-        }
-        line += " \u00b7 " + L10n::countdown(window.resetDate(), now);
-        lines.push_back(std::move(line));
-    }
-    if (bucket.credits && bucket.credits->shouldDisplay()) {
-        lines.push_back(L10n::render("credits.title") + ": " + bucket.credits->displayText());
-    }
-    return lines;
-}
-
 std::string joinedLines(const std::vector<std::string>& lines) {
     std::string text;
     for (const auto& line : lines) {

@@ -24,8 +24,6 @@ struct WaybarModule {
                              std::string_view remark = {});
 };
 
-// One line per visible window: name, share left, warning word, countdown; then the credits.
-std::vector<std::string> windowLines(const RateBucket& bucket, Date now);
 std::string joinedLines(const std::vector<std::string>& lines);
 
 }  // namespace quotalume::cli

@@ -10,6 +10,7 @@
 #include <quotalume/coordination/local_protocol.hpp>
 #include <quotalume/l10n/l10n.hpp>
 #include <quotalume/presentation/menu_bar_presentation.hpp>
+#include <quotalume/presentation/quota_text.hpp>
 #include <quotalume/support/bounded_json.hpp>
 #include <quotalume/usage/limit_state.hpp>
 #include <quotalume/usage/usage_timeline.hpp>
@@ -165,6 +166,32 @@ json EngineReading::windowsJSON(const RateBucket& bucket, Date now) const {
             forecast == forecasts.end() ? std::nullopt : std::optional(forecast->second)));
     }
     return windows;
+}
+
+std::string BucketSummary::line(Date now) const {
+    std::string figures =
+        MenuBarPresentation::title(bucket, false, MenuBarScope::both, blocked.has_value());
+    if (blocked) {
+        figures += " \u00b7 " + blocked->text(now);
+    }
+    return L10n::render("limits.bucket_line", {bucket.title(), figures});
+}
+
+std::vector<BucketSummary> EngineReading::otherBuckets() const {
+    std::vector<BucketSummary> found;
+    for (const RateBucket& bucket : snapshot ? snapshot->buckets : std::vector<RateBucket>()) {
+        if (bucket.id() == "codex") {
+            continue;
+        }
+        BucketSummary summary{bucket, bucketBlocked(bucket)};
+        summary.pressing = summary.blocked.has_value();
+        for (QuotaWindow which : bucket.windows()) {
+            summary.pressing =
+                summary.pressing || remainingLevel(*bucket.window(which)) != RemainingLevel::none;
+        }
+        found.push_back(std::move(summary));
+    }
+    return found;
 }
 
 std::optional<BlockedState> EngineReading::bucketBlocked(const RateBucket& bucket) const {

@@ -20,6 +20,16 @@ namespace quotalume {
 
 struct EngineAnswer;
 
+// What every view says of a bucket beside Codex's (a model's limits).
+struct BucketSummary {
+    RateBucket bucket;
+    std::optional<BlockedState> blocked;  // by its own limits
+    bool pressing = false;                // a window running low, or blocked
+
+    // "GPT-5.3-Codex-Spark: ⊘ 5H 0% · 7D 45% · 5-hour limit reached — resets 09:53"
+    std::string line(Date now) const;
+};
+
 // What a view of the engine shows: the one value the engine publishes at each change, sent
 // over its socket to other processes, and rendered by the tray, the dashboard and every
 // command-line form, so each shows the same.
@@ -60,6 +70,8 @@ struct EngineReading {
     std::optional<BlockedState> bucketBlocked(const RateBucket& bucket) const;
     // The Codex bucket's credits, if it reports them.
     std::optional<CreditsSnapshot> credits() const;
+    // The buckets beside Codex's, in the answer's order.
+    std::vector<BucketSummary> otherBuckets() const;
     // The Codex bucket's windows a view shows, shortest first.
     std::vector<QuotaWindow> visibleWindows() const;
     // The record's "blocked": null, or its reason, Codex's word and when it ends.

@@ -1,5 +1,7 @@
 #include "cli_runner.hpp"
 
+#include <sstream>
+
 namespace quotalume {
 namespace {
 
@@ -36,6 +38,91 @@ TEST(StatusCommandTest, PrintsTheSnapshotAsJson) {
     EXPECT_FALSE(snapshot["buckets"][0]["secondary"].contains("resetsAt"));
     EXPECT_EQ(snapshot["buckets"][0]["credits"]["balance"], "128.50");
     EXPECT_EQ(run.output.find('\n'), run.output.size() - 1) << "one line";
+}
+
+std::vector<std::string> outputLines(const std::string& output) {
+    std::vector<std::string> found;
+    std::istringstream in(output);
+    for (std::string line; std::getline(in, line);) {
+        found.push_back(line);
+    }
+    return found;
+}
+
+// Codex's answer as the app-server gives it with a model's bucket beside Codex's and Codex's
+// word on ordinary usage missing: times from now, in seconds.
+std::string answerWithSpark(double monthUsed, double sparkUsed, std::time_t now) {
+    const auto window = [&](double used, int minutes, std::time_t in) {
+        return json{{"usedPercent", used}, {"windowDurationMins", minutes}, {"resetsAt", now + in}};
+    };
+    const json codex = {{"limitId", "codex"},
+                        {"primary", window(40, 300, 3600)},
+                        {"secondary", window(monthUsed, 43200, 20 * 86400)}};
+    const json spark = {{"limitId", "codex_bengalfox"},
+                        {"limitName", "GPT-5.3-Codex-Spark"},
+                        {"primary", window(sparkUsed, 300, 7200)},
+                        {"secondary", window(55, 10080, 3 * 86400)},
+                        {"rateLimitReachedType", nullptr}};
+    return json{{"rateLimits", codex},
+                {"rateLimitsByLimitId", {{"codex", codex}, {"codex_bengalfox", spark}}},
+                {"ordinaryUsageAllowed", nullptr}}
+        .dump();
+}
+
+// Every bucket and every window Codex reports shows; a used-up 30-day window blocks the account
+// until it resets, a used-up Spark window blocks only Spark.
+TEST(StatusCommandTest, EveryBucketAndWindowShowsAndEachIsBlockedByItsOwnLimits) {
+    FakeCodexHome codex;
+    const std::time_t now = std::time(nullptr);
+    const std::vector<std::string> source = {"--codex", codex.executable(),
+                                             "--codex-home=" + codex.str(), "--lang", "en"};
+    const auto status = [&](std::vector<std::string> arguments) {
+        arguments.insert(arguments.begin(), "status");
+        arguments.insert(arguments.end(), source.begin(), source.end());
+        return runCLI(arguments, codex);
+    };
+
+    codex.write("rate_limits.json", answerWithSpark(100, 77, now));
+    const auto human = status({});
+    ASSERT_EQ(human.exitCode, 0) << human.output;
+    const std::vector<std::string> lines = outputLines(human.output);
+    ASSERT_EQ(lines.size(), 5u) << human.output;
+    EXPECT_EQ(lines[0], "\u2298 5H 60% \u00b7 30D 0%");
+    EXPECT_EQ(lines[1], "  5-hour limit: 60% \u00b7 Resets in 1 h 0 min");
+    EXPECT_EQ(lines[2], "  30-day limit: 0% (Almost used up) \u00b7 Resets in 20 d 0 h");
+    EXPECT_TRUE(lines[3].starts_with("  30-day limit reached \u2014 resets ")) << lines[3];
+    EXPECT_EQ(lines[4], "GPT-5.3-Codex-Spark: 5H 23% \u00b7 7D 45%");
+
+    const json record = json::parse(status({"--json"}).output);
+    EXPECT_EQ(record["blocked"], json({{"reason", "limit_reached"},
+                                       {"detail", nullptr},
+                                       {"until", iso8601(dateFromUnixSeconds(now + 20 * 86400))}}));
+    ASSERT_EQ(record["windows"].size(), 2u);
+    EXPECT_EQ(record["windows"][1]["id"], "30d");
+    EXPECT_EQ(record["windows"][1]["minutes"], 43200);
+    ASSERT_EQ(record["limits"].size(), 2u);
+    EXPECT_EQ(record["limits"][0]["windows"], record["windows"]);
+    EXPECT_EQ(record["limits"][0]["blocked"], record["blocked"]);
+    EXPECT_EQ(record["limits"][1]["id"], "codex_bengalfox");
+    EXPECT_EQ(record["limits"][1]["name"], "GPT-5.3-Codex-Spark");
+    EXPECT_EQ(record["limits"][1]["windows"][0]["left_percent"], 23.0);
+    EXPECT_EQ(record["limits"][1]["windows"][1]["id"], "weekly");
+    EXPECT_EQ(record["limits"][1]["blocked"], nullptr);
+    EXPECT_EQ(status({"--format", "{30d.left_percent} {five_hour.left_percent}"}).output, "0 60\n");
+
+    // Spark used up, the 30-day window half: only Spark is blocked.
+    codex.write("rate_limits.json", answerWithSpark(50, 100, now));
+    const json spark = json::parse(status({"--json"}).output);
+    EXPECT_EQ(spark["blocked"], nullptr);
+    EXPECT_EQ(spark["limits"][1]["blocked"],
+              json({{"reason", "limit_reached"},
+                    {"detail", nullptr},
+                    {"until", iso8601(dateFromUnixSeconds(now + 7200))}}));
+    const std::string sparkLine = outputLines(status({}).output).back();
+    EXPECT_TRUE(
+        sparkLine.starts_with("GPT-5.3-Codex-Spark: \u2298 5H 0% \u00b7 7D 45% \u00b7 "
+                              "5-hour limit reached \u2014 resets "))
+        << sparkLine;
 }
 
 TEST(StatusCommandTest, TheSavedSourceIsUsedUnlessAnOptionReplacesIt) {

@@ -64,9 +64,17 @@ TEST(MenuBarPresentationTest, ItemsFollowScopeAndOrder) {
         (std::vector<Item>{{QuotaWindow::fiveHour, 0, "0%"}, {QuotaWindow::weekly, 100, "100%"}}));
     EXPECT_TRUE(MenuBarPresentation::items(bucket(std::nan(""), {}), MenuBarScope::both).empty());
     EXPECT_EQ(MenuBarPresentation::items(bucket(20, 60), MenuBarScope::weekly).size(), 1u);
+    // Any bucket's figures, each window by its length, shortest first; a scope keeps only its own.
     RateBucket other = bucket(20, 60);
     other.limitId = "other";
-    EXPECT_TRUE(MenuBarPresentation::items(other, MenuBarScope::both).empty());
+    other.primary = RateWindow{100, 43200};
+    EXPECT_EQ(MenuBarPresentation::items(other, MenuBarScope::both),
+              (std::vector<Item>{{QuotaWindow::fiveHour, 80, "80%"},
+                                 {*quotaWindowFromMinutes(43200), 0, "0%"}}));
+    EXPECT_EQ(MenuBarPresentation::items(other, MenuBarScope::fiveHour),
+              (std::vector<Item>{{QuotaWindow::fiveHour, 80, "80%"}}));
+    EXPECT_EQ(MenuBarPresentation::items(other, MenuBarScope::weekly), std::vector<Item>{});
+    EXPECT_EQ(MenuBarPresentation::title(other, false, MenuBarScope::both), "5H 80% \u00b7 30D 0%");
     EXPECT_TRUE(MenuBarPresentation::items(std::nullopt, MenuBarScope::both).empty());
     EXPECT_EQ(MenuBarPresentation::visibleWindows(bucket({}, 60)),
               std::vector<QuotaWindow>{QuotaWindow::weekly});

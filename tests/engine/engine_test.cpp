@@ -273,6 +273,40 @@ TEST_F(MonitorTest, DeliversOnceAndRetriesWithGrowingPauses) {
     EXPECT_FALSE(monitor->isDelivering());
 }
 
+// A model's bucket and a Codex window of another length are detected like the five-hour one:
+// recorded in the history, announced by nothing yet, and never in the way of Codex's own.
+TEST_F(MonitorTest, OtherBucketsResetsAreRecordedAndNotAnnounced) {
+    started(/*webhook=*/true);
+    const auto withOthers = [&](double codexUsed, double monthUsed, double sparkUsed) {
+        UsageSnapshot snapshot = reading(codexUsed);
+        snapshot.buckets[0].secondary = RateWindow{monthUsed, 43200};
+        snapshot.buckets.push_back(
+            RateBucket{"codex_bengalfox", "GPT-5.3-Codex-Spark", RateWindow{sparkUsed, 300}});
+        return snapshot;
+    };
+    answerFetch(withOthers(20, 70, 50));
+    loop.advance(seconds(30));
+    answerFetch(withOthers(0, 0, 0));
+    loop.drain();
+
+    EXPECT_EQ(monitor->records().size(), 1u) << "only Codex's five-hour reset is owed";
+    EXPECT_EQ(center.posted.size(), 1u);
+    EXPECT_EQ(webhooks.calls.requests().size(), 1u);
+    const MonitorState saved = StateStore(data()).load().state;
+    ASSERT_EQ(saved.otherRecords.size(), 2u);
+    EXPECT_EQ(saved.otherRecords[0].event.title(), "GPT-5.3-Codex-Spark: 5-hour limit reset");
+    EXPECT_EQ(saved.otherRecords[1].event.title(), "Codex: 30-day limit reset");
+    for (const EventRecord& record : saved.otherRecords) {
+        EXPECT_FALSE(record.localPending || record.webhookPending);
+        EXPECT_EQ(record.localStatus, LocalizedMessage("history.recorded_only"));
+    }
+
+    // Once: the next reading finds nothing new.
+    loop.advance(seconds(60));
+    answerFetch(withOthers(0, 0, 0));
+    EXPECT_EQ(StateStore(data()).load().state.otherRecords.size(), 2u);
+}
+
 TEST_F(MonitorTest, DeliveryOutcomes) {
     WebhookConfiguration other = receiver;
     other.url = "http://127.0.0.1:9/other";

@@ -1,5 +1,6 @@
 #include "dashboard/dashboard_view.hpp"
 
+#include "dashboard/bucket_section.hpp"
 #include "dashboard/connection_status.hpp"
 #include "dashboard/credits_row.hpp"
 #include "dashboard/dashboard_card_surface.hpp"
@@ -101,6 +102,8 @@ DashboardView::DashboardView(MonitorBridge& bridge, std::function<void()> openSe
     placeholderLayout->addWidget(placeholderIcon_);
     placeholderLayout->addWidget(placeholderText_);
     cardsLayout_->addWidget(placeholder_);
+    bucketsLayout_ = new QVBoxLayout;
+    bucketsLayout_->setSpacing(6);
     blocked_ = new LimitNotice("blocked", this);
     spend_ = new LimitNotice("spendLimit", this);
     bankedResets_ = new LimitNotice("bankedResets", this);
@@ -127,6 +130,7 @@ DashboardView::DashboardView(MonitorBridge& bridge, std::function<void()> openSe
     layout->addLayout(header);
     layout->addWidget(blocked_);
     layout->addLayout(cardsLayout_);
+    layout->addLayout(bucketsLayout_);
     layout->addWidget(spend_);
     layout->addWidget(bankedResets_);
     layout->addWidget(credits_);
@@ -180,6 +184,7 @@ void DashboardView::render() {
         badge_->setPlan(*bucket->planType);
     }
     renderQuota(bucket);
+    renderOtherBuckets();
     renderLimits(bucket);
 
     const std::optional<CreditsSnapshot> credits = monitor.reading().credits();
@@ -235,6 +240,29 @@ void DashboardView::renderQuota(const std::optional<RateBucket>& bucket) {
         setDashboardSymbol(placeholderIcon_, DashboardSymbol::chart, secondary, 22);
         const bool loading = !snapshot && !reading.error;
         placeholderText_->setText(qt(L10n::text(loading ? "quota.loading" : "quota.empty")));
+    }
+}
+
+void DashboardView::renderOtherBuckets() {
+    Engine& monitor = bridge_.monitor();
+    const std::vector<BucketSummary> others = monitor.reading().otherBuckets();
+    // Kept while the same buckets come: a section the user opened stays open.
+    bool same = others.size() == buckets_.size();
+    for (std::size_t i = 0; same && i < others.size(); ++i) {
+        same = buckets_[i]->id() == others[i].bucket.id();
+    }
+    if (!same) {
+        for (BucketSection* section : buckets_) {
+            delete section;
+        }
+        buckets_.clear();
+        for (std::size_t i = 0; i < others.size(); ++i) {
+            buckets_.push_back(new BucketSection(this));
+            bucketsLayout_->addWidget(buckets_.back());
+        }
+    }
+    for (std::size_t i = 0; i < others.size(); ++i) {
+        buckets_[i]->render(others[i], monitor.now(), monitor.reading().stale);
     }
 }
 

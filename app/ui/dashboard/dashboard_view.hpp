@@ -14,6 +14,7 @@ class QVBoxLayout;
 
 namespace quotalume {
 
+class BucketSection;
 class ConnectionStatus;
 class CreditsRow;
 class DashboardCardSurface;
@@ -24,9 +25,9 @@ class PlanBadge;
 class QuotaCard;
 
 // The dashboard's content, top to bottom: header, why Codex takes no usage now (when it does
-// not), quota cards (or a placeholder), the spend limit, banked resets, credits, notifications,
-// connection status and the footer. It keeps nothing but what it shows and renders everything
-// again, texts included, whenever the bridge reports a change.
+// not), quota cards (or a placeholder), the other buckets, the spend limit, banked resets,
+// credits, notifications, connection status and the footer. It keeps nothing but what it shows and
+// renders everything again, texts included, whenever the bridge reports a change.
 class DashboardView : public QWidget {
     Q_OBJECT
 
@@ -50,6 +51,7 @@ protected:
 private:
     void renderQuota(const std::optional<RateBucket>& bucket);
     void renderLimits(const std::optional<RateBucket>& bucket);
+    void renderOtherBuckets();
 
     MonitorBridge& bridge_;
     bool outdated_ = false;
@@ -57,6 +59,8 @@ private:
     PlanBadge* badge_;
     QVBoxLayout* cardsLayout_;
     std::vector<QuotaCard*> cards_;
+    QVBoxLayout* bucketsLayout_;
+    std::vector<BucketSection*> buckets_;
     DashboardCardSurface* placeholder_;
     QLabel* placeholderIcon_;
     QLabel* placeholderText_;

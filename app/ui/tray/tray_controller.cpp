@@ -92,6 +92,11 @@ void TrayController::refresh() {
     if (blocked) {
         tip += "\n" + blocked->text(monitor.now());
     }
+    for (const BucketSummary& other : reading.otherBuckets()) {
+        if (other.pressing) {
+            tip += "\n" + other.line(monitor.now());
+        }
+    }
     // A window forecast to run out before its reset says when.
     for (const auto& [which, forecast] : reading.forecasts) {
         const auto window =

@@ -14,7 +14,7 @@ std::string MenuBarPresentation::Item::text() const {
 std::vector<MenuBarPresentation::Item> MenuBarPresentation::items(
     const std::optional<RateBucket>& bucket, MenuBarScope scope) {
     std::vector<Item> result;
-    if (!bucket || bucket->id() != "codex") {
+    if (!bucket) {
         return result;
     }
     for (QuotaWindow which : bucket->windows()) {

@@ -1,5 +1,7 @@
 #include <quotalume/presentation/quota_text.hpp>
 
+#include <quotalume/presentation/menu_bar_presentation.hpp>
+
 #include <quotalume/l10n/l10n.hpp>
 #include <quotalume/usage/limit_state.hpp>
 
@@ -114,6 +116,23 @@ std::string updatedText(Date observedAt) {
 std::string lastUpdatedText(Date observedAt) {
     return L10n::render("quota.last_updated",
                         {L10n::date(observedAt, DateStyle::mediumStyle, DateStyle::mediumStyle)});
+}
+
+std::vector<std::string> windowLines(const RateBucket& bucket, Date now) {
+    std::vector<std::string> lines;
+    for (QuotaWindow which : MenuBarPresentation::visibleWindows(bucket)) {
+        const RateWindow window = *bucket.window(which);
+        std::string line = title(which) + ": " + window.percentageText();
+        if (auto warning = warningText(remainingLevel(window))) {
+            line += " (" + *warning + ")";
+        }
+        line += " \u00b7 " + L10n::countdown(window.resetDate(), now);
+        lines.push_back(std::move(line));
+    }
+    if (bucket.credits && bucket.credits->shouldDisplay()) {
+        lines.push_back(L10n::render("credits.title") + ": " + bucket.credits->displayText());
+    }
+    return lines;
 }
 
 }  // namespace quotalume

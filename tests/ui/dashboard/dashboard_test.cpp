@@ -98,6 +98,43 @@ TEST_F(DashboardViewTest, ABlockedAccountASpendLimitAndBankedResets) {
     EXPECT_FALSE(shown(view, "blocked")) << "cleared with the next reading";
 }
 
+// A model's bucket gets a section of its own under Codex's cards: closed while nothing in it
+// presses, open when a window runs low, and as the user leaves it once they chose.
+TEST_F(DashboardViewTest, AnotherBucketIsASectionOpenWhenItPresses) {
+    const auto withSpark = [&](double sparkUsed) {
+        UsageSnapshot reading = harness.reading(24, 39);
+        reading.buckets.push_back(RateBucket{"codex_bengalfox", "GPT-5.3-Codex-Spark",
+                                             RateWindow{sparkUsed, 300, 1'800'003'600.0},
+                                             RateWindow{20, 10080}});
+        return reading;
+    };
+    harness.start(withSpark(10));
+    QWidget* section = find(view, "bucket.codex_bengalfox");
+    ASSERT_TRUE(section);
+    auto* header = test::find<QAbstractButton>(*section, "bucketHeader");
+    EXPECT_EQ(header->text().toStdString(), "GPT-5.3-Codex-Spark: 5H 90% \u00b7 7D 80%");
+    EXPECT_EQ(header->accessibleName(), header->text());
+    EXPECT_FALSE(shown(*section, "bucketDetails")) << "nothing low: closed";
+    EXPECT_TRUE(find(view, "quotaCard.five_hour")) << "Codex's cards stay";
+
+    harness.refresh(withSpark(100));
+    EXPECT_TRUE(shown(*section, "bucketDetails"));
+    const std::string details = labelText(*section, "bucketDetails").toStdString();
+    EXPECT_TRUE(details.starts_with("5-hour limit: 0% (Almost used up) \u00b7 Resets in"))
+        << details;
+    EXPECT_NE(header->text().toStdString().find("5-hour limit reached"), std::string::npos);
+    EXPECT_FALSE(shown(view, "blocked")) << "Spark used up leaves the account unblocked";
+
+    header->click();  // closed by hand: it stays closed while the bucket stays
+    harness.refresh(withSpark(100));
+    EXPECT_FALSE(shown(*section, "bucketDetails"));
+    EXPECT_EQ(find(view, "bucket.codex_bengalfox"), section);
+
+    harness.refresh(harness.reading(24, 39));
+    EXPECT_FALSE(view.findChild<QWidget*>(QStringLiteral("bucket.codex_bengalfox")))
+        << "gone with the bucket";
+}
+
 TEST(PlanBadgeTest, ProInAnyCaseElseThePlanInCapitals) {
     EXPECT_EQ(PlanBadge::badgeText("PRO"), "Pro");
     EXPECT_EQ(PlanBadge::badgeText("plus"), "PLUS");

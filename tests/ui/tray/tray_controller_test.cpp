@@ -101,6 +101,41 @@ double standingOut(const QImage& icon, QColor panel) {
     return static_cast<double>(count) / (shown.width() * shown.height());
 }
 
+// A model's bucket is named in the tooltip only while it runs low or is blocked; the tray's
+// figures stay Codex's, a 30-day window among them.
+TEST(TrayControllerTest, TheTooltipNamesAnotherBucketOnlyWhenItPresses) {
+    test::MonitorHarness harness;
+    TrayController tray(*harness.bridge);
+    const auto withSpark = [&](double sparkUsed) {
+        UsageSnapshot reading = harness.reading(20, 60);
+        reading.buckets[0].secondary = RateWindow{30, 43200, 1'801'000'000.0};
+        reading.buckets.push_back(RateBucket{"codex_bengalfox", "GPT-5.3-Codex-Spark",
+                                             RateWindow{sparkUsed, 300, 1'800'003'600.0}});
+        return reading;
+    };
+    const struct {
+        const char* name;
+        double sparkUsed;
+        const char* line;  // nothing: no line of it
+    } rows[] = {
+        {"plenty left", 10, nullptr},
+        {"running low", 60, "\nGPT-5.3-Codex-Spark: 5H 40%"},
+        {"used up", 100,
+         "\nGPT-5.3-Codex-Spark: \u2298 5H 0% \u00b7 5-hour limit reached \u2014 resets "},
+    };
+    harness.start(withSpark(0));
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        harness.refresh(withSpark(row.sparkUsed));
+        const std::string tip = tray.icon().toolTip().toStdString();
+        EXPECT_TRUE(tip.starts_with("5H 80% \u00b7 30D 70%\n")) << tip;
+        EXPECT_EQ(tip.find("Spark") != std::string::npos, row.line != nullptr) << tip;
+        if (row.line) {
+            EXPECT_NE(tip.find(row.line), std::string::npos) << tip;
+        }
+    }
+}
+
 // Panels are dark or light whatever the application's palette says.
 TEST(TrayControllerTest, TheTooltipSaysWhenAWindowRunsOutBeforeItsReset) {
     test::MonitorHarness harness;

@@ -6,6 +6,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace quotalume {
 
@@ -23,5 +24,9 @@ std::string lastUpdatedText(Date observedAt);
 // "At this pace, runs out at 14:32, 1 h 10 min before it resets.", or that it lasts until the
 // reset at `resetsAt`; the day is named too when it runs out 12 hours or more after `now`.
 std::string forecastText(const UsageForecast& forecast, Date resetsAt, Date now);
+
+// A line for each window of the bucket with a figure ("5-hour limit: 23% · Resets in 2 h"),
+// then its credits when it shows them.
+std::vector<std::string> windowLines(const RateBucket& bucket, Date now);
 
 }  // namespace quotalume
