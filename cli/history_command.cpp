@@ -59,9 +59,11 @@ std::vector<Entry> entries(const MonitorState& state) {
                 {&record, "reset", record.id(), record.event.title(), record.event.observedAt, {}});
         }
     }
-    for (const WarningRecord& record : state.warnings) {
-        all.push_back({&record, "warning", record.id(), record.event.title(),
-                       record.event.observedAt, rawValue(record.event.reason)});
+    for (const auto* warnings : {&state.warnings, &state.otherWarnings}) {
+        for (const WarningRecord& record : *warnings) {
+            all.push_back({&record, "warning", record.id(), record.event.title(),
+                           record.event.observedAt, rawValue(record.event.reason)});
+        }
     }
     std::stable_sort(all.begin(), all.end(),
                      [](const Entry& a, const Entry& b) { return a.observedAt > b.observedAt; });

@@ -217,8 +217,7 @@ std::string watchLine(const EngineReading& reading, Date now, const ViewOptions&
                     WaybarModule::make(custom ? headline(reading, now, options) : reading.title(),
                                        note.value_or(""), reading.error ? "error" : "normal"));
             }
-            nlohmann::json module =
-                WaybarModule::of(*reading.snapshot, now, reading.stale, note.value_or(""));
+            nlohmann::json module = WaybarModule::of(reading, now, note.value_or(""));
             if (custom) {
                 module["text"] =
                     WaybarModule::make(headline(reading, now, options), "", "")["text"];

@@ -49,12 +49,18 @@ nlohmann::json WaybarModule::make(std::string_view text, std::string_view toolti
     return {{"text", pangoEscaped(text)}, {"tooltip", pangoEscaped(tooltip)}, {"class", className}};
 }
 
-nlohmann::json WaybarModule::of(const UsageSnapshot& snapshot, Date now, bool stale,
-                                std::string_view remark) {
+nlohmann::json WaybarModule::of(const EngineReading& reading, Date now, std::string_view remark) {
+    const UsageSnapshot& snapshot = *reading.snapshot;
+    const bool stale = reading.stale;
     auto bucket = snapshot.codexBucket();
     std::vector<std::string> tooltip;
     if (bucket) {
         tooltip = windowLines(*bucket, now);
+    }
+    for (const BucketSummary& other : reading.otherBuckets()) {
+        if (other.pressing) {
+            tooltip.push_back(other.line(now));
+        }
     }
     const std::optional<BlockedState> blocked = BlockedState::of(snapshot);
     if (blocked && remark.empty()) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine_reading.hpp"
+
 #include <quotalume/support/date.hpp>
 #include <quotalume/usage/rate_limits.hpp>
 #include <quotalume/usage/usage_snapshot.hpp>
@@ -18,10 +20,10 @@ namespace quotalume::cli {
 struct WaybarModule {
     static nlohmann::json make(std::string_view text, std::string_view tooltip,
                                const char* className);
-    // A reading; when `stale`, its text is marked "! " as the tray marks it, and a `remark`
-    // (why it is stale, say) ends the tooltip.
-    static nlohmann::json of(const UsageSnapshot& snapshot, Date now, bool stale = false,
-                             std::string_view remark = {});
+    // A reading with its snapshot; stale, its text is marked "! " as the tray marks it. The
+    // tooltip names another bucket while it runs low or is blocked, and a `remark` (why it is
+    // stale, say) ends it.
+    static nlohmann::json of(const EngineReading& reading, Date now, std::string_view remark = {});
 };
 
 std::string joinedLines(const std::vector<std::string>& lines);

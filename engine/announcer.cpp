@@ -46,14 +46,17 @@ DeliveryRecord<Event> Announcer::owe(Event event, bool webhookWanted) const {
     return record;
 }
 
-EventRecord Announcer::recordOnly(ResetEvent event) {
-    EventRecord record;
+template <typename Event>
+DeliveryRecord<Event> Announcer::recordOnly(Event event) {
+    DeliveryRecord<Event> record;
     record.event = std::move(event);
     record.localStatus = deliveryStatus("history.recorded_only");
     record.webhookStatus = deliveryStatus("history.recorded_only");
     return record;
 }
 
+template DeliveryRecord<ResetEvent> Announcer::recordOnly(ResetEvent);
+template DeliveryRecord<LimitWarning> Announcer::recordOnly(LimitWarning);
 template DeliveryRecord<ResetEvent> Announcer::owe(ResetEvent, bool) const;
 template DeliveryRecord<LimitWarning> Announcer::owe(LimitWarning, bool) const;
 

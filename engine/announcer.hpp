@@ -56,7 +56,8 @@ public:
     template <typename Event>
     DeliveryRecord<Event> owe(Event event, bool webhookWanted) const;
     // A record of what is kept in the history and owed to no one.
-    static EventRecord recordOnly(ResetEvent event);
+    template <typename Event>
+    static DeliveryRecord<Event> recordOnly(Event event);
 
     // Starts a pass unless one runs; owed records are settled in order, resets then warnings.
     void deliverPending() { runPass(); }

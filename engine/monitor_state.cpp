@@ -147,6 +147,14 @@ bool MonitorState::announced(const ResetEvent& event) {
     return event.bucketId == "codex" && isStandard(event.window);
 }
 
+bool MonitorState::announced(const LimitWarning& warning) {
+    const bool blocked = warning.reason == WarningReason::limitReached ||
+                         warning.reason == WarningReason::usageNotAllowed ||
+                         warning.reason == WarningReason::spendControlReached;
+    return warning.bucketId == "codex" &&
+           (blocked || !warning.window || isStandard(*warning.window));
+}
+
 void MonitorState::dropStrayRecords() {
     std::erase_if(records, [](const EventRecord& record) { return !announced(record.event); });
     std::erase_if(warnings,
@@ -176,6 +184,9 @@ void to_json(json& out, const MonitorState& state) {
     if (!state.otherRecords.empty()) {
         out["otherRecords"] = state.otherRecords;
     }
+    if (!state.otherWarnings.empty()) {
+        out["otherWarnings"] = state.otherWarnings;
+    }
     if (state.snapshot) {
         out["snapshot"] = state.snapshot->toJSON(DateCoding::referenceSeconds);
     }
@@ -193,6 +204,7 @@ void from_json(const json& in, MonitorState& state) {
     // later one added, a damaged record) is left out and never costs the resets.
     decoded.warnings = leniently<WarningRecord>(member(in, "warnings"));
     decoded.otherRecords = leniently<EventRecord>(member(in, "otherRecords"));
+    decoded.otherWarnings = leniently<WarningRecord>(member(in, "otherWarnings"));
     state = std::move(decoded);
 }
 
@@ -215,6 +227,9 @@ LoadedState StateStore::load() const {
         if (records->size() > MonitorState::maximumRecords) {
             records->resize(MonitorState::maximumRecords);
         }
+    }
+    if (loaded.state.otherWarnings.size() > MonitorState::maximumWarnings) {
+        loaded.state.otherWarnings.resize(MonitorState::maximumWarnings);
     }
     if (loaded.state.warnings.size() > MonitorState::maximumWarnings) {
         loaded.state.warnings.resize(MonitorState::maximumWarnings);

@@ -61,9 +61,13 @@ struct MonitorState {
     // not announced. Apart, so that older versions, which cannot read such a window, still read
     // the rest.
     std::vector<EventRecord> otherRecords;
+    // The same of warnings: of other buckets, and levels and forecasts of the Codex bucket's
+    // other windows. A blocked account is the account's, announced whatever window blocks it.
+    std::vector<WarningRecord> otherWarnings;
 
     // Whether the record belongs in `records`: the Codex bucket's five-hour or weekly window.
     static bool announced(const ResetEvent& event);
+    static bool announced(const LimitWarning& warning);
     // Drops records of other buckets from the lists older versions kept them in.
     void dropStrayRecords();
     // Whether a restart from `other` would detect exactly the resets one from this state
@@ -75,9 +79,9 @@ struct MonitorState {
 };
 
 // "detector" and "records" are required, two records with one id are refused. Warnings and the
-// other resets go in members of their own ("warnings", "otherRecords"), left out while there
-// are none: older versions ignore them and keep their resets, and one that cannot be read is
-// left out. Throws JSONDecodingError.
+// other resets and warnings go in members of their own ("warnings", "otherRecords",
+// "otherWarnings"), left out while there are none: older versions ignore them and keep their
+// resets, and one that cannot be read is left out. Throws JSONDecodingError.
 void to_json(nlohmann::json& json, const MonitorState& state);
 void from_json(const nlohmann::json& json, MonitorState& state);
 

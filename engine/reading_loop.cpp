@@ -133,47 +133,69 @@ bool ReadingLoop::recordWarnings(const std::optional<UsageSnapshot>& previous) {
     MonitorState& state = rooms_.keeper.state();
     const WarningPreferences& preferences = rooms_.preferences.warnings();
     std::vector<LimitWarning> issued;
-    issued.reserve(state.warnings.size());
-    for (const WarningRecord& record : state.warnings) {
-        issued.push_back(record.event);
-    }
-    std::map<QuotaWindow, Date> lastResets;
-    for (const EventRecord& record : state.records) {
-        lastResets.try_emplace(record.event.window, record.event.observedAt);  // newest first
-    }
-    std::map<QuotaWindow, Date> heldResets;
-    for (QuotaWindow which : allQuotaWindows) {
-        if (const std::optional<Date> held = state.detector.heldReset("codex", which)) {
-            heldResets.emplace(which, *held);
+    issued.reserve(state.warnings.size() + state.otherWarnings.size());
+    for (const auto* warnings : {&state.warnings, &state.otherWarnings}) {
+        for (const WarningRecord& record : *warnings) {
+            issued.push_back(record.event);
         }
     }
     const Date now = rooms_.clock.now();
-    std::vector<LimitWarning> owed = detectWarnings({.reading = *state.snapshot,
-                                                     .previous = previous ? &*previous : nullptr,
-                                                     .forecasts = rooms_.timeline.forecasts(),
-                                                     .preferences = preferences,
-                                                     .issued = issued,
-                                                     .lastResets = std::move(lastResets),
-                                                     .heldResets = std::move(heldResets),
-                                                     .now = now});
-    for (LimitWarning& warning : owed) {
-        state.warnings.insert(state.warnings.begin(),
-                              rooms_.announcer.owe(std::move(warning), preferences.webhook));
+    const TimelineKeeper::Forecasts none;
+    bool any = false;
+    for (const RateBucket& bucket : state.snapshot->buckets) {
+        const std::string id = bucket.id();
+        std::map<QuotaWindow, Date> lastResets;
+        for (const auto* records : {&state.records, &state.otherRecords}) {
+            for (const EventRecord& record : *records) {
+                if (record.event.bucketId == id) {  // newest first
+                    lastResets.try_emplace(record.event.window, record.event.observedAt);
+                }
+            }
+        }
+        std::map<QuotaWindow, Date> heldResets;
+        for (QuotaWindow which : bucket.windows()) {
+            if (const std::optional<Date> held = state.detector.heldReset(id, which)) {
+                heldResets.emplace(which, *held);
+            }
+        }
+        std::vector<LimitWarning> owed =
+            detectWarnings({.reading = *state.snapshot,
+                            .bucket = id,
+                            .previous = previous ? &*previous : nullptr,
+                            .forecasts = id == "codex" ? rooms_.timeline.forecasts() : none,
+                            .preferences = preferences,
+                            .issued = issued,
+                            .lastResets = std::move(lastResets),
+                            .heldResets = std::move(heldResets),
+                            .now = now});
+        for (LimitWarning& warning : owed) {
+            if (MonitorState::announced(warning)) {
+                state.warnings.insert(
+                    state.warnings.begin(),
+                    rooms_.announcer.owe(std::move(warning), preferences.webhook));
+            } else {
+                state.otherWarnings.insert(state.otherWarnings.begin(),
+                                           Announcer::recordOnly(std::move(warning)));
+            }
+        }
+        any = any || !owed.empty();
     }
     // The oldest go first, but not while what they warned of lasts: a week's warnings would
     // otherwise be pushed out by the five-hour windows' and given again.
-    while (state.warnings.size() > MonitorState::maximumWarnings) {
-        const auto past = std::find_if(
-            state.warnings.rbegin(), state.warnings.rend(), [&](const WarningRecord& record) {
-                return !record.event.resetAt || *record.event.resetAt <= now;
-            });
-        if (past == state.warnings.rend()) {
-            state.warnings.pop_back();
-        } else {
-            state.warnings.erase(std::next(past).base());
+    for (auto* warnings : {&state.warnings, &state.otherWarnings}) {
+        while (warnings->size() > MonitorState::maximumWarnings) {
+            const auto past = std::find_if(
+                warnings->rbegin(), warnings->rend(), [&](const WarningRecord& record) {
+                    return !record.event.resetAt || *record.event.resetAt <= now;
+                });
+            if (past == warnings->rend()) {
+                warnings->pop_back();
+            } else {
+                warnings->erase(std::next(past).base());
+            }
         }
     }
-    return !owed.empty();
+    return any;
 }
 
 void ReadingLoop::scheduleNext() {

@@ -87,6 +87,7 @@ void StateKeeper::readHolders() {
         state_.records = std::move(loaded.state.records);
         state_.warnings = std::move(loaded.state.warnings);
         state_.otherRecords = std::move(loaded.state.otherRecords);
+        state_.otherWarnings = std::move(loaded.state.otherWarnings);
     }
 }
 
@@ -103,6 +104,7 @@ void StateKeeper::startAfresh() {
     fresh.records = std::move(state_.records);
     fresh.warnings = std::move(state_.warnings);
     fresh.otherRecords = std::move(state_.otherRecords);
+    fresh.otherWarnings = std::move(state_.otherWarnings);
     state_ = std::move(fresh);
     dropSettled();
     persist();

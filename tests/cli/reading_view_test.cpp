@@ -2,6 +2,7 @@
 
 #include "test_support.hpp"
 
+#include <quotalume/coordination/engine_channel.hpp>
 #include <quotalume/support/bounded_json.hpp>
 
 #include <gtest/gtest.h>
@@ -144,6 +145,40 @@ TEST(ReadingViewTest, AMessageThatIsNoReadingIsRefused) {
                                  "refreshing":false,"warnings":[],"scope":"both"}})"}) {
         EXPECT_THROW(EngineReading::fromMessage(parseBoundedJSON(text)), JSONDecodingError) << text;
     }
+}
+
+// The engine sends a reading as one line its views read up to a bound: the longest answer Codex
+// can give, every bucket and every text as long as it is taken in, still fits.
+TEST(ReadingViewTest, TheLargestReadingFitsTheEnginesLine) {
+    const std::string longest(300, 'x');
+    nlohmann::json map = nlohmann::json::object();
+    for (int i = 0; i < 40; ++i) {
+        const nlohmann::json window = {{"usedPercent", 33.333333333333336},
+                                       {"windowDurationMins", 43199 - i},
+                                       {"resetsAt", 1900000000.123456}};
+        map[(i == 0 ? std::string("codex") : std::string(60, 'a') + std::to_string(i))] = {
+            {"limitName", std::string(128, 'n')},
+            {"planType", longest},
+            {"primary", window},
+            {"secondary", window},
+            {"credits", {{"hasCredits", true}, {"unlimited", false}, {"balance", longest}}},
+            {"rateLimitReachedType", "workspace_member_usage_limit_reached"},
+            {"spendControlReached", true},
+            {"individualLimit",
+             {{"limit", std::string(128, '9')},
+              {"used", std::string(128, '9')},
+              {"remainingPercent", 0.000001},
+              {"resetsAt", 1900000000.5}}}};
+    }
+    const RateLimitsResponse answer =
+        nlohmann::json{{"rateLimitsByLimitId", map}}.get<RateLimitsResponse>();
+    EngineReading reading;
+    reading.snapshot =
+        UsageSnapshot{dateFromUnixSeconds(1899990000), std::string(64, 'f'), answer.buckets()};
+    reading.error = LocalizedMessage("error.rpc_said", {"account/read", "-32603", longest});
+    const std::string line = jsonText(reading.message(dateFromUnixSeconds(1899990000)));
+    EXPECT_EQ(reading.snapshot->buckets.size(), RateLimitsResponse::maximumBuckets);
+    EXPECT_LT(line.size(), engine_socket::largestMessage);
 }
 
 }  // namespace

@@ -118,6 +118,9 @@ TEST(StatusCommandTest, EveryBucketAndWindowShowsAndEachIsBlockedByItsOwnLimits)
               json({{"reason", "limit_reached"},
                     {"detail", nullptr},
                     {"until", iso8601(dateFromUnixSeconds(now + 7200))}}));
+    const std::string tooltip = json::parse(status({"--waybar"}).output)["tooltip"];
+    EXPECT_NE(tooltip.find("\nGPT-5.3-Codex-Spark: \u2298 5H 0% \u00b7 7D 45%"), std::string::npos)
+        << tooltip;
     const std::string sparkLine = outputLines(status({}).output).back();
     EXPECT_TRUE(
         sparkLine.starts_with("GPT-5.3-Codex-Spark: \u2298 5H 0% \u00b7 7D 45% \u00b7 "

@@ -191,6 +191,52 @@ TEST(LimitWarningTest, ABlockedStateOnceUntilItClears) {
     EXPECT_FALSE(notAllowed[0].window);
 }
 
+// A model's bucket is warned of by its own windows and limits, each once, apart from Codex's:
+// a level Codex already crossed is no reason to keep quiet of Spark's, and Spark used up never
+// makes the account blocked.
+TEST(LimitWarningTest, AnotherBucketIsWarnedOfByItsOwnLimits) {
+    test::InterfaceLanguage english;
+    const auto withSpark = [](Date at, double sparkUsed) {
+        UsageSnapshot snapshot = reading(at, 80);  // Codex's five-hour window past 25 %
+        snapshot.ordinaryUsageAllowed = true;
+        snapshot.buckets.push_back(RateBucket{
+            "codex_bengalfox", "GPT-5.3-Codex-Spark",
+            RateWindow{sparkUsed, 300, unixSeconds(fiveHourReset)}, RateWindow{10, 10080}});
+        return snapshot;
+    };
+    std::vector<LimitWarning> issued;
+    const auto read = [&](const UsageSnapshot& snapshot, const char* bucket) {
+        const std::map<QuotaWindow, UsageForecast> forecasts;
+        auto owed = detectWarnings({.reading = snapshot,
+                                    .bucket = bucket,
+                                    .forecasts = forecasts,
+                                    .issued = issued,
+                                    .now = snapshot.observedAt});
+        issued.insert(issued.begin(), owed.begin(), owed.end());
+        return owed;
+    };
+    ASSERT_EQ(read(withSpark(start, 10), "codex").size(), 1u) << "Codex's own level";
+    EXPECT_TRUE(read(withSpark(start, 10), "codex_bengalfox").empty());
+
+    const auto level = read(withSpark(start + minutes(1), 80), "codex_bengalfox");
+    ASSERT_EQ(level.size(), 1u);
+    EXPECT_EQ(level[0].bucketId, "codex_bengalfox");
+    EXPECT_EQ(level[0].bucketName, "GPT-5.3-Codex-Spark");
+    EXPECT_EQ(level[0].levelPercent, 25);
+    EXPECT_EQ(level[0].title(), "GPT-5.3-Codex-Spark: 5-hour limit: Codex limit running low");
+    EXPECT_TRUE(read(withSpark(start + minutes(2), 80), "codex_bengalfox").empty()) << "once";
+    EXPECT_TRUE(read(withSpark(start + minutes(2), 80), "codex").empty());
+
+    // Used up: blocked though Codex says the account may work, and only Spark.
+    const auto blocked = read(withSpark(start + minutes(3), 100), "codex_bengalfox");
+    ASSERT_EQ(blocked.size(), 1u);
+    EXPECT_EQ(blocked[0].reason, WarningReason::limitReached);
+    EXPECT_EQ(blocked[0].bucketId, "codex_bengalfox");
+    EXPECT_EQ(blocked[0].resetAt, fiveHourReset);
+    EXPECT_TRUE(read(withSpark(start + minutes(4), 100), "codex_bengalfox").empty()) << "once";
+    EXPECT_TRUE(read(withSpark(start + minutes(4), 100), "codex").empty());
+}
+
 TEST(LimitWarningTest, ABankedResetThreeDaysBeforeItExpiresOnce) {
     Engine engine;
     UsageSnapshot snapshot = reading(start, 10);

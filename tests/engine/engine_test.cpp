@@ -275,7 +275,7 @@ TEST_F(MonitorTest, DeliversOnceAndRetriesWithGrowingPauses) {
 
 // A model's bucket and a Codex window of another length are detected like the five-hour one:
 // recorded in the history, announced by nothing yet, and never in the way of Codex's own.
-TEST_F(MonitorTest, OtherBucketsResetsAreRecordedAndNotAnnounced) {
+TEST_F(MonitorTest, OtherBucketsResetsAndWarningsAreRecordedAndNotAnnounced) {
     started(/*webhook=*/true);
     const auto withOthers = [&](double codexUsed, double monthUsed, double sparkUsed) {
         UsageSnapshot snapshot = reading(codexUsed);
@@ -305,6 +305,19 @@ TEST_F(MonitorTest, OtherBucketsResetsAreRecordedAndNotAnnounced) {
     loop.advance(seconds(60));
     answerFetch(withOthers(0, 0, 0));
     EXPECT_EQ(StateStore(data()).load().state.otherRecords.size(), 2u);
+
+    // Their levels are recorded the same way: the 30-day window's and Spark's, no one told.
+    loop.advance(seconds(60));
+    answerFetch(withOthers(0, 80, 95));
+    loop.drain();
+    const MonitorState warned = StateStore(data()).load().state;
+    EXPECT_TRUE(warned.warnings.empty());
+    ASSERT_EQ(warned.otherWarnings.size(), 2u);
+    EXPECT_EQ(warned.otherWarnings[0].event.bucketId, "codex_bengalfox");
+    EXPECT_EQ(warned.otherWarnings[0].event.levelPercent, 10);
+    EXPECT_EQ(warned.otherWarnings[1].event.window, quotaWindowFromMinutes(43200));
+    EXPECT_EQ(warned.otherWarnings[1].localStatus, LocalizedMessage("history.recorded_only"));
+    EXPECT_EQ(center.posted.size(), 1u);
 }
 
 TEST_F(MonitorTest, DeliveryOutcomes) {

@@ -6,8 +6,10 @@
 //   serve; holder: a grandchild holds our stdout, its pid in holder.pid; chatter: one writing junk.
 // Lines read go to $CODEX_HOME/received; launch.json gets argv, pid, cwd, environment and open
 // descriptors. `serve` answers initialize with {}, account/read with account.json and
-// account/rateLimits/read with rate_limits.json (defaults when absent; rate_limits.next.json then
-// replaces it, for the next launch), anything else with error -32601.
+// account/rateLimits/read with rate_limits.json as it stands (defaults when absent;
+// rate_limits.next.json then replaces it, for the next launch), anything else with error
+// -32601. The answer is Codex's whole: other buckets with their names, windows of any length and
+// a null ordinaryUsageAllowed are sent as written.
 
 #include <nlohmann/json.hpp>
 

@@ -104,8 +104,11 @@ std::string LimitWarning::detailText() const {
 }
 
 std::string LimitWarning::title() const {
-    return window ? L10n::render("warning.title", {quotalume::title(*window), headline()})
-                  : headline();
+    const std::string text =
+        window ? L10n::render("warning.title", {quotalume::title(*window), headline()})
+               : headline();
+    // Another bucket's is named: the same window of Codex's may be anywhere else.
+    return bucketId == "codex" ? text : L10n::render("limits.bucket_line", {bucketName, text});
 }
 
 std::string LimitWarning::message() const {
@@ -234,15 +237,26 @@ std::optional<std::vector<std::int64_t>> WarningPreferences::parseLevels(std::st
 
 std::vector<LimitWarning> detectWarnings(const WarningInput& input) {
     std::vector<LimitWarning> owed;
-    const std::optional<RateBucket> bucket = input.reading.codexBucket();
+    const bool codex = input.bucket == "codex";
+    const std::optional<RateBucket> bucket = input.reading.bucket(input.bucket);
     if (!bucket) {
         return owed;
     }
-    const std::optional<BlockedState> blocked = BlockedState::of(input.reading);
+    // Codex's word on ordinary usage is the account's: another bucket has its limits only.
+    const auto blockedIn = [&](const UsageSnapshot& reading) -> std::optional<BlockedState> {
+        if (codex) {
+            return BlockedState::of(reading);
+        }
+        const std::optional<RateBucket> own = reading.bucket(input.bucket);
+        return own ? BlockedState::of(*own, std::nullopt) : std::nullopt;
+    };
+    const std::optional<BlockedState> blocked = blockedIn(input.reading);
     auto make = [&](WarningReason reason) {
         LimitWarning warning;
         warning.id = randomUUID();
         warning.observedAt = input.reading.observedAt;
+        warning.bucketId = bucket->id();
+        warning.bucketName = bucket->title();
         warning.reason = reason;
         return warning;
     };
@@ -252,8 +266,8 @@ std::vector<LimitWarning> detectWarnings(const WarningInput& input) {
         std::vector<const LimitWarning*> found;
         const auto lastReset = input.lastResets.find(which);
         for (const LimitWarning& warning : input.issued) {
-            if (warning.reason == reason && warning.window == which &&
-                sameReset(warning.resetAt, reset) &&
+            if (warning.bucketId == input.bucket && warning.reason == reason &&
+                warning.window == which && sameReset(warning.resetAt, reset) &&
                 // A warning of the reading that found the reset is of the new occurrence.
                 (lastReset == input.lastResets.end() || warning.observedAt >= lastReset->second)) {
                 found.push_back(&warning);
@@ -262,9 +276,9 @@ std::vector<LimitWarning> detectWarnings(const WarningInput& input) {
         return found;
     };
 
-    for (QuotaWindow which : allQuotaWindows) {
+    for (QuotaWindow which : bucket->windows()) {
         const std::optional<RateWindow> window = bucket->window(which);
-        const std::optional<double> used = window ? window->validUsedPercent() : std::nullopt;
+        const std::optional<double> used = window->validUsedPercent();
         if (!used || (*used >= 100 && blocked)) {
             continue;  // a used-up window is a blocked state, warned of as such
         }
@@ -314,14 +328,15 @@ std::vector<LimitWarning> detectWarnings(const WarningInput& input) {
     if (blocked) {
         std::optional<BlockedState> before;
         if (input.previous) {
-            before = BlockedState::of(*input.previous);
+            before = blockedIn(*input.previous);
         } else {
             // No reading before (a new source, a first start): the last blocked state warned of.
             const auto last = std::find_if(
-                input.issued.begin(), input.issued.end(), [](const LimitWarning& warning) {
-                    return warning.reason == WarningReason::limitReached ||
-                           warning.reason == WarningReason::usageNotAllowed ||
-                           warning.reason == WarningReason::spendControlReached;
+                input.issued.begin(), input.issued.end(), [&](const LimitWarning& warning) {
+                    return warning.bucketId == input.bucket &&
+                           (warning.reason == WarningReason::limitReached ||
+                            warning.reason == WarningReason::usageNotAllowed ||
+                            warning.reason == WarningReason::spendControlReached);
                 });
             if (last != input.issued.end()) {
                 before = BlockedState{rawValue(last->reason), last->detail, last->window,
@@ -342,7 +357,7 @@ std::vector<LimitWarning> detectWarnings(const WarningInput& input) {
         }
     }
 
-    if (input.reading.resetCredits) {
+    if (codex && input.reading.resetCredits) {
         for (const ResetCredit& credit : input.reading.resetCredits->credits) {
             const std::optional<Date> expiry = credit.expiryDate();
             if (credit.status != "available" || !expiry || *expiry <= input.now ||

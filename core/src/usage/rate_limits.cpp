@@ -313,11 +313,15 @@ std::optional<ResetCreditsSummary> resetCreditsFromJSON(const json& in) {
 
 void from_json(const json& in, RateBucket& bucket) {
     object(in, "bucket");
+    std::optional<std::string> plan = optionalString(in, "planType");
+    if (plan && (plan->size() > longestText || hasControlCharacter(*plan))) {
+        plan.reset();  // no plan's name is that long: every view of every bucket carries it
+    }
     bucket = RateBucket{optionalString(in, "limitId"),
                         optionalString(in, "limitName"),
                         optionalRecord<RateWindow>(in, "primary"),
                         optionalRecord<RateWindow>(in, "secondary"),
-                        optionalString(in, "planType"),
+                        std::move(plan),
                         optionalRecord<CreditsSnapshot>(in, "credits"),
                         lenientWord(in, "rateLimitReachedType", reachedTypes),
                         lenientBool(in, "spendControlReached"),

@@ -26,9 +26,13 @@ std::string UsageSnapshot::fingerprint(std::string_view text) {
 }
 
 std::optional<RateBucket> UsageSnapshot::codexBucket() const {
-    for (const auto& bucket : buckets) {
-        if (bucket.id() == "codex") {
-            return bucket;
+    return bucket("codex");
+}
+
+std::optional<RateBucket> UsageSnapshot::bucket(const std::string& id) const {
+    for (const auto& each : buckets) {
+        if (each.id() == id) {
+            return each;
         }
     }
     return std::nullopt;

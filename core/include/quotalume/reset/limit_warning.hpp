@@ -85,18 +85,22 @@ struct WarningPreferences {
     friend bool operator==(const WarningPreferences&, const WarningPreferences&) = default;
 };
 
-// What the warnings of one reading are decided from.
+// What the warnings of one bucket of one reading are decided from.
 struct WarningInput {
     const UsageSnapshot& reading;
+    // The bucket warned of: Codex's, whose blocked state is the account's and which alone has
+    // forecasts and banked resets, or another, blocked by its own limits only.
+    std::string bucket = "codex";
     // The reading before, of the same account: a blocked state it already showed was warned of.
     const UsageSnapshot* previous = nullptr;
     const std::map<QuotaWindow, UsageForecast>& forecasts;
     WarningPreferences preferences;
     std::span<const LimitWarning> issued;  // the warnings kept so far
-    // Each window's latest recorded reset: warnings before it belong to an earlier occurrence.
+    // The bucket's windows' latest recorded resets: warnings before one belong to an earlier
+    // occurrence.
     std::map<QuotaWindow, Date> lastResets;
-    // Each window's last sound reset time, which still holds for a reading without one: such a
-    // reading is the same occurrence, never a new one.
+    // The bucket's windows' last sound reset times, which still holds for a reading without one:
+    // such a reading is the same occurrence, never a new one.
     std::map<QuotaWindow, Date> heldResets;
     Date now;
 };

@@ -29,6 +29,8 @@ struct UsageSnapshot {
     static std::string fingerprint(std::string_view text);
 
     std::optional<RateBucket> codexBucket() const;
+    // The first bucket whose id is `id`.
+    std::optional<RateBucket> bucket(const std::string& id) const;
     UsageSnapshot codexOnly() const;
 
     // Drops every reset time no window can have at this reading: none, not after 1970, or
