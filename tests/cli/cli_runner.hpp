@@ -9,6 +9,8 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -114,6 +116,21 @@ inline CLIRun runCLI(const Strings& arguments, const TempDir& home, const std::s
     }
     child.waitForExit(std::chrono::seconds(60));
     return {child.exitCode().value_or(-1), output};
+}
+
+// A Unix stream socket listening at `path`, or connected to it when `connecting`; -1 if not.
+inline int unixSocket(const std::string& path, bool connecting = false) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    path.copy(address.sun_path, sizeof address.sun_path - 1);
+    const auto* at = reinterpret_cast<const sockaddr*>(&address);
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (connecting ? ::connect(fd, at, sizeof address) != 0
+                   : ::bind(fd, at, sizeof address) != 0 || ::listen(fd, 8) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
 }
 
 // Each stop signal ends `launch`, hung on a Codex whose grandchild holds its output, and all of it.

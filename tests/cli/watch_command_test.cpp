@@ -12,12 +12,9 @@
 #include <quotalume/usage/usage_timeline.hpp>
 
 #include <poll.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <sys/wait.h>
 
-#include <cstring>
 #include <set>
 #include <thread>
 
@@ -138,14 +135,6 @@ TEST(WatchCommandTest, StoppedBySignalItExitsZeroAndLeavesNoCodexBehind) {
         [](int) { return 0; });
 }
 
-// How often Codex was started, by the lines each start sends first.
-std::size_t codexStarts(const FakeCodexHome& codex) {
-    const auto lines = codex.receivedLines();
-    return std::count_if(lines.begin(), lines.end(), [](const std::string& line) {
-        return line.find("\"initialize\"") != std::string::npos;
-    });
-}
-
 TEST(WatchCommandTest, ViewsFollowTheOneEngineAndAWatchTakesOverWhenItGoes) {
     FakeCodexHome codex;
     const auto figures = [&](double used) {
@@ -157,18 +146,18 @@ TEST(WatchCommandTest, ViewsFollowTheOneEngineAndAWatchTakesOverWhenItGoes) {
     engine.waitForLine("5H 70% · 7D 90%");
     Watch follower(codex, options);
     EXPECT_NE(follower.waitForLine("5H 70% · 7D 90%").find("5H 70% · 7D 90%\n"), std::string::npos);
-    const std::size_t started = codexStarts(codex);
+    const std::size_t started = codex.starts();
 
     // status asks the engine: no Codex of its own, and the reading is the engine's.
     EXPECT_EQ(runCLI({"status", "--short"}, codex), (test::CLIRun{0, "5H 70 · 7D 90\n"}));
     const json record = json::parse(runCLI({"status", "--json"}, codex).output);
     EXPECT_EQ(record["source"], "engine");
-    EXPECT_EQ(codexStarts(codex), started);
+    EXPECT_EQ(codex.starts(), started);
     // --fresh has the engine read now; every view sees the change.
     figures(50);
     EXPECT_EQ(runCLI({"status", "--fresh", "--short"}, codex),
               (test::CLIRun{0, "5H 50 · 7D 90\n"}));
-    EXPECT_EQ(codexStarts(codex), started + 1);
+    EXPECT_EQ(codex.starts(), started + 1);
     follower.waitForLine("5H 50% · 7D 90%");
     // SIGUSR1 to a follower has the engine read now.
     figures(60);
@@ -181,7 +170,7 @@ TEST(WatchCommandTest, ViewsFollowTheOneEngineAndAWatchTakesOverWhenItGoes) {
     EXPECT_EQ(runCLI({"status", "--short", "--codex", codex.executable()}, codex, "",
                      {"CODEX_HOME=" + codex.str()}),
               (test::CLIRun{0, "5H 40 · 7D 90\n"}));
-    EXPECT_EQ(codexStarts(codex), started + 3);
+    EXPECT_EQ(codex.starts(), started + 3);
 
     // The engine goes: the follower carries on as the engine, and SIGUSR1 reads at once.
     EXPECT_EQ(engine.stop(SIGTERM), 0);
@@ -262,14 +251,10 @@ TEST(WatchCommandTest, TheEngineServesOnlyItsUserAndHangsUpOnAFlood) {
             ::_exit(2);
         }
         auto channel = EngineChannel::connect(socket);  // it is not us: refused on our side too
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        std::strcpy(address.sun_path, socket.c_str());
-        const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        const int fd = test::unixSocket(socket, true);
         char byte;
         const bool served =
-            ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-            ::write(fd, request.data(), request.size()) > 0 && ::read(fd, &byte, 1) > 0;
+            fd >= 0 && ::write(fd, request.data(), request.size()) > 0 && ::read(fd, &byte, 1) > 0;
         ::_exit(channel || served ? 1 : 0);
     }
     int status = -1;
@@ -287,13 +272,8 @@ TEST(WatchCommandTest, TheEngineServesOnlyItsUserAndHangsUpOnAFlood) {
         "\n";
     const pid_t server = ::fork();
     if (server == 0) {
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        std::strcpy(address.sun_path, planted.c_str());
-        const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-        if (::setuid(nobody) != 0 ||
-            ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-            ::listen(fd, 4) != 0) {
+        const int fd = ::setuid(nobody) == 0 ? test::unixSocket(planted) : -1;
+        if (fd < 0) {
             ::_exit(2);
         }
         for (int peer; (peer = ::accept(fd, nullptr, nullptr)) >= 0; ::close(peer)) {
@@ -330,7 +310,7 @@ void keepRisingHour(const FakeCodexHome& codex, double used, std::time_t reset, 
 }
 
 // An hour of readings rising half a point a minute, then the engine's own: the forecast
-// reaches 100 % where that rate does, and `usage` exports what was kept.
+// reaches 100 % where that rate does.
 TEST(WatchCommandTest, TheEngineForecastsFromTheReadingsItKeeps) {
     FakeCodexHome codex;
     const Date now = std::chrono::system_clock::now();
@@ -347,13 +327,6 @@ TEST(WatchCommandTest, TheEngineForecastsFromTheReadingsItKeeps) {
     EXPECT_EQ(record["windows"][1]["forecast"],
               json({{"lasts_until_reset", true}, {"runs_out_at", nullptr}}))
         << "the weekly window's figure never moved";
-
-    const std::string csv = runCLI({"usage", "--window", "5h", "--csv"}, codex).output;
-    EXPECT_TRUE(
-        csv.starts_with("observed_at,window,used_percent,left_percent,resets_at,plan,bucket\n"))
-        << csv;
-    EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 1 + 30 + 1) << csv;
-    EXPECT_NE(csv.find(",five_hour,40,60,"), std::string::npos) << csv;
 }
 
 // Usage rising from 60 % to 95 % at a pace that runs out before the reset: one warning per
@@ -406,33 +379,6 @@ TEST(WatchCommandTest, WarnsOncePerLevelAndOnceOfTheForecast) {
         EXPECT_EQ(entry["kind"], "warning");
     }
     EXPECT_EQ(history[0]["title"], "5-hour limit: Codex limit running low");
-}
-
-// What Codex says beyond the percentages, whatever they show.
-TEST(WatchCommandTest, StatusShowsABlockedAccount) {
-    FakeCodexHome codex;
-    json limits = json::parse(test::codexLimits(40, std::time(nullptr) + 3600, 100));
-    limits["rateLimits"]["rateLimitReachedType"] = "rate_limit_reached";
-    codex.write("rate_limits.json", limits.dump());
-    const test::Strings options = {"status", "--lang", "en", "--codex", codex.executable()};
-    const test::Strings environment = {"CODEX_HOME=" + codex.str()};
-    auto jsonOptions = options;
-    jsonOptions.push_back("--json");
-    const json record = json::parse(runCLI(jsonOptions, codex, "", environment).output);
-    const std::string weeklyReset = iso8601(
-        dateFromUnixSeconds(limits["rateLimits"]["secondary"]["resetsAt"].get<std::int64_t>()));
-    EXPECT_EQ(record["blocked"], json({{"reason", "limit_reached"},
-                                       {"detail", "rate_limit_reached"},
-                                       {"until", weeklyReset}}))
-        << record;
-    const std::string text = runCLI(options, codex, "", environment).output;
-    EXPECT_TRUE(text.starts_with("\u2298 5H 60% · 7D 0%\n")) << text;
-    EXPECT_NE(text.find("  Weekly limit reached — resets "), std::string::npos) << text;
-    EXPECT_EQ(runCLI({"status", "--format", "{blocked.reason}:{blocked.detail}", "--codex",
-                      codex.executable()},
-                     codex, "", environment)
-                  .output,
-              "limit_reached:rate_limit_reached\n");
 }
 
 TEST(WatchCommandTest, BarsShowAFailureAsAnErrorModuleAndExitZero) {
@@ -543,7 +489,7 @@ TEST(WatchCommandTest, ABusyEngineSaysSoAndViewsNeverStartACodexBesideIt) {
     engine.waitForLine("5H 70% · 7D 90%");
     const auto holder = EngineLock::holder(codex.path() / "data/Quotalume");
     ASSERT_TRUE(holder && !holder->socket.empty());
-    const std::size_t started = codexStarts(codex);
+    const std::size_t started = codex.starts();
 
     // 200 views at once beside an engine that serves: every one answered, no Codex started.
     // (50 under the sanitizers, whose processes cost two cores ten times as much to start.)
@@ -565,7 +511,7 @@ TEST(WatchCommandTest, ABusyEngineSaysSoAndViewsNeverStartACodexBesideIt) {
                     output.find("5H 70 · 7D 90\n") != std::string::npos;
     }
     EXPECT_EQ(answered, viewCount);
-    EXPECT_EQ(codexStarts(codex), started);
+    EXPECT_EQ(codex.starts(), started);
 
     std::vector<EngineChannel> held;
     while (held.size() < 32) {
@@ -581,13 +527,13 @@ TEST(WatchCommandTest, ABusyEngineSaysSoAndViewsNeverStartACodexBesideIt) {
               std::string::npos)
         << busy.output;
     EXPECT_NE(busy.output.find("5H 70 · 7D 90\n"), std::string::npos) << busy.output;
-    EXPECT_EQ(codexStarts(codex), started);
+    EXPECT_EQ(codex.starts(), started);
 
     Watch follower(codex, {"--lang", "en"});
     std::this_thread::sleep_for(std::chrono::seconds(1));
     held.pop_back();
     EXPECT_EQ(follower.waitForLine("5H 70% · 7D 90%"), "5H 70% · 7D 90%\n");
-    EXPECT_EQ(codexStarts(codex), started);
+    EXPECT_EQ(codex.starts(), started);
 }
 
 // An engine that takes no request (stopped) is named, and the view reads Codex itself.
@@ -623,21 +569,9 @@ TEST(WatchCommandTest, TheNextEngineRemovesTheSocketsOfDeadOnes) {
     const std::filesystem::path folder = codex.path() / "run/quotalume";
     std::filesystem::create_directories(folder);
     std::filesystem::permissions(folder, std::filesystem::perms::owner_all);
-    const auto bound = [&](const std::string& name, bool listening) {
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        std::strcpy(address.sun_path, (folder / name).c_str());
-        const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-        EXPECT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-        if (listening) {
-            EXPECT_EQ(::listen(fd, 4), 0);
-            return fd;
-        }
-        ::close(fd);  // the name stays, and nobody listens on it
-        return -1;
-    };
-    bound("engine-999999.sock", false);
-    const int live = bound("engine-999998.sock", true);
+    ::close(test::unixSocket(folder / "engine-999999.sock"));  // the name stays; nobody listens
+    const int live = test::unixSocket(folder / "engine-999998.sock");
+    ASSERT_GE(live, 0);
     codex.write("run/quotalume/engine-notes.txt", "kept");
     Watch engine(codex, {"--lang", "en", "--codex", codex.executable()});
     engine.waitForLine("5H 70% · 7D 90%");

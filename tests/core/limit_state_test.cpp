@@ -56,13 +56,6 @@ UsageSnapshot reading(const json& bucketMembers, const json& topMembers = json::
 
 // Every shape the schema allows for the new members is read, and every word it lists is known.
 TEST(LimitStateDecodingTest, ReadsEveryShapeTheReferenceSchemaAllows) {
-    const json& snapshot = schema()["definitions"]["RateLimitSnapshot"]["properties"];
-    ASSERT_TRUE(snapshot.contains("rateLimitReachedType"));
-    ASSERT_TRUE(snapshot.contains("spendControlReached"));
-    ASSERT_TRUE(snapshot.contains("individualLimit"));
-    ASSERT_TRUE(schema()["properties"].contains("ordinaryUsageAllowed"));
-    ASSERT_TRUE(schema()["properties"].contains("rateLimitResetCredits"));
-
     const auto reachedTypes = schemaWords("RateLimitReachedType");
     ASSERT_EQ(reachedTypes.size(), 5u);
     for (const std::string& word : reachedTypes) {
@@ -95,27 +88,15 @@ TEST(LimitStateDecodingTest, ReadsEveryShapeTheReferenceSchemaAllows) {
     EXPECT_FALSE(nulls.ordinaryUsageAllowed);
     EXPECT_FALSE(nulls.rateLimitResetCredits);
 
-    auto full = decode(answerWith({{"spendControlReached", true},
-                                   {"individualLimit",
-                                    {{"limit", "100.00"},
-                                     {"used", "100.00"},
-                                     {"remainingPercent", 0},
-                                     {"resetsAt", 1900100000}}}},
-                                  {{"ordinaryUsageAllowed", false},
-                                   {"rateLimitResetCredits",
-                                    {{"availableCount", 2},
-                                     {"credits",
-                                      {{{"id", "a"},
-                                        {"status", "available"},
-                                        {"expiresAt", 1900050000},
-                                        {"title", "Reset"},
-                                        {"grantedAt", 1},
-                                        {"resetType", "codexRateLimits"}},
-                                       {{"id", "b"},
-                                        {"status", "available"},
-                                        {"expiresAt", nullptr},
-                                        {"grantedAt", 1},
-                                        {"resetType", "unknown"}}}}}}}));
+    auto full = decode(answerWith(
+        json::parse(R"({"spendControlReached": true, "individualLimit": {"limit": "100.00",
+            "used": "100.00", "remainingPercent": 0, "resetsAt": 1900100000}})"),
+        json::parse(R"({"ordinaryUsageAllowed": false, "rateLimitResetCredits": {
+            "availableCount": 2, "credits": [
+              {"id": "a", "status": "available", "expiresAt": 1900050000, "title": "Reset",
+               "grantedAt": 1, "resetType": "codexRateLimits"},
+              {"id": "b", "status": "available", "expiresAt": null, "grantedAt": 1,
+               "resetType": "unknown"}]}})")));
     EXPECT_EQ(full.rateLimits->individualLimit,
               (SpendControlLimit{"100.00", "100.00", 0.0, 1900100000.0}));
     EXPECT_EQ(full.ordinaryUsageAllowed, false);
@@ -173,125 +154,59 @@ TEST(LimitStateDecodingTest, UnknownWordsAndWrongTypesNeverCostTheReading) {
 
 TEST(BlockedStateTest, EveryReasonCodexGivesAndWhatTheWindowsShow) {
     test::InterfaceLanguage english;
-    struct Case {
+    const auto window = [](double used, int minutes, double resetsAt) {
+        return json{{"usedPercent", used}, {"windowDurationMins", minutes}, {"resetsAt", resetsAt}};
+    };
+    const auto with = [](json members, const json& more) {
+        members.update(more);
+        return members;
+    };
+    constexpr double fiveHourEnd = 1900000000, spendEnd = 1900100000, weekEnd = 1900300000,
+                     monthEnd = 1902000000;
+    const json fiveHourUsedUp = {{"primary", window(100, 300, fiveHourEnd)}};
+    const json weeklyUsedUp = {{"secondary", window(100, 10080, weekEnd)}};
+    const json monthUsedUp = {{"secondary", window(100, 43200, monthEnd)}};
+    const json reached = {{"rateLimitReachedType", "rate_limit_reached"}};
+    const json weeklyReached = with(weeklyUsedUp, reached);
+    const json bothUsedUp = with(weeklyUsedUp, fiveHourUsedUp);
+    const std::string owner = "workspace_owner_credits_depleted";
+    const json ownerCredits = with(weeklyUsedUp, {{"rateLimitReachedType", owner}});
+    const json spend = {
+        {"spendControlReached", true},
+        {"individualLimit",
+         {{"limit", "5"}, {"used", "5"}, {"remainingPercent", 0}, {"resetsAt", spendEnd}}}};
+    const json spendAndType = with(with(reached, spend), fiveHourUsedUp);
+    const json weeklyAndSpend = with(weeklyUsedUp, spend);
+    const json allowed = {{"ordinaryUsageAllowed", true}},
+               notAllowed = {{"ordinaryUsageAllowed", false}},
+               silent = {{"ordinaryUsageAllowed", nullptr}};
+    const std::string limit = "limit_reached", rateLimit = "rate_limit_reached",
+                      spent = "spend_control_reached";
+    using enum QuotaWindow;
+    const auto month = quotaWindowFromMinutes(43200);
+    const struct {
         const char* name;
-        json bucket;
-        json top;
-        std::optional<std::string> reason;
-        std::optional<std::string> detail;
+        json bucket, top;
+        std::optional<std::string> reason, detail;
         std::optional<QuotaWindow> window;
         std::optional<double> until;
+    } cases[] = {
+        {"room in both", {}, {}, {}, {}, {}, {}},
+        {"allowed says nothing of percentages", weeklyUsedUp, allowed, {}, {}, {}, {}},
+        {"a used-up window when Codex is silent", weeklyUsedUp, {}, limit, {}, weekly, weekEnd},
+        {"both used up: until the later reset", bothUsedUp, {}, limit, {}, weekly, weekEnd},
+        {"reached, until the weekly reset", weeklyReached, {}, limit, rateLimit, weekly, weekEnd},
+        {"reached with room in both", reached, {}, limit, rateLimit, {}, {}},
+        {"credits come back with no reset", ownerCredits, {}, limit, owner, {}, {}},
+        {"an unknown word", {{"rateLimitReachedType", "new_reason"}}, {}, limit, "unknown", {}, {}},
+        {"not allowed with room in both", {}, notAllowed, "usage_not_allowed", {}, {}, {}},
+        {"spend control", spend, {}, spent, {}, {}, spendEnd},
+        {"a used-up 30-day window", monthUsedUp, silent, limit, {}, month, monthEnd},
+        {"a used-up 30-day window, Codex says allowed", monthUsedUp, allowed, {}, {}, {}, {}},
+        {"spend and a reached type", spendAndType, {}, limit, rateLimit, fiveHour, spendEnd},
+        {"spend, and a window used up for longer", weeklyAndSpend, {}, spent, {}, {}, weekEnd},
     };
-    const json weeklyUsedUp = {
-        {"secondary",
-         {{"usedPercent", 100}, {"windowDurationMins", 10080}, {"resetsAt", 1900300000}}}};
-    json bothUsedUp = weeklyUsedUp;
-    bothUsedUp["primary"] = {
-        {"usedPercent", 100}, {"windowDurationMins", 300}, {"resetsAt", 1900000000}};
-    json weeklyReached = weeklyUsedUp;
-    weeklyReached["rateLimitReachedType"] = "rate_limit_reached";
-    json ownerCredits = weeklyUsedUp;
-    ownerCredits["rateLimitReachedType"] = "workspace_owner_credits_depleted";
-    const json monthUsedUp = {
-        {"secondary",
-         {{"usedPercent", 100}, {"windowDurationMins", 43200}, {"resetsAt", 1902000000}}}};
-    const json spendLimit = {
-        {"limit", "5"}, {"used", "5"}, {"remainingPercent", 0}, {"resetsAt", 1900100000}};
-    const json fiveHourReachedAndSpend = {
-        {"rateLimitReachedType", "rate_limit_reached"},
-        {"primary", {{"usedPercent", 100}, {"windowDurationMins", 300}, {"resetsAt", 1900000000}}},
-        {"spendControlReached", true},
-        {"individualLimit", spendLimit}};
-    json weeklyAndSpend = weeklyUsedUp;
-    weeklyAndSpend["spendControlReached"] = true;
-    weeklyAndSpend["individualLimit"] = spendLimit;
-    const Case cases[] = {
-        {"room in both", json::object(), json::object(), {}, {}, {}, {}},
-        {"allowed says nothing of percentages",
-         weeklyUsedUp,
-         {{"ordinaryUsageAllowed", true}},
-         {},
-         {},
-         {},
-         {}},
-        {"a used-up window when Codex says nothing",
-         weeklyUsedUp,
-         json::object(),
-         "limit_reached",
-         {},
-         QuotaWindow::weekly,
-         1900300000},
-        {"both used up: until the later of their resets",
-         bothUsedUp,
-         json::object(),
-         "limit_reached",
-         {},
-         QuotaWindow::weekly,
-         1900300000},
-        {"reached, waiting for the weekly reset", weeklyReached, json::object(), "limit_reached",
-         "rate_limit_reached", QuotaWindow::weekly, 1900300000},
-        {"reached with room in both",
-         {{"rateLimitReachedType", "rate_limit_reached"}},
-         json::object(),
-         "limit_reached",
-         "rate_limit_reached",
-         {},
-         {}},
-        {"credits come back with no reset",
-         ownerCredits,
-         json::object(),
-         "limit_reached",
-         "workspace_owner_credits_depleted",
-         {},
-         {}},
-        {"an unknown word",
-         {{"rateLimitReachedType", "new_reason"}},
-         json::object(),
-         "limit_reached",
-         "unknown",
-         {},
-         {}},
-        {"not allowed with room in both",
-         json::object(),
-         {{"ordinaryUsageAllowed", false}},
-         "usage_not_allowed",
-         {},
-         {},
-         {}},
-        {"spend control",
-         {{"spendControlReached", true},
-          {"individualLimit",
-           {{"limit", "5"}, {"used", "5"}, {"remainingPercent", 0}, {"resetsAt", 1900100000}}}},
-         json::object(),
-         "spend_control_reached",
-         {},
-         {},
-         1900100000},
-        {"a 30-day window used up while Codex is silent",
-         monthUsedUp,
-         {{"ordinaryUsageAllowed", nullptr}},
-         "limit_reached",
-         {},
-         quotaWindowFromMinutes(43200),
-         1902000000},
-        {"a 30-day window used up, Codex says allowed",
-         monthUsedUp,
-         {{"ordinaryUsageAllowed", true}},
-         {},
-         {},
-         {},
-         {}},
-        {"a spend limit beside a reached type: until the later reset", fiveHourReachedAndSpend,
-         json::object(), "limit_reached", "rate_limit_reached", QuotaWindow::fiveHour, 1900100000},
-        {"a spend limit and a used-up window ending later",
-         weeklyAndSpend,
-         json::object(),
-         "spend_control_reached",
-         {},
-         {},
-         1900300000},
-    };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         const std::optional<BlockedState> state = BlockedState::of(reading(c.bucket, c.top));
         ASSERT_EQ(state.has_value(), c.reason.has_value());
@@ -302,7 +217,7 @@ TEST(BlockedStateTest, EveryReasonCodexGivesAndWhatTheWindowsShow) {
         EXPECT_EQ(state->detail, c.detail);
         EXPECT_EQ(state->window, c.window);
         EXPECT_EQ(state->until ? std::optional(unixSeconds(*state->until)) : std::nullopt, c.until);
-        EXPECT_EQ(unixSeconds(*state->earliestReset), 1900000000);
+        EXPECT_EQ(unixSeconds(*state->earliestReset), fiveHourEnd);
     }
 
     const Date now = dateFromUnixSeconds(1900290000);
@@ -311,13 +226,12 @@ TEST(BlockedStateTest, EveryReasonCodexGivesAndWhatTheWindowsShow) {
     json memberUsage = {{"rateLimitReachedType", "workspace_member_usage_limit_reached"}};
     EXPECT_EQ(BlockedState::of(reading(memberUsage))->text(now),
               "Workspace usage limit reached — ask the workspace owner");
-    EXPECT_EQ(
-        BlockedState::of(reading(json::object(), {{"ordinaryUsageAllowed", false}}))->text(now),
-        "Codex is not taking usage from this account now");
-    const std::string weekly = BlockedState::of(reading(weeklyReached))->text(now);
-    EXPECT_TRUE(weekly.starts_with("Weekly limit reached — resets ")) << weekly;
-    const std::string month = BlockedState::of(reading(monthUsedUp))->text(now);
-    EXPECT_TRUE(month.starts_with("30-day limit reached — resets ")) << month;
+    EXPECT_EQ(BlockedState::of(reading({}, notAllowed))->text(now),
+              "Codex is not taking usage from this account now");
+    const std::string weeklyText = BlockedState::of(reading(weeklyReached))->text(now);
+    EXPECT_TRUE(weeklyText.starts_with("Weekly limit reached — resets ")) << weeklyText;
+    const std::string monthText = BlockedState::of(reading(monthUsedUp))->text(now);
+    EXPECT_TRUE(monthText.starts_with("30-day limit reached — resets ")) << monthText;
 }
 
 TEST(BlockedStateTest, OneOccurrenceAcrossWanderingResetTimes) {

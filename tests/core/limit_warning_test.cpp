@@ -298,19 +298,14 @@ TEST(WarningPreferencesTest, LevelsReadAndWrittenAsTheConfigKeyTakesThem) {
 }
 
 TEST(LimitWarningTest, StoredFormReadsBackAndRefusesWhatWeNeverWrite) {
-    LimitWarning warning{"0F8FAD5B-D9CB-469F-A165-70867728950E",
-                         start,
-                         "codex",
-                         "Codex",
-                         WarningReason::forecastExhausted,
-                         QuotaWindow::weekly,
-                         81.5,
-                         18.5,
-                         weeklyReset,
-                         std::nullopt,
-                         start + std::chrono::hours(30),
-                         std::nullopt,
-                         std::nullopt};
+    const LimitWarning warning{.id = "0F8FAD5B-D9CB-469F-A165-70867728950E",
+                               .observedAt = start,
+                               .reason = WarningReason::forecastExhausted,
+                               .window = QuotaWindow::weekly,
+                               .usedPercent = 81.5,
+                               .remainingPercent = 18.5,
+                               .resetAt = weeklyReset,
+                               .runsOutAt = start + std::chrono::hours(30)};
     EXPECT_EQ(nlohmann::json(warning).get<LimitWarning>(), warning);
     for (const char* broken :
          {R"({"id":"a","observedAt":1,"bucketId":"codex","bucketName":"Codex","reason":"soon"})",
@@ -327,19 +322,12 @@ TEST(LimitWarningTest, StoredFormReadsBackAndRefusesWhatWeNeverWrite) {
 // The payload: members in key order as for resets, only those that apply, dates in UTC.
 TEST(WarningPayloadTest, EveryFormatsBytesWithBothSignatures) {
     test::InterfaceLanguage english;
-    LimitWarning warning{"0F8FAD5B-D9CB-469F-A165-70867728950E",
-                         dateFromUnixSeconds(1772352900),
-                         "codex",
-                         "Codex",
-                         WarningReason::belowLevel,
-                         QuotaWindow::fiveHour,
-                         90.5,
-                         9.5,
-                         std::nullopt,
-                         10,
-                         std::nullopt,
-                         std::nullopt,
-                         std::nullopt};
+    LimitWarning warning{.id = "0F8FAD5B-D9CB-469F-A165-70867728950E",
+                         .observedAt = test::sampleTime(),
+                         .window = QuotaWindow::fiveHour,
+                         .usedPercent = 90.5,
+                         .remainingPercent = 9.5,
+                         .levelPercent = 10};
     const std::string message = R"(Codex limit running low\n9% left.\n5-hour limit)";
     const std::string json =
         R"({"bucket_id":"codex","bucket_name":"Codex","event":"codex.limit.warning",)"
@@ -351,22 +339,13 @@ TEST(WarningPayloadTest, EveryFormatsBytesWithBothSignatures) {
         R"("window":"five_hour","window_duration_mins":300})";
     const WarningPayload payload(warning);
     EXPECT_EQ(payload.encoded(), json);
-    const std::pair<WebhookFormat, std::string> bodies[] = {
-        {WebhookFormat::slack, R"({"text":")" + message + R"("})"},
-        {WebhookFormat::discord,
-         R"({"allowed_mentions":{"parse":[]},"content":")" + message + R"("})"},
-        {WebhookFormat::feishu,
-         R"({"content":{"text":")" + message +
-             R"("},"msg_type":"text","sign":"oQgEdr\/HpJFg5qne6ukXXykjxCDZRWmqYXMLo5+8YhU=",)"
-             R"("timestamp":"1772352907"})"},
-        {WebhookFormat::wecom, R"({"msgtype":"text","text":{"content":")" + message + R"("}})"},
-    };
-    for (const auto& [format, body] : bodies) {
-        SCOPED_TRACE(rawValue(format));
-        EXPECT_EQ(webhookBody(payload, {"https://x.example/hook", format, "", "s3cr3t/+"},
-                              test::sampleDeliveryTime()),
-                  body);
-    }
+    // The chat formats wrap a warning's message as they do a reset's; Feishu's is signed.
+    EXPECT_EQ(
+        webhookBody(payload, {"https://x.example/hook", WebhookFormat::feishu, "", "s3cr3t/+"},
+                    test::sampleDeliveryTime()),
+        R"({"content":{"text":")" + message +
+            R"("},"msg_type":"text","sign":"oQgEdr\/HpJFg5qne6ukXXykjxCDZRWmqYXMLo5+8YhU=",)"
+            R"("timestamp":"1772352907"})");
 
     // Every member that applies to some warning, and the rest left out.
     warning.reason = WarningReason::resetCreditExpiring;

@@ -81,10 +81,6 @@ TEST(MenuBarPresentationTest, ItemsFollowScopeAndOrder) {
 }
 
 TEST(MenuBarPresentationTest, Titles) {
-    EXPECT_EQ(MenuBarPresentation::title(bucket(20, 60), true, MenuBarScope::both),
-              "! 5H 80% \u00b7 7D 40%");
-    EXPECT_EQ(MenuBarPresentation::title(bucket(99.5, 60), false, MenuBarScope::fiveHour),
-              "5H <1%");
     // Nothing to show gives the "no data" text, never an empty title.
     auto empty = MenuBarPresentation::title(bucket({}, 60), false, MenuBarScope::fiveHour);
     EXPECT_EQ(empty, MenuBarPresentation::title(std::nullopt, true, MenuBarScope::both));

@@ -43,6 +43,22 @@ std::size_t count(UsageTimeline& timeline, QuotaWindow window = QuotaWindow::fiv
     return timeline.rows(account, {window}, start - days(500)).size();
 }
 
+// The first column of what `sql` gives, asked of the timeline in `folder` as another program.
+std::vector<std::string> selected(const fs::path& folder, const char* sql) {
+    sqlite3* db = nullptr;
+    sqlite3_open((folder / UsageTimeline::fileName).c_str(), &db);
+    std::vector<std::string> found;
+    sqlite3_exec(
+        db, sql,
+        [](void* out, int, char** values, char**) {
+            static_cast<std::vector<std::string>*>(out)->push_back(values[0] ? values[0] : "");
+            return 0;
+        },
+        &found, nullptr);
+    sqlite3_close(db);
+    return found;
+}
+
 TEST(UsageTimelineTest, AReadingIsStoredWhenSomethingChangedOrAQuarterHourPassed) {
     test::TempDir folder;
     UsageTimeline timeline(folder.path());
@@ -126,24 +142,12 @@ TEST(UsageTimelineTest, OtherBucketsGoWhereOlderVersionsNeverLook) {
     ASSERT_TRUE(timeline.record(snapshot, start));
     timeline.release();
 
-    sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open((folder.path() / UsageTimeline::fileName).c_str(), &db), SQLITE_OK);
-    const auto column = [&](const char* sql) {
-        std::vector<std::string> found;
-        sqlite3_exec(
-            db, sql,
-            [](void* out, int, char** values, char**) {
-                static_cast<std::vector<std::string>*>(out)->push_back(values[0]);
-                return 0;
-            },
-            &found, nullptr);
-        return found;
-    };
-    EXPECT_EQ(column("SELECT window || ' ' || used_percent FROM readings ORDER BY window"),
+    EXPECT_EQ(selected(folder.path(),
+                       "SELECT window || ' ' || used_percent FROM readings ORDER BY window"),
               (std::vector<std::string>{"300 10.0", "43200 100.0"}));
-    EXPECT_EQ(column("SELECT bucket || ' ' || window FROM bucket_readings ORDER BY window"),
+    EXPECT_EQ(selected(folder.path(),
+                       "SELECT bucket || ' ' || window FROM bucket_readings ORDER BY window"),
               (std::vector<std::string>{"codex_bengalfox 300", "codex_bengalfox 10080"}));
-    sqlite3_close(db);
 
     const auto rows = timeline.rows(snapshot.accountFingerprint, {}, start);
     ASSERT_EQ(rows.size(), 4u);
@@ -196,15 +200,8 @@ TEST(UsageTimelineTest, AFileIsMarkedOnceWhenMadeAndAReadingThatStoresNothingWri
     }
     EXPECT_EQ(logged(), before);
     EXPECT_FALSE(timeline.warning());
-
-    sqlite3* db = nullptr;
-    sqlite3_open(file.c_str(), &db);
-    sqlite3_stmt* select = nullptr;
-    sqlite3_prepare_v2(db, "PRAGMA application_id", -1, &select, nullptr);
-    ASSERT_EQ(sqlite3_step(select), SQLITE_ROW);
-    EXPECT_EQ(sqlite3_column_int64(select, 0), 0x514C544C);
-    sqlite3_finalize(select);
-    sqlite3_close(db);
+    EXPECT_EQ(selected(folder.path(), "PRAGMA application_id"),
+              std::vector<std::string>{std::to_string(0x514C544C)});
 }
 
 TEST(UsageTimelineTest, AFileThatIsNotOursIsKeptAsideAndANewOneBegun) {

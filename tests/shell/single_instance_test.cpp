@@ -60,18 +60,10 @@ public:
         }
     }
 
-    QProcess& start(const QStringList& arguments) {
+    QProcess& start(const QStringList& arguments, const char* program = QUOTALUME_APP) {
         auto& process = *processes_.emplace_back(std::make_unique<QProcess>());
         process.setProcessEnvironment(environment_);
-        process.start(QStringLiteral(QUOTALUME_APP), arguments);
-        EXPECT_TRUE(process.waitForStarted());
-        return process;
-    }
-
-    QProcess& startCLI(const QStringList& arguments) {
-        auto& process = *processes_.emplace_back(std::make_unique<QProcess>());
-        process.setProcessEnvironment(environment_);
-        process.start(QStringLiteral(QUOTALUME_CLI), arguments);
+        process.start(QString::fromUtf8(program), arguments);
         EXPECT_TRUE(process.waitForStarted());
         return process;
     }
@@ -202,12 +194,6 @@ TEST(SingleInstanceTest, TheTrayAppAndWatchesTakeTurnsAsTheEngine) {
         "secondary":{"usedPercent":10,"windowDurationMins":10080,"resetsAt":1900000000}}})");
     FilePreferencesStore preferences(launches.configFolder() / "Quotalume/defaults.json");
     Settings{.codexPath = codex.executable(), .codexHome = codex.str()}.save(preferences);
-    const auto starts = [&] {
-        const auto lines = codex.receivedLines();
-        return std::count_if(lines.begin(), lines.end(), [](const std::string& line) {
-            return line.find("\"initialize\"") != std::string::npos;
-        });
-    };
     const auto holds = [&](QProcess& process) {
         return test::eventually([&] {
             const auto holder = EngineLock::holder(launches.dataFolder());
@@ -227,13 +213,13 @@ TEST(SingleInstanceTest, TheTrayAppAndWatchesTakeTurnsAsTheEngine) {
         return false;
     };
 
-    QProcess& watch = launches.startCLI({"watch"});
+    QProcess& watch = launches.start({"watch"}, QUOTALUME_CLI);
     EXPECT_TRUE(prints(watch, "5H 70% · 7D 90%"));
     ASSERT_TRUE(holds(watch));
     QProcess& app = launches.start({});
     ASSERT_TRUE(launches.waitUntilListening(app));
     QThread::msleep(1500);  // its first reading, from the watch
-    EXPECT_EQ(starts(), 1);
+    EXPECT_EQ(codex.starts(), 1u);
 
     // The watch goes; a reading now makes the app the engine, which reads Codex itself.
     watch.terminate();
@@ -245,14 +231,14 @@ TEST(SingleInstanceTest, TheTrayAppAndWatchesTakeTurnsAsTheEngine) {
         const auto holder = EngineLock::holder(launches.dataFolder());
         return holder && holder->pid == app.processId();
     }));
-    EXPECT_TRUE(test::eventually([&] { return starts() >= 2; }));
+    EXPECT_TRUE(test::eventually([&] { return codex.starts() >= 2; }));
     QThread::msleep(500);
-    const auto engineStarts = starts();
+    const auto engineStarts = codex.starts();
 
     // A watch beside the app prints what the app read, then takes over when it quits.
-    QProcess& follower = launches.startCLI({"watch", "--short"});
+    QProcess& follower = launches.start({"watch", "--short"}, QUOTALUME_CLI);
     EXPECT_TRUE(prints(follower, "5H 70 · 7D 90"));
-    EXPECT_EQ(starts(), engineStarts);
+    EXPECT_EQ(codex.starts(), engineStarts);
     app.terminate();
     EXPECT_TRUE(exitsCleanly(app));
     EXPECT_TRUE(holds(follower));

@@ -83,6 +83,13 @@ nlohmann::json FakeCodexHome::launchInfo() const {
     return nlohmann::json::parse(read("launch.json"));
 }
 
+std::size_t FakeCodexHome::starts() const {
+    const auto lines = receivedLines();
+    return std::count_if(lines.begin(), lines.end(), [](const std::string& line) {
+        return line.find("\"initialize\"") != std::string::npos;
+    });
+}
+
 namespace {
 
 void setOrUnset(const std::string& name, const char* value) {
@@ -177,13 +184,10 @@ bool hasChildren() {
     return ::waitid(P_ALL, 0, &info, WEXITED | WNOHANG | WNOWAIT) == 0 || errno != ECHILD;
 }
 
-std::vector<WriteFault> writeFaults(std::shared_ptr<const bool> broken) {
+std::vector<WriteFault> writeFaults() {
     const auto real = FileOperations::system();
-    // Whether a step fails now, setting errno to `error` when it does.
-    auto fails = [broken](int error) {
-        if (broken && !*broken) {
-            return false;
-        }
+    // Fails the step, with errno set to `error`.
+    auto fails = [](int error) {
         errno = error;
         return true;
     };

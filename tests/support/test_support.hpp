@@ -64,6 +64,8 @@ public:
     std::vector<std::string> receivedLines() const;
     std::vector<nlohmann::json> receivedMessages() const;
     nlohmann::json launchInfo() const;
+    // How often Codex was started here: each start sends "initialize" first.
+    std::size_t starts() const;
 };
 
 // Sets (nullptr: unsets) a variable for its lifetime; each test runs in a process of its own.
@@ -162,8 +164,8 @@ struct WriteFault {
     FileOperations operations;
     int error;
 };
-// Each step of a replacement failing as disks do; `broken`, when given, switches them on and off.
-std::vector<WriteFault> writeFaults(std::shared_ptr<const bool> broken = nullptr);
+// Each step of a replacement failing as disks do.
+std::vector<WriteFault> writeFaults();
 
 // A window of a reading: percent used, and when it resets in Unix seconds.
 struct WindowReading {
