@@ -101,6 +101,11 @@ public:
     }
     const std::vector<EventRecord>& records() const { return keeper_.state().records; }
     const std::vector<WarningRecord>& limitWarnings() const { return keeper_.state().warnings; }
+    // Recorded, announced by no one: other buckets' and other window lengths'.
+    const std::vector<EventRecord>& otherRecords() const { return keeper_.state().otherRecords; }
+    const std::vector<WarningRecord>& otherWarnings() const {
+        return keeper_.state().otherWarnings;
+    }
     // The readings kept of the window's current occurrence, oldest first, for its chart; read
     // once a reading.
     const std::vector<UsagePoint>& series(QuotaWindow window);

@@ -35,6 +35,7 @@ QWidget* row(QWidget* parent, const Entry& record) {
     layout->setSpacing(2);
 
     QLabel* title = line(widget, record.title);
+    title->setObjectName(QStringLiteral("history.title"));
     QFont bold = title->font();
     bold.setBold(true);
     title->setFont(bold);

@@ -114,9 +114,14 @@ void NotificationsPage::refresh() {
                               notifier.canOpenSystemSettings());
     SettingsForm::show(feedback_, monitor.setup().notificationFeedback());
     warnings_->refresh();
-    if (stale_ || shown_ != monitor.records() || shownWarnings_ != monitor.limitWarnings()) {
-        shown_ = monitor.records();
-        shownWarnings_ = monitor.limitWarnings();
+    // What was announced and what was only recorded, in one list by time.
+    std::vector<EventRecord> resets = monitor.records();
+    resets.insert(resets.end(), monitor.otherRecords().begin(), monitor.otherRecords().end());
+    std::vector<WarningRecord> warnings = monitor.limitWarnings();
+    warnings.insert(warnings.end(), monitor.otherWarnings().begin(), monitor.otherWarnings().end());
+    if (stale_ || shown_ != resets || shownWarnings_ != warnings) {
+        shown_ = std::move(resets);
+        shownWarnings_ = std::move(warnings);
         stale_ = false;
         history_->show(shown_, shownWarnings_);
     }

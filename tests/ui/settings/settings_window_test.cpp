@@ -93,6 +93,33 @@ TEST_F(SettingsWindowTest, EarlyWarningsAreChosenAndStoredAtOnce) {
     EXPECT_TRUE(WarningPreferences::load(harness.preferences).webhook);
 }
 
+// A model's bucket's reset is in the history with Codex's, said to be recorded only.
+TEST_F(SettingsWindowTest, TheHistoryListsWhatWasOnlyRecorded) {
+    const auto withSpark = [&](double used) {
+        UsageSnapshot reading = harness.reading(used, 39);
+        reading.buckets.push_back(
+            RateBucket{"codex_bengalfox", "GPT-5.3-Codex-Spark", RateWindow{used, 300}});
+        return reading;
+    };
+    harness.start(withSpark(50));
+    harness.clock.now_ += std::chrono::seconds(30);
+    harness.refresh(withSpark(0));
+    window.showPage(SettingsWindow::Page::notifications);
+    harness.settle();
+    std::vector<std::string> shown;
+    for (const QWidget* row : window.findChildren<QWidget*>(QStringLiteral("history.row"))) {
+        shown.push_back((test::labelText(*row, "history.title") + QStringLiteral(" | ") +
+                         test::labelText(*row, "history.status"))
+                            .toStdString());
+    }
+    std::sort(shown.begin(), shown.end());
+    ASSERT_EQ(shown.size(), 2u);
+    EXPECT_TRUE(shown[0].starts_with("Codex: 5-hour limit reset | ")) << shown[0];
+    EXPECT_EQ(shown[1],
+              "GPT-5.3-Codex-Spark: 5-hour limit reset | Recorded, not announced \u00b7 Recorded, "
+              "not announced");
+}
+
 TEST(HistoryListTest, ShowsTheFirstTwentyOrTheEmptyText) {
     EventRecord record{.event = ResetEvent::test(Date{})};
     record.localStatus = LocalizedMessage("notification.submitted");
