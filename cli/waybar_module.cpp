@@ -57,14 +57,14 @@ nlohmann::json WaybarModule::of(const EngineReading& reading, Date now, std::str
     if (bucket) {
         tooltip = windowLines(*bucket, now);
     }
+    const std::optional<BlockedState> blocked = BlockedState::of(snapshot);
+    if (blocked && remark.empty()) {
+        tooltip.push_back(blocked->text(now));  // a watch's remark says it already
+    }
     for (const BucketSummary& other : reading.otherBuckets()) {
         if (other.pressing) {
             tooltip.push_back(other.line(now));
         }
-    }
-    const std::optional<BlockedState> blocked = BlockedState::of(snapshot);
-    if (blocked && remark.empty()) {
-        tooltip.push_back(blocked->text(now));  // a watch's remark says it already
     }
     if (!remark.empty()) {
         tooltip.emplace_back(remark);

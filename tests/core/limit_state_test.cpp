@@ -203,8 +203,8 @@ TEST(BlockedStateTest, EveryReasonCodexGivesAndWhatTheWindowsShow) {
         {"spend control", spend, {}, spent, {}, {}, spendEnd},
         {"a used-up 30-day window", monthUsedUp, silent, limit, {}, month, monthEnd},
         {"a used-up 30-day window, Codex says allowed", monthUsedUp, allowed, {}, {}, {}, {}},
-        {"spend and a reached type", spendAndType, {}, limit, rateLimit, fiveHour, spendEnd},
-        {"spend, and a window used up for longer", weeklyAndSpend, {}, spent, {}, {}, weekEnd},
+        {"spend and a reached type", spendAndType, {}, limit, rateLimit, {}, spendEnd},
+        {"spend, and a window used up for longer", weeklyAndSpend, {}, spent, {}, weekly, weekEnd},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -232,6 +232,11 @@ TEST(BlockedStateTest, EveryReasonCodexGivesAndWhatTheWindowsShow) {
     EXPECT_TRUE(weeklyText.starts_with("Weekly limit reached — resets ")) << weeklyText;
     const std::string monthText = BlockedState::of(reading(monthUsedUp))->text(now);
     EXPECT_TRUE(monthText.starts_with("30-day limit reached — resets ")) << monthText;
+    // The text names what lasts longest: the spend limit, or the window used up for longer.
+    const std::string spendText = BlockedState::of(reading(spendAndType))->text(now);
+    EXPECT_TRUE(spendText.starts_with("Spend limit reached — resets ")) << spendText;
+    const std::string laterWindow = BlockedState::of(reading(weeklyAndSpend))->text(now);
+    EXPECT_TRUE(laterWindow.starts_with("Weekly limit reached — resets ")) << laterWindow;
 }
 
 TEST(BlockedStateTest, OneOccurrenceAcrossWanderingResetTimes) {

@@ -87,7 +87,7 @@ TEST(RateLimitsBucketsTest, KeepsEveryBucketCodexFirst) {
 
 // Ids are keys of the history and the timeline and names on screen: bounded like every text.
 TEST(RateLimitsBucketsTest, BoundsTheOtherBuckets) {
-    nlohmann::json map = {{"codex", nlohmann::json::object()},
+    nlohmann::json map = {{"codex", {{"limitName", std::string(200, 'c')}}},
                           {"line\nbreak", nlohmann::json::object()},
                           {std::string(65, 'x'), nlohmann::json::object()},
                           {"long_name", {{"limitName", std::string(129, 'n')}}},
@@ -99,6 +99,7 @@ TEST(RateLimitsBucketsTest, BoundsTheOtherBuckets) {
         nlohmann::json{{"rateLimitsByLimitId", map}}.get<RateLimitsResponse>().buckets();
     ASSERT_EQ(buckets.size(), RateLimitsResponse::maximumBuckets);
     EXPECT_EQ(buckets[0].title(), "Codex");
+    EXPECT_EQ(buckets[0].limitName, std::nullopt) << "Codex's own is bounded too";
     EXPECT_EQ(buckets[1].id(), "long_name");
     EXPECT_EQ(buckets[1].title(), "long_name");  // a name too long to show is no name
     EXPECT_EQ(buckets[2].title(), "GPT-5.3-Codex-Spark");

@@ -59,7 +59,8 @@ void BucketSection::render(const BucketSummary& summary, Date now, bool stale) {
     if (stale) {
         line += QStringLiteral(" \u00b7 ") + QString::fromStdString(L10n::text("quota.stale"));
     }
-    header_->setText(line);
+    // A button reads "&" as its shortcut's mark: Codex's names show as they are.
+    header_->setText(QString(line).replace(QLatin1Char('&'), QStringLiteral("&&")));
     header_->setAccessibleName(line);
     std::string details;
     for (const std::string& window : windowLines(summary.bucket, now)) {

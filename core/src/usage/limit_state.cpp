@@ -55,8 +55,8 @@ std::optional<BlockedState> BlockedState::of(const RateBucket& bucket,
         }
     } else if (spendReached) {
         state.reason = "spend_control_reached";
-        state.window.reset();
         if (!spendReset) {
+            state.window.reset();
             state.until.reset();  // the spend control's own end is not known
         }
     } else if (ordinaryUsageAllowed == false) {
@@ -66,9 +66,12 @@ std::optional<BlockedState> BlockedState::of(const RateBucket& bucket,
     } else {
         return std::nullopt;
     }
-    // A reached spend control lasts until its own reset too, whatever else is reached.
-    if (spendReset && (!state.until || *spendReset > *state.until)) {
+    // A reached spend control lasts until its own reset too, whatever else is reached; the text
+    // then names what lasts longest.
+    if (spendReset && (!state.until || *spendReset >= *state.until)) {
         state.until = spendReset;
+        state.untilSpendControl = true;
+        state.window.reset();
     }
     return state;
 }
@@ -97,14 +100,17 @@ std::string BlockedState::text(Date now) const {
     if (detail == "workspace_member_usage_limit_reached") {
         return L10n::render("blocked.member_usage");
     }
-    if (reason == "spend_control_reached") {
-        return until ? L10n::render("blocked.spend_control_until", {momentText(*until, now)})
-                     : L10n::render("blocked.spend_control");
+    if (untilSpendControl && until) {
+        return L10n::render("blocked.spend_control_until", {momentText(*until, now)});
     }
     if (window) {
         const std::string name = quotalume::title(*window);
         return until ? L10n::render("blocked.window_until", {name, momentText(*until, now)})
                      : L10n::render("blocked.window", {name});
+    }
+    if (reason == "spend_control_reached") {
+        return until ? L10n::render("blocked.spend_control_until", {momentText(*until, now)})
+                     : L10n::render("blocked.spend_control");
     }
     return L10n::render(reason == "usage_not_allowed" ? "blocked.not_allowed" : "blocked.limit");
 }

@@ -212,10 +212,6 @@ std::vector<RateBucket> RateLimitsResponse::buckets() const {
             }
             RateBucket other = bucket;
             other.limitId = id;
-            if (other.limitName &&
-                (other.limitName->size() > longestText || hasControlCharacter(*other.limitName))) {
-                other.limitName.reset();
-            }
             found.push_back(std::move(other));
         }
         return found;
@@ -313,12 +309,15 @@ std::optional<ResetCreditsSummary> resetCreditsFromJSON(const json& in) {
 
 void from_json(const json& in, RateBucket& bucket) {
     object(in, "bucket");
-    std::optional<std::string> plan = optionalString(in, "planType");
-    if (plan && (plan->size() > longestText || hasControlCharacter(*plan))) {
-        plan.reset();  // no plan's name is that long: every view of every bucket carries it
-    }
+    // No plan's or limit's name is that long, and every view of every bucket carries them.
+    const auto shown = [&](const char* key) {
+        std::optional<std::string> text = optionalString(in, key);
+        return text && (text->size() > longestText || hasControlCharacter(*text)) ? std::nullopt
+                                                                                  : text;
+    };
+    std::optional<std::string> plan = shown("planType");
     bucket = RateBucket{optionalString(in, "limitId"),
-                        optionalString(in, "limitName"),
+                        shown("limitName"),
                         optionalRecord<RateWindow>(in, "primary"),
                         optionalRecord<RateWindow>(in, "secondary"),
                         std::move(plan),

@@ -103,7 +103,7 @@ TEST_F(DashboardViewTest, ABlockedAccountASpendLimitAndBankedResets) {
 TEST_F(DashboardViewTest, AnotherBucketIsASectionOpenWhenItPresses) {
     const auto withSpark = [&](double sparkUsed) {
         UsageSnapshot reading = harness.reading(24, 39);
-        reading.buckets.push_back(RateBucket{"codex_bengalfox", "GPT-5.3-Codex-Spark",
+        reading.buckets.push_back(RateBucket{"codex_bengalfox", "Spark R&D",
                                              RateWindow{sparkUsed, 300, 1'800'003'600.0},
                                              RateWindow{20, 10080}});
         return reading;
@@ -112,8 +112,9 @@ TEST_F(DashboardViewTest, AnotherBucketIsASectionOpenWhenItPresses) {
     QWidget* section = find(view, "bucket.codex_bengalfox");
     ASSERT_TRUE(section);
     auto* header = test::find<QAbstractButton>(*section, "bucketHeader");
-    EXPECT_EQ(header->text().toStdString(), "GPT-5.3-Codex-Spark: 5H 90% \u00b7 7D 80%");
-    EXPECT_EQ(header->accessibleName(), header->text());
+    // Codex's name as it is: a button would read "&" as its shortcut's mark.
+    EXPECT_EQ(header->accessibleName().toStdString(), "Spark R&D: 5H 90% \u00b7 7D 80%");
+    EXPECT_EQ(header->text().toStdString(), "Spark R&&D: 5H 90% \u00b7 7D 80%");
     EXPECT_FALSE(shown(*section, "bucketDetails")) << "nothing low: closed";
     EXPECT_TRUE(find(view, "quotaCard.five_hour")) << "Codex's cards stay";
 

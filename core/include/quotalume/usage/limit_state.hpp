@@ -22,6 +22,7 @@ struct BlockedState {
     std::optional<QuotaWindow> window;  // the used-up window that blocks, when one does
     std::optional<Date> until;          // when that window or the spend control resets
     std::optional<Date> earliestReset;  // the soonest reset among the windows
+    bool untilSpendControl = false;     // `until` is the reached spend control's own reset
 
     // The account's: the Codex bucket's and Codex's word for the account.
     static std::optional<BlockedState> of(const UsageSnapshot& reading);
