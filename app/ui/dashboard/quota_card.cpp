@@ -18,7 +18,7 @@ namespace {
 
 constexpr int symbolSize = 12;
 
-QString qt(const std::string& text) {
+QString cardText(const std::string& text) {
     return QString::fromStdString(text);
 }
 
@@ -113,17 +113,17 @@ void QuotaCard::renderForecast(const RateWindow& window, Date now, std::vector<U
     const bool ahead = forecast && (!forecast->runsOutAt || *forecast->runsOutAt > now);
     forecast_->setVisible(reset && ahead);
     if (reset && ahead) {
-        setText(forecast_, qt(forecastText(*forecast, *reset, now)));
+        setText(forecast_, cardText(forecastText(*forecast, *reset, now)));
     }
 }
 
 void QuotaCard::render(const RateWindow& window, Date now, bool stale) {
     const bool dark = QuotalumeStyle::isDark(palette());
     const QColor secondary = palette().color(QPalette::PlaceholderText);
-    const QString heading = qt(title(kind_));
+    const QString heading = cardText(title(kind_));
     title_->setFont(DashboardTypography::oneWeight(DashboardTypography::title(), heading));
     setText(title_, heading);
-    setText(stale_, qt(L10n::text("quota.stale")));
+    setText(stale_, cardText(L10n::text("quota.stale")));
     stale_->setVisible(stale);
 
     const RemainingLevel level = remainingLevel(window);
@@ -138,29 +138,30 @@ void QuotaCard::render(const RateWindow& window, Date now, bool stale) {
                                            ? DashboardSymbol::alertCircle
                                            : DashboardSymbol::noticeCircle;
         setDashboardSymbol(warningIcon_, symbol, colour, symbolSize);
-        setText(warning_, qt(*word));
+        setText(warning_, cardText(*word));
         QPalette wordPalette = warning_->palette();
         wordPalette.setColor(QPalette::WindowText, colour);
         warning_->setPalette(wordPalette);
-        warningIcon_->setToolTip(qt(*word));
-        warningIcon_->setAccessibleName(qt(*word));
+        warningIcon_->setToolTip(cardText(*word));
+        warningIcon_->setAccessibleName(cardText(*word));
     }
 
-    setText(percentage_, qt(window.percentageText()));
+    setText(percentage_, cardText(window.percentageText()));
     bar_->setRemaining(window.remainingPercent());
 
     setDashboardSymbol(resetIcon_, DashboardSymbol::refresh, secondary, symbolSize);
     const std::optional<Date> reset = window.resetDate();
-    setText(countdown_, qt(L10n::countdown(reset, now)));
-    const QString when = reset
-                             ? qt(L10n::date(*reset, DateStyle::fullStyle, DateStyle::mediumStyle))
-                             : qt(L10n::text("quota.reset_unknown"));
+    setText(countdown_, cardText(L10n::countdown(reset, now)));
+    const QString when =
+        reset ? cardText(L10n::date(*reset, DateStyle::fullStyle, DateStyle::mediumStyle))
+              : cardText(L10n::text("quota.reset_unknown"));
     countdown_->setToolTip(when);
     resetIcon_->setToolTip(when);
     setAccessibleName(title_->text());
-    QStringList description{percentage_->text(), word ? qt(*word) : QString(), countdown_->text()};
+    QStringList description{percentage_->text(), word ? cardText(*word) : QString(),
+                            countdown_->text()};
     if (reset) {
-        description << qt(L10n::date(*reset, DateStyle::fullStyle, DateStyle::shortStyle));
+        description << cardText(L10n::date(*reset, DateStyle::fullStyle, DateStyle::shortStyle));
     }
     description.removeAll(QString());
     setAccessibleDescription(description.join(QStringLiteral(", ")));
