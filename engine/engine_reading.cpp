@@ -195,10 +195,7 @@ std::vector<BucketSummary> EngineReading::otherBuckets() const {
 }
 
 std::optional<BlockedState> EngineReading::bucketBlocked(const RateBucket& bucket) const {
-    if (bucket.id() == "codex") {
-        return blocked();
-    }
-    return BlockedState::of(bucket, std::nullopt);
+    return snapshot ? BlockedState::of(bucket, *snapshot) : std::nullopt;
 }
 
 std::optional<BlockedState> EngineReading::blocked() const {

@@ -148,11 +148,8 @@ bool MonitorState::announced(const ResetEvent& event) {
 }
 
 bool MonitorState::announced(const LimitWarning& warning) {
-    const bool blocked = warning.reason == WarningReason::limitReached ||
-                         warning.reason == WarningReason::usageNotAllowed ||
-                         warning.reason == WarningReason::spendControlReached;
     return warning.bucketId == "codex" &&
-           (blocked || !warning.window || isStandard(*warning.window));
+           (isBlocked(warning.reason) || !warning.window || isStandard(*warning.window));
 }
 
 void MonitorState::dropStrayRecords() {

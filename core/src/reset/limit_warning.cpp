@@ -42,6 +42,11 @@ bool sameReset(const std::optional<Date>& a, const std::optional<Date>& b) {
 
 }  // namespace
 
+bool isBlocked(WarningReason reason) {
+    return reason == WarningReason::limitReached || reason == WarningReason::usageNotAllowed ||
+           reason == WarningReason::spendControlReached;
+}
+
 const char* rawValue(WarningReason reason) {
     for (const auto& [known, raw] : reasons) {
         if (known == reason) {
@@ -242,13 +247,9 @@ std::vector<LimitWarning> detectWarnings(const WarningInput& input) {
     if (!bucket) {
         return owed;
     }
-    // Codex's word on ordinary usage is the account's: another bucket has its limits only.
     const auto blockedIn = [&](const UsageSnapshot& reading) -> std::optional<BlockedState> {
-        if (codex) {
-            return BlockedState::of(reading);
-        }
         const std::optional<RateBucket> own = reading.bucket(input.bucket);
-        return own ? BlockedState::of(*own, std::nullopt) : std::nullopt;
+        return own ? BlockedState::of(*own, reading) : std::nullopt;
     };
     const std::optional<BlockedState> blocked = blockedIn(input.reading);
     auto make = [&](WarningReason reason) {
@@ -333,10 +334,7 @@ std::vector<LimitWarning> detectWarnings(const WarningInput& input) {
             // No reading before (a new source, a first start): the last blocked state warned of.
             const auto last = std::find_if(
                 input.issued.begin(), input.issued.end(), [&](const LimitWarning& warning) {
-                    return warning.bucketId == input.bucket &&
-                           (warning.reason == WarningReason::limitReached ||
-                            warning.reason == WarningReason::usageNotAllowed ||
-                            warning.reason == WarningReason::spendControlReached);
+                    return warning.bucketId == input.bucket && isBlocked(warning.reason);
                 });
             if (last != input.issued.end()) {
                 before = BlockedState{rawValue(last->reason), last->detail, last->window,

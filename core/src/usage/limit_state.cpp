@@ -20,7 +20,12 @@ bool within(const std::optional<Date>& a, const std::optional<Date>& b) {
 
 std::optional<BlockedState> BlockedState::of(const UsageSnapshot& reading) {
     const std::optional<RateBucket> bucket = reading.codexBucket();
-    return bucket ? of(*bucket, reading.ordinaryUsageAllowed) : std::nullopt;
+    return bucket ? of(*bucket, reading) : std::nullopt;
+}
+
+std::optional<BlockedState> BlockedState::of(const RateBucket& bucket,
+                                             const UsageSnapshot& reading) {
+    return of(bucket, bucket.id() == "codex" ? reading.ordinaryUsageAllowed : std::nullopt);
 }
 
 std::optional<BlockedState> BlockedState::of(const RateBucket& bucket,

@@ -30,7 +30,7 @@ std::string counted(QuotaWindow window) {
     return std::to_string(name.count) + name.unit;
 }
 
-// "30d" back to its window: digits without a leading zero, then the unit.
+// "30d" back to a length: digits without a leading zero, then the unit.
 std::optional<QuotaWindow> fromCounted(std::string_view id) {
     if (id.size() < 2 || id.size() > 8 || id.front() == '0') {
         return std::nullopt;
@@ -42,10 +42,20 @@ std::optional<QuotaWindow> fromCounted(std::string_view id) {
     }
     const char unit = id.back();
     const std::int64_t length = unit == 'd' ? count * 1440 : unit == 'h' ? count * 60 : count;
-    const auto window =
-        unit == 'd' || unit == 'h' || unit == 'm' ? quotaWindowFromMinutes(length) : std::nullopt;
-    // Only a window's own id: "1440m" and "24h" are "1d".
-    return window && counted(*window) == id ? window : std::nullopt;
+    return unit == 'd' || unit == 'h' || unit == 'm' ? quotaWindowFromMinutes(length)
+                                                     : std::nullopt;
+}
+
+// The window `name` gives `id`: the five-hour or weekly one by its name, else a counted length.
+std::optional<QuotaWindow> fromId(std::string_view id, std::string (*name)(QuotaWindow)) {
+    for (QuotaWindow standard : allQuotaWindows) {
+        if (name(standard) == id) {
+            return standard;
+        }
+    }
+    // Only a window's own id: "1440m" and "24h" are "1d", and "7d" is no record id.
+    const auto window = fromCounted(id);
+    return window && name(*window) == id ? window : std::nullopt;
 }
 
 }  // namespace
@@ -99,25 +109,11 @@ std::string title(QuotaWindow window) {
 }
 
 std::optional<QuotaWindow> quotaWindowFromOptionId(std::string_view id) {
-    if (id == "5h") {
-        return QuotaWindow::fiveHour;
-    }
-    if (id == "7d") {
-        return QuotaWindow::weekly;
-    }
-    const auto window = fromCounted(id);
-    return window && !isStandard(*window) ? window : std::nullopt;
+    return fromId(id, optionId);
 }
 
 std::optional<QuotaWindow> quotaWindowFromRecordId(std::string_view id) {
-    if (id == "five_hour") {
-        return QuotaWindow::fiveHour;
-    }
-    if (id == "weekly") {
-        return QuotaWindow::weekly;
-    }
-    const auto window = fromCounted(id);
-    return window && !isStandard(*window) ? window : std::nullopt;
+    return fromId(id, recordId);
 }
 
 }  // namespace quotalume

@@ -29,6 +29,8 @@ enum class WarningReason {
 };
 
 const char* rawValue(WarningReason reason);
+// A limit reached, usage not allowed or a spend control reached: a blocked state's warning.
+bool isBlocked(WarningReason reason);
 std::optional<WarningReason> warningReasonFromRaw(std::string_view raw);
 
 // One warning before or at the end of a limit. Members that do not apply are absent.

@@ -26,8 +26,9 @@ struct BlockedState {
 
     // The account's: the Codex bucket's and Codex's word for the account.
     static std::optional<BlockedState> of(const UsageSnapshot& reading);
-    // One bucket's. Codex's word on ordinary usage speaks for the account, that is the Codex
-    // bucket: another bucket is blocked by its own limits only.
+    // One bucket of the reading's. Codex's word on ordinary usage speaks for the account, that
+    // is the Codex bucket: another bucket is blocked by its own limits only.
+    static std::optional<BlockedState> of(const RateBucket& bucket, const UsageSnapshot& reading);
     static std::optional<BlockedState> of(const RateBucket& bucket,
                                           std::optional<bool> ordinaryUsageAllowed);
 
