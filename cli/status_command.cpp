@@ -232,8 +232,10 @@ int show(const EngineReading& reading, const ViewOptions& view, const Failure* f
     return reading.error ? ExitStatus::failure : success;
 }
 
-// Reads Codex once, itself, and shows the reading or the failure.
-int readAndShow(const CodexConfiguration& configuration, const ViewOptions& view, bool demo) {
+// Reads Codex once, itself, and shows the reading or the failure. Offline, the saved source's
+// last figures are shown, stale, beside the message.
+int readAndShow(const CodexConfiguration& configuration, const ViewOptions& view, bool demo,
+                bool savedSourceRead = false) {
     EngineReading reading;
     try {
         reading.snapshot = demo ? demoSnapshot(std::chrono::system_clock::now())
@@ -251,6 +253,17 @@ int readAndShow(const CodexConfiguration& configuration, const ViewOptions& view
     } catch (const std::exception& error) {
         const Failure failure = failureOf(error, configuration);
         reading.error = failure.message;
+        if (savedSourceRead && reading.offline()) {
+            try {
+                if (auto saved = EngineReading::saved(WebhookConfigurationStore::defaultDirectory(),
+                                                      std::chrono::system_clock::now())) {
+                    reading.snapshot = std::move(saved->snapshot);
+                    reading.stale = true;
+                }
+            } catch (const std::system_error&) {
+                // No data folder: nothing saved to show.
+            }
+        }
         return show(reading, view, &failure);
     }
 }
@@ -325,7 +338,7 @@ int runStatus(Arguments& arguments) {
             return *shown;
         }
     }
-    return readAndShow(configuration, view, demo);
+    return readAndShow(configuration, view, demo, !ownSource);
 }
 
 std::optional<int> showEngineReading(bool fresh) {
@@ -337,7 +350,7 @@ std::optional<int> showEngineReading(bool fresh) {
     if (auto shown = showEngineAnswer(answer, ViewOptions{}, readLock)) {
         return shown;
     }
-    return readAndShow(savedSource(), ViewOptions{}, false);
+    return readAndShow(savedSource(), ViewOptions{}, false, true);
 }
 
 int readLimitsOnce(const CodexConfiguration& source) {

@@ -78,8 +78,12 @@ void Announcer::arm() {
             due = when;
         }
     };
-    std::for_each(engine_.state.records.begin(), engine_.state.records.end(), consider);
-    std::for_each(engine_.state.warnings.begin(), engine_.state.warnings.end(), consider);
+    for (const auto* records : {&engine_.state.records, &engine_.state.otherRecords}) {
+        std::for_each(records->begin(), records->end(), consider);
+    }
+    for (const auto* warnings : {&engine_.state.warnings, &engine_.state.otherWarnings}) {
+        std::for_each(warnings->begin(), warnings->end(), consider);
+    }
     if (!due) {
         return;  // nothing owed: nothing to wake for
     }
@@ -96,13 +100,19 @@ void Announcer::arm() {
 
 Delivery* Announcer::liveRecord(const Announcement& announcement) {
     const std::string& id = announcementId(announcement);
-    auto find = [&](auto& list) -> Delivery* {
-        auto found = std::find_if(list.begin(), list.end(),
-                                  [&](const auto& record) { return record.id() == id; });
-        return found != list.end() ? &*found : nullptr;
+    auto find = [&](auto& list, auto& others) -> Delivery* {
+        for (auto* records : {&list, &others}) {
+            auto found = std::find_if(records->begin(), records->end(),
+                                      [&](const auto& record) { return record.id() == id; });
+            if (found != records->end()) {
+                return &*found;
+            }
+        }
+        return nullptr;
     };
-    return std::holds_alternative<ResetEvent>(announcement) ? find(engine_.state.records)
-                                                            : find(engine_.state.warnings);
+    return std::holds_alternative<ResetEvent>(announcement)
+               ? find(engine_.state.records, engine_.state.otherRecords)
+               : find(engine_.state.warnings, engine_.state.otherWarnings);
 }
 
 Task Announcer::runPass() {
@@ -118,16 +128,21 @@ Task Announcer::runPass() {
     }
     isDelivering_ = true;
     // The live lists may change at every await (a refresh adds records, a new source empties
-    // them), so each record is looked up again by id before every change. Resets, then warnings.
+    // them), so each record is looked up again by id before every change. Resets, then warnings;
+    // the Codex bucket's before the other buckets' the user chose.
     std::vector<Announcement> pass;
-    for (const EventRecord& record : engine_.state.records) {
-        if (record.event.bucketId == "codex" && (record.localPending || record.webhookPending)) {
-            pass.emplace_back(record.event);
+    for (const auto* records : {&engine_.state.records, &engine_.state.otherRecords}) {
+        for (const EventRecord& record : *records) {
+            if (record.localPending || record.webhookPending) {
+                pass.emplace_back(record.event);
+            }
         }
     }
-    for (const WarningRecord& record : engine_.state.warnings) {
-        if (record.localPending || record.webhookPending) {
-            pass.emplace_back(record.event);
+    for (const auto* warnings : {&engine_.state.warnings, &engine_.state.otherWarnings}) {
+        for (const WarningRecord& record : *warnings) {
+            if (record.localPending || record.webhookPending) {
+                pass.emplace_back(record.event);
+            }
         }
     }
     for (const Announcement& owed : pass) {

@@ -34,11 +34,11 @@ void BackgroundWork::reap() {
     });
 }
 
-void CodexClientSource::fetch(const CodexConfiguration& configuration,
+void CodexClientSource::fetch(const CodexConfiguration& configuration, CodexClient::Depth depth,
                               std::function<void(FetchResult)> done) {
     const bool following = engine_ != nullptr && engine_->busy();
     work_.run<FetchResult>(
-        [configuration, following, directory = dataDirectory_]() -> FetchResult {
+        [configuration, depth, following, directory = dataDirectory_]() -> FetchResult {
             try {
                 std::optional<engine_socket::ViewReadLock> readLock;
                 if (following) {
@@ -72,7 +72,7 @@ void CodexClientSource::fetch(const CodexConfiguration& configuration,
                             break;
                     }
                 }
-                return CodexClient().fetch(configuration);
+                return CodexClient().fetch(configuration, depth);
             } catch (...) {
                 return LocalizedMessage::from(std::current_exception());
             }

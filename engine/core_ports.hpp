@@ -90,7 +90,7 @@ public:
     CodexClientSource(MainLoop& loop, const FolderEngineGuard* engine,
                       std::filesystem::path dataDirectory)
         : work_(loop), engine_(engine), dataDirectory_(std::move(dataDirectory)) {}
-    void fetch(const CodexConfiguration& configuration,
+    void fetch(const CodexConfiguration& configuration, CodexClient::Depth depth,
                std::function<void(FetchResult)> done) override;
 
 private:

@@ -129,6 +129,12 @@ void Engine::refresh() {
     }
 }
 
+void Engine::viewOpened() {
+    if (!demo_ && started_ && !stopped_) {
+        readings_.viewOpened();
+    }
+}
+
 void Engine::beforeReading() {
     if (keeper_.claim() == StateKeeper::Claim::takenNow && timeline_.isOpen()) {
         timeline_.open(dataDirectory_, true);  // the view's read-only one becomes the engine's

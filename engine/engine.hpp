@@ -67,6 +67,8 @@ public:
 
     // Operations; the asynchronous ones start their work and return.
     void refresh();
+    // A view that shows everything opened: a full reading, unless one was just taken.
+    void viewOpened();
     // Checks the source as Save and Connect does, stores it and reads with it at once.
     void saveAndConnect(std::string_view executablePath, std::string_view homePath);
     void deliverPending() { announcer_.deliverPending(); }

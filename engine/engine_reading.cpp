@@ -124,6 +124,7 @@ void EngineReading::forecastFrom(const std::filesystem::path& dataDirectory, Dat
 const char* EngineReading::statusKey() const {
     return demo         ? "status.demo"
            : refreshing ? "status.refreshing"
+           : offline()  ? "status.offline"
            : error      ? "status.error"
            : stale      ? "status.stale"
            : !snapshot  ? "status.connecting"

@@ -58,8 +58,10 @@ struct EngineReading {
     // engine is too busy to answer; nothing when there is none.
     static std::optional<EngineReading> saved(const std::filesystem::path& dataDirectory, Date now);
 
-    // "status.connected", "status.stale", …
+    // "status.connected", "status.stale", "status.offline", …
     const char* statusKey() const;
+    // Codex could not reach its servers: the figures shown are the last ones, not a fault.
+    bool offline() const { return error && error->key == "error.offline"; }
     // The tray's text: the windows of the chosen scope, "! " before stale figures.
     std::string title() const;
 

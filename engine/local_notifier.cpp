@@ -50,12 +50,12 @@ NotificationRequest LocalNotifier::request(const Announcement& announcement, boo
         request.body = L10n::text("notification.test_body");
     } else if (const auto* event = std::get_if<ResetEvent>(&announcement)) {
         request.title = event->notificationTitle();
-        request.subtitle = title(event->window);
+        request.subtitle = announcedName(event->bucketId, event->bucketName, event->window);
         request.body = event->message();
     } else {
         const auto& warning = std::get<LimitWarning>(announcement);
         request.title = warning.headline();
-        request.subtitle = warning.window ? title(*warning.window) : std::string();
+        request.subtitle = announcedName(warning.bucketId, warning.bucketName, warning.window);
         request.body = warning.detailText();
     }
     return request;

@@ -184,6 +184,9 @@ void to_json(json& out, const MonitorState& state) {
     if (!state.otherWarnings.empty()) {
         out["otherWarnings"] = state.otherWarnings;
     }
+    if (!state.creditUses.empty()) {
+        out["creditUses"] = state.creditUses;
+    }
     if (state.snapshot) {
         out["snapshot"] = state.snapshot->toJSON(DateCoding::referenceSeconds);
     }
@@ -202,6 +205,16 @@ void from_json(const json& in, MonitorState& state) {
     decoded.warnings = leniently<WarningRecord>(member(in, "warnings"));
     decoded.otherRecords = leniently<EventRecord>(member(in, "otherRecords"));
     decoded.otherWarnings = leniently<WarningRecord>(member(in, "otherWarnings"));
+    if (const json* uses = member(in, "creditUses");
+        uses != nullptr && uses->is_array() && uses->size() <= CreditUse::maximumKept) {
+        for (const json& use : *uses) {
+            try {
+                decoded.creditUses.push_back(use.get<CreditUse>());
+            } catch (const JSONDecodingError&) {
+            } catch (const json::exception&) {
+            }
+        }
+    }
     state = std::move(decoded);
 }
 

@@ -64,8 +64,11 @@ struct MonitorState {
     // The same of warnings: of other buckets, and levels and forecasts of the Codex bucket's
     // other windows. A blocked account is the account's, announced whatever window blocks it.
     std::vector<WarningRecord> otherWarnings;
+    // Banked resets seen spent whose reset is still awaited, oldest first.
+    std::vector<CreditUse> creditUses;
 
     // Whether the record belongs in `records`: the Codex bucket's five-hour or weekly window.
+    // The others are kept apart, and announced only from the buckets the user chose.
     static bool announced(const ResetEvent& event);
     static bool announced(const LimitWarning& warning);
     // Drops records of other buckets from the lists older versions kept them in.
@@ -78,10 +81,11 @@ struct MonitorState {
     friend bool operator==(const MonitorState&, const MonitorState&) = default;
 };
 
-// "detector" and "records" are required, two records with one id are refused. Warnings and the
-// other resets and warnings go in members of their own ("warnings", "otherRecords",
-// "otherWarnings"), left out while there are none: older versions ignore them and keep their
-// resets, and one that cannot be read is left out. Throws JSONDecodingError.
+// "detector" and "records" are required, two records with one id are refused. Warnings, the
+// other resets and warnings and the spent credits awaited go in members of their own
+// ("warnings", "otherRecords", "otherWarnings", "creditUses"), left out while there are none:
+// older versions ignore them and keep their resets, and one that cannot be read is left out.
+// Throws JSONDecodingError.
 void to_json(nlohmann::json& json, const MonitorState& state);
 void from_json(const nlohmann::json& json, MonitorState& state);
 

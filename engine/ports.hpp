@@ -1,5 +1,6 @@
 #pragma once
 
+#include <quotalume/codex/codex_client.hpp>
 #include <quotalume/codex/codex_configuration.hpp>
 #include <quotalume/l10n/localized_message.hpp>
 #include <quotalume/reset/announcement.hpp>
@@ -49,7 +50,7 @@ using FetchResult = std::variant<UsageSnapshot, LocalizedMessage>;
 class CodexSource {
 public:
     virtual ~CodexSource() = default;
-    virtual void fetch(const CodexConfiguration& configuration,
+    virtual void fetch(const CodexConfiguration& configuration, CodexClient::Depth depth,
                        std::function<void(FetchResult)> done) = 0;
 };
 

@@ -29,7 +29,32 @@ void ReadingLoop::sourceChanged() {
     later([this] { refresh(); });
 }
 
-Task ReadingLoop::runRefresh() {
+namespace {
+
+// A light read's banked resets are at most this old; a view opened finds them no older than
+// `openedFreshness`.
+constexpr auto fullReadPeriod = std::chrono::hours(1);
+constexpr auto openedFreshness = std::chrono::minutes(1);
+
+}  // namespace
+
+CodexClient::Depth ReadingLoop::depth(bool asked) const {
+    const Date now = rooms_.clock.now();
+    // A clock set back makes the last full read look recent for as long: read in full.
+    const bool due = !lastFullAt_ || now - *lastFullAt_ >= fullReadPeriod || now < *lastFullAt_;
+    return asked || due || lightRefused_ || fullDue_ ? CodexClient::Depth::full
+                                                     : CodexClient::Depth::light;
+}
+
+void ReadingLoop::viewOpened() {
+    const Date now = rooms_.clock.now();
+    if (!lastFullAt_ || now - *lastFullAt_ >= openedFreshness || now < *lastFullAt_) {
+        fullDue_ = true;
+        refresh();
+    }
+}
+
+Task ReadingLoop::runRefresh(bool asked) {
     if (isRefreshing_) {
         co_return;
     }
@@ -42,13 +67,22 @@ Task ReadingLoop::runRefresh() {
     // Awaited through named values throughout: GCC 12 mishandles temporaries that live across
     // a co_await.
     const Settings& settings = rooms_.preferences.settings();
+    const CodexClient::Depth asking = depth(asked);
     auto fetching =
-        fetch({settings.codexPath, settings.codexHome, CodexConfiguration::defaultTimeout});
+        fetch({settings.codexPath, settings.codexHome, CodexConfiguration::defaultTimeout}, asking);
     FetchResult result = co_await fetching;
 
     // A result for a source the user has since replaced belongs to nobody.
+    bool again = false;
     if (revision_ == revision) {
         if (auto* reading = std::get_if<UsageSnapshot>(&result)) {
+            if (reading->creditDetails) {
+                lightRefused_ = lightRefused_ || asking == CodexClient::Depth::light;
+                lastFullAt_ = rooms_.clock.now();
+                fullDue_ = false;
+            }
+            keepCreditDetails(*reading);
+            again = fullDue_;  // the count moved: which credit, read at once
             take(std::move(*reading), revision);
         } else {
             failures_ += 1;
@@ -60,10 +94,47 @@ Task ReadingLoop::runRefresh() {
     if (revision_ == revision) {
         scheduleNext();
         rooms_.announcer.deliverPending();
+        if (again) {
+            later([this] { runRefresh(false); });
+        }
     } else {
         rooms_.published();
         later([this] { refresh(); });
     }
+}
+
+void ReadingLoop::keepCreditDetails(UsageSnapshot& reading) {
+    const std::optional<UsageSnapshot>& last = rooms_.keeper.state().snapshot;
+    if (reading.creditDetails || !last || last->accountFingerprint != reading.accountFingerprint) {
+        return;
+    }
+    const auto count = [](const std::optional<ResetCreditsSummary>& summary) {
+        return summary ? summary->availableCount : 0;
+    };
+    // Details and count stay those of one read, so that a spent credit is told by comparing
+    // two full reads; a count that moved brings the next one at once.
+    if (count(reading.resetCredits) != count(last->resetCredits)) {
+        fullDue_ = true;
+    }
+    reading.resetCredits = last->resetCredits;
+}
+
+bool ReadingLoop::noteSpentCredits(const UsageSnapshot& previous, const UsageSnapshot& reading) {
+    if (!reading.creditDetails || !previous.resetCredits || !reading.resetCredits) {
+        return false;
+    }
+    bool noted = false;
+    std::vector<CreditUse>& uses = rooms_.keeper.state().creditUses;
+    for (CreditUse& use :
+         CreditUse::spent(*previous.resetCredits, *reading.resetCredits, reading.observedAt)) {
+        if (uses.size() < CreditUse::maximumKept &&
+            std::none_of(uses.begin(), uses.end(),
+                         [&](const CreditUse& kept) { return kept.id == use.id; })) {
+            uses.push_back(std::move(use));
+            noted = true;
+        }
+    }
+    return noted;
 }
 
 void ReadingLoop::take(UsageSnapshot reading, long long revision) {
@@ -74,11 +145,12 @@ void ReadingLoop::take(UsageSnapshot reading, long long revision) {
     if (keeper.holdsEngine()) {
         adoptAccount(reading);
         std::vector<ResetEvent> events = state.detector.observe(reading);
-        recorded = !events.empty();
         if (state.snapshot && state.snapshot->accountFingerprint == reading.accountFingerprint) {
             previous = std::move(state.snapshot);
+            recorded = noteSpentCredits(*previous, reading);
         }
         state.snapshot = std::move(reading);
+        recorded = recorded || !events.empty();
         recordEvents(std::move(events));
     } else {
         reading.legacyFingerprint.reset();
@@ -113,10 +185,14 @@ void ReadingLoop::adoptAccount(UsageSnapshot& reading) {
 
 void ReadingLoop::recordEvents(std::vector<ResetEvent> events) {
     MonitorState& state = rooms_.keeper.state();
+    const WarningPreferences& chosen = rooms_.preferences.warnings();
     for (ResetEvent& event : events) {
         if (MonitorState::announced(event)) {
             state.records.insert(state.records.begin(),
                                  rooms_.announcer.owe(std::move(event), true));
+        } else if (chosen.lists(event.bucketId)) {
+            state.otherRecords.insert(state.otherRecords.begin(),
+                                      rooms_.announcer.owe(std::move(event), true));
         } else {
             state.otherRecords.insert(state.otherRecords.begin(),
                                       Announcer::recordOnly(std::move(event)));
@@ -167,11 +243,16 @@ bool ReadingLoop::recordWarnings(const std::optional<UsageSnapshot>& previous) {
                             .issued = issued,
                             .lastResets = std::move(lastResets),
                             .heldResets = std::move(heldResets),
-                            .now = now});
+                            .now = now,
+                            .creditUses = state.creditUses});
         for (LimitWarning& warning : owed) {
             if (MonitorState::announced(warning)) {
                 state.warnings.insert(
                     state.warnings.begin(),
+                    rooms_.announcer.owe(std::move(warning), preferences.webhook));
+            } else if (preferences.lists(warning.bucketId)) {
+                state.otherWarnings.insert(
+                    state.otherWarnings.begin(),
                     rooms_.announcer.owe(std::move(warning), preferences.webhook));
             } else {
                 state.otherWarnings.insert(state.otherWarnings.begin(),
@@ -180,6 +261,12 @@ bool ReadingLoop::recordWarnings(const std::optional<UsageSnapshot>& previous) {
         }
         any = any || !owed.empty();
     }
+    // A spent credit is settled once its time has passed (warned of or not); one seen a day
+    // ahead of the clock was seen by a clock since set back.
+    const auto settled = std::erase_if(state.creditUses, [&](const CreditUse& use) {
+        return now - use.seenAt >= CreditUse::settleTime || use.seenAt - now > std::chrono::days(1);
+    });
+    any = any || settled > 0;
     // The oldest go first, but not while what they warned of lasts: a week's warnings would
     // otherwise be pushed out by the five-hour windows' and given again.
     for (auto* warnings : {&state.warnings, &state.otherWarnings}) {
@@ -211,13 +298,13 @@ void ReadingLoop::scheduleNext() {
         std::chrono::duration_cast<Duration>(std::chrono::duration<double>(delay)));
     nextRefreshAt_ = current + wait;
     // Posted, so the reading that replaces this timer runs outside the timer's own callback.
-    timer_ = rooms_.loop.startTimer(wait, false, [this] { later([this] { refresh(); }); });
+    timer_ = rooms_.loop.startTimer(wait, false, [this] { later([this] { runRefresh(false); }); });
     rooms_.published();
 }
 
-Answer<FetchResult> ReadingLoop::fetch(CodexConfiguration configuration) {
-    return {alive_, [this, configuration](std::function<void(FetchResult)> done) {
-                rooms_.codex.fetch(configuration, std::move(done));
+Answer<FetchResult> ReadingLoop::fetch(CodexConfiguration configuration, CodexClient::Depth depth) {
+    return {alive_, [this, configuration, depth](std::function<void(FetchResult)> done) {
+                rooms_.codex.fetch(configuration, depth, std::move(done));
             }};
 }
 

@@ -38,7 +38,11 @@ public:
     ReadingLoop(const ReadingLoop&) = delete;
     ReadingLoop& operator=(const ReadingLoop&) = delete;
 
-    void refresh() { runRefresh(); }
+    // A reading asked for (a manual refresh, a new source, a wake) reads everything; one on
+    // the schedule leaves out the banked resets' details, read in full at least once an hour.
+    void refresh() { runRefresh(true); }
+    // A view that shows the details opened: read in full, unless that was just done.
+    void viewOpened();
     // Sets the timer for the next reading, from the schedule or the override.
     void scheduleNext();
     // The Codex source was replaced: a reading of the old one belongs to nobody, and the next is
@@ -57,8 +61,11 @@ public:
     long long failures() const { return failures_; }
 
 private:
-    Task runRefresh();
-    Answer<FetchResult> fetch(CodexConfiguration configuration);
+    Task runRefresh(bool asked);
+    Answer<FetchResult> fetch(CodexConfiguration configuration, CodexClient::Depth depth);
+    CodexClient::Depth depth(bool asked) const;
+    void keepCreditDetails(UsageSnapshot& reading);
+    bool noteSpentCredits(const UsageSnapshot& previous, const UsageSnapshot& reading);
     void take(UsageSnapshot reading, long long revision);
     void adoptAccount(UsageSnapshot& reading);
     void recordEvents(std::vector<ResetEvent> events);
@@ -74,6 +81,9 @@ private:
     long long failures_ = 0;
     long long revision_ = 0;  // of the Codex source
     std::optional<Duration> override_;
+    std::optional<Date> lastFullAt_;  // of the last reading with the banked resets' details
+    bool lightRefused_ = false;       // Codex did not know the light read's params
+    bool fullDue_ = false;            // the banked resets' count changed in a light read
     std::unique_ptr<TimerHandle> timer_;
     bool stopped_ = false;
     std::shared_ptr<int> alive_ = std::make_shared<int>(0);

@@ -60,10 +60,11 @@ inline ChildProcess::Options cliProcess(const TempDir& home, const Strings& argu
             .workingDirectory = home.str()};
 }
 
-// The weekly window of a five-hour window resetting at `fiveHourReset`: three days on from the
-// same moment, so that it is sound at any time a test reads it.
-inline std::time_t weeklyReset(std::time_t fiveHourReset) {
-    return std::min<std::time_t>(fiveHourReset, std::time(nullptr) + 86400) + 3 * 86400;
+// The weekly window's reset: three days on from the test's start, the same at every reading of
+// the test (a weekly reset that moved would be warned of), and sound at any time it reads it.
+inline std::time_t weeklyReset() {
+    static const std::time_t once = std::time(nullptr) + 3 * 86400;
+    return once;
 }
 
 // The fake's rate_limits.json: five-hour `used` % resetting at `resetsAt`, weekly `weekly` %.
@@ -74,9 +75,7 @@ inline std::string codexLimits(double used, std::time_t resetsAt, double weekly 
          {{"limitId", "codex"},
           {"primary", {{"usedPercent", used}, {"windowDurationMins", 300}, {"resetsAt", resetsAt}}},
           {"secondary",
-           {{"usedPercent", weekly},
-            {"windowDurationMins", 10080},
-            {"resetsAt", weeklyReset(resetsAt)}}}}}}
+           {{"usedPercent", weekly}, {"windowDurationMins", 10080}, {"resetsAt", weeklyReset()}}}}}}
         .dump();
 }
 

@@ -113,7 +113,7 @@ TEST(WatchCommandTest, RecordsAScriptedResetDeliversItOnceAndStopsOnSIGTERM) {
     auto listed = runCLI({"history", "--json", "--lang", "en"}, codex);
     ASSERT_EQ(listed.exitCode, 0) << listed.output;
     const json records = json::parse(listed.output);
-    ASSERT_EQ(records.size(), 1u);
+    ASSERT_EQ(records.size(), 1u) << listed.output;
     EXPECT_EQ(records[0]["id"], state["records"][0]["event"]["id"]);
     EXPECT_EQ(records[0]["title"], "Codex: 5-hour limit reset");
     EXPECT_TRUE(parseISO8601(records[0]["observedAt"].get<std::string>()));

@@ -119,9 +119,26 @@ TEST(CodexClientTest, FailuresSayWhatToDo) {
                                {"CODEX_HOME='" + signedOut.str() + "/it'\\''s a home' " +
                                 signedOut.executable() + " login"}));
 
+    // Ending without a word is "not Codex" only from a program that never once answered as
+    // Codex: one that did has stopped, and says so.
     FakeCodexHome silent("exit 0\n");
-    EXPECT_EQ(failureOf([&] { CodexClient().fetch(configurationOf(silent)); }),
-              LocalizedMessage("error.not_codex", {silent.executable()}));
+    const std::string copy = silent.str() + "/never-answered";
+    std::filesystem::copy_file(silent.executable(), copy);
+    EXPECT_EQ(failureOf([&] {
+                  CodexClient().fetch({copy, silent.str(), 10});
+              }),
+              LocalizedMessage("error.not_codex", {copy}));
+    EXPECT_EQ(failureOf([&] {
+                  CodexClient().fetch({copy, silent.str(), 10});
+              }),
+              LocalizedMessage("error.not_codex", {copy}));
+    silent.write("script", "serve");
+    EXPECT_NO_THROW(CodexClient().fetch({copy, silent.str(), 10}));
+    silent.write("script", "exit 0\n");
+    EXPECT_EQ(failureOf([&] {
+                  CodexClient().fetch({copy, silent.str(), 10});
+              }),
+              LocalizedMessage("error.server_exit"));
 
     // A tab, a bell, a C1 control and markup; 200 characters at most.
     const std::string said = "no network:\t<b>offline</b>\a\u0085" + std::string(300, 'x');

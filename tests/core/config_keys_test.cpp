@@ -45,7 +45,8 @@ TEST(ConfigKeysTest, EveryKeyIsStoredInTheFormTheTrayAppReads) {
               (std::vector<std::string>{
                   "codex.path=", "codex.home=", "refresh.interval=30", "notifications.enabled=true",
                   "notifications.sound=true", "webhook.enabled=false", "webhook.warnings=false",
-                  "warnings.levels=25,10", "warnings.forecast=true", "language=system",
+                  "warnings.levels=25,10", "warnings.forecast=true", "warnings.reset_moved=true",
+                  "warnings.credit_not_applied=true", "warnings.buckets=", "language=system",
                   "tray.style=percentage", "tray.scope=both"}));
     const std::pair<const char*, std::string> changes[] = {
         {"codex.path", " " + codex.executable() + "\n"},
@@ -57,6 +58,9 @@ TEST(ConfigKeysTest, EveryKeyIsStoredInTheFormTheTrayAppReads) {
         {"webhook.warnings", "on"},
         {"warnings.levels", "5, 50"},
         {"warnings.forecast", "0"},
+        {"warnings.reset_moved", "off"},
+        {"warnings.credit_not_applied", "no"},
+        {"warnings.buckets", " codex_bengalfox , codex,codex_bengalfox"},
         {"language", "pt_BR.UTF-8"},
         {"tray.style", "Rings_Percentage"},
         {"tray.scope", "5H"},
@@ -72,7 +76,15 @@ TEST(ConfigKeysTest, EveryKeyIsStoredInTheFormTheTrayAppReads) {
     EXPECT_EQ(listing(store)[2], "refresh.interval=300");
     EXPECT_EQ(listing(store)[5], "webhook.enabled=true");
     EXPECT_EQ(WarningPreferences::load(store),
-              (WarningPreferences{.levels = {50, 5}, .forecast = false, .webhook = true}));
+              (WarningPreferences{.levels = {50, 5},
+                                  .forecast = false,
+                                  .webhook = true,
+                                  .resetMoved = false,
+                                  .creditNotApplied = false,
+                                  .buckets = {"codex_bengalfox", "codex"}}));
+    EXPECT_EQ(listing(store)[11], "warnings.buckets=codex_bengalfox,codex");
+    setConfig(store, "warnings.buckets", "ALL");
+    EXPECT_EQ(listing(store)[11], "warnings.buckets=all");
     EXPECT_EQ(listing(store)[7], "warnings.levels=50,5");
     setConfig(store, "warnings.levels", "NONE");
     EXPECT_EQ(listing(store)[7], "warnings.levels=none");
@@ -102,6 +114,10 @@ TEST(ConfigKeysTest, ARefusedKeyOrValueNamesWhatIsAcceptedAndWritesNothing) {
         {"interval too short", "refresh.interval", "14", "from 15 to 300"},
         {"a level that cannot be chosen", "warnings.levels", "25,20", "from 50, 25, 10 and 5"},
         {"not a flag", "warnings.forecast", "sometimes", "true or false"},
+        {"an empty bucket id", "warnings.buckets", "codex,,spark",
+         "bucket ids separated by commas"},
+        {"a bucket id too long", "warnings.buckets", std::string(65, 'b'),
+         "bucket ids separated by commas"},
         {"interval too long", "refresh.interval", "301", "from 15 to 300"},
         {"interval not a number", "refresh.interval", "abc", "from 15 to 300"},
         {"interval not whole", "refresh.interval", "30.5", "from 15 to 300"},

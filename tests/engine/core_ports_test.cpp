@@ -54,7 +54,8 @@ TEST(CorePortsTest, CodexReadingsAndFailuresComeBackAsValuesOnTheLoop) {
     for (const auto& [name, executable, succeeds] : rows) {
         SCOPED_TRACE(name);
         std::optional<FetchResult> result;
-        source.fetch({executable, home.str(), 10}, [&](FetchResult value) { result = value; });
+        source.fetch({executable, home.str(), 10}, CodexClient::Depth::full,
+                     [&](FetchResult value) { result = value; });
         EXPECT_FALSE(result) << "never inside the call";
         ASSERT_TRUE(loop.runNext());
         ASSERT_TRUE(result);
@@ -89,7 +90,8 @@ TEST(CorePortsTest, AnswersAfterThePortIsGoneAreDropped) {
     bool answered = false;
     {
         CodexClientSource source(loop);
-        source.fetch({home.executable(), home.str(), 10}, [&](FetchResult) { answered = true; });
+        source.fetch({home.executable(), home.str(), 10}, CodexClient::Depth::full,
+                     [&](FetchResult) { answered = true; });
     }
     EXPECT_FALSE(loop.runNext(std::chrono::seconds(3)));
     EXPECT_FALSE(answered);
@@ -107,7 +109,8 @@ TEST(CorePortsTest, APortThatGoesCutsWhatRunsShortAndWaitsForItsThreads) {
     {
         CodexClientSource source(loop);
         WebhookSenderPort webhooks(loop);
-        source.fetch({home.executable(), home.str(), 60}, [&](FetchResult) { answered = true; });
+        source.fetch({home.executable(), home.str(), 60}, CodexClient::Depth::light,
+                     [&](FetchResult) { answered = true; });
         webhooks.send(ResetEvent::test(std::chrono::system_clock::now()),
                       {receiver.url(), WebhookFormat::json, "", ""}, true,
                       [&](WebhookResult) { answered = true; });

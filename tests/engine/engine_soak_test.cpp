@@ -52,7 +52,8 @@ public:
           week_(7 * 24 * 3600 / scale),
           weeklyOffset_((2.5 * 24 * 3600 + 1234) / scale) {}
 
-    void fetch(const CodexConfiguration&, std::function<void(FetchResult)> done) override {
+    void fetch(const CodexConfiguration&, CodexClient::Depth,
+               std::function<void(FetchResult)> done) override {
         std::erase_if(answers_, [](const Pending& pending) { return *pending.fired; });
         ++fetches;
         const std::uint32_t roll = random_() % 100;

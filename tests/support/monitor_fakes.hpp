@@ -140,11 +140,13 @@ private:
 class FakeCodex final : public CodexSource {
 public:
     explicit FakeCodex(MainLoop& loop) : calls(loop) {}
-    void fetch(const CodexConfiguration& configuration,
+    void fetch(const CodexConfiguration& configuration, CodexClient::Depth depth,
                std::function<void(FetchResult)> done) override {
+        depths.push_back(depth);
         calls.add(configuration, std::move(done));
     }
     PendingCalls<CodexConfiguration, FetchResult> calls;
+    std::vector<CodexClient::Depth> depths;  // of each call, in order
 };
 
 struct SentWebhook {

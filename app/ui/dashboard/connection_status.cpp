@@ -118,7 +118,9 @@ void ConnectionStatus::render() {
         updated_->setToolTip(QString::fromStdString(lastUpdatedText(snapshot->observedAt)));
     }
     error_->setMessage(monitor_.lastError());
-    const bool unchosen = monitor_.settings().codexPath.empty() && !monitor_.demo();
+    // Offline, the program is not in question: nothing to offer instead.
+    const bool unchosen =
+        monitor_.settings().codexPath.empty() && !monitor_.demo() && !reading.offline();
     if (!unchosen || !monitor_.lastError()) {
         searchedFor_.reset();
         found_.clear();

@@ -162,6 +162,8 @@ void DashboardView::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     // Countdowns and "updated" times move only while someone can see them.
     bridge_.monitor().showClock(true);
+    // The dashboard shows the banked resets: read them, unless that was just done.
+    bridge_.monitor().viewOpened();
     catchUp();
 }
 

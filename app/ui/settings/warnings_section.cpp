@@ -10,6 +10,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QSignalBlocker>
+#include <QVBoxLayout>
 
 #include <algorithm>
 
@@ -35,16 +36,69 @@ WarningsSection::WarningsSection(MonitorBridge& bridge, QWidget* parent)
     forecast_ = new QCheckBox(this);
     forecast_->setObjectName(QStringLiteral("warning.forecast_toggle"));
     connect(forecast_, &QCheckBox::toggled, this, [this] { store(); });
+    resetMoved_ = new QCheckBox(this);
+    resetMoved_->setObjectName(QStringLiteral("warning.moved_toggle"));
+    connect(resetMoved_, &QCheckBox::toggled, this, [this] { store(); });
+    creditNotApplied_ = new QCheckBox(this);
+    creditNotApplied_->setObjectName(QStringLiteral("warning.unapplied_toggle"));
+    connect(creditNotApplied_, &QCheckBox::toggled, this, [this] { store(); });
+    bucketsRow_ = new QWidget(this);
+    bucketsRow_->setObjectName(QStringLiteral("warning.buckets"));
+    auto* column = new QVBoxLayout(bucketsRow_);
+    column->setContentsMargins(0, 0, 0, 0);
+    allBuckets_ = new QCheckBox(bucketsRow_);
+    allBuckets_->setObjectName(QStringLiteral("warning.buckets_all"));
+    connect(allBuckets_, &QCheckBox::toggled, this, [this] { store(); });
+    column->addWidget(allBuckets_);
+    noBuckets_ = new QLabel(bucketsRow_);
+    noBuckets_->setObjectName(QStringLiteral("warning.buckets_none"));
+    noBuckets_->setWordWrap(true);
+    column->addWidget(noBuckets_);
     form_->addRow(new QLabel(this), levelsRow_);
     form_->addRow(forecast_);
+    form_->addRow(resetMoved_);
+    form_->addRow(creditNotApplied_);
+    form_->addRow(new QLabel(this), bucketsRow_);
     retranslate();
     refresh();
+}
+
+void WarningsSection::listBuckets() {
+    std::vector<std::string> reported;
+    for (const BucketSummary& other : bridge_.monitor().reading().otherBuckets()) {
+        reported.push_back(other.bucket.id());
+        reported.push_back(other.bucket.title());
+    }
+    if (reported == listed_) {
+        return;
+    }
+    listed_ = std::move(reported);
+    for (auto& [id, box] : buckets_) {
+        delete box;
+    }
+    buckets_.clear();
+    for (std::size_t i = 0; i + 1 < listed_.size(); i += 2) {
+        // Codex's name as it is: an "&" in it marks no shortcut.
+        auto* box = new QCheckBox(
+            QString::fromStdString(listed_[i + 1]).replace(QLatin1Char('&'), QStringLiteral("&&")),
+            bucketsRow_);
+        box->setObjectName(QStringLiteral("warning.bucket.") + QString::fromStdString(listed_[i]));
+        connect(box, &QCheckBox::toggled, this, [this] { store(); });
+        bucketsRow_->layout()->addWidget(box);
+        buckets_.emplace_back(listed_[i], box);
+    }
+    noBuckets_->setVisible(buckets_.empty());
 }
 
 void WarningsSection::retranslate() {
     setTitle(SettingsForm::text("warning.section"));
     SettingsForm::setLabel(form_, levelsRow_, "warning.levels");
     forecast_->setText(SettingsForm::text("warning.forecast_toggle"));
+    resetMoved_->setText(SettingsForm::text("warning.moved_toggle"));
+    creditNotApplied_->setText(SettingsForm::text("warning.unapplied_toggle"));
+    SettingsForm::setLabel(form_, bucketsRow_, "warning.buckets");
+    allBuckets_->setText(SettingsForm::text("warning.buckets_all"));
+    noBuckets_->setText(SettingsForm::text("warning.buckets_none"));
 }
 
 void WarningsSection::refresh() {
@@ -55,8 +109,19 @@ void WarningsSection::refresh() {
                                          WarningPreferences::selectableLevels[i]) !=
                                shown.levels.end());
     }
-    const QSignalBlocker block(forecast_);
-    forecast_->setChecked(shown.forecast);
+    listBuckets();
+    for (auto [box, on] :
+         {std::pair(forecast_, shown.forecast), std::pair(resetMoved_, shown.resetMoved),
+          std::pair(creditNotApplied_, shown.creditNotApplied),
+          std::pair(allBuckets_, shown.allBuckets)}) {
+        const QSignalBlocker block(box);
+        box->setChecked(on);
+    }
+    for (auto& [id, box] : buckets_) {
+        const QSignalBlocker block(box);
+        box->setChecked(shown.lists(id));
+        box->setEnabled(!shown.allBuckets);
+    }
 }
 
 void WarningsSection::store() {
@@ -68,6 +133,16 @@ void WarningsSection::store() {
         }
     }
     next.forecast = forecast_->isChecked();
+    next.resetMoved = resetMoved_->isChecked();
+    next.creditNotApplied = creditNotApplied_->isChecked();
+    next.allBuckets = allBuckets_->isChecked();
+    // Ids chosen earlier that Codex no longer reports stay chosen.
+    for (const auto& [id, box] : buckets_) {
+        std::erase(next.buckets, id);
+        if (box->isChecked()) {
+            next.buckets.push_back(id);
+        }
+    }
     bridge_.monitor().preferences().setWarnings(next);
 }
 

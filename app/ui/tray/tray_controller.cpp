@@ -79,10 +79,10 @@ void TrayController::refresh() {
         monitor.preferences().style(),
         MenuBarPresentation::items(snapshot ? snapshot->codexBucket() : std::nullopt,
                                    reading.scope),
-        reading.error   ? TrayIconImage::Badge::failed
-        : blocked       ? TrayIconImage::Badge::blocked
-        : reading.stale ? TrayIconImage::Badge::stale
-                        : TrayIconImage::Badge::none,
+        reading.error && !reading.offline() ? TrayIconImage::Badge::failed
+        : blocked                           ? TrayIconImage::Badge::blocked
+        : reading.stale                     ? TrayIconImage::Badge::stale
+                                            : TrayIconImage::Badge::none,
     };
     if (shown_ != look) {
         icon_->setIcon(look.icon());

@@ -10,12 +10,41 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <mutex>
+#include <set>
 #include <system_error>
 
 namespace quotalume {
 namespace {
 
 using nlohmann::json;
+
+// The executables that have answered like Codex in this process: one of them that later ends
+// without a word has stopped, it has not turned into another program.
+class Answered {
+public:
+    void add(const std::string& executable) {
+        std::lock_guard lock(mutex_);
+        if (executables_.size() < 64) {
+            executables_.insert(executable);
+        }
+    }
+    bool contains(const std::string& executable) const {
+        std::lock_guard lock(mutex_);
+        return executables_.contains(executable);
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::set<std::string> executables_;
+};
+
+constexpr std::int64_t invalidParams = -32602;
+
+Answered& answered() {
+    static Answered executables;
+    return executables;
+}
 
 // Greets the server, checks the account, runs `operation` and closes the session whatever
 // happens (the session's destructor closes it on the failure paths).
@@ -30,12 +59,14 @@ auto withSession(const CodexConfiguration& configuration, Operation&& operation)
             {{"clientInfo",
               {{"name", "quotalume"}, {"title", "Quotalume"}, {"version", quotalumeVersion}}}});
     } catch (const QuotalumeError& error) {
-        // A program that ends before it has said a word of the protocol is not Codex.
-        if (error.errorCase() == QuotalumeError::Case::serverExited) {
+        // A program that ends before it has ever said a word of the protocol is not Codex.
+        if (error.errorCase() == QuotalumeError::Case::serverExited &&
+            !answered().contains(executable)) {
             throw QuotalumeError::notCodex(executable);
         }
         throw;
     }
+    answered().add(executable);
     session.send({{"method", "initialized"}});
     json answer = session.request("account/read", {{"refreshToken", false}});
     auto account = answer.find("account");
@@ -56,10 +87,28 @@ auto withSession(const CodexConfiguration& configuration, Operation&& operation)
 
 }  // namespace
 
-UsageSnapshot CodexClient::fetch(const CodexConfiguration& configuration) const {
+UsageSnapshot CodexClient::fetch(const CodexConfiguration& configuration, Depth depth) const {
     return withSession(
-        configuration, [](RPCSession& session, const std::string& home, const json& account) {
-            auto response = session.request("account/rateLimits/read").get<RateLimitsResponse>();
+        configuration, [depth](RPCSession& session, const std::string& home, const json& account) {
+            bool light = depth == Depth::light;
+            json answer;
+            if (light) {
+                try {
+                    answer = session.request("account/rateLimits/read",
+                                             {{"excludeResetCreditDetails", true}});
+                } catch (const QuotalumeError& error) {
+                    // A Codex that does not know the member: asked again in full.
+                    if (error.errorCase() != QuotalumeError::Case::rpc ||
+                        error.code() != invalidParams) {
+                        throw;
+                    }
+                    light = false;
+                }
+            }
+            if (!light) {
+                answer = session.request("account/rateLimits/read");
+            }
+            auto response = answer.get<RateLimitsResponse>();
             auto buckets = response.buckets();
             if (buckets.empty()) {
                 throw QuotalumeError(QuotalumeError::Case::noLimits);
@@ -82,6 +131,7 @@ UsageSnapshot CodexClient::fetch(const CodexConfiguration& configuration) const 
             snapshot.dropUnsoundResetTimes();
             snapshot.ordinaryUsageAllowed = response.ordinaryUsageAllowed;
             snapshot.resetCredits = std::move(response.rateLimitResetCredits);
+            snapshot.creditDetails = !light;
             if (folder != home) {
                 snapshot.legacyFingerprint = UsageSnapshot::fingerprint(home + suffix);
             }

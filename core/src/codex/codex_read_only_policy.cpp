@@ -16,9 +16,14 @@ bool hasFlag(const nlohmann::json* params, const char* name, bool expected) {
 }  // namespace
 
 bool CodexReadOnlyPolicy::permits(std::string_view method, const nlohmann::json* params) {
-    if (method == "initialize" || method == "initialized" || method == "account/rateLimits/read" ||
-        method == "account/usage/read") {
+    if (method == "initialize" || method == "initialized" || method == "account/usage/read") {
         return true;
+    }
+    if (method == "account/rateLimits/read") {
+        // A background poll may skip the banked resets' details; nothing else may be asked for.
+        return params == nullptr ||
+               (params->size() == 1 && params->contains("excludeResetCreditDetails") &&
+                params->at("excludeResetCreditDetails").is_boolean());
     }
     if (method == "account/read") {
         return hasFlag(params, "refreshToken", false);

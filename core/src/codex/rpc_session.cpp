@@ -4,6 +4,7 @@
 #include <quotalume/support/cancellation.hpp>
 #include <quotalume/support/child_process.hpp>
 #include <quotalume/support/quotalume_error.hpp>
+#include <quotalume/support/text.hpp>
 
 #include "line_buffer.hpp"
 #include "response_match.hpp"
@@ -59,7 +60,24 @@ Clock::time_point deadlineAfter(double timeout) {
            std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
 }
 
+constexpr std::string_view offlineWords[] = {
+    "workspace routing discovery failed",    "error sending request for url",
+    "failed to lookup address information",  "network is unreachable",
+    "stream disconnected before completion",
+};
+
 }  // namespace
+
+std::span<const std::string_view> offlineFailures() {
+    return offlineWords;
+}
+
+bool saysOffline(std::string_view said) {
+    const std::string lowered = asciiLowercased(said);
+    return std::any_of(
+        std::begin(offlineWords), std::end(offlineWords),
+        [&](std::string_view words) { return lowered.find(words) != std::string::npos; });
+}
 
 RPCSession::RPCSession(const std::string& executable, const std::string& home, double timeout)
     : deadline_(deadlineAfter(timeout)),
@@ -125,10 +143,14 @@ json RPCSession::request(std::string_view method, const json* params) {
                 continue;
             case ResponseMatch::Action::result:
                 return std::move(match.value);
-            case ResponseMatch::Action::rpcError:
-                throw QuotalumeError::rpc(
-                    std::string(method), match.code,
-                    match.value.is_string() ? match.value.get<std::string>() : std::string());
+            case ResponseMatch::Action::rpcError: {
+                std::string said =
+                    match.value.is_string() ? match.value.get<std::string>() : std::string();
+                if (saysOffline(said)) {
+                    throw QuotalumeError::offline(std::move(said));
+                }
+                throw QuotalumeError::rpc(std::string(method), match.code, std::move(said));
+            }
             case ResponseMatch::Action::invalid:
                 throw QuotalumeError(QuotalumeError::Case::invalidResponse);
             case ResponseMatch::Action::unreadable:

@@ -131,7 +131,7 @@ struct Key {
     void (*take)(Preferences&, std::string_view key, std::string_view value);
 };
 
-const std::array<Key, 12> table = {{
+const std::array<Key, 15> table = {{
     {"codex.path", Group::settings, [](const Preferences& p) { return p.settings.codexPath; },
      [](Preferences& p, std::string_view key, std::string_view value) {
          p.settings.codexPath = usablePath(key, value);
@@ -182,6 +182,25 @@ const std::array<Key, 12> table = {{
      [](const Preferences& p) { return flagText(p.warnings.forecast); },
      [](Preferences& p, std::string_view key, std::string_view value) {
          p.warnings.forecast = requiredFlag(key, value);
+     }},
+    {"warnings.reset_moved", Group::warnings,
+     [](const Preferences& p) { return flagText(p.warnings.resetMoved); },
+     [](Preferences& p, std::string_view key, std::string_view value) {
+         p.warnings.resetMoved = requiredFlag(key, value);
+     }},
+    {"warnings.credit_not_applied", Group::warnings,
+     [](const Preferences& p) { return flagText(p.warnings.creditNotApplied); },
+     [](Preferences& p, std::string_view key, std::string_view value) {
+         p.warnings.creditNotApplied = requiredFlag(key, value);
+     }},
+    {"warnings.buckets", Group::warnings,
+     [](const Preferences& p) { return p.warnings.bucketsText(); },
+     [](Preferences& p, std::string_view key, std::string_view value) {
+         if (!p.warnings.parseBuckets(value)) {
+             refuse(key,
+                    "bucket ids separated by commas, all for every bucket, or nothing for the "
+                    "Codex bucket only");
+         }
      }},
     {"language", Group::language,
      [](const Preferences& p) { return std::string(rawValue(p.language)); },

@@ -1,6 +1,7 @@
 #include <quotalume/reset/limit_warning.hpp>
 
 #include <quotalume/l10n/l10n.hpp>
+#include <quotalume/reset/reset_event.hpp>
 #include <quotalume/support/text.hpp>
 #include <quotalume/support/uuid.hpp>
 #include <quotalume/usage/limit_state.hpp>
@@ -17,14 +18,19 @@ using namespace coding;
 
 namespace {
 
-constexpr std::array<std::pair<WarningReason, std::string_view>, 6> reasons = {{
+constexpr std::array<std::pair<WarningReason, std::string_view>, 8> reasons = {{
     {WarningReason::belowLevel, "below_level"},
     {WarningReason::forecastExhausted, "forecast_exhausted"},
     {WarningReason::limitReached, "limit_reached"},
     {WarningReason::usageNotAllowed, "usage_not_allowed"},
     {WarningReason::spendControlReached, "spend_control_reached"},
     {WarningReason::resetCreditExpiring, "reset_credit_expiring"},
+    {WarningReason::resetMoved, "reset_moved"},
+    {WarningReason::creditNotApplied, "reset_credit_not_applied"},
 }};
+
+// A reset time that moves by less is Codex's rounding, not a move.
+constexpr auto smallestMove = std::chrono::minutes(5);
 
 // A banked reset is warned of this long before it expires.
 constexpr auto creditNotice = std::chrono::days(3);
@@ -38,6 +44,15 @@ bool sameReset(const std::optional<Date>& a, const std::optional<Date>& b) {
         return a.has_value() == b.has_value();
     }
     return *a - *b <= UsageForecast::sameReset && *b - *a <= UsageForecast::sameReset;
+}
+
+// Two reset times of one window's occurrence: the same, or moved by less than the window.
+bool sameOccurrence(const std::optional<Date>& a, const std::optional<Date>& b, QuotaWindow which) {
+    if (!a || !b) {
+        return a.has_value() == b.has_value();
+    }
+    const auto length = std::chrono::minutes(minutes(which));
+    return sameReset(a, b) || (*a - *b < length && *b - *a < length);
 }
 
 }  // namespace
@@ -77,6 +92,10 @@ std::string LimitWarning::headline() const {
             return L10n::render("warning.not_allowed_headline");
         case WarningReason::spendControlReached:
             return L10n::render("warning.spend_headline");
+        case WarningReason::resetMoved:
+            return L10n::render("warning.moved_headline");
+        case WarningReason::creditNotApplied:
+            return L10n::render("warning.unapplied_headline");
         case WarningReason::resetCreditExpiring:
             break;
     }
@@ -99,6 +118,13 @@ std::string LimitWarning::detailText() const {
             return L10n::render("warning.credit_detail",
                                 {L10n::date(creditExpiresAt.value_or(observedAt),
                                             DateStyle::mediumStyle, DateStyle::shortStyle)});
+        case WarningReason::resetMoved:
+            return L10n::render("warning.moved_detail",
+                                {momentText(resetAt.value_or(observedAt), observedAt),
+                                 momentText(previousResetAt.value_or(observedAt), observedAt)});
+        case WarningReason::creditNotApplied:
+            return L10n::render("warning.unapplied_detail",
+                                {creditTitle.value_or(detail.value_or(std::string()))});
         case WarningReason::limitReached:
         case WarningReason::usageNotAllowed:
         case WarningReason::spendControlReached:
@@ -118,8 +144,8 @@ std::string LimitWarning::title() const {
 
 std::string LimitWarning::message() const {
     std::string text = headline() + "\n" + detailText();
-    if (window) {
-        text += "\n" + quotalume::title(*window);
+    if (const std::string about = announcedName(bucketId, bucketName, window); !about.empty()) {
+        text += "\n" + about;
     }
     return text;
 }
@@ -137,9 +163,11 @@ void to_json(json& out, const LimitWarning& warning) {
     put(out, "remainingPercent", warning.remainingPercent);
     put(out, "levelPercent", warning.levelPercent);
     put(out, "detail", warning.detail);
+    put(out, "creditTitle", warning.creditTitle);
     for (const auto& [key, date] :
          {std::pair("resetAt", &warning.resetAt), std::pair("runsOutAt", &warning.runsOutAt),
-          std::pair("creditExpiresAt", &warning.creditExpiresAt)}) {
+          std::pair("creditExpiresAt", &warning.creditExpiresAt),
+          std::pair("previousResetAt", &warning.previousResetAt)}) {
         if (*date) {
             out[key] = referenceSeconds(**date);
         }
@@ -176,7 +204,40 @@ void from_json(const json& in, LimitWarning& warning) {
                            optionalInt64(in, "levelPercent"),
                            optional(in, "runsOutAt", asReferenceDate),
                            optionalString(in, "detail"),
-                           optional(in, "creditExpiresAt", asReferenceDate)};
+                           optional(in, "creditExpiresAt", asReferenceDate),
+                           optional(in, "previousResetAt", asReferenceDate),
+                           optionalString(in, "creditTitle")};
+}
+
+std::vector<CreditUse> CreditUse::spent(const ResetCreditsSummary& before,
+                                        const ResetCreditsSummary& after, Date at) {
+    std::vector<CreditUse> uses;
+    if (after.availableCount >= before.availableCount) {
+        return uses;
+    }
+    for (const ResetCredit& credit : before.credits) {
+        if (credit.status != "available") {
+            continue;
+        }
+        const auto now =
+            std::find_if(after.credits.begin(), after.credits.end(),
+                         [&](const ResetCredit& each) { return each.id == credit.id; });
+        if (now == after.credits.end() || now->status == "redeeming" || now->status == "redeemed") {
+            uses.push_back({credit.id, credit.title, at});
+        }
+    }
+    return uses;
+}
+
+void to_json(json& out, const CreditUse& use) {
+    out = {{"id", use.id}, {"seenAt", referenceSeconds(use.seenAt)}};
+    put(out, "title", use.title);
+}
+
+void from_json(const json& in, CreditUse& use) {
+    object(in, "credit use");
+    use = CreditUse{asString(required(in, "id"), "id"), optionalString(in, "title"),
+                    asReferenceDate(required(in, "seenAt"), "seenAt")};
 }
 
 // ---- Preferences
@@ -187,9 +248,18 @@ WarningPreferences WarningPreferences::load(const PreferencesStore& store) {
         preferences.levels = parseLevels(*text).value_or(preferences.levels);
     }
     for (auto [key, flag] : {std::pair(forecastKey, &preferences.forecast),
-                             std::pair(webhookKey, &preferences.webhook)}) {
+                             std::pair(webhookKey, &preferences.webhook),
+                             std::pair(resetMovedKey, &preferences.resetMoved),
+                             std::pair(creditNotAppliedKey, &preferences.creditNotApplied)}) {
         if (auto text = store.string(key); text == "true" || text == "false") {
             *flag = *text == "true";
+        }
+    }
+    if (auto text = store.string(bucketsKey)) {
+        WarningPreferences chosen;
+        if (chosen.parseBuckets(*text)) {
+            preferences.buckets = std::move(chosen.buckets);
+            preferences.allBuckets = chosen.allBuckets;
         }
     }
     return preferences;
@@ -199,6 +269,53 @@ void WarningPreferences::save(PreferencesStore& store) const {
     store.setString(levelsKey, levelsText());
     store.setString(forecastKey, forecast ? "true" : "false");
     store.setString(webhookKey, webhook ? "true" : "false");
+    store.setString(resetMovedKey, resetMoved ? "true" : "false");
+    store.setString(creditNotAppliedKey, creditNotApplied ? "true" : "false");
+    store.setString(bucketsKey, bucketsText());
+}
+
+std::string WarningPreferences::bucketsText() const {
+    if (allBuckets) {
+        return "all";
+    }
+    std::string text;
+    for (const std::string& id : buckets) {
+        text += (text.empty() ? "" : ",") + id;
+    }
+    return text;
+}
+
+bool WarningPreferences::parseBuckets(std::string_view text) {
+    std::vector<std::string> ids;
+    const std::string_view all = trimmed(text);
+    if (asciiLowercased(all) == "all") {
+        buckets.clear();
+        allBuckets = true;
+        return true;
+    }
+    std::string_view rest = all;
+    while (!rest.empty()) {
+        const std::size_t comma = rest.find(',');
+        const std::string_view id = trimmed(rest.substr(0, comma));
+        if (id.empty() || id.size() > RateLimitsResponse::longestBucketId ||
+            hasControlCharacter(id) || ids.size() >= RateLimitsResponse::maximumBuckets) {
+            return false;
+        }
+        if (std::find(ids.begin(), ids.end(), id) == ids.end()) {
+            ids.emplace_back(id);
+        }
+        if (comma == std::string_view::npos) {
+            break;
+        }
+        rest.remove_prefix(comma + 1);
+    }
+    buckets = std::move(ids);
+    allBuckets = false;
+    return true;
+}
+
+bool WarningPreferences::lists(std::string_view bucketId) const {
+    return allBuckets || std::find(buckets.begin(), buckets.end(), bucketId) != buckets.end();
 }
 
 std::string WarningPreferences::levelsText() const {
@@ -261,14 +378,15 @@ std::vector<LimitWarning> detectWarnings(const WarningInput& input) {
         warning.reason = reason;
         return warning;
     };
-    // Warnings of this occurrence of the window: after its latest reset, with its reset time.
+    // Warnings of this occurrence of the window: after its latest reset, with its reset time
+    // or one it moved from (a new occurrence resets a whole window's length later).
     auto issuedFor = [&](QuotaWindow which, WarningReason reason,
                          const std::optional<Date>& reset) {
         std::vector<const LimitWarning*> found;
         const auto lastReset = input.lastResets.find(which);
         for (const LimitWarning& warning : input.issued) {
             if (warning.bucketId == input.bucket && warning.reason == reason &&
-                warning.window == which && sameReset(warning.resetAt, reset) &&
+                warning.window == which && sameOccurrence(warning.resetAt, reset, which) &&
                 // A warning of the reading that found the reset is of the new occurrence.
                 (lastReset == input.lastResets.end() || warning.observedAt >= lastReset->second)) {
                 found.push_back(&warning);
@@ -326,10 +444,50 @@ std::vector<LimitWarning> detectWarnings(const WarningInput& input) {
         }
     }
 
+    const std::optional<RateBucket> earlier =
+        input.previous ? input.previous->bucket(input.bucket) : std::nullopt;
+    for (QuotaWindow which :
+         earlier&& input.preferences.resetMoved ? bucket->windows() : std::vector<QuotaWindow>()) {
+        const std::optional<RateWindow> now = bucket->window(which);
+        const std::optional<RateWindow> then = earlier->window(which);
+        const std::optional<Date> to = now->soundResetDate(input.reading.observedAt);
+        const std::optional<Date> from =
+            then ? then->soundResetDate(input.previous->observedAt) : std::nullopt;
+        const std::optional<double> used = now->validUsedPercent();
+        const std::optional<double> usedBefore = then ? then->validUsedPercent() : std::nullopt;
+        const auto lastReset = input.lastResets.find(which);
+        // Later by more than rounding and by less than a new occurrence would be, with nothing
+        // reset between the readings: neither a reset seen nor a share that fell.
+        if (!to || !from || *to - *from <= smallestMove ||
+            *to - *from >= std::chrono::minutes(minutes(which)) || !used || !usedBefore ||
+            *used < *usedBefore ||
+            (lastReset != input.lastResets.end() &&
+             lastReset->second > input.previous->observedAt) ||
+            std::any_of(input.issued.begin(), input.issued.end(), [&](const LimitWarning& w) {
+                return w.bucketId == input.bucket && w.reason == WarningReason::resetMoved &&
+                       w.window == which && sameReset(w.resetAt, to);
+            })) {
+            continue;
+        }
+        LimitWarning warning = make(WarningReason::resetMoved);
+        warning.window = which;
+        warning.usedPercent = *used;
+        warning.remainingPercent = 100 - *used;
+        warning.resetAt = to;
+        warning.previousResetAt = from;
+        owed.push_back(std::move(warning));
+    }
+
     if (blocked) {
         std::optional<BlockedState> before;
         if (input.previous) {
             before = blockedIn(*input.previous);
+            // A block whose end moved is the same block.
+            if (before && before->until && blocked->until && before->window == blocked->window &&
+                blocked->window &&
+                sameOccurrence(before->until, blocked->until, *blocked->window)) {
+                before->until = blocked->until;
+            }
         } else {
             // No reading before (a new source, a first start): the last blocked state warned of.
             const auto last = std::find_if(
@@ -370,6 +528,26 @@ std::vector<LimitWarning> detectWarnings(const WarningInput& input) {
             warning.creditExpiresAt = expiry;
             owed.push_back(std::move(warning));
         }
+    }
+
+    // A spent credit is settled once it has had its time to reset a window: any reset of the
+    // bucket from shortly before it was seen spent says it was applied.
+    for (const CreditUse& use : codex&& input.preferences.creditNotApplied
+                                    ? input.creditUses
+                                    : std::span<const CreditUse>()) {
+        const bool applied = std::any_of(
+            input.lastResets.begin(), input.lastResets.end(),
+            [&](const auto& reset) { return reset.second >= use.seenAt - CreditUse::settleTime; });
+        if (applied || input.now - use.seenAt < CreditUse::settleTime ||
+            std::any_of(input.issued.begin(), input.issued.end(), [&](const LimitWarning& w) {
+                return w.reason == WarningReason::creditNotApplied && w.detail == use.id;
+            })) {
+            continue;
+        }
+        LimitWarning warning = make(WarningReason::creditNotApplied);
+        warning.detail = use.id;
+        warning.creditTitle = use.title;
+        owed.push_back(std::move(warning));
     }
     return owed;
 }

@@ -26,6 +26,15 @@ std::optional<ResetReason> resetReasonFromRaw(std::string_view raw) {
     return std::nullopt;
 }
 
+std::string announcedName(const std::string& bucketId, const std::string& bucketName,
+                          std::optional<QuotaWindow> window) {
+    if (bucketId == "codex") {
+        return window ? quotalume::title(*window) : std::string();
+    }
+    return window ? L10n::render("limits.bucket_line", {bucketName, quotalume::title(*window)})
+                  : bucketName;
+}
+
 std::string ResetEvent::title() const {
     return L10n::render("reset.title", {bucketName, quotalume::title(window)});
 }

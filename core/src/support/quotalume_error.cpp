@@ -28,6 +28,12 @@ QuotalumeError QuotalumeError::notCodex(std::string executable) {
     return error;
 }
 
+QuotalumeError QuotalumeError::offline(std::string said) {
+    QuotalumeError error(Case::offline);
+    error.detail_ = plainExcerpt(said, 200);
+    return error;
+}
+
 QuotalumeError QuotalumeError::webhook(LocalizedMessage message) {
     QuotalumeError error(Case::webhook);
     error.message_ = std::move(message);
@@ -69,6 +75,8 @@ LocalizedMessage QuotalumeError::userMessage() const {
             return LocalizedMessage("error.not_codex", {detail_});
         case Case::unreadableAnswer:
             return "error.unreadable_answer";
+        case Case::offline:
+            return LocalizedMessage("error.offline", {detail_});
     }
     return "error.response";
 }
@@ -82,7 +90,7 @@ const char* QuotalumeError::what() const noexcept {
         "error.rpc",       "error.webhook",           "error.executable", "error.home",
         "error.login",     "error.auth_type",         "error.timeout",    "error.server_exit",
         "error.response",  "error.no_limits",         "error.read_only",  "error.thread_id",
-        "error.not_codex", "error.unreadable_answer",
+        "error.not_codex", "error.unreadable_answer", "error.offline",
     };
     return keys[static_cast<int>(case_)];
 }

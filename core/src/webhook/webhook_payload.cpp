@@ -26,7 +26,7 @@ WebhookPayload::WebhookPayload(const ResetEvent& reset, bool isTest)
       reason(rawValue(reset.reason)),
       message(isTest ? L10n::render("webhook.test_message")
                      : L10n::render("reset.headline") + "\n" + L10n::render("reset.full") + "\n" +
-                           quotalume::title(reset.window)) {}
+                           announcedName(reset.bucketId, reset.bucketName, reset.window)) {}
 
 std::string WebhookPayload::encoded() const {
     json object = {
@@ -88,6 +88,16 @@ std::string WarningPayload::encoded() const {
     }
     if (warning.detail) {
         object["detail"] = *warning.detail;
+    }
+    if (warning.creditTitle) {
+        object["credit_title"] = *warning.creditTitle;
+    }
+    // A moved reset names both times, as a reset's payload does.
+    if (warning.previousResetAt) {
+        object["previous_reset_at"] = iso8601(*warning.previousResetAt);
+        if (warning.resetAt) {
+            object["next_reset_at"] = iso8601(*warning.resetAt);
+        }
     }
     return writeWebhookJSON(object, SlashEscaping::none);
 }

@@ -15,7 +15,13 @@ namespace quotalume {
 // child on every path. Blocking: callers that must not block run it on a worker.
 class CodexClient {
 public:
-    UsageSnapshot fetch(const CodexConfiguration& configuration) const;
+    // What a read of the limits asks for: everything, or all but the banked resets' details
+    // (their count still comes), which spares Codex one request to its servers.
+    enum class Depth { full, light };
+
+    // A light read that Codex refuses as invalid params is made again in full: the snapshot's
+    // `creditDetails` then says so.
+    UsageSnapshot fetch(const CodexConfiguration& configuration, Depth depth = Depth::full) const;
     std::vector<ThreadReference> recentThreads(long long limit,
                                                const CodexConfiguration& configuration) const;
     // Absent when Codex knows no usage for the thread. A blank id fails before any child starts.

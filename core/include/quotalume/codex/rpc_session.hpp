@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -12,6 +13,11 @@ namespace quotalume {
 
 class ChildProcess;
 class LineBuffer;
+
+// What Codex says when it cannot reach its servers, matched in its error's message
+// (ASCII case-insensitive): such an answer is `offline`, not a fault of the request.
+std::span<const std::string_view> offlineFailures();
+bool saysOffline(std::string_view said);
 
 // One `codex app-server --listen stdio://` child spoken to in line-delimited JSON-RPC.
 // Blocking, confined to one thread, and bounded by a single deadline for its whole life.

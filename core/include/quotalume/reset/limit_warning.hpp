@@ -26,6 +26,8 @@ enum class WarningReason {
     usageNotAllowed,      // "usage_not_allowed": Codex does not allow ordinary usage
     spendControlReached,  // "spend_control_reached"
     resetCreditExpiring,  // "reset_credit_expiring": a banked reset expires within three days
+    resetMoved,           // "reset_moved": a window's reset time moved later, nothing reset
+    creditNotApplied,     // "reset_credit_not_applied": a banked reset was spent, nothing reset
 };
 
 const char* rawValue(WarningReason reason);
@@ -48,6 +50,8 @@ struct LimitWarning {
     std::optional<Date> runsOutAt;
     std::optional<std::string> detail;  // Codex's word: the rateLimitReachedType, a credit's id
     std::optional<Date> creditExpiresAt;
+    std::optional<Date> previousResetAt;     // a moved reset's time before
+    std::optional<std::string> creditTitle;  // a banked reset's name, as Codex gives it
 
     // Texts in the current interface language; dates as seen at `observedAt`.
     std::string headline() const;
@@ -71,10 +75,20 @@ struct WarningPreferences {
     static constexpr const char* levelsKey = "warnings.levels";
     static constexpr const char* forecastKey = "warnings.forecast";
     static constexpr const char* webhookKey = "webhook.warnings";
+    static constexpr const char* resetMovedKey = "warnings.reset_moved";
+    static constexpr const char* creditNotAppliedKey = "warnings.credit_not_applied";
+    static constexpr const char* bucketsKey = "warnings.buckets";
 
     std::vector<std::int64_t> levels = {25, 10};  // of what is left, highest first
     bool forecast = true;
     bool webhook = false;  // a receiver set up before warnings existed gets none
+    bool resetMoved = true;
+    bool creditNotApplied = true;
+    // The other buckets whose resets and warnings are announced like the Codex bucket's: the
+    // ids listed, or every bucket. The Codex bucket is always announced; listed, every one of
+    // its windows is.
+    std::vector<std::string> buckets;
+    bool allBuckets = false;
 
     static WarningPreferences load(const PreferencesStore& store);
     // Throws what the store throws.
@@ -83,9 +97,36 @@ struct WarningPreferences {
     // nothing for anything else.
     std::string levelsText() const;
     static std::optional<std::vector<std::int64_t>> parseLevels(std::string_view text);
+    // "all", "" (the Codex bucket only) or ids separated by commas, and back; nothing for an
+    // id no bucket can have.
+    std::string bucketsText() const;
+    bool parseBuckets(std::string_view text);
+    // Whether the bucket was chosen to be announced (the Codex bucket only when listed).
+    bool lists(std::string_view bucketId) const;
 
     friend bool operator==(const WarningPreferences&, const WarningPreferences&) = default;
 };
+
+// A banked reset that left the available ones while their count fell: if none of the bucket's
+// windows resets within `settleTime` of it, it was not applied.
+struct CreditUse {
+    static constexpr auto settleTime = std::chrono::minutes(10);
+    static constexpr std::size_t maximumKept = ResetCreditsSummary::maximumCredits;
+
+    std::string id;
+    std::optional<std::string> title;
+    Date seenAt;
+
+    // The credits available `before` that `after` lists no more or as being spent, when the
+    // count fell; nothing otherwise.
+    static std::vector<CreditUse> spent(const ResetCreditsSummary& before,
+                                        const ResetCreditsSummary& after, Date at);
+    friend bool operator==(const CreditUse&, const CreditUse&) = default;
+};
+
+// Stored form: seenAt as seconds since 2001-01-01 UTC. Throws JSONDecodingError.
+void to_json(nlohmann::json& json, const CreditUse& use);
+void from_json(const nlohmann::json& json, CreditUse& use);
 
 // What the warnings of one bucket of one reading are decided from.
 struct WarningInput {
@@ -105,12 +146,16 @@ struct WarningInput {
     // such a reading is the same occurrence, never a new one.
     std::map<QuotaWindow, Date> heldResets;
     Date now;
+    // The banked resets seen spent and not yet settled (the Codex bucket's).
+    std::span<const CreditUse> creditUses = {};
 };
 
 // The warnings this reading owes, each once per occurrence: a level or a forecast once per
-// window and reset time, the lowest level crossed standing for the higher ones; a blocked state
-// once from when it begins until it clears; an expiring reset credit once. Levels and the
-// forecast are the user's to choose; blocked states and expiring credits are always warned of.
+// window and occurrence (a reset time that moved stays the same occurrence), the lowest level
+// crossed standing for the higher ones; a blocked state once from when it begins until it
+// clears; an expiring reset credit once; a reset time that moved later once per move; a spent
+// credit that reset nothing once. Levels, the forecast, moves and spent credits are the user's
+// to choose; blocked states and expiring credits are always warned of.
 std::vector<LimitWarning> detectWarnings(const WarningInput& input);
 
 }  // namespace quotalume

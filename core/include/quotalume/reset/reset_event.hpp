@@ -19,6 +19,11 @@ enum class ResetReason {
 const char* rawValue(ResetReason reason);
 std::optional<ResetReason> resetReasonFromRaw(std::string_view raw);
 
+// What an announcement is about: the window's name, after the bucket's unless the bucket is
+// Codex's ("GPT-5.3-Codex-Spark: 5-hour limit"); the bucket's name alone without a window.
+std::string announcedName(const std::string& bucketId, const std::string& bucketName,
+                          std::optional<QuotaWindow> window);
+
 // One detected reset of a limit window.
 struct ResetEvent {
     std::string id;  // random upper-case UUID; also the webhook event id

@@ -27,6 +27,7 @@ public:
         invalidThreadID,
         notCodex,
         unreadableAnswer,  // a line that looks like JSON but cannot be read: never waited out
+        offline,           // Codex could not reach its servers: the figures shown stay
     };
 
     explicit QuotalumeError(Case errorCase);
@@ -37,6 +38,8 @@ public:
     static QuotalumeError notSignedIn(std::string command);
     // The program at `executable` ended without speaking Codex's protocol.
     static QuotalumeError notCodex(std::string executable);
+    // Codex said it cannot reach its servers; `said` is how.
+    static QuotalumeError offline(std::string said);
 
     Case errorCase() const { return case_; }
     const std::string& method() const { return method_; }

@@ -24,6 +24,9 @@ struct UsageSnapshot {
     // Only this tells that a blocked account may work again, never the percentages.
     std::optional<bool> ordinaryUsageAllowed;
     std::optional<ResetCreditsSummary> resetCredits;  // banked resets
+    // Whether the banked resets' details were asked for: a light read has their count only.
+    // Never stored; a stored reading holds the details of the last full read.
+    bool creditDetails = true;
 
     // SHA-256 of the UTF-8 bytes, as 64 lower-case hexadecimal digits.
     static std::string fingerprint(std::string_view text);
