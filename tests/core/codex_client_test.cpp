@@ -1,8 +1,12 @@
 #include "test_support.hpp"
 
 #include <quotalume/codex/codex_client.hpp>
+#include <quotalume/codex/rpc_session.hpp>
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
 
 namespace quotalume {
 namespace {
@@ -184,6 +188,88 @@ TEST(CodexClientTest, RecentThreadsClampsTheLimit) {
     auto many = answering(R"({"data":[]})");
     EXPECT_TRUE(CodexClient().recentThreads(50, configurationOf(many)).empty());
     EXPECT_EQ(many.receivedMessages().at(3)["params"]["limit"], 20);
+}
+
+// A light read asks for everything but the banked resets' list; a Codex that does not know the
+// member is asked again in full within the same session, and the snapshot says so.
+TEST(CodexClientTest, LightAndFullReadsSendExactlyTheirLines) {
+    const std::string withCredits =
+        R"({"rateLimits":{"limitId":"codex","primary":{"usedPercent":24,"windowDurationMins":300}},)"
+        R"("rateLimitResetCredits":{"availableCount":2,"credits":[{"id":"c1","status":"available"}]}})";
+    const struct {
+        const char* name;
+        CodexClient::Depth depth;
+        bool lightUnknown;
+        std::vector<std::string> queries;  // the lines after the account read
+        bool creditDetails;
+        std::size_t credits;
+    } rows[] = {
+        {"full", CodexClient::Depth::full, false, {R"({"id":3,"method":"account/rateLimits/read"})"},
+         true, 1},
+        {"light",
+         CodexClient::Depth::light,
+         false,
+         {R"({"id":3,"method":"account/rateLimits/read","params":{"excludeResetCreditDetails":true}})"},
+         false,
+         0},
+        {"light refused as invalid params",
+         CodexClient::Depth::light,
+         true,
+         {R"({"id":3,"method":"account/rateLimits/read","params":{"excludeResetCreditDetails":true}})",
+          R"({"id":4,"method":"account/rateLimits/read"})"},
+         true,
+         1},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        ServingHome home(withCredits);
+        if (row.lightUnknown) {
+            home.write("light_unknown", "");
+        }
+        const UsageSnapshot snapshot = CodexClient().fetch(configurationOf(home), row.depth);
+        const std::vector<std::string> lines = home.receivedLines();
+        ASSERT_EQ(lines.size(), 3 + row.queries.size());
+        EXPECT_EQ(std::vector<std::string>(lines.begin() + 3, lines.end()), row.queries);
+        EXPECT_EQ(snapshot.creditDetails, row.creditDetails);
+        ASSERT_TRUE(snapshot.resetCredits);
+        EXPECT_EQ(snapshot.resetCredits->availableCount, 2);
+        EXPECT_EQ(snapshot.resetCredits->credits.size(), row.credits);
+    }
+
+    // Only invalid params bring a second read; another refusal is the read's failure.
+    FakeCodexHome refusing(
+        "reply {}\nread\nreply {\"account\":{\"type\":\"chatgpt\"}}\nread\n"
+        "send {\"id\":3,\"error\":{\"code\":-32601,\"message\":\"no\"}}\n");
+    EXPECT_EQ(failureOf([&] {
+                  CodexClient().fetch(configurationOf(refusing), CodexClient::Depth::light);
+              }).key,
+              "error.rpc_said");
+    EXPECT_EQ(refusing.receivedLines().size(), 4u);
+}
+
+// Each of Codex's words for a server it cannot reach, at any request, is offline with its text.
+TEST(CodexClientTest, CodexWithoutANetworkIsOfflineWithItsOwnWords) {
+    ASSERT_FALSE(offlineFailures().empty());
+    for (std::string_view words : offlineFailures()) {
+        SCOPED_TRACE(std::string(words));
+        std::string shouted(words);
+        std::transform(shouted.begin(), shouted.end(), shouted.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+        const std::string said = "request failed: " + shouted + " (os error 101)";
+        for (const char* at : {"account/read", "account/rateLimits/read"}) {
+            FakeCodexHome home(
+                std::string("reply {}\nread\n") +
+                (std::string(at) == "account/read"
+                     ? ""
+                     : "reply {\"account\":{\"type\":\"chatgpt\"}}\nread\n") +
+                "send {\"id\":" + (std::string(at) == "account/read" ? "2" : "3") +
+                ",\"error\":{\"code\":-32603,\"message\":" + json(said).dump() + "}}\n");
+            EXPECT_EQ(failureOf([&] { CodexClient().fetch(configurationOf(home)); }),
+                      LocalizedMessage("error.offline", {said}));
+        }
+    }
+    EXPECT_FALSE(saysOffline("workspace routing discovery"));
+    EXPECT_FALSE(saysOffline(""));
 }
 
 TEST(CodexClientTest, ThreadUsageChecksTheThread) {

@@ -32,6 +32,7 @@ struct Engine {
     std::map<QuotaWindow, Date> lastResets;
     std::optional<UsageSnapshot> previous;
     std::map<QuotaWindow, UsageForecast> forecasts;
+    std::vector<CreditUse> creditUses;
 
     std::vector<LimitWarning> read(const UsageSnapshot& now) {
         auto owed = detectWarnings({.reading = now,
@@ -40,10 +41,15 @@ struct Engine {
                                     .preferences = preferences,
                                     .issued = issued,
                                     .lastResets = lastResets,
-                                    .now = now.observedAt});
+                                    .now = now.observedAt,
+                                    .creditUses = creditUses});
         issued.insert(issued.begin(), owed.begin(), owed.end());
         previous = now;
         return owed;
+    }
+    std::size_t count(WarningReason reason) const {
+        return static_cast<std::size_t>(std::count_if(
+            issued.begin(), issued.end(), [&](const LimitWarning& w) { return w.reason == reason; }));
     }
     std::vector<std::int64_t> levels() const {
         std::vector<std::int64_t> found;
@@ -259,6 +265,126 @@ TEST(LimitWarningTest, ABankedResetThreeDaysBeforeItExpiresOnce) {
     EXPECT_EQ(owed[0].detail, "far");
 }
 
+// A reset time that moves later is told once per move; the window's occurrence stays the same,
+// so nothing warned of in it is warned of again.
+TEST(LimitWarningTest, AResetThatMovesLaterOncePerMoveAndTheOccurrenceStays) {
+    using std::chrono::hours;
+    using std::chrono::seconds;
+    struct Step {
+        double used;
+        Date::duration shift;  // of the five-hour reset
+    };
+    const struct {
+        const char* name;
+        std::vector<Step> steps;  // a reading a minute
+        std::size_t moves;
+        std::vector<std::int64_t> levels;
+        bool switchedOff = false;
+    } rows[] = {
+        {"moving twice warns twice", {{80, {}}, {80, hours(1)}, {81, hours(2)}}, 2, {25}},
+        {"a wobble of seconds, or of minutes, never",
+         {{80, {}}, {80, seconds(40)}, {80, std::chrono::minutes(4)}},
+         0,
+         {25}},
+        {"a move with a fall in usage never", {{80, {}}, {60, hours(1)}}, 0, {25}},
+        {"a move earlier never", {{80, {}}, {80, -hours(1)}}, 0, {25}},
+        {"a whole window later is a new occurrence", {{80, {}}, {80, hours(5)}}, 0, {25, 25}},
+        {"switched off, never, and still the same occurrence",
+         {{80, {}}, {92, hours(2)}, {92, hours(3)}},
+         0,
+         {25, 10},
+         true},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        Engine engine;
+        engine.preferences.resetMoved = !row.switchedOff;
+        for (std::size_t i = 0; i < row.steps.size(); ++i) {
+            engine.read(
+                reading(start + minutes(i), row.steps[i].used, 20, fiveHourReset + row.steps[i].shift));
+        }
+        EXPECT_EQ(engine.count(WarningReason::resetMoved), row.moves);
+        EXPECT_EQ(engine.levels(), row.levels);
+    }
+
+    Engine engine;
+    engine.read(reading(start, 50));
+    const auto owed = engine.read(reading(start + minutes(1), 50, 20, fiveHourReset + hours(2)));
+    ASSERT_EQ(owed.size(), 1u);
+    EXPECT_EQ(owed[0].reason, WarningReason::resetMoved);
+    EXPECT_EQ(owed[0].window, QuotaWindow::fiveHour);
+    EXPECT_EQ(owed[0].previousResetAt, fiveHourReset);
+    EXPECT_EQ(owed[0].resetAt, fiveHourReset + hours(2));
+    // A reset recorded between the readings is no move.
+    engine.lastResets[QuotaWindow::fiveHour] = start + minutes(2);
+    EXPECT_TRUE(engine.read(reading(start + minutes(3), 50, 20, fiveHourReset + hours(4))).empty());
+
+    // Used up: the block is warned of once, its end moving is a move, not a new block.
+    Engine blocked;
+    blocked.read(reading(start, 100));
+    blocked.read(reading(start + minutes(1), 100, 20, fiveHourReset + hours(1)));
+    EXPECT_EQ(blocked.count(WarningReason::limitReached), 1u);
+    EXPECT_EQ(blocked.count(WarningReason::resetMoved), 1u);
+}
+
+// A banked reset that leaves the available ones while their count falls, and resets nothing
+// within ten minutes, is warned of once; a reset from shortly before it was seen settles it.
+TEST(LimitWarningTest, ASpentBankedResetThatResetsNothingOnce) {
+    const ResetCreditsSummary before{
+        2, {{"c1", "available", std::nullopt, "Spring reset"}, {"c2", "available", {}, {}}}};
+    const struct {
+        const char* name;
+        ResetCreditsSummary after;
+        std::vector<std::string> spent;
+    } rows[] = {
+        {"gone from the list", {1, {{"c2", "available", {}, {}}}}, {"c1"}},
+        {"being redeemed", {1, {{"c1", "redeeming", {}, {}}, {"c2", "available", {}, {}}}}, {"c1"}},
+        {"redeemed", {1, {{"c1", "redeemed", {}, {}}, {"c2", "available", {}, {}}}}, {"c1"}},
+        {"the count did not fall", {2, {{"c2", "available", {}, {}}}}, {}},
+        {"expired, not spent", {1, {{"c1", "expired", {}, {}}, {"c2", "available", {}, {}}}}, {}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        std::vector<std::string> ids;
+        for (const CreditUse& use : CreditUse::spent(before, row.after, start)) {
+            EXPECT_EQ(use.seenAt, start);
+            ids.push_back(use.id);
+        }
+        EXPECT_EQ(ids, row.spent);
+    }
+    EXPECT_EQ(CreditUse::spent(before, rows[0].after, start).at(0).title, "Spring reset");
+
+    const struct {
+        const char* name;
+        std::optional<Date> reset;  // of the five-hour window
+        bool switchedOff;
+        std::size_t warned;
+    } settle[] = {
+        {"nothing reset", std::nullopt, false, 1},
+        {"a reset a minute before it was seen", start - minutes(1), false, 0},
+        {"a reset five minutes after", start + minutes(5), false, 0},
+        {"only a reset long before", start - std::chrono::hours(2), false, 1},
+        {"switched off", std::nullopt, true, 0},
+    };
+    for (const auto& row : settle) {
+        SCOPED_TRACE(row.name);
+        Engine engine;
+        engine.preferences.creditNotApplied = !row.switchedOff;
+        engine.creditUses = {{"c1", "Spring reset", start}};
+        if (row.reset) {
+            engine.lastResets[QuotaWindow::fiveHour] = *row.reset;
+        }
+        EXPECT_TRUE(engine.read(reading(start + minutes(9), 10)).empty()) << "before its time";
+        engine.read(reading(start + minutes(10), 10));
+        engine.read(reading(start + minutes(11), 10));
+        ASSERT_EQ(engine.count(WarningReason::creditNotApplied), row.warned);
+        if (row.warned > 0) {
+            EXPECT_EQ(engine.issued[0].detail, "c1");
+            EXPECT_EQ(engine.issued[0].creditTitle, "Spring reset");
+        }
+    }
+}
+
 TEST(LimitWarningTest, NoLevelAndNoForecastLeaveOnlyWhatHasNoSwitch) {
     Engine engine;
     engine.preferences = {.levels = {}, .forecast = false};
@@ -293,8 +419,32 @@ TEST(WarningPreferencesTest, LevelsReadAndWrittenAsTheConfigKeyTakesThem) {
     EXPECT_EQ(WarningPreferences::load(store), chosen);
     store.setString(WarningPreferences::levelsKey, "7");
     store.setString(WarningPreferences::forecastKey, "maybe");
+    store.setString(WarningPreferences::bucketsKey, "spark,\x1b[2J");
     EXPECT_EQ(WarningPreferences::load(store).levels, WarningPreferences{}.levels);
     EXPECT_TRUE(WarningPreferences::load(store).forecast);
+    EXPECT_TRUE(WarningPreferences::load(store).buckets.empty()) << "unreadable: the default";
+
+    // Which buckets are announced: the Codex bucket always, listed, every window of it.
+    const struct {
+        const char* text;
+        bool codex, spark, other;
+    } lists[] = {
+        {"", false, false, false},
+        {"all", true, true, true},
+        {" codex_spark ", false, true, false},
+        {"codex, codex_spark", true, true, false},
+    };
+    for (const auto& row : lists) {
+        SCOPED_TRACE(row.text);
+        WarningPreferences chosen;
+        ASSERT_TRUE(chosen.parseBuckets(row.text));
+        EXPECT_EQ(chosen.lists("codex"), row.codex);
+        EXPECT_EQ(chosen.lists("codex_spark"), row.spark);
+        EXPECT_EQ(chosen.lists("other"), row.other);
+        WarningPreferences again;
+        ASSERT_TRUE(again.parseBuckets(chosen.bucketsText()));
+        EXPECT_EQ(again, chosen);
+    }
 }
 
 TEST(LimitWarningTest, StoredFormReadsBackAndRefusesWhatWeNeverWrite) {
@@ -366,6 +516,38 @@ TEST(WarningPayloadTest, EveryFormatsBytesWithBothSignatures) {
               std::string::npos)
         << all;
     EXPECT_EQ(all.find("window"), std::string::npos);
+
+    // A moved reset carries both times as a reset's payload does; a spent credit its name.
+    const LimitWarning moved{.id = "0F8FAD5B-D9CB-469F-A165-70867728950E",
+                             .observedAt = test::sampleTime(),
+                             .reason = WarningReason::resetMoved,
+                             .window = QuotaWindow::weekly,
+                             .usedPercent = 40,
+                             .remainingPercent = 60,
+                             .resetAt = dateFromUnixSeconds(1772611200),
+                             .previousResetAt = dateFromUnixSeconds(1772438400)};
+    EXPECT_EQ(WarningPayload(moved).encoded(),
+              R"({"bucket_id":"codex","bucket_name":"Codex","event":"codex.limit.warning",)"
+              R"("event_id":"0F8FAD5B-D9CB-469F-A165-70867728950E","message":"Codex reset time )"
+              R"(moved\nNow resets 3/4/26, 8:00)" "\u202f" R"(AM, no longer 3/2/26, 8:00)" "\u202f"
+              R"(AM.\n)"
+              R"(Weekly limit","next_reset_at":"2026-03-04T08:00:00Z",)"
+              R"("observed_at":"2026-03-01T08:15:00Z","previous_reset_at":"2026-03-02T08:00:00Z",)"
+              R"("reason":"reset_moved","remaining_percent":60,"reset_at":"2026-03-04T08:00:00Z",)"
+              R"("schema_version":1,"used_percent":40,"window":"weekly",)"
+              R"("window_duration_mins":10080})");
+    const LimitWarning unapplied{.id = "0F8FAD5B-D9CB-469F-A165-70867728950E",
+                                 .observedAt = test::sampleTime(),
+                                 .reason = WarningReason::creditNotApplied,
+                                 .detail = "credit-7",
+                                 .creditTitle = "Spring reset"};
+    EXPECT_EQ(WarningPayload(unapplied).encoded(),
+              R"({"bucket_id":"codex","bucket_name":"Codex","credit_title":"Spring reset",)"
+              R"("detail":"credit-7","event":"codex.limit.warning",)"
+              R"("event_id":"0F8FAD5B-D9CB-469F-A165-70867728950E","message":"Banked reset not )"
+              R"(applied\n“Spring reset” was used, but no limit has reset.",)"
+              R"("observed_at":"2026-03-01T08:15:00Z","reason":"reset_credit_not_applied",)"
+              R"("schema_version":1})");
 
     // Signed and named as a reset's request is: the warning's id, HMAC over "TIMESTAMP.BODY".
     const WebhookRequest request = WebhookRequestBuilder::build(

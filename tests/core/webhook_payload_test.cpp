@@ -28,6 +28,21 @@ TEST(WebhookPayloadTest, RealResetWithoutResetTimesLeavesTheDatesOut) {
               R"("window":"weekly","window_duration_mins":10080})");
 }
 
+// Another bucket's reset names the bucket in its message; the Codex bucket's above stays as it was.
+TEST(WebhookPayloadTest, AnotherBucketsResetNamesItsBucket) {
+    test::InterfaceLanguage english;
+    ResetEvent event = test::sampleEvent();
+    event.bucketId = "codex_bengalfox";
+    event.bucketName = "GPT-5.3-Codex-Spark";
+    const std::string encoded = WebhookPayload(event, false).encoded();
+    EXPECT_NE(encoded.find(R"("bucket_id":"codex_bengalfox","bucket_name":"GPT-5.3-Codex-Spark",)"),
+              std::string::npos)
+        << encoded;
+    EXPECT_NE(encoded.find(R"(available again.\nGPT-5.3-Codex-Spark: 5-hour limit",)"),
+              std::string::npos)
+        << encoded;
+}
+
 // Only `json` leaves "/" unescaped; only Feishu adds to a bot's message: with a secret, its sign.
 TEST(WebhookPayloadTest, EveryFormatsBytesWithItsEscapesAndFeishusSignature) {
     WebhookPayload payload(test::sampleEvent(), true);

@@ -9,7 +9,13 @@
 // account/rateLimits/read with rate_limits.json as it stands (defaults when absent;
 // rate_limits.next.json then replaces it, for the next launch), anything else with error
 // -32601. The answer is Codex's whole: other buckets with their names, windows of any length and
-// a null ordinaryUsageAllowed are sent as written.
+// a null ordinaryUsageAllowed are sent as written. Beside it, `serve` follows files of the home:
+//   offline: every request but initialize fails as Codex's does without a network (-32603);
+//   rate_limits.sequence.json: a list of answers, one per read, the last kept (a reset time that
+//     moves, credits that turn redeemed or go);
+//   light_unknown: params on account/rateLimits/read are refused as invalid (-32602), as a Codex
+//     that predates them does; otherwise excludeResetCreditDetails leaves out the credits' list.
+// Each request's method and params (or "-") go to $CODEX_HOME/params, one line each.
 
 #include <nlohmann/json.hpp>
 
@@ -97,10 +103,48 @@ void writeLaunchInfo(int argc, char** argv) {
     std::ofstream(home + "/launch.json") << info.dump();
 }
 
+bool exists(const std::string& name) {
+    return std::filesystem::exists(home + "/" + name);
+}
+
+// The next answer of rate_limits.sequence.json, which keeps the rest (the last one stays).
+std::string nextInSequence(const std::string& path) {
+    json list = json::parse(readFile(path, "[]"), nullptr, false);
+    if (!list.is_array() || list.empty()) {
+        return "{}";
+    }
+    json first = list.front();
+    if (list.size() > 1) {
+        list.erase(list.begin());
+        std::ofstream(path) << list.dump();
+    }
+    return first.dump();
+}
+
 json serveAnswer(const json& request) {
     const std::string method = request.value("method", "");
+    std::ofstream(home + "/params", std::ios::app)
+        << method << "\t" << (request.contains("params") ? request["params"].dump() : "-") << "\n";
     if (method == "initialize") {
         return {{"result", json::object()}};
+    }
+    if (exists("offline")) {
+        return {{"error", {{"code", -32603}, {"message", "workspace routing discovery failed"}}}};
+    }
+    const bool light = request.contains("params");
+    if (method == "account/rateLimits/read" && light && exists("light_unknown")) {
+        return {{"error", {{"code", -32602}, {"message", "Invalid params"}}}};
+    }
+    // A light read has the banked resets' count, not their list.
+    const auto lightened = [light](json answer) {
+        if (light && answer.is_object() && answer.contains("rateLimitResetCredits") &&
+            answer["rateLimitResetCredits"].is_object()) {
+            answer["rateLimitResetCredits"]["credits"] = nullptr;
+        }
+        return json{{"result", std::move(answer)}};
+    };
+    if (method == "account/rateLimits/read" && exists("rate_limits.sequence.json")) {
+        return lightened(json::parse(nextInSequence(home + "/rate_limits.sequence.json")));
     }
     if (method == "account/read") {
         return {{"result", json::parse(readFile(
@@ -114,7 +158,7 @@ json serveAnswer(const json& request) {
             R"({"rateLimits":{"limitId":"codex","primary":{"usedPercent":24,"windowDurationMins":300,"resetsAt":1900000000},"secondary":{"usedPercent":39,"windowDurationMins":10080,"resetsAt":1900200000},"rateLimitReachedType":null,"spendControlReached":false,"individualLimit":null},"ordinaryUsageAllowed":true,"rateLimitResetCredits":{"availableCount":0,"credits":null}})");
         (void)std::rename((home + "/rate_limits.next.json").c_str(),
                           (home + "/rate_limits.json").c_str());
-        return {{"result", json::parse(answer)}};
+        return lightened(json::parse(answer));
     }
     return {{"error", {{"code", -32601}, {"message", "unsupported"}}}};
 }
