@@ -320,6 +320,189 @@ TEST_F(MonitorTest, OtherBucketsResetsAndWarningsAreRecordedAndNotAnnounced) {
     EXPECT_EQ(center.posted.size(), 1u);
 }
 
+TEST_F(MonitorTest, TheChosenOtherBucketsAreAnnouncedOnceAndTheRestOnlyRecorded) {
+    WarningPreferences{.webhook = true, .buckets = {"codex_bengalfox"}}.save(preferences);
+    Engine& m = started(/*webhook=*/true);
+    const auto withOthers = [&](double codexUsed, double sparkUsed, double otherUsed) {
+        UsageSnapshot snapshot = reading(codexUsed);
+        snapshot.buckets.push_back(
+            RateBucket{"codex_bengalfox", "GPT-5.3-Codex-Spark", RateWindow{sparkUsed, 300}});
+        snapshot.buckets.push_back(RateBucket{"codex_other", "Other", RateWindow{otherUsed, 300}});
+        return snapshot;
+    };
+    answerFetch(withOthers(20, 50, 50));
+    loop.advance(seconds(30));
+    answerFetch(withOthers(20, 0, 0));
+    answerWebhook();
+    ASSERT_EQ(center.posted.size(), 1u);
+    EXPECT_EQ(center.posted[0].subtitle, "GPT-5.3-Codex-Spark: 5-hour limit");
+    ASSERT_EQ(webhooks.calls.requests().size(), 1u);
+    EXPECT_EQ(webhooks.calls.requests()[0].event.bucketId, "codex_bengalfox");
+    EXPECT_TRUE(m.records().empty()) << "the Codex bucket's list stays the Codex bucket's";
+    ASSERT_EQ(m.otherRecords().size(), 2u);
+    const auto record = [&](const char* bucket) {
+        return *std::find_if(m.otherRecords().begin(), m.otherRecords().end(),
+                             [&](const EventRecord& r) { return r.event.bucketId == bucket; });
+    };
+    EXPECT_EQ(record("codex_bengalfox").webhookStatus, LocalizedMessage("webhook.delivered"));
+    EXPECT_EQ(record("codex_other").localStatus, LocalizedMessage("history.recorded_only"));
+
+    // Its warnings too; nothing is announced twice, after a restart neither.
+    loop.advance(seconds(30));
+    answerFetch(withOthers(20, 95, 95));
+    answerWebhook();
+    EXPECT_EQ(center.posted.size(), 2u);
+    EXPECT_EQ(center.posted[1].subtitle, "GPT-5.3-Codex-Spark: 5-hour limit");
+    Engine& restarted = make();
+    restarted.start();
+    loop.drain();
+    answerFetch(withOthers(20, 96, 96));
+    EXPECT_EQ(center.posted.size(), 2u);
+    EXPECT_EQ(webhooks.calls.requests().size(), 2u);
+
+    // "all" takes in the rest, from the next reset on.
+    WarningPreferences every{.webhook = true, .allBuckets = true};
+    restarted.preferences().setWarnings(every);
+    loop.advance(seconds(30));
+    answerFetch(withOthers(20, 96, 0));
+    EXPECT_EQ(center.posted.size(), 3u);
+    EXPECT_EQ(center.posted[2].subtitle, "Other: 5-hour limit");
+}
+
+// Scheduled readings leave out the banked resets' details; one asked for, one for an opened
+// dashboard and one an hour read everything, as does every reading of a Codex that does not
+// know the light read.
+TEST_F(MonitorTest, ScheduledReadingsAreLightAndFullOnDemandHourlyAndWhenRefused) {
+    using Depth = CodexClient::Depth;
+    Engine& m = started();
+    const auto withCredits = [&](std::int64_t count, bool details) {
+        UsageSnapshot snapshot = reading(20);
+        snapshot.resetCredits = ResetCreditsSummary{count, {}};
+        if (details) {
+            for (std::int64_t i = 0; i < count; ++i) {
+                snapshot.resetCredits->credits.push_back(
+                    {"c" + std::to_string(i), "available", std::nullopt, "Reset"});
+            }
+        }
+        snapshot.creditDetails = details;
+        return snapshot;
+    };
+    const auto next = [&] {
+        loop.advance(until(*m.readings().nextRefreshAt()));
+        return codex.depths.back();
+    };
+    EXPECT_EQ(codex.depths.back(), Depth::full) << "the first";
+    answerFetch(withCredits(2, true));
+    EXPECT_EQ(next(), Depth::light);
+    answerFetch(withCredits(2, false));
+    ASSERT_TRUE(m.snapshot()->resetCredits);
+    EXPECT_EQ(m.snapshot()->resetCredits->credits.size(), 2u) << "the full read's details kept";
+
+    m.refresh();
+    loop.drain();
+    EXPECT_EQ(codex.depths.back(), Depth::full) << "asked for";
+    answerFetch(withCredits(2, true));
+    const std::size_t calls = codex.depths.size();
+    m.viewOpened();
+    loop.drain();
+    EXPECT_EQ(codex.depths.size(), calls) << "a full read moments ago serves the dashboard";
+    for (int i = 0; i < 2; ++i) {  // a minute of scheduled reads
+        EXPECT_EQ(next(), Depth::light);
+        answerFetch(withCredits(2, false));
+    }
+    m.viewOpened();
+    loop.drain();
+    EXPECT_EQ(codex.depths.back(), Depth::full) << "the dashboard opened";
+    answerFetch(withCredits(2, true));
+
+    // The count moved in a light read: the full read that says which credit comes at once.
+    EXPECT_EQ(next(), Depth::light);
+    answerFetch(withCredits(1, false));
+    EXPECT_EQ(m.snapshot()->resetCredits->availableCount, 2) << "count and details of one read";
+    ASSERT_EQ(codex.calls.waiting(), 1u);
+    EXPECT_EQ(codex.depths.back(), Depth::full);
+    answerFetch(withCredits(1, true));
+    EXPECT_EQ(m.snapshot()->resetCredits->availableCount, 1);
+
+    // One full read an hour after the last.
+    const Date lastFull = clock.now_;
+    bool full = false;
+    for (int i = 0; i < 200 && !full; ++i) {
+        full = next() == Depth::full;
+        answerFetch(withCredits(1, full));
+    }
+    EXPECT_TRUE(full);
+    EXPECT_GE(clock.now_ - lastFull, std::chrono::hours(1));
+    EXPECT_LT(clock.now_ - lastFull, std::chrono::minutes(61));
+
+    // A light read answered in full (Codex refused its params): every read is full from then.
+    EXPECT_EQ(next(), Depth::light);
+    answerFetch(withCredits(1, true));
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(next(), Depth::full);
+        answerFetch(withCredits(1, true));
+    }
+}
+
+TEST_F(MonitorTest, OfflineKeepsTheFiguresStaleAndSaysSoNotAsAFault) {
+    Engine& m = startWithOneReset();
+    const auto snapshot = m.snapshot();
+    loop.advance(seconds(30));
+    answerFetch(LocalizedMessage("error.offline", {"workspace routing discovery failed"}));
+    EXPECT_EQ(m.snapshot(), snapshot);
+    EXPECT_TRUE(m.reading().stale);
+    EXPECT_TRUE(m.reading().offline());
+    EXPECT_STREQ(m.reading().statusKey(), "status.offline");
+    EXPECT_EQ(m.reading().error->localized(),
+              "Codex could not reach its servers — check the network connection (workspace "
+              "routing discovery failed)");
+    EXPECT_EQ(m.readings().failures(), 1) << "backed off as any failure";
+    loop.advance(seconds(30));
+    answerFetch(LocalizedMessage("error.timeout"));
+    EXPECT_FALSE(m.reading().offline());
+    EXPECT_STREQ(m.reading().statusKey(), "status.error");
+}
+
+// A banked reset spent while nothing resets within ten minutes is announced once; one that
+// resets the window is not.
+TEST_F(MonitorTest, ASpentBankedResetThatResetsNothingIsAnnouncedOnce) {
+    for (const bool applied : {false, true}) {
+        SCOPED_TRACE(applied ? "applied" : "not applied");
+        startOver();
+        Engine& m = started();
+        const auto withCredits = [&](double used, std::vector<std::string> ids) {
+            UsageSnapshot snapshot = reading(used);
+            snapshot.resetCredits = ResetCreditsSummary{static_cast<std::int64_t>(ids.size()), {}};
+            for (const std::string& id : ids) {
+                snapshot.resetCredits->credits.push_back({id, "available", std::nullopt, "Spring"});
+            }
+            return snapshot;
+        };
+        answerFetch(withCredits(60, {"c1", "c2"}));
+        m.refresh();
+        loop.advance(seconds(20));
+        answerFetch(withCredits(applied ? 0 : 60, {"c2"}));
+        EXPECT_EQ(StateStore(data()).load().state.creditUses.size(), 1u) << "kept across a restart";
+        for (int minute = 0; minute < 12; ++minute) {
+            loop.advance(seconds(60));
+            m.refresh();
+            loop.drain();
+            answerFetch(withCredits(applied ? 0 : 60, {"c2"}));
+        }
+        const auto unapplied = std::count_if(
+            m.limitWarnings().begin(), m.limitWarnings().end(), [](const WarningRecord& r) {
+                return r.event.reason == WarningReason::creditNotApplied;
+            });
+        EXPECT_EQ(unapplied, applied ? 0 : 1);
+        // The reset, or the warning: one announcement either way.
+        EXPECT_EQ(center.posted.size(), 1u);
+        if (!applied) {
+            EXPECT_EQ(center.posted.back().body, "“Spring” was used, but no limit has reset.");
+        }
+        EXPECT_TRUE(StateStore(data()).load().state.creditUses.empty()) << "settled";
+    }
+}
+
 TEST_F(MonitorTest, DeliveryOutcomes) {
     WebhookConfiguration other = receiver;
     other.url = "http://127.0.0.1:9/other";
