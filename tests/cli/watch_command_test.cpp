@@ -2,6 +2,7 @@
 #include "http_receiver.hpp"
 
 #include "engine_reading.hpp"
+#include "monitor_state.hpp"
 
 #include <quotalume/coordination/engine_channel.hpp>
 #include <quotalume/coordination/engine_lock.hpp>
@@ -16,6 +17,7 @@
 #include <sys/wait.h>
 
 #include <set>
+#include <sstream>
 #include <thread>
 
 namespace quotalume {
@@ -379,6 +381,80 @@ TEST(WatchCommandTest, WarnsOncePerLevelAndOnceOfTheForecast) {
         EXPECT_EQ(entry["kind"], "warning");
     }
     EXPECT_EQ(history[0]["title"], "5-hour limit: Codex limit running low");
+}
+
+// Against the fake: a light read on the schedule and a full one on SIGUSR1; a weekly reset
+// that moves, and a banked reset spent eleven minutes ago that reset nothing, each reach the
+// receiver once; then the network goes and the last figures stay, stale, said as offline.
+TEST(WatchCommandTest, LightScheduledReadsAMovedResetASpentCreditAndOffline) {
+    FakeCodexHome codex;
+    test::HTTPReceiver receiver;
+    test::saveWebhookOn(codex, receiver.url());
+    FilePreferencesStore(codex.path() / "config/Quotalume/defaults.json")
+        .setString(WarningPreferences::webhookKey, "true");
+    const std::time_t now = std::time(nullptr);
+    const auto limits = [&](double used, std::time_t fiveHourReset, std::time_t weekly,
+                            json credits) {
+        json answer = json::parse(test::codexLimits(used, fiveHourReset));
+        answer["rateLimits"]["secondary"]["resetsAt"] = weekly;
+        answer["rateLimitResetCredits"] = {{"availableCount", credits.size()},
+                                           {"credits", std::move(credits)}};
+        return answer;
+    };
+    const json credit = {{"id", "c2"}, {"status", "available"}, {"title", "Autumn reset"}};
+    const std::time_t weekly = test::weeklyReset();
+    // The first read, then the schedule's just after the five-hour reset, then SIGUSR1's.
+    codex.write("rate_limits.sequence.json",
+                json::array({limits(40, now + 3, weekly, {credit}),
+                             limits(0, now + 5 * 3600, weekly, {credit}),
+                             limits(5, now + 5 * 3600, weekly + 86400, {credit})})
+                    .dump());
+    MonitorState spent;
+    spent.creditUses.push_back(
+        {"c1", "Spring reset", std::chrono::system_clock::now() - std::chrono::minutes(11)});
+    StateStore(codex.path() / "data/Quotalume").save(spent);
+
+    Watch watch(codex, {"--lang", "en", "--codex", codex.executable()});
+    watch.waitForLine("5H 100% · 7D 90%");
+    ::kill(watch.pid(), SIGUSR1);
+    watch.waitForLine("5H 95% · 7D 90%");
+    std::multiset<std::string> sent;
+    ASSERT_TRUE(test::eventually([&] {
+        sent.clear();
+        for (const auto& request : receiver.requests()) {
+            const json body = json::parse(request.body);
+            sent.insert(body.value("reason", "") + " " + body.value("window", "") + " " +
+                        body.value("detail", ""));
+        }
+        return sent.size() >= 3;
+    })) << receiver.requests().size();
+    EXPECT_EQ(sent,
+              (std::multiset<std::string>{"restored_to_full five_hour ", "reset_moved weekly ",
+                                          "reset_credit_not_applied  c1"}));
+    const std::vector<std::string> reads = [&] {
+        std::vector<std::string> found;
+        std::istringstream lines(codex.read("params"));
+        for (std::string line; std::getline(lines, line);) {
+            if (line.starts_with("account/rateLimits/read\t")) {
+                found.push_back(line.substr(line.find('\t') + 1));
+            }
+        }
+        return found;
+    }();
+    ASSERT_GE(reads.size(), 3u);
+    EXPECT_EQ(std::vector<std::string>(reads.begin(), reads.begin() + 3),
+              (std::vector<std::string>{"-", R"({"excludeResetCreditDetails":true})", "-"}));
+
+    // The network gone: the figures stay, marked stale, and the message says why.
+    codex.write("offline", "");
+    const auto offline = runCLI({"status", "--fresh", "--lang", "en"}, codex);
+    EXPECT_NE(offline.output.find("! 5H 95% · 7D 90%"), std::string::npos) << offline.output;
+    EXPECT_NE(offline.output.find("Codex could not reach its servers — check the network "
+                                  "connection (workspace routing discovery failed)"),
+              std::string::npos)
+        << offline.output;
+    EXPECT_EQ(watch.stop(SIGTERM), 0);
+    EXPECT_EQ(receiver.requests().size(), 3u) << "each once";
 }
 
 TEST(WatchCommandTest, BarsShowAFailureAsAnErrorModuleAndExitZero) {

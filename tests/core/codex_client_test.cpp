@@ -204,8 +204,12 @@ TEST(CodexClientTest, LightAndFullReadsSendExactlyTheirLines) {
         bool creditDetails;
         std::size_t credits;
     } rows[] = {
-        {"full", CodexClient::Depth::full, false, {R"({"id":3,"method":"account/rateLimits/read"})"},
-         true, 1},
+        {"full",
+         CodexClient::Depth::full,
+         false,
+         {R"({"id":3,"method":"account/rateLimits/read"})"},
+         true,
+         1},
         {"light",
          CodexClient::Depth::light,
          false,
@@ -257,13 +261,13 @@ TEST(CodexClientTest, CodexWithoutANetworkIsOfflineWithItsOwnWords) {
                        [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
         const std::string said = "request failed: " + shouted + " (os error 101)";
         for (const char* at : {"account/read", "account/rateLimits/read"}) {
-            FakeCodexHome home(
-                std::string("reply {}\nread\n") +
-                (std::string(at) == "account/read"
-                     ? ""
-                     : "reply {\"account\":{\"type\":\"chatgpt\"}}\nread\n") +
-                "send {\"id\":" + (std::string(at) == "account/read" ? "2" : "3") +
-                ",\"error\":{\"code\":-32603,\"message\":" + json(said).dump() + "}}\n");
+            FakeCodexHome home(std::string("reply {}\nread\n") +
+                               (std::string(at) == "account/read"
+                                    ? ""
+                                    : "reply {\"account\":{\"type\":\"chatgpt\"}}\nread\n") +
+                               "send {\"id\":" + (std::string(at) == "account/read" ? "2" : "3") +
+                               ",\"error\":{\"code\":-32603,\"message\":" + json(said).dump() +
+                               "}}\n");
             EXPECT_EQ(failureOf([&] { CodexClient().fetch(configurationOf(home)); }),
                       LocalizedMessage("error.offline", {said}));
         }

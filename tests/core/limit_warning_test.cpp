@@ -48,8 +48,9 @@ struct Engine {
         return owed;
     }
     std::size_t count(WarningReason reason) const {
-        return static_cast<std::size_t>(std::count_if(
-            issued.begin(), issued.end(), [&](const LimitWarning& w) { return w.reason == reason; }));
+        return static_cast<std::size_t>(
+            std::count_if(issued.begin(), issued.end(),
+                          [&](const LimitWarning& w) { return w.reason == reason; }));
     }
     std::vector<std::int64_t> levels() const {
         std::vector<std::int64_t> found;
@@ -300,8 +301,8 @@ TEST(LimitWarningTest, AResetThatMovesLaterOncePerMoveAndTheOccurrenceStays) {
         Engine engine;
         engine.preferences.resetMoved = !row.switchedOff;
         for (std::size_t i = 0; i < row.steps.size(); ++i) {
-            engine.read(
-                reading(start + minutes(i), row.steps[i].used, 20, fiveHourReset + row.steps[i].shift));
+            engine.read(reading(start + minutes(i), row.steps[i].used, 20,
+                                fiveHourReset + row.steps[i].shift));
         }
         EXPECT_EQ(engine.count(WarningReason::resetMoved), row.moves);
         EXPECT_EQ(engine.levels(), row.levels);
@@ -529,7 +530,10 @@ TEST(WarningPayloadTest, EveryFormatsBytesWithBothSignatures) {
     EXPECT_EQ(WarningPayload(moved).encoded(),
               R"({"bucket_id":"codex","bucket_name":"Codex","event":"codex.limit.warning",)"
               R"("event_id":"0F8FAD5B-D9CB-469F-A165-70867728950E","message":"Codex reset time )"
-              R"(moved\nNow resets 3/4/26, 8:00)" "\u202f" R"(AM, no longer 3/2/26, 8:00)" "\u202f"
+              R"(moved\nNow resets 3/4/26, 8:00)"
+              "\u202f"
+              R"(AM, no longer 3/2/26, 8:00)"
+              "\u202f"
               R"(AM.\n)"
               R"(Weekly limit","next_reset_at":"2026-03-04T08:00:00Z",)"
               R"("observed_at":"2026-03-01T08:15:00Z","previous_reset_at":"2026-03-02T08:00:00Z",)"
