@@ -180,6 +180,15 @@ TEST_F(DashboardViewTest, OffersTheOneCodexFoundOnlyWhileNoneIsChosenAndReadingF
     EXPECT_TRUE(labelText(view, "codexOfferPath").contains(QString::fromStdString(codex)));
     EXPECT_TRUE(harness.monitor->settings().codexPath.empty()) << "never adopted unasked";
 
+    // Offline, the program is not in question: the last figures and why they are old.
+    const LocalizedMessage offline("error.offline", {"workspace routing discovery failed"});
+    harness.refresh(offline);
+    EXPECT_FALSE(shown(view, "codexOffer"));
+    EXPECT_EQ(find<WarningLine>(view, "errorLine")->text(),
+              QString::fromStdString(offline.localized()));
+    EXPECT_EQ(labelText(*find(view, "quotaCard.five_hour"), "percentage"), "76%");
+    harness.refresh(LocalizedMessage("error.codex_not_found"));
+
     find<QAbstractButton>(view, "codexOfferUse")->click();
     harness.settle();
     harness.loop.drain();
@@ -187,6 +196,22 @@ TEST_F(DashboardViewTest, OffersTheOneCodexFoundOnlyWhileNoneIsChosenAndReadingF
     EXPECT_EQ(harness.codex.calls.requests().back().executablePath, codex);
     harness.answer(harness.reading(24, 39));
     EXPECT_FALSE(shown(view, "codexOffer"));
+}
+
+// Opened, the dashboard asks for everything (the banked resets' details), unless a reading
+// with them was just taken.
+TEST_F(DashboardViewTest, OpeningItReadsInFullUnlessThatWasJustDone) {
+    harness.start(harness.reading(24, 39));
+    view.hide();
+    view.show();
+    harness.loop.drain();
+    EXPECT_EQ(harness.codex.calls.waiting(), 0u);
+    view.hide();
+    harness.clock.now_ += std::chrono::minutes(2);
+    view.show();
+    harness.loop.drain();
+    ASSERT_EQ(harness.codex.calls.waiting(), 1u);
+    EXPECT_EQ(harness.codex.depths.back(), CodexClient::Depth::full);
 }
 
 TEST_F(DashboardViewTest, NotificationsRowEditsTheSettingAndOffersPermission) {

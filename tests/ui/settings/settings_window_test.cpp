@@ -82,8 +82,28 @@ TEST_F(SettingsWindowTest, EarlyWarningsAreChosenAndStoredAtOnce) {
     find<QCheckBox>(window, "warning.level.50")->setChecked(true);
     find<QCheckBox>(window, "warning.level.10")->setChecked(false);
     find<QCheckBox>(window, "warning.forecast_toggle")->setChecked(false);
+    find<QCheckBox>(window, "warning.moved_toggle")->setChecked(false);
     EXPECT_EQ(WarningPreferences::load(harness.preferences),
-              (WarningPreferences{.levels = {50, 25}, .forecast = false}));
+              (WarningPreferences{.levels = {50, 25}, .forecast = false, .resetMoved = false}));
+
+    // The other buckets: one box for each Codex reports, one for all of them.
+    EXPECT_TRUE(find<QWidget>(window, "warning.buckets_none")->isVisibleTo(&window));
+    UsageSnapshot reading = harness.reading(20, 39);
+    reading.buckets.push_back(RateBucket{"codex_bengalfox", "Spark & Co", RateWindow{10, 300}});
+    reading.buckets.push_back(RateBucket{"codex_other", "Other", RateWindow{10, 300}});
+    harness.start(reading);
+    window.showPage(SettingsWindow::Page::notifications);
+    harness.settle();
+    EXPECT_FALSE(find<QWidget>(window, "warning.buckets_none")->isVisibleTo(&window));
+    auto* spark = find<QCheckBox>(window, "warning.bucket.codex_bengalfox");
+    EXPECT_EQ(spark->text(), "Spark && Co") << "Codex's name marks no shortcut";
+    spark->setChecked(true);
+    EXPECT_EQ(WarningPreferences::load(harness.preferences).buckets,
+              std::vector<std::string>{"codex_bengalfox"});
+    find<QCheckBox>(window, "warning.buckets_all")->setChecked(true);
+    EXPECT_TRUE(WarningPreferences::load(harness.preferences).allBuckets);
+    harness.settle();
+    EXPECT_FALSE(find<QCheckBox>(window, "warning.bucket.codex_other")->isEnabled());
 
     // The receiver's switch goes with the webhook's Save.
     window.showPage(SettingsWindow::Page::webhooks);

@@ -54,6 +54,16 @@ TEST(TrayControllerTest, FollowsTheMonitorAndRedrawsOnlyWhenItsPictureChanges) {
         Badge::failed}));
     EXPECT_TRUE(tray.icon().toolTip().contains("&lt;b&gt;offline&lt;/b&gt;"));
 
+    // Codex cut off from its servers: the last figures, stale, not a fault of the setup.
+    harness.refresh(harness.reading(20, 60));
+    harness.refresh(LocalizedMessage("error.offline", {"workspace routing discovery failed"}));
+    EXPECT_TRUE(shows(TrayIconImage{
+        MenuBarStyle::percentage,
+        MenuBarPresentation::items(harness.monitor->snapshot()->codexBucket(), MenuBarScope::both),
+        Badge::stale}));
+    EXPECT_TRUE(tray.icon().toolTip().startsWith("! 5H 80% \u00b7 7D 40%\nOffline"));
+    EXPECT_TRUE(tray.icon().toolTip().contains("check the network connection"));
+
     // Codex takes no usage: the tray says so whatever the figures.
     UsageSnapshot refused = harness.reading(20, 60);
     refused.ordinaryUsageAllowed = false;
