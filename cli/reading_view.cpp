@@ -257,7 +257,9 @@ std::string i3blocksLines(const EngineReading& reading, Date now, const ViewOpti
     for (const auto& item : MenuBarPresentation::items(bucket, reading.scope)) {
         level = std::max(level, remainingLevel(*bucket->window(item.window)));
     }
-    if (reading.error || level == RemainingLevel::critical || reading.blocked()) {
+    // Offline, the figures are only old: amber, as stale ones, not a fault's red.
+    if ((reading.error && !reading.offline()) || level == RemainingLevel::critical ||
+        reading.blocked()) {
         lines += "#FF5555\n";
     } else if (level == RemainingLevel::low || reading.stale) {
         lines += "#FFB000\n";

@@ -210,8 +210,8 @@ void from_json(const json& in, MonitorState& state) {
         for (const json& use : *uses) {
             try {
                 decoded.creditUses.push_back(use.get<CreditUse>());
-            } catch (const JSONDecodingError&) {
-            } catch (const json::exception&) {
+            } catch (const std::exception&) {
+                // One that cannot be read is left out; the others are still awaited.
             }
         }
     }

@@ -187,16 +187,11 @@ void ReadingLoop::recordEvents(std::vector<ResetEvent> events) {
     MonitorState& state = rooms_.keeper.state();
     const WarningPreferences& chosen = rooms_.preferences.warnings();
     for (ResetEvent& event : events) {
-        if (MonitorState::announced(event)) {
-            state.records.insert(state.records.begin(),
-                                 rooms_.announcer.owe(std::move(event), true));
-        } else if (chosen.lists(event.bucketId)) {
-            state.otherRecords.insert(state.otherRecords.begin(),
-                                      rooms_.announcer.owe(std::move(event), true));
-        } else {
-            state.otherRecords.insert(state.otherRecords.begin(),
-                                      Announcer::recordOnly(std::move(event)));
-        }
+        const bool codex = MonitorState::announced(event);
+        auto& records = codex ? state.records : state.otherRecords;
+        records.insert(records.begin(), codex || chosen.lists(event.bucketId)
+                                            ? rooms_.announcer.owe(std::move(event), true)
+                                            : Announcer::recordOnly(std::move(event)));
     }
     for (auto* records : {&state.records, &state.otherRecords}) {
         if (records->size() > MonitorState::maximumRecords) {
@@ -246,18 +241,12 @@ bool ReadingLoop::recordWarnings(const std::optional<UsageSnapshot>& previous) {
                             .now = now,
                             .creditUses = state.creditUses});
         for (LimitWarning& warning : owed) {
-            if (MonitorState::announced(warning)) {
-                state.warnings.insert(
-                    state.warnings.begin(),
-                    rooms_.announcer.owe(std::move(warning), preferences.webhook));
-            } else if (preferences.lists(warning.bucketId)) {
-                state.otherWarnings.insert(
-                    state.otherWarnings.begin(),
-                    rooms_.announcer.owe(std::move(warning), preferences.webhook));
-            } else {
-                state.otherWarnings.insert(state.otherWarnings.begin(),
-                                           Announcer::recordOnly(std::move(warning)));
-            }
+            const bool codex = MonitorState::announced(warning);
+            auto& warnings = codex ? state.warnings : state.otherWarnings;
+            warnings.insert(warnings.begin(),
+                            codex || preferences.lists(warning.bucketId)
+                                ? rooms_.announcer.owe(std::move(warning), preferences.webhook)
+                                : Announcer::recordOnly(std::move(warning)));
         }
         any = any || !owed.empty();
     }

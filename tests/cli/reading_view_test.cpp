@@ -40,6 +40,13 @@ EngineReading blocked() {
     return weeklyUsedUp;
 }
 
+// Codex could not reach its servers: the last figures, stale, said as offline.
+EngineReading offline() {
+    EngineReading old = reading(50, true);
+    old.error = LocalizedMessage("error.offline", {"workspace routing discovery failed"});
+    return old;
+}
+
 // Every form of a reading as each command prints it, in one file that changes only with them.
 // QUOTALUME_UPDATE_GOLDEN=1 writes it anew.
 TEST(ReadingViewTest, EveryFormMatchesItsGoldenFile) {
@@ -63,6 +70,8 @@ TEST(ReadingViewTest, EveryFormMatchesItsGoldenFile) {
         {"stale after a failure, json", reading(50, true), {"--json"}},
         {"stale after a failure, waybar short", reading(50, true), {"--waybar", "--short"}},
         {"stale after a failure, i3blocks", reading(50, true), {"--i3blocks"}},
+        {"offline", offline(), {}},
+        {"offline, i3blocks", offline(), {"--i3blocks"}},
         {"nothing read yet", EngineReading{.error = LocalizedMessage("error.executable")}, {}},
         {"nothing read yet, waybar",
          EngineReading{.error = LocalizedMessage("error.executable")},

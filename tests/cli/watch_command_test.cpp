@@ -306,7 +306,7 @@ void keepRisingHour(const FakeCodexHome& codex, double used, std::time_t reset, 
         const RateBucket bucket{
             .limitId = "codex",
             .primary = RateWindow{used - 0.5 * minute, 300, static_cast<double>(reset)},
-            .secondary = RateWindow{10, 10080, static_cast<double>(reset + 3 * 86400)}};
+            .secondary = RateWindow{10, 10080, static_cast<double>(test::weeklyReset())}};
         ASSERT_TRUE(timeline.record({now - std::chrono::minutes(minute), account, {bucket}}, now));
     }
 }
