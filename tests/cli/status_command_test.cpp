@@ -258,8 +258,7 @@ TEST(StatusCommandTest, WaybarModuleJson) {
     EXPECT_EQ(home.read("config/Quotalume/defaults.json"), saved);
 }
 
-// A balance of more digits than any account holds prints a bound in every form, and one too
-// long to be a balance at all is no balance: no line carries either whole.
+// A balance too long to be a balance at all is no balance, and no line carries it whole.
 TEST(StatusCommandTest, AnImplausibleCreditsBalanceNeverFillsALine) {
     FakeCodexHome codex;
     const auto limitsWith = [](const std::string& balance) {
@@ -270,18 +269,6 @@ TEST(StatusCommandTest, AnImplausibleCreditsBalanceNeverFillsALine) {
     };
     const test::Strings english = {"--codex",   codex.executable(), "--codex-home",
                                    codex.str(), "--lang",           "en"};
-    const std::string bound =
-        L10n::text("credits.more_than", "999,999,999,999", AppLanguage::english);
-    codex.write("rate_limits.json", limitsWith("1" + std::string(40, '0')));
-    const auto plain = runCLI(joined({"status"}, english), codex);
-    EXPECT_NE(plain.output.find("  Credits: " + bound + "\n"), std::string::npos) << plain.output;
-    const json waybar = json::parse(runCLI(joined({"status", "--waybar"}, english), codex).output);
-    EXPECT_TRUE(waybar["tooltip"].get<std::string>().ends_with("\nCredits: " + bound)) << waybar;
-    EXPECT_EQ(json::parse(runCLI(joined({"status", "--json"}, english), codex).output)
-                  .at("credits")
-                  .at("text"),
-              bound);
-
     codex.write("rate_limits.json", limitsWith(std::string(100000, '9')));
     const auto record = runCLI(joined({"status", "--json"}, english), codex);
     EXPECT_LT(record.output.size(), 4096u);

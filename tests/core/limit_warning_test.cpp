@@ -159,11 +159,6 @@ TEST(LimitWarningTest, ForecastOncePerOccurrenceHoweverItWobbles) {
                                 fiveHourReset + std::chrono::hours(5)))
                   .size(),
               1u);
-    // Off: no forecast warning.
-    Engine off;
-    off.preferences = {.levels = {}, .forecast = false};
-    off.forecasts[QuotaWindow::fiveHour] = {start + std::chrono::hours(1), false};
-    EXPECT_TRUE(off.read(reading(start, 99)).empty());
 }
 
 TEST(LimitWarningTest, ABlockedStateOnceUntilItClears) {
@@ -413,11 +408,6 @@ TEST(WarningPreferencesTest, LevelsReadAndWrittenAsTheConfigKeyTakesThem) {
         EXPECT_EQ(WarningPreferences::parseLevels(text), levels) << text;
     }
     MemoryPreferencesStore store;
-    EXPECT_EQ(WarningPreferences::load(store), WarningPreferences{});
-    EXPECT_FALSE(WarningPreferences{}.webhook);  // a receiver from before gets no warnings
-    const WarningPreferences chosen{.levels = {50, 5}, .forecast = false, .webhook = true};
-    chosen.save(store);
-    EXPECT_EQ(WarningPreferences::load(store), chosen);
     store.setString(WarningPreferences::levelsKey, "7");
     store.setString(WarningPreferences::forecastKey, "maybe");
     store.setString(WarningPreferences::bucketsKey, "spark,\x1b[2J");

@@ -84,19 +84,6 @@ TEST(CorePortsTest, WebhookOutcomesCarryTheirRetryableFlag) {
     }
 }
 
-TEST(CorePortsTest, AnswersAfterThePortIsGoneAreDropped) {
-    ThreadSafeLoop loop;
-    test::FakeCodexHome home("sleep 200\nexit 1\n");  // answers well after the port has gone
-    bool answered = false;
-    {
-        CodexClientSource source(loop);
-        source.fetch({home.executable(), home.str(), 10}, CodexClient::Depth::full,
-                     [&](FetchResult) { answered = true; });
-    }
-    EXPECT_FALSE(loop.runNext(std::chrono::seconds(3)));
-    EXPECT_FALSE(answered);
-}
-
 // A port that goes while its work blocks (a Codex that never answers, a receiver that takes the
 // request and never answers) cuts the work short, joins its thread, kills the child and answers
 // nobody: the program that quits waits for none of them.

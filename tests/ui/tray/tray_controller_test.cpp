@@ -146,7 +146,6 @@ TEST(TrayControllerTest, TheTooltipNamesAnotherBucketOnlyWhenItPresses) {
     }
 }
 
-// Panels are dark or light whatever the application's palette says.
 TEST(TrayControllerTest, TheTooltipSaysWhenAWindowRunsOutBeforeItsReset) {
     test::MonitorHarness harness;
     TrayController tray(*harness.bridge);
@@ -163,6 +162,7 @@ TEST(TrayControllerTest, TheTooltipSaysWhenAWindowRunsOutBeforeItsReset) {
         << tray.icon().toolTip().toStdString();
 }
 
+// Panels are dark or light whatever the application's palette says.
 TEST(TrayIconImageTest, EveryStyleAndScopeStandsOutOnAnyPanelAndIsItsOwnPicture) {
     const auto bucket = RateBucket{"codex", std::nullopt, RateWindow{24, 300, std::nullopt},
                                    RateWindow{81, 10080, std::nullopt}};
