@@ -38,18 +38,27 @@ constexpr auto openedFreshness = std::chrono::minutes(1);
 
 }  // namespace
 
-CodexClient::Depth ReadingLoop::depth(bool asked) const {
-    const Date now = rooms_.clock.now();
-    // A clock set back makes the last full read look recent for as long: read in full.
-    const bool due = !lastFullAt_ || now - *lastFullAt_ >= fullReadPeriod || now < *lastFullAt_;
-    return asked || due || lightRefused_ || fullDue_ ? CodexClient::Depth::full
-                                                     : CodexClient::Depth::light;
+CodexClient::Depth ReadDepth::next(bool asked, Date now) const {
+    return asked || olderThan(fullReadPeriod, now) || lightRefused_ || fullDue_
+               ? CodexClient::Depth::full
+               : CodexClient::Depth::light;
+}
+
+bool ReadDepth::openingWants(Date now) {
+    fullDue_ = fullDue_ || olderThan(openedFreshness, now);
+    return fullDue_;
+}
+
+void ReadDepth::took(const UsageSnapshot& reading, CodexClient::Depth asked, Date now) {
+    if (reading.creditDetails) {
+        lightRefused_ = lightRefused_ || asked == CodexClient::Depth::light;
+        lastFullAt_ = now;
+        fullDue_ = false;
+    }
 }
 
 void ReadingLoop::viewOpened() {
-    const Date now = rooms_.clock.now();
-    if (!lastFullAt_ || now - *lastFullAt_ >= openedFreshness || now < *lastFullAt_) {
-        fullDue_ = true;
+    if (depth_.openingWants(rooms_.clock.now())) {
         refresh();
     }
 }
@@ -67,7 +76,7 @@ Task ReadingLoop::runRefresh(bool asked) {
     // Awaited through named values throughout: GCC 12 mishandles temporaries that live across
     // a co_await.
     const Settings& settings = rooms_.preferences.settings();
-    const CodexClient::Depth asking = depth(asked);
+    const CodexClient::Depth asking = depth_.next(asked, rooms_.clock.now());
     auto fetching =
         fetch({settings.codexPath, settings.codexHome, CodexConfiguration::defaultTimeout}, asking);
     FetchResult result = co_await fetching;
@@ -76,13 +85,9 @@ Task ReadingLoop::runRefresh(bool asked) {
     bool again = false;
     if (revision_ == revision) {
         if (auto* reading = std::get_if<UsageSnapshot>(&result)) {
-            if (reading->creditDetails) {
-                lightRefused_ = lightRefused_ || asking == CodexClient::Depth::light;
-                lastFullAt_ = rooms_.clock.now();
-                fullDue_ = false;
-            }
+            depth_.took(*reading, asking, rooms_.clock.now());
             keepCreditDetails(*reading);
-            again = fullDue_;  // the count moved: which credit, read at once
+            again = depth_.fullDue();  // the count moved: which credit, read at once
             take(std::move(*reading), revision);
         } else {
             failures_ += 1;
@@ -114,7 +119,7 @@ void ReadingLoop::keepCreditDetails(UsageSnapshot& reading) {
     // Details and count stay those of one read, so that a spent credit is told by comparing
     // two full reads; a count that moved brings the next one at once.
     if (count(reading.resetCredits) != count(last->resetCredits)) {
-        fullDue_ = true;
+        depth_.countMoved();
     }
     reading.resetCredits = last->resetCredits;
 }

@@ -16,6 +16,31 @@
 
 namespace quotalume {
 
+// How much each reading asks of Codex: everything, or all but the banked resets' details. In
+// full the first reading, one asked for, one a view opening needs, one the hour after the last,
+// the one after a light read whose count of banked resets moved, and every one once Codex
+// refused the light read's params.
+class ReadDepth {
+public:
+    CodexClient::Depth next(bool asked, Date now) const;
+    // A view showing the details opened: whether a full reading is wanted now for it.
+    bool openingWants(Date now);
+    // What came back for what was asked.
+    void took(const UsageSnapshot& reading, CodexClient::Depth asked, Date now);
+    void countMoved() { fullDue_ = true; }
+    bool fullDue() const { return fullDue_; }
+
+private:
+    // A clock set back makes the last full read look recent for as long: it is then due.
+    bool olderThan(Duration age, Date now) const {
+        return !lastFullAt_ || now - *lastFullAt_ >= age || now < *lastFullAt_;
+    }
+
+    std::optional<Date> lastFullAt_;  // of the last reading with the banked resets' details
+    bool lightRefused_ = false;       // Codex did not know the light read's params
+    bool fullDue_ = false;
+};
+
 // The engine's reading room: reads the limits on the schedule, detects resets and warnings in
 // each reading (the engine lock's holder only) and hands what they owe to the announcer.
 // Readings never overlap: a request during one is dropped, not queued.
@@ -63,7 +88,6 @@ public:
 private:
     Task runRefresh(bool asked);
     Answer<FetchResult> fetch(CodexConfiguration configuration, CodexClient::Depth depth);
-    CodexClient::Depth depth(bool asked) const;
     void keepCreditDetails(UsageSnapshot& reading);
     bool noteSpentCredits(const UsageSnapshot& previous, const UsageSnapshot& reading);
     void take(UsageSnapshot reading, long long revision);
@@ -81,9 +105,7 @@ private:
     long long failures_ = 0;
     long long revision_ = 0;  // of the Codex source
     std::optional<Duration> override_;
-    std::optional<Date> lastFullAt_;  // of the last reading with the banked resets' details
-    bool lightRefused_ = false;       // Codex did not know the light read's params
-    bool fullDue_ = false;            // the banked resets' count changed in a light read
+    ReadDepth depth_;
     std::unique_ptr<TimerHandle> timer_;
     bool stopped_ = false;
     std::shared_ptr<int> alive_ = std::make_shared<int>(0);
