@@ -187,6 +187,9 @@ void to_json(json& out, const MonitorState& state) {
     if (!state.creditUses.empty()) {
         out["creditUses"] = state.creditUses;
     }
+    if (state.accountSince) {
+        out["accountSince"] = referenceSeconds(*state.accountSince);
+    }
     if (state.snapshot) {
         out["snapshot"] = state.snapshot->toJSON(DateCoding::referenceSeconds);
     }
@@ -213,6 +216,13 @@ void from_json(const json& in, MonitorState& state) {
             } catch (const std::exception&) {
                 // One that cannot be read is left out; the others are still awaited.
             }
+        }
+    }
+    if (const json* since = member(in, "accountSince"); since != nullptr) {
+        try {
+            decoded.accountSince = asReferenceDate(*since, "accountSince");
+        } catch (const std::exception&) {
+            // Unreadable: every warning kept is taken for this account's, as before it existed.
         }
     }
     state = std::move(decoded);

@@ -66,6 +66,8 @@ struct MonitorState {
     std::vector<WarningRecord> otherWarnings;
     // Banked resets seen spent whose reset is still awaited, oldest first.
     std::vector<CreditUse> creditUses;
+    // When the readings of this account (or source) began, after another's.
+    std::optional<Date> accountSince;
 
     // Whether the record belongs in `records`: the Codex bucket's five-hour or weekly window.
     // The others are kept apart, and announced only from the buckets the user chose.
@@ -83,7 +85,8 @@ struct MonitorState {
 
 // "detector" and "records" are required, two records with one id are refused. Warnings, the
 // other resets and warnings and the spent credits awaited go in members of their own
-// ("warnings", "otherRecords", "otherWarnings", "creditUses"), left out while there are none:
+// ("warnings", "otherRecords", "otherWarnings", "creditUses", "accountSince"), left out while
+// there are none:
 // older versions ignore them and keep their resets, and one that cannot be read is left out.
 // Throws JSONDecodingError.
 void to_json(nlohmann::json& json, const MonitorState& state);

@@ -86,9 +86,10 @@ Task ReadingLoop::runRefresh(bool asked) {
     if (revision_ == revision) {
         if (auto* reading = std::get_if<UsageSnapshot>(&result)) {
             depth_.took(*reading, asking, rooms_.clock.now());
-            keepCreditDetails(*reading);
-            again = depth_.fullDue();  // the count moved: which credit, read at once
-            take(std::move(*reading), revision);
+            if (keepCreditDetails(*reading)) {
+                take(std::move(*reading), revision);
+            }
+            again = depth_.fullDue();
         } else {
             failures_ += 1;
             lastError_ = std::get<LocalizedMessage>(std::move(result));
@@ -99,7 +100,7 @@ Task ReadingLoop::runRefresh(bool asked) {
     if (revision_ == revision) {
         scheduleNext();
         rooms_.announcer.deliverPending();
-        if (again) {
+        if (again && !stopped_) {
             later([this] { runRefresh(false); });
         }
     } else {
@@ -108,20 +109,25 @@ Task ReadingLoop::runRefresh(bool asked) {
     }
 }
 
-void ReadingLoop::keepCreditDetails(UsageSnapshot& reading) {
+bool ReadingLoop::keepCreditDetails(UsageSnapshot& reading) {
     const std::optional<UsageSnapshot>& last = rooms_.keeper.state().snapshot;
-    if (reading.creditDetails || !last || last->accountFingerprint != reading.accountFingerprint) {
-        return;
+    if (reading.creditDetails) {
+        return true;
     }
-    const auto count = [](const std::optional<ResetCreditsSummary>& summary) {
-        return summary ? summary->availableCount : 0;
-    };
-    // Details and count stay those of one read, so that a spent credit is told by comparing
-    // two full reads; a count that moved brings the next one at once.
-    if (count(reading.resetCredits) != count(last->resetCredits)) {
+    if (!last || last->accountFingerprint != reading.accountFingerprint) {
+        depth_.countMoved();  // nothing of this account's to keep: the details at once
+        return true;
+    }
+    // Details and count stay those of one read. One whose count moved is not taken: the full
+    // reading that follows at once is compared with the one before it, which tells which
+    // credit went and what the windows stood at before.
+    if (reading.resetCredits && reading.resetCredits->availableCount !=
+                                    (last->resetCredits ? last->resetCredits->availableCount : 0)) {
         depth_.countMoved();
+        return false;
     }
     reading.resetCredits = last->resetCredits;
+    return true;
 }
 
 bool ReadingLoop::noteSpentCredits(const UsageSnapshot& previous, const UsageSnapshot& reading) {
@@ -130,8 +136,15 @@ bool ReadingLoop::noteSpentCredits(const UsageSnapshot& previous, const UsageSna
     }
     bool noted = false;
     std::vector<CreditUse>& uses = rooms_.keeper.state().creditUses;
+    const std::optional<RateBucket> before = previous.codexBucket();
     for (CreditUse& use :
          CreditUse::spent(*previous.resetCredits, *reading.resetCredits, reading.observedAt)) {
+        for (QuotaWindow which : before ? before->windows() : std::vector<QuotaWindow>()) {
+            if (const auto used = before->window(which)->validUsedPercent();
+                used && use.used.size() < CreditUse::maximumWindows) {
+                use.used.emplace(minutes(which), *used);
+            }
+        }
         if (uses.size() < CreditUse::maximumKept &&
             std::none_of(uses.begin(), uses.end(),
                          [&](const CreditUse& kept) { return kept.id == use.id; })) {
@@ -244,7 +257,8 @@ bool ReadingLoop::recordWarnings(const std::optional<UsageSnapshot>& previous) {
                             .lastResets = std::move(lastResets),
                             .heldResets = std::move(heldResets),
                             .now = now,
-                            .creditUses = state.creditUses});
+                            .creditUses = state.creditUses,
+                            .accountSince = state.accountSince});
         for (LimitWarning& warning : owed) {
             const bool codex = MonitorState::announced(warning);
             auto& warnings = codex ? state.warnings : state.otherWarnings;

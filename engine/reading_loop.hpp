@@ -88,7 +88,8 @@ public:
 private:
     Task runRefresh(bool asked);
     Answer<FetchResult> fetch(CodexConfiguration configuration, CodexClient::Depth depth);
-    void keepCreditDetails(UsageSnapshot& reading);
+    // Whether the reading is taken.
+    bool keepCreditDetails(UsageSnapshot& reading);
     bool noteSpentCredits(const UsageSnapshot& previous, const UsageSnapshot& reading);
     void take(UsageSnapshot reading, long long revision);
     void adoptAccount(UsageSnapshot& reading);

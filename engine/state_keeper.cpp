@@ -92,11 +92,15 @@ void StateKeeper::readHolders() {
 }
 
 void StateKeeper::dropSettled() {
-    // Warnings stay: they say what was warned of already, and another account's never match.
-    std::erase_if(state_.records, [](const EventRecord& record) {
+    // Warnings stay: they say what was warned of already; another account's match this one's
+    // only for the very same reset time.
+    const auto settled = [](const EventRecord& record) {
         return !record.localPending && !record.webhookPending;
-    });
-    state_.otherRecords.clear();  // owed to no one
+    };
+    std::erase_if(state_.records, settled);
+    std::erase_if(state_.otherRecords, settled);
+    state_.creditUses.clear();  // the other account's banked resets
+    state_.accountSince = clock_.now();
 }
 
 void StateKeeper::startAfresh() {

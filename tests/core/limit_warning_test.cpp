@@ -33,6 +33,7 @@ struct Engine {
     std::optional<UsageSnapshot> previous;
     std::map<QuotaWindow, UsageForecast> forecasts;
     std::vector<CreditUse> creditUses;
+    std::optional<Date> accountSince;
 
     std::vector<LimitWarning> read(const UsageSnapshot& now) {
         auto owed = detectWarnings({.reading = now,
@@ -42,7 +43,8 @@ struct Engine {
                                     .issued = issued,
                                     .lastResets = lastResets,
                                     .now = now.observedAt,
-                                    .creditUses = creditUses});
+                                    .creditUses = creditUses,
+                                    .accountSince = accountSince});
         issued.insert(issued.begin(), owed.begin(), owed.end());
         previous = now;
         return owed;
@@ -284,6 +286,7 @@ TEST(LimitWarningTest, AResetThatMovesLaterOncePerMoveAndTheOccurrenceStays) {
          {25}},
         {"a move with a fall in usage never", {{80, {}}, {60, hours(1)}}, 0, {25}},
         {"a move earlier never", {{80, {}}, {80, -hours(1)}}, 0, {25}},
+        {"a window not yet used moves on with the clock", {{0, {}}, {0, hours(1)}}, 0, {}},
         {"a whole window later is a new occurrence", {{80, {}}, {80, hours(5)}}, 0, {25, 25}},
         {"switched off, never, and still the same occurrence",
          {{80, {}}, {92, hours(2)}, {92, hours(3)}},
@@ -315,6 +318,18 @@ TEST(LimitWarningTest, AResetThatMovesLaterOncePerMoveAndTheOccurrenceStays) {
     engine.lastResets[QuotaWindow::fiveHour] = start + minutes(2);
     EXPECT_TRUE(engine.read(reading(start + minutes(3), 50, 20, fiveHourReset + hours(4))).empty());
 
+    // Another account's warning (from before this one's readings began) is of this occurrence
+    // only for the very same reset time.
+    for (const bool ours : {true, false}) {
+        Engine other;
+        other.read(reading(start, 80));
+        other.previous.reset();
+        other.accountSince = start + minutes(ours ? -1 : 1);
+        other.read(reading(start + minutes(2), 80, 20, fiveHourReset + hours(1)));
+        EXPECT_EQ(other.levels(),
+                  (ours ? std::vector<std::int64_t>{25} : std::vector<std::int64_t>{25, 25}));
+    }
+
     // Used up: the block is warned of once, its end moving is a move, not a new block.
     Engine blocked;
     blocked.read(reading(start, 100));
@@ -328,21 +343,25 @@ TEST(LimitWarningTest, AResetThatMovesLaterOncePerMoveAndTheOccurrenceStays) {
 TEST(LimitWarningTest, ASpentBankedResetThatResetsNothingOnce) {
     const ResetCreditsSummary before{
         2, {{"c1", "available", std::nullopt, "Spring reset"}, {"c2", "available", {}, {}}}};
+    ResetCreditsSummary expiring = before;
+    expiring.credits[0].expiresAt = unixSeconds(start);
     const struct {
         const char* name;
         ResetCreditsSummary after;
         std::vector<std::string> spent;
+        const ResetCreditsSummary* from = nullptr;  // else `before`
     } rows[] = {
         {"gone from the list", {1, {{"c2", "available", {}, {}}}}, {"c1"}},
         {"being redeemed", {1, {{"c1", "redeeming", {}, {}}, {"c2", "available", {}, {}}}}, {"c1"}},
         {"redeemed", {1, {{"c1", "redeemed", {}, {}}, {"c2", "available", {}, {}}}}, {"c1"}},
         {"the count did not fall", {2, {{"c2", "available", {}, {}}}}, {}},
-        {"expired, not spent", {1, {{"c1", "expired", {}, {}}, {"c2", "available", {}, {}}}}, {}},
+        {"gone when it expired", {1, {{"c2", "available", {}, {}}}}, {}, &expiring},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         std::vector<std::string> ids;
-        for (const CreditUse& use : CreditUse::spent(before, row.after, start)) {
+        for (const CreditUse& use :
+             CreditUse::spent(row.from ? *row.from : before, row.after, start)) {
             EXPECT_EQ(use.seenAt, start);
             ids.push_back(use.id);
         }
@@ -355,18 +374,20 @@ TEST(LimitWarningTest, ASpentBankedResetThatResetsNothingOnce) {
         std::optional<Date> reset;  // of the five-hour window
         bool switchedOff;
         std::size_t warned;
+        double usedBefore = 10;  // the five-hour window's share before the credit went
     } settle[] = {
         {"nothing reset", std::nullopt, false, 1},
         {"a reset a minute before it was seen", start - minutes(1), false, 0},
         {"a reset five minutes after", start + minutes(5), false, 0},
         {"only a reset long before", start - std::chrono::hours(2), false, 1},
         {"switched off", std::nullopt, true, 0},
+        {"a share below where it stood, no reset recorded", std::nullopt, false, 0, 100},
     };
     for (const auto& row : settle) {
         SCOPED_TRACE(row.name);
         Engine engine;
         engine.preferences.creditNotApplied = !row.switchedOff;
-        engine.creditUses = {{"c1", "Spring reset", start}};
+        engine.creditUses = {{"c1", "Spring reset", start, {{300, row.usedBefore}}}};
         if (row.reset) {
             engine.lastResets[QuotaWindow::fiveHour] = *row.reset;
         }

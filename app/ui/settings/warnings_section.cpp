@@ -119,7 +119,9 @@ void WarningsSection::refresh() {
     }
     for (auto& [id, box] : buckets_) {
         const QSignalBlocker block(box);
-        box->setChecked(shown.lists(id));
+        // Under "every limit" the boxes keep the ids chosen, for when it is unticked.
+        box->setChecked(std::find(shown.buckets.begin(), shown.buckets.end(), id) !=
+                        shown.buckets.end());
         box->setEnabled(!shown.allBuckets);
     }
 }

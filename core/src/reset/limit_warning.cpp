@@ -207,6 +207,10 @@ void from_json(const json& in, LimitWarning& warning) {
                            optional(in, "creditExpiresAt", asReferenceDate),
                            optional(in, "previousResetAt", asReferenceDate),
                            optionalString(in, "creditTitle")};
+    if (warning.creditTitle && (warning.creditTitle->size() > CreditUse::longestText ||
+                                hasControlCharacter(*warning.creditTitle))) {
+        fail(Kind::dataCorrupted, "creditTitle", "not a credit's");
+    }
 }
 
 std::vector<CreditUse> CreditUse::spent(const ResetCreditsSummary& before,
@@ -216,7 +220,8 @@ std::vector<CreditUse> CreditUse::spent(const ResetCreditsSummary& before,
         return uses;
     }
     for (const ResetCredit& credit : before.credits) {
-        if (credit.status != "available") {
+        const std::optional<Date> expiry = credit.expiryDate();
+        if (credit.status != "available" || (expiry && *expiry <= at + std::chrono::minutes(1))) {
             continue;
         }
         const auto now =
@@ -232,12 +237,41 @@ std::vector<CreditUse> CreditUse::spent(const ResetCreditsSummary& before,
 void to_json(json& out, const CreditUse& use) {
     out = {{"id", use.id}, {"seenAt", referenceSeconds(use.seenAt)}};
     put(out, "title", use.title);
+    if (!use.used.empty()) {
+        json& used = out["used"] = json::object();
+        for (const auto& [length, share] : use.used) {
+            used[std::to_string(length)] = share;
+        }
+    }
 }
 
 void from_json(const json& in, CreditUse& use) {
     object(in, "credit use");
-    use = CreditUse{asString(required(in, "id"), "id"), optionalString(in, "title"),
-                    asReferenceDate(required(in, "seenAt"), "seenAt")};
+    CreditUse read{asString(required(in, "id"), "id"), optionalString(in, "title"),
+                   asReferenceDate(required(in, "seenAt"), "seenAt")};
+    // Shown in notifications and chat messages: bounded and plain, as Codex's own are read.
+    for (const std::string* text : {&read.id, read.title ? &*read.title : nullptr}) {
+        if (text != nullptr &&
+            (text->size() > CreditUse::longestText || hasControlCharacter(*text))) {
+            fail(Kind::dataCorrupted, "id", "not a credit's");
+        }
+    }
+    if (const json* used = member(in, "used")) {
+        if (!used->is_object() || used->size() > CreditUse::maximumWindows) {
+            fail(Kind::dataCorrupted, "used", "not the windows' shares");
+        }
+        for (const auto& [length, share] : used->items()) {
+            std::int64_t minutes = 0;
+            const auto [end, error] =
+                std::from_chars(length.data(), length.data() + length.size(), minutes);
+            if (error != std::errc() || end != length.data() + length.size() ||
+                !share.is_number()) {
+                fail(Kind::dataCorrupted, "used", "not the windows' shares");
+            }
+            read.used.emplace(minutes, share.get<double>());
+        }
+    }
+    use = std::move(read);
 }
 
 // ---- Preferences
@@ -385,8 +419,12 @@ std::vector<LimitWarning> detectWarnings(const WarningInput& input) {
         std::vector<const LimitWarning*> found;
         const auto lastReset = input.lastResets.find(which);
         for (const LimitWarning& warning : input.issued) {
+            // Another account's warnings (before this one's readings began) match only exactly.
+            const bool ours = !input.accountSince || warning.observedAt >= *input.accountSince;
             if (warning.bucketId == input.bucket && warning.reason == reason &&
-                warning.window == which && sameOccurrence(warning.resetAt, reset, which) &&
+                warning.window == which &&
+                (ours ? sameOccurrence(warning.resetAt, reset, which)
+                      : sameReset(warning.resetAt, reset)) &&
                 // A warning of the reading that found the reset is of the new occurrence.
                 (lastReset == input.lastResets.end() || warning.observedAt >= lastReset->second)) {
                 found.push_back(&warning);
@@ -446,21 +484,23 @@ std::vector<LimitWarning> detectWarnings(const WarningInput& input) {
 
     const std::optional<RateBucket> earlier =
         input.previous ? input.previous->bucket(input.bucket) : std::nullopt;
-    for (QuotaWindow which :
-         earlier&& input.preferences.resetMoved ? bucket->windows() : std::vector<QuotaWindow>()) {
+    const bool watchMoves = earlier && input.preferences.resetMoved;
+    for (QuotaWindow which : watchMoves ? bucket->windows() : std::vector<QuotaWindow>()) {
         const std::optional<RateWindow> now = bucket->window(which);
         const std::optional<RateWindow> then = earlier->window(which);
         const std::optional<Date> to = now->soundResetDate(input.reading.observedAt);
         const std::optional<Date> from =
             then ? then->soundResetDate(input.previous->observedAt) : std::nullopt;
         const std::optional<double> used = now->validUsedPercent();
-        const std::optional<double> usedBefore = then ? then->validUsedPercent() : std::nullopt;
+        // Nothing used before (or unknown): not yet begun.
+        const double usedBefore = then ? then->validUsedPercent().value_or(0) : 0;
         const auto lastReset = input.lastResets.find(which);
         // Later by more than rounding and by less than a new occurrence would be, with nothing
-        // reset between the readings: neither a reset seen nor a share that fell.
+        // reset between the readings: neither a reset seen nor a share that fell. A window not
+        // yet used has no reset of its own: Codex's moves on with the clock.
         if (!to || !from || *to - *from <= smallestMove ||
-            *to - *from >= std::chrono::minutes(minutes(which)) || !used || !usedBefore ||
-            *used < *usedBefore ||
+            *to - *from >= std::chrono::minutes(minutes(which)) || !used || usedBefore <= 0 ||
+            *used < usedBefore ||
             (lastReset != input.lastResets.end() &&
              lastReset->second > input.previous->observedAt) ||
             std::any_of(input.issued.begin(), input.issued.end(), [&](const LimitWarning& w) {
@@ -480,14 +520,9 @@ std::vector<LimitWarning> detectWarnings(const WarningInput& input) {
 
     if (blocked) {
         std::optional<BlockedState> before;
+        bool ours = true;  // the block before is this account's
         if (input.previous) {
             before = blockedIn(*input.previous);
-            // A block whose end moved is the same block.
-            if (before && before->until && blocked->until && before->window == blocked->window &&
-                blocked->window &&
-                sameOccurrence(before->until, blocked->until, *blocked->window)) {
-                before->until = blocked->until;
-            }
         } else {
             // No reading before (a new source, a first start): the last blocked state warned of.
             const auto last = std::find_if(
@@ -497,7 +532,14 @@ std::vector<LimitWarning> detectWarnings(const WarningInput& input) {
             if (last != input.issued.end()) {
                 before = BlockedState{rawValue(last->reason), last->detail, last->window,
                                       last->resetAt, blocked->earliestReset};
+                ours = !input.accountSince || last->observedAt >= *input.accountSince;
             }
+        }
+        // A block whose end moved is the same block.
+        if (ours && before && before->until && blocked->until &&
+            before->window == blocked->window && blocked->window &&
+            sameOccurrence(before->until, blocked->until, *blocked->window)) {
+            before->until = blocked->until;
         }
         if (!before || !blocked->sameOccurrence(*before)) {
             LimitWarning warning = make(*warningReasonFromRaw(blocked->reason));
@@ -532,12 +574,21 @@ std::vector<LimitWarning> detectWarnings(const WarningInput& input) {
 
     // A spent credit is settled once it has had its time to reset a window: any reset of the
     // bucket from shortly before it was seen spent says it was applied.
-    for (const CreditUse& use : codex&& input.preferences.creditNotApplied
-                                    ? input.creditUses
-                                    : std::span<const CreditUse>()) {
-        const bool applied = std::any_of(
-            input.lastResets.begin(), input.lastResets.end(),
-            [&](const auto& reset) { return reset.second >= use.seenAt - CreditUse::settleTime; });
+    const bool watchCredits = codex && input.preferences.creditNotApplied;
+    for (const CreditUse& use : watchCredits ? input.creditUses : std::span<const CreditUse>()) {
+        // A reset that left a little used is one the detector does not record: a share below
+        // where it stood before the credit went says so too.
+        const bool applied =
+            std::any_of(input.lastResets.begin(), input.lastResets.end(),
+                        [&](const auto& reset) {
+                            return reset.second >= use.seenAt - CreditUse::settleTime;
+                        }) ||
+            std::any_of(use.used.begin(), use.used.end(), [&](const auto& before) {
+                const std::optional<QuotaWindow> which = quotaWindowFromMinutes(before.first);
+                const std::optional<RateWindow> now = which ? bucket->window(*which) : std::nullopt;
+                const std::optional<double> used = now ? now->validUsedPercent() : std::nullopt;
+                return used && *used < before.second - 1;
+            });
         if (applied || input.now - use.seenAt < CreditUse::settleTime ||
             std::any_of(input.issued.begin(), input.issued.end(), [&](const LimitWarning& w) {
                 return w.reason == WarningReason::creditNotApplied && w.detail == use.id;

@@ -104,6 +104,10 @@ TEST_F(SettingsWindowTest, EarlyWarningsAreChosenAndStoredAtOnce) {
     EXPECT_TRUE(WarningPreferences::load(harness.preferences).allBuckets);
     harness.settle();
     EXPECT_FALSE(find<QCheckBox>(window, "warning.bucket.codex_other")->isEnabled());
+    find<QCheckBox>(window, "warning.buckets_all")->setChecked(false);
+    EXPECT_EQ(WarningPreferences::load(harness.preferences).buckets,
+              std::vector<std::string>{"codex_bengalfox"})
+        << "unticked, the ids chosen before";
 
     // The receiver's switch goes with the webhook's Save.
     window.showPage(SettingsWindow::Page::webhooks);

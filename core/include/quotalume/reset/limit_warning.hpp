@@ -108,17 +108,21 @@ struct WarningPreferences {
 };
 
 // A banked reset that left the available ones while their count fell: if none of the bucket's
-// windows resets within `settleTime` of it, it was not applied.
+// windows resets within `settleTime` of it (a reset recorded, or a share below where it stood
+// before), it was not applied.
 struct CreditUse {
     static constexpr auto settleTime = std::chrono::minutes(10);
     static constexpr std::size_t maximumKept = ResetCreditsSummary::maximumCredits;
+    static constexpr std::size_t maximumWindows = 8;
+    static constexpr std::size_t longestText = 128;  // an id or title, as Codex's are read
 
     std::string id;
     std::optional<std::string> title;
     Date seenAt;
+    std::map<std::int64_t, double> used = {};  // the Codex windows' shares before, by minutes
 
     // The credits available `before` that `after` lists no more or as being spent, when the
-    // count fell; nothing otherwise.
+    // count fell; one that expired is not spent. Nothing otherwise.
     static std::vector<CreditUse> spent(const ResetCreditsSummary& before,
                                         const ResetCreditsSummary& after, Date at);
     friend bool operator==(const CreditUse&, const CreditUse&) = default;
@@ -148,6 +152,9 @@ struct WarningInput {
     Date now;
     // The banked resets seen spent and not yet settled (the Codex bucket's).
     std::span<const CreditUse> creditUses = {};
+    // When this account's readings began, if another's came before: a warning of that one
+    // belongs to the same occurrence only for the very same reset time.
+    std::optional<Date> accountSince = {};
 };
 
 // The warnings this reading owes, each once per occurrence: a level or a forecast once per
