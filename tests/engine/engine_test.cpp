@@ -365,6 +365,15 @@ TEST_F(MonitorTest, TheChosenOtherBucketsAreAnnouncedOnceAndTheRestOnlyRecorded)
     answerFetch(withOthers(20, 96, 0));
     EXPECT_EQ(center.posted.size(), 3u);
     EXPECT_EQ(center.posted[2].subtitle, "Other: 5-hour limit");
+
+    // One still owed when the source changes stays owed, as the Codex bucket's do.
+    answerWebhook(unavailable);
+    Settings next = restarted.settings();
+    next.codexHome = codexHome.string();
+    restarted.preferences().setSettings(next);
+    loop.drain();
+    ASSERT_EQ(restarted.otherRecords().size(), 1u);
+    EXPECT_TRUE(restarted.otherRecords()[0].webhookPending);
 }
 
 // Scheduled readings leave out the banked resets' details; one asked for, one for an opened
