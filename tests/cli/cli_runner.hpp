@@ -3,6 +3,7 @@
 #include "test_support.hpp"
 
 #include <quotalume/preferences/settings.hpp>
+#include <quotalume/reset/limit_warning.hpp>
 #include <quotalume/support/child_process.hpp>
 #include <quotalume/webhook/webhook_configuration_store.hpp>
 
@@ -89,11 +90,15 @@ inline ChildProcess::Options watchProcess(const TempDir& home, const Strings& op
                        "DBUS_SYSTEM_BUS_ADDRESS=" + noBus});
 }
 
-// Saves settings with the webhook on, to `url`; the saved codex is missing, for --codex to replace.
-inline Settings saveWebhookOn(const TempDir& home, const std::string& url) {
+// Saves settings with the webhook on, to `url`, for the warnings too when asked; the saved codex
+// is missing, for --codex to replace.
+inline Settings saveWebhookOn(const TempDir& home, const std::string& url, bool warnings = false) {
     const Settings saved{.webhookEnabled = true, .codexPath = "/nowhere/codex"};
     FilePreferencesStore preferences(home.path() / "config/Quotalume/defaults.json");
     saved.save(preferences);
+    if (warnings) {
+        preferences.setString(WarningPreferences::webhookKey, "true");
+    }
     WebhookConfigurationStore(home.path() / "data" / "Quotalume").save({.url = url});
     return saved;
 }

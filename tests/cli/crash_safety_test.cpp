@@ -62,9 +62,7 @@ public:
             state.replace(at, seedAccount.size(), account(codex_));
         }
         replaceFileAtomically(data() / "state.json", state, ".seed.tmp");
-        test::saveWebhookOn(codex_, receiver_.url());
-        FilePreferencesStore(codex_.path() / "config/Quotalume/defaults.json")
-            .setString(WarningPreferences::webhookKey, "true");
+        test::saveWebhookOn(codex_, receiver_.url(), /*warnings=*/true);
     }
 
     std::filesystem::path data() const { return codex_.path() / "data" / "Quotalume"; }

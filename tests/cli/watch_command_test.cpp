@@ -336,9 +336,7 @@ TEST(WatchCommandTest, TheEngineForecastsFromTheReadingsItKeeps) {
 TEST(WatchCommandTest, WarnsOncePerLevelAndOnceOfTheForecast) {
     FakeCodexHome codex;
     test::HTTPReceiver receiver;
-    test::saveWebhookOn(codex, receiver.url());
-    FilePreferencesStore(codex.path() / "config/Quotalume/defaults.json")
-        .setString(WarningPreferences::webhookKey, "true");
+    test::saveWebhookOn(codex, receiver.url(), /*warnings=*/true);
     const Date now = std::chrono::system_clock::now();
     const std::time_t reset = std::chrono::system_clock::to_time_t(now) + 4 * 3600;
     ASSERT_NO_FATAL_FAILURE(keepRisingHour(codex, 60, reset, now));
@@ -389,9 +387,7 @@ TEST(WatchCommandTest, WarnsOncePerLevelAndOnceOfTheForecast) {
 TEST(WatchCommandTest, LightScheduledReadsAMovedResetASpentCreditAndOffline) {
     FakeCodexHome codex;
     test::HTTPReceiver receiver;
-    test::saveWebhookOn(codex, receiver.url());
-    FilePreferencesStore(codex.path() / "config/Quotalume/defaults.json")
-        .setString(WarningPreferences::webhookKey, "true");
+    test::saveWebhookOn(codex, receiver.url(), /*warnings=*/true);
     const std::time_t now = std::time(nullptr);
     const auto limits = [&](double used, std::time_t fiveHourReset, std::time_t weekly,
                             json credits) {

@@ -64,10 +64,9 @@ WarningsSection::WarningsSection(MonitorBridge& bridge, QWidget* parent)
 }
 
 void WarningsSection::listBuckets() {
-    std::vector<std::string> reported;
+    std::vector<std::pair<std::string, std::string>> reported;  // id and name
     for (const BucketSummary& other : bridge_.monitor().reading().otherBuckets()) {
-        reported.push_back(other.bucket.id());
-        reported.push_back(other.bucket.title());
+        reported.emplace_back(other.bucket.id(), other.bucket.title());
     }
     if (reported == listed_) {
         return;
@@ -77,15 +76,15 @@ void WarningsSection::listBuckets() {
         delete box;
     }
     buckets_.clear();
-    for (std::size_t i = 0; i + 1 < listed_.size(); i += 2) {
+    for (const auto& [id, name] : listed_) {
         // Codex's name as it is: an "&" in it marks no shortcut.
         auto* box = new QCheckBox(
-            QString::fromStdString(listed_[i + 1]).replace(QLatin1Char('&'), QStringLiteral("&&")),
+            QString::fromStdString(name).replace(QLatin1Char('&'), QStringLiteral("&&")),
             bucketsRow_);
-        box->setObjectName(QStringLiteral("warning.bucket.") + QString::fromStdString(listed_[i]));
+        box->setObjectName(QStringLiteral("warning.bucket.") + QString::fromStdString(id));
         connect(box, &QCheckBox::toggled, this, [this] { store(); });
         bucketsRow_->layout()->addWidget(box);
-        buckets_.emplace_back(listed_[i], box);
+        buckets_.emplace_back(id, box);
     }
     noBuckets_->setVisible(buckets_.empty());
 }

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <string>
+#include <utility>
 #include <vector>
 
 class QCheckBox;
@@ -42,7 +43,7 @@ private:
     QCheckBox* allBuckets_;
     QLabel* noBuckets_;
     std::vector<std::pair<std::string, QCheckBox*>> buckets_;
-    std::vector<std::string> listed_;  // the ids the boxes were made for, with their names
+    std::vector<std::pair<std::string, std::string>> listed_;  // the boxes' buckets: id, name
 };
 
 }  // namespace quotalume
