@@ -1,5 +1,6 @@
 #include "history_command.hpp"
 
+#include "account_option.hpp"
 #include "monitor_state.hpp"
 
 #include <quotalume/l10n/l10n.hpp>
@@ -18,7 +19,7 @@
 namespace quotalume::cli {
 
 const char* const historyHelp =
-    "Usage: quotalume-cli history [--json] [--lang CODE]\n"
+    "Usage: quotalume-cli history [--json] [--account LABEL] [--lang CODE]\n"
     "\n"
     "Prints the stored history of resets and warnings, newest first: for each its title, when\n"
     "it was detected, and what became of its notification and its webhook.\n"
@@ -30,6 +31,8 @@ const char* const historyHelp =
     "                      \"reason\" too; each status is {\"key\", \"arguments\", \"message\"},\n"
     "                      the message in the interface language; times are ISO 8601 in UTC.\n"
     "                      A history that cannot be read prints {\"error\": {…}} as status does.\n"
+    "  --account LABEL     the history of the source with this label (config sources list);\n"
+    "                      without it, the first source's\n"
     "  --lang CODE         interface language for this run (en, de, fr, ja, zh-Hans, …)\n"
     "  -h, --help          show this help\n"
     "\n"
@@ -95,6 +98,7 @@ std::string entryLine(const Entry& entry) {
 
 int runHistory(Arguments& arguments) {
     const bool asJSON = arguments.flag("--json");
+    const AccountOption account = AccountOption::read(arguments);
     arguments.finish();
 
     LoadedState loaded;
@@ -129,7 +133,8 @@ int runHistory(Arguments& arguments) {
         std::cerr << "quotalume-cli: " << LocalizedMessage::from(error).localized() << "\n";
     }
 
-    const std::vector<Entry> all = entries(loaded.state);
+    const MonitorState* kept = account.state(loaded);
+    const std::vector<Entry> all = kept ? entries(*kept) : std::vector<Entry>();
     if (asJSON) {
         json list = json::array();
         for (const Entry& entry : all) {

@@ -1,11 +1,14 @@
 #include "reading_view.hpp"
 
+#include "account_option.hpp"
 #include "waybar_module.hpp"
 
 #include <quotalume/l10n/l10n.hpp>
+#include <quotalume/preferences/preferences_store.hpp>
 #include <quotalume/presentation/menu_bar_presentation.hpp>
 #include <quotalume/presentation/quota_text.hpp>
 #include <quotalume/support/bounded_json.hpp>
+#include <quotalume/support/text.hpp>
 
 #include <nlohmann/json.hpp>
 
@@ -17,7 +20,8 @@ namespace {
 
 using nlohmann::json;
 
-constexpr std::array<std::string_view, 14> recordMembers = {"schema",
+constexpr std::array<std::string_view, 15> recordMembers = {"schema",
+                                                            "label",
                                                             "observed_at",
                                                             "source",
                                                             "plan",
@@ -161,6 +165,12 @@ ViewOptions ViewOptions::read(Arguments& arguments) {
     if (options.shortText && options.format) {
         throw UsageError("--short and --format exclude each other");
     }
+    options.account = arguments.value("--account");
+    const SavedSources saved = SavedSources::load();
+    options.sources = saved.sources;
+    if (options.account) {
+        saved.check(*options.account, true);
+    }
     return options;
 }
 
@@ -172,9 +182,28 @@ std::string shortTitle(const EngineReading& reading) {
 
 std::string headline(const EngineReading& reading, Date now, const ViewOptions& options) {
     if (options.format) {
-        return filledTemplate(*options.format, reading.record(now));
+        nlohmann::json record = reading.record(now);
+        if (!record.contains("label")) {
+            record["label"] = options.sources.firstLabel;  // one source: the record has none
+        }
+        return filledTemplate(*options.format, record);
     }
     return options.shortText ? shortTitle(reading) : reading.title();
+}
+
+std::vector<std::string> watchLines(const EngineReading& reading, Date now,
+                                    const ViewOptions& options) {
+    if (options.account || reading.accounts.empty() || options.isBar()) {
+        return {watchLine(options.shown(reading), now, options)};
+    }
+    std::vector<std::string> lines;
+    for (const EngineReading* each : reading.sources()) {
+        // The record names its source itself.
+        lines.push_back(options.form == ViewOptions::Form::json
+                            ? watchLine(*each, now, options)
+                            : each->label + ": " + watchLine(*each, now, options));
+    }
+    return lines;
 }
 
 namespace {

@@ -4,11 +4,14 @@
 
 #include "engine_reading.hpp"
 
+#include <quotalume/preferences/account_sources.hpp>
+
 #include <nlohmann/json_fwd.hpp>
 
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace quotalume::cli {
 
@@ -18,10 +21,18 @@ struct ViewOptions {
     Form form = Form::text;
     bool shortText = false;             // "5H 88 · 7D 66"
     std::optional<std::string> format;  // "{five_hour.left_percent}%", …
+    // --account: the label of the source shown, or "closest"; every source's without it.
+    std::optional<std::string> account;
+    AccountSources sources;  // as saved, for the labels
 
-    // --json, --waybar, --i3blocks, --short and --format TEMPLATE; a UsageError for forms that
-    // exclude each other and for a template naming something the record does not hold.
+    // --json, --waybar, --i3blocks, --short, --format TEMPLATE and --account LABEL; a UsageError
+    // for forms that exclude each other, a template naming something the record does not hold
+    // and a label no source has.
     static ViewOptions read(Arguments& arguments);
+    // The source chosen with --account; the first without it.
+    const EngineReading& shown(const EngineReading& reading) const {
+        return reading.account(account.value_or(""));
+    }
     // A bar's module shows a failure rather than go away with the script.
     bool isBar() const { return form == Form::waybar || form == Form::i3blocks; }
 };
@@ -39,6 +50,10 @@ std::string shortTitle(const EngineReading& reading);
 
 // The one line `watch` prints for a reading.
 std::string watchLine(const EngineReading& reading, Date now, const ViewOptions& options);
+// Every line `watch` prints for it: the chosen source's, a bar's first source's, or one per
+// source, each after its label.
+std::vector<std::string> watchLines(const EngineReading& reading, Date now,
+                                    const ViewOptions& options);
 
 // i3blocks' three lines (full text, short text, colour) for a reading, or for a failure when
 // it holds no figures; whether a shown window is at or under the critical level.

@@ -1,5 +1,6 @@
 #include "status_command.hpp"
 
+#include "account_option.hpp"
 #include "reading_view.hpp"
 #include "waybar_module.hpp"
 
@@ -30,8 +31,9 @@ namespace quotalume::cli {
 
 const char* const statusHelp =
     "Usage: quotalume-cli status [--json | --waybar | --i3blocks] [--short | --format TEMPLATE]\n"
-    "                            [--fresh] [--demo] [--codex PATH] [--codex-home DIR]\n"
-    "                            [--timeout SECONDS] [--lang CODE]\n"
+    "                            [--account LABEL | --json --all] [--fresh] [--demo]\n"
+    "                            [--codex PATH] [--codex-home DIR] [--timeout SECONDS]\n"
+    "                            [--lang CODE]\n"
     "\n"
     "Prints what is left of each window, the Codex bucket's first, then a line for each other\n"
     "bucket (a model's limits). While the tray application or a watch runs, asks it\n"
@@ -61,7 +63,13 @@ const char* const statusHelp =
     "  --format TEMPLATE   the text from a template of the record's members, such as\n"
     "                      \"{five_hour.left_percent}% {weekly.resets_in}\", "
     "\"{30d.left_percent}\"\n"
-    "                      or \"{plan}\"; {{ and }} print braces\n"
+    "                      or \"{plan}\"; {label} is the source's label; {{ and }} print\n"
+    "                      braces\n"
+    "  --account LABEL     the source with this label (config sources list), or closest for\n"
+    "                      the one closest to running out; without it, the first source\n"
+    "  --all               with --json: {\"schema\": 1, \"kind\": \"accounts\", \"accounts\": "
+    "[…]},\n"
+    "                      every source's record with its \"label\"\n"
     "  --fresh             have the running engine read now, and print that reading\n"
     "  --demo              show made-up demonstration data; Codex is not started\n"
     "  --codex PATH        the codex executable (empty: find it automatically)\n"
@@ -123,6 +131,15 @@ json snapshotJSON(const UsageSnapshot& snapshot) {
     return out;
 }
 
+// The record as status --json prints it: with the raw snapshot.
+json fullRecord(const EngineReading& reading, Date now) {
+    json record = reading.record(now);
+    if (reading.snapshot) {
+        record["snapshot"] = snapshotJSON(*reading.snapshot);
+    }
+    return record;
+}
+
 struct Failure {
     LocalizedMessage message;
     // Set when automatic detection found no executable: codex files the user may choose.
@@ -180,10 +197,7 @@ int show(const EngineReading& reading, const ViewOptions& view, const Failure* f
     };
     switch (view.form) {
         case ViewOptions::Form::json: {
-            json record = reading.record(now);
-            if (reading.snapshot) {
-                record["snapshot"] = snapshotJSON(*reading.snapshot);
-            }
+            json record = fullRecord(reading, now);
             if (failure != nullptr && failure->suggestions) {
                 record["error"]["suggestions"] = *failure->suggestions;
             }
@@ -230,6 +244,22 @@ int show(const EngineReading& reading, const ViewOptions& view, const Failure* f
     }
     complain();
     return reading.error ? ExitStatus::failure : success;
+}
+
+// Every source's record, each with its label: one source's too.
+int showAll(const EngineReading& reading, const ViewOptions& view) {
+    const Date now = std::chrono::system_clock::now();
+    json accounts = json::array();
+    bool failed = false;
+    for (const EngineReading* each : reading.sources()) {
+        json record = fullRecord(*each, now);
+        record["label"] = each->label.empty() ? view.sources.firstLabel : each->label;
+        accounts.push_back(std::move(record));
+        failed = failed || each->error.has_value();
+    }
+    std::cout << jsonText({{"schema", 1}, {"kind", "accounts"}, {"accounts", std::move(accounts)}})
+              << "\n";
+    return failed ? ExitStatus::failure : success;
 }
 
 // Reads Codex once, itself, and shows the reading or the failure. Offline, the saved source's
@@ -280,18 +310,22 @@ void note(const LocalizedMessage& message) {
 // too busy to answer has its saved reading shown, never a Codex of our own beside it; one that
 // does not answer is named, and then Codex is read by one such view at a time.
 std::optional<int> showEngineAnswer(const EngineAnswer& answer, const ViewOptions& view,
-                                    std::optional<engine_socket::ViewReadLock>& readLock) {
+                                    std::optional<engine_socket::ViewReadLock>& readLock,
+                                    bool all = false) {
     using Outcome = EngineAnswer::Outcome;
     const std::string pid = std::to_string(answer.pid);
+    const auto present = [&](const EngineReading& reading) {
+        return all ? showAll(reading, view) : show(view.shown(reading), view, nullptr);
+    };
     switch (answer.outcome) {
         case Outcome::reading:
-            return show(*answer.reading, view, nullptr);
+            return present(*answer.reading);
         case Outcome::busy:
             try {
                 if (auto saved = EngineReading::saved(WebhookConfigurationStore::defaultDirectory(),
                                                       std::chrono::system_clock::now())) {
                     note(LocalizedMessage("engine.busy_saved", {pid}));
-                    return show(*saved, view, nullptr);
+                    return present(*saved);
                 }
             } catch (const std::system_error&) {
                 // No data folder to read from: said as busy.
@@ -312,8 +346,40 @@ std::optional<int> showEngineAnswer(const EngineAnswer& answer, const ViewOption
 
 }  // namespace
 
+// Reads every saved source in turn (one Codex at a time), or the one --account names, and shows
+// the chosen one or all.
+int readSourcesAndShow(const ViewOptions& view, bool all, double timeout) {
+    const SavedSources saved = SavedSources::load();
+    const std::vector<AccountSource> sources = saved.sources.all(saved.settings);
+    const bool closest = !all && asciiLowercased(trimmed(*view.account)) == "closest";
+    const std::optional<std::size_t> only =
+        all || closest ? std::nullopt : saved.sources.find(*view.account);
+    EngineReading gathered;
+    std::optional<Failure> failure;
+    for (std::size_t i = 0; i < sources.size(); ++i) {
+        if (only && *only != i) {
+            continue;
+        }
+        const CodexConfiguration configuration{sources[i].codexPath, sources[i].codexHome, timeout};
+        EngineReading reading;
+        try {
+            reading.snapshot = CodexClient().fetch(configuration);
+        } catch (const std::exception& error) {
+            failure = failureOf(error, configuration);
+            reading.error = failure->message;
+        }
+        reading.label = sources[i].label;
+        if (only) {
+            return show(reading, view, failure ? &*failure : nullptr);
+        }
+        (i == 0 ? gathered : gathered.accounts.emplace_back()) = std::move(reading);
+    }
+    return all ? showAll(gathered, view) : show(view.shown(gathered), view, nullptr);
+}
+
 int runStatus(Arguments& arguments) {
     const ViewOptions view = ViewOptions::read(arguments);
+    const bool all = arguments.flag("--all");
     const bool demo = arguments.flag("--demo");
     const bool fresh = arguments.flag("--fresh");
     CodexConfiguration configuration = savedSource();
@@ -330,13 +396,27 @@ int runStatus(Arguments& arguments) {
         configuration.timeout = parseTimeout(*timeout);
     }
     arguments.finish();
+    if (all && view.form != ViewOptions::Form::json) {
+        throw UsageError("--all lists every source as JSON: it needs --json");
+    }
+    if (all && view.account) {
+        throw UsageError("--all and --account exclude each other");
+    }
+    if ((all || view.account) && ownSource) {
+        throw UsageError(
+            "--account and --all read the saved sources: they take no --codex, --codex-home or "
+            "--demo");
+    }
 
     std::optional<engine_socket::ViewReadLock> readLock;
     if (!ownSource) {
         if (auto shown =
-                showEngineAnswer(askEngine(fresh, configuration.timeout), view, readLock)) {
+                showEngineAnswer(askEngine(fresh, configuration.timeout), view, readLock, all)) {
             return *shown;
         }
+    }
+    if (all || (view.account && view.sources.several())) {
+        return readSourcesAndShow(view, all, configuration.timeout);
     }
     return readAndShow(configuration, view, demo, !ownSource);
 }

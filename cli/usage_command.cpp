@@ -1,5 +1,7 @@
 #include "usage_command.hpp"
 
+#include "account_option.hpp"
+
 #include <quotalume/support/bounded_json.hpp>
 #include <quotalume/support/date.hpp>
 #include <quotalume/support/text.hpp>
@@ -20,12 +22,12 @@ namespace quotalume::cli {
 
 const char* const usageHelp =
     "Usage: quotalume-cli usage [--window ID] [--bucket ID] [--since WHEN] [--csv | --json]\n"
-    "                           [--lang CODE]\n"
+    "                           [--account LABEL] [--lang CODE]\n"
     "\n"
     "Prints the usage timeline the engine (the tray application or a watch) keeps of the\n"
-    "account read last, oldest first: when each reading was taken, the window, the share used\n"
-    "and left, when the window resets, and the bucket (Codex's, or a model's such as\n"
-    "codex_bengalfox) when it is not Codex's.\n"
+    "account read last (with several sources, the first source's), oldest first: when each\n"
+    "reading was taken, the window, the share used and left, when the window resets, and the\n"
+    "bucket (Codex's, or a model's such as codex_bengalfox) when it is not Codex's.\n"
     "\n"
     "  --window ID         only one window: 5h, 7d, or a length such as 30d, 2h or 45m\n"
     "  --bucket ID         only one bucket: codex, or another bucket's id\n"
@@ -35,6 +37,7 @@ const char* const usageHelp =
     "                      used_percent,left_percent,resets_at,plan,bucket\n"
     "  --json              a JSON array of objects with those members; window is five_hour,\n"
     "                      weekly or a length such as 30d\n"
+    "  --account LABEL     the timeline of the source with this label (config sources list)\n"
     "  --lang CODE         interface language for this run (en, de, fr, ja, zh-Hans, …)\n"
     "  -h, --help          show this help\n"
     "\n"
@@ -170,6 +173,7 @@ int runUsage(Arguments& arguments) {
     if (csv && asJSON) {
         throw UsageError("--csv and --json exclude each other");
     }
+    const AccountOption chosen = AccountOption::read(arguments);
     arguments.finish();
 
     std::filesystem::path directory;
@@ -182,7 +186,17 @@ int runUsage(Arguments& arguments) {
     // No file is an empty timeline; one that is damaged, locked, a link or another user's is a
     // failure.
     UsageTimeline timeline(directory, {.readOnly = true});
-    const std::optional<std::string> account = timeline.latestAccount();
+    std::optional<std::string> account;
+    if (chosen.given || SavedSources::load().sources.several()) {
+        // Several sources read in turn: the one meant, by the account the engine last read it as.
+        const LoadedState saved = StateStore(directory).load();
+        const MonitorState* state = chosen.state(saved);
+        if (state && state->snapshot) {
+            account = state->snapshot->accountFingerprint;
+        }
+    } else {
+        account = timeline.latestAccount();
+    }
     const auto failed = [&timeline] {
         std::cerr << "quotalume-cli: " << timeline.warning()->localized() << "\n";
         return failure;

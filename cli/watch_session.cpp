@@ -65,12 +65,20 @@ public:
 
 private:
     void print(const EngineReading& reading) {
-        std::string line = watchLine(reading, std::chrono::system_clock::now(), options_.view);
-        if (line == printed_) {
+        // Each source's line when it changes, the others' not again.
+        std::vector<std::string> lines =
+            watchLines(reading, std::chrono::system_clock::now(), options_.view);
+        std::string changed;
+        for (std::size_t i = 0; i < lines.size(); ++i) {
+            if (i >= printed_.size() || lines[i] != printed_[i]) {
+                changed += lines[i] + "\n";
+            }
+        }
+        printed_ = std::move(lines);
+        if (changed.empty()) {
             return;
         }
-        printed_ = std::move(line);
-        if (std::fputs((printed_ + "\n").c_str(), stdout) == EOF || std::fflush(stdout) != 0) {
+        if (std::fputs(changed.c_str(), stdout) == EOF || std::fflush(stdout) != 0) {
             // Queued: the first lines are printed before the loop runs, and exit() does
             // nothing then.
             QMetaObject::invokeMethod(
@@ -175,7 +183,7 @@ private:
     std::optional<QSocketNotifier> readable_;
     QTimer retry_;
     std::chrono::milliseconds patience_ = 250ms;
-    std::string printed_;
+    std::vector<std::string> printed_;
 };
 
 }  // namespace

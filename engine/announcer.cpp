@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <chrono>
 #include <string>
+#include <type_traits>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -78,11 +80,8 @@ void Announcer::arm() {
             due = when;
         }
     };
-    for (const auto* records : {&engine_.state.records, &engine_.state.otherRecords}) {
-        std::for_each(records->begin(), records->end(), consider);
-    }
-    for (const auto* warnings : {&engine_.state.warnings, &engine_.state.otherWarnings}) {
-        std::for_each(warnings->begin(), warnings->end(), consider);
+    for (const Ledger& ledger : engine_.host.ledgers()) {
+        std::as_const(*ledger.state).eachDelivery(consider);
     }
     if (!due) {
         return;  // nothing owed: nothing to wake for
@@ -99,20 +98,20 @@ void Announcer::arm() {
 }
 
 Delivery* Announcer::liveRecord(const Announcement& announcement) {
+    // Ids are random UUIDs: one names one record, whichever account's list holds it.
     const std::string& id = announcementId(announcement);
-    auto find = [&](auto& list, auto& others) -> Delivery* {
-        for (auto* records : {&list, &others}) {
-            auto found = std::find_if(records->begin(), records->end(),
-                                      [&](const auto& record) { return record.id() == id; });
-            if (found != records->end()) {
-                return &*found;
+    const bool reset = std::holds_alternative<ResetEvent>(announcement);
+    Delivery* found = nullptr;
+    for (const Ledger& ledger : engine_.host.ledgers()) {
+        ledger.state->eachDelivery([&](auto& record) {
+            using Record = std::decay_t<decltype(record)>;
+            if (found == nullptr && std::is_same_v<Record, EventRecord> == reset &&
+                record.id() == id) {
+                found = &record;
             }
-        }
-        return nullptr;
-    };
-    return std::holds_alternative<ResetEvent>(announcement)
-               ? find(engine_.state.records, engine_.state.otherRecords)
-               : find(engine_.state.warnings, engine_.state.otherWarnings);
+        });
+    }
+    return found;
 }
 
 Task Announcer::runPass() {
@@ -130,20 +129,16 @@ Task Announcer::runPass() {
     // The live lists may change at every await (a refresh adds records, a new source empties
     // them), so each record is looked up again by id before every change. Resets, then warnings;
     // the Codex bucket's before the other buckets' the user chose.
+    // Each account's in turn, named by its source's label when there are several.
     std::vector<Announcement> pass;
-    for (const auto* records : {&engine_.state.records, &engine_.state.otherRecords}) {
-        for (const EventRecord& record : *records) {
+    for (const Ledger& ledger : engine_.host.ledgers()) {
+        std::as_const(*ledger.state).eachDelivery([&](const auto& record) {
             if (record.localPending || record.webhookPending) {
-                pass.emplace_back(record.event);
+                auto event = record.event;
+                event.accountLabel = ledger.label;
+                pass.emplace_back(std::move(event));
             }
-        }
-    }
-    for (const auto* warnings : {&engine_.state.warnings, &engine_.state.otherWarnings}) {
-        for (const WarningRecord& record : *warnings) {
-            if (record.localPending || record.webhookPending) {
-                pass.emplace_back(record.event);
-            }
-        }
+        });
     }
     for (const Announcement& owed : pass) {
         const bool isWarning = std::holds_alternative<LimitWarning>(owed);

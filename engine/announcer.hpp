@@ -12,12 +12,22 @@
 
 #include <memory>
 #include <optional>
+#include <string>
+#include <vector>
 
 namespace quotalume {
+
+// One account's history, and the label its announcements carry (none with one source).
+struct Ledger {
+    MonitorState* state;
+    std::optional<std::string> label;
+};
 
 // What the announcer needs of the engine that owns it.
 class AnnouncerHost {
 public:
+    // Every account's history, the first source's first.
+    virtual std::vector<Ledger> ledgers() = 0;
     virtual ~AnnouncerHost() = default;
     // Whether announcing is ours now: not in demonstration, and the engine lock held.
     virtual bool mayAnnounce() const = 0;
@@ -39,7 +49,6 @@ public:
     // What it reads of the engine at the moment it delivers; each must outlive it.
     struct Reads {
         AnnouncerHost& host;
-        MonitorState& state;
         const Settings& settings;
         const WarningPreferences& warnings;
         const std::optional<WebhookConfiguration>& receiver;     // the loaded, usable one

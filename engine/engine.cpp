@@ -29,17 +29,10 @@ Engine::Engine(EnginePorts ports, bool demo)
       dataDirectory_(ports.dataDirectory),
       notifier_(ports.notifications, [this] { publish(); }),
       announcer_(ports.loop, ports.clock, ports.webhooks, notifier_,
-                 {*this, keeper_.state(), preferences_.settings(), preferences_.warnings(),
-                  receiver_.configuration, receiver_.warning}),
-      readings_({.loop = ports.loop,
-                 .clock = ports.clock,
-                 .codex = ports.codex,
-                 .keeper = keeper_,
-                 .timeline = timeline_,
-                 .announcer = announcer_,
-                 .preferences = preferences_,
-                 .beforeReading = [this] { beforeReading(); },
-                 .published = [this] { readingMoved(); }}),
+                 {*this, preferences_.settings(), preferences_.warnings(), receiver_.configuration,
+                  receiver_.warning}),
+      queue_(ports.codex),
+      readings_(roomsOf(0)),
       setup_({.clock = ports.clock,
               .notifications = ports.notifications,
               .loginItems = ports.loginItems,
@@ -58,6 +51,75 @@ Engine::Engine(EnginePorts ports, bool demo)
         return;
     }
     timeline_.open(dataDirectory_, keeper_.holdsEngine());
+    placeSources();
+}
+
+ReadingLoop::Rooms Engine::roomsOf(std::size_t source) {
+    return {
+        .loop = loop_,
+        .clock = clock_,
+        .codex = queue_,
+        .keeper = keeper_,
+        .timeline = timeline_,
+        .announcer = announcer_,
+        .preferences = preferences_,
+        .beforeReading = [this] { beforeReading(); },
+        .published = [this] { readingMoved(); },
+        .source = source,
+        .readBefore = [this, source](std::string_view fingerprint) -> std::optional<std::string> {
+            const auto& first = keeper_.state().snapshot;
+            if (first && first->accountFingerprint == fingerprint) {
+                return readings_.source().label;
+            }
+            for (std::size_t i = 0; i + 1 < source && i < others_.size(); ++i) {
+                const MonitorState* state = others_[i]->state();
+                if (!others_[i]->sameAs() && state && state->snapshot &&
+                    state->snapshot->accountFingerprint == fingerprint) {
+                    return others_[i]->source().label;
+                }
+            }
+            return std::nullopt;
+        }};
+}
+
+void Engine::placeSources() {
+    others_.clear();
+    const AccountSources& sources = preferences_.current().sources;
+    for (std::size_t i = 1; i <= sources.others.size(); ++i) {
+        others_.push_back(std::make_unique<ReadingLoop>(roomsOf(i)));
+        if (overriddenInterval_) {
+            others_.back()->overrideInterval(*overriddenInterval_);
+        }
+        if (started_ && !stopped_) {
+            others_.back()->refresh();
+        }
+    }
+}
+
+void Engine::overrideRefreshInterval(Duration interval) {
+    overriddenInterval_ = interval;
+    readings_.overrideInterval(interval);
+    for (const auto& other : others_) {
+        other->overrideInterval(interval);
+    }
+}
+
+bool Engine::isRefreshing() const {
+    return readings_.isRefreshing() ||
+           std::any_of(others_.begin(), others_.end(),
+                       [](const auto& other) { return other->isRefreshing(); });
+}
+
+std::vector<Ledger> Engine::ledgers() {
+    const bool several = preferences_.current().sources.several();
+    const auto named = [&](const std::string& label) {
+        return several && !label.empty() ? std::optional(label) : std::nullopt;
+    };
+    std::vector<Ledger> all{{&keeper_.state(), named(readings_.source().label)}};
+    for (AccountState& account : keeper_.accounts()) {
+        all.push_back({&account.state, named(account.label)});
+    }
+    return all;
 }
 
 Engine::~Engine() {
@@ -72,16 +134,43 @@ void Engine::publish() {
 
 const EngineReading& Engine::reading() const {
     if (!reading_) {
-        reading_ = EngineReading{.snapshot = snapshot(),
+        const auto& shown = snapshot();
+        reading_ = EngineReading{.snapshot = shown,
                                  .stale = lastError().has_value() || isStale(),
                                  .demo = demo_,
                                  .refreshing = isRefreshing(),
                                  .error = lastError(),
                                  .warnings = warnings(),
                                  .scope = preferences_.scope(),
-                                 .forecasts = timeline_.forecasts()};
+                                 .forecasts = shown && !demo_
+                                                  ? timeline_.forecasts(shown->accountFingerprint)
+                                                  : TimelineKeeper::Forecasts()};
+        if (!others_.empty()) {
+            // Several sources: each is named, the first as the others.
+            reading_->label = readings_.source().label;
+            reading_->refreshing = readings_.isRefreshing();
+            for (const auto& other : others_) {
+                reading_->accounts.push_back(sourceReading(*other));
+            }
+        }
     }
     return *reading_;
+}
+
+EngineReading Engine::sourceReading(const ReadingLoop& loop) const {
+    const MonitorState* state = loop.sameAs() ? nullptr : loop.state();
+    const std::optional<UsageSnapshot> shown = state ? state->snapshot : std::nullopt;
+    EngineReading reading{
+        .snapshot = shown,
+        .stale = loop.lastError().has_value() || isStale(shown, loop.lastError().has_value()),
+        .refreshing = loop.isRefreshing(),
+        .error = loop.lastError(),
+        .scope = preferences_.scope(),
+        .forecasts =
+            shown ? timeline_.forecasts(shown->accountFingerprint) : TimelineKeeper::Forecasts()};
+    reading.label = loop.source().label;
+    reading.sameAs = loop.sameAs();
+    return reading;
 }
 
 template <typename Work>
@@ -115,6 +204,9 @@ void Engine::start() {
 void Engine::stop() {
     stopped_ = true;
     readings_.stop();
+    for (const auto& other : others_) {
+        other->stop();
+    }
     clockTimer_.reset();
     announcer_.disarm();
     staleTimer_.reset();
@@ -126,12 +218,18 @@ void Engine::stop() {
 void Engine::refresh() {
     if (!demo_) {
         readings_.refresh();
+        for (const auto& other : others_) {
+            other->refresh();
+        }
     }
 }
 
 void Engine::viewOpened() {
     if (!demo_ && started_ && !stopped_) {
         readings_.viewOpened();
+        for (const auto& other : others_) {
+            other->viewOpened();
+        }
     }
 }
 
@@ -153,10 +251,22 @@ void Engine::readingMoved() {
 void Engine::preferencesChanged(std::span<const std::string_view> keys) {
     if (!demo_) {
         if (contains(keys, "codex.path") || contains(keys, "codex.home")) {
-            keeper_.startAfresh();
+            if (preferences_.current().sources.several()) {
+                // Its account's history is kept apart, to come back when it is read again.
+                keeper_.setAsideFirst(readings_.source().label);
+                keeper_.persist();
+            } else {
+                keeper_.startAfresh();
+            }
             readings_.sourceChanged();
         } else if (contains(keys, "refresh.interval")) {
             readings_.scheduleNext();
+            for (const auto& other : others_) {
+                other->scheduleNext();
+            }
+        }
+        if (contains(keys, AccountSources::listKey)) {
+            placeSources();
         }
         if (contains(keys, "webhook.enabled") && settings().webhookEnabled &&
             !receiver_.configuration) {
@@ -226,8 +336,9 @@ void Engine::armStaleness() {
     staleTimer_ = loop_.startTimer(wait, false, [this] { tick(); });
 }
 
-const std::vector<UsagePoint>& Engine::series(QuotaWindow which) {
-    return timeline_.series(demo_ ? nullptr : (snapshot() ? &*snapshot() : nullptr), which);
+const std::vector<UsagePoint>& Engine::series(const std::optional<UsageSnapshot>& reading,
+                                              QuotaWindow which) {
+    return timeline_.series(demo_ || !reading ? nullptr : &*reading, which);
 }
 
 std::vector<LocalizedMessage> Engine::warnings() const {
@@ -253,14 +364,14 @@ Duration Engine::staleAfter(const Settings& settings) {
         std::chrono::duration<double>(std::max(2 * settings.refreshInterval, 90.0)));
 }
 
-bool Engine::isStale() const {
-    if (!snapshot()) {
+bool Engine::isStale(const std::optional<UsageSnapshot>& reading, bool failed) const {
+    if (!reading) {
         return false;
     }
-    if (lastError()) {
+    if (failed) {
         return true;
     }
-    return now_ - snapshot()->observedAt > staleAfter(settings());
+    return now_ - reading->observedAt > staleAfter(settings());
 }
 
 }  // namespace quotalume

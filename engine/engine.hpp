@@ -6,6 +6,7 @@
 #include "observers.hpp"
 #include "ports.hpp"
 #include "preferences_model.hpp"
+#include "read_queue.hpp"
 #include "reading_loop.hpp"
 #include "setup.hpp"
 #include "state_keeper.hpp"
@@ -85,7 +86,7 @@ public:
     void showClock(bool shown);
     // Reads every `interval` instead of on the schedule; for tests of the whole application,
     // which cannot wait out the schedule's 15-second minimum.
-    void overrideRefreshInterval(Duration interval) { readings_.overrideInterval(interval); }
+    void overrideRefreshInterval(Duration interval);
 
     // The rooms, for what they publish. Preferences change only through theirs; a change of
     // source, interval, warnings or look is taken up at once.
@@ -93,6 +94,8 @@ public:
     const PreferencesModel& preferences() const { return preferences_; }
     const Settings& settings() const { return preferences_.settings(); }
     const ReadingLoop& readings() const { return readings_; }
+    // The other sources' reading rooms, in the sources' order after the first.
+    const std::vector<std::unique_ptr<ReadingLoop>>& otherReadings() const { return others_; }
     const Setup& setup() const { return setup_; }
     LocalNotifier& notifier() { return notifier_; }
 
@@ -110,8 +113,11 @@ public:
     }
     // The readings kept of the window's current occurrence, oldest first, for its chart; read
     // once a reading.
-    const std::vector<UsagePoint>& series(QuotaWindow window);
-    bool isRefreshing() const { return readings_.isRefreshing(); }
+    const std::vector<UsagePoint>& series(QuotaWindow window) { return series(snapshot(), window); }
+    // The same of any source's reading.
+    const std::vector<UsagePoint>& series(const std::optional<UsageSnapshot>& reading,
+                                          QuotaWindow window);
+    bool isRefreshing() const;
     const std::optional<LocalizedMessage>& lastError() const { return readings_.lastError(); }
     // A history that cannot be saved outranks settings that cannot.
     std::optional<LocalizedMessage> persistenceWarning() const {
@@ -143,12 +149,18 @@ private:
     }
     bool stateOnDisk() const override { return keeper_.saved(); }
     void published() override { publish(); }
+    std::vector<Ledger> ledgers() override;
 
     void publish();
     void readingMoved();  // a reading began, ended or was scheduled
     void beforeReading();
     void preferencesChanged(std::span<const std::string_view> keys);
-    bool isStale() const;
+    bool isStale() const { return isStale(snapshot(), lastError().has_value()); }
+    bool isStale(const std::optional<UsageSnapshot>& reading, bool failed) const;
+    // One reading room per source after the first, each reading in its turn.
+    void placeSources();
+    EngineReading sourceReading(const ReadingLoop& loop) const;
+    ReadingLoop::Rooms roomsOf(std::size_t source);
     void tick();  // the time moved on: shown again at the current moment
     void armStaleness();
     template <typename Work>
@@ -166,7 +178,10 @@ private:
     Receiver receiver_;
     LocalNotifier notifier_;
     Announcer announcer_;
+    ReadQueue queue_;
     ReadingLoop readings_;
+    std::vector<std::unique_ptr<ReadingLoop>> others_;
+    std::optional<Duration> overriddenInterval_;
     Setup setup_;
     std::shared_ptr<int> alive_ = std::make_shared<int>(0);
 

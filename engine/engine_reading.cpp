@@ -11,10 +11,13 @@
 #include <quotalume/l10n/l10n.hpp>
 #include <quotalume/presentation/menu_bar_presentation.hpp>
 #include <quotalume/presentation/quota_text.hpp>
+#include <quotalume/reset/reset_event.hpp>
 #include <quotalume/support/bounded_json.hpp>
+#include <quotalume/support/text.hpp>
 #include <quotalume/usage/limit_state.hpp>
 #include <quotalume/usage/usage_timeline.hpp>
 
+#include <algorithm>
 #include <cmath>
 #include <fstream>
 #include <sstream>
@@ -121,6 +124,63 @@ void EngineReading::forecastFrom(const std::filesystem::path& dataDirectory, Dat
     forecasts = TimelineKeeper::forecastsOf(timeline, *snapshot, now);
 }
 
+std::vector<const EngineReading*> EngineReading::sources() const {
+    std::vector<const EngineReading*> all{this};
+    for (const EngineReading& other : accounts) {
+        all.push_back(&other);
+    }
+    return all;
+}
+
+const EngineReading& EngineReading::account(std::string_view chosen) const {
+    const std::vector<const EngineReading*> all = sources();
+    if (asciiLowercased(chosen) == "closest") {
+        // The first of equals: the order the user gave the sources.
+        return **std::min_element(all.begin(), all.end(), [](const auto* a, const auto* b) {
+            return a->leastLeft() < b->leastLeft();
+        });
+    }
+    const auto found = std::find_if(all.begin(), all.end(), [&](const EngineReading* reading) {
+        return !reading->label.empty() && reading->label == trimmed(chosen);
+    });
+    return found == all.end() ? *this : **found;
+}
+
+double EngineReading::leastLeft() const {
+    const std::optional<RateBucket> bucket = snapshot ? snapshot->codexBucket() : std::nullopt;
+    if (!bucket) {
+        return 101;
+    }
+    if (blocked()) {
+        return 0;
+    }
+    double least = 101;
+    for (QuotaWindow which : bucket->windows()) {
+        if (const auto used = bucket->window(which)->validUsedPercent()) {
+            least = std::min(least, 100 - std::clamp(*used, 0.0, 100.0));
+        }
+    }
+    return least;
+}
+
+std::string EngineReading::sourceLine() const {
+    std::string text = sameAs     ? L10n::render("account.same_as", {*sameAs})
+                       : snapshot ? title()
+                                  : L10n::text(statusKey());
+    if (error) {
+        text += " \u2014 " + error->localized();
+    }
+    return accountHeadline(label.empty() ? std::nullopt : std::optional(label), std::move(text));
+}
+
+std::string EngineReading::sourceLines() const {
+    std::string lines;
+    for (const EngineReading* each : sources()) {
+        lines += (lines.empty() ? "" : "\n") + each->sourceLine();
+    }
+    return lines;
+}
+
 const char* EngineReading::statusKey() const {
     return demo         ? "status.demo"
            : refreshing ? "status.refreshing"
@@ -145,16 +205,25 @@ json EngineReading::record(Date now) const {
                           {"windows", windowsJSON(each, now)},
                           {"blocked", blockedJSON(bucketBlocked(each))}});
     }
-    return {{"schema", 1},
-            {"observed_at", snapshot ? json(iso8601(snapshot->observedAt)) : json(nullptr)},
-            {"source", source},
-            {"plan", bucket && bucket->planType ? json(*bucket->planType) : json(nullptr)},
-            {"stale", stale},
-            {"windows", bucket ? windowsJSON(*bucket, now) : json::array()},
-            {"credits", bucket && bucket->credits ? creditsJSON(*bucket->credits) : json(nullptr)},
-            {"error", error ? localizedJSON(*error) : json(nullptr)},
-            {"blocked", blockedJSON()},
-            {"limits", std::move(limits)}};
+    json out = {
+        {"schema", 1},
+        {"observed_at", snapshot ? json(iso8601(snapshot->observedAt)) : json(nullptr)},
+        {"source", source},
+        {"plan", bucket && bucket->planType ? json(*bucket->planType) : json(nullptr)},
+        {"stale", stale},
+        {"windows", bucket ? windowsJSON(*bucket, now) : json::array()},
+        {"credits", bucket && bucket->credits ? creditsJSON(*bucket->credits) : json(nullptr)},
+        {"error", error ? localizedJSON(*error) : json(nullptr)},
+        {"blocked", blockedJSON()},
+        {"limits", std::move(limits)}};
+    // Only with several sources: one source's record stays as it always was.
+    if (!label.empty()) {
+        out["label"] = label;
+    }
+    if (sameAs) {
+        out["same_as"] = *sameAs;
+    }
+    return out;
 }
 
 json EngineReading::windowsJSON(const RateBucket& bucket, Date now) const {
@@ -232,6 +301,12 @@ json EngineReading::message(Date now) const {
                    {"refreshing", refreshing},
                    {"warnings", warnings},
                    {"scope", rawValue(scope)}};
+    if (!accounts.empty()) {
+        out["view"]["accounts"] = json::array();
+        for (const EngineReading& other : accounts) {
+            out["view"]["accounts"].push_back(other.message(now));
+        }
+    }
     return out;
 }
 
@@ -315,20 +390,56 @@ std::optional<EngineReading> EngineReading::saved(const std::filesystem::path& d
     EngineReading reading;
     reading.snapshot = std::move(loaded.state.snapshot);
     Settings settings;
+    AccountSources sources;
     try {
         settings = Settings::load(*PreferencesStore::standard());
+        sources = AccountSources::load(*PreferencesStore::standard());
     } catch (const std::exception&) {
-        // No preferences to read: the default interval.
+        // No preferences to read: the default interval, one source.
     }
     reading.stale = now - reading.snapshot->observedAt > Engine::staleAfter(settings);
     reading.source = "engine";
+    if (sources.several()) {
+        reading.label = sources.firstLabel;
+        for (const AccountSource& other : sources.others) {
+            EngineReading& saved = reading.accounts.emplace_back();
+            saved.label = other.label;
+            saved.source = "engine";
+            for (AccountState& account : loaded.accounts) {
+                if (account.label == other.label && account.state.snapshot) {
+                    saved.snapshot = std::move(account.state.snapshot);
+                    saved.stale = now - saved.snapshot->observedAt > Engine::staleAfter(settings);
+                }
+            }
+        }
+    }
     return reading;
 }
 
 EngineReading EngineReading::fromMessage(const json& message) {
+    EngineReading reading = fromOneMessage(message);
+    const json& view = message["view"];
+    if (const auto list = view.find("accounts"); list != view.end() && list->is_array()) {
+        if (list->size() + 1 > AccountSources::maximum) {
+            throw JSONDecodingError(JSONDecodingError::Kind::dataCorrupted, "accounts: too many");
+        }
+        for (const json& other : *list) {
+            reading.accounts.push_back(fromOneMessage(other));
+        }
+    }
+    return reading;
+}
+
+EngineReading EngineReading::fromOneMessage(const json& message) {
     using namespace coding;
     const json& view = object(required(object(message, "reading"), "view"), "view");
     EngineReading reading;
+    if (const json* label = member(message, "label")) {
+        reading.label = asString(*label, "label");
+    }
+    if (const json* same = member(message, "same_as")) {
+        reading.sameAs = asString(*same, "same_as");
+    }
     if (const json* snapshot = member(view, "snapshot")) {
         reading.snapshot = UsageSnapshot::fromJSON(*snapshot, DateCoding::iso8601);
     }

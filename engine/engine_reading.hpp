@@ -14,6 +14,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace quotalume {
@@ -43,6 +44,12 @@ struct EngineReading {
     MenuBarScope scope = MenuBarScope::both;
     std::string source = "codex";                    // "engine" once passed on by a running engine
     std::map<QuotaWindow, UsageForecast> forecasts;  // the windows with enough readings
+    // With several sources: the source's label, the label of an earlier source that reads the
+    // same account (this one then shows no figures of its own), and the other sources' readings
+    // after the first's.
+    std::string label;
+    std::optional<std::string> sameAs;
+    std::vector<EngineReading> accounts;
 
     // The forecasts of the snapshot's windows from the timeline kept in `dataDirectory`, read
     // beside the engine (or without one); none when it cannot be read.
@@ -57,6 +64,20 @@ struct EngineReading {
     // The reading the engine last saved in `dataDirectory` (state.json), for a view whose
     // engine is too busy to answer; nothing when there is none.
     static std::optional<EngineReading> saved(const std::filesystem::path& dataDirectory, Date now);
+
+    // Every source's reading, the first's first; this one alone with one source.
+    std::vector<const EngineReading*> sources() const;
+    // The source a view shows: the one with this label, "closest" for the one closest to
+    // running out, the first for an empty or unknown one.
+    const EngineReading& account(std::string_view chosen) const;
+    // The least any window of the Codex bucket has left (0 while blocked); 101 without figures.
+    double leastLeft() const;
+
+    // One source's line among several: "Work: 5H 8% · 7D 40%", with what went wrong, or the
+    // source whose account it shares.
+    std::string sourceLine() const;
+    // Every source's line, one each: the tray's tooltip with several sources.
+    std::string sourceLines() const;
 
     // "status.connected", "status.stale", "status.offline", …
     const char* statusKey() const;
@@ -87,6 +108,7 @@ struct EngineReading {
     nlohmann::json message(Date now) const;
     // Throws JSONDecodingError when `message` is not one.
     static EngineReading fromMessage(const nlohmann::json& message);
+    static EngineReading fromOneMessage(const nlohmann::json& message);
 
     friend bool operator==(const EngineReading&, const EngineReading&) = default;
 };

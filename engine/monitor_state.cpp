@@ -9,6 +9,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <chrono>
 #include <exception>
 #include <optional>
@@ -32,7 +33,7 @@ constexpr std::string_view temporaryPrefix = ".state-";
 constexpr std::string_view temporarySuffix = ".tmp";
 
 // Nothing when there is no file; throws when there is one that cannot be used.
-std::optional<MonitorState> readState(const std::filesystem::path& path) {
+std::optional<json> readState(const std::filesystem::path& path) {
     // Saving only ever renames a regular file into place, so a link (even one leading nowhere)
     // is not ours; following it would read a file outside the folder.
     const std::optional<std::string> content =
@@ -44,7 +45,51 @@ std::optional<MonitorState> readState(const std::filesystem::path& path) {
     if (document.is_discarded()) {
         throw JSONDecodingError(Kind::notJSON, "state: not JSON or nested too deeply");
     }
-    return document.get<MonitorState>();
+    return document;
+}
+
+// Trimmed to the caps, newest first, and cleared of records of other buckets in the lists
+// older versions kept them in.
+void tidy(MonitorState& state) {
+    state.dropStrayRecords();
+    for (auto* records : {&state.records, &state.otherRecords}) {
+        if (records->size() > MonitorState::maximumRecords) {
+            records->resize(MonitorState::maximumRecords);
+        }
+    }
+    for (auto* warnings : {&state.warnings, &state.otherWarnings}) {
+        if (warnings->size() > MonitorState::maximumWarnings) {
+            warnings->resize(MonitorState::maximumWarnings);
+        }
+    }
+}
+
+// Each read on its own: one that cannot be, or names no account or one named before, is left out
+// and costs none of the others.
+std::vector<AccountState> accountsOf(const json& document) {
+    std::vector<AccountState> accounts;
+    const json* list = member(document, "accounts");
+    if (list == nullptr || !list->is_array()) {
+        return accounts;
+    }
+    for (const json& entry : *list) {
+        try {
+            object(entry, "account");
+            AccountState account{asString(required(entry, "fingerprint"), "fingerprint"),
+                                 asString(required(entry, "label"), "label"),
+                                 required(entry, "state").get<MonitorState>()};
+            const bool repeated = std::any_of(
+                accounts.begin(), accounts.end(),
+                [&](const AccountState& kept) { return kept.fingerprint == account.fingerprint; });
+            if (!account.fingerprint.empty() && !repeated &&
+                accounts.size() < AccountState::maximumKept) {
+                tidy(account.state);
+                accounts.push_back(std::move(account));
+            }
+        } catch (const std::exception&) {
+        }
+    }
+    return accounts;
 }
 
 }  // namespace
@@ -152,6 +197,14 @@ bool MonitorState::announced(const LimitWarning& warning) {
            (isBlocked(warning.reason) || !warning.window || isStandard(*warning.window));
 }
 
+bool MonitorState::owes() const {
+    bool owed = false;
+    eachDelivery([&](const Delivery& record) {
+        owed = owed || record.localPending || record.webhookPending;
+    });
+    return owed;
+}
+
 void MonitorState::dropStrayRecords() {
     std::erase_if(records, [](const EventRecord& record) { return !announced(record.event); });
     std::erase_if(warnings,
@@ -234,26 +287,15 @@ StateStore::StateStore(std::filesystem::path directory, FileOperations operation
 LoadedState StateStore::load() const {
     LoadedState loaded;
     try {
-        if (auto state = readState(url())) {
-            loaded.state = std::move(*state);
+        if (auto document = readState(url())) {
+            loaded.state = document->get<MonitorState>();
+            loaded.accounts = accountsOf(*document);
         }
     } catch (const std::exception&) {
         loaded.warning = LocalizedMessage("error.state_read");
         loaded.unreadable = true;
     }
-    loaded.state.dropStrayRecords();
-    // Newest first: drop the oldest.
-    for (auto* records : {&loaded.state.records, &loaded.state.otherRecords}) {
-        if (records->size() > MonitorState::maximumRecords) {
-            records->resize(MonitorState::maximumRecords);
-        }
-    }
-    if (loaded.state.otherWarnings.size() > MonitorState::maximumWarnings) {
-        loaded.state.otherWarnings.resize(MonitorState::maximumWarnings);
-    }
-    if (loaded.state.warnings.size() > MonitorState::maximumWarnings) {
-        loaded.state.warnings.resize(MonitorState::maximumWarnings);
-    }
+    tidy(loaded.state);  // newest first: the oldest go
     return loaded;
 }
 
@@ -262,10 +304,16 @@ std::optional<std::filesystem::path> StateStore::keepUnreadable() const {
     return moveAside(url(), "unreadable", 5, operations_.rename);
 }
 
-void StateStore::save(const MonitorState& state) const {
+void StateStore::save(const MonitorState& state, const std::vector<AccountState>& accounts) const {
+    json document = state;
+    for (const AccountState& account : accounts) {
+        document["accounts"].push_back({{"fingerprint", account.fingerprint},
+                                        {"label", account.label},
+                                        {"state", account.state}});
+    }
     // Texts that are not UTF-8 (a receiver's error message, say) are stored with replacement
     // characters: refusing them would leave every later save failing as well.
-    const std::string content = json(state).dump(-1, ' ', false, json::error_handler_t::replace);
+    const std::string content = document.dump(-1, ' ', false, json::error_handler_t::replace);
     replaceFileAtomically(
         url(), content, std::string(temporaryPrefix) + randomUUID() + std::string(temporarySuffix),
         operations_);

@@ -73,6 +73,17 @@ struct MonitorState {
     // The others are kept apart, and announced only from the buckets the user chose.
     static bool announced(const ResetEvent& event);
     static bool announced(const LimitWarning& warning);
+    // Every record's delivery: the resets', then the warnings', the Codex bucket's first.
+    template <typename Visit>
+    void eachDelivery(Visit visit) {
+        eachIn(*this, visit);
+    }
+    template <typename Visit>
+    void eachDelivery(Visit visit) const {
+        eachIn(*this, visit);
+    }
+    // Whether any announcement is still owed.
+    bool owes() const;
     // Drops records of other buckets from the lists older versions kept them in.
     void dropStrayRecords();
     // Whether a restart from `other` would detect exactly the resets one from this state
@@ -81,6 +92,21 @@ struct MonitorState {
     bool restartsAlike(const MonitorState& other) const;
 
     friend bool operator==(const MonitorState&, const MonitorState&) = default;
+
+private:
+    template <typename State, typename Visit>
+    static void eachIn(State& state, Visit& visit) {
+        for (auto* records : {&state.records, &state.otherRecords}) {
+            for (auto& record : *records) {
+                visit(record);
+            }
+        }
+        for (auto* warnings : {&state.warnings, &state.otherWarnings}) {
+            for (auto& record : *warnings) {
+                visit(record);
+            }
+        }
+    }
 };
 
 // "detector" and "records" are required, two records with one id are refused. Warnings, the
@@ -92,11 +118,25 @@ struct MonitorState {
 void to_json(nlohmann::json& json, const MonitorState& state);
 void from_json(const nlohmann::json& json, MonitorState& state);
 
+// Another account's state, apart from the first source's: found by its reading's fingerprint,
+// shown under the label of the source that last read it. Kept when its source is removed, so
+// the history shows again when the source comes back.
+struct AccountState {
+    static constexpr std::size_t maximumKept = 16;
+
+    std::string fingerprint;  // the account's, as its readings name it
+    std::string label;
+    MonitorState state;
+
+    friend bool operator==(const AccountState&, const AccountState&) = default;
+};
+
 // What loading found: the state cleaned up for the Codex bucket, and "error.state_read" when
 // the file was there but could not be used (a fresh state is then returned and the file is
 // left as it is: only the engine lock's holder may keep it aside, with keepUnreadable).
 struct LoadedState {
     MonitorState state;
+    std::vector<AccountState> accounts;  // one that cannot be read is left out
     std::optional<LocalizedMessage> warning;
     bool unreadable = false;
 };
@@ -120,7 +160,9 @@ public:
     std::optional<std::filesystem::path> keepUnreadable() const;
     // Owner-only and atomic: the folder is made 0700, the file never exists with a wider mode,
     // and it reaches the disk before it replaces the old one. Throws std::system_error.
-    void save(const MonitorState& state) const;
+    // The other accounts go in a member of their own ("accounts"), left out while there are
+    // none: one source writes what it always wrote, and older versions read the first.
+    void save(const MonitorState& state, const std::vector<AccountState>& accounts = {}) const;
     // Deletes the temporary files of saves that never finished (their process was killed): the
     // state's, and the webhook configuration's once a minute old. Only for the holder of the
     // engine lock: another's state save may be under way.

@@ -34,7 +34,7 @@ void PreferencesModel::store(const Preferences& values, std::span<const std::str
     }
     // While a warning stands every value is written, not only the one that changed: the file
     // may hold none of them (unreadable, kept aside on this write) or an older set.
-    values.save(store_, warning_ ? configKeys() : keys);
+    values.save(store_, warning_ ? storedKeys() : keys);
     warning_.reset();
 }
 

@@ -9,6 +9,25 @@
 
 namespace quotalume {
 
+ReadingLoop::ReadingLoop(Rooms rooms) : rooms_(std::move(rooms)) {
+    if (rooms_.source > 0) {
+        // Shown from the start as last read, until its first reading says otherwise.
+        if (const AccountState* known = rooms_.keeper.labelled(source().label)) {
+            account_ = known->fingerprint;
+        }
+    }
+}
+
+AccountSource ReadingLoop::source() const {
+    const Preferences& chosen = rooms_.preferences.current();
+    std::vector<AccountSource> all = chosen.sources.all(chosen.settings);
+    return std::move(all[std::min(rooms_.source, all.size() - 1)]);
+}
+
+const MonitorState* ReadingLoop::state() const {
+    return rooms_.source == 0 ? &rooms_.keeper.state() : rooms_.keeper.account(account_);
+}
+
 template <typename Work>
 void ReadingLoop::later(Work work) {
     rooms_.loop.post([alive = std::weak_ptr<int>(alive_), work = std::move(work)]() mutable {
@@ -75,10 +94,10 @@ Task ReadingLoop::runRefresh(bool asked) {
 
     // Awaited through named values throughout: GCC 12 mishandles temporaries that live across
     // a co_await.
-    const Settings& settings = rooms_.preferences.settings();
+    const AccountSource reading = source();
     const CodexClient::Depth asking = depth_.next(asked, rooms_.clock.now());
     auto fetching =
-        fetch({settings.codexPath, settings.codexHome, CodexConfiguration::defaultTimeout}, asking);
+        fetch({reading.codexPath, reading.codexHome, CodexConfiguration::defaultTimeout}, asking);
     FetchResult result = co_await fetching;
 
     // A result for a source the user has since replaced belongs to nobody.
@@ -110,7 +129,8 @@ Task ReadingLoop::runRefresh(bool asked) {
 }
 
 bool ReadingLoop::keepCreditDetails(UsageSnapshot& reading) {
-    const std::optional<UsageSnapshot>& last = rooms_.keeper.state().snapshot;
+    const MonitorState* known = state();
+    const std::optional<UsageSnapshot>& last = known ? known->snapshot : std::nullopt;
     if (reading.creditDetails) {
         return true;
     }
@@ -130,12 +150,13 @@ bool ReadingLoop::keepCreditDetails(UsageSnapshot& reading) {
     return true;
 }
 
-bool ReadingLoop::noteSpentCredits(const UsageSnapshot& previous, const UsageSnapshot& reading) {
+bool ReadingLoop::noteSpentCredits(MonitorState& state, const UsageSnapshot& previous,
+                                   const UsageSnapshot& reading) {
     if (!reading.creditDetails || !previous.resetCredits || !reading.resetCredits) {
         return false;
     }
     bool noted = false;
-    std::vector<CreditUse>& uses = rooms_.keeper.state().creditUses;
+    std::vector<CreditUse>& uses = state.creditUses;
     const std::optional<RateBucket> before = previous.codexBucket();
     for (CreditUse& use :
          CreditUse::spent(*previous.resetCredits, *reading.resetCredits, reading.observedAt)) {
@@ -157,52 +178,69 @@ bool ReadingLoop::noteSpentCredits(const UsageSnapshot& previous, const UsageSna
 
 void ReadingLoop::take(UsageSnapshot reading, long long revision) {
     StateKeeper& keeper = rooms_.keeper;
-    MonitorState& state = keeper.state();
-    bool recorded = false;
-    std::optional<UsageSnapshot> previous;
-    if (keeper.holdsEngine()) {
-        adoptAccount(reading);
-        std::vector<ResetEvent> events = state.detector.observe(reading);
-        if (state.snapshot && state.snapshot->accountFingerprint == reading.accountFingerprint) {
-            previous = std::move(state.snapshot);
-            recorded = noteSpentCredits(*previous, reading);
-        }
-        state.snapshot = std::move(reading);
-        recorded = recorded || !events.empty();
-        recordEvents(std::move(events));
-    } else {
-        reading.legacyFingerprint.reset();
-        state.snapshot = std::move(reading);  // shown, never saved
-        keeper.readHolders();
-    }
     lastError_.reset();
     sourceConnection_.complete(revision, std::nullopt);
     failures_ = 0;
-    rooms_.timeline.keep(*state.snapshot, rooms_.clock.now(), keeper.holdsEngine());
-    if (keeper.holdsEngine() && recordWarnings(previous)) {
+    if (rooms_.source > 0) {
+        // One account is read, recorded and announced once, by the first source that reads it.
+        sameAs_ = rooms_.readBefore ? rooms_.readBefore(reading.accountFingerprint) : std::nullopt;
+        if (sameAs_) {
+            return;
+        }
+    }
+    bool recorded = false;
+    std::optional<UsageSnapshot> previous;
+    MonitorState* state = &adoptAccount(reading);
+    const std::string fingerprint = reading.accountFingerprint;
+    if (keeper.holdsEngine()) {
+        std::vector<ResetEvent> events = state->detector.observe(reading);
+        if (state->snapshot && state->snapshot->accountFingerprint == reading.accountFingerprint) {
+            previous = std::move(state->snapshot);
+            recorded = noteSpentCredits(*state, *previous, reading);
+        }
+        state->snapshot = std::move(reading);
+        recorded = recorded || !events.empty();
+        recordEvents(*state, std::move(events));
+    } else {
+        state->snapshot = std::move(reading);  // shown, never saved
+        keeper.readHolders();
+        state = rooms_.source == 0 ? &keeper.state() : keeper.account(fingerprint);
+    }
+    rooms_.timeline.keep(*state->snapshot, rooms_.clock.now(), keeper.holdsEngine());
+    if (keeper.holdsEngine() && recordWarnings(*state, previous)) {
         recorded = true;
     }
     keeper.persistReading(recorded);
 }
 
-void ReadingLoop::adoptAccount(UsageSnapshot& reading) {
-    MonitorState& state = rooms_.keeper.state();
+MonitorState& ReadingLoop::adoptAccount(UsageSnapshot& reading) {
+    StateKeeper& keeper = rooms_.keeper;
     const std::optional<std::string> legacy = std::move(reading.legacyFingerprint);
     reading.legacyFingerprint.reset();
+    if (rooms_.source > 0) {
+        account_ = reading.accountFingerprint;
+        return keeper.adopt(account_, source().label);
+    }
+    MonitorState& state = keeper.state();
+    if (!keeper.holdsEngine()) {
+        return state;
+    }
     if (legacy) {
         state.detector.renameAccount(*legacy, reading.accountFingerprint);
     }
-    if (!state.snapshot || state.snapshot->accountFingerprint == reading.accountFingerprint) {
-        return;
+    if (state.snapshot && legacy && state.snapshot->accountFingerprint == *legacy) {
+        return state;  // the same account as an earlier version named it
     }
-    if (legacy && state.snapshot->accountFingerprint == *legacy) {
-        return;  // the same account as an earlier version named it
+    if (rooms_.preferences.current().sources.several()) {
+        // Another account's history is kept apart, and this one's comes back if it was kept.
+        keeper.exchangeFirst(reading.accountFingerprint, source().label);
+    } else if (state.snapshot && state.snapshot->accountFingerprint != reading.accountFingerprint) {
+        keeper.dropSettled();  // the history belongs to one account
     }
-    rooms_.keeper.dropSettled();  // the history belongs to one account
+    return keeper.state();
 }
 
-void ReadingLoop::recordEvents(std::vector<ResetEvent> events) {
-    MonitorState& state = rooms_.keeper.state();
+void ReadingLoop::recordEvents(MonitorState& state, std::vector<ResetEvent> events) {
     const WarningPreferences& chosen = rooms_.preferences.warnings();
     for (ResetEvent& event : events) {
         const bool codex = MonitorState::announced(event);
@@ -218,8 +256,8 @@ void ReadingLoop::recordEvents(std::vector<ResetEvent> events) {
     }
 }
 
-bool ReadingLoop::recordWarnings(const std::optional<UsageSnapshot>& previous) {
-    MonitorState& state = rooms_.keeper.state();
+bool ReadingLoop::recordWarnings(MonitorState& state,
+                                 const std::optional<UsageSnapshot>& previous) {
     const WarningPreferences& preferences = rooms_.preferences.warnings();
     std::vector<LimitWarning> issued;
     issued.reserve(state.warnings.size() + state.otherWarnings.size());
@@ -247,18 +285,20 @@ bool ReadingLoop::recordWarnings(const std::optional<UsageSnapshot>& previous) {
                 heldResets.emplace(which, *held);
             }
         }
-        std::vector<LimitWarning> owed =
-            detectWarnings({.reading = *state.snapshot,
-                            .bucket = id,
-                            .previous = previous ? &*previous : nullptr,
-                            .forecasts = id == "codex" ? rooms_.timeline.forecasts() : none,
-                            .preferences = preferences,
-                            .issued = issued,
-                            .lastResets = std::move(lastResets),
-                            .heldResets = std::move(heldResets),
-                            .now = now,
-                            .creditUses = state.creditUses,
-                            .accountSince = state.accountSince});
+        std::vector<LimitWarning> owed = detectWarnings(
+            {.reading = *state.snapshot,
+             .bucket = id,
+             .previous = previous ? &*previous : nullptr,
+             .forecasts = id == "codex"
+                              ? rooms_.timeline.forecasts(state.snapshot->accountFingerprint)
+                              : none,
+             .preferences = preferences,
+             .issued = issued,
+             .lastResets = std::move(lastResets),
+             .heldResets = std::move(heldResets),
+             .now = now,
+             .creditUses = state.creditUses,
+             .accountSince = state.accountSince});
         for (LimitWarning& warning : owed) {
             const bool codex = MonitorState::announced(warning);
             auto& warnings = codex ? state.warnings : state.otherWarnings;
@@ -299,9 +339,12 @@ void ReadingLoop::scheduleNext() {
         return;
     }
     const Date current = rooms_.clock.now();
+    const MonitorState* known = state();
+    // A source that reads another's account only looks now and then for a change of account.
     const double delay =
-        RefreshSchedule::delay(rooms_.keeper.state().snapshot, current,
-                               rooms_.preferences.settings().refreshInterval, failures_);
+        sameAs_ ? RefreshSchedule::longestInterval
+                : RefreshSchedule::delay(known ? known->snapshot : std::nullopt, current,
+                                         rooms_.preferences.settings().refreshInterval, failures_);
     const auto wait = override_.value_or(
         std::chrono::duration_cast<Duration>(std::chrono::duration<double>(delay)));
     nextRefreshAt_ = current + wait;

@@ -8,11 +8,14 @@
 #include "timeline_keeper.hpp"
 
 #include <quotalume/l10n/localized_message.hpp>
+#include <quotalume/preferences/account_sources.hpp>
 #include <quotalume/schedule/source_connection_feedback.hpp>
 
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string>
+#include <string_view>
 
 namespace quotalume {
 
@@ -57,9 +60,15 @@ public:
         const PreferencesModel& preferences;
         std::function<void()> beforeReading;  // the lock claimed, the receiver loaded
         std::function<void()> published;
+        // Its place among the sources. The first source's account is the state's own; each
+        // other's is kept apart by fingerprint.
+        std::size_t source = 0;
+        // The label of a source before this one that reads the same account, which it then
+        // reads alone.
+        std::function<std::optional<std::string>(std::string_view fingerprint)> readBefore;
     };
 
-    explicit ReadingLoop(Rooms rooms) : rooms_(std::move(rooms)) {}
+    explicit ReadingLoop(Rooms rooms);
     ReadingLoop(const ReadingLoop&) = delete;
     ReadingLoop& operator=(const ReadingLoop&) = delete;
 
@@ -79,6 +88,12 @@ public:
     void stop();
     void overrideInterval(Duration interval) { override_ = interval; }
 
+    // The source as it stands in the preferences.
+    AccountSource source() const;
+    // The state of the account it last read; none before its first reading.
+    const MonitorState* state() const;
+    // Another source reads the same account: its label.
+    const std::optional<std::string>& sameAs() const { return sameAs_; }
     bool isRefreshing() const { return isRefreshing_; }
     const std::optional<LocalizedMessage>& lastError() const { return lastError_; }
     const SourceConnectionFeedback& sourceConnection() const { return sourceConnection_; }
@@ -90,11 +105,12 @@ private:
     Answer<FetchResult> fetch(CodexConfiguration configuration, CodexClient::Depth depth);
     // Whether the reading is taken.
     bool keepCreditDetails(UsageSnapshot& reading);
-    bool noteSpentCredits(const UsageSnapshot& previous, const UsageSnapshot& reading);
+    bool noteSpentCredits(MonitorState& state, const UsageSnapshot& previous,
+                          const UsageSnapshot& reading);
     void take(UsageSnapshot reading, long long revision);
-    void adoptAccount(UsageSnapshot& reading);
-    void recordEvents(std::vector<ResetEvent> events);
-    bool recordWarnings(const std::optional<UsageSnapshot>& previous);
+    MonitorState& adoptAccount(UsageSnapshot& reading);
+    void recordEvents(MonitorState& state, std::vector<ResetEvent> events);
+    bool recordWarnings(MonitorState& state, const std::optional<UsageSnapshot>& previous);
     template <typename Work>
     void later(Work work);
 
@@ -107,6 +123,8 @@ private:
     long long revision_ = 0;  // of the Codex source
     std::optional<Duration> override_;
     ReadDepth depth_;
+    std::string account_;  // the fingerprint of the account another source last read
+    std::optional<std::string> sameAs_;
     std::unique_ptr<TimerHandle> timer_;
     bool stopped_ = false;
     std::shared_ptr<int> alive_ = std::make_shared<int>(0);

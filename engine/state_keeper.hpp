@@ -7,6 +7,9 @@
 
 #include <filesystem>
 #include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
 
 namespace quotalume {
 
@@ -20,8 +23,25 @@ public:
     StateKeeper(const std::filesystem::path& dataDirectory, FileOperations operations,
                 EngineGuard& engine, WallClock& clock, bool demo);
 
+    // The first source's account; the others' apart, by fingerprint.
     MonitorState& state() { return state_; }
     const MonitorState& state() const { return state_; }
+    std::vector<AccountState>& accounts() { return accounts_; }
+    const std::vector<AccountState>& accounts() const { return accounts_; }
+    MonitorState* account(std::string_view fingerprint);
+    const MonitorState* account(std::string_view fingerprint) const;
+    // The account last read under this label, if one was.
+    const AccountState* labelled(std::string_view label) const;
+    // The account's state, kept from now on under `label`; a new one starts empty. The oldest
+    // beyond AccountState::maximumKept go, but never one that still owes an announcement.
+    MonitorState& adopt(const std::string& fingerprint, const std::string& label);
+    // With several sources, the first reads another account: the one it read is kept apart
+    // under `label`, and the new one's state comes back if it was kept.
+    void exchangeFirst(const std::string& fingerprint, const std::string& label);
+    // The first source was replaced: its account is kept apart until it is read again.
+    void setAsideFirst(const std::string& label);
+    // The sources were renamed: each account read under `from` is shown as `to`.
+    void relabel(std::string_view from, const std::string& to);
     bool holdsEngine() const { return engineHeld_; }
     // Whether the state as it stands is on disk.
     bool saved() const { return stateSaved_; }
@@ -54,6 +74,7 @@ public:
 
 private:
     void takeOver();
+    bool savedAlike() const;
     bool keepUnreadableAside();
 
     StateStore store_;
@@ -61,7 +82,10 @@ private:
     WallClock& clock_;
     const bool demo_;
     MonitorState state_;
-    std::optional<MonitorState> saved_;  // the reading the state file holds, without records
+    std::vector<AccountState> accounts_;
+    // The readings the state file holds, without records: the first source's and the others'.
+    std::optional<MonitorState> saved_;
+    std::vector<AccountState> savedAccounts_;
     Date savedAt_;
     bool stateSaved_ = true;
     bool engineHeld_ = false;

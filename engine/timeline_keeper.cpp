@@ -36,25 +36,29 @@ void TimelineKeeper::open(const std::filesystem::path& dataDirectory, bool engin
         dataDirectory, UsageTimeline::Options{.busyMilliseconds = 20, .readOnly = !engine});
 }
 
-void TimelineKeeper::clear() {
-    forecasts_.clear();
-    series_.clear();
-}
-
 void TimelineKeeper::keep(const UsageSnapshot& reading, Date now, bool engine) {
-    clear();
+    const std::string& account = reading.accountFingerprint;
+    forecasts_.erase(account);
+    std::erase_if(series_, [&](const auto& entry) { return entry.first.first == account; });
     if (!timeline_) {
         return;
     }
     if (engine) {
         timeline_->record(reading, now);
     }
-    forecasts_ = forecastsOf(*timeline_, reading, now);
+    forecasts_[account] = forecastsOf(*timeline_, reading, now);
+}
+
+const TimelineKeeper::Forecasts& TimelineKeeper::forecasts(const std::string& fingerprint) const {
+    static const Forecasts none;
+    const auto found = forecasts_.find(fingerprint);
+    return found == forecasts_.end() ? none : found->second;
 }
 
 const std::vector<UsagePoint>& TimelineKeeper::series(const UsageSnapshot* reading,
                                                       QuotaWindow which) {
-    auto found = series_.find(which);
+    const std::pair key(reading ? reading->accountFingerprint : std::string(), which);
+    auto found = series_.find(key);
     if (found != series_.end()) {
         return found->second;
     }
@@ -74,7 +78,7 @@ const std::vector<UsagePoint>& TimelineKeeper::series(const UsageSnapshot* readi
     if (timeline_) {
         timeline_->release();
     }
-    return series_.emplace(which, std::move(points)).first->second;
+    return series_.emplace(key, std::move(points)).first->second;
 }
 
 const std::optional<LocalizedMessage>& TimelineKeeper::warning() const {

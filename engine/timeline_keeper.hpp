@@ -30,20 +30,19 @@ public:
     void open(const std::filesystem::path& dataDirectory, bool engine);
     bool isOpen() const { return timeline_ != nullptr; }
 
-    // Keeps `reading` (the engine only) and works out its forecasts afresh.
+    // Keeps `reading` (the engine only) and works out its account's forecasts afresh.
     void keep(const UsageSnapshot& reading, Date now, bool engine);
-    // Forgets what was worked out, as when there is no reading.
-    void clear();
 
-    const Forecasts& forecasts() const { return forecasts_; }
+    // The forecasts of the account's last reading kept.
+    const Forecasts& forecasts(const std::string& fingerprint) const;
     // The readings of the window's current occurrence, oldest first; read once a reading.
     const std::vector<UsagePoint>& series(const UsageSnapshot* reading, QuotaWindow window);
     const std::optional<LocalizedMessage>& warning() const;
 
 private:
     std::unique_ptr<UsageTimeline> timeline_;
-    Forecasts forecasts_;
-    std::map<QuotaWindow, std::vector<UsagePoint>> series_;
+    std::map<std::string, Forecasts> forecasts_;  // by account
+    std::map<std::pair<std::string, QuotaWindow>, std::vector<UsagePoint>> series_;
 };
 
 }  // namespace quotalume

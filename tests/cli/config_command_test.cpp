@@ -1,4 +1,7 @@
 #include "cli_runner.hpp"
+#include "monitor_state.hpp"
+
+#include <quotalume/preferences/account_sources.hpp>
 
 #include <quotalume/coordination/engine_lock.hpp>
 
@@ -33,7 +36,7 @@ TEST(ConfigCommandTest, ListGetAndSetWhileRefusalsLeaveTheFileAsItWas) {
          "quotalume-cli: config set takes a key and a value\n" + hint},
         {"an unknown action",
          {"unset", "language"},
-         "quotalume-cli: config needs list, get KEY or set KEY VALUE\n" + hint},
+         "quotalume-cli: config needs list, get KEY, set KEY VALUE or sources\n" + hint},
     };
     for (const auto& row : refusals) {
         SCOPED_TRACE(row.name);
@@ -156,6 +159,113 @@ TEST(ConfigCommandTest, StoredValuesAreShownEscapedOnALineOfTheirOwn) {
     EXPECT_EQ(listed.exitCode, 0);
     EXPECT_TRUE(listed.output.starts_with("codex.path=" + shown + "\ncodex.home=\n"))
         << listed.output;
+}
+
+// The fake's limits for an account of its own: five-hour `used` %.
+std::string accountLimits(const char* account, double used) {
+    nlohmann::json limits = nlohmann::json::parse(test::codexLimits(used, 1900000000, 5));
+    limits["accountId"] = account;
+    return limits.dump();
+}
+
+TEST(ConfigSourcesTest, SourcesAreAddedRenamedReadAndRemovedByLabel) {
+    test::TempDir home;
+    FakeCodexHome personal, work;
+    personal.write("rate_limits.json", accountLimits("personal", 30));
+    work.write("rate_limits.json", accountLimits("work", 92));
+    const std::string exe = FakeCodexHome::executable();
+    runCLI({"config", "set", "codex.home", personal.str()}, home);  // read with no codex yet
+    ASSERT_EQ(runCLI({"config", "set", "codex.path", exe}, home).exitCode, 0);
+    EXPECT_EQ(runCLI({"config", "sources", "list"}, home),
+              (CLIRun{0, "Default\t" + personal.str() + "\t" + exe + "\n"}));
+    EXPECT_EQ(
+        runCLI({"config", "sources", "add", "Work", "--codex-home", work.str(), "--codex", exe},
+               home)
+            .exitCode,
+        0);
+    EXPECT_EQ(runCLI({"config", "sources", "rename", "Default", "Personal"}, home).exitCode, 0);
+    EXPECT_EQ(runCLI({"config", "sources", "list"}, home),
+              (CLIRun{0, "Personal\t" + personal.str() + "\t" + exe + "\nWork\t" + work.str() +
+                             "\t" + exe + "\n"}));
+
+    // Each source read in turn, each record with its label.
+    const CLIRun all = runCLI({"status", "--json", "--all"}, home);
+    ASSERT_EQ(all.exitCode, 0) << all.output;
+    const nlohmann::json listed = nlohmann::json::parse(all.output);
+    EXPECT_EQ(listed["kind"], "accounts");
+    ASSERT_EQ(listed["accounts"].size(), 2u);
+    EXPECT_EQ(listed["accounts"][0]["label"], "Personal");
+    EXPECT_EQ(listed["accounts"][0]["windows"][0]["left_percent"], 70);
+    EXPECT_EQ(listed["accounts"][1]["label"], "Work");
+    EXPECT_EQ(listed["accounts"][1]["windows"][0]["left_percent"], 8);
+    EXPECT_EQ(
+        runCLI({"status", "--account", "Work", "--format", "{label} {five_hour.left_percent}"},
+               home),
+        (CLIRun{0, "Work 8\n"}));
+    EXPECT_EQ(runCLI({"status", "--account", "closest", "--short"}, home),
+              (CLIRun{0, "5H 8 · 7D 95\n"}));
+
+    const std::string withWork = home.read(preferences);
+    const struct {
+        const char* name;
+        test::Strings arguments;
+    } refusals[] = {
+        {"status of an unknown label", {"status", "--account", "Nope"}},
+        {"history of an unknown label", {"history", "--account", "Nope"}},
+        {"usage of an unknown label", {"usage", "--account", "Nope"}},
+        {"a label taken", {"config", "sources", "add", "Work", "--codex-home", work.str()}},
+        {"a label too long",
+         {"config", "sources", "add", std::string(41, 'w'), "--codex-home", work.str()}},
+        {"a home that is not there",
+         {"config", "sources", "add", "Elsewhere", "--codex-home", home.str() + "/missing"}},
+        {"the first source removed", {"config", "sources", "remove", "Personal"}},
+        {"a rename onto another's label", {"config", "sources", "rename", "Work", "Personal"}},
+        {"--all without --json", {"status", "--all"}},
+    };
+    for (const auto& row : refusals) {
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(runCLI(row.arguments, home).exitCode, 2);
+        EXPECT_EQ(home.read(preferences), withWork) << "nothing saved";
+    }
+
+    EXPECT_EQ(runCLI({"config", "sources", "remove", "Work"}, home).exitCode, 0);
+    EXPECT_EQ(runCLI({"config", "sources", "list"}, home),
+              (CLIRun{0, "Personal\t" + personal.str() + "\t" + exe + "\n"}));
+    EXPECT_EQ(runCLI({"history", "--account", "Work"}, home).exitCode, 2);
+}
+
+TEST(ConfigSourcesTest, HistoryOfAnAccountShowsOnlyItsOwn) {
+    test::TempDir home;
+    FilePreferencesStore store(home.path() / preferences);
+    AccountSources sources;
+    sources.others.push_back({"Work", home.str(), ""});
+    sources.save(store);
+    MonitorState personal, work;
+    const auto record = [](const char* id) {
+        EventRecord kept;
+        kept.event = ResetEvent::test(Date());
+        kept.event.id = id;
+        kept.localStatus = kept.webhookStatus = LocalizedMessage("history.recorded_only");
+        return kept;
+    };
+    personal.records.push_back(record("PERSONAL-RESET"));
+    work.records.push_back(record("WORK-RESET"));
+    StateStore(home.path() / "data/Quotalume").save(personal, {{"fp-work", "Work", work}});
+
+    for (const auto& [label, id] :
+         {std::pair("", "PERSONAL-RESET"), std::pair("Work", "WORK-RESET"),
+          std::pair("Default", "PERSONAL-RESET")}) {
+        SCOPED_TRACE(label);
+        test::Strings arguments{"history", "--json"};
+        if (*label) {
+            arguments.insert(arguments.end(), {"--account", label});
+        }
+        const CLIRun run = runCLI(arguments, home);
+        ASSERT_EQ(run.exitCode, 0) << run.output;
+        const nlohmann::json listed = nlohmann::json::parse(run.output);
+        ASSERT_EQ(listed.size(), 1u);
+        EXPECT_EQ(listed[0]["id"], id);
+    }
 }
 
 }  // namespace

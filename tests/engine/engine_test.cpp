@@ -6,6 +6,7 @@
 
 #include <quotalume/coordination/engine_lock.hpp>
 #include <quotalume/schedule/refresh_schedule.hpp>
+#include <quotalume/webhook/webhook_payload.hpp>
 
 #include <gmock/gmock.h>
 
@@ -1276,6 +1277,190 @@ TEST_F(MonitorTest, EachRestoreToFullRearmsTheWarningsOfAnUnchangedResetTime) {
         loop.advance(seconds(30));
     }
     EXPECT_EQ(center.posted.size(), 6u) << "three warnings and three resets";
+}
+
+// Two Codex homes beside the first source, each answering for its own account.
+class SourcesTest : public MonitorTest {
+protected:
+    SourcesTest() {
+        for (const fs::path& home : {workHome, sharedHome}) {
+            fs::create_directories(home);
+        }
+    }
+
+    void setSources(const std::vector<std::pair<std::string, fs::path>>& others) {
+        nlohmann::json list = nlohmann::json::array();
+        for (const auto& [label, home] : others) {
+            list.push_back({{"label", label}, {"codexHome", home.string()}, {"codexPath", ""}});
+        }
+        monitor->preferences().set("sources", list.dump());
+        loop.drain();
+    }
+
+    // Started with Work beside the first source, the webhook on.
+    void startWithWork() {
+        make();
+        setSources({{"Work", workHome}});
+        monitor->start();
+        enableWebhook();
+        loop.drain();
+    }
+
+    // Answers every reading asked for, each home's with its own, until none waits: never more
+    // than one at a time.
+    void answerSources(double personal, double work) {
+        while (codex.calls.waiting() > 0) {
+            EXPECT_EQ(codex.calls.waiting(), 1u) << "one Codex at a time";
+            const std::string home = codex.calls.requests().back().homePath;
+            answerFetch(home == workHome.string()     ? reading(work, "work")
+                        : home == sharedHome.string() ? reading(work, "personal")
+                                                      : reading(personal, "personal"));
+        }
+    }
+
+    std::vector<const test::SentWebhook*> sentResets() const {
+        std::vector<const test::SentWebhook*> resets;
+        for (const test::SentWebhook& sent : webhooks.calls.requests()) {
+            if (!sent.warning) {
+                resets.push_back(&sent);
+            }
+        }
+        return resets;
+    }
+
+    const fs::path workHome = dir.path() / "work";
+    const fs::path sharedHome = dir.path() / "shared";
+};
+
+TEST_F(SourcesTest, EachSourceIsReadInTurnAndAResetIsAnnouncedOnceUnderItsLabel) {
+    startWithWork();
+    answerSources(30, 92);
+    ASSERT_EQ(codex.calls.requests().size(), 2u);
+    EXPECT_EQ(codex.calls.requests()[0].homePath, "");
+    EXPECT_EQ(codex.calls.requests()[1].homePath, workHome.string());
+
+    const EngineReading& shown = monitor->reading();
+    ASSERT_EQ(shown.accounts.size(), 1u);
+    EXPECT_EQ(shown.label, "Default");
+    EXPECT_EQ(shown.accounts[0].label, "Work");
+    EXPECT_EQ(shown.account("closest").label, "Work") << "8 % left against 70 %";
+    EXPECT_EQ(shown.account("Default").label, "Default");
+    EXPECT_EQ(shown.sourceLines(), "Default: 5H 70%\nWork: 5H 8%");
+    EXPECT_EQ(shown.message(clock.now_)["view"]["accounts"][0]["label"], "Work");
+    const EngineReading passed = EngineReading::fromMessage(shown.message(clock.now_));
+    ASSERT_EQ(passed.accounts.size(), 1u);
+    EXPECT_EQ(passed.accounts[0].label, "Work");
+    EXPECT_EQ(passed.accounts[0].snapshot, shown.accounts[0].snapshot);
+
+    loop.advance(seconds(30));
+    answerSources(31, 0);  // Work's window resets
+    ASSERT_EQ(sentResets().size(), 1u);
+    const ResetEvent& announced = sentResets()[0]->event;
+    EXPECT_EQ(announced.accountLabel, std::optional<std::string>("Work"));
+    EXPECT_THAT(WebhookPayload(announced, false).encoded(),
+                ::testing::HasSubstr(R"("account_label":"Work")"));
+    EXPECT_EQ(std::count_if(center.posted.begin(), center.posted.end(),
+                            [](const NotificationRequest& posted) {
+                                return posted.title == "Work: Codex limit reset";
+                            }),
+              1);
+    EXPECT_TRUE(monitor->records().empty()) << "the first source's account reset nothing";
+    answerWebhook();
+
+    loop.advance(seconds(30));
+    answerSources(32, 1);
+    loop.advance(seconds(120));
+    EXPECT_EQ(sentResets().size(), 1u) << "announced once";
+    const LoadedState stored = StateStore(data()).load();
+    ASSERT_EQ(stored.accounts.size(), 1u);
+    EXPECT_EQ(stored.accounts[0].label, "Work");
+    EXPECT_EQ(stored.accounts[0].fingerprint, UsageSnapshot::fingerprint("work"));
+    ASSERT_EQ(stored.accounts[0].state.records.size(), 1u);
+    EXPECT_EQ(stored.accounts[0].state.records[0].webhookStatus,
+              LocalizedMessage("webhook.delivered"));
+    EXPECT_TRUE(stored.state.records.empty());
+}
+
+TEST_F(SourcesTest, ARemovedSourcesHistoryStaysAndShowsAgainWhenItComesBack) {
+    startWithWork();
+    answerSources(30, 92);
+    loop.advance(seconds(30));
+    answerSources(30, 0);
+    answerWebhook();
+
+    setSources({});
+    EXPECT_TRUE(monitor->reading().accounts.empty());
+    EXPECT_TRUE(monitor->reading().label.empty()) << "one source: named as before";
+    ASSERT_EQ(StateStore(data()).load().accounts.size(), 1u) << "kept on disk";
+
+    setSources({{"Work", workHome}});
+    ASSERT_EQ(monitor->reading().accounts.size(), 1u);
+    ASSERT_TRUE(monitor->reading().accounts[0].snapshot) << "its last figures, before reading";
+    answerSources(30, 2);
+    const LoadedState stored = StateStore(data()).load();
+    ASSERT_EQ(stored.accounts.size(), 1u);
+    EXPECT_EQ(stored.accounts[0].state.records.size(), 1u) << "its reset, not recorded again";
+    EXPECT_EQ(sentResets().size(), 1u);
+}
+
+TEST_F(SourcesTest, AFailingSourceDelaysNoOtherAndIsSaidAsItsOwn) {
+    startWithWork();
+    // The first source fails; Work is read after it all the same.
+    answerFetch(LocalizedMessage("error.server_exited", {"3"}));
+    ASSERT_EQ(codex.calls.waiting(), 1u);
+    EXPECT_EQ(codex.calls.requests().back().homePath, workHome.string());
+    answerFetch(reading(40, "work"));
+    const EngineReading& shown = monitor->reading();
+    EXPECT_TRUE(shown.error.has_value());
+    ASSERT_EQ(shown.accounts.size(), 1u);
+    EXPECT_FALSE(shown.accounts[0].error.has_value());
+    EXPECT_EQ(shown.accounts[0].title(), "5H 60%");
+    EXPECT_EQ(shown.account("closest").label, "Work") << "a source without figures is never it";
+}
+
+TEST_F(SourcesTest, TwoSourcesOfOneAccountAreReadAndAnnouncedOnce) {
+    make();
+    setSources({{"Shared", sharedHome}});
+    monitor->start();
+    enableWebhook();
+    loop.drain();
+    answerSources(50, 50);
+    const EngineReading& shown = monitor->reading();
+    ASSERT_EQ(shown.accounts.size(), 1u);
+    EXPECT_EQ(shown.accounts[0].sameAs, std::optional<std::string>("Default"));
+    EXPECT_FALSE(shown.accounts[0].snapshot);
+    loop.advance(seconds(30));
+    answerSources(0, 0);
+    EXPECT_EQ(sentResets().size(), 1u);
+    EXPECT_EQ(monitor->records().size(), 1u);
+    EXPECT_TRUE(StateStore(data()).load().accounts.empty());
+    EXPECT_THAT(shown.sourceLines(), ::testing::HasSubstr("Shared: "));
+}
+
+TEST_F(SourcesTest, ReorderingKeepsEveryAccountsHistory) {
+    startWithWork();
+    answerSources(50, 92);
+    loop.advance(seconds(30));
+    answerSources(0, 92);  // the first source's account resets
+    answerWebhook();
+    ASSERT_EQ(monitor->records().size(), 1u);
+
+    // Work becomes the first source, the first one's home the second.
+    Settings next = monitor->settings();
+    next.codexHome = workHome.string();
+    monitor->preferences().setSettings(next);
+    setSources({{"Personal", codexHome}});
+    loop.drain();
+    answerSources(0, 92);
+    EXPECT_TRUE(monitor->records().empty()) << "Work's account reset nothing";
+    const LoadedState stored = StateStore(data()).load();
+    const auto personal =
+        std::find_if(stored.accounts.begin(), stored.accounts.end(), [](const AccountState& kept) {
+            return kept.fingerprint == UsageSnapshot::fingerprint("personal");
+        });
+    ASSERT_NE(personal, stored.accounts.end());
+    EXPECT_EQ(personal->state.records.size(), 1u);
+    EXPECT_EQ(sentResets().size(), 1u);
 }
 
 }  // namespace

@@ -72,7 +72,9 @@ void TrayController::refresh() {
         retitle();
     }
     const Engine& monitor = bridge_.monitor();
-    const EngineReading& reading = monitor.reading();
+    const EngineReading& every = monitor.reading();
+    // The icon shows the source chosen for the tray; the tooltip names every source.
+    const EngineReading& reading = every.account(monitor.preferences().current().trayAccount);
     const auto& snapshot = reading.snapshot;
     const std::optional<BlockedState> blocked = reading.blocked();
     TrayIconImage look{
@@ -87,6 +89,11 @@ void TrayController::refresh() {
     if (shown_ != look) {
         icon_->setIcon(look.icon());
         shown_ = std::move(look);
+    }
+    if (!every.accounts.empty()) {
+        retip(every.sourceLines());
+        iconGeometry();
+        return;
     }
     std::string tip = reading.title() + "\n" + L10n::text(reading.statusKey());
     if (blocked) {
@@ -110,6 +117,11 @@ void TrayController::refresh() {
     if (const auto& error = reading.error) {
         tip += "\n" + error->localized();
     }
+    retip(tip);
+    iconGeometry();  // remembered while the tray tells it
+}
+
+void TrayController::retip(const std::string& tip) {
     // Hosts render tooltips as markup; what Codex said must show as it is, never as markup.
     const QString toolTip = QString::fromStdString(tip).toHtmlEscaped();
     if (toolTip != toolTip_) {
@@ -117,7 +129,6 @@ void TrayController::refresh() {
         icon_->setToolTip(toolTip);
         toolTipsSent_ += 1;
     }
-    iconGeometry();  // remembered while the tray tells it
 }
 
 void TrayController::retitle() {

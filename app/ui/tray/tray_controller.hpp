@@ -53,6 +53,7 @@ Q_SIGNALS:
 private:
     void refresh();
     void retitle();
+    void retip(const std::string& tip);
 
     MonitorBridge& bridge_;
     // Declared before the icon, which refers to it until it is gone.

@@ -121,7 +121,7 @@ auto chosen(std::string_view key, const Choices& choices, std::string_view value
 }
 
 // Where a key's value is stored: each group is written whole.
-enum class Group { settings, warnings, style, scope, language };
+enum class Group { settings, warnings, style, scope, language, sources, trayAccount };
 
 // One key: its name, where it is stored, how it reads and how it validates and takes a value.
 struct Key {
@@ -129,9 +129,37 @@ struct Key {
     Group group;
     std::string (*read)(const Preferences&);
     void (*take)(Preferences&, std::string_view key, std::string_view value);
+    bool listed = true;  // by `config list`
 };
 
-const std::array<Key, 15> table = {{
+// A source's executable and home are checked as Save and Connect checks them, but only when
+// new: one whose folder has gone since must not keep every other source from being changed.
+std::vector<AccountSource> usableSources(const Preferences& p, std::string_view key,
+                                         std::string_view value) {
+    auto parsed = p.sources.parseOthers(value);
+    if (!parsed) {
+        refuse(key, "a JSON list of at most " + std::to_string(AccountSources::maximum - 1) +
+                        " sources, each with a label of 1 to " +
+                        std::to_string(AccountSources::longestLabel) +
+                        " characters no other source has, a codexHome and a codexPath");
+    }
+    for (AccountSource& source : *parsed) {
+        const auto& known = p.sources.others;
+        const bool unchanged =
+            std::any_of(known.begin(), known.end(), [&](const AccountSource& stored) {
+                return stored.codexHome == source.codexHome && stored.codexPath == source.codexPath;
+            });
+        if (!unchanged) {
+            source.codexHome = usablePath("codex.home", source.codexHome);
+            if (!source.codexPath.empty()) {
+                source.codexPath = usablePath("codex.path", source.codexPath);
+            }
+        }
+    }
+    return std::move(*parsed);
+}
+
+const std::array<Key, 18> table = {{
     {"codex.path", Group::settings, [](const Preferences& p) { return p.settings.codexPath; },
      [](Preferences& p, std::string_view key, std::string_view value) {
          p.settings.codexPath = usablePath(key, value);
@@ -221,12 +249,49 @@ const std::array<Key, 15> table = {{
      [](Preferences& p, std::string_view key, std::string_view value) {
          p.scope = chosen(key, allMenuBarScopes, value);
      }},
+    {Preferences::trayAccountKey, Group::trayAccount,
+     [](const Preferences& p) { return p.trayAccount; },
+     [](Preferences& p, std::string_view key, std::string_view value) {
+         const std::string_view wanted = trimmed(value);
+         if (asciiLowercased(wanted) == Preferences::closestAccount) {
+             p.trayAccount = std::string(Preferences::closestAccount);
+         } else if (wanted.empty() || p.sources.find(wanted)) {
+             p.trayAccount = std::string(wanted);
+         } else {
+             refuse(key, "the label of a source, closest, or nothing for the first source");
+         }
+     }},
+    {AccountSources::labelKey, Group::sources,
+     [](const Preferences& p) { return p.sources.firstLabel; },
+     [](Preferences& p, std::string_view key, std::string_view value) {
+         if (auto problem = AccountSources::labelProblem(value)) {
+             refuse(key, *problem);
+         }
+         const auto found = p.sources.find(value);
+         if (found && *found != 0) {
+             refuse(key, "a label no other source has");
+         }
+         p.sources.firstLabel = std::string(trimmed(value));
+     },
+     false},
+    {AccountSources::listKey, Group::sources,
+     [](const Preferences& p) { return p.sources.othersText(); },
+     [](Preferences& p, std::string_view key, std::string_view value) {
+         p.sources.others = usableSources(p, key, value);
+     },
+     false},
 }};
 
-constexpr std::array<std::string_view, table.size()> names = [] {
-    std::array<std::string_view, table.size()> list{};
-    for (std::size_t i = 0; i < table.size(); ++i) {
-        list[i] = table[i].name;
+constexpr std::size_t listedKeys = static_cast<std::size_t>(
+    std::count_if(table.begin(), table.end(), [](const Key& key) { return key.listed; }));
+
+constexpr std::array<std::string_view, listedKeys> names = [] {
+    std::array<std::string_view, listedKeys> list{};
+    std::size_t next = 0;
+    for (const Key& key : table) {
+        if (key.listed) {
+            list[next++] = key.name;
+        }
     }
     return list;
 }();
@@ -245,6 +310,17 @@ const Key& entry(std::string_view key) {
 
 std::span<const std::string_view> configKeys() {
     return names;
+}
+
+std::span<const std::string_view> storedKeys() {
+    static constexpr std::array<std::string_view, table.size()> every = [] {
+        std::array<std::string_view, table.size()> list{};
+        for (std::size_t i = 0; i < table.size(); ++i) {
+            list[i] = table[i].name;
+        }
+        return list;
+    }();
+    return every;
 }
 
 void checkConfigValue(std::string_view key, std::string_view value) {
@@ -271,11 +347,13 @@ Preferences Preferences::load(const PreferencesStore& store) {
         .warnings = WarningPreferences::load(store),
         .style = loadMenuBarStyle(store),
         .scope = loadMenuBarScope(store),
-        .language = appLanguageFromRawValue(language.value_or("")).value_or(AppLanguage::system)};
+        .language = appLanguageFromRawValue(language.value_or("")).value_or(AppLanguage::system),
+        .sources = AccountSources::load(store),
+        .trayAccount = store.string(std::string(trayAccountKey)).value_or("")};
 }
 
 void Preferences::save(PreferencesStore& store, std::span<const std::string_view> keys) const {
-    std::array<bool, 5> written{};
+    std::array<bool, 7> written{};
     for (std::string_view key : keys) {
         const Group group = entry(key).group;
         if (std::exchange(written[static_cast<std::size_t>(group)], true)) {
@@ -296,6 +374,16 @@ void Preferences::save(PreferencesStore& store, std::span<const std::string_view
                 break;
             case Group::language:
                 store.setString(std::string(L10n::preferenceKey), std::string(rawValue(language)));
+                break;
+            case Group::sources:
+                sources.save(store);
+                break;
+            case Group::trayAccount:
+                if (trayAccount.empty()) {
+                    store.remove(std::string(trayAccountKey));
+                } else {
+                    store.setString(std::string(trayAccountKey), trayAccount);
+                }
                 break;
         }
     }

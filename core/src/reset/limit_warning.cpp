@@ -80,6 +80,10 @@ std::optional<WarningReason> warningReasonFromRaw(std::string_view raw) {
 }
 
 std::string LimitWarning::headline() const {
+    return accountHeadline(accountLabel, plainHeadline());
+}
+
+std::string LimitWarning::plainHeadline() const {
     switch (reason) {
         case WarningReason::belowLevel:
             return L10n::render("warning.level_headline");
@@ -135,8 +139,8 @@ std::string LimitWarning::detailText() const {
 
 std::string LimitWarning::title() const {
     const std::string text =
-        window ? L10n::render("warning.title", {quotalume::title(*window), headline()})
-               : headline();
+        window ? L10n::render("warning.title", {quotalume::title(*window), plainHeadline()})
+               : plainHeadline();
     // Another bucket's is named: the same window of Codex's may be anywhere else.
     return bucketId == "codex" ? text : L10n::render("limits.bucket_line", {bucketName, text});
 }

@@ -39,8 +39,12 @@ std::string ResetEvent::title() const {
     return L10n::render("reset.title", {bucketName, quotalume::title(window)});
 }
 
+std::string accountHeadline(const std::optional<std::string>& label, std::string headline) {
+    return label ? L10n::render("account.headline", {*label, headline}) : headline;
+}
+
 std::string ResetEvent::notificationTitle() const {
-    return L10n::render("reset.headline");
+    return accountHeadline(accountLabel, L10n::render("reset.headline"));
 }
 
 std::string ResetEvent::message() const {

@@ -25,8 +25,9 @@ WebhookPayload::WebhookPayload(const ResetEvent& reset, bool isTest)
       nextResetAt(reset.nextResetAt),
       reason(rawValue(reset.reason)),
       message(isTest ? L10n::render("webhook.test_message")
-                     : L10n::render("reset.headline") + "\n" + L10n::render("reset.full") + "\n" +
-                           announcedName(reset.bucketId, reset.bucketName, reset.window)) {}
+                     : reset.notificationTitle() + "\n" + L10n::render("reset.full") + "\n" +
+                           announcedName(reset.bucketId, reset.bucketName, reset.window)),
+      accountLabel(reset.accountLabel) {}
 
 std::string WebhookPayload::encoded() const {
     json object = {
@@ -48,6 +49,9 @@ std::string WebhookPayload::encoded() const {
     }
     if (nextResetAt) {
         object["next_reset_at"] = iso8601(*nextResetAt);
+    }
+    if (accountLabel) {
+        object["account_label"] = *accountLabel;
     }
     return writeWebhookJSON(object, SlashEscaping::none);
 }
@@ -91,6 +95,9 @@ std::string WarningPayload::encoded() const {
     }
     if (warning.creditTitle) {
         object["credit_title"] = *warning.creditTitle;
+    }
+    if (warning.accountLabel) {
+        object["account_label"] = *warning.accountLabel;
     }
     // A moved reset names both times, as a reset's payload does.
     if (warning.previousResetAt) {

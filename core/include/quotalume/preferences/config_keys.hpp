@@ -2,6 +2,7 @@
 
 #include <quotalume/l10n/app_language.hpp>
 #include <quotalume/l10n/localized_message.hpp>
+#include <quotalume/preferences/account_sources.hpp>
 #include <quotalume/preferences/preferences_store.hpp>
 #include <quotalume/preferences/settings.hpp>
 #include <quotalume/presentation/menu_bar_style.hpp>
@@ -36,8 +37,11 @@ private:
     std::optional<LocalizedMessage> reason_;
 };
 
-// Every key, in the order `config list` shows them.
+// Every key, in the order `config list` shows them. The sources' keys ("source.label" and
+// "sources") are left out: `config sources` shows and changes them.
 std::span<const std::string_view> configKeys();
+// Every key, those left out of `config list` too.
+std::span<const std::string_view> storedKeys();
 
 // No key takes a longer value: a path fits with room to spare, and a change handed to a running
 // engine fits its request line.
@@ -62,13 +66,20 @@ struct Preferences {
     MenuBarStyle style = MenuBarStyle::percentage;
     MenuBarScope scope = MenuBarScope::both;
     AppLanguage language = AppLanguage::system;
+    AccountSources sources;
+    // The source the tray shows: a label, "closest" (the one closest to running out) or empty
+    // for the first.
+    std::string trayAccount;
+
+    static constexpr std::string_view trayAccountKey = "tray.account";
+    static constexpr std::string_view closestAccount = "closest";
 
     static Preferences load(const PreferencesStore& store);
     // Stores the groups that hold `keys`, each once. The only place preferences are written;
     // throws what the store throws.
     void save(PreferencesStore& store, std::span<const std::string_view> keys) const;
     // Every key, stored whole.
-    void saveAll(PreferencesStore& store) const { save(store, configKeys()); }
+    void saveAll(PreferencesStore& store) const { save(store, storedKeys()); }
 
     // The key's value as set takes it back: "true"/"false", whole seconds, a raw name
     // ("bars_percentage", "zh-Hans", "system"), or a path ("" for automatic). Throws ConfigError

@@ -52,9 +52,12 @@ struct LimitWarning {
     std::optional<Date> creditExpiresAt;
     std::optional<Date> previousResetAt;     // a moved reset's time before
     std::optional<std::string> creditTitle;  // a banked reset's name, as Codex gives it
+    // The source's label, while it is announced beside other sources'; never stored.
+    std::optional<std::string> accountLabel;
 
     // Texts in the current interface language; dates as seen at `observedAt`.
-    std::string headline() const;
+    std::string headline() const;  // after the account's label, when it has one
+    std::string plainHeadline() const;
     std::string detailText() const;
     // The history's line: the bucket and the headline, with the window's name when it has one.
     std::string title() const;

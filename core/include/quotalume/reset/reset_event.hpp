@@ -36,10 +36,12 @@ struct ResetEvent {
     std::optional<Date> previousResetAt;
     std::optional<Date> nextResetAt;
     ResetReason reason = ResetReason::newWindow;
+    // The source's label, while it is announced beside other sources'; never stored.
+    std::optional<std::string> accountLabel;
 
     // Texts in the current interface language.
     std::string title() const;              // "reset.title" with the bucket and window names
-    std::string notificationTitle() const;  // "reset.headline"
+    std::string notificationTitle() const;  // "reset.headline", after the account's label
     std::string message() const;            // "reset.full"
 
     // The sample event of notification and webhook tests.
@@ -51,6 +53,9 @@ struct ResetEvent {
 // Stored form: dates as seconds since 2001-01-01 UTC; absent reset dates left out.
 void to_json(nlohmann::json& json, const ResetEvent& event);
 void from_json(const nlohmann::json& json, ResetEvent& event);
+
+// A headline said of one account among several: "Work: Codex limit reset".
+std::string accountHeadline(const std::optional<std::string>& label, std::string headline);
 
 // The thanks line of the About view and the link that posts it.
 struct ZenthoThanks {

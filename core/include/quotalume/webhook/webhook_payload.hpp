@@ -25,8 +25,9 @@ struct WebhookPayload {
     double remainingPercent = 0;
     std::optional<Date> previousResetAt;
     std::optional<Date> nextResetAt;
-    std::string reason;   // "new_window" or "restored_to_full"
-    std::string message;  // in the current interface language
+    std::string reason;                       // "new_window" or "restored_to_full"
+    std::string message;                      // in the current interface language
+    std::optional<std::string> accountLabel;  // with several sources only
 
     // The message is "webhook.test_message" for a test, else the headline, "reset.full" and
     // the window's name on three lines.
