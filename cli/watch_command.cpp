@@ -27,7 +27,7 @@ namespace quotalume::cli {
 
 const char* const watchHelp =
     "Usage: quotalume-cli watch [--json | --waybar | --i3blocks] [--short | --format TEMPLATE]\n"
-    "                           [--demo] [--codex PATH] [--lang CODE]\n"
+    "                           [--account LABEL] [--demo] [--codex PATH] [--lang CODE]\n"
     "\n"
     "Keeps monitoring in the foreground, exactly as the tray application does: reads the limits\n"
     "on its schedule, records each reset in the history and announces it by notification and\n"
@@ -44,6 +44,10 @@ const char* const watchHelp =
     "  --i3blocks          one line of full text per change, for i3blocks' interval=persist\n"
     "  --short             \"5H 88 · 7D 66\", for narrow bars\n"
     "  --format TEMPLATE   each line from a template of the record's members (see status)\n"
+    "  --account LABEL     only the source with this label, or closest for the one closest to\n"
+    "                      running out. Without it, a line for every source, each after its\n"
+    "                      label when there is more than one (--json: each record has its\n"
+    "                      \"label\"); --waybar and --i3blocks show the first source.\n"
     "  --demo              show made-up demonstration data; nothing is read, saved or sent\n"
     "  --codex PATH        the codex executable for this run, not saved (without it, the one\n"
     "                      saved in Quotalume's Settings › Source). The Codex home is always\n"
