@@ -16,8 +16,8 @@ using nlohmann::json;
 constexpr std::size_t largestList = 1 << 16;
 
 std::size_t characters(std::string_view text) {
-    return static_cast<std::size_t>(std::count_if(
-        text.begin(), text.end(), [](char byte) { return (byte & 0xC0) != 0x80; }));
+    return static_cast<std::size_t>(
+        std::count_if(text.begin(), text.end(), [](char byte) { return (byte & 0xC0) != 0x80; }));
 }
 
 // C1 controls (U+0080–U+009F) are two bytes in UTF-8: C2 80 to C2 9F.
@@ -140,7 +140,8 @@ std::optional<std::vector<AccountSource>> AccountSources::parseOthers(std::strin
             return std::nullopt;
         }
         labels.push_back(name);
-        parsed.push_back({std::move(name), std::string(trimmed(*home)), std::string(trimmed(*path))});
+        parsed.push_back(
+            {std::move(name), std::string(trimmed(*home)), std::string(trimmed(*path))});
     }
     return parsed;
 }
