@@ -54,44 +54,73 @@ Engine::Engine(EnginePorts ports, bool demo)
     placeSources();
 }
 
-ReadingLoop::Rooms Engine::roomsOf(std::size_t source) {
-    return {
-        .loop = loop_,
-        .clock = clock_,
-        .codex = queue_,
-        .keeper = keeper_,
-        .timeline = timeline_,
-        .announcer = announcer_,
-        .preferences = preferences_,
-        .beforeReading = [this] { beforeReading(); },
-        .published = [this] { readingMoved(); },
-        .source = source,
-        .readBefore = [this, source](std::string_view fingerprint) -> std::optional<std::string> {
-            const auto& first = keeper_.state().snapshot;
-            if (first && first->accountFingerprint == fingerprint) {
-                return readings_.source().label;
-            }
-            for (std::size_t i = 0; i + 1 < source && i < others_.size(); ++i) {
-                const MonitorState* state = others_[i]->state();
-                if (!others_[i]->sameAs() && state && state->snapshot &&
-                    state->snapshot->accountFingerprint == fingerprint) {
-                    return others_[i]->source().label;
-                }
-            }
-            return std::nullopt;
-        }};
+ReadingLoop::Rooms Engine::roomsOf(std::size_t source, AccountSource placed) {
+    return {.loop = loop_,
+            .clock = clock_,
+            .codex = queue_,
+            .keeper = keeper_,
+            .timeline = timeline_,
+            .announcer = announcer_,
+            .preferences = preferences_,
+            .beforeReading = [this] { beforeReading(); },
+            .published = [this] { readingMoved(); },
+            .source = source,
+            .placed = std::move(placed),
+            .readBefore = [this](const UsageSnapshot& reading,
+                                 std::size_t place) { return readBefore(reading, place); }};
+}
+
+std::optional<std::string> Engine::readBefore(const UsageSnapshot& reading,
+                                              std::size_t place) const {
+    // The same account is the same fingerprint (the same home), or the same account id in
+    // another home.
+    const auto same = [&](const std::optional<UsageSnapshot>& earlier) {
+        return earlier && (earlier->accountFingerprint == reading.accountFingerprint ||
+                           (reading.accountKey && earlier->accountKey == reading.accountKey));
+    };
+    if (same(keeper_.state().snapshot)) {
+        return readings_.source().label;
+    }
+    for (const auto& other : others_) {
+        const MonitorState* state = other->state();
+        if (other->place() < place && !other->sameAs() && state && same(state->snapshot)) {
+            return other->source().label;
+        }
+    }
+    return std::nullopt;
 }
 
 void Engine::placeSources() {
+    // A source whose home and executable stay (renamed or moved) keeps its room, with its
+    // schedule and what it knows; a new one reads at once.
+    std::vector<std::unique_ptr<ReadingLoop>> kept = std::move(others_);
     others_.clear();
     const AccountSources& sources = preferences_.current().sources;
     for (std::size_t i = 1; i <= sources.others.size(); ++i) {
-        others_.push_back(std::make_unique<ReadingLoop>(roomsOf(i)));
+        const AccountSource& wanted = sources.others[i - 1];
+        const auto same = std::find_if(kept.begin(), kept.end(), [&](const auto& loop) {
+            return loop && loop->source().codexHome == wanted.codexHome &&
+                   loop->source().codexPath == wanted.codexPath;
+        });
+        if (same != kept.end()) {
+            others_.push_back(std::move(*same));
+            others_.back()->moveTo(i, wanted);
+            if (!others_.back()->account().empty()) {
+                keeper_.relabel(others_.back()->account(), wanted.label);
+            }
+            continue;
+        }
+        others_.push_back(std::make_unique<ReadingLoop>(roomsOf(i, wanted)));
         if (overriddenInterval_) {
             others_.back()->overrideInterval(*overriddenInterval_);
         }
         if (started_ && !stopped_) {
             others_.back()->refresh();
+        }
+    }
+    for (const auto& gone : kept) {
+        if (gone) {
+            gone->stop();
         }
     }
 }

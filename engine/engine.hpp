@@ -160,7 +160,8 @@ private:
     // One reading room per source after the first, each reading in its turn.
     void placeSources();
     EngineReading sourceReading(const ReadingLoop& loop) const;
-    ReadingLoop::Rooms roomsOf(std::size_t source);
+    ReadingLoop::Rooms roomsOf(std::size_t source, AccountSource placed = {});
+    std::optional<std::string> readBefore(const UsageSnapshot& reading, std::size_t place) const;
     void tick();  // the time moved on: shown again at the current moment
     void armStaleness();
     template <typename Work>

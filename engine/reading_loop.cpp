@@ -19,9 +19,11 @@ ReadingLoop::ReadingLoop(Rooms rooms) : rooms_(std::move(rooms)) {
 }
 
 AccountSource ReadingLoop::source() const {
+    if (rooms_.source > 0) {
+        return rooms_.placed;
+    }
     const Preferences& chosen = rooms_.preferences.current();
-    std::vector<AccountSource> all = chosen.sources.all(chosen.settings);
-    return std::move(all[std::min(rooms_.source, all.size() - 1)]);
+    return {chosen.sources.firstLabel, chosen.settings.codexHome, chosen.settings.codexPath};
 }
 
 const MonitorState* ReadingLoop::state() const {
@@ -183,7 +185,7 @@ void ReadingLoop::take(UsageSnapshot reading, long long revision) {
     failures_ = 0;
     if (rooms_.source > 0) {
         // One account is read, recorded and announced once, by the first source that reads it.
-        sameAs_ = rooms_.readBefore ? rooms_.readBefore(reading.accountFingerprint) : std::nullopt;
+        sameAs_ = rooms_.readBefore ? rooms_.readBefore(reading, rooms_.source) : std::nullopt;
         if (sameAs_) {
             return;
         }

@@ -63,9 +63,11 @@ public:
         // Its place among the sources. The first source's account is the state's own; each
         // other's is kept apart by fingerprint.
         std::size_t source = 0;
-        // The label of a source before this one that reads the same account, which it then
-        // reads alone.
-        std::function<std::optional<std::string>(std::string_view fingerprint)> readBefore;
+        AccountSource placed;  // what the others read; the first's is in the settings
+        // The label of a source before the one at `source` that reads the reading's account,
+        // which it then reads alone.
+        std::function<std::optional<std::string>(const UsageSnapshot& reading, std::size_t source)>
+            readBefore;
     };
 
     explicit ReadingLoop(Rooms rooms);
@@ -90,6 +92,14 @@ public:
 
     // The source as it stands in the preferences.
     AccountSource source() const;
+    std::size_t place() const { return rooms_.source; }
+    // The sources were reordered or renamed: it reads `source`, now at `place`.
+    void moveTo(std::size_t place, AccountSource source) {
+        rooms_.source = place;
+        rooms_.placed = std::move(source);
+    }
+    // The fingerprint of the account it read last; empty before its first reading.
+    const std::string& account() const { return account_; }
     // The state of the account it last read; none before its first reading.
     const MonitorState* state() const;
     // Another source reads the same account: its label.

@@ -107,10 +107,10 @@ void StateKeeper::exchangeFirst(const std::string& fingerprint, const std::strin
     }
 }
 
-void StateKeeper::relabel(std::string_view from, const std::string& to) {
+void StateKeeper::relabel(std::string_view fingerprint, const std::string& label) {
     for (AccountState& account : accounts_) {
-        if (account.label == from) {
-            account.label = to;
+        if (account.fingerprint == fingerprint) {
+            account.label = label;
         }
     }
 }

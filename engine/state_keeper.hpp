@@ -40,8 +40,8 @@ public:
     void exchangeFirst(const std::string& fingerprint, const std::string& label);
     // The first source was replaced: its account is kept apart until it is read again.
     void setAsideFirst(const std::string& label);
-    // The sources were renamed: each account read under `from` is shown as `to`.
-    void relabel(std::string_view from, const std::string& to);
+    // Its source was renamed: the account is shown under `label`.
+    void relabel(std::string_view fingerprint, const std::string& label);
     bool holdsEngine() const { return engineHeld_; }
     // Whether the state as it stands is on disk.
     bool saved() const { return stateSaved_; }

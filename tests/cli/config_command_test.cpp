@@ -206,6 +206,7 @@ TEST(ConfigSourcesTest, SourcesAreAddedRenamedReadAndRemovedByLabel) {
               (CLIRun{0, "5H 8 · 7D 95\n"}));
 
     const std::string withWork = home.read(preferences);
+    std::filesystem::create_directories(home.path() / "line\nfeed");
     const struct {
         const char* name;
         test::Strings arguments;
@@ -219,6 +220,10 @@ TEST(ConfigSourcesTest, SourcesAreAddedRenamedReadAndRemovedByLabel) {
         {"a home that is not there",
          {"config", "sources", "add", "Elsewhere", "--codex-home", home.str() + "/missing"}},
         {"the first source removed", {"config", "sources", "remove", "Personal"}},
+        {"the tray's word for a label",
+         {"config", "sources", "add", "Closest", "--codex-home", work.str()}},
+        {"a home with a line feed",
+         {"config", "sources", "add", "Odd", "--codex-home", home.str() + "/line\nfeed"}},
         {"a rename onto another's label", {"config", "sources", "rename", "Work", "Personal"}},
         {"--all without --json", {"status", "--all"}},
     };

@@ -1312,9 +1312,17 @@ protected:
         while (codex.calls.waiting() > 0) {
             EXPECT_EQ(codex.calls.waiting(), 1u) << "one Codex at a time";
             const std::string home = codex.calls.requests().back().homePath;
-            answerFetch(home == workHome.string()     ? reading(work, "work")
-                        : home == sharedHome.string() ? reading(work, "personal")
-                                                      : reading(personal, "personal"));
+            // Another home signed into the same account: another fingerprint, the same id.
+            UsageSnapshot shared = reading(work, sharedHome.string() + ":personal");
+            shared.accountKey = UsageSnapshot::fingerprint(":personal");
+            UsageSnapshot answer = home == workHome.string()     ? reading(work, "work")
+                                   : home == sharedHome.string() ? shared
+                                                                 : reading(personal, "personal");
+            if (!answer.accountKey) {
+                answer.accountKey =
+                    UsageSnapshot::fingerprint(home == workHome.string() ? ":work" : ":personal");
+            }
+            answerFetch(std::move(answer));
         }
     }
 
@@ -1350,7 +1358,7 @@ TEST_F(SourcesTest, EachSourceIsReadInTurnAndAResetIsAnnouncedOnceUnderItsLabel)
     const EngineReading passed = EngineReading::fromMessage(shown.message(clock.now_));
     ASSERT_EQ(passed.accounts.size(), 1u);
     EXPECT_EQ(passed.accounts[0].label, "Work");
-    EXPECT_EQ(passed.accounts[0].snapshot, shown.accounts[0].snapshot);
+    EXPECT_EQ(passed.accounts[0].title(), "5H 8%");
 
     loop.advance(seconds(30));
     answerSources(31, 0);  // Work's window resets
@@ -1434,7 +1442,29 @@ TEST_F(SourcesTest, TwoSourcesOfOneAccountAreReadAndAnnouncedOnce) {
     EXPECT_EQ(sentResets().size(), 1u);
     EXPECT_EQ(monitor->records().size(), 1u);
     EXPECT_TRUE(StateStore(data()).load().accounts.empty());
-    EXPECT_THAT(shown.sourceLines(), ::testing::HasSubstr("Shared: "));
+    EXPECT_EQ(monitor->reading().sourceLines(),
+              "Default: 5H 100%\nShared: Same account as Default, read once");
+}
+
+TEST_F(SourcesTest, ARenamedOrMovedSourceKeepsItsRoomAndItsAccountFollowsTheLabel) {
+    startWithWork();
+    answerSources(30, 92);
+    fs::create_directories(dir.path() / "spare");
+    setSources({{"Spare", dir.path() / "spare"}, {"Office", workHome}});
+    ASSERT_EQ(codex.calls.waiting(), 1u) << "only the new source reads now";
+    EXPECT_EQ(codex.calls.requests().back().homePath, (dir.path() / "spare").string());
+    answerFetch(reading(10, "spare"));
+    const EngineReading& shown = monitor->reading();
+    ASSERT_EQ(shown.accounts.size(), 2u);
+    EXPECT_EQ(shown.accounts[1].label, "Office");
+    EXPECT_EQ(shown.accounts[1].title(), "5H 8%") << "its figures kept, not read again";
+    const LoadedState stored = StateStore(data()).load();
+    const auto work =
+        std::find_if(stored.accounts.begin(), stored.accounts.end(), [](const AccountState& kept) {
+            return kept.fingerprint == UsageSnapshot::fingerprint("work");
+        });
+    ASSERT_NE(work, stored.accounts.end());
+    EXPECT_EQ(work->label, "Office");
 }
 
 TEST_F(SourcesTest, ReorderingKeepsEveryAccountsHistory) {

@@ -132,6 +132,9 @@ UsageSnapshot CodexClient::fetch(const CodexConfiguration& configuration, Depth 
             snapshot.ordinaryUsageAllowed = response.ordinaryUsageAllowed;
             snapshot.resetCredits = std::move(response.rateLimitResetCredits);
             snapshot.creditDetails = !light;
+            if (!suffix.empty()) {
+                snapshot.accountKey = UsageSnapshot::fingerprint(suffix);
+            }
             if (folder != home) {
                 snapshot.legacyFingerprint = UsageSnapshot::fingerprint(home + suffix);
             }

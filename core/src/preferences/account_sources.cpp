@@ -101,6 +101,10 @@ std::optional<std::string> AccountSources::labelProblem(std::string_view label) 
     if (characters(text) > longestLabel) {
         return "a label of at most " + std::to_string(longestLabel) + " characters";
     }
+    // The tray's word for the source closest to running out: such a source could not be chosen.
+    if (asciiLowercased(text) == "closest") {
+        return "a label other than closest, which names the source closest to running out";
+    }
     return std::nullopt;
 }
 
@@ -131,8 +135,11 @@ std::optional<std::vector<AccountSource>> AccountSources::parseOthers(std::strin
         auto label = stringMember(entry, "label", true);
         auto home = stringMember(entry, "codexHome", false);
         auto path = stringMember(entry, "codexPath", false);
+        // A path is checked as the first source's is: escaped in the list, a control character
+        // would otherwise pass.
         if (!label || !home || !path || labelProblem(*label) || repairingUTF8(*home) ||
-            repairingUTF8(*path)) {
+            repairingUTF8(*path) || hasControlCharacter(*home) || hasControlCharacter(*path) ||
+            hasC1Control(*home) || hasC1Control(*path)) {
             return std::nullopt;
         }
         std::string name(trimmed(*label));

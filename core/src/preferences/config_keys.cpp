@@ -143,12 +143,16 @@ std::vector<AccountSource> usableSources(const Preferences& p, std::string_view 
                         std::to_string(AccountSources::longestLabel) +
                         " characters no other source has, a codexHome and a codexPath");
     }
+    // Each stored source vouches for one entry of the list (a renamed or moved one), never two.
+    std::vector<bool> vouched(p.sources.others.size(), false);
     for (AccountSource& source : *parsed) {
         const auto& known = p.sources.others;
-        const bool unchanged =
-            std::any_of(known.begin(), known.end(), [&](const AccountSource& stored) {
-                return stored.codexHome == source.codexHome && stored.codexPath == source.codexPath;
-            });
+        bool unchanged = false;
+        for (std::size_t i = 0; i < known.size() && !unchanged; ++i) {
+            unchanged = !vouched[i] && known[i].codexHome == source.codexHome &&
+                        known[i].codexPath == source.codexPath;
+            vouched[i] = vouched[i] || unchanged;
+        }
         if (!unchanged) {
             source.codexHome = usablePath("codex.home", source.codexHome);
             if (!source.codexPath.empty()) {

@@ -27,6 +27,9 @@ struct UsageSnapshot {
     // Whether the banked resets' details were asked for: a light read has their count only.
     // Never stored; a stored reading holds the details of the last full read.
     bool creditDetails = true;
+    // The account alone, in whatever Codex home: SHA-256 of its id (or e-mail), when Codex names
+    // it. Tells two sources reading one account; never stored.
+    std::optional<std::string> accountKey;
 
     // SHA-256 of the UTF-8 bytes, as 64 lower-case hexadecimal digits.
     static std::string fingerprint(std::string_view text);
