@@ -42,6 +42,7 @@ ConnectionStatus::ConnectionStatus(Engine& monitor, QWidget* parent)
     refresh_->setObjectName(QStringLiteral("refresh"));
     refresh_->setAutoRaise(true);
     refresh_->setIconSize(QSize(16, 16));
+    refresh_->setFont(DashboardTypography::action());
     refresh_->setCursor(Qt::PointingHandCursor);
     SubtleButtonStyle::apply(refresh_);
     // Later, on the loop: the click's own handling finishes before the monitor publishes.
@@ -91,6 +92,7 @@ ConnectionStatus::ConnectionStatus(Engine& monitor, QWidget* parent)
     auto* top = new QHBoxLayout;
     top->addLayout(text, 1);
     top->addWidget(refresh_, 0, Qt::AlignVCenter);
+    top->addStretch(0);  // alone on its line (several sources), the button keeps to the left
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -104,20 +106,24 @@ ConnectionStatus::ConnectionStatus(Engine& monitor, QWidget* parent)
 void ConnectionStatus::render() {
     const bool dark = QuotalumeStyle::isDark(palette());
     const EngineReading& reading = monitor_.reading();
+    // Among several sources each section says how its own stands; here only the button stays,
+    // named, for it reads them all.
+    const bool several = !reading.accounts.empty();
+    status_->setVisible(!several);
     status_->setText(QString::fromStdString(L10n::text(reading.statusKey())));
-    const bool troubled = reading.stale;
+    const bool troubled = reading.stale && !several;
     marker_->setVisible(troubled);
     if (troubled) {
         setDashboardSymbol(marker_, DashboardSymbol::alertCircle, QuotalumeStyle::warning(dark),
                            markerSize);
     }
-    const auto& snapshot = monitor_.snapshot();
-    updated_->setVisible(snapshot.has_value());
+    const auto& snapshot = reading.snapshot;
+    updated_->setVisible(snapshot && !several);
     if (snapshot) {
         updated_->setText(QString::fromStdString(updatedText(snapshot->observedAt)));
         updated_->setToolTip(QString::fromStdString(lastUpdatedText(snapshot->observedAt)));
     }
-    error_->setMessage(monitor_.lastError());
+    error_->setMessage(several ? std::nullopt : reading.error);
     // Offline, the program is not in question: nothing to offer instead.
     const bool unchosen =
         monitor_.settings().codexPath.empty() && !monitor_.demo() && !reading.offline();
@@ -150,6 +156,8 @@ void ConnectionStatus::render() {
     const QString refresh = QString::fromStdString(L10n::text("common.refresh"));
     refresh_->setToolTip(refresh);
     refresh_->setAccessibleName(refresh);
+    refresh_->setText(refresh);
+    refresh_->setToolButtonStyle(several ? Qt::ToolButtonTextBesideIcon : Qt::ToolButtonIconOnly);
     refresh_->setIcon(
         dashboardSymbol(DashboardSymbol::refresh, palette().color(QPalette::ButtonText), 16));
 }

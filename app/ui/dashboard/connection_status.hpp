@@ -18,7 +18,8 @@ class WarningLine;
 
 // How the connection to Codex stands: the status, when the shown values were read, the last
 // error and every standing warning (saving, the engine lock, the webhook configuration), and
-// the refresh button. While no executable is chosen and
+// the refresh button. Among several sources each source's section says how it stands, and only
+// the warnings and the named refresh button stay here. While no executable is chosen and
 // reading fails, the one codex found in the usual places is offered with a button; only that
 // click adopts it.
 class ConnectionStatus : public QWidget {

@@ -1,19 +1,13 @@
 #include "dashboard/dashboard_view.hpp"
 
-#include "dashboard/bucket_section.hpp"
 #include "dashboard/connection_status.hpp"
-#include "dashboard/credits_row.hpp"
-#include "dashboard/dashboard_card_surface.hpp"
-#include "dashboard/limit_notice.hpp"
 #include "dashboard/notifications_row.hpp"
 #include "dashboard/plan_badge.hpp"
-#include "dashboard/quota_card.hpp"
+#include "dashboard/source_section.hpp"
 #include "monitor_bridge.hpp"
 #include "style/brand_logo.hpp"
 #include "style/dashboard_symbol.hpp"
 #include "style/dashboard_typography.hpp"
-#include "style/quotalume_style.hpp"
-#include "widgets/capsule_bar.hpp"
 #include "widgets/subtle_button.hpp"
 
 #include <quotalume/l10n/l10n.hpp>
@@ -22,12 +16,9 @@
 #include <QEvent>
 #include <QFrame>
 #include <QHBoxLayout>
-
 #include <QLabel>
 #include <QPushButton>
 #include <QVBoxLayout>
-#include <algorithm>
-#include <cmath>
 
 namespace quotalume {
 namespace {
@@ -35,6 +26,7 @@ namespace {
 constexpr int headerLogoSize = 34;
 constexpr int padding = 16;
 constexpr int buttonIconSize = 14;
+constexpr int sourceSpacing = 14;  // between sources' sections, a little more than within one
 
 QFrame* divider(QWidget* parent) {
     auto* line = new QFrame(parent);
@@ -85,29 +77,8 @@ DashboardView::DashboardView(MonitorBridge& bridge, std::function<void()> openSe
     header->addLayout(titles, 1);
     header->addWidget(badge_, 0, Qt::AlignTop);
 
-    cardsLayout_ = new QVBoxLayout;
-    cardsLayout_->setSpacing(8);
-    placeholder_ = new DashboardCardSurface(this);
-    placeholder_->setObjectName(QStringLiteral("placeholder"));
-    placeholderIcon_ = new QLabel(placeholder_);
-    placeholderIcon_->setAlignment(Qt::AlignCenter);
-    placeholderText_ = new QLabel(placeholder_);
-    placeholderText_->setObjectName(QStringLiteral("placeholderText"));
-    placeholderText_->setFont(DashboardTypography::body());
-    placeholderText_->setForegroundRole(QPalette::PlaceholderText);
-    placeholderText_->setAlignment(Qt::AlignCenter);
-    placeholderText_->setWordWrap(true);
-    auto* placeholderLayout = new QVBoxLayout(placeholder_);
-    placeholderLayout->setContentsMargins(14, 22, 14, 22);
-    placeholderLayout->addWidget(placeholderIcon_);
-    placeholderLayout->addWidget(placeholderText_);
-    cardsLayout_->addWidget(placeholder_);
-    bucketsLayout_ = new QVBoxLayout;
-    bucketsLayout_->setSpacing(6);
-    blocked_ = new LimitNotice("blocked", this);
-    spend_ = new LimitNotice("spendLimit", this);
-    bankedResets_ = new LimitNotice("bankedResets", this);
-    credits_ = new CreditsRow(this);
+    sourcesLayout_ = new QVBoxLayout;
+    sourcesLayout_->setSpacing(sourceSpacing);
 
     notifications_ = new NotificationsRow(monitor, this);
     status_ = new ConnectionStatus(monitor, this);
@@ -128,12 +99,7 @@ DashboardView::DashboardView(MonitorBridge& bridge, std::function<void()> openSe
     layout->setContentsMargins(padding, padding, padding, 12);
     layout->setSpacing(12);
     layout->addLayout(header);
-    layout->addWidget(blocked_);
-    layout->addLayout(cardsLayout_);
-    layout->addLayout(bucketsLayout_);
-    layout->addWidget(spend_);
-    layout->addWidget(bankedResets_);
-    layout->addWidget(credits_);
+    layout->addLayout(sourcesLayout_);
     layout->addWidget(divider(this));
     layout->addWidget(notifications_);
     layout->addWidget(divider(this));
@@ -174,27 +140,17 @@ void DashboardView::hideEvent(QHideEvent* event) {
 
 void DashboardView::render() {
     outdated_ = false;
-    Engine& monitor = bridge_.monitor();
-    const auto& snapshot = monitor.snapshot();
-    const std::optional<RateBucket> bucket =
-        snapshot ? snapshot->codexBucket() : std::optional<RateBucket>();
-
+    const EngineReading& reading = bridge_.monitor().reading();
     subtitle_->setText(qt(L10n::text("dashboard.subtitle")));
-    const bool hasPlan = bucket && bucket->planType && !bucket->planType->empty();
+    const std::optional<RateBucket> bucket =
+        reading.snapshot ? reading.snapshot->codexBucket() : std::nullopt;
+    const bool hasPlan =
+        reading.accounts.empty() && bucket && bucket->planType && !bucket->planType->empty();
     badge_->setVisible(hasPlan);
     if (hasPlan) {
         badge_->setPlan(*bucket->planType);
     }
-    renderQuota(bucket);
-    renderOtherBuckets();
-    renderLimits(bucket);
-
-    const std::optional<CreditsSnapshot> credits = monitor.reading().credits();
-    const bool showCredits = credits && credits->shouldDisplay();
-    credits_->setVisible(showCredits);
-    if (showCredits) {
-        credits_->render(*credits, monitor.reading().stale);
-    }
+    renderSources();
     notifications_->render();
     status_->render();
 
@@ -206,116 +162,29 @@ void DashboardView::render() {
     Q_EMIT rendered();
 }
 
-void DashboardView::renderQuota(const std::optional<RateBucket>& bucket) {
+void DashboardView::renderSources() {
     Engine& monitor = bridge_.monitor();
-    const EngineReading& reading = monitor.reading();
-    const auto& snapshot = reading.snapshot;
-    const std::vector<QuotaWindow> windows = reading.visibleWindows();
-    bool same = windows.size() == cards_.size();
-    for (std::size_t i = 0; same && i < windows.size(); ++i) {
-        same = cards_[i]->kind() == windows[i];
+    const std::vector<const EngineReading*> sources = monitor.reading().sources();
+    const bool several = sources.size() > 1;
+    // Kept while the same sources come, in the same order: a bucket the user opened stays open.
+    bool same = sections_.size() == sources.size();
+    for (std::size_t i = 0; same && i < sources.size(); ++i) {
+        same = sections_[i]->label() == sources[i]->label;
     }
     if (!same) {
-        for (QuotaCard* card : cards_) {
-            delete card;
-        }
-        cards_.clear();
-        for (const QuotaWindow window : windows) {
-            auto* card = new QuotaCard(window, this);
-            cardsLayout_->insertWidget(static_cast<int>(cards_.size()), card);
-            cards_.push_back(card);
-        }
-    }
-    for (QuotaCard* card : cards_) {
-        const std::optional<RateWindow> window =
-            bucket ? bucket->window(card->kind()) : std::nullopt;
-        card->render(window.value_or(RateWindow{}), monitor.now(), reading.stale);
-        const auto forecast = reading.forecasts.find(card->kind());
-        card->renderForecast(
-            window.value_or(RateWindow{}), monitor.now(), monitor.series(card->kind()),
-            forecast == reading.forecasts.end() ? std::nullopt : std::optional(forecast->second));
-    }
-
-    placeholder_->setVisible(windows.empty());
-    if (windows.empty()) {
-        const QColor secondary = palette().color(QPalette::PlaceholderText);
-        setDashboardSymbol(placeholderIcon_, DashboardSymbol::chart, secondary, 22);
-        const bool loading = !snapshot && !reading.error;
-        placeholderText_->setText(qt(L10n::text(loading ? "quota.loading" : "quota.empty")));
-    }
-}
-
-void DashboardView::renderOtherBuckets() {
-    Engine& monitor = bridge_.monitor();
-    const std::vector<BucketSummary> others = monitor.reading().otherBuckets();
-    // Kept while the same buckets come: a section the user opened stays open.
-    bool same = others.size() == buckets_.size();
-    for (std::size_t i = 0; same && i < others.size(); ++i) {
-        same = buckets_[i]->id() == others[i].bucket.id();
-    }
-    if (!same) {
-        for (BucketSection* section : buckets_) {
+        for (SourceSection* section : sections_) {
             delete section;
         }
-        buckets_.clear();
-        for (std::size_t i = 0; i < others.size(); ++i) {
-            buckets_.push_back(new BucketSection(this));
-            bucketsLayout_->addWidget(buckets_.back());
+        sections_.clear();
+        for (std::size_t i = 0; i < sources.size(); ++i) {
+            auto* section = new SourceSection(monitor, several, this);
+            section->setObjectName(QStringLiteral("source.%1").arg(i));
+            sourcesLayout_->addWidget(section);
+            sections_.push_back(section);
         }
     }
-    for (std::size_t i = 0; i < others.size(); ++i) {
-        buckets_[i]->render(others[i], monitor.now(), monitor.reading().stale);
-    }
-}
-
-void DashboardView::renderLimits(const std::optional<RateBucket>& bucket) {
-    Engine& monitor = bridge_.monitor();
-    const bool dark = QuotalumeStyle::isDark(palette());
-    const QColor text = palette().color(QPalette::WindowText);
-    const QColor secondary = palette().color(QPalette::PlaceholderText);
-
-    const std::optional<BlockedState> blocked = monitor.reading().blocked();
-    blocked_->setVisible(blocked.has_value());
-    if (blocked) {
-        blocked_->render(DashboardSymbol::alertCircle, CapsuleBar::fillColor(0, dark),
-                         qt(blocked->text(monitor.now())));
-    }
-
-    const std::optional<SpendControlLimit> limit = bucket ? bucket->individualLimit : std::nullopt;
-    spend_->setVisible(limit && (limit->remainingPercent || limit->used));
-    if (spend_->isVisibleTo(this)) {
-        std::string caption;
-        if (limit->used && limit->limit) {
-            caption = L10n::text("spend.used", *limit->used, *limit->limit);
-        }
-        if (const std::optional<Date> reset = limit->resetDate()) {
-            caption += (caption.empty() ? "" : " \u00b7 ") + L10n::countdown(reset, monitor.now());
-        }
-        const std::string value =
-            limit->remainingPercent
-                ? L10n::text("spend.remaining",
-                             std::to_string(static_cast<long long>(
-                                 std::floor(std::clamp(*limit->remainingPercent, 0.0, 100.0)))))
-                : std::string();
-        spend_->render(
-            DashboardSymbol::grid,
-            bucket->spendControlReached.value_or(false) ? CapsuleBar::fillColor(0, dark) : text,
-            qt(L10n::text("spend.title")), qt(caption), qt(value));
-    }
-
-    const auto& snapshot = monitor.snapshot();
-    const std::optional<ResetCreditsSummary> banked =
-        snapshot ? snapshot->resetCredits : std::nullopt;
-    bankedResets_->setVisible(banked && banked->availableCount > 0);
-    if (bankedResets_->isVisibleTo(this)) {
-        const std::string count = std::to_string(banked->availableCount);
-        const std::optional<ResetCredit> next = banked->nextExpiring();
-        const std::string line =
-            next ? L10n::text(
-                       "credits.banked_resets_expiring", count,
-                       L10n::date(*next->expiryDate(), DateStyle::mediumStyle, DateStyle::none))
-                 : L10n::text("credits.banked_resets", count);
-        bankedResets_->render(DashboardSymbol::refresh, secondary, qt(line));
+    for (std::size_t i = 0; i < sources.size(); ++i) {
+        sections_[i]->render(*sources[i]);
     }
 }
 

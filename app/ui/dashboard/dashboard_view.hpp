@@ -1,11 +1,8 @@
 #pragma once
 
-#include <quotalume/usage/rate_limits.hpp>
-
 #include <QWidget>
 
 #include <functional>
-#include <optional>
 #include <vector>
 
 class QLabel;
@@ -14,20 +11,16 @@ class QVBoxLayout;
 
 namespace quotalume {
 
-class BucketSection;
 class ConnectionStatus;
-class CreditsRow;
-class DashboardCardSurface;
-class LimitNotice;
 class MonitorBridge;
 class NotificationsRow;
 class PlanBadge;
-class QuotaCard;
+class SourceSection;
 
-// The dashboard's content, top to bottom: header, why Codex takes no usage now (when it does
-// not), quota cards (or a placeholder), the other buckets, the spend limit, banked resets,
-// credits, notifications, connection status and the footer. It keeps nothing but what it shows and
-// renders everything again, texts included, whenever the bridge reports a change.
+// The dashboard's content, top to bottom: header, each source's section (its figures: why Codex
+// takes no usage now, quota cards or a placeholder, the other buckets, the spend limit, banked
+// resets, credits), notifications, connection status and the footer. It keeps nothing but what
+// it shows and renders everything again, texts included, whenever the bridge reports a change.
 class DashboardView : public QWidget {
     Q_OBJECT
 
@@ -49,25 +42,14 @@ protected:
     void hideEvent(QHideEvent* event) override;
 
 private:
-    void renderQuota(const std::optional<RateBucket>& bucket);
-    void renderLimits(const std::optional<RateBucket>& bucket);
-    void renderOtherBuckets();
+    void renderSources();
 
     MonitorBridge& bridge_;
     bool outdated_ = false;
     QLabel* subtitle_;
-    PlanBadge* badge_;
-    QVBoxLayout* cardsLayout_;
-    std::vector<QuotaCard*> cards_;
-    QVBoxLayout* bucketsLayout_;
-    std::vector<BucketSection*> buckets_;
-    DashboardCardSurface* placeholder_;
-    QLabel* placeholderIcon_;
-    QLabel* placeholderText_;
-    LimitNotice* blocked_;  // above the cards: it outranks whatever they show
-    LimitNotice* spend_;
-    LimitNotice* bankedResets_;
-    CreditsRow* credits_;
+    PlanBadge* badge_;  // alone; among several sources each section shows its own
+    QVBoxLayout* sourcesLayout_;
+    std::vector<SourceSection*> sections_;
     NotificationsRow* notifications_;
     ConnectionStatus* status_;
     QPushButton* settings_;

@@ -17,6 +17,11 @@ namespace quotalume {
 namespace {
 
 constexpr int symbolSize = 12;
+constexpr qreal compactValueSize = 22;
+// Small enough that "Resets in 4 h 59 min" and "Almost used up" keep to one line in half the
+// panel's width.
+constexpr qreal compactTextSize = 10.5;
+constexpr int compactChartHeight = 26;
 
 QString cardText(const std::string& text) {
     return QString::fromStdString(text);
@@ -37,24 +42,33 @@ void setText(QLabel* label, const QString& text) {
 
 }  // namespace
 
-QuotaCard::QuotaCard(QuotaWindow kind, QWidget* parent)
-    : DashboardCardSurface(parent), kind_(kind) {
+QuotaCard::QuotaCard(QuotaWindow kind, Density density, QWidget* parent)
+    : DashboardCardSurface(parent), kind_(kind), density_(density) {
     setObjectName(QStringLiteral("quotaCard.") + QString::fromLatin1(apiName(kind)));
+    const bool compact = density == Density::compact;
     QFont warningFont = DashboardTypography::caption();
-    warningFont.setPointSizeF(12);
+    warningFont.setPointSizeF(compact ? compactTextSize : 12);
     warningFont.setWeight(QFont::DemiBold);
+    QFont valueFont = DashboardTypography::value();
+    QFont countdownFont = DashboardTypography::body();
+    if (compact) {
+        valueFont.setPointSizeF(compactValueSize);
+        countdownFont = DashboardTypography::caption();
+        countdownFont.setPointSizeF(compactTextSize);
+    }
 
     title_ = label(this, "title", DashboardTypography::title());
     stale_ = label(this, "stale", DashboardTypography::caption());
     stale_->setForegroundRole(QPalette::PlaceholderText);
     warningIcon_ = label(this, "warningIcon", warningFont);
     warning_ = label(this, "warning", warningFont);
-    percentage_ = label(this, "percentage", DashboardTypography::value());
-    percentage_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    percentage_ = label(this, "percentage", valueFont);
+    percentage_->setAlignment(compact ? Qt::AlignLeft | Qt::AlignVCenter
+                                      : Qt::AlignRight | Qt::AlignVCenter);
     bar_ = new CapsuleBar(this);
     bar_->setObjectName(QStringLiteral("bar"));
-    resetIcon_ = label(this, "resetIcon", DashboardTypography::body());
-    countdown_ = label(this, "countdown", DashboardTypography::body());
+    resetIcon_ = label(this, "resetIcon", countdownFont);
+    countdown_ = label(this, "countdown", countdownFont);
     chart_ = new UsageChart(this);
     chart_->hide();
     forecast_ = label(this, "forecast", DashboardTypography::caption());
@@ -64,7 +78,14 @@ QuotaCard::QuotaCard(QuotaWindow kind, QWidget* parent)
     for (QLabel* text : {title_, warning_, countdown_, forecast_}) {
         text->setWordWrap(true);
     }
+    if (compact) {
+        layOutCompact();
+    } else {
+        layOutFull();
+    }
+}
 
+void QuotaCard::layOutFull() {
     auto* heading = new QVBoxLayout;
     heading->setSpacing(2);
     auto* titleRow = new QHBoxLayout;
@@ -99,6 +120,37 @@ QuotaCard::QuotaCard(QuotaWindow kind, QWidget* parent)
     layout->addWidget(forecast_);
 }
 
+// Half the panel's width: the percentage under the title, the countdown without its symbol and
+// a lower chart, so that a card takes few lines. Texts wrap, or are cut where a word cannot,
+// rather than widen the panel.
+void QuotaCard::layOutCompact() {
+    resetIcon_->hide();
+    chart_->setFixedHeight(compactChartHeight);
+    for (QLabel* text : {title_, warning_, countdown_, forecast_}) {
+        text->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    }
+    auto* titleRow = new QHBoxLayout;
+    titleRow->setSpacing(6);
+    titleRow->addWidget(title_, 1);
+    titleRow->addWidget(stale_);
+    auto* warningRow = new QHBoxLayout;
+    warningRow->setSpacing(4);
+    warningRow->addWidget(warningIcon_);
+    warningRow->addWidget(warning_, 1);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(10, 8, 10, 9);
+    layout->setSpacing(4);
+    layout->addLayout(titleRow);
+    layout->addLayout(warningRow);
+    layout->addWidget(percentage_);
+    layout->addWidget(bar_);
+    layout->addWidget(countdown_);
+    layout->addWidget(chart_);
+    layout->addWidget(forecast_);
+    layout->addStretch();  // beside a taller card, the figures stay at the top
+}
+
 void QuotaCard::renderForecast(const RateWindow& window, Date now, std::vector<UsagePoint> readings,
                                const std::optional<UsageForecast>& forecast) {
     const std::optional<Date> reset = window.resetDate();
@@ -111,9 +163,17 @@ void QuotaCard::renderForecast(const RateWindow& window, Date now, std::vector<U
     }
     // A window that already ran out says so above the cards; "runs out" at a past time would not.
     const bool ahead = forecast && (!forecast->runsOutAt || *forecast->runsOutAt > now);
-    forecast_->setVisible(reset && ahead);
-    if (reset && ahead) {
-        setText(forecast_, cardText(forecastText(*forecast, *reset, now)));
+    const QString sentence =
+        reset && ahead ? cardText(forecastText(*forecast, *reset, now)) : QString();
+    chart_->setToolTip(sentence);
+    chart_->setAccessibleDescription(sentence);
+    // Compact, a window that lasts until its reset leaves that to the chart's tooltip: only one
+    // forecast to run out takes the lines.
+    const bool said =
+        !sentence.isEmpty() && (density_ == Density::full || forecast->runsOutAt.has_value());
+    forecast_->setVisible(said);
+    if (said) {
+        setText(forecast_, sentence);
     }
 }
 

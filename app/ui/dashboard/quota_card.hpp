@@ -24,7 +24,12 @@ class QuotaCard : public DashboardCardSurface {
     Q_OBJECT
 
 public:
-    explicit QuotaCard(QuotaWindow kind, QWidget* parent = nullptr);
+    // Compact cards stand two abreast, so that several accounts fit on a small screen: the
+    // percentage under the title, smaller, and a lower chart.
+    enum class Density { full, compact };
+
+    explicit QuotaCard(QuotaWindow kind, Density density = Density::full,
+                       QWidget* parent = nullptr);
 
     QuotaWindow kind() const { return kind_; }
     // Shows `window` as of `now`, in the current language and palette.
@@ -34,7 +39,11 @@ public:
                         const std::optional<UsageForecast>& forecast);
 
 private:
+    void layOutFull();
+    void layOutCompact();
+
     QuotaWindow kind_;
+    Density density_;
     QLabel* title_;
     QLabel* stale_;
     QLabel* warningIcon_;

@@ -156,11 +156,14 @@ void QuotaPanel::measure() {
 
 void QuotaPanel::place() {
     QScreen* screen = PanelGeometry::screenFor(anchor_);
-    if (screen == nullptr) {
-        return;
+    if (screen != nullptr) {
+        placeOn(screen->geometry(), screen->availableGeometry());
     }
-    const QRect frame = PanelGeometry::frame(
-        anchor_, screen->geometry(), screen->availableGeometry(), contentWidth, measuredHeight_);
+}
+
+void QuotaPanel::placeOn(const QRect& geometry, const QRect& available) {
+    const QRect frame =
+        PanelGeometry::frame(anchor_, geometry, available, contentWidth, measuredHeight_);
     // A scroll bar only when the screen cuts the content: one that showed for a moment while
     // the panel was resized would narrow the content, wrap its text and so keep itself.
     scroll_->setVerticalScrollBarPolicy(frame.height() < measuredHeight_ ? Qt::ScrollBarAsNeeded

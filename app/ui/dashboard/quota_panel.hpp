@@ -55,6 +55,8 @@ public:
     void measure();
     // Placed again for the last anchor on the screens as they are now.
     void place();
+    // Placed for the last anchor on a screen of `geometry` with `available` room.
+    void placeOn(const QRect& geometry, const QRect& available);
     // Whether the panel closed a moment ago: the click that closed it may be on its way to
     // the tray icon, which must not open it again at once.
     bool recentlyHidden() const;

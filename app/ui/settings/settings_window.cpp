@@ -116,7 +116,9 @@ void SettingsWindow::fitToPage() {
 }
 
 SettingsWindow::Page SettingsWindow::pageFor(const Engine& monitor) {
-    if (monitor.lastError()) {
+    const auto& others = monitor.otherReadings();
+    const auto failed = [](const auto& other) { return other->lastError().has_value(); };
+    if (monitor.lastError() || std::any_of(others.begin(), others.end(), failed)) {
         return Page::source;
     }
     const auto warnings = monitor.warnings();

@@ -29,8 +29,9 @@ class SettingsWindow final : public QWidget {
 
 public:
     enum class Page { general, notifications, webhooks, source, about };
-    // The page that deals with what the monitor reports going wrong: the Codex source for a
-    // failed reading, the webhook for a configuration that cannot be used, else General.
+    // The page that deals with what the monitor reports going wrong: the Codex sources for a
+    // failed reading of any of them, the webhook for a configuration that cannot be used, else
+    // General.
     static Page pageFor(const Engine& monitor);
     // The narrowest the window gets; it is as tall as the page shown needs (within the
     // screen), and the user may resize it.

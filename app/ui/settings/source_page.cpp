@@ -1,7 +1,11 @@
 #include "settings/source_page.hpp"
 
 #include "monitor_bridge.hpp"
+#include "settings/accounts_section.hpp"
+#include "settings/label_editor.hpp"
+#include "settings/new_source_form.hpp"
 #include "settings/settings_form.hpp"
+#include "settings/source_editing.hpp"
 
 #include <quotalume/codex/codex_locator.hpp>
 #include <quotalume/l10n/l10n.hpp>
@@ -79,9 +83,23 @@ SourcePage::SourcePage(MonitorBridge& bridge, QWidget* parent) : QWidget(parent)
     form_->addRow(current_);
     form_->addRow(saveRow);
     form_->addRow(feedback_);
+    // Renamed on its own: Save and Connect reads again, a new label needs no reading.
+    labelLabel_ = new QLabel(section_);
+    label_ = new LabelEditor(section_);
+    label_->setObjectName(QStringLiteral("source.first_label"));
+    form_->addRow(labelLabel_, label_);
+    accounts_ = new AccountsSection(bridge_, this);
+    layout->addWidget(accounts_);
+    newSource_ = new NewSourceForm(bridge_, this);
+    layout->addWidget(newSource_);
     layout->addStretch();
 
     connect(choose_, &QPushButton::clicked, this, &SourcePage::choose);
+    connect(label_, &LabelEditor::renameRequested, this, [this](const QString& label) {
+        label_->showProblem(
+            SourceEditing(bridge_.monitor().preferences()).rename(0, label.toStdString()));
+        refresh();
+    });
     connect(save_, &QPushButton::clicked, this, [this] {
         bridge_.monitor().saveAndConnect(executable_->text().toStdString(),
                                          home_->text().toStdString());
@@ -99,6 +117,10 @@ void SourcePage::retranslate() {
     home_->setPlaceholderText(SettingsForm::text("source.default_home"));
     choose_->setText(SettingsForm::text("source.choose"));
     save_->setText(SettingsForm::text("source.save"));
+    labelLabel_->setText(SettingsForm::text("source.label_field"));
+    label_->retranslate();
+    accounts_->retranslate();
+    newSource_->retranslate();
     showFindings();
 }
 
@@ -114,6 +136,9 @@ void SourcePage::refresh() {
         }
     }
     SettingsForm::show(feedback_, bridge_.monitor().readings().sourceConnection().message());
+    label_->setLabel(bridge_.monitor().preferences().current().sources.firstLabel);
+    accounts_->refresh();
+    newSource_->refresh();
 }
 
 void SourcePage::rescan() {

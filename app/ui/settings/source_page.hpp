@@ -14,10 +14,14 @@ class QVBoxLayout;
 
 namespace quotalume {
 
+class AccountsSection;
+class LabelEditor;
 class MonitorBridge;
+class NewSourceForm;
 
 // Where Codex is: the executable and its home folder, with the executables found in the usual
-// install places offered for one click. Nothing is adopted until Save.
+// install places offered for one click. Nothing is adopted until Save. Below, the first source's
+// label and the other accounts watched beside it.
 class SourcePage final : public QWidget {
     Q_OBJECT
 
@@ -51,6 +55,10 @@ private:
     QLabel* current_;
     QPushButton* save_;
     QLabel* feedback_;
+    QLabel* labelLabel_;
+    LabelEditor* label_;
+    AccountsSection* accounts_;
+    NewSourceForm* newSource_;
     std::string detected_;
     std::vector<std::string> found_;
 };
