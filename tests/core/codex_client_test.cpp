@@ -167,6 +167,21 @@ TEST(CodexClientTest, FingerprintFollowsAccountAndHome) {
     EXPECT_EQ(fingerprintOf(anonymous), UsageSnapshot::fingerprint(anonymous.str()));
 }
 
+// Two homes signed into one account differ by fingerprint (each keeps its own history) and share
+// the key that tells a second source it reads an account read already.
+TEST(CodexClientTest, TheAccountIdAloneNamesTheAccountInAnyHome) {
+    ServingHome one, other;
+    const UsageSnapshot first = CodexClient().fetch(configurationOf(one));
+    const UsageSnapshot second = CodexClient().fetch(configurationOf(other));
+    EXPECT_NE(first.accountFingerprint, second.accountFingerprint);
+    ASSERT_TRUE(first.accountKey);
+    EXPECT_EQ(first.accountKey, second.accountKey);
+    ServingHome anonymous(R"({"rateLimits":{}})", R"({"account":{"type":"chatgpt"}})");
+    EXPECT_FALSE(CodexClient().fetch(configurationOf(anonymous)).accountKey)
+        << "an account that names itself by nothing is its home's alone";
+    EXPECT_FALSE(first.toJSON(DateCoding::referenceSeconds).contains("accountKey"));
+}
+
 TEST(CodexClientTest, RecentThreadsClampsTheLimit) {
     auto home = answering(R"({"data":[{"id":"t1","updatedAt":2},{"id":"t2","updatedAt":1}]})");
     auto threads = CodexClient().recentThreads(0, configurationOf(home));

@@ -8,6 +8,7 @@
 #include <quotalume/reset/limit_warning.hpp>
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <array>
 
@@ -158,6 +159,26 @@ TEST(ConfigKeysTest, ARefusedKeyOrValueNamesWhatIsAcceptedAndWritesNothing) {
         EXPECT_EQ(home.read("defaults.json"), before);
     }
     EXPECT_THROW(configValue(store, "Language"), ConfigError);
+}
+
+// A source is checked as Save and Connect checks it unless it is one already stored: renamed or
+// moved, never a second copy of one whose folder has gone since.
+TEST(ConfigKeysTest, ASourceLikeAStoredOneIsCheckedAfresh) {
+    test::TempDir dir;
+    const auto home = dir.path() / "work";
+    std::filesystem::create_directories(home);
+    Preferences preferences;
+    const auto entry = [&](const char* label) {
+        return nlohmann::json{{"label", label}, {"codexHome", home.string()}, {"codexPath", ""}};
+    };
+    preferences.set("sources", nlohmann::json::array({entry("Work")}).dump());
+    std::filesystem::remove(home);
+    EXPECT_NO_THROW(preferences.set("sources", nlohmann::json::array({entry("Office")}).dump()))
+        << "renamed: not checked again";
+    EXPECT_THROW(
+        preferences.set("sources", nlohmann::json::array({entry("Office"), entry("Copy")}).dump()),
+        ConfigError);
+    EXPECT_EQ(preferences.sources.others.size(), 1u);
 }
 
 }  // namespace

@@ -146,6 +146,44 @@ TEST(TrayControllerTest, TheTooltipNamesAnotherBucketOnlyWhenItPresses) {
     }
 }
 
+// With a second account the icon shows the source the user chose, and the tooltip every source.
+TEST(TrayControllerTest, ShowsTheChosenSourceAndNamesEveryOneInTheTooltip) {
+    test::MonitorHarness harness;
+    TrayController tray(*harness.bridge);
+    const test::TempDir work;
+    harness.monitor->preferences().set(
+        "sources", R"([{"label":"Work","codexHome":")" + work.str() + R"(","codexPath":""}])");
+    harness.start(harness.reading(30, 10));
+    UsageSnapshot workReading = harness.reading(92, 40);
+    workReading.accountFingerprint = UsageSnapshot::fingerprint("work");
+    harness.answer(workReading);
+    const UsageSnapshot personalReading = harness.reading(30, 10);
+    const auto shows = [&](const UsageSnapshot& reading) {
+        const TrayIconImage look{
+            MenuBarStyle::percentage,
+            MenuBarPresentation::items(reading.codexBucket(), MenuBarScope::both), Badge::none};
+        return tray.icon().icon().pixmap(48).toImage() == look.image(48);
+    };
+    const struct {
+        const char* name;
+        const char* choice;
+        const UsageSnapshot& shown;
+    } rows[] = {
+        {"the first by default", "", personalReading},
+        {"closest to running out", "closest", workReading},
+        {"by its label", "Work", workReading},
+        {"the first by its label", "Default", personalReading},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        harness.monitor->preferences().set("tray.account", row.choice);
+        harness.settle();
+        EXPECT_TRUE(shows(row.shown));
+        EXPECT_EQ(tray.icon().toolTip().toStdString(),
+                  "Default: 5H 70% \u00b7 7D 90%\nWork: 5H 8% \u00b7 7D 60%");
+    }
+}
+
 TEST(TrayControllerTest, TheTooltipSaysWhenAWindowRunsOutBeforeItsReset) {
     test::MonitorHarness harness;
     TrayController tray(*harness.bridge);
