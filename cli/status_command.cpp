@@ -317,8 +317,18 @@ std::optional<int> showEngineAnswer(const EngineAnswer& answer, const ViewOption
     const auto present = [&](const EngineReading& reading) {
         return all ? showAll(reading, view) : show(view.shown(reading), view, nullptr);
     };
+    // A source the engine does not know (one saved since it started) is read here.
+    const auto knows = [&](const EngineReading& reading) {
+        const std::string wanted = view.account ? std::string(trimmed(*view.account)) : "";
+        return !view.account || asciiLowercased(wanted) == "closest" ||
+               (wanted == view.sources.firstLabel && reading.label.empty()) ||
+               reading.labelled(wanted) != nullptr;
+    };
     switch (answer.outcome) {
         case Outcome::reading:
+            if (!knows(*answer.reading)) {
+                return std::nullopt;
+            }
             return present(*answer.reading);
         case Outcome::busy:
             try {
@@ -330,9 +340,8 @@ std::optional<int> showEngineAnswer(const EngineAnswer& answer, const ViewOption
             } catch (const std::system_error&) {
                 // No data folder to read from: said as busy.
             }
-            return show(EngineReading{.error = LocalizedMessage("engine.busy_nothing_saved", {pid}),
-                                      .source = "engine"},
-                        view, nullptr);
+            return present(EngineReading{
+                .error = LocalizedMessage("engine.busy_nothing_saved", {pid}), .source = "engine"});
         case Outcome::silent:
             note(LocalizedMessage("engine.not_answering", {pid}));
             readLock = engine_socket::ViewReadLock::acquire(std::chrono::steady_clock::now() +
@@ -368,7 +377,9 @@ int readSourcesAndShow(const ViewOptions& view, bool all, double timeout) {
             failure = failureOf(error, configuration);
             reading.error = failure->message;
         }
-        reading.label = sources[i].label;
+        if (saved.sources.several()) {
+            reading.label = sources[i].label;  // as the engine names them
+        }
         if (only) {
             return show(reading, view, failure ? &*failure : nullptr);
         }

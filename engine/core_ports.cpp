@@ -46,21 +46,31 @@ void CodexClientSource::fetch(const CodexConfiguration& configuration, CodexClie
                                           std::chrono::milliseconds(
                                               static_cast<long long>(1000 * configuration.timeout));
                     EngineAnswer answer = EngineReading::ask(directory, false, deadline);
+                    // The first source is the engine's first; another is found by its label,
+                    // and one the engine does not know is read here.
+                    const auto ours = [&](const EngineReading& all) {
+                        return configuration.sourceLabel ? all.labelled(*configuration.sourceLabel)
+                                                         : &all;
+                    };
+                    const EngineReading* shown = nullptr;
                     switch (answer.outcome) {
                         case EngineAnswer::Outcome::reading:
-                            if (answer.reading->error) {
-                                return *answer.reading->error;
+                            if ((shown = ours(*answer.reading)) == nullptr) {
+                                break;
                             }
-                            if (answer.reading->snapshot) {
-                                return *answer.reading->snapshot;
+                            if (shown->error) {
+                                return *shown->error;
+                            }
+                            if (shown->snapshot) {
+                                return *shown->snapshot;
                             }
                             break;
                         case EngineAnswer::Outcome::busy:
                             // Never a Codex of our own beside a busy engine: what it saved.
                             if (auto saved = EngineReading::saved(directory,
                                                                   std::chrono::system_clock::now());
-                                saved && saved->snapshot) {
-                                return *saved->snapshot;
+                                saved && (shown = ours(*saved)) != nullptr && shown->snapshot) {
+                                return *shown->snapshot;
                             }
                             return LocalizedMessage("engine.busy_nothing_saved",
                                                     {std::to_string(answer.pid)});

@@ -108,6 +108,10 @@ void Engine::placeSources() {
             if (!others_.back()->account().empty()) {
                 keeper_.relabel(others_.back()->account(), wanted.label);
             }
+            // The source it shared an account with may have gone or moved behind it.
+            if (others_.back()->sameAs() && started_ && !stopped_) {
+                others_.back()->refresh();
+            }
             continue;
         }
         others_.push_back(std::make_unique<ReadingLoop>(roomsOf(i, wanted)));
@@ -288,6 +292,11 @@ void Engine::preferencesChanged(std::span<const std::string_view> keys) {
                 keeper_.startAfresh();
             }
             readings_.sourceChanged();
+            for (const auto& other : others_) {
+                if (other->sameAs()) {
+                    other->refresh();  // it may read an account of its own now
+                }
+            }
         } else if (contains(keys, "refresh.interval")) {
             readings_.scheduleNext();
             for (const auto& other : others_) {
@@ -296,6 +305,7 @@ void Engine::preferencesChanged(std::span<const std::string_view> keys) {
         }
         if (contains(keys, AccountSources::listKey)) {
             placeSources();
+            keeper_.flush();  // a renamed source's account under its new label
         }
         if (contains(keys, "webhook.enabled") && settings().webhookEnabled &&
             !receiver_.configuration) {

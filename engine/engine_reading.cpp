@@ -134,16 +134,26 @@ std::vector<const EngineReading*> EngineReading::sources() const {
 
 const EngineReading& EngineReading::account(std::string_view chosen) const {
     const std::vector<const EngineReading*> all = sources();
-    if (asciiLowercased(chosen) == "closest") {
+    if (asciiLowercased(trimmed(chosen)) == "closest") {
         // The first of equals: the order the user gave the sources.
         return **std::min_element(all.begin(), all.end(), [](const auto* a, const auto* b) {
             return a->leastLeft() < b->leastLeft();
         });
     }
-    const auto found = std::find_if(all.begin(), all.end(), [&](const EngineReading* reading) {
-        return !reading->label.empty() && reading->label == trimmed(chosen);
-    });
-    return found == all.end() ? *this : **found;
+    const EngineReading* found = labelled(chosen);
+    return found == nullptr ? *this : *found;
+}
+
+const EngineReading* EngineReading::labelled(std::string_view chosen) const {
+    const std::vector<const EngineReading*> all = sources();
+    const auto with = [&](std::string_view label) -> const EngineReading* {
+        const auto found = std::find_if(all.begin(), all.end(), [&](const EngineReading* each) {
+            return !each->label.empty() && each->label == label;
+        });
+        return found == all.end() ? nullptr : *found;
+    };
+    const EngineReading* found = with(trimmed(chosen));
+    return found != nullptr && found->sameAs ? with(*found->sameAs) : found;
 }
 
 double EngineReading::leastLeft() const {

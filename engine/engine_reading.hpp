@@ -67,9 +67,12 @@ struct EngineReading {
 
     // Every source's reading, the first's first; this one alone with one source.
     std::vector<const EngineReading*> sources() const;
-    // The source a view shows: the one with this label, "closest" for the one closest to
-    // running out, the first for an empty or unknown one.
+    // The source a view shows: the one with this label (the one whose account it shares),
+    // "closest" for the one closest to running out, the first for an empty or unknown one.
     const EngineReading& account(std::string_view chosen) const;
+    // The source with exactly this label, or the one whose account it shares; none when no
+    // source has it (with one source, none has a label).
+    const EngineReading* labelled(std::string_view chosen) const;
     // The least any window of the Codex bucket has left (0 while blocked); 101 without figures.
     double leastLeft() const;
 

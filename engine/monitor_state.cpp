@@ -41,7 +41,9 @@ std::optional<json> readState(const std::filesystem::path& path) {
     if (!content) {
         return std::nullopt;
     }
-    json document = parseBoundedJSON(*content);
+    // Several accounts' full histories hold more values than a line from outside may; the file's
+    // size bounds them.
+    json document = parseBoundedJSON(*content, maximumJSONDepth, largestFile / 4);
     if (document.is_discarded()) {
         throw JSONDecodingError(Kind::notJSON, "state: not JSON or nested too deeply");
     }
@@ -81,8 +83,9 @@ std::vector<AccountState> accountsOf(const json& document) {
             const bool repeated = std::any_of(
                 accounts.begin(), accounts.end(),
                 [&](const AccountState& kept) { return kept.fingerprint == account.fingerprint; });
+            // One over the cap is kept while every entry still owes: the keeper trims the rest.
             if (!account.fingerprint.empty() && !repeated &&
-                accounts.size() < AccountState::maximumKept) {
+                accounts.size() < 2 * AccountState::maximumKept) {
                 tidy(account.state);
                 accounts.push_back(std::move(account));
             }

@@ -122,7 +122,7 @@ void from_json(const nlohmann::json& json, MonitorState& state);
 // shown under the label of the source that last read it. Kept when its source is removed, so
 // the history shows again when the source comes back.
 struct AccountState {
-    static constexpr std::size_t maximumKept = 16;
+    static constexpr std::size_t maximumKept = 8;  // each a full history, within the file's size
 
     std::string fingerprint;  // the account's, as its readings name it
     std::string label;

@@ -98,8 +98,9 @@ Task ReadingLoop::runRefresh(bool asked) {
     // a co_await.
     const AccountSource reading = source();
     const CodexClient::Depth asking = depth_.next(asked, rooms_.clock.now());
-    auto fetching =
-        fetch({reading.codexPath, reading.codexHome, CodexConfiguration::defaultTimeout}, asking);
+    auto fetching = fetch({reading.codexPath, reading.codexHome, CodexConfiguration::defaultTimeout,
+                           rooms_.source > 0 ? std::optional(reading.label) : std::nullopt},
+                          asking);
     FetchResult result = co_await fetching;
 
     // A result for a source the user has since replaced belongs to nobody.

@@ -47,36 +47,35 @@ const AccountState* StateKeeper::labelled(std::string_view label) const {
 }
 
 MonitorState& StateKeeper::adopt(const std::string& fingerprint, const std::string& label) {
-    for (AccountState& account : accounts_) {
-        if (account.label == label && account.fingerprint != fingerprint) {
-            account.label.clear();  // its source reads another account now
-        }
+    if (account(fingerprint) == nullptr) {
+        makeRoom();
+        MonitorState fresh;
+        fresh.accountSince = clock_.now();
+        accounts_.push_back({fingerprint, label, std::move(fresh)});
     }
-    if (MonitorState* known = account(fingerprint)) {
-        std::find_if(accounts_.begin(), accounts_.end(), [&](const auto& account) {
-            return account.fingerprint == fingerprint;
-        })->label = label;
-        return *known;
-    }
+    relabel(fingerprint, label);
+    return *account(fingerprint);
+}
+
+void StateKeeper::makeRoom() {
+    // The one read longest ago goes, an unnamed one (its source gone or moved on) first; one
+    // that still owes an announcement never does, even if that keeps one over.
     while (accounts_.size() >= AccountState::maximumKept) {
+        const auto rank = [](const AccountState& account) {
+            return std::pair(!account.label.empty(),
+                             account.state.snapshot ? account.state.snapshot->observedAt : Date());
+        };
         auto oldest = accounts_.end();
         for (auto it = accounts_.begin(); it != accounts_.end(); ++it) {
-            const auto seen = [](const AccountState& account) {
-                return account.state.snapshot ? account.state.snapshot->observedAt : Date();
-            };
-            if (!it->state.owes() && (oldest == accounts_.end() || seen(*it) < seen(*oldest))) {
+            if (!it->state.owes() && (oldest == accounts_.end() || rank(*it) < rank(*oldest))) {
                 oldest = it;
             }
         }
         if (oldest == accounts_.end()) {
-            break;  // every one still owes: kept, one over
+            return;
         }
         accounts_.erase(oldest);
     }
-    MonitorState fresh;
-    fresh.accountSince = clock_.now();
-    accounts_.push_back({fingerprint, label, std::move(fresh)});
-    return accounts_.back().state;
 }
 
 void StateKeeper::setAsideFirst(const std::string& label) {
@@ -86,7 +85,9 @@ void StateKeeper::setAsideFirst(const std::string& label) {
     const std::string fingerprint = state_.snapshot->accountFingerprint;
     std::erase_if(accounts_,
                   [&](const AccountState& kept) { return kept.fingerprint == fingerprint; });
+    makeRoom();
     accounts_.push_back({fingerprint, label, std::move(state_)});
+    relabel(fingerprint, label);
     state_ = MonitorState();
     state_.accountSince = clock_.now();
 }
@@ -99,18 +100,40 @@ void StateKeeper::exchangeFirst(const std::string& fingerprint, const std::strin
     const auto kept = std::find_if(accounts_.begin(), accounts_.end(), [&](const auto& account) {
         return account.fingerprint == fingerprint;
     });
-    if (kept != accounts_.end()) {
-        state_ = std::move(kept->state);
-        accounts_.erase(kept);
-    } else if (!state_.accountSince) {
-        state_.accountSince = clock_.now();
+    if (kept == accounts_.end()) {
+        if (!state_.accountSince) {
+            state_.accountSince = clock_.now();
+        }
+        return;
     }
+    // A state without a reading may still owe announcements (a source replaced with one
+    // source): they go on with the account that comes back.
+    MonitorState leftover = std::move(state_);
+    state_ = std::move(kept->state);
+    accounts_.erase(kept);
+    const auto owing = [](const Delivery& record) {
+        return record.localPending || record.webhookPending;
+    };
+    const auto carry = [&](auto& into, auto& from) {
+        for (auto& record : from) {
+            if (owing(record)) {
+                into.push_back(std::move(record));
+            }
+        }
+    };
+    carry(state_.records, leftover.records);
+    carry(state_.otherRecords, leftover.otherRecords);
+    carry(state_.warnings, leftover.warnings);
+    carry(state_.otherWarnings, leftover.otherWarnings);
 }
 
 void StateKeeper::relabel(std::string_view fingerprint, const std::string& label) {
+    // A label names one account: another read under it before is its source's no more.
     for (AccountState& account : accounts_) {
         if (account.fingerprint == fingerprint) {
             account.label = label;
+        } else if (account.label == label) {
+            account.label.clear();
         }
     }
 }
@@ -277,7 +300,8 @@ void StateKeeper::flush() {
     bool changed = !stateSaved_ || (saved_ && differs(*saved_, state_)) ||
                    savedAccounts_.size() != accounts_.size();
     for (std::size_t i = 0; !changed && i < accounts_.size(); ++i) {
-        changed = differs(savedAccounts_[i].state, accounts_[i].state);
+        changed = differs(savedAccounts_[i].state, accounts_[i].state) ||
+                  savedAccounts_[i].label != accounts_[i].label;
     }
     if (changed) {
         persist();

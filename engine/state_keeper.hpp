@@ -40,7 +40,7 @@ public:
     void exchangeFirst(const std::string& fingerprint, const std::string& label);
     // The first source was replaced: its account is kept apart until it is read again.
     void setAsideFirst(const std::string& label);
-    // Its source was renamed: the account is shown under `label`.
+    // Its source was renamed: the account is shown under `label`, and no other is.
     void relabel(std::string_view fingerprint, const std::string& label);
     bool holdsEngine() const { return engineHeld_; }
     // Whether the state as it stands is on disk.
@@ -75,6 +75,7 @@ public:
 private:
     void takeOver();
     bool savedAlike() const;
+    void makeRoom();
     bool keepUnreadableAside();
 
     StateStore store_;

@@ -178,6 +178,10 @@ TEST(ConfigSourcesTest, SourcesAreAddedRenamedReadAndRemovedByLabel) {
     ASSERT_EQ(runCLI({"config", "set", "codex.path", exe}, home).exitCode, 0);
     EXPECT_EQ(runCLI({"config", "sources", "list"}, home),
               (CLIRun{0, "Default\t" + personal.str() + "\t" + exe + "\n"}));
+    const CLIRun one = runCLI({"status", "--json", "--all"}, home);
+    ASSERT_EQ(one.exitCode, 0) << one.output;
+    EXPECT_EQ(nlohmann::json::parse(one.output)["accounts"][0]["label"], "Default")
+        << "one source is named too";
     EXPECT_EQ(
         runCLI({"config", "sources", "add", "Work", "--codex-home", work.str(), "--codex", exe},
                home)

@@ -48,7 +48,7 @@ TEST(ConfigKeysTest, EveryKeyIsStoredInTheFormTheTrayAppReads) {
                   "notifications.sound=true", "webhook.enabled=false", "webhook.warnings=false",
                   "warnings.levels=25,10", "warnings.forecast=true", "warnings.reset_moved=true",
                   "warnings.credit_not_applied=true", "warnings.buckets=", "language=system",
-                  "tray.style=percentage", "tray.scope=both", "tray.account="}));
+                  "tray.style=percentage", "tray.scope=both"}));
     const std::pair<const char*, std::string> changes[] = {
         {"codex.path", " " + codex.executable() + "\n"},
         {"codex.home", codex.str() + "/"},

@@ -1437,6 +1437,9 @@ TEST_F(SourcesTest, TwoSourcesOfOneAccountAreReadAndAnnouncedOnce) {
     ASSERT_EQ(shown.accounts.size(), 1u);
     EXPECT_EQ(shown.accounts[0].sameAs, std::optional<std::string>("Default"));
     EXPECT_FALSE(shown.accounts[0].snapshot);
+    EXPECT_EQ(shown.labelled("Shared"), &shown) << "chosen, it shows the account it shares";
+    EXPECT_EQ(&shown.account("Shared"), &shown);
+    EXPECT_EQ(shown.labelled("Elsewhere"), nullptr) << "a label it does not know is no source";
     loop.advance(seconds(30));
     answerSources(0, 0);
     EXPECT_EQ(sentResets().size(), 1u);
@@ -1471,7 +1474,9 @@ TEST_F(SourcesTest, ReorderingKeepsEveryAccountsHistory) {
     startWithWork();
     answerSources(50, 92);
     loop.advance(seconds(30));
-    answerSources(0, 92);  // the first source's account resets
+    answerSources(0, 0);  // both accounts reset
+    answerWebhook();
+    loop.advance(seconds(10));  // the pass under way took the first; the next takes Work's
     answerWebhook();
     ASSERT_EQ(monitor->records().size(), 1u);
 
@@ -1481,8 +1486,9 @@ TEST_F(SourcesTest, ReorderingKeepsEveryAccountsHistory) {
     monitor->preferences().setSettings(next);
     setSources({{"Personal", codexHome}});
     loop.drain();
-    answerSources(0, 92);
-    EXPECT_TRUE(monitor->records().empty()) << "Work's account reset nothing";
+    answerSources(0, 0);
+    ASSERT_EQ(monitor->records().size(), 1u) << "Work's own reset, back with its account";
+    EXPECT_EQ(monitor->records()[0].webhookStatus, LocalizedMessage("webhook.delivered"));
     const LoadedState stored = StateStore(data()).load();
     const auto personal =
         std::find_if(stored.accounts.begin(), stored.accounts.end(), [](const AccountState& kept) {
@@ -1490,7 +1496,7 @@ TEST_F(SourcesTest, ReorderingKeepsEveryAccountsHistory) {
         });
     ASSERT_NE(personal, stored.accounts.end());
     EXPECT_EQ(personal->state.records.size(), 1u);
-    EXPECT_EQ(sentResets().size(), 1u);
+    EXPECT_EQ(sentResets().size(), 2u) << "each account's reset once";
 }
 
 }  // namespace

@@ -215,7 +215,8 @@ void LocalServer::published() {
     }
     const EngineReading& reading = engine_->reading();
     const std::string message = jsonText(reading.message(engine_->now()));
-    const bool ready = (reading.snapshot || reading.error) && !reading.refreshing;
+    // A fresh reading is every source's.
+    const bool ready = (reading.snapshot || reading.error) && !engine_->isRefreshing();
     const bool changed = message != latest_;
     latest_ = message;
     bool doomed = false;

@@ -165,8 +165,10 @@ void QuotaCard::renderForecast(const RateWindow& window, Date now, std::vector<U
     const bool ahead = forecast && (!forecast->runsOutAt || *forecast->runsOutAt > now);
     const QString sentence =
         reset && ahead ? cardText(forecastText(*forecast, *reset, now)) : QString();
-    chart_->setToolTip(sentence);
-    chart_->setAccessibleDescription(sentence);
+    // Full, the sentence stands under the chart as it always has; compact, the chart says it.
+    const QString onChart = density_ == Density::compact ? sentence : QString();
+    chart_->setToolTip(onChart);
+    chart_->setAccessibleDescription(onChart);
     // Compact, a window that lasts until its reset leaves that to the chart's tooltip: only one
     // forecast to run out takes the lines.
     const bool said =

@@ -264,7 +264,8 @@ const std::array<Key, 18> table = {{
          } else {
              refuse(key, "the label of a source, closest, or nothing for the first source");
          }
-     }},
+     },
+     false},
     {AccountSources::labelKey, Group::sources,
      [](const Preferences& p) { return p.sources.firstLabel; },
      [](Preferences& p, std::string_view key, std::string_view value) {

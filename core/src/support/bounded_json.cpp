@@ -7,7 +7,7 @@ namespace {
 // that is not JSON the count may be off, but then the parser refuses it at or before the
 // point where the count went wrong. Containers and separators are counted too: a wide line
 // of "[{},{},…" costs the parser far more memory than its bytes.
-bool withinBounds(std::string_view text, std::size_t maximumDepth) {
+bool withinBounds(std::string_view text, std::size_t maximumDepth, std::size_t maximumValues) {
     std::size_t depth = 0;
     std::size_t values = 0;
     bool inString = false;
@@ -22,7 +22,7 @@ bool withinBounds(std::string_view text, std::size_t maximumDepth) {
         } else if (c == '"') {
             inString = true;
         } else if (c == '[' || c == '{' || c == ',') {
-            if (++values > maximumJSONValues) {
+            if (++values > maximumValues) {
                 return false;
             }
             if (c != ',' && ++depth > maximumDepth) {
@@ -37,8 +37,9 @@ bool withinBounds(std::string_view text, std::size_t maximumDepth) {
 
 }  // namespace
 
-nlohmann::json parseBoundedJSON(std::string_view text, std::size_t maximumDepth) {
-    if (!withinBounds(text, maximumDepth)) {
+nlohmann::json parseBoundedJSON(std::string_view text, std::size_t maximumDepth,
+                                std::size_t maximumValues) {
+    if (!withinBounds(text, maximumDepth, maximumValues)) {
         return nlohmann::json(nlohmann::json::value_t::discarded);
     }
     return nlohmann::json::parse(text, nullptr, /*allow_exceptions=*/false);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 
 namespace quotalume {
@@ -13,6 +14,9 @@ struct CodexConfiguration {
     std::string executablePath;
     std::string homePath;
     double timeout;  // seconds; sessions raise values under one second to one
+    // A source after the first, by its label: what a view that follows another engine asks it
+    // for. Codex never sees it.
+    std::optional<std::string> sourceLabel;
 
     friend bool operator==(const CodexConfiguration&, const CodexConfiguration&) = default;
 };

@@ -37,8 +37,9 @@ private:
     std::optional<LocalizedMessage> reason_;
 };
 
-// Every key, in the order `config list` shows them. The sources' keys ("source.label" and
-// "sources") are left out: `config sources` shows and changes them.
+// Every key, in the order `config list` shows them. The keys of several sources are left out,
+// so one source lists what it always listed: "source.label" and "sources" (`config sources`
+// shows and changes them) and "tray.account" (`config get` and `config set` take it).
 std::span<const std::string_view> configKeys();
 // Every key, those left out of `config list` too.
 std::span<const std::string_view> storedKeys();

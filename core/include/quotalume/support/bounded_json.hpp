@@ -17,9 +17,10 @@ inline constexpr std::size_t maximumJSONDepth = 64;
 inline constexpr std::size_t maximumJSONValues = 100'000;
 
 // The document in `text`, or a discarded value (is_discarded()) when it is not JSON, nests
-// deeper than `maximumDepth` or holds more than maximumJSONValues values. Never throws a parse
+// deeper than `maximumDepth` or holds more than `maximumValues` values. Never throws a parse
 // error.
-nlohmann::json parseBoundedJSON(std::string_view text, std::size_t maximumDepth = maximumJSONDepth);
+nlohmann::json parseBoundedJSON(std::string_view text, std::size_t maximumDepth = maximumJSONDepth,
+                                std::size_t maximumValues = maximumJSONValues);
 
 // The compact text of `value`. Strings that are not UTF-8 (a path in another encoding, in a
 // message) are written with replacement characters rather than thrown on.
