@@ -161,6 +161,25 @@ TEST(ConfigKeysTest, ARefusedKeyOrValueNamesWhatIsAcceptedAndWritesNothing) {
     EXPECT_THROW(configValue(store, "Language"), ConfigError);
 }
 
+// A list a later version wrote (or one damaged) watches the first source alone, and renaming the
+// first keeps it for that version; a list saved here replaces it.
+TEST(ConfigKeysTest, ASourcesListThatCannotBeReadIsKeptUntilOneIsSaved) {
+    test::TempDir dir;
+    MemoryPreferencesStore store;
+    const std::string later = R"([{"label":"Work","codexHome":"/w","codexPath":"","kind":7}, 1])";
+    store.setString("sources", later);
+    Preferences preferences = Preferences::load(store);
+    EXPECT_FALSE(preferences.sources.several());
+    preferences.set("source.label", "Personal");
+    preferences.save(store, std::array<std::string_view, 1>{"source.label"});
+    EXPECT_EQ(store.string("sources"), later);
+    EXPECT_EQ(store.string("source.label"), "Personal");
+    preferences.set("sources",
+                    R"([{"label":"Work","codexHome":")" + dir.str() + R"(","codexPath":""}])");
+    preferences.save(store, std::array<std::string_view, 1>{"sources"});
+    EXPECT_EQ(Preferences::load(store).sources.others.size(), 1u);
+}
+
 // A source is checked as Save and Connect checks it unless it is one already stored: renamed or
 // moved, never a second copy of one whose folder has gone since.
 TEST(ConfigKeysTest, ASourceLikeAStoredOneIsCheckedAfresh) {

@@ -52,7 +52,11 @@ AccountSources AccountSources::load(const PreferencesStore& store) {
     }
     if (auto list = store.string(std::string(listKey))) {
         // A list that cannot be read watches the first source alone; the stored text is kept.
-        sources.others = sources.parseOthers(*list).value_or(std::vector<AccountSource>{});
+        if (auto parsed = sources.parseOthers(*list)) {
+            sources.others = std::move(*parsed);
+        } else {
+            sources.unreadList = *list;
+        }
     }
     return sources;
 }
@@ -63,6 +67,9 @@ void AccountSources::save(PreferencesStore& store) const {
         store.remove(std::string(labelKey));
     } else {
         store.setString(std::string(labelKey), firstLabel);
+    }
+    if (others.empty() && unreadList) {
+        return;  // renaming the first source loses no list it could not read
     }
     if (others.empty()) {
         store.remove(std::string(listKey));

@@ -283,6 +283,7 @@ const std::array<Key, 18> table = {{
      [](const Preferences& p) { return p.sources.othersText(); },
      [](Preferences& p, std::string_view key, std::string_view value) {
          p.sources.others = usableSources(p, key, value);
+         p.sources.unreadList.reset();
      },
      false},
 }};

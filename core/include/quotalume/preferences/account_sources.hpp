@@ -33,6 +33,9 @@ struct AccountSources {
 
     std::string firstLabel = std::string(defaultLabel);
     std::vector<AccountSource> others;
+    // A stored list this version cannot read (a later version's, say): kept as it is until
+    // sources are saved here.
+    std::optional<std::string> unreadList;
 
     static AccountSources load(const PreferencesStore& store);
     void save(PreferencesStore& store) const;
