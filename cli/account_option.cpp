@@ -36,6 +36,7 @@ AccountOption AccountOption::read(Arguments& arguments) {
     AccountOption option;
     const SavedSources saved = SavedSources::load();
     option.label = saved.sources.firstLabel;
+    option.several = saved.sources.several();
     if (auto label = arguments.value("--account")) {
         saved.check(*label, false);
         option.index = *saved.sources.find(*label);

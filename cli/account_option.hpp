@@ -28,6 +28,7 @@ struct AccountOption {
     std::size_t index = 0;
     std::string label;
     bool given = false;
+    bool several = false;  // sources saved beside the first
 
     static AccountOption read(Arguments& arguments);
     // The account's history as the engine saved it; none before its source was first read.

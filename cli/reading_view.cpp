@@ -166,10 +166,9 @@ ViewOptions ViewOptions::read(Arguments& arguments) {
         throw UsageError("--short and --format exclude each other");
     }
     options.account = arguments.value("--account");
-    const SavedSources saved = SavedSources::load();
-    options.sources = saved.sources;
+    options.saved = SavedSources::load();
     if (options.account) {
-        saved.check(*options.account, true);
+        options.saved.check(*options.account, true);
     }
     return options;
 }
@@ -184,7 +183,7 @@ std::string headline(const EngineReading& reading, Date now, const ViewOptions& 
     if (options.format) {
         nlohmann::json record = reading.record(now);
         if (!record.contains("label")) {
-            record["label"] = options.sources.firstLabel;  // one source: the record has none
+            record["label"] = options.saved.sources.firstLabel;  // one source: the record has none
         }
         return filledTemplate(*options.format, record);
     }

@@ -2,9 +2,8 @@
 
 #include "command_line.hpp"
 
+#include "account_option.hpp"
 #include "engine_reading.hpp"
-
-#include <quotalume/preferences/account_sources.hpp>
 
 #include <nlohmann/json_fwd.hpp>
 
@@ -23,7 +22,7 @@ struct ViewOptions {
     std::optional<std::string> format;  // "{five_hour.left_percent}%", …
     // --account: the label of the source shown, or "closest"; every source's without it.
     std::optional<std::string> account;
-    AccountSources sources;  // as saved, for the labels
+    SavedSources saved;  // the sources as saved, for the labels
 
     // --json, --waybar, --i3blocks, --short, --format TEMPLATE and --account LABEL; a UsageError
     // for forms that exclude each other, a template naming something the record does not hold

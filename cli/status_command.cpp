@@ -253,7 +253,7 @@ int showAll(const EngineReading& reading, const ViewOptions& view) {
     bool failed = false;
     for (const EngineReading* each : reading.sources()) {
         json record = fullRecord(*each, now);
-        record["label"] = each->label.empty() ? view.sources.firstLabel : each->label;
+        record["label"] = each->label.empty() ? view.saved.sources.firstLabel : each->label;
         accounts.push_back(std::move(record));
         failed = failed || each->error.has_value();
     }
@@ -321,7 +321,7 @@ std::optional<int> showEngineAnswer(const EngineAnswer& answer, const ViewOption
     const auto knows = [&](const EngineReading& reading) {
         const std::string wanted = view.account ? std::string(trimmed(*view.account)) : "";
         return !view.account || asciiLowercased(wanted) == "closest" ||
-               (wanted == view.sources.firstLabel && reading.label.empty()) ||
+               (wanted == view.saved.sources.firstLabel && reading.label.empty()) ||
                reading.labelled(wanted) != nullptr;
     };
     switch (answer.outcome) {
@@ -358,7 +358,7 @@ std::optional<int> showEngineAnswer(const EngineAnswer& answer, const ViewOption
 // Reads every saved source in turn (one Codex at a time), or the one --account names, and shows
 // the chosen one or all.
 int readSourcesAndShow(const ViewOptions& view, bool all, double timeout) {
-    const SavedSources saved = SavedSources::load();
+    const SavedSources& saved = view.saved;
     const std::vector<AccountSource> sources = saved.sources.all(saved.settings);
     const bool closest = !all && asciiLowercased(trimmed(*view.account)) == "closest";
     const std::optional<std::size_t> only =
@@ -426,7 +426,7 @@ int runStatus(Arguments& arguments) {
             return *shown;
         }
     }
-    if (all || (view.account && view.sources.several())) {
+    if (all || (view.account && view.saved.sources.several())) {
         return readSourcesAndShow(view, all, configuration.timeout);
     }
     return readAndShow(configuration, view, demo, !ownSource);

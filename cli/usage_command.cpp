@@ -187,7 +187,7 @@ int runUsage(Arguments& arguments) {
     // failure.
     UsageTimeline timeline(directory, {.readOnly = true});
     std::optional<std::string> account;
-    if (chosen.given || SavedSources::load().sources.several()) {
+    if (chosen.given || chosen.several) {
         // Several sources read in turn: the one meant, by the account the engine last read it as.
         const LoadedState saved = StateStore(directory).load();
         const MonitorState* state = chosen.state(saved);

@@ -133,7 +133,7 @@ Task Announcer::runPass() {
     std::vector<Announcement> pass;
     for (const Ledger& ledger : engine_.host.ledgers()) {
         std::as_const(*ledger.state).eachDelivery([&](const auto& record) {
-            if (record.localPending || record.webhookPending) {
+            if (record.owed()) {
                 auto event = record.event;
                 event.accountLabel = ledger.label;
                 pass.emplace_back(std::move(event));

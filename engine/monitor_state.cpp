@@ -202,9 +202,7 @@ bool MonitorState::announced(const LimitWarning& warning) {
 
 bool MonitorState::owes() const {
     bool owed = false;
-    eachDelivery([&](const Delivery& record) {
-        owed = owed || record.localPending || record.webhookPending;
-    });
+    eachDelivery([&](const Delivery& record) { owed = owed || record.owed(); });
     return owed;
 }
 

@@ -27,6 +27,8 @@ struct Delivery {
     bool webhookPending = false;
     bool localPending = false;
 
+    // Either announcement still to be made.
+    bool owed() const { return localPending || webhookPending; }
     friend bool operator==(const Delivery&, const Delivery&) = default;
 };
 

@@ -18,8 +18,6 @@ public:
 
     void fetch(const CodexConfiguration& configuration, CodexClient::Depth depth,
                std::function<void(FetchResult)> done) override;
-    bool busy() const { return running_; }
-    std::size_t waiting() const { return waiting_.size(); }
 
 private:
     struct Waiting {

@@ -111,12 +111,9 @@ void StateKeeper::exchangeFirst(const std::string& fingerprint, const std::strin
     MonitorState leftover = std::move(state_);
     state_ = std::move(kept->state);
     accounts_.erase(kept);
-    const auto owing = [](const Delivery& record) {
-        return record.localPending || record.webhookPending;
-    };
-    const auto carry = [&](auto& into, auto& from) {
+    const auto carry = [](auto& into, auto& from) {
         for (auto& record : from) {
-            if (owing(record)) {
+            if (record.owed()) {
                 into.push_back(std::move(record));
             }
         }
