@@ -175,7 +175,7 @@ double EngineReading::leastLeft() const {
 
 std::string EngineReading::sourceLine() const {
     std::string text = sameAs     ? L10n::render("account.same_as", {*sameAs})
-                       : snapshot ? title()
+                       : snapshot ? title(MenuBarPresentation::Figures::left)
                                   : L10n::text(statusKey());
     if (error) {
         text += " \u2014 " + error->localized();
@@ -191,9 +191,13 @@ std::string EngineReading::sourceLines() const {
     return lines;
 }
 
+const char* EngineReading::refreshingKey() const {
+    return snapshot ? "status.refreshing" : "status.first_reading";
+}
+
 const char* EngineReading::statusKey() const {
     return demo         ? "status.demo"
-           : refreshing ? "status.refreshing"
+           : refreshing ? refreshingKey()
            : offline()  ? "status.offline"
            : error      ? "status.error"
            : stale      ? "status.stale"
@@ -201,9 +205,9 @@ const char* EngineReading::statusKey() const {
                         : "status.connected";
 }
 
-std::string EngineReading::title() const {
+std::string EngineReading::title(MenuBarPresentation::Figures figures) const {
     return MenuBarPresentation::title(snapshot ? snapshot->codexBucket() : std::nullopt, stale,
-                                      scope, blocked().has_value());
+                                      scope, blocked().has_value(), figures);
 }
 
 json EngineReading::record(Date now) const {

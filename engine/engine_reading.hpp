@@ -1,6 +1,7 @@
 #pragma once
 
 #include <quotalume/l10n/localized_message.hpp>
+#include <quotalume/presentation/menu_bar_presentation.hpp>
 #include <quotalume/presentation/menu_bar_style.hpp>
 #include <quotalume/support/date.hpp>
 #include <quotalume/usage/limit_state.hpp>
@@ -84,10 +85,15 @@ struct EngineReading {
 
     // "status.connected", "status.stale", "status.offline", …
     const char* statusKey() const;
+    // While a read runs: "status.first_reading" until anything was read, then
+    // "status.refreshing".
+    const char* refreshingKey() const;
     // Codex could not reach its servers: the figures shown are the last ones, not a fault.
     bool offline() const { return error && error->key == "error.offline"; }
-    // The tray's text: the windows of the chosen scope, "! " before stale figures.
-    std::string title() const;
+    // The tray's text: the windows of the chosen scope, "! " before stale figures; with `left`,
+    // each figure says it is the share left (the tooltip's wording).
+    std::string title(
+        MenuBarPresentation::Figures figures = MenuBarPresentation::Figures::bare) const;
 
     // Why Codex takes no ordinary usage now, if it does not.
     std::optional<BlockedState> blocked() const;

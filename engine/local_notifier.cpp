@@ -71,7 +71,10 @@ void LocalNotifier::send(const Announcement& announcement, bool sound, bool isTe
         }
         if (authorization_ != NotificationAuthorization::authorized &&
             authorization_ != NotificationAuthorization::provisional) {
-            done(LocalizedMessage("notification.unauthorized"));
+            // Without a notification service nothing was refused: there is no one to ask.
+            done(LocalizedMessage(authorization_ == NotificationAuthorization::unavailable
+                                      ? "notification.no_service"
+                                      : "notification.unauthorized"));
             return;
         }
         center_.post(posted, [done = std::move(done)](std::optional<LocalizedMessage> failure) {

@@ -28,8 +28,9 @@ public:
 
     // Asks the center again; `done` (optional) runs once the answer is stored.
     void refreshPermission(std::function<void()> done = nullptr);
-    // Permission first; without it the outcome is "notification.unauthorized" and nothing is
-    // posted. Otherwise "notification.submitted", or absent when the center refused.
+    // Permission first; without it the outcome is "notification.unauthorized" (or
+    // "notification.no_service" when no service runs) and nothing is posted. Otherwise
+    // "notification.submitted", or absent when the center refused.
     void send(const Announcement& announcement, bool sound, bool isTest,
               std::function<void(std::optional<LocalizedMessage>)> done);
     void openSystemSettings() { center_.openSettings(); }

@@ -11,7 +11,8 @@
 namespace quotalume {
 namespace {
 
-// Every window, the figures that stay legible, and a mark when the picture cannot name the window.
+// Every window, the figures that stay legible, and a mark when the picture cannot name the window;
+// beside a badge, stacked figures give way to the lower one.
 TEST(MenuBarSquareTest, ShowsWhatStaysLegibleAndNamesALoneWindow) {
     using Item = MenuBarPresentation::Item;
     const Item five{QuotaWindow::fiveHour, 76, "76%"}, week{QuotaWindow::weekly, 61, "61%"};
@@ -22,6 +23,7 @@ TEST(MenuBarSquareTest, ShowsWhatStaysLegibleAndNamesALoneWindow) {
         MenuBarStyle style;
         std::vector<Item> items;
         Square expected;
+        bool badged = false;
     } rows[] = {
         {"one figure says its window",
          MenuBarStyle::percentage,
@@ -37,10 +39,26 @@ TEST(MenuBarSquareTest, ShowsWhatStaysLegibleAndNamesALoneWindow) {
          both,
          {both, weekOnly, QuotaWindow::weekly}},
         {"nothing to show", MenuBarStyle::rings, {}, {}},
+        {"a badge leaves the lower of two figures, named",
+         MenuBarStyle::percentage,
+         both,
+         {both, weekOnly, QuotaWindow::weekly},
+         true},
+        {"a badge leaves a lone figure alone",
+         MenuBarStyle::percentage,
+         weekOnly,
+         {weekOnly, weekOnly, QuotaWindow::weekly},
+         true},
+        {"a figure over each bar beside a badge",
+         MenuBarStyle::barsPercentage,
+         both,
+         {both, both, {}},
+         true},
+        {"two rings beside a badge", MenuBarStyle::rings, both, {both, {}, {}}, true},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
-        EXPECT_EQ(MenuBarPresentation::square(row.style, row.items), row.expected);
+        EXPECT_EQ(MenuBarPresentation::square(row.style, row.items, row.badged), row.expected);
     }
 }
 

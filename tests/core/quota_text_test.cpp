@@ -35,6 +35,39 @@ TEST(QuotaTextTest, CountdownRoundsUpToWholeMinutes) {
     EXPECT_EQ(L10n::countdown(std::nullopt, now), L10n::text("quota.reset_unknown"));
 }
 
+// A bar's countdown turns over where the long one does; due, it reads as no time left.
+TEST(QuotaTextTest, ShortCountdownRoundsAsTheLongOne) {
+    test::InterfaceLanguage english;
+    const Date now = dateFromUnixSeconds(1760000000);
+    const struct {
+        const char* name;
+        std::optional<double> seconds;
+        const char* shown;
+    } rows[] = {
+        {"half a minute", 30, "1m"},
+        {"just under an hour", 3540, "59m"},
+        {"a second past 59 minutes", 3541, "1h 0m"},
+        {"two hours five", 2 * 3600 + 5 * 60, "2h 5m"},
+        {"just under a day", 86340, "23h 59m"},
+        {"a second past 23 h 59 min", 86341, "1d 0h"},
+        {"two days five hours", 2 * 86400 + 5 * 3600, "2d 5h"},
+        {"a fraction of a second", 0.5, "0m"},
+        {"due now", 0, "0m"},
+        {"ten minutes overdue", -600, "0m"},
+        {"no reset time", std::nullopt, ""},
+    };
+    for (const auto& row : rows) {
+        const std::optional<Date> reset =
+            row.seconds ? std::optional(now + std::chrono::duration_cast<Date::duration>(
+                                                  std::chrono::duration<double>(*row.seconds)))
+                        : std::nullopt;
+        EXPECT_EQ(L10n::shortCountdown(reset, now), row.shown) << row.name;
+    }
+    test::InterfaceLanguage german(AppLanguage::german);
+    EXPECT_EQ(L10n::shortCountdown(now + std::chrono::hours(29), now),
+              L10n::text("quota.short_days", "1", "5"));
+}
+
 TEST(QuotaTextTest, LevelsOfTheRemainingShare) {
     const std::pair<std::optional<double>, RemainingLevel> cases[] = {
         {60, RemainingLevel::low},
@@ -47,6 +80,24 @@ TEST(QuotaTextTest, LevelsOfTheRemainingShare) {
     };
     for (const auto& [used, level] : cases) {
         EXPECT_EQ(remainingLevel(RateWindow{used}), level) << used.value_or(-1);
+    }
+}
+
+// Nothing left is said as such; a sliver left is still "almost".
+TEST(QuotaTextTest, TheWarningWordOfEachShareLeft) {
+    test::InterfaceLanguage english;
+    const struct {
+        const char* name;
+        std::optional<double> used;
+        std::optional<std::string> word;
+    } rows[] = {
+        {"half left", 50, std::nullopt},         {"running low", 60, "Running low"},
+        {"a fifth left", 80, "Almost used up"},  {"a sliver left", 99.5, "Almost used up"},
+        {"nothing left", 100, "Used up"},        {"more than all used", 130, "Used up"},
+        {"unknown", std::nullopt, std::nullopt},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(warningText(RateWindow{row.used}), row.word) << row.name;
     }
 }
 

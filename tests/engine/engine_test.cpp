@@ -352,9 +352,7 @@ TEST_F(MonitorTest, TheChosenOtherBucketsAreAnnouncedOnceAndTheRestOnlyRecorded)
     answerWebhook();
     EXPECT_EQ(center.posted.size(), 2u);
     EXPECT_EQ(center.posted[1].subtitle, "GPT-5.3-Codex-Spark: 5-hour limit");
-    Engine& restarted = make();
-    restarted.start();
-    loop.drain();
+    Engine& restarted = started();
     answerFetch(withOthers(20, 96, 96));
     EXPECT_EQ(center.posted.size(), 2u);
     EXPECT_EQ(webhooks.calls.requests().size(), 2u);
@@ -672,9 +670,7 @@ TEST_F(MonitorTest, UnreadableStateFilesAreKeptAsideBeforeAFreshOneIsWritten) {
 TEST_F(MonitorTest, AnUnreadableTimelineIsKeptAsideAndSaidWhileTheEngineGoesOn) {
     fs::create_directories(data());
     std::ofstream(data() / UsageTimeline::fileName) << std::string(4096, 'x');
-    Engine& m = make();
-    m.start();
-    loop.drain();
+    Engine& m = started();
     answerFetch(reading(40));
     ASSERT_TRUE(m.snapshot());
     const auto warnings = m.warnings();
@@ -1042,12 +1038,25 @@ TEST_F(LocalNotifierTest, PermissionContentAndIdentity) {
     ResetEvent event = ResetEvent::test(clock.now_);
     event.bucketId = "codex";
 
-    center.status = NotificationAuthorization::denied;
-    notifier.send(event, true, false, record);
-    loop.drain();
-    EXPECT_EQ(outcomes.back(), LocalizedMessage("notification.unauthorized"));
-    EXPECT_TRUE(center.posted.empty());
-    EXPECT_EQ(notifier.statusText(), L10n::text("notification.denied"));
+    const struct {
+        const char* name;
+        NotificationAuthorization status;
+        const char* outcome;
+        const char* statusKey;
+    } refusals[] = {
+        {"refused", NotificationAuthorization::denied, "notification.unauthorized",
+         "notification.denied"},
+        {"no service running", NotificationAuthorization::unavailable, "notification.no_service",
+         "notification.no_service"},
+    };
+    for (const auto& row : refusals) {
+        center.status = row.status;
+        notifier.send(event, true, false, record);
+        loop.drain();
+        EXPECT_EQ(outcomes.back(), LocalizedMessage(row.outcome)) << row.name;
+        EXPECT_TRUE(center.posted.empty()) << row.name;
+        EXPECT_EQ(notifier.statusText(), L10n::text(row.statusKey)) << row.name;
+    }
 
     center.status = NotificationAuthorization::provisional;
     notifier.send(event, false, false, record);
@@ -1063,7 +1072,7 @@ TEST_F(LocalNotifierTest, PermissionContentAndIdentity) {
     EXPECT_EQ(center.posted[1].body, L10n::text("notification.test_body"));
     EXPECT_EQ(center.posted[0].identifier, center.posted[1].identifier)
         << "the same event replaces its notification";
-    EXPECT_EQ(changes, 2);
+    EXPECT_EQ(changes, 3) << "refused, no service, then allowed";
 
     center.postFailure = LocalizedMessage("error.system", {"5"});
     notifier.send(event, true, false, record);
@@ -1251,14 +1260,11 @@ TEST_F(MonitorTest, AWindowOfUnusableLengthIsNamed) {
     odd.buckets[0].secondary = RateWindow{20, std::int64_t{1} << 62, std::nullopt};
     odd.buckets[0].primary->windowDurationMins = 0;
     answerFetch(odd);
-    const auto warnings = monitor.warnings();
-    EXPECT_NE(std::find(warnings.begin(), warnings.end(),
-                        LocalizedMessage("quota.window_unusable", {"0"})),
-              warnings.end());
-    EXPECT_NE(std::find(warnings.begin(), warnings.end(),
-                        LocalizedMessage("quota.window_unusable",
-                                         {std::to_string(std::int64_t{1} << 62)})),
-              warnings.end());
+    using ::testing::Contains;
+    EXPECT_THAT(monitor.warnings(), Contains(LocalizedMessage("quota.window_unusable", {"0"})));
+    EXPECT_THAT(monitor.warnings(),
+                Contains(LocalizedMessage("quota.window_unusable",
+                                          {std::to_string(std::int64_t{1} << 62)})));
 }
 
 // A window restored to full again and again under one reset time: each restore is a reset,
@@ -1288,7 +1294,9 @@ protected:
         }
     }
 
-    void setSources(const std::vector<std::pair<std::string, fs::path>>& others) {
+    using Sources = std::vector<std::pair<std::string, fs::path>>;
+
+    void setSources(const Sources& others) {
         nlohmann::json list = nlohmann::json::array();
         for (const auto& [label, home] : others) {
             list.push_back({{"label", label}, {"codexHome", home.string()}, {"codexPath", ""}});
@@ -1297,10 +1305,10 @@ protected:
         loop.drain();
     }
 
-    // Started with Work beside the first source, the webhook on.
-    void startWithWork() {
+    // Started with `others` (Work unless said) beside the first source, the webhook on.
+    void startWithWork(const Sources& others = {}) {
         make();
-        setSources({{"Work", workHome}});
+        setSources(others.empty() ? Sources{{"Work", workHome}} : others);
         monitor->start();
         enableWebhook();
         loop.drain();
@@ -1324,6 +1332,17 @@ protected:
             }
             answerFetch(std::move(answer));
         }
+    }
+
+    // The stored history of the account the fake names `account`.
+    static const AccountState& storedAccount(const LoadedState& stored,
+                                             const std::string& account) {
+        const auto found = std::find_if(
+            stored.accounts.begin(), stored.accounts.end(), [&](const AccountState& kept) {
+                return kept.fingerprint == UsageSnapshot::fingerprint(account);
+            });
+        EXPECT_NE(found, stored.accounts.end()) << account;
+        return found == stored.accounts.end() ? stored.accounts.at(0) : *found;
     }
 
     std::vector<const test::SentWebhook*> sentResets() const {
@@ -1353,7 +1372,7 @@ TEST_F(SourcesTest, EachSourceIsReadInTurnAndAResetIsAnnouncedOnceUnderItsLabel)
     EXPECT_EQ(shown.accounts[0].label, "Work");
     EXPECT_EQ(shown.account("closest").label, "Work") << "8 % left against 70 %";
     EXPECT_EQ(shown.account("Default").label, "Default");
-    EXPECT_EQ(shown.sourceLines(), "Default: 5H 70%\nWork: 5H 8%");
+    EXPECT_EQ(shown.sourceLines(), "Default: 5H 70% left\nWork: 5H 8% left");
     EXPECT_EQ(shown.message(clock.now_)["view"]["accounts"][0]["label"], "Work");
     const EngineReading passed = EngineReading::fromMessage(shown.message(clock.now_));
     ASSERT_EQ(passed.accounts.size(), 1u);
@@ -1427,11 +1446,7 @@ TEST_F(SourcesTest, AFailingSourceDelaysNoOtherAndIsSaidAsItsOwn) {
 }
 
 TEST_F(SourcesTest, TwoSourcesOfOneAccountAreReadAndAnnouncedOnce) {
-    make();
-    setSources({{"Shared", sharedHome}});
-    monitor->start();
-    enableWebhook();
-    loop.drain();
+    startWithWork({{"Shared", sharedHome}});
     answerSources(50, 50);
     const EngineReading& shown = monitor->reading();
     ASSERT_EQ(shown.accounts.size(), 1u);
@@ -1446,7 +1461,7 @@ TEST_F(SourcesTest, TwoSourcesOfOneAccountAreReadAndAnnouncedOnce) {
     EXPECT_EQ(monitor->records().size(), 1u);
     EXPECT_TRUE(StateStore(data()).load().accounts.empty());
     EXPECT_EQ(monitor->reading().sourceLines(),
-              "Default: 5H 100%\nShared: Same account as Default, read once");
+              "Default: 5H 100% left\nShared: Same account as Default, read once");
 }
 
 TEST_F(SourcesTest, ARenamedOrMovedSourceKeepsItsRoomAndItsAccountFollowsTheLabel) {
@@ -1461,13 +1476,7 @@ TEST_F(SourcesTest, ARenamedOrMovedSourceKeepsItsRoomAndItsAccountFollowsTheLabe
     ASSERT_EQ(shown.accounts.size(), 2u);
     EXPECT_EQ(shown.accounts[1].label, "Office");
     EXPECT_EQ(shown.accounts[1].title(), "5H 8%") << "its figures kept, not read again";
-    const LoadedState stored = StateStore(data()).load();
-    const auto work =
-        std::find_if(stored.accounts.begin(), stored.accounts.end(), [](const AccountState& kept) {
-            return kept.fingerprint == UsageSnapshot::fingerprint("work");
-        });
-    ASSERT_NE(work, stored.accounts.end());
-    EXPECT_EQ(work->label, "Office");
+    EXPECT_EQ(storedAccount(StateStore(data()).load(), "work").label, "Office");
 }
 
 TEST_F(SourcesTest, ReorderingKeepsEveryAccountsHistory) {
@@ -1489,13 +1498,7 @@ TEST_F(SourcesTest, ReorderingKeepsEveryAccountsHistory) {
     answerSources(0, 0);
     ASSERT_EQ(monitor->records().size(), 1u) << "Work's own reset, back with its account";
     EXPECT_EQ(monitor->records()[0].webhookStatus, LocalizedMessage("webhook.delivered"));
-    const LoadedState stored = StateStore(data()).load();
-    const auto personal =
-        std::find_if(stored.accounts.begin(), stored.accounts.end(), [](const AccountState& kept) {
-            return kept.fingerprint == UsageSnapshot::fingerprint("personal");
-        });
-    ASSERT_NE(personal, stored.accounts.end());
-    EXPECT_EQ(personal->state.records.size(), 1u);
+    EXPECT_EQ(storedAccount(StateStore(data()).load(), "personal").state.records.size(), 1u);
     EXPECT_EQ(sentResets().size(), 2u) << "each account's reset once";
 }
 

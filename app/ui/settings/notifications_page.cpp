@@ -82,7 +82,7 @@ NotificationsPage::NotificationsPage(MonitorBridge& bridge, QWidget* parent)
 void NotificationsPage::retranslate() {
     alerts_->setTitle(SettingsForm::text("notification.reset_section"));
     permission_->setTitle(SettingsForm::text("notification.permission_section"));
-    historySection_->setTitle(SettingsForm::text("notification.history"));
+    historySection_->setTitle(SettingsForm::text("notification.history_all"));
     warnings_->retranslate();
     enabled_->setText(SettingsForm::text("notification.toggle"));
     sound_->setText(SettingsForm::text("notification.sound"));

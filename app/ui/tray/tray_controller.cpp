@@ -95,7 +95,8 @@ void TrayController::refresh() {
         iconGeometry();
         return;
     }
-    std::string tip = reading.title() + "\n" + L10n::text(reading.statusKey());
+    std::string tip =
+        reading.title(MenuBarPresentation::Figures::left) + "\n" + L10n::text(reading.statusKey());
     if (blocked) {
         tip += "\n" + blocked->text(monitor.now());
     }

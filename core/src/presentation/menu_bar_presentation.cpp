@@ -11,6 +11,10 @@ std::string MenuBarPresentation::Item::text() const {
     return shortTitle(window) + " " + percentageText;
 }
 
+std::string MenuBarPresentation::Item::leftText() const {
+    return shortTitle(window) + " " + L10n::render("quota.left", {percentageText});
+}
+
 std::vector<MenuBarPresentation::Item> MenuBarPresentation::items(
     const std::optional<RateBucket>& bucket, MenuBarScope scope) {
     std::vector<Item> result;
@@ -40,14 +44,15 @@ std::vector<QuotaWindow> MenuBarPresentation::visibleWindows(
 }
 
 std::string MenuBarPresentation::title(const std::optional<RateBucket>& bucket, bool stale,
-                                       MenuBarScope scope, bool blocked) {
+                                       MenuBarScope scope, bool blocked, Figures figures) {
     auto shown = items(bucket, scope);
     if (shown.empty()) {
         return L10n::render("quota.empty");
     }
     std::string text = std::string(stale ? "! " : "") + (blocked ? "\u2298 " : "");
     for (std::size_t i = 0; i < shown.size(); ++i) {
-        text += (i > 0 ? " \u00b7 " : "") + shown[i].text();
+        text += (i > 0 ? " \u00b7 " : "") +
+                (figures == Figures::left ? shown[i].leftText() : shown[i].text());
     }
     return text;
 }
@@ -74,7 +79,8 @@ const MenuBarPresentation::Item* MenuBarPresentation::lowest(const std::vector<I
 }
 
 MenuBarPresentation::Square MenuBarPresentation::square(MenuBarStyle style,
-                                                        const std::vector<Item>& items) {
+                                                        const std::vector<Item>& items,
+                                                        bool badged) {
     Square square;
     const Item* least = lowest(items);
     if (least == nullptr || items.size() > 2) {
@@ -82,7 +88,9 @@ MenuBarPresentation::Square MenuBarPresentation::square(MenuBarStyle style,
     }
     square.windows = items;
     if (showsPercentage(style)) {
-        square.figures = usesRings(style) ? std::vector<Item>{*least} : items;
+        // Inside the rings, and over a badge's row, there is room for one figure: the lower.
+        const bool one = usesRings(style) || (badged && style == MenuBarStyle::percentage);
+        square.figures = one ? std::vector<Item>{*least} : items;
     }
     // Two bars, rings or figures keep the order of the title, five-hour first.
     if (square.windows.size() == 1 || square.figures.size() == 1) {

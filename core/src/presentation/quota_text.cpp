@@ -8,27 +8,50 @@
 #include <unicode/numberformatter.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 
 namespace quotalume {
+
+namespace {
+
+// The time to a reset in whole minutes rounded up, in the largest unit that reads well: minutes
+// under an hour, hours and minutes under a day, days and hours beyond. `keys` name the texts for
+// minutes, hours and days; the long and the short countdown differ only in them.
+std::string timeLeft(Date reset, Date now, const std::array<const char*, 3>& keys) {
+    const auto s = std::chrono::duration_cast<std::chrono::seconds>(reset - now).count();
+    const auto m = (s + 59) / 60;
+    if (m < 60) {
+        return L10n::render(keys[0], {std::to_string(m)});
+    }
+    if (m < 1440) {
+        return L10n::render(keys[1], {std::to_string(m / 60), std::to_string(m % 60)});
+    }
+    return L10n::render(keys[2], {std::to_string(m / 1440), std::to_string((m % 1440) / 60)});
+}
+
+bool due(Date reset, Date now) {
+    return reset - now < std::chrono::seconds(1);
+}
+
+}  // namespace
 
 std::string L10n::countdown(std::optional<Date> reset, Date now) {
     if (!reset) {
         return L10n::render("quota.reset_unknown");
     }
-    const auto s = std::chrono::duration_cast<std::chrono::seconds>(*reset - now).count();
-    if (s < 1) {
+    if (due(*reset, now)) {
         return L10n::render("quota.awaiting_reset");
     }
-    const auto m = (s + 59) / 60;
-    if (s + 59 < 3600) {
-        return L10n::render("quota.reset_minutes", {std::to_string(m)});
+    return timeLeft(*reset, now, {"quota.reset_minutes", "quota.reset_hours", "quota.reset_days"});
+}
+
+std::string L10n::shortCountdown(std::optional<Date> reset, Date now) {
+    if (!reset) {
+        return "";
     }
-    if (s + 59 < 86400) {
-        return L10n::render("quota.reset_hours", {std::to_string(m / 60), std::to_string(m % 60)});
-    }
-    return L10n::render("quota.reset_days",
-                        {std::to_string((s + 59) / 86400), std::to_string((m % 1440) / 60)});
+    return timeLeft(due(*reset, now) ? now : *reset, now,
+                    {"quota.short_minutes", "quota.short_hours", "quota.short_days"});
 }
 
 std::string forecastText(const UsageForecast& forecast, Date resetsAt, Date now) {
@@ -61,10 +84,11 @@ RemainingLevel remainingLevel(const RateWindow& window) {
                             : RemainingLevel::none;
 }
 
-std::optional<std::string> warningText(RemainingLevel level) {
-    switch (level) {
+std::optional<std::string> warningText(const RateWindow& window) {
+    switch (remainingLevel(window)) {
         case RemainingLevel::critical:
-            return L10n::render("quota.critical");
+            return L10n::render(window.remainingPercent().value_or(100) <= 0 ? "quota.used_up"
+                                                                             : "quota.critical");
         case RemainingLevel::low:
             return L10n::render("quota.low");
         case RemainingLevel::none:
@@ -118,12 +142,15 @@ std::string lastUpdatedText(Date observedAt) {
                         {L10n::date(observedAt, DateStyle::mediumStyle, DateStyle::mediumStyle)});
 }
 
-std::vector<std::string> windowLines(const RateBucket& bucket, Date now) {
+std::vector<std::string> windowLines(const RateBucket& bucket, Date now, ShareWording wording) {
     std::vector<std::string> lines;
     for (QuotaWindow which : MenuBarPresentation::visibleWindows(bucket)) {
         const RateWindow window = *bucket.window(which);
-        std::string line = title(which) + ": " + window.percentageText();
-        if (auto warning = warningText(remainingLevel(window))) {
+        std::string line =
+            title(which) + ": " +
+            (wording == ShareWording::left ? L10n::render("quota.left", {window.percentageText()})
+                                           : window.percentageText());
+        if (auto warning = warningText(window)) {
             line += " (" + *warning + ")";
         }
         line += " \u00b7 " + L10n::countdown(window.resetDate(), now);

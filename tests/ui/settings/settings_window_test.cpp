@@ -137,6 +137,9 @@ TEST_F(SettingsWindowTest, TheHistoryListsWhatWasOnlyRecorded) {
                             .toStdString());
     }
     std::sort(shown.begin(), shown.end());
+    // Warnings are listed with the resets: the heading says both.
+    EXPECT_EQ(find<QGroupBox>(window, "notification.history_section")->title(),
+              "Resets and warnings");
     ASSERT_EQ(shown.size(), 2u);
     EXPECT_TRUE(shown[0].starts_with("Codex: 5-hour limit reset | ")) << shown[0];
     EXPECT_EQ(shown[1],

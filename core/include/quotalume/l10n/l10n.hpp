@@ -78,6 +78,10 @@ public:
     // reset" once the time has come, "unknown" without one.
     static std::string countdown(std::optional<std::chrono::system_clock::time_point> reset,
                                  std::chrono::system_clock::time_point now);
+    // "2h 8m", "3d 4h", "45m": the countdown as narrow as a status bar wants it, rounded the
+    // same way; "0m" once the time has come (a bar has no room for a phrase), empty without one.
+    static std::string shortCountdown(std::optional<std::chrono::system_clock::time_point> reset,
+                                      std::chrono::system_clock::time_point now);
 
 private:
     template <typename T>

@@ -14,22 +14,27 @@ namespace quotalume {
 struct MenuBarPresentation {
     struct Item {
         QuotaWindow window;
-        double remainingPercent;     // 0…100
-        std::string percentageText;  // "80%", "<1%", "—"
-        std::string text() const;    // "5H 80%"
+        double remainingPercent;       // 0…100
+        std::string percentageText;    // "80%", "<1%", "—"
+        std::string text() const;      // "5H 80%"
+        std::string leftText() const;  // "5H 80% left", where there is room to say so
         friend bool operator==(const Item&, const Item&) = default;
     };
 
     static std::vector<Item> items(const std::optional<RateBucket>& bucket, MenuBarScope scope);
     static std::vector<QuotaWindow> visibleWindows(const std::optional<RateBucket>& bucket);
-    // "5H 80% · 7D 40%", prefixed "! " when stale and "⊘ " when Codex takes no usage now
-    // (whatever the figures say), or the "quota.empty" text.
+    enum class Figures { bare, left };
+    // "5H 80% · 7D 40%" (or with `left`, "5H 80% left · 7D 40% left"), prefixed "! " when stale
+    // and "⊘ " when Codex takes no usage now (whatever the figures say), or the "quota.empty"
+    // text.
     static std::string title(const std::optional<RateBucket>& bucket, bool stale,
-                             MenuBarScope scope, bool blocked = false);
+                             MenuBarScope scope, bool blocked = false,
+                             Figures figures = Figures::bare);
 
     // What the tray's square shows of the items: every window as a bar or a ring, and the
-    // figures the style writes where they stay legible at 22 px (digits at least 7 px tall):
-    // two stacked, or one over each bar; inside two rings only the lower one fits. Panels scale
+    // figures the style writes where they stay legible at 22 px (digits at least 6 px tall):
+    // two stacked, or one over each bar; inside the rings only the lower one fits. A badge
+    // takes the place of the second of two stacked figures, leaving the lower one. Panels scale
     // whichever size of the icon they pick, so the picture is the same at every size. Whenever
     // it alone would not say which window a figure, bar or ring is, it carries a 5H/7D mark.
     struct Square {
@@ -38,7 +43,7 @@ struct MenuBarPresentation {
         std::optional<QuotaWindow> marked;  // named by a small mark
         friend bool operator==(const Square&, const Square&) = default;
     };
-    static Square square(MenuBarStyle style, const std::vector<Item>& items);
+    static Square square(MenuBarStyle style, const std::vector<Item>& items, bool badged = false);
     // The item with the least left, the first of equals; null when there is none.
     static const Item* lowest(const std::vector<Item>& items);
 };

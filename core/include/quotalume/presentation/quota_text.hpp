@@ -14,8 +14,9 @@ namespace quotalume {
 // used share is unknown or negative.
 enum class RemainingLevel { none, low, critical };
 RemainingLevel remainingLevel(const RateWindow& window);
-// The warning word of a level ("quota.low", "quota.critical"), absent for none.
-std::optional<std::string> warningText(RemainingLevel level);
+// The warning word of a window's level ("quota.low", "quota.critical"), absent for none; nothing
+// left at all is "quota.used_up", not "almost".
+std::optional<std::string> warningText(const RateWindow& window);
 
 // When the shown values were read: "Updated 10:42:07", and the full date and time.
 std::string updatedText(Date observedAt);
@@ -25,8 +26,12 @@ std::string lastUpdatedText(Date observedAt);
 // reset at `resetsAt`; the day is named too when it runs out 12 hours or more after `now`.
 std::string forecastText(const UsageForecast& forecast, Date resetsAt, Date now);
 
+// How a line gives a window's share: the figure alone ("23%"), or said to be what is left
+// ("23% left") where nothing around it says so.
+enum class ShareWording { figure, left };
 // A line for each window of the bucket with a figure ("5-hour limit: 23% · Resets in 2 h"),
 // then its credits when it shows them.
-std::vector<std::string> windowLines(const RateBucket& bucket, Date now);
+std::vector<std::string> windowLines(const RateBucket& bucket, Date now,
+                                     ShareWording wording = ShareWording::figure);
 
 }  // namespace quotalume
