@@ -20,7 +20,7 @@ namespace {
 
 using nlohmann::json;
 
-constexpr std::array<std::string_view, 15> recordMembers = {"schema",
+constexpr std::array<std::string_view, 16> recordMembers = {"schema",
                                                             "label",
                                                             "observed_at",
                                                             "source",
@@ -34,11 +34,20 @@ constexpr std::array<std::string_view, 15> recordMembers = {"schema",
                                                             "error.message",
                                                             "blocked.reason",
                                                             "blocked.detail",
-                                                            "blocked.until"};
-constexpr std::array<std::string_view, 9> windowMembers = {
+                                                            "blocked.until",
+                                                            "stale_mark"};
+constexpr std::array<std::string_view, 11> windowMembers = {
     "minutes",     "used_percent",         "left_percent",
     "resets_at",   "resets_at_unix",       "resets_in",
-    "pace_points", "forecast.runs_out_at", "forecast.lasts_until_reset"};
+    "pace_points", "forecast.runs_out_at", "forecast.lasts_until_reset",
+    "left",        "resets_short"};
+
+// A window in a template: by its record id (five_hour, weekly, 30d) or as --window names it
+// (5h, 7d), the names a bar's user knows from the tray.
+std::optional<QuotaWindow> windowNamed(std::string_view name) {
+    const auto window = quotaWindowFromRecordId(name);
+    return window ? window : quotaWindowFromOptionId(name);
+}
 
 bool isMember(std::string_view name) {
     for (std::string_view member : recordMembers) {
@@ -46,9 +55,9 @@ bool isMember(std::string_view name) {
             return true;
         }
     }
-    // A window's members under its record id: five_hour.left_percent, 30d.resets_in, …
+    // A window's members under its name: five_hour.left_percent, 5h.left, 30d.resets_in, …
     const std::size_t dot = name.find('.');
-    if (dot == std::string_view::npos || !quotaWindowFromRecordId(name.substr(0, dot))) {
+    if (dot == std::string_view::npos || !windowNamed(name.substr(0, dot))) {
         return false;
     }
     for (std::string_view member : windowMembers) {
@@ -79,9 +88,9 @@ json lookUp(const json& record, std::string_view name) {
         return record.value(first, json());
     }
     const std::string rest(name.substr(dot + 1));
-    if (quotaWindowFromRecordId(first)) {
+    if (const auto which = windowNamed(first)) {
         for (const json& window : record["windows"]) {
-            if (window["id"] == first) {
+            if (window["id"] == recordId(*which)) {
                 return lookUp(window, rest);
             }
         }
@@ -179,13 +188,33 @@ std::string shortTitle(const EngineReading& reading) {
     return title;
 }
 
+namespace {
+
+// The record as a template reads it, with what only a bar's text wants and the record never
+// holds: each window's share left as the tray writes it ("66%", "<1%") and its countdown in
+// short, and the tray's mark before stale figures.
+json templateRecord(const EngineReading& reading, Date now, const ViewOptions& options) {
+    json record = reading.record(now);
+    if (!record.contains("label")) {
+        record["label"] = options.saved.sources.firstLabel;  // one source: the record has none
+    }
+    record["stale_mark"] = isOutdated(reading) ? "! " : "";
+    const auto bucket = reading.snapshot ? reading.snapshot->codexBucket() : std::nullopt;
+    for (json& member : record["windows"]) {
+        const auto which = quotaWindowFromRecordId(member["id"].get<std::string>());
+        if (const auto window = bucket && which ? bucket->window(*which) : std::nullopt) {
+            member["left"] = window->percentageText();
+            member["resets_short"] = L10n::shortCountdown(window->resetDate(), now);
+        }
+    }
+    return record;
+}
+
+}  // namespace
+
 std::string headline(const EngineReading& reading, Date now, const ViewOptions& options) {
     if (options.format) {
-        nlohmann::json record = reading.record(now);
-        if (!record.contains("label")) {
-            record["label"] = options.saved.sources.firstLabel;  // one source: the record has none
-        }
-        return filledTemplate(*options.format, record);
+        return filledTemplate(*options.format, templateRecord(reading, now, options));
     }
     return options.shortText ? shortTitle(reading) : reading.title();
 }

@@ -35,8 +35,9 @@ const char* const statusHelp =
     "                            [--codex PATH] [--codex-home DIR] [--timeout SECONDS]\n"
     "                            [--lang CODE]\n"
     "\n"
-    "Prints what is left of each window, the Codex bucket's first, then a line for each other\n"
-    "bucket (a model's limits). While the tray application or a watch runs, asks it\n"
+    "Prints the tray's text, then what is left of each window (\"5-hour limit: 76% left ·\n"
+    "Resets in 2 h 8 min\"), the Codex bucket's first, then a line for each other bucket (a\n"
+    "model's limits). While the tray application or a watch runs, asks it\n"
     "for its latest reading (no Codex is started); otherwise reads the Codex limits once.\n"
     "An engine too busy to answer within two seconds has its last saved reading printed; one\n"
     "that does not answer at all is named, and Codex is read directly.\n"
@@ -52,10 +53,15 @@ const char* const statusHelp =
     "                      error.suggestions lists the codex files found in the usual places.\n"
     "                      Times are ISO 8601 in UTC.\n"
     "  --waybar            one JSON line for a waybar custom module (\"return-type\": \"json\"):\n"
-    "                      text, tooltip, class (normal, low, critical or error), percentage;\n"
+    "                      text, tooltip (each window's line as status prints it), class\n"
+    "                      (normal, low, critical or error; for stale figures or a failed\n"
+    "                      reading a list of the level's and \"stale\", such as\n"
+    "                      [\"critical\", \"stale\"]), percentage (the lowest share left);\n"
     "                      text and tooltip are Pango markup (&, < and > escaped).\n"
     "  --i3blocks          full text, short text and colour lines for i3blocks or polybar;\n"
-    "                      exit status 33 (urgent) when a shown window is at the critical level\n"
+    "                      stale figures or a failed reading are marked \"! \" and amber (red\n"
+    "                      after a fault other than being offline); exit status 33 (urgent)\n"
+    "                      when a shown window is at the critical level.\n"
     "                      A failure with --waybar or --i3blocks still prints a module (class\n"
     "                      \"error\", red) and exits 0, since a bar hides a script that fails;\n"
     "                      the message goes to standard error too.\n"
@@ -63,8 +69,12 @@ const char* const statusHelp =
     "  --format TEMPLATE   the text from a template of the record's members, such as\n"
     "                      \"{five_hour.left_percent}% {weekly.resets_in}\", "
     "\"{30d.left_percent}\"\n"
-    "                      or \"{plan}\"; {label} is the source's label; {{ and }} print\n"
-    "                      braces\n"
+    "                      or \"{plan}\"; a window also as 5h or 7d. For bars, beside the\n"
+    "                      record's: {5h.left}, the share left as the tray writes it (\"66%\",\n"
+    "                      \"<1%\"); {weekly.resets_short}, the countdown in short (\"3d 4h\",\n"
+    "                      \"2h 5m\", \"45m\", \"0m\" once due); {stale_mark}, \"! \" for stale\n"
+    "                      figures or a failed reading. {label} is the source's label; {{\n"
+    "                      and }} print braces\n"
     "  --account LABEL     the source with this label (config sources list), or closest for\n"
     "                      the one closest to running out; without it, the first source\n"
     "  --all               with --json: {\"schema\": 1, \"kind\": \"accounts\", \"accounts\": "
@@ -230,8 +240,8 @@ int show(const EngineReading& reading, const ViewOptions& view, const Failure* f
             std::cout << MenuBarPresentation::title(bucket, reading.stale, MenuBarScope::both,
                                                     blocked.has_value())
                       << "\n";
-            for (const auto& line :
-                 bucket ? windowLines(*bucket, now) : std::vector<std::string>{}) {
+            for (const auto& line : bucket ? windowLines(*bucket, now, ShareWording::left)
+                                           : std::vector<std::string>{}) {
                 std::cout << "  " << line << "\n";
             }
             if (blocked) {

@@ -49,13 +49,17 @@ nlohmann::json WaybarModule::make(std::string_view text, std::string_view toolti
     return {{"text", pangoEscaped(text)}, {"tooltip", pangoEscaped(tooltip)}, {"class", className}};
 }
 
+bool isOutdated(const EngineReading& reading) {
+    return reading.stale || reading.error.has_value();
+}
+
 nlohmann::json WaybarModule::of(const EngineReading& reading, Date now, std::string_view remark) {
     const UsageSnapshot& snapshot = *reading.snapshot;
-    const bool stale = reading.stale;
+    const bool stale = isOutdated(reading);
     auto bucket = snapshot.codexBucket();
     std::vector<std::string> tooltip;
     if (bucket) {
-        tooltip = windowLines(*bucket, now);
+        tooltip = windowLines(*bucket, now, ShareWording::left);
     }
     const std::optional<BlockedState> blocked = BlockedState::of(snapshot);
     if (blocked && remark.empty()) {
@@ -91,6 +95,10 @@ nlohmann::json WaybarModule::of(const EngineReading& reading, Date now, std::str
             case RemainingLevel::none:
                 break;
         }
+    }
+    if (stale) {
+        // A list only here: a module that is not stale keeps the one class it always had.
+        module["class"] = nlohmann::json::array({module["class"], "stale"});
     }
     return module;
 }

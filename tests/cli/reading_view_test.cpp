@@ -40,6 +40,21 @@ EngineReading blocked() {
     return weeklyUsedUp;
 }
 
+// Old figures with nothing gone wrong: the engine has not read for too long.
+EngineReading old(double fiveHourUsed) {
+    EngineReading aged = reading(fiveHourUsed);
+    aged.stale = true;
+    return aged;
+}
+
+// A 30-day window in the weekly one's place.
+EngineReading monthly() {
+    EngineReading month = reading(12);
+    month.snapshot->buckets[0].secondary = RateWindow{99.5, 43200, 1796000000 + 20 * 86400 + 1};
+    month.forecasts.erase(QuotaWindow::weekly);
+    return month;
+}
+
 // Codex could not reach its servers: the last figures, stale, said as offline.
 EngineReading offline() {
     EngineReading old = reading(50, true);
@@ -66,17 +81,40 @@ TEST(ReadingViewTest, EveryFormMatchesItsGoldenFile) {
           "{weekly.forecast.lasts_until_reset}"}},
         {"json", reading(12), {"--json"}},
         {"waybar", reading(12), {"--waybar"}},
+        {"waybar low", reading(60), {"--waybar"}},
+        {"waybar, a 30-day window", monthly(), {"--waybar"}},
+        {"waybar, stale", old(12), {"--waybar"}},
+        {"waybar, critical after a failure", reading(95.5, true), {"--waybar"}},
+        {"waybar, offline", offline(), {"--waybar"}},
+        {"bar template",
+         reading(12),
+         {"--format",
+          "{stale_mark}5H {5h.left} {5h.resets_short} · 7D {weekly.left} "
+          "{7d.resets_short}"}},
+        {"bar template, a 30-day window",
+         monthly(),
+         {"--format",
+          "{stale_mark}5H {five_hour.left} · 30D {30d.left} {30d.resets_short} "
+          "{weekly.resets_short}"}},
+        {"bar template, stale", old(12), {"--format", "{stale_mark}5H {5h.left}"}},
         {"i3blocks critical", reading(95.5), {"--i3blocks"}},
         {"stale after a failure, json", reading(50, true), {"--json"}},
         {"stale after a failure, waybar short", reading(50, true), {"--waybar", "--short"}},
         {"stale after a failure, i3blocks", reading(50, true), {"--i3blocks"}},
         {"offline", offline(), {}},
         {"offline, i3blocks", offline(), {"--i3blocks"}},
+        {"offline, i3blocks template",
+         offline(),
+         {"--i3blocks", "--format", "{stale_mark}{five_hour.left} {five_hour.resets_short}"}},
+        {"stale, i3blocks", old(12), {"--i3blocks"}},
         {"nothing read yet", EngineReading{.error = LocalizedMessage("error.executable")}, {}},
         {"nothing read yet, waybar",
          EngineReading{.error = LocalizedMessage("error.executable")},
          {"--waybar"}},
         {"nothing read yet, i3blocks", EngineReading{}, {"--i3blocks"}},
+        {"nothing read yet, bar template",
+         EngineReading{.error = LocalizedMessage("error.executable")},
+         {"--format", "{stale_mark}5H {5h.left} {5h.resets_short}"}},
         {"blocked", blocked(), {}},
         {"blocked, json", blocked(), {"--json"}},
         {"blocked, waybar", blocked(), {"--waybar"}},
@@ -130,8 +168,11 @@ TEST(ReadingViewTest, OptionsThatCannotBeHonouredAreUsageErrors) {
         {"two forms", {"--json", "--i3blocks"}, "exclude each other"},
         {"json shortened", {"--json", "--short"}, "whole record"},
         {"short and a template", {"--short", "--format", "{plan}"}, "exclude each other"},
-        {"an unknown member", {"--format", "{five_hour.left}"}, "{five_hour.left}"},
+        {"an unknown member", {"--format", "{five_hour.remaining}"}, "{five_hour.remaining}"},
         {"a window of no such length", {"--format", "{monthly.left_percent}"}, "{monthly"},
+        {"a length in another unit than its own", {"--format", "{300m.left}"}, "{300m.left}"},
+        {"a short countdown of the record", {"--format", "{resets_short}"}, "{resets_short}"},
+        {"the stale mark of a window", {"--format", "{5h.stale_mark}"}, "{5h.stale_mark}"},
         {"a brace left open", {"--format", "{plan"}, "without its '}'"},
     };
     for (const auto& row : rows) {
@@ -143,6 +184,36 @@ TEST(ReadingViewTest, OptionsThatCannotBeHonouredAreUsageErrors) {
             EXPECT_NE(std::string(error.what()).find(row.said), std::string::npos)
                 << row.name << ": " << error.what();
         }
+    }
+}
+
+// What a bar's template prints of one window: the share left rounded down as the tray writes
+// it, and the countdown in short, turning over where the long one does.
+TEST(ReadingViewTest, ABarTemplateGivesTheTraysShareAndTheShortCountdown) {
+    test::InterfaceLanguage english;
+    const struct {
+        const char* name;
+        std::optional<double> used;
+        std::optional<double> resetIn;  // seconds from now
+        const char* shown;
+    } rows[] = {
+        {"two thirds", 33.3, 30, "66% 1m"},
+        {"a sliver", 99.5, 3540, "<1% 59m"},
+        {"nothing", 100, 3541, "0% 1h 0m"},
+        {"all", 0, 2 * 3600 + 5 * 60, "100% 2h 5m"},
+        {"just under a day", 50, 86340, "50% 23h 59m"},
+        {"a day", 50, 86341, "50% 1d 0h"},
+        {"days and hours", 50, 2 * 86400 + 5 * 3600, "50% 2d 5h"},
+        {"due", 50, -30, "50% 0m"},
+        {"no reset time", 50, std::nullopt, "50% "},
+        {"no figure", std::nullopt, 600, "\u2014 10m"},
+    };
+    for (const auto& row : rows) {
+        EngineReading one = reading(12);
+        one.snapshot->buckets[0].primary = RateWindow{
+            row.used, 300, row.resetIn ? std::optional(1796000000 + *row.resetIn) : std::nullopt};
+        Arguments arguments({"--format", "{5h.left} {five_hour.resets_short}"});
+        EXPECT_EQ(watchLine(one, now, ViewOptions::read(arguments)), row.shown) << row.name;
     }
 }
 

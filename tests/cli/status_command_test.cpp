@@ -12,8 +12,8 @@ using test::runCLI;
 
 const std::string demoLines =
     "5H 76% · 7D 61%\n"
-    "  5-hour limit: 76% · Resets in 2 h 8 min\n"
-    "  Weekly limit: 61% · Resets in 2 d 16 h\n"
+    "  5-hour limit: 76% left · Resets in 2 h 8 min\n"
+    "  Weekly limit: 61% left · Resets in 2 d 16 h\n"
     "  Credits: 128.5\n";
 
 TEST(StatusCommandTest, PrintsTheSnapshotAsJson) {
@@ -88,8 +88,8 @@ TEST(StatusCommandTest, EveryBucketAndWindowShowsAndEachIsBlockedByItsOwnLimits)
     const std::vector<std::string> lines = outputLines(human.output);
     ASSERT_EQ(lines.size(), 5u) << human.output;
     EXPECT_EQ(lines[0], "\u2298 5H 60% \u00b7 30D 0%");
-    EXPECT_EQ(lines[1], "  5-hour limit: 60% \u00b7 Resets in 1 h 0 min");
-    EXPECT_EQ(lines[2], "  30-day limit: 0% (Almost used up) \u00b7 Resets in 20 d 0 h");
+    EXPECT_EQ(lines[1], "  5-hour limit: 60% left \u00b7 Resets in 1 h 0 min");
+    EXPECT_EQ(lines[2], "  30-day limit: 0% left (Used up) \u00b7 Resets in 20 d 0 h");
     EXPECT_TRUE(lines[3].starts_with("  30-day limit reached \u2014 resets ")) << lines[3];
     EXPECT_EQ(lines[4], "GPT-5.3-Codex-Spark: 5H 23% \u00b7 7D 45%");
 
@@ -109,6 +109,16 @@ TEST(StatusCommandTest, EveryBucketAndWindowShowsAndEachIsBlockedByItsOwnLimits)
     EXPECT_EQ(record["limits"][1]["windows"][1]["id"], "weekly");
     EXPECT_EQ(record["limits"][1]["blocked"], nullptr);
     EXPECT_EQ(status({"--format", "{30d.left_percent} {five_hour.left_percent}"}).output, "0 60\n");
+    EXPECT_EQ(
+        status({"--format", "{stale_mark}{5h.left} {5h.resets_short} {30d.resets_short}"}).output,
+        "60% 1h 0m 20d 0h\n");
+    const json module = json::parse(status({"--waybar"}).output);
+    EXPECT_EQ(module["class"], "critical") << "one class while the figures are fresh";
+    const std::string shown = module["tooltip"];
+    EXPECT_TRUE(
+        shown.starts_with("5-hour limit: 60% left \u00b7 Resets in 1 h 0 min\n"
+                          "30-day limit: 0% left"))
+        << shown;
 
     // Spark used up, the 30-day window half: only Spark is blocked.
     codex.write("rate_limits.json", answerWithSpark(50, 100, now));
@@ -126,6 +136,40 @@ TEST(StatusCommandTest, EveryBucketAndWindowShowsAndEachIsBlockedByItsOwnLimits)
         sparkLine.starts_with("GPT-5.3-Codex-Spark: \u2298 5H 0% \u00b7 7D 45% \u00b7 "
                               "5-hour limit reached \u2014 resets "))
         << sparkLine;
+}
+
+// Each account's figures are said to be what is left, as the one account's are.
+TEST(StatusCommandTest, EachAccountsWindowsSayWhatIsLeft) {
+    test::TempDir home;
+    FakeCodexHome personal, work;
+    const std::time_t now = std::time(nullptr);
+    personal.write("rate_limits.json", test::codexLimits(30, now + 2 * 3600 + 4 * 60 + 30, 10));
+    work.write("rate_limits.json", test::codexLimits(99.5, now + 50 * 60 - 30, 75.2));
+    const std::string exe = FakeCodexHome::executable();
+    for (const test::Strings& step : {test::Strings{"config", "set", "codex.home", personal.str()},
+                                      test::Strings{"config", "set", "codex.path", exe},
+                                      test::Strings{"config", "sources", "add", "Work",
+                                                    "--codex-home", work.str(), "--codex", exe}}) {
+        runCLI(step, home);
+    }
+    const struct {
+        const char* account;
+        std::string printed;
+    } rows[] = {
+        {"Default",
+         "5H 70% \u00b7 7D 90%\n"
+         "  5-hour limit: 70% left \u00b7 Resets in 2 h 5 min\n"
+         "  Weekly limit: 90% left \u00b7 Resets in 3 d 0 h\n"},
+        {"Work",
+         "5H <1% \u00b7 7D 24%\n"
+         "  5-hour limit: <1% left (Almost used up) \u00b7 Resets in 50 min\n"
+         "  Weekly limit: 24% left (Almost used up) \u00b7 Resets in 3 d 0 h\n"},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(runCLI({"status", "--account", row.account, "--lang", "en"}, home),
+                  (test::CLIRun{0, row.printed}))
+            << row.account;
+    }
 }
 
 TEST(StatusCommandTest, TheSavedSourceIsUsedUnlessAnOptionReplacesIt) {

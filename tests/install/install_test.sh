@@ -43,7 +43,7 @@ version=${version#quotalume-cli }
 
 # The German table lives only in the prefix; English is compiled in and proves nothing.
 status=$("$cli" status --demo --lang de 2>&1) || fail "status --demo failed: $status"
-grep -q 'Wochenlimit: 61% · Zurücksetzung in' <<<"$status" ||
+grep -q 'Wochenlimit: 61% übrig · Zurücksetzung in' <<<"$status" ||
   fail "status --demo --lang de is not in German: $status"
 
 desktop-file-validate "$share/applications/quotalume.desktop" ||
