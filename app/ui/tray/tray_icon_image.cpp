@@ -2,7 +2,6 @@
 
 #include "style/brand_assets.hpp"
 
-#include <QFontMetricsF>
 #include <QGuiApplication>
 #include <QPainter>
 #include <QPainterPath>
@@ -10,11 +9,14 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numbers>
 
 namespace quotalume {
 namespace {
 
 using Item = MenuBarPresentation::Item;
+using Square = MenuBarPresentation::Square;
+using Badge = TrayIconImage::Badge;
 
 const QColor tile(0x2b, 0x2f, 0x36);
 const QColor edge(255, 255, 255, 46);
@@ -38,38 +40,186 @@ QString figure(const Item& item) {
 }
 
 QString mark(QuotaWindow window) {
-    return QString::fromLatin1(shortTitle(window));
+    return QString::fromStdString(shortTitle(window));
 }
 
-// Bold text as tall as `box` allows, centred on the box by its ink. Too wide, it is first
-// narrowed (to seven tenths at most), then made smaller: digits keep their height longest.
-void drawFitted(QPainter& painter, const QString& text, const QRectF& box, const QColor& colour) {
-    QFont font = QGuiApplication::font();
-    font.setBold(true);
-    font.setPixelSize(std::max(1, static_cast<int>(std::floor(box.height() / 0.74))));
-    QRectF bounds = QFontMetricsF(font).tightBoundingRect(text);
-    if (bounds.height() > box.height()) {
-        font.setPixelSize(std::max(
-            1, static_cast<int>(std::floor(font.pixelSize() * box.height() / bounds.height()))));
-        bounds = QFontMetricsF(font).tightBoundingRect(text);
-    }
+// Bold text drawn from its outline, as tall as its box allows: its ink is then exactly where it
+// was measured to be, at any size, where hinted glyphs would grow by whole pixels and spill.
+struct Fit {
+    QPainterPath outline;
+    QRectF bounds;   // of the outline
+    int height = 0;  // of the ink, in whole pixels for crisp tops and bottoms
     double narrow = 1;
-    if (bounds.width() > box.width()) {
-        narrow = std::max(0.7, box.width() / bounds.width());
-        if (bounds.width() * narrow > box.width()) {
-            font.setPixelSize(std::max(
-                1, static_cast<int>(
-                       std::floor(font.pixelSize() * box.width() / (bounds.width() * narrow)))));
-            bounds = QFontMetricsF(font).tightBoundingRect(text);
+
+    // As tall as the box and, narrowed to `narrowest` at most, no wider: digits keep their
+    // height longest.
+    Fit(const QString& text, const QRectF& box, double narrowest = 0.7) : narrowest(narrowest) {
+        QFont font = QGuiApplication::font();
+        font.setBold(true);
+        font.setPixelSize(100);
+        outline.addText(0, 0, font, text);
+        bounds = outline.boundingRect();
+        if (bounds.isEmpty()) {
+            return;
         }
+        const double aspect = bounds.width() / bounds.height();
+        resize(box, static_cast<int>(
+                        std::floor(std::min(box.height(), box.width() / (aspect * narrowest)))));
     }
-    painter.save();
-    painter.setFont(font);
-    painter.setPen(colour);
-    painter.translate(box.center());
-    painter.scale(narrow, 1);
-    painter.drawText(-bounds.center(), text);
-    painter.restore();
+    // A figure no taller than two of the widest digits would be: figures keep their size as
+    // they change, and a dash or a lone digit does not swell.
+    static Fit figure(const QString& text, const QRectF& box, double narrowest = 0.7) {
+        Fit fit(text, box, narrowest);
+        const int most = std::min(Fit(QStringLiteral("00"), box, narrowest).height,
+                                  Fit(QStringLiteral("44"), box, narrowest).height);
+        if (fit.height > most) {
+            fit.resize(box, most);
+        }
+        return fit;
+    }
+    // Two figures shown together are drawn at the smaller's size, each narrowed only as far
+    // as it needs to be.
+    static std::pair<Fit, Fit> alike(const QString (&texts)[2], const QRectF& box,
+                                     double narrowest = 0.7) {
+        Fit first = figure(texts[0], box, narrowest), second = figure(texts[1], box, narrowest);
+        // One without text (no reading of it) leaves the other its size.
+        const int height = first.height <= 0    ? second.height
+                           : second.height <= 0 ? first.height
+                                                : std::min(first.height, second.height);
+        for (Fit* fit : {&first, &second}) {
+            if (fit->height > 0) {
+                fit->resize(box, height);
+            }
+        }
+        return {first, second};
+    }
+
+    // Centred on the box, the ink's top on a whole pixel.
+    void draw(QPainter& painter, const QRectF& box, const QColor& colour) const {
+        if (height <= 0) {
+            return;
+        }
+        const double scale = height / bounds.height();
+        painter.save();
+        painter.translate(box.center().x(), std::round(box.top() + (box.height() - height) / 2));
+        painter.scale(scale * narrow, scale);
+        painter.translate(-bounds.center().x(), -bounds.top());
+        painter.fillPath(outline, colour);
+        painter.restore();
+    }
+
+private:
+    double narrowest;
+
+    void resize(const QRectF& box, int pixels) {
+        height = std::max(0, pixels);
+        const double width = bounds.width() * height / bounds.height();
+        narrow = width > box.width() ? std::max(narrowest, box.width() / width) : 1;
+    }
+};
+
+void drawFitted(QPainter& painter, const QString& text, const QRectF& box, const QColor& colour) {
+    Fit(text, box).draw(painter, box, colour);
+}
+
+void drawFigure(QPainter& painter, const Item& item, const QRectF& box) {
+    Fit::figure(figure(item), box).draw(painter, box, levelColour(item.remainingPercent));
+}
+
+// Two figures in boxes of the same size, alike.
+void drawPair(QPainter& painter, const Square& square, const QRectF (&boxes)[2],
+              double narrowest = 0.7) {
+    const QString texts[] = {figure(square.figures[0]), figure(square.figures[1])};
+    const auto [first, second] = Fit::alike(texts, boxes[0], narrowest);
+    first.draw(painter, boxes[0], levelColour(square.figures[0].remainingPercent));
+    second.draw(painter, boxes[1], levelColour(square.figures[1].remainingPercent));
+}
+
+// A mark sits a little inside its box: it names, the figures and bars say.
+void drawMark(QPainter& painter, QuotaWindow window, const QRectF& box) {
+    const double inset = std::floor(box.height() * 0.1);
+    drawFitted(painter, mark(window), box.adjusted(0, inset, 0, -inset), muted);
+}
+
+// How far figures side by side may be narrowed.
+constexpr double sideBySide = 0.6;
+
+// Whole pixels, at least `least`.
+double whole(double value, double least = 1) {
+    return std::max(least, std::round(value));
+}
+
+// The square's places, in proportions of its side: panels scale whichever size of the icon
+// they pick, so the picture is the same at every size. Rows fall on whole pixels, so that text
+// and bars stay crisp at 16 px and a gap of one pixel is a clear line of the tile. A badge
+// takes the right end of the footer, the bottom row, which otherwise holds the mark of a lone
+// window or nothing; what the style draws above it keeps clear of it.
+struct Frame {
+    double side;
+    QRectF area;  // inside the tile's padding
+    bool badged;
+
+    Frame(double side, bool badged) : side(side), badged(badged) {
+        const double padding = whole(side * 0.07);
+        area = QRectF(padding, padding, side - 2 * padding, side - 2 * padding);
+    }
+
+    double gap() const { return whole(side * 0.06); }
+    double cornerRadius() const { return side * 0.24; }
+    // A box near the top or bottom of the tile, narrowed to keep its ink a pixel inside the
+    // rounded corners.
+    QRectF offCorners(const QRectF& box) const {
+        const double radius = cornerRadius(), centre = radius + 0.5;
+        const double edge = std::min(box.top(), side - box.bottom());
+        if (edge >= centre) {
+            return box;
+        }
+        const double dy = centre - edge;
+        const double inside =
+            std::ceil(centre - std::sqrt(std::max(0.0, radius * radius - dy * dy))) + 1;
+        const double inset = std::max(0.0, inside - box.left());
+        return box.adjusted(inset, 0, -inset, 0);
+    }
+    QRectF footer(double share = 0.3) const {
+        const double height = whole(side * share);
+        return QRectF(area.left(), area.bottom() - height, area.width(), height);
+    }
+    // The area over the footer.
+    QRectF body() const {
+        return QRectF(area.left(), area.top(), area.width(), footer().top() - gap() - area.top());
+    }
+    // The part of a footer row the badge leaves to the mark; alone, centred off the tile's
+    // corners.
+    QRectF markBox(const QRectF& row) const {
+        return badged ? row.adjusted(0, 0, -row.height() - gap(), 0) : offCorners(row);
+    }
+};
+
+QRectF badgeBox(const QRectF& row) {
+    return QRectF(row.right() - row.height(), row.top(), row.height(), row.height());
+}
+
+void drawBadge(QPainter& painter, const QRectF& box, Badge badge, double side) {
+    const QPointF centre = box.center();
+    const double radius = box.height() / 2;
+    const double halo = std::max(0.8, side * 0.04);
+    painter.setPen(Qt::NoPen);
+    // A ring of the tile's colour keeps it apart from a bar or a ring running close to it.
+    painter.setBrush(tile);
+    painter.drawEllipse(centre, radius + halo, radius + halo);
+    painter.setBrush(badge == Badge::stale ? QColor(0xff, 0xb3, 0x40) : QColor(0xff, 0x5a, 0x4f));
+    painter.drawEllipse(centre, radius, radius);
+    if (badge == Badge::blocked) {
+        // On whole pixels, to stay a bar at 16 px.
+        const double height = whole(radius * 0.4);
+        painter.setBrush(tile);
+        painter.drawRect(QRectF(centre.x() - radius * 0.62, std::round(centre.y() - height / 2),
+                                radius * 1.24, height));
+        return;
+    }
+    drawFitted(painter, QStringLiteral("!"),
+               QRectF(centre - QPointF(radius, radius * 0.72), QSizeF(2 * radius, 1.44 * radius)),
+               tile);
 }
 
 void drawBar(QPainter& painter, const QRectF& bar, double remaining) {
@@ -85,137 +235,176 @@ void drawBar(QPainter& painter, const QRectF& bar, double remaining) {
     }
 }
 
-// A gauge of three quarters of a circle, open at the bottom, filled clockwise from its left end.
-void drawGauge(QPainter& painter, const QRectF& circle, double lineWidth, double remaining) {
-    constexpr int start = 225 * 16;
-    constexpr int sweep = -270 * 16;
-    QPen pen(track, lineWidth, Qt::SolidLine, Qt::RoundCap);
+// An arc of a gauge, filled from its start along `sweep` (degrees, counter-clockwise positive).
+void drawGauge(QPainter& painter, const QRectF& circle, double lineWidth, double start,
+               double sweep, double remaining) {
+    QPen pen(track, lineWidth, Qt::SolidLine, Qt::FlatCap);
     painter.setBrush(Qt::NoBrush);
     painter.setPen(pen);
-    painter.drawArc(circle, start, sweep);
+    const auto sixteenths = [](double degrees) {
+        return static_cast<int>(std::lround(degrees * 16));
+    };
+    painter.drawArc(circle, sixteenths(start), sixteenths(sweep));
     if (remaining > 0) {
         pen.setColor(levelColour(remaining));
         painter.setPen(pen);
-        painter.drawArc(circle, start, static_cast<int>(std::lround(sweep * remaining / 100)));
+        painter.drawArc(circle, sixteenths(start), sixteenths(sweep * remaining / 100));
     }
 }
 
-void drawBadge(QPainter& painter, double side, TrayIconImage::Badge badge) {
-    const double radius = side * 0.19;
-    const QPointF centre(side - radius - side * 0.01, radius + side * 0.01);
-    // A ring of the tile's colour keeps it apart from what lies under it.
-    painter.setPen(QPen(tile, std::max(1.0, side * 0.05)));
-    painter.setBrush(badge == TrayIconImage::Badge::stale ? QColor(0xff, 0xb3, 0x40)
-                                                          : QColor(0xff, 0x5a, 0x4f));
-    painter.drawEllipse(centre, radius, radius);
-    if (badge == TrayIconImage::Badge::blocked) {
-        painter.setPen(Qt::NoPen);
-        painter.setBrush(tile);
-        painter.drawRect(QRectF(centre - QPointF(radius * 0.6, radius * 0.2),
-                                QSizeF(radius * 1.2, radius * 0.4)));
-        return;
+// Two figures stacked, the five-hour one on top; or one over the footer with its mark.
+QRectF drawFigures(QPainter& painter, const Square& square, const Frame& frame) {
+    const QRectF& area = frame.area;
+    const QRectF footer = frame.footer();
+    if (square.figures.size() == 2) {
+        const double height = std::floor((area.height() - frame.gap()) / 2);
+        const QRectF rows[] = {
+            frame.offCorners(QRectF(area.left(), area.top(), area.width(), height)),
+            frame.offCorners(QRectF(area.left(), area.bottom() - height, area.width(), height))};
+        drawPair(painter, square, rows);
+        return footer;
     }
-    drawFitted(painter, QStringLiteral("!"),
-               QRectF(centre - QPointF(radius, radius * 0.72), QSizeF(2 * radius, 1.44 * radius)),
-               tile);
-}
-
-void drawFigures(QPainter& painter, const MenuBarPresentation::Square& square, const QRectF& area) {
-    const double markShare = square.marked ? 0.34 : 0;
-    const double rows = static_cast<double>(square.figures.size());
-    const double rowHeight = area.height() * (1 - markShare) / rows;
-    for (std::size_t i = 0; i < square.figures.size(); ++i) {
-        const Item& item = square.figures[i];
-        const QRectF row(area.left(), area.top() + i * rowHeight, area.width(), rowHeight);
-        drawFitted(painter, figure(item), row.adjusted(0, rowHeight * 0.06, 0, -rowHeight * 0.06),
-                   levelColour(item.remainingPercent));
-    }
+    const Item& item = square.figures.front();
+    drawFigure(painter, item, frame.offCorners(frame.body()));
     if (square.marked) {
-        const double height = area.height() * markShare;
-        drawFitted(painter, mark(*square.marked),
-                   QRectF(area.left(), area.bottom() - height * 0.92, area.width(), height * 0.8),
-                   muted);
+        drawMark(painter, *square.marked, frame.markBox(footer));
     }
+    return footer;
 }
 
-void drawBars(QPainter& painter, const MenuBarPresentation::Square& square, const QRectF& area,
-              double side) {
-    const double barHeight = std::max(2.0, side * (square.figures.empty() ? 0.2 : 0.14));
+QRectF drawBars(QPainter& painter, const Square& square, const Frame& frame) {
+    const double side = frame.side;
+    const QRectF& area = frame.area;
+    const QRectF footer = frame.footer();
     if (square.windows.size() == 2 && square.figures.empty()) {
-        // A row per window, the five-hour one on top.
+        // A row per window, the five-hour one on top, over the footer when badged.
+        const QRectF rows = frame.badged ? frame.body() : area;
+        const double barHeight = whole(side * (frame.badged ? 0.16 : 0.2), 2);
         for (std::size_t i = 0; i < 2; ++i) {
-            const double y = area.top() + (i + 0.5) * area.height() / 2 - barHeight / 2;
-            drawBar(painter, QRectF(area.left(), y, area.width(), barHeight),
+            const double y = std::round(rows.top() + (i + 0.5) * rows.height() / 2 - barHeight / 2);
+            drawBar(painter, QRectF(rows.left(), y, rows.width(), barHeight),
                     square.windows[i].remainingPercent);
         }
-        return;
+        return footer;
     }
     if (square.windows.size() == 2) {
-        // A column per window, the five-hour one on the left: its figure over its bar.
-        const double gap = area.width() * 0.05;
-        const double column = (area.width() - gap) / 2;
+        // A column per window, the five-hour one on the left: its figure over its bar. The gap
+        // between them keeps "65" and "66" two numbers; side by side, they may be narrower than
+        // elsewhere. With a badge there is no room left for the bars at 16 px: the figures,
+        // which say what the bars do, keep their size over the footer.
+        const double barHeight = frame.badged ? 0 : whole(side * 0.14, 2);
+        const double between = frame.badged ? 0 : frame.gap();
+        const QRectF columns = frame.badged ? frame.body() : area;
+        const double gap = whole(side * 0.14, 2);
+        const double width = (columns.width() - gap) / 2;
+        const QRectF room(0, 0, width, columns.height() - barHeight - between);
+        const QString texts[] = {figure(square.figures[0]), figure(square.figures[1])};
+        const auto [first, second] = Fit::alike(texts, room, sideBySide);
+        const double inkHeight =
+            std::min(room.height(), static_cast<double>(std::max(first.height, second.height)));
+        // Figures and bars together in the middle; over a badge, as low as they may go, off the
+        // tile's corners.
+        const double top =
+            frame.badged ? columns.bottom() - inkHeight
+                         : std::round(columns.top() +
+                                      (columns.height() - inkHeight - between - barHeight) / 2);
+        QRectF boxes[2];
         for (std::size_t i = 0; i < 2; ++i) {
-            const double left = area.left() + i * (column + gap);
-            drawFitted(
-                painter, figure(square.figures[i]),
-                QRectF(left, area.top() + area.height() * 0.14, column, area.height() * 0.46),
-                levelColour(square.figures[i].remainingPercent));
-            drawBar(painter, QRectF(left, area.top() + area.height() * 0.72, column, barHeight),
-                    square.windows[i].remainingPercent);
+            const double left = columns.left() + i * (width + gap);
+            boxes[i] = QRectF(left, top, width, inkHeight);
+            if (!frame.badged) {
+                drawBar(painter, QRectF(left, top + inkHeight + between, width, barHeight),
+                        square.windows[i].remainingPercent);
+            }
         }
-        return;
+        drawPair(painter, square, boxes, sideBySide);
+        return footer;
     }
-    // One window: its figure (when written) or its mark above the bar, the mark below a figure.
     const Item& item = square.windows.front();
     if (square.figures.empty()) {
-        drawFitted(painter, mark(item.window),
-                   QRectF(area.left(), area.top(), area.width(), area.height() * 0.5), ink);
+        // Its mark over the bar, which makes room for a badge beside it.
+        drawMark(painter, item.window,
+                 frame.offCorners(
+                     QRectF(area.left(), area.top(), area.width(), footer.top() - area.top())));
+        const QRectF room = frame.markBox(footer);
+        const double barHeight = whole(side * 0.2, 2);
         drawBar(painter,
-                QRectF(area.left(), area.top() + area.height() * 0.72 - barHeight / 2, area.width(),
+                QRectF(room.left(), std::round(room.center().y() - barHeight / 2), room.width(),
                        barHeight),
                 item.remainingPercent);
-        return;
+        return footer;
     }
-    drawFitted(painter, figure(item),
-               QRectF(area.left(), area.top(), area.width(), area.height() * 0.48),
-               levelColour(item.remainingPercent));
-    drawBar(painter,
-            QRectF(area.left(), area.top() + area.height() * 0.56, area.width(), barHeight),
+    // Its figure over a thinner bar, the mark below.
+    const QRectF body = frame.body();
+    const double thin = whole(side * 0.1, 2);
+    drawFigure(painter, item,
+               frame.offCorners(QRectF(body.left(), body.top(), body.width(),
+                                       body.height() - thin - frame.gap())));
+    drawBar(painter, QRectF(body.left(), body.bottom() - thin, body.width(), thin),
             item.remainingPercent);
-    drawFitted(
-        painter, mark(item.window),
-        QRectF(area.left(), area.top() + area.height() * 0.76, area.width(), area.height() * 0.24),
-        muted);
+    drawMark(painter, item.window, frame.markBox(footer));
+    return footer;
 }
 
-void drawRings(QPainter& painter, const MenuBarPresentation::Square& square, const QRectF& area,
-               double side) {
-    // Two rings are thinner, to leave the figure inside them its height.
-    const double lineWidth = std::max(1.2, side * (square.windows.size() == 2 ? 0.075 : 0.1));
-    QRectF circle = area.adjusted(lineWidth / 2, lineWidth / 2, -lineWidth / 2, -lineWidth / 2);
-    for (std::size_t i = 0; i < square.windows.size(); ++i) {
-        if (i > 0) {
-            circle.adjust(lineWidth * 1.5, lineWidth * 1.5, -lineWidth * 1.5, -lineWidth * 1.5);
-        }
-        drawGauge(painter, circle, lineWidth, square.windows[i].remainingPercent);
+// An arch standing on the footer, when that holds something: a lone window's gauge filled
+// clockwise from its left foot, or two halves parted at the top, the five-hour one on the left,
+// each filled from its foot upward. The figure (or the lone window's mark) sits inside it.
+QRectF drawRings(QPainter& painter, const Square& square, const Frame& frame) {
+    const double side = frame.side;
+    // A lower footer than elsewhere, so that the figure can sit in the middle of the circle.
+    const QRectF footer = frame.footer(0.25);
+    const double lineWidth = std::max(1.0, side * 0.075);
+    // The ring reaches further out than the area: it has no corners to keep off.
+    const double radius = side / 2 - std::max(1.0, side * 0.07) - lineWidth / 2;
+    const QPointF centre(side / 2, side / 2);
+    const QRectF circle(centre - QPointF(radius, radius), QSizeF(2 * radius, 2 * radius));
+    // Three quarters of a circle when the footer holds nothing.
+    const bool footed = frame.badged || (!square.figures.empty() && square.marked);
+    const double drop =
+        footed
+            ? std::asin(std::clamp(
+                  (footer.top() - frame.gap() - centre.y()) / (radius + lineWidth / 2), 0.0, 1.0))
+            : std::numbers::pi / 4;
+    const double dropDegrees = drop * 180 / std::numbers::pi;
+    const double span = 180 + 2 * dropDegrees;
+    if (square.windows.size() == 1) {
+        drawGauge(painter, circle, lineWidth, 180 + dropDegrees, -span,
+                  square.windows.front().remainingPercent);
+    } else {
+        // The parting, a clear line of the tile even at 16 px.
+        const double parting =
+            std::max(2.5, side * 0.12) / (radius - lineWidth / 2) * 180 / std::numbers::pi;
+        const double half = (span - parting) / 2;
+        drawGauge(painter, circle, lineWidth, 180 + dropDegrees, -half,
+                  square.windows[0].remainingPercent);
+        drawGauge(painter, circle, lineWidth, -dropDegrees, half,
+                  square.windows[1].remainingPercent);
     }
-    // The innermost free space, a little above the middle: the opening below holds the mark.
-    const double inner = circle.width() - lineWidth * 1.2;
-    const QRectF middle(circle.center().x() - inner / 2, circle.center().y() - inner * 0.42, inner,
-                        inner * 0.62);
+    // Inside: the tallest box, clear of the line and over the footer, that is wide enough for
+    // two digits.
+    const double inner = radius - lineWidth / 2 - std::max(1.25, side * 0.05);
+    QRectF middle;
+    for (double height = std::round(side * 0.42); middle.isNull() && height >= 1; --height) {
+        double bottom = std::round(centre.y() + height / 2);
+        if (footed) {
+            bottom = std::min(bottom, footer.top() - frame.gap());
+        }
+        const double reach = std::max(centre.y() - (bottom - height), bottom - centre.y());
+        const double halfWidth = std::sqrt(std::max(0.0, inner * inner - reach * reach));
+        if (2 * halfWidth >= 1.25 * height) {
+            middle = QRectF(centre.x() - halfWidth, bottom - height, 2 * halfWidth, height);
+        }
+    }
     if (!square.figures.empty()) {
         const Item& item = square.figures.front();
-        drawFitted(painter, figure(item), middle, levelColour(item.remainingPercent));
-        if (square.marked) {
-            const double height = side * 0.22;
-            drawFitted(
-                painter, mark(*square.marked),
-                QRectF(area.center().x() - side * 0.2, area.bottom() - height, side * 0.4, height),
-                muted);
-        }
+        drawFigure(painter, item, middle);
     } else if (square.marked) {
         drawFitted(painter, mark(*square.marked), middle, ink);
     }
+    if (!square.figures.empty() && square.marked) {
+        drawMark(painter, *square.marked, frame.markBox(footer));
+    }
+    return footer;
 }
 
 }  // namespace
@@ -228,26 +417,22 @@ QImage TrayIconImage::image(int pixels) const {
     QPainter painter(&image);
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setRenderHint(QPainter::TextAntialiasing);
-    const auto square = MenuBarPresentation::square(style, items);
+    const Frame frame(side, badge != Badge::none);
+    const auto square = MenuBarPresentation::square(style, items, frame.badged);
+    QRectF footer = frame.footer();
     if (square.windows.empty()) {
         BrandAssets::menuBarIcon().paint(&painter, QRect(0, 0, pixels, pixels));
     } else {
-        const double radius = side * 0.24;
+        const double radius = frame.cornerRadius();
         painter.setPen(QPen(edge, 1));
         painter.setBrush(tile);
         painter.drawRoundedRect(QRectF(0.5, 0.5, side - 1, side - 1), radius, radius);
-        const double padding = std::max(1.0, side * 0.07);
-        const QRectF area(padding, padding, side - 2 * padding, side - 2 * padding);
-        if (usesRings(style)) {
-            drawRings(painter, square, area, side);
-        } else if (usesBars(style)) {
-            drawBars(painter, square, area, side);
-        } else {
-            drawFigures(painter, square, area);
-        }
+        footer = usesRings(style)  ? drawRings(painter, square, frame)
+                 : usesBars(style) ? drawBars(painter, square, frame)
+                                   : drawFigures(painter, square, frame);
     }
-    if (badge != Badge::none) {
-        drawBadge(painter, side, badge);
+    if (frame.badged) {
+        drawBadge(painter, badgeBox(footer), badge, side);
     }
     painter.end();
     return image;
