@@ -23,13 +23,13 @@ QString qt(const std::string& text) {
 
 }  // namespace
 
-AccountNotices::AccountNotices(QWidget* parent) : QWidget(parent) {
+AccountNotices::AccountNotices(bool compact, QWidget* parent) : QWidget(parent) {
     setObjectName(QStringLiteral("accountNotices"));
     bucketsLayout_ = new QVBoxLayout;
     bucketsLayout_->setSpacing(6);
     spend_ = new LimitNotice("spendLimit", this);
     bankedResets_ = new LimitNotice("bankedResets", this);
-    credits_ = new CreditsRow(this);
+    credits_ = new CreditsRow(compact, this);
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);

@@ -21,7 +21,7 @@ class AccountNotices : public QWidget {
     Q_OBJECT
 
 public:
-    explicit AccountNotices(QWidget* parent = nullptr);
+    explicit AccountNotices(bool compact = false, QWidget* parent = nullptr);
 
     void render(const EngineReading& reading, Date now);
 

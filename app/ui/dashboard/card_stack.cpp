@@ -21,7 +21,7 @@ constexpr int spacing = 8;
 CardStack::CardStack(QuotaCard::Density density, QWidget* parent)
     : QWidget(parent), density_(density) {
     setObjectName(QStringLiteral("cards"));
-    const bool compact = density == QuotaCard::Density::compact;
+    const bool compact = density != QuotaCard::Density::full;
     grid_ = new QGridLayout;
     grid_->setSpacing(spacing);
     placeholder_ = new DashboardCardSurface(this);
@@ -58,7 +58,7 @@ void CardStack::place(const std::vector<QuotaWindow>& windows) {
         delete card;
     }
     cards_.clear();
-    const int columns = density_ == QuotaCard::Density::compact ? 2 : 1;
+    const int columns = density_ != QuotaCard::Density::full ? 2 : 1;
     const int count = static_cast<int>(windows.size());
     for (int i = 0; i < count; ++i) {
         auto* card = new QuotaCard(windows[static_cast<std::size_t>(i)], density_, this);

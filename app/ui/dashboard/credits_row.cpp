@@ -16,7 +16,7 @@ constexpr int iconColumn = 20;
 
 }  // namespace
 
-CreditsRow::CreditsRow(QWidget* parent) : DashboardCardSurface(parent) {
+CreditsRow::CreditsRow(bool compact, QWidget* parent) : DashboardCardSurface(parent) {
     setObjectName(QStringLiteral("credits"));
     icon_ = new QLabel(this);
     icon_->setFixedWidth(iconColumn);
@@ -31,12 +31,12 @@ CreditsRow::CreditsRow(QWidget* parent) : DashboardCardSurface(parent) {
     value_ = new QLabel(this);
     value_->setObjectName(QStringLiteral("creditsValue"));
     QFont valueFont = DashboardTypography::value();
-    valueFont.setPointSizeF(20);
+    valueFont.setPointSizeF(compact ? 15 : 20);
     value_->setFont(valueFont);
     value_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
 
     auto* layout = new QHBoxLayout(this);
-    layout->setContentsMargins(14, 8, 14, 8);
+    layout->setContentsMargins(14, compact ? 3 : 8, 14, compact ? 3 : 8);
     layout->setSpacing(6);
     layout->addWidget(icon_);
     layout->addWidget(title_, 1);

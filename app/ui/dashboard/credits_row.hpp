@@ -13,7 +13,8 @@ class CreditsRow : public DashboardCardSurface {
     Q_OBJECT
 
 public:
-    explicit CreditsRow(QWidget* parent = nullptr);
+    // Compact: a smaller balance and a lower row, for a screen with little room.
+    explicit CreditsRow(bool compact = false, QWidget* parent = nullptr);
 
     void render(const CreditsSnapshot& credits, bool stale);
 

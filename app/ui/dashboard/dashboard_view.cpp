@@ -25,6 +25,7 @@ namespace {
 
 constexpr int headerLogoSize = 34;
 constexpr int padding = 16;
+constexpr int compactPadding = 12;
 constexpr int buttonIconSize = 14;
 constexpr int sourceSpacing = 14;  // between sources' sections, a little more than within one
 
@@ -95,7 +96,7 @@ DashboardView::DashboardView(MonitorBridge& bridge, std::function<void()> openSe
     footer->addStretch();
     footer->addWidget(quit_);
 
-    auto* layout = new QVBoxLayout(this);
+    auto* layout = layout_ = new QVBoxLayout(this);
     layout->setContentsMargins(padding, padding, padding, 12);
     layout->setSpacing(12);
     layout->addLayout(header);
@@ -122,6 +123,23 @@ void DashboardView::catchUp() {
     if (outdated_) {
         render();
     }
+}
+
+void DashboardView::setCompact(bool compact) {
+    if (compact == compact_) {
+        return;
+    }
+    compact_ = compact;
+    subtitle_->setVisible(!compact);
+    notifications_->setCompact(compact);
+    const int edge = compact ? compactPadding : padding;
+    layout_->setContentsMargins(edge, edge, edge, compact ? 8 : 12);
+    layout_->setSpacing(compact ? 8 : 12);
+    for (SourceSection* section : sections_) {
+        delete section;  // built again at the new density
+    }
+    sections_.clear();
+    render();
 }
 
 void DashboardView::showEvent(QShowEvent* event) {
@@ -177,7 +195,7 @@ void DashboardView::renderSources() {
         }
         sections_.clear();
         for (std::size_t i = 0; i < sources.size(); ++i) {
-            auto* section = new SourceSection(monitor, several, this);
+            auto* section = new SourceSection(monitor, several, compact_, this);
             section->setObjectName(QStringLiteral("source.%1").arg(i));
             sourcesLayout_->addWidget(section);
             sections_.push_back(section);

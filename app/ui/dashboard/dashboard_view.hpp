@@ -31,6 +31,10 @@ public:
     void render();
     // Renders what changed while hidden; a hidden dashboard does no work for changes.
     void catchUp();
+    // Compact: cards two abreast with lower charts, no subtitle and tighter spacing, for a
+    // screen too low for the full layout. Renders again when it changes.
+    void setCompact(bool compact);
+    bool compact() const { return compact_; }
 
 Q_SIGNALS:
     // After every render: the content's height may have changed.
@@ -46,6 +50,8 @@ private:
 
     MonitorBridge& bridge_;
     bool outdated_ = false;
+    bool compact_ = false;
+    QVBoxLayout* layout_;
     QLabel* subtitle_;
     PlanBadge* badge_;  // alone; among several sources each section shows its own
     QVBoxLayout* sourcesLayout_;

@@ -99,6 +99,7 @@ void NotificationsRow::render() {
     const bool allowed = permitted(notifier.authorization());
     const bool denied = notifier.authorization() == NotificationAuthorization::denied;
     marker_->setVisible(!allowed);
+    status_->setVisible(!allowed || !compact_);
     // Settings are offered only where the desktop has a tool to show them.
     action_->setVisible(!allowed && (!denied || notifier.canOpenSystemSettings()));
     if (!allowed) {

@@ -19,9 +19,13 @@ public:
     explicit NotificationsRow(Engine& monitor, QWidget* parent = nullptr);
 
     void render();
+    // Compact: the permission's line only while something is not permitted.
+    void setCompact(bool compact) { compact_ = compact; }
 
 private:
     void act();
+
+    bool compact_ = false;
 
     Engine& monitor_;
     QLabel* bell_;

@@ -9,9 +9,13 @@
 #include <quotalume/l10n/l10n.hpp>
 #include <quotalume/presentation/quota_text.hpp>
 
+#include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QVBoxLayout>
+
+#include <algorithm>
+#include <utility>
 
 namespace quotalume {
 namespace {
@@ -21,7 +25,9 @@ constexpr qreal compactValueSize = 22;
 // Small enough that "Resets in 4 h 59 min" and "Almost used up" keep to one line in half the
 // panel's width.
 constexpr qreal compactTextSize = 10.5;
-constexpr int compactChartHeight = 26;
+constexpr qreal tightTitleSize = 11.5;
+constexpr int compactChartHeight = 34;
+constexpr int tightChartHeight = 26;  // the plot a few pixels tall, its labels still legible
 
 QString cardText(const std::string& text) {
     return QString::fromStdString(text);
@@ -40,12 +46,22 @@ void setText(QLabel* label, const QString& text) {
     }
 }
 
+// The words of "quota.left" before and after its figure: "40% left", "残り40%".
+std::pair<QString, QString> aroundFigure() {
+    const QString marked = cardText(L10n::render("quota.left", {"\x01"}));
+    const qsizetype at = marked.indexOf(QLatin1Char('\x01'));
+    if (at < 0) {
+        return {QString(), marked.trimmed()};
+    }
+    return {marked.left(at).trimmed(), marked.mid(at + 1).trimmed()};
+}
+
 }  // namespace
 
 QuotaCard::QuotaCard(QuotaWindow kind, Density density, QWidget* parent)
     : DashboardCardSurface(parent), kind_(kind), density_(density) {
     setObjectName(QStringLiteral("quotaCard.") + QString::fromLatin1(apiName(kind)));
-    const bool compact = density == Density::compact;
+    const bool compact = density != Density::full;
     QFont warningFont = DashboardTypography::caption();
     warningFont.setPointSizeF(compact ? compactTextSize : 12);
     warningFont.setWeight(QFont::DemiBold);
@@ -65,6 +81,11 @@ QuotaCard::QuotaCard(QuotaWindow kind, Density density, QWidget* parent)
     percentage_ = label(this, "percentage", valueFont);
     percentage_->setAlignment(compact ? Qt::AlignLeft | Qt::AlignVCenter
                                       : Qt::AlignRight | Qt::AlignVCenter);
+    leftBefore_ = label(this, "leftBefore", DashboardTypography::caption());
+    leftAfter_ = label(this, "leftAfter", DashboardTypography::caption());
+    for (QLabel* caption : {leftBefore_, leftAfter_}) {
+        caption->setForegroundRole(QPalette::PlaceholderText);
+    }
     bar_ = new CapsuleBar(this);
     bar_->setObjectName(QStringLiteral("bar"));
     resetIcon_ = label(this, "resetIcon", countdownFont);
@@ -103,7 +124,7 @@ void QuotaCard::layOutFull() {
 
     auto* top = new QHBoxLayout;
     top->addLayout(heading, 1);
-    top->addWidget(percentage_);
+    top->addLayout(figureRow());
 
     auto* footer = new QHBoxLayout;
     footer->setSpacing(5);
@@ -120,19 +141,39 @@ void QuotaCard::layOutFull() {
     layout->addWidget(forecast_);
 }
 
+// The figure with its caption, set on the figure's baseline.
+QLayout* QuotaCard::figureRow() {
+    auto* row = new QHBoxLayout;
+    row->setSpacing(3);
+    const int below =
+        QFontMetrics(percentage_->font()).descent() - QFontMetrics(leftAfter_->font()).descent();
+    for (QLabel* caption : {leftBefore_, leftAfter_}) {
+        caption->setContentsMargins(0, 0, 0, std::max(below, 0));
+    }
+    row->addWidget(leftBefore_, 0, Qt::AlignBottom);
+    row->addWidget(percentage_, 0, Qt::AlignBottom);
+    row->addWidget(leftAfter_, 0, Qt::AlignBottom);
+    if (density_ != Density::full) {
+        row->addStretch();
+    }
+    return row;
+}
+
 // Half the panel's width: the percentage under the title, the countdown without its symbol and
 // a lower chart, so that a card takes few lines. Texts wrap, or are cut where a word cannot,
 // rather than widen the panel.
 void QuotaCard::layOutCompact() {
     resetIcon_->hide();
-    chart_->setFixedHeight(compactChartHeight);
+    chart_->setFixedHeight(density_ == Density::tight ? tightChartHeight : compactChartHeight);
     for (QLabel* text : {title_, warning_, countdown_, forecast_}) {
         text->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     }
     auto* titleRow = new QHBoxLayout;
     titleRow->setSpacing(6);
     titleRow->addWidget(title_, 1);
-    titleRow->addWidget(stale_);
+    if (density_ == Density::compact) {
+        titleRow->addWidget(stale_);
+    }
     auto* warningRow = new QHBoxLayout;
     warningRow->setSpacing(4);
     warningRow->addWidget(warningIcon_);
@@ -143,7 +184,7 @@ void QuotaCard::layOutCompact() {
     layout->setSpacing(4);
     layout->addLayout(titleRow);
     layout->addLayout(warningRow);
-    layout->addWidget(percentage_);
+    layout->addLayout(figureRow());
     layout->addWidget(bar_);
     layout->addWidget(countdown_);
     layout->addWidget(chart_);
@@ -159,20 +200,20 @@ void QuotaCard::renderForecast(const RateWindow& window, Date now, std::vector<U
     if (drawn) {
         const std::optional<double> rate = UsageForecast::rate(readings, *reset, now);
         chart_->setReadings(std::move(readings), *reset - std::chrono::minutes(minutes(kind_)),
-                            *reset, rate);
+                            *reset, rate, now);
     }
     // A window that already ran out says so above the cards; "runs out" at a past time would not.
     const bool ahead = forecast && (!forecast->runsOutAt || *forecast->runsOutAt > now);
     const QString sentence =
         reset && ahead ? cardText(forecastText(*forecast, *reset, now)) : QString();
     // Full, the sentence stands under the chart as it always has; compact, the chart says it.
-    const QString onChart = density_ == Density::compact ? sentence : QString();
+    const QString onChart = density_ != Density::full ? sentence : QString();
     chart_->setToolTip(onChart);
     chart_->setAccessibleDescription(onChart);
     // Compact, a window that lasts until its reset leaves that to the chart's tooltip: only one
-    // forecast to run out takes the lines.
-    const bool said =
-        !sentence.isEmpty() && (density_ == Density::full || forecast->runsOutAt.has_value());
+    // forecast to run out takes the lines. Tight, every forecast does.
+    const bool said = !sentence.isEmpty() && density_ != Density::tight &&
+                      (density_ == Density::full || forecast->runsOutAt.has_value());
     forecast_->setVisible(said);
     if (said) {
         setText(forecast_, sentence);
@@ -183,13 +224,18 @@ void QuotaCard::render(const RateWindow& window, Date now, bool stale) {
     const bool dark = QuotalumeStyle::isDark(palette());
     const QColor secondary = palette().color(QPalette::PlaceholderText);
     const QString heading = cardText(title(kind_));
-    title_->setFont(DashboardTypography::oneWeight(DashboardTypography::title(), heading));
+    QFont titleFont = DashboardTypography::title();
+    if (density_ == Density::tight) {
+        titleFont.setPointSizeF(tightTitleSize);  // "5-hour limit" and "Outdated" on one line
+    }
+    title_->setFont(DashboardTypography::oneWeight(titleFont, heading));
     setText(title_, heading);
     setText(stale_, cardText(L10n::text("quota.stale")));
-    stale_->setVisible(stale);
+    // Tight, the source's heading or the connection status says the figures are outdated.
+    stale_->setVisible(stale && density_ != Density::tight);
 
     const RemainingLevel level = remainingLevel(window);
-    const std::optional<std::string> word = warningText(level);
+    const std::optional<std::string> word = warningText(window);
     warningIcon_->setVisible(word.has_value());
     warning_->setVisible(word.has_value());
     if (word) {
@@ -209,6 +255,13 @@ void QuotaCard::render(const RateWindow& window, Date now, bool stale) {
     }
 
     setText(percentage_, cardText(window.percentageText()));
+    const auto [before, after] = aroundFigure();
+    setText(leftBefore_, before);
+    setText(leftAfter_, after);
+    // An unknown figure ("—") is not a share left of anything.
+    const bool known = window.remainingPercent().has_value();
+    leftBefore_->setVisible(known && !before.isEmpty());
+    leftAfter_->setVisible(known && !after.isEmpty());
     bar_->setRemaining(window.remainingPercent());
 
     setDashboardSymbol(resetIcon_, DashboardSymbol::refresh, secondary, symbolSize);
@@ -220,8 +273,8 @@ void QuotaCard::render(const RateWindow& window, Date now, bool stale) {
     countdown_->setToolTip(when);
     resetIcon_->setToolTip(when);
     setAccessibleName(title_->text());
-    QStringList description{percentage_->text(), word ? cardText(*word) : QString(),
-                            countdown_->text()};
+    QStringList description{cardText(L10n::render("quota.left", {window.percentageText()})),
+                            word ? cardText(*word) : QString(), countdown_->text()};
     if (reset) {
         description << cardText(L10n::date(*reset, DateStyle::fullStyle, DateStyle::shortStyle));
     }

@@ -25,8 +25,9 @@ class QuotaCard : public DashboardCardSurface {
 
 public:
     // Compact cards stand two abreast, so that several accounts fit on a small screen: the
-    // percentage under the title, smaller, and a lower chart.
-    enum class Density { full, compact };
+    // percentage under the title, smaller, and a lower chart. Tight ones, for a screen too low
+    // even for those, leave the forecast's sentence to the chart's tooltip.
+    enum class Density { full, compact, tight };
 
     explicit QuotaCard(QuotaWindow kind, Density density = Density::full,
                        QWidget* parent = nullptr);
@@ -39,6 +40,7 @@ public:
                         const std::optional<UsageForecast>& forecast);
 
 private:
+    QLayout* figureRow();
     void layOutFull();
     void layOutCompact();
 
@@ -49,6 +51,9 @@ private:
     QLabel* warningIcon_;
     QLabel* warning_;
     QLabel* percentage_;
+    // The percentage's sense, "left", on whichever side the language puts it.
+    QLabel* leftBefore_;
+    QLabel* leftAfter_;
     CapsuleBar* bar_;
     QLabel* resetIcon_;
     QLabel* countdown_;

@@ -107,6 +107,7 @@ void QuotaPanel::popUp(std::optional<QRect> anchor) {
     if (isHidden()) {
         exposed_ = false;
         activated_ = false;
+        fullHeight_ = 0;  // what it shows may fit in full now
     }
     place();
     show();
@@ -125,7 +126,7 @@ void QuotaPanel::showAsWindow() {
         setMode(true);
     }
     scroll_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-    resize(static_cast<int>(contentWidth), static_cast<int>(measuredHeight_));
+    resize(static_cast<int>(contentWidth), windowHeight());
     show();
     raise();
     activateWindow();
@@ -136,8 +137,12 @@ bool QuotaPanel::setContentHeight(double height) {
         return false;
     }
     measuredHeight_ = std::ceil(height);
-    if (isVisible() && !windowMode_) {
+    if (isVisible() && !windowMode_ && !fitting_) {
         place();
+    }
+    // A window follows its content while the user has not sized it.
+    if (isVisible() && windowMode_ && QWidget::height() == autoHeight_) {
+        resize(width(), windowHeight());
     }
     return true;
 }
@@ -146,12 +151,43 @@ void QuotaPanel::measure() {
     // Refresh every cached size hint: a line that appeared deep inside changes the height now,
     // not after the layouts' deferred passes.
     for (QWidget* widget : view_->findChildren<QWidget*>()) {
+        // A widget just added to the shown content is shown on the next turn; it counts now.
+        if (widget->isHidden() && !widget->testAttribute(Qt::WA_WState_ExplicitShowHide)) {
+            widget->show();
+        }
         widget->updateGeometry();
     }
     const int width = static_cast<int>(contentWidth);
     const int height =
         view_->hasHeightForWidth() ? view_->heightForWidth(width) : view_->sizeHint().height();
+    if (!view_->compact()) {
+        fullHeight_ = height;
+    }
     setContentHeight(height);
+}
+
+int QuotaPanel::windowHeight() {
+    QScreen* screen = PanelGeometry::screenFor(std::nullopt);
+    // Room for the window's frame and title, which the desktop adds.
+    constexpr int decoration = 48;
+    const double room = screen != nullptr ? screen->availableGeometry().height() -
+                                                2 * PanelGeometry::margin - decoration
+                                          : measuredHeight_;
+    fit(room);
+    autoHeight_ = static_cast<int>(std::min(measuredHeight_, std::max(room, 1.0)));
+    return autoHeight_;
+}
+
+void QuotaPanel::fit(double room) {
+    fitting_ = true;
+    // Full where it fits: tried again once it was measured to fit, or when not known.
+    if (view_->compact() && fullHeight_ <= room) {
+        view_->setCompact(false);  // measured as it renders
+    }
+    if (!view_->compact() && measuredHeight_ > room) {
+        view_->setCompact(true);
+    }
+    fitting_ = false;
 }
 
 void QuotaPanel::place() {
@@ -162,6 +198,7 @@ void QuotaPanel::place() {
 }
 
 void QuotaPanel::placeOn(const QRect& geometry, const QRect& available) {
+    fit(available.height() - 2 * PanelGeometry::margin);
     const QRect frame =
         PanelGeometry::frame(anchor_, geometry, available, contentWidth, measuredHeight_);
     // A scroll bar only when the screen cuts the content: one that showed for a moment while

@@ -55,7 +55,8 @@ public:
     void measure();
     // Placed again for the last anchor on the screens as they are now.
     void place();
-    // Placed for the last anchor on a screen of `geometry` with `available` room.
+    // Placed for the last anchor on a screen of `geometry` with `available` room, the content
+    // compact where the full layout is taller than that room.
     void placeOn(const QRect& geometry, const QRect& available);
     // Whether the panel closed a moment ago: the click that closed it may be on its way to
     // the tray icon, which must not open it again at once.
@@ -75,12 +76,20 @@ private:
     void observeScreen(QScreen* screen);
     void screensChanged();
     void hideLater();
+    // The layout for `room` in height: full where it fits, else compact.
+    void fit(double room);
+    // The window mode's height: the content's, fitted to the screen.
+    int windowHeight();
 
     Surface surface_;
     DashboardView* view_;
     QScrollArea* scroll_;
     std::optional<QRect> anchor_;
     double measuredHeight_ = initialHeight;
+    // The full layout's height when last measured; 0 when unknown (not measured since shown).
+    double fullHeight_ = 0;
+    bool fitting_ = false;
+    int autoHeight_ = -1;  // the window's height as last sized to its content
     bool windowMode_ = false;
     bool exposed_ = false;
     bool activated_ = false;

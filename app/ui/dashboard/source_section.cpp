@@ -35,8 +35,8 @@ QLabel* plainLabel(QWidget* parent, const char* name, const QFont& font) {
 
 }  // namespace
 
-SourceSection::SourceSection(Engine& monitor, bool several, QWidget* parent)
-    : QWidget(parent), monitor_(monitor), several_(several) {
+SourceSection::SourceSection(Engine& monitor, bool several, bool compact, QWidget* parent)
+    : QWidget(parent), monitor_(monitor), several_(several), compact_(compact) {
     header_ = new QWidget(this);
     header_->setObjectName(QStringLiteral("sourceHeader"));
     name_ = plainLabel(header_, "sourceLabel", DashboardTypography::title());
@@ -60,13 +60,15 @@ SourceSection::SourceSection(Engine& monitor, bool several, QWidget* parent)
     sameAs_->setForegroundRole(QPalette::PlaceholderText);
     sameAs_->setContentsMargins(2, 0, 0, 0);
     blocked_ = new LimitNotice("blocked", this);
-    const auto density = several ? QuotaCard::Density::compact : QuotaCard::Density::full;
+    const auto density = compact   ? QuotaCard::Density::tight
+                         : several ? QuotaCard::Density::compact
+                                   : QuotaCard::Density::full;
     cards_ = new CardStack(density, this);
-    notices_ = new AccountNotices(this);
+    notices_ = new AccountNotices(compact, this);
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(several ? 6 : 12);
+    layout->setSpacing(several || compact ? 6 : 12);
     layout->addWidget(header_);
     layout->addWidget(error_);
     layout->addWidget(sameAs_);
@@ -114,9 +116,14 @@ void SourceSection::renderHeader(const EngineReading& reading) {
     // When its figures were read, or that they are being read; what went wrong is said below.
     const auto& snapshot = reading.snapshot;
     const bool read = snapshot && !reading.refreshing && !reading.sameAs;
-    const QString when = read                 ? qt(updatedText(snapshot->observedAt))
-                         : reading.refreshing ? qt(L10n::text("status.refreshing"))
-                                              : QString();
+    QString when = read                 ? qt(updatedText(snapshot->observedAt))
+                   : reading.refreshing ? qt(L10n::text(reading.refreshingKey()))
+                                        : QString();
+    // Compact cards leave the outdated tag to the heading, which has room for one of the two;
+    // the time stays in the tooltip.
+    if (read && reading.stale && compact_) {
+        when = qt(L10n::text("quota.stale"));
+    }
     updated_->setText(when);
     updated_->setVisible(!when.isEmpty());
     updated_->setToolTip(read ? qt(lastUpdatedText(snapshot->observedAt)) : QString());

@@ -24,8 +24,9 @@ class SourceSection : public QWidget {
     Q_OBJECT
 
 public:
-    // `several`: among other sources, so headed and compact.
-    SourceSection(Engine& monitor, bool several, QWidget* parent = nullptr);
+    // `several`: among other sources, so headed and compact. `compact`: compact alone too,
+    // where the screen leaves too little room for the full cards.
+    SourceSection(Engine& monitor, bool several, bool compact = false, QWidget* parent = nullptr);
 
     void render(const EngineReading& reading);
     const std::string& label() const { return label_; }
@@ -36,6 +37,7 @@ private:
 
     Engine& monitor_;
     const bool several_;
+    const bool compact_;
     std::string label_;
     QWidget* header_;
     QLabel* name_;

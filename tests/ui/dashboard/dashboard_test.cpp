@@ -8,6 +8,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QScreen>
 
@@ -56,6 +57,44 @@ TEST_F(DashboardViewTest, ShowsAReadingCardByCard) {
     harness.refresh(harness.reading(80, 60, std::nullopt));
     EXPECT_EQ(labelText(*fiveHour, "warning"), "Almost used up");
     EXPECT_FALSE(shown(view, "planBadge")) << "no plan, no badge";
+}
+
+// The figure says what it counts, on the side the language puts it, and nothing left at all is
+// said as such.
+TEST_F(DashboardViewTest, EachFigureSaysItIsTheShareLeft) {
+    const struct {
+        const char* name;
+        AppLanguage language;
+        double fiveHourUsed;
+        const char* before;
+        const char* after;
+        const char* warning;
+    } rows[] = {
+        {"English", AppLanguage::english, 24, "", "left", nullptr},
+        {"German", AppLanguage::german, 24, "", "übrig", nullptr},
+        {"Japanese, before the figure", AppLanguage::japanese, 24, "残り", "", nullptr},
+        {"used up", AppLanguage::english, 100, "", "left", "Used up"},
+        {"a sliver left", AppLanguage::english, 99.5, "", "left", "Almost used up"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        harness.monitor->preferences().setLanguage(row.language);
+        harness.start(harness.reading(row.fiveHourUsed, 39));
+        const QWidget* card = find(view, "quotaCard.five_hour");
+        ASSERT_TRUE(card);
+        EXPECT_EQ(shown(*card, "leftBefore"), *row.before != '\0');
+        EXPECT_EQ(shown(*card, "leftAfter"), *row.after != '\0');
+        EXPECT_EQ(labelText(*card, *row.before ? "leftBefore" : "leftAfter"),
+                  QString::fromUtf8(*row.before ? row.before : row.after));
+        const QString figure = labelText(*card, "percentage");
+        EXPECT_TRUE(card->accessibleDescription().startsWith(
+            QString::fromStdString(L10n::render("quota.left", {figure.toStdString()}))))
+            << card->accessibleDescription().toStdString();
+        if (row.warning) {
+            EXPECT_EQ(labelText(*card, "warning"), row.warning);
+        }
+    }
+    harness.monitor->preferences().setLanguage(AppLanguage::english);
 }
 
 // Readings kept over a quarter hour draw the window so far and say when it runs out.
@@ -121,8 +160,7 @@ TEST_F(DashboardViewTest, AnotherBucketIsASectionOpenWhenItPresses) {
     harness.refresh(withSpark(100));
     EXPECT_TRUE(shown(*section, "bucketDetails"));
     const std::string details = labelText(*section, "bucketDetails").toStdString();
-    EXPECT_TRUE(details.starts_with("5-hour limit: 0% (Almost used up) \u00b7 Resets in"))
-        << details;
+    EXPECT_TRUE(details.starts_with("5-hour limit: 0% (Used up) \u00b7 Resets in")) << details;
     EXPECT_NE(header->text().toStdString().find("5-hour limit reached"), std::string::npos);
     EXPECT_FALSE(shown(view, "blocked")) << "Spark used up leaves the account unblocked";
 
@@ -145,14 +183,21 @@ TEST_F(DashboardViewTest, PlaceholderAndWarningsFollowTheMonitor) {
     harness.start();
     EXPECT_EQ(labelText(view, "placeholderText"), "Loading usage…");
     EXPECT_FALSE(find(view, "refresh")->isEnabled()) << "while refreshing";
+    // The first run says what it does; nothing has failed yet.
+    EXPECT_EQ(labelText(view, "status"), "Reading Codex…");
+    EXPECT_FALSE(shown(view, "statusMarker"));
 
     const LocalizedMessage timeout("error.timeout");
     harness.answer(timeout);
     EXPECT_TRUE(find(view, "refresh")->isEnabled());
     EXPECT_EQ(labelText(view, "placeholderText"), "No data");
+    EXPECT_EQ(labelText(view, "status"), "Update failed");
     EXPECT_EQ(find<WarningLine>(view, "errorLine")->text(),
               QString::fromStdString(timeout.localized()));
     EXPECT_TRUE(shown(view, "statusMarker"));
+    harness.refresh();
+    EXPECT_EQ(labelText(view, "status"), "Reading Codex…") << "tried again, never read";
+    harness.answer(timeout);
 
     // A data folder that cannot be made: the reading shows, and so does the trouble saving it.
     std::ofstream(harness.dir.path() / "data") << "in the way";
@@ -163,6 +208,9 @@ TEST_F(DashboardViewTest, PlaceholderAndWarningsFollowTheMonitor) {
     EXPECT_TRUE(shown(view, "warnings"));
     EXPECT_EQ(find<WarningLine>(view, "warningLine0")->text(),
               QString::fromStdString(harness.monitor->persistenceWarning()->localized()));
+    harness.refresh();
+    EXPECT_EQ(labelText(view, "status"), "Refreshing…") << "read before";
+    harness.answer(harness.reading(24, 39));
 }
 
 TEST_F(DashboardViewTest, OffersTheOneCodexFoundOnlyWhileNoneIsChosenAndReadingFails) {
@@ -325,6 +373,26 @@ TEST(QuotaPanelTest, OnWaylandAFloatingWindowOfTheContentsSizeNamedAlikeInEveryL
     const int top = footer->mapTo(&panel, QPoint()).y();
     panel.resize(372, panel.height() + 300);
     EXPECT_EQ(footer->mapTo(&panel, QPoint()).y(), top);
+}
+
+// Without a tray the dashboard is a window: it grows with its content (an error shown after it
+// opened) until the user sizes it, and is never taller than the screen.
+TEST(QuotaPanelTest, AsAWindowItFollowsItsContentUntilSizedByHand) {
+    test::MonitorHarness harness;
+    harness.start(harness.reading(24, 39));
+    QuotaPanel panel(*harness.bridge, [] {});
+    panel.showAsWindow();
+    harness.settle();
+    const int screen = QGuiApplication::primaryScreen()->availableGeometry().height();
+    const int opened = panel.height();
+    EXPECT_LE(opened, screen);
+    harness.refresh(LocalizedMessage("error.timeout"));
+    EXPECT_GT(panel.height(), opened) << "the error line is in sight";
+    EXPECT_LE(panel.height(), screen);
+
+    panel.resize(panel.width(), 300);
+    harness.refresh(harness.reading(24, 39));
+    EXPECT_EQ(panel.height(), 300) << "sized by hand, it stays";
 }
 
 TEST(DashboardPanelControllerTest, ToggleDoesNotReopenOnTheClickThatClosedIt) {

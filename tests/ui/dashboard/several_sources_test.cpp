@@ -7,6 +7,8 @@
 #include <QAbstractButton>
 #include <QDir>
 #include <QPixmap>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QToolButton>
 
 #include <nlohmann/json.hpp>
@@ -188,45 +190,140 @@ TEST_F(SeveralSourcesTest, OneSourceLeftShowsNoHeader) {
     EXPECT_EQ(find<QToolButton>(view, "refresh")->toolButtonStyle(), Qt::ToolButtonIconOnly);
 }
 
-// On a 1366 × 768 screen above a 44-pixel desktop panel (as tall as they come), the panel shows
-// both sources' figures without scrolling, once their charts show too. QUOTALUME_DASHBOARD_SHOTS
-// names a folder to save what it looks like in.
-TEST_F(SeveralSourcesTest, BothSourcesFiguresFitASmallScreen) {
-    const QRect screen(0, 0, 1366, 768);
-    const QRect available(0, 0, 1366, 724);
-    QuotaPanel panel(*harness.bridge, [] {});
-    UsageSnapshot personal = of("personal", 24, 39);
-    personal.buckets[0].credits = CreditsSnapshot{true, false, "128.5"};
-    read(personal, of("work", 88, 62, "plus"), true);
-    panel.popUp(QRect(1300, 730, 24, 32));
-
+// On the common laptop and desktop screens, under a desktop panel at the top or the bottom, the
+// dashboard fits the room the panel leaves: every source's figures and the footer show without
+// scrolling, once half a day of readings draws the charts and a warning and an error show too.
+// A screen with room enough keeps the full layout. QUOTALUME_DASHBOARD_SHOTS names a folder to
+// save what it looks like in.
+TEST_F(SeveralSourcesTest, EveryScreenShowsEveryFigureAndTheFooterWithoutScrolling) {
     const struct {
         const char* name;
-        int minutes;  // readings kept, five minutes apart
-    } rows[] = {{"first readings", 0}, {"with charts", 15}};
+        QRect screen;
+        QRect available;
+        int accounts;
+        bool compact;
+    } rows[] = {
+        {"1280 x 720, a panel above, two accounts", {0, 0, 1280, 720}, {0, 30, 1280, 690}, 2, true},
+        {"1366 x 768, a panel below, two accounts", {0, 0, 1366, 768}, {0, 0, 1366, 724}, 2, true},
+        {"1920 x 1080, a panel above, two accounts",
+         {0, 0, 1920, 1080},
+         {0, 28, 1920, 1052},
+         2,
+         false},
+        {"1366 x 768, a panel below, one account", {0, 0, 1366, 768}, {0, 0, 1366, 724}, 1, true},
+        {"1920 x 1080, a panel above, one account",
+         {0, 0, 1920, 1080},
+         {0, 28, 1920, 1052},
+         1,
+         false},
+    };
     for (const auto& row : rows) {
-        for (int minute = 5; minute <= row.minutes; minute += 5) {
-            harness.clock.now_ += std::chrono::minutes(5);
-            UsageSnapshot next = of("personal", 24 + minute, 39);
-            next.buckets[0].credits = personal.buckets[0].credits;
-            read(next, of("work", 88 + minute / 5, 62, "plus"));
+        SCOPED_TRACE(row.name);
+        test::MonitorHarness harness;
+        PreferencesModel& preferences = harness.monitor->preferences();
+        if (row.accounts > 1) {
+            preferences.set(
+                AccountSources::listKey,
+                nlohmann::json::array(
+                    {{{"label", "Work"}, {"codexHome", workHome.str()}, {"codexPath", ""}}})
+                    .dump());
         }
-        panel.placeOn(screen, available);
+        const auto reading = [&](const std::string& account, double fiveHour, double weekly) {
+            UsageSnapshot snapshot = harness.reading(fiveHour, weekly);
+            snapshot.accountFingerprint = UsageSnapshot::fingerprint(account);
+            snapshot.buckets[0].credits = CreditsSnapshot{true, false, "128.5"};
+            return snapshot;
+        };
+        const auto readAll = [&](double minute, bool start) {
+            UsageSnapshot first = reading("personal", 10 + minute / 10, 30 + minute / 60);
+            if (start) {
+                harness.start(first);
+            } else {
+                harness.refresh(first);
+            }
+            if (row.accounts > 1) {
+                harness.answer(reading("work", 60 + minute / 12, 50 + minute / 40));
+            }
+        };
+        QuotaPanel panel(*harness.bridge, [] {});
+        readAll(0, true);
+        for (int minute = 30; minute <= 12 * 60; minute += 30) {
+            harness.clock.now_ += std::chrono::minutes(30);
+            readAll(minute, false);
+        }
+        harness.refresh(LocalizedMessage("error.timeout"));  // the first source's error line
+        if (row.accounts > 1) {
+            harness.answer(reading("work", 60, 50));
+        }
+        panel.popUp(QRect(row.screen.right() - 60, row.available.top() - 28, 24, 24));
         harness.settle();
-        for (int index : {0, 1}) {
+        panel.placeOn(row.screen, row.available);
+
+        EXPECT_LE(panel.height(), row.available.height() - 2 * PanelGeometry::margin);
+        EXPECT_EQ(panel.view()->compact(), row.compact);
+        const auto* scroll = panel.findChild<QScrollArea*>(QStringLiteral("dashboardScroll"));
+        ASSERT_TRUE(scroll);
+        EXPECT_FALSE(scroll->verticalScrollBar()->isVisible()) << panel.measuredHeight();
+        const auto inSight = [&](const QWidget& widget) {
+            const QPoint corner = widget.mapTo(&panel, QPoint(widget.width(), widget.height()));
+            return widget.isVisible() && corner.y() <= panel.height() &&
+                   corner.x() <= panel.width();
+        };
+        for (int index = 0; index < row.accounts; ++index) {
             const QWidget* source = section(*panel.view(), index);
-            ASSERT_TRUE(source) << row.name;
+            ASSERT_TRUE(source);
             for (const char* card : {"quotaCard.five_hour", "quotaCard.weekly"}) {
                 const QWidget* figures = find(*source, card);
-                const int bottom = figures->mapTo(&panel, QPoint(0, figures->height())).y();
-                EXPECT_LE(bottom, panel.height()) << row.name << ", source " << index << ", "
-                                                  << card << " of " << panel.measuredHeight();
+                ASSERT_TRUE(figures);
+                EXPECT_TRUE(inSight(*figures)) << "source " << index << ", " << card;
+                EXPECT_TRUE(shown(*figures, "usageChart")) << "source " << index << ", " << card;
             }
+        }
+        if (row.compact && row.accounts > 1) {
+            // The cards leave the outdated tag to the failing source's heading.
+            EXPECT_EQ(labelText(*section(*panel.view(), 0), "sourceUpdated"), "Outdated");
+            EXPECT_FALSE(shown(*find(*section(*panel.view(), 0), "quotaCard.weekly"), "stale"));
+        }
+        for (const char* name : {"settings", "quit", "credits"}) {
+            EXPECT_TRUE(inSight(*find(*panel.view(), name))) << name;
         }
         if (const char* folder = std::getenv("QUOTALUME_DASHBOARD_SHOTS")) {
             panel.grab().save(QDir(QString::fromLocal8Bit(folder))
-                                  .filePath(QStringLiteral("two-sources-%1.png").arg(row.minutes)));
+                                  .filePath(QStringLiteral("fit-%1x%2-%3.png")
+                                                .arg(row.screen.width())
+                                                .arg(row.screen.height())
+                                                .arg(row.accounts)));
         }
+    }
+}
+
+// Once the room grows (a screen plugged in, a panel gone), the full layout comes back; when it
+// shrinks, the compact one.
+TEST_F(SeveralSourcesTest, TheLayoutFollowsTheRoom) {
+    harness.monitor->preferences().set(AccountSources::listKey, "[]");
+    QuotaPanel panel(*harness.bridge, [] {});
+    harness.start(of("personal", 24, 39));
+    for (int minute = 5; minute <= 30; minute += 5) {
+        harness.clock.now_ += std::chrono::minutes(5);
+        harness.refresh(of("personal", 24 + minute, 39));
+    }
+    panel.popUp(QRect(1300, 0, 24, 24));
+    const struct {
+        const char* name;
+        int height;
+        bool compact;
+    } rows[] = {
+        {"large", 1052, false},
+        {"small", 400, true},
+        {"large again", 1052, false},
+        {"small again", 400, true},
+    };
+    for (const auto& row : rows) {
+        harness.settle();
+        panel.placeOn(QRect(0, 0, 1920, row.height + 28), QRect(0, 28, 1920, row.height));
+        EXPECT_EQ(panel.view()->compact(), row.compact) << row.name;
+        EXPECT_LE(panel.height(), row.height - 2 * PanelGeometry::margin) << row.name;
+        EXPECT_EQ(find(*panel.view(), "subtitle")->isVisible(), !row.compact) << row.name;
     }
 }
 
