@@ -215,11 +215,9 @@ void drawBadge(QPainter& painter, const QRectF& box, Badge badge, double side) {
         painter.setBrush(tile);
         painter.drawRect(QRectF(centre.x() - radius * 0.62, std::round(centre.y() - height / 2),
                                 radius * 1.24, height));
-        return;
     }
-    drawFitted(painter, QStringLiteral("!"),
-               QRectF(centre - QPointF(radius, radius * 0.72), QSizeF(2 * radius, 1.44 * radius)),
-               tile);
+    // No "!" in the dot: panels shrink the icon to a few pixels, where one reads as a "0"
+    // beside the figures. The colour says it.
 }
 
 void drawBar(QPainter& painter, const QRectF& bar, double remaining) {

@@ -17,7 +17,7 @@ namespace quotalume {
 // MenuBarPresentation::square): a window running low in the warning colours, a 5H/7D mark
 // where the picture alone would not say which window it is. Two rings are the halves of one
 // arch, the five-hour window on the left. A badge sits in the bottom right corner when the
-// figures are stale (amber), the last reading failed (red "!") or Codex takes no usage from the
+// figures are stale (amber), the last reading failed (red) or Codex takes no usage from the
 // account now, whatever the figures say (red no-entry sign); the rest of the picture makes room
 // for it, so that it never covers a digit (two figures over bars give up their bars). With
 // nothing to draw it is the application's logo, badged all the same.
