@@ -29,7 +29,7 @@ constexpr double tickGap = 4;
 // Compact cards give the chart less than this: smaller labels leave the plot some height.
 constexpr int compactHeight = 40;
 
-QString qt(const std::string& text) {
+QString chartText(const std::string& text) {
     return QString::fromStdString(text);
 }
 
@@ -39,23 +39,23 @@ bool spansDays(Date start, Date reset) {
 }
 
 QString labelText(Date at, bool days) {
-    return qt(days ? L10n::date(at, DateStyle::shortStyle, DateStyle::none)
-                   : L10n::date(at, DateStyle::none, DateStyle::shortStyle));
+    return chartText(days ? L10n::date(at, DateStyle::shortStyle, DateStyle::none)
+                          : L10n::date(at, DateStyle::none, DateStyle::shortStyle));
 }
 
 QString momentText(Date at, bool days) {
-    return qt(
+    return chartText(
         L10n::date(at, days ? DateStyle::shortStyle : DateStyle::none, DateStyle::shortStyle));
 }
 
 // The share left as the card writes it ("40%", "<1%"), at the reading's time.
 QString valueText(const UsagePoint& point, bool days) {
-    return qt(L10n::text("chart.value", RateWindow{point.usedPercent}.percentageText(),
-                         momentText(point.at, days).toStdString()));
+    return chartText(L10n::text("chart.value", RateWindow{point.usedPercent}.percentageText(),
+                                momentText(point.at, days).toStdString()));
 }
 
 QString axisUnit() {
-    return qt(L10n::text("chart.axis"));
+    return chartText(L10n::text("chart.axis"));
 }
 
 // The chart's own words come first; what the card adds (the forecast, compact) after them.
@@ -184,7 +184,7 @@ void UsageChart::setReadings(std::vector<UsagePoint> points, Date start, Date re
     const bool days = spansDays(start, reset);
     startText_ = labelText(start, days);
     resetText_ = labelText(reset, days);
-    nowText_ = qt(L10n::text("chart.now"));
+    nowText_ = chartText(L10n::text("chart.now"));
     summary_.clear();
     if (!points_.empty()) {
         summary_ = momentText(start, days) + QStringLiteral(" \u2013 ") + momentText(reset, days) +
