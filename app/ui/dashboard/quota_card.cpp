@@ -48,7 +48,7 @@ void setText(QLabel* label, const QString& text) {
 
 // The words of "quota.left" before and after its figure: "40% left", "残り40%".
 std::pair<QString, QString> aroundFigure() {
-    const QString marked = cardText(L10n::render("quota.left", {"\x01"}));
+    const QString marked = cardText(shareLeft("\x01"));
     const qsizetype at = marked.indexOf(QLatin1Char('\x01'));
     if (at < 0) {
         return {QString(), marked.trimmed()};
@@ -273,7 +273,7 @@ void QuotaCard::render(const RateWindow& window, Date now, bool stale) {
     countdown_->setToolTip(when);
     resetIcon_->setToolTip(when);
     setAccessibleName(title_->text());
-    QStringList description{cardText(L10n::render("quota.left", {window.percentageText()})),
+    QStringList description{cardText(shareLeft(window.percentageText())),
                             word ? cardText(*word) : QString(), countdown_->text()};
     if (reset) {
         description << cardText(L10n::date(*reset, DateStyle::fullStyle, DateStyle::shortStyle));

@@ -1,6 +1,7 @@
 #include <quotalume/presentation/menu_bar_presentation.hpp>
 
 #include <quotalume/l10n/l10n.hpp>
+#include <quotalume/presentation/quota_text.hpp>
 
 #include <algorithm>
 #include <cmath>
@@ -12,7 +13,7 @@ std::string MenuBarPresentation::Item::text() const {
 }
 
 std::string MenuBarPresentation::Item::leftText() const {
-    return shortTitle(window) + " " + L10n::render("quota.left", {percentageText});
+    return shortTitle(window) + " " + shareLeft(percentageText);
 }
 
 std::vector<MenuBarPresentation::Item> MenuBarPresentation::items(

@@ -84,6 +84,10 @@ RemainingLevel remainingLevel(const RateWindow& window) {
                             : RemainingLevel::none;
 }
 
+std::string shareLeft(const std::string& figure) {
+    return L10n::render("quota.left", {figure});
+}
+
 std::optional<std::string> warningText(const RateWindow& window) {
     switch (remainingLevel(window)) {
         case RemainingLevel::critical:
@@ -146,10 +150,9 @@ std::vector<std::string> windowLines(const RateBucket& bucket, Date now, ShareWo
     std::vector<std::string> lines;
     for (QuotaWindow which : MenuBarPresentation::visibleWindows(bucket)) {
         const RateWindow window = *bucket.window(which);
-        std::string line =
-            title(which) + ": " +
-            (wording == ShareWording::left ? L10n::render("quota.left", {window.percentageText()})
-                                           : window.percentageText());
+        std::string line = title(which) + ": " +
+                           (wording == ShareWording::left ? shareLeft(window.percentageText())
+                                                          : window.percentageText());
         if (auto warning = warningText(window)) {
             line += " (" + *warning + ")";
         }

@@ -18,6 +18,9 @@ RemainingLevel remainingLevel(const RateWindow& window);
 // left at all is "quota.used_up", not "almost".
 std::optional<std::string> warningText(const RateWindow& window);
 
+// A figure said to be the share left: "40% left", "残り40%".
+std::string shareLeft(const std::string& figure);
+
 // When the shown values were read: "Updated 10:42:07", and the full date and time.
 std::string updatedText(Date observedAt);
 std::string lastUpdatedText(Date observedAt);
