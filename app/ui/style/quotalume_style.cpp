@@ -1,6 +1,8 @@
 #include "style/quotalume_style.hpp"
 
 #include <QApplication>
+#include <QPainter>
+#include <QRectF>
 #include <QWidget>
 
 #include <array>
@@ -41,6 +43,22 @@ QColor QuotalumeStyle::grey(Grey grey, bool dark) {
 
 QColor QuotalumeStyle::accent(bool dark) {
     return dark ? QColor(10, 132, 255) : QColor(0, 122, 255);
+}
+
+QColor QuotalumeStyle::focusRing(bool dark) {
+    return grey(Grey::foreground, dark);
+}
+
+void QuotalumeStyle::drawFocusRing(QPainter& painter, const QRectF& shape, double radius,
+                                   bool dark) {
+    constexpr double width = 2;
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setBrush(Qt::NoBrush);
+    painter.setPen(QPen(focusRing(dark), width));
+    const double half = width / 2;
+    painter.drawRoundedRect(shape.adjusted(half, half, -half, -half), radius, radius);
+    painter.restore();
 }
 
 QColor QuotalumeStyle::success(bool dark) {

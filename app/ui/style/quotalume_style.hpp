@@ -4,6 +4,8 @@
 #include <QLinearGradient>
 #include <QPalette>
 
+class QPainter;
+class QRectF;
 class QWidget;
 
 namespace quotalume {
@@ -35,6 +37,11 @@ public:
     // Behind the "Pro" plan badge: pink to ice blue, leading to trailing edge of whatever shape
     // it fills (object bounding mode).
     static QLinearGradient proBadgeGradient();
+
+    // The keyboard focus ring: two pixels of the foreground grey just inside `shape`, a rounded
+    // rectangle of `radius`. Never the accent, which says on, selected or default.
+    static QColor focusRing(bool dark);
+    static void drawFocusRing(QPainter& painter, const QRectF& shape, double radius, bool dark);
 
     // Gives `root` and everything inside it the accent as selection and link colour, in the
     // variant that fits the appearance of `root`'s palette.
