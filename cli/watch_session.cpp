@@ -1,6 +1,7 @@
 #include "watch_session.hpp"
 
 #include "core_ports.hpp"
+#include "dashboard_opener.hpp"
 #include "engine.hpp"
 #include "linux/freedesktop_notification_center.hpp"
 #include "linux/linux_system_signals.hpp"
@@ -18,7 +19,9 @@
 #include <nlohmann/json.hpp>
 
 #include <QCoreApplication>
+#include <QProcess>
 #include <QSocketNotifier>
+#include <QStandardPaths>
 #include <QTimer>
 
 #include <signal.h>
@@ -34,6 +37,30 @@ namespace {
 
 using namespace std::chrono_literals;
 
+bool startDashboardProcess(const std::string& program, const std::vector<std::string>& arguments,
+                           const std::string& activationToken) {
+    QProcess process;
+    process.setProgram(QString::fromStdString(program));
+    QStringList list;
+    for (const std::string& argument : arguments) {
+        list.append(QString::fromStdString(argument));
+    }
+    process.setArguments(list);
+    // A status bar reads our output: the child must neither write into it nor keep it open.
+    process.setStandardInputFile(QProcess::nullDevice());
+    process.setStandardOutputFile(QProcess::nullDevice());
+    // Our own start-up token was spent when we started; only the notification's is fresh.
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove(QStringLiteral("DESKTOP_STARTUP_ID"));
+    environment.remove(QStringLiteral("XDG_ACTIVATION_TOKEN"));
+    if (!activationToken.empty()) {
+        environment.insert(QStringLiteral("XDG_ACTIVATION_TOKEN"),
+                           QString::fromStdString(activationToken));
+    }
+    process.setProcessEnvironment(environment);
+    return process.startDetached();
+}
+
 // One watch: the engine itself, or a view of another one until that one goes.
 class WatchSession {
 public:
@@ -44,6 +71,9 @@ public:
                           .toStdString()) {
         retry_.setSingleShot(true);
         QObject::connect(&retry_, &QTimer::timeout, [this] { engineGone(); });
+        // Our notifications open the tray application's dashboard, started if need be.
+        notifications_.setActivated(
+            [this](const std::string& token) { dashboardOpener_.open(token); });
     }
 
     void start() { options_.follow ? follow() : becomeEngine(); }
@@ -174,6 +204,12 @@ private:
     CodexClientSource codex_{loop_};
     WebhookSenderPort webhooks_{loop_};
     FreedesktopNotificationCenter notifications_;
+    DashboardOpener dashboardOpener_{
+        QCoreApplication::applicationDirPath().toStdString(),
+        [](const std::string& name) {
+            return QStandardPaths::findExecutable(QString::fromStdString(name)).toStdString();
+        },
+        startDashboardProcess};
     XdgAutostartLoginItems loginItems_;
     LinuxSystemSignals systemSignals_;
     std::optional<Engine> monitor_;

@@ -239,7 +239,8 @@ Answer<std::optional<LocalizedMessage>> Announcer::notify(Announcement announcem
                                                           bool isTest) {
     return {alive_, [this, announcement = std::move(announcement), sound,
                      isTest](std::function<void(std::optional<LocalizedMessage>)> done) {
-                notifier_.send(announcement, sound, isTest, std::move(done));
+                notifier_.send(announcement, sound, isTest, engine_.warnings.levels,
+                               std::move(done));
             }};
 }
 

@@ -3,6 +3,8 @@
 #include <quotalume/l10n/l10n.hpp>
 #include <quotalume/usage/quota_window.hpp>
 
+#include <algorithm>
+
 namespace quotalume {
 
 LocalNotifier::LocalNotifier(NotificationCenter& center, std::function<void()> changed)
@@ -40,8 +42,22 @@ void LocalNotifier::refreshPermission(std::function<void()> done) {
     });
 }
 
+namespace {
+
+// The last level the user asked to hear of, or a blocked state: nothing is left to wait for.
+bool demandsAction(const LimitWarning& warning, std::span<const std::int64_t> levels) {
+    if (isBlocked(warning.reason)) {
+        return true;
+    }
+    // At or below: a level chosen earlier may lie under the ones chosen now.
+    return warning.reason == WarningReason::belowLevel && warning.levelPercent && !levels.empty() &&
+           *warning.levelPercent <= *std::ranges::min_element(levels);
+}
+
+}  // namespace
+
 NotificationRequest LocalNotifier::request(const Announcement& announcement, bool sound,
-                                           bool isTest) {
+                                           bool isTest, std::span<const std::int64_t> levels) {
     NotificationRequest request{.identifier = announcementId(announcement),
                                 .sound = sound,
                                 .threadIdentifier = threadIdentifier};
@@ -54,6 +70,10 @@ NotificationRequest LocalNotifier::request(const Announcement& announcement, boo
         request.body = event->message();
     } else {
         const auto& warning = std::get<LimitWarning>(announcement);
+        request.kind = NotificationKind::warning;
+        if (demandsAction(warning, levels)) {
+            request.urgency = NotificationUrgency::critical;
+        }
         request.title = warning.headline();
         request.subtitle = announcedName(warning.bucketId, warning.bucketName, warning.window);
         request.body = warning.detailText();
@@ -62,9 +82,10 @@ NotificationRequest LocalNotifier::request(const Announcement& announcement, boo
 }
 
 void LocalNotifier::send(const Announcement& announcement, bool sound, bool isTest,
+                         std::span<const std::int64_t> levels,
                          std::function<void(std::optional<LocalizedMessage>)> done) {
     std::weak_ptr<int> alive = alive_;
-    NotificationRequest posted = request(announcement, sound, isTest);
+    NotificationRequest posted = request(announcement, sound, isTest, levels);
     refreshPermission([this, alive, posted = std::move(posted), done = std::move(done)]() mutable {
         if (alive.expired()) {
             return;

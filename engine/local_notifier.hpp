@@ -5,9 +5,11 @@
 #include <quotalume/l10n/localized_message.hpp>
 #include <quotalume/reset/reset_event.hpp>
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 
 namespace quotalume {
@@ -30,14 +32,18 @@ public:
     void refreshPermission(std::function<void()> done = nullptr);
     // Permission first; without it the outcome is "notification.unauthorized" (or
     // "notification.no_service" when no service runs) and nothing is posted. Otherwise
-    // "notification.submitted", or absent when the center refused.
+    // "notification.submitted", or absent when the center refused. `levels` are the warning
+    // levels chosen now (see `request`).
     void send(const Announcement& announcement, bool sound, bool isTest,
+              std::span<const std::int64_t> levels,
               std::function<void(std::optional<LocalizedMessage>)> done);
     void openSystemSettings() { center_.openSettings(); }
     bool canOpenSystemSettings() const { return center_.canOpenSettings(); }
 
-    // The request `send` posts, in the current language.
-    static NotificationRequest request(const Announcement& announcement, bool sound, bool isTest);
+    // The request `send` posts, in the current language. Critical: a blocked state, or a level
+    // at or below the lowest of `levels`; everything else, tests too, normal.
+    static NotificationRequest request(const Announcement& announcement, bool sound, bool isTest,
+                                       std::span<const std::int64_t> levels);
 
 private:
     NotificationCenter& center_;

@@ -78,6 +78,11 @@ enum class NotificationAuthorization {
     unavailable,
 };
 
+// A test notification shows as a reset's would.
+enum class NotificationKind { reset, warning };
+// Critical asks the desktop to keep it on screen: the user must act now.
+enum class NotificationUrgency { normal, critical };
+
 struct NotificationRequest {
     std::string identifier;  // the event id: posting it again replaces the earlier one
     std::string title;
@@ -85,6 +90,8 @@ struct NotificationRequest {
     std::string body;
     bool sound = true;
     std::string threadIdentifier;
+    NotificationKind kind = NotificationKind::reset;
+    NotificationUrgency urgency = NotificationUrgency::normal;
     friend bool operator==(const NotificationRequest&, const NotificationRequest&) = default;
 };
 

@@ -51,6 +51,9 @@ QuotalumeApplication::QuotalumeApplication(LaunchOptions options, FolderEngineGu
       loginItems_(QCoreApplication::applicationFilePath().toStdString()),
       engine_(engine != nullptr ? static_cast<EngineGuard&>(*engine) : unclaimed_) {
     connect(qApp, &QCoreApplication::aboutToQuit, this, &QuotalumeApplication::stop);
+    // A click on one of our notifications does what `quotalume --show` does.
+    notifications_.setActivated(
+        [this](const std::string& token) { reopen(false, QByteArray::fromStdString(token)); });
     if (!options_.engineSocket.empty()) {
         // At once, not once the tray host is known: a second launch meanwhile is answered (its
         // reopen waits for us to be ready), and views hear "busy" until the engine is there.

@@ -1,4 +1,5 @@
 #include "linux/freedesktop_notification_center.hpp"
+#include "local_notifier.hpp"
 #include "notification_server.hpp"
 #include "private_bus.hpp"
 
@@ -14,6 +15,11 @@ using test::PrivateBus;
 using test::waitUntil;
 
 using Outcome = std::optional<std::optional<LocalizedMessage>>;
+
+LimitWarning warningFor(const char* id, WarningReason reason,
+                        std::optional<std::int64_t> level = {}) {
+    return {.id = id, .reason = reason, .window = QuotaWindow::fiveHour, .levelPercent = level};
+}
 
 class FreedesktopNotificationCenterTest : public testing::Test {
 protected:
@@ -39,6 +45,17 @@ protected:
         EXPECT_TRUE(server->registered_);
         return server;
     }
+    // Another server in its place, once the center has seen the change.
+    void replace(std::unique_ptr<NotificationServer>& server, QStringList capabilities) {
+        QDBusServiceWatcher owner(QStringLiteral("org.freedesktop.Notifications"), client_,
+                                  QDBusServiceWatcher::WatchForOwnerChange);
+        int changes = 0;
+        QObject::connect(&owner, &QDBusServiceWatcher::serviceOwnerChanged, [&] { ++changes; });
+        server.reset();
+        server = serve(std::move(capabilities));
+        ASSERT_TRUE(waitUntil([&] { return changes == 2; }));
+        test::flushEvents();
+    }
 
     PrivateBus bus_;
     QDBusConnection client_ = bus_.connect();
@@ -60,14 +77,120 @@ TEST_F(FreedesktopNotificationCenterTest, PostsEveryFieldAndHintAsTheServerRecei
     EXPECT_EQ(call.appIcon, "quotalume");
     EXPECT_EQ(call.summary, "Limit reset");
     EXPECT_EQ(call.body, "5-hour limit\nUse <it> & \"go\"");  // no body-markup: plain text
-    EXPECT_TRUE(call.actions.isEmpty());
+    EXPECT_TRUE(call.actions.isEmpty()) << "no one answers it";
     EXPECT_EQ(call.expireTimeout, -1);
     EXPECT_EQ(call.hints.value("sound-name"), "message-new-instant");
     EXPECT_FALSE(call.hints.contains("suppress-sound"));
     EXPECT_EQ(call.hints.value("urgency").metaType(), QMetaType::fromType<uchar>());
     EXPECT_EQ(call.hints.value("urgency").value<uchar>(), 1);
     EXPECT_EQ(call.hints.value("desktop-entry"), "quotalume");
-    EXPECT_EQ(call.hints.value("category"), "presence.online");
+}
+
+// Each announcement as the server receives it: a category of its own, critical only where the
+// user must act now, and the action that opens the dashboard where the server takes actions
+// and someone answers them.
+TEST_F(FreedesktopNotificationCenterTest, EachAnnouncementsCategoryUrgencyAndAction) {
+    center_.setActivated([](const std::string&) {});
+    auto server = serve({QStringLiteral("body"), QStringLiteral("actions")});
+    const std::vector<std::int64_t> levels = {50, 25, 10};
+    const ResetEvent reset = ResetEvent::test(Date());
+    const QStringList openAction = {QStringLiteral("default"),
+                                    QStringLiteral("Show usage details")};
+    const struct {
+        const char* name;
+        Announcement announcement;
+        bool isTest;
+        const char* category;
+        uchar urgency;
+    } rows[] = {
+        {"reset", reset, false, "x-quotalume.reset", 1},
+        {"test", reset, true, "x-quotalume.reset", 1},
+        {"a higher level", warningFor("w1", WarningReason::belowLevel, 25), false,
+         "x-quotalume.warning", 1},
+        {"the lowest level", warningFor("w2", WarningReason::belowLevel, 10), false,
+         "x-quotalume.warning", 2},
+        {"below the lowest level chosen now", warningFor("w3", WarningReason::belowLevel, 5), false,
+         "x-quotalume.warning", 2},
+        {"runs out before it resets", warningFor("w4", WarningReason::forecastExhausted), false,
+         "x-quotalume.warning", 1},
+        {"window used up", warningFor("w5", WarningReason::limitReached), false,
+         "x-quotalume.warning", 2},
+        {"usage not allowed", warningFor("w6", WarningReason::usageNotAllowed), false,
+         "x-quotalume.warning", 2},
+        {"a banked reset expiring", warningFor("w7", WarningReason::resetCreditExpiring), false,
+         "x-quotalume.warning", 1},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(post(LocalNotifier::request(row.announcement, true, row.isTest, levels)),
+                  std::nullopt)
+            << row.name;
+        const auto& call = server->calls.back();
+        EXPECT_EQ(call.hints.value("category").toString().toStdString(), row.category) << row.name;
+        EXPECT_EQ(call.hints.value("urgency").metaType(), QMetaType::fromType<uchar>()) << row.name;
+        EXPECT_EQ(call.hints.value("urgency").value<uchar>(), row.urgency) << row.name;
+        EXPECT_EQ(call.actions, openAction) << row.name;
+    }
+
+    const NotificationRequest request = LocalNotifier::request(reset, true, false, levels);
+    FreedesktopNotificationCenter unanswered(client_);
+    EXPECT_EQ(post(request, &unanswered), std::nullopt);
+    EXPECT_TRUE(server->calls.back().actions.isEmpty()) << "no one answers it";
+    replace(server, {QStringLiteral("body")});
+    EXPECT_EQ(post(request), std::nullopt);
+    EXPECT_EQ(server->calls.back().hints.value("category"), "x-quotalume.reset");
+    EXPECT_TRUE(server->calls.back().actions.isEmpty()) << "a server without actions";
+}
+
+// Only a click on a notification of ours opens the dashboard: not one on another client's, nor
+// on an id a server before this one gave us. The token comes along when it is a valid one.
+TEST_F(FreedesktopNotificationCenterTest, OnlyOurOwnNotificationsActivate) {
+    std::vector<std::string> activations;
+    center_.setActivated([&](const std::string& token) { activations.push_back(token); });
+    auto server = serve({QStringLiteral("actions")});
+    ASSERT_EQ(post({.identifier = "e1"}), std::nullopt);
+    const uint ours = server->calls.back().id;
+    FreedesktopNotificationCenter another(client_);
+    another.setActivated([](const std::string&) {});
+    ASSERT_EQ(post({.identifier = "e1"}, &another), std::nullopt);
+    const uint theirs = server->calls.back().id;
+    ASSERT_NE(ours, theirs);
+
+    test::SignalProbe invoked;
+    ASSERT_TRUE(client_.connect(QString(), QString(),
+                                QStringLiteral("org.freedesktop.Notifications"),
+                                QStringLiteral("ActionInvoked"), &invoked, SLOT(received())));
+    const auto click = [&](uint id, const QString& key = QStringLiteral("default")) {
+        const int before = invoked.count;
+        emit server->ActionInvoked(id, key);
+        EXPECT_TRUE(waitUntil([&] { return invoked.count > before; }));
+        test::flushEvents();
+    };
+    const auto token = [&](uint id, const char* text) {
+        emit server->ActivationToken(id, QString::fromUtf8(text));
+    };
+    const struct {
+        const char* name;
+        std::function<void()> act;
+        std::vector<std::string> activations;
+    } rows[] = {
+        {"ours, with its token", [&] { token(ours, "wl-token_1"), click(ours); }, {"wl-token_1"}},
+        {"ours again: the token was spent", [&] { click(ours); }, {""}},
+        {"a token that is no token", [&] { token(ours, "a b\n"), click(ours); }, {""}},
+        {"another client's", [&] { click(theirs); }, {}},
+        {"another client's token", [&] { token(theirs, "theirs"), click(ours); }, {""}},
+        {"an action we never offered", [&] { click(ours, QStringLiteral("settings")); }, {}},
+        {"an id of the server before",
+         [&] {
+             replace(server, {QStringLiteral("actions")});
+             click(ours);
+         },
+         {}},
+    };
+    for (const auto& row : rows) {
+        activations.clear();
+        row.act();
+        EXPECT_EQ(activations, row.activations) << row.name;
+    }
 }
 
 TEST_F(FreedesktopNotificationCenterTest, SilentPostWithMarkupEscapesTheBody) {
@@ -102,14 +225,7 @@ TEST_F(FreedesktopNotificationCenterTest, RepostReplacesUntilClosedOrTheServerCh
     EXPECT_EQ(postedReplacing("e2", *server), 2U);
 
     // Another server, another set of ids.
-    QDBusServiceWatcher owner(QStringLiteral("org.freedesktop.Notifications"), client_,
-                              QDBusServiceWatcher::WatchForOwnerChange);
-    int changes = 0;
-    QObject::connect(&owner, &QDBusServiceWatcher::serviceOwnerChanged, [&] { ++changes; });
-    server.reset();
-    server = serve({});
-    ASSERT_TRUE(waitUntil([&] { return changes == 2; }));
-    test::flushEvents();
+    replace(server, {});
     EXPECT_EQ(postedReplacing("e2", *server), 0U);
 }
 

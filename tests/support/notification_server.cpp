@@ -38,6 +38,7 @@ uint NotificationServer::Notify(const QString& appName, uint replacesId, const Q
         return 0;
     }
     const uint id = replacesId != 0 ? replacesId : nextId_++;
+    calls.back().id = id;
     if (holdNotify) {
         setDelayedReply(true);
         held_.push_back(message().createReply(QVariant::fromValue(id)));

@@ -11,7 +11,8 @@
 
 namespace quotalume::test {
 
-// Records Notify calls on the test's bus; can refuse them, or hold them or the permission check.
+// Records Notify calls on the test's bus; can refuse them, or hold them or the permission check,
+// and tells of actions as a user's click would.
 class NotificationServer final : public QObject, protected QDBusContext {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
@@ -24,6 +25,7 @@ public:
         QStringList actions;
         QVariantMap hints;
         int expireTimeout;
+        uint id = 0;  // the one given back
     };
 
     NotificationServer(QDBusConnection bus, QStringList capabilities);
@@ -48,6 +50,8 @@ public slots:
 
 signals:
     void NotificationClosed(uint id, uint reason);
+    void ActionInvoked(uint id, const QString& actionKey);
+    void ActivationToken(uint id, const QString& activationToken);
 
 private:
     QDBusConnection bus_;

@@ -2,6 +2,8 @@
 
 #include "notifications_proxy.h"
 
+#include <quotalume/coordination/local_protocol.hpp>
+#include <quotalume/l10n/l10n.hpp>
 #include <quotalume/support/text.hpp>
 
 #include <QDBusPendingCall>
@@ -18,6 +20,7 @@
 #include <cstdlib>
 #include <deque>
 #include <map>
+#include <ranges>
 #include <utility>
 
 namespace quotalume {
@@ -71,15 +74,21 @@ QString escapeMarkup(const QString& text) {
     return escaped;
 }
 
-QVariantMap hints(bool sound) {
+const QString dashboardActionKey = QStringLiteral("default");
+
+QVariantMap hints(const NotificationRequest& request) {
+    // No standard category names a quota, and a borrowed one files it as something it is not.
+    const bool warning = request.kind == NotificationKind::warning;
     QVariantMap hints{
         {QStringLiteral("desktop-entry"), QStringLiteral("quotalume")},
-        // No standard category names a quota; a reset makes the account usable again, much as
-        // a contact coming back online, and unlike "im.received" it is not filed as a chat.
-        {QStringLiteral("category"), QStringLiteral("presence.online")},
+        {QStringLiteral("category"),
+         warning ? QStringLiteral("x-quotalume.warning") : QStringLiteral("x-quotalume.reset")},
         {QStringLiteral("urgency"), QVariant::fromValue<uchar>(1)},  // normal, sent as a byte
     };
-    if (sound) {
+    if (request.urgency == NotificationUrgency::critical) {
+        hints.insert(QStringLiteral("urgency"), QVariant::fromValue<uchar>(2));
+    }
+    if (request.sound) {
         hints.insert(QStringLiteral("sound-name"), QStringLiteral("message-new-instant"));
     } else {
         hints.insert(QStringLiteral("suppress-sound"), true);
@@ -96,15 +105,26 @@ public:
         : proxy_(serviceName, QStringLiteral("/org/freedesktop/Notifications"), bus, this),
           owner_(serviceName, bus, QDBusServiceWatcher::WatchForOwnerChange, this) {
         proxy_.setTimeout(static_cast<int>(callTimeout.count()));
+        // Servers tell of an action before they close its notification, so an id is ours until
+        // then.
         connect(&proxy_, &NotificationsProxy::NotificationClosed, this, [this](uint id, uint) {
             std::erase_if(ids_, [id](auto& e) { return e.second == id; });
         });
+        connect(&proxy_, &NotificationsProxy::ActivationToken, this,
+                [this](uint id, const QString& token) {
+                    if (posted(id) && local_protocol::isValidToken(token.toStdString())) {
+                        token_ = {id, token.toStdString()};
+                    }
+                });
+        connect(&proxy_, &NotificationsProxy::ActionInvoked, this,
+                [this](uint id, const QString& key) { invoked(id, key); });
         // Ids belong to the server that gave them; another one may have given them to others.
         connect(&owner_, &QDBusServiceWatcher::serviceOwnerChanged, this,
                 [this] { forgetServer(); });
     }
 
     NotificationsProxy& proxy() { return proxy_; }
+    Activated activated;
 
     // Calls `handler` with the reply later, on this thread, unless this object is gone first.
     template <typename Reply, typename Handler>
@@ -142,7 +162,7 @@ private:
             return;
         }
         busy_ = true;
-        if (bodyMarkup_) {
+        if (capabilities_) {
             notify();
             return;
         }
@@ -151,7 +171,10 @@ private:
                 // A server that cannot say still gets the notification, as plain text.
                 if (!reply.isError()) {
                     adopt(reply.reply().service());
-                    bodyMarkup_ = reply.value().contains(QStringLiteral("body-markup"));
+                    Capabilities offered;
+                    offered.bodyMarkup = reply.value().contains(QStringLiteral("body-markup"));
+                    offered.actions = reply.value().contains(QStringLiteral("actions"));
+                    capabilities_ = offered;
                 }
                 notify();
             });
@@ -166,15 +189,21 @@ private:
             }
         }
         QString body = lines.join(QLatin1Char('\n'));
-        if (bodyMarkup_.value_or(false)) {
+        const Capabilities capabilities = capabilities_.value_or(Capabilities{});
+        if (capabilities.bodyMarkup) {
             body = escapeMarkup(body);
+        }
+        // A server without actions may show the pair as text, or refuse it.
+        QStringList actions;
+        if (capabilities.actions && activated) {
+            actions = {dashboardActionKey,
+                       QString::fromStdString(L10n::text("notification.open_dashboard"))};
         }
         const auto known = ids_.find(request.identifier);
         const uint replaces = known != ids_.end() ? known->second : 0;
         await<QDBusPendingReply<uint>>(
             proxy_.Notify(QStringLiteral("Quotalume"), replaces, QStringLiteral("quotalume"),
-                          QString::fromStdString(request.title), body, {}, hints(request.sound),
-                          -1),
+                          QString::fromStdString(request.title), body, actions, hints(request), -1),
             [this](const QDBusPendingReply<uint>& reply) {
                 Post post = std::move(queue_.front());
                 queue_.pop_front();
@@ -210,17 +239,42 @@ private:
 
     void forgetServer() {
         ids_.clear();
-        bodyMarkup_.reset();
+        capabilities_.reset();
+        token_.reset();
         server_.clear();
     }
+
+    bool posted(uint id) const {
+        const auto given = std::views::values(ids_);
+        return std::ranges::find(given, id) != given.end();
+    }
+
+    // Others' notifications come from the same server, and their ids mean nothing to us.
+    void invoked(uint id, const QString& key) {
+        if (key != dashboardActionKey || !posted(id) || !activated) {
+            return;
+        }
+        std::string token;
+        if (token_ && token_->first == id) {
+            token = std::move(token_->second);
+        }
+        token_.reset();
+        activated(token);  // last: it may open windows, or start a process
+    }
+
+    struct Capabilities {
+        bool bodyMarkup = false;
+        bool actions = false;
+    };
 
     NotificationsProxy proxy_;
     QDBusServiceWatcher owner_;
     std::deque<Post> queue_;
     bool busy_ = false;
-    QString server_;                   // unique name of the server the state below is from
-    std::optional<bool> bodyMarkup_;   // asked once per server
+    QString server_;                            // unique name of the server the state below is from
+    std::optional<Capabilities> capabilities_;  // asked once per server
     std::map<std::string, uint> ids_;  // request identifier → the server's notification id
+    std::optional<std::pair<uint, std::string>> token_;  // the last valid one for an id of ours
 };
 
 FreedesktopNotificationCenter::FreedesktopNotificationCenter(QDBusConnection bus,
@@ -259,6 +313,10 @@ std::optional<FreedesktopNotificationCenter::Command> desktopSettingsCommand() {
 }
 
 }  // namespace
+
+void FreedesktopNotificationCenter::setActivated(Activated activated) {
+    session_->activated = std::move(activated);
+}
 
 void FreedesktopNotificationCenter::openSettings() {
     auto command = desktopSettingsCommand();

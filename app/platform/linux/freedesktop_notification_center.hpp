@@ -37,6 +37,12 @@ public:
     void openSettings() override;
     bool canOpenSettings() const override;
 
+    // Runs when the user activates one of the notifications this center posted, with the
+    // desktop's activation token for the window it opens (empty when none came, or not a valid
+    // one). Until it is set, notifications carry no action: nothing would answer it.
+    using Activated = std::function<void(const std::string& activationToken)>;
+    void setActivated(Activated activated);
+
     struct Command {
         std::string program;  // absolute path
         std::vector<std::string> arguments;
