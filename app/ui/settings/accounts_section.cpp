@@ -25,7 +25,7 @@ AccountsSection::AccountsSection(MonitorBridge& bridge, QWidget* parent)
     form_->setLabelAlignment(Qt::AlignRight | Qt::AlignVCenter);
     tray_ = new QComboBox(this);
     tray_->setObjectName(QStringLiteral("source.tray"));
-    form_->addRow(new QLabel(this), tray_);
+    SettingsForm::addLabelledRow(form_, tray_);
     none_ = SettingsForm::caption(this, "source.none");
     form_->addRow(none_);
     for (std::size_t i = 0; i < rows_.size(); ++i) {
@@ -51,7 +51,6 @@ AccountsSection::AccountsSection(MonitorBridge& bridge, QWidget* parent)
 void AccountsSection::retranslate() {
     setTitle(SettingsForm::text("source.accounts_section"));
     SettingsForm::setLabel(form_, tray_, "source.tray");
-    tray_->setAccessibleName(SettingsForm::text("source.tray"));
     none_->setText(SettingsForm::text("source.none"));
     for (SourceRow* row : rows_) {
         row->retranslate();

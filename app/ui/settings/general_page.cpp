@@ -51,7 +51,7 @@ GeneralPage::GeneralPage(MonitorBridge& bridge, QWidget* parent)
     // megabytes kept all day, for a list that is rarely opened.
     language_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     language_->setMinimumContentsLength(16);
-    languageForm_->addRow(new QLabel(languageBox_), language_);
+    SettingsForm::addLabelledRow(languageForm_, language_);
     languageFeedback_ = SettingsForm::caption(languageBox_, "settings.language_feedback");
     languageForm_->addRow(languageFeedback_);
 
@@ -61,7 +61,7 @@ GeneralPage::GeneralPage(MonitorBridge& bridge, QWidget* parent)
     preview_ = new MenuBarStylePreview(menuBar_);
     for (QWidget* field : {static_cast<QWidget*>(scope_), static_cast<QWidget*>(style_),
                            static_cast<QWidget*>(preview_)}) {
-        menuBarForm_->addRow(new QLabel(menuBar_), field);
+        SettingsForm::addLabelledRow(menuBarForm_, field);
     }
 
     monitoringForm_ = SettingsForm::addSection(this, "settings.monitoring", monitoring_);
@@ -70,7 +70,7 @@ GeneralPage::GeneralPage(MonitorBridge& bridge, QWidget* parent)
     startAtLogin_->setObjectName(QStringLiteral("settings.start_login"));
     loginFeedback_ = SettingsForm::caption(monitoring_, "settings.login_feedback");
     positionHelp_ = SettingsForm::caption(monitoring_, "settings.position_help");
-    monitoringForm_->addRow(new QLabel(monitoring_), interval_);
+    SettingsForm::addLabelledRow(monitoringForm_, interval_);
     monitoringForm_->addRow(startAtLogin_);
     monitoringForm_->addRow(loginFeedback_);
     monitoringForm_->addRow(positionHelp_);

@@ -2,6 +2,7 @@
 
 #include "monitor_state.hpp"
 #include "settings/settings_form.hpp"
+#include "widgets/leading_alignment.hpp"
 
 #include <quotalume/l10n/l10n.hpp>
 
@@ -80,6 +81,7 @@ void HistoryList::show(const std::vector<EventRecord>& resets,
         QLabel* empty = SettingsForm::caption(this, "history.empty");
         empty->setText(SettingsForm::text("notification.no_history"));
         layout_->addWidget(empty);
+        alignLabelsToLayout(this);
         return;
     }
     const std::size_t count = std::min(records.size(), limit);
@@ -93,6 +95,8 @@ void HistoryList::show(const std::vector<EventRecord>& resets,
         }
         layout_->addWidget(row(this, records[i]));
     }
+    // Rows stand on the leading side, the right in a right-to-left layout, whatever their script.
+    alignLabelsToLayout(this);
 }
 
 }  // namespace quotalume

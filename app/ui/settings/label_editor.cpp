@@ -32,14 +32,13 @@ LabelEditor::LabelEditor(QWidget* parent) : QWidget(parent) {
     problem_->hide();
     column->addWidget(problem_);
 
+    // A label naming the editor names its field; Return in it renames.
+    setFocusProxy(field_);
+    SettingsForm::setDefaultButton(this, rename_);
+
     connect(field_, &QLineEdit::textChanged, this, &LabelEditor::edited);
-    const auto request = [this] {
-        if (rename_->isEnabled()) {
-            Q_EMIT renameRequested(field_->text());
-        }
-    };
-    connect(rename_, &QPushButton::clicked, this, request);
-    connect(field_, &QLineEdit::returnPressed, this, request);
+    connect(rename_, &QPushButton::clicked, this,
+            [this] { Q_EMIT renameRequested(field_->text()); });
     retranslate();
 }
 

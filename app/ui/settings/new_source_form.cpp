@@ -36,9 +36,10 @@ NewSourceForm::NewSourceForm(MonitorBridge& bridge, QWidget* parent)
     feedback_ = SettingsForm::caption(this, "source.add_feedback");
     full_ = SettingsForm::caption(this, "source.full");
     for (QLineEdit* field : {label_, home_, executable_}) {
-        form_->addRow(new QLabel(this), field);
-        connect(field, &QLineEdit::returnPressed, this, &NewSourceForm::add);
+        SettingsForm::addLabelledRow(form_, field);
     }
+    // Return in any field adds, as the window presses a scope's default button.
+    SettingsForm::setDefaultButton(this, add_);
     form_->addRow(addRow);
     form_->addRow(feedback_);
     form_->addRow(full_);

@@ -2,15 +2,54 @@
 
 #include <quotalume/l10n/l10n.hpp>
 
+#include <QAbstractButton>
+#include <QApplication>
 #include <QFormLayout>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLayout>
+#include <QPointer>
+#include <QPushButton>
 
 namespace quotalume {
 namespace {
 
 constexpr qreal captionScale = 0.88;
+
+// Return that the focused control leaves goes out through its parents to the window: the
+// nearest scope takes it, so no scope further out presses its button as well.
+class DefaultButtonScope final : public QObject {
+public:
+    DefaultButtonScope(QWidget* scope, QAbstractButton* button)
+        : QObject(scope), scope_(scope), button_(button) {
+        scope->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() != QEvent::KeyPress) {
+            return false;
+        }
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if ((key->key() != Qt::Key_Return && key->key() != Qt::Key_Enter) ||
+            (key->modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier) {
+            return false;
+        }
+        QAbstractButton* pressed = qobject_cast<QPushButton*>(QApplication::focusWidget());
+        if (pressed == nullptr || !scope_->isAncestorOf(pressed)) {
+            pressed = button_;
+        }
+        if (pressed != nullptr && pressed->isEnabled() && pressed->isVisibleTo(scope_)) {
+            pressed->click();
+        }
+        return true;
+    }
+
+private:
+    QWidget* scope_;
+    QPointer<QAbstractButton> button_;
+};
 
 }  // namespace
 
@@ -27,6 +66,17 @@ QFormLayout* SettingsForm::addSection(QWidget* page, const char* objectName, QGr
     form->setLabelAlignment(Qt::AlignRight | Qt::AlignVCenter);
     page->layout()->addWidget(box);
     return form;
+}
+
+QLabel* SettingsForm::addLabelledRow(QFormLayout* form, QWidget* field) {
+    auto* label = new QLabel(field->parentWidget());
+    label->setBuddy(field);
+    form->addRow(label, field);
+    return label;
+}
+
+void SettingsForm::setDefaultButton(QWidget* scope, QAbstractButton* button) {
+    new DefaultButtonScope(scope, button);
 }
 
 void SettingsForm::setLabel(QFormLayout* form, QWidget* field, std::string_view key) {

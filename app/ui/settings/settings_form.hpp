@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+class QAbstractButton;
 class QFormLayout;
 class QGroupBox;
 class QLabel;
@@ -25,8 +26,16 @@ public:
 
     // A titled group holding a form, added to `page`'s vertical layout.
     static QFormLayout* addSection(QWidget* page, const char* objectName, QGroupBox*& box);
+    // A row of `form` whose label (without text yet) names `field`, to the eye and, as its
+    // buddy, to a screen reader.
+    static QLabel* addLabelledRow(QFormLayout* form, QWidget* field);
     // The text of `key` on the label of `field`'s row in `form`.
     static void setLabel(QFormLayout* form, QWidget* field, std::string_view key);
+
+    // As in a dialog, Return (or Enter) that no control inside `scope` takes presses the
+    // focused push button, else `button` when there is one; a scope inside `scope` answers
+    // first.
+    static void setDefaultButton(QWidget* scope, QAbstractButton* button);
 
     // Small secondary text that wraps.
     static QLabel* caption(QWidget* parent, const char* objectName);

@@ -9,13 +9,18 @@
 #include "settings/source_page.hpp"
 #include "settings/webhook_page.hpp"
 #include "style/brand_assets.hpp"
+#include "style/focus_ring_style.hpp"
 #include "style/quotalume_style.hpp"
+#include "widgets/combo_box_accessible.hpp"
 #include "widgets/segmented_control.hpp"
 
 #include <quotalume/l10n/l10n.hpp>
 
 #include <QAbstractButton>
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QButtonGroup>
+#include <QKeyEvent>
 #include <QKeySequence>
 #include <QScreen>
 #include <QScrollArea>
@@ -37,10 +42,20 @@ QScrollArea* scrolling(QWidget* page) {
     area->setWidget(page);
     area->setWidgetResizable(true);
     area->setFrameShape(QFrame::NoFrame);
+    // Tab goes from the page tabs straight to the page's first control; the area scrolls to
+    // whichever control has focus.
+    area->setFocusPolicy(Qt::NoFocus);
     area->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     area->viewport()->setAutoFillBackground(false);
     page->setAutoFillBackground(false);
     return area;
+}
+
+// A window to assistive technologies, named by its title, rather than a plain pane: screen
+// readers announce the window they move into.
+QAccessibleInterface* settingsWindowAccessible(const QString&, QObject* object) {
+    auto* window = qobject_cast<SettingsWindow*>(object);
+    return window != nullptr ? new QAccessibleWidget(window, QAccessible::Window) : nullptr;
 }
 
 }  // namespace
@@ -50,8 +65,13 @@ SettingsWindow::SettingsWindow(MonitorBridge& bridge, QWidget* parent)
     setObjectName(QStringLiteral("settings.window"));
     setWindowIcon(BrandAssets::menuBarIcon());
     setMinimumWidth(minimumWidth);
-    // Buttons with room for their longest translations.
+    static const bool accessible = (QAccessible::installFactory(settingsWindowAccessible), true);
+    (void)accessible;
+    installComboBoxAccessible();
+    // Buttons with room for their longest translations. The style sheet carries the focus
+    // ring's style to every control inside, present and future.
     setStyleSheet(QStringLiteral("QPushButton { padding: 4px 14px; }"));
+    setStyle(FocusRingStyle::shared());
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(18, 14, 18, 18);
@@ -88,6 +108,8 @@ SettingsWindow::SettingsWindow(MonitorBridge& bridge, QWidget* parent)
     connect(segments_, &QButtonGroup::idClicked, this,
             [this](int id) { showPage(static_cast<Page>(id)); });
     connect(&bridge_, &MonitorBridge::changed, this, &SettingsWindow::refresh);
+    // Return on a focused push button outside the pages' own scopes.
+    SettingsForm::setDefaultButton(this, nullptr);
     auto* close = new QShortcut(QKeySequence::Close, this);
     connect(close, &QShortcut::activated, this, &QWidget::close);
 
@@ -140,6 +162,15 @@ void SettingsWindow::showEvent(QShowEvent* event) {
     bridge_.monitor().notifier().refreshPermission();
     refresh();
     QWidget::showEvent(event);
+}
+
+void SettingsWindow::keyPressEvent(QKeyEvent* event) {
+    // Keys a control takes for itself (an open list's Escape) never get here.
+    if (event->matches(QKeySequence::Cancel)) {
+        close();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 void SettingsWindow::retranslate() {

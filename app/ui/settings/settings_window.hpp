@@ -24,6 +24,8 @@ class WebhookPage;
 // The settings window: five pages under a segmented control. Every change goes through the
 // monitor; every text follows the interface language at once. Each time it appears, the webhook
 // page shows what is stored, so an edit left unsaved is not mistaken for the configuration.
+// As in a dialog, Escape closes it and Return presses the focused push button, else the
+// default button of the part of the page that has focus (see SettingsForm::setDefaultButton).
 class SettingsWindow final : public QWidget {
     Q_OBJECT
 
@@ -44,6 +46,7 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     void retranslate();

@@ -88,6 +88,11 @@ SourcePage::SourcePage(MonitorBridge& bridge, QWidget* parent) : QWidget(parent)
     label_ = new LabelEditor(section_);
     label_->setObjectName(QStringLiteral("source.first_label"));
     form_->addRow(labelLabel_, label_);
+    executableLabel_->setBuddy(executable_);
+    homeLabel_->setBuddy(home_);
+    labelLabel_->setBuddy(label_);
+    // Return in the fields above saves and connects; the label editor renames.
+    SettingsForm::setDefaultButton(section_, save_);
     accounts_ = new AccountsSection(bridge_, this);
     layout->addWidget(accounts_);
     newSource_ = new NewSourceForm(bridge_, this);

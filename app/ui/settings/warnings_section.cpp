@@ -54,11 +54,11 @@ WarningsSection::WarningsSection(MonitorBridge& bridge, QWidget* parent)
     noBuckets_->setObjectName(QStringLiteral("warning.buckets_none"));
     noBuckets_->setWordWrap(true);
     column->addWidget(noBuckets_);
-    form_->addRow(new QLabel(this), levelsRow_);
+    SettingsForm::addLabelledRow(form_, levelsRow_);
     form_->addRow(forecast_);
     form_->addRow(resetMoved_);
     form_->addRow(creditNotApplied_);
-    form_->addRow(new QLabel(this), bucketsRow_);
+    SettingsForm::addLabelledRow(form_, bucketsRow_);
     retranslate();
     refresh();
 }

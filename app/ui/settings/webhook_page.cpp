@@ -66,13 +66,15 @@ WebhookPage::WebhookPage(MonitorBridge& bridge, QWidget* parent)
 
     form_->addRow(enabled_);
     form_->addRow(warnings_);
-    form_->addRow(new QLabel(receiver_), format_);
-    form_->addRow(new QLabel(QStringLiteral("Webhook URL"), receiver_), url_);
-    form_->addRow(new QLabel(receiver_), token_);
-    form_->addRow(new QLabel(receiver_), secret_);
+    SettingsForm::addLabelledRow(form_, format_);
+    SettingsForm::addLabelledRow(form_, url_)->setText(QStringLiteral("Webhook URL"));
+    SettingsForm::addLabelledRow(form_, token_);
+    SettingsForm::addLabelledRow(form_, secret_);
     form_->addRow(buttons);
     form_->addRow(feedback_);
     layout->addStretch();
+
+    SettingsForm::setDefaultButton(this, save_);
 
     connect(format_, &QComboBox::currentIndexChanged, this, &WebhookPage::showCredentials);
     connect(test_, &QPushButton::clicked, this,

@@ -61,6 +61,14 @@ void QuotalumeStyle::drawFocusRing(QPainter& painter, const QRectF& shape, doubl
     painter.restore();
 }
 
+bool QuotalumeStyle::showsFocusRing(QStyle::State state) {
+    return (state & QStyle::State_HasFocus) && (state & QStyle::State_KeyboardFocusChange);
+}
+
+bool QuotalumeStyle::showsFocusRing(const QWidget& widget) {
+    return widget.hasFocus() && widget.window()->testAttribute(Qt::WA_KeyboardFocusChange);
+}
+
 QColor QuotalumeStyle::success(bool dark) {
     return dark ? QColor(48, 209, 88) : QColor(52, 199, 89);
 }

@@ -3,6 +3,7 @@
 #include <QColor>
 #include <QLinearGradient>
 #include <QPalette>
+#include <QStyle>
 
 class QPainter;
 class QRectF;
@@ -42,6 +43,11 @@ public:
     // rectangle of `radius`. Never the accent, which says on, selected or default.
     static QColor focusRing(bool dark);
     static void drawFocusRing(QPainter& painter, const QRectF& shape, double radius, bool dark);
+    // Whether a control shows the ring: it has focus and the keyboard moved it there (Tab,
+    // Backtab, the arrows of a group, a shortcut), as native controls decide. Focus taken by a
+    // click shows none until the keyboard is used in that window.
+    static bool showsFocusRing(QStyle::State state);
+    static bool showsFocusRing(const QWidget& widget);
 
     // Gives `root` and everything inside it the accent as selection and link colour, in the
     // variant that fits the appearance of `root`'s palette.

@@ -7,7 +7,6 @@
 #include <QEvent>
 #include <QPainter>
 #include <QPointer>
-#include <QStyleFactory>
 #include <QStyleOptionButton>
 #include <QStyleOptionToolButton>
 #include <QVariantAnimation>
@@ -49,13 +48,12 @@ Option quietLabel(const QStyleOption* option, QPainter* painter) {
 
 }  // namespace
 
-SubtleButtonStyle::SubtleButtonStyle(QStyle* base) : QProxyStyle(base) {}
+SubtleButtonStyle::SubtleButtonStyle(QStyle* base) : FocusRingStyle(base, cornerRadius) {}
 
 SubtleButtonStyle* SubtleButtonStyle::shared() {
     static QPointer<SubtleButtonStyle> instance;
     if (instance == nullptr) {
-        // A copy of the application's own style underneath, not the platform default.
-        instance = new SubtleButtonStyle(QStyleFactory::create(QApplication::style()->name()));
+        instance = new SubtleButtonStyle(applicationStyle());
         instance->setParent(QCoreApplication::instance());
     }
     return instance;
@@ -86,7 +84,7 @@ void SubtleButtonStyle::drawPrimitive(PrimitiveElement element, const QStyleOpti
                         cornerRadius);
             return;
         default:
-            QProxyStyle::drawPrimitive(element, option, painter, widget);
+            FocusRingStyle::drawPrimitive(element, option, painter, widget);
     }
 }
 
@@ -100,19 +98,19 @@ void SubtleButtonStyle::drawControl(ControlElement element, const QStyleOption* 
         case CE_PushButtonLabel: {
             painter->save();
             const auto label = quietLabel<QStyleOptionButton>(option, painter);
-            QProxyStyle::drawControl(element, &label, painter, widget);
+            FocusRingStyle::drawControl(element, &label, painter, widget);
             painter->restore();
             return;
         }
         case CE_ToolButtonLabel: {
             painter->save();
             const auto label = quietLabel<QStyleOptionToolButton>(option, painter);
-            QProxyStyle::drawControl(element, &label, painter, widget);
+            FocusRingStyle::drawControl(element, &label, painter, widget);
             painter->restore();
             return;
         }
         default:
-            QProxyStyle::drawControl(element, option, painter, widget);
+            FocusRingStyle::drawControl(element, option, painter, widget);
     }
 }
 

@@ -1,7 +1,8 @@
 #pragma once
 
+#include "style/focus_ring_style.hpp"
+
 #include <QObject>
-#include <QProxyStyle>
 
 class QAbstractButton;
 class QVariantAnimation;
@@ -10,8 +11,9 @@ class QWidget;
 namespace quotalume {
 
 // A quiet button: the label on a rounded background that only shows while the button is
-// hovered or pressed, and never while it is disabled; a disabled label is dimmed.
-class SubtleButtonStyle : public QProxyStyle {
+// hovered or pressed, and never while it is disabled; a disabled label is dimmed. Keyboard focus
+// rings its rounded shape.
+class SubtleButtonStyle : public FocusRingStyle {
     Q_OBJECT
 
 public:

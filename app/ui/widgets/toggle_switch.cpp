@@ -20,7 +20,8 @@ void ToggleSwitch::paintEvent(QPaintEvent*) {
     if (!isEnabled()) {
         painter.setOpacity(0.5);
     }
-    const QRectF track = QRectF(rect()).adjusted(1, 1, -1, -1);
+    // Room around the track for the focus ring, clear of it.
+    const QRectF track = QRectF(rect()).adjusted(ringRoom, ringRoom, -ringRoom, -ringRoom);
     const qreal radius = track.height() / 2;
     painter.setPen(Qt::NoPen);
     painter.setBrush(isChecked() ? QuotalumeStyle::accent(dark)
@@ -31,11 +32,8 @@ void ToggleSwitch::paintEvent(QPaintEvent*) {
     painter.setBrush(Qt::white);
     painter.setPen(QPen(QColor(0, 0, 0, 40), 0));
     painter.drawEllipse(QRectF(x, track.top() + 2, knob, knob));
-    if (hasFocus()) {
-        painter.setPen(QPen(QuotalumeStyle::accent(dark), 1.5));
-        painter.setBrush(Qt::NoBrush);
-        painter.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), radius + 1,
-                                radius + 1);
+    if (QuotalumeStyle::showsFocusRing(*this)) {
+        QuotalumeStyle::drawFocusRing(painter, rect(), radius + ringRoom, dark);
     }
 }
 

@@ -3,19 +3,27 @@
 #include "settings/history_list.hpp"
 #include "settings/menu_bar_style_preview.hpp"
 #include "settings/webhook_page.hpp"
+#include "widgets/segmented_control.hpp"
 
 #include <quotalume/presentation/menu_bar_presentation.hpp>
 
 #include <QAbstractButton>
+#include <QAccessible>
+#include <QApplication>
+#include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLineEdit>
+
+#include <functional>
 
 namespace quotalume {
 namespace {
 
 using test::find, test::text;
+using Page = SettingsWindow::Page;
 
 template <typename Values, typename Value>
 int indexOf(const Values& values, Value value) {
@@ -32,6 +40,37 @@ protected:
     }
     void chooseFormat(WebhookFormat format) {
         choose("webhook.format", indexOf(allWebhookFormats, format));
+    }
+    // Focus follows the keyboard only in the active window.
+    void activate() {
+        window.activateWindow();
+        EXPECT_TRUE(test::eventually([&] {
+            harness.settle();
+            return QApplication::activeWindow() == &window;
+        }));
+    }
+    // A key as the keyboard sends it: to the focused control, then on to the window unless the
+    // control takes it.
+    void press(int key) {
+        QKeyEvent event(QEvent::KeyPress, key, Qt::NoModifier);
+        QApplication::sendEvent(QApplication::focusWidget(), &event);
+        harness.settle();
+    }
+    QAbstractButton* tab(Page page) const {
+        return find<SegmentedControl>(window, "settings.pages")
+            ->group()
+            ->button(static_cast<int>(page));
+    }
+    // What Tab reaches from the chosen page's tab until it comes back round.
+    std::vector<QWidget*> tabOrder() {
+        QWidget* start = tab(window.page());
+        start->setFocus(Qt::TabFocusReason);
+        std::vector<QWidget*> reached{start};
+        for (press(Qt::Key_Tab); QApplication::focusWidget() != start && reached.size() < 40;
+             press(Qt::Key_Tab)) {
+            reached.push_back(QApplication::focusWidget());
+        }
+        return reached;
     }
 
     test::MonitorHarness harness;
@@ -234,6 +273,179 @@ TEST_F(SettingsWindowTest, ASourceSavedElsewhereReplacesOnlyFieldsLeftAlone) {
     harness.settle();
     EXPECT_EQ(find<QLineEdit>(window, "source.executable")->text(), QString::fromStdString(codex));
     EXPECT_EQ(home->text(), QStringLiteral("/typed/but/not/saved"));
+}
+
+// Tab stops once at the page tabs, then at every control of the page in reading order, each
+// named to a screen reader as it is labelled on screen (its text, or the label it is the buddy
+// of, unless it has a more telling name of its own): in two languages, with two more sources.
+TEST_F(SettingsWindowTest, TabReachesEveryControlInReadingOrderNamedByItsLabel) {
+    const test::TempDir home;
+    AccountSources sources;
+    sources.others = {{"Work", home.str(), ""}, {"Home", home.str(), ""}};
+    harness.monitor->preferences().set("sources", sources.othersText());
+    activate();
+    const std::pair<Page, std::vector<std::string>> pages[] = {
+        {Page::general,
+         {"settings.page.general", "settings.language", "settings.scope", "settings.style",
+          "settings.interval", "settings.start_login"}},
+        {Page::notifications,
+         {"settings.page.notifications", "notification.toggle", "notification.sound",
+          "warning.level.50", "warning.level.25", "warning.level.10", "warning.level.5",
+          "warning.forecast_toggle", "warning.moved_toggle", "warning.unapplied_toggle",
+          "warning.buckets_all", "notification.allow", "notification.test"}},
+        {Page::webhooks,
+         {"settings.page.webhooks", "webhook.toggle", "webhook.warnings_toggle", "webhook.format",
+          "webhook.url", "webhook.token", "webhook.secret", "webhook.test", "webhook.save"}},
+        // Disabled buttons (an unchanged label's Rename, the first row's Move Up) are skipped.
+        {Page::source,
+         {"settings.page.source", "source.executable", "source.choose", "source.home",
+          "source.save", "source.label", "source.tray", "source.label", "source.move_down",
+          "source.remove", "source.label", "source.move_up", "source.remove", "source.new_label",
+          "source.new_home", "source.new_executable", "source.add"}},
+    };
+    for (AppLanguage language : {AppLanguage::german, AppLanguage::english}) {
+        harness.monitor->preferences().setLanguage(language);
+        harness.settle();
+        for (const auto& [page, expected] : pages) {
+            SCOPED_TRACE(expected.front() + ", " + text("settings.general").toStdString());
+            window.showPage(page);
+            std::vector<std::string> reached;
+            for (QWidget* control : tabOrder()) {
+                reached.push_back(control->objectName().toStdString());
+                QString label = control->accessibleName();
+                if (const auto* button = qobject_cast<QAbstractButton*>(control)) {
+                    label = label.isEmpty() ? button->text() : label;
+                }
+                for (const QLabel* beside : window.findChildren<QLabel*>()) {
+                    label = label.isEmpty() && beside->buddy() == control ? beside->text() : label;
+                }
+                QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(control);
+                EXPECT_FALSE(label.isEmpty()) << reached.back();
+                EXPECT_EQ(accessible->text(QAccessible::Name).toStdString(), label.toStdString());
+                if (const auto* combo = qobject_cast<QComboBox*>(control)) {
+                    EXPECT_EQ(accessible->text(QAccessible::Value), combo->currentText());
+                    EXPECT_EQ(accessible->childCount(), 1) << "its list";
+                }
+            }
+            EXPECT_EQ(reached, expected);
+        }
+    }
+}
+
+TEST_F(SettingsWindowTest, PageTabsAreTabsThatChangeThePage) {
+    QAccessibleInterface* frame = QAccessible::queryAccessibleInterface(&window);
+    EXPECT_EQ(frame->role(), QAccessible::Window);
+    EXPECT_EQ(frame->text(QAccessible::Name), text("app.settings_title"));
+    QAccessibleInterface* tabs =
+        QAccessible::queryAccessibleInterface(find(window, "settings.pages"));
+    ASSERT_EQ(tabs->role(), QAccessible::PageTabList);
+    ASSERT_EQ(tabs->childCount(), 5);
+    // A screen reader's press on a tab shows its page, and the tab alone reads as selected.
+    for (int chosen : {3, 0, 4, 2, 1}) {
+        QAccessibleInterface* pressed = tabs->child(chosen);
+        ASSERT_EQ(pressed->role(), QAccessible::PageTab);
+        ASSERT_TRUE(pressed->actionInterface()->actionNames().contains(
+            QAccessibleActionInterface::pressAction()));
+        pressed->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+        EXPECT_EQ(window.page(), static_cast<Page>(chosen));
+        for (int i = 0; i < tabs->childCount(); ++i) {
+            EXPECT_EQ(tabs->child(i)->state().selected, i == chosen) << chosen << ", " << i;
+            EXPECT_FALSE(tabs->child(i)->state().checkable) << "not a check box";
+        }
+    }
+
+    // Left and Right choose the neighbouring tab, as in a tab bar, without wrapping round.
+    activate();
+    const struct {
+        const char* name;
+        Qt::LayoutDirection direction;
+        Page from;
+        int key;
+        Page to;
+    } keys[] = {
+        {"right", Qt::LeftToRight, Page::general, Qt::Key_Right, Page::notifications},
+        {"left", Qt::LeftToRight, Page::source, Qt::Key_Left, Page::webhooks},
+        {"left of the first", Qt::LeftToRight, Page::general, Qt::Key_Left, Page::general},
+        {"right of the last", Qt::LeftToRight, Page::about, Qt::Key_Right, Page::about},
+        {"left, right to left", Qt::RightToLeft, Page::general, Qt::Key_Left, Page::notifications},
+    };
+    for (const auto& row : keys) {
+        SCOPED_TRACE(row.name);
+        window.setLayoutDirection(row.direction);
+        window.showPage(row.from);
+        tab(row.from)->setFocus(Qt::TabFocusReason);
+        press(row.key);
+        EXPECT_EQ(window.page(), row.to);
+        EXPECT_EQ(QApplication::focusWidget(), tab(row.to));
+    }
+}
+
+// As in a dialog: Return presses the focused push button, else the default button of the part
+// of the page that has focus, once; where there is none, nothing. Escape closes.
+TEST_F(SettingsWindowTest, ReturnPressesTheDefaultButtonAndEscapeCloses) {
+    const test::TempDir folder, elsewhere;
+    const std::string codex = test::MonitorHarness::codexIn(folder);
+    const auto type = [&](const char* field, const std::string& typed) {
+        find<QLineEdit>(window, field)->setText(QString::fromStdString(typed));
+    };
+    const auto url = [&] { return harness.monitor->loadWebhook().url; };
+    const auto sources = [&] { return harness.monitor->preferences().current().sources; };
+    const struct {
+        const char* name;
+        Page page;
+        const char* focus;
+        std::function<void()> edit;
+        std::function<bool()> pressed;
+    } rows[] = {
+        {"webhook address: Save", Page::webhooks, "webhook.url",
+         [&] { type("webhook.url", "https://a.example/1"); },
+         [&] { return url() == "https://a.example/1"; }},
+        {"webhook format, closed: Save", Page::webhooks, "webhook.format",
+         [&] { type("webhook.url", "https://a.example/2"); },
+         [&] { return url() == "https://a.example/2"; }},
+        {"Send Test focused: itself, not Save", Page::webhooks, "webhook.test",
+         [&] { type("webhook.url", "https://a.example/3"); },
+         [&] {
+             return harness.monitor->setup().isTestingWebhook() && url() == "https://a.example/2";
+         }},
+        {"home field: Save and Connect", Page::source, "source.home",
+         [&] {
+             type("source.executable", codex);
+             type("source.home", folder.str());
+         },
+         [&] { return harness.monitor->settings().codexPath == codex; }},
+        {"first source's label: Rename, not Save", Page::source, "source.label",
+         [&] {
+             type("source.executable", test::MonitorHarness::codexIn(elsewhere));
+             type("source.label", "Mine");
+         },
+         [&] {
+             return sources().firstLabel == "Mine" &&
+                    harness.monitor->settings().codexPath == codex;
+         }},
+        {"new source's home: Add, once", Page::source, "source.new_home",
+         [&] {
+             type("source.new_label", "Work");
+             type("source.new_home", folder.str());
+         },
+         [&] {
+             return sources().others.size() == 1 && !test::shown(window, "source.add_feedback");
+         }},
+        {"General has none", Page::general, "settings.interval", [] {},
+         [&] { return window.isVisible() && window.page() == Page::general; }},
+    };
+    activate();
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        window.showPage(row.page);
+        row.edit();
+        find(window, row.focus)->setFocus(Qt::TabFocusReason);
+        press(Qt::Key_Return);
+        EXPECT_TRUE(row.pressed());
+    }
+
+    press(Qt::Key_Escape);
+    EXPECT_FALSE(window.isVisible());
 }
 
 }  // namespace

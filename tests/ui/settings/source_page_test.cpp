@@ -275,31 +275,5 @@ TEST_F(SourcePageTest, RowsTellTheirReadingsAndNameTheirSourceToAScreenReader) {
               field(window, "source.new_label")->accessibleName());
 }
 
-// Tab goes through the rows in the order shown, then on to adding one.
-TEST_F(SourcePageTest, TheKeyboardReachesTheRowsInTheirOrder) {
-    storeSources({"A", "B"});
-    std::vector<QString> order;
-    QWidget* const tray = find(window, "source.tray");
-    QWidget* at = tray;
-    do {
-        if ((at->focusPolicy() & Qt::TabFocus) && at->isEnabled() && at->isVisibleTo(&window)) {
-            order.push_back(at->accessibleName());
-        }
-        at = at->nextInFocusChain();
-    } while (at != tray && order.size() < 8);
-    const auto name = [](const char* key, const std::string& label) {
-        return QString::fromStdString(L10n::text(key, label));
-    };
-    const std::vector<QString> expected = {text("source.tray"),
-                                           name("source.label_of", "A"),
-                                           name("source.move_down_named", "A"),
-                                           name("source.remove_named", "A"),
-                                           name("source.label_of", "B"),
-                                           name("source.move_up_named", "B"),
-                                           name("source.remove_named", "B"),
-                                           text("source.new_label")};
-    EXPECT_EQ(order, expected);
-}
-
 }  // namespace
 }  // namespace quotalume

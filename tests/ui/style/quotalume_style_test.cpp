@@ -1,13 +1,24 @@
 #include "style/quotalume_style.hpp"
 #include "about/license_view.hpp"
 #include "style/brand_assets.hpp"
+#include "style/focus_ring_style.hpp"
 #include "test_support.hpp"
+#include "widgets/segmented_control.hpp"
 #include "widgets/subtle_button.hpp"
+#include "widgets/toggle_switch.hpp"
 
+#include <QApplication>
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QCoreApplication>
 #include <QEnterEvent>
+#include <QHBoxLayout>
 #include <QImage>
+#include <QKeyEvent>
+#include <QLineEdit>
 #include <QPushButton>
+#include <QToolButton>
 
 #include <gtest/gtest.h>
 
@@ -59,6 +70,97 @@ TEST(SubtleButtonStyleTest, BackgroundShowsOnlyWhileHoveredOrPressedAndEnabled) 
         const QImage image = window->grab().toImage();
         EXPECT_NEAR(qRed(image.pixel(10, 16)), overWindow(palette, 0.09), 1);
         EXPECT_EQ(image.pixelColor(0, 0), palette.color(QPalette::Window));
+    }
+}
+
+// Close to the accent of either appearance: far more blue than red.
+bool accentLike(QColor pixel) {
+    return pixel.blue() - pixel.red() > 60;
+}
+
+// Keyboard focus rings the dashboard's quiet buttons, the switch, a page tab and the settings
+// window's standard controls in the foreground grey, never the accent; focus a click gave shows
+// nothing until the keyboard is used.
+TEST(FocusRingTest, KeyboardFocusRingsEveryControlInTheForegroundGrey) {
+    for (const QPalette& palette : {lightPalette, darkPalette}) {
+        const bool dark = QuotalumeStyle::isDark(palette);
+        const auto window = panel(palette, QSize(700, 60));
+        auto* layout = new QHBoxLayout(window.get());
+        auto* start = new QWidget(window.get());  // holds focus first
+        start->setFocusPolicy(Qt::StrongFocus);
+        auto* checkAgain = new QToolButton(window.get());
+        auto* settings = new QPushButton(window.get());
+        for (QAbstractButton* button :
+             {static_cast<QAbstractButton*>(checkAgain), static_cast<QAbstractButton*>(settings)}) {
+            button->setText(QStringLiteral("Settings"));
+            SubtleButtonStyle::apply(button);
+        }
+        auto* toggle = new ToggleSwitch(window.get());
+        toggle->setChecked(true);
+        auto* tabs = new SegmentedControl(window.get());
+        tabs->addSegment(QStringLiteral("tab"))->setText(QStringLiteral("General"));
+        tabs->group()->button(0)->setChecked(true);
+        // As the settings window holds them: under a style sheet that carries the style, and in
+        // the application's (light) palette.
+        auto* form = new QWidget(window.get());
+        form->setStyleSheet(QStringLiteral("QPushButton { padding: 4px; }"));
+        form->setStyle(FocusRingStyle::shared());
+        auto* save = new QPushButton(QStringLiteral("Save"), form);
+        auto* combo = new QComboBox(form);
+        combo->addItem(QStringLiteral("5 minutes"));
+        const std::vector<std::pair<const char*, QWidget*>> ours = {
+            {"Check Again", checkAgain},
+            {"Settings", settings},
+            {"switch", toggle},
+            {"page tab", tabs->group()->button(0)}};
+        std::vector<std::pair<const char*, QWidget*>> controls = ours;
+        if (!dark) {
+            controls.insert(controls.end(),
+                            {{"push button", save},
+                             {"combo box", combo},
+                             {"text field", new QLineEdit(form)},
+                             {"check box", new QCheckBox(QStringLiteral("Sound"), form)}});
+        }
+        auto* row = new QHBoxLayout(form);
+        for (auto [name, control] : controls) {
+            (control->parentWidget() == form ? row : layout)->addWidget(control);
+        }
+        layout->addWidget(form);
+        window->show();
+        window->activateWindow();
+        ASSERT_TRUE(test::eventually([&] {
+            QCoreApplication::processEvents();
+            return QApplication::focusWidget() == start;
+        }));
+        for (auto [name, control] : ours) {
+            const QImage resting = control->grab().toImage();
+            control->setFocus(Qt::MouseFocusReason);
+            EXPECT_EQ(control->grab().toImage(), resting) << name << " clicked";
+        }
+        start->setFocus(Qt::MouseFocusReason);
+
+        const QColor ring = QuotalumeStyle::focusRing(dark);
+        ASSERT_FALSE(accentLike(ring));
+        for (auto [name, control] : controls) {
+            SCOPED_TRACE(testing::Message() << name << (dark ? ", dark" : ""));
+            const QImage resting = control->grab().toImage();
+            QKeyEvent tab(QEvent::KeyPress, Qt::Key_Tab, Qt::NoModifier);
+            QApplication::sendEvent(QApplication::focusWidget(), &tab);
+            ASSERT_TRUE(control->hasFocus());
+            const QImage focused = control->grab().toImage();
+            int ringPixels = 0;
+            int accentPixels = 0;
+            for (int y = 0; y < focused.height(); ++y) {
+                for (int x = 0; x < focused.width(); ++x) {
+                    const QColor was = resting.pixelColor(x, y);
+                    const QColor is = focused.pixelColor(x, y);
+                    ringPixels += std::abs(is.red() - ring.red()) <= 24 && is != was;
+                    accentPixels += accentLike(is) && !accentLike(was);
+                }
+            }
+            EXPECT_GT(ringPixels, 8) << "a ring in the foreground grey";
+            EXPECT_EQ(accentPixels, 0) << "nothing turned to the accent";
+        }
     }
 }
 
