@@ -16,7 +16,9 @@ constexpr int iconColumn = 20;
 
 }  // namespace
 
-CreditsRow::CreditsRow(bool compact, QWidget* parent) : DashboardCardSurface(parent) {
+// No control inside: read as one element, rather than the label, the balance and its tooltip.
+CreditsRow::CreditsRow(bool compact, QWidget* parent)
+    : DashboardCardSurface(parent, Reading::asOne) {
     setObjectName(QStringLiteral("credits"));
     icon_ = new QLabel(this);
     icon_->setFixedWidth(iconColumn);
@@ -53,6 +55,8 @@ void CreditsRow::render(const CreditsSnapshot& credits, bool stale) {
     const QString value = QString::fromStdString(credits.displayText());
     value_->setText(value);
     value_->setToolTip(value);
+    setAccessibleName(title_->text() + QStringLiteral(", ") + value);
+    setAccessibleDescription(stale ? stale_->text() : QString());
 }
 
 }  // namespace quotalume

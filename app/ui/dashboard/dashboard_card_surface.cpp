@@ -2,11 +2,38 @@
 
 #include "style/quotalume_style.hpp"
 
+#include <QAccessibleWidget>
 #include <QPainter>
 
 namespace quotalume {
+namespace {
 
-DashboardCardSurface::DashboardCardSurface(QWidget* parent) : QWidget(parent) {}
+// A card without children: its labels, bar and chart say nothing the name does not.
+class WholeCardAccessible : public QAccessibleWidget {
+public:
+    explicit WholeCardAccessible(QWidget* card)
+        : QAccessibleWidget(card, QAccessible::StaticText) {}
+
+    int childCount() const override { return 0; }
+    QAccessibleInterface* child(int) const override { return nullptr; }
+    QAccessibleInterface* childAt(int, int) const override { return nullptr; }
+    int indexOfChild(const QAccessibleInterface*) const override { return -1; }
+};
+
+QAccessibleInterface* wholeCardAccessible(const QString&, QObject* object) {
+    auto* surface = qobject_cast<DashboardCardSurface*>(object);
+    return surface && surface->reading() == DashboardCardSurface::Reading::asOne
+               ? new WholeCardAccessible(surface)
+               : nullptr;
+}
+
+}  // namespace
+
+DashboardCardSurface::DashboardCardSurface(QWidget* parent, Reading reading)
+    : QWidget(parent), reading_(reading) {
+    static const bool accessible = (QAccessible::installFactory(wholeCardAccessible), true);
+    (void)accessible;
+}
 
 void DashboardCardSurface::paintEvent(QPaintEvent*) {
     const bool dark = QuotalumeStyle::isDark(palette());
@@ -18,6 +45,10 @@ void DashboardCardSurface::paintEvent(QPaintEvent*) {
     painter.setBrush(QuotalumeStyle::grey(QuotalumeStyle::Grey::surface, dark));
     painter.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), cornerRadius,
                             cornerRadius);
+    // Qt marks the window while focus moves by keyboard; a click clears the mark.
+    if (hasFocus() && window()->testAttribute(Qt::WA_KeyboardFocusChange)) {
+        QuotalumeStyle::drawFocusRing(painter, QRectF(rect()), cornerRadius, dark);
+    }
 }
 
 }  // namespace quotalume

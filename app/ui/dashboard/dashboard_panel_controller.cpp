@@ -15,8 +15,8 @@ namespace quotalume {
 
 DashboardPanelController::DashboardPanelController(MonitorBridge& bridge,
                                                    std::function<void()> openSettings,
-                                                   QObject* parent)
-    : QObject(parent), bridge_(bridge), openSettings_(std::move(openSettings)) {
+                                                   QObject* parent, QuotaPanel::Session session)
+    : QObject(parent), bridge_(bridge), openSettings_(std::move(openSettings)), session_(session) {
     // A panel opened again soon after it closed opens at once; one left closed this long goes,
     // with what it held.
     unused_.setSingleShot(true);
@@ -31,7 +31,8 @@ DashboardPanelController::~DashboardPanelController() {
 QuotaPanel& DashboardPanelController::built() {
     unused_.stop();
     if (panel_ == nullptr) {
-        panel_ = new QuotaPanel(bridge_, openSettings_);
+        panel_ = new QuotaPanel(bridge_, openSettings_, nullptr, QuotaPanel::platformSurface(),
+                                session_);
         panel_->installEventFilter(this);
     }
     return *panel_;
@@ -66,8 +67,8 @@ void DashboardPanelController::toggle(std::optional<QRect> anchor) {
     if (panel.isVisible()) {
         panel.hide();
     } else if (!panel.recentlyHidden()) {
-        // A press on the tray icon while the panel is open first closes it as a click outside;
-        // the icon's activation that follows must not open it again.
+        // On X11 a press on the tray icon while the panel is open may first close it as a click
+        // outside; the icon's activation that follows must not open it again.
         panel.popUp(anchor);
     }
 }

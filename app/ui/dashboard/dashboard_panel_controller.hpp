@@ -1,5 +1,7 @@
 #pragma once
 
+#include "dashboard/quota_panel.hpp"
+
 #include <QObject>
 #include <QRect>
 #include <QTimer>
@@ -12,7 +14,6 @@ class QWidget;
 namespace quotalume {
 
 class MonitorBridge;
-class QuotaPanel;
 
 // Owns the dashboard panel and opens, closes and places it for the tray.
 class DashboardPanelController final : public QObject {
@@ -20,7 +21,8 @@ class DashboardPanelController final : public QObject {
 
 public:
     DashboardPanelController(MonitorBridge& bridge, std::function<void()> openSettings,
-                             QObject* parent = nullptr);
+                             QObject* parent = nullptr,
+                             QuotaPanel::Session session = QuotaPanel::platformSession());
     ~DashboardPanelController() override;
     // Opens the frameless panel under `anchor` (screen rectangle of the tray icon, or a 1x1
     // rectangle at the cursor position captured on activation); nullopt: top right of the
@@ -45,6 +47,7 @@ private:
 
     MonitorBridge& bridge_;
     std::function<void()> openSettings_;
+    QuotaPanel::Session session_;
     QuotaPanel* panel_ = nullptr;
     QTimer unused_;  // how long a closed panel is kept for the next click
 };

@@ -8,6 +8,7 @@
 #include "style/brand_logo.hpp"
 #include "style/dashboard_symbol.hpp"
 #include "style/dashboard_typography.hpp"
+#include "widgets/leading_alignment.hpp"
 #include "widgets/subtle_button.hpp"
 
 #include <quotalume/l10n/l10n.hpp>
@@ -17,8 +18,12 @@
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QPainter>
 #include <QPushButton>
+#include <QToolButton>
 #include <QVBoxLayout>
+
+#include <map>
 
 namespace quotalume {
 namespace {
@@ -27,6 +32,7 @@ constexpr int headerLogoSize = 34;
 constexpr int padding = 16;
 constexpr int compactPadding = 12;
 constexpr int buttonIconSize = 14;
+constexpr int closeIconSize = 10;
 constexpr int sourceSpacing = 14;  // between sources' sections, a little more than within one
 
 QFrame* divider(QWidget* parent) {
@@ -51,6 +57,69 @@ QString qt(const std::string& text) {
     return QString::fromStdString(text);
 }
 
+// The widgets `layout` places, in its order: top to bottom and along each row.
+void laidOut(QLayout* layout, QWidgetList& widgets) {
+    for (int i = 0; i < layout->count(); ++i) {
+        QLayoutItem* item = layout->itemAt(i);
+        if (item->widget() != nullptr) {
+            widgets << item->widget();
+        } else if (item->layout() != nullptr) {
+            laidOut(item->layout(), widgets);
+        }
+    }
+}
+
+// Puts the children of `widget` in the order its layout reads them, which is the order a screen
+// reader walks them in, and collects the controls among them and further in, in that order. A
+// control's own inside is left as it is (a card's labels take no focus).
+void orderForReading(QWidget* widget, QWidgetList& controls) {
+    if (widget->layout() == nullptr) {
+        return;
+    }
+    QWidgetList children;
+    laidOut(widget->layout(), children);
+    bool ordered = true;
+    for (qsizetype i = 1; ordered && i < children.size(); ++i) {
+        ordered =
+            widget->children().indexOf(children[i - 1]) < widget->children().indexOf(children[i]);
+    }
+    for (QWidget* child : children) {
+        if (!ordered) {
+            child->raise();  // to the end of the list; siblings here never overlap
+        }
+        if (child->focusPolicy() & Qt::TabFocus) {
+            controls << child;
+        } else {
+            orderForReading(child, controls);
+        }
+    }
+}
+
+// A thin "×", drawn rather than themed: a theme's close icon is often a coloured badge, too loud
+// beside the brand. Kept per colour, as the dashboard renders at every reading.
+QIcon dashboardCloseIcon(const QColor& color) {
+    static std::map<QRgb, QIcon> made;
+    if (const auto found = made.find(color.rgba()); found != made.end()) {
+        return found->second;
+    }
+    QIcon icon;
+    for (const int ratio : {1, 2}) {
+        QPixmap pixmap(closeIconSize * ratio, closeIconSize * ratio);
+        pixmap.setDevicePixelRatio(ratio);
+        pixmap.fill(Qt::transparent);
+        QPainter painter(&pixmap);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(QPen(color, 1.4, Qt::SolidLine, Qt::RoundCap));
+        const qreal inset = 1.5;
+        const qreal far = closeIconSize - inset;
+        painter.drawLine(QPointF(inset, inset), QPointF(far, far));
+        painter.drawLine(QPointF(far, inset), QPointF(inset, far));
+        painter.end();
+        icon.addPixmap(pixmap);
+    }
+    return made.emplace(color.rgba(), icon).first->second;
+}
+
 }  // namespace
 
 DashboardView::DashboardView(MonitorBridge& bridge, std::function<void()> openSettings,
@@ -68,6 +137,15 @@ DashboardView::DashboardView(MonitorBridge& bridge, std::function<void()> openSe
     subtitle_->setWordWrap(true);
     badge_ = new PlanBadge(this);
     badge_->setObjectName(QStringLiteral("planBadge"));
+    close_ = new QToolButton(this);
+    close_->setObjectName(QStringLiteral("close"));
+    close_->setAutoRaise(true);
+    close_->setIconSize(QSize(closeIconSize, closeIconSize));
+    close_->setFixedSize(22, 22);
+    close_->setFocusPolicy(Qt::TabFocus);
+    close_->setCursor(Qt::PointingHandCursor);
+    SubtleButtonStyle::apply(close_);
+    connect(close_, &QToolButton::clicked, this, &DashboardView::closeRequested);
     auto* titles = new QVBoxLayout;
     titles->setSpacing(0);
     titles->addWidget(name);
@@ -77,6 +155,7 @@ DashboardView::DashboardView(MonitorBridge& bridge, std::function<void()> openSe
     header->addWidget(new BrandLogo(headerLogoSize, this));
     header->addLayout(titles, 1);
     header->addWidget(badge_, 0, Qt::AlignTop);
+    header->addWidget(close_, 0, Qt::AlignTop);
 
     sourcesLayout_ = new QVBoxLayout;
     sourcesLayout_->setSpacing(sourceSpacing);
@@ -172,12 +251,32 @@ void DashboardView::render() {
     notifications_->render();
     status_->render();
 
+    const QString close = qt(L10n::text("common.close"));
+    close_->setToolTip(close);
+    close_->setAccessibleName(close);
+    close_->setIcon(dashboardCloseIcon(palette().color(QPalette::PlaceholderText)));
+
     const QColor text = palette().color(QPalette::ButtonText);
     settings_->setText(qt(L10n::text("common.settings")));
     settings_->setIcon(dashboardSymbol(DashboardSymbol::settings, text, buttonIconSize));
     quit_->setText(qt(L10n::text("common.quit")));
     quit_->setIcon(dashboardSymbol(DashboardSymbol::power, text, buttonIconSize));
+    orderForReading();
+    // Texts stand on the leading side, the right in a right-to-left layout, whatever their
+    // script; labels made for new sections and cards included.
+    alignLabelsToLayout(this);
     Q_EMIT rendered();
+}
+
+// Tab and a screen reader follow the order of reading. Qt's own order is that of creation, and
+// sections, cards and buckets are made after the footer whenever the sources or their windows
+// change.
+void DashboardView::orderForReading() {
+    QWidgetList controls;
+    quotalume::orderForReading(this, controls);
+    for (qsizetype i = 1; i < controls.size(); ++i) {
+        setTabOrder(controls[i - 1], controls[i]);
+    }
 }
 
 void DashboardView::renderSources() {

@@ -7,6 +7,7 @@
 
 class QLabel;
 class QPushButton;
+class QToolButton;
 class QVBoxLayout;
 
 namespace quotalume {
@@ -39,6 +40,8 @@ public:
 Q_SIGNALS:
     // After every render: the content's height may have changed.
     void rendered();
+    // The header's close button was pressed.
+    void closeRequested();
 
 protected:
     void changeEvent(QEvent* event) override;
@@ -47,6 +50,7 @@ protected:
 
 private:
     void renderSources();
+    void orderForReading();
 
     MonitorBridge& bridge_;
     bool outdated_ = false;
@@ -54,6 +58,7 @@ private:
     QVBoxLayout* layout_;
     QLabel* subtitle_;
     PlanBadge* badge_;  // alone; among several sources each section shows its own
+    QToolButton* close_;
     QVBoxLayout* sourcesLayout_;
     std::vector<SourceSection*> sections_;
     NotificationsRow* notifications_;

@@ -35,6 +35,7 @@ NotificationsRow::NotificationsRow(Engine& monitor, QWidget* parent)
     bell_->setFixedWidth(20);
     bell_->setAlignment(Qt::AlignCenter);
     title_ = new QLabel(this);
+    title_->setObjectName(QStringLiteral("notificationsTitle"));
     title_->setFont(DashboardTypography::body());
     title_->setWordWrap(true);
     toggle_ = new ToggleSwitch(this);

@@ -8,6 +8,7 @@
 
 #include <quotalume/l10n/l10n.hpp>
 #include <quotalume/presentation/quota_text.hpp>
+#include <quotalume/usage/limit_state.hpp>
 
 #include <QFontMetrics>
 #include <QHBoxLayout>
@@ -59,8 +60,10 @@ std::pair<QString, QString> aroundFigure() {
 }  // namespace
 
 QuotaCard::QuotaCard(QuotaWindow kind, Density density, QWidget* parent)
-    : DashboardCardSurface(parent), kind_(kind), density_(density) {
+    : DashboardCardSurface(parent, Reading::asOne), kind_(kind), density_(density) {
     setObjectName(QStringLiteral("quotaCard.") + QString::fromLatin1(apiName(kind)));
+    // Reached by Tab, so that a screen reader says each window's figure in turn.
+    setFocusPolicy(Qt::TabFocus);
     const bool compact = density != Density::full;
     QFont warningFont = DashboardTypography::caption();
     warningFont.setPointSizeF(compact ? compactTextSize : 12);
@@ -218,6 +221,8 @@ void QuotaCard::renderForecast(const RateWindow& window, Date now, std::vector<U
     if (said) {
         setText(forecast_, sentence);
     }
+    forecastSaid_ = sentence;
+    describe();
 }
 
 void QuotaCard::render(const RateWindow& window, Date now, bool stale) {
@@ -251,7 +256,6 @@ void QuotaCard::render(const RateWindow& window, Date now, bool stale) {
         wordPalette.setColor(QPalette::WindowText, colour);
         warning_->setPalette(wordPalette);
         warningIcon_->setToolTip(cardText(*word));
-        warningIcon_->setAccessibleName(cardText(*word));
     }
 
     setText(percentage_, cardText(window.percentageText()));
@@ -272,12 +276,27 @@ void QuotaCard::render(const RateWindow& window, Date now, bool stale) {
               : cardText(L10n::text("quota.reset_unknown"));
     countdown_->setToolTip(when);
     resetIcon_->setToolTip(when);
-    setAccessibleName(title_->text());
-    QStringList description{cardText(shareLeft(window.percentageText())),
-                            word ? cardText(*word) : QString(), countdown_->text()};
-    if (reset) {
-        description << cardText(L10n::date(*reset, DateStyle::fullStyle, DateStyle::shortStyle));
+    // Said as the card prints it: the same rounding, without the sign the words replace.
+    QString figure = cardText(window.percentageText());
+    if (figure.endsWith(QLatin1Char('%'))) {
+        figure.chop(1);
     }
+    const std::string name =
+        !window.remainingPercent() ? title(kind_)
+        : reset ? L10n::text("card.accessible_name", title(kind_), figure.toStdString(),
+                             momentText(*reset, now))
+                : L10n::text("card.accessible_name_no_reset", title(kind_), figure.toStdString());
+    setAccessibleName(cardText(name));
+    state_ = {word ? cardText(*word) : QString(), stale ? stale_->text() : QString(),
+              countdown_->text()};
+    describe();
+}
+
+// What the name leaves out: the warning, the outdated tag, the countdown and the forecast,
+// shown under the chart or told by it.
+void QuotaCard::describe() {
+    QStringList description = state_;
+    description << forecastSaid_;
     description.removeAll(QString());
     setAccessibleDescription(description.join(QStringLiteral(", ")));
 }

@@ -7,6 +7,8 @@
 #include <quotalume/usage/rate_limits.hpp>
 #include <quotalume/usage/usage_forecast.hpp>
 
+#include <QStringList>
+
 #include <optional>
 #include <vector>
 
@@ -20,6 +22,8 @@ class UsageChart;
 // One quota window: title, outdated tag, warning, remaining percentage, a bar of the remaining
 // share and the countdown to the reset; beneath, once readings are kept, a chart of the window
 // so far and the forecast in a sentence. Named "quotaCard.<window>" ("quotaCard.five_hour").
+// Reached by Tab; a screen reader reads it as one element: the window, the share left and the
+// reset in its name, the rest in its description.
 class QuotaCard : public DashboardCardSurface {
     Q_OBJECT
 
@@ -43,6 +47,7 @@ private:
     QLayout* figureRow();
     void layOutFull();
     void layOutCompact();
+    void describe();
 
     QuotaWindow kind_;
     Density density_;
@@ -59,6 +64,8 @@ private:
     QLabel* countdown_;
     UsageChart* chart_;
     QLabel* forecast_;
+    QStringList state_;     // the warning, outdated tag and countdown last rendered
+    QString forecastSaid_;  // the forecast's sentence, wherever it shows
 };
 
 }  // namespace quotalume

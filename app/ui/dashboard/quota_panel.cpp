@@ -4,6 +4,7 @@
 #include "dashboard/panel_geometry.hpp"
 #include "style/quotalume_style.hpp"
 
+#include <QAccessibleWidget>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QPainter>
@@ -21,6 +22,15 @@ namespace {
 // How long after closing a press on the tray icon still counts as the one that closed it.
 constexpr qint64 dismissalEcho = 300;
 
+// A window to screen readers, as a dialog or main window is; a plain widget would be a filler.
+QAccessibleInterface* quotaPanelAccessible(const QString& className, QObject* object) {
+    if (className == QLatin1String(QuotaPanel::staticMetaObject.className()) &&
+        object->isWidgetType()) {
+        return new QAccessibleWidget(static_cast<QWidget*>(object), QAccessible::Window);
+    }
+    return nullptr;
+}
+
 }  // namespace
 
 QuotaPanel::Surface QuotaPanel::platformSurface() {
@@ -28,19 +38,37 @@ QuotaPanel::Surface QuotaPanel::platformSurface() {
                                                                                  : Surface::placed;
 }
 
+QuotaPanel::Session QuotaPanel::platformSession() {
+    const bool wayland = qgetenv("XDG_SESSION_TYPE") == "wayland" ||
+                         !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ||
+                         platformSurface() == Surface::floating;
+    return wayland ? Session::wayland : Session::x11;
+}
+
 QuotaPanel::QuotaPanel(MonitorBridge& bridge, std::function<void()> openSettings, QWidget* parent,
-                       Surface surface)
-    : QWidget(parent), surface_(surface) {
+                       Surface surface, Session session)
+    : QWidget(parent), surface_(surface), session_(session) {
+    static const bool accessible = (QAccessible::installFactory(quotaPanelAccessible), true);
+    Q_UNUSED(accessible);
     setObjectName(QStringLiteral("quotaPanel"));
     setWindowTitle(QString::fromLatin1(title));
     setMode(false);
 
-    view_ = new DashboardView(bridge, std::move(openSettings));
+    // Settings takes the panel's place; a window stays beside it.
+    view_ = new DashboardView(bridge, [this, open = std::move(openSettings)] {
+        if (!windowMode_) {
+            hide();
+        }
+        open();
+    });
     scroll_ = new QScrollArea(this);
     scroll_->setObjectName(QStringLiteral("dashboardScroll"));
     scroll_->setFrameShape(QFrame::NoFrame);
     scroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     scroll_->setWidgetResizable(true);
+    // Not a stop of its own for Tab: the focus goes to the first control, which the area
+    // scrolls into view.
+    scroll_->setFocusPolicy(Qt::NoFocus);
     // The panel paints the rounded background; the scroll area and the content stay clear.
     scroll_->setAutoFillBackground(false);
     scroll_->viewport()->setAutoFillBackground(false);
@@ -54,6 +82,8 @@ QuotaPanel::QuotaPanel(MonitorBridge& bridge, std::function<void()> openSettings
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(scroll_);
     connect(view_, &DashboardView::rendered, this, &QuotaPanel::measure);
+    // close(), not hide(): without a tray the window's close tells that the app keeps running.
+    connect(view_, &DashboardView::closeRequested, this, &QWidget::close);
 
     for (QScreen* screen : QGuiApplication::screens()) {
         observeScreen(screen);
@@ -82,16 +112,12 @@ void QuotaPanel::setMode(bool window) {
         setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
         return;
     }
-    // On X11 a popup: Qt grabs the pointer for it, so a click anywhere else, in any
-    // application, reaches Qt and closes it. Wayland has no grabs for toplevels, and a popup
-    // there must hang from a window of ours that has had input, which a click on a tray the
-    // desktop draws never gives: Qt would fail to create it. There the panel is a frameless
-    // tool window that closes when it loses activation, which an outside click causes.
-    if (surface_ == Surface::placed) {
-        setWindowFlags(Qt::Popup | Qt::FramelessWindowHint);
-    } else {
-        setWindowFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
-    }
+    // A tool window, which the window manager or compositor manages and gives the keyboard.
+    // Not a popup: Qt leaves popups out of the accessibility tree, on X11 they bypass the
+    // window manager (a compositor's bar under Xwayland included), and on Wayland one must
+    // hang from a window of ours that has had input, which a click on the desktop's tray
+    // never gives.
+    setWindowFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
     // Clear corners outside the rounded background (where the desktop composites windows).
     setAttribute(Qt::WA_TranslucentBackground, true);
 }
@@ -108,6 +134,12 @@ void QuotaPanel::popUp(std::optional<QRect> anchor) {
         exposed_ = false;
         activated_ = false;
         fullHeight_ = 0;  // what it shows may fit in full now
+        // Under Xwayland a window shown again is the view the compositor placed once (sway
+        // applies its window rules once per view), so each opening gets a new one there.
+        if (surface_ == Surface::placed && session_ == Session::wayland &&
+            testAttribute(Qt::WA_WState_Created)) {
+            destroy();
+        }
     }
     place();
     show();
@@ -205,15 +237,19 @@ void QuotaPanel::placeOn(const QRect& geometry, const QRect& available) {
     // the panel was resized would narrow the content, wrap its text and so keep itself.
     scroll_->setVerticalScrollBarPolicy(frame.height() < measuredHeight_ ? Qt::ScrollBarAsNeeded
                                                                          : Qt::ScrollBarAlwaysOff);
-    if (surface_ == Surface::floating) {
-        setFixedSize(frame.size());  // the position would be ignored
-    } else {
-        setGeometry(frame);
+    // A fixed size also makes tiling window managers float it.
+    setFixedSize(frame.size());
+    // A Wayland client has no position to give. Under Xwayland a screen without a work area
+    // (sway publishes none) hides where the bar is: the compositor, or the user's rule,
+    // places the panel then.
+    const bool known = session_ == Session::x11 || available != geometry;
+    if (surface_ == Surface::placed && known) {
+        move(frame.topLeft());
     }
 }
 
 bool QuotaPanel::recentlyHidden() const {
-    return hiddenAt_.isValid() && hiddenAt_.elapsed() < dismissalEcho;
+    return dismissedAt_.isValid() && dismissedAt_.elapsed() < dismissalEcho;
 }
 
 void QuotaPanel::stopObserving() {
@@ -242,9 +278,12 @@ void QuotaPanel::screensChanged() {
     });
 }
 
-void QuotaPanel::hideLater() {
-    QTimer::singleShot(0, this, [this] {
+void QuotaPanel::hideLater(bool outsideClick) {
+    QTimer::singleShot(0, this, [this, outsideClick] {
         if (isVisible() && !windowMode_) {
+            if (outsideClick) {
+                dismissedAt_.start();
+            }
             hide();
         }
     });
@@ -277,34 +316,27 @@ void QuotaPanel::keyPressEvent(QKeyEvent* event) {
 
 void QuotaPanel::changeEvent(QEvent* event) {
     QWidget::changeEvent(event);
-    // The tool window's outside click: another window took the activation.
-    if (event->type() == QEvent::ActivationChange && !windowMode_ &&
-        surface_ == Surface::floating) {
+    // An outside click on X11: another window took the activation.
+    if (event->type() == QEvent::ActivationChange && !windowMode_ && session_ == Session::x11) {
         if (isActiveWindow()) {
             activated_ = true;
         } else if (activated_) {
             activated_ = false;
-            hideLater();
+            hideLater(true);
         }
     }
 }
 
-void QuotaPanel::hideEvent(QHideEvent* event) {
-    hiddenAt_.start();
-    QWidget::hideEvent(event);
-}
-
 bool QuotaPanel::eventFilter(QObject* watched, QEvent* event) {
-    // Qt cannot tell that the user switched to another virtual desktop. On X11 the popup holds
-    // the pointer and keyboard, so the switch shortcut hardly gets through; on Wayland the
-    // switch moves the activation away, which closes the tool window. Whatever remains shows
-    // as the panel losing exposure after it was on screen: it closes then.
+    // Qt cannot tell that the user switched to another virtual desktop, and in a Wayland session
+    // the activation that the switch moves away keeps the panel open. The switch shows as the
+    // panel losing exposure after it was on screen: it closes then.
     if (event->type() == QEvent::Expose && watched == windowHandle()) {
         if (windowHandle()->isExposed()) {
             exposed_ = true;
         } else if (exposed_) {
             exposed_ = false;
-            hideLater();
+            hideLater(false);
         }
     }
     return QWidget::eventFilter(watched, event);

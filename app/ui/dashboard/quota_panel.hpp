@@ -18,8 +18,10 @@ class DashboardView;
 class MonitorBridge;
 
 // The frameless panel that holds the dashboard: as wide as the content is designed for, as
-// tall as the content measures (up to the screen), placed under the tray icon and closed by
-// a click outside it, Escape or a change of virtual desktop.
+// tall as the content measures (up to the screen), placed under the tray icon where the desktop
+// lets it, and closed by Escape, its close button, opening Settings, a change of virtual
+// desktop and, on X11, a click outside it. A tool window the desktop manages everywhere: never
+// a popup, which screen readers do not see and an X11 window manager cannot place.
 class QuotaPanel : public QWidget {
     Q_OBJECT
 
@@ -35,9 +37,16 @@ public:
     // tiling compositors float, and the compositor (or the user's rule) places it.
     enum class Surface { placed, floating };
     static Surface platformSurface();
+    // The desktop session. On X11 a click elsewhere takes the activation from the panel, which
+    // closes it then. In a Wayland session (Xwayland included) the pointer crossing a window
+    // does that too under focus-follows-mouse, and a client cannot tell the two apart: there
+    // losing the activation keeps it open. Xwayland's screens may also lack the work area,
+    // and a position taken from them would cover the compositor's bar.
+    enum class Session { x11, wayland };
+    static Session platformSession();
 
     QuotaPanel(MonitorBridge& bridge, std::function<void()> openSettings, QWidget* parent = nullptr,
-               Surface surface = platformSurface());
+               Surface surface = platformSurface(), Session session = platformSession());
     ~QuotaPanel() override;
 
     DashboardView* view() const { return view_; }
@@ -58,7 +67,7 @@ public:
     // Placed for the last anchor on a screen of `geometry` with `available` room, the content
     // compact where the full layout is taller than that room.
     void placeOn(const QRect& geometry, const QRect& available);
-    // Whether the panel closed a moment ago: the click that closed it may be on its way to
+    // Whether a click outside closed the panel a moment ago: that click may be on its way to
     // the tray icon, which must not open it again at once.
     bool recentlyHidden() const;
     // Drops the screen and desktop observers; the panel stays usable but no longer follows.
@@ -68,20 +77,21 @@ protected:
     void paintEvent(QPaintEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void changeEvent(QEvent* event) override;
-    void hideEvent(QHideEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void setMode(bool window);
     void observeScreen(QScreen* screen);
     void screensChanged();
-    void hideLater();
+    // On the next turn; `outsideClick` marks it as the close that a tray click may echo.
+    void hideLater(bool outsideClick);
     // The layout for `room` in height: full where it fits, else compact.
     void fit(double room);
     // The window mode's height: the content's, fitted to the screen.
     int windowHeight();
 
     Surface surface_;
+    Session session_;
     DashboardView* view_;
     QScrollArea* scroll_;
     std::optional<QRect> anchor_;
@@ -93,7 +103,7 @@ private:
     bool windowMode_ = false;
     bool exposed_ = false;
     bool activated_ = false;
-    QElapsedTimer hiddenAt_;
+    QElapsedTimer dismissedAt_;
     std::vector<QMetaObject::Connection> observers_;
 };
 

@@ -127,7 +127,6 @@ void SourceSection::renderHeader(const EngineReading& reading) {
     updated_->setText(when);
     updated_->setVisible(!when.isEmpty());
     updated_->setToolTip(read ? qt(lastUpdatedText(snapshot->observedAt)) : QString());
-    name_->setAccessibleDescription(when);
 
     const std::optional<RateBucket> bucket = snapshot ? snapshot->codexBucket() : std::nullopt;
     const bool hasPlan = bucket && bucket->planType && !bucket->planType->empty();

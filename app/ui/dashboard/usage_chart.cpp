@@ -348,6 +348,9 @@ void UsageChart::paintEvent(QPaintEvent*) {
 
     painter.setFont(frame.font);
     painter.setPen(secondary);
+    // Time runs from left to right in any layout, and so do the times under it: in a
+    // right-to-left one the painter would show "4:00 AM" as "AM 4:00".
+    painter.setLayoutDirection(Qt::LeftToRight);
     const double baseline = height() - QFontMetricsF(frame.font).descent();
     for (const Label& tick : frame.axis) {
         painter.drawText(tick.rect.bottomLeft(), tick.text);

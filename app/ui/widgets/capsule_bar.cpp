@@ -50,8 +50,10 @@ void CapsuleBar::paintEvent(QPaintEvent*) {
         const qreal width = fillWidth(this->width(), *remaining_);
         if (width > 0) {
             painter.setBrush(fillColor(*remaining_, dark));
-            painter.drawRoundedRect(QRectF(0, 0, std::max(width, 2 * radius), height()), radius,
-                                    radius);
+            // From the leading edge: the right one in a right-to-left layout.
+            const qreal filled = std::max(width, 2 * radius);
+            const qreal left = layoutDirection() == Qt::RightToLeft ? this->width() - filled : 0;
+            painter.drawRoundedRect(QRectF(left, 0, filled, height()), radius, radius);
         }
     }
 }

@@ -1,11 +1,17 @@
+#include "dashboard/dashboard_card_surface.hpp"
 #include "dashboard/dashboard_view.hpp"
 #include "dashboard/panel_geometry.hpp"
+#include "dashboard/quota_card.hpp"
 #include "dashboard/quota_panel.hpp"
 #include "monitor_harness.hpp"
+#include "style/quotalume_style.hpp"
 #include "widgets/warning_line.hpp"
 
 #include <QAbstractButton>
+#include <QAccessible>
+#include <QApplication>
 #include <QDir>
+#include <QKeyEvent>
 #include <QPixmap>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -325,6 +331,90 @@ TEST_F(SeveralSourcesTest, TheLayoutFollowsTheRoom) {
         EXPECT_LE(panel.height(), row.height - 2 * PanelGeometry::margin) << row.name;
         EXPECT_EQ(find(*panel.view(), "subtitle")->isVisible(), !row.compact) << row.name;
     }
+}
+
+// The accessible names of the controls Tab reaches in `window`, once round.
+QStringList tabRound(QWidget& window) {
+    window.activateWindow();
+    QCoreApplication::processEvents();
+    QStringList names;
+    const QWidget* first = nullptr;
+    for (int step = 0; step < 40; ++step) {
+        QWidget* from = window.focusWidget() != nullptr ? window.focusWidget() : &window;
+        QKeyEvent tab(QEvent::KeyPress, Qt::Key_Tab, Qt::NoModifier);
+        QApplication::sendEvent(from, &tab);
+        QWidget* reached = window.focusWidget();
+        if (reached == nullptr || reached == first) {
+            break;
+        }
+        first = first != nullptr ? first : reached;
+        names << QAccessible::queryAccessibleInterface(reached)->text(QAccessible::Name);
+        // A card shows the focus ring just inside its edge while the keyboard is on it.
+        if (qobject_cast<DashboardCardSurface*>(reached) != nullptr) {
+            const QImage card = reached->grab().toImage();
+            EXPECT_EQ(card.pixel(1, card.height() / 2),
+                      QuotalumeStyle::focusRing(QuotalumeStyle::isDark(reached->palette())).rgb())
+                << names.back().toStdString();
+        }
+    }
+    return names;
+}
+
+// Tab reaches the close button, each source's cards along their rows, its other bucket, and the
+// buttons below, in the order they are read, full and compact alike. A card is one element
+// that says its window, its figure as printed and its reset; its parts are not read again.
+TEST_F(SeveralSourcesTest, TabReadsEveryCardAndButtonInOrder) {
+    const test::ScopedEnvironment zone("TZ", "UTC");
+    harness.center.status = NotificationAuthorization::unavailable;  // "Check Again" shows
+    DashboardView view(*harness.bridge, [] {});
+    view.show();
+    UsageSnapshot personal = of("personal", 24, 39);
+    personal.buckets.push_back(RateBucket{
+        "codex_bengalfox", "Spark", RateWindow{10, 300, 1'800'003'600.0}, RateWindow{20, 10080}});
+    personal.buckets[0].credits = CreditsSnapshot{true, false, "12.5"};
+    UsageSnapshot work = of("work", 88, 62);
+    work.buckets[0].secondary = RateWindow{50, 43200, 1'801'728'000.0};  // 30 days
+    read(personal, work, true);
+
+    const QStringList expected = {
+        "Close",
+        "5-hour limit, 76 percent left, resets at 9:00\u202fAM",
+        "Weekly limit, 61 percent left, resets at 1/18/27, 7:20\u202fPM",
+        "Spark: 5H 90% \u00b7 7D 80%",
+        "5-hour limit, 12 percent left, resets at 9:00\u202fAM",
+        "30-day limit, 50 percent left, resets at 2/4/27, 8:00\u202fAM",
+        test::text("notification.toggle"),
+        "Check Again",
+        "Refresh",
+        "Settings",
+        "Quit",
+    };
+    const struct {
+        const char* name;
+        bool compact;
+    } rows[] = {{"full", false}, {"compact", true}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        view.setCompact(row.compact);
+        if (QWidget* focused = view.focusWidget()) {
+            focused->clearFocus();  // the round starts from the window
+        }
+        EXPECT_EQ(tabRound(view).join(QStringLiteral(" | ")).toStdString(),
+                  expected.join(QStringLiteral(" | ")).toStdString());
+        QList<QWidget*> wholes{find(view, "credits")};
+        for (QuotaCard* card : view.findChildren<QuotaCard*>()) {
+            wholes << card;
+        }
+        ASSERT_EQ(wholes.size(), 5);
+        for (QWidget* whole : wholes) {
+            EXPECT_EQ(QAccessible::queryAccessibleInterface(whole)->childCount(), 0)
+                << whole->objectName().toStdString();
+        }
+    }
+    int closes = 0;
+    QObject::connect(&view, &DashboardView::closeRequested, [&] { ++closes; });
+    find<QAbstractButton>(view, "close")->click();
+    EXPECT_EQ(closes, 1);
 }
 
 }  // namespace
