@@ -109,44 +109,32 @@ private:
     std::optional<EngineLock> lock_;
 };
 
-struct RefusedValueCase {
-    const char* name;
-    const char* key;
-    std::string value;
-    std::string message;
-};
-
-void PrintTo(const RefusedValueCase& c, std::ostream* out) {
-    *out << c.name;
-}
-
-class ConfigSetRefusalTest : public ::testing::TestWithParam<RefusedValueCase> {};
-
 // Refused before anything is written or sent, whether an engine runs or not.
-TEST_P(ConfigSetRefusalTest, RefusesAtOnceWithOrWithoutAnEngine) {
-    const RefusedValueCase& c = GetParam();
-    const CLIRun refused{2,
-                         "quotalume-cli: " + c.message + "\nTry 'quotalume-cli config --help'.\n"};
-    test::TempDir home;
-    EXPECT_EQ(runCLI({"config", "set", c.key, c.value}, home), refused) << "alone";
-    EXPECT_FALSE(std::filesystem::exists(home.path() / preferences));
-    SilentEngine engine(home);
-    EXPECT_EQ(runCLI({"config", "set", c.key, c.value}, home), refused) << "beside an engine";
-    EXPECT_FALSE(engine.wasAsked());
+TEST(ConfigCommandTest, SetRefusesAtOnceWithOrWithoutAnEngine) {
+    const struct {
+        const char* name;
+        std::string value;  // of codex.path
+        std::string message;
+    } rows[] = {
+        {"a long path", "/" + std::string(120 * 1024, 'a'),
+         "the value for codex.path is too long (122881 bytes); no key takes more than 3072"},
+        {"a line feed within", "/usr/bin/codex\nlanguage=de",
+         "codex.path takes no control characters (such as a line feed or a tab) within its "
+         "value"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const CLIRun refused{
+            2, "quotalume-cli: " + row.message + "\nTry 'quotalume-cli config --help'.\n"};
+        test::TempDir home;
+        EXPECT_EQ(runCLI({"config", "set", "codex.path", row.value}, home), refused) << "alone";
+        EXPECT_FALSE(std::filesystem::exists(home.path() / preferences));
+        SilentEngine engine(home);
+        EXPECT_EQ(runCLI({"config", "set", "codex.path", row.value}, home), refused)
+            << "beside an engine";
+        EXPECT_FALSE(engine.wasAsked());
+    }
 }
-
-const std::string noControls =
-    "takes no control characters (such as a line feed or a tab) within its value";
-
-INSTANTIATE_TEST_SUITE_P(
-    ConfigCommand, ConfigSetRefusalTest,
-    ::testing::Values(
-        RefusedValueCase{"longPath", "codex.path", "/" + std::string(120 * 1024, 'a'),
-                         "the value for codex.path is too long (122881 bytes); no key takes "
-                         "more than 3072"},
-        RefusedValueCase{"lineFeedWithin", "codex.path", "/usr/bin/codex\nlanguage=de",
-                         "codex.path " + noControls}),
-    [](const auto& info) { return std::string(info.param.name); });
 
 // A value stored by hand or by another program is shown on its own line, whatever it holds.
 TEST(ConfigCommandTest, StoredValuesAreShownEscapedOnALineOfTheirOwn) {
@@ -208,6 +196,10 @@ TEST(ConfigSourcesTest, SourcesAreAddedRenamedReadAndRemovedByLabel) {
         (CLIRun{0, "Work 8\n"}));
     EXPECT_EQ(runCLI({"status", "--account", "closest", "--short"}, home),
               (CLIRun{0, "5H 8 · 7D 95\n"}));
+    // Another account's lines say what is left, as the first one's do.
+    const std::string lines = runCLI({"status", "--account", "Work", "--lang", "en"}, home).output;
+    EXPECT_TRUE(lines.starts_with("5H 8% · 7D 95%\n  5-hour limit: 8% left (Almost used up) · "))
+        << lines;
 
     const std::string withWork = home.read(preferences);
     std::filesystem::create_directories(home.path() / "line\nfeed");

@@ -66,6 +66,7 @@ EngineReading offline() {
 // QUOTALUME_UPDATE_GOLDEN=1 writes it anew.
 TEST(ReadingViewTest, EveryFormMatchesItsGoldenFile) {
     test::InterfaceLanguage english;
+    const EngineReading unread{.error = LocalizedMessage("error.executable")};
     const struct {
         const char* name;
         EngineReading reading;
@@ -89,8 +90,7 @@ TEST(ReadingViewTest, EveryFormMatchesItsGoldenFile) {
         {"bar template",
          reading(12),
          {"--format",
-          "{stale_mark}5H {5h.left} {5h.resets_short} · 7D {weekly.left} "
-          "{7d.resets_short}"}},
+          "{stale_mark}5H {5h.left} {5h.resets_short} · 7D {weekly.left} {7d.resets_short}"}},
         {"bar template, a 30-day window",
          monthly(),
          {"--format",
@@ -107,13 +107,11 @@ TEST(ReadingViewTest, EveryFormMatchesItsGoldenFile) {
          offline(),
          {"--i3blocks", "--format", "{stale_mark}{five_hour.left} {five_hour.resets_short}"}},
         {"stale, i3blocks", old(12), {"--i3blocks"}},
-        {"nothing read yet", EngineReading{.error = LocalizedMessage("error.executable")}, {}},
-        {"nothing read yet, waybar",
-         EngineReading{.error = LocalizedMessage("error.executable")},
-         {"--waybar"}},
+        {"nothing read yet", unread, {}},
+        {"nothing read yet, waybar", unread, {"--waybar"}},
         {"nothing read yet, i3blocks", EngineReading{}, {"--i3blocks"}},
         {"nothing read yet, bar template",
-         EngineReading{.error = LocalizedMessage("error.executable")},
+         unread,
          {"--format", "{stale_mark}5H {5h.left} {5h.resets_short}"}},
         {"blocked", blocked(), {}},
         {"blocked, json", blocked(), {"--json"}},
@@ -201,8 +199,6 @@ TEST(ReadingViewTest, ABarTemplateGivesTheTraysShareAndTheShortCountdown) {
         {"a sliver", 99.5, 3540, "<1% 59m"},
         {"nothing", 100, 3541, "0% 1h 0m"},
         {"all", 0, 2 * 3600 + 5 * 60, "100% 2h 5m"},
-        {"just under a day", 50, 86340, "50% 23h 59m"},
-        {"a day", 50, 86341, "50% 1d 0h"},
         {"days and hours", 50, 2 * 86400 + 5 * 3600, "50% 2d 5h"},
         {"due", 50, -30, "50% 0m"},
         {"no reset time", 50, std::nullopt, "50% "},

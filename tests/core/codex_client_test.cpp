@@ -38,22 +38,6 @@ CodexConfiguration configurationOf(const FakeCodexHome& home) {
     return {home.executable(), home.str(), 10};
 }
 
-TEST(CodexClientTest, FetchWritesExactlyFourLinesAndReturnsTheCodexBucket) {
-    ServingHome home;
-    UsageSnapshot snapshot = CodexClient().fetch(configurationOf(home));
-    ASSERT_EQ(snapshot.buckets.size(), 1u);
-    EXPECT_EQ(snapshot.buckets[0].window(QuotaWindow::fiveHour)->usedPercent, 24);
-
-    auto messages = home.receivedMessages();
-    ASSERT_EQ(messages.size(), 4u);
-    EXPECT_EQ(messages[0], json::parse(R"({"id":1,"method":"initialize","params":{"clientInfo":
-        {"name":"quotalume","title":"Quotalume","version":"1.0.0"}}})"));
-    EXPECT_EQ(messages[1], json::parse(R"({"method":"initialized"})"));
-    EXPECT_EQ(messages[2],
-              json::parse(R"({"id":2,"method":"account/read","params":{"refreshToken":false}})"));
-    EXPECT_FALSE(test::hasChildren());
-}
-
 // One folder is one account however it is spelled; an older spelling's fingerprint is kept.
 TEST(CodexClientTest, OneHomeIsOneAccountHoweverItIsSpelled) {
     ServingHome home;
@@ -148,38 +132,33 @@ TEST(CodexClientTest, FailuresSayWhatToDo) {
                                 "no network: <b>offline</b> " + std::string(173, 'x') + "\u2026"}));
 }
 
-TEST(CodexClientTest, FingerprintFollowsAccountAndHome) {
-    auto fingerprintOf = [](const ServingHome& home) {
-        return CodexClient().fetch(configurationOf(home)).accountFingerprint;
+// The fingerprint is the home's and the account's: two homes signed into one account each keep
+// their own history. The key that tells a second source it reads an account read already is the
+// account id alone.
+TEST(CodexClientTest, FingerprintFollowsAccountAndHomeAndTheKeyTheAccountAlone) {
+    const auto fetch = [](const ServingHome& home) {
+        return CodexClient().fetch(configurationOf(home));
     };
-    ServingHome withID;
-    auto first = fingerprintOf(withID);
+    ServingHome withID, other;
+    const UsageSnapshot first = fetch(withID);
     withID.write("account.json", R"({"account":{"type":"chatgpt","email":"other@b.c"}})");
-    EXPECT_EQ(fingerprintOf(withID), first);
+    EXPECT_EQ(fetch(withID).accountFingerprint, first.accountFingerprint);
+    const UsageSnapshot second = fetch(other);
+    EXPECT_NE(second.accountFingerprint, first.accountFingerprint);
+    ASSERT_TRUE(first.accountKey);
+    EXPECT_EQ(second.accountKey, first.accountKey);
+    EXPECT_FALSE(first.toJSON(DateCoding::referenceSeconds).contains("accountKey"));
 
     ServingHome byEmail(R"({"rateLimits":{}})");
-    EXPECT_EQ(fingerprintOf(byEmail), UsageSnapshot::fingerprint(byEmail.str() + ":a@b.c"));
+    EXPECT_EQ(fetch(byEmail).accountFingerprint,
+              UsageSnapshot::fingerprint(byEmail.str() + ":a@b.c"));
     ServingHome emptyID(R"({"rateLimits":{},"accountId":""})");
-    EXPECT_EQ(fingerprintOf(emptyID), UsageSnapshot::fingerprint(emptyID.str() + ":"));
-
-    // Neither id nor e-mail: the home's account.
+    EXPECT_EQ(fetch(emptyID).accountFingerprint, UsageSnapshot::fingerprint(emptyID.str() + ":"));
+    // Neither id nor e-mail: the home's account, named by nothing else.
     ServingHome anonymous(R"({"rateLimits":{}})", R"({"account":{"type":"chatgpt"}})");
-    EXPECT_EQ(fingerprintOf(anonymous), UsageSnapshot::fingerprint(anonymous.str()));
-}
-
-// Two homes signed into one account differ by fingerprint (each keeps its own history) and share
-// the key that tells a second source it reads an account read already.
-TEST(CodexClientTest, TheAccountIdAloneNamesTheAccountInAnyHome) {
-    ServingHome one, other;
-    const UsageSnapshot first = CodexClient().fetch(configurationOf(one));
-    const UsageSnapshot second = CodexClient().fetch(configurationOf(other));
-    EXPECT_NE(first.accountFingerprint, second.accountFingerprint);
-    ASSERT_TRUE(first.accountKey);
-    EXPECT_EQ(first.accountKey, second.accountKey);
-    ServingHome anonymous(R"({"rateLimits":{}})", R"({"account":{"type":"chatgpt"}})");
-    EXPECT_FALSE(CodexClient().fetch(configurationOf(anonymous)).accountKey)
-        << "an account that names itself by nothing is its home's alone";
-    EXPECT_FALSE(first.toJSON(DateCoding::referenceSeconds).contains("accountKey"));
+    const UsageSnapshot nameless = fetch(anonymous);
+    EXPECT_EQ(nameless.accountFingerprint, UsageSnapshot::fingerprint(anonymous.str()));
+    EXPECT_FALSE(nameless.accountKey);
 }
 
 TEST(CodexClientTest, RecentThreadsClampsTheLimit) {
@@ -197,12 +176,23 @@ TEST(CodexClientTest, RecentThreadsClampsTheLimit) {
     EXPECT_EQ(many.receivedMessages().at(3)["params"]["limit"], 20);
 }
 
-// A light read asks for everything but the banked resets' list; a Codex that does not know the
-// member is asked again in full within the same session, and the snapshot says so.
+// After the handshake and the account, a light read asks for everything but the banked resets'
+// list; a Codex that does not know the member is asked again in full within the same session,
+// and the snapshot says so.
 TEST(CodexClientTest, LightAndFullReadsSendExactlyTheirLines) {
+    const std::vector<std::string> handshake = {
+        R"({"id":1,"method":"initialize","params":{"clientInfo":{"name":"quotalume",)"
+        R"("title":"Quotalume","version":"1.0.0"}}})",
+        R"({"method":"initialized"})",
+        R"({"id":2,"method":"account/read","params":{"refreshToken":false}})"};
     const std::string withCredits =
         R"({"rateLimits":{"limitId":"codex","primary":{"usedPercent":24,"windowDurationMins":300}},)"
         R"("rateLimitResetCredits":{"availableCount":2,"credits":[{"id":"c1","status":"available"}]}})";
+    const std::string fullRead = R"({"id":3,"method":"account/rateLimits/read"})",
+                      lightRead = R"({"id":3,"method":"account/rateLimits/read",)"
+                                  R"("params":{"excludeResetCreditDetails":true}})",
+                      again = R"({"id":4,"method":"account/rateLimits/read"})";
+    using enum CodexClient::Depth;
     const struct {
         const char* name;
         CodexClient::Depth depth;
@@ -211,25 +201,9 @@ TEST(CodexClientTest, LightAndFullReadsSendExactlyTheirLines) {
         bool creditDetails;
         std::size_t credits;
     } rows[] = {
-        {"full",
-         CodexClient::Depth::full,
-         false,
-         {R"({"id":3,"method":"account/rateLimits/read"})"},
-         true,
-         1},
-        {"light",
-         CodexClient::Depth::light,
-         false,
-         {R"({"id":3,"method":"account/rateLimits/read","params":{"excludeResetCreditDetails":true}})"},
-         false,
-         0},
-        {"light refused as invalid params",
-         CodexClient::Depth::light,
-         true,
-         {R"({"id":3,"method":"account/rateLimits/read","params":{"excludeResetCreditDetails":true}})",
-          R"({"id":4,"method":"account/rateLimits/read"})"},
-         true,
-         1},
+        {"full", full, false, {fullRead}, true, 1},
+        {"light", light, false, {lightRead}, false, 0},
+        {"light refused as invalid params", light, true, {lightRead, again}, true, 1},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
@@ -238,9 +212,12 @@ TEST(CodexClientTest, LightAndFullReadsSendExactlyTheirLines) {
             home.write("light_unknown", "");
         }
         const UsageSnapshot snapshot = CodexClient().fetch(configurationOf(home), row.depth);
-        const std::vector<std::string> lines = home.receivedLines();
-        ASSERT_EQ(lines.size(), 3 + row.queries.size());
-        EXPECT_EQ(std::vector<std::string>(lines.begin() + 3, lines.end()), row.queries);
+        std::vector<std::string> lines = handshake;
+        lines.insert(lines.end(), row.queries.begin(), row.queries.end());
+        EXPECT_EQ(home.receivedLines(), lines);
+        EXPECT_FALSE(test::hasChildren());
+        ASSERT_EQ(snapshot.buckets.size(), 1u);
+        EXPECT_EQ(snapshot.buckets[0].window(QuotaWindow::fiveHour)->usedPercent, 24);
         EXPECT_EQ(snapshot.creditDetails, row.creditDetails);
         ASSERT_TRUE(snapshot.resetCredits);
         EXPECT_EQ(snapshot.resetCredits->availableCount, 2);
@@ -251,9 +228,7 @@ TEST(CodexClientTest, LightAndFullReadsSendExactlyTheirLines) {
     FakeCodexHome refusing(
         "reply {}\nread\nreply {\"account\":{\"type\":\"chatgpt\"}}\nread\n"
         "send {\"id\":3,\"error\":{\"code\":-32601,\"message\":\"no\"}}\n");
-    EXPECT_EQ(failureOf([&] {
-                  CodexClient().fetch(configurationOf(refusing), CodexClient::Depth::light);
-              }).key,
+    EXPECT_EQ(failureOf([&] { CodexClient().fetch(configurationOf(refusing), light); }).key,
               "error.rpc_said");
     EXPECT_EQ(refusing.receivedLines().size(), 4u);
 }

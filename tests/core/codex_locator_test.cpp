@@ -38,7 +38,7 @@ protected:
     std::string executable, plain, goodApp, lockedApp;
 };
 
-TEST_F(CodexLocatorTest, CustomExecutablePaths) {
+TEST_F(CodexLocatorTest, ExecutablesAsTypedWithATildeOrFromTheGivenApplications) {
     EXPECT_EQ(CodexLocator::executable(executable), executable);
     EXPECT_EQ(CodexLocator::executable("  \t" + executable + "\n\u2028"), executable);
     EXPECT_EQ(CodexLocator::executable(dir.str() + "/Upper.APP"),
@@ -54,9 +54,8 @@ TEST_F(CodexLocatorTest, CustomExecutablePaths) {
         EXPECT_EQ(failureOf([&] { CodexLocator::executable(refused); }), "error.executable")
             << refused;
     }
-}
 
-TEST_F(CodexLocatorTest, TildeExpandsToTheUserHome) {
+    // A tilde is the user's home.
     test::ScopedEnvironment home("HOME", dir.str());
     EXPECT_EQ(CodexLocator::executable("~/bin/codex"), executable);
     EXPECT_EQ(CodexLocator::executable(" ~/Good.app "), goodApp + "/Contents/Resources/codex");
@@ -66,9 +65,8 @@ TEST_F(CodexLocatorTest, TildeExpandsToTheUserHome) {
     EXPECT_EQ(CodexLocator::home("~/.codex", environmentOf({})), dir.str() + "/.codex");
     // Without a setting or CODEX_HOME the default is ~/.codex.
     EXPECT_EQ(CodexLocator::home("", environmentOf({})), dir.str() + "/.codex");
-}
 
-TEST_F(CodexLocatorTest, AutomaticModeSearchesOnlyTheGivenApplications) {
+    // Without one, only the given applications are searched.
     const std::vector<std::string> both = {lockedApp, goodApp};
     EXPECT_EQ(CodexLocator::executable("   ", both), goodApp + "/Contents/Resources/codex");
     EXPECT_EQ(failureOf([&] { CodexLocator::executable("", std::vector<std::string>{lockedApp}); }),
@@ -100,9 +98,7 @@ TEST_F(CodexLocatorTest, HomeResolution) {
         EXPECT_EQ(failureOf([&] { home(setting, variable); }), "error.home")
             << setting << " CODEX_HOME=" << variable.value_or("(unset)");
     }
-}
 
-TEST_F(CodexLocatorTest, HomeThroughALinkIsCheckedAsReturned) {
     // lnk/.. is real/ through the link but dir/ as text: the folder returned is the one checked.
     fs::create_directories(dir.path() / "real/sub");
     fs::create_directories(dir.path() / "real/only-beside-the-link-target");

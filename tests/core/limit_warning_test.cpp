@@ -113,21 +113,19 @@ TEST(LimitWarningTest, EachLevelOncePerOccurrenceAndAResetRearms) {
     full.ordinaryUsageAllowed = true;
     allowed.read(full);
     EXPECT_EQ(allowed.levels(), (std::vector<std::int64_t>{10}));
-}
 
-TEST(LimitWarningTest, TheWarningCarriesWhatAReceiverNeeds) {
-    Engine engine;
-    engine.read(reading(start, 20, 91));
-    ASSERT_EQ(engine.issued.size(), 1u);
-    const LimitWarning& warning = engine.issued[0];
-    EXPECT_EQ(warning.reason, WarningReason::belowLevel);
-    EXPECT_EQ(warning.window, QuotaWindow::weekly);
-    EXPECT_EQ(warning.levelPercent, 10);
-    EXPECT_EQ(warning.usedPercent, 91);
-    EXPECT_EQ(warning.remainingPercent, 9);
-    EXPECT_EQ(warning.resetAt, weeklyReset);
-    EXPECT_EQ(warning.observedAt, start);
-    EXPECT_EQ(warning.id.size(), 36u);
+    // What a receiver needs, and nothing else.
+    Engine weekly;
+    weekly.read(reading(start, 20, 91));
+    ASSERT_EQ(weekly.issued.size(), 1u);
+    EXPECT_EQ(weekly.issued[0].id.size(), 36u);
+    EXPECT_EQ(weekly.issued[0], (LimitWarning{.id = weekly.issued[0].id,
+                                              .observedAt = start,
+                                              .window = QuotaWindow::weekly,
+                                              .usedPercent = 91,
+                                              .remainingPercent = 9,
+                                              .resetAt = weeklyReset,
+                                              .levelPercent = 10}));
 }
 
 TEST(LimitWarningTest, ForecastOncePerOccurrenceHoweverItWobbles) {
@@ -163,9 +161,11 @@ TEST(LimitWarningTest, ForecastOncePerOccurrenceHoweverItWobbles) {
               1u);
 }
 
+// A blocked state has no switch: with no level and no forecast chosen it is still warned of.
 TEST(LimitWarningTest, ABlockedStateOnceUntilItClears) {
     Engine engine;
-    engine.preferences.levels.clear();
+    engine.preferences = {.levels = {}, .forecast = false};
+    engine.forecasts[QuotaWindow::fiveHour] = {start + minutes(30), false};
     auto blocked = [](Date at, const char* type) {
         UsageSnapshot snapshot = reading(at, 50);
         snapshot.buckets[0].rateLimitReachedType = type;
@@ -183,7 +183,7 @@ TEST(LimitWarningTest, ABlockedStateOnceUntilItClears) {
     EXPECT_EQ(engine.read(blocked(start + minutes(2), "workspace_member_credits_depleted")).size(),
               1u);
     // Cleared, then blocked again for the same reason: re-armed.
-    EXPECT_TRUE(engine.read(reading(start + minutes(3), 50)).empty());
+    EXPECT_TRUE(engine.read(reading(start + minutes(3), 99)).empty());
     EXPECT_EQ(engine.read(blocked(start + minutes(4), "workspace_member_credits_depleted")).size(),
               1u);
     // Usage not allowed with room in both windows.
@@ -280,10 +280,7 @@ TEST(LimitWarningTest, AResetThatMovesLaterOncePerMoveAndTheOccurrenceStays) {
         bool switchedOff = false;
     } rows[] = {
         {"moving twice warns twice", {{80, {}}, {80, hours(1)}, {81, hours(2)}}, 2, {25}},
-        {"a wobble of seconds, or of minutes, never",
-         {{80, {}}, {80, seconds(40)}, {80, std::chrono::minutes(4)}},
-         0,
-         {25}},
+        {"a wobble, never", {{80, {}}, {80, seconds(40)}, {80, minutes(4)}}, 0, {25}},
         {"a move with a fall in usage never", {{80, {}}, {60, hours(1)}}, 0, {25}},
         {"a move earlier never", {{80, {}}, {80, -hours(1)}}, 0, {25}},
         {"a window not yet used moves on with the clock", {{0, {}}, {0, hours(1)}}, 0, {}},
@@ -319,15 +316,19 @@ TEST(LimitWarningTest, AResetThatMovesLaterOncePerMoveAndTheOccurrenceStays) {
     EXPECT_TRUE(engine.read(reading(start + minutes(3), 50, 20, fiveHourReset + hours(4))).empty());
 
     // Another account's warning (from before this one's readings began) is of this occurrence
-    // only for the very same reset time.
-    for (const bool ours : {true, false}) {
+    // only for the same reset time, give or take Codex's wandering seconds.
+    const struct {
+        bool ours;
+        Date::duration shift;
+        std::size_t warned;
+    } accounts[] = {{true, hours(1), 1}, {false, hours(1), 2}, {false, seconds(40), 1}};
+    for (const auto& [ours, shift, warned] : accounts) {
         Engine other;
         other.read(reading(start, 80));
         other.previous.reset();
         other.accountSince = start + minutes(ours ? -1 : 1);
-        other.read(reading(start + minutes(2), 80, 20, fiveHourReset + hours(1)));
-        EXPECT_EQ(other.levels(),
-                  (ours ? std::vector<std::int64_t>{25} : std::vector<std::int64_t>{25, 25}));
+        other.read(reading(start + minutes(2), 80, 20, fiveHourReset + shift));
+        EXPECT_EQ(other.levels().size(), warned) << ours << " " << shift.count();
     }
 
     // Used up: the block is warned of once, its end moving is a move, not a new block.
@@ -400,18 +401,6 @@ TEST(LimitWarningTest, ASpentBankedResetThatResetsNothingOnce) {
             EXPECT_EQ(engine.issued[0].creditTitle, "Spring reset");
         }
     }
-}
-
-TEST(LimitWarningTest, NoLevelAndNoForecastLeaveOnlyWhatHasNoSwitch) {
-    Engine engine;
-    engine.preferences = {.levels = {}, .forecast = false};
-    engine.forecasts[QuotaWindow::fiveHour] = {start + minutes(30), false};
-    EXPECT_TRUE(engine.read(reading(start, 99)).empty());
-    UsageSnapshot snapshot = reading(start + minutes(1), 100);
-    snapshot.ordinaryUsageAllowed = false;
-    const auto owed = engine.read(snapshot);
-    ASSERT_EQ(owed.size(), 1u);
-    EXPECT_EQ(owed[0].reason, WarningReason::usageNotAllowed);
 }
 
 TEST(WarningPreferencesTest, LevelsReadAndWrittenAsTheConfigKeyTakesThem) {

@@ -15,46 +15,29 @@ namespace {
 // beside a badge, stacked figures give way to the lower one.
 TEST(MenuBarSquareTest, ShowsWhatStaysLegibleAndNamesALoneWindow) {
     using Item = MenuBarPresentation::Item;
+    using enum MenuBarStyle;
     const Item five{QuotaWindow::fiveHour, 76, "76%"}, week{QuotaWindow::weekly, 61, "61%"};
-    const std::vector<Item> both{five, week}, weekOnly{week};
-    using Square = MenuBarPresentation::Square;
+    const std::vector<Item> both{five, week}, one{week};
+    const auto weekly = QuotaWindow::weekly;
     const struct {
         const char* name;
         MenuBarStyle style;
         std::vector<Item> items;
-        Square expected;
+        MenuBarPresentation::Square expected;
         bool badged = false;
     } rows[] = {
-        {"one figure says its window",
-         MenuBarStyle::percentage,
-         weekOnly,
-         {weekOnly, weekOnly, QuotaWindow::weekly}},
-        {"two figures in their order", MenuBarStyle::percentage, both, {both, both, {}}},
-        {"two bars need no mark", MenuBarStyle::bars, both, {both, {}, {}}},
-        {"a lone bar is named", MenuBarStyle::bars, {five}, {{five}, {}, QuotaWindow::fiveHour}},
-        {"a figure over each bar", MenuBarStyle::barsPercentage, both, {both, both, {}}},
-        {"two rings, no figure", MenuBarStyle::rings, both, {both, {}, {}}},
-        {"two rings around the lower figure, named",
-         MenuBarStyle::ringsPercentage,
-         both,
-         {both, weekOnly, QuotaWindow::weekly}},
-        {"nothing to show", MenuBarStyle::rings, {}, {}},
-        {"a badge leaves the lower of two figures, named",
-         MenuBarStyle::percentage,
-         both,
-         {both, weekOnly, QuotaWindow::weekly},
-         true},
-        {"a badge leaves a lone figure alone",
-         MenuBarStyle::percentage,
-         weekOnly,
-         {weekOnly, weekOnly, QuotaWindow::weekly},
-         true},
-        {"a figure over each bar beside a badge",
-         MenuBarStyle::barsPercentage,
-         both,
-         {both, both, {}},
-         true},
-        {"two rings beside a badge", MenuBarStyle::rings, both, {both, {}, {}}, true},
+        {"one figure says its window", percentage, one, {one, one, weekly}},
+        {"two figures in their order", percentage, both, {both, both, {}}},
+        {"two bars need no mark", bars, both, {both, {}, {}}},
+        {"a lone bar is named", bars, {five}, {{five}, {}, QuotaWindow::fiveHour}},
+        {"a figure over each bar", barsPercentage, both, {both, both, {}}},
+        {"two rings, no figure", rings, both, {both, {}, {}}},
+        {"two rings around the lower figure, named", ringsPercentage, both, {both, one, weekly}},
+        {"nothing to show", rings, {}, {}},
+        {"a badge leaves the lower of two, named", percentage, both, {both, one, weekly}, true},
+        {"a badge leaves a lone figure alone", percentage, one, {one, one, weekly}, true},
+        {"a figure over each bar beside a badge", barsPercentage, both, {both, both, {}}, true},
+        {"two rings beside a badge", rings, both, {both, {}, {}}, true},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
@@ -96,9 +79,6 @@ TEST(MenuBarPresentationTest, ItemsFollowScopeAndOrder) {
     EXPECT_TRUE(MenuBarPresentation::items(std::nullopt, MenuBarScope::both).empty());
     EXPECT_EQ(MenuBarPresentation::visibleWindows(bucket({}, 60)),
               std::vector<QuotaWindow>{QuotaWindow::weekly});
-}
-
-TEST(MenuBarPresentationTest, Titles) {
     // Nothing to show gives the "no data" text, never an empty title.
     auto empty = MenuBarPresentation::title(bucket({}, 60), false, MenuBarScope::fiveHour);
     EXPECT_EQ(empty, MenuBarPresentation::title(std::nullopt, true, MenuBarScope::both));

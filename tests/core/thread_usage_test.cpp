@@ -14,7 +14,7 @@ std::optional<int> failureCode(const char* text) {
     return test::decodingErrorOf([&] { (void)json::parse(text).get<Record>(); });
 }
 
-TEST(ThreadUsageDecodingTest, ThreadLists) {
+TEST(ThreadUsageDecodingTest, ThreadListsAndUsageAnswers) {
     auto list =
         json::parse(
             R"({"data":[{"id":"a","updatedAt":5000000000},{"id":"b","model":"m","updatedAt":1}]})")
@@ -24,9 +24,7 @@ TEST(ThreadUsageDecodingTest, ThreadLists) {
     EXPECT_EQ(failureCode<ThreadListResponse>("{}"), 4865);
     EXPECT_EQ(failureCode<ThreadListResponse>(R"({"data":[{"id":"a","updatedAt":"1"}]})"), 4864);
     EXPECT_EQ(failureCode<ThreadListResponse>(R"({"data":[{"updatedAt":1}]})"), 4865);
-}
 
-TEST(ThreadUsageDecodingTest, UsageAnswers) {
     EXPECT_FALSE(json::parse("{}").get<AccountThreadUsageResponse>().threadUsage);
     auto usage =
         json::parse(R"({"threadUsage":{"threadId":"t","estimatedUsageCreditsMicros":9000000000,

@@ -133,7 +133,8 @@ TEST(UsageTimelineTest, EveryReadingFor35DaysThenOneAnHourFor400) {
 }
 
 // Older versions read the Codex bucket's table and skip a length they do not know: another
-// bucket's readings never pass there for Codex's.
+// bucket's readings never pass there for Codex's. A file such a version made has no table of other
+// buckets: a reader beside it reads the Codex rows, and the engine adds the table.
 TEST(UsageTimelineTest, OtherBucketsGoWhereOlderVersionsNeverLook) {
     test::TempDir folder;
     UsageTimeline timeline(folder.path());
@@ -156,26 +157,15 @@ TEST(UsageTimelineTest, OtherBucketsGoWhereOlderVersionsNeverLook) {
     EXPECT_EQ(rows[2].bucket, "codex_bengalfox");
     EXPECT_EQ(rows[2].usedPercent, 77);
     EXPECT_EQ(rows[3].window, QuotaWindow::weekly);
-}
 
-// A file an older version made has no table of other buckets: a reader beside it reads the
-// Codex rows, and the engine adds the table when it opens the file.
-TEST(UsageTimelineTest, AFileWithoutTheOtherBucketsTableIsRead) {
-    test::TempDir folder;
-    {
-        UsageTimeline timeline(folder.path());
-        ASSERT_TRUE(timeline.record(reading(start, 10), start));
-    }
-    sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open((folder.path() / UsageTimeline::fileName).c_str(), &db), SQLITE_OK);
-    ASSERT_EQ(sqlite3_exec(db, "DROP TABLE bucket_readings", nullptr, nullptr, nullptr), SQLITE_OK);
-    sqlite3_close(db);
+    EXPECT_TRUE(selected(folder.path(), "DROP TABLE bucket_readings").empty());
     UsageTimeline reader(folder.path(), {.readOnly = true});
-    EXPECT_EQ(reader.rows(std::string(64, 'a'), {}, start).size(), 2u);
+    EXPECT_EQ(reader.rows(snapshot.accountFingerprint, {}, start).size(), 2u);
     EXPECT_EQ(reader.warning(), std::nullopt);
     UsageTimeline engine(folder.path());
     ASSERT_TRUE(engine.record(withSpark(reading(start + minutes(1), 11), 5), start));
-    EXPECT_EQ(engine.rows(std::string(64, 'a'), {.bucket = "codex_bengalfox"}, start).size(), 2u);
+    EXPECT_EQ(engine.rows(snapshot.accountFingerprint, {.bucket = "codex_bengalfox"}, start).size(),
+              2u);
 }
 
 // Marked as ours once, when made: the engine opens the file afresh at every reading, and a
@@ -304,20 +294,6 @@ TEST(UsageTimelineTest, AReadingIsStoredOnceAcrossACrashMidWrite) {
     EXPECT_FALSE(timeline.warning());
 }
 
-// What stands in the timeline's place, and what both the engine and a reader say of it.
-struct PlaceCase {
-    const char* name;
-    // Puts it there and returns the path that must be left as it was.
-    std::function<fs::path(const fs::path& folder)> make;
-    const char* key;
-    const char* named;  // the file the message names: the timeline or a companion
-    bool needsRoot = false;
-};
-
-void PrintTo(const PlaceCase& c, std::ostream* out) {
-    *out << c.name;
-}
-
 fs::path timelineIn(const fs::path& folder) {
     return folder / UsageTimeline::fileName;
 }
@@ -334,90 +310,79 @@ fs::path sharedTimeline(const fs::path& folder) {
     return timelineIn(folder);
 }
 
-fs::path linkedFrom(const fs::path& link, const fs::path& target) {
-    fs::create_symlink(target, link);
-    return target;
-}
+// What stands in the timeline's place is left as it is, and named alike by the engine and readers.
+TEST(UsageTimelineTest, WhatStandsInItsPlaceIsRefusedAsItIsByTheEngineAndReadersAlike) {
+    const std::string shm = std::string(UsageTimeline::fileName) + "-shm";
+    const struct {
+        const char* name;
+        std::function<void(const fs::path& folder)> make;
+        fs::path kept;  // in the folder, left as it was
+        const char* key;
+        const char* named;  // the file the message names: the timeline or a companion
+        bool needsRoot = false;
+    } rows[] = {
+        {"a link to a timeline",
+         [](const fs::path& folder) {
+             fs::create_directory(folder / "elsewhere");
+             fs::create_symlink(sharedTimeline(folder / "elsewhere"), timelineIn(folder));
+         },
+         fs::path("elsewhere") / UsageTimeline::fileName, "timeline.not_a_file", ""},
+        {"a dangling link",
+         [](const fs::path& folder) { fs::create_symlink(folder / "nowhere", timelineIn(folder)); },
+         UsageTimeline::fileName, "timeline.not_a_file", ""},
+        {"its log through a link",
+         [](const fs::path& folder) {
+             const fs::path wal = sharedTimeline(folder).string() + "-wal";
+             fs::rename(wal, folder / "log");
+             fs::create_symlink(folder / "log", wal);
+         },
+         "log", "timeline.not_a_file", "-wal"},
+        {"a folder", [](const fs::path& folder) { fs::create_directory(timelineIn(folder)); },
+         UsageTimeline::fileName, "timeline.not_a_file", ""},
+        {"a fifo", [](const fs::path& folder) { ::mkfifo(timelineIn(folder).c_str(), 0600); },
+         UsageTimeline::fileName, "timeline.not_a_file", ""},
+        {"another user's timeline",
+         [](const fs::path& folder) {
+             EXPECT_EQ(::chown(sharedTimeline(folder).c_str(), 65534, 65534), 0);
+         },
+         UsageTimeline::fileName, "timeline.foreign", "", true},
+        {"another user's log",
+         [&](const fs::path& folder) {
+             sharedTimeline(folder);
+             EXPECT_EQ(::chown((folder / shm).c_str(), 65534, 65534), 0);
+         },
+         shm, "timeline.foreign", "-shm", true},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        if (row.needsRoot && ::geteuid() != 0) {
+            continue;  // only root can give a file away
+        }
+        test::TempDir folder;
+        row.make(folder.path());
+        const fs::path kept = folder.path() / row.kept;
+        struct stat before {};
+        ASSERT_EQ(::lstat(kept.c_str(), &before), 0);
+        const LocalizedMessage expected(row.key, {timelineIn(folder.path()).string() + row.named});
 
-class UsageTimelinePlaceTest : public ::testing::TestWithParam<PlaceCase> {};
+        UsageTimeline engine(folder.path(), {.busyMilliseconds = 10});
+        EXPECT_FALSE(engine.record(reading(start + minutes(30), 30), start + minutes(30)));
+        EXPECT_EQ(engine.warning(), expected);
+        UsageTimeline reader(folder.path(), {.busyMilliseconds = 10, .readOnly = true});
+        EXPECT_EQ(reader.rows(std::string(64, 'a'), {}, start - days(1)),
+                  std::vector<TimelineRow>());
+        EXPECT_EQ(reader.warning(), expected);
 
-TEST_P(UsageTimelinePlaceTest, IsRefusedAsItIsByTheEngineAndReadersAlike) {
-    const PlaceCase& c = GetParam();
-    if (c.needsRoot && ::geteuid() != 0) {
-        GTEST_SKIP() << "only root can give a file away";
+        struct stat after {};
+        ASSERT_EQ(::lstat(kept.c_str(), &after), 0);
+        EXPECT_EQ(after.st_mode, before.st_mode) << "neither narrowed nor replaced";
+        EXPECT_EQ(after.st_uid, before.st_uid);
+        EXPECT_EQ(after.st_ino, before.st_ino);
+        for (const std::string& name : test::entriesOf(folder.path())) {
+            EXPECT_EQ(name.find(".corrupt-"), std::string::npos) << "moved aside: " << name;
+        }
     }
-    test::TempDir folder;
-    const fs::path kept = c.make(folder.path());
-    struct stat before {};
-    ASSERT_EQ(::lstat(kept.c_str(), &before), 0);
-    const LocalizedMessage expected(c.key, {timelineIn(folder.path()).string() + c.named});
-
-    UsageTimeline engine(folder.path(), {.busyMilliseconds = 10});
-    EXPECT_FALSE(engine.record(reading(start + minutes(30), 30), start + minutes(30)));
-    EXPECT_EQ(engine.warning(), expected);
-    UsageTimeline reader(folder.path(), {.busyMilliseconds = 10, .readOnly = true});
-    EXPECT_EQ(reader.rows(std::string(64, 'a'), {}, start - days(1)), std::vector<TimelineRow>());
-    EXPECT_EQ(reader.warning(), expected);
-
-    struct stat after {};
-    ASSERT_EQ(::lstat(kept.c_str(), &after), 0);
-    EXPECT_EQ(after.st_mode, before.st_mode) << "neither narrowed nor replaced";
-    EXPECT_EQ(after.st_uid, before.st_uid);
-    EXPECT_EQ(after.st_ino, before.st_ino);
-    for (const std::string& name : test::entriesOf(folder.path())) {
-        EXPECT_EQ(name.find(".corrupt-"), std::string::npos) << "moved aside: " << name;
-    }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Places, UsageTimelinePlaceTest,
-    ::testing::Values(PlaceCase{"linkToATimeline",
-                                [](const fs::path& folder) {
-                                    fs::create_directory(folder / "elsewhere");
-                                    return linkedFrom(timelineIn(folder),
-                                                      sharedTimeline(folder / "elsewhere"));
-                                },
-                                "timeline.not_a_file", ""},
-                      PlaceCase{"danglingLink",
-                                [](const fs::path& folder) {
-                                    fs::create_symlink(folder / "nowhere", timelineIn(folder));
-                                    return timelineIn(folder);
-                                },
-                                "timeline.not_a_file", ""},
-                      PlaceCase{"logThroughALink",
-                                [](const fs::path& folder) {
-                                    const fs::path wal = sharedTimeline(folder).string() + "-wal";
-                                    fs::rename(wal, folder / "log");
-                                    return linkedFrom(wal, folder / "log");
-                                },
-                                "timeline.not_a_file", "-wal"},
-                      PlaceCase{"folder",
-                                [](const fs::path& folder) {
-                                    fs::create_directory(timelineIn(folder));
-                                    return timelineIn(folder);
-                                },
-                                "timeline.not_a_file", ""},
-                      PlaceCase{"fifo",
-                                [](const fs::path& folder) {
-                                    ::mkfifo(timelineIn(folder).c_str(), 0600);
-                                    return timelineIn(folder);
-                                },
-                                "timeline.not_a_file", ""},
-                      PlaceCase{"anotherUsersTimeline",
-                                [](const fs::path& folder) {
-                                    const fs::path file = sharedTimeline(folder);
-                                    EXPECT_EQ(::chown(file.c_str(), 65534, 65534), 0);
-                                    return file;
-                                },
-                                "timeline.foreign", "", true},
-                      PlaceCase{"anotherUsersLog",
-                                [](const fs::path& folder) {
-                                    const fs::path shm = sharedTimeline(folder).string() + "-shm";
-                                    EXPECT_EQ(::chown(shm.c_str(), 65534, 65534), 0);
-                                    return shm;
-                                },
-                                "timeline.foreign", "-shm", true}),
-    [](const auto& info) { return std::string(info.param.name); });
 
 // An older version left the file and its log readable by all: the engine narrows all three,
 // and the readings in them stay.

@@ -53,6 +53,12 @@ TEST(WebhookConfigurationStoreTest, MissingFileIsTheDefaultAndSavesAreSortedAndO
     EXPECT_TRUE(std::regex_match(temporary, name)) << temporary;
     // Below a file there is nothing to read, as below a missing folder.
     EXPECT_EQ(WebhookConfigurationStore(store.url()).load(), WebhookConfiguration{});
+    // Text that is not UTF-8 fails before anything is written.
+    WebhookConfiguration changed = sample;
+    changed.bearerToken = "\xC3";
+    EXPECT_EQ(failureOf([&] { store.save(changed); }), failure("error.config_write", EILSEQ));
+    EXPECT_EQ(store.load(), sample);
+    EXPECT_EQ(entriesOf(directory), std::vector<std::string>{"webhook.json"});
 
     EXPECT_EQ(WebhookConfigurationStore::defaultDirectory(test::environmentOf({{"HOME", "/u"}})),
               "/u/.local/share/Quotalume");
@@ -149,19 +155,6 @@ INSTANTIATE_TEST_SUITE_P(
         },
         [](int error) { return ::testing::PrintToString(failure("error.config_write", error)); }}),
     test::writerName);
-
-// Text that is not UTF-8 fails before anything is written.
-TEST(WebhookConfigurationStoreTest, SavesThatCannotBeginWriteNothing) {
-    TempDir temp;
-    WebhookConfigurationStore store(temp.path());
-    store.save(sample);
-    const std::string before = temp.read("webhook.json");
-    WebhookConfiguration changed = sample;
-    changed.bearerToken = "\xC3";
-    EXPECT_EQ(failureOf([&] { store.save(changed); }), failure("error.config_write", EILSEQ));
-    EXPECT_EQ(temp.read("webhook.json"), before);
-    EXPECT_EQ(entriesOf(temp.path()), std::vector<std::string>{"webhook.json"});
-}
 
 }  // namespace
 }  // namespace quotalume

@@ -11,7 +11,7 @@ namespace {
 
 using enum WebhookFormat;
 
-TEST(WebhookPayloadTest, RealResetWithoutResetTimesLeavesTheDatesOut) {
+TEST(WebhookPayloadTest, AResetLeavesOutTheDatesItLacksAndNamesAnotherBucket) {
     test::InterfaceLanguage english;
     ResetEvent event = test::sampleEvent();
     event.window = QuotaWindow::weekly;
@@ -26,12 +26,9 @@ TEST(WebhookPayloadTest, RealResetWithoutResetTimesLeavesTheDatesOut) {
               R"("observed_at":"2026-03-01T08:15:00Z","previous_used_percent":85,)"
               R"("reason":"new_window","remaining_percent":100,"schema_version":1,)"
               R"("window":"weekly","window_duration_mins":10080})");
-}
 
-// Another bucket's reset names the bucket in its message; the Codex bucket's above stays as it was.
-TEST(WebhookPayloadTest, AnotherBucketsResetNamesItsBucket) {
-    test::InterfaceLanguage english;
-    ResetEvent event = test::sampleEvent();
+    // Another bucket's reset names the bucket in its message; the Codex bucket's above does not.
+    event = test::sampleEvent();
     event.bucketId = "codex_bengalfox";
     event.bucketName = "GPT-5.3-Codex-Spark";
     const std::string encoded = WebhookPayload(event, false).encoded();
