@@ -1051,7 +1051,7 @@ TEST_F(LocalNotifierTest, PermissionContentAndIdentity) {
     };
     for (const auto& row : refusals) {
         center.status = row.status;
-        notifier.send(event, true, false, record);
+        notifier.send(event, true, false, {}, record);
         loop.drain();
         EXPECT_EQ(outcomes.back(), LocalizedMessage(row.outcome)) << row.name;
         EXPECT_TRUE(center.posted.empty()) << row.name;
@@ -1059,8 +1059,8 @@ TEST_F(LocalNotifierTest, PermissionContentAndIdentity) {
     }
 
     center.status = NotificationAuthorization::provisional;
-    notifier.send(event, false, false, record);
-    notifier.send(event, true, true, record);
+    notifier.send(event, false, false, {}, record);
+    notifier.send(event, true, true, {}, record);
     loop.drain();
     EXPECT_EQ(outcomes.back(), LocalizedMessage("notification.submitted"));
     ASSERT_EQ(center.posted.size(), 2u);
@@ -1075,7 +1075,7 @@ TEST_F(LocalNotifierTest, PermissionContentAndIdentity) {
     EXPECT_EQ(changes, 3) << "refused, no service, then allowed";
 
     center.postFailure = LocalizedMessage("error.system", {"5"});
-    notifier.send(event, true, false, record);
+    notifier.send(event, true, false, {}, record);
     loop.drain();
     EXPECT_EQ(outcomes.back(), std::nullopt);
 
@@ -1406,6 +1406,40 @@ TEST_F(SourcesTest, EachSourceIsReadInTurnAndAResetIsAnnouncedOnceUnderItsLabel)
     EXPECT_EQ(stored.accounts[0].state.records[0].webhookStatus,
               LocalizedMessage("webhook.delivered"));
     EXPECT_TRUE(stored.state.records.empty());
+}
+
+// Critical only where the user must act now: each warning by its own level against the levels
+// chosen, whichever account and bucket it is of, several in one pass.
+TEST_F(SourcesTest, EachWarningsUrgencyIsItsOwnAcrossAccountsAndBuckets) {
+    WarningPreferences{.levels = {50, 10}, .forecast = false, .allBuckets = true}.save(preferences);
+    startWithWork();
+    const auto answer = [&](double codexUsed, double otherUsed, const std::string& account) {
+        UsageSnapshot snapshot = reading(codexUsed, account);
+        snapshot.buckets.push_back(RateBucket{"codex_other", "Other", RateWindow{otherUsed, 300}});
+        answerFetch(snapshot);
+    };
+    const auto readAll = [&](double personalCodex, double personalOther, double workCodex,
+                             double workOther) {
+        while (codex.calls.waiting() > 0) {
+            const bool work = codex.calls.requests().back().homePath == workHome.string();
+            work ? answer(workCodex, workOther, "work")
+                 : answer(personalCodex, personalOther, "personal");
+        }
+    };
+    readAll(60, 92, 70, 100);
+    using enum NotificationUrgency;
+    const std::map<std::string, NotificationUrgency> expected = {
+        {"Default: Codex limit running low | 5-hour limit", normal},           // 40 % left: 50
+        {"Default: Codex limit running low | Other: 5-hour limit", critical},  // 8 % left: 10
+        {"Work: Codex limit running low | 5-hour limit", normal},              // 30 % left: 50
+        {"Work: Codex limit reached | Other: 5-hour limit", critical},         // used up
+    };
+    std::map<std::string, NotificationUrgency> posted;
+    for (const NotificationRequest& request : center.posted) {
+        EXPECT_EQ(request.kind, NotificationKind::warning) << request.title;
+        posted[request.title + " | " + request.subtitle] = request.urgency;
+    }
+    EXPECT_EQ(posted, expected);
 }
 
 TEST_F(SourcesTest, ARemovedSourcesHistoryStaysAndShowsAgainWhenItComesBack) {
