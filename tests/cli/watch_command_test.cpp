@@ -65,17 +65,33 @@ private:
     std::string output_;
 };
 
+// A watch's options that read the fake.
+std::vector<std::string> onTheFake(const FakeCodexHome& codex) {
+    return {"--lang", "en", "--codex", codex.executable()};
+}
+
+// Whether `pid` comes to hold the engine lock of `home`'s data folder.
+bool becomesTheEngine(const test::TempDir& home, pid_t pid) {
+    return test::eventually([&] {
+        const auto holder = EngineLock::holder(home.path() / "data/Quotalume");
+        return holder && holder->pid == pid;
+    });
+}
+
+// The lock's record of the engine serving `codex`, which names its socket.
+EngineHolder servingEngine(const FakeCodexHome& codex) {
+    const auto holder = EngineLock::holder(codex.path() / "data/Quotalume");
+    EXPECT_TRUE(holder && !holder->socket.empty());
+    return holder.value_or(EngineHolder{});
+}
+
 // Codex starts, then never answers and ignores SIGTERM: quitting does not wait out the read. The
 // watch ends at once, normally, and its Codex with it.
 TEST(WatchCommandTest, QuittingDuringAHangingCodexReadEndsAtOnceAndTakesCodexAlong) {
     FakeCodexHome codex("ignore-term\nhang");
-    Watch watch(codex, {"--lang", "en", "--codex", codex.executable()});
-    pid_t fake = 0;
-    ASSERT_TRUE(test::eventually([&] {
-        const json info = json::parse(codex.read("launch.json"), nullptr, false);
-        fake = info.is_object() && info.contains("pid") ? info["pid"].get<pid_t>() : 0;
-        return fake != 0;
-    }));
+    Watch watch(codex, onTheFake(codex));
+    const pid_t fake = codex.launchedPid();
+    ASSERT_NE(fake, 0);
     const auto asked = std::chrono::steady_clock::now();
     EXPECT_EQ(watch.stop(SIGTERM), 0);
     EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::seconds(2));
@@ -91,7 +107,7 @@ TEST(WatchCommandTest, RecordsAScriptedResetDeliversItOnceAndStopsOnSIGTERM) {
     codex.write("rate_limits.json", test::codexLimits(50, now + 2));
     codex.write("rate_limits.next.json", test::codexLimits(0, now + 5 * 3600));
 
-    Watch watch(codex, {"--lang", "en", "--codex", codex.executable()});
+    Watch watch(codex, onTheFake(codex));
     const std::string output = watch.waitForLine("5H 100% · 7D 90%");
     EXPECT_NE(output.find("5H 50% · 7D 90%\n5H 100% · 7D 90%\n"), std::string::npos) << output;
     // Each line differs from the one before; the clock ticking every second prints nothing.
@@ -143,10 +159,9 @@ TEST(WatchCommandTest, ViewsFollowTheOneEngineAndAWatchTakesOverWhenItGoes) {
         codex.write("rate_limits.json", test::codexLimits(used, 1900000000));
     };
     figures(30);
-    const std::vector<std::string> options = {"--lang", "en", "--codex", codex.executable()};
-    Watch engine(codex, options);
+    Watch engine(codex, onTheFake(codex));
     engine.waitForLine("5H 70% · 7D 90%");
-    Watch follower(codex, options);
+    Watch follower(codex, onTheFake(codex));
     EXPECT_NE(follower.waitForLine("5H 70% · 7D 90%").find("5H 70% · 7D 90%\n"), std::string::npos);
     const std::size_t started = codex.starts();
 
@@ -176,10 +191,7 @@ TEST(WatchCommandTest, ViewsFollowTheOneEngineAndAWatchTakesOverWhenItGoes) {
 
     // The engine goes: the follower carries on as the engine, and SIGUSR1 reads at once.
     EXPECT_EQ(engine.stop(SIGTERM), 0);
-    ASSERT_TRUE(test::eventually([&] {
-        const auto holder = EngineLock::holder(codex.path() / "data/Quotalume");
-        return holder && holder->pid == follower.pid();
-    }));
+    ASSERT_TRUE(becomesTheEngine(codex, follower.pid()));
     figures(80);
     ASSERT_TRUE(test::eventually([&] {
         ::kill(follower.pid(), SIGUSR1);
@@ -209,13 +221,14 @@ std::size_t answers(const std::string& socket, const std::string& sent) {
     return count;
 }
 
+// The engine answers no flood, nothing unknown and nobody else; clients that hang up first and a
+// value it refuses leave it serving, with what it had.
 TEST(WatchCommandTest, TheEngineServesOnlyItsUserAndHangsUpOnAFlood) {
     FakeCodexHome codex;
     codex.write("rate_limits.json", test::codexLimits(30, 1900000000));
-    Watch engine(codex, {"--lang", "en", "--codex", codex.executable()});
+    Watch engine(codex, onTheFake(codex));
     engine.waitForLine("5H 70% · 7D 90%");
-    const auto holder = EngineLock::holder(codex.path() / "data/Quotalume");
-    ASSERT_TRUE(holder && !holder->socket.empty());
+    const EngineHolder holder = servingEngine(codex);
     std::string burst;
     for (int i = 0; i < 11; ++i) {
         burst += std::string(i > 0 ? "\n" : "") + R"({"request":"reading"})";
@@ -232,15 +245,27 @@ TEST(WatchCommandTest, TheEngineServesOnlyItsUserAndHangsUpOnAFlood) {
         {"a request we do not know", R"({"request":"quit"})", 0},
     };
     for (const auto& row : rows) {
-        EXPECT_EQ(answers(holder->socket, row.sent), row.answered) << row.name;
+        EXPECT_EQ(answers(holder.socket, row.sent), row.answered) << row.name;
     }
+    for (const char* request : {R"({"request":"refresh"})", R"({"request":"subscribe"})",
+                                R"({"request":"reading"})", R"({"request":"config")"}) {
+        for (int i = 0; i < 10; ++i) {
+            auto channel = EngineChannel::connect(holder.socket);
+            ASSERT_TRUE(channel);
+            channel->send(request);  // and gone before any answer
+        }
+    }
+    EXPECT_EQ(runCLI({"config", "set", "tray.scope", "sideways"}, codex).exitCode, 2);
+    EXPECT_EQ(runCLI({"config", "get", "tray.scope"}, codex), (test::CLIRun{0, "both\n"}));
+    EXPECT_EQ(runCLI({"status", "--short"}, codex), (test::CLIRun{0, "5H 70 · 7D 90\n"}));
+    EXPECT_TRUE(test::processAlive(engine.pid())) << "still serving";
 
     if (::geteuid() != 0) {
         GTEST_SKIP() << "another user's processes need root to be made";
     }
     const uid_t nobody = 65534;
     // The engine's folder opened to all, as a mistake might: it still serves nobody else.
-    const std::filesystem::path socket = holder->socket;
+    const std::filesystem::path socket = holder.socket;
     for (const auto& open :
          {codex.path(), socket.parent_path().parent_path(), socket.parent_path()}) {
         ::chmod(open.c_str(), 0755);
@@ -318,7 +343,7 @@ TEST(WatchCommandTest, TheEngineForecastsFromTheReadingsItKeeps) {
     const Date now = std::chrono::system_clock::now();
     const std::time_t reset = std::chrono::system_clock::to_time_t(now) + 4 * 3600;
     ASSERT_NO_FATAL_FAILURE(keepRisingHour(codex, 40, reset, now));
-    Watch engine(codex, {"--lang", "en", "--codex", codex.executable()});
+    Watch engine(codex, onTheFake(codex));
     engine.waitForLine("5H 60% · 7D 90%");
     const json record = json::parse(runCLI({"status", "--json"}, codex).output);
     const auto runsOut =
@@ -340,7 +365,7 @@ TEST(WatchCommandTest, WarnsOncePerLevelAndOnceOfTheForecast) {
     const Date now = std::chrono::system_clock::now();
     const std::time_t reset = std::chrono::system_clock::to_time_t(now) + 4 * 3600;
     ASSERT_NO_FATAL_FAILURE(keepRisingHour(codex, 60, reset, now));
-    Watch engine(codex, {"--lang", "en", "--codex", codex.executable()});
+    Watch engine(codex, onTheFake(codex));
     engine.waitForLine("5H 40% · 7D 90%");
     for (int used : {70, 76, 80, 85, 91, 95}) {
         codex.write("rate_limits.json", test::codexLimits(used, reset));
@@ -410,7 +435,7 @@ TEST(WatchCommandTest, LightScheduledReadsAMovedResetASpentCreditAndOffline) {
         {"c1", "Spring reset", std::chrono::system_clock::now() - std::chrono::minutes(11)});
     StateStore(codex.path() / "data/Quotalume").save(spent);
 
-    Watch watch(codex, {"--lang", "en", "--codex", codex.executable()});
+    Watch watch(codex, onTheFake(codex));
     watch.waitForLine("5H 100% · 7D 90%");
     ::kill(watch.pid(), SIGUSR1);
     watch.waitForLine("5H 95% · 7D 90%");
@@ -509,7 +534,7 @@ std::vector<std::string> halfUsedWithAReceiver(const FakeCodexHome& codex,
                                                std::time_t reset) {
     test::saveWebhookOn(codex, receiver.url());
     codex.write("rate_limits.json", test::codexLimits(50, reset));
-    return {"--lang", "en", "--codex", codex.executable()};
+    return onTheFake(codex);
 }
 
 // Deleting the lock file under a running engine makes no second engine: the second watch
@@ -521,8 +546,7 @@ TEST(WatchCommandTest, ADeletedLockFileMakesNoSecondEngine) {
     const std::vector<std::string> options = halfUsedWithAReceiver(codex, receiver, reset);
     Watch first(codex, options);
     first.waitForLine("5H 50% · 7D 90%");
-    const std::filesystem::path data = codex.path() / "data/Quotalume";
-    ASSERT_TRUE(std::filesystem::remove(data / EngineLock::fileName));
+    ASSERT_TRUE(std::filesystem::remove(codex.path() / "data/Quotalume" / EngineLock::fileName));
     Watch second(codex, options);
     // Started while no lock file names the engine: it waits, and says who it waits for.
     second.waitForLine(
@@ -531,10 +555,7 @@ TEST(WatchCommandTest, ADeletedLockFileMakesNoSecondEngine) {
         "with quotalume-cli status.",
         std::chrono::seconds(10));
     ::kill(first.pid(), SIGUSR1);  // its reading puts the lock file back
-    ASSERT_TRUE(test::eventually([&] {
-        const auto holder = EngineLock::holder(data);
-        return holder && holder->pid == first.pid();
-    }));
+    ASSERT_TRUE(becomesTheEngine(codex, first.pid()));
     EXPECT_TRUE(second.waitForLine("5H 50% · 7D 90%").ends_with("5H 50% · 7D 90%\n"));
 
     codex.write("rate_limits.json", test::codexLimits(0, reset));
@@ -559,8 +580,7 @@ TEST(WatchCommandTest, ABusyEngineSaysSoAndViewsNeverStartACodexBesideIt) {
     codex.write("rate_limits.json", test::codexLimits(30, std::time(nullptr) + 3600));
     Watch engine(codex, {"--lang", "en"});
     engine.waitForLine("5H 70% · 7D 90%");
-    const auto holder = EngineLock::holder(codex.path() / "data/Quotalume");
-    ASSERT_TRUE(holder && !holder->socket.empty());
+    const EngineHolder holder = servingEngine(codex);
     const std::size_t started = codex.starts();
 
     // 200 views at once beside an engine that serves: every one answered, no Codex started.
@@ -587,7 +607,7 @@ TEST(WatchCommandTest, ABusyEngineSaysSoAndViewsNeverStartACodexBesideIt) {
 
     std::vector<EngineChannel> held;
     while (held.size() < 32) {
-        auto channel = EngineChannel::connect(holder->socket);
+        auto channel = EngineChannel::connect(holder.socket);
         ASSERT_TRUE(channel && channel->send(R"({"request":"subscribe"})"));
         ASSERT_TRUE(channel->awaitLine(std::chrono::steady_clock::now() + std::chrono::seconds(5)));
         held.push_back(std::move(*channel));
@@ -645,7 +665,7 @@ TEST(WatchCommandTest, TheNextEngineRemovesTheSocketsOfDeadOnes) {
     const int live = test::unixSocket(folder / "engine-999998.sock");
     ASSERT_GE(live, 0);
     codex.write("run/quotalume/engine-notes.txt", "kept");
-    Watch engine(codex, {"--lang", "en", "--codex", codex.executable()});
+    Watch engine(codex, onTheFake(codex));
     engine.waitForLine("5H 70% · 7D 90%");
     EXPECT_FALSE(std::filesystem::exists(folder / "engine-999999.sock"));
     EXPECT_TRUE(std::filesystem::exists(folder / "engine-999998.sock"));
@@ -666,11 +686,7 @@ TEST(WatchCommandTest, AFollowerThatBecomesTheEngineRecordsAndAnnouncesOnce) {
     // Restored while the engine hands over: the new one compares with what the old one kept.
     codex.write("rate_limits.json", test::codexLimits(0, reset));
     EXPECT_EQ(engine.stop(SIGTERM), 0);
-    const std::filesystem::path data = codex.path() / "data/Quotalume";
-    ASSERT_TRUE(test::eventually([&] {
-        const auto holder = EngineLock::holder(data);
-        return holder && holder->pid == follower.pid();
-    }));
+    ASSERT_TRUE(becomesTheEngine(codex, follower.pid()));
     ASSERT_TRUE(test::eventually([&] {
         ::kill(follower.pid(), SIGUSR1);
         return follower.waitForLine("5H 100% · 7D 90%", std::chrono::seconds(1))
@@ -683,28 +699,6 @@ TEST(WatchCommandTest, AFollowerThatBecomesTheEngineRecordsAndAnnouncesOnce) {
     const json history = json::parse(runCLI({"history", "--json", "--lang", "en"}, codex).output);
     ASSERT_EQ(history.size(), 1u) << history;
     EXPECT_EQ(history[0]["title"], "Codex: 5-hour limit reset");
-}
-
-// Clients that hang up first, and a value the engine refuses: it serves on, and keeps what it had.
-TEST(WatchCommandTest, ClientsThatHangUpAndRefusedValuesLeaveTheEngineServing) {
-    FakeCodexHome codex;
-    codex.write("rate_limits.json", test::codexLimits(30, std::time(nullptr) + 3600));
-    Watch engine(codex, {"--lang", "en", "--codex", codex.executable()});
-    engine.waitForLine("5H 70% · 7D 90%");
-    const auto holder = EngineLock::holder(codex.path() / "data/Quotalume");
-    ASSERT_TRUE(holder && !holder->socket.empty());
-    for (const char* request : {R"({"request":"refresh"})", R"({"request":"subscribe"})",
-                                R"({"request":"reading"})", R"({"request":"config")"}) {
-        for (int i = 0; i < 10; ++i) {
-            auto channel = EngineChannel::connect(holder->socket);
-            ASSERT_TRUE(channel);
-            channel->send(request);  // and gone before any answer
-        }
-    }
-    EXPECT_EQ(runCLI({"config", "set", "tray.scope", "sideways"}, codex).exitCode, 2);
-    EXPECT_EQ(runCLI({"config", "get", "tray.scope"}, codex), (test::CLIRun{0, "both\n"}));
-    EXPECT_EQ(runCLI({"status", "--short"}, codex), (test::CLIRun{0, "5H 70 · 7D 90\n"}));
-    EXPECT_EQ(engine.stop(SIGTERM), 0) << "still running";
 }
 
 }  // namespace

@@ -76,6 +76,15 @@ protected:
         loop.drain();
     }
 
+    // The next reading, 30 s on, observed then.
+    void answerLater(FetchResult result) {
+        loop.advance(seconds(30));
+        if (auto* snapshot = std::get_if<UsageSnapshot>(&result)) {
+            snapshot->observedAt = clock.now_;
+        }
+        answerFetch(std::move(result));
+    }
+
     void answerWebhook(WebhookResult result = WebhookResult()) {
         webhooks.calls.answer(std::move(result));
         loop.drain();
@@ -84,8 +93,7 @@ protected:
     // Answers the waiting fetch with `used` percent, then the next, 30 s later, with 0 %.
     void readReset(double used = 50) {
         answerFetch(reading(used));
-        loop.advance(seconds(30));
-        answerFetch(reading(0));
+        answerLater(reading(0));
     }
 
     // Started, with one reading of 50 % used and then one of 0 %: one reset recorded.
@@ -166,16 +174,14 @@ TEST_F(MonitorTest, FailuresKeepTheReadingAndBackOff) {
     Engine& m = startWithOneReset();
     const auto snapshot = m.snapshot();
     const auto records = m.records();
-    loop.advance(seconds(30));
-    answerFetch(LocalizedMessage("error.timeout"));
+    answerLater(LocalizedMessage("error.timeout"));
     EXPECT_EQ(m.lastError(), LocalizedMessage("error.timeout"));
     EXPECT_EQ(m.readings().failures(), 1);
     EXPECT_EQ(m.snapshot(), snapshot);
     EXPECT_EQ(m.records(), records);
     EXPECT_TRUE(m.reading().stale);
     EXPECT_EQ(*m.readings().nextRefreshAt() - clock.now_, seconds(30));
-    loop.advance(seconds(30));
-    answerFetch(LocalizedMessage("error.timeout"));
+    answerLater(LocalizedMessage("error.timeout"));
     EXPECT_EQ(*m.readings().nextRefreshAt() - clock.now_, seconds(60))
         << "doubled for the second failure";
 
@@ -284,8 +290,7 @@ TEST_F(MonitorTest, OtherBucketsResetsAndWarningsAreRecordedAndNotAnnounced) {
         return snapshot;
     };
     answerFetch(withOthers(20, 70, 50));
-    loop.advance(seconds(30));
-    answerFetch(withOthers(0, 0, 0));
+    answerLater(withOthers(0, 0, 0));
     loop.drain();
 
     EXPECT_EQ(monitor->records().size(), 1u) << "only Codex's five-hour reset is owed";
@@ -330,8 +335,7 @@ TEST_F(MonitorTest, TheChosenOtherBucketsAreAnnouncedOnceAndTheRestOnlyRecorded)
         return snapshot;
     };
     answerFetch(withOthers(20, 50, 50));
-    loop.advance(seconds(30));
-    answerFetch(withOthers(20, 0, 0));
+    answerLater(withOthers(20, 0, 0));
     answerWebhook();
     ASSERT_EQ(center.posted.size(), 1u);
     EXPECT_EQ(center.posted[0].subtitle, "GPT-5.3-Codex-Spark: 5-hour limit");
@@ -347,8 +351,7 @@ TEST_F(MonitorTest, TheChosenOtherBucketsAreAnnouncedOnceAndTheRestOnlyRecorded)
     EXPECT_EQ(record("codex_other").localStatus, LocalizedMessage("history.recorded_only"));
 
     // Its warnings too; nothing is announced twice, after a restart neither.
-    loop.advance(seconds(30));
-    answerFetch(withOthers(20, 95, 95));
+    answerLater(withOthers(20, 95, 95));
     answerWebhook();
     EXPECT_EQ(center.posted.size(), 2u);
     EXPECT_EQ(center.posted[1].subtitle, "GPT-5.3-Codex-Spark: 5-hour limit");
@@ -360,8 +363,7 @@ TEST_F(MonitorTest, TheChosenOtherBucketsAreAnnouncedOnceAndTheRestOnlyRecorded)
     // "all" takes in the rest, from the next reset on.
     WarningPreferences every{.webhook = true, .allBuckets = true};
     restarted.preferences().setWarnings(every);
-    loop.advance(seconds(30));
-    answerFetch(withOthers(20, 96, 0));
+    answerLater(withOthers(20, 96, 0));
     EXPECT_EQ(center.posted.size(), 3u);
     EXPECT_EQ(center.posted[2].subtitle, "Other: 5-hour limit");
 
@@ -453,8 +455,7 @@ TEST_F(MonitorTest, ScheduledReadingsAreLightAndFullOnDemandHourlyAndWhenRefused
 TEST_F(MonitorTest, OfflineKeepsTheFiguresStaleAndSaysSoNotAsAFault) {
     Engine& m = startWithOneReset();
     const auto snapshot = m.snapshot();
-    loop.advance(seconds(30));
-    answerFetch(LocalizedMessage("error.offline", {"workspace routing discovery failed"}));
+    answerLater(LocalizedMessage("error.offline", {"workspace routing discovery failed"}));
     EXPECT_EQ(m.snapshot(), snapshot);
     EXPECT_TRUE(m.reading().stale);
     EXPECT_TRUE(m.reading().offline());
@@ -463,8 +464,7 @@ TEST_F(MonitorTest, OfflineKeepsTheFiguresStaleAndSaysSoNotAsAFault) {
               "Codex could not reach its servers — check the network connection (workspace "
               "routing discovery failed)");
     EXPECT_EQ(m.readings().failures(), 1) << "backed off as any failure";
-    loop.advance(seconds(30));
-    answerFetch(LocalizedMessage("error.timeout"));
+    answerLater(LocalizedMessage("error.timeout"));
     EXPECT_FALSE(m.reading().offline());
     EXPECT_STREQ(m.reading().statusKey(), "status.error");
 }
@@ -780,11 +780,7 @@ TEST_F(MonitorTest, WithoutTheEngineLockNothingIsAnnouncedAndAfterwardsExactlyOn
 
 TEST_F(MonitorTest, AnotherAccountOrSourceKeepsWhatIsStillOwed) {
     const std::pair<const char*, std::function<void(Engine&)>> rows[] = {
-        {"another account",
-         [&](Engine&) {
-             loop.advance(seconds(30));
-             answerFetch(reading(20, "someone else"));
-         }},
+        {"another account", [&](Engine&) { answerLater(reading(20, "someone else")); }},
         {"another source",
          [&](Engine& m) {
              Settings next = m.settings();
@@ -877,8 +873,7 @@ TEST_F(MonitorTest, AWebhookConfigurationThatCannotBeUsedIsWarnedAboutAndNamedIn
 
         fs::remove(data() / "webhook.json");
         WebhookConfigurationStore(data()).save(receiver);
-        loop.advance(seconds(30));
-        answerFetch(reading(40));
+        answerLater(reading(40));
         EXPECT_TRUE(monitor->warnings().empty()) << "read again at the next refresh";
     }
 }
@@ -1093,8 +1088,7 @@ TEST_F(MonitorTest, AReceiverWithoutTheWarningsSwitchGetsNoWarning) {
     EXPECT_TRUE(webhooks.calls.requests().empty());
     EXPECT_EQ(center.posted.size(), 1u);
     // Resets are announced as before.
-    loop.advance(seconds(30));
-    answerFetch(reading(0));
+    answerLater(reading(0));
     ASSERT_EQ(monitor.records().size(), 1u);
     EXPECT_EQ(webhooks.calls.requests().size(), 1u);
 }
@@ -1124,8 +1118,7 @@ TEST_F(MonitorTest, ABlockedAccountIsShownAndWarnedOfWhateverThePercentages) {
     EXPECT_TRUE(monitor.reading().title().starts_with("\u2298 ")) << monitor.reading().title();
     ASSERT_EQ(monitor.limitWarnings().size(), 1u);
     EXPECT_EQ(monitor.limitWarnings().front().event.reason, WarningReason::usageNotAllowed);
-    loop.advance(seconds(30));
-    answerFetch(reading(10));
+    answerLater(reading(10));
     EXPECT_FALSE(monitor.reading().blocked());
     EXPECT_EQ(monitor.limitWarnings().size(), 1u);
 }
@@ -1136,8 +1129,7 @@ TEST_F(MonitorTest, WarningsNeverDisturbTheResetHistoryOnDisk) {
     Engine& monitor = startWithOneReset();
     const std::string before = *readSmallFile(data() / "state.json", 1 << 22);
     EXPECT_EQ(before.find("warnings"), std::string::npos);
-    loop.advance(seconds(30));
-    answerFetch(reading(95));
+    answerLater(reading(95));
     ASSERT_EQ(monitor.limitWarnings().size(), 1u);
 
     nlohmann::json stored = nlohmann::json::parse(*readSmallFile(data() / "state.json", 1 << 22));
@@ -1244,8 +1236,7 @@ TEST_F(MonitorTest, AnUnsoundResetTimeIsNoNewOccurrence) {
         UsageSnapshot odd = reading(81);
         odd.buckets[0].primary->resetsAt = unsound;
         answerFetch(odd);
-        loop.advance(seconds(30));
-        answerFetch(reading(82));
+        answerLater(reading(82));
     }
     EXPECT_EQ(monitor.limitWarnings().size(), 1u);
     EXPECT_EQ(center.posted.size(), 1u);
@@ -1274,11 +1265,9 @@ TEST_F(MonitorTest, EachRestoreToFullRearmsTheWarningsOfAnUnchangedResetTime) {
     for (std::size_t round = 1; round <= 3; ++round) {
         SCOPED_TRACE(round);
         answerFetch(reading(80));
-        loop.advance(seconds(30));
-        answerFetch(reading(85));
+        answerLater(reading(85));
         EXPECT_EQ(monitor.limitWarnings().size(), round) << "once per occurrence";
-        loop.advance(seconds(30));
-        answerFetch(reading(0));
+        answerLater(reading(0));
         EXPECT_EQ(monitor.records().size(), round);
         loop.advance(seconds(30));
     }

@@ -7,8 +7,6 @@
 #include <quotalume/preferences/preferences_store.hpp>
 #include <quotalume/preferences/settings.hpp>
 
-#include <nlohmann/json.hpp>
-
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QFile>
@@ -278,12 +276,8 @@ TEST(SingleInstanceTest, QuittingDuringAHangingCodexReadEndsTheAppAtOnce) {
     Settings{.codexPath = codex.executable(), .codexHome = codex.str()}.save(preferences);
     QProcess& app = launches.start({});
     ASSERT_TRUE(launches.waitUntilListening(app));
-    pid_t fake = 0;
-    ASSERT_TRUE(test::eventually([&] {
-        const auto info = nlohmann::json::parse(codex.read("launch.json"), nullptr, false);
-        fake = info.is_object() && info.contains("pid") ? info["pid"].get<pid_t>() : 0;
-        return fake != 0;
-    }));
+    const pid_t fake = codex.launchedPid();
+    ASSERT_NE(fake, 0);
     const auto asked = std::chrono::steady_clock::now();
     ::kill(static_cast<pid_t>(app.processId()), SIGTERM);
     EXPECT_TRUE(exitsCleanly(app)) << app.readAllStandardError().toStdString();

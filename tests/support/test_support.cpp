@@ -83,6 +83,15 @@ nlohmann::json FakeCodexHome::launchInfo() const {
     return nlohmann::json::parse(read("launch.json"));
 }
 
+pid_t FakeCodexHome::launchedPid() const {
+    pid_t pid = 0;
+    eventually([&] {
+        const auto info = nlohmann::json::parse(read("launch.json"), nullptr, false);
+        return (pid = info.is_object() ? info.value("pid", pid_t{0}) : 0) != 0;
+    });
+    return pid;
+}
+
 std::size_t FakeCodexHome::starts() const {
     const auto lines = receivedLines();
     return std::count_if(lines.begin(), lines.end(), [](const std::string& line) {

@@ -64,6 +64,8 @@ public:
     std::vector<std::string> receivedLines() const;
     std::vector<nlohmann::json> receivedMessages() const;
     nlohmann::json launchInfo() const;
+    // The fake's process id once it has started (waiting up to 10 s), else 0.
+    pid_t launchedPid() const;
     // How often Codex was started here: each start sends "initialize" first.
     std::size_t starts() const;
 };

@@ -408,13 +408,9 @@ TEST(QuotaPanelTest, ReplacesOnlyForRealHeightChangesAndClosesOnEscape) {
     EXPECT_NE(panel.measuredHeight(), placed.height() + 20);
     EXPECT_EQ(panel.geometry().height(), static_cast<int>(panel.measuredHeight()));
 
-    // Keys other than Escape pass; Escape, sent to a control inside, closes and is taken.
-    QWidget* refresh = find(panel, "refresh");
-    QKeyEvent other(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier);
-    QApplication::sendEvent(refresh, &other);
-    EXPECT_TRUE(panel.isVisible());
+    // Escape, sent to a control inside, closes and is taken.
     QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
-    QApplication::sendEvent(refresh, &escape);
+    QApplication::sendEvent(find(panel, "refresh"), &escape);
     EXPECT_TRUE(escape.isAccepted());
     EXPECT_FALSE(panel.isVisible());
 }
