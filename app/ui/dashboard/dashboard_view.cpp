@@ -23,7 +23,6 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
-#include <map>
 
 namespace quotalume {
 namespace {
@@ -93,31 +92,6 @@ void orderForReading(QWidget* widget, QWidgetList& controls) {
             orderForReading(child, controls);
         }
     }
-}
-
-// A thin "×", drawn rather than themed: a theme's close icon is often a coloured badge, too loud
-// beside the brand. Kept per colour, as the dashboard renders at every reading.
-QIcon dashboardCloseIcon(const QColor& color) {
-    static std::map<QRgb, QIcon> made;
-    if (const auto found = made.find(color.rgba()); found != made.end()) {
-        return found->second;
-    }
-    QIcon icon;
-    for (const int ratio : {1, 2}) {
-        QPixmap pixmap(closeIconSize * ratio, closeIconSize * ratio);
-        pixmap.setDevicePixelRatio(ratio);
-        pixmap.fill(Qt::transparent);
-        QPainter painter(&pixmap);
-        painter.setRenderHint(QPainter::Antialiasing);
-        painter.setPen(QPen(color, 1.4, Qt::SolidLine, Qt::RoundCap));
-        const qreal inset = 1.5;
-        const qreal far = closeIconSize - inset;
-        painter.drawLine(QPointF(inset, inset), QPointF(far, far));
-        painter.drawLine(QPointF(far, inset), QPointF(inset, far));
-        painter.end();
-        icon.addPixmap(pixmap);
-    }
-    return made.emplace(color.rgba(), icon).first->second;
 }
 
 }  // namespace
@@ -254,7 +228,8 @@ void DashboardView::render() {
     const QString close = qt(L10n::text("common.close"));
     close_->setToolTip(close);
     close_->setAccessibleName(close);
-    close_->setIcon(dashboardCloseIcon(palette().color(QPalette::PlaceholderText)));
+    close_->setIcon(dashboardSymbol(DashboardSymbol::close,
+                                    palette().color(QPalette::PlaceholderText), closeIconSize));
 
     const QColor text = palette().color(QPalette::ButtonText);
     settings_->setText(qt(L10n::text("common.settings")));

@@ -45,6 +45,8 @@ QIcon themed(DashboardSymbol symbol) {
             return themed({"configure", "preferences-system", "emblem-system"});
         case DashboardSymbol::power:
             return themed({"application-exit", "system-shutdown"});
+        case DashboardSymbol::close:
+            return {};
     }
     return {};
 }
@@ -136,6 +138,11 @@ void draw(QPainter& p, DashboardSymbol symbol, const QColor& color) {
         case DashboardSymbol::power:
             p.drawArc(QRectF(2.5, 3, 11, 11), 60 * 16, -300 * 16);
             p.drawLine(QPointF(8, 1.5), QPointF(8, 7.5));
+            break;
+        case DashboardSymbol::close:
+            p.setPen(QPen(color, 2.24, Qt::SolidLine, Qt::RoundCap));
+            p.drawLine(QPointF(2.4, 2.4), QPointF(13.6, 13.6));
+            p.drawLine(QPointF(13.6, 2.4), QPointF(2.4, 13.6));
             break;
     }
 }

@@ -20,6 +20,7 @@ enum class DashboardSymbol {
     refresh,
     settings,
     power,
+    close,  // always drawn: a theme's close icon is often a coloured badge, too loud
 };
 
 QIcon dashboardSymbol(DashboardSymbol symbol, const QColor& color, int size = 16);
