@@ -23,7 +23,6 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
-
 namespace quotalume {
 namespace {
 
