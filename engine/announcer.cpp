@@ -97,7 +97,7 @@ void Announcer::arm() {
     });
 }
 
-Delivery* Announcer::liveRecord(const Announcement& announcement) {
+Delivery* Announcer::liveRecord(const Announcement& announcement, MetricCounters** counters) {
     // Ids are random UUIDs: one names one record, whichever account's list holds it.
     const std::string& id = announcementId(announcement);
     const bool reset = std::holds_alternative<ResetEvent>(announcement);
@@ -108,6 +108,9 @@ Delivery* Announcer::liveRecord(const Announcement& announcement) {
             if (found == nullptr && std::is_same_v<Record, EventRecord> == reset &&
                 record.id() == id) {
                 found = &record;
+                if (counters != nullptr) {
+                    *counters = &ledger.state->counters;
+                }
             }
         });
     }
@@ -164,7 +167,9 @@ Task Announcer::runPass() {
             if (engine_.settings.notificationsEnabled) {
                 auto notifying = notify(owed, engine_.settings.notificationSound, false);
                 auto outcome = co_await notifying;
-                if ((record = liveRecord(owed)) != nullptr) {
+                MetricCounters* counters = nullptr;
+                if ((record = liveRecord(owed, &counters)) != nullptr) {
+                    (outcome ? counters->notifications.good : counters->notifications.failed) += 1;
                     record->localStatus =
                         outcome ? *outcome : deliveryStatus("notification.failed");
                     engine_.host.saveState();
@@ -199,9 +204,11 @@ Task Announcer::runPass() {
             engine_.host.published();
             auto sending = sendWebhook(owed, *engine_.receiver, false);
             WebhookResult failure = co_await sending;
-            if ((record = liveRecord(owed)) == nullptr) {
+            MetricCounters* counters = nullptr;
+            if ((record = liveRecord(owed, &counters)) == nullptr) {
                 continue;
             }
+            (failure ? counters->webhooks.failed : counters->webhooks.good) += 1;
             if (!failure) {
                 record->webhookPending = false;
                 record->webhookStatus = deliveryStatus("webhook.delivered");

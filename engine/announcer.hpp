@@ -83,7 +83,8 @@ public:
 
 private:
     Task runPass();
-    Delivery* liveRecord(const Announcement& announcement);
+    // The record as it stands, and the account's counters with it.
+    Delivery* liveRecord(const Announcement& announcement, MetricCounters** counters = nullptr);
 
     MainLoop& loop_;
     WallClock& clock_;

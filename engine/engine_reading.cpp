@@ -315,6 +315,9 @@ json EngineReading::message(Date now) const {
                    {"refreshing", refreshing},
                    {"warnings", warnings},
                    {"scope", rawValue(scope)}};
+    if (counters) {
+        out["view"]["counters"] = *counters;
+    }
     if (!accounts.empty()) {
         out["view"]["accounts"] = json::array();
         for (const EngineReading& other : accounts) {
@@ -403,6 +406,7 @@ std::optional<EngineReading> EngineReading::saved(const std::filesystem::path& d
     }
     EngineReading reading;
     reading.snapshot = std::move(loaded.state.snapshot);
+    reading.counters = std::move(loaded.state.counters);
     Settings settings;
     AccountSources sources;
     try {
@@ -422,12 +426,33 @@ std::optional<EngineReading> EngineReading::saved(const std::filesystem::path& d
             for (AccountState& account : loaded.accounts) {
                 if (account.label == other.label && account.state.snapshot) {
                     saved.snapshot = std::move(account.state.snapshot);
+                    saved.counters = std::move(account.state.counters);
                     saved.stale = now - saved.snapshot->observedAt > Engine::staleAfter(settings);
                 }
             }
         }
     }
     return reading;
+}
+
+void EngineReading::countedFrom(const std::filesystem::path& dataDirectory) {
+    LoadedState loaded = StateStore(dataDirectory).load();
+    if (loaded.unreadable) {
+        return;
+    }
+    if (!counters) {
+        counters = std::move(loaded.state.counters);
+    }
+    for (EngineReading& other : accounts) {
+        for (AccountState& account : loaded.accounts) {
+            if (!other.counters && account.label == other.label) {
+                other.counters = std::move(account.state.counters);
+            }
+        }
+        if (!other.counters) {
+            other.counters.emplace();  // nothing counted yet
+        }
+    }
 }
 
 EngineReading EngineReading::fromMessage(const json& message) {
@@ -467,6 +492,13 @@ EngineReading EngineReading::fromOneMessage(const json& message) {
         reading.warnings = required(view, "warnings").get<std::vector<LocalizedMessage>>();
     } catch (const json::exception& failure) {
         throw JSONDecodingError(Kind::typeMismatch, failure.what());
+    }
+    if (const json* counted = member(view, "counters")) {
+        try {
+            reading.counters = counted->get<MetricCounters>();
+        } catch (const JSONDecodingError&) {
+            // An engine's counts we cannot read are no counts.
+        }
     }
     const std::string scope = asString(required(view, "scope"), "scope");
     for (MenuBarScope known : allMenuBarScopes) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "metric_counters.hpp"
+
 #include <quotalume/l10n/localized_message.hpp>
 #include <quotalume/presentation/menu_bar_presentation.hpp>
 #include <quotalume/presentation/menu_bar_style.hpp>
@@ -45,6 +47,9 @@ struct EngineReading {
     MenuBarScope scope = MenuBarScope::both;
     std::string source = "codex";                    // "engine" once passed on by a running engine
     std::map<QuotaWindow, UsageForecast> forecasts;  // the windows with enough readings
+    // What the engine counted of the account, for the metrics; none where nothing counts (a
+    // demonstration) or nothing was saved.
+    std::optional<MetricCounters> counters;
     // With several sources: the source's label, the label of an earlier source that reads the
     // same account (this one then shows no figures of its own), and the other sources' readings
     // after the first's.
@@ -65,6 +70,9 @@ struct EngineReading {
     // The reading the engine last saved in `dataDirectory` (state.json), for a view whose
     // engine is too busy to answer; nothing when there is none.
     static std::optional<EngineReading> saved(const std::filesystem::path& dataDirectory, Date now);
+    // The counts the engine saved in `dataDirectory` for each source of this reading, taken
+    // without it; those it holds already are kept.
+    void countedFrom(const std::filesystem::path& dataDirectory);
 
     // Every source's reading, the first's first; this one alone with one source.
     std::vector<const EngineReading*> sources() const;

@@ -244,6 +244,9 @@ void to_json(json& out, const MonitorState& state) {
     if (state.accountSince) {
         out["accountSince"] = referenceSeconds(*state.accountSince);
     }
+    if (!state.counters.empty()) {
+        out["counters"] = state.counters;
+    }
     if (state.snapshot) {
         out["snapshot"] = state.snapshot->toJSON(DateCoding::referenceSeconds);
     }
@@ -277,6 +280,13 @@ void from_json(const json& in, MonitorState& state) {
             decoded.accountSince = asReferenceDate(*since, "accountSince");
         } catch (const std::exception&) {
             // Unreadable: every warning kept is taken for this account's, as before it existed.
+        }
+    }
+    if (const json* counters = member(in, "counters"); counters != nullptr) {
+        try {
+            decoded.counters = counters->get<MetricCounters>();
+        } catch (const std::exception&) {
+            // Unreadable: counted afresh, which Prometheus takes for a restart.
         }
     }
     state = std::move(decoded);

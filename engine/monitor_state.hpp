@@ -1,5 +1,7 @@
 #pragma once
 
+#include "metric_counters.hpp"
+
 #include <quotalume/l10n/localized_message.hpp>
 #include <quotalume/reset/limit_warning.hpp>
 #include <quotalume/reset/reset_detector.hpp>
@@ -70,6 +72,9 @@ struct MonitorState {
     std::vector<CreditUse> creditUses;
     // When the readings of this account (or source) began, after another's.
     std::optional<Date> accountSince;
+    // What was counted for the metrics; kept when the history is trimmed or another account's
+    // begins, so a counter never goes down.
+    MetricCounters counters;
 
     // Whether the record belongs in `records`: the Codex bucket's five-hour or weekly window.
     // The others are kept apart, and announced only from the buckets the user chose.
@@ -113,10 +118,9 @@ private:
 
 // "detector" and "records" are required, two records with one id are refused. Warnings, the
 // other resets and warnings and the spent credits awaited go in members of their own
-// ("warnings", "otherRecords", "otherWarnings", "creditUses", "accountSince"), left out while
-// there are none:
-// older versions ignore them and keep their resets, and one that cannot be read is left out.
-// Throws JSONDecodingError.
+// ("warnings", "otherRecords", "otherWarnings", "creditUses", "accountSince", "counters"), left out
+// while there are none: older versions ignore them and keep their resets, and one that cannot be
+// read is left out. Throws JSONDecodingError.
 void to_json(nlohmann::json& json, const MonitorState& state);
 void from_json(const nlohmann::json& json, MonitorState& state);
 

@@ -26,6 +26,15 @@ AccountSource ReadingLoop::source() const {
     return {chosen.sources.firstLabel, chosen.settings.codexHome, chosen.settings.codexPath};
 }
 
+void ReadingLoop::countFailure() {
+    // Counted against the account read last: one never read has nowhere to count.
+    StateKeeper& keeper = rooms_.keeper;
+    MonitorState* state = rooms_.source == 0 ? &keeper.state() : keeper.account(account_);
+    if (keeper.holdsEngine() && state != nullptr && !sameAs_) {
+        state->counters.readings.failed += 1;
+    }
+}
+
 const MonitorState* ReadingLoop::state() const {
     return rooms_.source == 0 ? &rooms_.keeper.state() : rooms_.keeper.account(account_);
 }
@@ -114,6 +123,7 @@ Task ReadingLoop::runRefresh(bool asked) {
             again = depth_.fullDue();
         } else {
             failures_ += 1;
+            countFailure();
             lastError_ = std::get<LocalizedMessage>(std::move(result));
             sourceConnection_.complete(revision, lastError_);
         }
@@ -204,6 +214,7 @@ void ReadingLoop::take(UsageSnapshot reading, long long revision) {
         state->snapshot = std::move(reading);
         recorded = recorded || !events.empty();
         recordEvents(*state, std::move(events));
+        state->counters.readings.good += 1;
     } else {
         state->snapshot = std::move(reading);  // shown, never saved
         keeper.readHolders();
@@ -246,6 +257,7 @@ MonitorState& ReadingLoop::adoptAccount(UsageSnapshot& reading) {
 void ReadingLoop::recordEvents(MonitorState& state, std::vector<ResetEvent> events) {
     const WarningPreferences& chosen = rooms_.preferences.warnings();
     for (ResetEvent& event : events) {
+        state.counters.countReset(event.bucketId, event.window);
         const bool codex = MonitorState::announced(event);
         auto& records = codex ? state.records : state.otherRecords;
         records.insert(records.begin(), codex || chosen.lists(event.bucketId)
@@ -303,6 +315,7 @@ bool ReadingLoop::recordWarnings(MonitorState& state,
              .creditUses = state.creditUses,
              .accountSince = state.accountSince});
         for (LimitWarning& warning : owed) {
+            state.counters.countWarning(warning.reason);
             const bool codex = MonitorState::announced(warning);
             auto& warnings = codex ? state.warnings : state.otherWarnings;
             warnings.insert(warnings.begin(),

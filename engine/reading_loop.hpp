@@ -118,6 +118,7 @@ private:
     bool noteSpentCredits(MonitorState& state, const UsageSnapshot& previous,
                           const UsageSnapshot& reading);
     void take(UsageSnapshot reading, long long revision);
+    void countFailure();
     MonitorState& adoptAccount(UsageSnapshot& reading);
     void recordEvents(MonitorState& state, std::vector<ResetEvent> events);
     bool recordWarnings(MonitorState& state, const std::optional<UsageSnapshot>& previous);

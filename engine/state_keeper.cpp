@@ -226,6 +226,7 @@ void StateKeeper::dropSettled() {
 
 void StateKeeper::startAfresh() {
     MonitorState fresh;
+    fresh.counters = state_.counters;  // the source's series go on
     fresh.records = std::move(state_.records);
     fresh.warnings = std::move(state_.warnings);
     fresh.otherRecords = std::move(state_.otherRecords);
@@ -245,12 +246,13 @@ void StateKeeper::persist() {
     }
     try {
         store_.save(state_, accounts_);
-        // The readings only: records are written whenever they change, and a second copy of
-        // the whole history would double what the engine keeps.
+        // The readings and counts only: records are written whenever they change, and a second
+        // copy of the whole history would double what the engine keeps.
         const auto reading = [](const MonitorState& state) {
             MonitorState kept;
             kept.detector = state.detector;
             kept.snapshot = state.snapshot;
+            kept.counters = state.counters;
             return kept;
         };
         saved_ = reading(state_);
@@ -292,7 +294,8 @@ bool StateKeeper::savedAlike() const {
 
 void StateKeeper::flush() {
     const auto differs = [](const MonitorState& saved, const MonitorState& state) {
-        return saved.snapshot != state.snapshot || saved.detector != state.detector;
+        return saved.snapshot != state.snapshot || saved.detector != state.detector ||
+               saved.counters != state.counters;
     };
     bool changed = !stateSaved_ || (saved_ && differs(*saved_, state_)) ||
                    savedAccounts_.size() != accounts_.size();
