@@ -76,6 +76,7 @@ constexpr const char* mainHelp =
     "  watch      keep monitoring as the tray app does; print a line at every change\n"
     "  history    print the stored reset history\n"
     "  usage      print the usage timeline: every reading kept\n"
+    "  metrics    print every source's reading for Prometheus (text format 0.0.4)\n"
     "  config     show or change the preferences (config list, get KEY, set KEY VALUE)\n"
     "  webhook    send a test event to the webhook receiver (webhook test)\n"
     "\n"
@@ -106,6 +107,9 @@ const char* commandHelp(const std::string& command) {
     if (command == "usage") {
         return usageHelp;
     }
+    if (command == "metrics") {
+        return metricsHelp;
+    }
     return nullptr;
 }
 
@@ -134,7 +138,7 @@ int main(int argc, char** argv) {
         if (help == nullptr) {
             std::fprintf(stderr,
                          "quotalume-cli: help takes one command: status, watch, history, usage, "
-                         "config or webhook\n");
+                         "metrics, config or webhook\n");
             return usage;
         }
         std::fputs(help, stdout);
@@ -154,7 +158,7 @@ int main(int argc, char** argv) {
     try {
         auto language = overrideLanguage(options);
         if (command == "status" || command == "watch" || command == "history" ||
-            command == "usage") {
+            command == "usage" || command == "metrics") {
             if (options.flag("--help") || options.flag("-h")) {
                 std::fputs(commandHelp(command), stdout);
                 return success;
@@ -162,6 +166,7 @@ int main(int argc, char** argv) {
             return command == "status"    ? runStatus(options)
                    : command == "watch"   ? runWatch(options)
                    : command == "history" ? runHistory(options)
+                   : command == "metrics" ? runMetrics(options)
                                           : runUsage(options);
         }
         if (command == "webhook") {

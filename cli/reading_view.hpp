@@ -22,7 +22,8 @@ struct ViewOptions {
     std::optional<std::string> format;  // "{five_hour.left_percent}%", …
     // --account: the label of the source shown, or "closest"; every source's without it.
     std::optional<std::string> account;
-    SavedSources saved;  // the sources as saved, for the labels
+    SavedSources saved;    // the sources as saved, for the labels
+    bool metrics = false;  // every source as Prometheus reads it: the `metrics` command
 
     // --json, --waybar, --i3blocks, --short, --format TEMPLATE and --account LABEL; a UsageError
     // for forms that exclude each other, a template naming something the record does not hold

@@ -1,5 +1,7 @@
 #include "engine.hpp"
 
+#include "metrics_exposition.hpp"
+
 #include <quotalume/codex/codex_locator.hpp>
 #include <quotalume/schedule/demo_snapshot.hpp>
 #include <quotalume/support/text.hpp>
@@ -42,6 +44,7 @@ Engine::Engine(EnginePorts ports, bool demo)
               .receiver = receiver_,
               .published = [this] { publish(); }},
              ports.dataDirectory, ports.fileOperations, demo),
+      metrics_(ports.fileOperations),
       now_(ports.clock.now()) {
     preferencesObservation_ = preferences_.subscribe(
         [this](std::span<const std::string_view> keys) { preferencesChanged(keys); });
@@ -161,8 +164,25 @@ Engine::~Engine() {
 }
 
 void Engine::publish() {
+    if (!metricsDue_ && (metrics_.active() || preferences_.current().metrics.offered())) {
+        metricsDue_ = true;
+        later([this] { exportMetrics(); });  // once for a burst of changes
+    }
     reading_.reset();
     observers_.notify();
+}
+
+void Engine::exportMetrics() {
+    metricsDue_ = false;
+    const bool ours = !demo_ && started_ && !stopped_ && keeper_.holdsEngine();
+    const std::vector<LocalizedMessage> before = metrics_.warnings();
+    metrics_.configure(ours ? preferences_.current().metrics : MetricsPreferences());
+    if (metrics_.active()) {
+        metrics_.offer(metricsExposition(reading(), preferences_.current().sources.firstLabel));
+    }
+    if (metrics_.warnings() != before) {
+        publish();
+    }
 }
 
 const EngineReading& Engine::reading() const {
@@ -178,6 +198,9 @@ const EngineReading& Engine::reading() const {
                                  .forecasts = shown && !demo_
                                                   ? timeline_.forecasts(shown->accountFingerprint)
                                                   : TimelineKeeper::Forecasts()};
+        if (!demo_) {
+            reading_->counters = keeper_.state().counters;
+        }
         if (!others_.empty()) {
             // Several sources: each is named, the first as the others.
             reading_->label = readings_.source().label;
@@ -200,7 +223,8 @@ EngineReading Engine::sourceReading(const ReadingLoop& loop) const {
         .error = loop.lastError(),
         .scope = preferences_.scope(),
         .forecasts =
-            shown ? timeline_.forecasts(shown->accountFingerprint) : TimelineKeeper::Forecasts()};
+            shown ? timeline_.forecasts(shown->accountFingerprint) : TimelineKeeper::Forecasts(),
+        .counters = state ? std::optional(state->counters) : std::nullopt};
     reading.label = loop.source().label;
     reading.sameAs = loop.sameAs();
     return reading;
@@ -245,7 +269,8 @@ void Engine::stop() {
     staleTimer_.reset();
     observations_.clear();
     localeObservation_.reset();
-    keeper_.flush();  // so the next start compares against the latest reading
+    keeper_.flush();         // so the next start compares against the latest reading
+    metrics_.configure({});  // the address is free again once stop() returns
 }
 
 void Engine::refresh() {
@@ -389,6 +414,9 @@ std::vector<LocalizedMessage> Engine::warnings() const {
         if (warning != nullptr && *warning) {
             standing.push_back(**warning);
         }
+    }
+    for (LocalizedMessage& warning : metrics_.warnings()) {
+        standing.push_back(std::move(warning));
     }
     if (snapshot()) {
         for (std::int64_t length : snapshot()->unusableWindowLengths()) {

@@ -3,6 +3,7 @@
 #include "announcer.hpp"
 #include "engine_reading.hpp"
 #include "local_notifier.hpp"
+#include "metrics_export.hpp"
 #include "observers.hpp"
 #include "ports.hpp"
 #include "preferences_model.hpp"
@@ -125,11 +126,12 @@ public:
     }
     // Every standing warning, the most pressing first: a history that cannot be saved or read,
     // no right to be the engine, a webhook configuration that cannot be used while the webhook
-    // is on, preferences that cannot be read or written.
+    // is on, preferences that cannot be read or written, metrics that cannot be offered.
     std::vector<LocalizedMessage> warnings() const;
     bool holdsEngine() const { return keeper_.holdsEngine(); }
     Date now() const { return now_; }
     bool isDelivering() const { return announcer_.isDelivering(); }
+    const MetricsExport& metrics() const { return metrics_; }
 
     // The one reading every view renders (the tray, the dashboard, the socket, watch): worked
     // out once per published change, when first asked for.
@@ -163,6 +165,8 @@ private:
     ReadingLoop::Rooms roomsOf(std::size_t source, AccountSource placed = {});
     std::optional<std::string> readBefore(const UsageSnapshot& reading, std::size_t place) const;
     void tick();  // the time moved on: shown again at the current moment
+    // The reading goes to Prometheus as the preferences ask, while we are the engine.
+    void exportMetrics();
     void armStaleness();
     template <typename Work>
     void later(Work work);
@@ -184,6 +188,8 @@ private:
     std::vector<std::unique_ptr<ReadingLoop>> others_;
     std::optional<Duration> overriddenInterval_;
     Setup setup_;
+    MetricsExport metrics_;
+    bool metricsDue_ = false;  // an export is on its way
     std::shared_ptr<int> alive_ = std::make_shared<int>(0);
 
     std::optional<UsageSnapshot> demoSnapshot_;

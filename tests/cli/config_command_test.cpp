@@ -190,6 +190,15 @@ TEST(ConfigSourcesTest, SourcesAreAddedRenamedReadAndRemovedByLabel) {
     EXPECT_EQ(listed["accounts"][0]["windows"][0]["left_percent"], 70);
     EXPECT_EQ(listed["accounts"][1]["label"], "Work");
     EXPECT_EQ(listed["accounts"][1]["windows"][0]["left_percent"], 8);
+    // The same, as Prometheus reads it: read here, with what the engine counted (nothing yet).
+    const CLIRun metrics = runCLI({"metrics"}, home);
+    ASSERT_EQ(metrics.exitCode, 0) << metrics.output;
+    for (const char* series :
+         {"quotalume_window_used_ratio{account=\"Personal\",bucket=\"codex\",window=\"5h\"} 0.3\n",
+          "quotalume_window_used_ratio{account=\"Work\",bucket=\"codex\",window=\"5h\"} 0.92\n",
+          "quotalume_readings_total{account=\"Work\",outcome=\"ok\"} 0\n"}) {
+        EXPECT_NE(metrics.output.find(series), std::string::npos) << series << metrics.output;
+    }
     EXPECT_EQ(
         runCLI({"status", "--account", "Work", "--format", "{label} {five_hour.left_percent}"},
                home),

@@ -47,7 +47,8 @@ TEST(ConfigKeysTest, EveryKeyIsStoredInTheFormTheTrayAppReads) {
                   "codex.path=", "codex.home=", "refresh.interval=30", "notifications.enabled=true",
                   "notifications.sound=true", "webhook.enabled=false", "webhook.warnings=false",
                   "warnings.levels=25,10", "warnings.forecast=true", "warnings.reset_moved=true",
-                  "warnings.credit_not_applied=true", "warnings.buckets=", "language=system",
+                  "warnings.credit_not_applied=true",
+                  "warnings.buckets=", "metrics.textfile=", "metrics.listen=", "language=system",
                   "tray.style=percentage", "tray.scope=both"}));
     const std::pair<const char*, std::string> changes[] = {
         {"codex.path", " " + codex.executable() + "\n"},
@@ -62,6 +63,8 @@ TEST(ConfigKeysTest, EveryKeyIsStoredInTheFormTheTrayAppReads) {
         {"warnings.reset_moved", "off"},
         {"warnings.credit_not_applied", "no"},
         {"warnings.buckets", " codex_bengalfox , codex,codex_bengalfox"},
+        {"metrics.textfile", " /var/lib/node-exporter/./quotalume.prom "},
+        {"metrics.listen", "9464"},
         {"language", "pt_BR.UTF-8"},
         {"tray.style", "Rings_Percentage"},
         {"tray.scope", "5H"},
@@ -84,6 +87,10 @@ TEST(ConfigKeysTest, EveryKeyIsStoredInTheFormTheTrayAppReads) {
                                   .creditNotApplied = false,
                                   .buckets = {"codex_bengalfox", "codex"}}));
     EXPECT_EQ(listing(store)[11], "warnings.buckets=codex_bengalfox,codex");
+    EXPECT_EQ(listing(store)[12], "metrics.textfile=/var/lib/node-exporter/quotalume.prom");
+    EXPECT_EQ(listing(store)[13], "metrics.listen=127.0.0.1:9464");
+    setConfig(store, "metrics.listen", "[::1]:9100");
+    EXPECT_EQ(store.string("metrics.listen"), "[::1]:9100");
     setConfig(store, "warnings.buckets", "ALL");
     EXPECT_EQ(listing(store)[11], "warnings.buckets=all");
     EXPECT_EQ(listing(store)[7], "warnings.levels=50,5");
@@ -140,6 +147,13 @@ TEST(ConfigKeysTest, ARefusedKeyOrValueNamesWhatIsAcceptedAndWritesNothing) {
         {"an escape within a home", "codex.home", home.str() + "\x1b[2J",
          "codex.home takes no control characters"},
         {"a delete after a word", "tray.scope", "5h\x7f", "tray.scope takes no control characters"},
+        {"a metrics file node_exporter ignores", "metrics.textfile", "/tmp/quotalume.txt",
+         "metrics.textfile takes an absolute path in UTF-8 to a file whose name ends in .prom"},
+        {"a relative metrics file", "metrics.textfile", "quotalume.prom", "ends in .prom"},
+        {"a metrics file named .prom alone", "metrics.textfile", "/tmp/.prom", "ends in .prom"},
+        {"a port beyond the range", "metrics.listen", "65536", "metrics.listen takes a port"},
+        {"a host name, never looked up", "metrics.listen", "example.com:9464",
+         "metrics.listen takes a port"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);

@@ -1,11 +1,15 @@
 #include "engine.hpp"
 
 #include "core_ports.hpp"
+#include "metrics_endpoint.hpp"
+#include "metrics_exposition.hpp"
 #include "monitor_fakes.hpp"
+#include "scrape_client.hpp"
 #include "test_support.hpp"
 
 #include <quotalume/coordination/engine_lock.hpp>
 #include <quotalume/schedule/refresh_schedule.hpp>
+#include <quotalume/support/bounded_json.hpp>
 #include <quotalume/webhook/webhook_payload.hpp>
 
 #include <gmock/gmock.h>
@@ -1128,7 +1132,7 @@ TEST_F(MonitorTest, ABlockedAccountIsShownAndWarnedOfWhateverThePercentages) {
 TEST_F(MonitorTest, WarningsNeverDisturbTheResetHistoryOnDisk) {
     Engine& monitor = startWithOneReset();
     const std::string before = *readSmallFile(data() / "state.json", 1 << 22);
-    EXPECT_EQ(before.find("warnings"), std::string::npos);
+    EXPECT_FALSE(nlohmann::json::parse(before).contains("warnings"));
     answerLater(reading(95));
     ASSERT_EQ(monitor.limitWarnings().size(), 1u);
 
@@ -1523,6 +1527,188 @@ TEST_F(SourcesTest, ReorderingKeepsEveryAccountsHistory) {
     EXPECT_EQ(monitor->records()[0].webhookStatus, LocalizedMessage("webhook.delivered"));
     EXPECT_EQ(storedAccount(StateStore(data()).load(), "personal").state.records.size(), 1u);
     EXPECT_EQ(sentResets().size(), 2u) << "each account's reset once";
+}
+
+// The engine's reading as Prometheus reads it: a second bucket whose id carries a quote, a
+// backslash and a letter beyond ASCII, one source blocked with credits, one that fails, a reset
+// and both outcomes of a delivery.
+class MetricsTest : public SourcesTest {
+protected:
+    static constexpr double fiveHourReset = 1'800'003'600.0;
+
+    UsageSnapshot personal(double fiveHourUsed, double fiveHourReset) const {
+        UsageSnapshot snapshot = reading(fiveHourUsed, "personal");
+        snapshot.buckets[0].primary->resetsAt = fiveHourReset;
+        snapshot.buckets[0].secondary = RateWindow{39, 10080, 1'800'300'000.0};
+        snapshot.buckets.push_back(RateBucket{"codex_\"bengal\\fox\"\u00e9", "GPT \"x\" \\ \u00e9",
+                                              RateWindow{5, 43200, 1'801'000'000.0}});
+        snapshot.ordinaryUsageAllowed = true;
+        return snapshot;
+    }
+    UsageSnapshot work() const {
+        UsageSnapshot snapshot = reading(100, "work");
+        snapshot.buckets[0].secondary = RateWindow{71, 10080, 1'800'200'000.0};
+        snapshot.buckets[0].credits = CreditsSnapshot{true, false, "12.50"};
+        snapshot.accountKey = UsageSnapshot::fingerprint(":work");
+        return snapshot;
+    }
+    std::string exposition() const { return metricsExposition(monitor->reading(), "Default"); }
+
+    // Every webhook waiting answered with `result`.
+    void answerWebhooks(const WebhookResult& result) {
+        while (webhooks.calls.waiting() > 0) {
+            answerWebhook(result);
+        }
+    }
+};
+
+TEST_F(MetricsTest, TwoAccountsReadAsTheGoldenExpositionHereAndThroughTheSocket) {
+    WarningPreferences{.webhook = true}.save(preferences);
+    startWithWork();
+    answerFetch(personal(62, fiveHourReset));
+    answerFetch(work());
+    answerWebhooks(WebhookResult());  // Work's warning
+    loop.advance(seconds(30));
+    answerFetch(personal(0, fiveHourReset));  // the five-hour window resets
+    answerFetch(LocalizedMessage("error.timeout"));
+    answerWebhooks(refused);  // the reset's
+
+    const std::string printed = exposition();
+    const std::string golden = QUOTALUME_TEST_DATA_DIR "/metrics/two-accounts.prom";
+    if (std::getenv("QUOTALUME_UPDATE_GOLDEN") != nullptr) {
+        std::ofstream(golden) << printed;
+    }
+    std::ifstream stored(golden);
+    EXPECT_EQ(printed, std::string(std::istreambuf_iterator<char>(stored), {}));
+    // What `quotalume-cli metrics` prints of a running engine: the same, counters and all.
+    const EngineReading relayed =
+        EngineReading::fromMessage(parseBoundedJSON(monitor->reading().message(clock.now_).dump()));
+    EXPECT_EQ(metricsExposition(relayed, "Default"), printed);
+}
+
+TEST_F(MetricsTest, LabelValuesAreEscapedAsTheFormatSays) {
+    const struct {
+        const char* name;
+        std::string value;
+        std::string escaped;
+    } rows[] = {
+        {"plain", "Work", "Work"},
+        {"double quote", "Work \"laptop\"", "Work \\\"laptop\\\""},
+        {"backslash", "C:\\seat", "C:\\\\seat"},
+        {"line feed", "a\nb", "a\\nb"},
+        {"beyond ASCII, as it is", "B\u00fcro \u7b2c\u4e00", "B\u00fcro \u7b2c\u4e00"},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(escapedLabelValue(row.value), row.escaped) << row.name;
+        EngineReading one{.snapshot = reading(40)};
+        EXPECT_THAT(metricsExposition(one, row.value),
+                    ::testing::HasSubstr("quotalume_stale{account=\"" + row.escaped + "\"} 0\n"))
+            << row.name;
+    }
+}
+
+// Counted, never worked out from the history: a restart goes on from the saved counts, and a
+// history trimmed to its cap takes nothing from them.
+TEST_F(MonitorTest, CountersKeepTheirValuesOverARestartAndATrimmedHistory) {
+    MonitorState stored;
+    for (int i = 0; i < 100; ++i) {
+        ResetEvent event = ResetEvent::test(clock.now_ - seconds(3600 * (i + 1)));
+        event.id = "R" + std::to_string(i);
+        event.bucketId = "codex";
+        stored.records.push_back({{.localStatus = LocalizedMessage("notification.disabled"),
+                                   .webhookStatus = LocalizedMessage("webhook.disabled")},
+                                  event});
+    }
+    stored.counters.resets[{"codex", "5h"}] = 100;
+    stored.counters.readings.good = 7;
+    StateStore(data()).save(stored);
+
+    const auto series = [&](const std::string& name) {
+        const std::string text = metricsExposition(monitor->reading(), "Default");
+        const auto at = text.find(name + " ");
+        return at == std::string::npos
+                   ? std::string("absent")
+                   : text.substr(at + name.size() + 1, text.find('\n', at) - at - name.size() - 1);
+    };
+    startWithOneReset();
+    answerLater(LocalizedMessage("error.timeout"));
+    EXPECT_EQ(monitor->records().size(), 100u) << "the oldest went";
+    EXPECT_EQ(series(R"(quotalume_resets_total{account="Default",bucket="codex",window="5h"})"),
+              "101");
+    EXPECT_EQ(series(R"(quotalume_readings_total{account="Default",outcome="ok"})"), "9");
+    EXPECT_EQ(series(R"(quotalume_readings_total{account="Default",outcome="failed"})"), "1");
+    EXPECT_EQ(
+        series(
+            R"(quotalume_deliveries_total{account="Default",channel="notification",outcome="delivered"})"),
+        "1");
+
+    monitor->stop();  // a failed reading alone is written when the engine stops
+    make().start();
+    loop.drain();
+    EXPECT_EQ(series(R"(quotalume_readings_total{account="Default",outcome="failed"})"), "1");
+    answerFetch(reading(0));
+    EXPECT_EQ(series(R"(quotalume_readings_total{account="Default",outcome="ok"})"), "10");
+    EXPECT_EQ(series(R"(quotalume_resets_total{account="Default",bucket="codex",window="5h"})"),
+              "101");
+}
+
+// Scrapes read what the engine last read and never start a Codex; the file is replaced whole
+// and readable by node_exporter's user; neither a folder that cannot be written nor an address
+// taken holds up a reading or an announcement: each is a warning, gone once mended.
+TEST_F(MonitorTest, TheEngineOffersItsReadingAndSaysWhatItCannot) {
+    const std::uint16_t port = MetricsEndpoint(MetricsAddress{"127.0.0.1", 0}).port();  // free
+    const fs::path folder = dir.path() / "node-exporter";
+    const fs::path file = folder / "quotalume.prom";
+    started();
+    monitor->preferences().set("metrics.listen", std::to_string(port));
+    monitor->preferences().set("metrics.textfile", file.string());
+    answerFetch(reading(50));
+    loop.drain();
+    const std::string served = test::scrape(port).body;
+    EXPECT_EQ(served, metricsExposition(monitor->reading(), "Default"));
+    const std::size_t asked = codex.calls.requests().size();
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_EQ(test::scrape(port).body, served);
+    }
+    loop.drain();
+    EXPECT_EQ(codex.calls.requests().size(), asked) << "a scrape starts no Codex";
+    const LocalizedMessage unwritten("metrics.textfile_failed", {file.string()});
+    EXPECT_THAT(monitor->reading().warnings, ::testing::Contains(unwritten)) << "no folder";
+
+    fs::create_directories(folder);
+    answerLater(reading(0));  // a reset, announced all the same
+    loop.drain();
+    EXPECT_EQ(center.posted.size(), 1u);
+    EXPECT_THAT(monitor->reading().warnings, ::testing::Not(::testing::Contains(unwritten)));
+    std::ifstream written(file);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(written), {}),
+              metricsExposition(monitor->reading(), "Default"));
+    EXPECT_EQ(fs::status(file).permissions(), fs::perms(0644));
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1)
+        << "no temporary left behind";
+    EXPECT_EQ(test::scrape(port).body, metricsExposition(monitor->reading(), "Default"));
+
+    // A view of the engine offers nothing; once it is an engine of its own it cannot have the
+    // address another serves. The first stops serving when it stops: the address is free again.
+    test::ManualLoop otherLoop{clock};
+    test::FakeEngine otherLock;
+    otherLock.refusal = LocalizedMessage("engine.held");
+    Engine other(EnginePorts{otherLoop, clock, codex, webhooks, center, loginItems, signals,
+                             preferences, otherLock, dir.path() / "other", fileOperations},
+                 false);
+    other.start();
+    answerFetch(reading(0));
+    otherLoop.drain();
+    const LocalizedMessage taken("metrics.listen_failed", {"127.0.0.1:" + std::to_string(port)});
+    EXPECT_THAT(other.warnings(), ::testing::Not(::testing::Contains(taken)));
+    otherLock.refusal.reset();
+    other.refresh();
+    otherLoop.drain();
+    EXPECT_THAT(other.warnings(), ::testing::Contains(taken));
+    EXPECT_EQ(test::scrape(port).body, metricsExposition(monitor->reading(), "Default"));
+    other.stop();
+    monitor->stop();
+    EXPECT_THROW(test::scrape(port), std::runtime_error) << "nobody listens";
 }
 
 }  // namespace

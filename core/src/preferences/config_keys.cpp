@@ -121,7 +121,7 @@ auto chosen(std::string_view key, const Choices& choices, std::string_view value
 }
 
 // Where a key's value is stored: each group is written whole.
-enum class Group { settings, warnings, style, scope, language, sources, trayAccount };
+enum class Group { settings, warnings, style, scope, language, sources, trayAccount, metrics };
 
 // One key: its name, where it is stored, how it reads and how it validates and takes a value.
 struct Key {
@@ -163,7 +163,17 @@ std::vector<AccountSource> usableSources(const Preferences& p, std::string_view 
     return std::move(*parsed);
 }
 
-const std::array<Key, 18> table = {{
+// A check that refuses with std::invalid_argument, as a refusal of `key`.
+template <typename Check>
+std::string checked(std::string_view key, Check check, std::string_view value) {
+    try {
+        return check(value);
+    } catch (const std::invalid_argument& refused) {
+        refuse(key, refused.what());
+    }
+}
+
+const std::array<Key, 20> table = {{
     {"codex.path", Group::settings, [](const Preferences& p) { return p.settings.codexPath; },
      [](Preferences& p, std::string_view key, std::string_view value) {
          p.settings.codexPath = usablePath(key, value);
@@ -232,6 +242,22 @@ const std::array<Key, 18> table = {{
              refuse(key,
                     "bucket ids separated by commas, all for every bucket, or nothing for the "
                     "Codex bucket only");
+         }
+     }},
+    {MetricsPreferences::textfileKey, Group::metrics,
+     [](const Preferences& p) { return p.metrics.textfile; },
+     [](Preferences& p, std::string_view key, std::string_view value) {
+         p.metrics.textfile = checked(key, MetricsPreferences::checkedTextfile, value);
+     }},
+    {MetricsPreferences::listenKey, Group::metrics,
+     [](const Preferences& p) { return p.metrics.listen; },
+     [](Preferences& p, std::string_view key, std::string_view value) {
+         try {
+             p.metrics.listen = MetricsPreferences::checkedListen(value);
+         } catch (const std::invalid_argument&) {
+             refuse(key,
+                    "a port (9464 is 127.0.0.1:9464) or a numeric address of this machine and a "
+                    "port (127.0.0.1:9464, [::1]:9464, 0.0.0.0:9464), or nothing for none");
          }
      }},
     {"language", Group::language,
@@ -355,11 +381,12 @@ Preferences Preferences::load(const PreferencesStore& store) {
         .scope = loadMenuBarScope(store),
         .language = appLanguageFromRawValue(language.value_or("")).value_or(AppLanguage::system),
         .sources = AccountSources::load(store),
-        .trayAccount = store.string(std::string(trayAccountKey)).value_or("")};
+        .trayAccount = store.string(std::string(trayAccountKey)).value_or(""),
+        .metrics = MetricsPreferences::load(store)};
 }
 
 void Preferences::save(PreferencesStore& store, std::span<const std::string_view> keys) const {
-    std::array<bool, 7> written{};
+    std::array<bool, 8> written{};
     for (std::string_view key : keys) {
         const Group group = entry(key).group;
         if (std::exchange(written[static_cast<std::size_t>(group)], true)) {
@@ -383,6 +410,9 @@ void Preferences::save(PreferencesStore& store, std::span<const std::string_view
                 break;
             case Group::sources:
                 sources.save(store);
+                break;
+            case Group::metrics:
+                metrics.save(store);
                 break;
             case Group::trayAccount:
                 if (trayAccount.empty()) {

@@ -223,9 +223,12 @@ std::optional<std::filesystem::path> moveAside(
 }
 
 void replaceFileAtomically(const std::filesystem::path& path, std::string_view content,
-                           const std::string& temporaryName, const FileOperations& operations) {
+                           const std::string& temporaryName, const FileOperations& operations,
+                           std::optional<SharedFile> shared) {
     const std::filesystem::path directory = path.parent_path();
-    createPrivateDirectories(directory);
+    if (!shared) {
+        createPrivateDirectories(directory);
+    }
     TemporaryPath temporary((directory / temporaryName).string());
     Descriptor file(operations.open(temporary.path().c_str(),
                                     O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
@@ -251,6 +254,9 @@ void replaceFileAtomically(const std::filesystem::path& path, std::string_view c
     }
     if (operations.fsync(file.get()) != 0) {
         throwErrno(errno, "fsync " + temporary.path());
+    }
+    if (shared && ::fchmod(file.get(), shared->mode) != 0) {
+        throwErrno(errno, "chmod " + temporary.path());
     }
     if (file.close() != 0) {
         throwErrno(errno, "close " + temporary.path());

@@ -3,6 +3,7 @@
 #include <quotalume/l10n/app_language.hpp>
 #include <quotalume/l10n/localized_message.hpp>
 #include <quotalume/preferences/account_sources.hpp>
+#include <quotalume/preferences/metrics_preferences.hpp>
 #include <quotalume/preferences/preferences_store.hpp>
 #include <quotalume/preferences/settings.hpp>
 #include <quotalume/presentation/menu_bar_style.hpp>
@@ -71,6 +72,7 @@ struct Preferences {
     // The source the tray shows: a label, "closest" (the one closest to running out) or empty
     // for the first.
     std::string trayAccount;
+    MetricsPreferences metrics;
 
     static constexpr std::string_view trayAccountKey = "tray.account";
     static constexpr std::string_view closestAccount = "closest";

@@ -69,11 +69,19 @@ std::optional<std::filesystem::path> moveAside(
     const std::filesystem::path& path, std::string_view label, std::size_t keep = 0,
     const std::function<int(const char* from, const char* to)>& rename = nullptr);
 
+// A file others are to read (a metrics file for node_exporter): its folder must exist, and it
+// gets `mode` only once all of it is written.
+struct SharedFile {
+    mode_t mode = 0644;
+};
+
 // Replaces `path` by `content`: the bytes go to `temporaryName` in the same folder, created
 // exclusively with mode 0600 (never wider, not even for a moment), are flushed to disk and
 // renamed over `path`. After a failure the old file is as it was and the temporary is gone.
+// Missing folders are created 0700, unless the file is `shared`.
 void replaceFileAtomically(const std::filesystem::path& path, std::string_view content,
                            const std::string& temporaryName,
-                           const FileOperations& operations = FileOperations::system());
+                           const FileOperations& operations = FileOperations::system(),
+                           std::optional<SharedFile> shared = std::nullopt);
 
 }  // namespace quotalume
