@@ -26,7 +26,8 @@ share="$prefix/share"
 for file in quotalume/LICENSE quotalume/l10n/en.lproj/Localizable.strings \
   quotalume/l10n/de.lproj/Localizable.strings quotalume/l10n/zh-Hans.lproj/Localizable.strings \
   icons/hicolor/scalable/apps/quotalume.svg icons/hicolor/48x48/apps/quotalume.png \
-  man/man1/quotalume-cli.1.gz; do
+  man/man1/quotalume-cli.1.gz quotalume/prometheus/quotalume-alerts.yml \
+  quotalume/prometheus/quotalume-alerts.test.yml quotalume/prometheus/quotalume-grafana.json; do
   [ -s "$share/$file" ] || fail "$share/$file is missing"
 done
 [ "$(find "$share/quotalume/l10n" -name Localizable.strings | wc -l)" -eq 16 ] ||
