@@ -1,6 +1,9 @@
 // What the monitor state costs beyond its bytes: loading and saving a full history against
-// reading the file, parsing it, and replacing it with the same bytes.
+// reading the file, parsing it, and replacing it with the same bytes. Beside it, the metrics the
+// engine renders at every change while they are offered, against the message it sends a view.
 
+#include "engine_reading.hpp"
+#include "metrics_exposition.hpp"
 #include "monitor_state.hpp"
 
 #include <quotalume/support/private_file.hpp>
@@ -98,6 +101,48 @@ void BM_ReplaceSameBytes(benchmark::State& state) {
     state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(fixture.bytes.size()));
 }
 BENCHMARK(BM_ReplaceSameBytes)->Unit(benchmark::kMicrosecond);
+
+// The most a reading holds: eight seats, each with sixteen buckets of two windows, forecasts and
+// every counter.
+EngineReading fullReading() {
+    const Date now = dateFromReferenceSeconds(794045700.0);
+    EngineReading first;
+    for (int seat = 0; seat < 8; ++seat) {
+        EngineReading& reading = seat == 0 ? first : first.accounts.emplace_back();
+        reading.label = "Seat " + std::to_string(seat);
+        reading.snapshot = UsageSnapshot{now, UsageSnapshot::fingerprint(reading.label), {}};
+        for (int bucket = 0; bucket < 16; ++bucket) {
+            reading.snapshot->buckets.push_back(RateBucket{
+                bucket == 0 ? "codex" : "codex_model_" + std::to_string(bucket), "Model",
+                RateWindow{37.5, 300, 1772370000.0}, RateWindow{12.25, 10080, 1772900000.0}});
+        }
+        reading.forecasts[QuotaWindow::fiveHour].runsOutAt = now + std::chrono::hours(1);
+        MetricCounters& counted = reading.counters.emplace();
+        counted.readings = {5000, 12};
+        for (const RateBucket& bucket : reading.snapshot->buckets) {
+            counted.countReset(bucket.id(), QuotaWindow::fiveHour);
+        }
+        counted.countWarning(WarningReason::belowLevel);
+    }
+    return first;
+}
+
+void BM_MetricsExposition(benchmark::State& state) {
+    const EngineReading reading = fullReading();
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(metricsExposition(reading, "Default"));
+    }
+}
+BENCHMARK(BM_MetricsExposition)->Unit(benchmark::kMicrosecond);
+
+void BM_ReadingMessage(benchmark::State& state) {
+    const EngineReading reading = fullReading();
+    const Date now = reading.snapshot->observedAt;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(reading.message(now).dump());
+    }
+}
+BENCHMARK(BM_ReadingMessage)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 }  // namespace quotalume
