@@ -4,8 +4,6 @@
 
 #include <nlohmann/json.hpp>
 
-#include <limits>
-
 namespace quotalume {
 namespace {
 
@@ -14,15 +12,16 @@ using nlohmann::json;
 // Longer than any bucket id Codex gives; a longer one is not kept.
 constexpr std::size_t longestCountedBucketId = 256;
 
+// Far more than a lifetime of readings, and still exact in Prometheus' doubles; counting on from
+// a larger one could overflow.
+constexpr std::uint64_t largestCount = std::uint64_t{1} << 53;
+
 // A count as stored, or nothing for one that is not.
 std::optional<std::int64_t> storedCount(const json& value) {
-    if (value.is_number_unsigned() &&
-        value.get<std::uint64_t>() <=
-            static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
-        return value.get<std::int64_t>();
-    }
-    if (value.is_number_integer() && value.get<std::int64_t>() >= 0) {
-        return value.get<std::int64_t>();
+    const bool whole =
+        value.is_number_unsigned() || (value.is_number_integer() && value.get<std::int64_t>() >= 0);
+    if (whole && value.get<std::uint64_t>() <= largestCount) {
+        return static_cast<std::int64_t>(value.get<std::uint64_t>());
     }
     return std::nullopt;
 }

@@ -72,6 +72,69 @@ TEST(MonitorStateTest, StoredFilesReadAndWriteBackUnchanged) {
     EXPECT_EQ(json(MonitorState{}).dump(), R"({"detector":{"observations":{}},"records":[]})");
 }
 
+// The counters are read leniently: what cannot be a count is left out, never the history.
+TEST(MonitorStateTest, CountersReadBackAndWhatIsNoCountIsLeftOut) {
+    TempDir dir;
+    MetricCounters counted;
+    counted.readings = {57, 1};
+    counted.countReset("codex", QuotaWindow::fiveHour);
+    counted.countReset("codex_\"x\"", *quotaWindowFromMinutes(43200));
+    counted.countWarning(WarningReason::forecastExhausted);
+    counted.webhooks = {3, 2};
+    const json counters = counted;
+    const struct {
+        const char* name;
+        std::function<void(json&)> edit;
+        MetricCounters expected;
+    } rows[] = {
+        {"as written", [](json&) {}, counted},
+        {"a negative count", [](json& c) { c["readings"]["ok"] = -5; },
+         [&] {
+             MetricCounters expected = counted;
+             expected.readings.good = 0;
+             return expected;
+         }()},
+        {"a fraction, and a count past exact doubles",
+         [](json& c) {
+             c["deliveries"]["webhook"]["delivered"] = 2.5;
+             c["deliveries"]["webhook"]["failed"] = (std::uint64_t{1} << 53) + 1;
+         },
+         [&] {
+             MetricCounters expected = counted;
+             expected.webhooks = {};
+             return expected;
+         }()},
+        {"an unknown window and reason",
+         [](json& c) {
+             c["resets"]["codex"]["fortnight"] = 4;
+             c["warnings"]["a_later_reason"] = 2;
+         },
+         counted},
+        {"a member that is no object", [](json& c) { c["resets"] = 7; },
+         [&] {
+             MetricCounters expected = counted;
+             expected.resets.clear();
+             return expected;
+         }()},
+        {"no object at all", [](json& c) { c = "counters"; }, MetricCounters()},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const LoadedState loaded = loadFrom(dir, edited([&](json& state) {
+                                                     state["counters"] = counters;
+                                                     row.edit(state["counters"]);
+                                                 }).dump());
+        EXPECT_EQ(loaded.warning, std::nullopt);
+        EXPECT_EQ(loaded.state.records.size(), 2u);
+        EXPECT_EQ(loaded.state.counters, row.expected);
+    }
+    MetricCounters many;
+    for (int bucket = 0; bucket < 100; ++bucket) {
+        many.countReset("b" + std::to_string(bucket), QuotaWindow::weekly);
+    }
+    EXPECT_EQ(many.resets.size(), MetricCounters::maximumResetSeries) << "state.json stays small";
+}
+
 TEST(MonitorStateTest, LoadingDropsStrayRecordsAndKeepsTheNewestHundred) {
     TempDir dir;
     const json mixed = edited([](json& state) {
