@@ -199,6 +199,15 @@ TEST(ConfigSourcesTest, SourcesAreAddedRenamedReadAndRemovedByLabel) {
           "quotalume_readings_total{account=\"Work\",outcome=\"ok\"} 0\n"}) {
         EXPECT_NE(metrics.output.find(series), std::string::npos) << series << metrics.output;
     }
+    // A source that cannot be read: the others' series all the same, its failure said by label.
+    work.write("script", "exit 3\n");
+    const CLIRun failing = runCLI({"metrics", "--lang", "en"}, home);
+    EXPECT_EQ(failing.exitCode, 1);
+    EXPECT_NE(failing.output.find("quotalume-cli: Work: "), std::string::npos) << failing.output;
+    EXPECT_NE(failing.output.find("{account=\"Personal\",bucket=\"codex\",window=\"5h\"} 0.3\n"),
+              std::string::npos);
+    EXPECT_EQ(failing.output.find("{account=\"Work\",bucket"), std::string::npos);
+    work.write("script", "serve\n");
     EXPECT_EQ(
         runCLI({"status", "--account", "Work", "--format", "{label} {five_hour.left_percent}"},
                home),
