@@ -169,6 +169,16 @@ TEST(WatchCommandTest, ViewsFollowTheOneEngineAndAWatchTakesOverWhenItGoes) {
     EXPECT_EQ(runCLI({"status", "--short"}, codex), (test::CLIRun{0, "5H 70 · 7D 90\n"}));
     const json record = json::parse(runCLI({"status", "--json"}, codex).output);
     EXPECT_EQ(record["source"], "engine");
+    // So does metrics, with what the engine counted.
+    const auto readings = [&] {
+        const test::CLIRun printed = runCLI({"metrics"}, codex);
+        EXPECT_EQ(printed.exitCode, 0) << printed.output;
+        const std::string series = "quotalume_readings_total{account=\"Default\",outcome=\"ok\"} ";
+        const auto at = printed.output.find(series);
+        return at == std::string::npos ? -1 : std::stoi(printed.output.substr(at + series.size()));
+    };
+    const int counted = readings();
+    EXPECT_GE(counted, 1);
     EXPECT_EQ(codex.starts(), started);
     // --fresh has the engine read now; every view sees the change.
     figures(50);
@@ -198,6 +208,8 @@ TEST(WatchCommandTest, ViewsFollowTheOneEngineAndAWatchTakesOverWhenItGoes) {
         return follower.waitForLine("5H 20% · 7D 90%", std::chrono::seconds(1))
             .ends_with("5H 20% · 7D 90%\n");
     }));
+    // The follower that became the engine counts on from what the first one counted.
+    EXPECT_GT(readings(), counted + 1);
     // A preference set meanwhile goes to the engine, which shows it at once and keeps it.
     EXPECT_EQ(runCLI({"config", "set", "tray.scope", "5h"}, codex),
               (test::CLIRun{0, "tray.scope=5h\n"}));

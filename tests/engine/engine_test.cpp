@@ -1549,6 +1549,9 @@ protected:
         UsageSnapshot snapshot = reading(100, "work");
         snapshot.buckets[0].secondary = RateWindow{71, 10080, 1'800'200'000.0};
         snapshot.buckets[0].credits = CreditsSnapshot{true, false, "12.50"};
+        // A model's five-hour window beside Codex's, which has a forecast: never the model's.
+        snapshot.buckets.push_back(RateBucket{"codex_bengalfox", "GPT-5.3-Codex-Spark",
+                                              RateWindow{20, 300, 1'800'010'000.0}});
         snapshot.accountKey = UsageSnapshot::fingerprint(":work");
         return snapshot;
     }
