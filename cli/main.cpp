@@ -1,6 +1,7 @@
 #include "command_line.hpp"
 #include "config_command.hpp"
 #include "history_command.hpp"
+#include "metrics_command.hpp"
 #include "preferences_overlay.hpp"
 #include "status_command.hpp"
 #include "termination.hpp"

@@ -252,13 +252,7 @@ const std::array<Key, 20> table = {{
     {MetricsPreferences::listenKey, Group::metrics,
      [](const Preferences& p) { return p.metrics.listen; },
      [](Preferences& p, std::string_view key, std::string_view value) {
-         try {
-             p.metrics.listen = MetricsPreferences::checkedListen(value);
-         } catch (const std::invalid_argument&) {
-             refuse(key,
-                    "a port (9464 is 127.0.0.1:9464) or a numeric address of this machine and a "
-                    "port (127.0.0.1:9464, [::1]:9464, 0.0.0.0:9464), or nothing for none");
-         }
+         p.metrics.listen = checked(key, MetricsPreferences::checkedListen, value);
      }},
     {"language", Group::language,
      [](const Preferences& p) { return std::string(rawValue(p.language)); },

@@ -57,7 +57,13 @@ std::string MetricsPreferences::checkedTextfile(std::string_view value) {
 
 std::string MetricsPreferences::checkedListen(std::string_view value) {
     const std::string_view given = trimmed(value);
-    return given.empty() ? std::string() : MetricsAddress::parse(given).text();
+    try {
+        return given.empty() ? std::string() : MetricsAddress::parse(given).text();
+    } catch (const std::invalid_argument&) {
+        throw std::invalid_argument(
+            "a port (9464 is 127.0.0.1:9464) or a numeric address of this machine and a port "
+            "(127.0.0.1:9464, [::1]:9464, 0.0.0.0:9464), or nothing for none");
+    }
 }
 
 }  // namespace quotalume

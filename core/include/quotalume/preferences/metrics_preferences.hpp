@@ -24,7 +24,7 @@ struct MetricsPreferences {
     // The path as stored, "~/" expanded and trimmed, or why it cannot be one (English): an
     // absolute path in UTF-8 whose file name ends in ".prom", which is all node_exporter reads.
     static std::string checkedTextfile(std::string_view value);
-    // The address in its canonical form; throws what MetricsAddress::parse throws.
+    // The address in its canonical form, or std::invalid_argument naming what is taken.
     static std::string checkedListen(std::string_view value);
 
     friend bool operator==(const MetricsPreferences&, const MetricsPreferences&) = default;
