@@ -9,8 +9,8 @@
 
 #include <chrono>
 #include <iostream>
+#include <string_view>
 #include <system_error>
-#include <vector>
 
 namespace quotalume::cli {
 
@@ -41,30 +41,22 @@ const char* const metricsHelp =
     "then missing or stale), 2 on a usage error.\n";
 
 int showMetrics(EngineReading reading, const ViewOptions& view) {
-    std::vector<EngineReading*> sources{&reading};
-    for (EngineReading& other : reading.accounts) {
-        sources.push_back(&other);
-    }
     if (reading.source == "codex") {
         try {
             const std::filesystem::path kept = WebhookConfigurationStore::defaultDirectory();
-            for (EngineReading* each : sources) {
-                if (each->snapshot) {
-                    each->forecastFrom(kept, std::chrono::system_clock::now());
-                }
-            }
+            reading.forecastFrom(kept, std::chrono::system_clock::now());
             reading.countedFrom(kept);
         } catch (const std::system_error&) {
             // No data folder: nothing counted, no forecast.
         }
     }
-    std::cout << metricsExposition(reading, view.saved.sources.firstLabel) << std::flush;
+    const std::string_view firstLabel = view.saved.sources.firstLabel;
+    std::cout << metricsExposition(reading, firstLabel) << std::flush;
     bool failed = false;
-    for (const EngineReading* each : sources) {
+    for (const EngineReading* each : reading.sources()) {
         if (each->error) {
-            const std::string& label =
-                each->label.empty() ? view.saved.sources.firstLabel : each->label;
-            std::cerr << "quotalume-cli: " << label << ": " << each->error->localized() << "\n";
+            std::cerr << "quotalume-cli: " << each->labelOr(firstLabel) << ": "
+                      << each->error->localized() << "\n";
             failed = true;
         }
     }

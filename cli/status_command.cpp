@@ -267,7 +267,7 @@ int showAll(const EngineReading& reading, const ViewOptions& view) {
     bool failed = false;
     for (const EngineReading* each : reading.sources()) {
         json record = fullRecord(*each, now);
-        record["label"] = each->label.empty() ? view.saved.sources.firstLabel : each->label;
+        record["label"] = each->labelOr(view.saved.sources.firstLabel);
         accounts.push_back(std::move(record));
         failed = failed || each->error.has_value();
     }

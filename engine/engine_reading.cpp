@@ -116,12 +116,24 @@ bool atWork(long long pid, Pulse& last) {
 }  // namespace
 
 void EngineReading::forecastFrom(const std::filesystem::path& dataDirectory, Date now) {
-    const std::optional<RateBucket> bucket = snapshot ? snapshot->codexBucket() : std::nullopt;
-    if (!bucket || !std::filesystem::exists(dataDirectory / UsageTimeline::fileName)) {
+    std::vector<EngineReading*> shown;
+    const auto keep = [&](EngineReading& each) {
+        if (each.snapshot && each.snapshot->codexBucket()) {
+            shown.push_back(&each);
+        }
+    };
+    keep(*this);
+    for (EngineReading& other : accounts) {
+        keep(other);
+    }
+    if (shown.empty() || !std::filesystem::exists(dataDirectory / UsageTimeline::fileName)) {
         return;
     }
+    // Opened once for every source: each account's readings are kept apart inside.
     UsageTimeline timeline(dataDirectory, {.busyMilliseconds = 100, .readOnly = true});
-    forecasts = TimelineKeeper::forecastsOf(timeline, *snapshot, now);
+    for (EngineReading* each : shown) {
+        each->forecasts = TimelineKeeper::forecastsOf(timeline, *each->snapshot, now);
+    }
 }
 
 std::vector<const EngineReading*> EngineReading::sources() const {

@@ -57,8 +57,8 @@ struct EngineReading {
     std::optional<std::string> sameAs;
     std::vector<EngineReading> accounts;
 
-    // The forecasts of the snapshot's windows from the timeline kept in `dataDirectory`, read
-    // beside the engine (or without one); none when it cannot be read.
+    // Each source's forecasts of its snapshot's windows from the timeline kept in
+    // `dataDirectory`, read beside the engine (or without one); none when it cannot be read.
     void forecastFrom(const std::filesystem::path& dataDirectory, Date now);
     // How long an engine may take to take up a request; one that is busy is asked again for
     // as long.
@@ -76,6 +76,10 @@ struct EngineReading {
 
     // Every source's reading, the first's first; this one alone with one source.
     std::vector<const EngineReading*> sources() const;
+    // The name the source goes by: its label, or `firstLabel` for the first (or only) one.
+    std::string_view labelOr(std::string_view firstLabel) const {
+        return label.empty() ? firstLabel : label;
+    }
     // The source a view shows: the one with this label (the one whose account it shares),
     // "closest" for the one closest to running out, the first for an empty or unknown one.
     const EngineReading& account(std::string_view chosen) const;

@@ -222,7 +222,7 @@ std::string metricsExposition(const EngineReading& reading, std::string_view fir
         if (source->sameAs) {
             continue;
         }
-        const std::string_view account = source->label.empty() ? firstLabel : source->label;
+        const std::string_view account = source->labelOr(firstLabel);
         Shown shown;
         addFigures(out, *source, account, shown);
         if (source->counters) {
