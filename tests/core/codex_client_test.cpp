@@ -193,35 +193,30 @@ TEST(CodexClientTest, LightAndFullReadsSendExactlyTheirLines) {
                                   R"("params":{"excludeResetCreditDetails":true}})",
                       again = R"({"id":4,"method":"account/rateLimits/read"})";
     using enum CodexClient::Depth;
-    const struct {
-        const char* name;
-        CodexClient::Depth depth;
-        bool lightUnknown;
-        std::vector<std::string> queries;  // the lines after the account read
-        bool creditDetails;
-        std::size_t credits;
-    } rows[] = {
-        {"full", full, false, {fullRead}, true, 1},
-        {"light", light, false, {lightRead}, false, 0},
-        {"light refused as invalid params", light, true, {lightRead, again}, true, 1},
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.name);
+    const std::tuple<const char*, CodexClient::Depth, bool, std::vector<std::string>, bool,
+                     std::size_t>
+        rows[] = {
+            {"full", full, false, {fullRead}, true, 1},
+            {"light", light, false, {lightRead}, false, 0},
+            {"light refused as invalid params", light, true, {lightRead, again}, true, 1},
+        };
+    for (const auto& [name, depth, lightUnknown, queries, creditDetails, credits] : rows) {
+        SCOPED_TRACE(name);
         ServingHome home(withCredits);
-        if (row.lightUnknown) {
+        if (lightUnknown) {
             home.write("light_unknown", "");
         }
-        const UsageSnapshot snapshot = CodexClient().fetch(configurationOf(home), row.depth);
+        const UsageSnapshot snapshot = CodexClient().fetch(configurationOf(home), depth);
         std::vector<std::string> lines = handshake;
-        lines.insert(lines.end(), row.queries.begin(), row.queries.end());
+        lines.insert(lines.end(), queries.begin(), queries.end());
         EXPECT_EQ(home.receivedLines(), lines);
         EXPECT_FALSE(test::hasChildren());
         ASSERT_EQ(snapshot.buckets.size(), 1u);
         EXPECT_EQ(snapshot.buckets[0].window(QuotaWindow::fiveHour)->usedPercent, 24);
-        EXPECT_EQ(snapshot.creditDetails, row.creditDetails);
+        EXPECT_EQ(snapshot.creditDetails, creditDetails);
         ASSERT_TRUE(snapshot.resetCredits);
         EXPECT_EQ(snapshot.resetCredits->availableCount, 2);
-        EXPECT_EQ(snapshot.resetCredits->credits.size(), row.credits);
+        EXPECT_EQ(snapshot.resetCredits->credits.size(), credits);
     }
 
     // Only invalid params bring a second read; another refusal is the read's failure.
@@ -242,14 +237,13 @@ TEST(CodexClientTest, CodexWithoutANetworkIsOfflineWithItsOwnWords) {
         std::transform(shouted.begin(), shouted.end(), shouted.begin(),
                        [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
         const std::string said = "request failed: " + shouted + " (os error 101)";
-        for (const char* at : {"account/read", "account/rateLimits/read"}) {
-            FakeCodexHome home(std::string("reply {}\nread\n") +
-                               (std::string(at) == "account/read"
-                                    ? ""
-                                    : "reply {\"account\":{\"type\":\"chatgpt\"}}\nread\n") +
-                               "send {\"id\":" + (std::string(at) == "account/read" ? "2" : "3") +
-                               ",\"error\":{\"code\":-32603,\"message\":" + json(said).dump() +
-                               "}}\n");
+        const std::string refused =
+            ",\"error\":{\"code\":-32603,\"message\":" + json(said).dump() + "}}\n";
+        for (const std::string& script :
+             {"reply {}\nread\nsend {\"id\":2" + refused,
+              "reply {}\nread\nreply {\"account\":{\"type\":\"chatgpt\"}}\nread\nsend {\"id\":3" +
+                  refused}) {
+            FakeCodexHome home(script);
             EXPECT_EQ(failureOf([&] { CodexClient().fetch(configurationOf(home)); }),
                       LocalizedMessage("error.offline", {said}));
         }

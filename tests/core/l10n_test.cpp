@@ -102,20 +102,6 @@ TEST(L10nTest, LegacyTextsRecoverTheirKeyAndArgumentsInAnyThread) {
     EXPECT_EQ(wrong, 0) << "threads using the tables first saw other answers";
 }
 
-// Each test keeps to a memory preferences store: the user's own file is never read or written.
-TEST(L10nPreferenceTest, StoredAsRawValueAndUnknownReadsAsSystem) {
-    auto store = std::make_shared<MemoryPreferencesStore>();
-    ScopedStandardPreferences scoped(store);
-    EXPECT_EQ(L10n::preference(), AppLanguage::system);
-    test::chooseLanguage(AppLanguage::portuguese);
-    EXPECT_EQ(store->string("appearance.language"), "pt-BR");
-    EXPECT_EQ(L10n::preference(), AppLanguage::portuguese);
-    store->setString("appearance.language", "PT-BR");
-    EXPECT_EQ(L10n::preference(), AppLanguage::system);
-    store->setData("appearance.language", {'f', 'r'});
-    EXPECT_EQ(L10n::preference(), AppLanguage::system);
-}
-
 TEST(L10nPreferenceTest, DatesFollowTheLanguageAndTheCurrentTimeZone) {
     using enum DateStyle;
     auto date = std::chrono::system_clock::from_time_t(1704207845);  // 2024-01-02 15:04:05 UTC
@@ -157,11 +143,8 @@ Placeholders placeholdersOf(const L10n::Table& table) {
 // Names each key that one side lacks, and each whose placeholders differ.
 void expectSameKeysAndPlaceholders(const Placeholders& expected, const Placeholders& actual) {
     for (const auto& [key, placeholders] : expected) {
-        auto found = actual.find(key);
-        EXPECT_TRUE(found != actual.end()) << "missing " << key;
-        if (found != actual.end()) {
-            EXPECT_EQ(found->second, placeholders) << key;
-        }
+        EXPECT_TRUE(actual.contains(key)) << "missing " << key;
+        EXPECT_EQ(actual.contains(key) ? actual.at(key) : placeholders, placeholders) << key;
     }
     for (const auto& [key, placeholders] : actual) {
         EXPECT_TRUE(expected.contains(key)) << "not expected: " << key;

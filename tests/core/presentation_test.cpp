@@ -19,29 +19,23 @@ TEST(MenuBarSquareTest, ShowsWhatStaysLegibleAndNamesALoneWindow) {
     const Item five{QuotaWindow::fiveHour, 76, "76%"}, week{QuotaWindow::weekly, 61, "61%"};
     const std::vector<Item> both{five, week}, one{week};
     const auto weekly = QuotaWindow::weekly;
-    const struct {
-        const char* name;
-        MenuBarStyle style;
-        std::vector<Item> items;
-        MenuBarPresentation::Square expected;
-        bool badged = false;
-    } rows[] = {
-        {"one figure says its window", percentage, one, {one, one, weekly}},
-        {"two figures in their order", percentage, both, {both, both, {}}},
-        {"two bars need no mark", bars, both, {both, {}, {}}},
-        {"a lone bar is named", bars, {five}, {{five}, {}, QuotaWindow::fiveHour}},
-        {"a figure over each bar", barsPercentage, both, {both, both, {}}},
-        {"two rings, no figure", rings, both, {both, {}, {}}},
-        {"two rings around the lower figure, named", ringsPercentage, both, {both, one, weekly}},
-        {"nothing to show", rings, {}, {}},
-        {"a badge leaves the lower of two, named", percentage, both, {both, one, weekly}, true},
-        {"a badge leaves a lone figure alone", percentage, one, {one, one, weekly}, true},
-        {"a figure over each bar beside a badge", barsPercentage, both, {both, both, {}}, true},
-        {"two rings beside a badge", rings, both, {both, {}, {}}, true},
+    using Square = MenuBarPresentation::Square;
+    const std::tuple<const char*, MenuBarStyle, std::vector<Item>, bool, Square> rows[] = {
+        {"one figure says its window", percentage, one, false, {one, one, weekly}},
+        {"two figures in their order", percentage, both, false, {both, both, {}}},
+        {"two bars need no mark", bars, both, false, {both, {}, {}}},
+        {"a lone bar is named", bars, {five}, false, {{five}, {}, QuotaWindow::fiveHour}},
+        {"a figure over each bar", barsPercentage, both, false, {both, both, {}}},
+        {"two rings, no figure", rings, both, false, {both, {}, {}}},
+        {"rings around the lower figure, named", ringsPercentage, both, false, {both, one, weekly}},
+        {"nothing to show", rings, {}, false, {}},
+        {"a badge leaves the lower of two, named", percentage, both, true, {both, one, weekly}},
+        {"a badge leaves a lone figure alone", percentage, one, true, {one, one, weekly}},
+        {"a figure over each bar beside a badge", barsPercentage, both, true, {both, both, {}}},
+        {"two rings beside a badge", rings, both, true, {both, {}, {}}},
     };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.name);
-        EXPECT_EQ(MenuBarPresentation::square(row.style, row.items, row.badged), row.expected);
+    for (const auto& [name, style, items, badged, expected] : rows) {
+        EXPECT_EQ(MenuBarPresentation::square(style, items, badged), expected) << name;
     }
 }
 
@@ -56,29 +50,26 @@ RateBucket bucket(std::optional<double> fiveHourUsed, std::optional<double> week
 }
 
 TEST(MenuBarPresentationTest, ItemsFollowScopeAndOrder) {
-    using Item = MenuBarPresentation::Item;
-    auto both = MenuBarPresentation::items(bucket(20, 60), MenuBarScope::both);
-    EXPECT_EQ(both, (std::vector<Item>{{QuotaWindow::fiveHour, 80, "80%"},
-                                       {QuotaWindow::weekly, 40, "40%"}}));
-    EXPECT_EQ(
-        MenuBarPresentation::items(bucket(100, -5), MenuBarScope::both),
-        (std::vector<Item>{{QuotaWindow::fiveHour, 0, "0%"}, {QuotaWindow::weekly, 100, "100%"}}));
-    EXPECT_TRUE(MenuBarPresentation::items(bucket(std::nan(""), {}), MenuBarScope::both).empty());
-    EXPECT_EQ(MenuBarPresentation::items(bucket(20, 60), MenuBarScope::weekly).size(), 1u);
+    using Items = std::vector<MenuBarPresentation::Item>;
+    using enum QuotaWindow;
+    const auto items = MenuBarPresentation::items;
+    const MenuBarPresentation::Item five80{fiveHour, 80, "80%"};
+    EXPECT_EQ(items(bucket(20, 60), MenuBarScope::both), (Items{five80, {weekly, 40, "40%"}}));
+    EXPECT_EQ(items(bucket(100, -5), MenuBarScope::both),
+              (Items{{fiveHour, 0, "0%"}, {weekly, 100, "100%"}}));
+    EXPECT_TRUE(items(bucket(std::nan(""), {}), MenuBarScope::both).empty());
+    EXPECT_EQ(items(bucket(20, 60), MenuBarScope::weekly).size(), 1u);
     // Any bucket's figures, each window by its length, shortest first; a scope keeps only its own.
     RateBucket other = bucket(20, 60);
     other.limitId = "other";
     other.primary = RateWindow{100, 43200};
-    EXPECT_EQ(MenuBarPresentation::items(other, MenuBarScope::both),
-              (std::vector<Item>{{QuotaWindow::fiveHour, 80, "80%"},
-                                 {*quotaWindowFromMinutes(43200), 0, "0%"}}));
-    EXPECT_EQ(MenuBarPresentation::items(other, MenuBarScope::fiveHour),
-              (std::vector<Item>{{QuotaWindow::fiveHour, 80, "80%"}}));
-    EXPECT_EQ(MenuBarPresentation::items(other, MenuBarScope::weekly), std::vector<Item>{});
+    EXPECT_EQ(items(other, MenuBarScope::both),
+              (Items{five80, {*quotaWindowFromMinutes(43200), 0, "0%"}}));
+    EXPECT_EQ(items(other, MenuBarScope::fiveHour), Items{five80});
+    EXPECT_EQ(items(other, MenuBarScope::weekly), Items{});
     EXPECT_EQ(MenuBarPresentation::title(other, false, MenuBarScope::both), "5H 80% \u00b7 30D 0%");
-    EXPECT_TRUE(MenuBarPresentation::items(std::nullopt, MenuBarScope::both).empty());
-    EXPECT_EQ(MenuBarPresentation::visibleWindows(bucket({}, 60)),
-              std::vector<QuotaWindow>{QuotaWindow::weekly});
+    EXPECT_TRUE(items(std::nullopt, MenuBarScope::both).empty());
+    EXPECT_EQ(MenuBarPresentation::visibleWindows(bucket({}, 60)), std::vector{weekly});
     // Nothing to show gives the "no data" text, never an empty title.
     auto empty = MenuBarPresentation::title(bucket({}, 60), false, MenuBarScope::fiveHour);
     EXPECT_EQ(empty, MenuBarPresentation::title(std::nullopt, true, MenuBarScope::both));

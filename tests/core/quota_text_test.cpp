@@ -14,12 +14,7 @@ namespace {
 TEST(QuotaTextTest, CountdownRoundsUpToWholeMinutes) {
     test::InterfaceLanguage english;
     const Date now = dateFromUnixSeconds(1760000000);
-    const struct {
-        const char* name;
-        std::optional<double> seconds;
-        std::string shown;
-        const char* shortly;
-    } rows[] = {
+    const std::tuple<const char*, std::optional<double>, std::string, const char*> rows[] = {
         {"half a minute", 30, L10n::text("quota.reset_minutes", "1"), "1m"},
         {"just under an hour", 3540, L10n::text("quota.reset_minutes", "59"), "59m"},
         {"a second past 59 minutes", 3541, L10n::text("quota.reset_hours", "1", "0"), "1h 0m"},
@@ -33,14 +28,14 @@ TEST(QuotaTextTest, CountdownRoundsUpToWholeMinutes) {
         {"ten minutes overdue", -600, L10n::text("quota.awaiting_reset"), "0m"},
         {"no reset time", std::nullopt, L10n::text("quota.reset_unknown"), ""},
     };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.name);
+    for (const auto& [name, seconds, shown, shortly] : rows) {
+        SCOPED_TRACE(name);
         const std::optional<Date> reset =
-            row.seconds ? std::optional(now + std::chrono::duration_cast<Date::duration>(
-                                                  std::chrono::duration<double>(*row.seconds)))
-                        : std::nullopt;
-        EXPECT_EQ(L10n::countdown(reset, now), row.shown);
-        EXPECT_EQ(L10n::shortCountdown(reset, now), row.shortly);
+            seconds ? std::optional(now + std::chrono::duration_cast<Date::duration>(
+                                              std::chrono::duration<double>(*seconds)))
+                    : std::nullopt;
+        EXPECT_EQ(L10n::countdown(reset, now), shown);
+        EXPECT_EQ(L10n::shortCountdown(reset, now), shortly);
     }
     test::InterfaceLanguage german(AppLanguage::german);
     EXPECT_EQ(L10n::shortCountdown(now + std::chrono::hours(29), now),
@@ -52,26 +47,21 @@ TEST(QuotaTextTest, CountdownRoundsUpToWholeMinutes) {
 TEST(QuotaTextTest, EachShareLeftHasItsLevelAndWord) {
     test::InterfaceLanguage english;
     using enum RemainingLevel;
-    const struct {
-        const char* name;
-        std::optional<double> used;
-        RemainingLevel level;
-        std::optional<std::string> word;
-    } rows[] = {
-        {"half left", 50, none, std::nullopt},
-        {"under half left", 60, low, "Running low"},
-        {"under a quarter left", 75.5, critical, "Almost used up"},
-        {"a sliver left", 99.5, critical, "Almost used up"},
-        {"nothing left", 100, critical, "Used up"},
-        {"more than all used", 150, critical, "Used up"},
-        {"less than nothing used", -3, none, std::nullopt},
-        {"unknown", std::nullopt, none, std::nullopt},
-        {"not a number", std::nan(""), none, std::nullopt},
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.name);
-        EXPECT_EQ(remainingLevel(RateWindow{row.used}), row.level);
-        EXPECT_EQ(warningText(RateWindow{row.used}), row.word);
+    const std::tuple<const char*, std::optional<double>, RemainingLevel, std::optional<std::string>>
+        rows[] = {
+            {"half left", 50, none, std::nullopt},
+            {"under half left", 60, low, "Running low"},
+            {"under a quarter left", 75.5, critical, "Almost used up"},
+            {"a sliver left", 99.5, critical, "Almost used up"},
+            {"nothing left", 100, critical, "Used up"},
+            {"more than all used", 150, critical, "Used up"},
+            {"less than nothing used", -3, none, std::nullopt},
+            {"unknown", std::nullopt, none, std::nullopt},
+            {"not a number", std::nan(""), none, std::nullopt},
+        };
+    for (const auto& [name, used, level, word] : rows) {
+        EXPECT_EQ(remainingLevel(RateWindow{used}), level) << name;
+        EXPECT_EQ(warningText(RateWindow{used}), word) << name;
     }
 }
 
@@ -79,11 +69,7 @@ TEST(QuotaTextTest, EachShareLeftHasItsLevelAndWord) {
 TEST(QuotaTextTest, CreditsInTheLocalesDigitsAndImplausibleOnesAsABound) {
     test::InterfaceLanguage english;
     const std::string bound = L10n::text("credits.more_than", "999,999,999,999");
-    const struct {
-        const char* name;
-        CreditsSnapshot credits;
-        std::string shown;
-    } rows[] = {
+    const std::tuple<const char*, CreditsSnapshot, std::string> rows[] = {
         {"a balance", {true, false, "12.50"}, "12.5"},
         {"every fraction digit",
          {true, false, "1234567.000000000000000000000000000001"},
@@ -97,8 +83,8 @@ TEST(QuotaTextTest, CreditsInTheLocalesDigitsAndImplausibleOnesAsABound) {
         {"leading zeros not counted", {true, false, "0000000999999999999"}, "999,999,999,999"},
         {"as long as a balance is read", {true, false, std::string(64, '7')}, bound},
     };
-    for (const auto& row : rows) {
-        EXPECT_EQ(row.credits.displayText(), row.shown) << row.name;
+    for (const auto& [name, credits, shown] : rows) {
+        EXPECT_EQ(credits.displayText(), shown) << name;
     }
     test::chooseLanguage(AppLanguage::german);
     EXPECT_EQ(CreditsSnapshot({true, false, "1234.5"}).displayText(), "1.234,5");

@@ -9,6 +9,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <tuple>
+
 namespace quotalume {
 namespace {
 
@@ -38,18 +40,31 @@ UsageSnapshot withSpark(UsageSnapshot snapshot, double used) {
     return snapshot;
 }
 
-std::size_t count(UsageTimeline& timeline, QuotaWindow window = QuotaWindow::fiveHour,
-                  const std::string& account = std::string(64, 'a')) {
-    return timeline.rows(account, {window}, start - days(500)).size();
+// Rows of the five-hour series in [from, until).
+std::size_t count(UsageTimeline& timeline, const std::string& account = std::string(64, 'a'),
+                  Date from = start - days(500), Date until = Date::max()) {
+    const auto rows = timeline.rows(account, {QuotaWindow::fiveHour}, from);
+    return static_cast<std::size_t>(std::count_if(
+        rows.begin(), rows.end(), [&](const TimelineRow& row) { return row.observedAt < until; }));
+}
+
+fs::path timelineIn(const fs::path& folder) {
+    return folder / UsageTimeline::fileName;
+}
+
+// The size of the timeline's log; missing reads as ever so large.
+std::uintmax_t logSize(const fs::path& folder) {
+    std::error_code missing;
+    return fs::file_size(timelineIn(folder).string() + "-wal", missing);
 }
 
 // The first column of what `sql` gives, asked of the timeline in `folder` as another program.
-std::vector<std::string> selected(const fs::path& folder, const char* sql) {
+std::vector<std::string> selected(const fs::path& folder, const std::string& sql) {
     sqlite3* db = nullptr;
-    sqlite3_open((folder / UsageTimeline::fileName).c_str(), &db);
+    sqlite3_open(timelineIn(folder).c_str(), &db);
     std::vector<std::string> found;
     sqlite3_exec(
-        db, sql,
+        db, sql.c_str(),
         [](void* out, int, char** values, char**) {
             static_cast<std::vector<std::string>*>(out)->push_back(values[0] ? values[0] : "");
             return 0;
@@ -89,7 +104,7 @@ TEST(UsageTimelineTest, AReadingIsStoredWhenSomethingChangedOrAQuarterHourPassed
     UsageTimeline again(folder.path());
     again.record(reading(start + minutes(21), 11, start + std::chrono::hours(6)), start);
     EXPECT_EQ(count(again), expected);
-    EXPECT_EQ(count(again, QuotaWindow::fiveHour, std::string(64, 'b')), 1u);
+    EXPECT_EQ(count(again, std::string(64, 'b')), 1u);
     EXPECT_EQ(again.points(std::string(64, 'a'), QuotaWindow::weekly, start).size(), 2u);
 }
 
@@ -132,9 +147,8 @@ TEST(UsageTimelineTest, EveryReadingFor35DaysThenOneAnHourFor400) {
     EXPECT_TRUE(timeline.rows(first, {.bucket = "codex_bengalfox"}, start).empty());
 }
 
-// Older versions read the Codex bucket's table and skip a length they do not know: another
-// bucket's readings never pass there for Codex's. A file such a version made has no table of other
-// buckets: a reader beside it reads the Codex rows, and the engine adds the table.
+// Older versions read the Codex table and skip unknown lengths, so other buckets have their own
+// table; a file such a version made lacks it: readers read the Codex rows, the engine adds it.
 TEST(UsageTimelineTest, OtherBucketsGoWhereOlderVersionsNeverLook) {
     test::TempDir folder;
     UsageTimeline timeline(folder.path());
@@ -168,27 +182,20 @@ TEST(UsageTimelineTest, OtherBucketsGoWhereOlderVersionsNeverLook) {
               2u);
 }
 
-// Marked as ours once, when made: the engine opens the file afresh at every reading, and a
-// reading that stores nothing must write nothing, not even a page of log.
+// Marked once, when made: a reading that stores nothing writes nothing, not even a page of log.
 TEST(UsageTimelineTest, AFileIsMarkedOnceWhenMadeAndAReadingThatStoresNothingWritesNothing) {
     test::TempDir folder;
-    const fs::path file = folder.path() / UsageTimeline::fileName;
-    const auto logged = [&] {
-        std::error_code missing;
-        const auto size = fs::file_size(file.string() + "-wal", missing);
-        return missing ? 0 : size;
-    };
     UsageTimeline timeline(folder.path());
     ASSERT_TRUE(timeline.record(reading(start, 10), start));  // stored, and the day's prune
     timeline.release();
-    const auto before = logged();
+    const auto before = logSize(folder.path());
     for (int second = 10; second <= 40; second += 10) {
         const Date at = start + seconds(second);
         EXPECT_TRUE(timeline.record(reading(at, 10), at)) << "nothing is due: nothing changed";
         EXPECT_EQ(timeline.latestAccount(), std::string(64, 'a'));
         timeline.release();
     }
-    EXPECT_EQ(logged(), before);
+    EXPECT_EQ(logSize(folder.path()), before);
     EXPECT_FALSE(timeline.warning());
     EXPECT_EQ(selected(folder.path(), "PRAGMA application_id"),
               std::vector<std::string>{std::to_string(0x514C544C)});
@@ -196,19 +203,14 @@ TEST(UsageTimelineTest, AFileIsMarkedOnceWhenMadeAndAReadingThatStoresNothingWri
 
 TEST(UsageTimelineTest, AFileThatIsNotOursIsKeptAsideAndANewOneBegun) {
     test::TempDir folder;
-    const fs::path file = folder.path() / UsageTimeline::fileName;
-    const auto foreign = [&] {
-        sqlite3* db = nullptr;
-        sqlite3_open(file.c_str(), &db);
-        sqlite3_exec(db, "CREATE TABLE notes (text TEXT)", nullptr, nullptr, nullptr);
-        sqlite3_close(db);
-    };
+    const fs::path file = timelineIn(folder.path());
     const struct {
         const char* name;
         std::function<void()> make;
     } rows[] = {
         {"not a database", [&] { folder.write(UsageTimeline::fileName, std::string(8192, 'x')); }},
-        {"another program's database", foreign},
+        {"another program's database",
+         [&] { selected(folder.path(), "CREATE TABLE notes (text TEXT)"); }},
     };
     for (int round = 0; round < 4; ++round) {
         for (const auto& row : rows) {
@@ -218,9 +220,9 @@ TEST(UsageTimelineTest, AFileThatIsNotOursIsKeptAsideAndANewOneBegun) {
             ASSERT_TRUE(timeline.warning()) << row.name;
             EXPECT_EQ(timeline.warning()->key, "timeline.kept_aside") << row.name;
             EXPECT_EQ(count(timeline), 1u) << row.name;
-            fs::remove(file);
-            fs::remove(file.string() + "-wal");
-            fs::remove(file.string() + "-shm");
+            for (const char* suffix : {"", "-wal", "-shm"}) {
+                fs::remove(file.string() + suffix);
+            }
         }
     }
     std::size_t copies = 0;
@@ -294,10 +296,6 @@ TEST(UsageTimelineTest, AReadingIsStoredOnceAcrossACrashMidWrite) {
     EXPECT_FALSE(timeline.warning());
 }
 
-fs::path timelineIn(const fs::path& folder) {
-    return folder / UsageTimeline::fileName;
-}
-
 // A timeline with readings, left with its -wal and -shm, readable by all.
 fs::path sharedTimeline(const fs::path& folder) {
     {
@@ -360,9 +358,12 @@ TEST(UsageTimelineTest, WhatStandsInItsPlaceIsRefusedAsItIsByTheEngineAndReaders
         }
         test::TempDir folder;
         row.make(folder.path());
-        const fs::path kept = folder.path() / row.kept;
-        struct stat before {};
-        ASSERT_EQ(::lstat(kept.c_str(), &before), 0);
+        const auto identity = [kept = folder.path() / row.kept] {
+            struct stat status {};
+            EXPECT_EQ(::lstat(kept.c_str(), &status), 0);
+            return std::tuple(status.st_mode, status.st_uid, status.st_ino);
+        };
+        const auto before = identity();
         const LocalizedMessage expected(row.key, {timelineIn(folder.path()).string() + row.named});
 
         UsageTimeline engine(folder.path(), {.busyMilliseconds = 10});
@@ -373,19 +374,14 @@ TEST(UsageTimelineTest, WhatStandsInItsPlaceIsRefusedAsItIsByTheEngineAndReaders
                   std::vector<TimelineRow>());
         EXPECT_EQ(reader.warning(), expected);
 
-        struct stat after {};
-        ASSERT_EQ(::lstat(kept.c_str(), &after), 0);
-        EXPECT_EQ(after.st_mode, before.st_mode) << "neither narrowed nor replaced";
-        EXPECT_EQ(after.st_uid, before.st_uid);
-        EXPECT_EQ(after.st_ino, before.st_ino);
+        EXPECT_EQ(identity(), before) << "neither narrowed nor replaced";
         for (const std::string& name : test::entriesOf(folder.path())) {
             EXPECT_EQ(name.find(".corrupt-"), std::string::npos) << "moved aside: " << name;
         }
     }
 }
 
-// An older version left the file and its log readable by all: the engine narrows all three,
-// and the readings in them stay.
+// Left readable by all by an older version: the engine narrows all three, keeping the readings.
 TEST(UsageTimelineTest, ASharedTimelineAndItsLogAreNarrowedToTheOwner) {
     test::TempDir folder;
     const fs::path file = sharedTimeline(folder.path());
@@ -406,33 +402,14 @@ TEST(UsageTimelineTest, ASharedTimelineAndItsLogAreNarrowedToTheOwner) {
 // Readings of one window every five minutes from `from` until `until`, straight into the file.
 void storeBacklog(const fs::path& folder, Date from, Date until) {
     { UsageTimeline(folder).record(reading(from, 0), from); }
-    sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open(timelineIn(folder).c_str(), &db), SQLITE_OK);
-    sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
-    sqlite3_stmt* insert = nullptr;
-    sqlite3_prepare_v2(db, "INSERT OR IGNORE INTO readings VALUES (?, ?, 300, 10, NULL, NULL)", -1,
-                       &insert, nullptr);
-    const std::string account(64, 'a');
-    for (Date at = from; at < until; at += minutes(5)) {
-        sqlite3_bind_int64(insert, 1, static_cast<sqlite3_int64>(unixSeconds(at)));
-        sqlite3_bind_text(insert, 2, account.c_str(), -1, SQLITE_STATIC);
-        sqlite3_step(insert);
-        sqlite3_reset(insert);
-    }
-    sqlite3_finalize(insert);
-    sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
-    sqlite3_close(db);
+    const auto seconds = [](Date at) { return std::to_string(std::llround(unixSeconds(at))); };
+    selected(folder, "WITH RECURSIVE t(at) AS (SELECT " + seconds(from) +
+                         " UNION ALL SELECT at + 300 FROM t WHERE at + 300 < " + seconds(until) +
+                         ") INSERT OR IGNORE INTO readings SELECT at, '" + std::string(64, 'a') +
+                         "', 300, 10, NULL, NULL FROM t");
 }
 
-// Rows of the five-hour series in [from, until).
-std::size_t countBetween(UsageTimeline& timeline, Date from, Date until) {
-    const auto rows = timeline.rows(std::string(64, 'a'), {QuotaWindow::fiveHour}, from);
-    return static_cast<std::size_t>(std::count_if(
-        rows.begin(), rows.end(), [&](const TimelineRow& row) { return row.observedAt < until; }));
-}
-
-// A year and more that was never pruned is worked off a slice at a time, each reading giving
-// the engine back after its share; then the log is cut back to nothing.
+// A year never pruned is worked off a slice at each reading; then the log is cut to nothing.
 TEST(UsageTimelineTest, ABacklogIsPrunedASliceAtEachReadingAndTheLogGivenBack) {
     test::TempDir folder;
     const Date first = dateFromUnixSeconds(1795996800);  // on the hour
@@ -443,26 +420,23 @@ TEST(UsageTimelineTest, ABacklogIsPrunedASliceAtEachReadingAndTheLogGivenBack) {
     const UsageTimeline::Options sliceAReading{.pruneSliceRows = 1000,
                                                .pruneTime = std::chrono::milliseconds(0)};
     UsageTimeline timeline(folder.path(), sliceAReading);
-    const std::size_t backlog = countBetween(timeline, first, now);
+    const auto a = std::string(64, 'a');
+    const std::size_t backlog = count(timeline, a, first, now);
 
     ASSERT_TRUE(timeline.record(reading(now, 50), now));
-    const std::size_t afterOne = countBetween(timeline, first, now);
+    const std::size_t afterOne = count(timeline, a, first, now);
     EXPECT_LT(afterOne, backlog);
     EXPECT_GE(afterOne, backlog - 1000) << "one slice, not the whole backlog";
-    // Cut back to nothing once the prune is done; missing reads as ever so large.
-    const auto logSize = [&] {
-        std::error_code missing;
-        return fs::file_size(timelineIn(folder.path()).string() + "-wal", missing);
-    };
+    // Cut back to nothing once the prune is done.
     int readings = 1;
-    for (; readings < 500 && logSize() > 0; ++readings) {
+    for (; readings < 500 && logSize(folder.path()) > 0; ++readings) {
         ASSERT_TRUE(timeline.record(reading(now + seconds(readings), 50), now + seconds(readings)));
     }
     EXPECT_GT(readings, 100) << "a slice at a reading";
-    EXPECT_EQ(logSize(), 0u) << "the log given back";
-    EXPECT_EQ(countBetween(timeline, first, dropBefore), 0u) << "past 400 days";
-    EXPECT_EQ(countBetween(timeline, dropBefore, thinBefore), (400u - 35) * 24) << "one an hour";
-    EXPECT_EQ(countBetween(timeline, thinBefore, now), 35u * 24 * 12) << "every one for 35 days";
+    EXPECT_EQ(logSize(folder.path()), 0u) << "the log given back";
+    EXPECT_EQ(count(timeline, a, first, dropBefore), 0u) << "past 400 days";
+    EXPECT_EQ(count(timeline, a, dropBefore, thinBefore), (400u - 35) * 24) << "one an hour";
+    EXPECT_EQ(count(timeline, a, thinBefore, now), 35u * 24 * 12) << "every one for 35 days";
 
     // A day later a new run starts thinning where the last one stopped: a slice past the 400
     // days, then one for the day that aged out, rather than ten over the whole year again.
@@ -470,7 +444,7 @@ TEST(UsageTimelineTest, ABacklogIsPrunedASliceAtEachReadingAndTheLogGivenBack) {
     UsageTimeline next(folder.path(), sliceAReading);
     ASSERT_TRUE(next.record(reading(tomorrow, 60), tomorrow));
     ASSERT_TRUE(next.record(reading(tomorrow + seconds(1), 60), tomorrow + seconds(1)));
-    EXPECT_EQ(countBetween(next, thinBefore, thinBefore + days(1)), 24u);
+    EXPECT_EQ(count(next, a, thinBefore, thinBefore + days(1)), 24u);
 }
 
 }  // namespace

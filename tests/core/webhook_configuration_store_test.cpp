@@ -68,11 +68,7 @@ TEST(WebhookConfigurationStoreTest, UnreadableFilesFailWithTheirCodeAndStayAsThe
     const std::string deep =
         "{\"url\":" + std::string(100000, '[') + std::string(100000, ']') + "}";
     // A member at fault is named after the code older builds show.
-    const struct {
-        const char* content;
-        int code;
-        std::vector<std::string> member;
-    } cases[] = {
+    const std::tuple<const char*, int, std::vector<std::string>> cases[] = {
         {"", 3840, {}},
         {R"({"bearerToken": "a", "form)", 3840, {}},
         {"[]", 4864, {}},
@@ -107,13 +103,7 @@ TEST(WebhookConfigurationStoreTest, UnreadableFilesFailWithTheirCodeAndStayAsThe
 
 // Credentials others could read or replace are refused, changing no mode, not even a link's target.
 TEST(WebhookConfigurationStoreTest, CredentialsOthersCouldTouchAreRefusedUntouched) {
-    const struct {
-        const char* name;
-        mode_t mode;
-        bool link;
-        bool otherOwner;
-        const char* key;
-    } cases[] = {
+    const std::tuple<const char*, mode_t, bool, bool, const char*> cases[] = {
         {"readable by all", 0644, false, false, "error.config_shared"},
         {"writable by all", 0666, false, false, "error.config_shared"},
         {"readable by the group", 0640, false, false, "error.config_shared"},
@@ -121,27 +111,26 @@ TEST(WebhookConfigurationStoreTest, CredentialsOthersCouldTouchAreRefusedUntouch
         {"a link to a shared file", 0644, true, false, "error.config_foreign"},
         {"another user's", 0600, false, true, "error.config_foreign"},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        if (c.otherOwner && ::geteuid() != 0) {
+    for (const auto& [name, mode, link, otherOwner, key] : cases) {
+        SCOPED_TRACE(name);
+        if (otherOwner && ::geteuid() != 0) {
             continue;  // only root can give a file away
         }
         TempDir temp;
         WebhookConfigurationStore store(temp.path() / "data");
         store.save(sample);
-        const fs::path target = c.link ? temp.path() / "elsewhere.json" : store.url();
-        if (c.link) {
+        const fs::path target = link ? temp.path() / "elsewhere.json" : store.url();
+        if (link) {
             fs::rename(store.url(), target);
             fs::create_symlink(target, store.url());
         }
-        ::chmod(target.c_str(), c.mode);
-        if (c.otherOwner) {
+        ::chmod(target.c_str(), mode);
+        if (otherOwner) {
             ASSERT_EQ(::chown(target.c_str(), 65534, 65534), 0);
         }
-        EXPECT_EQ(failureOf([&] { store.load(); }),
-                  LocalizedMessage(c.key, {store.url().string()}));
-        EXPECT_EQ(test::modeOf(target), c.mode);
-        EXPECT_EQ(fs::is_symlink(store.url()), c.link);
+        EXPECT_EQ(failureOf([&] { store.load(); }), LocalizedMessage(key, {store.url().string()}));
+        EXPECT_EQ(test::modeOf(target), mode);
+        EXPECT_EQ(fs::is_symlink(store.url()), link);
     }
 }
 

@@ -84,51 +84,50 @@ TEST_F(FreedesktopNotificationCenterTest, PostsEveryFieldAndHintAsTheServerRecei
     EXPECT_EQ(call.hints.value("urgency").metaType(), QMetaType::fromType<uchar>());
     EXPECT_EQ(call.hints.value("urgency").value<uchar>(), 1);
     EXPECT_EQ(call.hints.value("desktop-entry"), "quotalume");
+
+    // A server that takes markup gets the body escaped; a silent post asks for silence.
+    replace(server, {QStringLiteral("body"), QStringLiteral("body-markup")});
+    EXPECT_EQ(
+        post({.identifier = "e1", .title = "A & B", .body = "a & <b> \"c\" 'd'", .sound = false}),
+        std::nullopt);
+    ASSERT_EQ(server->calls.size(), 1U);
+    const auto& silent = server->calls[0];
+    EXPECT_EQ(silent.summary, "A & B");
+    EXPECT_EQ(silent.body, "a &amp; &lt;b&gt; &quot;c&quot; &#39;d&#39;");
+    EXPECT_EQ(silent.hints.value("suppress-sound"), true);
+    EXPECT_FALSE(silent.hints.contains("sound-name"));
 }
 
 // Each announcement as the server receives it: a category of its own, critical only where the
 // user must act now, and the action that opens the dashboard where the server takes actions
 // and someone answers them.
 TEST_F(FreedesktopNotificationCenterTest, EachAnnouncementsCategoryUrgencyAndAction) {
+    using enum WarningReason;
     center_.setActivated([](const std::string&) {});
     auto server = serve({QStringLiteral("body"), QStringLiteral("actions")});
     const std::vector<std::int64_t> levels = {50, 25, 10};
     const ResetEvent reset = ResetEvent::test(Date());
     const QStringList openAction = {QStringLiteral("default"),
                                     QStringLiteral("Show usage details")};
-    const struct {
-        const char* name;
-        Announcement announcement;
-        bool isTest;
-        const char* category;
-        uchar urgency;
-    } rows[] = {
-        {"reset", reset, false, "x-quotalume.reset", 1},
-        {"test", reset, true, "x-quotalume.reset", 1},
-        {"a higher level", warningFor("w1", WarningReason::belowLevel, 25), false,
-         "x-quotalume.warning", 1},
-        {"the lowest level", warningFor("w2", WarningReason::belowLevel, 10), false,
-         "x-quotalume.warning", 2},
-        {"below the lowest level chosen now", warningFor("w3", WarningReason::belowLevel, 5), false,
-         "x-quotalume.warning", 2},
-        {"runs out before it resets", warningFor("w4", WarningReason::forecastExhausted), false,
-         "x-quotalume.warning", 1},
-        {"window used up", warningFor("w5", WarningReason::limitReached), false,
-         "x-quotalume.warning", 2},
-        {"usage not allowed", warningFor("w6", WarningReason::usageNotAllowed), false,
-         "x-quotalume.warning", 2},
-        {"a banked reset expiring", warningFor("w7", WarningReason::resetCreditExpiring), false,
-         "x-quotalume.warning", 1},
+    const char *const resetKind = "x-quotalume.reset", *const warning = "x-quotalume.warning";
+    const std::tuple<const char*, Announcement, bool, const char*, uchar> rows[] = {
+        {"reset", reset, false, resetKind, 1},
+        {"test", reset, true, resetKind, 1},
+        {"a higher level", warningFor("w1", belowLevel, 25), false, warning, 1},
+        {"the lowest level", warningFor("w2", belowLevel, 10), false, warning, 2},
+        {"below the lowest level chosen now", warningFor("w3", belowLevel, 5), false, warning, 2},
+        {"runs out before it resets", warningFor("w4", forecastExhausted), false, warning, 1},
+        {"window used up", warningFor("w5", limitReached), false, warning, 2},
+        {"usage not allowed", warningFor("w6", usageNotAllowed), false, warning, 2},
+        {"a banked reset expiring", warningFor("w7", resetCreditExpiring), false, warning, 1},
     };
-    for (const auto& row : rows) {
-        EXPECT_EQ(post(LocalNotifier::request(row.announcement, true, row.isTest, levels)),
-                  std::nullopt)
-            << row.name;
+    for (const auto& [name, announcement, isTest, category, urgency] : rows) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(post(LocalNotifier::request(announcement, true, isTest, levels)), std::nullopt);
         const auto& call = server->calls.back();
-        EXPECT_EQ(call.hints.value("category").toString().toStdString(), row.category) << row.name;
-        EXPECT_EQ(call.hints.value("urgency").metaType(), QMetaType::fromType<uchar>()) << row.name;
-        EXPECT_EQ(call.hints.value("urgency").value<uchar>(), row.urgency) << row.name;
-        EXPECT_EQ(call.actions, openAction) << row.name;
+        EXPECT_EQ(call.hints.value("category").toString().toStdString(), category);
+        EXPECT_EQ(call.hints.value("urgency").value<uchar>(), urgency);
+        EXPECT_EQ(call.actions, openAction);
     }
 
     const NotificationRequest request = LocalNotifier::request(reset, true, false, levels);
@@ -168,11 +167,7 @@ TEST_F(FreedesktopNotificationCenterTest, OnlyOurOwnNotificationsActivate) {
     const auto token = [&](uint id, const char* text) {
         emit server->ActivationToken(id, QString::fromUtf8(text));
     };
-    const struct {
-        const char* name;
-        std::function<void()> act;
-        std::vector<std::string> activations;
-    } rows[] = {
+    const std::tuple<const char*, std::function<void()>, std::vector<std::string>> rows[] = {
         {"ours, with its token", [&] { token(ours, "wl-token_1"), click(ours); }, {"wl-token_1"}},
         {"ours again: the token was spent", [&] { click(ours); }, {""}},
         {"a token that is no token", [&] { token(ours, "a b\n"), click(ours); }, {""}},
@@ -186,30 +181,16 @@ TEST_F(FreedesktopNotificationCenterTest, OnlyOurOwnNotificationsActivate) {
          },
          {}},
     };
-    for (const auto& row : rows) {
+    for (const auto& [name, act, expected] : rows) {
         activations.clear();
-        row.act();
+        act();
         // A busy machine may hand the center its signal after the probe's: wait for what is
         // due, and a moment for what is not.
-        waitUntil([&] { return activations.size() >= row.activations.size(); });
-        waitUntil([&] { return activations.size() > row.activations.size(); },
-                  std::chrono::milliseconds(100));
-        EXPECT_EQ(activations, row.activations) << row.name;
+        const std::size_t due = expected.size();
+        waitUntil([&] { return activations.size() >= due; });
+        waitUntil([&] { return activations.size() > due; }, std::chrono::milliseconds(100));
+        EXPECT_EQ(activations, expected) << name;
     }
-}
-
-TEST_F(FreedesktopNotificationCenterTest, SilentPostWithMarkupEscapesTheBody) {
-    auto server = serve({QStringLiteral("body"), QStringLiteral("body-markup")});
-    EXPECT_EQ(
-        post({.identifier = "e1", .title = "A & B", .body = "a & <b> \"c\" 'd'", .sound = false}),
-        std::nullopt);
-
-    ASSERT_EQ(server->calls.size(), 1U);
-    const auto& call = server->calls[0];
-    EXPECT_EQ(call.summary, "A & B");
-    EXPECT_EQ(call.body, "a &amp; &lt;b&gt; &quot;c&quot; &#39;d&#39;");
-    EXPECT_EQ(call.hints.value("suppress-sound"), true);
-    EXPECT_FALSE(call.hints.contains("sound-name"));
 }
 
 TEST_F(FreedesktopNotificationCenterTest, RepostReplacesUntilClosedOrTheServerChanges) {

@@ -42,26 +42,6 @@ TEST_F(DashboardViewTest, HiddenItNeitherTicksNorRendersAndCatchesUpWhenShown) {
     EXPECT_EQ(labelText(*find(view, "quotaCard.five_hour"), "percentage"), "50%");
 }
 
-TEST_F(DashboardViewTest, ShowsAReadingCardByCard) {
-    UsageSnapshot reading = harness.reading(24, 39);
-    reading.buckets[0].credits = CreditsSnapshot{true, false, "12.5"};
-    harness.start(reading);
-    const QWidget* fiveHour = find(view, "quotaCard.five_hour");
-    const QWidget* weekly = find(view, "quotaCard.weekly");
-    ASSERT_TRUE(fiveHour && weekly);
-    EXPECT_EQ(labelText(*fiveHour, "percentage"), "76%");
-    EXPECT_EQ(labelText(*fiveHour, "countdown"), "Resets in 1 h 0 min");
-    EXPECT_FALSE(shown(*fiveHour, "warning")) << "76 % left is no warning";
-    EXPECT_EQ(labelText(*weekly, "percentage"), "61%");
-    EXPECT_EQ(labelText(view, "creditsValue"), "12.5");
-    EXPECT_TRUE(shown(view, "credits"));
-    EXPECT_EQ(find(view, "planBadge")->accessibleName(), "Pro");
-
-    harness.refresh(harness.reading(80, 60, std::nullopt));
-    EXPECT_EQ(labelText(*fiveHour, "warning"), "Almost used up");
-    EXPECT_FALSE(shown(view, "planBadge")) << "no plan, no badge";
-}
-
 // The figure says what it counts, on the side the language puts it, and nothing left at all is
 // said as such. A screen reader hears the card as one element: the window, the figure as
 // printed and the reset in its name, what else the card shows in its description.
@@ -71,13 +51,8 @@ TEST_F(DashboardViewTest, EachFigureSaysItIsTheShareLeft) {
         const char* name;
         AppLanguage language;
         double fiveHourUsed;
-        const char* before;
-        const char* after;
-        const char* accessibleName;
-        const char* description;
+        std::string before, after, accessibleName, description;
     } rows[] = {
-        {"English", AppLanguage::english, 24, "", "left",
-         "5-hour limit, 76 percent left, resets at 9:00\u202fAM", "Resets in 1 h 0 min"},
         {"German", AppLanguage::german, 24, "", "übrig",
          "5-Stunden-Limit, 76 Prozent übrig, Zurücksetzung um 09:00",
          "Zurücksetzung in 1 Std. 0 Min."},
@@ -95,10 +70,10 @@ TEST_F(DashboardViewTest, EachFigureSaysItIsTheShareLeft) {
         harness.start(harness.reading(row.fiveHourUsed, 39));
         QWidget* card = find(view, "quotaCard.five_hour");
         ASSERT_TRUE(card);
-        EXPECT_EQ(shown(*card, "leftBefore"), *row.before != '\0');
-        EXPECT_EQ(shown(*card, "leftAfter"), *row.after != '\0');
-        EXPECT_EQ(labelText(*card, *row.before ? "leftBefore" : "leftAfter"),
-                  QString::fromUtf8(*row.before ? row.before : row.after));
+        EXPECT_EQ(shown(*card, "leftBefore"), !row.before.empty());
+        EXPECT_EQ(shown(*card, "leftAfter"), !row.after.empty());
+        EXPECT_EQ(labelText(*card, row.before.empty() ? "leftAfter" : "leftBefore").toStdString(),
+                  row.before + row.after);
         QAccessibleInterface* spoken = QAccessible::queryAccessibleInterface(card);
         ASSERT_TRUE(spoken);
         EXPECT_EQ(spoken->text(QAccessible::Name).toStdString(), row.accessibleName);
@@ -191,30 +166,19 @@ TEST(RightToLeftTest, BarsFillAndListsAlignFromTheLeadingEdge) {
     // Where a label's dark text lies: true when its middle is right of the label's middle.
     const auto onTheRight = [](QWidget* label) {
         const QImage image = label->grab().toImage();
-        int left = image.width();
-        int right = -1;
-        for (int y = 0; y < image.height(); ++y) {
-            for (int x = 0; x < image.width(); ++x) {
-                if (qGray(image.pixel(x, y)) < 128) {
-                    left = std::min(left, x);
-                    right = std::max(right, x);
-                }
+        int left = image.width(), right = -1;
+        for (int pixel = 0; pixel < image.width() * image.height(); ++pixel) {
+            if (qGray(image.pixel(pixel % image.width(), pixel / image.width())) < 128) {
+                left = std::min(left, pixel % image.width());
+                right = std::max(right, pixel % image.width());
             }
         }
         EXPECT_GE(right, 0) << "no text drawn";
         return left + right > image.width();
     };
-    const struct {
-        const char* name;
-        Qt::LayoutDirection direction;
-        bool right;
-    } rows[] = {
-        {"left to right", Qt::LeftToRight, false},
-        {"right to left", Qt::RightToLeft, true},
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.name);
-        QGuiApplication::setLayoutDirection(row.direction);
+    for (const bool right : {false, true}) {
+        SCOPED_TRACE(right ? "right to left" : "left to right");
+        QGuiApplication::setLayoutDirection(right ? Qt::RightToLeft : Qt::LeftToRight);
         test::MonitorHarness harness;
         harness.start(harness.reading(60, 39));  // 40 % left
         DashboardView view(*harness.bridge, [] {});
@@ -224,16 +188,16 @@ TEST(RightToLeftTest, BarsFillAndListsAlignFromTheLeadingEdge) {
         const QImage track = bar->grab().toImage();
         const QColor fill = CapsuleBar::fillColor(40, QuotalumeStyle::isDark(bar->palette()));
         const int middle = track.height() / 2;
-        EXPECT_EQ(track.pixelColor(row.right ? track.width() - 4 : 3, middle), fill);
-        EXPECT_NE(track.pixelColor(row.right ? 3 : track.width() - 4, middle), fill);
-        EXPECT_EQ(onTheRight(find(view, "notificationsTitle")), row.right);
+        EXPECT_EQ(track.pixelColor(right ? track.width() - 4 : 3, middle), fill);
+        EXPECT_NE(track.pixelColor(right ? 3 : track.width() - 4, middle), fill);
+        EXPECT_EQ(onTheRight(find(view, "notificationsTitle")), right);
 
         EventRecord record{.event = ResetEvent::test(Date{})};
         HistoryList list;
         list.resize(400, 200);
         list.show(std::vector{record});
         list.QWidget::show();  // HistoryList::show() lists; this shows
-        EXPECT_EQ(onTheRight(find(list, "history.title")), row.right);
+        EXPECT_EQ(onTheRight(find(list, "history.title")), right);
     }
     QGuiApplication::setLayoutDirection(Qt::LeftToRight);
 }
@@ -384,7 +348,7 @@ TEST(PanelGeometryTest, PlacesUnderTheAnchorInsideTheScreen) {
     EXPECT_FALSE(PanelGeometry::panelCorner(screen, screen)) << "no bar";
 }
 
-TEST(QuotaPanelTest, ReplacesOnlyForRealHeightChangesAndClosesOnEscape) {
+TEST(QuotaPanelTest, ReplacesOnlyForRealHeightChanges) {
     test::MonitorHarness harness;
     harness.start(harness.reading(24, 39));
     QuotaPanel panel(*harness.bridge, [] {});
@@ -407,12 +371,6 @@ TEST(QuotaPanelTest, ReplacesOnlyForRealHeightChangesAndClosesOnEscape) {
     EXPECT_GT(panel.measuredHeight(), placed.height());
     EXPECT_NE(panel.measuredHeight(), placed.height() + 20);
     EXPECT_EQ(panel.geometry().height(), static_cast<int>(panel.measuredHeight()));
-
-    // Escape, sent to a control inside, closes and is taken.
-    QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
-    QApplication::sendEvent(find(panel, "refresh"), &escape);
-    EXPECT_TRUE(escape.isAccepted());
-    EXPECT_FALSE(panel.isVisible());
 }
 
 TEST(QuotaPanelTest, OnWaylandAFloatingWindowOfTheContentsSizeNamedAlikeInEveryLanguage) {

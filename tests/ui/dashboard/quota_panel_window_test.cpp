@@ -48,24 +48,24 @@ const struct {
 TEST(QuotaPanelWindowTest, AToolWindowTheDesktopManagesAndScreenReadersSee) {
     test::MonitorHarness harness;
     for (const auto& desktop : panelDesktops) {
+        SCOPED_TRACE(desktop.name);
         QuotaPanel panel(
             *harness.bridge, [] {}, nullptr, desktop.surface, desktop.session);
-        EXPECT_EQ(accessibleWindow(panel), nullptr) << desktop.name << ": not before it opens";
+        EXPECT_EQ(accessibleWindow(panel), nullptr) << "not before it opens";
         panel.popUp(std::nullopt);
-        EXPECT_EQ(panel.windowType(), Qt::Tool) << desktop.name;
-        EXPECT_TRUE(panel.windowFlags() & Qt::FramelessWindowHint) << desktop.name;
-        EXPECT_FALSE(panel.windowFlags() & Qt::BypassWindowManagerHint) << desktop.name;
+        EXPECT_EQ(panel.windowType(), Qt::Tool);
+        EXPECT_TRUE(panel.windowFlags() & Qt::FramelessWindowHint);
+        EXPECT_FALSE(panel.windowFlags() & Qt::BypassWindowManagerHint);
         const QAccessibleInterface* window = accessibleWindow(panel);
-        ASSERT_NE(window, nullptr) << desktop.name;
-        EXPECT_EQ(window->role(), QAccessible::Window) << desktop.name;
-        EXPECT_EQ(window->text(QAccessible::Name), "Quotalume") << desktop.name;
+        ASSERT_NE(window, nullptr);
+        EXPECT_EQ(window->role(), QAccessible::Window);
+        EXPECT_EQ(window->text(QAccessible::Name), "Quotalume");
         // Where the compositor places an X11 window only once, each opening is a new one.
         const WId first = panel.winId();
         panel.hide();
         panel.popUp(std::nullopt);
         EXPECT_EQ(panel.winId() != first, desktop.surface == PanelSurface::placed &&
-                                              desktop.session == PanelSession::wayland)
-            << desktop.name;
+                                              desktop.session == PanelSession::wayland);
     }
 }
 
@@ -106,13 +106,17 @@ TEST(QuotaPanelWindowTest, ItTakesAPlaceOnlyWhereItKnowsWhereTheBarIs) {
 TEST(QuotaPanelWindowTest, WhatClosesIt) {
     test::MonitorHarness harness;
     QWidget elsewhere;
-    const auto key = [](QuotaPanel& panel, Qt::Key which) {
-        QKeyEvent event(QEvent::KeyPress, which, Qt::NoModifier);
-        QApplication::sendEvent(find(panel, "refresh"), &event);
+    const auto key = [](Qt::Key which) {
+        return [which](QuotaPanel& panel) {
+            QKeyEvent event(QEvent::KeyPress, which, Qt::NoModifier);
+            QApplication::sendEvent(find(panel, "refresh"), &event);
+            EXPECT_TRUE(which != Qt::Key_Escape || event.isAccepted()) << "Escape is taken";
+        };
     };
     const auto click = [](const char* button) {
         return [button](QuotaPanel& panel) { find<QAbstractButton>(panel, button)->click(); };
     };
+    const auto away = [&](QuotaPanel&) { activateElsewhere(elsewhere); };
     const struct {
         const char* name;
         int desktop;
@@ -122,17 +126,14 @@ TEST(QuotaPanelWindowTest, WhatClosesIt) {
         bool echoes = false;
         int settingsOpened = 0;
     } rows[] = {
-        {"Escape", 2, [&](QuotaPanel& panel) { key(panel, Qt::Key_Escape); }, true},
-        {"another key", 0, [&](QuotaPanel& panel) { key(panel, Qt::Key_Tab); }, false},
+        {"Escape", 2, key(Qt::Key_Escape), true},
+        {"another key", 0, key(Qt::Key_Tab), false},
         {"its close button", 1, click("close"), true},
         {"opening Settings", 0, click("settings"), true, false, 1},
-        {"a click elsewhere on X11", 0, [&](QuotaPanel&) { activateElsewhere(elsewhere); }, true,
-         true},
+        {"a click elsewhere on X11", 0, away, true, true},
         // Where the pointer crossing a window moves the activation as well.
-        {"losing the activation under Xwayland", 1,
-         [&](QuotaPanel&) { activateElsewhere(elsewhere); }, false},
-        {"losing the activation on Wayland", 2, [&](QuotaPanel&) { activateElsewhere(elsewhere); },
-         false},
+        {"losing the activation under Xwayland", 1, away, false},
+        {"losing the activation on Wayland", 2, away, false},
     };
     for (const auto& row : rows) {
         const auto& desktop = panelDesktops[row.desktop];

@@ -10,96 +10,101 @@
 #include <QAbstractButton>
 #include <QAccessible>
 #include <QApplication>
-#include <QDir>
 #include <QKeyEvent>
-#include <QPixmap>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QToolButton>
 
 #include <nlohmann/json.hpp>
 
-#include <cstdlib>
-
 namespace quotalume {
 namespace {
 
 using test::find, test::labelText, test::shown;
 
-// The engine reading two sources: "Personal" (the first) and "Work", each with a Codex home of
-// its own; the fake Codex answers them in turn, the first first.
+// Two sources: `first` and `second`, the latter with a Codex home of its own.
+void useTwoSources(test::MonitorHarness& harness, const std::string& first,
+                   const std::string& second, const test::TempDir& home) {
+    PreferencesModel& preferences = harness.monitor->preferences();
+    preferences.set(AccountSources::labelKey, first);
+    preferences.set(
+        AccountSources::listKey,
+        nlohmann::json::array({{{"label", second}, {"codexHome", home.str()}, {"codexPath", ""}}})
+            .dump());
+}
+
+// A reading of the account `account`, as harness.reading() makes them.
+UsageSnapshot readingOfAccount(const test::MonitorHarness& harness, const std::string& account,
+                               double fiveHourUsed, double weeklyUsed,
+                               std::optional<std::string> plan = "pro") {
+    UsageSnapshot reading = harness.reading(fiveHourUsed, weeklyUsed, std::move(plan));
+    reading.accountFingerprint = UsageSnapshot::fingerprint(account);
+    return reading;
+}
+
+QWidget* sourceSection(const QWidget& root, int index) {
+    return find(root, QStringLiteral("source.%1").arg(index).toLatin1().constData());
+}
+
+// The engine reading two sources: "Personal" (the first) and "Work"; the fake Codex answers
+// them in turn, the first first.
 class SeveralSourcesTest : public testing::Test {
 protected:
-    SeveralSourcesTest() { useSources("Personal", "Work"); }
+    SeveralSourcesTest() { useTwoSources(harness, "Personal", "Work", workHome); }
 
-    void useSources(const std::string& first, const std::string& second) {
-        PreferencesModel& preferences = harness.monitor->preferences();
-        preferences.set(AccountSources::labelKey, first);
-        preferences.set(AccountSources::listKey,
-                        nlohmann::json::array(
-                            {{{"label", second}, {"codexHome", workHome.str()}, {"codexPath", ""}}})
-                            .dump());
-    }
-    // A reading of the account `account`, as harness.reading() makes them.
     UsageSnapshot of(const std::string& account, double fiveHourUsed, double weeklyUsed,
                      std::optional<std::string> plan = "pro") const {
-        UsageSnapshot reading = harness.reading(fiveHourUsed, weeklyUsed, std::move(plan));
-        reading.accountFingerprint = UsageSnapshot::fingerprint(account);
-        return reading;
+        return readingOfAccount(harness, account, fiveHourUsed, weeklyUsed, std::move(plan));
     }
-    // Starts (or refreshes) and answers both sources' readings.
-    void read(FetchResult first, FetchResult second, bool start = false) {
-        if (start) {
-            harness.start(std::move(first));
-        } else {
-            harness.refresh(std::move(first));
-        }
+    // Refreshes and answers both sources' readings.
+    void read(FetchResult first, FetchResult second) {
+        harness.refresh(std::move(first));
         harness.answer(std::move(second));
     }
-    static QWidget* section(const QWidget& root, int index) {
-        return find(root, QStringLiteral("source.%1").arg(index).toLatin1().constData());
+    // A dashboard shown, then the engine started on both sources' first readings.
+    DashboardView& open(FetchResult first, FetchResult second) {
+        view = std::make_unique<DashboardView>(*harness.bridge, [] {});
+        view->show();
+        harness.start(std::move(first));
+        harness.answer(std::move(second));
+        return *view;
     }
 
     test::MonitorHarness harness;
     test::TempDir workHome;
+    std::unique_ptr<DashboardView> view;
 };
 
 TEST_F(SeveralSourcesTest, EachSourceShowsItsOwnFiguresUnderItsLabel) {
-    DashboardView view(*harness.bridge, [] {});
-    view.show();
     UsageSnapshot personal = of("personal", 24, 39);
     personal.buckets[0].credits = CreditsSnapshot{true, false, "12.5"};
-    read(personal, of("work", 88, 62, "plus"), true);
-
+    DashboardView& view = open(personal, of("work", 88, 62, "plus"));
     const struct {
         const char* name;
         int index;
-        QString label;
-        QString fiveHour;
-        QString weekly;
-        QString plan;
-        bool credits;
+        QString label, fiveHour, weekly, plan, warning, credits;
     } rows[] = {
-        {"the first", 0, "Personal", "76%", "61%", "Pro", true},
-        {"the second", 1, "Work", "12%", "38%", "PLUS", false},
+        {"the first", 0, "Personal", "76%", "61%", "Pro", "", "12.5"},
+        {"the second", 1, "Work", "12%", "38%", "PLUS", "Almost used up", ""},
     };
     for (const auto& row : rows) {
-        const QWidget* source = section(view, row.index);
-        ASSERT_TRUE(source) << row.name;
-        EXPECT_TRUE(shown(*source, "sourceHeader")) << row.name;
-        EXPECT_EQ(labelText(*source, "sourceLabel"), row.label) << row.name;
-        EXPECT_TRUE(find(*source, "sourceLabel")->accessibleName().contains(row.label)) << row.name;
-        EXPECT_TRUE(source->accessibleName().contains(row.label)) << row.name;
-        EXPECT_EQ(labelText(*find(*source, "quotaCard.five_hour"), "percentage"), row.fiveHour)
-            << row.name;
-        EXPECT_EQ(labelText(*find(*source, "quotaCard.weekly"), "percentage"), row.weekly)
-            << row.name;
-        EXPECT_EQ(find(*source, "sourcePlan")->accessibleName(), row.plan) << row.name;
-        EXPECT_EQ(shown(*source, "credits"), row.credits) << row.name;
-        EXPECT_FALSE(shown(*source, "sourceError")) << row.name;
+        SCOPED_TRACE(row.name);
+        const QWidget* source = sourceSection(view, row.index);
+        ASSERT_TRUE(source);
+        EXPECT_TRUE(shown(*source, "sourceHeader"));
+        EXPECT_EQ(labelText(*source, "sourceLabel"), row.label);
+        EXPECT_TRUE(find(*source, "sourceLabel")->accessibleName().contains(row.label));
+        EXPECT_TRUE(source->accessibleName().contains(row.label));
+        const QWidget* fiveHour = find(*source, "quotaCard.five_hour");
+        EXPECT_EQ(labelText(*fiveHour, "percentage"), row.fiveHour);
+        EXPECT_EQ(shown(*fiveHour, "warning") ? labelText(*fiveHour, "warning") : QString(),
+                  row.warning);
+        EXPECT_EQ(labelText(*find(*source, "quotaCard.weekly"), "percentage"), row.weekly);
+        EXPECT_EQ(find(*source, "sourcePlan")->accessibleName(), row.plan);
+        EXPECT_EQ(shown(*source, "credits") ? labelText(*source, "creditsValue") : QString(),
+                  row.credits);
+        EXPECT_FALSE(shown(*source, "sourceError"));
     }
-    EXPECT_EQ(labelText(*find(*section(view, 1), "quotaCard.five_hour"), "warning"),
-              "Almost used up");
     // Each section says its own plan and status; the shared ones would speak for one source.
     EXPECT_FALSE(shown(view, "planBadge"));
     EXPECT_FALSE(shown(view, "status"));
@@ -109,158 +114,130 @@ TEST_F(SeveralSourcesTest, EachSourceShowsItsOwnFiguresUnderItsLabel) {
 // A label is the user's text: shown as written, never read as markup or a shortcut, and never
 // wider than the panel, however long.
 TEST_F(SeveralSourcesTest, ALabelShowsAsItIsWritten) {
-    DashboardView view(*harness.bridge, [] {});
-    view.show();
-    read(of("personal", 24, 39), of("work", 50, 50), true);
+    DashboardView& view = open(of("personal", 24, 39), of("work", 50, 50));
     const struct {
         const char* name;
-        std::string first;
-        std::string second;
+        std::string first, second;
     } rows[] = {
         {"markup", "<b>Mine</b>", "<i>Work</i>"},
         {"a shortcut's mark", "Mine", "R&D"},
         {"the longest, one word", "Mine", std::string(AccountSources::longestLabel, 'W')},
     };
     for (const auto& row : rows) {
-        useSources(row.first, row.second);
+        SCOPED_TRACE(row.name);
+        useTwoSources(harness, row.first, row.second, workHome);
         read(of("personal", 24, 39), of("work", 50, 50));
         for (const auto& [index, label] : {std::pair{0, row.first}, {1, row.second}}) {
-            const auto* name = find<QLabel>(*section(view, index), "sourceLabel");
-            ASSERT_TRUE(name) << row.name;
-            EXPECT_EQ(name->text().toStdString(), label) << row.name;
-            EXPECT_EQ(name->textFormat(), Qt::PlainText) << row.name;
+            const auto* name = find<QLabel>(*sourceSection(view, index), "sourceLabel");
+            ASSERT_TRUE(name);
+            EXPECT_EQ(name->text().toStdString(), label);
+            EXPECT_EQ(name->textFormat(), Qt::PlainText);
         }
-        EXPECT_LE(view.minimumSizeHint().width(), QuotaPanel::contentWidth) << row.name;
+        EXPECT_LE(view.minimumSizeHint().width(), QuotaPanel::contentWidth);
     }
 }
 
-// A source that fails says so in its own section; the other's figures stay as they were read.
-TEST_F(SeveralSourcesTest, AFailingSourceSaysSoInItsOwnSection) {
-    DashboardView view(*harness.bridge, [] {});
-    view.show();
-    read(of("personal", 24, 39), of("work", 50, 50), true);
+// Two sources on one account: the account is read once, and the later source says whose
+// figures are its own. Read as an account of its own it shows them, and when it then fails it
+// says so in its own section, its last figures marked outdated; the other's stay as read.
+TEST_F(SeveralSourcesTest, ASourceSaysInItsOwnSectionThatItSharesAnAccountOrFails) {
+    DashboardView& view = open(of("personal", 24, 39), of("personal", 24, 39));
+    // Looked up after each reading: a section may be built anew.
+    const auto personal = [&] { return sourceSection(view, 0); };
+    const auto work = [&] { return sourceSection(view, 1); };
+    ASSERT_TRUE(personal() && work());
+    ASSERT_EQ(harness.monitor->reading().accounts.at(0).sameAs, "Personal");
+    EXPECT_TRUE(shown(*work(), "sourceHeader"));
+    ASSERT_TRUE(shown(*work(), "sameAccount"));
+    EXPECT_EQ(labelText(*work(), "sameAccount"),
+              QString::fromStdString(L10n::render("account.same_as", {"Personal"})));
+    for (const char* name : {"cards", "sourceUpdated", "sourcePlan"}) {
+        EXPECT_FALSE(shown(*work(), name)) << name;
+    }
+    const auto percentage = [](const QWidget& source) {
+        return labelText(*find(source, "quotaCard.five_hour"), "percentage");
+    };
+    EXPECT_EQ(percentage(*personal()), "76%");
+
+    read(of("personal", 24, 39), of("work", 50, 50));
+    EXPECT_FALSE(shown(*work(), "sameAccount"));
+    EXPECT_EQ(percentage(*work()), "50%");
+
     const LocalizedMessage timeout("error.timeout");
     read(of("personal", 30, 39), timeout);
-
-    const QWidget* personal = section(view, 0);
-    const QWidget* work = section(view, 1);
-    ASSERT_TRUE(personal && work);
-    EXPECT_FALSE(shown(*personal, "sourceError"));
-    EXPECT_FALSE(shown(*find(*personal, "quotaCard.five_hour"), "stale"));
-    EXPECT_EQ(labelText(*find(*personal, "quotaCard.five_hour"), "percentage"), "70%");
-    ASSERT_TRUE(shown(*work, "sourceError"));
-    EXPECT_EQ(find<WarningLine>(*work, "sourceError")->text(),
+    EXPECT_FALSE(shown(*personal(), "sourceError"));
+    EXPECT_FALSE(shown(*find(*personal(), "quotaCard.five_hour"), "stale"));
+    EXPECT_EQ(percentage(*personal()), "70%");
+    ASSERT_TRUE(shown(*work(), "sourceError"));
+    EXPECT_EQ(find<WarningLine>(*work(), "sourceError")->text(),
               QString::fromStdString(timeout.localized()));
-    EXPECT_TRUE(shown(*find(*work, "quotaCard.five_hour"), "stale"))
+    EXPECT_TRUE(shown(*find(*work(), "quotaCard.five_hour"), "stale"))
         << "the last figures, marked outdated";
-    EXPECT_EQ(labelText(*find(*work, "quotaCard.five_hour"), "percentage"), "50%");
+    EXPECT_EQ(percentage(*work()), "50%");
     EXPECT_FALSE(shown(view, "errorLine")) << "said once, in the section";
 }
 
-// Two sources on one account: the account is read once, and the later source says whose
-// figures are its own.
-TEST_F(SeveralSourcesTest, ASourceOnAnAccountReadBeforeSaysSoInsteadOfFigures) {
-    DashboardView view(*harness.bridge, [] {});
-    view.show();
-    read(of("personal", 24, 39), of("personal", 24, 39), true);
-    const QWidget* work = section(view, 1);
-    ASSERT_TRUE(work);
-    ASSERT_EQ(harness.monitor->reading().accounts.at(0).sameAs, "Personal");
-    EXPECT_TRUE(shown(*work, "sourceHeader"));
-    ASSERT_TRUE(shown(*work, "sameAccount"));
-    EXPECT_EQ(labelText(*work, "sameAccount"),
-              QString::fromStdString(L10n::render("account.same_as", {"Personal"})));
-    EXPECT_FALSE(shown(*work, "cards"));
-    EXPECT_FALSE(shown(*work, "sourceUpdated"));
-    EXPECT_FALSE(shown(*work, "sourcePlan"));
-    EXPECT_EQ(labelText(*find(*section(view, 0), "quotaCard.five_hour"), "percentage"), "76%");
-
-    // Read again as an account of its own, it shows its figures.
-    read(of("personal", 24, 39), of("work", 50, 50));
-    EXPECT_FALSE(shown(*section(view, 1), "sameAccount"));
-    EXPECT_EQ(labelText(*find(*section(view, 1), "quotaCard.five_hour"), "percentage"), "50%");
-}
-
-// Back to one source, the dashboard is as it always was: no header, the shared status.
+// Back to one source, the dashboard is as it always was: no header, the shared status and plan.
 TEST_F(SeveralSourcesTest, OneSourceLeftShowsNoHeader) {
-    DashboardView view(*harness.bridge, [] {});
-    view.show();
-    read(of("personal", 24, 39), of("work", 50, 50), true);
+    DashboardView& view = open(of("personal", 24, 39), of("work", 50, 50));
     harness.monitor->preferences().set(AccountSources::listKey, "[]");
     harness.refresh(of("personal", 24, 39));
     EXPECT_FALSE(view.findChild<QWidget*>(QStringLiteral("source.1")));
-    ASSERT_TRUE(section(view, 0));
-    EXPECT_FALSE(shown(*section(view, 0), "sourceHeader"));
+    ASSERT_TRUE(sourceSection(view, 0));
+    EXPECT_FALSE(shown(*sourceSection(view, 0), "sourceHeader"));
     EXPECT_TRUE(shown(view, "planBadge"));
+    EXPECT_EQ(find(view, "planBadge")->accessibleName(), "Pro");
     EXPECT_TRUE(shown(view, "status"));
     EXPECT_EQ(find<QToolButton>(view, "refresh")->toolButtonStyle(), Qt::ToolButtonIconOnly);
+    harness.refresh(of("personal", 24, 39, std::nullopt));
+    EXPECT_FALSE(shown(view, "planBadge")) << "no plan, no badge";
 }
 
 // On the common laptop and desktop screens, under a desktop panel at the top or the bottom, the
 // dashboard fits the room the panel leaves: every source's figures and the footer show without
 // scrolling, once half a day of readings draws the charts and a warning and an error show too.
-// A screen with room enough keeps the full layout. QUOTALUME_DASHBOARD_SHOTS names a folder to
-// save what it looks like in.
+// A screen with room enough keeps the full layout.
 TEST_F(SeveralSourcesTest, EveryScreenShowsEveryFigureAndTheFooterWithoutScrolling) {
     const struct {
         const char* name;
-        QRect screen;
-        QRect available;
+        QRect screen, available;
         int accounts;
         bool compact;
     } rows[] = {
-        {"1280 x 720, a panel above, two accounts", {0, 0, 1280, 720}, {0, 30, 1280, 690}, 2, true},
-        {"1366 x 768, a panel below, two accounts", {0, 0, 1366, 768}, {0, 0, 1366, 724}, 2, true},
-        {"1920 x 1080, a panel above, two accounts",
-         {0, 0, 1920, 1080},
-         {0, 28, 1920, 1052},
-         2,
-         false},
-        {"1366 x 768, a panel below, one account", {0, 0, 1366, 768}, {0, 0, 1366, 724}, 1, true},
-        {"1920 x 1080, a panel above, one account",
-         {0, 0, 1920, 1080},
-         {0, 28, 1920, 1052},
-         1,
-         false},
+        {"1280x720, bar above, 2 accounts", {0, 0, 1280, 720}, {0, 30, 1280, 690}, 2, true},
+        {"1366x768, bar below, 2 accounts", {0, 0, 1366, 768}, {0, 0, 1366, 724}, 2, true},
+        {"1920x1080, bar above, 2 accounts", {0, 0, 1920, 1080}, {0, 28, 1920, 1052}, 2, false},
+        {"1366x768, bar below, 1 account", {0, 0, 1366, 768}, {0, 0, 1366, 724}, 1, true},
+        {"1920x1080, bar above, 1 account", {0, 0, 1920, 1080}, {0, 28, 1920, 1052}, 1, false},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         test::MonitorHarness harness;
-        PreferencesModel& preferences = harness.monitor->preferences();
         if (row.accounts > 1) {
-            preferences.set(
-                AccountSources::listKey,
-                nlohmann::json::array(
-                    {{{"label", "Work"}, {"codexHome", workHome.str()}, {"codexPath", ""}}})
-                    .dump());
+            useTwoSources(harness, "Personal", "Work", workHome);
         }
-        const auto reading = [&](const std::string& account, double fiveHour, double weekly) {
-            UsageSnapshot snapshot = harness.reading(fiveHour, weekly);
-            snapshot.accountFingerprint = UsageSnapshot::fingerprint(account);
+        const auto reading = [&](const char* account, double fiveHour, double weekly) {
+            UsageSnapshot snapshot = readingOfAccount(harness, account, fiveHour, weekly);
             snapshot.buckets[0].credits = CreditsSnapshot{true, false, "128.5"};
             return snapshot;
         };
-        const auto readAll = [&](double minute, bool start) {
-            UsageSnapshot first = reading("personal", 10 + minute / 10, 30 + minute / 60);
-            if (start) {
-                harness.start(first);
-            } else {
-                harness.refresh(first);
-            }
+        // Answers both sources with their readings at `minute`, `first` instead of the first's.
+        const auto answerAll = [&](double minute, std::optional<FetchResult> first = {}) {
+            harness.answer(first.value_or(reading("personal", 10 + minute / 10, 30 + minute / 60)));
             if (row.accounts > 1) {
                 harness.answer(reading("work", 60 + minute / 12, 50 + minute / 40));
             }
         };
         QuotaPanel panel(*harness.bridge, [] {});
-        readAll(0, true);
+        harness.monitor->start();
+        answerAll(0);
         for (int minute = 30; minute <= 12 * 60; minute += 30) {
             harness.clock.now_ += std::chrono::minutes(30);
-            readAll(minute, false);
+            harness.monitor->refresh();
+            answerAll(minute);
         }
-        harness.refresh(LocalizedMessage("error.timeout"));  // the first source's error line
-        if (row.accounts > 1) {
-            harness.answer(reading("work", 60, 50));
-        }
+        harness.monitor->refresh();
+        answerAll(0, LocalizedMessage("error.timeout"));  // the first source's error line
         panel.popUp(QRect(row.screen.right() - 60, row.available.top() - 28, 24, 24));
         harness.settle();
         panel.placeOn(row.screen, row.available);
@@ -276,7 +253,7 @@ TEST_F(SeveralSourcesTest, EveryScreenShowsEveryFigureAndTheFooterWithoutScrolli
                    corner.x() <= panel.width();
         };
         for (int index = 0; index < row.accounts; ++index) {
-            const QWidget* source = section(*panel.view(), index);
+            const QWidget* source = sourceSection(*panel.view(), index);
             ASSERT_TRUE(source);
             for (const char* card : {"quotaCard.five_hour", "quotaCard.weekly"}) {
                 const QWidget* figures = find(*source, card);
@@ -287,18 +264,12 @@ TEST_F(SeveralSourcesTest, EveryScreenShowsEveryFigureAndTheFooterWithoutScrolli
         }
         if (row.compact && row.accounts > 1) {
             // The cards leave the outdated tag to the failing source's heading.
-            EXPECT_EQ(labelText(*section(*panel.view(), 0), "sourceUpdated"), "Outdated");
-            EXPECT_FALSE(shown(*find(*section(*panel.view(), 0), "quotaCard.weekly"), "stale"));
+            const QWidget& failing = *sourceSection(*panel.view(), 0);
+            EXPECT_EQ(labelText(failing, "sourceUpdated"), "Outdated");
+            EXPECT_FALSE(shown(*find(failing, "quotaCard.weekly"), "stale"));
         }
         for (const char* name : {"settings", "quit", "credits"}) {
             EXPECT_TRUE(inSight(*find(*panel.view(), name))) << name;
-        }
-        if (const char* folder = std::getenv("QUOTALUME_DASHBOARD_SHOTS")) {
-            panel.grab().save(QDir(QString::fromLocal8Bit(folder))
-                                  .filePath(QStringLiteral("fit-%1x%2-%3.png")
-                                                .arg(row.screen.width())
-                                                .arg(row.screen.height())
-                                                .arg(row.accounts)));
         }
     }
 }
@@ -314,27 +285,20 @@ TEST_F(SeveralSourcesTest, TheLayoutFollowsTheRoom) {
         harness.refresh(of("personal", 24 + minute, 39));
     }
     panel.popUp(QRect(1300, 0, 24, 24));
-    const struct {
-        const char* name;
-        int height;
-        bool compact;
-    } rows[] = {
-        {"large", 1052, false},
-        {"small", 400, true},
-        {"large again", 1052, false},
-        {"small again", 400, true},
-    };
-    for (const auto& row : rows) {
+    // Large, small, and each again.
+    for (const bool small : {false, true, false, true}) {
+        SCOPED_TRACE(small ? "small" : "large");
+        const int height = small ? 400 : 1052;
         harness.settle();
-        panel.placeOn(QRect(0, 0, 1920, row.height + 28), QRect(0, 28, 1920, row.height));
-        EXPECT_EQ(panel.view()->compact(), row.compact) << row.name;
-        EXPECT_LE(panel.height(), row.height - 2 * PanelGeometry::margin) << row.name;
-        EXPECT_EQ(find(*panel.view(), "subtitle")->isVisible(), !row.compact) << row.name;
+        panel.placeOn(QRect(0, 0, 1920, height + 28), QRect(0, 28, 1920, height));
+        EXPECT_EQ(panel.view()->compact(), small);
+        EXPECT_LE(panel.height(), height - 2 * PanelGeometry::margin);
+        EXPECT_EQ(find(*panel.view(), "subtitle")->isVisible(), !small);
     }
 }
 
 // The accessible names of the controls Tab reaches in `window`, once round.
-QStringList tabRound(QWidget& window) {
+QStringList dashboardTabRound(QWidget& window) {
     window.activateWindow();
     QCoreApplication::processEvents();
     QStringList names;
@@ -366,41 +330,28 @@ QStringList tabRound(QWidget& window) {
 TEST_F(SeveralSourcesTest, TabReadsEveryCardAndButtonInOrder) {
     const test::ScopedEnvironment zone("TZ", "UTC");
     harness.center.status = NotificationAuthorization::unavailable;  // "Check Again" shows
-    DashboardView view(*harness.bridge, [] {});
-    view.show();
     UsageSnapshot personal = of("personal", 24, 39);
     personal.buckets.push_back(RateBucket{
         "codex_bengalfox", "Spark", RateWindow{10, 300, 1'800'003'600.0}, RateWindow{20, 10080}});
     personal.buckets[0].credits = CreditsSnapshot{true, false, "12.5"};
     UsageSnapshot work = of("work", 88, 62);
     work.buckets[0].secondary = RateWindow{50, 43200, 1'801'728'000.0};  // 30 days
-    read(personal, work, true);
+    DashboardView& view = open(personal, work);
 
-    const QStringList expected = {
-        "Close",
-        "5-hour limit, 76 percent left, resets at 9:00\u202fAM",
-        "Weekly limit, 61 percent left, resets at 1/18/27, 7:20\u202fPM",
-        "Spark: 5H 90% \u00b7 7D 80%",
-        "5-hour limit, 12 percent left, resets at 9:00\u202fAM",
-        "30-day limit, 50 percent left, resets at 2/4/27, 8:00\u202fAM",
-        test::text("notification.toggle"),
-        "Check Again",
-        "Refresh",
-        "Settings",
-        "Quit",
-    };
-    const struct {
-        const char* name;
-        bool compact;
-    } rows[] = {{"full", false}, {"compact", true}};
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.name);
-        view.setCompact(row.compact);
+    const std::string expected =
+        "Close | 5-hour limit, 76 percent left, resets at 9:00\u202fAM"
+        " | Weekly limit, 61 percent left, resets at 1/18/27, 7:20\u202fPM"
+        " | Spark: 5H 90% \u00b7 7D 80% | 5-hour limit, 12 percent left, resets at 9:00\u202fAM"
+        " | 30-day limit, 50 percent left, resets at 2/4/27, 8:00\u202fAM | " +
+        test::text("notification.toggle").toStdString() +
+        " | Check Again | Refresh | Settings | Quit";
+    for (const bool compact : {false, true}) {
+        SCOPED_TRACE(compact ? "compact" : "full");
+        view.setCompact(compact);
         if (QWidget* focused = view.focusWidget()) {
             focused->clearFocus();  // the round starts from the window
         }
-        EXPECT_EQ(tabRound(view).join(QStringLiteral(" | ")).toStdString(),
-                  expected.join(QStringLiteral(" | ")).toStdString());
+        EXPECT_EQ(dashboardTabRound(view).join(QStringLiteral(" | ")).toStdString(), expected);
         QList<QWidget*> wholes{find(view, "credits")};
         for (QuotaCard* card : view.findChildren<QuotaCard*>()) {
             wholes << card;
@@ -411,10 +362,6 @@ TEST_F(SeveralSourcesTest, TabReadsEveryCardAndButtonInOrder) {
                 << whole->objectName().toStdString();
         }
     }
-    int closes = 0;
-    QObject::connect(&view, &DashboardView::closeRequested, [&] { ++closes; });
-    find<QAbstractButton>(view, "close")->click();
-    EXPECT_EQ(closes, 1);
 }
 
 }  // namespace

@@ -57,8 +57,6 @@ TEST(SubtleButtonStyleTest, BackgroundShowsOnlyWhileHoveredOrPressedAndEnabled) 
     EXPECT_EQ(opacity(S::State_MouseOver | S::State_Sunken), 0) << "disabled";
 
     // Painted in the foreground grey of either appearance, inside the rounded corners.
-    ASSERT_FALSE(QuotalumeStyle::isDark(lightPalette));
-    ASSERT_TRUE(QuotalumeStyle::isDark(darkPalette));
     for (const QPalette& palette : {lightPalette, darkPalette}) {
         SCOPED_TRACE(QuotalumeStyle::isDark(palette) ? "dark" : "light");
         const auto window = panel(palette, QSize(120, 32));
@@ -88,10 +86,9 @@ TEST(FocusRingTest, KeyboardFocusRingsEveryControlInTheForegroundGrey) {
         auto* layout = new QHBoxLayout(window.get());
         auto* start = new QWidget(window.get());  // holds focus first
         start->setFocusPolicy(Qt::StrongFocus);
-        auto* checkAgain = new QToolButton(window.get());
-        auto* settings = new QPushButton(window.get());
-        for (QAbstractButton* button :
-             {static_cast<QAbstractButton*>(checkAgain), static_cast<QAbstractButton*>(settings)}) {
+        QAbstractButton* checkAgain = new QToolButton(window.get());
+        QAbstractButton* settings = new QPushButton(window.get());
+        for (QAbstractButton* button : {checkAgain, settings}) {
             button->setText(QStringLiteral("Settings"));
             SubtleButtonStyle::apply(button);
         }
@@ -148,8 +145,7 @@ TEST(FocusRingTest, KeyboardFocusRingsEveryControlInTheForegroundGrey) {
             QApplication::sendEvent(QApplication::focusWidget(), &tab);
             ASSERT_TRUE(control->hasFocus());
             const QImage focused = control->grab().toImage();
-            int ringPixels = 0;
-            int accentPixels = 0;
+            int ringPixels = 0, accentPixels = 0;
             for (int y = 0; y < focused.height(); ++y) {
                 for (int x = 0; x < focused.width(); ++x) {
                     const QColor was = resting.pixelColor(x, y);
@@ -198,12 +194,10 @@ TEST(BrandAssetsTest, ImagesAndTheLicenceShipWithTheProgram) {
     // The mark is a template: drawn in the colour it is given, with its own shape.
     const QImage red = BrandAssets::tinted(BrandAssets::githubMark(), Qt::red);
     int opaque = 0;
-    for (int y = 0; y < red.height(); ++y) {
-        for (int x = 0; x < red.width(); ++x) {
-            const QColor pixel = red.pixelColor(x, y);
-            opaque += pixel.alpha() == 255;
-            EXPECT_TRUE(pixel.alpha() < 255 || pixel == QColor(Qt::red)) << x << "," << y;
-        }
+    for (int pixel = 0; pixel < red.width() * red.height(); ++pixel) {
+        const QColor colour = red.pixelColor(pixel % red.width(), pixel / red.width());
+        opaque += colour.alpha() == 255;
+        EXPECT_TRUE(colour.alpha() < 255 || colour == QColor(Qt::red)) << pixel;
     }
     EXPECT_GT(opaque, 0);
     EXPECT_EQ(red.pixelColor(0, 0).alpha(), 0);

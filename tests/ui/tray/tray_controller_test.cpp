@@ -9,22 +9,33 @@
 namespace quotalume {
 namespace {
 
-using Item = MenuBarPresentation::Item;
 using Badge = TrayIconImage::Badge;
 
-TEST(TrayControllerTest, FollowsTheMonitorAndRedrawsOnlyWhenItsPictureChanges) {
-    test::MonitorHarness harness;
-    TrayController tray(*harness.bridge);
-    const auto shows = [&](const TrayIconImage& look) {
+class TrayControllerTest : public testing::Test {
+protected:
+    bool shows(const TrayIconImage& look) {
         return tray.icon().icon().pixmap(48).toImage() == look.image(48);
-    };
+    }
+    // The default style and scope drawn from `reading`'s figures.
+    bool showsFigures(const UsageSnapshot& reading, Badge badge = Badge::none) {
+        return shows({MenuBarStyle::percentage,
+                      MenuBarPresentation::items(reading.codexBucket(), MenuBarScope::both),
+                      badge});
+    }
+    std::string tip() { return tray.icon().toolTip().toStdString(); }
+
+    test::MonitorHarness harness;
+    TrayController tray{*harness.bridge};
+};
+
+TEST_F(TrayControllerTest, FollowsTheMonitorAndRedrawsOnlyWhenItsPictureChanges) {
     EXPECT_TRUE(shows(TrayIconImage{})) << "the logo before the first reading";
     // Without a tray the icon's place is unknown, as under StatusNotifierItem hosts.
     EXPECT_EQ(tray.anchor(QPoint(640, 3)), QRect(640, 3, 1, 1));
 
     harness.start(harness.reading(20, 60));
     const qint64 fresh = tray.icon().icon().cacheKey();
-    EXPECT_TRUE(tray.icon().toolTip().startsWith("5H 80% left \u00b7 7D 40% left\n"));
+    EXPECT_TRUE(tip().starts_with("5H 80% left \u00b7 7D 40% left\n"));
     const int toolTips = tray.toolTipsSent();
     harness.monitor->showClock(true);
     harness.loop.advance(std::chrono::seconds(3));
@@ -37,31 +48,22 @@ TEST(TrayControllerTest, FollowsTheMonitorAndRedrawsOnlyWhenItsPictureChanges) {
     // A failed reading keeps the figures, badges them and says why, as plain text.
     harness.answer(
         LocalizedMessage("error.rpc_said", {"account/read", "-32603", "<b>offline</b>"}));
-    EXPECT_TRUE(shows(TrayIconImage{
-        MenuBarStyle::percentage,
-        MenuBarPresentation::items(harness.monitor->snapshot()->codexBucket(), MenuBarScope::both),
-        Badge::failed}));
+    EXPECT_TRUE(showsFigures(*harness.monitor->snapshot(), Badge::failed));
     EXPECT_TRUE(tray.icon().toolTip().contains("&lt;b&gt;offline&lt;/b&gt;"));
 
     // Codex cut off from its servers: the last figures, stale, not a fault of the setup.
     harness.refresh(harness.reading(20, 60));
     harness.refresh(LocalizedMessage("error.offline", {"workspace routing discovery failed"}));
-    EXPECT_TRUE(shows(TrayIconImage{
-        MenuBarStyle::percentage,
-        MenuBarPresentation::items(harness.monitor->snapshot()->codexBucket(), MenuBarScope::both),
-        Badge::stale}));
-    EXPECT_TRUE(tray.icon().toolTip().startsWith("! 5H 80% left \u00b7 7D 40% left\nOffline"));
+    EXPECT_TRUE(showsFigures(*harness.monitor->snapshot(), Badge::stale));
+    EXPECT_TRUE(tip().starts_with("! 5H 80% left \u00b7 7D 40% left\nOffline"));
     EXPECT_TRUE(tray.icon().toolTip().contains("check the network connection"));
 
     // Codex takes no usage: the tray says so whatever the figures.
     UsageSnapshot refused = harness.reading(20, 60);
     refused.ordinaryUsageAllowed = false;
     harness.refresh(refused);
-    EXPECT_TRUE(shows(TrayIconImage{
-        MenuBarStyle::percentage,
-        MenuBarPresentation::items(harness.monitor->snapshot()->codexBucket(), MenuBarScope::both),
-        Badge::blocked}));
-    EXPECT_TRUE(tray.icon().toolTip().startsWith("\u2298 5H 80% left \u00b7 7D 40% left\n"));
+    EXPECT_TRUE(showsFigures(*harness.monitor->snapshot(), Badge::blocked));
+    EXPECT_TRUE(tip().starts_with("\u2298 5H 80% left \u00b7 7D 40% left\n"));
     EXPECT_TRUE(tray.icon().toolTip().contains("Codex is not taking usage from this account now"));
 
     const QAction* quit = test::find<QAction>(tray.menu(), "quit");
@@ -73,9 +75,7 @@ TEST(TrayControllerTest, FollowsTheMonitorAndRedrawsOnlyWhenItsPictureChanges) {
 
 // A model's bucket is named in the tooltip only while it runs low or is blocked; the tray's
 // figures stay Codex's, a 30-day window among them.
-TEST(TrayControllerTest, TheTooltipNamesAnotherBucketOnlyWhenItPresses) {
-    test::MonitorHarness harness;
-    TrayController tray(*harness.bridge);
+TEST_F(TrayControllerTest, TheTooltipNamesAnotherBucketOnlyWhenItPresses) {
     const auto withSpark = [&](double sparkUsed) {
         UsageSnapshot reading = harness.reading(20, 60);
         reading.buckets[0].secondary = RateWindow{30, 43200, 1'801'000'000.0};
@@ -94,22 +94,18 @@ TEST(TrayControllerTest, TheTooltipNamesAnotherBucketOnlyWhenItPresses) {
          "\nGPT-5.3-Codex-Spark: \u2298 5H 0% \u00b7 5-hour limit reached \u2014 resets "},
     };
     harness.start(withSpark(0));
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.name);
-        harness.refresh(withSpark(row.sparkUsed));
-        const std::string tip = tray.icon().toolTip().toStdString();
+    for (const auto& [name, sparkUsed, line] : rows) {
+        SCOPED_TRACE(name);
+        harness.refresh(withSpark(sparkUsed));
+        const std::string tip = this->tip();
         EXPECT_TRUE(tip.starts_with("5H 80% left \u00b7 30D 70% left\n")) << tip;
-        EXPECT_EQ(tip.find("Spark") != std::string::npos, row.line != nullptr) << tip;
-        if (row.line) {
-            EXPECT_NE(tip.find(row.line), std::string::npos) << tip;
-        }
+        EXPECT_EQ(tip.find("Spark") != std::string::npos, line != nullptr) << tip;
+        EXPECT_TRUE(!line || tip.find(line) != std::string::npos) << tip;
     }
 }
 
 // With a second account the icon shows the source the user chose, and the tooltip every source.
-TEST(TrayControllerTest, ShowsTheChosenSourceAndNamesEveryOneInTheTooltip) {
-    test::MonitorHarness harness;
-    TrayController tray(*harness.bridge);
+TEST_F(TrayControllerTest, ShowsTheChosenSourceAndNamesEveryOneInTheTooltip) {
     const test::TempDir work;
     harness.monitor->preferences().set(
         "sources", R"([{"label":"Work","codexHome":")" + work.str() + R"(","codexPath":""}])");
@@ -118,12 +114,6 @@ TEST(TrayControllerTest, ShowsTheChosenSourceAndNamesEveryOneInTheTooltip) {
     workReading.accountFingerprint = UsageSnapshot::fingerprint("work");
     harness.answer(workReading);
     const UsageSnapshot personalReading = harness.reading(30, 10);
-    const auto shows = [&](const UsageSnapshot& reading) {
-        const TrayIconImage look{
-            MenuBarStyle::percentage,
-            MenuBarPresentation::items(reading.codexBucket(), MenuBarScope::both), Badge::none};
-        return tray.icon().icon().pixmap(48).toImage() == look.image(48);
-    };
     const struct {
         const char* name;
         const char* choice;
@@ -138,15 +128,13 @@ TEST(TrayControllerTest, ShowsTheChosenSourceAndNamesEveryOneInTheTooltip) {
         SCOPED_TRACE(row.name);
         harness.monitor->preferences().set("tray.account", row.choice);
         harness.settle();
-        EXPECT_TRUE(shows(row.shown));
-        EXPECT_EQ(tray.icon().toolTip().toStdString(),
+        EXPECT_TRUE(showsFigures(row.shown));
+        EXPECT_EQ(tip(),
                   "Default: 5H 70% left \u00b7 7D 90% left\nWork: 5H 8% left \u00b7 7D 60% left");
     }
 }
 
-TEST(TrayControllerTest, TheTooltipSaysWhenAWindowRunsOutBeforeItsReset) {
-    test::MonitorHarness harness;
-    TrayController tray(*harness.bridge);
+TEST_F(TrayControllerTest, TheTooltipSaysWhenAWindowRunsOutBeforeItsReset) {
     harness.start(harness.reading(20, 60));
     for (int minute = 5; minute <= 15; minute += 5) {
         harness.clock.now_ += std::chrono::minutes(5);
@@ -154,10 +142,10 @@ TEST(TrayControllerTest, TheTooltipSaysWhenAWindowRunsOutBeforeItsReset) {
     }
     const auto forecast = harness.monitor->reading().forecasts.at(QuotaWindow::fiveHour);
     ASSERT_TRUE(forecast.runsOutAt);
-    EXPECT_TRUE(tray.icon().toolTip().endsWith(QString::fromStdString(
+    EXPECT_TRUE(tip().ends_with(
         "\n" + title(QuotaWindow::fiveHour) + ": " +
-        forecastText(forecast, dateFromUnixSeconds(1'800'003'600), harness.monitor->now()))))
-        << tray.icon().toolTip().toStdString();
+        forecastText(forecast, dateFromUnixSeconds(1'800'003'600), harness.monitor->now())))
+        << tip();
 }
 
 }  // namespace
